@@ -1,0 +1,151 @@
+#include "app/ProfileFile.h"
+
+#include "app/Cp932.h"
+#include "app/Failure.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringList>
+
+namespace {
+constexpr int kMaxValueBytes = 254;
+
+QStringList readLines(const QString &file, bool *exists)
+{
+    QFile f(file);
+    *exists = f.open(QIODevice::ReadOnly);
+    if (!*exists)
+        return {};
+    QString text = cp932::decode(f.readAll());
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QStringList lines = text.split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.back().isEmpty())
+        lines.removeLast(); // the line end of the last line
+    return lines;
+}
+
+// "[name]" (blanks around allowed); empty optional when the line is no section line.
+bool sectionName(const QString &line, QString *name)
+{
+    const QString t = line.trimmed();
+    if (!t.startsWith(QLatin1Char('[')))
+        return false;
+    const int close = t.indexOf(QLatin1Char(']'));
+    *name = (close < 0 ? t.mid(1) : t.mid(1, close - 1)).trimmed();
+    return true;
+}
+
+// "key=value"; false for comments, blank lines and lines without "=".
+bool keyLine(const QString &line, QString *key, QString *value)
+{
+    const QString t = line.trimmed();
+    if (t.isEmpty() || t.startsWith(QLatin1Char(';')))
+        return false;
+    const int eq = t.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return false;
+    *key = t.left(eq).trimmed();
+    if (value)
+        *value = t.mid(eq + 1).trimmed();
+    return true;
+}
+
+bool sameName(const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+// Index range [first line after the header, end) of the section, or -1.
+int findSection(const QStringList &lines, const QString &section, int *end)
+{
+    for (int i = 0; i < lines.size(); ++i) {
+        QString name;
+        if (sectionName(lines[i], &name) && sameName(name, section)) {
+            int j = i + 1;
+            QString other;
+            while (j < lines.size() && !sectionName(lines[j], &other))
+                ++j;
+            *end = j;
+            return i + 1;
+        }
+    }
+    return -1;
+}
+
+QString cutToBytes(const QString &value, int maxBytes)
+{
+    if (cp932::width(value) <= maxBytes)
+        return value;
+    QString out;
+    int used = 0;
+    for (char32_t cp : value.toUcs4()) {
+        const int w = cp932::width(cp);
+        if (used + w > maxBytes)
+            break;
+        out += QString::fromUcs4(&cp, 1);
+        used += w;
+    }
+    return out;
+}
+
+void writeLines(const QString &file, const QStringList &lines)
+{
+    QString text;
+    for (const QString &l : lines)
+        text += l + QStringLiteral("\r\n");
+    QSaveFile f(file);
+    if (!f.open(QIODevice::WriteOnly) || f.write(cp932::encode(text)) < 0 || !f.commit())
+        throw Failure(75, QStringLiteral("パス名が無効です。") + QLatin1Char(' ') + file);
+}
+} // namespace
+
+QString basCommon_GetIniString(const QString &section, const QString &key, const QString &file)
+{
+    return guarded("basCommon_GetIniString", [&]() -> QString {
+        bool exists = false;
+        const QStringList lines = readLines(file, &exists);
+        int end = 0;
+        const int begin = findSection(lines, section, &end);
+        if (begin < 0)
+            return kIniMissing;
+        for (int i = begin; i < end; ++i) {
+            QString k, v;
+            if (keyLine(lines[i], &k, &v) && sameName(k, key)) {
+                // Matching quotes around a value are not part of it.
+                if (v.size() >= 2 && ((v.front() == QLatin1Char('"') && v.back() == QLatin1Char('"')) ||
+                                      (v.front() == QLatin1Char('\'') && v.back() == QLatin1Char('\''))))
+                    v = v.mid(1, v.size() - 2);
+                return cutToBytes(v, kMaxValueBytes);
+            }
+        }
+        return kIniMissing;
+    });
+}
+
+void basCommon_WriteIniString(const QString &section, const QString &key, const QString &value,
+                              const QString &file)
+{
+    guarded("basCommon_WriteIniString", [&] {
+        bool exists = false;
+        QStringList lines = readLines(file, &exists);
+        const QString entry = key + QLatin1Char('=') + value;
+        int end = 0;
+        const int begin = findSection(lines, section, &end);
+        if (begin < 0) {
+            lines << QLatin1Char('[') + section + QLatin1Char(']') << entry;
+            writeLines(file, lines);
+            return;
+        }
+        int lastKey = begin - 1;
+        for (int i = begin; i < end; ++i) {
+            QString k;
+            if (keyLine(lines[i], &k, nullptr)) {
+                if (sameName(k, key)) {
+                    lines[i] = entry;
+                    writeLines(file, lines);
+                    return;
+                }
+                lastKey = i;
+            }
+        }
+        lines.insert(lastKey + 1, entry);
+        writeLines(file, lines);
+    });
+}

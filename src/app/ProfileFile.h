@@ -1,0 +1,14 @@
+#pragma once
+// The settings file in the Windows profile-file way: section and key names are
+// looked up without regard to case, a missing key or file reads as "ERROR",
+// values are at most 254 bytes, a new key goes at the end of its section and a
+// new section at the end of the file, every other line keeps its place, and
+// the file is read and written in code page 932 with CRLF line ends.
+
+#include <QString>
+
+inline const QString kIniMissing = QStringLiteral("ERROR");
+
+QString basCommon_GetIniString(const QString &section, const QString &key, const QString &file);
+void basCommon_WriteIniString(const QString &section, const QString &key, const QString &value,
+                              const QString &file);

@@ -1,0 +1,112 @@
+#include "app/Seams.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStandardPaths>
+#include <cstdio>
+#include <cstdlib>
+
+namespace seams {
+namespace {
+MessageBoxHandler g_messageBox;
+SaveFileHandler g_saveFile;
+ProgramEndHandler g_programEnd;
+ClockHandler g_clock;
+std::optional<ScreenMetrics> g_screen;
+QString g_programFile;
+QString g_lockPath;
+
+MsgAnswer realMessageBox(const Message &m)
+{
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(m.title);
+    box.setText(m.text);
+    switch (m.icon) {
+    case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+    case MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case MsgIcon::Critical: box.setIcon(QMessageBox::Critical); break;
+    }
+    switch (m.buttons) {
+    case MsgButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
+    case MsgButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    case MsgButtons::YesNoCancel:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        break;
+    }
+    box.setModal(true);
+    switch (box.exec()) {
+    case QMessageBox::Yes: return MsgAnswer::Yes;
+    case QMessageBox::No: return MsgAnswer::No;
+    case QMessageBox::Cancel: return MsgAnswer::Cancel;
+    default: return m.buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+    }
+}
+} // namespace
+
+void setMessageBoxHandler(MessageBoxHandler handler) { g_messageBox = std::move(handler); }
+MsgAnswer showMessageBox(const Message &message)
+{
+    return g_messageBox ? g_messageBox(message) : realMessageBox(message);
+}
+
+void setSaveFileHandler(SaveFileHandler handler) { g_saveFile = std::move(handler); }
+QString askSaveFileName(const QString &caption, const QString &initialPath, const QString &filter)
+{
+    if (g_saveFile)
+        return g_saveFile(caption, initialPath, filter);
+    return QFileDialog::getSaveFileName(QApplication::activeWindow(), caption, initialPath, filter,
+                                        nullptr, QFileDialog::DontConfirmOverwrite);
+}
+
+void setProgramEndHandler(ProgramEndHandler handler) { g_programEnd = std::move(handler); }
+void endProgram(int exitCode)
+{
+    if (g_programEnd)
+        g_programEnd(exitCode); // a test handler throws ProgramEnded
+    std::fflush(nullptr);
+    std::_Exit(exitCode);
+}
+
+void setClock(ClockHandler handler) { g_clock = std::move(handler); }
+QDateTime now() { return g_clock ? g_clock() : QDateTime::currentDateTime(); }
+
+void setScreenMetrics(std::optional<ScreenMetrics> metrics) { g_screen = metrics; }
+ScreenMetrics screenMetrics()
+{
+    if (g_screen)
+        return *g_screen;
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return {0, 0, 96.0, 96.0};
+    // Device pixels: a display scaled above 100 % counts as a higher dpi.
+    const double ratio = screen->devicePixelRatio();
+    const QSize size = screen->size();
+    return {qRound(size.width() * ratio), qRound(size.height() * ratio),
+            screen->logicalDotsPerInchX() * ratio, screen->logicalDotsPerInchY() * ratio};
+}
+
+void setProgramFile(const QString &absoluteExecutablePath) { g_programFile = absoluteExecutablePath; }
+static QString programFile()
+{
+    return g_programFile.isEmpty() ? QCoreApplication::applicationFilePath() : g_programFile;
+}
+QString programFolder() { return QFileInfo(programFile()).absolutePath(); }
+QString programBaseName() { return QFileInfo(programFile()).completeBaseName(); }
+
+void setInstanceLockPath(const QString &path) { g_lockPath = path; }
+QString instanceLockPath()
+{
+    if (!g_lockPath.isEmpty())
+        return g_lockPath;
+    // Temp is per user on Windows; on shared /tmp the user name keeps users apart.
+    QString user = qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME", QStringLiteral("user")));
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
+        .filePath(QStringLiteral("PASSLOG-%1.lock").arg(user));
+}
+
+} // namespace seams

@@ -1,0 +1,73 @@
+#pragma once
+// Every place where the program waits for a person or reads the world goes
+// through one of these small replaceable functions, so that tests can run
+// the real code without a person, a clock that moves, or a real screen.
+
+#include <QDateTime>
+#include <QString>
+#include <functional>
+#include <optional>
+
+namespace seams {
+
+// ---- message boxes ---------------------------------------------------------
+enum class MsgIcon { Information, Warning, Critical };
+enum class MsgButtons { Ok, YesNo, YesNoCancel };
+enum class MsgAnswer { Ok, Yes, No, Cancel };
+
+struct Message {
+    MsgIcon icon;
+    MsgButtons buttons;
+    QString title;
+    QString text;
+};
+
+using MessageBoxHandler = std::function<MsgAnswer(const Message &)>;
+// An empty handler restores the real, modal QMessageBox.
+void setMessageBoxHandler(MessageBoxHandler handler);
+MsgAnswer showMessageBox(const Message &message);
+
+// ---- save-file dialog ------------------------------------------------------
+// Returns the chosen path, or an empty text when the user cancels.
+using SaveFileHandler = std::function<QString(const QString &caption, const QString &initialPath,
+                                              const QString &filter)>;
+void setSaveFileHandler(SaveFileHandler handler);
+QString askSaveFileName(const QString &caption, const QString &initialPath, const QString &filter);
+
+// ---- end of the program ----------------------------------------------------
+// The real handler ends the process at once (no further event, no shutdown).
+// Tests install a handler that throws ProgramEnded.
+struct ProgramEnded {
+    int exitCode;
+};
+using ProgramEndHandler = std::function<void(int exitCode)>;
+void setProgramEndHandler(ProgramEndHandler handler);
+[[noreturn]] void endProgram(int exitCode);
+
+// ---- clock -----------------------------------------------------------------
+using ClockHandler = std::function<QDateTime()>;
+void setClock(ClockHandler handler);
+QDateTime now();
+
+// ---- screen ----------------------------------------------------------------
+struct ScreenMetrics {
+    int widthPx;
+    int heightPx;
+    double dpiX;
+    double dpiY;
+};
+void setScreenMetrics(std::optional<ScreenMetrics> metrics);
+ScreenMetrics screenMetrics();
+
+// ---- where the program lives -----------------------------------------------
+// The program folder holds the settings file and the databases; the
+// executable's base name names the settings file.
+void setProgramFile(const QString &absoluteExecutablePath);
+QString programFolder();
+QString programBaseName();
+
+// The lock that a second start by the same user sees.
+void setInstanceLockPath(const QString &path);
+QString instanceLockPath();
+
+} // namespace seams

@@ -1,0 +1,84 @@
+#include "app/Settings.h"
+
+#include "app/ProfileFile.h"
+#include "app/Seams.h"
+#include "app/basCommon.h"
+#include "app/basGlobal.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+
+QString settingsFileName()
+{
+    return basCommon_CheckPath(AppPath) + seams::programBaseName() + QStringLiteral(".ini");
+}
+
+static QString desktopFolder()
+{
+    return QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+}
+
+void basMain_GetIniFile()
+{
+    guarded("basMain_GetIniFile", [] {
+        AppPath = basCommon_CheckPath(QDir::toNativeSeparators(seams::programFolder()));
+
+        // The per-user store only records where the program was last started from.
+        QSettings store(QSettings::NativeFormat, QSettings::UserScope, kAppTitle, kAppTitle);
+        store.setValue(QStringLiteral("PATH/vUP"), AppPath);
+        store.sync();
+
+        const QString desktop = desktopFolder();
+        CSVPath = desktop.isEmpty() ? AppPath : basCommon_CheckPath(desktop);
+        ViewSort = QStringLiteral("NEW");
+        ComPort = QStringLiteral("1");
+
+        const QString file = settingsFileName();
+        if (basCommon_CheckFileExistence(file)) {
+            basCommon_WriteIniString(kSectionMain, QStringLiteral("AppPath"), AppPath, file);
+            auto readInto = [&](const QString &section, const char *key, QString &target) {
+                const QString v = basCommon_GetIniString(section, QString::fromLatin1(key), file);
+                if (v != kIniMissing)
+                    target = v;
+            };
+            readInto(kSectionMain, "CSVPath", CSVPath);
+            readInto(kSectionMain, "ViewSort", ViewSort);
+            readInto(kSectionPort, "ComPort", ComPort);
+        } else {
+            basCommon_WriteIniString(kSectionMain, QStringLiteral("AppPath"), AppPath, file);
+            basCommon_WriteIniString(kSectionMain, QStringLiteral("CSVPath"), CSVPath, file);
+            basCommon_WriteIniString(kSectionMain, QStringLiteral("ViewSort"), ViewSort, file);
+            basCommon_WriteIniString(kSectionPort, QStringLiteral("ComPort"), ComPort, file);
+        }
+    });
+}
+
+bool saveSetting(const QString &section, const QString &key, const QString &value)
+{
+    const QString file = settingsFileName();
+    if (!basCommon_CheckFileExistence(file)) {
+        basCommon_ShowWarning(file + QStringLiteral(" が見つかりません。"));
+        return false;
+    }
+    basCommon_WriteIniString(section, key, value, file);
+    return true;
+}
+
+int leadingNumber(const QString &text)
+{
+    const QString t = text.trimmed();
+    qint64 value = 0;
+    int i = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == QLatin1Char('-') || t[i] == QLatin1Char('+')))
+        negative = t[i++] == QLatin1Char('-');
+    for (; i < t.size() && t[i].isDigit() && t[i].unicode() < 0x80; ++i) {
+        value = value * 10 + (t[i].unicode() - '0');
+        if (value > 0x7FFFFFFF)
+            return 0; // no port has such a number
+    }
+    return int(negative ? -value : value);
+}
+
+int comPortNumber() { return leadingNumber(ComPort); }

@@ -1,0 +1,24 @@
+#pragma once
+// The settings file beside the program: its name, the start-up read of
+// basMain_GetIniFile, and the one-key save used by the dialogs and the export.
+
+#include <QString>
+
+inline const QString kSectionMain = QStringLiteral("PASSLOG");
+inline const QString kSectionPort = QStringLiteral("RS232C");
+
+// AppPath + executable base name + ".ini".
+QString settingsFileName();
+
+void basMain_GetIniFile();
+
+// Writes one key if the settings file exists; otherwise warns with the file
+// name followed by " が見つかりません。" and does not create it. True if written.
+bool saveSetting(const QString &section, const QString &key, const QString &value);
+
+// The leading-number value of a text, like the runtime's Val: "3" -> 3,
+// " 12abc" -> 12, "COM3" -> 0, "" -> 0.
+int leadingNumber(const QString &text);
+
+// The reader's port number from the ComPort setting.
+int comPortNumber();

@@ -1,0 +1,118 @@
+#include "app/basCommon.h"
+
+#include "app/Cp932.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+void basCommon_Wait(qint32 ms)
+{
+    if (ms <= 0)
+        return;
+    QDeadlineTimer deadline(ms, Qt::PreciseTimer);
+    QEventLoop loop;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    while (!deadline.hasExpired()) {
+        timer.start(int(std::max<qint64>(1, deadline.remainingTime())));
+        loop.exec();
+    }
+}
+
+bool basCommon_CheckFileExistence(const QString &path)
+{
+    if (path.isEmpty() || QFileInfo(path).isDir())
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly);
+}
+
+QChar basCommon_PathSeparator() { return QDir::separator(); }
+
+QString basCommon_CheckPath(const QString &path)
+{
+    const QChar sep = basCommon_PathSeparator();
+    if (path.isEmpty() || path.back() != sep)
+        return path + sep;
+    return path;
+}
+
+QString basCommon_CheckNull(const QVariant &value)
+{
+    return guarded("basCommon_CheckNull", [&] {
+        if (value.isNull() || !value.isValid())
+            return QString();
+        return value.toString();
+    });
+}
+
+QString basCommon_RightString(QString &text, qint16 width)
+{
+    return guarded("basCommon_RightString", [&] {
+        const int length = cp932::width(text);
+        if (length < width)
+            text = QString(width - length, QLatin1Char(' ')) + text;
+        return text;
+    });
+}
+
+QString basCommon_FixString(const QString &text, qint16 width)
+{
+    return guarded("basCommon_FixString", [&] {
+        QString result;
+        int used = 0;
+        for (char32_t cp : text.toUcs4()) {
+            const int w = cp932::width(cp);
+            if (used + w == width) {
+                result += QString::fromUcs4(&cp, 1);
+                return result;
+            }
+            if (used + w > width)
+                return result + QLatin1Char(' ');
+            result += QString::fromUcs4(&cp, 1);
+            used += w;
+        }
+        if (used < width)
+            result += QString(width - used, QLatin1Char(' '));
+        return result;
+    });
+}
+
+static seams::MsgAnswer show(seams::MsgIcon icon, seams::MsgButtons buttons, const QString &text)
+{
+    return seams::showMessageBox({icon, buttons, kAppTitle, text});
+}
+
+void basCommon_ShowInfo(const QString &message)
+{
+    show(seams::MsgIcon::Information, seams::MsgButtons::Ok, message);
+}
+
+void basCommon_ShowWarning(const QString &message)
+{
+    show(seams::MsgIcon::Warning, seams::MsgButtons::Ok, message);
+}
+
+bool basCommon_AskYesNo(const QString &message)
+{
+    return show(seams::MsgIcon::Information, seams::MsgButtons::YesNo, message) == seams::MsgAnswer::Yes;
+}
+
+seams::MsgAnswer basCommon_AskYesNoCancel(const QString &message)
+{
+    return show(seams::MsgIcon::Information, seams::MsgButtons::YesNoCancel, message);
+}
+
+void basCommon_ReportError(const QString &procedureName, long number, const QString &description)
+{
+    show(seams::MsgIcon::Critical, seams::MsgButtons::Ok,
+         description + QStringLiteral(" (") + QString::number(number) + QStringLiteral(": ") +
+             procedureName + QLatin1Char(')'));
+    seams::endProgram(1);
+}

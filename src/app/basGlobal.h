@@ -1,0 +1,17 @@
+#pragma once
+// Program-wide state, named after the settings keys and the reader-link
+// variables that the whole program reads.
+
+#include <QString>
+
+// Settings held in memory for the whole run.
+extern QString AppPath;  // program folder, ending in the path separator
+extern QString CSVPath;  // initial folder of the CSV save dialog
+extern QString ViewSort; // "NEW" newest first, "OLD" oldest first
+extern QString ComPort;  // reader port number as decimal text
+
+// Reader link.
+extern int intRelayMode;    // 0 direct, 2 relay unit present
+extern int intNoReplyCount; // polls in a row without a reply
+extern int intSendToggle;   // text-frame sequence toggle, 128 or 0
+extern bool blnReadError;   // the last card read failed

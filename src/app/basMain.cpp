@@ -1,0 +1,145 @@
+#include "app/basMain.h"
+
+#include "app/Seams.h"
+#include "app/Settings.h"
+#include "app/basCommon.h"
+#include "app/basGlobal.h"
+#include "ui/LineControl.h"
+#include "ui/basMainWindow.h"
+#include "ui/frmMain.h"
+
+#include <QAction>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLockFile>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTimer>
+#include <memory>
+
+namespace {
+constexpr int kMinTwipsPerPixel = 15;
+constexpr int kMinWidth = 1024;
+constexpr int kMinHeight = 768;
+constexpr int kPollingIntervalMs = 1000;
+
+std::unique_ptr<QLockFile> g_instanceLock;
+
+frmMain &form() { return *frmMain::instance(); }
+} // namespace
+
+bool acquireSingleInstance()
+{
+    if (g_instanceLock)
+        return true;
+    auto lock = std::make_unique<QLockFile>(seams::instanceLockPath());
+    lock->setStaleLockTime(0); // a lock left by a crashed run is stale once its process is gone
+    if (!lock->tryLock(0))
+        return false;
+    g_instanceLock = std::move(lock);
+    return true;
+}
+
+void releaseSingleInstance() { g_instanceLock.reset(); }
+
+void basMain_Main()
+{
+    guarded("basMain_Main", [] {
+        auto *window = new frmMain;
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->frmMain_Form_Load();
+        window->show();
+        // Centred on the screen, frame included.
+        if (QScreen *screen = window->screen()) {
+            QRect frame = window->frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            window->move(frame.topLeft());
+        }
+    });
+}
+
+void basMain_ETCStart()
+{
+    guarded("basMain_ETCStart", [] {
+        if (!acquireSingleInstance()) {
+            basCommon_ShowWarning(kAppTitle + QStringLiteral("を複数起動することは出来ません。"));
+            seams::endProgram(0);
+        }
+        basMain_GetScreen();
+        basMain_Line3D();
+        basMain_GetIniFile();
+        basMain_Initialize();
+        basMain_SelectMode(0);
+        form().optCardNo[0]->setChecked(true);
+        form().TimerPolling->setInterval(kPollingIntervalMs);
+        form().TimerPolling->start();
+    });
+}
+
+void basMain_GetScreen()
+{
+    guarded("basMain_GetScreen", [] {
+        const seams::ScreenMetrics m = seams::screenMetrics();
+        // Twips per pixel as the platform reports them: 15 at 96 dpi, 12 at 120 dpi.
+        const int twipsX = int(1440.0 / m.dpiX);
+        const int twipsY = int(1440.0 / m.dpiY);
+        if (twipsX < kMinTwipsPerPixel || twipsY < kMinTwipsPerPixel) {
+            basCommon_ShowWarning(QStringLiteral("フォントサイズを小さいフォントに変更してください。") +
+                                  QStringLiteral("現在ご利用のフォントには対応しておりません｡"));
+            seams::endProgram(0);
+        }
+        const qint16 width = qint16(qBound(-32768, m.widthPx, 32767));
+        const qint16 height = qint16(qBound(-32768, m.heightPx, 32767));
+        if (width < kMinWidth || height < kMinHeight) {
+            basCommon_ShowWarning(QStringLiteral("画面の領域を 1024 x 768 ピクセル以上に変更してください。") +
+                                  QString::number(width) + QStringLiteral(" x") + QString::number(height) +
+                                  QStringLiteral(" ピクセルでは、起動することが出来ません。"));
+            seams::endProgram(0);
+        }
+    });
+}
+
+void basMain_Line3D()
+{
+    guarded("basMain_Line3D", [] {
+        frmMain &f = form();
+        const int inner = f.client->width();
+        f.LineA->setLine(QPalette::Dark, 0, 0, inner);  // button shadow
+        f.LineB->setLine(QPalette::Light, 0, 1, inner); // 3-D highlight, one pixel lower
+        f.LineA->raise();
+        f.LineB->raise();
+    });
+}
+
+void basMain_Initialize()
+{
+    guarded("basMain_Initialize", [] {
+        frmMain &f = form();
+        f.ProgressBar->hide();
+        for (QAction *a : {f.mnuCSVOutput, f.mnuPrintDefault, f.mnuPrintDesktop, f.mnuRecordCheck,
+                           f.mnuRecordDelete})
+            a->setEnabled(false);
+        f.lblCountValue->setText(QStringLiteral("0件"));
+        f.lblSumValue->setText(QStringLiteral("0円"));
+        for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry, f.btnDBRead, f.btnDBDelete,
+                               f.btnPrintDefault, f.btnPrintDesktop, f.btnCSVOutput})
+            b->setEnabled(false);
+        f.dtpDateStart->setDate(todayStart().date());
+        f.dtpDateEnd->setDate(todayEnd().date());
+        intRelayMode = 0;
+        intNoReplyCount = 0;
+        intSendToggle = 128;
+    });
+}
+
+void basMain_ETCEnd()
+{
+    guarded("basMain_ETCEnd", [] {
+        if (frmMain *f = frmMain::instance())
+            f->TimerPolling->stop();
+        releaseSingleInstance();
+        seams::endProgram(0);
+    });
+}

@@ -1,0 +1,11 @@
+#include "app/basMain.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("PASSLOG"));
+    basMain_Main();
+    return app.exec();
+}

@@ -1,0 +1,24 @@
+#pragma once
+// A one-pixel line in a system colour, like the form's line controls.
+
+#include <QPalette>
+#include <QWidget>
+
+class LineControl : public QWidget {
+    Q_OBJECT
+public:
+    explicit LineControl(QWidget *parent = nullptr) : QWidget(parent) { setAutoFillBackground(true); }
+    void setLine(QPalette::ColorRole role, int x1, int y, int x2)
+    {
+        QPalette p = palette();
+        p.setColor(QPalette::Window, QApplicationPaletteColor(role));
+        setPalette(p);
+        setGeometry(x1, y, std::max(1, x2 - x1), 1);
+        m_role = role;
+    }
+    QPalette::ColorRole colourRole() const { return m_role; }
+
+private:
+    static QColor QApplicationPaletteColor(QPalette::ColorRole role) { return QPalette().color(role); }
+    QPalette::ColorRole m_role = QPalette::Dark;
+};

@@ -1,0 +1,8 @@
+#pragma once
+// The window's fonts, with Noto Sans CJK JP standing in where the Windows
+// Japanese fonts are not installed.
+
+#include <QFont>
+
+QFont pGothicFont(double pointSize);  // "ＭＳ Ｐゴシック" (proportional)
+QFont gothicFont(double pointSize);   // "ＭＳ ゴシック" (fixed pitch)

@@ -1,0 +1,164 @@
+#include "ui/basMainWindow.h"
+
+#include "app/Seams.h"
+#include "app/basCommon.h"
+#include "ui/frmMain.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimeEdit>
+#include <QTimer>
+
+namespace {
+frmMain &form() { return *frmMain::instance(); }
+
+// Frame widths of the two selection modes, in twips.
+constexpr double kAllRecordsWidth = 1590.908;
+constexpr double kRangeWidth = 6924.24;
+
+QList<QWidget *> conditionControls()
+{
+    frmMain &f = form();
+    return {f.optCardNo[0],    f.optCardNo[1],     f.txtCardInput, f.cboCardSelect,
+            f.optSelectMode[0], f.optSelectMode[1], f.cmdDateStart, f.dtpDateStart,
+            f.dtpTimeStart,     f.cmdDateEnd,       f.dtpDateEnd,   f.dtpTimeEnd};
+}
+
+void setConditionControlsEnabled(bool enabled)
+{
+    for (QWidget *w : conditionControls())
+        w->setEnabled(enabled);
+}
+
+void disableOutputMenuItems()
+{
+    frmMain &f = form();
+    for (QAction *a : {f.mnuCSVOutput, f.mnuPrintDefault, f.mnuPrintDesktop, f.mnuRecordCheck, f.mnuRecordDelete})
+        a->setEnabled(false);
+}
+
+QDateTime combine(const QDateEdit *date, const QTimeEdit *time)
+{
+    const QTime t = time->time();
+    return QDateTime(date->date(), QTime(t.hour(), t.minute(), t.second()));
+}
+} // namespace
+
+void setMenuEnabled(QMenu *menu, bool enabled)
+{
+    menu->setEnabled(enabled);
+    menu->menuAction()->setEnabled(enabled);
+}
+
+QDateTime todayStart() { return QDateTime(seams::now().date(), QTime(0, 0, 0)); }
+QDateTime todayEnd() { return QDateTime(seams::now().date(), QTime(23, 59, 59)); }
+
+void basMain_SelectMode(qint16 index)
+{
+    guarded("basMain_SelectMode", [&] {
+        if (index != 0 && index != 1)
+            return;
+        frmMain &f = form();
+        const bool range = index == 1;
+        f.optSelectMode[index]->setChecked(true);
+        f.fraSelectMode->resize(qRound((range ? kRangeWidth : kAllRecordsWidth) / 15.0),
+                                f.fraSelectMode->height());
+        for (QWidget *w : QList<QWidget *>{f.cmdDateStart, f.dtpDateStart, f.dtpTimeStart, f.cmdDateEnd,
+                                           f.dtpDateEnd, f.dtpTimeEnd})
+            w->setVisible(range);
+    });
+}
+
+QDateTime selectedStartDateTime() { return combine(form().dtpDateStart, form().dtpTimeStart); }
+QDateTime selectedEndDateTime() { return combine(form().dtpDateEnd, form().dtpTimeEnd); }
+
+bool basMain_CheckDateTime()
+{
+    return guarded("basMain_CheckDateTime", [] {
+        if (!form().optSelectMode[1]->isChecked())
+            return false;
+        if (selectedEndDateTime() < selectedStartDateTime()) {
+            basCommon_ShowWarning(QStringLiteral("開始日時より前の日時を終了日時に設定することは出来ません。"));
+            return true;
+        }
+        return false;
+    });
+}
+
+void basMain_BanCardRead(bool enable)
+{
+    guarded("basMain_BanCardRead", [&] {
+        frmMain &f = form();
+        if (!enable)
+            disableOutputMenuItems();
+        for (QMenu *m : {f.mnuEdit, f.mnuConfig, f.mnuHelp})
+            setMenuEnabled(m, enable);
+        setConditionControlsEnabled(enable);
+    });
+}
+
+void basMain_BanRecordCheck(bool enable)
+{
+    guarded("basMain_BanRecordCheck", [&] {
+        if (!enable)
+            disableOutputMenuItems();
+        setConditionControlsEnabled(enable);
+    });
+}
+
+QString basAccess_GetSelectCardNo()
+{
+    return guarded("basAccess_GetSelectCardNo", [] {
+        frmMain &f = form();
+        QString result;
+        if (f.optCardNo[0]->isChecked())
+            result = f.txtCardInput->text();
+        else if (f.optCardNo[1]->isChecked())
+            result = f.cboCardSelect->currentText();
+        if (result.isEmpty())
+            result = QStringLiteral("0000");
+        return result;
+    });
+}
+
+QString normaliseCardNumber(const QString &typed)
+{
+    if (typed.isEmpty())
+        return typed;
+    return (QStringLiteral("0000") + typed).right(4);
+}
+
+void frmMain_cmdDateStart_Click()
+{
+    const QDateTime t = todayStart();
+    form().dtpDateStart->setDate(t.date());
+    form().dtpTimeStart->setTime(t.time());
+}
+
+void frmMain_cmdDateEnd_Click()
+{
+    const QDateTime t = todayEnd();
+    form().dtpDateEnd->setDate(t.date());
+    form().dtpTimeEnd->setTime(t.time());
+}
+
+void frmMain_txtCardInput_GotFocus()
+{
+    frmMain &f = form();
+    f.optCardNo[0]->setChecked(true);
+    // Select after the click that gave the focus has placed its cursor.
+    QTimer::singleShot(0, f.txtCardInput, [box = f.txtCardInput] { box->selectAll(); });
+    f.txtCardInput->selectAll();
+}
+
+void frmMain_txtCardInput_LostFocus()
+{
+    QLineEdit *box = form().txtCardInput;
+    box->setText(normaliseCardNumber(box->text()));
+}

@@ -1,0 +1,35 @@
+#pragma once
+// Procedures of the main window: the selection modes, the date/time check,
+// the two locks, the card-number rule and the text box's focus rules.
+
+#include <QDateTime>
+#include <QString>
+
+class QMenu;
+
+void basMain_SelectMode(qint16 index);
+// True when the range is invalid and the user has been warned.
+bool basMain_CheckDateTime();
+void basMain_BanCardRead(bool enable);
+void basMain_BanRecordCheck(bool enable);
+QString basAccess_GetSelectCardNo();
+
+// A typed card number as the text box leaves it: empty stays empty, anything
+// else becomes the last 4 characters of "0000" followed by the text.
+QString normaliseCardNumber(const QString &typed);
+
+// Today at 00:00:00 and at 23:59:59 by the program's clock.
+QDateTime todayStart();
+QDateTime todayEnd();
+
+// The range of the date/time condition as the pickers show it.
+QDateTime selectedStartDateTime();
+QDateTime selectedEndDateTime();
+
+// A menu's own entry in the menu bar and its popup move together.
+void setMenuEnabled(QMenu *menu, bool enabled);
+
+void frmMain_cmdDateStart_Click();
+void frmMain_cmdDateEnd_Click();
+void frmMain_txtCardInput_GotFocus();
+void frmMain_txtCardInput_LostFocus();

@@ -1,0 +1,268 @@
+#include "ui/frmMain.h"
+
+#include "app/basMain.h"
+#include "ui/LineControl.h"
+#include "ui/UiFonts.h"
+#include "ui/basMainWindow.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSerialPort>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimeEdit>
+#include <QTimer>
+
+namespace {
+frmMain *g_instance = nullptr;
+
+// Twips (1/1440 inch) to pixels at 15 twips a pixel.
+int px(double twips) { return qRound(twips / 15.0); }
+
+template <typename W>
+W *place(W *w, const char *name, double left, double top, double width, double height)
+{
+    w->setObjectName(QString::fromLatin1(name));
+    w->setGeometry(px(left), px(top), px(width), px(height));
+    return w;
+}
+
+QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, double l, double t, double w,
+                 double h)
+{
+    auto *box = place(new QGroupBox(caption, parent), name, l, t, w, h);
+    box->setFont(pGothicFont(11.25));
+    return box;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &caption, double l, double t,
+                    double w, double h, double pt = 11.25)
+{
+    auto *b = place(new QPushButton(caption, parent), name, l, t, w, h);
+    b->setFont(pGothicFont(pt));
+    b->setAutoDefault(false);
+    return b;
+}
+
+QLabel *label(QWidget *parent, const char *name, const QString &text, double l, double t, double w,
+              bool bordered = false, Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter)
+{
+    auto *lbl = place(new QLabel(text, parent), name, l, t, w, 330);
+    lbl->setFont(pGothicFont(11.25));
+    lbl->setAlignment(align);
+    if (bordered) {
+        lbl->setFrameShape(QFrame::Panel);
+        lbl->setFrameShadow(QFrame::Sunken);
+        lbl->setMargin(2);
+    }
+    return lbl;
+}
+} // namespace
+
+frmMain *frmMain::instance() { return g_instance; }
+
+frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
+{
+    g_instance = this;
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("PASSLOG"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(client);
+    buildControls();
+    buildMenus();
+    wireEvents();
+    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+}
+
+frmMain::~frmMain()
+{
+    if (g_instance == this)
+        g_instance = nullptr;
+}
+
+void frmMain::buildControls()
+{
+    QWidget *c = client;
+    const QFont font = pGothicFont(11.25);
+
+    LineA = new LineControl(c);
+    LineA->setObjectName(QStringLiteral("LineA"));
+    LineB = new LineControl(c);
+    LineB->setObjectName(QStringLiteral("LineB"));
+
+    // Card number
+    fraCardNo = frame(c, "fraCardNo", QStringLiteral("カードNO"), 120, 120, 2055, 1095);
+    optCardNo[0] = place(new QRadioButton(QStringLiteral("入力"), fraCardNo), "optCardNo(0)", 120, 240, 780, 330);
+    optCardNo[1] = place(new QRadioButton(QStringLiteral("選択"), fraCardNo), "optCardNo(1)", 120, 600, 780, 330);
+    txtCardInput = place(new QLineEdit(fraCardNo), "txtCardInput", 960, 240, 615, 330);
+    txtCardInput->setMaxLength(4);
+    txtCardInput->setFont(gothicFont(12));
+    cboCardSelect = place(new QComboBox(fraCardNo), "cboCardSelect", 960, 600, 855, 360);
+    cboCardSelect->setFont(gothicFont(12));
+
+    // Date/time condition
+    fraSelectMode = frame(c, "fraSelectMode", QStringLiteral("選択条件"), 2280, 120, 6924.24, 1095);
+    optSelectMode[0] = place(new QRadioButton(QStringLiteral("全件選択"), fraSelectMode), "optSelectMode(0)",
+                             120, 240, 1350, 330);
+    optSelectMode[1] = place(new QRadioButton(QStringLiteral("日時指定"), fraSelectMode), "optSelectMode(1)",
+                             120, 600, 1350, 330);
+    for (QRadioButton *o : {optCardNo[0], optCardNo[1], optSelectMode[0], optSelectMode[1]})
+        o->setFont(font);
+    cmdDateStart = button(fraSelectMode, "cmdDateStart", QStringLiteral("開始日時"), 1440, 240, 855, 330, 8.25);
+    dtpDateStart = place(new QDateEdit(fraSelectMode), "dtpDateStart", 2400, 240, 1575, 330);
+    dtpTimeStart = place(new QTimeEdit(fraSelectMode), "dtpTimeStart", 2400, 600, 1335, 330);
+    cmdDateEnd = button(fraSelectMode, "cmdDateEnd", QStringLiteral("終了日時"), 4080, 240, 855, 330, 8.25);
+    dtpDateEnd = place(new QDateEdit(fraSelectMode), "dtpDateEnd", 5040, 240, 1575, 330);
+    dtpTimeEnd = place(new QTimeEdit(fraSelectMode), "dtpTimeEnd", 5040, 600, 1335, 330);
+    for (QDateEdit *d : {dtpDateStart, dtpDateEnd}) {
+        d->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
+        d->setCalendarPopup(true);
+        d->setFont(gothicFont(11.25));
+    }
+    for (QTimeEdit *t : {dtpTimeStart, dtpTimeEnd}) {
+        t->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+        t->setFont(gothicFont(11.25));
+    }
+    dtpTimeStart->setTime(QTime(0, 0, 0));
+    dtpTimeEnd->setTime(QTime(23, 59, 59));
+
+    // History
+    fraHFlexGrid = frame(c, "fraHFlexGrid", QStringLiteral("利用履歴"), 120, 1320, 11895, 6735);
+    MSHFlexGrid = place(new QTableView(fraHFlexGrid), "MSHFlexGrid", 120, 240, 11655, 6375);
+    MSHFlexGrid->setFont(pGothicFont(9));
+    MSHFlexGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    MSHFlexGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+    MSHFlexGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    MSHFlexGrid->verticalHeader()->setDefaultSectionSize(20);
+    MSHFlexGrid->setWordWrap(false);
+
+    // Command column: frames behind the buttons
+    fraETCCard = frame(c, "fraETCCard", QStringLiteral("ETCカード"), 12120, 1320, 1575, 1455);
+    fraDB = frame(c, "fraDB", QStringLiteral("データベース"), 12120, 2880, 1575, 2055);
+    fraPrint = frame(c, "fraPrint", QStringLiteral("印刷"), 12120, 5040, 1575, 1455);
+    fraWork = frame(c, "fraWork", QStringLiteral("その他機能"), 12120, 6600, 1575, 1455);
+    btnCardRead = button(c, "btnCardRead", QStringLiteral("カード読込"), 12240, 1560, 1335, 495);
+    btnViewCls = button(c, "btnViewCls", QStringLiteral("画面消去"), 12240, 2160, 1335, 495);
+    btnDBEntry = button(c, "btnDBEntry", QStringLiteral("DB登録"), 12240, 3120, 1335, 495);
+    btnDBRead = button(c, "btnDBRead", QStringLiteral("DB読込"), 12240, 3720, 1335, 495);
+    btnDBDelete = button(c, "btnDBDelete", QStringLiteral("DB削除"), 12240, 4320, 1335, 495);
+    btnPrintDefault = button(c, "btnPrintDefault", QStringLiteral("標準印刷"), 12240, 5280, 1335, 495);
+    btnPrintDesktop = button(c, "btnPrintDesktop", QStringLiteral("卓上印刷"), 12240, 5880, 1335, 495);
+    btnCSVOutput = button(c, "btnCSVOutput", QStringLiteral("CSV出力"), 12240, 6840, 1335, 495);
+    btnExit = button(c, "btnExit", QStringLiteral("終了"), 12240, 7440, 1335, 495);
+
+    // Status row
+    const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
+    lblCardStatus = label(c, "lblCardStatus", QStringLiteral("カード状況"), 120, 8160, 1095);
+    lblCardValue = label(c, "lblCardValue", QStringLiteral("未接続"), 1200, 8160, 2895, true);
+    lblCount = label(c, "lblCount", QStringLiteral("件数"), 4200, 8160, 495);
+    lblCountValue = label(c, "lblCountValue", QStringLiteral("0件"), 4680, 8160, 1215, true, right);
+    lblSumMoney = label(c, "lblSumMoney", QStringLiteral("合計金額"), 6000, 8160, 975);
+    lblSumValue = label(c, "lblSumValue", QStringLiteral("0円"), 6960, 8160, 1455, true, right);
+    lblPrinter = label(c, "lblPrinter", QStringLiteral("プリンタ"), 8520, 8160, 975);
+    cboPrinter = place(new QComboBox(c), "cboPrinter", 9360, 8145, 4290, 360);
+    cboPrinter->setFont(font);
+    lblCountValue->setFont(gothicFont(11.25));
+    lblSumValue->setFont(gothicFont(11.25));
+
+    StatusBar = new QStatusBar(c);
+    StatusBar->setObjectName(QStringLiteral("StatusBar"));
+    StatusBar->setSizeGripEnabled(false);
+    StatusBar->setGeometry(0, kClientHeight - 20, kClientWidth, 20);
+    auto *copyright = new QLabel(QStringLiteral("Copyright (C) PASSLOG"), StatusBar);
+    copyright->setFont(pGothicFont(9));
+    StatusBar->addWidget(copyright, 1);
+
+    ProgressBar = place(new QProgressBar(c), "ProgressBar", 12, 8640, 9935, 245);
+    ProgressBar->setTextVisible(false);
+    ProgressBar->raise();
+
+    MSComm = new QSerialPort(this);
+    MSComm->setObjectName(QStringLiteral("MSComm"));
+    TimerPolling = new QTimer(this);
+    TimerPolling->setObjectName(QStringLiteral("TimerPolling"));
+}
+
+void frmMain::buildMenus()
+{
+    QMenuBar *bar = menuBar();
+    bar->setFont(pGothicFont(9));
+    auto menu = [&](const char *name, const QString &title) {
+        QMenu *m = bar->addMenu(title);
+        m->setObjectName(QString::fromLatin1(name));
+        m->menuAction()->setObjectName(QString::fromLatin1(name));
+        return m;
+    };
+    auto item = [&](QMenu *m, const char *name, const QString &text) {
+        QAction *a = m->addAction(text);
+        a->setObjectName(QString::fromLatin1(name));
+        return a;
+    };
+    auto separator = [&](QMenu *m, const char *name) {
+        QAction *a = m->addSeparator();
+        a->setObjectName(QString::fromLatin1(name));
+        return a;
+    };
+    mnuFile = menu("mnuFile", QStringLiteral("ファイル(&F)"));
+    mnuCSVOutput = item(mnuFile, "mnuCSVOutput", QStringLiteral("CSV出力(&C)"));
+    mnuBarF1 = separator(mnuFile, "mnuBarF1");
+    mnuPrintDefault = item(mnuFile, "mnuPrintDefault", QStringLiteral("標準印刷(&P)"));
+    mnuPrintDesktop = item(mnuFile, "mnuPrintDesktop", QStringLiteral("卓上プリンタ印刷(&D)"));
+    mnuBarF2 = separator(mnuFile, "mnuBarF2");
+    mnuExit = item(mnuFile, "mnuExit", QStringLiteral("終了(&X)"));
+    mnuEdit = menu("mnuEdit", QStringLiteral("編集(&E)"));
+    mnuRecordCheck = item(mnuEdit, "mnuRecordCheck", QStringLiteral("重複レコード表示(&R)"));
+    mnuRecordDelete = item(mnuEdit, "mnuRecordDelete", QStringLiteral("重複レコード削除(&D)"));
+    mnuConfig = menu("mnuConfig", QStringLiteral("設定(&C)"));
+    mnuView = item(mnuConfig, "mnuView", QStringLiteral("表示設定(&V)"));
+    mnuPort = item(mnuConfig, "mnuPort", QStringLiteral("通信ポート設定(&P)"));
+    mnuHelp = menu("mnuHelp", QStringLiteral("ヘルプ(&H)"));
+    mnuAbout = item(mnuHelp, "mnuAbout", QStringLiteral("バージョン情報(&A)"));
+}
+
+void frmMain::wireEvents()
+{
+    connect(btnExit, &QPushButton::clicked, this, &QWidget::close);
+    connect(mnuExit, &QAction::triggered, this, &QWidget::close);
+    for (int i = 0; i < 2; ++i)
+        connect(optSelectMode[i], &QRadioButton::clicked, this, [i] { basMain_SelectMode(qint16(i)); });
+    connect(cmdDateStart, &QPushButton::clicked, this, [] { frmMain_cmdDateStart_Click(); });
+    connect(cmdDateEnd, &QPushButton::clicked, this, [] { frmMain_cmdDateEnd_Click(); });
+    // Choosing an entry of the list (also when the list is filled) switches to list entry.
+    connect(cboCardSelect, &QComboBox::currentIndexChanged, this, [this] { optCardNo[1]->setChecked(true); });
+    txtCardInput->installEventFilter(this);
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == txtCardInput) {
+        if (event->type() == QEvent::FocusIn)
+            frmMain_txtCardInput_GotFocus();
+        else if (event->type() == QEvent::FocusOut)
+            frmMain_txtCardInput_LostFocus();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::frmMain_Form_Load() { basMain_ETCStart(); }
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    basMain_ETCEnd();
+}

@@ -1,0 +1,120 @@
+#pragma once
+// The main window. Controls carry the system's names as object names and are
+// reachable as members, so the procedures of the modules can set them the way
+// the window's own code would. The window only wires events to procedures.
+
+#include <QMainWindow>
+
+class QAction;
+class QComboBox;
+class QDateEdit;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QSerialPort;
+class QStatusBar;
+class QTableView;
+class QTimeEdit;
+class QTimer;
+class LineControl;
+
+class frmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit frmMain(QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // The one main window of the run (the last one created).
+    static frmMain *instance();
+
+    // Client area of the window in pixels (13815 x 8895 twips).
+    static constexpr int kClientWidth = 921;
+    static constexpr int kClientHeight = 593;
+
+    QWidget *client = nullptr;
+
+    // Card-number condition
+    QGroupBox *fraCardNo = nullptr;
+    QRadioButton *optCardNo[2] = {};
+    QLineEdit *txtCardInput = nullptr;
+    QComboBox *cboCardSelect = nullptr;
+
+    // Date/time condition
+    QGroupBox *fraSelectMode = nullptr;
+    QRadioButton *optSelectMode[2] = {};
+    QPushButton *cmdDateStart = nullptr;
+    QDateEdit *dtpDateStart = nullptr;
+    QTimeEdit *dtpTimeStart = nullptr;
+    QPushButton *cmdDateEnd = nullptr;
+    QDateEdit *dtpDateEnd = nullptr;
+    QTimeEdit *dtpTimeEnd = nullptr;
+
+    // History grid
+    QGroupBox *fraHFlexGrid = nullptr;
+    QTableView *MSHFlexGrid = nullptr;
+
+    // Command column
+    QGroupBox *fraETCCard = nullptr;
+    QGroupBox *fraDB = nullptr;
+    QGroupBox *fraPrint = nullptr;
+    QGroupBox *fraWork = nullptr;
+    QPushButton *btnCardRead = nullptr;
+    QPushButton *btnViewCls = nullptr;
+    QPushButton *btnDBEntry = nullptr;
+    QPushButton *btnDBRead = nullptr;
+    QPushButton *btnDBDelete = nullptr;
+    QPushButton *btnPrintDefault = nullptr;
+    QPushButton *btnPrintDesktop = nullptr;
+    QPushButton *btnCSVOutput = nullptr;
+    QPushButton *btnExit = nullptr;
+
+    // Status row
+    QLabel *lblCardStatus = nullptr;
+    QLabel *lblCardValue = nullptr;
+    QLabel *lblCount = nullptr;
+    QLabel *lblCountValue = nullptr;
+    QLabel *lblSumMoney = nullptr;
+    QLabel *lblSumValue = nullptr;
+    QLabel *lblPrinter = nullptr;
+    QComboBox *cboPrinter = nullptr;
+
+    QProgressBar *ProgressBar = nullptr;
+    QStatusBar *StatusBar = nullptr;
+    LineControl *LineA = nullptr;
+    LineControl *LineB = nullptr;
+    QSerialPort *MSComm = nullptr;
+    QTimer *TimerPolling = nullptr;
+
+    // Menus
+    QMenu *mnuFile = nullptr;
+    QAction *mnuCSVOutput = nullptr;
+    QAction *mnuBarF1 = nullptr;
+    QAction *mnuPrintDefault = nullptr;
+    QAction *mnuPrintDesktop = nullptr;
+    QAction *mnuBarF2 = nullptr;
+    QAction *mnuExit = nullptr;
+    QMenu *mnuEdit = nullptr;
+    QAction *mnuRecordCheck = nullptr;
+    QAction *mnuRecordDelete = nullptr;
+    QMenu *mnuConfig = nullptr;
+    QAction *mnuView = nullptr;
+    QAction *mnuPort = nullptr;
+    QMenu *mnuHelp = nullptr;
+    QAction *mnuAbout = nullptr;
+
+    // Runs the start sequence before the window is shown.
+    void frmMain_Form_Load();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void wireEvents();
+};

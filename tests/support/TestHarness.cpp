@@ -1,0 +1,50 @@
+#include "TestHarness.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+TestHarness::TestHarness()
+{
+    m_now = QDateTime(QDate(2010, 6, 3), QTime(10, 0, 0));
+    qputenv("XDG_CONFIG_HOME", QDir(m_dir.path()).filePath(QStringLiteral(".config")).toUtf8());
+    qputenv("HOME", m_dir.path().toUtf8());
+    seams::setMessageBoxHandler([this](const seams::Message &m) {
+        m_messages << m;
+        if (m.buttons == seams::MsgButtons::Ok)
+            return seams::MsgAnswer::Ok;
+        return m_answers.isEmpty() ? seams::MsgAnswer::No : m_answers.takeFirst();
+    });
+    seams::setSaveFileHandler([this](const QString &, const QString &, const QString &) {
+        return m_saveFiles.isEmpty() ? QString() : m_saveFiles.takeFirst();
+    });
+    seams::setProgramEndHandler([](int code) { throw seams::ProgramEnded{code}; });
+    seams::setClock([this] { return m_now; });
+    seams::setScreenMetrics(seams::ScreenMetrics{1280, 1024, 96.0, 96.0});
+    seams::setProgramFile(QDir(m_dir.path()).filePath(QStringLiteral("passlog")));
+    seams::setInstanceLockPath(lockPath());
+}
+
+TestHarness::~TestHarness()
+{
+    seams::setMessageBoxHandler({});
+    seams::setSaveFileHandler({});
+    seams::setProgramEndHandler({});
+    seams::setClock({});
+    seams::setScreenMetrics(std::nullopt);
+    seams::setProgramFile({});
+    seams::setInstanceLockPath({});
+}
+
+QStringList TestHarness::messageTexts() const
+{
+    QStringList out;
+    for (const auto &m : m_messages)
+        out << m.text;
+    return out;
+}
+
+void TestHarness::setNow(const QDateTime &now) { m_now = now; }
+
+QString TestHarness::settingsFile() const { return QDir(m_dir.path()).filePath(QStringLiteral("passlog.ini")); }
+
+QString TestHarness::lockPath() const { return QDir(m_dir.path()).filePath(QStringLiteral("instance.lock")); }

@@ -1,0 +1,56 @@
+#pragma once
+// Replaces every seam of the program for one test: message boxes answered from
+// a queue and recorded, the end of the program turned into an exception, a
+// fixed clock, a 1280 x 1024 screen at 96 dpi, and a fresh program folder.
+
+#include "app/Seams.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+class TestHarness {
+public:
+    TestHarness();
+    ~TestHarness();
+
+    // Answers for the next questions, in order. Information and warning boxes
+    // take no answer; a question with no queued answer is answered "No".
+    void queueAnswer(seams::MsgAnswer answer) { m_answers << answer; }
+    const QList<seams::Message> &messages() const { return m_messages; }
+    QStringList messageTexts() const;
+    void clearMessages() { m_messages.clear(); }
+
+    // Save-file dialog: the next chosen paths (empty = cancel).
+    void queueSaveFile(const QString &path) { m_saveFiles << path; }
+
+    void setNow(const QDateTime &now);
+    QDateTime now() const { return m_now; }
+
+    // The folder the program runs from during this test (holds the settings
+    // file and the databases) and the settings file in it.
+    QString programFolder() const { return m_dir.path(); }
+    QString settingsFile() const;
+    QString lockPath() const;
+
+private:
+    QTemporaryDir m_dir;
+    QList<seams::MsgAnswer> m_answers;
+    QList<seams::Message> m_messages;
+    QStringList m_saveFiles;
+    QDateTime m_now;
+};
+
+// Runs f and returns true if it ended the program.
+template <typename F>
+bool endsProgram(F &&f)
+{
+    try {
+        f();
+    } catch (const seams::ProgramEnded &) {
+        return true;
+    }
+    return false;
+}
