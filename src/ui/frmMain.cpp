@@ -1,6 +1,7 @@
 #include "ui/frmMain.h"
 
 #include "app/basMain.h"
+#include "ui/FrameControl.h"
 #include "ui/LineControl.h"
 #include "ui/UiFonts.h"
 #include "ui/basMainWindow.h"
@@ -9,7 +10,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateEdit>
-#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -38,10 +38,10 @@ W *place(W *w, const char *name, double left, double top, double width, double h
     return w;
 }
 
-QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, double l, double t, double w,
+FrameControl *frame(QWidget *parent, const char *name, const QString &caption, double l, double t, double w,
                  double h)
 {
-    auto *box = place(new QGroupBox(caption, parent), name, l, t, w, h);
+    auto *box = place(new FrameControl(caption, parent), name, l, t, w, h);
     box->setFont(pGothicFont(11.25));
     return box;
 }

@@ -9,7 +9,7 @@
 #include <QAction>
 #include <QDateEdit>
 #include <QFile>
-#include <QGroupBox>
+#include "ui/FrameControl.h"
 #include <QLabel>
 #include <QLockFile>
 #include <QProgressBar>

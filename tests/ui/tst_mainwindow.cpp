@@ -8,7 +8,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDateEdit>
-#include <QGroupBox>
+#include "ui/FrameControl.h"
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -88,7 +88,7 @@ void TestMainWindow::controlsHaveTheirNamesTextsAndPlaces()
     QWidget *c = w.findChild<QWidget *>(name);
     QVERIFY2(c, qPrintable(name));
     QCOMPARE(c->geometry(), geometry);
-    if (auto *box = qobject_cast<QGroupBox *>(c))
+    if (auto *box = qobject_cast<FrameControl *>(c))
         QCOMPARE(box->title(), text);
     else if (auto *b = qobject_cast<QAbstractButton *>(c))
         QCOMPARE(b->text(), text);
