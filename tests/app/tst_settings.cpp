@@ -38,6 +38,8 @@ private slots:
     void movedProgramRewritesOnlyAppPath();
     void missingKeyUsesDefaultWithoutAddingIt();
     void writerDoesNotRecreateADeletedFile();
+    void garbageFileDoesNotEndTheProgram();
+    void readOnlyFolderKeepsTheDefaults();
     void leadingNumberOfComPort_data();
     void leadingNumberOfComPort();
 };
@@ -158,6 +160,30 @@ void TestSettings::writerDoesNotRecreateADeletedFile()
     QVERIFY(!QFile::exists(h.settingsFile()));
     QCOMPARE(h.messageTexts().last(), h.settingsFile() + QStringLiteral(" が見つかりません。"));
     QCOMPARE(h.messages().last().icon, seams::MsgIcon::Warning);
+}
+
+void TestSettings::garbageFileDoesNotEndTheProgram()
+{
+    TestHarness h;
+    QByteArray garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage += char((i * 7919 + 13) % 256);
+    garbage += "\n[RS232C]\nComPort=\x82\xA0\xFF\x81\n[PASSLOG\nViewSort\n=\n";
+    writeBytes(h.settingsFile(), garbage);
+    QVERIFY(!endsProgram([] { basMain_GetIniFile(); }));
+    QCOMPARE(comPortNumber(), 0); // an unreadable port value is port 0, which the probe rejects
+    QVERIFY(h.messages().isEmpty());
+}
+
+void TestSettings::readOnlyFolderKeepsTheDefaults()
+{
+    TestHarness h;
+    seams::setProgramFile(QStringLiteral("/proc/passlog")); // a folder nobody may write into, root included
+    QVERIFY(!endsProgram([] { basMain_GetIniFile(); }));
+    QCOMPARE(ViewSort, QStringLiteral("NEW"));
+    QCOMPARE(ComPort, QStringLiteral("1"));
+    QVERIFY(!QFile::exists(settingsFileName()));
+    QVERIFY(!saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("OLD")));
 }
 
 void TestSettings::leadingNumberOfComPort_data()
