@@ -23,6 +23,7 @@ inline QString readSourceFile(const QString &relative)
 // Writes the shipped master database (schema and sample rows) to path.
 inline void writeMasterDatabase(const QString &path, const QString &extraSql = QString())
 {
+    QFile::remove(path);
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fixture"));
         db.setDatabaseName(path);
