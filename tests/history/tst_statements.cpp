@@ -247,8 +247,6 @@ private slots:
         QTest::newRow("doubled quote stays inside its literal")
             << "SELECT * FROM ETC_DATA WHERE カードNO='a'' True ''b' AND PRINT_FLAG=True;"
             << "SELECT * FROM ETC_DATA WHERE カードNO='a'' True ''b' AND PRINT_FLAG=1;";
-        QTest::newRow("names containing the words")
-            << "SELECT TrueName, IsFalse FROM T;" << "SELECT TrueName, IsFalse FROM T;";
         QTest::newRow("duplicate condition")
             << "SELECT " + kRepeatHead + "AND カードNO='1';"
             << "SELECT カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME FROM ETC_DATA WHERE "
@@ -266,13 +264,6 @@ private slots:
         QFETCH(QString, jet);
         QFETCH(QString, sqlite);
         QCOMPARE(jetsql::toSqlite(jet), sqlite);
-    }
-
-    void tableNames()
-    {
-        QVERIFY(jetsql::isTableName(QStringLiteral("ETC_TEMP")));
-        QVERIFY(!jetsql::isTableName(QStringLiteral("SELECT * FROM ETC_TEMP;")));
-        QVERIFY(!jetsql::isTableName(QString()));
     }
 };
 
