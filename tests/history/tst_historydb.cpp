@@ -120,6 +120,7 @@ private slots:
     void missingOrBrokenFilesEndTheProgram()
     {
         AppPath = h->programFolder() + '/';
+        QFile::remove(basAccess_FilePath(kMstFile));
         QVERIFY(endsProgram([] { basAccess_MDBOpen(kMstFile); }));
         QVERIFY(h->messages().last().text.contains("basAccess_MDBOpen"));
         QVERIFY(!QFileInfo::exists(basAccess_FilePath(kMstFile))); // no empty master left behind
