@@ -107,7 +107,6 @@ private slots:
         QTest::newRow("no office") << "01001" << qint16(3000) << qint16(2) << "" << "2";
         QTest::newRow("class 7 has no column") << "01001" << qint16(69) << qint16(7) << "東京料金所" << "7";
         QTest::newRow("class 255") << "01001" << qint16(69) << qint16(255) << "東京料金所" << "車種不明";
-        QTest::newRow("class 255 Null") << "01004" << qint16(101) << qint16(255) << "横浜町田料金所" << "255";
         QTest::newRow("class 3 Null") << "03003" << qint16(302) << qint16(3) << "八王子料金所" << "3";
         QTest::newRow("class 3 empty") << "03005" << qint16(303) << qint16(3) << "甲府昭和料金所" << "3";
         QTest::newRow("office name Null") << "0F0F0" << qint16(777) << qint16(1) << "" << "1";
