@@ -1,0 +1,197 @@
+// Registration of the staged card read into the history: the column mapping,
+// appending twice, skipping a refused row, and a registration killed in the
+// middle leaving all or nothing.
+
+#include "HistoryFixture.h"
+#include "history/basAccessEntry.h"
+
+#include <QProcess>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QtTest>
+#include <csignal>
+
+namespace {
+constexpr char kChildFolder[] = "PASSLOG_REGISTRATION_CHILD";
+
+int count(const QString &table, const QString &where = QString())
+{
+    const QStringList c = column(QStringLiteral("SELECT COUNT(*) FROM ") + table +
+                                 (where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where));
+    return c.value(0).toInt();
+}
+
+// n staged rows with every column filled, as a card read leaves them.
+void stageRows(int n, const QString &card = QStringLiteral("0000"))
+{
+    QSqlDatabase db = basAccess_Database(DbConnection::History);
+    db.transaction();
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral(
+        "INSERT INTO ETC_TEMP (ITC_IN,ITC_IN_ROAD,ITC_IN_GATE,JID_IN,JID_IN_NAME,ITC_OUT,ITC_OUT_ROAD,ITC_OUT_GATE,"
+        "JID_OUT,JID_OUT_NAME,REG_DATE,REG_TIME,CARD_ID,PASS_DATE,PASS_TIME,DATE_TIME,CAR_CODE,CAR_NAME,PASS_MONEY,"
+        "PASS_UNIT,PRINT_FLAG,カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所) VALUES "
+        "('01001','東名高速道路','東京',69,'東京',?,'東名高速道路','厚木',101,'厚木','2010/06/03','10:20:30',?,"
+        "'2010/06/01',?,?,1,'普通車',?,'円',?,?,'2010/06/01',?,?,'普通車','東名 東京','東名 厚木')"));
+    for (int i = 0; i < n; ++i) {
+        const QString time = QStringLiteral("%1:%2:%3").arg(i / 3600 % 24, 2, 10, QLatin1Char('0'))
+                                 .arg(i / 60 % 60, 2, 10, QLatin1Char('0')).arg(i % 60, 2, 10, QLatin1Char('0'));
+        q.addBindValue(QStringLiteral("0%1").arg(1000 + i % 9000));
+        q.addBindValue(card);
+        q.addBindValue(time);
+        q.addBindValue(QStringLiteral("2010/06/01-") + time);
+        q.addBindValue(100 + i);
+        q.addBindValue(i % 2);
+        q.addBindValue(card);
+        q.addBindValue(time);
+        q.addBindValue(QStringLiteral("%1円").arg(100 + i));
+        if (!q.exec())
+            qFatal("staging failed: %s", qPrintable(q.lastError().text()));
+    }
+    db.commit();
+}
+
+QStringList rows(const QString &table)
+{
+    QStringList out;
+    QSqlQuery q(basAccess_Database(DbConnection::History));
+    q.exec(QStringLiteral("SELECT * FROM ") + table + QStringLiteral(" ORDER BY rowid"));
+    while (q.next()) {
+        QStringList cells;
+        for (int i = 0; i < q.record().count(); ++i)
+            cells << q.value(i).toString();
+        out << cells.join(QLatin1Char('|'));
+    }
+    return out;
+}
+} // namespace
+
+class TestRegistration : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { closeDatabases(); }
+    void emptyStagingRegistersNothing();
+    void everyColumnCopiedUnderTheGivenNumber();
+    void registeringTwiceAppendsTwice();
+    void refusedRowIsSkippedSilently();
+    void killedRegistrationLeavesAllOrNothing();
+};
+
+void TestRegistration::emptyStagingRegistersNothing()
+{
+    TestHarness h;
+    openDatabases(h);
+    basAccess_MDBTBLEntry(QStringLiteral("1234"));
+    QCOMPARE(count(QStringLiteral("ETC_DATA")), 0);
+    QVERIFY(h.messages().isEmpty());
+}
+
+void TestRegistration::everyColumnCopiedUnderTheGivenNumber()
+{
+    TestHarness h;
+    openDatabases(h);
+    stageRows(3);
+    basAccess_MDBTBLEntry(QStringLiteral("5678"));
+    QCOMPARE(count(QStringLiteral("ETC_DATA"), QStringLiteral("CARD_ID = '5678' AND カードNO = '5678'")), 3);
+    // Apart from the two card-number columns, each history row is its staged row, in staged order.
+    QStringList expected = rows(QStringLiteral("ETC_TEMP"));
+    for (QString &r : expected)
+        r.replace(QStringLiteral("|0000|"), QStringLiteral("|5678|"));
+    QCOMPARE(rows(QStringLiteral("ETC_DATA")), expected);
+    // The moment of the card read stays, whenever the registration happens.
+    QCOMPARE(column(QStringLiteral("SELECT DISTINCT REG_DATE || ' ' || REG_TIME FROM ETC_DATA")),
+             QStringList{QStringLiteral("2010/06/03 10:20:30")});
+    QCOMPARE(count(QStringLiteral("ETC_TEMP")), 3); // emptying the staging is the caller's step
+    // A quote in the card number is a value, not a statement.
+    basAccess_MDBTBLEntry(QStringLiteral("1'2"));
+    QCOMPARE(count(QStringLiteral("ETC_DATA"), QStringLiteral("CARD_ID = '1''2'")), 3);
+}
+
+void TestRegistration::registeringTwiceAppendsTwice()
+{
+    TestHarness h;
+    openDatabases(h);
+    stageRows(4);
+    basAccess_MDBTBLEntry(QStringLiteral("0012"));
+    basAccess_MDBTBLEntry(QStringLiteral("0012"));
+    QCOMPARE(count(QStringLiteral("ETC_DATA"), QStringLiteral("CARD_ID = '0012'")), 8);
+}
+
+void TestRegistration::refusedRowIsSkippedSilently()
+{
+    TestHarness h;
+    openDatabases(h);
+    stageRows(5);
+    historyExec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON ETC_DATA WHEN NEW.PASS_MONEY = 102 "
+                               "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    basAccess_MDBTBLEntry(QStringLiteral("0001"));
+    QCOMPARE(column(QStringLiteral("SELECT PASS_MONEY FROM ETC_DATA ORDER BY rowid")),
+             (QStringList{"100", "101", "103", "104"}));
+    QVERIFY(h.messages().isEmpty());
+}
+
+void TestRegistration::killedRegistrationLeavesAllOrNothing()
+{
+    constexpr int kRows = 150000;
+    TestHarness h;
+    openDatabases(h);
+    stageRows(kRows);
+    closeDatabases();
+    const QString folder = h.programFolder();
+
+    int killedMidway = 0;
+    for (int delayMs : {5, 60, 250, 600}) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QString::fromLatin1(kChildFolder), folder);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForStarted());
+        QVERIFY(child.waitForReadyRead(20000));
+        QCOMPARE(child.readLine().trimmed(), QByteArray("copying"));
+        QThread::msleep(delayMs);
+        const bool finished = child.bytesAvailable() > 0 || child.waitForReadyRead(0);
+        ::kill(pid_t(child.processId()), SIGKILL);
+        child.waitForFinished();
+        if (!finished && !child.readAll().contains("done"))
+            ++killedMidway;
+
+        AppPath = folder + QLatin1Char('/');
+        basAccess_MDBOpen(kDatFile);
+        QCOMPARE(column(QStringLiteral("PRAGMA integrity_check")), QStringList{QStringLiteral("ok")});
+        const int registered = count(QStringLiteral("ETC_DATA"));
+        QVERIFY2(registered == 0 || registered == kRows, qPrintable(QString::number(registered)));
+        QCOMPARE(count(QStringLiteral("ETC_TEMP")), kRows);
+        historyExec(QStringLiteral("DELETE FROM ETC_DATA"));
+        basAccess_MDBClose(kDatFile);
+    }
+    QVERIFY2(killedMidway > 0, "no registration was killed while it copied");
+}
+
+// Run as a child of the crash test: register the staged rows of the given
+// folder, telling the parent when the copy starts and ends.
+static int registrationChild(const QString &folder)
+{
+    TestHarness h;
+    AppPath = folder + QLatin1Char('/');
+    basAccess_MDBOpen(kDatFile);
+    std::fputs("copying\n", stdout);
+    std::fflush(stdout);
+    basAccess_MDBTBLEntry(QStringLiteral("9999"));
+    std::fputs("done\n", stdout);
+    std::fflush(stdout);
+    QThread::sleep(60); // wait to be killed
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QString childFolder = qEnvironmentVariable(kChildFolder);
+    if (!childFolder.isEmpty())
+        return registrationChild(childFolder);
+    TestRegistration test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_registration.moc"
