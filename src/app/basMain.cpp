@@ -4,6 +4,7 @@
 #include "app/Settings.h"
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
+#include "reader/basRS232C.h"
 #include "ui/LineControl.h"
 #include "ui/basMainWindow.h"
 #include "ui/frmMain.h"
@@ -73,6 +74,11 @@ void basMain_ETCStart()
         basMain_Initialize();
         basMain_SelectMode(0);
         form().optCardNo[0]->setChecked(true);
+        // Reader probe: a usable port gets its first polling sequence now.
+        if (basRS232C_CheckPortExistence(comPortNumber()))
+            basRS232C_CommBasicSequence();
+        else
+            basCommon_ShowWarning(QStringLiteral("指定されたCOMポートが存在しないか既に使用中ため機器に接続できません。"));
         form().TimerPolling->setInterval(kPollingIntervalMs);
         form().TimerPolling->start();
     });
@@ -139,6 +145,7 @@ void basMain_ETCEnd()
     guarded("basMain_ETCEnd", [] {
         if (frmMain *f = frmMain::instance())
             f->TimerPolling->stop();
+        basRS232C_CommPortClose(comPortNumber());
         releaseSingleInstance();
         seams::endProgram(0);
     });
