@@ -53,4 +53,4 @@ void basRS232C_ConnectionOut(int type);
 // in a card read without a record frame before the read gives up: a device
 // that keeps sending something else cannot hold the program in a sequence.
 constexpr int kMaxPollingReceives = 16;
-constexpr int kMaxReceivesWithoutRecord = 32;
+constexpr int kMaxReceivesWithoutRecord = 10;
