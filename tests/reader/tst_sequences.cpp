@@ -177,6 +177,26 @@ private slots:
     void readsAFullWrappedRing() { readCard(100, 37); }
     void readsARingWrappedRightAfterTheNewest() { readCard(100, 1); }
 
+    void readsTheSampleCard()
+    {
+        startEmulator({QStringLiteral("--state"), QStringLiteral("readable"), QStringLiteral("--card"),
+                       QStringLiteral(PASSLOG_SOURCE_DIR "/data/sample-card.txt")});
+        basRS232C_CommCardRead();
+        QVERIFY(!blnReadError);
+        QCOMPARE(CardTable.size(), 15);
+        const CardRecord &newest = CardTable[1];
+        QCOMPARE(newest.JID_IN, qint16(69));
+        QCOMPARE(newest.ITC_IN, QStringLiteral("01001"));
+        QCOMPARE(newest.JID_OUT, qint16(104));
+        QCOMPARE(newest.ITC_OUT, QStringLiteral("0100B"));
+        QCOMPARE(newest.PASS_DATE, QStringLiteral("2024/05/20"));
+        QCOMPARE(newest.PASS_TIME, QStringLiteral("18:42:10"));
+        QCOMPARE(newest.PASS_MONEY, 5250);
+        QCOMPARE(CardTable[11].PASS_MONEY, 1200);
+        QCOMPARE(CardTable[12].PASS_MONEY, 1234);
+        QCOMPARE(CardTable[14].ITC_OUT, QStringLiteral("FFFFF"));
+    }
+
     void readExchangeInOrder()
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
