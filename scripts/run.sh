@@ -26,7 +26,7 @@ fi
 # "state none" (card taken out) or "fault silence":  echo "state none" > "$build/reader.ctl"
 link="$build/reader-tty"
 control="$build/reader.ctl"
-./tools/reader-emulator/reader-emulator --link "$link" --control "$control" --quiet \
+./tools/reader-emulator/reader-emulator --link "$link" --control "$control" \
   --card "$root/data/sample-card.txt" --state readable </dev/null >"$build/reader-emulator.log" 2>&1 &
 emulator=$!
 trap 'kill "$emulator" 2>/dev/null || true' EXIT

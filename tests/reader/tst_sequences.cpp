@@ -170,6 +170,47 @@ private slots:
             QVERIFY2(f.startsWith(QStringLiteral("02 43 4F 4D 31 3A 00")), qPrintable(f));
     }
 
+    void desktopPrinterBehindTheRelayUnit()
+    {
+        startEmulator({QStringLiteral("--relay")});
+        basRS232C_CommBasicSequence();
+        QCOMPARE(intRelayMode, 2);
+        // The print window sends its own "COM2:" envelope with relay mode 0.
+        intRelayMode = 0;
+        QByteArray line = frame::empty();
+        line += "69  A1B2C12340F00A200612151752581  1000    ";
+        const QByteArray envelope = basRS232C_RelayEnvelope("COM2:", line);
+        QCOMPARE(frame::ubound(envelope), 53);
+        const struct {
+            const char *printer;
+            const char *reply;
+        } cases[] = {{"ack", "06 31 32 03 66"}, {"paperout", "15 31 32 01 03 67"}, {"silent", ""}};
+        for (const auto &c : cases) {
+            QVERIFY(emulator->command(QStringLiteral("printer ") + QLatin1String(c.printer)));
+            basRS232C_CommOutput(envelope);
+            QByteArray reply;
+            basRS232C_CommInput(100, reply);
+            QCOMPARE(hexOf(reply), QLatin1String(c.reply));
+            QCOMPARE(emulator->nextLine(QStringLiteral("print ")),
+                     QStringLiteral("print 69  A1B2C12340F00A200612151752581  1000    "));
+        }
+    }
+
+    void scriptedAnswers()
+    {
+        EmulatorProcess probe; // a scripted emulator plays exactly its list, then stays silent
+        const QString script = probe.writeFile(QStringLiteral("script.txt"),
+                                               QStringLiteral("# answers\n") + hexOf(cardStateFrame('P')) +
+                                                   QStringLiteral("\n-\n"));
+        startEmulator({QStringLiteral("--script"), script});
+        basRS232C_CommBasicSequence();
+        QCOMPARE(cardLabel(), QStringLiteral("カード認証中"));
+        basRS232C_CommBasicSequence();
+        basRS232C_CommBasicSequence();
+        QCOMPARE(intNoReplyCount, 2);
+        QCOMPARE(cardLabel(), QStringLiteral("カード認証中"));
+    }
+
     // ---- card read ---------------------------------------------------------------------
     void readsAnEmptyCard() { readCard(0, 0); }
     void readsOneRecord() { readCard(1, 0); }
