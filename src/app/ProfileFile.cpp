@@ -85,14 +85,14 @@ QString cutToBytes(const QString &value, int maxBytes)
     return out;
 }
 
-void writeLines(const QString &file, const QStringList &lines)
+bool writeLines(const QString &file, const QStringList &lines)
 {
     QString text;
     for (const QString &l : lines)
         text += l + QStringLiteral("\r\n");
+    // Written to a temporary file and renamed, so a crash never leaves half a file.
     QSaveFile f(file);
-    if (!f.open(QIODevice::WriteOnly) || f.write(cp932::encode(text)) < 0 || !f.commit())
-        throw Failure(75, QStringLiteral("パス名が無効です。") + QLatin1Char(' ') + file);
+    return f.open(QIODevice::WriteOnly) && f.write(cp932::encode(text)) >= 0 && f.commit();
 }
 } // namespace
 
@@ -119,10 +119,10 @@ QString basCommon_GetIniString(const QString &section, const QString &key, const
     });
 }
 
-void basCommon_WriteIniString(const QString &section, const QString &key, const QString &value,
+bool basCommon_WriteIniString(const QString &section, const QString &key, const QString &value,
                               const QString &file)
 {
-    guarded("basCommon_WriteIniString", [&] {
+    return guarded("basCommon_WriteIniString", [&] {
         bool exists = false;
         QStringList lines = readLines(file, &exists);
         const QString entry = key + QLatin1Char('=') + value;
@@ -130,8 +130,7 @@ void basCommon_WriteIniString(const QString &section, const QString &key, const 
         const int begin = findSection(lines, section, &end);
         if (begin < 0) {
             lines << QLatin1Char('[') + section + QLatin1Char(']') << entry;
-            writeLines(file, lines);
-            return;
+            return writeLines(file, lines);
         }
         int lastKey = begin - 1;
         for (int i = begin; i < end; ++i) {
@@ -139,13 +138,12 @@ void basCommon_WriteIniString(const QString &section, const QString &key, const 
             if (keyLine(lines[i], &k, nullptr)) {
                 if (sameName(k, key)) {
                     lines[i] = entry;
-                    writeLines(file, lines);
-                    return;
+                    return writeLines(file, lines);
                 }
                 lastKey = i;
             }
         }
         lines.insert(lastKey + 1, entry);
-        writeLines(file, lines);
+        return writeLines(file, lines);
     });
 }

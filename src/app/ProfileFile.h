@@ -10,5 +10,7 @@
 inline const QString kIniMissing = QStringLiteral("ERROR");
 
 QString basCommon_GetIniString(const QString &section, const QString &key, const QString &file);
-void basCommon_WriteIniString(const QString &section, const QString &key, const QString &value,
+// False when the file cannot be written (a read-only folder, say): like the
+// platform call it replaces, a failed write is not an error of the program.
+bool basCommon_WriteIniString(const QString &section, const QString &key, const QString &value,
                               const QString &file);

@@ -61,8 +61,7 @@ bool saveSetting(const QString &section, const QString &key, const QString &valu
         basCommon_ShowWarning(file + QStringLiteral(" が見つかりません。"));
         return false;
     }
-    basCommon_WriteIniString(section, key, value, file);
-    return true;
+    return basCommon_WriteIniString(section, key, value, file);
 }
 
 int leadingNumber(const QString &text)

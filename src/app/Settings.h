@@ -13,7 +13,8 @@ QString settingsFileName();
 void basMain_GetIniFile();
 
 // Writes one key if the settings file exists; otherwise warns with the file
-// name followed by " が見つかりません。" and does not create it. True if written.
+// name followed by " が見つかりません。" and does not create it. True if written;
+// false also when the file exists but cannot be written.
 bool saveSetting(const QString &section, const QString &key, const QString &value);
 
 // The leading-number value of a text, like the runtime's Val: "3" -> 3,

@@ -4,6 +4,9 @@
 #include "app/Settings.h"
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
+#include "history/ViewCondition.h"
+#include "history/basAccess.h"
+#include "history/basAccessGrid.h"
 #include "reader/basRS232C.h"
 #include "ui/LineControl.h"
 #include "ui/basMainWindow.h"
@@ -72,7 +75,16 @@ void basMain_ETCStart()
         basMain_Line3D();
         basMain_GetIniFile();
         basMain_Initialize();
+        // ---- databases: open, empty the staging table, empty grid, "DB読込" ----
+        basAccess_MDBOpen(kDatFile);
+        basAccess_MDBOpen(kMstFile);
+        basAccess_MDBTBLOpen(basAccess_MakeHFGSQL(kTableTemp, QStringLiteral("FORMAT")));
+        basAccess_MDBtoMSHFlexGrid(kTableTemp, 0);
+        if (basAccess_MDBTBLCheck(kTableData))
+            form().btnDBRead->setEnabled(true);
+        // ---- end databases ----
         basMain_SelectMode(0);
+        basMain_GetCardNo(); // card-number list
         form().optCardNo[0]->setChecked(true);
         // Reader probe: a usable port gets its first polling sequence now.
         if (basRS232C_CheckPortExistence(comPortNumber()))
@@ -146,6 +158,10 @@ void basMain_ETCEnd()
         if (frmMain *f = frmMain::instance())
             f->TimerPolling->stop();
         basRS232C_CommPortClose(comPortNumber());
+        // ---- databases: master first, then history ----
+        basAccess_MDBClose(kMstFile);
+        basAccess_MDBClose(kDatFile);
+        // ---- end databases ----
         releaseSingleInstance();
         seams::endProgram(0);
     });

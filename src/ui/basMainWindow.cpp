@@ -7,7 +7,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDateEdit>
-#include <QGroupBox>
+#include "ui/FrameControl.h"
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>

@@ -2,6 +2,7 @@
 
 #include "app/basMain.h"
 #include "reader/basRS232C.h"
+#include "ui/FrameControl.h"
 #include "ui/LineControl.h"
 #include "ui/UiFonts.h"
 #include "ui/basMainWindow.h"
@@ -10,7 +11,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateEdit>
-#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -39,10 +39,10 @@ W *place(W *w, const char *name, double left, double top, double width, double h
     return w;
 }
 
-QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, double l, double t, double w,
+FrameControl *frame(QWidget *parent, const char *name, const QString &caption, double l, double t, double w,
                  double h)
 {
-    auto *box = place(new QGroupBox(caption, parent), name, l, t, w, h);
+    auto *box = place(new FrameControl(caption, parent), name, l, t, w, h);
     box->setFont(pGothicFont(11.25));
     return box;
 }

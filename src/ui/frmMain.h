@@ -8,7 +8,6 @@
 class QAction;
 class QComboBox;
 class QDateEdit;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -21,6 +20,7 @@ class QTableView;
 class QTimeEdit;
 class QTimer;
 class LineControl;
+class FrameControl;
 
 class frmMain : public QMainWindow {
     Q_OBJECT
@@ -38,13 +38,13 @@ public:
     QWidget *client = nullptr;
 
     // Card-number condition
-    QGroupBox *fraCardNo = nullptr;
+    FrameControl *fraCardNo = nullptr;
     QRadioButton *optCardNo[2] = {};
     QLineEdit *txtCardInput = nullptr;
     QComboBox *cboCardSelect = nullptr;
 
     // Date/time condition
-    QGroupBox *fraSelectMode = nullptr;
+    FrameControl *fraSelectMode = nullptr;
     QRadioButton *optSelectMode[2] = {};
     QPushButton *cmdDateStart = nullptr;
     QDateEdit *dtpDateStart = nullptr;
@@ -54,14 +54,14 @@ public:
     QTimeEdit *dtpTimeEnd = nullptr;
 
     // History grid
-    QGroupBox *fraHFlexGrid = nullptr;
+    FrameControl *fraHFlexGrid = nullptr;
     QTableView *MSHFlexGrid = nullptr;
 
     // Command column
-    QGroupBox *fraETCCard = nullptr;
-    QGroupBox *fraDB = nullptr;
-    QGroupBox *fraPrint = nullptr;
-    QGroupBox *fraWork = nullptr;
+    FrameControl *fraETCCard = nullptr;
+    FrameControl *fraDB = nullptr;
+    FrameControl *fraPrint = nullptr;
+    FrameControl *fraWork = nullptr;
     QPushButton *btnCardRead = nullptr;
     QPushButton *btnViewCls = nullptr;
     QPushButton *btnDBEntry = nullptr;

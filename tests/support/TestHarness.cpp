@@ -1,6 +1,9 @@
 #include "TestHarness.h"
 
+#include "history/basAccess.h"
+
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 
 TestHarness::TestHarness()
@@ -22,10 +25,18 @@ TestHarness::TestHarness()
     seams::setScreenMetrics(seams::ScreenMetrics{1280, 1024, 96.0, 96.0});
     seams::setProgramFile(QDir(m_dir.path()).filePath(QStringLiteral("passlog")));
     seams::setInstanceLockPath(lockPath());
+    // ---- databases: the master database the build ships, in the program folder ----
+    QFile::copy(QStringLiteral(PASSLOG_BINARY_DIR "/ETC_MST.sqlite"),
+                QDir(m_dir.path()).filePath(QStringLiteral("ETC_MST.sqlite")));
+    // ---- end databases ----
 }
 
 TestHarness::~TestHarness()
 {
+    // ---- databases: no connection outlives the test's program folder ----
+    basAccess_MDBClose(kMstFile);
+    basAccess_MDBClose(kDatFile);
+    // ---- end databases ----
     seams::setMessageBoxHandler({});
     seams::setSaveFileHandler({});
     seams::setProgramEndHandler({});

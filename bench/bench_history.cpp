@@ -1,0 +1,184 @@
+// History database benchmark: all-cards read with grid load and the
+// duplicate select on 100,000 and 1,000,000 rows (about 5 % duplicates over
+// 50 cards), and on 4,000 rows the duplicate condition as literally written
+// (a correlated sub-query) against the grouped form the program runs.
+//
+// Prints "name: value" lines, times in seconds; the last line is the
+// 4,000-row ratio. Exits 1 when the two forms return different rows.
+
+#include "app/Seams.h"
+#include "app/basGlobal.h"
+#include "history/HistoryGridModel.h"
+#include "history/ViewCondition.h"
+#include "history/basAccess.h"
+#include "history/basAccessGrid.h"
+#include "ui/frmMain.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <cstdio>
+
+namespace {
+
+QTextStream out(stdout);
+
+void print(const QString &name, const QString &value)
+{
+    out << name << ": " << value << Qt::endl;
+}
+void print(const QString &name, double seconds) { print(name, QString::number(seconds, 'f', 3)); }
+
+struct Passage {
+    QString date, time, toll, car, in, out;
+};
+
+// Appends rows to ETC_DATA: distinct passages, and about one row in twenty
+// a copy of an earlier passage under a random one of the 50 cards.
+class Filler {
+public:
+    void fill(qint64 rows)
+    {
+        static const QStringList cars{"普通車", "中型車", "大型車", "軽自動車等"};
+        static const QStringList gates{"東名高速道路 東京", "東名高速道路 厚木",   "中央自動車道 八王子",
+                                       "関越自動車道 練馬", "名神高速道路 吹田", "東北自動車道 浦和",
+                                       "首都高速道路 本線", "常磐自動車道 三郷"};
+        QSqlDatabase db = basAccess_Database(DbConnection::History);
+        db.transaction();
+        QSqlQuery q(db);
+        q.prepare("INSERT INTO ETC_DATA (ITC_IN,ITC_OUT,JID_IN,JID_OUT,CARD_ID,PASS_DATE,PASS_TIME,DATE_TIME,"
+                  "CAR_CODE,CAR_NAME,PASS_MONEY,PASS_UNIT,カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,"
+                  "出口料金所) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+        const QDateTime base(QDate(2015, 1, 1), QTime(0, 0, 0), Qt::UTC);
+        for (qint64 i = 0; i < rows; ++i) {
+            Passage p;
+            if (!m_kept.isEmpty() && m_rng.bounded(100) < 5) {
+                p = m_kept[m_rng.bounded(qsizetype(m_kept.size()))];
+            } else {
+                // Distinct moments: the n-th passage is n * 97 seconds after the base.
+                const QDateTime t = base.addSecs(m_serial++ * 97);
+                const int money = 100 * int(1 + m_rng.bounded(40));
+                p = {t.toString("yyyy/MM/dd"), t.toString("HH:mm:ss"), QString::number(money) + "円",
+                     cars[m_rng.bounded(cars.size())], gates[m_rng.bounded(gates.size())],
+                     gates[m_rng.bounded(gates.size())]};
+                if (m_kept.size() < 20000)
+                    m_kept << p;
+                else
+                    m_kept[m_rng.bounded(m_kept.size())] = p;
+            }
+            const QString card = QString::number(1000 + m_rng.bounded(50));
+            const QVariantList values{"01001", "01005", 69, 102, card, p.date, p.time, p.date + '-' + p.time, 1,
+                                      p.car, p.toll.chopped(1).toInt(), "円", card, p.date, p.time, p.toll, p.car,
+                                      p.in, p.out};
+            for (int k = 0; k < values.size(); ++k)
+                q.bindValue(k, values[k]);
+            if (!q.exec())
+                qFatal("insert failed");
+        }
+        db.commit();
+    }
+
+private:
+    QRandomGenerator m_rng{20240501};
+    QList<Passage> m_kept;
+    qint64 m_serial = 0;
+};
+
+QStringList rowsOf(QSqlQuery &q)
+{
+    QStringList rows;
+    while (q.next()) {
+        QString row;
+        for (int c = 0; c < 8; ++c)
+            row += q.value(c).toString() + QLatin1Char('|');
+        rows << row;
+    }
+    return rows;
+}
+
+void measureSize(qint64 rows, frmMain &window)
+{
+    const QString n = QString::number(rows);
+    basAccess_ResetViewCondition();
+    window.optSelectMode[0]->setChecked(true);
+    window.optCardNo[0]->setChecked(true);
+    window.txtCardInput->clear();
+
+    QElapsedTimer t;
+    t.start();
+    basAccess_MDBtoMSHFlexGrid(basAccess_MakeReadSQL(kTableData, 2), 2);
+    print("read_and_grid_load_seconds_" + n, t.elapsed() / 1000.0);
+    print("grid_rows_" + n, QString::number(basAccess_GridModel()->rowCount()));
+
+    t.restart();
+    QSqlQuery q = basAccess_Execute(DbConnection::History, basAccess_MakeRepeatSQL("0000", "SELECT"));
+    qint64 duplicates = 0;
+    while (q.next())
+        ++duplicates;
+    q.finish();
+    print("duplicate_select_seconds_" + n, t.elapsed() / 1000.0);
+    print("duplicate_rows_" + n, QString::number(duplicates));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    seams::setProgramFile(dir.filePath("passlog"));
+    seams::setMessageBoxHandler([](const seams::Message &m) {
+        std::fprintf(stderr, "%s\n", qPrintable(m.text));
+        return seams::MsgAnswer::Ok;
+    });
+    AppPath = dir.path() + '/';
+    ViewSort = "NEW";
+    frmMain window;
+    basAccess_MDBOpen(kDatFile);
+
+    // 4,000 rows: the correlated form as written against the grouped form.
+    Filler small;
+    small.fill(4000);
+    basAccess_ResetViewCondition();
+    const QString jet = basAccess_MakeRepeatSQL("0000", "SELECT");
+    QElapsedTimer t;
+    t.start();
+    QSqlQuery literal(basAccess_Database(DbConnection::History));
+    literal.setForwardOnly(true);
+    if (!literal.exec(jet))
+        qFatal("the literal form was refused");
+    const QStringList literalRows = rowsOf(literal);
+    literal.finish();
+    const double literalSeconds = t.elapsed() / 1000.0;
+    t.restart();
+    QSqlQuery grouped = basAccess_Execute(DbConnection::History, jet);
+    const QStringList groupedRows = rowsOf(grouped);
+    grouped.finish();
+    const double groupedSeconds = qMax(t.nsecsElapsed() / 1e9, 1e-6);
+    const bool same = literalRows == groupedRows && !groupedRows.isEmpty();
+    QSqlQuery(basAccess_Database(DbConnection::History)).exec("DELETE FROM ETC_DATA");
+
+    // 100,000 rows, then 900,000 more.
+    Filler big;
+    for (const qint64 size : {qint64(100000), qint64(1000000)}) {
+        t.restart();
+        big.fill(size == 100000 ? size : size - 100000);
+        print("fill_seconds_" + QString::number(size), t.elapsed() / 1000.0);
+        measureSize(size, window);
+    }
+
+    print("literal_seconds_4000", literalSeconds);
+    print("grouped_seconds_4000", QString::number(groupedSeconds, 'f', 6));
+    print("duplicate_rows_4000", QString::number(groupedRows.size()));
+    print("same_rows_4000", same ? "yes" : "no");
+    basAccess_MDBClose(kDatFile);
+    print("ratio", QString::number(literalSeconds / groupedSeconds, 'f', 1));
+    return same ? 0 : 1;
+}

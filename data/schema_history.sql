@@ -1,0 +1,77 @@
+-- History database (ETC_DAT): the registered usage history ETC_DATA and the
+-- staging table ETC_TEMP that holds the records of the last card read.
+-- Both tables have the same 28 columns. Text columns compare without regard
+-- to letter case, as the statements of the program expect.
+-- The program runs this script every time it opens the history database, so
+-- every statement must be safe to repeat.
+
+CREATE TABLE IF NOT EXISTS ETC_DATA (
+    ITC_IN        TEXT COLLATE NOCASE,
+    ITC_IN_ROAD   TEXT COLLATE NOCASE,
+    ITC_IN_GATE   TEXT COLLATE NOCASE,
+    JID_IN        INTEGER,
+    JID_IN_NAME   TEXT COLLATE NOCASE,
+    ITC_OUT       TEXT COLLATE NOCASE,
+    ITC_OUT_ROAD  TEXT COLLATE NOCASE,
+    ITC_OUT_GATE  TEXT COLLATE NOCASE,
+    JID_OUT       INTEGER,
+    JID_OUT_NAME  TEXT COLLATE NOCASE,
+    REG_DATE      TEXT COLLATE NOCASE,
+    REG_TIME      TEXT COLLATE NOCASE,
+    CARD_ID       TEXT COLLATE NOCASE,
+    PASS_DATE     TEXT COLLATE NOCASE,
+    PASS_TIME     TEXT COLLATE NOCASE,
+    DATE_TIME     TEXT COLLATE NOCASE,
+    CAR_CODE      INTEGER,
+    CAR_NAME      TEXT COLLATE NOCASE,
+    PASS_MONEY    INTEGER,
+    PASS_UNIT     TEXT COLLATE NOCASE,
+    PRINT_FLAG    INTEGER NOT NULL DEFAULT 0,
+    カードNO      TEXT COLLATE NOCASE,
+    ご利用日      TEXT COLLATE NOCASE,
+    通過時間      TEXT COLLATE NOCASE,
+    通行料金      TEXT COLLATE NOCASE,
+    車種          TEXT COLLATE NOCASE,
+    入口料金所    TEXT COLLATE NOCASE,
+    出口料金所    TEXT COLLATE NOCASE
+);
+
+CREATE TABLE IF NOT EXISTS ETC_TEMP (
+    ITC_IN        TEXT COLLATE NOCASE,
+    ITC_IN_ROAD   TEXT COLLATE NOCASE,
+    ITC_IN_GATE   TEXT COLLATE NOCASE,
+    JID_IN        INTEGER,
+    JID_IN_NAME   TEXT COLLATE NOCASE,
+    ITC_OUT       TEXT COLLATE NOCASE,
+    ITC_OUT_ROAD  TEXT COLLATE NOCASE,
+    ITC_OUT_GATE  TEXT COLLATE NOCASE,
+    JID_OUT       INTEGER,
+    JID_OUT_NAME  TEXT COLLATE NOCASE,
+    REG_DATE      TEXT COLLATE NOCASE,
+    REG_TIME      TEXT COLLATE NOCASE,
+    CARD_ID       TEXT COLLATE NOCASE,
+    PASS_DATE     TEXT COLLATE NOCASE,
+    PASS_TIME     TEXT COLLATE NOCASE,
+    DATE_TIME     TEXT COLLATE NOCASE,
+    CAR_CODE      INTEGER,
+    CAR_NAME      TEXT COLLATE NOCASE,
+    PASS_MONEY    INTEGER,
+    PASS_UNIT     TEXT COLLATE NOCASE,
+    PRINT_FLAG    INTEGER NOT NULL DEFAULT 0,
+    カードNO      TEXT COLLATE NOCASE,
+    ご利用日      TEXT COLLATE NOCASE,
+    通過時間      TEXT COLLATE NOCASE,
+    通行料金      TEXT COLLATE NOCASE,
+    車種          TEXT COLLATE NOCASE,
+    入口料金所    TEXT COLLATE NOCASE,
+    出口料金所    TEXT COLLATE NOCASE
+);
+
+-- The duplicate rule groups by these six display columns over the whole table.
+CREATE INDEX IF NOT EXISTS ETC_DATA_PASSAGE
+    ON ETC_DATA (ご利用日, 通過時間, 通行料金, 車種, 入口料金所, 出口料金所);
+-- History reads, deletes and exports by card number and date/time range.
+CREATE INDEX IF NOT EXISTS ETC_DATA_CARD ON ETC_DATA (カードNO, DATE_TIME);
+CREATE INDEX IF NOT EXISTS ETC_DATA_DATE_TIME ON ETC_DATA (DATE_TIME);
+-- The card-number list (SELECT DISTINCT CARD_ID ... ORDER BY CARD_ID).
+CREATE INDEX IF NOT EXISTS ETC_DATA_CARD_ID ON ETC_DATA (CARD_ID);

@@ -1,0 +1,159 @@
+#include "history/JetSql.h"
+
+#include <QList>
+#include <QRegularExpression>
+
+namespace jetsql {
+
+namespace {
+
+const QString kPassageColumns = QStringLiteral("ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所");
+
+struct Segment {
+    QString text;
+    bool literal;
+};
+
+// Splits a statement into string literals (with their quotes) and the code
+// between them. A doubled quote inside a literal belongs to the literal.
+QList<Segment> split(const QString &sql)
+{
+    QList<Segment> out;
+    QString code;
+    qsizetype i = 0;
+    const qsizetype n = sql.size();
+    while (i < n) {
+        if (sql[i] != QLatin1Char('\'')) {
+            code += sql[i++];
+            continue;
+        }
+        if (!code.isEmpty())
+            out.append({code, false});
+        code.clear();
+        qsizetype j = i + 1;
+        while (j < n) {
+            if (sql[j] == QLatin1Char('\'')) {
+                if (j + 1 < n && sql[j + 1] == QLatin1Char('\'')) {
+                    j += 2;
+                    continue;
+                }
+                break;
+            }
+            ++j;
+        }
+        const qsizetype end = j < n ? j + 1 : n; // an unclosed literal runs to the end
+        out.append({sql.mid(i, end - i), true});
+        i = end;
+    }
+    if (!code.isEmpty())
+        out.append({code, false});
+    return out;
+}
+
+const QRegularExpression &deleteColumnsPattern()
+{
+    static const QRegularExpression re(QStringLiteral("^(\\s*)DELETE\\s+(?!FROM\\b).*?\\s*\\bFROM\\b"),
+                                       QRegularExpression::CaseInsensitiveOption |
+                                           QRegularExpression::UseUnicodePropertiesOption |
+                                           QRegularExpression::DotMatchesEverythingOption);
+    return re;
+}
+
+const QRegularExpression &booleanPattern()
+{
+    static const QRegularExpression re(QStringLiteral("\\b(True|False)\\b"),
+                                       QRegularExpression::CaseInsensitiveOption |
+                                           QRegularExpression::UseUnicodePropertiesOption);
+    return re;
+}
+
+// The correlated condition with its table name as a captured word.
+const QRegularExpression &correlatedPattern()
+{
+    static const QRegularExpression re = [] {
+        const QString marker = QStringLiteral("\x01");
+        const QStringList parts = correlatedDuplicateCondition(marker).split(marker);
+        QString pattern = QRegularExpression::escape(parts.first());
+        for (qsizetype k = 1; k < parts.size(); ++k) {
+            pattern += k == 1 ? QStringLiteral("(\\w+)") : QStringLiteral("\\1");
+            pattern += QRegularExpression::escape(parts[k]);
+        }
+        return QRegularExpression(pattern, QRegularExpression::UseUnicodePropertiesOption);
+    }();
+    return re;
+}
+
+QString translateCode(QString code, bool statementStart)
+{
+    if (statementStart) {
+        const auto m = deleteColumnsPattern().match(code);
+        if (m.hasMatch())
+            code.replace(0, m.capturedLength(0), m.captured(1) + QStringLiteral("DELETE FROM"));
+    }
+    for (;;) {
+        const auto m = correlatedPattern().match(code);
+        if (!m.hasMatch())
+            break;
+        code.replace(m.capturedStart(0), m.capturedLength(0), groupedDuplicateCondition(m.captured(1)));
+    }
+    QString out;
+    qsizetype last = 0;
+    auto it = booleanPattern().globalMatch(code);
+    while (it.hasNext()) {
+        const auto m = it.next();
+        out += code.mid(last, m.capturedStart(0) - last);
+        out += m.captured(1).compare(QLatin1String("True"), Qt::CaseInsensitive) == 0 ? QLatin1String("1")
+                                                                                       : QLatin1String("0");
+        last = m.capturedEnd(0);
+    }
+    out += code.mid(last);
+    return out;
+}
+
+} // namespace
+
+QString quoted(const QString &value)
+{
+    QString out = value;
+    out.replace(QLatin1Char('\''), QLatin1String("''"));
+    return out;
+}
+
+QString correlatedDuplicateCondition(const QString &table)
+{
+    return QStringLiteral("WHERE ご利用日 ") + QStringLiteral("IN (") + QStringLiteral("SELECT ご利用日 FROM ") + table +
+           QStringLiteral(" As Tmp ") + QStringLiteral("GROUP BY ") + kPassageColumns + QStringLiteral(" ") +
+           QStringLiteral("HAVING COUNT(*)>1 ") + QStringLiteral("AND 通過時間 = ") + table +
+           QStringLiteral(".通過時間 ") + QStringLiteral("AND 通行料金 = ") + table + QStringLiteral(".通行料金 ") +
+           QStringLiteral("AND 車種 = ") + table + QStringLiteral(".車種 ") + QStringLiteral("AND 入口料金所 = ") +
+           table + QStringLiteral(".入口料金所 ") + QStringLiteral("AND 出口料金所 = ") + table +
+           QStringLiteral(".出口料金所) ");
+}
+
+QString groupedDuplicateCondition(const QString &table)
+{
+    // A row with Null in any of the six columns has no twin in either form:
+    // "=" and row-value IN are both unknown for Null.
+    return QStringLiteral("WHERE (") + kPassageColumns + QStringLiteral(") IN (SELECT ") + kPassageColumns +
+           QStringLiteral(" FROM ") + table + QStringLiteral(" GROUP BY ") + kPassageColumns +
+           QStringLiteral(" HAVING COUNT(*)>1) ");
+}
+
+QString toSqlite(const QString &jet)
+{
+    QString out;
+    bool first = true;
+    for (const Segment &s : split(jet)) {
+        out += s.literal ? s.text : translateCode(s.text, first);
+        first = false;
+    }
+    return out;
+}
+
+bool isTableName(const QString &source)
+{
+    static const QRegularExpression re(QStringLiteral("^\\w+$"), QRegularExpression::UseUnicodePropertiesOption);
+    return re.match(source).hasMatch();
+}
+
+} // namespace jetsql

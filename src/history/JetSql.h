@@ -1,0 +1,34 @@
+#pragma once
+// The program builds every statement as Jet-dialect text. This is the one
+// place that turns such a text into a statement SQLite runs with the same
+// meaning, plus the helper that keeps typed values inside their quotes.
+
+#include <QString>
+
+namespace jetsql {
+
+// A value as it goes between single quotes in a statement: every quote
+// doubled, so that no value can end its literal early. Values without
+// quotes come back unchanged.
+QString quoted(const QString &value);
+
+// The correlated duplicate condition exactly as the duplicate statements
+// write it, for the given table (from "WHERE ご利用日 " to ".出口料金所) ").
+QString correlatedDuplicateCondition(const QString &table);
+
+// The grouped form run in its place: the rows whose six display columns
+// occur at least twice in the table. Same rows, one pass over the table
+// instead of one grouping per row.
+QString groupedDuplicateCondition(const QString &table);
+
+// Jet text to SQLite text. Outside string literals:
+//  - "DELETE * FROM t" and "DELETE <columns> FROM t" become "DELETE FROM t";
+//  - the correlated duplicate condition becomes its grouped form;
+//  - the words True and False become 1 and 0.
+// String literals are left exactly as they are.
+QString toSqlite(const QString &jet);
+
+// A source that is a bare table name rather than a statement.
+bool isTableName(const QString &source);
+
+} // namespace jetsql

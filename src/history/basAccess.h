@@ -1,0 +1,52 @@
+#pragma once
+// The two database files of the program and the primitives every other
+// database procedure uses. The procedures keep the Access file names
+// ("ETC_DAT.mdb", "ETC_MST.mdb") as their arguments; on disk the files are
+// SQLite databases named with ".sqlite" instead of ".mdb".
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+
+inline const QString kDatFile = QStringLiteral("ETC_DAT.mdb");
+inline const QString kMstFile = QStringLiteral("ETC_MST.mdb");
+inline const QString kTableData = QStringLiteral("ETC_DATA");
+inline const QString kTableTemp = QStringLiteral("ETC_TEMP");
+inline const QString kTableItc = QStringLiteral("ITC_MASTER");
+inline const QString kTableJid = QStringLiteral("JID_MASTER");
+inline const QString kTableVersion = QStringLiteral("VERSION");
+
+enum class DbConnection { History, Master };
+
+void basAccess_MDBOpen(const QString &fileName);
+void basAccess_MDBClose(const QString &fileName);
+bool basAccess_MDBTBLCheck(const QString &source);
+void basAccess_MDBTBLOpen(const QString &statement);
+
+// The name on disk of "ETC_DAT.mdb" / "ETC_MST.mdb": "ETC_DAT.sqlite" /
+// "ETC_MST.sqlite". Other names are returned unchanged.
+QString basAccess_DiskFileName(const QString &fileName);
+// Full path of a database file in the program folder.
+QString basAccess_FilePath(const QString &fileName);
+
+// True while the connection is open.
+bool basAccess_IsOpen(DbConnection which);
+QSqlDatabase basAccess_Database(DbConnection which);
+
+// The one execution point: runs a Jet-dialect statement (or opens a bare
+// table name, in stored order) on one of the two connections and returns the
+// result positioned before its first row. A statement the database refuses
+// throws Failure with the database's error number and text.
+QSqlQuery basAccess_Execute(DbConnection which, const QString &source);
+
+// The statement a source stands for: a table name becomes
+// "SELECT * FROM <name> ORDER BY rowid", a statement is translated to SQLite.
+QString basAccess_SqliteText(const QString &source);
+
+// Runs a script of statements separated by ";" at line ends (the schema and
+// master files of data/) on an open database; throws Failure on the first
+// refused statement.
+void basAccess_RunScript(QSqlDatabase db, const QString &script);
+
+// The schema of the history database (data/schema_history.sql).
+QString historySchemaSql();

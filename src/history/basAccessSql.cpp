@@ -1,0 +1,141 @@
+#include "history/ViewCondition.h"
+
+#include "app/Failure.h"
+#include "app/basGlobal.h"
+#include "history/JetSql.h"
+#include "history/basAccess.h"
+#include "ui/basMainWindow.h"
+#include "ui/frmMain.h"
+
+#include <QRadioButton>
+
+ViewConditionRecord ViewCondition;
+
+namespace {
+
+const QString kNoCard = QStringLiteral("0000");
+const QString kStagingColumns = QStringLiteral("SELECT ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME ");
+const QString kHistoryColumns =
+    QStringLiteral("SELECT カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME ");
+const QString kRepeatColumns = QStringLiteral(" カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME ");
+const QString kGateTerms = QStringLiteral("入口料金所 ASC,出口料金所 ASC");
+const QString kRepeatClosingTerms = QStringLiteral("通行料金 ASC,車種 ASC,入口料金所 ASC,出口料金所 ASC,カードNO ASC");
+
+// Date terms of the grid and duplicate queries.
+QString readDateTerms()
+{
+    if (ViewSort == QLatin1String("NEW"))
+        return QStringLiteral("ご利用日 DESC,通過時間 DESC,");
+    if (ViewSort == QLatin1String("OLD"))
+        return QStringLiteral("ご利用日 ASC,通過時間 ASC,");
+    return {};
+}
+
+// Date terms of the select/delete builder: each begins with a blank.
+QString shownDateTerms()
+{
+    if (ViewSort == QLatin1String("NEW"))
+        return QStringLiteral(" ご利用日 DESC,通過時間 DESC,");
+    if (ViewSort == QLatin1String("OLD"))
+        return QStringLiteral(" ご利用日 ASC,通過時間 ASC,");
+    return {};
+}
+
+const QString kDateTimeFormat = QStringLiteral("yyyy/MM/dd-HH:mm:ss");
+
+} // namespace
+
+void basAccess_ResetViewCondition() { ViewCondition = ViewConditionRecord{}; }
+
+QString basAccess_MakeReadSQL(const QString &tableName, qint16 viewType)
+{
+    return guarded("basAccess_MakeReadSQL", [&] {
+        frmMain &f = *frmMain::instance();
+        QString sql;
+        ViewCondition.ViewMode = viewType;
+        if (viewType == 1)
+            sql = kStagingColumns;
+        else if (viewType == 2)
+            sql = kHistoryColumns;
+        sql += QStringLiteral("FROM ") + tableName + QStringLiteral(" ");
+
+        const bool range = f.optSelectMode[1]->isChecked();
+        if (f.optSelectMode[0]->isChecked()) {
+            ViewCondition.SelectMode = 0;
+            ViewCondition.StartDateTime.clear();
+            ViewCondition.EndDateTime.clear();
+        }
+        if (range) {
+            ViewCondition.SelectMode = 1;
+            ViewCondition.StartDateTime = selectedStartDateTime().toString(kDateTimeFormat);
+            ViewCondition.EndDateTime = selectedEndDateTime().toString(kDateTimeFormat);
+            sql += QStringLiteral("WHERE '") + jetsql::quoted(ViewCondition.StartDateTime) +
+                   QStringLiteral("'<=DATE_TIME ") + QStringLiteral("AND DATE_TIME<='") +
+                   jetsql::quoted(ViewCondition.EndDateTime) + QStringLiteral("' ");
+        }
+        ViewCondition.CardNo = kNoCard;
+        if (viewType == 1)
+            sql += QStringLiteral("ORDER BY ");
+        if (viewType == 2) {
+            ViewCondition.CardNo = basAccess_GetSelectCardNo();
+            if (ViewCondition.CardNo != kNoCard) {
+                sql += range ? QStringLiteral("AND ") : QStringLiteral("WHERE ");
+                sql += QStringLiteral("カードNO='") + jetsql::quoted(ViewCondition.CardNo) + QStringLiteral("' ");
+            }
+            sql += QStringLiteral("ORDER BY カードNO ASC,");
+        }
+        sql += readDateTerms() + kGateTerms + QStringLiteral(";");
+        return sql;
+    });
+}
+
+QString basAccess_MakeHFGSQL(const QString &tableName, const QString &mode)
+{
+    return guarded("basAccess_MakeHFGSQL", [&] {
+        if (mode == QLatin1String("FORMAT"))
+            return QStringLiteral("DELETE * ") + QStringLiteral("FROM ") + tableName + QStringLiteral(";");
+        const bool select = mode == QLatin1String("SELECT");
+        QString sql = mode + QStringLiteral(" * ") + QStringLiteral("FROM ") + tableName;
+        if (ViewCondition.SelectMode == 1)
+            sql += QStringLiteral(" WHERE '") + jetsql::quoted(ViewCondition.StartDateTime) +
+                   QStringLiteral("'<=DATE_TIME") + QStringLiteral(" AND DATE_TIME<='") +
+                   jetsql::quoted(ViewCondition.EndDateTime) + QStringLiteral("'");
+        if (ViewCondition.ViewMode == 2) {
+            if (ViewCondition.CardNo != kNoCard) {
+                sql += ViewCondition.SelectMode == 1 ? QStringLiteral(" AND") : QStringLiteral(" WHERE");
+                sql += QStringLiteral(" カードNO='") + jetsql::quoted(ViewCondition.CardNo) + QStringLiteral("'");
+            }
+            if (!select)
+                return sql + QStringLiteral(";");
+            sql += QStringLiteral(" ORDER BY カードNO ASC,");
+        } else {
+            // A delete of the staging rows shown takes no order.
+            if (!select)
+                return sql + QStringLiteral(";");
+            sql += QStringLiteral(" ORDER BY");
+        }
+        QString dateTerms = shownDateTerms();
+        if (dateTerms.isEmpty() && ViewCondition.ViewMode != 2)
+            dateTerms = QStringLiteral(" "); // keeps "ORDER BY" apart from the gate terms
+        sql += dateTerms + kGateTerms + QStringLiteral(";");
+        return sql;
+    });
+}
+
+QString basAccess_MakeRepeatSQL(const QString &cardNo, const QString &mode)
+{
+    return guarded("basAccess_MakeRepeatSQL", [&] {
+        QString sql = mode + kRepeatColumns + QStringLiteral("FROM ") + kTableData + QStringLiteral(" ");
+        sql += jetsql::correlatedDuplicateCondition(kTableData);
+        if (ViewCondition.SelectMode == 1)
+            sql += QStringLiteral("AND '") + jetsql::quoted(ViewCondition.StartDateTime) +
+                   QStringLiteral("'<=DATE_TIME ") + QStringLiteral("AND DATE_TIME<='") +
+                   jetsql::quoted(ViewCondition.EndDateTime) + QStringLiteral("' ");
+        if (mode == QLatin1String("SELECT"))
+            sql += QStringLiteral("ORDER BY ") + readDateTerms() + kRepeatClosingTerms;
+        else if (mode == QLatin1String("DELETE"))
+            sql += QStringLiteral("AND カードNO='") + jetsql::quoted(cardNo) + QStringLiteral("'");
+        sql += QStringLiteral(";");
+        return sql;
+    });
+}

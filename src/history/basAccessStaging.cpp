@@ -1,0 +1,216 @@
+#include "history/basAccessStaging.h"
+
+#include "app/Failure.h"
+#include "app/Seams.h"
+#include "app/basCommon.h"
+#include "history/JetSql.h"
+#include "history/basAccess.h"
+#include "ui/basMainWindow.h"
+#include "ui/frmMain.h"
+
+#include <QRadioButton>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+const QString kUndetermined = QStringLiteral("未確定");
+const QString kJidOrder = QStringLiteral("ORDER BY JID_CODE_FROM,JID_CODE_TO,IC_CODE");
+
+// Wall-clock values: no time zone can make a passage time disappear.
+QDateTime wallClock(const QDateTime &t)
+{
+    return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute(), t.time().second()), Qt::UTC);
+}
+
+bool selected(const CardRecord &r, const StagingCondition &c)
+{
+    if (c.selectMode != 1)
+        return true;
+    const QDateTime moment = basAccess_RecordMoment(r.PASS_DATE, r.PASS_TIME);
+    if (!moment.isValid())
+        return false;
+    return wallClock(c.start) <= moment && moment <= wallClock(c.end);
+}
+
+const char *kInsert = "INSERT INTO ETC_TEMP (ITC_IN,ITC_IN_ROAD,ITC_IN_GATE,JID_IN,JID_IN_NAME,"
+                      "ITC_OUT,ITC_OUT_ROAD,ITC_OUT_GATE,JID_OUT,JID_OUT_NAME,REG_DATE,REG_TIME,CARD_ID,"
+                      "PASS_DATE,PASS_TIME,DATE_TIME,CAR_CODE,CAR_NAME,PASS_MONEY,PASS_UNIT,"
+                      "カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所) "
+                      "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+
+[[noreturn]] void throwQueryError(const QSqlQuery &q)
+{
+    bool ok = false;
+    long number = q.lastError().nativeErrorCode().toLong(&ok);
+    throw Failure(ok ? number : -1, q.lastError().text());
+}
+
+} // namespace
+
+QDateTime basAccess_RecordMoment(const QString &passDate, const QString &passTime)
+{
+    const QDate d = QDate::fromString(passDate, QStringLiteral("yyyy/MM/dd"));
+    const QTime t = QTime::fromString(passTime, QStringLiteral("HH:mm:ss"));
+    if (!d.isValid() || !t.isValid())
+        return {};
+    return QDateTime(d, t, Qt::UTC);
+}
+
+QString basAccess_DisplayToll(qint32 money, const QString &unit)
+{
+    if (unit == kUndetermined)
+        return unit;
+    return QString::number(money) + unit;
+}
+
+StagingCondition basAccess_CurrentStagingCondition()
+{
+    frmMain &f = *frmMain::instance();
+    StagingCondition c;
+    c.selectMode = f.optSelectMode[1]->isChecked() && !f.optSelectMode[0]->isChecked() ? 1 : 0;
+    c.start = selectedStartDateTime();
+    c.end = selectedEndDateTime();
+    c.cardNo = basAccess_GetSelectCardNo();
+    return c;
+}
+
+void basAccess_MDBAddTEMP(const QList<CardRecord> &records, const StagingCondition &condition)
+{
+    guarded("basAccess_MDBAddTEMP", [&] {
+        QSqlDatabase db = basAccess_Database(DbConnection::History);
+        const QString stamp = seams::now().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+        const QString regDate = stamp.mid(0, 10);
+        const QString regTime = stamp.mid(11, 8);
+
+        if (!db.transaction())
+            throw Failure(-1, db.lastError().text());
+        try {
+            QSqlQuery insert(db);
+            if (!insert.prepare(QString::fromUtf8(kInsert)))
+                throwQueryError(insert);
+            for (qsizetype i = 1; i < records.size(); ++i) {
+                const CardRecord &r = records[i];
+                if (!selected(r, condition))
+                    continue;
+                QString outRoad, outGate, outJidName, carName;
+                basAccess_GetITC(r.ITC_OUT, outRoad, outGate);
+                basAccess_GetJID(r.ITC_OUT, r.JID_OUT, r.CAR_CODE, outJidName, carName);
+                QString inRoad, inGate, inJidName;
+                basAccess_GetITC(r.ITC_IN, inRoad, inGate);
+                // The entrance office's name for the vehicle class is the one kept.
+                basAccess_GetJID(r.ITC_IN, r.JID_IN, r.CAR_CODE, inJidName, carName);
+                const QString inText = inRoad + QLatin1Char(' ') + inGate;
+                const QString outText = outRoad + QLatin1Char(' ') + outGate;
+                const QString cardNo = condition.cardNo;
+                const QVariantList values{
+                    r.ITC_IN,      inRoad,     inGate,       int(r.JID_IN),  inJidName,
+                    r.ITC_OUT,     outRoad,    outGate,      int(r.JID_OUT), outJidName,
+                    regDate,       regTime,    cardNo,       r.PASS_DATE,    r.PASS_TIME,
+                    r.PASS_DATE + QLatin1Char('-') + r.PASS_TIME,
+                    int(r.CAR_CODE), carName,  int(r.PASS_MONEY), r.PASS_UNIT,
+                    cardNo,        r.PASS_DATE, r.PASS_TIME,
+                    basAccess_DisplayToll(r.PASS_MONEY, r.PASS_UNIT),
+                    carName,       inText,     outText};
+                for (int k = 0; k < values.size(); ++k)
+                    insert.bindValue(k, values[k]);
+                if (!insert.exec())
+                    throwQueryError(insert);
+            }
+            if (!db.commit())
+                throw Failure(-1, db.lastError().text());
+        } catch (...) {
+            db.rollback();
+            throw;
+        }
+    });
+}
+
+void basAccess_GetITC(const QString &icCode, QString &roadName, QString &icName)
+{
+    guarded("basAccess_GetITC", [&] {
+        const QString sql = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + kTableItc + QStringLiteral(" ") +
+                            QStringLiteral("WHERE IC_CODE = '") + jetsql::quoted(icCode) + QStringLiteral("' ") +
+                            QStringLiteral("ORDER BY IC_CODE") + QStringLiteral(";");
+        QSqlQuery q = basAccess_Execute(DbConnection::Master, sql);
+        roadName = icCode;
+        icName = icCode;
+        if (q.next()) {
+            // A name missing from the master row shows the code, as a missing row does.
+            const QVariant road = q.value(QStringLiteral("ROAD_NAME"));
+            const QVariant name = q.value(QStringLiteral("IC_NAME"));
+            if (!road.isNull())
+                roadName = road.toString();
+            if (!name.isNull())
+                icName = name.toString();
+        }
+        q.finish();
+    });
+}
+
+void basAccess_GetJID(const QString &icCode, qint16 jid, qint16 carCode, QString &jidName, QString &carName)
+{
+    guarded("basAccess_GetJID", [&] {
+        const QString id = QString::number(jid);
+        const QString head = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + kTableJid + QStringLiteral(" ");
+        const QString exact = head + QStringLiteral("WHERE JID_CODE_FROM = ") + id + QStringLiteral(" ") +
+                              QStringLiteral("AND JID_CODE_TO = ") + id + QStringLiteral(" ") +
+                              QStringLiteral("AND IC_CODE = '") + jetsql::quoted(icCode) + QStringLiteral("' ") +
+                              kJidOrder + QStringLiteral(";");
+        const QString office = head + QStringLiteral("WHERE JID_CODE_FROM = ") + id + QStringLiteral(" ") +
+                               QStringLiteral("AND JID_CODE_TO = ") + id + QStringLiteral(" ") + kJidOrder +
+                               QStringLiteral(";");
+        const QString all = head + kJidOrder + QStringLiteral(";");
+
+        QSqlRecord found;
+        bool have = false;
+        for (const QString &sql : {exact, office}) {
+            QSqlQuery q = basAccess_Execute(DbConnection::Master, sql);
+            if (q.next()) {
+                found = q.record();
+                have = true;
+            }
+            q.finish();
+            if (have)
+                break;
+        }
+        if (!have) {
+            QSqlQuery q = basAccess_Execute(DbConnection::Master, all);
+            while (q.next()) {
+                const qint64 from = q.value(QStringLiteral("JID_CODE_FROM")).toLongLong();
+                const qint64 to = q.value(QStringLiteral("JID_CODE_TO")).toLongLong();
+                if (from <= jid && jid <= to) {
+                    found = q.record();
+                    have = true;
+                    break;
+                }
+            }
+            q.finish();
+        }
+        if (!have) {
+            // No office knows the ID: no office name, the class shows its code.
+            jidName.clear();
+            carName = QString::number(carCode);
+            return;
+        }
+        jidName = basCommon_CheckNull(found.value(QStringLiteral("JID_NAME")));
+        basAccess_GetCarName(found, carCode, carName);
+    });
+}
+
+void basAccess_GetCarName(const QSqlRecord &jidRow, qint16 carCode, QString &carName)
+{
+    guarded("basAccess_GetCarName", [&] {
+        QString column;
+        switch (carCode) {
+        case 1: case 2: case 3: case 4: case 5: case 6: case 255:
+            column = QStringLiteral("CAR_NAME") + QString::number(carCode);
+            break;
+        default:
+            break;
+        }
+        carName = column.isEmpty() ? QString() : basCommon_CheckNull(jidRow.value(column));
+        if (carName.isEmpty())
+            carName = QString::number(carCode);
+    });
+}

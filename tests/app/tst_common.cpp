@@ -1,0 +1,183 @@
+// Fixed-width text in code-page-932 bytes, path checks, the null guard, the
+// wait, and the text of the common error report.
+
+#include "app/Cp932.h"
+#include "app/basCommon.h"
+#include "TestHarness.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <QtTest>
+
+class TestCommon : public QObject {
+    Q_OBJECT
+private slots:
+    void byteWidths_data();
+    void byteWidths();
+    void fixString_data();
+    void fixString();
+    void rightStringPadsTheCallersVariable();
+    void checkPathAndFileExistence();
+    void checkNull();
+    void waitKeepsEventsFlowingAndLastsItsTime();
+    void errorReportOrderAndEnd();
+    void guardedReportsOnceUnderTheInnermostName();
+    void questionsUseTheInformationIcon();
+};
+
+void TestCommon::byteWidths_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("width");
+    QTest::newRow("ascii") << QStringLiteral("ABC12") << 5;
+    QTest::newRow("kanji") << QStringLiteral("東名") << 4;
+    QTest::newRow("hiragana and full-width letters") << QStringLiteral("あＡ") << 4;
+    QTest::newRow("half-width katakana") << QStringLiteral("ｶｰﾄﾞ") << 4;
+    QTest::newRow("NEC extension (circled digit)") << QStringLiteral("①") << 2;
+    QTest::newRow("unmappable becomes ?") << QStringLiteral("é😀") << 2;
+    QTest::newRow("mixed") << QStringLiteral("A東ｱ") << 4;
+}
+
+void TestCommon::byteWidths()
+{
+    QFETCH(QString, text);
+    QFETCH(int, width);
+    QCOMPARE(cp932::width(text), width);
+    QCOMPARE(cp932::encode(text).size(), width);
+}
+
+void TestCommon::fixString_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("ascii padded") << QStringLiteral("abc") << 5 << QStringLiteral("abc  ");
+    QTest::newRow("ascii cut") << QStringLiteral("abcde") << 3 << QStringLiteral("abc");
+    QTest::newRow("kanji cut before a split") << QStringLiteral("東名") << 3 << QStringLiteral("東 ");
+    QTest::newRow("kanji exact") << QStringLiteral("東名") << 4 << QStringLiteral("東名");
+    QTest::newRow("kanji padded") << QStringLiteral("東名") << 6 << QStringLiteral("東名  ");
+    QTest::newRow("half-width katakana one byte each") << QStringLiteral("ｶｰﾄﾞ") << 3 << QStringLiteral("ｶｰﾄ");
+    QTest::newRow("half-width katakana padded") << QStringLiteral("ｶﾅ") << 4 << QStringLiteral("ｶﾅ  ");
+    QTest::newRow("unmappable counts one") << QStringLiteral("é") << 2 << QStringLiteral("é ");
+    QTest::newRow("empty") << QString() << 2 << QStringLiteral("  ");
+}
+
+void TestCommon::fixString()
+{
+    QFETCH(QString, text);
+    QFETCH(int, width);
+    QFETCH(QString, expected);
+    const QString result = basCommon_FixString(text, qint16(width));
+    QCOMPARE(result, expected);
+    QCOMPARE(cp932::width(result), width);
+}
+
+void TestCommon::rightStringPadsTheCallersVariable()
+{
+    QString digits = QStringLiteral("123");
+    QCOMPARE(basCommon_RightString(digits, 6), QStringLiteral("   123"));
+    QCOMPARE(digits, QStringLiteral("   123"));
+
+    QString wide = QStringLiteral("123");
+    QCOMPARE(basCommon_RightString(wide, 2), QStringLiteral("123"));
+    QCOMPARE(wide, QStringLiteral("123"));
+
+    QString kanji = QStringLiteral("円");
+    QCOMPARE(basCommon_RightString(kanji, 5), QStringLiteral("   円"));
+    QString kana = QStringLiteral("ｶﾅ");
+    QCOMPARE(basCommon_RightString(kana, 4), QStringLiteral("  ｶﾅ"));
+}
+
+void TestCommon::checkPathAndFileExistence()
+{
+    const QChar sep = QDir::separator();
+    QCOMPARE(basCommon_CheckPath(QStringLiteral("abc")), QStringLiteral("abc") + sep);
+    QCOMPARE(basCommon_CheckPath(QStringLiteral("abc") + sep), QStringLiteral("abc") + sep);
+    QCOMPARE(basCommon_CheckPath(QString()), QString(sep));
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("a.txt"));
+    QVERIFY(!basCommon_CheckFileExistence(file));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("x");
+    f.close();
+    QVERIFY(basCommon_CheckFileExistence(file));
+    QVERIFY(!basCommon_CheckFileExistence(dir.path())); // a folder is no file
+    QCOMPARE(QFileInfo(file).size(), 1);                 // the probe does not change it
+}
+
+void TestCommon::checkNull()
+{
+    QCOMPARE(basCommon_CheckNull(QVariant()), QString());
+    QCOMPARE(basCommon_CheckNull(QVariant(QMetaType::fromType<QString>())), QString());
+    QCOMPARE(basCommon_CheckNull(QVariant(1200)), QStringLiteral("1200"));
+    QCOMPARE(basCommon_CheckNull(QVariant(QStringLiteral("東名"))), QStringLiteral("東名"));
+}
+
+void TestCommon::waitKeepsEventsFlowingAndLastsItsTime()
+{
+    int ticks = 0;
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(10);
+    QElapsedTimer clock;
+    clock.start();
+    basCommon_Wait(200);
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= 199, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
+    QVERIFY(ticks >= 5); // the window's events ran during the wait
+    basCommon_Wait(0);
+    basCommon_Wait(-5);
+}
+
+void TestCommon::errorReportOrderAndEnd()
+{
+    TestHarness h;
+    QVERIFY(endsProgram([] { basCommon_ReportError(QStringLiteral("basMain_CardRead"), 13, QStringLiteral("型が一致しません。")); }));
+    QCOMPARE(h.messages().size(), 1);
+    const seams::Message &m = h.messages().first();
+    QCOMPARE(m.text, QStringLiteral("型が一致しません。 (13: basMain_CardRead)"));
+    QCOMPARE(m.icon, seams::MsgIcon::Critical);
+    QCOMPARE(m.buttons, seams::MsgButtons::Ok);
+    QCOMPARE(m.title, QStringLiteral("PASSLOG"));
+}
+
+void TestCommon::guardedReportsOnceUnderTheInnermostName()
+{
+    TestHarness h;
+    const bool ended = endsProgram([] {
+        guarded("basMain_Outer", [] {
+            guarded("basCommon_Inner", [] { throw Failure(52, QStringLiteral("ファイル名が不正です。")); });
+        });
+    });
+    QVERIFY(ended);
+    QCOMPARE(h.messageTexts(), QStringList{QStringLiteral("ファイル名が不正です。 (52: basCommon_Inner)")});
+}
+
+void TestCommon::questionsUseTheInformationIcon()
+{
+    TestHarness h;
+    h.queueAnswer(seams::MsgAnswer::Yes);
+    h.queueAnswer(seams::MsgAnswer::Cancel);
+    QVERIFY(basCommon_AskYesNo(QStringLiteral("登録しますか？")));
+    QCOMPARE(basCommon_AskYesNoCancel(QStringLiteral("上書きしますか？")), seams::MsgAnswer::Cancel);
+    QVERIFY(!basCommon_AskYesNo(QStringLiteral("もう一度？"))); // nothing queued: No
+    basCommon_ShowInfo(QStringLiteral("完了"));
+    basCommon_ShowWarning(QStringLiteral("注意"));
+    const auto &ms = h.messages();
+    QCOMPARE(ms.size(), 5);
+    QCOMPARE(ms[0].icon, seams::MsgIcon::Information);
+    QCOMPARE(ms[0].buttons, seams::MsgButtons::YesNo);
+    QCOMPARE(ms[1].buttons, seams::MsgButtons::YesNoCancel);
+    QCOMPARE(ms[3].icon, seams::MsgIcon::Information);
+    QCOMPARE(ms[4].icon, seams::MsgIcon::Warning);
+    for (const auto &m : ms)
+        QCOMPARE(m.title, QStringLiteral("PASSLOG"));
+}
+
+QTEST_MAIN(TestCommon)
+#include "tst_common.moc"

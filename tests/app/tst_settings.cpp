@@ -1,0 +1,208 @@
+// The settings file: profile-file semantics, the start-up read/create, and
+// the one-key save of later writers.
+
+#include "app/Cp932.h"
+#include "app/ProfileFile.h"
+#include "app/Settings.h"
+#include "app/basGlobal.h"
+#include "TestHarness.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QtTest>
+
+namespace {
+QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+} // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void lookupIgnoresCaseAndMissingReadsAsError();
+    void writerKeepsOtherLinesAndAppendsInPlace();
+    void valuesAreCutAt254Bytes();
+    void fileIsWrittenInCodePage932();
+    void firstStartCreatesTheFileInOrder();
+    void handEditedFileIsHonoured();
+    void movedProgramRewritesOnlyAppPath();
+    void missingKeyUsesDefaultWithoutAddingIt();
+    void writerDoesNotRecreateADeletedFile();
+    void garbageFileDoesNotEndTheProgram();
+    void readOnlyFolderKeepsTheDefaults();
+    void leadingNumberOfComPort_data();
+    void leadingNumberOfComPort();
+};
+
+void TestSettings::lookupIgnoresCaseAndMissingReadsAsError()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("a.ini"));
+    QCOMPARE(basCommon_GetIniString(QStringLiteral("PASSLOG"), QStringLiteral("ViewSort"), file), kIniMissing);
+    writeBytes(file, "; comment\r\n[passlog]\r\n  viewsort = OLD  \r\nEmpty=\r\nQuoted=\"a b\"\r\n");
+    QCOMPARE(basCommon_GetIniString(QStringLiteral("PASSLOG"), QStringLiteral("ViewSort"), file), QStringLiteral("OLD"));
+    QCOMPARE(basCommon_GetIniString(QStringLiteral("PASSLOG"), QStringLiteral("empty"), file), QString());
+    QCOMPARE(basCommon_GetIniString(QStringLiteral("PASSLOG"), QStringLiteral("Quoted"), file), QStringLiteral("a b"));
+    QCOMPARE(basCommon_GetIniString(QStringLiteral("PASSLOG"), QStringLiteral("Missing"), file), kIniMissing);
+    QCOMPARE(basCommon_GetIniString(QStringLiteral("RS232C"), QStringLiteral("ViewSort"), file), kIniMissing);
+}
+
+void TestSettings::writerKeepsOtherLinesAndAppendsInPlace()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("a.ini"));
+    writeBytes(file, "; keep me\r\n[PASSLOG]\r\nAppPath=x\r\nViewSort=NEW\r\n\r\n[Other]\r\nk=v\r\n");
+    basCommon_WriteIniString(QStringLiteral("passlog"), QStringLiteral("VIEWSORT"), QStringLiteral("OLD"), file);
+    basCommon_WriteIniString(QStringLiteral("PASSLOG"), QStringLiteral("CSVPath"), QStringLiteral("/tmp/"), file);
+    basCommon_WriteIniString(QStringLiteral("RS232C"), QStringLiteral("ComPort"), QStringLiteral("3"), file);
+    QCOMPARE(readBytes(file),
+             QByteArray("; keep me\r\n[PASSLOG]\r\nAppPath=x\r\nVIEWSORT=OLD\r\nCSVPath=/tmp/\r\n\r\n"
+                        "[Other]\r\nk=v\r\n[RS232C]\r\nComPort=3\r\n"));
+}
+
+void TestSettings::valuesAreCutAt254Bytes()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("a.ini"));
+    basCommon_WriteIniString(QStringLiteral("S"), QStringLiteral("Long"), QString(300, QLatin1Char('a')), file);
+    QCOMPARE(basCommon_GetIniString(QStringLiteral("S"), QStringLiteral("Long"), file).size(), 254);
+    // A double-byte character is not split at the limit.
+    basCommon_WriteIniString(QStringLiteral("S"), QStringLiteral("Kanji"), QString(200, QChar(0x6771)), file);
+    QCOMPARE(basCommon_GetIniString(QStringLiteral("S"), QStringLiteral("Kanji"), file), QString(127, QChar(0x6771)));
+}
+
+void TestSettings::fileIsWrittenInCodePage932()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("a.ini"));
+    basCommon_WriteIniString(QStringLiteral("PASSLOG"), QStringLiteral("CSVPath"), QStringLiteral("C:\\デスクトップ\\"), file);
+    const QByteArray bytes = readBytes(file);
+    QVERIFY(bytes.contains(cp932::encode(QStringLiteral("デスクトップ"))));
+    QVERIFY(!bytes.contains(QStringLiteral("デスクトップ").toUtf8()));
+    QCOMPARE(basCommon_GetIniString(QStringLiteral("PASSLOG"), QStringLiteral("CSVPath"), file),
+             QStringLiteral("C:\\デスクトップ\\"));
+}
+
+void TestSettings::firstStartCreatesTheFileInOrder()
+{
+    TestHarness h;
+    basMain_GetIniFile();
+    const QString appPath = QDir::toNativeSeparators(h.programFolder()) + QDir::separator();
+    QCOMPARE(AppPath, appPath);
+    QCOMPARE(ViewSort, QStringLiteral("NEW"));
+    QCOMPARE(ComPort, QStringLiteral("1"));
+    QVERIFY(!CSVPath.isEmpty());
+    QVERIFY(CSVPath.endsWith(QDir::separator()));
+    QCOMPARE(settingsFileName(), h.settingsFile());
+    const QByteArray expected = cp932::encode(QStringLiteral("[PASSLOG]\r\nAppPath=%1\r\nCSVPath=%2\r\nViewSort=NEW\r\n"
+                                                             "[RS232C]\r\nComPort=1\r\n")
+                                                  .arg(appPath, CSVPath));
+    QCOMPARE(readBytes(h.settingsFile()), expected);
+
+    QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("PASSLOG"), QStringLiteral("PASSLOG"));
+    QCOMPARE(store.value(QStringLiteral("PATH/vUP")).toString(), appPath);
+}
+
+void TestSettings::handEditedFileIsHonoured()
+{
+    TestHarness h;
+    writeBytes(h.settingsFile(), cp932::encode(QStringLiteral("[PASSLOG]\r\nAppPath=old\r\nCSVPath=D:\\出力\\\r\n"
+                                                              "ViewSort=OLD\r\n[RS232C]\r\nComPort=3\r\n")));
+    basMain_GetIniFile();
+    QCOMPARE(CSVPath, QStringLiteral("D:\\出力\\"));
+    QCOMPARE(ViewSort, QStringLiteral("OLD"));
+    QCOMPARE(ComPort, QStringLiteral("3"));
+    QCOMPARE(comPortNumber(), 3);
+
+    // "ERROR" is the reserved default: a stored ERROR reads as absent.
+    basCommon_WriteIniString(QStringLiteral("PASSLOG"), QStringLiteral("ViewSort"), QStringLiteral("ERROR"), h.settingsFile());
+    basMain_GetIniFile();
+    QCOMPARE(ViewSort, QStringLiteral("NEW"));
+}
+
+void TestSettings::movedProgramRewritesOnlyAppPath()
+{
+    TestHarness h;
+    writeBytes(h.settingsFile(), "[PASSLOG]\r\nAppPath=C:\\old\\\r\nCSVPath=C:\\csv\\\r\nViewSort=OLD\r\n[RS232C]\r\nComPort=2\r\n");
+    basMain_GetIniFile();
+    const QByteArray bytes = readBytes(h.settingsFile());
+    QCOMPARE(bytes, cp932::encode(QStringLiteral("[PASSLOG]\r\nAppPath=%1\r\nCSVPath=C:\\csv\\\r\nViewSort=OLD\r\n"
+                                                 "[RS232C]\r\nComPort=2\r\n").arg(AppPath)));
+}
+
+void TestSettings::missingKeyUsesDefaultWithoutAddingIt()
+{
+    TestHarness h;
+    writeBytes(h.settingsFile(), "[PASSLOG]\r\nViewSort=OLD\r\n");
+    basMain_GetIniFile();
+    QCOMPARE(ComPort, QStringLiteral("1"));
+    QCOMPARE(basCommon_GetIniString(QStringLiteral("RS232C"), QStringLiteral("ComPort"), h.settingsFile()), kIniMissing);
+}
+
+void TestSettings::writerDoesNotRecreateADeletedFile()
+{
+    TestHarness h;
+    basMain_GetIniFile();
+    QVERIFY(saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("OLD")));
+    QCOMPARE(basCommon_GetIniString(kSectionMain, QStringLiteral("ViewSort"), h.settingsFile()), QStringLiteral("OLD"));
+    QVERIFY(QFile::remove(h.settingsFile()));
+    QVERIFY(!saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("NEW")));
+    QVERIFY(!QFile::exists(h.settingsFile()));
+    QCOMPARE(h.messageTexts().last(), h.settingsFile() + QStringLiteral(" が見つかりません。"));
+    QCOMPARE(h.messages().last().icon, seams::MsgIcon::Warning);
+}
+
+void TestSettings::garbageFileDoesNotEndTheProgram()
+{
+    TestHarness h;
+    QByteArray garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage += char((i * 7919 + 13) % 256);
+    garbage += "\n[RS232C]\nComPort=\x82\xA0\xFF\x81\n[PASSLOG\nViewSort\n=\n";
+    writeBytes(h.settingsFile(), garbage);
+    QVERIFY(!endsProgram([] { basMain_GetIniFile(); }));
+    QCOMPARE(comPortNumber(), 0); // an unreadable port value is port 0, which the probe rejects
+    QVERIFY(h.messages().isEmpty());
+}
+
+void TestSettings::readOnlyFolderKeepsTheDefaults()
+{
+    TestHarness h;
+    seams::setProgramFile(QStringLiteral("/proc/passlog")); // a folder nobody may write into, root included
+    QVERIFY(!endsProgram([] { basMain_GetIniFile(); }));
+    QCOMPARE(ViewSort, QStringLiteral("NEW"));
+    QCOMPARE(ComPort, QStringLiteral("1"));
+    QVERIFY(!QFile::exists(settingsFileName()));
+    QVERIFY(!saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("OLD")));
+}
+
+void TestSettings::leadingNumberOfComPort_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("number");
+    QTest::newRow("plain") << QStringLiteral("3") << 3;
+    QTest::newRow("blanks and tail") << QStringLiteral(" 12abc") << 12;
+    QTest::newRow("COM3") << QStringLiteral("COM3") << 0;
+    QTest::newRow("empty") << QString() << 0;
+    QTest::newRow("huge") << QStringLiteral("99999999999") << 0;
+}
+
+void TestSettings::leadingNumberOfComPort()
+{
+    QFETCH(QString, text);
+    QFETCH(int, number);
+    QCOMPARE(leadingNumber(text), number);
+}
+
+QTEST_MAIN(TestSettings)
+#include "tst_settings.moc"

@@ -1,0 +1,284 @@
+// The two database files, the table check and action statements, and the
+// rows each built statement returns or deletes when SQLite runs it.
+
+#include "HistoryFixture.h"
+#include "app/basMain.h"
+#include "history/JetSql.h"
+#include "history/ViewCondition.h"
+#include "ui/frmMain.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QSqlRecord>
+
+class TestHistoryDb : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestHarness> h;
+    std::unique_ptr<frmMain> w;
+
+    static QStringList cardsAndTimes(const QString &jet)
+    {
+        QStringList out;
+        QSqlQuery q = basAccess_Execute(DbConnection::History, jet);
+        while (q.next())
+            out << q.value(QStringLiteral("カードNO")).toString() + QLatin1Char(' ') +
+                       q.value(QStringLiteral("DATE_TIME")).toString();
+        return out;
+    }
+
+    static int rowCount(const QString &table)
+    {
+        QSqlQuery q = basAccess_Execute(DbConnection::History, QStringLiteral("SELECT COUNT(*) FROM ") + table);
+        q.next();
+        return q.value(0).toInt();
+    }
+
+    static void setCondition(qint16 viewMode, const QString &card, const QString &start = {},
+                             const QString &end = {})
+    {
+        ViewCondition.ViewMode = viewMode;
+        ViewCondition.SelectMode = start.isEmpty() ? 0 : 1;
+        ViewCondition.CardNo = card;
+        ViewCondition.StartDateTime = start;
+        ViewCondition.EndDateTime = end;
+    }
+
+    // The duplicate condition exactly as written, run by SQLite as a
+    // correlated sub-query, next to the form the program runs.
+    static QStringList literalRows(const QString &jet)
+    {
+        QSqlQuery q(basAccess_Database(DbConnection::History));
+        if (!q.exec(jet))
+            qFatal("literal form refused");
+        QStringList out;
+        while (q.next())
+            out << q.value(0).toString() + QLatin1Char('|') + q.value(7).toString();
+        return out;
+    }
+
+private slots:
+    void init()
+    {
+        h = std::make_unique<TestHarness>();
+        w = std::make_unique<frmMain>();
+        basAccess_ResetViewCondition();
+        ViewSort = QStringLiteral("NEW");
+    }
+    void cleanup()
+    {
+        closeDatabases();
+        w.reset();
+        h.reset();
+        AppPath.clear();
+    }
+
+    void historyFileIsCreatedWithSchema()
+    {
+        openDatabases(*h);
+        QVERIFY(QFileInfo::exists(h->programFolder() + "/ETC_DAT.sqlite"));
+        QVERIFY(!QFileInfo::exists(h->programFolder() + "/ETC_DAT.mdb"));
+        const QStringList columns{"ITC_IN",     "ITC_IN_ROAD", "ITC_IN_GATE", "JID_IN",   "JID_IN_NAME",
+                                  "ITC_OUT",    "ITC_OUT_ROAD", "ITC_OUT_GATE", "JID_OUT", "JID_OUT_NAME",
+                                  "REG_DATE",   "REG_TIME",    "CARD_ID",     "PASS_DATE", "PASS_TIME",
+                                  "DATE_TIME",  "CAR_CODE",    "CAR_NAME",    "PASS_MONEY", "PASS_UNIT",
+                                  "PRINT_FLAG", "カードNO",    "ご利用日",    "通過時間", "通行料金",
+                                  "車種",       "入口料金所",  "出口料金所"};
+        for (const QString table : {"ETC_DATA", "ETC_TEMP"}) {
+            const QSqlRecord r = basAccess_Database(DbConnection::History).record(table);
+            QStringList names;
+            for (int i = 0; i < r.count(); ++i)
+                names << r.fieldName(i);
+            QCOMPARE(names, columns);
+        }
+        // A new row that does not name PRINT_FLAG is not printed; the Jet
+        // literal False finds it.
+        addHistoryRow("1234", "2024/05/01", "13:45:00", "1200円");
+        QCOMPARE(column("SELECT PRINT_FLAG FROM ETC_DATA WHERE PRINT_FLAG=False;"), QStringList{"0"});
+
+        // Reopening keeps the rows and does not trip over the existing schema.
+        closeDatabases();
+        openDatabases(*h);
+        QCOMPARE(rowCount("ETC_DATA"), 1);
+    }
+
+    void openAndCloseTakeOnlyTheirNames()
+    {
+        AppPath = h->programFolder() + '/';
+        basAccess_MDBOpen(QStringLiteral("OTHER.mdb"));
+        QVERIFY(!basAccess_IsOpen(DbConnection::History) && !basAccess_IsOpen(DbConnection::Master));
+        QVERIFY(h->messages().isEmpty());
+        openDatabases(*h);
+        basAccess_MDBClose(QStringLiteral("OTHER.mdb"));
+        QVERIFY(basAccess_IsOpen(DbConnection::History) && basAccess_IsOpen(DbConnection::Master));
+        basAccess_MDBClose(kMstFile);
+        QVERIFY(basAccess_IsOpen(DbConnection::History) && !basAccess_IsOpen(DbConnection::Master));
+    }
+
+    void missingOrBrokenFilesEndTheProgram()
+    {
+        AppPath = h->programFolder() + '/';
+        QFile::remove(basAccess_FilePath(kMstFile));
+        QVERIFY(endsProgram([] { basAccess_MDBOpen(kMstFile); }));
+        QVERIFY(h->messages().last().text.contains("basAccess_MDBOpen"));
+        QVERIFY(!QFileInfo::exists(basAccess_FilePath(kMstFile))); // no empty master left behind
+
+        QFile junk(basAccess_FilePath(kDatFile));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(4096, 'x'));
+        junk.close();
+        QVERIFY(endsProgram([] { basAccess_MDBOpen(kDatFile); }));
+        QVERIFY(!basAccess_IsOpen(DbConnection::History));
+    }
+
+    void tableCheckAndStagingClear()
+    {
+        openDatabases(*h);
+        QVERIFY(!basAccess_MDBTBLCheck(kTableData));
+        addHistoryRow("1234", "2024/05/01", "13:45:00", "1200円");
+        QVERIFY(basAccess_MDBTBLCheck(kTableData));
+
+        addHistoryRow("0000", "2024/05/01", "13:45:00", "1200円", "普通車", "a", "b", "ETC_TEMP");
+        basAccess_MDBTBLOpen(basAccess_MakeHFGSQL(kTableTemp, "FORMAT"));
+        QCOMPARE(rowCount("ETC_TEMP"), 0);
+        QCOMPARE(rowCount("ETC_DATA"), 1);
+
+        QVERIFY(endsProgram([] { basAccess_MDBTBLOpen("DELETE * FROM NO_SUCH_TABLE;"); }));
+        QVERIFY(h->messages().last().text.contains("basAccess_MDBTBLOpen"));
+    }
+
+    void shownRowsAreSelectedAndDeleted()
+    {
+        openDatabases(*h);
+        addHistoryRow("1234", "2024/01/01", "00:00:00", "100円");  // at the start of the range
+        addHistoryRow("1234", "2024/01/31", "23:59:59", "200円");  // at its end
+        addHistoryRow("1234", "2024/02/01", "00:00:00", "300円");  // one second after
+        addHistoryRow("1234", "2023/12/31", "23:59:59", "400円");  // one second before
+        addHistoryRow("5678", "2024/01/15", "12:00:00", "500円");
+        addHistoryRow("1'1", "2024/01/15", "12:00:00", "600円");
+
+        setCondition(2, "1234", "2024/01/01-00:00:00", "2024/01/31-23:59:59");
+        QCOMPARE(cardsAndTimes(basAccess_MakeHFGSQL("ETC_DATA", "SELECT")),
+                 (QStringList{"1234 2024/01/31-23:59:59", "1234 2024/01/01-00:00:00"}));
+        setCondition(2, "0000", "2024/01/01-00:00:00", "2024/01/31-23:59:59");
+        QCOMPARE(cardsAndTimes(basAccess_MakeHFGSQL("ETC_DATA", "SELECT")).size(), 4);
+
+        // A card number with a quote is one value, not a piece of statement.
+        setCondition(2, "' OR ''='");
+        basAccess_MDBTBLOpen(basAccess_MakeHFGSQL("ETC_DATA", "DELETE"));
+        QCOMPARE(rowCount("ETC_DATA"), 6);
+        setCondition(2, "1'1");
+        QCOMPARE(cardsAndTimes(basAccess_MakeHFGSQL("ETC_DATA", "SELECT")), QStringList{"1'1 2024/01/15-12:00:00"});
+        basAccess_MDBTBLOpen(basAccess_MakeHFGSQL("ETC_DATA", "DELETE"));
+        QCOMPARE(rowCount("ETC_DATA"), 5);
+
+        setCondition(2, "1234", "2024/01/01-00:00:00", "2024/01/31-23:59:59");
+        basAccess_MDBTBLOpen(basAccess_MakeHFGSQL("ETC_DATA", "DELETE"));
+        QCOMPARE(column("SELECT 通行料金 FROM ETC_DATA ORDER BY 通行料金;"), (QStringList{"300円", "400円", "500円"}));
+
+        setCondition(2, "0000");
+        basAccess_MDBTBLOpen(basAccess_MakeHFGSQL("ETC_DATA", "DELETE"));
+        QCOMPARE(rowCount("ETC_DATA"), 0);
+    }
+
+    void duplicatesAcrossCards()
+    {
+        openDatabases(*h);
+        addHistoryRow("2222", "2024/03/01", "08:00:00", "1200円");
+        addHistoryRow("1111", "2024/03/01", "08:00:00", "1200円");
+        addHistoryRow("1111", "2024/03/01", "08:00:00", "1300円"); // differs in the toll
+        addHistoryRow("3333", "2024/03/02", "09:00:00", "800円");
+        addHistoryRow("3333", "2024/03/02", "09:00:00", "800円");
+        addHistoryRow("3333", "2024/03/02", "09:00:00", "800円");
+
+        QCOMPARE(column(basAccess_MakeRepeatSQL("0000", "SELECT")),
+                 (QStringList{"3333", "3333", "3333", "1111", "2222"}));
+
+        basAccess_MDBTBLOpen(basAccess_MakeRepeatSQL("1111", "DELETE"));
+        QCOMPARE(column("SELECT カードNO FROM ETC_DATA ORDER BY カードNO, 通行料金;"),
+                 (QStringList{"1111", "2222", "3333", "3333", "3333"}));
+        QCOMPARE(column(basAccess_MakeRepeatSQL("0000", "SELECT")), (QStringList{"3333", "3333", "3333"}));
+
+        basAccess_MDBTBLOpen(basAccess_MakeRepeatSQL("3333", "DELETE"));
+        QCOMPARE(column("SELECT カードNO FROM ETC_DATA ORDER BY カードNO;"), (QStringList{"1111", "2222"}));
+    }
+
+    void duplicateRangeLimitsRowsNotGrouping()
+    {
+        openDatabases(*h);
+        addHistoryRow("1111", "2024/03/01", "08:00:00", "1200円");
+        addHistoryRow("2222", "2024/03/01", "08:00:00", "1200円");
+        addHistoryRow("1111", "2024/04/01", "08:00:00", "1200円");
+        // Null in one of the six columns: never equal, so never a twin.
+        historyExec("INSERT INTO ETC_DATA (カードNO,ご利用日,通過時間,通行料金,入口料金所,出口料金所,DATE_TIME) VALUES "
+                    "('1111','2024/03/01','09:00:00','1円','a','b','2024/03/01-09:00:00'),"
+                    "('2222','2024/03/01','09:00:00','1円','a','b','2024/03/01-09:00:00')");
+        setCondition(2, "0000", "2024/03/01-00:00:00", "2024/03/01-23:59:59");
+        QCOMPARE(column(basAccess_MakeRepeatSQL("0000", "SELECT")), (QStringList{"1111", "2222"}));
+        basAccess_MDBTBLOpen(basAccess_MakeRepeatSQL("2222", "DELETE"));
+        QCOMPARE(column("SELECT カードNO || ' ' || DATE_TIME FROM ETC_DATA ORDER BY DATE_TIME, カードNO;"),
+                 (QStringList{"1111 2024/03/01-08:00:00", "1111 2024/03/01-09:00:00", "2222 2024/03/01-09:00:00",
+                              "1111 2024/04/01-08:00:00"}));
+    }
+
+    void groupedFormMatchesCorrelatedForm()
+    {
+        openDatabases(*h);
+        QRandomGenerator rng(42);
+        const QStringList tolls{"800円", "1200円", "未確定", "1200円"};
+        for (int i = 0; i < 400; ++i) {
+            const int day = 1 + int(rng.bounded(6));
+            addHistoryRow(QString::number(1000 + rng.bounded(4)), QString("2024/03/%1").arg(day, 2, 10, QChar('0')),
+                          QString("0%1:00:00").arg(rng.bounded(3)), tolls[rng.bounded(4)],
+                          rng.bounded(2) ? "普通車" : "大型車", rng.bounded(2) ? "x" : "y", "z");
+        }
+        for (const bool range : {false, true}) {
+            if (range)
+                setCondition(2, "0000", "2024/03/02-00:00:00", "2024/03/04-01:00:00");
+            const QString sql = basAccess_MakeRepeatSQL("0000", "SELECT");
+            QStringList grouped;
+            QSqlQuery q = basAccess_Execute(DbConnection::History, sql);
+            while (q.next())
+                grouped << q.value(0).toString() + QLatin1Char('|') + q.value(7).toString();
+            q.finish();
+            QVERIFY(grouped.size() > 20);
+            QCOMPARE(grouped, literalRows(sql));
+        }
+    }
+
+    void startAndEndSequences()
+    {
+        AppPath = h->programFolder() + '/';
+        writeMasterDatabase(basAccess_FilePath(kMstFile));
+        // A history left from an earlier run: staging rows and one record.
+        basAccess_MDBOpen(kDatFile);
+        addHistoryRow("0000", "2024/05/01", "13:45:00", "1200円", "普通車", "a", "b", "ETC_TEMP");
+        addHistoryRow("4321", "2024/05/01", "13:45:00", "1200円");
+        basAccess_MDBClose(kDatFile);
+
+        basMain_ETCStart();
+        QVERIFY(basAccess_IsOpen(DbConnection::History) && basAccess_IsOpen(DbConnection::Master));
+        QCOMPARE(rowCount("ETC_TEMP"), 0);
+        QVERIFY(w->btnDBRead->isEnabled());
+        QCOMPARE(w->lblCountValue->text(), QStringLiteral("0件"));
+
+        QVERIFY(endsProgram([] { basMain_ETCEnd(); }));
+        QVERIFY(!basAccess_IsOpen(DbConnection::History) && !basAccess_IsOpen(DbConnection::Master));
+        releaseSingleInstance();
+    }
+
+    void startWithEmptyHistoryLeavesDbReadOff()
+    {
+        AppPath = h->programFolder() + '/';
+        writeMasterDatabase(basAccess_FilePath(kMstFile));
+        basMain_ETCStart();
+        QVERIFY(!w->btnDBRead->isEnabled());
+        QVERIFY(QFileInfo::exists(h->programFolder() + "/ETC_DAT.sqlite"));
+        releaseSingleInstance();
+    }
+};
+
+QTEST_MAIN(TestHistoryDb)
+#include "tst_historydb.moc"

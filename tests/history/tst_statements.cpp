@@ -1,0 +1,250 @@
+// Statement texts of the three builders, character for character, and the
+// translation of the Jet dialect into SQLite.
+
+#include "TestHarness.h"
+#include "app/basGlobal.h"
+#include "history/JetSql.h"
+#include "history/ViewCondition.h"
+#include "ui/frmMain.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimeEdit>
+
+namespace {
+const QString kRangeStart = QStringLiteral("2024/01/01-00:00:00");
+const QString kRangeEnd = QStringLiteral("2024/01/31-23:59:59");
+const QString kRepeatHead = QStringLiteral(
+    "カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME FROM ETC_DATA WHERE ご利用日 IN (SELECT "
+    "ご利用日 FROM ETC_DATA As Tmp GROUP BY ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所 HAVING COUNT(*)>1 "
+    "AND 通過時間 = ETC_DATA.通過時間 AND 通行料金 = ETC_DATA.通行料金 AND 車種 = ETC_DATA.車種 AND 入口料金所 = "
+    "ETC_DATA.入口料金所 AND 出口料金所 = ETC_DATA.出口料金所) ");
+} // namespace
+
+class TestStatements : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestHarness> h;
+    std::unique_ptr<frmMain> w;
+
+    void setWindow(bool range, const QString &typedCard)
+    {
+        w->optSelectMode[range ? 1 : 0]->setChecked(true);
+        w->dtpDateStart->setDate(QDate(2024, 1, 1));
+        w->dtpTimeStart->setTime(QTime(0, 0, 0));
+        w->dtpDateEnd->setDate(QDate(2024, 1, 31));
+        w->dtpTimeEnd->setTime(QTime(23, 59, 59));
+        w->optCardNo[0]->setChecked(true);
+        w->txtCardInput->setText(typedCard);
+    }
+
+    static void setCondition(qint16 viewMode, bool range, const QString &card)
+    {
+        ViewCondition.ViewMode = viewMode;
+        ViewCondition.SelectMode = range ? 1 : 0;
+        ViewCondition.CardNo = card;
+        ViewCondition.StartDateTime = range ? kRangeStart : QString();
+        ViewCondition.EndDateTime = range ? kRangeEnd : QString();
+    }
+
+private slots:
+    void init()
+    {
+        h = std::make_unique<TestHarness>();
+        w = std::make_unique<frmMain>();
+        basAccess_ResetViewCondition();
+        ViewSort = QStringLiteral("NEW");
+    }
+    void cleanup()
+    {
+        w.reset();
+        h.reset();
+    }
+
+    void readStatement_data()
+    {
+        QTest::addColumn<qint16>("viewType");
+        QTest::addColumn<bool>("range");
+        QTest::addColumn<QString>("card");
+        QTest::addColumn<QString>("sort");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("history, range, card 1234, OLD")
+            << qint16(2) << true << "1234" << "OLD"
+            << "SELECT カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME FROM ETC_DATA WHERE "
+               "'2024/01/01-00:00:00'<=DATE_TIME AND DATE_TIME<='2024/01/31-23:59:59' AND カードNO='1234' ORDER BY "
+               "カードNO ASC,ご利用日 ASC,通過時間 ASC,入口料金所 ASC,出口料金所 ASC;";
+        QTest::newRow("staging, all, NEW")
+            << qint16(1) << false << "" << "NEW"
+            << "SELECT ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME FROM ETC_TEMP ORDER BY ご利用日 "
+               "DESC,通過時間 DESC,入口料金所 ASC,出口料金所 ASC;";
+        QTest::newRow("history, all cards, all records: no WHERE")
+            << qint16(2) << false << "" << "NEW"
+            << "SELECT カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME FROM ETC_DATA ORDER BY "
+               "カードNO ASC,ご利用日 DESC,通過時間 DESC,入口料金所 ASC,出口料金所 ASC;";
+        QTest::newRow("hand-edited sort: no date terms")
+            << qint16(2) << false << "" << "new"
+            << "SELECT カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME FROM ETC_DATA ORDER BY "
+               "カードNO ASC,入口料金所 ASC,出口料金所 ASC;";
+        QTest::newRow("staging ignores the card number")
+            << qint16(1) << true << "1234" << "OLD"
+            << "SELECT ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME FROM ETC_TEMP WHERE "
+               "'2024/01/01-00:00:00'<=DATE_TIME AND DATE_TIME<='2024/01/31-23:59:59' ORDER BY ご利用日 ASC,通過時間 "
+               "ASC,入口料金所 ASC,出口料金所 ASC;";
+        QTest::newRow("quote in a typed card number is doubled")
+            << qint16(2) << false << "1'2" << "NEW"
+            << "SELECT カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME FROM ETC_DATA WHERE "
+               "カードNO='1''2' ORDER BY カードNO ASC,ご利用日 DESC,通過時間 DESC,入口料金所 ASC,出口料金所 ASC;";
+    }
+    void readStatement()
+    {
+        QFETCH(qint16, viewType);
+        QFETCH(bool, range);
+        QFETCH(QString, card);
+        QFETCH(QString, sort);
+        QFETCH(QString, expected);
+        setWindow(range, card);
+        ViewSort = sort;
+        QCOMPARE(basAccess_MakeReadSQL(viewType == 1 ? "ETC_TEMP" : "ETC_DATA", viewType), expected);
+    }
+
+    void readStatementSetsViewCondition()
+    {
+        setWindow(true, QStringLiteral("1234"));
+        basAccess_MakeReadSQL(QStringLiteral("ETC_DATA"), 2);
+        QCOMPARE(ViewCondition.ViewMode, qint16(2));
+        QCOMPARE(ViewCondition.SelectMode, qint16(1));
+        QCOMPARE(ViewCondition.CardNo, QStringLiteral("1234"));
+        QCOMPARE(ViewCondition.StartDateTime, kRangeStart);
+        QCOMPARE(ViewCondition.EndDateTime, kRangeEnd);
+
+        setWindow(false, QStringLiteral("1234"));
+        basAccess_MakeReadSQL(QStringLiteral("ETC_TEMP"), 1);
+        QCOMPARE(ViewCondition.ViewMode, qint16(1));
+        QCOMPARE(ViewCondition.SelectMode, qint16(0));
+        QCOMPARE(ViewCondition.CardNo, QStringLiteral("0000"));
+        QVERIFY(ViewCondition.StartDateTime.isEmpty() && ViewCondition.EndDateTime.isEmpty());
+    }
+
+    void shownStatement_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<qint16>("viewMode");
+        QTest::addColumn<bool>("range");
+        QTest::addColumn<QString>("card");
+        QTest::addColumn<QString>("sort");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("staging clear ignores the view")
+            << "ETC_TEMP" << "FORMAT" << qint16(2) << true << "1234" << "NEW" << "DELETE * FROM ETC_TEMP;";
+        QTest::newRow("delete card 1234 in a range")
+            << "ETC_DATA" << "DELETE" << qint16(2) << true << "1234" << "NEW"
+            << "DELETE * FROM ETC_DATA WHERE '2024/01/01-00:00:00'<=DATE_TIME AND DATE_TIME<='2024/01/31-23:59:59' "
+               "AND カードNO='1234';";
+        QTest::newRow("delete everything") << "ETC_DATA" << "DELETE" << qint16(2) << false << "0000" << "NEW"
+                                           << "DELETE * FROM ETC_DATA;";
+        QTest::newRow("select history card, NEW")
+            << "ETC_DATA" << "SELECT" << qint16(2) << false << "1234" << "NEW"
+            << "SELECT * FROM ETC_DATA WHERE カードNO='1234' ORDER BY カードNO ASC, ご利用日 DESC,通過時間 "
+               "DESC,入口料金所 ASC,出口料金所 ASC;";
+        QTest::newRow("select history, other sort")
+            << "ETC_DATA" << "SELECT" << qint16(2) << false << "0000" << "X"
+            << "SELECT * FROM ETC_DATA ORDER BY カードNO ASC,入口料金所 ASC,出口料金所 ASC;";
+        QTest::newRow("select staging, NEW")
+            << "ETC_TEMP" << "SELECT" << qint16(1) << false << "0000" << "NEW"
+            << "SELECT * FROM ETC_TEMP ORDER BY ご利用日 DESC,通過時間 DESC,入口料金所 ASC,出口料金所 ASC;";
+        QTest::newRow("select staging, other sort keeps one blank")
+            << "ETC_TEMP" << "SELECT" << qint16(1) << false << "0000" << ""
+            << "SELECT * FROM ETC_TEMP ORDER BY 入口料金所 ASC,出口料金所 ASC;";
+        QTest::newRow("quoted card") << "ETC_DATA" << "DELETE" << qint16(2) << false << "' OR ''='" << "NEW"
+                                     << "DELETE * FROM ETC_DATA WHERE カードNO=''' OR ''''=''';";
+    }
+    void shownStatement()
+    {
+        QFETCH(QString, table);
+        QFETCH(QString, mode);
+        QFETCH(qint16, viewMode);
+        QFETCH(bool, range);
+        QFETCH(QString, card);
+        QFETCH(QString, sort);
+        QFETCH(QString, expected);
+        setCondition(viewMode, range, card);
+        ViewSort = sort;
+        QCOMPARE(basAccess_MakeHFGSQL(table, mode), expected);
+    }
+
+    void repeatStatement_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("card");
+        QTest::addColumn<bool>("range");
+        QTest::addColumn<QString>("sort");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("select, NEW")
+            << "SELECT" << "0000" << false << "NEW"
+            << "SELECT " + kRepeatHead +
+                   "ORDER BY ご利用日 DESC,通過時間 DESC,通行料金 ASC,車種 ASC,入口料金所 ASC,出口料金所 ASC,カードNO ASC;";
+        QTest::newRow("select, range, OLD")
+            << "SELECT" << "0000" << true << "OLD"
+            << "SELECT " + kRepeatHead +
+                   "AND '2024/01/01-00:00:00'<=DATE_TIME AND DATE_TIME<='2024/01/31-23:59:59' ORDER BY ご利用日 "
+                   "ASC,通過時間 ASC,通行料金 ASC,車種 ASC,入口料金所 ASC,出口料金所 ASC,カードNO ASC;";
+        QTest::newRow("select, other sort")
+            << "SELECT" << "0000" << false << "?"
+            << "SELECT " + kRepeatHead + "ORDER BY 通行料金 ASC,車種 ASC,入口料金所 ASC,出口料金所 ASC,カードNO ASC;";
+        QTest::newRow("delete card 1111") << "DELETE" << "1111" << false << "NEW"
+                                          << "DELETE " + kRepeatHead + "AND カードNO='1111';";
+        QTest::newRow("delete, quoted card") << "DELETE" << "a'b" << false << "NEW"
+                                             << "DELETE " + kRepeatHead + "AND カードNO='a''b';";
+    }
+    void repeatStatement()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, card);
+        QFETCH(bool, range);
+        QFETCH(QString, sort);
+        QFETCH(QString, expected);
+        setCondition(2, range, QStringLiteral("9999"));
+        ViewSort = sort;
+        QCOMPARE(basAccess_MakeRepeatSQL(card, mode), expected);
+    }
+
+    void translation_data()
+    {
+        QTest::addColumn<QString>("jet");
+        QTest::addColumn<QString>("sqlite");
+        QTest::newRow("delete star") << "DELETE * FROM ETC_TEMP;" << "DELETE FROM ETC_TEMP;";
+        QTest::newRow("delete columns") << "DELETE カードNO,ご利用日,DATE_TIME FROM ETC_DATA WHERE x=1;"
+                                        << "DELETE FROM ETC_DATA WHERE x=1;";
+        QTest::newRow("booleans") << "SELECT * FROM ETC_DATA WHERE PRINT_FLAG=False OR PRINT_FLAG = TRUE;"
+                                  << "SELECT * FROM ETC_DATA WHERE PRINT_FLAG=0 OR PRINT_FLAG = 1;";
+        QTest::newRow("literals are left alone")
+            << "SELECT * FROM ETC_DATA WHERE カードNO='False' AND 車種='DELETE * FROM x' AND PRINT_FLAG=True;"
+            << "SELECT * FROM ETC_DATA WHERE カードNO='False' AND 車種='DELETE * FROM x' AND PRINT_FLAG=1;";
+        QTest::newRow("doubled quote stays inside its literal")
+            << "SELECT * FROM ETC_DATA WHERE カードNO='a'' True ''b' AND PRINT_FLAG=True;"
+            << "SELECT * FROM ETC_DATA WHERE カードNO='a'' True ''b' AND PRINT_FLAG=1;";
+        QTest::newRow("duplicate condition")
+            << "SELECT " + kRepeatHead + "AND カードNO='1';"
+            << "SELECT カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME FROM ETC_DATA WHERE "
+               "(ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所) IN (SELECT "
+               "ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所 FROM ETC_DATA GROUP BY "
+               "ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所 HAVING COUNT(*)>1) AND カードNO='1';";
+        QTest::newRow("duplicate delete")
+            << "DELETE " + kRepeatHead + "AND カードNO='1';"
+            << "DELETE FROM ETC_DATA WHERE (ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所) IN (SELECT "
+               "ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所 FROM ETC_DATA GROUP BY "
+               "ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所 HAVING COUNT(*)>1) AND カードNO='1';";
+    }
+    void translation()
+    {
+        QFETCH(QString, jet);
+        QFETCH(QString, sqlite);
+        QCOMPARE(jetsql::toSqlite(jet), sqlite);
+    }
+};
+
+QTEST_MAIN(TestStatements)
+#include "tst_statements.moc"

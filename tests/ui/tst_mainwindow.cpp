@@ -1,0 +1,308 @@
+// The main window: its controls, menus and layout, the selection modes, the
+// date/time check, the two locks and the card-number rule.
+
+#include "ui/basMainWindow.h"
+#include "ui/frmMain.h"
+#include "TestHarness.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDateEdit>
+#include "ui/FrameControl.h"
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimeEdit>
+#include <QtTest>
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void controlsHaveTheirNamesTextsAndPlaces_data();
+    void controlsHaveTheirNamesTextsAndPlaces();
+    void menusAndFixedClientSize();
+    void selectModeShowsAndHidesTheRange();
+    void dateButtonsResetToToday();
+    void dateTimeCheckEnds_data();
+    void dateTimeCheckEnds();
+    void locksAffectConditionsAndMenus();
+    void cardNumberRule();
+    void typedCardNumberIsNormalised_data();
+    void typedCardNumberIsNormalised();
+    void focusAndListSwitchTheEntryMode();
+};
+
+static QWidget *child(frmMain &w, const char *name)
+{
+    return w.findChild<QWidget *>(QString::fromLatin1(name));
+}
+
+void TestMainWindow::controlsHaveTheirNamesTextsAndPlaces_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QRect>("geometry"); // pixels in the parent, from the twips of the layout
+    QTest::newRow("fraCardNo") << "fraCardNo" << "カードNO" << QRect(8, 8, 137, 73);
+    QTest::newRow("optCardNo(0)") << "optCardNo(0)" << "入力" << QRect(8, 16, 52, 22);
+    QTest::newRow("optCardNo(1)") << "optCardNo(1)" << "選択" << QRect(8, 40, 52, 22);
+    QTest::newRow("txtCardInput") << "txtCardInput" << "" << QRect(64, 16, 41, 22);
+    QTest::newRow("cboCardSelect") << "cboCardSelect" << "" << QRect(64, 40, 57, 24);
+    QTest::newRow("optSelectMode(0)") << "optSelectMode(0)" << "全件選択" << QRect(8, 16, 90, 22);
+    QTest::newRow("cmdDateStart") << "cmdDateStart" << "開始日時" << QRect(96, 16, 57, 22);
+    QTest::newRow("dtpDateStart") << "dtpDateStart" << "" << QRect(160, 16, 105, 22);
+    QTest::newRow("dtpTimeEnd") << "dtpTimeEnd" << "" << QRect(336, 40, 89, 22);
+    QTest::newRow("fraHFlexGrid") << "fraHFlexGrid" << "利用履歴" << QRect(8, 88, 793, 449);
+    QTest::newRow("MSHFlexGrid") << "MSHFlexGrid" << "" << QRect(8, 16, 777, 425);
+    QTest::newRow("fraETCCard") << "fraETCCard" << "ETCカード" << QRect(808, 88, 105, 97);
+    QTest::newRow("fraDB") << "fraDB" << "データベース" << QRect(808, 192, 105, 137);
+    QTest::newRow("fraPrint") << "fraPrint" << "印刷" << QRect(808, 336, 105, 97);
+    QTest::newRow("fraWork") << "fraWork" << "その他機能" << QRect(808, 440, 105, 97);
+    QTest::newRow("btnCardRead") << "btnCardRead" << "カード読込" << QRect(816, 104, 89, 33);
+    QTest::newRow("btnViewCls") << "btnViewCls" << "画面消去" << QRect(816, 144, 89, 33);
+    QTest::newRow("btnDBEntry") << "btnDBEntry" << "DB登録" << QRect(816, 208, 89, 33);
+    QTest::newRow("btnDBRead") << "btnDBRead" << "DB読込" << QRect(816, 248, 89, 33);
+    QTest::newRow("btnDBDelete") << "btnDBDelete" << "DB削除" << QRect(816, 288, 89, 33);
+    QTest::newRow("btnPrintDefault") << "btnPrintDefault" << "標準印刷" << QRect(816, 352, 89, 33);
+    QTest::newRow("btnPrintDesktop") << "btnPrintDesktop" << "卓上印刷" << QRect(816, 392, 89, 33);
+    QTest::newRow("btnCSVOutput") << "btnCSVOutput" << "CSV出力" << QRect(816, 456, 89, 33);
+    QTest::newRow("btnExit") << "btnExit" << "終了" << QRect(816, 496, 89, 33);
+    QTest::newRow("lblCardStatus") << "lblCardStatus" << "カード状況" << QRect(8, 544, 73, 22);
+    QTest::newRow("lblCardValue") << "lblCardValue" << "未接続" << QRect(80, 544, 193, 22);
+    QTest::newRow("lblCount") << "lblCount" << "件数" << QRect(280, 544, 33, 22);
+    QTest::newRow("lblCountValue") << "lblCountValue" << "0件" << QRect(312, 544, 81, 22);
+    QTest::newRow("lblSumMoney") << "lblSumMoney" << "合計金額" << QRect(400, 544, 65, 22);
+    QTest::newRow("lblSumValue") << "lblSumValue" << "0円" << QRect(464, 544, 97, 22);
+    QTest::newRow("lblPrinter") << "lblPrinter" << "プリンタ" << QRect(568, 544, 65, 22);
+    QTest::newRow("ProgressBar") << "ProgressBar" << "" << QRect(1, 576, 662, 16);
+}
+
+void TestMainWindow::controlsHaveTheirNamesTextsAndPlaces()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(QRect, geometry);
+    frmMain w;
+    QWidget *c = w.findChild<QWidget *>(name);
+    QVERIFY2(c, qPrintable(name));
+    QCOMPARE(c->geometry(), geometry);
+    if (auto *box = qobject_cast<FrameControl *>(c))
+        QCOMPARE(box->title(), text);
+    else if (auto *b = qobject_cast<QAbstractButton *>(c))
+        QCOMPARE(b->text(), text);
+    else if (auto *l = qobject_cast<QLabel *>(c))
+        QCOMPARE(l->text(), text);
+    // Every text must be drawable with an installed font (no empty boxes).
+    const QFontMetrics fm(c->font());
+    for (QChar ch : text)
+        QVERIFY2(fm.inFont(ch), qPrintable(name + QStringLiteral(": ") + ch));
+}
+
+void TestMainWindow::menusAndFixedClientSize()
+{
+    frmMain w;
+    QCOMPARE(w.windowTitle(), QStringLiteral("PASSLOG"));
+    QCOMPARE(w.client->size(), QSize(921, 593));
+    QCOMPARE(w.minimumSize(), w.maximumSize());
+    QStringList titles;
+    for (QAction *a : w.menuBar()->actions())
+        titles << a->text();
+    QCOMPARE(titles, (QStringList{"ファイル(&F)", "編集(&E)", "設定(&C)", "ヘルプ(&H)"}));
+    auto names = [](QMenu *m) {
+        QStringList out;
+        for (QAction *a : m->actions())
+            out << a->objectName() + QLatin1Char('=') + a->text();
+        return out;
+    };
+    QCOMPARE(names(w.mnuFile), (QStringList{"mnuCSVOutput=CSV出力(&C)", "mnuBarF1=", "mnuPrintDefault=標準印刷(&P)",
+                                            "mnuPrintDesktop=卓上プリンタ印刷(&D)", "mnuBarF2=", "mnuExit=終了(&X)"}));
+    QCOMPARE(names(w.mnuEdit), (QStringList{"mnuRecordCheck=重複レコード表示(&R)", "mnuRecordDelete=重複レコード削除(&D)"}));
+    QCOMPARE(names(w.mnuConfig), (QStringList{"mnuView=表示設定(&V)", "mnuPort=通信ポート設定(&P)"}));
+    QCOMPARE(names(w.mnuHelp), (QStringList{"mnuAbout=バージョン情報(&A)"}));
+    QCOMPARE(w.dtpDateStart->displayFormat(), QStringLiteral("yyyy/MM/dd"));
+    QCOMPARE(w.dtpTimeStart->displayFormat(), QStringLiteral("HH:mm:ss"));
+    QCOMPARE(w.txtCardInput->maxLength(), 4);
+}
+
+void TestMainWindow::selectModeShowsAndHidesTheRange()
+{
+    frmMain w;
+    w.show();
+    QWidget *range[] = {w.cmdDateStart, w.dtpDateStart, w.dtpTimeStart, w.cmdDateEnd, w.dtpDateEnd, w.dtpTimeEnd};
+    basMain_SelectMode(1);
+    QVERIFY(w.optSelectMode[1]->isChecked());
+    QCOMPARE(w.fraSelectMode->width(), 462);
+    for (QWidget *c : range)
+        QVERIFY(c->isVisible());
+    // The option's own click runs the same procedure.
+    QTest::mouseClick(w.optSelectMode[0], Qt::LeftButton, {}, QPoint(8, 11));
+    QVERIFY(w.optSelectMode[0]->isChecked());
+    QCOMPARE(w.fraSelectMode->width(), 106);
+    for (QWidget *c : range)
+        QVERIFY(!c->isVisible());
+    basMain_SelectMode(7); // any other index: nothing
+    QVERIFY(w.optSelectMode[0]->isChecked());
+    QCOMPARE(w.fraSelectMode->width(), 106);
+}
+
+void TestMainWindow::dateButtonsResetToToday()
+{
+    TestHarness h;
+    h.setNow(QDateTime(QDate(2010, 6, 3), QTime(10, 20, 30)));
+    frmMain w;
+    w.dtpDateStart->setDate(QDate(2001, 1, 1));
+    w.dtpTimeStart->setTime(QTime(5, 5, 5));
+    w.dtpDateEnd->setDate(QDate(2001, 1, 1));
+    w.dtpTimeEnd->setTime(QTime(5, 5, 5));
+    w.cmdDateStart->click();
+    w.cmdDateEnd->click();
+    QCOMPARE(selectedStartDateTime(), QDateTime(QDate(2010, 6, 3), QTime(0, 0, 0)));
+    QCOMPARE(selectedEndDateTime(), QDateTime(QDate(2010, 6, 3), QTime(23, 59, 59)));
+}
+
+void TestMainWindow::dateTimeCheckEnds_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QTime>("endTime");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("equal ends accepted") << 1 << QTime(10, 0, 0) << false;
+    QTest::newRow("one second earlier refused") << 1 << QTime(9, 59, 59) << true;
+    QTest::newRow("later accepted") << 1 << QTime(10, 0, 1) << false;
+    QTest::newRow("all records: always passes") << 0 << QTime(9, 0, 0) << false;
+}
+
+void TestMainWindow::dateTimeCheckEnds()
+{
+    QFETCH(int, mode);
+    QFETCH(QTime, endTime);
+    QFETCH(bool, refused);
+    TestHarness h;
+    frmMain w;
+    basMain_SelectMode(qint16(mode));
+    w.dtpDateStart->setDate(QDate(2010, 6, 3));
+    w.dtpTimeStart->setTime(QTime(10, 0, 0));
+    w.dtpDateEnd->setDate(QDate(2010, 6, 3));
+    w.dtpTimeEnd->setTime(endTime);
+    QCOMPARE(basMain_CheckDateTime(), refused);
+    if (refused)
+        QCOMPARE(h.messageTexts(), QStringList{QStringLiteral("開始日時より前の日時を終了日時に設定することは出来ません。")});
+    else
+        QVERIFY(h.messages().isEmpty());
+}
+
+void TestMainWindow::locksAffectConditionsAndMenus()
+{
+    frmMain w;
+    const QList<QWidget *> conditions = {w.optCardNo[0],     w.optCardNo[1],     w.txtCardInput, w.cboCardSelect,
+                                         w.optSelectMode[0], w.optSelectMode[1], w.cmdDateStart, w.dtpDateStart,
+                                         w.dtpTimeStart,     w.cmdDateEnd,       w.dtpDateEnd,   w.dtpTimeEnd};
+    const QList<QAction *> items = {w.mnuCSVOutput, w.mnuPrintDefault, w.mnuPrintDesktop, w.mnuRecordCheck,
+                                    w.mnuRecordDelete};
+    const QList<QMenu *> menus = {w.mnuEdit, w.mnuConfig, w.mnuHelp};
+    auto allConditions = [&](bool on) {
+        for (QWidget *c : conditions)
+            if (c->isEnabled() != on)
+                return false;
+        return true;
+    };
+    auto allItems = [&](bool on) {
+        for (QAction *a : items)
+            if (a->isEnabled() != on)
+                return false;
+        return true;
+    };
+    auto allMenus = [&](bool on) {
+        for (QMenu *m : menus)
+            if (m->menuAction()->isEnabled() != on || m->isEnabled() != on)
+                return false;
+        return true;
+    };
+
+    basMain_BanCardRead(false);
+    QVERIFY(allConditions(false));
+    QVERIFY(allItems(false));
+    QVERIFY(allMenus(false));
+    QVERIFY(w.mnuFile->menuAction()->isEnabled());
+    QVERIFY(w.mnuExit->isEnabled());
+    QVERIFY(w.btnExit->isEnabled());
+
+    basMain_BanCardRead(true);
+    QVERIFY(allConditions(true));
+    QVERIFY(allMenus(true));
+    QVERIFY(allItems(false)); // unlocking leaves the output items to the operations
+
+    for (QAction *a : items)
+        a->setEnabled(true);
+    basMain_BanRecordCheck(false);
+    QVERIFY(allConditions(false));
+    QVERIFY(allItems(false));
+    QVERIFY(allMenus(true)); // the menus stay usable while duplicates are shown
+    basMain_BanRecordCheck(true);
+    QVERIFY(allConditions(true));
+    QVERIFY(allItems(false));
+}
+
+void TestMainWindow::cardNumberRule()
+{
+    frmMain w;
+    w.cboCardSelect->addItems({"0000", "1234"});
+    w.optCardNo[0]->setChecked(true);
+    w.txtCardInput->clear();
+    QCOMPARE(basAccess_GetSelectCardNo(), QStringLiteral("0000"));
+    w.txtCardInput->setText(QStringLiteral("0042"));
+    QCOMPARE(basAccess_GetSelectCardNo(), QStringLiteral("0042"));
+    w.cboCardSelect->setCurrentIndex(1); // choosing from the list switches to list entry
+    QVERIFY(w.optCardNo[1]->isChecked());
+    QCOMPARE(basAccess_GetSelectCardNo(), QStringLiteral("1234"));
+}
+
+void TestMainWindow::typedCardNumberIsNormalised_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("normalised");
+    QTest::newRow("7") << "7" << "0007";
+    QTest::newRow("12") << "12" << "0012";
+    QTest::newRow("1234") << "1234" << "1234";
+    QTest::newRow("12345") << "12345" << "2345";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("quote") << "1'" << "001'";
+}
+
+void TestMainWindow::typedCardNumberIsNormalised()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, normalised);
+    QCOMPARE(normaliseCardNumber(typed), normalised);
+}
+
+void TestMainWindow::focusAndListSwitchTheEntryMode()
+{
+    frmMain w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.activateWindow();
+    w.cboCardSelect->addItems({"0000", "0012"});
+    w.cboCardSelect->setCurrentIndex(1);
+    QVERIFY(w.optCardNo[1]->isChecked());
+
+    // Typing into the box switches to typed entry; leaving it pads the number.
+    w.txtCardInput->setFocus(Qt::MouseFocusReason);
+    QTRY_VERIFY(w.txtCardInput->hasFocus());
+    QVERIFY(w.optCardNo[0]->isChecked());
+    QTest::keyClicks(w.txtCardInput, QStringLiteral("7"));
+    w.btnExit->setFocus(); // focus leaves the text box (no click: that would close the window)
+    QTRY_COMPARE(w.txtCardInput->text(), QStringLiteral("0007"));
+    QCOMPARE(basAccess_GetSelectCardNo(), QStringLiteral("0007"));
+
+    // Coming back selects the whole text, so typing replaces it.
+    w.txtCardInput->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE(w.txtCardInput->selectedText(), QStringLiteral("0007"));
+    QTest::keyClicks(w.txtCardInput, QStringLiteral("12"));
+    w.btnExit->setFocus();
+    QTRY_COMPARE(w.txtCardInput->text(), QStringLiteral("0012"));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
