@@ -14,7 +14,7 @@
 #include <QTest>
 #include <QTimer>
 
-class tst_mainwindow : public QObject {
+class tst_cardstatus : public QObject {
     Q_OBJECT
 
 private slots:
@@ -24,6 +24,7 @@ private slots:
         EmulatorProcess emulator({QStringLiteral("--fault"), QStringLiteral("silence")});
         QVERIFY(emulator.started());
         // Port 1 is the emulator through the settings file's device key.
+        seams::setPortDeviceHandler({});
         QFile ini(harness.settingsFile());
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write(QStringLiteral("[PASSLOG]\r\nViewSort=NEW\r\n[RS232C]\r\nComPort=1\r\nDevice1=%1\r\n")
@@ -80,5 +81,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_mainwindow)
-#include "tst_mainwindow.moc"
+QTEST_MAIN(tst_cardstatus)
+#include "tst_cardstatus.moc"
