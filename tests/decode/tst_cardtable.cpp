@@ -36,20 +36,6 @@ private slots:
     }
     void cleanup() { seams::setDateLimitHandler({}); }
 
-    void storesInOrderFromElementOne()
-    {
-        QCOMPARE(CardTable.size(), 1);
-        QCOMPARE(CardTable[0], CardRecord{});
-        store(1, 3);
-        QCOMPARE(count, qint16(3));
-        QCOMPARE(CardTable.size(), 4);
-        QCOMPARE(CardTable[0], CardRecord{});
-        QCOMPARE(CardTable[1].PASS_MONEY, 1);
-        QCOMPARE(CardTable[3].PASS_MONEY, 3);
-        basRS232C_ClearCardTable();
-        QCOMPARE(CardTable.size(), 1);
-    }
-
     void repeatOfOneOfTheLastTwoIsSkipped()
     {
         store(1, 3);
@@ -108,15 +94,6 @@ private slots:
         QCOMPARE(intReadPhase, 0);
         QVERIFY(!blnWrapCheck);
         QCOMPARE(count, qint16(12));
-    }
-
-    void wrapCheckIsDroppedByARecordThatMatchesNothing()
-    {
-        store(1, 10);
-        blnWrapCheck = true;
-        QCOMPARE(input(30), qint16(1));
-        QVERIFY(!blnWrapCheck);
-        QCOMPARE(input(9), qint16(1)); // no longer checked against six
     }
 
     void phaseTwoRepeatIsSkipped()
