@@ -7,6 +7,7 @@
 #include "history/ViewCondition.h"
 #include "history/basAccess.h"
 #include "history/basAccessGrid.h"
+#include "reader/basRS232C.h"
 #include "ui/LineControl.h"
 #include "ui/basMainWindow.h"
 #include "ui/frmMain.h"
@@ -85,6 +86,11 @@ void basMain_ETCStart()
         basMain_SelectMode(0);
         basMain_GetCardNo(); // card-number list
         form().optCardNo[0]->setChecked(true);
+        // Reader probe: a usable port gets its first polling sequence now.
+        if (basRS232C_CheckPortExistence(comPortNumber()))
+            basRS232C_CommBasicSequence();
+        else
+            basCommon_ShowWarning(QStringLiteral("指定されたCOMポートが存在しないか既に使用中ため機器に接続できません。"));
         form().TimerPolling->setInterval(kPollingIntervalMs);
         form().TimerPolling->start();
     });
@@ -151,6 +157,7 @@ void basMain_ETCEnd()
     guarded("basMain_ETCEnd", [] {
         if (frmMain *f = frmMain::instance())
             f->TimerPolling->stop();
+        basRS232C_CommPortClose(comPortNumber());
         // ---- databases: master first, then history ----
         basAccess_MDBClose(kMstFile);
         basAccess_MDBClose(kDatFile);

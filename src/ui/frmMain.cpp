@@ -1,6 +1,7 @@
 #include "ui/frmMain.h"
 
 #include "app/basMain.h"
+#include "reader/basRS232C.h"
 #include "ui/FrameControl.h"
 #include "ui/LineControl.h"
 #include "ui/UiFonts.h"
@@ -237,6 +238,7 @@ void frmMain::buildMenus()
 
 void frmMain::wireEvents()
 {
+    connect(TimerPolling, &QTimer::timeout, this, [] { basRS232C_CommBasicSequence(); });
     connect(btnExit, &QPushButton::clicked, this, &QWidget::close);
     connect(mnuExit, &QAction::triggered, this, &QWidget::close);
     for (int i = 0; i < 2; ++i)

@@ -2,6 +2,8 @@
 
 #include "history/basAccess.h"
 
+#include "reader/PortDevice.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -25,6 +27,10 @@ TestHarness::TestHarness()
     seams::setScreenMetrics(seams::ScreenMetrics{1280, 1024, 96.0, 96.0});
     seams::setProgramFile(QDir(m_dir.path()).filePath(QStringLiteral("passlog")));
     seams::setInstanceLockPath(lockPath());
+    // ---- reader: no test touches the machine's own serial ports; every port
+    // number names a missing device unless a test points it at the emulator ----
+    seams::setPortDeviceHandler([](int port) { return QStringLiteral("/nonexistent/passlog-test-port%1").arg(port); });
+    // ---- end reader ----
     // ---- databases: the master database the build ships, in the program folder ----
     QFile::copy(QStringLiteral(PASSLOG_BINARY_DIR "/ETC_MST.sqlite"),
                 QDir(m_dir.path()).filePath(QStringLiteral("ETC_MST.sqlite")));
@@ -44,6 +50,7 @@ TestHarness::~TestHarness()
     seams::setScreenMetrics(std::nullopt);
     seams::setProgramFile({});
     seams::setInstanceLockPath({});
+    seams::setPortDeviceHandler({}); // reader
 }
 
 QStringList TestHarness::messageTexts() const

@@ -1,0 +1,76 @@
+// Card read over a real line: reads a card of 100 records (a wrapped ring)
+// from the reader emulator paced at 19,200 baud and compares the time the
+// read takes with the pure line time of every byte exchanged.
+
+#include "../tools/reader-emulator/EmulatorProcess.h"
+#include "app/basGlobal.h"
+#include "decode/CardTable.h"
+#include "reader/PortDevice.h"
+#include "reader/basRS232C.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <cstdio>
+
+namespace {
+constexpr int kRecords = 100;
+constexpr int kWrap = 37;
+constexpr int kBaud = 19200;
+
+qint64 bytesIn(const QStringList &hexLines)
+{
+    qint64 n = 0;
+    for (const QString &line : hexLines)
+        n += QByteArray::fromHex(line.toLatin1()).size();
+    return n;
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    EmulatorProcess emulator({QStringLiteral("--state"), QStringLiteral("readable"), QStringLiteral("--baud"),
+                              QString::number(kBaud)});
+    if (!emulator.started()) {
+        std::fprintf(stderr, "bench_card_read: the reader emulator did not start\n");
+        return 2;
+    }
+    const QString card = emulator.writeFile(QStringLiteral("card.txt"), cardimage::synthetic(kRecords, kWrap));
+    if (!emulator.command(QStringLiteral("card ") + card))
+        return 2;
+    const QString link = emulator.link();
+    ComPort = QStringLiteral("1");
+    seams::setPortDeviceHandler([link](int) { return link; });
+
+    basRS232C_CommBasicSequence(); // the reader answers and knows the program, as before a real read
+    emulator.forgetLines();
+
+    QElapsedTimer timer;
+    timer.start();
+    basRS232C_CommCardRead();
+    const double readTime = double(timer.nsecsElapsed()) / 1e9;
+    basRS232C_CommPortClose(1);
+    QThread::msleep(100);
+
+    bool right = !blnReadError && CardTable.size() == kRecords + 1;
+    for (int i = 0; right && i < kRecords; ++i)
+        right = CardTable[i + 1] == cardimage::syntheticRecord(i);
+
+    const qint64 sent = bytesIn(emulator.takeLines(QStringLiteral("rx ")));
+    const qint64 received = bytesIn(emulator.takeLines(QStringLiteral("tx ")));
+    const double lineTime = double(sent + received) * 10.0 / kBaud;
+
+    std::printf("records: %d\n", int(CardTable.size() - 1));
+    std::printf("bytes_sent: %lld\n", static_cast<long long>(sent));
+    std::printf("bytes_received: %lld\n", static_cast<long long>(received));
+    std::printf("read_time: %.3f\n", readTime);
+    std::printf("line_time: %.3f\n", lineTime);
+    std::printf("ratio: %.3f\n", lineTime > 0 ? readTime / lineTime : 0.0);
+    if (!right) {
+        std::fprintf(stderr, "bench_card_read: the card was not read exactly (error %d, %d records)\n",
+                     int(blnReadError), int(CardTable.size() - 1));
+        return 1;
+    }
+    return 0;
+}

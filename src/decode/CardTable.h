@@ -1,0 +1,35 @@
+#pragma once
+// The card data table filled by a card read: element 0 is always present and
+// empty, records follow from element 1 in the order the card gave them; and
+// the input step that decides, for each record frame, whether to store it,
+// skip it as a repeat, or stop because the card's history has wrapped.
+
+#include "decode/CardRecord.h"
+
+#include <QDate>
+#include <QList>
+#include <functional>
+#include <optional>
+
+extern QList<CardRecord> CardTable;
+extern int intDupCount;   // repeats met in phase 1 of this read
+extern bool blnWrapCheck; // compare the next record with the last six entries too
+
+// Reduces the table to its empty element 0.
+void basRS232C_ClearCardTable();
+
+// Stores, skips or stops on one "LD" frame. Returns 1 stored (count was
+// incremented), -1 skipped, 0 stop the read.
+qint16 basRS232C_VirtualTableInput(qint16 &count, const QByteArray &frame);
+
+// The table holds at most this many records; a card that offers more ends
+// the read there.
+constexpr qint16 kMaxCardRecords = 32767;
+
+// The main window's date limit: the start date when reading is limited to a
+// date/time range, nothing otherwise. Tests may replace where it comes from.
+namespace seams {
+using DateLimitHandler = std::function<std::optional<QDate>()>;
+void setDateLimitHandler(DateLimitHandler handler);
+std::optional<QDate> readDateLimit();
+} // namespace seams

@@ -1,0 +1,56 @@
+#pragma once
+// The card-reader link: the one serial port of the main window, the reader's
+// frames and checksum, the polling and card-read sequences and the
+// connection-lost handling.
+
+#include <QByteArray>
+#include <QString>
+
+class QSerialPort;
+
+// Reader-link state kept here (the shared ones live in app/basGlobal.h).
+extern bool blnReadForward; // ask for records with "F" instead of "B"
+extern int intReadPhase;    // duplicate-check phase of the card table input (0, 1, 2)
+
+// ---- port ------------------------------------------------------------------
+// The main window's port object; without a main window (benchmarks) a port
+// object of this module stands in.
+QSerialPort *basRS232C_Port();
+
+void basRS232C_CommPortOpen(int port);
+void basRS232C_CommPortClose(int port);
+bool basRS232C_CheckPortExistence(int port);
+// Receives one frame into buffer (1-based; upper bound 0 = nothing arrived).
+void basRS232C_CommInput(qint32 waitMs, QByteArray &buffer);
+// Sends bytes 1..n of a 1-based frame, inside a "COM1:" envelope in relay mode.
+void basRS232C_CommOutput(const QByteArray &bytes);
+
+// A receive never keeps more bytes than this: a frame is at most 519 bytes
+// long, so a longer run can only be a device that never stops talking.
+constexpr int kMaxReceiveBytes = 1024;
+
+// ---- frames ----------------------------------------------------------------
+int basRS232C_CalCheckSUM(const QByteArray &bytes);
+void basRS232C_SendENQ();
+void basRS232C_SendACK();
+// command: the two letters at positions 1 and 2; data: 1-based bytes.
+void basRS232C_CreateTxtFrame(const QByteArray &command, const QByteArray &data, int kind, int retry);
+void basRS232C_SendET(int retry);
+void basRS232C_SendLR(const QString &letter, int retry);
+
+// The text frame that basRS232C_CreateTxtFrame sends (toggles intSendToggle).
+QByteArray basRS232C_BuildTxtFrame(const QByteArray &command, const QByteArray &data, int kind, int retry);
+// The relay envelope around bytes 1..n of payload for a target side
+// ("COM1:" the reader, "COM2:" the desktop printer); 1-based.
+QByteArray basRS232C_RelayEnvelope(const QByteArray &target, const QByteArray &payload);
+
+// ---- sequences -------------------------------------------------------------
+void basRS232C_CommBasicSequence();
+void basRS232C_CommCardRead();
+void basRS232C_ConnectionOut(int type);
+
+// Receives in one polling sequence before it gives the tick up, and receives
+// in a card read without a record frame before the read gives up: a device
+// that keeps sending something else cannot hold the program in a sequence.
+constexpr int kMaxPollingReceives = 16;
+constexpr int kMaxReceivesWithoutRecord = 10;

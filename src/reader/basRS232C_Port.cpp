@@ -1,0 +1,143 @@
+// Serial port management: open, close, probe, receive one frame, send.
+
+#include "reader/basRS232C.h"
+
+#include "app/Failure.h"
+#include "app/basGlobal.h"
+#include "reader/FrameBytes.h"
+#include "reader/FrameRecognizer.h"
+#include "reader/PortDevice.h"
+#include "ui/frmMain.h"
+
+#include <QEventLoop>
+#include <QSerialPort>
+#include <QTimer>
+
+namespace {
+
+constexpr int kEndPollMs = 50;
+constexpr int kMaxEmptyPolls = 3;
+
+qint64 inBufferCount(QSerialPort *port) { return port->isOpen() ? port->bytesAvailable() : 0; }
+
+// Waits up to ms for the first byte to be there, keeping the window
+// responsive; returns as soon as the port has something to read.
+void waitForInput(QSerialPort *port, int ms)
+{
+    if (ms <= 0 || inBufferCount(port) > 0)
+        return;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(port, &QSerialPort::readyRead, &loop, &QEventLoop::quit);
+    timer.start(ms);
+    loop.exec();
+}
+
+Failure portFailure(const QSerialPort &port)
+{
+    switch (port.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return Failure(8002, QStringLiteral("ポート番号が無効です。"));
+    case QSerialPort::PermissionError:
+        return Failure(8005, QStringLiteral("ポートは既に開かれています。"));
+    default:
+        return Failure(8015, QStringLiteral("通信ポートを使用できません。") + QStringLiteral(" ") + port.errorString());
+    }
+}
+
+} // namespace
+
+QSerialPort *basRS232C_Port()
+{
+    if (frmMain *f = frmMain::instance(); f && f->MSComm)
+        return f->MSComm;
+    static QSerialPort *standIn = new QSerialPort;
+    return standIn;
+}
+
+void basRS232C_CommPortOpen(int port)
+{
+    guarded("basRS232C_CommPortOpen", [&] {
+        QSerialPort *p = basRS232C_Port();
+        if (p->isOpen())
+            return;
+        p->setPortName(seams::portDevice(port));
+        p->setBaudRate(19200);
+        p->setParity(QSerialPort::NoParity);
+        p->setDataBits(QSerialPort::Data8);
+        p->setStopBits(QSerialPort::OneStop);
+        p->setFlowControl(QSerialPort::NoFlowControl);
+        if (!p->open(QIODevice::ReadWrite))
+            throw portFailure(*p);
+        p->clear();
+    });
+}
+
+void basRS232C_CommPortClose(int /*port*/)
+{
+    guarded("basRS232C_CommPortClose", [&] {
+        QSerialPort *p = basRS232C_Port();
+        if (!p->isOpen())
+            return;
+        p->clear();
+        p->close();
+    });
+}
+
+bool basRS232C_CheckPortExistence(int port)
+{
+    return guarded("basRS232C_CheckPortExistence", [&] {
+        basRS232C_CommPortClose(port);
+        QSerialPort *p = basRS232C_Port();
+        p->setPortName(seams::portDevice(port));
+        const bool usable = p->open(QIODevice::ReadWrite);
+        p->clearError();
+        if (p->isOpen())
+            p->close();
+        return usable;
+    });
+}
+
+void basRS232C_CommInput(qint32 waitMs, QByteArray &buffer)
+{
+    guarded("basRS232C_CommInput", [&] {
+        QSerialPort *port = basRS232C_Port();
+        FrameRecognizer recognizer;
+        int emptyPolls = 0;
+        int wait = waitMs;
+        for (;;) {
+            if (inBufferCount(port) == 0)
+                waitForInput(port, wait);
+            if (inBufferCount(port) < 1) {
+                if (emptyPolls >= kMaxEmptyPolls)
+                    break;
+                ++emptyPolls;
+                wait = kEndPollMs;
+                continue;
+            }
+            char byte = 0;
+            if (!port->getChar(&byte))
+                continue;
+            if (recognizer.feed(quint8(byte)) || recognizer.count() >= kMaxReceiveBytes)
+                break;
+        }
+        buffer = recognizer.buffer();
+    });
+}
+
+void basRS232C_CommOutput(const QByteArray &bytes)
+{
+    guarded("basRS232C_CommOutput", [&] {
+        QSerialPort *port = basRS232C_Port();
+        if (!port->isOpen())
+            return;
+        const QByteArray out =
+            frame::raw(intRelayMode == 2 ? basRS232C_RelayEnvelope(QByteArrayLiteral("COM1:"), bytes) : bytes);
+        if (port->write(out) != out.size())
+            throw portFailure(*port);
+        port->flush();
+    });
+}

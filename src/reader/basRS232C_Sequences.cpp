@@ -1,0 +1,211 @@
+// The polling sequence, the card-read sequence and the connection-lost
+// handling, with the card state shown in the main window.
+
+#include "reader/basRS232C.h"
+
+#include "app/Failure.h"
+#include "app/Settings.h"
+#include "app/basGlobal.h"
+#include "decode/CardTable.h"
+#include "reader/FrameBytes.h"
+#include "ui/frmMain.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QScopeGuard>
+
+bool blnReadForward = false;
+int intReadPhase = 0;
+
+namespace {
+
+const QString kNotConnected = QStringLiteral("未接続");
+const QString kSetCard = QStringLiteral("カードをセットして下さい");
+
+void showCardState(const QString &text)
+{
+    if (frmMain *f = frmMain::instance())
+        f->lblCardValue->setText(text);
+}
+
+void showCount(const QString &text)
+{
+    if (frmMain *f = frmMain::instance())
+        f->lblCountValue->setText(text);
+}
+
+void enableCardRead(bool enabled)
+{
+    if (frmMain *f = frmMain::instance())
+        f->btnCardRead->setEnabled(enabled);
+}
+
+QString textAt(const QByteArray &buffer, int from, int to)
+{
+    QString text;
+    for (int i = from; i <= to; ++i)
+        text += frame::charAt(buffer, i);
+    return text;
+}
+
+// The card state letter of a "CS" frame; empty unless the frame has its 16 bytes.
+QString cardStateLetter(const QByteArray &buffer)
+{
+    return frame::ubound(buffer) == 16 ? QString(frame::charAt(buffer, 10)) : QString();
+}
+
+} // namespace
+
+void basRS232C_ConnectionOut(int type)
+{
+    guarded("basRS232C_ConnectionOut", [&] {
+        intRelayMode = 0;
+        if (type == 1 || type == 2) {
+            showCardState(type == 1 ? kNotConnected : kSetCard);
+            showCount(QStringLiteral("0件"));
+            blnReadError = true;
+        } else if (type == 0) {
+            showCardState(kNotConnected);
+        }
+        enableCardRead(false);
+        basRS232C_ClearCardTable();
+    });
+}
+
+void basRS232C_CommBasicSequence()
+{
+    // The receive waits let timer ticks through; a tick that arrives while a
+    // polling sequence is still talking to the reader is left out.
+    static bool running = false;
+    if (running)
+        return;
+    guarded("basRS232C_CommBasicSequence", [] {
+        running = true;
+        const auto done = qScopeGuard([] { running = false; });
+
+        const int port = comPortNumber();
+        if (!basRS232C_CheckPortExistence(port)) {
+            basRS232C_ConnectionOut(0);
+            return;
+        }
+        basRS232C_CommPortOpen(port);
+        basRS232C_SendENQ();
+        QByteArray buffer;
+        for (int receives = 0; receives < kMaxPollingReceives; ++receives) {
+            basRS232C_CommInput(100, buffer);
+            const int n = frame::ubound(buffer);
+            if (n >= 9) {
+                intNoReplyCount = 0;
+                const QString command = n == 12 ? textAt(buffer, 6, 10) : textAt(buffer, 8, 9);
+                if (command == QLatin1String("AC")) {
+                    if (n == 11)
+                        basRS232C_SendET(0);
+                } else if (command == QLatin1String("CS")) {
+                    const QString state = cardStateLetter(buffer);
+                    if (state == QLatin1String("I"))
+                        showCardState(QStringLiteral("カード正常"));
+                    else if (state == QLatin1String("O"))
+                        showCardState(kSetCard);
+                    else if (state == QLatin1String("P"))
+                        showCardState(QStringLiteral("カード認証中"));
+                    else if (state == QLatin1String("E"))
+                        showCardState(QStringLiteral("カードエラー"));
+                    enableCardRead(state == QLatin1String("I"));
+                    return;
+                } else if (command == QLatin1String("PRINT")) {
+                    intRelayMode = 2;
+                    basRS232C_SendENQ();
+                }
+                continue;
+            }
+            if (n >= 1)
+                continue;
+            ++intNoReplyCount;
+            if (intNoReplyCount < 3)
+                return;
+            intNoReplyCount = 0;
+            basRS232C_ConnectionOut(0);
+            return;
+        }
+    });
+}
+
+void basRS232C_CommCardRead()
+{
+    guarded("basRS232C_CommCardRead", [] {
+        blnReadForward = false;
+        blnWrapCheck = false;
+        blnReadError = false;
+        intDupCount = 0;
+        basRS232C_ClearCardTable();
+        qint16 count = 0;
+        qint16 lastResult = 0;
+
+        const int port = comPortNumber();
+        if (!basRS232C_CheckPortExistence(port)) {
+            basRS232C_ConnectionOut(1);
+            return;
+        }
+        basRS232C_CommPortOpen(port);
+        basRS232C_SendENQ();
+        int wait = 100;
+        int receivesWithoutRecord = 0;
+        QByteArray buffer;
+        for (;;) {
+            basRS232C_CommInput(wait, buffer);
+            const int n = frame::ubound(buffer);
+            if (n >= 9) {
+                wait = 50;
+                intNoReplyCount = 0;
+                const QString command = textAt(buffer, 8, 9);
+                if (command == QLatin1String("AC")) {
+                    if (n == 11)
+                        basRS232C_SendET(0);
+                } else if (command == QLatin1String("CS")) {
+                    if (cardStateLetter(buffer) != QLatin1String("I")) {
+                        basRS232C_ConnectionOut(2);
+                        return;
+                    }
+                    showCardState(QStringLiteral("カード読込中"));
+                    basRS232C_SendLR(count == 0 ? QStringLiteral("O")
+                                     : blnReadForward ? QStringLiteral("F")
+                                                      : QStringLiteral("B"),
+                                     0);
+                } else if (command == QLatin1String("LD")) {
+                    QString answer;
+                    if (n == 34) {
+                        basRS232C_SendACK();
+                        answer = frame::charAt(buffer, 10);
+                        receivesWithoutRecord = 0;
+                    }
+                    if (answer == QLatin1String("Y")) {
+                        lastResult = basRS232C_VirtualTableInput(count, buffer);
+                        if (lastResult == 0)
+                            return;
+                        showCount(QString::number(count) + QStringLiteral("件"));
+                    } else if (answer == QLatin1String("N")) {
+                        if (intReadPhase == 1 || lastResult == 0)
+                            return;
+                        blnReadForward = true;
+                        intReadPhase = 1;
+                    } else if (answer == QLatin1String("O")) {
+                        return;
+                    }
+                    basRS232C_SendENQ();
+                }
+            } else if (n == 0) {
+                ++intNoReplyCount;
+                if (intNoReplyCount >= 3) {
+                    basRS232C_ConnectionOut(1);
+                    return;
+                }
+                basRS232C_SendENQ();
+                wait = 1000;
+            }
+            if (++receivesWithoutRecord > kMaxReceivesWithoutRecord) {
+                basRS232C_ConnectionOut(1);
+                return;
+            }
+        }
+    });
+}

@@ -1,0 +1,155 @@
+// The card data table input: repeats, the phases after the reader's "N",
+// the six-entry wrap check, the date limit and the progress bar.
+
+#include "RecordFrames.h"
+#include "TestHarness.h"
+#include "decode/CardTable.h"
+#include "reader/basRS232C.h"
+#include "ui/frmMain.h"
+
+#include <QProgressBar>
+#include <QTest>
+
+class tst_cardtable : public QObject {
+    Q_OBJECT
+
+    qint16 count = 0;
+
+    // Stores records k = first..last and checks that each was stored.
+    void store(int first, int last)
+    {
+        for (int k = first; k <= last; ++k)
+            QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(k)), qint16(1));
+    }
+    qint16 input(int k) { return basRS232C_VirtualTableInput(count, recordFrame(k)); }
+
+private slots:
+    void init()
+    {
+        basRS232C_ClearCardTable();
+        count = 0;
+        intReadPhase = 0;
+        intDupCount = 0;
+        blnWrapCheck = false;
+        blnReadForward = false;
+        seams::setDateLimitHandler([] { return std::optional<QDate>(); });
+    }
+    void cleanup() { seams::setDateLimitHandler({}); }
+
+    void repeatOfOneOfTheLastTwoIsSkipped()
+    {
+        store(1, 3);
+        QCOMPARE(input(3), qint16(-1));
+        QCOMPARE(input(2), qint16(-1));
+        QCOMPARE(input(1), qint16(1)); // three back: stored again
+        QCOMPARE(count, qint16(4));
+    }
+
+    void phaseOneThreeRepeatsEndTheRead()
+    {
+        store(1, 5);
+        intReadPhase = 1;
+        blnReadForward = true;
+        QCOMPARE(input(5), qint16(-1));
+        QVERIFY(!blnReadForward);
+        QCOMPARE(input(4), qint16(-1));
+        QCOMPARE(input(5), qint16(0));
+        QCOMPARE(count, qint16(5));
+        QCOMPARE(intDupCount, 3);
+    }
+
+    void phaseOneRepeatThenNewRecordReturnsToPhaseZero()
+    {
+        store(1, 2);
+        intReadPhase = 1;
+        QCOMPARE(input(2), qint16(-1));
+        QCOMPARE(input(7), qint16(1));
+        QCOMPARE(intReadPhase, 0);
+        QCOMPARE(intDupCount, 0);
+        QVERIFY(!blnWrapCheck);
+    }
+
+    void secondForwardRecordIsCheckedAgainstTheLastSix()
+    {
+        store(1, 10);
+        intReadPhase = 1;
+        blnReadForward = true;
+        QCOMPARE(input(20), qint16(1)); // matches nothing: phase 2
+        QCOMPARE(intReadPhase, 2);
+        QVERIFY(blnReadForward);
+        // Entries now end 6 7 8 9 10 20: 7 is not one of the last two but one of the last six.
+        QCOMPARE(input(7), qint16(0));
+        QCOMPARE(intReadPhase, 0);
+        QVERIFY(!blnReadForward);
+        QVERIFY(blnWrapCheck);
+        QCOMPARE(count, qint16(11));
+    }
+
+    void secondForwardRecordThatMatchesNothingIsStored()
+    {
+        store(1, 10);
+        intReadPhase = 1;
+        QCOMPARE(input(20), qint16(1));
+        QCOMPARE(input(21), qint16(1));
+        QCOMPARE(intReadPhase, 0);
+        QVERIFY(!blnWrapCheck);
+        QCOMPARE(count, qint16(12));
+    }
+
+    void phaseTwoRepeatIsSkipped()
+    {
+        store(1, 3);
+        intReadPhase = 2;
+        blnReadForward = true;
+        QCOMPARE(input(3), qint16(-1));
+        QCOMPARE(intReadPhase, 0);
+        QVERIFY(!blnReadForward);
+        QVERIFY(!blnWrapCheck);
+    }
+
+    void dateLimit()
+    {
+        seams::setDateLimitHandler([] { return std::optional<QDate>(QDate(2005, 4, 1)); });
+        QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(1, 0x10, 0x81)), qint16(1)); // 2005/04/01
+        QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(2, 0x10, 0x7F)), qint16(0)); // 2005/03/31
+        QCOMPARE(count, qint16(1));
+    }
+
+    void dateThatIsNoCalendarDateIsStoredUnderTheDateLimit()
+    {
+        seams::setDateLimitHandler([] { return std::optional<QDate>(QDate(2005, 4, 1)); });
+        TestHarness harness;
+        bool ended = endsProgram([&] {
+            QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(1, 0x11, 0xA1)), qint16(1)); // 2005/13/01
+            QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(2, 0x10, 0x80)), qint16(1)); // 2005/04/00
+        });
+        QVERIFY(!ended);
+        QVERIFY(harness.messages().isEmpty());
+        QCOMPARE(CardTable[1].PASS_DATE, QStringLiteral("2005/13/01"));
+        QCOMPARE(count, qint16(2));
+    }
+
+    void hundredAndFirstRecordKeepsTheBarFull()
+    {
+        TestHarness harness;
+        frmMain window;
+        window.ProgressBar->setRange(0, 100);
+        store(1, 100);
+        QCOMPARE(window.ProgressBar->value(), 100);
+        window.ProgressBar->setValue(50); // only counts up to 100 move the bar
+        QCOMPARE(input(101), qint16(1));
+        QCOMPARE(count, qint16(101));
+        QCOMPARE(window.ProgressBar->value(), 50);
+        QCOMPARE(CardTable.size(), 102);
+    }
+
+    void fullTableEndsTheRead()
+    {
+        count = kMaxCardRecords;
+        QCOMPARE(input(1), qint16(0));
+        QCOMPARE(count, kMaxCardRecords);
+    }
+};
+
+QTEST_MAIN(tst_cardtable)
+#include "tst_cardtable.moc"

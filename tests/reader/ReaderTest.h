@@ -1,0 +1,47 @@
+#pragma once
+// Shared pieces of the reader tests: the port number 1 mapped to the
+// emulator's device, and reader-side frames as the emulator's hex text.
+
+#include "../../tools/reader-emulator/EmulatorProcess.h"
+#include "app/basGlobal.h"
+#include "reader/FrameBytes.h"
+#include "reader/PortDevice.h"
+#include "reader/basRS232C.h"
+
+#include <QStringList>
+
+inline void useEmulatorAsPort1(const EmulatorProcess &emulator)
+{
+    const QString link = emulator.link();
+    ComPort = QStringLiteral("1");
+    seams::setPortDeviceHandler([link](int port) {
+        return port == 1 ? link : QStringLiteral("/nonexistent/ttyPASSLOG%1").arg(port);
+    });
+}
+
+// Hex text of bytes 1..n of a frame, as the emulator logs it ("05 30 31 03 64").
+inline QString hexOf(const QByteArray &frame1Based)
+{
+    return QString::fromLatin1(frame::raw(frame1Based).toHex(' ').toUpper());
+}
+
+// A reader frame: STX "1" "0", control and sequence 0, length, command, data, ETX, checksum.
+inline QByteArray readerFrame(const QByteArray &command, const QByteArray &data)
+{
+    QByteArray f = frame::of({0x02, 0x31, 0x30, 0x00, 0x00, 0x00, int(command.size() + data.size())});
+    f += command + data;
+    f.append(char(0x03));
+    f.append('\0');
+    f[f.size() - 1] = char(basRS232C_CalCheckSUM(f));
+    return f;
+}
+
+inline QByteArray cardStateFrame(char letter, int extra = 4)
+{
+    return readerFrame("CS", QByteArray(1, letter) + QByteArray(extra, '\0'));
+}
+
+inline QByteArray recordAnswerFrame(char answer)
+{
+    return readerFrame("LD", QByteArray(1, answer) + QByteArray(22, '\0'));
+}
