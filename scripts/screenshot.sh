@@ -1,25 +1,33 @@
 #!/usr/bin/env bash
-# Starts the program on a virtual display, waits, and saves a screenshot of
-# the screen as a PNG: scripts/screenshot.sh [out.png] [seconds] [xdotool commands]
-# The optional xdotool commands run against the main window before the shot,
-# e.g. "mousemove --window %w 170 75 click 1" (%w is the window id).
+# Starts the program as scripts/run.sh does (with the reader emulator and the
+# sample card) on a virtual display, runs optional xdotool commands against
+# the main window, and saves a screenshot of the screen as a PNG.
+#
+#   scripts/screenshot.sh OUT.png [SECONDS] [XDOTOOL COMMANDS]...
+#
+# Each command argument runs as one xdotool call, then the script waits a
+# second; %w stands for the main window's id. Example (a card read):
+#   scripts/screenshot.sh read.png 3 "mousemove --window %w 860 146 click 1"
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out=$(readlink -f "${1:-$root/build/screenshot.png}")
-wait_s=${3:+${2:-4}}; wait_s=${wait_s:-${2:-4}}
-actions=${3:-}
+wait_s=${2:-4}
+shift $(( $# > 2 ? 2 : $# ))
 bash "$root/scripts/build.sh" >/dev/null
-command -v xwd >/dev/null && command -v convert >/dev/null || {
-  apt-get install -y -qq x11-apps imagemagick >/dev/null; }
-[ -z "$actions" ] || command -v xdotool >/dev/null || apt-get install -y -qq xdotool >/dev/null
-build="${PASSLOG_BUILD_DIR:-$root/build}"
-xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash -c "
-  cd '$build' && ./passlog & pid=\$!
-  sleep $wait_s
-  if [ -n \"$actions\" ]; then
-    w=\$(xdotool search --name '^PASSLOG\$' | head -n 1)
-    xdotool \$(echo \"$actions\" | sed \"s/%w/\$w/g\"); sleep 1
-  fi
-  xwd -root -silent | convert xwd:- '$out'
-  kill \$pid 2>/dev/null || true"
+for tool in xwd:x11-apps convert:imagemagick xdotool:xdotool; do
+  command -v "${tool%%:*}" >/dev/null || apt-get install -y -qq "${tool##*:}" >/dev/null
+done
+actions=$(printf '%s\n' "$@")
+export root out wait_s actions
+xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash -c '
+  setsid bash "$root/scripts/run.sh" >/dev/null 2>&1 & runner=$!
+  sleep "$wait_s"
+  w=$(xdotool search --name "^PASSLOG\$" | head -n 1)
+  while IFS= read -r action; do
+    [ -n "$action" ] || continue
+    xdotool ${action//%w/$w}
+    sleep 1
+  done <<<"$actions"
+  xwd -root -silent | convert xwd:- "$out"
+  kill -- -"$runner" 2>/dev/null || true'
 echo "$out"

@@ -5,6 +5,7 @@
 #include "ui/FrameControl.h"
 #include "ui/LineControl.h"
 #include "ui/UiFonts.h"
+#include "ui/basMainOperations.h"
 #include "ui/basMainWindow.h"
 
 #include <QAction>
@@ -239,6 +240,11 @@ void frmMain::buildMenus()
 void frmMain::wireEvents()
 {
     connect(TimerPolling, &QTimer::timeout, this, [] { basRS232C_CommBasicSequence(); });
+    connect(btnCardRead, &QPushButton::clicked, this, [] { basMain_CardRead(); });
+    connect(btnViewCls, &QPushButton::clicked, this, [] { basMain_ViewCls(); });
+    connect(btnDBEntry, &QPushButton::clicked, this, [] { basMain_DBEntry(); });
+    connect(btnDBRead, &QPushButton::clicked, this, [] { basMain_DBRead(); });
+    connect(btnDBDelete, &QPushButton::clicked, this, [] { basMain_DBDelete(); });
     connect(btnExit, &QPushButton::clicked, this, &QWidget::close);
     connect(mnuExit, &QAction::triggered, this, &QWidget::close);
     for (int i = 0; i < 2; ++i)

@@ -1,0 +1,95 @@
+// Card read and screen clear.
+
+#include "ui/basMainOperations.h"
+
+#include "app/basCommon.h"
+#include "app/basGlobal.h"
+#include "decode/CardTable.h"
+#include "history/ViewCondition.h"
+#include "history/basAccess.h"
+#include "history/basAccessGrid.h"
+#include "history/basAccessStaging.h"
+#include "reader/basRS232C.h"
+#include "ui/Commands.h"
+#include "ui/FrameControl.h"
+#include "ui/basMainWindow.h"
+#include "ui/frmMain.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+frmMain &form() { return *frmMain::instance(); }
+
+// Records in the card data table (element 0 holds none).
+int cardRecordCount() { return int(CardTable.size()) - 1; }
+} // namespace
+
+void basMain_CardRead()
+{
+    guarded("basMain_CardRead", [] {
+        if (basMain_CheckDateTime())
+            return;
+        frmMain &f = form();
+        useAllCardsIfNothingTyped();
+        basMain_BanCardRead(false);
+        f.TimerPolling->stop();
+        for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry, f.btnDBRead, f.btnDBDelete})
+            b->setEnabled(false);
+        disableOutputCommands();
+        f.fraHFlexGrid->setTitle(kCaptionHistory);
+        f.ProgressBar->setRange(0, 100);
+        f.ProgressBar->setValue(0);
+        f.ProgressBar->show();
+        emptyStagingAndGrid();
+
+        basRS232C_CommCardRead();
+
+        if (cardRecordCount() < 1) {
+            if (blnReadError) {
+                basCommon_ShowWarning(QStringLiteral("カード読込中にエラーが発生しました。"));
+            } else {
+                f.ProgressBar->setValue(100);
+                basCommon_ShowWarning(kNoData);
+            }
+        } else {
+            f.ProgressBar->setValue(100);
+            basAccess_MDBAddTEMP();
+            basAccess_MDBtoMSHFlexGrid(basAccess_MakeReadSQL(kTableTemp, 1), 1);
+            f.lblCardValue->setText(QStringLiteral("カード正常"));
+            f.btnCardRead->setEnabled(true);
+            if (f.lblCountValue->text() == QStringLiteral("0件")) {
+                f.fraHFlexGrid->setTitle(kCaptionHistory);
+                basCommon_ShowWarning(kNoData);
+            } else {
+                f.fraHFlexGrid->setTitle(kCaptionHistory + QStringLiteral("(ETCカード)"));
+                f.btnViewCls->setEnabled(true);
+                f.btnDBEntry->setEnabled(true);
+                enableOutputCommands();
+            }
+        }
+        enableDBReadIfHistory();
+        f.ProgressBar->hide();
+        restartPolling();
+        basMain_BanCardRead(true);
+    });
+}
+
+void basMain_ViewCls()
+{
+    guarded("basMain_ViewCls", [] {
+        frmMain &f = form();
+        f.TimerPolling->stop();
+        for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry})
+            b->setEnabled(false);
+        disableOutputCommands();
+        f.fraHFlexGrid->setTitle(kCaptionHistory);
+        emptyStagingAndGrid();
+        basAccess_ResetViewCondition();
+        restartPolling();
+        f.btnCardRead->setEnabled(true);
+    });
+}

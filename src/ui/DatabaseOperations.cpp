@@ -1,0 +1,115 @@
+// Registration, database read and database delete.
+
+#include "ui/basMainOperations.h"
+
+#include "app/basCommon.h"
+#include "history/ViewCondition.h"
+#include "history/basAccess.h"
+#include "history/basAccessEntry.h"
+#include "history/basAccessGrid.h"
+#include "ui/Commands.h"
+#include "ui/FrameControl.h"
+#include "ui/basMainWindow.h"
+#include "ui/frmMain.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+namespace {
+frmMain &form() { return *frmMain::instance(); }
+const QString kZeroCount = QStringLiteral("0件");
+const QString kAllCards = QStringLiteral("0000");
+} // namespace
+
+void basMain_DBEntry()
+{
+    guarded("basMain_DBEntry", [] {
+        frmMain &f = form();
+        if (f.optCardNo[0]->isChecked() && f.txtCardInput->text().isEmpty()) {
+            basCommon_ShowWarning(QStringLiteral("カードNOが入力されていません。"));
+            f.txtCardInput->setFocus();
+            return;
+        }
+        const QString cardNo = basAccess_GetSelectCardNo();
+        if (cardNo == kAllCards) {
+            basCommon_ShowWarning(QStringLiteral("カードNO:[") + cardNo + QStringLiteral("]ではDB登録できません。"));
+            return;
+        }
+        if (!basCommon_AskYesNo(QStringLiteral("カードNO:[") + cardNo +
+                                QStringLiteral("]でDB登録を行います。よろしいですか?")))
+            return;
+        f.TimerPolling->stop();
+        for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry})
+            b->setEnabled(false);
+        disableOutputCommands();
+        f.fraHFlexGrid->setTitle(kCaptionHistory);
+        basAccess_MDBTBLEntry(cardNo);
+        emptyStagingAndGrid();
+        basMain_GetCardNo();
+        basAccess_ResetViewCondition();
+        restartPolling();
+        f.btnCardRead->setEnabled(true);
+        enableDBReadIfHistory();
+        basCommon_ShowInfo(QStringLiteral("DB登録が完了しました。"));
+    });
+}
+
+void basMain_DBRead()
+{
+    guarded("basMain_DBRead", [] {
+        frmMain &f = form();
+        if (f.lblCountValue->text() != kZeroCount && ViewCondition.ViewMode == 1 &&
+            !basCommon_AskYesNo(
+                QStringLiteral("DB登録を行わずにDB読込を行うと現在表示されている利用履歴は削除されます。") +
+                QStringLiteral("よろしいですか?")))
+            return;
+        if (basMain_CheckDateTime())
+            return;
+        useAllCardsIfNothingTyped();
+        basMain_BanRecordCheck(true);
+        for (QPushButton *b : {f.btnViewCls, f.btnDBEntry, f.btnDBRead, f.btnDBDelete})
+            b->setEnabled(false);
+        disableOutputCommands();
+        f.mnuRecordCheck->setEnabled(false);
+        basAccess_MDBtoMSHFlexGrid(basAccess_MakeReadSQL(kTableData, 2), 2);
+        if (f.lblCountValue->text() != kZeroCount) {
+            f.fraHFlexGrid->setTitle(kCaptionHistory + QStringLiteral("(データベース)"));
+            f.btnDBDelete->setEnabled(true);
+            enableOutputCommands();
+            if (basAccess_GetSelectCardNo() == kAllCards) {
+                f.mnuRecordCheck->setEnabled(true);
+                f.mnuRecordDelete->setEnabled(false);
+            }
+        } else {
+            f.fraHFlexGrid->setTitle(kCaptionHistory);
+            basCommon_ShowWarning(kNoData);
+        }
+        f.btnDBRead->setEnabled(true);
+    });
+}
+
+void basMain_DBDelete()
+{
+    guarded("basMain_DBDelete", [] {
+        frmMain &f = form();
+        if (f.optCardNo[0]->isChecked())
+            selectAllCardsFromList();
+        if (!basCommon_AskYesNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
+                                QStringLiteral("の利用履歴をデータベースから削除します。よろしいですか?")))
+            return;
+        for (QPushButton *b : {f.btnDBRead, f.btnDBDelete})
+            b->setEnabled(false);
+        disableOutputCommands();
+        f.fraHFlexGrid->setTitle(kCaptionHistory);
+        basAccess_MDBTBLOpen(basAccess_MakeHFGSQL(kTableData, QStringLiteral("DELETE")));
+        basMain_GetCardNo();
+        emptyStagingAndGrid();
+        basAccess_ResetViewCondition();
+        enableDBReadIfHistory();
+        basCommon_ShowInfo(QStringLiteral("DB削除が完了しました。"));
+    });
+}
