@@ -4,10 +4,10 @@
 #include "app/Settings.h"
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
-#include "history/ViewCondition.h"
 #include "history/basAccess.h"
 #include "history/basAccessGrid.h"
 #include "reader/basRS232C.h"
+#include "ui/Commands.h"
 #include "ui/LineControl.h"
 #include "ui/basMainWindow.h"
 #include "ui/frmMain.h"
@@ -75,14 +75,10 @@ void basMain_ETCStart()
         basMain_Line3D();
         basMain_GetIniFile();
         basMain_Initialize();
-        // ---- databases: open, empty the staging table, empty grid, "DB読込" ----
         basAccess_MDBOpen(kDatFile);
         basAccess_MDBOpen(kMstFile);
-        basAccess_MDBTBLOpen(basAccess_MakeHFGSQL(kTableTemp, QStringLiteral("FORMAT")));
-        basAccess_MDBtoMSHFlexGrid(kTableTemp, 0);
-        if (basAccess_MDBTBLCheck(kTableData))
-            form().btnDBRead->setEnabled(true);
-        // ---- end databases ----
+        emptyStagingAndGrid();
+        enableDBReadIfHistory();
         basMain_SelectMode(0);
         basMain_GetCardNo(); // card-number list
         form().optCardNo[0]->setChecked(true);
@@ -158,10 +154,8 @@ void basMain_ETCEnd()
         if (frmMain *f = frmMain::instance())
             f->TimerPolling->stop();
         basRS232C_CommPortClose(comPortNumber());
-        // ---- databases: master first, then history ----
         basAccess_MDBClose(kMstFile);
         basAccess_MDBClose(kDatFile);
-        // ---- end databases ----
         releaseSingleInstance();
         seams::endProgram(0);
     });
