@@ -148,21 +148,21 @@ public:
     }
     int gridRows() const { return w->MSHFlexGrid->model() ? w->MSHFlexGrid->model()->rowCount() : 0; }
 
-    // Rows of the history table, of one card or of all.
-    static int historyRows(const QString &card = QString())
+    // Rows of the history table, of one card or of all, passed in a month ("2024/04") or at any time.
+    static int historyRows(const QString &card = QString(), const QString &month = QString())
     {
         QSqlQuery q(basAccess_Database(DbConnection::History));
-        q.prepare(card.isEmpty() ? QStringLiteral("SELECT count(*) FROM ETC_DATA")
-                                 : QStringLiteral("SELECT count(*) FROM ETC_DATA WHERE CARD_ID = ?"));
-        if (!card.isEmpty())
-            q.addBindValue(card);
+        q.prepare(QStringLiteral("SELECT count(*) FROM ETC_DATA WHERE (? = '' OR CARD_ID = ?) "
+                                 "AND (? = '' OR substr(PASS_DATE, 1, 7) = ?)"));
+        for (const QString &v : {card, card, month, month})
+            q.addBindValue(v.isNull() ? QStringLiteral("") : v);
         return q.exec() && q.next() ? q.value(0).toInt() : -1;
     }
-    // Distinct passage moments of one card's history rows, oldest first.
-    static QStringList historyMoments(const QString &card)
+    // Distinct passage moments of one card's history rows.
+    static int historyMoments(const QString &card)
     {
-        return column(QStringLiteral("SELECT DISTINCT DATE_TIME FROM ETC_DATA WHERE CARD_ID = '") + card +
-                      QStringLiteral("' ORDER BY DATE_TIME"));
+        return column(QStringLiteral("SELECT count(*) FROM (SELECT DISTINCT PASS_DATE, PASS_TIME FROM ETC_DATA "
+                                     "WHERE CARD_ID = '") + card + QStringLiteral("')")).value(0).toInt();
     }
 
     QStringList cardList() const
