@@ -28,12 +28,13 @@
 
 inline const QString kSampleCard = QStringLiteral(PASSLOG_SOURCE_DIR "/data/sample-card.txt");
 
-// Emulator arguments: a reader with this card inserted and readable.
+// Emulator arguments: a reader with this card (none: a card without records) inserted and readable.
 inline QStringList readerWith(const QString &card = kSampleCard, const QStringList &more = {})
 {
-    return QStringList{QStringLiteral("--quiet"), QStringLiteral("--state"), QStringLiteral("readable"),
-                       QStringLiteral("--card"), card} +
-           more;
+    QStringList args{QStringLiteral("--quiet"), QStringLiteral("--state"), QStringLiteral("readable")};
+    if (!card.isEmpty())
+        args << QStringLiteral("--card") << card;
+    return args + more;
 }
 
 class Flow {

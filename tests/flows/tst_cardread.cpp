@@ -93,7 +93,7 @@ private slots:
     void nothingToShow()
     {
         QFETCH(bool, emptyCard);
-        Flow f(emptyCard ? QStringList{"--quiet", "--state", "readable"} : readerWith());
+        Flow f(readerWith(emptyCard ? QString() : kSampleCard));
         FLOW_START(f);
         // Today (2010/06/03) only: every sample record is from 2024.
         f.selectRange(QDateTime(QDate(2010, 6, 3), QTime(0, 0)), QDateTime(QDate(2010, 6, 3), QTime(23, 59, 59)));
