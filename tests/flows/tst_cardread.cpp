@@ -12,7 +12,17 @@ private slots:
     {
         Flow f;
         FLOW_START(f);
+        // While records arrive the window is locked and polling stopped.
+        QStringList during;
+        QObject::connect(f.w->ProgressBar, &QProgressBar::valueChanged, f.w, [&](int value) {
+            if (value == 1)
+                during << f.commandStates() << f.w->fraHFlexGrid->title()
+                       << QString::number(f.w->ProgressBar->isVisible()) << QString::number(f.idle())
+                       << QString::number(f.w->TimerPolling->isActive()) << QString::number(f.w->txtCardInput->isEnabled())
+                       << QString::number(f.w->mnuEdit->isEnabled());
+        });
         QVERIFY(f.readCard());
+        QCOMPARE(during, (QStringList{"0000000000", "利用履歴", "1", "0", "0", "0", "0"}));
         QCOMPARE(f.harness.messageTexts(), QStringList());
         QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴(ETCカード)"));
         QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("14件"));
@@ -34,6 +44,17 @@ private slots:
         QCOMPARE(column(QStringLiteral("SELECT DISTINCT CARD_ID FROM ETC_TEMP")), QStringList{"0000"});
         QVERIFY(f.w->optCardNo[1]->isChecked());
         QCOMPARE(f.w->cboCardSelect->currentText(), QStringLiteral("0000"));
+
+        // An end before the start: only the warning, the card read stays.
+        f.selectRange(QDateTime(QDate(2024, 5, 1), QTime(0, 0, 1)), QDateTime(QDate(2024, 5, 1), QTime(0, 0, 0)));
+        QVERIFY(f.readCard());
+        QCOMPARE(f.harness.messageTexts(),
+                 QStringList{QStringLiteral("開始日時より前の日時を終了日時に設定することは出来ません。")});
+        QCOMPARE(column(QStringLiteral("SELECT count(*) FROM ETC_TEMP")), QStringList{"14"});
+        QCOMPARE(f.gridRows(), 14);
+        QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴(ETCカード)"));
+        QVERIFY(f.idle());
+        f.harness.clearMessages();
 
         // Screen clear empties grid and staging and returns to idle.
         QVERIFY(f.click(f.w->btnViewCls));
