@@ -78,6 +78,7 @@ private slots:
 
         // The same card again under the listed number: every record twice.
         QVERIFY(f.readCard());
+        QCOMPARE(column(QStringLiteral("SELECT DISTINCT CARD_ID FROM ETC_TEMP")), QStringList{"0012"});
         f.harness.clearMessages();
         QVERIFY(f.clickYes(f.w->btnDBEntry));
         QCOMPARE(f.harness.messageTexts(), (QStringList{registerQuestion("0012"), kRegisterDone}));
