@@ -1,0 +1,183 @@
+// "DB登録", "DB読込" and "DB削除" on the main window after card reads of the
+// sample card from the reader emulator.
+
+#include "FlowFixture.h"
+
+namespace {
+const QString kRegisterDone = QStringLiteral("DB登録が完了しました。");
+const QString kDeleteDone = QStringLiteral("DB削除が完了しました。");
+const QString kReadQuestion =
+    QStringLiteral("DB登録を行わずにDB読込を行うと現在表示されている利用履歴は削除されます。よろしいですか?");
+QString registerQuestion(const QString &card)
+{
+    return QStringLiteral("カードNO:[") + card + QStringLiteral("]でDB登録を行います。よろしいですか?");
+}
+QString stagedRows() { return column(QStringLiteral("SELECT count(*) FROM ETC_TEMP")).value(0); }
+} // namespace
+
+class tst_database : public QObject {
+    Q_OBJECT
+
+private slots:
+    void registrationIsRefused_data()
+    {
+        QTest::addColumn<QString>("typed"); // null: list entry "0000"
+        QTest::addColumn<QStringList>("messages");
+        QTest::newRow("nothing typed") << QString("") << QStringList{"カードNOが入力されていません。"};
+        QTest::newRow("typed 0") << QString("0") << QStringList{"カードNO:[0000]ではDB登録できません。"};
+        QTest::newRow("list entry 0000") << QString() << QStringList{"カードNO:[0000]ではDB登録できません。"};
+        QTest::newRow("answered No") << QString("5678") << QStringList{registerQuestion("5678")};
+    }
+    void registrationIsRefused()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, messages);
+        Flow f;
+        FLOW_START(f);
+        QVERIFY(f.readCard());
+        if (!typed.isNull())
+            f.typeCardNumber(typed);
+        QCOMPARE(f.w->optCardNo[0]->isChecked(), !typed.isNull());
+        f.harness.clearMessages();
+        QVERIFY(f.click(f.w->btnDBEntry)); // a question is answered No
+        QCOMPARE(f.harness.messageTexts(), messages);
+        if (typed.isEmpty() && !typed.isNull())
+            QVERIFY(f.w->txtCardInput->hasFocus());
+        // Nothing changed: the card read is still shown and can be registered.
+        QCOMPARE(Flow::historyRows(), 0);
+        QCOMPARE(stagedRows(), QStringLiteral("14"));
+        QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("14件"));
+        QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴(ETCカード)"));
+        QVERIFY(f.w->btnDBEntry->isEnabled());
+        QVERIFY(f.w->TimerPolling->isActive());
+    }
+
+    void registeringTwiceAppendsTwice()
+    {
+        Flow f;
+        FLOW_START(f);
+        QVERIFY(f.readCard());
+        QVERIFY(f.registerAs(QStringLiteral("12")));
+        QCOMPARE(f.harness.messageTexts(), (QStringList{registerQuestion("0012"), kRegisterDone}));
+        QCOMPARE(f.harness.messages()[0].buttons, seams::MsgButtons::YesNo);
+        QCOMPARE(f.harness.messages()[0].icon, seams::MsgIcon::Information);
+        QCOMPARE(f.harness.messages()[1].icon, seams::MsgIcon::Information);
+        QCOMPARE(Flow::historyRows(QStringLiteral("0012")), 14);
+        QCOMPARE(column(QStringLiteral("SELECT DISTINCT カードNO FROM ETC_DATA")), QStringList{"0012"});
+        // Staging and grid emptied, the new number listed and selected.
+        QCOMPARE(stagedRows(), QStringLiteral("0"));
+        QCOMPARE(f.gridRows(), 0);
+        QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("0件"));
+        QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴"));
+        QCOMPARE(f.cardList(), (QStringList{"0000", "0012"}));
+        QVERIFY(f.w->optCardNo[1]->isChecked());
+        QCOMPARE(f.w->cboCardSelect->currentText(), QStringLiteral("0012"));
+        QCOMPARE(f.w->txtCardInput->text(), QString());
+        QCOMPARE(ViewCondition.ViewMode, qint16(0));
+        QVERIFY(f.w->TimerPolling->isActive());
+
+        // The same card again under the listed number: every record twice.
+        QVERIFY(f.readCard());
+        QCOMPARE(column(QStringLiteral("SELECT DISTINCT CARD_ID FROM ETC_TEMP")), QStringList{"0012"});
+        f.harness.clearMessages();
+        QVERIFY(f.clickYes(f.w->btnDBEntry));
+        QCOMPARE(f.harness.messageTexts(), (QStringList{registerQuestion("0012"), kRegisterDone}));
+        QCOMPARE(Flow::historyRows(QStringLiteral("0012")), 28);
+        QCOMPARE(Flow::historyMoments(QStringLiteral("0012")), 14);
+        QCOMPARE(f.cardList(), (QStringList{"0000", "0012"}));
+    }
+
+    void databaseReadAsksOnlyOverUnregisteredCardData()
+    {
+        Flow f;
+        FLOW_START(f);
+        QVERIFY(f.readCard());
+        QVERIFY(f.registerAs(QStringLiteral("12")));
+        QVERIFY(f.readCard());
+
+        // No keeps the unregistered card read on screen.
+        f.harness.clearMessages();
+        QVERIFY(f.click(f.w->btnDBRead));
+        QCOMPARE(f.harness.messageTexts(), QStringList{kReadQuestion});
+        QCOMPARE(f.harness.messages()[0].buttons, seams::MsgButtons::YesNo);
+        QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴(ETCカード)"));
+        QCOMPARE(ViewCondition.ViewMode, qint16(1));
+        QVERIFY(f.w->btnDBEntry->isEnabled());
+
+        // Yes shows the history of the listed card; the staging stays as it was.
+        f.harness.clearMessages();
+        QVERIFY(f.clickYes(f.w->btnDBRead));
+        QCOMPARE(f.harness.messageTexts(), QStringList{kReadQuestion});
+        QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴(データベース)"));
+        QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("14件"));
+        QCOMPARE(f.w->lblSumValue->text(), QStringLiteral("31934円"));
+        QCOMPARE(f.gridColumn(QStringLiteral("カードNO")), QStringList(14, QStringLiteral("0012")));
+        QCOMPARE(ViewCondition.ViewMode, qint16(2));
+        QCOMPARE(stagedRows(), QStringLiteral("14"));
+
+        // Over a database view another read does not ask.
+        f.harness.clearMessages();
+        QVERIFY(f.click(f.w->btnDBRead));
+        QCOMPARE(f.harness.messageTexts(), QStringList());
+        QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("14件"));
+    }
+
+    void deleteRemovesExactlyTheRowsShown()
+    {
+        Flow f;
+        FLOW_START(f);
+        QVERIFY(f.readCard());
+        QVERIFY(f.registerAs(QStringLiteral("12")));
+        QVERIFY(f.readCard());
+        QVERIFY(f.registerAs(QStringLiteral("34")));
+        QCOMPARE(f.cardList(), (QStringList{"0000", "0012", "0034"}));
+
+        // Card 0012 in April: four rows.
+        f.selectListEntry(QStringLiteral("0012"));
+        f.selectRange(QDateTime(QDate(2024, 4, 1), QTime(0, 0)), QDateTime(QDate(2024, 4, 30), QTime(23, 59, 59)));
+        QVERIFY(f.click(f.w->btnDBRead));
+        QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("4件"));
+        QCOMPARE(Flow::historyRows(QStringLiteral("0012"), QStringLiteral("2024/04")), 4);
+
+        // The conditions change before the delete: another card, all records.
+        f.selectAllRecords();
+        f.typeCardNumber(QStringLiteral("34"));
+        f.harness.clearMessages();
+        QVERIFY(f.click(f.w->btnDBDelete)); // answered No
+        const QString question =
+            QStringLiteral("現在表示されている4件の利用履歴をデータベースから削除します。よろしいですか?");
+        QCOMPARE(f.harness.messageTexts(), QStringList{question});
+        QCOMPARE(Flow::historyRows(), 28);
+        // Typed entry gives way to the list's "0000" even on No.
+        QVERIFY(f.w->optCardNo[1]->isChecked());
+        QCOMPARE(f.w->cboCardSelect->currentText(), QStringLiteral("0000"));
+
+        f.typeCardNumber(QStringLiteral("34"));
+        f.harness.clearMessages();
+        QVERIFY(f.clickYes(f.w->btnDBDelete));
+        QCOMPARE(f.harness.messageTexts(), (QStringList{question, kDeleteDone}));
+        QCOMPARE(Flow::historyRows(QStringLiteral("0034")), 14);
+        QCOMPARE(Flow::historyRows(QStringLiteral("0012")), 10);
+        QCOMPARE(Flow::historyRows(QStringLiteral("0012"), QStringLiteral("2024/04")), 0);
+        QCOMPARE(f.gridRows(), 0);
+        QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("0件"));
+        QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴"));
+        QCOMPARE(ViewCondition.ViewMode, qint16(0));
+        QVERIFY(f.w->btnDBRead->isEnabled());
+        QCOMPARE(f.cardList(), (QStringList{"0000", "0012", "0034"}));
+
+        // All cards, all records: the last rows go and "DB読込" with them.
+        f.selectListEntry(QStringLiteral("0000"));
+        QVERIFY(f.click(f.w->btnDBRead));
+        QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("24件"));
+        f.harness.clearMessages();
+        QVERIFY(f.clickYes(f.w->btnDBDelete));
+        QCOMPARE(f.harness.messageTexts().value(1), kDeleteDone);
+        QCOMPARE(Flow::historyRows(), 0);
+        QVERIFY(!f.w->btnDBRead->isEnabled());
+        QCOMPARE(f.cardList(), QStringList{"0000"});
+    }
+};
+
+QTEST_MAIN(tst_database)
+#include "tst_database.moc"
