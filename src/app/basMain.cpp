@@ -132,9 +132,7 @@ void basMain_Initialize()
     guarded("basMain_Initialize", [] {
         frmMain &f = form();
         f.ProgressBar->hide();
-        for (QAction *a : {f.mnuCSVOutput, f.mnuPrintDefault, f.mnuPrintDesktop, f.mnuRecordCheck,
-                           f.mnuRecordDelete})
-            a->setEnabled(false);
+        disableOutputMenuItems();
         f.lblCountValue->setText(QStringLiteral("0件"));
         f.lblSumValue->setText(QStringLiteral("0円"));
         for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry, f.btnDBRead, f.btnDBDelete,

@@ -31,14 +31,11 @@ QString readDateTerms()
     return {};
 }
 
-// Date terms of the select/delete builder: each begins with a blank.
+// Date terms of the select/delete builder: the same, after a blank.
 QString shownDateTerms()
 {
-    if (ViewSort == QLatin1String("NEW"))
-        return QStringLiteral(" ご利用日 DESC,通過時間 DESC,");
-    if (ViewSort == QLatin1String("OLD"))
-        return QStringLiteral(" ご利用日 ASC,通過時間 ASC,");
-    return {};
+    const QString terms = readDateTerms();
+    return terms.isEmpty() ? terms : QLatin1Char(' ') + terms;
 }
 
 const QString kDateTimeFormat = QStringLiteral("yyyy/MM/dd-HH:mm:ss");

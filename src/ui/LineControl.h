@@ -11,7 +11,7 @@ public:
     void setLine(QPalette::ColorRole role, int x1, int y, int x2)
     {
         QPalette p = palette();
-        p.setColor(QPalette::Window, QApplicationPaletteColor(role));
+        p.setColor(QPalette::Window, QPalette().color(role)); // the application's palette
         setPalette(p);
         setGeometry(x1, y, std::max(1, x2 - x1), 1);
         m_role = role;
@@ -19,6 +19,5 @@ public:
     QPalette::ColorRole colourRole() const { return m_role; }
 
 private:
-    static QColor QApplicationPaletteColor(QPalette::ColorRole role) { return QPalette().color(role); }
     QPalette::ColorRole m_role = QPalette::Dark;
 };

@@ -36,19 +36,19 @@ void setConditionControlsEnabled(bool enabled)
         w->setEnabled(enabled);
 }
 
-void disableOutputMenuItems()
-{
-    frmMain &f = form();
-    for (QAction *a : {f.mnuCSVOutput, f.mnuPrintDefault, f.mnuPrintDesktop, f.mnuRecordCheck, f.mnuRecordDelete})
-        a->setEnabled(false);
-}
-
 QDateTime combine(const QDateEdit *date, const QTimeEdit *time)
 {
     const QTime t = time->time();
     return QDateTime(date->date(), QTime(t.hour(), t.minute(), t.second()));
 }
 } // namespace
+
+void disableOutputMenuItems()
+{
+    frmMain &f = form();
+    for (QAction *a : {f.mnuCSVOutput, f.mnuPrintDefault, f.mnuPrintDesktop, f.mnuRecordCheck, f.mnuRecordDelete})
+        a->setEnabled(false);
+}
 
 void setMenuEnabled(QMenu *menu, bool enabled)
 {

@@ -26,6 +26,9 @@ QDateTime todayEnd();
 QDateTime selectedStartDateTime();
 QDateTime selectedEndDateTime();
 
+// The five menu items of output and duplicates, which the locks turn off.
+void disableOutputMenuItems();
+
 // A menu's own entry in the menu bar and its popup move together.
 void setMenuEnabled(QMenu *menu, bool enabled);
 
