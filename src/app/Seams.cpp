@@ -1,11 +1,9 @@
 #include "app/Seams.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QMessageBox>
 #include <QScreen>
 #include <QStandardPaths>
 #include <cstdio>
@@ -21,46 +19,30 @@ std::optional<ScreenMetrics> g_screen;
 QString g_programFile;
 QString g_lockPath;
 
-MsgAnswer realMessageBox(const Message &m)
+// Without a window system there is nobody to ask: the text goes to the
+// error stream and the answer is the one that changes nothing.
+MsgAnswer unattendedMessageBox(const Message &m)
 {
-    QMessageBox box(QApplication::activeWindow());
-    box.setWindowTitle(m.title);
-    box.setText(m.text);
-    switch (m.icon) {
-    case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
-    case MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
-    case MsgIcon::Critical: box.setIcon(QMessageBox::Critical); break;
-    }
+    std::fprintf(stderr, "%s: %s\n", qPrintable(m.title), qPrintable(m.text));
     switch (m.buttons) {
-    case MsgButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
-    case MsgButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
-    case MsgButtons::YesNoCancel:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-        break;
+    case MsgButtons::Ok: return MsgAnswer::Ok;
+    case MsgButtons::YesNo: return MsgAnswer::No;
+    case MsgButtons::YesNoCancel: return MsgAnswer::Cancel;
     }
-    box.setModal(true);
-    switch (box.exec()) {
-    case QMessageBox::Yes: return MsgAnswer::Yes;
-    case QMessageBox::No: return MsgAnswer::No;
-    case QMessageBox::Cancel: return MsgAnswer::Cancel;
-    default: return m.buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
-    }
+    return MsgAnswer::No;
 }
 } // namespace
 
 void setMessageBoxHandler(MessageBoxHandler handler) { g_messageBox = std::move(handler); }
 MsgAnswer showMessageBox(const Message &message)
 {
-    return g_messageBox ? g_messageBox(message) : realMessageBox(message);
+    return g_messageBox ? g_messageBox(message) : unattendedMessageBox(message);
 }
 
 void setSaveFileHandler(SaveFileHandler handler) { g_saveFile = std::move(handler); }
 QString askSaveFileName(const QString &caption, const QString &initialPath, const QString &filter)
 {
-    if (g_saveFile)
-        return g_saveFile(caption, initialPath, filter);
-    return QFileDialog::getSaveFileName(QApplication::activeWindow(), caption, initialPath, filter,
-                                        nullptr, QFileDialog::DontConfirmOverwrite);
+    return g_saveFile ? g_saveFile(caption, initialPath, filter) : QString();
 }
 
 void setProgramEndHandler(ProgramEndHandler handler) { g_programEnd = std::move(handler); }

@@ -23,12 +23,14 @@ struct Message {
 };
 
 using MessageBoxHandler = std::function<MsgAnswer(const Message &)>;
-// An empty handler restores the real, modal QMessageBox.
+// The window layer installs the real, modal message box at start-up; without
+// a handler the text goes to the error stream and nothing is changed.
 void setMessageBoxHandler(MessageBoxHandler handler);
 MsgAnswer showMessageBox(const Message &message);
 
 // ---- save-file dialog ------------------------------------------------------
-// Returns the chosen path, or an empty text when the user cancels.
+// Returns the chosen path, or an empty text when the user cancels. The window
+// layer installs the real dialog; without a handler the answer is a cancel.
 using SaveFileHandler = std::function<QString(const QString &caption, const QString &initialPath,
                                               const QString &filter)>;
 void setSaveFileHandler(SaveFileHandler handler);

@@ -15,3 +15,14 @@ extern int intRelayMode;    // 0 direct, 2 relay unit present
 extern int intNoReplyCount; // polls in a row without a reply
 extern int intSendToggle;   // text-frame sequence toggle, 128 or 0
 extern bool blnReadError;   // the last card read failed
+
+// The card number that means no particular card: all cards for reading,
+// printing and exporting, refused for registration.
+inline const QString kNoCardNo = QStringLiteral("0000");
+
+// The polling timer's tick.
+constexpr int kPollingIntervalMs = 1000;
+
+// The record-count and toll-sum labels' texts: "14件", "31934円".
+inline QString recordCountText(qint64 count) { return QString::number(count) + QStringLiteral("件"); }
+inline QString tollSumText(qint64 sum) { return QString::number(sum) + QStringLiteral("円"); }

@@ -3,33 +3,14 @@
 #include "decode/CardTable.h"
 
 #include "app/Failure.h"
-#include "reader/basRS232C.h"
-#include "ui/frmMain.h"
 
-#include <QDateEdit>
-#include <QProgressBar>
-#include <QRadioButton>
 #include <algorithm>
 
 QList<CardRecord> CardTable{CardRecord{}};
 int intDupCount = 0;
 bool blnWrapCheck = false;
-
-namespace seams {
-namespace {
-DateLimitHandler g_dateLimit;
-}
-void setDateLimitHandler(DateLimitHandler handler) { g_dateLimit = std::move(handler); }
-std::optional<QDate> readDateLimit()
-{
-    if (g_dateLimit)
-        return g_dateLimit();
-    frmMain *f = frmMain::instance();
-    if (f && f->optSelectMode[1] && f->optSelectMode[1]->isChecked() && f->dtpDateStart)
-        return f->dtpDateStart->date();
-    return std::nullopt;
-}
-} // namespace seams
+int intReadPhase = 0;
+bool blnReadForward = false;
 
 void basRS232C_ClearCardTable() { CardTable = QList<CardRecord>{CardRecord{}}; }
 
@@ -45,15 +26,9 @@ bool matchesLast(const CardRecord &record, int count, int back)
     return false;
 }
 
-void showProgress(int count)
-{
-    if (frmMain *f = frmMain::instance(); f && f->ProgressBar && count <= 100)
-        f->ProgressBar->setValue(count);
-}
-
 } // namespace
 
-qint16 basRS232C_VirtualTableInput(qint16 &count, const QByteArray &frame)
+qint16 basRS232C_VirtualTableInput(qint16 &count, const QByteArray &frame, const CardTableLimits &limits)
 {
     return guarded("basRS232C_VirtualTableInput", [&]() -> qint16 {
         CardRecord record;
@@ -91,7 +66,7 @@ qint16 basRS232C_VirtualTableInput(qint16 &count, const QByteArray &frame)
 
         // A date that is no calendar date cannot lie before the start date:
         // such a record is kept like any other.
-        if (const std::optional<QDate> start = seams::readDateLimit()) {
+        if (const std::optional<QDate> &start = limits.startDate) {
             const QDate date = QDate::fromString(record.PASS_DATE, QStringLiteral("yyyy/MM/dd"));
             if (date.isValid() && start->isValid() && date < *start)
                 return 0;
@@ -100,7 +75,8 @@ qint16 basRS232C_VirtualTableInput(qint16 &count, const QByteArray &frame)
         if (count >= kMaxCardRecords)
             return 0;
         ++count;
-        showProgress(count);
+        if (limits.progress && count <= 100)
+            limits.progress(count);
         CardTable.resize(count + 1);
         CardTable[count] = record;
         return 1;

@@ -12,24 +12,26 @@
 #include <optional>
 
 extern QList<CardRecord> CardTable;
-extern int intDupCount;   // repeats met in phase 1 of this read
-extern bool blnWrapCheck; // compare the next record with the last six entries too
+extern int intDupCount;     // repeats met in phase 1 of this read
+extern bool blnWrapCheck;   // compare the next record with the last six entries too
+extern int intReadPhase;    // duplicate-check phase of the input (0, 1, 2)
+extern bool blnReadForward; // the read asks for records with "F" instead of "B"
+
+// What the caller of a card read adds to the input step: the date limit (the
+// start date when reading is limited to a date/time range) and where the
+// progress goes (told each stored record's count up to 100).
+struct CardTableLimits {
+    std::optional<QDate> startDate;
+    std::function<void(int count)> progress;
+};
 
 // Reduces the table to its empty element 0.
 void basRS232C_ClearCardTable();
 
 // Stores, skips or stops on one "LD" frame. Returns 1 stored (count was
 // incremented), -1 skipped, 0 stop the read.
-qint16 basRS232C_VirtualTableInput(qint16 &count, const QByteArray &frame);
+qint16 basRS232C_VirtualTableInput(qint16 &count, const QByteArray &frame, const CardTableLimits &limits = {});
 
 // The table holds at most this many records; a card that offers more ends
 // the read there.
 constexpr qint16 kMaxCardRecords = 32767;
-
-// The main window's date limit: the start date when reading is limited to a
-// date/time range, nothing otherwise. Tests may replace where it comes from.
-namespace seams {
-using DateLimitHandler = std::function<std::optional<QDate>()>;
-void setDateLimitHandler(DateLimitHandler handler);
-std::optional<QDate> readDateLimit();
-} // namespace seams

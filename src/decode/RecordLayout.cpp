@@ -3,7 +3,7 @@
 #include "decode/CardRecord.h"
 
 #include "app/Failure.h"
-#include "reader/FrameBytes.h"
+#include "decode/FrameBytes.h"
 
 #include <cmath>
 #include <limits>

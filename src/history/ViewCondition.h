@@ -2,7 +2,19 @@
 // What the grid shows, so that print, export, delete and re-sort reproduce
 // the same rows. Only basAccess_MakeReadSQL fills it.
 
+#include "app/DateTimeRange.h"
+
 #include <QString>
+
+// The view conditions as the main window's controls show them, handed to the
+// statement builders, the staging and the card-number rule.
+struct ViewSelection {
+    qint16 CardNoMode = 0;  // checked card-number option: 0 typed, 1 list, -1 none
+    QString TypedCardNo;    // the text box
+    QString ListCardNo;     // the list's shown entry
+    qint16 SelectMode = 0;  // checked date/time option: 0 all records, 1 range, -1 none
+    DateTimeRange Range;    // the pickers
+};
 
 struct ViewConditionRecord {
     qint16 ViewMode = 0;   // 0 nothing, 1 staging table (card read), 2 history table
@@ -17,8 +29,12 @@ extern ViewConditionRecord ViewCondition;
 // Back to the empty record the program starts with.
 void basAccess_ResetViewCondition();
 
+// The card number the conditions select: the typed text or the list entry,
+// "0000" when that is empty.
+QString basAccess_GetSelectCardNo(const ViewSelection &selection);
+
 // Statement builders. Values from the window go between quotes with their
 // quotes doubled.
-QString basAccess_MakeReadSQL(const QString &tableName, qint16 viewType);
+QString basAccess_MakeReadSQL(const QString &tableName, qint16 viewType, const ViewSelection &selection);
 QString basAccess_MakeHFGSQL(const QString &tableName, const QString &mode);
 QString basAccess_MakeRepeatSQL(const QString &cardNo, const QString &mode);

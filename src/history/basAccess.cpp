@@ -19,7 +19,9 @@ QString connectionName(DbConnection which)
     return which == DbConnection::History ? kHistoryConnection : kMasterConnection;
 }
 
-[[noreturn]] void throwSqlError(const QSqlError &error, const QString &context)
+} // namespace
+
+void throwSqlError(const QSqlError &error, const QString &context)
 {
     bool ok = false;
     long number = error.nativeErrorCode().toLong(&ok);
@@ -32,6 +34,8 @@ QString connectionName(DbConnection which)
         text += QStringLiteral(" [") + context + QLatin1Char(']');
     throw Failure(number, text);
 }
+
+namespace {
 
 // Statements of a script: split at ";" outside string literals and comments.
 QStringList scriptStatements(const QString &script)
@@ -168,7 +172,7 @@ QSqlQuery basAccess_Execute(DbConnection which, const QString &source)
     QSqlQuery q(basAccess_Database(which));
     q.setForwardOnly(true);
     if (!q.exec(basAccess_SqliteText(source)))
-        throwSqlError(q.lastError(), QString());
+        throwSqlError(q.lastError());
     return q;
 }
 

@@ -5,6 +5,7 @@
 // SQLite databases named with ".sqlite" instead of ".mdb".
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 
@@ -32,6 +33,10 @@ QString basAccess_FilePath(const QString &fileName);
 // True while the connection is open.
 bool basAccess_IsOpen(DbConnection which);
 QSqlDatabase basAccess_Database(DbConnection which);
+
+// A refused statement as a Failure: the database's error number (-1 when it
+// has none) and text, with an optional context (a file, a statement) after it.
+[[noreturn]] void throwSqlError(const QSqlError &error, const QString &context = QString());
 
 // The one execution point: runs a Jet-dialect statement (or opens a bare
 // table name, in stored order) on one of the two connections and returns the

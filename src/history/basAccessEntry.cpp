@@ -1,6 +1,7 @@
 #include "history/basAccessEntry.h"
 
 #include "app/Failure.h"
+#include "history/HistoryColumns.h"
 #include "history/basAccess.h"
 
 #include <QSqlError>
@@ -9,36 +10,15 @@
 #include <QVariant>
 
 namespace {
-// The history columns in the order they are assigned; the two card-number
-// columns take the registered number, every other column its staged value.
-const QStringList kColumns = {
-    QStringLiteral("ITC_IN"),    QStringLiteral("ITC_IN_ROAD"),  QStringLiteral("ITC_IN_GATE"),
-    QStringLiteral("JID_IN"),    QStringLiteral("JID_IN_NAME"),  QStringLiteral("ITC_OUT"),
-    QStringLiteral("ITC_OUT_ROAD"), QStringLiteral("ITC_OUT_GATE"), QStringLiteral("JID_OUT"),
-    QStringLiteral("JID_OUT_NAME"), QStringLiteral("REG_DATE"),  QStringLiteral("REG_TIME"),
-    QStringLiteral("CARD_ID"),   QStringLiteral("PASS_DATE"),    QStringLiteral("PASS_TIME"),
-    QStringLiteral("DATE_TIME"), QStringLiteral("CAR_CODE"),     QStringLiteral("CAR_NAME"),
-    QStringLiteral("PASS_MONEY"), QStringLiteral("PASS_UNIT"),   QStringLiteral("PRINT_FLAG"),
-    QStringLiteral("カードNO"),  QStringLiteral("ご利用日"),     QStringLiteral("通過時間"),
-    QStringLiteral("通行料金"),  QStringLiteral("車種"),         QStringLiteral("入口料金所"),
-    QStringLiteral("出口料金所")};
-
 bool isCardNumberColumn(const QString &column)
 {
     return column == QStringLiteral("CARD_ID") || column == QStringLiteral("カードNO");
 }
 
-[[noreturn]] void fail(const QSqlError &error)
-{
-    bool ok = false;
-    const long number = error.nativeErrorCode().toLong(&ok);
-    throw Failure(ok ? number : -1, error.text());
-}
-
 void run(QSqlQuery &q, const QString &sql)
 {
     if (!q.exec(sql))
-        fail(q.lastError());
+        throwSqlError(q.lastError());
 }
 } // namespace
 
@@ -51,34 +31,31 @@ void basAccess_MDBTBLEntry(const QString &cardNo)
         if (!control.next() || !control.value(0).toBool())
             return; // nothing staged: ETC_DATA is not touched
 
-        QStringList placeholders;
-        for (int i = 0; i < kColumns.size(); ++i)
-            placeholders << QStringLiteral("?");
+        // Every column is copied; the two card-number columns take the registered number.
+        const QStringList &columns = kHistoryColumnNames;
         QSqlQuery insert(db);
-        if (!insert.prepare(QStringLiteral("INSERT INTO ETC_DATA (") + kColumns.join(QLatin1Char(',')) +
-                            QStringLiteral(") VALUES (") + placeholders.join(QLatin1Char(',')) +
-                            QLatin1Char(')')))
-            fail(insert.lastError());
+        if (!insert.prepare(insertStatement(kTableData, columns)))
+            throwSqlError(insert.lastError());
 
         run(control, QStringLiteral("BEGIN IMMEDIATE"));
         try {
             QSqlQuery staged(db);
             staged.setForwardOnly(true);
-            run(staged, QStringLiteral("SELECT ") + kColumns.join(QLatin1Char(',')) +
+            run(staged, QStringLiteral("SELECT ") + columns.join(QLatin1Char(',')) +
                             QStringLiteral(" FROM ETC_TEMP ORDER BY rowid"));
             QSqlQuery savepoint(db);
             while (staged.next()) {
                 // A refused row is rolled back to its savepoint and skipped.
                 if (!savepoint.exec(QStringLiteral("SAVEPOINT staged_row")))
                     continue;
-                for (int i = 0; i < kColumns.size(); ++i)
-                    insert.bindValue(i, isCardNumberColumn(kColumns[i]) ? QVariant(cardNo) : staged.value(i));
+                for (int i = 0; i < columns.size(); ++i)
+                    insert.bindValue(i, isCardNumberColumn(columns[i]) ? QVariant(cardNo) : staged.value(i));
                 if (!insert.exec())
                     savepoint.exec(QStringLiteral("ROLLBACK TO staged_row"));
                 savepoint.exec(QStringLiteral("RELEASE staged_row"));
             }
             if (staged.lastError().isValid())
-                fail(staged.lastError());
+                throwSqlError(staged.lastError());
             staged.finish();
             run(control, QStringLiteral("COMMIT"));
         } catch (...) {

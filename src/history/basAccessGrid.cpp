@@ -4,16 +4,9 @@
 #include "app/basCommon.h"
 #include "history/HistoryGridModel.h"
 #include "history/basAccess.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
 
-#include <QComboBox>
-#include <QHeaderView>
-#include <QLabel>
-#include <QLineEdit>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QTableView>
 
 namespace {
 
@@ -49,12 +42,6 @@ bool parseAmount(QStringView text, qint64 &value)
     return true;
 }
 
-void showEmptyGrid(QTableView *grid, HistoryGridModel *model)
-{
-    model->clear();
-    grid->verticalHeader()->setVisible(true);
-}
-
 } // namespace
 
 void GridTotals::add(const QString &displayToll)
@@ -72,23 +59,9 @@ void GridTotals::add(const QString &displayToll)
     sum = total;
 }
 
-HistoryGridModel *basAccess_GridModel()
+GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &source, qint16 viewType)
 {
-    QTableView *grid = frmMain::instance()->MSHFlexGrid;
-    if (auto *model = qobject_cast<HistoryGridModel *>(grid->model()))
-        return model;
-    auto *model = new HistoryGridModel(grid);
-    grid->setModel(model);
-    return model;
-}
-
-void basAccess_MDBtoMSHFlexGrid(const QString &source, qint16 viewType)
-{
-    guarded("basAccess_MDBtoMSHFlexGrid", [&] {
-        frmMain &f = *frmMain::instance();
-        QTableView *grid = f.MSHFlexGrid;
-        HistoryGridModel *model = basAccess_GridModel();
-
+    return guarded("basAccess_MDBtoMSHFlexGrid", [&] {
         QSqlQuery q = basAccess_Execute(DbConnection::History, source);
         const QSqlRecord fields = q.record();
         const int tollColumn = fields.indexOf(QStringLiteral("通行料金"));
@@ -98,54 +71,40 @@ void basAccess_MDBtoMSHFlexGrid(const QString &source, qint16 viewType)
         for (int c = 0; c < shown; ++c)
             headers << fields.fieldName(c);
 
-        GridTotals totals;
-        model->beginLoad(headers);
+        GridLoad load;
+        model.beginLoad(headers);
         while (q.next()) {
-            totals.add(tollColumn >= 0 ? q.value(tollColumn).toString() : QString());
+            load.totals.add(tollColumn >= 0 ? q.value(tollColumn).toString() : QString());
             for (int c = 0; c < shown; ++c)
-                model->appendCell(q.value(c).toString());
+                model.appendCell(q.value(c).toString());
         }
         q.finish();
-        model->endLoad();
+        model.endLoad();
 
-        if (totals.count == 0 || shown == 0) {
-            showEmptyGrid(grid, model);
+        if (load.totals.count == 0 || shown == 0) {
+            model.clear();
         } else {
-            grid->verticalHeader()->setVisible(false);
-            grid->horizontalHeader()->setVisible(true);
             const QList<int> &widths = viewType == 1 ? kStagingWidths : kHistoryWidths;
             for (int c = 0; c < shown && c < widths.size(); ++c)
-                grid->setColumnWidth(c, widths[c] / kTwipsPerPixel);
+                load.columnWidths << widths[c] / kTwipsPerPixel;
         }
-        f.lblCountValue->setText(QString::number(totals.count) + QStringLiteral("件"));
-        f.lblSumValue->setText(QString::number(totals.sum) + kYen);
+        return load;
     });
 }
 
-void basMain_GetCardNo()
+QStringList basAccess_HistoryCardNumbers()
 {
-    guarded("basMain_GetCardNo", [] {
-        frmMain &f = *frmMain::instance();
+    return guarded("basMain_GetCardNo", [] {
         const QString sql = QStringLiteral("SELECT DISTINCT CARD_ID ") + QStringLiteral("FROM ") + kTableData +
                             QStringLiteral(" ") + QStringLiteral("ORDER BY CARD_ID") + QStringLiteral(";");
         QSqlQuery q = basAccess_Execute(DbConnection::History, sql);
-        const QString remembered = basAccess_GetSelectCardNo();
-        f.cboCardSelect->clear();
-        f.cboCardSelect->addItem(QStringLiteral("0000"));
-        int chosen = 0;
-        bool any = false;
+        QStringList numbers;
         while (q.next()) {
             const QVariant value = q.value(0);
-            if (value.isNull()) // a row without a card number has no entry to offer
-                continue;
-            any = true;
-            f.cboCardSelect->addItem(value.toString());
-            if (value.toString() == remembered)
-                chosen = f.cboCardSelect->count() - 1;
+            if (!value.isNull()) // a row without a card number has no entry to offer
+                numbers << value.toString();
         }
-        if (any)
-            f.txtCardInput->setText(QString());
-        f.cboCardSelect->setCurrentIndex(chosen);
         q.finish();
+        return numbers;
     });
 }

@@ -1,7 +1,9 @@
 #pragma once
-// Loading the main window's grid and the card-number list.
+// Loading the grid's rows and the card numbers of the history.
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 class HistoryGridModel;
 
@@ -12,9 +14,18 @@ struct GridTotals {
     void add(const QString &displayToll);
 };
 
-// The grid model attached to the main window's MSHFlexGrid (created on
-// first use).
-HistoryGridModel *basAccess_GridModel();
+// What a grid load gives the window: the count and sum for its labels and
+// the column widths of the layout (empty for the empty grid).
+struct GridLoad {
+    GridTotals totals;
+    QList<int> columnWidths; // pixels, one per shown column
+    bool empty() const { return columnWidths.isEmpty(); }
+};
 
-void basAccess_MDBtoMSHFlexGrid(const QString &source, qint16 viewType);
-void basMain_GetCardNo();
+// Fills the model with the shown columns of the source's rows (every column
+// but the last, DATE_TIME, which only orders them) in layout viewType: 0 the
+// empty grid, 1 a card read, 2 the history.
+GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &source, qint16 viewType);
+
+// The card numbers the history holds, in order; rows without one are left out.
+QStringList basAccess_HistoryCardNumbers();

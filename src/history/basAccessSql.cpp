@@ -4,16 +4,11 @@
 #include "app/basGlobal.h"
 #include "history/JetSql.h"
 #include "history/basAccess.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
-
-#include <QRadioButton>
 
 ViewConditionRecord ViewCondition;
 
 namespace {
 
-const QString kNoCard = QStringLiteral("0000");
 const QString kStagingColumns = QStringLiteral("SELECT ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME ");
 const QString kHistoryColumns =
     QStringLiteral("SELECT カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME ");
@@ -38,16 +33,25 @@ QString shownDateTerms()
     return terms.isEmpty() ? terms : QLatin1Char(' ') + terms;
 }
 
-const QString kDateTimeFormat = QStringLiteral("yyyy/MM/dd-HH:mm:ss");
-
 } // namespace
 
 void basAccess_ResetViewCondition() { ViewCondition = ViewConditionRecord{}; }
 
-QString basAccess_MakeReadSQL(const QString &tableName, qint16 viewType)
+QString basAccess_GetSelectCardNo(const ViewSelection &selection)
+{
+    return guarded("basAccess_GetSelectCardNo", [&] {
+        QString result;
+        if (selection.CardNoMode == 0)
+            result = selection.TypedCardNo;
+        else if (selection.CardNoMode == 1)
+            result = selection.ListCardNo;
+        return result.isEmpty() ? kNoCardNo : result;
+    });
+}
+
+QString basAccess_MakeReadSQL(const QString &tableName, qint16 viewType, const ViewSelection &selection)
 {
     return guarded("basAccess_MakeReadSQL", [&] {
-        frmMain &f = *frmMain::instance();
         QString sql;
         ViewCondition.ViewMode = viewType;
         if (viewType == 1)
@@ -56,26 +60,26 @@ QString basAccess_MakeReadSQL(const QString &tableName, qint16 viewType)
             sql = kHistoryColumns;
         sql += QStringLiteral("FROM ") + tableName + QStringLiteral(" ");
 
-        const bool range = f.optSelectMode[1]->isChecked();
-        if (f.optSelectMode[0]->isChecked()) {
+        const bool range = selection.SelectMode == 1;
+        if (selection.SelectMode == 0) {
             ViewCondition.SelectMode = 0;
             ViewCondition.StartDateTime.clear();
             ViewCondition.EndDateTime.clear();
         }
         if (range) {
             ViewCondition.SelectMode = 1;
-            ViewCondition.StartDateTime = selectedStartDateTime().toString(kDateTimeFormat);
-            ViewCondition.EndDateTime = selectedEndDateTime().toString(kDateTimeFormat);
+            ViewCondition.StartDateTime = selection.Range.startText();
+            ViewCondition.EndDateTime = selection.Range.endText();
             sql += QStringLiteral("WHERE '") + jetsql::quoted(ViewCondition.StartDateTime) +
                    QStringLiteral("'<=DATE_TIME ") + QStringLiteral("AND DATE_TIME<='") +
                    jetsql::quoted(ViewCondition.EndDateTime) + QStringLiteral("' ");
         }
-        ViewCondition.CardNo = kNoCard;
+        ViewCondition.CardNo = kNoCardNo;
         if (viewType == 1)
             sql += QStringLiteral("ORDER BY ");
         if (viewType == 2) {
-            ViewCondition.CardNo = basAccess_GetSelectCardNo();
-            if (ViewCondition.CardNo != kNoCard) {
+            ViewCondition.CardNo = basAccess_GetSelectCardNo(selection);
+            if (ViewCondition.CardNo != kNoCardNo) {
                 sql += range ? QStringLiteral("AND ") : QStringLiteral("WHERE ");
                 sql += QStringLiteral("カードNO='") + jetsql::quoted(ViewCondition.CardNo) + QStringLiteral("' ");
             }
@@ -98,7 +102,7 @@ QString basAccess_MakeHFGSQL(const QString &tableName, const QString &mode)
                    QStringLiteral("'<=DATE_TIME") + QStringLiteral(" AND DATE_TIME<='") +
                    jetsql::quoted(ViewCondition.EndDateTime) + QStringLiteral("'");
         if (ViewCondition.ViewMode == 2) {
-            if (ViewCondition.CardNo != kNoCard) {
+            if (ViewCondition.CardNo != kNoCardNo) {
                 sql += ViewCondition.SelectMode == 1 ? QStringLiteral(" AND") : QStringLiteral(" WHERE");
                 sql += QStringLiteral(" カードNO='") + jetsql::quoted(ViewCondition.CardNo) + QStringLiteral("'");
             }

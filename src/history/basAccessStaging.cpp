@@ -4,11 +4,9 @@
 #include "app/Seams.h"
 #include "app/basCommon.h"
 #include "history/JetSql.h"
+#include "history/HistoryColumns.h"
 #include "history/basAccess.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
 
-#include <QRadioButton>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -17,45 +15,24 @@ namespace {
 const QString kUndetermined = QStringLiteral("未確定");
 const QString kJidOrder = QStringLiteral("ORDER BY JID_CODE_FROM,JID_CODE_TO,IC_CODE");
 
-// Wall-clock values: no time zone can make a passage time disappear.
-QDateTime wallClock(const QDateTime &t)
-{
-    return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute(), t.time().second()), Qt::UTC);
-}
-
 bool selected(const CardRecord &r, const StagingCondition &c)
 {
     if (c.selectMode != 1)
         return true;
-    const QDateTime moment = basAccess_RecordMoment(r.PASS_DATE, r.PASS_TIME);
-    if (!moment.isValid())
-        return false;
-    return wallClock(c.start) <= moment && moment <= wallClock(c.end);
+    // A date or time that does not convert lies outside every range.
+    return c.range.contains(QDate::fromString(r.PASS_DATE, QStringLiteral("yyyy/MM/dd")),
+                            QTime::fromString(r.PASS_TIME, QStringLiteral("HH:mm:ss")));
 }
 
-const char *kInsert = "INSERT INTO ETC_TEMP (ITC_IN,ITC_IN_ROAD,ITC_IN_GATE,JID_IN,JID_IN_NAME,"
-                      "ITC_OUT,ITC_OUT_ROAD,ITC_OUT_GATE,JID_OUT,JID_OUT_NAME,REG_DATE,REG_TIME,CARD_ID,"
-                      "PASS_DATE,PASS_TIME,DATE_TIME,CAR_CODE,CAR_NAME,PASS_MONEY,PASS_UNIT,"
-                      "カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所) "
-                      "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
-
-[[noreturn]] void throwQueryError(const QSqlQuery &q)
+// Every column but the print mark, which starts at its default.
+QStringList stagedColumns()
 {
-    bool ok = false;
-    long number = q.lastError().nativeErrorCode().toLong(&ok);
-    throw Failure(ok ? number : -1, q.lastError().text());
+    QStringList columns = kHistoryColumnNames;
+    columns.removeOne(kColumnPrintFlag);
+    return columns;
 }
 
 } // namespace
-
-QDateTime basAccess_RecordMoment(const QString &passDate, const QString &passTime)
-{
-    const QDate d = QDate::fromString(passDate, QStringLiteral("yyyy/MM/dd"));
-    const QTime t = QTime::fromString(passTime, QStringLiteral("HH:mm:ss"));
-    if (!d.isValid() || !t.isValid())
-        return {};
-    return QDateTime(d, t, Qt::UTC);
-}
 
 QString basAccess_DisplayToll(qint32 money, const QString &unit)
 {
@@ -64,14 +41,12 @@ QString basAccess_DisplayToll(qint32 money, const QString &unit)
     return QString::number(money) + unit;
 }
 
-StagingCondition basAccess_CurrentStagingCondition()
+StagingCondition basAccess_StagingCondition(const ViewSelection &selection)
 {
-    frmMain &f = *frmMain::instance();
     StagingCondition c;
-    c.selectMode = f.optSelectMode[1]->isChecked() && !f.optSelectMode[0]->isChecked() ? 1 : 0;
-    c.start = selectedStartDateTime();
-    c.end = selectedEndDateTime();
-    c.cardNo = basAccess_GetSelectCardNo();
+    c.selectMode = selection.SelectMode == 1 ? 1 : 0;
+    c.range = selection.Range;
+    c.cardNo = basAccess_GetSelectCardNo(selection);
     return c;
 }
 
@@ -84,11 +59,11 @@ void basAccess_MDBAddTEMP(const QList<CardRecord> &records, const StagingConditi
         const QString regTime = stamp.mid(11, 8);
 
         if (!db.transaction())
-            throw Failure(-1, db.lastError().text());
+            throwSqlError(db.lastError());
         try {
             QSqlQuery insert(db);
-            if (!insert.prepare(QString::fromUtf8(kInsert)))
-                throwQueryError(insert);
+            if (!insert.prepare(insertStatement(kTableTemp, stagedColumns())))
+                throwSqlError(insert.lastError());
             for (qsizetype i = 1; i < records.size(); ++i) {
                 const CardRecord &r = records[i];
                 if (!selected(r, condition))
@@ -103,6 +78,7 @@ void basAccess_MDBAddTEMP(const QList<CardRecord> &records, const StagingConditi
                 const QString inText = inRoad + QLatin1Char(' ') + inGate;
                 const QString outText = outRoad + QLatin1Char(' ') + outGate;
                 const QString cardNo = condition.cardNo;
+                // In the order of stagedColumns().
                 const QVariantList values{
                     r.ITC_IN,      inRoad,     inGate,       int(r.JID_IN),  inJidName,
                     r.ITC_OUT,     outRoad,    outGate,      int(r.JID_OUT), outJidName,
@@ -115,10 +91,10 @@ void basAccess_MDBAddTEMP(const QList<CardRecord> &records, const StagingConditi
                 for (int k = 0; k < values.size(); ++k)
                     insert.bindValue(k, values[k]);
                 if (!insert.exec())
-                    throwQueryError(insert);
+                    throwSqlError(insert.lastError());
             }
             if (!db.commit())
-                throw Failure(-1, db.lastError().text());
+                throwSqlError(db.lastError());
         } catch (...) {
             db.rollback();
             throw;

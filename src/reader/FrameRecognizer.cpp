@@ -1,6 +1,6 @@
 #include "reader/FrameRecognizer.h"
 
-#include "reader/FrameBytes.h"
+#include "decode/FrameBytes.h"
 
 void FrameRecognizer::reset()
 {

@@ -1,20 +1,18 @@
 #pragma once
-// The card-reader link: the one serial port of the main window, the reader's
-// frames and checksum, the polling and card-read sequences and the
-// connection-lost handling.
+// The card-reader link: the port, the reader's frames and checksum, the
+// polling and card-read sequences and the connection-lost handling. What the
+// sequences find out goes to the signals of basRS232C_Link().
+
+#include "decode/CardTable.h"
+#include "reader/ReaderLink.h"
 
 #include <QByteArray>
 #include <QString>
 
 class QSerialPort;
 
-// Reader-link state kept here (the shared ones live in app/basGlobal.h).
-extern bool blnReadForward; // ask for records with "F" instead of "B"
-extern int intReadPhase;    // duplicate-check phase of the card table input (0, 1, 2)
-
 // ---- port ------------------------------------------------------------------
-// The main window's port object; without a main window (benchmarks) a port
-// object of this module stands in.
+// The port object of the reader link.
 QSerialPort *basRS232C_Port();
 
 void basRS232C_CommPortOpen(int port);
@@ -46,7 +44,9 @@ QByteArray basRS232C_RelayEnvelope(const QByteArray &target, const QByteArray &p
 
 // ---- sequences -------------------------------------------------------------
 void basRS232C_CommBasicSequence();
-void basRS232C_CommCardRead();
+// Reads the card into CardTable. The limits carry the date limit of the
+// range condition; progress is reported through readProgress.
+void basRS232C_CommCardRead(const std::optional<QDate> &startDate = std::nullopt);
 void basRS232C_ConnectionOut(int type);
 
 // Receives in one polling sequence before it gives the tick up, and receives

@@ -5,7 +5,7 @@
 
 #include "app/Failure.h"
 #include "app/basGlobal.h"
-#include "reader/FrameBytes.h"
+#include "decode/FrameBytes.h"
 #include "reader/FrameRecognizer.h"
 
 namespace {

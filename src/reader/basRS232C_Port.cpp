@@ -4,10 +4,9 @@
 
 #include "app/Failure.h"
 #include "app/basGlobal.h"
-#include "reader/FrameBytes.h"
+#include "decode/FrameBytes.h"
 #include "reader/FrameRecognizer.h"
 #include "reader/PortDevice.h"
-#include "ui/frmMain.h"
 
 #include <QEventLoop>
 #include <QSerialPort>
@@ -50,13 +49,7 @@ Failure portFailure(const QSerialPort &port)
 
 } // namespace
 
-QSerialPort *basRS232C_Port()
-{
-    if (frmMain *f = frmMain::instance(); f && f->MSComm)
-        return f->MSComm;
-    static QSerialPort *standIn = new QSerialPort;
-    return standIn;
-}
+QSerialPort *basRS232C_Port() { return basRS232C_Link().port(); }
 
 void basRS232C_CommPortOpen(int port)
 {

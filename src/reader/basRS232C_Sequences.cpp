@@ -1,5 +1,5 @@
 // The polling sequence, the card-read sequence and the connection-lost
-// handling, with the card state shown in the main window.
+// handling; the card state they find goes out through the reader link.
 
 #include "reader/basRS232C.h"
 
@@ -7,38 +7,18 @@
 #include "app/Settings.h"
 #include "app/basGlobal.h"
 #include "decode/CardTable.h"
-#include "reader/FrameBytes.h"
-#include "ui/frmMain.h"
+#include "decode/FrameBytes.h"
 
-#include <QLabel>
-#include <QPushButton>
 #include <QScopeGuard>
-
-bool blnReadForward = false;
-int intReadPhase = 0;
 
 namespace {
 
 const QString kNotConnected = QStringLiteral("未接続");
 const QString kSetCard = QStringLiteral("カードをセットして下さい");
 
-void showCardState(const QString &text)
-{
-    if (frmMain *f = frmMain::instance())
-        f->lblCardValue->setText(text);
-}
-
-void showCount(const QString &text)
-{
-    if (frmMain *f = frmMain::instance())
-        f->lblCountValue->setText(text);
-}
-
-void enableCardRead(bool enabled)
-{
-    if (frmMain *f = frmMain::instance())
-        f->btnCardRead->setEnabled(enabled);
-}
+void showCardState(const QString &text) { emit basRS232C_Link().cardStateChanged(text); }
+void showCount(const QString &text) { emit basRS232C_Link().recordCountChanged(text); }
+void enableCardRead(bool enabled) { emit basRS232C_Link().cardReadableChanged(enabled); }
 
 QString textAt(const QByteArray &buffer, int from, int to)
 {
@@ -62,13 +42,14 @@ void basRS232C_ConnectionOut(int type)
         intRelayMode = 0;
         if (type == 1 || type == 2) {
             showCardState(type == 1 ? kNotConnected : kSetCard);
-            showCount(QStringLiteral("0件"));
+            showCount(recordCountText(0));
             blnReadError = true;
         } else if (type == 0) {
             showCardState(kNotConnected);
         }
         enableCardRead(false);
         basRS232C_ClearCardTable();
+        emit basRS232C_Link().connectionLost(type);
     });
 }
 
@@ -130,9 +111,10 @@ void basRS232C_CommBasicSequence()
     });
 }
 
-void basRS232C_CommCardRead()
+void basRS232C_CommCardRead(const std::optional<QDate> &startDate)
 {
-    guarded("basRS232C_CommCardRead", [] {
+    guarded("basRS232C_CommCardRead", [&] {
+        const CardTableLimits limits{startDate, [](int n) { emit basRS232C_Link().readProgress(n); }};
         blnReadForward = false;
         blnWrapCheck = false;
         blnReadError = false;
@@ -179,10 +161,10 @@ void basRS232C_CommCardRead()
                         receivesWithoutRecord = 0;
                     }
                     if (answer == QLatin1String("Y")) {
-                        lastResult = basRS232C_VirtualTableInput(count, buffer);
+                        lastResult = basRS232C_VirtualTableInput(count, buffer, limits);
                         if (lastResult == 0)
                             return;
-                        showCount(QString::number(count) + QStringLiteral("件"));
+                        showCount(recordCountText(count));
                     } else if (answer == QLatin1String("N")) {
                         if (intReadPhase == 1 || lastResult == 0)
                             return;

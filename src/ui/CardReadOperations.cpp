@@ -7,7 +7,6 @@
 #include "decode/CardTable.h"
 #include "history/ViewCondition.h"
 #include "history/basAccess.h"
-#include "history/basAccessGrid.h"
 #include "history/basAccessStaging.h"
 #include "reader/basRS232C.h"
 #include "ui/Commands.h"
@@ -22,7 +21,6 @@
 #include <QTimer>
 
 namespace {
-frmMain &form() { return *frmMain::instance(); }
 
 // Records in the card data table (element 0 holds none).
 int cardRecordCount() { return int(CardTable.size()) - 1; }
@@ -46,7 +44,7 @@ void basMain_CardRead()
         f.ProgressBar->show();
         emptyStagingAndGrid();
 
-        basRS232C_CommCardRead();
+        basRS232C_CommCardRead(cardReadDateLimit());
 
         if (cardRecordCount() < 1) {
             if (blnReadError) {
@@ -57,11 +55,12 @@ void basMain_CardRead()
             }
         } else {
             f.ProgressBar->setValue(100);
-            basAccess_MDBAddTEMP();
-            basAccess_MDBtoMSHFlexGrid(basAccess_MakeReadSQL(kTableTemp, 1), 1);
+            const ViewSelection selection = currentViewSelection();
+            basAccess_MDBAddTEMP(CardTable, basAccess_StagingCondition(selection));
+            showGrid(basAccess_MakeReadSQL(kTableTemp, 1, selection), 1);
             f.lblCardValue->setText(QStringLiteral("カード正常"));
             f.btnCardRead->setEnabled(true);
-            if (f.lblCountValue->text() == QStringLiteral("0件")) {
+            if (f.lblCountValue->text() == recordCountText(0)) {
                 f.fraHFlexGrid->setTitle(kCaptionHistory);
                 basCommon_ShowWarning(kNoData);
             } else {

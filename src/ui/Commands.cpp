@@ -3,20 +3,58 @@
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
 #include "history/basAccess.h"
+#include "history/HistoryGridModel.h"
 #include "history/basAccessGrid.h"
+#include "ui/basMainWindow.h"
 #include "ui/frmMain.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableView>
 #include <QTimer>
 
-namespace {
-frmMain &form() { return *frmMain::instance(); }
-constexpr int kPollingIntervalMs = 1000;
-} // namespace
+HistoryGridModel *gridModel()
+{
+    QTableView *grid = form().MSHFlexGrid;
+    if (auto *model = qobject_cast<HistoryGridModel *>(grid->model()))
+        return model;
+    auto *model = new HistoryGridModel(grid);
+    grid->setModel(model);
+    return model;
+}
+
+void showGrid(const QString &source, qint16 viewType)
+{
+    frmMain &f = form();
+    const GridLoad load = basAccess_MDBtoMSHFlexGrid(*gridModel(), source, viewType);
+    QTableView *grid = f.MSHFlexGrid;
+    grid->verticalHeader()->setVisible(load.empty());
+    if (!load.empty()) {
+        grid->horizontalHeader()->setVisible(true);
+        for (int c = 0; c < load.columnWidths.size(); ++c)
+            grid->setColumnWidth(c, load.columnWidths[c]);
+    }
+    f.lblCountValue->setText(recordCountText(load.totals.count));
+    f.lblSumValue->setText(tollSumText(load.totals.sum));
+}
+
+void basMain_GetCardNo()
+{
+    frmMain &f = form();
+    const QStringList numbers = basAccess_HistoryCardNumbers();
+    const QString remembered = basAccess_GetSelectCardNo();
+    f.cboCardSelect->clear();
+    f.cboCardSelect->addItem(kNoCardNo);
+    f.cboCardSelect->addItems(numbers);
+    if (!numbers.isEmpty())
+        f.txtCardInput->setText(QString());
+    f.cboCardSelect->setCurrentIndex(int(numbers.indexOf(remembered) + 1)); // "0000" when not held
+}
 
 void disableOutputCommands()
 {
@@ -43,7 +81,7 @@ void enableOutputCommands()
 void emptyStagingAndGrid()
 {
     basAccess_MDBTBLOpen(basAccess_MakeHFGSQL(kTableTemp, QStringLiteral("FORMAT")));
-    basAccess_MDBtoMSHFlexGrid(kTableTemp, 0);
+    showGrid(kTableTemp, 0);
 }
 
 void enableDBReadIfHistory()

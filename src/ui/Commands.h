@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class HistoryGridModel;
+
 inline const QString kCaptionHistory = QStringLiteral("利用履歴");
 inline const QString kNoData = QStringLiteral("該当データがありません。");
 
@@ -11,6 +13,15 @@ inline const QString kNoData = QStringLiteral("該当データがありません
 void disableOutputCommands();
 // Print and CSV export on; desktop print only while the relay unit is present.
 void enableOutputCommands();
+
+// The grid model attached to the window's MSHFlexGrid (created on first use).
+HistoryGridModel *gridModel();
+// Loads the grid from a statement or table in a layout (0 empty, 1 card read,
+// 2 history) and shows the count and sum.
+void showGrid(const QString &source, qint16 viewType);
+// The card-number list filled from the history, keeping the selected number
+// where the history still holds it.
+void basMain_GetCardNo();
 
 // Empties the staging table and shows the empty grid (count and sum 0).
 void emptyStagingAndGrid();

@@ -3,10 +3,10 @@
 #include "ui/basMainOperations.h"
 
 #include "app/basCommon.h"
+#include "app/basGlobal.h"
 #include "history/ViewCondition.h"
 #include "history/basAccess.h"
 #include "history/basAccessEntry.h"
-#include "history/basAccessGrid.h"
 #include "ui/Commands.h"
 #include "ui/FrameControl.h"
 #include "ui/basMainWindow.h"
@@ -20,9 +20,7 @@
 #include <QTimer>
 
 namespace {
-frmMain &form() { return *frmMain::instance(); }
-const QString kZeroCount = QStringLiteral("0件");
-const QString kAllCards = QStringLiteral("0000");
+const QString kZeroCount = recordCountText(0);
 } // namespace
 
 void basMain_DBEntry()
@@ -35,7 +33,7 @@ void basMain_DBEntry()
             return;
         }
         const QString cardNo = basAccess_GetSelectCardNo();
-        if (cardNo == kAllCards) {
+        if (cardNo == kNoCardNo) {
             basCommon_ShowWarning(QStringLiteral("カードNO:[") + cardNo + QStringLiteral("]ではDB登録できません。"));
             return;
         }
@@ -75,12 +73,12 @@ void basMain_DBRead()
             b->setEnabled(false);
         disableOutputCommands();
         f.mnuRecordCheck->setEnabled(false);
-        basAccess_MDBtoMSHFlexGrid(basAccess_MakeReadSQL(kTableData, 2), 2);
+        showGrid(basAccess_MakeReadSQL(kTableData, 2, currentViewSelection()), 2);
         if (f.lblCountValue->text() != kZeroCount) {
             f.fraHFlexGrid->setTitle(kCaptionHistory + QStringLiteral("(データベース)"));
             f.btnDBDelete->setEnabled(true);
             enableOutputCommands();
-            if (basAccess_GetSelectCardNo() == kAllCards) {
+            if (basAccess_GetSelectCardNo() == kNoCardNo) {
                 f.mnuRecordCheck->setEnabled(true);
                 f.mnuRecordDelete->setEnabled(false);
             }

@@ -6,8 +6,9 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QDateEdit>
 #include "ui/FrameControl.h"
+
+#include <QDateEdit>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -16,7 +17,6 @@
 #include <QTimer>
 
 namespace {
-frmMain &form() { return *frmMain::instance(); }
 
 // Frame widths of the two selection modes, in twips.
 constexpr double kAllRecordsWidth = 1590.908;
@@ -36,10 +36,10 @@ void setConditionControlsEnabled(bool enabled)
         w->setEnabled(enabled);
 }
 
-QDateTime combine(const QDateEdit *date, const QTimeEdit *time)
+// The option of a pair that is checked: 0 or 1, -1 when neither is.
+qint16 checkedIndex(QRadioButton *const (&options)[2])
 {
-    const QTime t = time->time();
-    return QDateTime(date->date(), QTime(t.hour(), t.minute(), t.second()));
+    return options[0]->isChecked() ? 0 : options[1]->isChecked() ? 1 : -1;
 }
 } // namespace
 
@@ -75,15 +75,38 @@ void basMain_SelectMode(qint16 index)
     });
 }
 
-QDateTime selectedStartDateTime() { return combine(form().dtpDateStart, form().dtpTimeStart); }
-QDateTime selectedEndDateTime() { return combine(form().dtpDateEnd, form().dtpTimeEnd); }
+DateTimeRange selectedRange()
+{
+    const frmMain &f = form();
+    return {f.dtpDateStart->date(), f.dtpTimeStart->time(), f.dtpDateEnd->date(), f.dtpTimeEnd->time()};
+}
+
+ViewSelection currentViewSelection()
+{
+    const frmMain &f = form();
+    ViewSelection v;
+    v.CardNoMode = checkedIndex(f.optCardNo);
+    v.TypedCardNo = f.txtCardInput->text();
+    v.ListCardNo = f.cboCardSelect->currentText();
+    v.SelectMode = checkedIndex(f.optSelectMode);
+    v.Range = selectedRange();
+    return v;
+}
+
+std::optional<QDate> cardReadDateLimit()
+{
+    const frmMain &f = form();
+    if (f.optSelectMode[1]->isChecked())
+        return f.dtpDateStart->date();
+    return std::nullopt;
+}
 
 bool basMain_CheckDateTime()
 {
     return guarded("basMain_CheckDateTime", [] {
         if (!form().optSelectMode[1]->isChecked())
             return false;
-        if (selectedEndDateTime() < selectedStartDateTime()) {
+        if (selectedRange().isReversed()) {
             basCommon_ShowWarning(QStringLiteral("開始日時より前の日時を終了日時に設定することは出来ません。"));
             return true;
         }
@@ -112,20 +135,7 @@ void basMain_BanRecordCheck(bool enable)
     });
 }
 
-QString basAccess_GetSelectCardNo()
-{
-    return guarded("basAccess_GetSelectCardNo", [] {
-        frmMain &f = form();
-        QString result;
-        if (f.optCardNo[0]->isChecked())
-            result = f.txtCardInput->text();
-        else if (f.optCardNo[1]->isChecked())
-            result = f.cboCardSelect->currentText();
-        if (result.isEmpty())
-            result = QStringLiteral("0000");
-        return result;
-    });
-}
+QString basAccess_GetSelectCardNo() { return basAccess_GetSelectCardNo(currentViewSelection()); }
 
 QString normaliseCardNumber(const QString &typed)
 {

@@ -2,8 +2,11 @@
 // Procedures of the main window: the selection modes, the date/time check,
 // the two locks, the card-number rule and the text box's focus rules.
 
+#include "history/ViewCondition.h"
+
 #include <QDateTime>
 #include <QString>
+#include <optional>
 
 class QMenu;
 
@@ -12,7 +15,13 @@ void basMain_SelectMode(qint16 index);
 bool basMain_CheckDateTime();
 void basMain_BanCardRead(bool enable);
 void basMain_BanRecordCheck(bool enable);
+// The card number the window's conditions select now.
 QString basAccess_GetSelectCardNo();
+
+// The view conditions as the window's controls show them now.
+ViewSelection currentViewSelection();
+// The date limit of a card read: the start date in range mode.
+std::optional<QDate> cardReadDateLimit();
 
 // A typed card number as the text box leaves it: empty stays empty, anything
 // else becomes the last 4 characters of "0000" followed by the text.
@@ -23,8 +32,7 @@ QDateTime todayStart();
 QDateTime todayEnd();
 
 // The range of the date/time condition as the pickers show it.
-QDateTime selectedStartDateTime();
-QDateTime selectedEndDateTime();
+DateTimeRange selectedRange();
 
 // The five menu items of output and duplicates, which the locks turn off.
 void disableOutputMenuItems();

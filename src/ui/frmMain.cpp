@@ -1,6 +1,5 @@
 #include "ui/frmMain.h"
 
-#include "app/basMain.h"
 #include "reader/basRS232C.h"
 #include "ui/FrameControl.h"
 #include "ui/LineControl.h"
@@ -20,7 +19,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSerialPort>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimeEdit>
@@ -194,8 +192,6 @@ void frmMain::buildControls()
     ProgressBar->setTextVisible(false);
     ProgressBar->raise();
 
-    MSComm = new QSerialPort(this);
-    MSComm->setObjectName(QStringLiteral("MSComm"));
     TimerPolling = new QTimer(this);
     TimerPolling->setObjectName(QStringLiteral("TimerPolling"));
 }
@@ -267,10 +263,15 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void frmMain::frmMain_Form_Load() { basMain_ETCStart(); }
+void frmMain::frmMain_Form_Load()
+{
+    if (onLoad)
+        onLoad();
+}
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
     event->accept();
-    basMain_ETCEnd();
+    if (onUnload)
+        onUnload();
 }

@@ -1,9 +1,10 @@
 #pragma once
 // The main window. Controls carry the system's names as object names and are
-// reachable as members, so the procedures of the modules can set them the way
-// the window's own code would. The window only wires events to procedures.
+// reachable as members, so the window's procedures (src/ui) can set them the
+// way the window's own code would. The window only wires events to procedures.
 
 #include <QMainWindow>
+#include <functional>
 
 class QAction;
 class QComboBox;
@@ -14,7 +15,6 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
-class QSerialPort;
 class QStatusBar;
 class QTableView;
 class QTimeEdit;
@@ -86,7 +86,6 @@ public:
     QStatusBar *StatusBar = nullptr;
     LineControl *LineA = nullptr;
     LineControl *LineB = nullptr;
-    QSerialPort *MSComm = nullptr;
     QTimer *TimerPolling = nullptr;
 
     // Menus
@@ -106,7 +105,12 @@ public:
     QMenu *mnuHelp = nullptr;
     QAction *mnuAbout = nullptr;
 
-    // Runs the start sequence before the window is shown.
+    // The load and unload events. The program's start and end sequences are
+    // hooked in here by whoever creates the window.
+    std::function<void()> onLoad;
+    std::function<void()> onUnload;
+
+    // Runs the load event (the start sequence) before the window is shown.
     void frmMain_Form_Load();
 
 protected:
@@ -118,3 +122,6 @@ private:
     void buildMenus();
     void wireEvents();
 };
+
+// The main window of the run, for the window's procedures.
+inline frmMain &form() { return *frmMain::instance(); }

@@ -2,7 +2,7 @@
 // Record frames for the decoding tests: a 34-byte "LD" "Y" frame (1-based)
 // with chosen bytes.
 
-#include "reader/FrameBytes.h"
+#include "decode/FrameBytes.h"
 
 #include <QByteArray>
 #include <initializer_list>

@@ -4,24 +4,22 @@
 #include "RecordFrames.h"
 #include "TestHarness.h"
 #include "decode/CardTable.h"
-#include "reader/basRS232C.h"
-#include "ui/frmMain.h"
 
-#include <QProgressBar>
 #include <QTest>
 
 class tst_cardtable : public QObject {
     Q_OBJECT
 
     qint16 count = 0;
+    CardTableLimits limits; // no date limit, no progress unless a test sets them
 
     // Stores records k = first..last and checks that each was stored.
     void store(int first, int last)
     {
         for (int k = first; k <= last; ++k)
-            QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(k)), qint16(1));
+            QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(k), limits), qint16(1));
     }
-    qint16 input(int k) { return basRS232C_VirtualTableInput(count, recordFrame(k)); }
+    qint16 input(int k) { return basRS232C_VirtualTableInput(count, recordFrame(k), limits); }
 
 private slots:
     void init()
@@ -32,9 +30,8 @@ private slots:
         intDupCount = 0;
         blnWrapCheck = false;
         blnReadForward = false;
-        seams::setDateLimitHandler([] { return std::optional<QDate>(); });
+        limits = {};
     }
-    void cleanup() { seams::setDateLimitHandler({}); }
 
     void repeatOfOneOfTheLastTwoIsSkipped()
     {
@@ -109,19 +106,19 @@ private slots:
 
     void dateLimit()
     {
-        seams::setDateLimitHandler([] { return std::optional<QDate>(QDate(2005, 4, 1)); });
-        QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(1, 0x10, 0x81)), qint16(1)); // 2005/04/01
-        QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(2, 0x10, 0x7F)), qint16(0)); // 2005/03/31
+        limits.startDate = QDate(2005, 4, 1);
+        QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(1, 0x10, 0x81), limits), qint16(1)); // 2005/04/01
+        QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(2, 0x10, 0x7F), limits), qint16(0)); // 2005/03/31
         QCOMPARE(count, qint16(1));
     }
 
     void dateThatIsNoCalendarDateIsStoredUnderTheDateLimit()
     {
-        seams::setDateLimitHandler([] { return std::optional<QDate>(QDate(2005, 4, 1)); });
+        limits.startDate = QDate(2005, 4, 1);
         TestHarness harness;
         bool ended = endsProgram([&] {
-            QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(1, 0x11, 0xA1)), qint16(1)); // 2005/13/01
-            QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(2, 0x10, 0x80)), qint16(1)); // 2005/04/00
+            QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(1, 0x11, 0xA1), limits), qint16(1)); // 2005/13/01
+            QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(2, 0x10, 0x80), limits), qint16(1)); // 2005/04/00
         });
         QVERIFY(!ended);
         QVERIFY(harness.messages().isEmpty());
@@ -132,14 +129,14 @@ private slots:
     void hundredAndFirstRecordKeepsTheBarFull()
     {
         TestHarness harness;
-        frmMain window;
-        window.ProgressBar->setRange(0, 100);
+        int bar = 0;
+        limits.progress = [&bar](int n) { bar = n; };
         store(1, 100);
-        QCOMPARE(window.ProgressBar->value(), 100);
-        window.ProgressBar->setValue(50); // only counts up to 100 move the bar
+        QCOMPARE(bar, 100);
+        bar = 50; // only counts up to 100 move the bar
         QCOMPARE(input(101), qint16(1));
         QCOMPARE(count, qint16(101));
-        QCOMPARE(window.ProgressBar->value(), 50);
+        QCOMPARE(bar, 50);
         QCOMPARE(CardTable.size(), 102);
     }
 

@@ -5,7 +5,7 @@
 
 #include "../../tools/reader-emulator/EmulatorProcess.h"
 #include "../history/HistoryFixture.h"
-#include "app/basMain.h"
+#include "start/basMain.h"
 #include "reader/PortDevice.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
@@ -77,8 +77,7 @@ public:
     {
         if (!emulator.started())
             return false;
-        w = new frmMain;
-        w->frmMain_Form_Load();
+        w = basMain_LoadMainWindow();
         w->show();
         w->activateWindow();
         return QTest::qWaitForWindowActive(w);

@@ -2,14 +2,10 @@
 // rows each built statement returns or deletes when SQLite runs it.
 
 #include "HistoryFixture.h"
-#include "app/basMain.h"
 #include "history/JetSql.h"
 #include "history/ViewCondition.h"
-#include "ui/frmMain.h"
 
 #include <QFileInfo>
-#include <QLabel>
-#include <QPushButton>
 #include <QRandomGenerator>
 #include <QSqlRecord>
 
@@ -17,7 +13,6 @@ class TestHistoryDb : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TestHarness> h;
-    std::unique_ptr<frmMain> w;
 
     static QStringList cardsAndTimes(const QString &jet)
     {
@@ -63,14 +58,12 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        w = std::make_unique<frmMain>();
         basAccess_ResetViewCondition();
         ViewSort = QStringLiteral("NEW");
     }
     void cleanup()
     {
         closeDatabases();
-        w.reset();
         h.reset();
         AppPath.clear();
     }
@@ -247,38 +240,7 @@ private slots:
             QCOMPARE(grouped, literalRows(sql));
         }
     }
-
-    void startAndEndSequences()
-    {
-        AppPath = h->programFolder() + '/';
-        writeMasterDatabase(basAccess_FilePath(kMstFile));
-        // A history left from an earlier run: staging rows and one record.
-        basAccess_MDBOpen(kDatFile);
-        addHistoryRow("0000", "2024/05/01", "13:45:00", "1200円", "普通車", "a", "b", "ETC_TEMP");
-        addHistoryRow("4321", "2024/05/01", "13:45:00", "1200円");
-        basAccess_MDBClose(kDatFile);
-
-        basMain_ETCStart();
-        QVERIFY(basAccess_IsOpen(DbConnection::History) && basAccess_IsOpen(DbConnection::Master));
-        QCOMPARE(rowCount("ETC_TEMP"), 0);
-        QVERIFY(w->btnDBRead->isEnabled());
-        QCOMPARE(w->lblCountValue->text(), QStringLiteral("0件"));
-
-        QVERIFY(endsProgram([] { basMain_ETCEnd(); }));
-        QVERIFY(!basAccess_IsOpen(DbConnection::History) && !basAccess_IsOpen(DbConnection::Master));
-        releaseSingleInstance();
-    }
-
-    void startWithEmptyHistoryLeavesDbReadOff()
-    {
-        AppPath = h->programFolder() + '/';
-        writeMasterDatabase(basAccess_FilePath(kMstFile));
-        basMain_ETCStart();
-        QVERIFY(!w->btnDBRead->isEnabled());
-        QVERIFY(QFileInfo::exists(h->programFolder() + "/ETC_DAT.sqlite"));
-        releaseSingleInstance();
-    }
 };
 
-QTEST_MAIN(TestHistoryDb)
+QTEST_GUILESS_MAIN(TestHistoryDb)
 #include "tst_historydb.moc"

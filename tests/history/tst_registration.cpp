@@ -186,7 +186,7 @@ static int registrationChild(const QString &folder)
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     const QString childFolder = qEnvironmentVariable(kChildFolder);
     if (!childFolder.isEmpty())
         return registrationChild(childFolder);

@@ -33,8 +33,7 @@ StagingCondition rangeCondition()
 {
     StagingCondition c;
     c.selectMode = 1;
-    c.start = QDateTime(QDate(2024, 5, 1), QTime(8, 0, 0));
-    c.end = QDateTime(QDate(2024, 5, 1), QTime(18, 0, 0));
+    c.range = {QDate(2024, 5, 1), QTime(8, 0, 0), QDate(2024, 5, 1), QTime(18, 0, 0)};
     return c;
 }
 

@@ -5,14 +5,8 @@
 #include "app/basGlobal.h"
 #include "history/JetSql.h"
 #include "history/ViewCondition.h"
-#include "ui/frmMain.h"
 
-#include <QComboBox>
-#include <QDateEdit>
-#include <QLineEdit>
-#include <QRadioButton>
 #include <QTest>
-#include <QTimeEdit>
 
 namespace {
 const QString kRangeStart = QStringLiteral("2024/01/01-00:00:00");
@@ -28,17 +22,16 @@ class TestStatements : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TestHarness> h;
-    std::unique_ptr<frmMain> w;
 
-    void setWindow(bool range, const QString &typedCard)
+    // The conditions of a window in typed entry with the January range.
+    static ViewSelection selection(bool range, const QString &typedCard)
     {
-        w->optSelectMode[range ? 1 : 0]->setChecked(true);
-        w->dtpDateStart->setDate(QDate(2024, 1, 1));
-        w->dtpTimeStart->setTime(QTime(0, 0, 0));
-        w->dtpDateEnd->setDate(QDate(2024, 1, 31));
-        w->dtpTimeEnd->setTime(QTime(23, 59, 59));
-        w->optCardNo[0]->setChecked(true);
-        w->txtCardInput->setText(typedCard);
+        ViewSelection v;
+        v.SelectMode = range ? 1 : 0;
+        v.Range = {QDate(2024, 1, 1), QTime(0, 0, 0), QDate(2024, 1, 31), QTime(23, 59, 59)};
+        v.CardNoMode = 0;
+        v.TypedCardNo = typedCard;
+        return v;
     }
 
     static void setCondition(qint16 viewMode, bool range, const QString &card)
@@ -54,13 +47,11 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        w = std::make_unique<frmMain>();
         basAccess_ResetViewCondition();
         ViewSort = QStringLiteral("NEW");
     }
     void cleanup()
     {
-        w.reset();
         h.reset();
     }
 
@@ -105,23 +96,20 @@ private slots:
         QFETCH(QString, card);
         QFETCH(QString, sort);
         QFETCH(QString, expected);
-        setWindow(range, card);
         ViewSort = sort;
-        QCOMPARE(basAccess_MakeReadSQL(viewType == 1 ? "ETC_TEMP" : "ETC_DATA", viewType), expected);
+        QCOMPARE(basAccess_MakeReadSQL(viewType == 1 ? "ETC_TEMP" : "ETC_DATA", viewType, selection(range, card)), expected);
     }
 
     void readStatementSetsViewCondition()
     {
-        setWindow(true, QStringLiteral("1234"));
-        basAccess_MakeReadSQL(QStringLiteral("ETC_DATA"), 2);
+        basAccess_MakeReadSQL(QStringLiteral("ETC_DATA"), 2, selection(true, QStringLiteral("1234")));
         QCOMPARE(ViewCondition.ViewMode, qint16(2));
         QCOMPARE(ViewCondition.SelectMode, qint16(1));
         QCOMPARE(ViewCondition.CardNo, QStringLiteral("1234"));
         QCOMPARE(ViewCondition.StartDateTime, kRangeStart);
         QCOMPARE(ViewCondition.EndDateTime, kRangeEnd);
 
-        setWindow(false, QStringLiteral("1234"));
-        basAccess_MakeReadSQL(QStringLiteral("ETC_TEMP"), 1);
+        basAccess_MakeReadSQL(QStringLiteral("ETC_TEMP"), 1, selection(false, QStringLiteral("1234")));
         QCOMPARE(ViewCondition.ViewMode, qint16(1));
         QCOMPARE(ViewCondition.SelectMode, qint16(0));
         QCOMPARE(ViewCondition.CardNo, QStringLiteral("0000"));
@@ -246,5 +234,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestStatements)
+QTEST_GUILESS_MAIN(TestStatements)
 #include "tst_statements.moc"

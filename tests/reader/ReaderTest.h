@@ -4,7 +4,7 @@
 
 #include "../../tools/reader-emulator/EmulatorProcess.h"
 #include "app/basGlobal.h"
-#include "reader/FrameBytes.h"
+#include "decode/FrameBytes.h"
 #include "reader/PortDevice.h"
 #include "reader/basRS232C.h"
 

@@ -1,22 +1,40 @@
-// The polling and card-read sequences against the reader emulator: card
-// states in the main window, the silent-tick rule, relay mode, and cards of
-// 0, 1, 50 and a wrapped 100 records read completely and exactly once.
+// The polling and card-read sequences against the reader emulator, with no
+// window at all: card states, counts and progress reported through the
+// reader link, the silent-tick rule, relay mode, and cards of 0, 1, 50 and a
+// wrapped 100 records read completely and exactly once.
 
 #include "ReaderTest.h"
 #include "TestHarness.h"
 #include "decode/CardTable.h"
-#include "ui/frmMain.h"
 
 #include <QElapsedTimer>
-#include <QLabel>
-#include <QPushButton>
 #include <QSerialPort>
 #include <QTest>
+
+// What a window listening to the reader link would show.
+class LinkView : public QObject {
+public:
+    QString card;
+    QString count = QStringLiteral("0件");
+    bool readable = false;
+    QList<int> progress;
+    QList<int> lost;
+
+    LinkView()
+    {
+        ReaderLink &link = basRS232C_Link();
+        connect(&link, &ReaderLink::cardStateChanged, this, [this](const QString &t) { card = t; });
+        connect(&link, &ReaderLink::recordCountChanged, this, [this](const QString &t) { count = t; });
+        connect(&link, &ReaderLink::cardReadableChanged, this, [this](bool on) { readable = on; });
+        connect(&link, &ReaderLink::readProgress, this, [this](int n) { progress << n; });
+        connect(&link, &ReaderLink::connectionLost, this, [this](int type) { lost << type; });
+    }
+};
 
 class tst_sequences : public QObject {
     Q_OBJECT
     std::unique_ptr<TestHarness> harness;
-    std::unique_ptr<frmMain> window;
+    std::unique_ptr<LinkView> view;
     std::unique_ptr<EmulatorProcess> emulator;
 
     void startEmulator(const QStringList &arguments)
@@ -25,7 +43,7 @@ class tst_sequences : public QObject {
         QVERIFY(emulator->started());
         useEmulatorAsPort1(*emulator);
     }
-    QString cardLabel() const { return window->lblCardValue->text(); }
+    QString cardLabel() const { return view->card; }
     QString loadCard(const QString &text)
     {
         const QString path = emulator->writeFile(QStringLiteral("card.txt"), text);
@@ -45,15 +63,18 @@ class tst_sequences : public QObject {
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(n, wrap))));
         basRS232C_CommCardRead();
         checkSyntheticTable(n);
-        QCOMPARE(window->lblCountValue->text(), n ? QStringLiteral("%1件").arg(n) : QStringLiteral("0件"));
+        QCOMPARE(view->count, n ? QStringLiteral("%1件").arg(n) : QStringLiteral("0件"));
+        QList<int> bar; // the bar follows the first 100 records
+        for (int i = 1; i <= qMin(n, 100); ++i)
+            bar << i;
+        QCOMPARE(view->progress, bar);
     }
 
 private slots:
     void init()
     {
         harness = std::make_unique<TestHarness>();
-        window = std::make_unique<frmMain>();
-        window->lblCountValue->setText(QStringLiteral("0件"));
+        view = std::make_unique<LinkView>();
         intRelayMode = 0;
         intNoReplyCount = 0;
         intReadPhase = 0;
@@ -63,7 +84,7 @@ private slots:
     void cleanup()
     {
         basRS232C_CommPortClose(1);
-        window.reset();
+        view.reset();
         emulator.reset();
         seams::setPortDeviceHandler({});
         QVERIFY(harness->messages().isEmpty());
@@ -76,7 +97,7 @@ private slots:
         startEmulator({});
         basRS232C_CommBasicSequence();
         QCOMPARE(cardLabel(), QStringLiteral("カードをセットして下さい"));
-        QVERIFY(!window->btnCardRead->isEnabled());
+        QVERIFY(!view->readable);
         QCOMPARE(emulator->takeLines(QStringLiteral("rx ")),
                  QStringList({QStringLiteral("05 30 31 03 64"),
                               QStringLiteral("02 30 31 80 00 00 06 45 54 4E 4D 01 32 03 51")}));
@@ -94,7 +115,7 @@ private slots:
             QVERIFY(emulator->command(QStringLiteral("state ") + QLatin1String(s.state)));
             basRS232C_CommBasicSequence();
             QCOMPARE(cardLabel(), QString::fromUtf8(s.text));
-            QCOMPARE(window->btnCardRead->isEnabled(), s.enabled);
+            QCOMPARE(view->readable, s.enabled);
         }
     }
 
@@ -110,7 +131,7 @@ private slots:
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
         basRS232C_CommBasicSequence();
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
-        QVERIFY(!window->btnCardRead->isEnabled());
+        QVERIFY(!view->readable);
         QCOMPARE(intNoReplyCount, 0);
     }
 
@@ -128,24 +149,24 @@ private slots:
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
         basRS232C_CommBasicSequence();
-        QVERIFY(window->btnCardRead->isEnabled());
+        QVERIFY(view->readable);
         intRelayMode = 2;
         ComPort = QStringLiteral("2");
         basRS232C_CommBasicSequence();
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
-        QVERIFY(!window->btnCardRead->isEnabled());
+        QVERIFY(!view->readable);
         QCOMPARE(intRelayMode, 0);
     }
 
     void stateFrameOfTheWrongLength()
     {
         startEmulator({});
-        window->lblCardValue->setText(QStringLiteral("カード正常"));
-        window->btnCardRead->setEnabled(true);
+        view->card = QStringLiteral("カード正常");
+        view->readable = true;
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(cardStateFrame('I', 3))));
         basRS232C_CommBasicSequence();
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
-        QVERIFY(!window->btnCardRead->isEnabled());
+        QVERIFY(!view->readable);
 
         QVERIFY(emulator->command(QStringLiteral("state readable")));
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(cardStateFrame('I', 3))));
@@ -285,13 +306,13 @@ private slots:
     void silentReaderEndsTheReadWithAnError()
     {
         startEmulator({QStringLiteral("--fault"), QStringLiteral("silence")});
-        window->lblCountValue->setText(QStringLiteral("5件"));
+        view->count = QStringLiteral("5件");
         QElapsedTimer t;
         t.start();
         basRS232C_CommCardRead();
         QVERIFY(blnReadError);
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
-        QCOMPARE(window->lblCountValue->text(), QStringLiteral("0件"));
+        QCOMPARE(view->count, QStringLiteral("0件"));
         // 100 + 150, then twice 1000 + 150 ms.
         QVERIFY2(t.elapsed() >= 2500 && t.elapsed() < 4500, qPrintable(QString::number(t.elapsed())));
     }
@@ -315,7 +336,7 @@ private slots:
         basRS232C_CommCardRead();
         QVERIFY(blnReadError);
         QCOMPARE(cardLabel(), QStringLiteral("カードをセットして下さい"));
-        QVERIFY(!window->btnCardRead->isEnabled());
+        QVERIFY(!view->readable);
         QCOMPARE(CardTable.size(), 1);
     }
 
@@ -328,7 +349,7 @@ private slots:
         QVERIFY(blnReadError);
         QCOMPARE(CardTable.size(), 1);
         basRS232C_CommBasicSequence();
-        QVERIFY(!window->btnCardRead->isEnabled());
+        QVERIFY(!view->readable);
     }
 
     void wrongChecksumsOnlyCostTheEndPolls()
@@ -358,5 +379,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_sequences)
+QTEST_GUILESS_MAIN(tst_sequences)
 #include "tst_sequences.moc"

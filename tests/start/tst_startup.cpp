@@ -2,7 +2,7 @@
 // the settings file it creates, the initial state of the window, shutdown.
 
 #include "app/basGlobal.h"
-#include "app/basMain.h"
+#include "start/basMain.h"
 #include "ui/frmMain.h"
 #include "TestHarness.h"
 

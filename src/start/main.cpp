@@ -1,4 +1,4 @@
-#include "app/basMain.h"
+#include "start/basMain.h"
 
 #include <QApplication>
 

@@ -2,9 +2,9 @@
 // emulator answers, the card states while it does, and "未接続" again about
 // three seconds after it goes silent.
 
-#include "ReaderTest.h"
+#include "../reader/ReaderTest.h"
 #include "TestHarness.h"
-#include "app/basMain.h"
+#include "start/basMain.h"
 #include "ui/frmMain.h"
 
 #include <QElapsedTimer>
@@ -32,8 +32,7 @@ private slots:
                       .toUtf8());
         ini.close();
 
-        auto *window = new frmMain;
-        window->frmMain_Form_Load();
+        auto *window = basMain_LoadMainWindow();
         QVERIFY(harness.messages().isEmpty()); // the port was found
         QVERIFY(window->TimerPolling->isActive());
         QCOMPARE(window->TimerPolling->interval(), 1000);
@@ -68,8 +67,7 @@ private slots:
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write("[RS232C]\r\nComPort=1\r\nDevice1=/nonexistent/ttyPASSLOG\r\n");
         ini.close();
-        auto *window = new frmMain;
-        window->frmMain_Form_Load();
+        auto *window = basMain_LoadMainWindow();
         QCOMPARE(harness.messageTexts(),
                  QStringList{QStringLiteral("指定されたCOMポートが存在しないか既に使用中ため機器に接続できません。")});
         QCOMPARE(harness.messages()[0].icon, seams::MsgIcon::Warning);

@@ -1,13 +1,13 @@
-#include "app/basMain.h"
+#include "start/basMain.h"
 
 #include "app/Seams.h"
 #include "app/Settings.h"
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
 #include "history/basAccess.h"
-#include "history/basAccessGrid.h"
 #include "reader/basRS232C.h"
 #include "ui/Commands.h"
+#include "ui/DesktopDialogs.h"
 #include "ui/LineControl.h"
 #include "ui/basMainWindow.h"
 #include "ui/frmMain.h"
@@ -27,11 +27,18 @@ namespace {
 constexpr int kMinTwipsPerPixel = 15;
 constexpr int kMinWidth = 1024;
 constexpr int kMinHeight = 768;
-constexpr int kPollingIntervalMs = 1000;
 
 std::unique_ptr<QLockFile> g_instanceLock;
 
-frmMain &form() { return *frmMain::instance(); }
+// What the reader link finds out, shown in the window's labels and bar.
+void connectReaderLink(frmMain *window)
+{
+    ReaderLink &link = basRS232C_Link();
+    QObject::connect(&link, &ReaderLink::cardStateChanged, window->lblCardValue, &QLabel::setText);
+    QObject::connect(&link, &ReaderLink::recordCountChanged, window->lblCountValue, &QLabel::setText);
+    QObject::connect(&link, &ReaderLink::cardReadableChanged, window->btnCardRead, &QWidget::setEnabled);
+    QObject::connect(&link, &ReaderLink::readProgress, window->ProgressBar, &QProgressBar::setValue);
+}
 } // namespace
 
 bool acquireSingleInstance()
@@ -48,12 +55,22 @@ bool acquireSingleInstance()
 
 void releaseSingleInstance() { g_instanceLock.reset(); }
 
+frmMain *basMain_LoadMainWindow()
+{
+    auto *window = new frmMain;
+    window->onLoad = [] { basMain_ETCStart(); };
+    window->onUnload = [] { basMain_ETCEnd(); };
+    connectReaderLink(window);
+    window->frmMain_Form_Load();
+    return window;
+}
+
 void basMain_Main()
 {
     guarded("basMain_Main", [] {
-        auto *window = new frmMain;
+        installDesktopDialogs();
+        frmMain *window = basMain_LoadMainWindow();
         window->setAttribute(Qt::WA_DeleteOnClose);
-        window->frmMain_Form_Load();
         window->show();
         // Centred on the screen, frame included.
         if (QScreen *screen = window->screen()) {
@@ -133,8 +150,8 @@ void basMain_Initialize()
         frmMain &f = form();
         f.ProgressBar->hide();
         disableOutputMenuItems();
-        f.lblCountValue->setText(QStringLiteral("0件"));
-        f.lblSumValue->setText(QStringLiteral("0円"));
+        f.lblCountValue->setText(recordCountText(0));
+        f.lblSumValue->setText(tollSumText(0));
         for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry, f.btnDBRead, f.btnDBDelete,
                                f.btnPrintDefault, f.btnPrintDesktop, f.btnCSVOutput})
             b->setEnabled(false);

@@ -1,0 +1,39 @@
+#pragma once
+// The program's link to the card reader: the one serial port that the
+// polling, the card read, the reader search and the desktop printer share
+// (never two of them at a time), and the signals through which the sequences
+// tell whoever shows the reader's state. The link knows no window: the main
+// window listens to these signals and shows them in its labels.
+
+#include <QObject>
+#include <QString>
+
+class QSerialPort;
+
+class ReaderLink : public QObject {
+    Q_OBJECT
+public:
+    explicit ReaderLink(QObject *parent = nullptr);
+    ~ReaderLink() override;
+
+    QSerialPort *port() const { return m_port; }
+
+signals:
+    // The card state in words: "カード正常", "カードをセットして下さい", "未接続", ...
+    void cardStateChanged(const QString &text);
+    // The record count of a running card read ("5件"), or "0件" when it broke off.
+    void recordCountChanged(const QString &text);
+    // Whether a card read may start now (only with a readable card).
+    void cardReadableChanged(bool readable);
+    // Records stored so far by a card read, up to 100.
+    void readProgress(int count);
+    // The link to the reader ended (type as basRS232C_ConnectionOut takes it).
+    void connectionLost(int type);
+
+private:
+    QSerialPort *m_port;
+};
+
+// The link of this run, created on first use and owned by the application
+// object (destroyed with it).
+ReaderLink &basRS232C_Link();

@@ -1,0 +1,5 @@
+// Must not compile: the history lies below the windows and cannot see them.
+// The layering test builds this file and expects the build to fail.
+#include "ui/frmMain.h"
+
+int historyReachesUi() { return frmMain::kClientWidth; }

@@ -1,0 +1,108 @@
+// The window's side of the grid: count and sum labels, the layout's widths
+// and headers, and the card-number list filled from the history.
+
+#include "../history/HistoryFixture.h"
+#include "history/HistoryGridModel.h"
+#include "history/ViewCondition.h"
+#include "ui/Commands.h"
+#include "ui/basMainWindow.h"
+#include "ui/frmMain.h"
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTableView>
+
+class TestGridView : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestHarness> h;
+    std::unique_ptr<frmMain> w;
+
+    QString labels() const { return w->lblCountValue->text() + ' ' + w->lblSumValue->text(); }
+    QStringList comboItems() const
+    {
+        QStringList out;
+        for (int i = 0; i < w->cboCardSelect->count(); ++i)
+            out << w->cboCardSelect->itemText(i);
+        return out;
+    }
+
+private slots:
+    void init()
+    {
+        h = std::make_unique<TestHarness>();
+        w = std::make_unique<frmMain>();
+        openDatabases(*h);
+        basAccess_ResetViewCondition();
+        ViewSort = QStringLiteral("NEW");
+        w->optSelectMode[0]->setChecked(true);
+    }
+    void cleanup()
+    {
+        closeDatabases();
+        w.reset();
+        h.reset();
+        AppPath.clear();
+    }
+
+    void layoutAndLabels()
+    {
+        addHistoryRow("1234", "2024/05/01", "10:00:00", "1500円");
+        addHistoryRow("5678", "2024/05/01", "11:00:00", "-200円");
+        showGrid(basAccess_MakeReadSQL("ETC_DATA", 2, currentViewSelection()), 2);
+        QCOMPARE(labels(), QStringLiteral("2件 1300円"));
+        QCOMPARE(w->MSHFlexGrid->model()->rowCount(), 2);
+        QCOMPARE(w->MSHFlexGrid->columnWidth(0), 55);
+        QCOMPARE(w->MSHFlexGrid->columnWidth(6), 265);
+        QVERIFY(w->MSHFlexGrid->verticalHeader()->isHidden()); // no extra column before the data
+        QVERIFY(!w->MSHFlexGrid->horizontalHeader()->isHidden());
+
+        showGrid("ETC_TEMP", 0);
+        QCOMPARE(labels(), QStringLiteral("0件 0円"));
+        QCOMPARE(w->MSHFlexGrid->model()->columnCount(), 0);
+        QVERIFY(!w->MSHFlexGrid->verticalHeader()->isHidden());
+    }
+
+    void cardNumberList()
+    {
+        // No registered card: only "0000", the typed number stays.
+        w->optCardNo[0]->setChecked(true);
+        w->txtCardInput->setText("1234");
+        basMain_GetCardNo();
+        QCOMPARE(comboItems(), QStringList{"0000"});
+        QCOMPARE(w->txtCardInput->text(), QStringLiteral("1234"));
+
+        addHistoryRow("5678", "2024/05/01", "10:00:00", "1500円");
+        addHistoryRow("1234", "2024/05/01", "10:00:00", "1500円");
+        addHistoryRow("1234", "2024/05/02", "10:00:00", "1500円");
+        historyExec("INSERT INTO ETC_DATA (CARD_ID) VALUES (NULL)");
+
+        // The typed number is registered: it is kept, selected in the list.
+        // (Filling the list switches to list entry; switch back to typing.)
+        QVERIFY(w->optCardNo[1]->isChecked());
+        w->optCardNo[0]->setChecked(true);
+        basMain_GetCardNo();
+        QCOMPARE(comboItems(), (QStringList{"0000", "1234", "5678"}));
+        QCOMPARE(w->cboCardSelect->currentText(), QStringLiteral("1234"));
+        QCOMPARE(w->txtCardInput->text(), QString());
+        QVERIFY(w->optCardNo[1]->isChecked());
+
+        // Selected from the list and still registered.
+        w->cboCardSelect->setCurrentIndex(2);
+        basMain_GetCardNo();
+        QCOMPARE(w->cboCardSelect->currentText(), QStringLiteral("5678"));
+
+        // No longer registered: back to "0000".
+        historyExec("DELETE FROM ETC_DATA WHERE CARD_ID='5678'");
+        basMain_GetCardNo();
+        QCOMPARE(comboItems(), (QStringList{"0000", "1234"}));
+        QCOMPARE(w->cboCardSelect->currentIndex(), 0);
+        QVERIFY(h->messages().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestGridView)
+#include "tst_gridview.moc"
