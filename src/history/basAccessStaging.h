@@ -3,6 +3,7 @@
 // roads, interchanges, toll offices and vehicle classes from the masters.
 
 #include "app/DateTimeRange.h"
+#include "app/basGlobal.h"
 #include "decode/CardRecord.h"
 #include "history/ViewCondition.h"
 
@@ -14,7 +15,7 @@
 struct StagingCondition {
     qint16 selectMode = 0; // 0 all records, 1 date/time range
     DateTimeRange range;   // both ends inclusive, to the second
-    QString cardNo = QStringLiteral("0000");
+    QString cardNo = kNoCardNo;
 };
 
 // The staging conditions of the window's view conditions.

@@ -2,6 +2,7 @@
 
 #include "app/Seams.h"
 #include "app/basCommon.h"
+#include "app/basGlobal.h"
 #include "ui/frmMain.h"
 
 #include <QAction>
@@ -141,7 +142,7 @@ QString normaliseCardNumber(const QString &typed)
 {
     if (typed.isEmpty())
         return typed;
-    return (QStringLiteral("0000") + typed).right(4);
+    return (kNoCardNo + typed).right(4);
 }
 
 void frmMain_cmdDateStart_Click()

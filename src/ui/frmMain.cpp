@@ -1,5 +1,7 @@
 #include "ui/frmMain.h"
 
+#include "app/basGlobal.h"
+
 #include "reader/basRS232C.h"
 #include "ui/FrameControl.h"
 #include "ui/LineControl.h"
@@ -171,7 +173,7 @@ void frmMain::buildControls()
     lblCardStatus = label(c, "lblCardStatus", QStringLiteral("カード状況"), 120, 8160, 1095);
     lblCardValue = label(c, "lblCardValue", QStringLiteral("未接続"), 1200, 8160, 2895, true);
     lblCount = label(c, "lblCount", QStringLiteral("件数"), 4200, 8160, 495);
-    lblCountValue = label(c, "lblCountValue", QStringLiteral("0件"), 4680, 8160, 1215, true, right);
+    lblCountValue = label(c, "lblCountValue", recordCountText(0), 4680, 8160, 1215, true, right);
     lblSumMoney = label(c, "lblSumMoney", QStringLiteral("合計金額"), 6000, 8160, 975);
     lblSumValue = label(c, "lblSumValue", QStringLiteral("0円"), 6960, 8160, 1455, true, right);
     lblPrinter = label(c, "lblPrinter", QStringLiteral("プリンタ"), 8520, 8160, 975);
