@@ -14,8 +14,9 @@ out=$(readlink -f "${1:-$root/build/screenshot.png}")
 wait_s=${2:-4}
 shift $(( $# > 2 ? 2 : $# ))
 bash "$root/scripts/build.sh" >/dev/null
-for tool in xwd:x11-apps convert:imagemagick xdotool:xdotool; do
-  command -v "${tool%%:*}" >/dev/null || apt-get install -y -qq "${tool##*:}" >/dev/null
+for package in x11-apps imagemagick xdotool; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    apt-get install -y -qq "$package" >/dev/null
 done
 actions=$(printf '%s\n' "$@")
 export root out wait_s actions
