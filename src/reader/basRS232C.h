@@ -54,3 +54,11 @@ void basRS232C_ConnectionOut(int type);
 // that keeps sending something else cannot hold the program in a sequence.
 constexpr int kMaxPollingReceives = 16;
 constexpr int kMaxReceivesWithoutRecord = 10;
+// Records in a row that the card table skips as repeats before a read gives
+// up: a card holds about a hundred records, so a reader that answers with the
+// same record again and again cannot keep the read going for ever.
+constexpr int kMaxSkippedRecordsInARow = 128;
+
+// Whether a received frame ends in ETX and its checksum: a frame that does
+// not is damaged and is never acknowledged or decoded.
+bool basRS232C_FrameIntact(const QByteArray &buffer);

@@ -22,6 +22,12 @@ int basRS232C_CalCheckSUM(const QByteArray &bytes)
     });
 }
 
+bool basRS232C_FrameIntact(const QByteArray &buffer)
+{
+    const int n = frame::ubound(buffer);
+    return n >= 3 && frame::at(buffer, n - 1) == ctl::ETX && frame::at(buffer, n) == basRS232C_CalCheckSUM(buffer);
+}
+
 static QByteArray controlFrame(quint8 code)
 {
     QByteArray f = frame::of({code, 0x30, 0x31, ctl::ETX, 0});

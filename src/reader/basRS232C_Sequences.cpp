@@ -34,6 +34,15 @@ QString cardStateLetter(const QByteArray &buffer)
     return frame::ubound(buffer) == 16 ? QString(frame::charAt(buffer, 10)) : QString();
 }
 
+// Ends a card read that went wrong while the reader is still there: the
+// records read so far are dropped, so that a read is stored whole or not at all.
+void failRead()
+{
+    blnReadError = true;
+    basRS232C_ClearCardTable();
+    showCount(recordCountText(0));
+}
+
 } // namespace
 
 void basRS232C_ConnectionOut(int type)
@@ -132,6 +141,7 @@ void basRS232C_CommCardRead(const std::optional<QDate> &startDate)
         basRS232C_SendENQ();
         int wait = 100;
         int receivesWithoutRecord = 0;
+        int skippedInARow = 0;
         QByteArray buffer;
         for (;;) {
             basRS232C_CommInput(wait, buffer);
@@ -156,6 +166,12 @@ void basRS232C_CommCardRead(const std::optional<QDate> &startDate)
                 } else if (command == QLatin1String("LD")) {
                     QString answer;
                     if (n == 34) {
+                        // A damaged record never reaches the history: the read
+                        // ends with an error and nothing of it is kept.
+                        if (!basRS232C_FrameIntact(buffer)) {
+                            failRead();
+                            return;
+                        }
                         basRS232C_SendACK();
                         answer = frame::charAt(buffer, 10);
                         receivesWithoutRecord = 0;
@@ -164,6 +180,11 @@ void basRS232C_CommCardRead(const std::optional<QDate> &startDate)
                         lastResult = basRS232C_VirtualTableInput(count, buffer, limits);
                         if (lastResult == 0)
                             return;
+                        skippedInARow = lastResult == -1 ? skippedInARow + 1 : 0;
+                        if (skippedInARow > kMaxSkippedRecordsInARow) {
+                            basRS232C_ConnectionOut(1);
+                            return;
+                        }
                         showCount(recordCountText(count));
                     } else if (answer == QLatin1String("N")) {
                         if (intReadPhase == 1 || lastResult == 0)

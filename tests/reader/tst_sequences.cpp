@@ -6,6 +6,7 @@
 #include "ReaderTest.h"
 #include "TestHarness.h"
 #include "decode/CardTable.h"
+#include "../decode/RecordFrames.h"
 
 #include <QElapsedTimer>
 #include <QSerialPort>
@@ -352,15 +353,48 @@ private slots:
         QVERIFY(!view->readable);
     }
 
-    void wrongChecksumsOnlyCostTheEndPolls()
+    void damagedRecordIsNeverStored()
     {
-        // Frames are not recognised at their end; each receive ends on silence
-        // with the whole frame, which the sequences still understand.
+        // Every frame of the reader arrives with a wrong checksum. Control and
+        // state frames are still understood, but a damaged record is neither
+        // acknowledged nor decoded: the read ends with an error, keeping nothing.
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable"), QStringLiteral("--fault"),
                        QStringLiteral("checksum")});
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(3))));
+        emulator->forgetLines();
+        basRS232C_CommCardRead();
+        QVERIFY(blnReadError);
+        QCOMPARE(CardTable.size(), 1);
+        QCOMPARE(view->count, QStringLiteral("0件"));
+        const QStringList requests = emulator->takeLines(QStringLiteral("rx "));
+        QVERIFY(!requests.isEmpty());
+        QVERIFY(!requests.last().startsWith(QStringLiteral("rx 06"))); // no ACK after the record
+
+        // The line is good again: the next read gets every record exactly once.
+        QVERIFY(emulator->command(QStringLiteral("fault none")));
         basRS232C_CommCardRead();
         checkSyntheticTable(3);
+    }
+
+    void sameRecordForeverEndsTheRead()
+    {
+        // A reader that answers every "LR" with the same record: each repeat is
+        // skipped, and the read gives up as connection lost instead of looping.
+        QByteArray record = frame::raw(recordFrame(7)).mid(9, 23); // "Y" and the 22 record bytes
+        QStringList script{hexOf(readerFrame("AC", {})), hexOf(cardStateFrame('I'))};
+        for (int i = 0; i < 400; ++i)
+            script << hexOf(readerFrame("LD", record)) << QStringLiteral("-") << hexOf(cardStateFrame('I'));
+        EmulatorProcess probe;
+        startEmulator({QStringLiteral("--script"),
+                       probe.writeFile(QStringLiteral("script.txt"), script.join(QLatin1Char('\n')))});
+        emulator->forgetLines();
+        basRS232C_CommCardRead();
+        QVERIFY(blnReadError);
+        QCOMPARE(cardLabel(), QStringLiteral("未接続"));
+        QCOMPARE(CardTable.size(), 1);
+        const qsizetype recordRequests = emulator->takeLines(QStringLiteral("rx 02 30 31 00")).size();
+        QVERIFY2(recordRequests > kMaxSkippedRecordsInARow && recordRequests < 200,
+                 qPrintable(QString::number(recordRequests)));
     }
 
     void pulledCable()
