@@ -54,6 +54,7 @@ void basMain_GetCardNo()
     if (!numbers.isEmpty())
         f.txtCardInput->setText(QString());
     f.cboCardSelect->setCurrentIndex(int(numbers.indexOf(remembered) + 1)); // "0000" when not held
+    f.optCardNo[1]->setChecked(true); // the selection is a choice from the list
 }
 
 void disableOutputCommands()

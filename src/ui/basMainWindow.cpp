@@ -87,7 +87,9 @@ ViewSelection currentViewSelection()
     const frmMain &f = form();
     ViewSelection v;
     v.CardNoMode = checkedIndex(f.optCardNo);
-    v.TypedCardNo = f.txtCardInput->text();
+    // Normalised here, whatever started the operation: the focus may never
+    // have left the box (a keyboard shortcut, an accessibility press).
+    v.TypedCardNo = normaliseCardNumber(f.txtCardInput->text());
     v.ListCardNo = f.cboCardSelect->currentText();
     v.SelectMode = checkedIndex(f.optSelectMode);
     v.Range = selectedRange();
@@ -142,7 +144,12 @@ QString normaliseCardNumber(const QString &typed)
 {
     if (typed.isEmpty())
         return typed;
-    return (kNoCardNo + typed).right(4);
+    // Digits typed with the input method on are full-width: "１２" is card 0012.
+    QString text = typed;
+    for (QChar &c : text)
+        if (c >= QChar(0xFF10) && c <= QChar(0xFF19))
+            c = QChar(u'0' + (c.unicode() - 0xFF10));
+    return (kNoCardNo + text).right(4);
 }
 
 void frmMain_cmdDateStart_Click()

@@ -24,7 +24,8 @@ ViewSelection currentViewSelection();
 std::optional<QDate> cardReadDateLimit();
 
 // A typed card number as the text box leaves it: empty stays empty, anything
-// else becomes the last 4 characters of "0000" followed by the text.
+// else becomes the last 4 characters of "0000" followed by the text, with
+// full-width digits turned into their half-width forms.
 QString normaliseCardNumber(const QString &typed);
 
 // Today at 00:00:00 and at 23:59:59 by the program's clock.

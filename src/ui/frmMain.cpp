@@ -249,8 +249,9 @@ void frmMain::wireEvents()
         connect(optSelectMode[i], &QRadioButton::clicked, this, [i] { basMain_SelectMode(qint16(i)); });
     connect(cmdDateStart, &QPushButton::clicked, this, [] { frmMain_cmdDateStart_Click(); });
     connect(cmdDateEnd, &QPushButton::clicked, this, [] { frmMain_cmdDateEnd_Click(); });
-    // Choosing an entry of the list (also when the list is filled) switches to list entry.
-    connect(cboCardSelect, &QComboBox::currentIndexChanged, this, [this] { optCardNo[1]->setChecked(true); });
+    // Choosing an entry of the list switches to list entry, also when it is
+    // the entry the list already shows (filling the list does the same).
+    connect(cboCardSelect, &QComboBox::activated, this, [this] { optCardNo[1]->setChecked(true); });
     txtCardInput->installEventFilter(this);
 }
 

@@ -12,6 +12,7 @@
 #include "ui/FrameControl.h"
 #include "ui/frmMain.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
 #include <QDateEdit>
@@ -123,7 +124,17 @@ public:
         return clickYes(w->btnDBEntry);
     }
 
-    void selectListEntry(const QString &card) { w->cboCardSelect->setCurrentText(card); }
+    // Opens the card-number list and chooses an entry, as the user does.
+    void selectListEntry(const QString &card)
+    {
+        QComboBox *list = w->cboCardSelect;
+        QTest::mouseClick(list, Qt::LeftButton);
+        QAbstractItemView *popup = list->view();
+        QTRY_VERIFY(popup->isVisible());
+        popup->setCurrentIndex(popup->model()->index(list->findText(card), 0));
+        QTest::keyClick(popup, Qt::Key_Return);
+        QTRY_VERIFY(!popup->isVisible());
+    }
 
     // Range mode with the pickers set to start..end.
     void selectRange(const QDateTime &start, const QDateTime &end)

@@ -3,6 +3,7 @@
 // a card with nothing to show, a reader that stops answering mid-read.
 
 #include "FlowFixture.h"
+#include "decode/CardTable.h"
 
 class tst_cardread : public QObject {
     Q_OBJECT
@@ -104,6 +105,20 @@ private slots:
         QCOMPARE(column(QStringLiteral("SELECT count(*) FROM ETC_TEMP")), QStringList{QString::number(dates.size())});
         QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴(ETCカード)"));
         QVERIFY(f.idle());
+    }
+
+    void rangeStartDateEndsTheReadOnTheCard()
+    {
+        // The window's range start date goes into the read itself: the card is
+        // read back to its first record older than that day and no further.
+        Flow f;
+        FLOW_START(f);
+        f.selectRange(QDateTime(QDate(2024, 4, 2), QTime(12, 0)), QDateTime(QDate(2024, 5, 31), QTime(0, 0)));
+        QVERIFY(f.readCard());
+        QCOMPARE(CardTable.size(), 1 + 9); // 2024/05/20 .. 2024/04/02; 2024/03/30 stopped the read
+        QCOMPARE(CardTable.last().PASS_DATE, QStringLiteral("2024/04/02"));
+        // The record of 04/02 19:12 lies inside the range, those before 12:00 would not.
+        QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("9件"));
     }
 
     void nothingToShow_data()
