@@ -8,6 +8,8 @@
 
 #include <QFileInfo>
 #include <QSqlError>
+#include <QStringList>
+#include <QVariant>
 
 namespace {
 
@@ -60,6 +62,26 @@ QStringList scriptStatements(const QString &script)
     if (!current.trimmed().isEmpty())
         out << current.trimmed();
     return out;
+}
+
+// Reads every page of the file (without writing) and fails when its structure
+// is damaged, naming the file.
+void checkIntact(QSqlDatabase db, const QString &path)
+{
+    QSqlQuery check(db);
+    check.setForwardOnly(true);
+    if (!check.exec(QStringLiteral("PRAGMA quick_check")))
+        throwSqlError(check.lastError(), path);
+    QStringList problems;
+    while (check.next())
+        problems << check.value(0).toString();
+    if (check.lastError().isValid())
+        throwSqlError(check.lastError(), path);
+    check.finish();
+    if (problems == QStringList{QStringLiteral("ok")})
+        return;
+    throw Failure(11, QStringLiteral("ファイル '") + path + QStringLiteral("' が壊れています。 (") +
+                          problems.value(0) + QLatin1Char(')'));
 }
 
 QString programFolder()
@@ -128,8 +150,12 @@ void basAccess_MDBOpen(const QString &fileName)
                 if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
                     throwSqlError(probe.lastError(), path);
                 probe.finish();
-                if (history)
+                if (history) {
+                    // A damaged file is reported before anything is written to it,
+                    // so that it stays exactly as it was for a repair.
+                    checkIntact(db, path);
                     basAccess_RunScript(db, historySchemaSql());
+                }
             } catch (...) {
                 db.close();
                 db = QSqlDatabase();
