@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QtTest>
 
@@ -33,6 +34,7 @@ private slots:
     void writerKeepsOtherLinesAndAppendsInPlace();
     void valuesAreCutAt254Bytes();
     void fileIsWrittenInCodePage932();
+    void writeLeavesEveryOtherLineByteForByte();
     void firstStartCreatesTheFileInOrder();
     void handEditedFileIsHonoured();
     void movedProgramRewritesOnlyAppPath();
@@ -91,6 +93,30 @@ void TestSettings::fileIsWrittenInCodePage932()
     QVERIFY(!bytes.contains(QStringLiteral("デスクトップ").toUtf8()));
     QCOMPARE(basCommon_GetIniString(QStringLiteral("PASSLOG"), QStringLiteral("CSVPath"), file),
              QStringLiteral("C:\\デスクトップ\\"));
+}
+
+void TestSettings::writeLeavesEveryOtherLineByteForByte()
+{
+    TestHarness h;
+    // Hand-made lines that are not code page 932 (UTF-8, a stray byte), LF
+    // line ends, and a last line without its line end.
+    const QByteArray comment = QStringLiteral("; 読取機は USB 経由 — ä\n").toUtf8();
+    const QByteArray device = QStringLiteral("Device1=/dev/serial/by-id/usb-Prolific_Résumé-if00\r\n").toUtf8();
+    const QByteArray stray = "Note=\xFF\x80\xA0\x85\r\n";
+    const QByteArray kanji = cp932::encode(QStringLiteral("CSVPath=D:\\出力\\\r\n"));
+    writeBytes(h.settingsFile(), comment + "[PASSLOG]\r\nAppPath=C:\\old\\\r\n" + kanji + "ViewSort=OLD\n" +
+                                     "[RS232C]\r\n" + device + stray + "ComPort=3");
+    basMain_GetIniFile();
+    QCOMPARE(readBytes(h.settingsFile()), comment + "[PASSLOG]\r\n" + cp932::encode(QStringLiteral("AppPath=") + AppPath) +
+                                              "\r\n" + kanji + "ViewSort=OLD\n[RS232C]\r\n" + device + stray +
+                                              "ComPort=3");
+    QCOMPARE(CSVPath, QStringLiteral("D:\\出力\\"));
+    QCOMPARE(ComPort, QStringLiteral("3"));
+
+    // A key added after an unterminated last line ends that line first.
+    basCommon_WriteIniString(QStringLiteral("RS232C"), QStringLiteral("Device2"), QStringLiteral("/dev/ttyUSB1"),
+                             h.settingsFile());
+    QVERIFY(readBytes(h.settingsFile()).endsWith("\r\n" + device + stray + "ComPort=3\r\nDevice2=/dev/ttyUSB1\r\n"));
 }
 
 void TestSettings::firstStartCreatesTheFileInOrder()
