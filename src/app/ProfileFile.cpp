@@ -164,7 +164,11 @@ bool basCommon_WriteIniString(const QString &section, const QString &key, const 
         QStringList lines;
         for (const QByteArray &r : raw)
             lines << lineText(r);
-        const QByteArray entry = rawLine(key + QLatin1Char('=') + value);
+        // A line break inside the value would start lines (keys, sections) of its own.
+        QString flat = value;
+        flat.remove(QLatin1Char('\r'));
+        flat.remove(QLatin1Char('\n'));
+        const QByteArray entry = rawLine(key + QLatin1Char('=') + flat);
         int end = 0;
         const int begin = findSection(lines, section, &end);
         if (begin < 0) {

@@ -35,6 +35,7 @@ private slots:
     void valuesAreCutAt254Bytes();
     void fileIsWrittenInCodePage932();
     void writeLeavesEveryOtherLineByteForByte();
+    void lineBreaksInAValueAddNoLines();
     void firstStartCreatesTheFileInOrder();
     void handEditedFileIsHonoured();
     void movedProgramRewritesOnlyAppPath();
@@ -117,6 +118,23 @@ void TestSettings::writeLeavesEveryOtherLineByteForByte()
     basCommon_WriteIniString(QStringLiteral("RS232C"), QStringLiteral("Device2"), QStringLiteral("/dev/ttyUSB1"),
                              h.settingsFile());
     QVERIFY(readBytes(h.settingsFile()).endsWith("\r\n" + device + stray + "ComPort=3\r\nDevice2=/dev/ttyUSB1\r\n"));
+}
+
+void TestSettings::lineBreaksInAValueAddNoLines()
+{
+    TestHarness h;
+    basMain_GetIniFile();
+    const QString file = h.settingsFile();
+    const QByteArray before = readBytes(file);
+    for (const QString &value : {QStringLiteral("/home/u/x\nViewSort=OLD"), QStringLiteral("/home/u/x\r\n[RS232C]\r\nComPort=7"),
+                                 QStringLiteral("/home/u/x\rViewSort=OLD")})
+        QVERIFY(basCommon_WriteIniString(kSectionMain, QStringLiteral("CSVPath"), value, file));
+    QCOMPARE(readBytes(file).count('\n'), before.count('\n'));
+    QCOMPARE(readBytes(file).count('\r'), before.count('\r'));
+    QCOMPARE(basCommon_GetIniString(kSectionMain, QStringLiteral("CSVPath"), file), QStringLiteral("/home/u/xViewSort=OLD"));
+    basMain_GetIniFile();
+    QCOMPARE(ViewSort, QStringLiteral("NEW"));
+    QCOMPARE(ComPort, QStringLiteral("1"));
 }
 
 void TestSettings::firstStartCreatesTheFileInOrder()
