@@ -125,6 +125,10 @@ bool writeLines(const QString &file, QList<QByteArray> lines, bool existed)
     QSaveFile f(file);
     if (!f.open(QIODevice::WriteOnly))
         return false;
+    // A new file holds private settings (folders of the user): readable by its
+    // owner only. An existing file keeps its permissions.
+    if (!existed)
+        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     for (const QByteArray &l : lines)
         if (f.write(l) < 0)
             return false;

@@ -6,6 +6,7 @@
 #include "app/basGlobal.h"
 #include "history/JetSql.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QStringList>
@@ -136,6 +137,13 @@ void basAccess_MDBOpen(const QString &fileName)
         // opening it must not leave an empty database behind.
         if (!history && !QFileInfo(path).isFile())
             throw Failure(-2147467259, QStringLiteral("ファイル '") + path + QStringLiteral("' が見つかりません。"));
+        // A new history file is readable by its owner only: it is a record of
+        // the user's trips. An existing file keeps its permissions.
+        if (history && !QFileInfo::exists(path)) {
+            QFile created(path);
+            if (created.open(QIODevice::WriteOnly))
+                created.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        }
         const QString name = connectionName(which);
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);

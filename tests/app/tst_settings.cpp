@@ -36,6 +36,7 @@ private slots:
     void fileIsWrittenInCodePage932();
     void writeLeavesEveryOtherLineByteForByte();
     void lineBreaksInAValueAddNoLines();
+    void newFileIsReadableByItsOwnerOnly();
     void firstStartCreatesTheFileInOrder();
     void handEditedFileIsHonoured();
     void movedProgramRewritesOnlyAppPath();
@@ -135,6 +136,32 @@ void TestSettings::lineBreaksInAValueAddNoLines()
     basMain_GetIniFile();
     QCOMPARE(ViewSort, QStringLiteral("NEW"));
     QCOMPARE(ComPort, QStringLiteral("1"));
+}
+
+void TestSettings::newFileIsReadableByItsOwnerOnly()
+{
+#ifdef Q_OS_UNIX
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
+    TestHarness h;
+    basMain_GetIniFile();
+    QCOMPARE(QFileInfo(h.settingsFile()).permissions(), ownerOnly);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("a.ini"));
+    basCommon_WriteIniString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("v"), file);
+    QCOMPARE(QFileInfo(file).permissions(), ownerOnly);
+
+    // A file that exists keeps the permissions it was given.
+    const auto shared = ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    QVERIFY(QFile::setPermissions(file, shared));
+    basCommon_WriteIniString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("w"), file);
+    QCOMPARE(QFileInfo(file).permissions(), shared);
+    basMain_GetIniFile();
+    QVERIFY(QFile::setPermissions(h.settingsFile(), shared));
+    basMain_GetIniFile();
+    QCOMPARE(QFileInfo(h.settingsFile()).permissions(), shared);
+#else
+    QSKIP("owner-only file modes are POSIX");
+#endif
 }
 
 void TestSettings::firstStartCreatesTheFileInOrder()

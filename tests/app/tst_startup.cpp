@@ -8,7 +8,9 @@
 
 #include <QAction>
 #include <QDateEdit>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include "ui/FrameControl.h"
 #include <QLabel>
 #include <QLockFile>
@@ -32,6 +34,7 @@ private slots:
     void screenChecks();
     void startUpPutsTheWindowInItsInitialState();
     void shutdownStopsTheTimerAndEnds();
+    void filesTheStartCreatesAreReadableByTheirOwnerOnly();
 };
 
 void TestStartup::secondInstanceIsRefusedWithoutTouchingSettings()
@@ -135,6 +138,35 @@ void TestStartup::shutdownStopsTheTimerAndEnds()
     QVERIFY(!window.TimerPolling->isActive());
     // The lock is released: the next start is not refused.
     QVERIFY(!endsProgram([] { basMain_ETCStart(); }));
+}
+
+void TestStartup::filesTheStartCreatesAreReadableByTheirOwnerOnly()
+{
+#ifdef Q_OS_UNIX
+    const auto ownerOnly =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
+    const auto shared = ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    const QString history = QStringLiteral("ETC_DAT.sqlite");
+    {
+        TestHarness h;
+        frmMain window;
+        basMain_ETCStart();
+        const QDir folder(h.programFolder());
+        for (const QString &path : {h.settingsFile(), folder.filePath(history), h.lockPath()})
+            QVERIFY2(QFileInfo(path).permissions() == ownerOnly, qPrintable(path));
+        QVERIFY(endsProgram([] { basMain_ETCEnd(); }));
+        releaseSingleInstance();
+
+        // Files that exist keep the permissions their owner gave them.
+        for (const QString &path : {h.settingsFile(), folder.filePath(history)})
+            QVERIFY(QFile::setPermissions(path, shared));
+        basMain_ETCStart();
+        for (const QString &path : {h.settingsFile(), folder.filePath(history)})
+            QVERIFY2(QFileInfo(path).permissions() == shared, qPrintable(path));
+    }
+#else
+    QSKIP("owner-only file modes are POSIX");
+#endif
 }
 
 QTEST_MAIN(TestStartup)
