@@ -20,6 +20,10 @@
 #include <QTimeEdit>
 #include <QTimer>
 #include <QtTest>
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
 
 // The start-up warning when the reader's port is missing or held elsewhere.
 static const QString kNoReaderPort =
@@ -30,6 +34,7 @@ class TestStartup : public QObject {
 private slots:
     void cleanup() { releaseSingleInstance(); }
     void secondInstanceIsRefusedWithoutTouchingSettings();
+    void lockIsNamedAfterTheRealUser();
     void screenChecks_data();
     void screenChecks();
     void startUpPutsTheWindowInItsInitialState();
@@ -53,6 +58,32 @@ void TestStartup::secondInstanceIsRefusedWithoutTouchingSettings()
     // Once the first instance is gone, the start goes on.
     QVERIFY(!endsProgram([] { basMain_ETCStart(); }));
     QVERIFY(QFile::exists(h.settingsFile()));
+}
+
+void TestStartup::lockIsNamedAfterTheRealUser()
+{
+#ifdef Q_OS_UNIX
+    const passwd *account = ::getpwuid(::getuid());
+    const QString user = account ? QString::fromLocal8Bit(account->pw_name) : QString::number(::getuid());
+    const QByteArray savedUser = qgetenv("USER"), savedUserName = qgetenv("USERNAME");
+    QStringList names;
+    for (const char *env : {"", "someone-else"}) {
+        if (*env) {
+            qputenv("USER", env);
+            qputenv("USERNAME", env);
+        } else {
+            qunsetenv("USER");
+            qunsetenv("USERNAME");
+        }
+        names << QFileInfo(seams::instanceLockPath()).fileName();
+    }
+    qputenv("USER", savedUser);
+    qputenv("USERNAME", savedUserName);
+    // Without the variables, or with another user's name in them, the lock is the real user's.
+    QCOMPARE(names, QStringList(2, QStringLiteral("PASSLOG-") + user + QStringLiteral(".lock")));
+#else
+    QSKIP("user ids are POSIX");
+#endif
 }
 
 void TestStartup::screenChecks_data()
