@@ -115,13 +115,14 @@ QString cutToBytes(const QString &value, int maxBytes)
 
 QByteArray rawLine(const QString &text) { return cp932::encode(text) + "\r\n"; }
 
-bool writeLines(const QString &file, QList<QByteArray> lines, bool existed)
+bool writeLines(const QString &file, QList<QByteArray> lines)
 {
     // Only the last line of a file may lack its line end; a line put after it gets one.
     for (qsizetype i = 0; i + 1 < lines.size(); ++i)
         if (!lines[i].endsWith('\n'))
             lines[i] += "\r\n";
     // Written to a temporary file and renamed, so a crash never leaves half a file.
+    const bool existed = QFile::exists(file);
     QSaveFile f(file);
     if (!f.open(QIODevice::WriteOnly))
         return false;
@@ -177,7 +178,7 @@ bool basCommon_WriteIniString(const QString &section, const QString &key, const 
         const int begin = findSection(lines, section, &end);
         if (begin < 0) {
             raw << rawLine(QLatin1Char('[') + section + QLatin1Char(']')) << entry;
-            return writeLines(file, raw, exists);
+            return writeLines(file, raw);
         }
         int lastKey = begin - 1;
         for (int i = begin; i < end; ++i) {
@@ -185,12 +186,12 @@ bool basCommon_WriteIniString(const QString &section, const QString &key, const 
             if (keyLine(lines[i], &k, nullptr)) {
                 if (sameName(k, key)) {
                     raw[i] = entry;
-                    return writeLines(file, raw, exists);
+                    return writeLines(file, raw);
                 }
                 lastKey = i;
             }
         }
         raw.insert(lastKey + 1, entry);
-        return writeLines(file, raw, exists);
+        return writeLines(file, raw);
     });
 }
