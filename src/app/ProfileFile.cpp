@@ -10,17 +10,45 @@
 namespace {
 constexpr int kMaxValueBytes = 254;
 
-QStringList readLines(const QString &file, bool *exists)
+// The file as raw byte lines, each with its own line end ("\r\n", "\n", or
+// none for an unterminated last line). A write replaces or inserts whole
+// lines and leaves the bytes of every other line as they were.
+QList<QByteArray> readRawLines(const QString &file, bool *exists)
 {
     QFile f(file);
     *exists = f.open(QIODevice::ReadOnly);
     if (!*exists)
         return {};
-    QString text = cp932::decode(f.readAll());
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QStringList lines = text.split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.back().isEmpty())
-        lines.removeLast(); // the line end of the last line
+    const QByteArray bytes = f.readAll();
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        const qsizetype nl = bytes.indexOf('\n', start);
+        const qsizetype end = nl < 0 ? bytes.size() : nl + 1;
+        lines << bytes.mid(start, end - start);
+        start = end;
+    }
+    return lines;
+}
+
+// The text of one raw line for matching, without its line end. Neither "\r"
+// nor "\n" is ever a trail byte in code page 932, so cutting the bytes at
+// line ends never splits a character.
+QString lineText(const QByteArray &raw)
+{
+    qsizetype n = raw.size();
+    if (n > 0 && raw[n - 1] == '\n')
+        --n;
+    if (n > 0 && raw[n - 1] == '\r')
+        --n;
+    return cp932::decode(raw.left(n));
+}
+
+QStringList readLines(const QString &file, bool *exists)
+{
+    QStringList lines;
+    for (const QByteArray &raw : readRawLines(file, exists))
+        lines << lineText(raw);
     return lines;
 }
 
@@ -85,14 +113,27 @@ QString cutToBytes(const QString &value, int maxBytes)
     return out;
 }
 
-bool writeLines(const QString &file, const QStringList &lines)
+QByteArray rawLine(const QString &text) { return cp932::encode(text) + "\r\n"; }
+
+bool writeLines(const QString &file, QList<QByteArray> lines)
 {
-    QString text;
-    for (const QString &l : lines)
-        text += l + QStringLiteral("\r\n");
+    // Only the last line of a file may lack its line end; a line put after it gets one.
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+        if (!lines[i].endsWith('\n'))
+            lines[i] += "\r\n";
     // Written to a temporary file and renamed, so a crash never leaves half a file.
+    const bool existed = QFile::exists(file);
     QSaveFile f(file);
-    return f.open(QIODevice::WriteOnly) && f.write(cp932::encode(text)) >= 0 && f.commit();
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    // A new file holds private settings (folders of the user): readable by its
+    // owner only. An existing file keeps its permissions.
+    if (!existed)
+        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    for (const QByteArray &l : lines)
+        if (f.write(l) < 0)
+            return false;
+    return f.commit();
 }
 } // namespace
 
@@ -124,26 +165,33 @@ bool basCommon_WriteIniString(const QString &section, const QString &key, const 
 {
     return guarded("basCommon_WriteIniString", [&] {
         bool exists = false;
-        QStringList lines = readLines(file, &exists);
-        const QString entry = key + QLatin1Char('=') + value;
+        QList<QByteArray> raw = readRawLines(file, &exists);
+        QStringList lines;
+        for (const QByteArray &r : raw)
+            lines << lineText(r);
+        // A line break inside the value would start lines (keys, sections) of its own.
+        QString flat = value;
+        flat.remove(QLatin1Char('\r'));
+        flat.remove(QLatin1Char('\n'));
+        const QByteArray entry = rawLine(key + QLatin1Char('=') + flat);
         int end = 0;
         const int begin = findSection(lines, section, &end);
         if (begin < 0) {
-            lines << QLatin1Char('[') + section + QLatin1Char(']') << entry;
-            return writeLines(file, lines);
+            raw << rawLine(QLatin1Char('[') + section + QLatin1Char(']')) << entry;
+            return writeLines(file, raw);
         }
         int lastKey = begin - 1;
         for (int i = begin; i < end; ++i) {
             QString k;
             if (keyLine(lines[i], &k, nullptr)) {
                 if (sameName(k, key)) {
-                    lines[i] = entry;
-                    return writeLines(file, lines);
+                    raw[i] = entry;
+                    return writeLines(file, raw);
                 }
                 lastKey = i;
             }
         }
-        lines.insert(lastKey + 1, entry);
-        return writeLines(file, lines);
+        raw.insert(lastKey + 1, entry);
+        return writeLines(file, raw);
     });
 }

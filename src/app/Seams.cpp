@@ -8,6 +8,10 @@
 #include <QStandardPaths>
 #include <cstdio>
 #include <cstdlib>
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
 
 namespace seams {
 namespace {
@@ -85,8 +89,16 @@ QString instanceLockPath()
 {
     if (!g_lockPath.isEmpty())
         return g_lockPath;
-    // Temp is per user on Windows; on shared /tmp the user name keeps users apart.
-    QString user = qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME", QStringLiteral("user")));
+    // Temp is per user on Windows; on a shared /tmp the real user keeps users
+    // apart, whatever the environment says.
+#ifdef Q_OS_UNIX
+    const passwd *account = ::getpwuid(::getuid());
+    const QString user = account && account->pw_name && *account->pw_name
+                             ? QString::fromLocal8Bit(account->pw_name)
+                             : QString::number(::getuid());
+#else
+    const QString user = qEnvironmentVariable("USERNAME", QStringLiteral("user"));
+#endif
     return QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
         .filePath(QStringLiteral("PASSLOG-%1.lock").arg(user));
 }

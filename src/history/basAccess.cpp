@@ -6,8 +6,11 @@
 #include "app/basGlobal.h"
 #include "history/JetSql.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
+#include <QStringList>
+#include <QVariant>
 
 namespace {
 
@@ -66,6 +69,26 @@ QStringList scriptStatements(const QString &script)
     return out;
 }
 
+// Reads every page of the file (without writing) and fails when its structure
+// is damaged, naming the file.
+void checkIntact(QSqlDatabase db, const QString &path)
+{
+    QSqlQuery check(db);
+    check.setForwardOnly(true);
+    if (!check.exec(QStringLiteral("PRAGMA quick_check")))
+        throwSqlError(check.lastError(), path);
+    QStringList problems;
+    while (check.next())
+        problems << check.value(0).toString();
+    if (check.lastError().isValid())
+        throwSqlError(check.lastError(), path);
+    check.finish();
+    if (problems == QStringList{QStringLiteral("ok")})
+        return;
+    throw Failure(11, QStringLiteral("ファイル '") + path + QStringLiteral("' が壊れています。 (") +
+                          problems.value(0) + QLatin1Char(')'));
+}
+
 QString programFolder()
 {
     return basCommon_CheckPath(AppPath.isEmpty() ? seams::programFolder() : AppPath);
@@ -118,6 +141,13 @@ void basAccess_MDBOpen(const QString &fileName)
         // opening it must not leave an empty database behind.
         if (!history && !QFileInfo(path).isFile())
             throw Failure(-2147467259, QStringLiteral("ファイル '") + path + QStringLiteral("' が見つかりません。"));
+        // A new history file is readable by its owner only: it is a record of
+        // the user's trips. An existing file keeps its permissions.
+        if (history && !QFileInfo::exists(path)) {
+            QFile created(path);
+            if (created.open(QIODevice::WriteOnly))
+                created.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        }
         const QString name = connectionName(which);
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
@@ -132,8 +162,12 @@ void basAccess_MDBOpen(const QString &fileName)
                 if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
                     throwSqlError(probe.lastError(), path);
                 probe.finish();
-                if (history)
+                if (history) {
+                    // A damaged file is reported before anything is written to it,
+                    // so that it stays exactly as it was for a repair.
+                    checkIntact(db, path);
                     basAccess_RunScript(db, historySchemaSql());
+                }
             } catch (...) {
                 db.close();
                 db = QSqlDatabase();

@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QDateEdit>
+#include <QFile>
 #include <QLabel>
 #include <QLockFile>
 #include <QProgressBar>
@@ -49,6 +50,8 @@ bool acquireSingleInstance()
     lock->setStaleLockTime(0); // a lock left by a crashed run is stale once its process is gone
     if (!lock->tryLock(0))
         return false;
+    // The lock names the user and the process: readable by its owner only.
+    QFile::setPermissions(seams::instanceLockPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     g_instanceLock = std::move(lock);
     return true;
 }

@@ -45,7 +45,16 @@ void basMain_DBEntry()
             b->setEnabled(false);
         disableOutputCommands();
         f.fraHFlexGrid->setTitle(kCaptionHistory);
-        basAccess_MDBTBLEntry(cardNo);
+        if (basAccess_MDBTBLEntry(cardNo) == 0) {
+            // Every staged row was refused: the card read stays shown for another try.
+            f.fraHFlexGrid->setTitle(kCaptionHistory + QStringLiteral("(ETCカード)"));
+            for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry})
+                b->setEnabled(true);
+            enableOutputCommands();
+            restartPolling();
+            basCommon_ShowWarning(QStringLiteral("登録できるデータがありませんでした。"));
+            return;
+        }
         emptyStagingAndGrid();
         basMain_GetCardNo();
         basAccess_ResetViewCondition();

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QtTest>
 
@@ -33,6 +34,9 @@ private slots:
     void writerKeepsOtherLinesAndAppendsInPlace();
     void valuesAreCutAt254Bytes();
     void fileIsWrittenInCodePage932();
+    void writeLeavesEveryOtherLineByteForByte();
+    void lineBreaksInAValueAddNoLines();
+    void newFileIsReadableByItsOwnerOnly();
     void firstStartCreatesTheFileInOrder();
     void handEditedFileIsHonoured();
     void movedProgramRewritesOnlyAppPath();
@@ -91,6 +95,73 @@ void TestSettings::fileIsWrittenInCodePage932()
     QVERIFY(!bytes.contains(QStringLiteral("デスクトップ").toUtf8()));
     QCOMPARE(basCommon_GetIniString(QStringLiteral("PASSLOG"), QStringLiteral("CSVPath"), file),
              QStringLiteral("C:\\デスクトップ\\"));
+}
+
+void TestSettings::writeLeavesEveryOtherLineByteForByte()
+{
+    TestHarness h;
+    // Hand-made lines that are not code page 932 (UTF-8, a stray byte), LF
+    // line ends, and a last line without its line end.
+    const QByteArray comment = QStringLiteral("; 読取機は USB 経由 — ä\n").toUtf8();
+    const QByteArray device = QStringLiteral("Device1=/dev/serial/by-id/usb-Prolific_Résumé-if00\r\n").toUtf8();
+    const QByteArray stray = "Note=\xFF\x80\xA0\x85\r\n";
+    const QByteArray kanji = cp932::encode(QStringLiteral("CSVPath=D:\\出力\\\r\n"));
+    writeBytes(h.settingsFile(), comment + "[PASSLOG]\r\nAppPath=C:\\old\\\r\n" + kanji + "ViewSort=OLD\n" +
+                                     "[RS232C]\r\n" + device + stray + "ComPort=3");
+    basMain_GetIniFile();
+    QCOMPARE(readBytes(h.settingsFile()), comment + "[PASSLOG]\r\n" + cp932::encode(QStringLiteral("AppPath=") + AppPath) +
+                                              "\r\n" + kanji + "ViewSort=OLD\n[RS232C]\r\n" + device + stray +
+                                              "ComPort=3");
+    QCOMPARE(CSVPath, QStringLiteral("D:\\出力\\"));
+    QCOMPARE(ComPort, QStringLiteral("3"));
+
+    // A key added after an unterminated last line ends that line first.
+    basCommon_WriteIniString(QStringLiteral("RS232C"), QStringLiteral("Device2"), QStringLiteral("/dev/ttyUSB1"),
+                             h.settingsFile());
+    QVERIFY(readBytes(h.settingsFile()).endsWith("\r\n" + device + stray + "ComPort=3\r\nDevice2=/dev/ttyUSB1\r\n"));
+}
+
+void TestSettings::lineBreaksInAValueAddNoLines()
+{
+    TestHarness h;
+    basMain_GetIniFile();
+    const QString file = h.settingsFile();
+    const QByteArray before = readBytes(file);
+    for (const QString &value : {QStringLiteral("/home/u/x\nViewSort=OLD"), QStringLiteral("/home/u/x\r\n[RS232C]\r\nComPort=7"),
+                                 QStringLiteral("/home/u/x\rViewSort=OLD")})
+        QVERIFY(basCommon_WriteIniString(kSectionMain, QStringLiteral("CSVPath"), value, file));
+    QCOMPARE(readBytes(file).count('\n'), before.count('\n'));
+    QCOMPARE(readBytes(file).count('\r'), before.count('\r'));
+    QCOMPARE(basCommon_GetIniString(kSectionMain, QStringLiteral("CSVPath"), file), QStringLiteral("/home/u/xViewSort=OLD"));
+    basMain_GetIniFile();
+    QCOMPARE(ViewSort, QStringLiteral("NEW"));
+    QCOMPARE(ComPort, QStringLiteral("1"));
+}
+
+void TestSettings::newFileIsReadableByItsOwnerOnly()
+{
+#ifdef Q_OS_UNIX
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
+    TestHarness h;
+    basMain_GetIniFile();
+    QCOMPARE(QFileInfo(h.settingsFile()).permissions(), ownerOnly);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("a.ini"));
+    basCommon_WriteIniString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("v"), file);
+    QCOMPARE(QFileInfo(file).permissions(), ownerOnly);
+
+    // A file that exists keeps the permissions it was given.
+    const auto shared = ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    QVERIFY(QFile::setPermissions(file, shared));
+    basCommon_WriteIniString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("w"), file);
+    QCOMPARE(QFileInfo(file).permissions(), shared);
+    basMain_GetIniFile();
+    QVERIFY(QFile::setPermissions(h.settingsFile(), shared));
+    basMain_GetIniFile();
+    QCOMPARE(QFileInfo(h.settingsFile()).permissions(), shared);
+#else
+    QSKIP("owner-only file modes are POSIX");
+#endif
 }
 
 void TestSettings::firstStartCreatesTheFileInOrder()

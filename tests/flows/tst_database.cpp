@@ -87,6 +87,36 @@ private slots:
         QCOMPARE(f.cardList(), (QStringList{"0000", "0012"}));
     }
 
+    void registrationThatRegistersNothingKeepsTheCardRead()
+    {
+        Flow f;
+        FLOW_START(f);
+        QVERIFY(f.readCard());
+        const QString states = f.commandStates();
+        // The store refuses every row.
+        historyExec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON ETC_DATA "
+                                   "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+        QVERIFY(f.registerAs(QStringLiteral("12")));
+        QCOMPARE(f.harness.messageTexts(),
+                 (QStringList{registerQuestion("0012"), QStringLiteral("登録できるデータがありませんでした。")}));
+        QCOMPARE(f.harness.messages()[1].icon, seams::MsgIcon::Warning);
+        QCOMPARE(Flow::historyRows(), 0);
+        // The card read is still staged and shown, and can be registered once the store takes it.
+        QCOMPARE(stagedRows(), QStringLiteral("14"));
+        QCOMPARE(f.gridRows(), 14);
+        QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("14件"));
+        QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴(ETCカード)"));
+        QCOMPARE(f.commandStates(), states);
+        QVERIFY(f.idle());
+
+        historyExec(QStringLiteral("DROP TRIGGER refuse"));
+        f.harness.clearMessages();
+        QVERIFY(f.clickYes(f.w->btnDBEntry));
+        QCOMPARE(f.harness.messageTexts(), (QStringList{registerQuestion("0012"), kRegisterDone}));
+        QCOMPARE(Flow::historyRows(QStringLiteral("0012")), 14);
+        QCOMPARE(stagedRows(), QStringLiteral("0"));
+    }
+
     void databaseReadAsksOnlyOverUnregisteredCardData()
     {
         Flow f;

@@ -126,6 +126,47 @@ private slots:
         QVERIFY(!basAccess_IsOpen(DbConnection::History));
     }
 
+    // Damaged pages behind a readable catalogue: the open reports the file by
+    // name before anything (the start empties the staging right after it)
+    // writes to it.
+    void damagedHistoryIsReportedBeforeAnyWrite()
+    {
+        AppPath = h->programFolder() + '/';
+        writeMasterDatabase(basAccess_FilePath(kMstFile));
+        basAccess_MDBOpen(kDatFile);
+        {
+            QSqlDatabase db = basAccess_Database(DbConnection::History);
+            db.transaction();
+            for (int i = 0; i < 2000; ++i)
+                addHistoryRow("1234", QStringLiteral("2024/05/%1").arg(i % 28 + 1, 2, 10, QLatin1Char('0')),
+                              QStringLiteral("13:%1:00").arg(i % 60, 2, 10, QLatin1Char('0')), "1200円");
+            for (int i = 0; i < 20; ++i)
+                addHistoryRow("0000", "2024/06/01", "08:00:00", "500円", "普通車", "a", "b", "ETC_TEMP");
+            db.commit();
+        }
+        const int pageSize = column("PRAGMA page_size").value(0).toInt();
+        basAccess_MDBClose(kDatFile);
+
+        const QString path = basAccess_FilePath(kDatFile);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        const int pages = int(bytes.size() / pageSize);
+        QVERIFY(pages > 20);
+        for (int page = pages / 2; page < pages / 2 + 4; ++page) // pages are numbered from 1; page 1 stays
+            bytes.replace(qsizetype(page) * pageSize, 64, QByteArray(64, '\xA5'));
+        QVERIFY(file.seek(0));
+        QCOMPARE(file.write(bytes), bytes.size());
+        file.close();
+
+        QVERIFY(endsProgram([] { basAccess_MDBOpen(kDatFile); }));
+        const QString report = h->messages().last().text;
+        QVERIFY2(report.contains(path) && report.contains("basAccess_MDBOpen"), qPrintable(report));
+        QVERIFY(!basAccess_IsOpen(DbConnection::History));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == bytes);
+    }
+
     void tableCheckAndStagingClear()
     {
         openDatabases(*h);

@@ -74,6 +74,9 @@ private slots:
     void everyColumnCopiedUnderTheGivenNumber();
     void registeringTwiceAppendsTwice();
     void refusedRowIsSkippedSilently();
+    void everyRowRefusedRegistersNone();
+    void transactionEndedByTheStoreRegistersNothing_data();
+    void transactionEndedByTheStoreRegistersNothing();
     void killedRegistrationLeavesAllOrNothing();
 };
 
@@ -127,6 +130,77 @@ void TestRegistration::refusedRowIsSkippedSilently()
     basAccess_MDBTBLEntry(QStringLiteral("0001"));
     QCOMPARE(column(QStringLiteral("SELECT PASS_MONEY FROM ETC_DATA ORDER BY rowid")),
              (QStringList{"100", "101", "103", "104"}));
+    QVERIFY(h.messages().isEmpty());
+}
+
+void TestRegistration::everyRowRefusedRegistersNone()
+{
+    TestHarness h;
+    openDatabases(h);
+    stageRows(3);
+    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0001")), qint64(3));
+    historyExec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON ETC_DATA WHEN NEW.PASS_MONEY <> 101 "
+                               "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0002")), qint64(1));
+    historyExec(QStringLiteral("DROP TRIGGER refuse"));
+    historyExec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON ETC_DATA "
+                               "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0003")), qint64(0));
+    QCOMPARE(count(QStringLiteral("ETC_DATA")), 4);
+    QCOMPARE(count(QStringLiteral("ETC_TEMP")), 3);
+    QVERIFY(h.messages().isEmpty());
+}
+
+// The store ends the transaction itself in the middle of the copy: by a trigger
+// that rolls back, or by a disk that is full. Nothing of the card read may be
+// registered, the staging stays for another try, and the failure is reported.
+void TestRegistration::transactionEndedByTheStoreRegistersNothing_data()
+{
+    QTest::addColumn<int>("staged");
+    QTest::addColumn<QString>("setup");
+    QTest::newRow("trigger rolls back row 3")
+        << 5
+        << QStringLiteral("CREATE TRIGGER lose BEFORE INSERT ON ETC_DATA WHEN NEW.PASS_MONEY = 102 "
+                          "BEGIN SELECT RAISE(ROLLBACK, 'rolled back'); END");
+    QTest::newRow("disk full") << 400 << QStringLiteral("full");
+}
+
+void TestRegistration::transactionEndedByTheStoreRegistersNothing()
+{
+    QFETCH(int, staged);
+    QFETCH(QString, setup);
+    TestHarness h;
+    openDatabases(h);
+    for (int i = 0; i < 3; ++i)
+        addHistoryRow(QStringLiteral("0077"), QStringLiteral("2009/01/01"), QStringLiteral("00:00:0%1").arg(i),
+                      QStringLiteral("100円"));
+    stageRows(staged);
+    if (setup == QStringLiteral("full")) {
+        // No page beyond those the file has now.
+        const QString pages = column(QStringLiteral("PRAGMA page_count")).value(0);
+        historyExec(QStringLiteral("PRAGMA max_page_count = ") + pages);
+    } else {
+        historyExec(setup);
+    }
+    const QStringList history = rows(QStringLiteral("ETC_DATA"));
+    const QStringList staging = rows(QStringLiteral("ETC_TEMP"));
+
+    QVERIFY(endsProgram([] { basAccess_MDBTBLEntry(QStringLiteral("0001")); }));
+    QCOMPARE(h.messages().size(), 1);
+    QCOMPARE(h.messages()[0].icon, seams::MsgIcon::Critical);
+    QVERIFY2(h.messages()[0].text.endsWith(QStringLiteral(": basAccess_MDBTBLEntry)")),
+             qPrintable(h.messages()[0].text));
+    QCOMPARE(rows(QStringLiteral("ETC_DATA")), history);
+    QCOMPARE(rows(QStringLiteral("ETC_TEMP")), staging);
+
+    // Once the cause is gone, the same staging registers completely, once.
+    if (setup == QStringLiteral("full"))
+        historyExec(QStringLiteral("PRAGMA max_page_count = 1073741823"));
+    else
+        historyExec(QStringLiteral("DROP TRIGGER lose"));
+    h.clearMessages();
+    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0001")), qint64(staged));
+    QCOMPARE(count(QStringLiteral("ETC_DATA"), QStringLiteral("CARD_ID = '0001'")), staged);
     QVERIFY(h.messages().isEmpty());
 }
 

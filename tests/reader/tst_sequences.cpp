@@ -292,16 +292,43 @@ private slots:
 
     void secondNEndsTheRead()
     {
+        // One record R, newest on the card and repeated by the reader right
+        // after it; the ring's physical end lies behind the repeat, so "B"
+        // there is answered "N". The card's first exchanges are queued: R for
+        // "LR" "O", then "N" for the first "LR" "B", which turns the read
+        // forward in phase 1. "F" then brings the repeat (skipped, the read
+        // turns back), and "B" meets the physical end: the second "N".
+        const QByteArray record = QByteArray::fromHex("000105 00A1B2 000128 00100B 278F8E9D 0180 148203 92");
+        const QString raw = QStringLiteral("raw ") + QString::fromLatin1(record.toHex(' '));
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
-        QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(1))));
-        QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(readerFrame("AC", {}))));
-        QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(cardStateFrame('I'))));
-        intReadPhase = 1; // left over from an earlier read
-        // The first record comes from the card; then "N" with the phase already 1.
-        QVERIFY(emulator->command(QStringLiteral("answer -")));
+        QVERIFY(emulator->command(QStringLiteral("card ") +
+                                  loadCard(QStringLiteral("wrap 2\n") + raw + QLatin1Char('\n') + raw + QLatin1Char('\n') +
+                                           cardimage::line(cardimage::syntheticRecord(3)) + QLatin1Char('\n'))));
+        const QString recordAnswer = hexOf(readerFrame("LD", QByteArray("Y") + record));
+        const QString endAnswer = hexOf(recordAnswerFrame('N'));
+        for (const QString &answer : {hexOf(readerFrame("AC", {})), hexOf(cardStateFrame('I')), recordAnswer,
+                                      QStringLiteral("-") /* the ACK */, hexOf(cardStateFrame('I')), endAnswer})
+            QVERIFY(emulator->command(QStringLiteral("answer ") + answer));
         basRS232C_CommCardRead();
-        QCOMPARE(CardTable.size(), 2);
+        QTest::qWait(200); // the emulator logs the last answer
+
+        QStringList requests;
+        for (const QString &f : emulator->takeLines(QStringLiteral("rx "))) {
+            const QByteArray bytes = QByteArray::fromHex(f.toLatin1());
+            if (bytes[0] == 0x02 && bytes.mid(7, 2) == "LR")
+                requests << QString::fromLatin1(bytes.mid(7, 3));
+        }
+        QCOMPARE(requests, (QStringList{"LRO", "LRB", "LRF", "LRB"})); // nothing asked after the second "N"
+        int ends = 0;
+        for (const QString &f : emulator->takeLines(QStringLiteral("tx ")))
+            ends += QByteArray::fromHex(f.toLatin1()) == QByteArray::fromHex(endAnswer.toLatin1());
+        QCOMPARE(ends, 2);
+        // The read ended without an error, with R exactly once.
         QVERIFY(!blnReadError);
+        QCOMPARE(CardTable.size(), 2);
+        QVERIFY(!CardTable[1].PASS_DATE.isEmpty());
+        QCOMPARE(intReadPhase, 1);
+        QCOMPARE(view->count, QStringLiteral("1件"));
     }
 
     void silentReaderEndsTheReadWithAnError()

@@ -8,7 +8,9 @@
 
 #include <QAction>
 #include <QDateEdit>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include "ui/FrameControl.h"
 #include <QLabel>
 #include <QLockFile>
@@ -18,6 +20,10 @@
 #include <QTimeEdit>
 #include <QTimer>
 #include <QtTest>
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
 
 // The start-up warning when the reader's port is missing or held elsewhere.
 static const QString kNoReaderPort =
@@ -28,10 +34,12 @@ class TestStartup : public QObject {
 private slots:
     void cleanup() { releaseSingleInstance(); }
     void secondInstanceIsRefusedWithoutTouchingSettings();
+    void lockIsNamedAfterTheRealUser();
     void screenChecks_data();
     void screenChecks();
     void startUpPutsTheWindowInItsInitialState();
     void shutdownStopsTheTimerAndEnds();
+    void filesTheStartCreatesAreReadableByTheirOwnerOnly();
 };
 
 void TestStartup::secondInstanceIsRefusedWithoutTouchingSettings()
@@ -50,6 +58,32 @@ void TestStartup::secondInstanceIsRefusedWithoutTouchingSettings()
     // Once the first instance is gone, the start goes on.
     QVERIFY(!endsProgram([] { basMain_ETCStart(); }));
     QVERIFY(QFile::exists(h.settingsFile()));
+}
+
+void TestStartup::lockIsNamedAfterTheRealUser()
+{
+#ifdef Q_OS_UNIX
+    const passwd *account = ::getpwuid(::getuid());
+    const QString user = account ? QString::fromLocal8Bit(account->pw_name) : QString::number(::getuid());
+    const QByteArray savedUser = qgetenv("USER"), savedUserName = qgetenv("USERNAME");
+    QStringList names;
+    for (const char *env : {"", "someone-else"}) {
+        if (*env) {
+            qputenv("USER", env);
+            qputenv("USERNAME", env);
+        } else {
+            qunsetenv("USER");
+            qunsetenv("USERNAME");
+        }
+        names << QFileInfo(seams::instanceLockPath()).fileName();
+    }
+    qputenv("USER", savedUser);
+    qputenv("USERNAME", savedUserName);
+    // Without the variables, or with another user's name in them, the lock is the real user's.
+    QCOMPARE(names, QStringList(2, QStringLiteral("PASSLOG-") + user + QStringLiteral(".lock")));
+#else
+    QSKIP("user ids are POSIX");
+#endif
 }
 
 void TestStartup::screenChecks_data()
@@ -135,6 +169,35 @@ void TestStartup::shutdownStopsTheTimerAndEnds()
     QVERIFY(!window.TimerPolling->isActive());
     // The lock is released: the next start is not refused.
     QVERIFY(!endsProgram([] { basMain_ETCStart(); }));
+}
+
+void TestStartup::filesTheStartCreatesAreReadableByTheirOwnerOnly()
+{
+#ifdef Q_OS_UNIX
+    const auto ownerOnly =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
+    const auto shared = ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    const QString history = QStringLiteral("ETC_DAT.sqlite");
+    {
+        TestHarness h;
+        frmMain window;
+        basMain_ETCStart();
+        const QDir folder(h.programFolder());
+        for (const QString &path : {h.settingsFile(), folder.filePath(history), h.lockPath()})
+            QVERIFY2(QFileInfo(path).permissions() == ownerOnly, qPrintable(path));
+        QVERIFY(endsProgram([] { basMain_ETCEnd(); }));
+        releaseSingleInstance();
+
+        // Files that exist keep the permissions their owner gave them.
+        for (const QString &path : {h.settingsFile(), folder.filePath(history)})
+            QVERIFY(QFile::setPermissions(path, shared));
+        basMain_ETCStart();
+        for (const QString &path : {h.settingsFile(), folder.filePath(history)})
+            QVERIFY2(QFileInfo(path).permissions() == shared, qPrintable(path));
+    }
+#else
+    QSKIP("owner-only file modes are POSIX");
+#endif
 }
 
 QTEST_MAIN(TestStartup)

@@ -253,7 +253,7 @@ void TestMainWindow::cardNumberRule()
     QCOMPARE(basAccess_GetSelectCardNo(), QStringLiteral("0000"));
     w.txtCardInput->setText(QStringLiteral("0042"));
     QCOMPARE(basAccess_GetSelectCardNo(), QStringLiteral("0042"));
-    w.cboCardSelect->setCurrentIndex(1); // choosing from the list switches to list entry
+    QTest::keyClick(w.cboCardSelect, Qt::Key_Down); // choosing from the list switches to list entry
     QVERIFY(w.optCardNo[1]->isChecked());
     QCOMPARE(basAccess_GetSelectCardNo(), QStringLiteral("1234"));
 }
@@ -284,7 +284,7 @@ void TestMainWindow::focusAndListSwitchTheEntryMode()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.activateWindow();
     w.cboCardSelect->addItems({"0000", "0012"});
-    w.cboCardSelect->setCurrentIndex(1);
+    QTest::keyClick(w.cboCardSelect, Qt::Key_Down);
     QVERIFY(w.optCardNo[1]->isChecked());
 
     // Typing into the box switches to typed entry; leaving it pads the number.
