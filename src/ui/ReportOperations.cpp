@@ -34,9 +34,12 @@ const QString kSameNameExists = QStringLiteral("同名のファイルが既に�
 
 // The printer the last job chose; empty: the system default.
 QString g_currentPrinter;
-// The file names chosen last in this run.
-QString g_csvFileName;
-QString g_pdfFileName;
+// The file names chosen last stay with the window, like the file name of its
+// common dialog: the next dialog starts with them.
+const char *const kLastCsvFile = "CommonDialog.FileName";
+const char *const kLastPdfFile = "PdfDialog.FileName";
+QString lastFile(const char *which) { return form().property(which).toString(); }
+void setLastFile(const char *which, const QString &path) { form().setProperty(which, path); }
 PreviewHandler g_preview;
 
 // The card number of a card-read view, or an empty text in a database view.
@@ -88,14 +91,14 @@ bool printToPdfFile(const QString &card)
     for (;;) {
         path = seams::askSaveFileName(
             QStringLiteral("PDFファイルを保存"),
-            g_pdfFileName.isEmpty() ? basCommon_CheckPath(CSVPath) + kStatementTitle + QStringLiteral(".pdf")
-                                    : g_pdfFileName,
+            lastFile(kLastPdfFile).isEmpty() ? basCommon_CheckPath(CSVPath) + kStatementTitle + QStringLiteral(".pdf")
+                                             : lastFile(kLastPdfFile),
             QStringLiteral("PDFファイル (*.pdf);;すべてのファイル (*.*)"));
         if (path.isEmpty())
             return false;
         if (QFileInfo(path).suffix().isEmpty())
             path += QStringLiteral(".pdf");
-        g_pdfFileName = path;
+        setLastFile(kLastPdfFile, path);
         if (!QFileInfo::exists(path) ||
             basCommon_AskYesNo(kSameNameExists + kCrLf + kCrLf + QDir::toNativeSeparators(path)))
             break;
@@ -185,11 +188,11 @@ void basMain_CSVOutput()
         QString path;
         for (;;) {
             path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
-                                          g_csvFileName.isEmpty() ? CSVPath : g_csvFileName,
+                                          lastFile(kLastCsvFile).isEmpty() ? CSVPath : lastFile(kLastCsvFile),
                                           QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
             if (path.isEmpty())
                 return; // cancelled: nothing written, the folder stays
-            g_csvFileName = path;
+            setLastFile(kLastCsvFile, path);
             if (!QFileInfo::exists(path)) {
                 mode = CsvCreate;
                 break;

@@ -42,6 +42,14 @@ inline QVariantMap tomeiRecord(const QString &card = QStringLiteral("1234"))
             {"出口料金所", "東名高速道路 厚木"}};
 }
 
+// The line of tomeiRecord() for card 1234, byte for byte (code page 932).
+inline QByteArray tomeiLine(const QString &card = QStringLiteral("1234"))
+{
+    return cp932::encode("\"" + card +
+                         "\",\"2024/05/20\",\"18:42:10\",1,1320,\"円\",\"普通車\",101,\"01001\",104,\"01005\","
+                         "\"中日本高速道路\",\"東名高速道路\",\"東京\",\"中日本高速道路\",\"東名高速道路\",\"厚木\"\r\n");
+}
+
 // Inserts the record, with `changes` replacing some of its values (a null
 // QVariant stores Null).
 inline void insertRecord(const QString &table, const QVariantMap &record, const QVariantMap &changes = {})
