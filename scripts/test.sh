@@ -14,12 +14,11 @@ cd "$build"
 queue=PDF
 started_cupsd=""
 added_queue=""
-as_root() {
-  if [ "$(id -u)" -eq 0 ]; then "$@"
-  elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then sudo -n "$@"
-  else return 1
-  fi
-}
+# Commands for the scheduler run as root: directly, or through sudo without a password.
+root_prefix=()
+if [ "$(id -u)" -ne 0 ]; then root_prefix=(sudo -n); fi
+can_be_root() { [ "$(id -u)" -eq 0 ] || { command -v sudo >/dev/null && sudo -n true 2>/dev/null; }; }
+as_root() { can_be_root && "${root_prefix[@]}" "$@"; }
 scheduler_running() { lpstat -r 2>/dev/null | grep -q "is running"; }
 finish() {
   if [ -n "$added_queue" ]; then as_root lpadmin -x "$queue" 2>/dev/null || true; fi
@@ -31,8 +30,10 @@ finish() {
 trap finish EXIT
 
 if command -v cupsd >/dev/null && command -v lpadmin >/dev/null; then
-  if ! scheduler_running; then
-    as_root cupsd -f >"$build/cupsd.log" 2>&1 &
+  if ! scheduler_running && can_be_root; then
+    # In the foreground of a background job: $! is the scheduler (or the sudo
+    # that passes the signal on to it).
+    "${root_prefix[@]}" cupsd -f >"$build/cupsd.log" 2>&1 &
     started_cupsd=$!
     for _ in $(seq 100); do scheduler_running && break; sleep 0.1; done
   fi
