@@ -24,8 +24,10 @@ QString ReportRow::text(ReportColumn c) const
 }
 
 QueryRows::QueryRows(const QString &jetStatement)
-    : m_query(basAccess_Execute(DbConnection::History, jetStatement))
 {
+    if (jetStatement.isEmpty())
+        return; // no rows
+    m_query = basAccess_Execute(DbConnection::History, jetStatement);
     const QSqlRecord record = m_query.record();
     for (size_t i = 0; i < m_index.size(); ++i)
         m_index[i] = record.indexOf(QString::fromUtf8(kNames[i]));
@@ -33,7 +35,7 @@ QueryRows::QueryRows(const QString &jetStatement)
 
 bool QueryRows::operator()(ReportRow &row)
 {
-    if (!m_query.next()) {
+    if (!m_query.isActive() || !m_query.next()) {
         m_query.finish();
         return false;
     }
@@ -44,7 +46,11 @@ bool QueryRows::operator()(ReportRow &row)
 
 QString shownRowsStatement()
 {
-    return basAccess_MakeHFGSQL(ViewCondition.ViewMode == 1 ? kTableTemp : kTableData, QStringLiteral("SELECT"));
+    switch (ViewCondition.ViewMode) {
+    case 1: return basAccess_MakeHFGSQL(kTableTemp, QStringLiteral("SELECT"));
+    case 2: return basAccess_MakeHFGSQL(kTableData, QStringLiteral("SELECT"));
+    default: return {}; // the grid shows nothing
+    }
 }
 
 ReportRowSource listRows(const QList<ReportRow> &rows)

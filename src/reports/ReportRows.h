@@ -53,7 +53,8 @@ struct ReportRow {
 // the last row. A source may throw Failure.
 using ReportRowSource = std::function<bool(ReportRow &row)>;
 
-// The rows of a statement of the history database, in its order.
+// The rows of a statement of the history database, in its order (none for
+// an empty statement).
 class QueryRows {
 public:
     explicit QueryRows(const QString &jetStatement);
@@ -65,7 +66,8 @@ private:
 };
 
 // The rows the grid shows: the select statement of the current view
-// (ETC_TEMP after a card read, ETC_DATA after a database read).
+// (ETC_TEMP after a card read, ETC_DATA after a database read); empty while
+// the grid shows nothing.
 QString shownRowsStatement();
 
 // A source over a fixed list of rows (tests, examples).

@@ -173,6 +173,13 @@ private slots:
                              "Laser\r\n\r\n※用紙サイズはA4固定です。プリンタに用紙があることを確認してください。"});
         QCOMPARE(h->messages().last().buttons, seams::MsgButtons::YesNo);
         QCOMPARE(h->messages().last().icon, seams::MsgIcon::Information);
+        // Yes with nothing to print: no job, the completion all the same.
+        historyExec("DELETE FROM ETC_DATA");
+        h->clearMessages();
+        h->queueAnswer(seams::MsgAnswer::Yes);
+        basMain_PrintDefult();
+        QCOMPARE(h->messageTexts().size(), 2);
+        QCOMPARE(h->messageTexts().last(), kPrintDone);
     }
 
     void preview()

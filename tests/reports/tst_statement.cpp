@@ -208,6 +208,11 @@ private slots:
 
     void noRows()
     {
+        addRecords("ETC_DATA", "1111", 2);
+        showView(0); // nothing shown: nothing printed, whatever the history holds
+        QVERIFY(shownRowsStatement().isEmpty());
+        QCOMPARE(shownStatement(QString()).pages.size(), 0);
+        historyExec("DELETE FROM ETC_DATA");
         showView(2);
         QCOMPARE(shownStatement(QString()).pages.size(), 0);
         QBuffer out;
