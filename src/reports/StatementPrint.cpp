@@ -4,9 +4,9 @@
 #include "app/Seams.h"
 #include "history/ViewCondition.h"
 
-#include <QFontDatabase>
 #include <QPagedPaintDevice>
 #include <QPen>
+#include <cmath>
 
 namespace {
 constexpr int kBodyPoints = 11;
@@ -48,18 +48,15 @@ StatementSheet::~StatementSheet()
         m_painter.end();
 }
 
-bool StatementSheet::begin()
+void StatementSheet::begin()
 {
     if (m_painter.isActive())
-        return true;
-    if (m_failed || !m_painter.begin(&m_device)) {
-        m_failed = true;
+        return;
+    if (!m_painter.begin(&m_device))
         throw Failure(482, QStringLiteral("印刷を開始できません。"));
-    }
     m_painter.setPen(Qt::black);
     m_painter.setFont(m_font);
     m_y = 0;
-    return true;
 }
 
 double StatementSheet::twips(double t) const { return t * m_device.logicalDpiY() / 1440.0; }
@@ -101,12 +98,7 @@ void StatementSheet::newPage()
     m_y = 0;
 }
 
-bool StatementSheet::end()
-{
-    if (!m_painter.isActive())
-        return !m_failed;
-    return m_painter.end();
-}
+bool StatementSheet::end() { return !m_painter.isActive() || m_painter.end(); }
 
 void basMain_PrintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QString &outputDate)
 {

@@ -31,19 +31,17 @@ public:
     // A horizontal line across the page, `twipsBelow` under the print position.
     void rule(int twipsBelow, int dots);
     void newPage();
-    // Sends the job; false if it could not be started or finished.
+    // Sends the job; false if the device could not finish it.
     bool end();
-    bool started() const { return m_painter.isActive(); }
 
 private:
-    bool begin();
+    void begin();
     double twips(double t) const;
 
     QPagedPaintDevice &m_device;
     QPainter m_painter;
     QFont m_font = statementFont(11, false);
-    double m_y = 0;
-    bool m_failed = false;
+    double m_y = 0; // print position from the top of the printable area, in device pixels
 };
 
 void basMain_PrintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QString &outputDate);
