@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite qt6-qpa-plugins libgl1-mesa-dev
   libicu-dev fonts-noto-cjk
   xvfb xauth
+  cups printer-driver-cups-pdf poppler-utils sqlite3
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -9,6 +9,7 @@
 #include "ui/Commands.h"
 #include "ui/DesktopDialogs.h"
 #include "ui/LineControl.h"
+#include "ui/ReportOperations.h"
 #include "ui/basMainWindow.h"
 #include "ui/frmMain.h"
 
@@ -102,6 +103,7 @@ void basMain_ETCStart()
         basMain_SelectMode(0);
         basMain_GetCardNo(); // card-number list
         form().optCardNo[0]->setChecked(true);
+        basMain_GetPrinter();
         // Reader probe: a usable port gets its first polling sequence now.
         if (basRS232C_CheckPortExistence(comPortNumber()))
             basRS232C_CommBasicSequence();

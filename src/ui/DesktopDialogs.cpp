@@ -1,6 +1,7 @@
 #include "ui/DesktopDialogs.h"
 
 #include "app/Seams.h"
+#include "ui/ReportOperations.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -47,4 +48,6 @@ void installDesktopDialogs()
 {
     seams::setMessageBoxHandler(realMessageBox);
     seams::setSaveFileHandler(realSaveFileDialog);
+    installRealPrinterList();
+    installRealPrintQuestion();
 }

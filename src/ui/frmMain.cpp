@@ -5,6 +5,7 @@
 #include "reader/basRS232C.h"
 #include "ui/FrameControl.h"
 #include "ui/LineControl.h"
+#include "ui/ReportOperations.h"
 #include "ui/UiFonts.h"
 #include "ui/basMainOperations.h"
 #include "ui/basMainWindow.h"
@@ -243,6 +244,10 @@ void frmMain::wireEvents()
     connect(btnDBEntry, &QPushButton::clicked, this, [] { basMain_DBEntry(); });
     connect(btnDBRead, &QPushButton::clicked, this, [] { basMain_DBRead(); });
     connect(btnDBDelete, &QPushButton::clicked, this, [] { basMain_DBDelete(); });
+    connect(btnPrintDefault, &QPushButton::clicked, this, [] { basMain_PrintDefult(); });
+    connect(mnuPrintDefault, &QAction::triggered, this, [] { basMain_PrintDefult(); });
+    connect(btnCSVOutput, &QPushButton::clicked, this, [] { basMain_CSVOutput(); });
+    connect(mnuCSVOutput, &QAction::triggered, this, [] { basMain_CSVOutput(); });
     connect(btnExit, &QPushButton::clicked, this, &QWidget::close);
     connect(mnuExit, &QAction::triggered, this, &QWidget::close);
     for (int i = 0; i < 2; ++i)

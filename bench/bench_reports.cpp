@@ -1,0 +1,164 @@
+// Reports benchmark: the A4 statement as a PDF file and the CSV export of
+// 10,000 and 100,000 history rows (50 cards, the whole history shown), and
+// the CSV export against the sqlite3 shell exporting the same 17 columns of
+// the same rows from the same database file.
+//
+// Prints "name: value" lines, times in seconds; the last line is the ratio of
+// the 100,000-row CSV export to the sqlite3 export. Exits 1 when the CSV file
+// and the sqlite3 output differ in their number of rows, or the PDF in its
+// number of pages from the statement's layout.
+
+#include "app/Seams.h"
+#include "app/basGlobal.h"
+#include "history/ViewCondition.h"
+#include "history/basAccess.h"
+#include "reports/CsvExport.h"
+#include "reports/StatementPrint.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPdfWriter>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <cstdio>
+
+namespace {
+
+QTextStream out(stdout);
+
+void print(const QString &name, const QString &value) { out << name << ": " << value << Qt::endl; }
+void print(const QString &name, double seconds) { print(name, QString::number(seconds, 'f', 3)); }
+
+// Appends history rows with every column the reports read.
+void fill(qint64 rows, QRandomGenerator &rng, qint64 &serial)
+{
+    static const QStringList cars{"普通車", "中型車", "大型車", "軽自動車等"};
+    static const QStringList roads{"東名高速道路", "中央自動車道", "関越自動車道", "名神高速道路"};
+    static const QStringList ics{"東京", "厚木", "八王子", "練馬", "吹田", "浦和", "本線", "三郷"};
+    QSqlDatabase db = basAccess_Database(DbConnection::History);
+    db.transaction();
+    QSqlQuery q(db);
+    q.prepare("INSERT INTO ETC_DATA (ITC_IN,ITC_IN_ROAD,ITC_IN_GATE,JID_IN,JID_IN_NAME,ITC_OUT,ITC_OUT_ROAD,"
+              "ITC_OUT_GATE,JID_OUT,JID_OUT_NAME,REG_DATE,REG_TIME,CARD_ID,PASS_DATE,PASS_TIME,DATE_TIME,CAR_CODE,"
+              "CAR_NAME,PASS_MONEY,PASS_UNIT,カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所) VALUES "
+              "(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    const QDateTime base(QDate(2015, 1, 1), QTime(0, 0, 0), Qt::UTC);
+    for (qint64 i = 0; i < rows; ++i) {
+        const QDateTime t = base.addSecs(serial++ * 97);
+        const QString date = t.toString("yyyy/MM/dd"), time = t.toString("HH:mm:ss");
+        const int money = 100 * int(1 + rng.bounded(40));
+        const int car = int(rng.bounded(cars.size()));
+        const QString card = QString::number(1000 + rng.bounded(50));
+        const QString roadIn = roads[rng.bounded(roads.size())], icIn = ics[rng.bounded(ics.size())];
+        const QString roadOut = roads[rng.bounded(roads.size())], icOut = ics[rng.bounded(ics.size())];
+        const bool open = rng.bounded(50) == 0; // now and then a toll not yet fixed
+        const QVariantList values{"01001",  roadIn, icIn, 101, "中日本高速道路", "01005", roadOut, icOut, 104,
+                                  "中日本高速道路", "2024/05/21", "09:00:00", card, date, time, date + '-' + time,
+                                  car + 1, cars[car], money, open ? "未確定" : "円", card, date, time,
+                                  open ? QString("未確定") : QString::number(money) + "円", cars[car],
+                                  roadIn + ' ' + icIn, roadOut + ' ' + icOut};
+        for (int k = 0; k < values.size(); ++k)
+            q.bindValue(k, values[k]);
+        if (!q.exec())
+            qFatal("insert failed");
+    }
+    db.commit();
+}
+
+qint64 lines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    qint64 n = 0;
+    while (!f.atEnd()) {
+        const QByteArray chunk = f.read(1 << 20);
+        n += chunk.count('\n');
+    }
+    return n;
+}
+
+// The 17 columns of the CSV file in the order of the shown view.
+const char *const kSqliteExport =
+    "SELECT カードNO,PASS_DATE,PASS_TIME,CAR_CODE,PASS_MONEY,PASS_UNIT,CAR_NAME,JID_IN,ITC_IN,JID_OUT,ITC_OUT,"
+    "JID_IN_NAME,ITC_IN_ROAD,ITC_IN_GATE,JID_OUT_NAME,ITC_OUT_ROAD,ITC_OUT_GATE FROM ETC_DATA "
+    "ORDER BY カードNO ASC,ご利用日 DESC,通過時間 DESC,入口料金所 ASC,出口料金所 ASC;";
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QString sqlite3 = QStandardPaths::findExecutable("sqlite3");
+    if (sqlite3.isEmpty()) {
+        std::fprintf(stderr, "sqlite3 is not installed (scripts/setup.sh installs it)\n");
+        return 2;
+    }
+    QTemporaryDir dir;
+    seams::setProgramFile(dir.filePath("passlog"));
+    seams::setMessageBoxHandler([](const seams::Message &m) {
+        std::fprintf(stderr, "%s\n", qPrintable(m.text));
+        return seams::MsgAnswer::Ok;
+    });
+    AppPath = dir.path() + '/';
+    ViewSort = "NEW";
+    basAccess_MDBOpen(kDatFile);
+    basAccess_ResetViewCondition();
+    ViewCondition.ViewMode = 2;
+    ViewCondition.CardNo = "0000";
+
+    QRandomGenerator rng(20240501);
+    qint64 serial = 0;
+    bool same = true;
+    double ratio = 0;
+    for (const qint64 size : {qint64(10000), qint64(100000)}) {
+        const QString n = QString::number(size);
+        fill(size - serial, rng, serial);
+
+        QElapsedTimer t;
+        t.start();
+        const QString pdfPath = dir.filePath("statement.pdf");
+        qint32 pages = 0;
+        {
+            QPdfWriter pdf(pdfPath);
+            pages = basMain_PrintPageCreate(pdf, QString());
+        }
+        print("pdf_seconds_" + n, t.elapsed() / 1000.0);
+        print("pdf_pages_" + n, QString::number(pages));
+        print("pdf_bytes_" + n, QString::number(QFileInfo(pdfPath).size()));
+        QueryRows rows(shownRowsStatement());
+        const qint32 laidOut = composeStatement(std::ref(rows), 2, QString(), [](const StatementPage &) {});
+        same = same && pages == laidOut && pages > 0;
+
+        const QString csvPath = dir.filePath("history.csv");
+        t.restart();
+        basMain_CSVFileCreate(csvPath, CsvCreate, QString());
+        const double csvSeconds = t.nsecsElapsed() / 1e9;
+        print("csv_seconds_" + n, csvSeconds);
+        print("csv_rows_" + n, QString::number(lines(csvPath)));
+
+        const QString shellPath = dir.filePath("sqlite3.csv");
+        QProcess shell;
+        shell.setStandardOutputFile(shellPath);
+        t.restart();
+        shell.start(sqlite3, {"-csv", basAccess_FilePath(kDatFile), QString::fromUtf8(kSqliteExport)});
+        shell.waitForFinished(-1);
+        const double shellSeconds = qMax(t.nsecsElapsed() / 1e9, 1e-6);
+        print("sqlite3_csv_seconds_" + n, shellSeconds);
+        print("sqlite3_csv_rows_" + n, QString::number(lines(shellPath)));
+        same = same && shell.exitCode() == 0 && lines(csvPath) == size && lines(shellPath) == size;
+        ratio = csvSeconds / shellSeconds;
+    }
+    basAccess_MDBClose(kDatFile);
+    print("same_rows", same ? "yes" : "no");
+    print("ratio", QString::number(ratio, 'f', 2));
+    return same ? 0 : 1;
+}

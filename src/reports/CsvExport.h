@@ -1,0 +1,24 @@
+#pragma once
+// The CSV file of the rows the grid shows: 17 fields a line in code page
+// 932, CR LF line ends, no header line.
+
+#include "reports/ReportRows.h"
+
+#include <QByteArray>
+#include <QString>
+
+enum CsvMode : qint16 { CsvCreate = 0, CsvAppend = 1 };
+
+// One line of the file, CR LF included. card is field 1 (the card number of
+// a card read) in view mode 1; in view mode 2 each row gives its own.
+QByteArray csvLine(const ReportRow &row, qint16 viewMode, const QString &card);
+
+// Writes the rows to path: mode CsvCreate makes a new file (or replaces an
+// old one), CsvAppend adds the lines after the last byte of the existing
+// file. The file is written beside the target and moved into place at the
+// end, so the target is always either the old file or the complete new one.
+// A failure (file not writable, database error) goes to the error report.
+void basMain_CSVFileCreate(const QString &path, qint16 mode, const ReportRowSource &rows, qint16 viewMode,
+                           const QString &card);
+// The same for the rows the grid shows now.
+void basMain_CSVFileCreate(const QString &path, qint16 mode, const QString &card);

@@ -1,0 +1,64 @@
+#include "reports/ReportRows.h"
+
+#include "history/ViewCondition.h"
+#include "history/basAccess.h"
+
+#include <QSqlRecord>
+
+namespace {
+const char *const kNames[] = {
+    "カードNO",     "PASS_DATE",    "PASS_TIME",    "CAR_CODE",    "PASS_MONEY", "PASS_UNIT",
+    "CAR_NAME",     "JID_IN",       "ITC_IN",       "JID_OUT",     "ITC_OUT",    "JID_IN_NAME",
+    "ITC_IN_ROAD",  "ITC_IN_GATE",  "JID_OUT_NAME", "ITC_OUT_ROAD", "ITC_OUT_GATE", "ご利用日",
+    "通過時間",     "通行料金",     "車種",         "入口料金所",  "出口料金所",
+};
+static_assert(std::size(kNames) == size_t(ReportColumn::Count));
+} // namespace
+
+QString reportColumnName(ReportColumn column) { return QString::fromUtf8(kNames[size_t(column)]); }
+
+QString ReportRow::text(ReportColumn c) const
+{
+    const QVariant &v = (*this)[c];
+    return v.isNull() ? QString() : v.toString();
+}
+
+QueryRows::QueryRows(const QString &jetStatement)
+{
+    if (jetStatement.isEmpty())
+        return; // no rows
+    m_query = basAccess_Execute(DbConnection::History, jetStatement);
+    const QSqlRecord record = m_query.record();
+    for (size_t i = 0; i < m_index.size(); ++i)
+        m_index[i] = record.indexOf(QString::fromUtf8(kNames[i]));
+}
+
+bool QueryRows::operator()(ReportRow &row)
+{
+    if (!m_query.isActive() || !m_query.next()) {
+        m_query.finish();
+        return false;
+    }
+    for (size_t i = 0; i < m_index.size(); ++i)
+        row.values[i] = m_index[i] < 0 ? QVariant() : m_query.value(m_index[i]);
+    return true;
+}
+
+QString shownRowsStatement()
+{
+    switch (ViewCondition.ViewMode) {
+    case 1: return basAccess_MakeHFGSQL(kTableTemp, QStringLiteral("SELECT"));
+    case 2: return basAccess_MakeHFGSQL(kTableData, QStringLiteral("SELECT"));
+    default: return {}; // the grid shows nothing
+    }
+}
+
+ReportRowSource listRows(const QList<ReportRow> &rows)
+{
+    return [rows, next = qsizetype(0)](ReportRow &row) mutable {
+        if (next >= rows.size())
+            return false;
+        row = rows[next++];
+        return true;
+    };
+}

@@ -1,0 +1,145 @@
+#include "reports/StatementPrint.h"
+
+#include "app/Failure.h"
+#include "app/Seams.h"
+#include "history/ViewCondition.h"
+
+#include <QPagedPaintDevice>
+#include <QPen>
+#include <cmath>
+
+namespace {
+constexpr int kBodyPoints = 11;
+constexpr int kTitlePoints = 16;
+constexpr int kHeadingPoints = 12;
+constexpr int kRuleTwipsBelow = 10;
+constexpr int kRuleDots = 10;
+// Where the top of a full-width character sits above the baseline, in ems:
+// with lines one em apart, kanji of neighbouring lines never touch.
+constexpr double kAscentEm = 0.88;
+// Margins of a PDF file, about those a laser printer cannot print on.
+constexpr double kPdfMarginMm = 5.0;
+} // namespace
+
+QFont statementFont(int pointSize, bool bold)
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"), QStringLiteral("Noto Sans Mono CJK JP")});
+    f.setStyleHint(QFont::Monospace);
+    f.setFixedPitch(true);
+    f.setKerning(false);
+    f.setPointSize(pointSize);
+    f.setBold(bold);
+    return f;
+}
+
+void setStatementPage(QPagedPaintDevice &device)
+{
+    device.setPageSize(QPageSize(QPageSize::A4));
+    device.setPageOrientation(QPageLayout::Landscape);
+    if (device.pageLayout().margins(QPageLayout::Millimeter).isNull())
+        device.setPageMargins(QMarginsF(kPdfMarginMm, kPdfMarginMm, kPdfMarginMm, kPdfMarginMm),
+                              QPageLayout::Millimeter);
+}
+
+StatementSheet::~StatementSheet()
+{
+    if (m_painter.isActive())
+        m_painter.end();
+}
+
+void StatementSheet::begin()
+{
+    if (m_painter.isActive())
+        return;
+    if (!m_painter.begin(&m_device))
+        throw Failure(482, QStringLiteral("印刷を開始できません。"));
+    m_painter.setPen(Qt::black);
+    m_painter.setFont(m_font);
+    m_y = 0;
+}
+
+double StatementSheet::twips(double t) const { return t * m_device.logicalDpiY() / 1440.0; }
+
+void StatementSheet::setFont(int pointSize, bool bold)
+{
+    m_font = statementFont(pointSize, bold);
+    if (m_painter.isActive())
+        m_painter.setFont(m_font);
+}
+
+void StatementSheet::printLine(const QString &text)
+{
+    begin();
+    const double em = twips(m_font.pointSize() * 20.0);
+    const QString drawn = text.trimmed().isEmpty() ? QString() : text;
+    if (!drawn.isEmpty())
+        m_painter.drawText(QPointF(0, m_y + em * kAscentEm), drawn);
+    m_y += em;
+}
+
+void StatementSheet::rule(int twipsBelow, int dots)
+{
+    begin();
+    const double y = std::floor(m_y + twips(twipsBelow));
+    QPen pen(Qt::black);
+    pen.setWidth(dots);
+    m_painter.setPen(pen);
+    const double width = m_device.width();
+    m_painter.drawLine(QPointF(0, y), QPointF(width, y));
+    m_painter.setPen(Qt::black);
+}
+
+void StatementSheet::newPage()
+{
+    begin();
+    if (!m_device.newPage())
+        throw Failure(482, QStringLiteral("改ページできません。"));
+    m_y = 0;
+}
+
+bool StatementSheet::end() { return !m_painter.isActive() || m_painter.end(); }
+
+void basMain_PrintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QString &outputDate)
+{
+    guarded("basMain_PrintPageHeader", [&] {
+        const QStringList lines = statementHeaderLines(pageNumber, outputDate);
+        sheet.setFont(kTitlePoints, true);
+        sheet.printLine(lines[TitleLine]);
+        sheet.setFont(kBodyPoints, false);
+        sheet.printLine(lines[DateLine]);
+        sheet.printLine(lines[PageLine]);
+        sheet.printLine(lines[EmptyLine]);
+        sheet.setFont(kHeadingPoints, true);
+        sheet.printLine(lines[HeadingLine]);
+        sheet.rule(kRuleTwipsBelow, kRuleDots);
+        sheet.printLine(QString());
+        sheet.setFont(kBodyPoints, false);
+    });
+}
+
+qint32 printStatement(QPagedPaintDevice &device, const ReportRowSource &rows, qint16 viewMode, const QString &card,
+                      const QString &outputDate)
+{
+    setStatementPage(device);
+    StatementSheet sheet(device);
+    const qint32 pages = composeStatement(rows, viewMode, card, [&](const StatementPage &page) {
+        if (page.number > 1)
+            sheet.newPage();
+        basMain_PrintPageHeader(sheet, page.number, outputDate);
+        for (const QString &line : page.body)
+            sheet.printLine(line);
+    });
+    if (!sheet.end())
+        throw Failure(482, QStringLiteral("印刷を終了できません。"));
+    return pages;
+}
+
+qint32 basMain_PrintPageCreate(QPagedPaintDevice &device, const QString &card)
+{
+    return guarded("basMain_PrintPageCreate", [&] {
+        const QString outputDate = statementOutputDate(seams::now().date());
+        QueryRows rows(shownRowsStatement());
+        return printStatement(device, std::ref(rows), ViewCondition.ViewMode, card, outputDate);
+    });
+}

@@ -1,0 +1,220 @@
+// The printer list, the standard print and the CSV export of the main window.
+
+#include "ui/ReportOperations.h"
+
+#include "app/PrinterSeam.h"
+#include "app/Settings.h"
+#include "app/basCommon.h"
+#include "app/basGlobal.h"
+#include "history/ViewCondition.h"
+#include "reports/CsvExport.h"
+#include "reports/StatementPrint.h"
+#include "ui/basMainWindow.h"
+#include "ui/frmMain.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPdfWriter>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QRadioButton>
+#include <QSaveFile>
+
+namespace {
+
+const QString kAllCards = QStringLiteral("0000");
+const QString kCrLf = QStringLiteral("\r\n");
+const QString kDocumentName = QStringLiteral("PASSLOG");
+const QString kSameNameExists = QStringLiteral("同名のファイルが既に存在します。") +
+                                QStringLiteral("下記ファイルに上書きを行いますか?");
+
+// The printer the last job chose; empty: the system default.
+QString g_currentPrinter;
+// The file names chosen last stay with the window, like the file name of its
+// common dialog: the next dialog starts with them.
+const char *const kLastCsvFile = "CommonDialog.FileName";
+const char *const kLastPdfFile = "PdfDialog.FileName";
+QString lastFile(const char *which) { return form().property(which).toString(); }
+void setLastFile(const char *which, const QString &path) { form().setProperty(which, path); }
+PreviewHandler g_preview;
+
+// The card number of a card-read view, or an empty text in a database view.
+// False when the user has been warned (nothing typed, or "0000"); refusal
+// ends the warning with "では" + what.
+bool selectedCardForOutput(const QString &refusal, QString &card)
+{
+    frmMain &f = form();
+    card.clear();
+    if (ViewCondition.ViewMode == 2)
+        return true;
+    if (f.optCardNo[0]->isChecked() && f.txtCardInput->text().isEmpty()) {
+        basCommon_ShowWarning(QStringLiteral("カードNOが入力されていません。"));
+        f.txtCardInput->setFocus();
+        return false;
+    }
+    card = basAccess_GetSelectCardNo();
+    if (card == kAllCards) {
+        basCommon_ShowWarning(QStringLiteral("カードNO:[") + card + QStringLiteral("]では") + refusal);
+        return false;
+    }
+    return true;
+}
+
+// The printer named in the list becomes the current one if it is installed.
+void choosePrinter(QPrinter &printer)
+{
+    const QString wanted = form().cboPrinter->currentText().trimmed();
+    if (seams::installedPrinters().names.contains(wanted))
+        g_currentPrinter = wanted;
+    if (!g_currentPrinter.isEmpty())
+        printer.setPrinterName(g_currentPrinter);
+    printer.setDocName(kDocumentName);
+    setStatementPage(printer);
+}
+
+bool realPreview(QPrinter &printer, const std::function<void(QPrinter *)> &paint)
+{
+    QPrintPreviewDialog dialog(&printer, &form());
+    dialog.setWindowTitle(kAppTitle);
+    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&](QPrinter *p) { paint(p); });
+    return dialog.exec() == QDialog::Accepted;
+}
+
+// The statement into a PDF file chosen by the user. False when cancelled.
+bool printToPdfFile(const QString &card)
+{
+    QString path;
+    for (;;) {
+        path = seams::askSaveFileName(
+            QStringLiteral("PDFファイルを保存"),
+            lastFile(kLastPdfFile).isEmpty() ? basCommon_CheckPath(CSVPath) + kStatementTitle + QStringLiteral(".pdf")
+                                             : lastFile(kLastPdfFile),
+            QStringLiteral("PDFファイル (*.pdf);;すべてのファイル (*.*)"));
+        if (path.isEmpty())
+            return false;
+        if (QFileInfo(path).suffix().isEmpty())
+            path += QStringLiteral(".pdf");
+        setLastFile(kLastPdfFile, path);
+        if (!QFileInfo::exists(path) ||
+            basCommon_AskYesNo(kSameNameExists + kCrLf + kCrLf + QDir::toNativeSeparators(path)))
+            break;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw Failure(75, QStringLiteral("パス/ファイル アクセス エラーです。") + path + QStringLiteral(": ") +
+                              file.errorString());
+    qint32 pages = 0;
+    {
+        QPdfWriter pdf(&file);
+        pdf.setTitle(kStatementTitle);
+        pdf.setCreator(kAppTitle);
+        pages = basMain_PrintPageCreate(pdf, card);
+    }
+    if (pages > 0 && !file.commit())
+        throw Failure(75, QStringLiteral("パス/ファイル アクセス エラーです。") + path + QStringLiteral(": ") +
+                              file.errorString());
+    return true;
+}
+} // namespace
+
+void setPreviewHandler(PreviewHandler handler) { g_preview = std::move(handler); }
+
+void basMain_GetPrinter()
+{
+    guarded("basMain_GetPrinter", [] {
+        QComboBox *list = form().cboPrinter;
+        list->clear();
+        const seams::PrinterList printers = seams::installedPrinters();
+        list->addItems(printers.names);
+        if (list->count() > 0) {
+            const int index = list->findText(printers.defaultName.trimmed(), Qt::MatchExactly);
+            list->setCurrentIndex(index >= 0 ? index : 0);
+        } else {
+            list->addItem(kNoPrinter);
+            list->setCurrentIndex(0);
+        }
+        list->addItem(kPdfFilePrinter);
+    });
+}
+
+void basMain_PrintDefult()
+{
+    guarded("basMain_PrintDefult", [] {
+        frmMain &f = form();
+        const QString printerText = f.cboPrinter->currentText();
+        if (printerText == kNoPrinter) {
+            basCommon_ShowWarning(QStringLiteral("プリンタが見つかりません。プリンタをインストールしてください。"));
+            return;
+        }
+        QString card;
+        if (!selectedCardForOutput(QStringLiteral("印刷できません。"), card))
+            return;
+        if (printerText == kPdfFilePrinter) {
+            if (printToPdfFile(card))
+                basCommon_ShowInfo(QStringLiteral("標準印刷が完了しました。"));
+            return;
+        }
+        const seams::PrintAnswer answer = seams::askPrintQuestion(
+            QStringLiteral("現在表示されている") + f.lblCountValue->text() +
+            QStringLiteral("の利用履歴を下記プリンタより印刷します。") + kCrLf + QStringLiteral("準備は宜しいですか?") +
+            kCrLf + kCrLf + printerText + kCrLf + kCrLf +
+            QStringLiteral("※用紙サイズはA4固定です。プリンタに用紙があることを確認してください。"));
+        if (answer == seams::PrintAnswer::Stop)
+            return;
+        QPrinter printer(QPrinter::HighResolution);
+        choosePrinter(printer);
+        if (answer == seams::PrintAnswer::Preview) {
+            const auto paint = [&card](QPrinter *p) { basMain_PrintPageCreate(*p, card); };
+            if (!(g_preview ? g_preview(printer, paint) : realPreview(printer, paint)))
+                return;
+        } else {
+            basMain_PrintPageCreate(printer, card);
+        }
+        basCommon_ShowInfo(QStringLiteral("標準印刷が完了しました。"));
+    });
+}
+
+void basMain_CSVOutput()
+{
+    guarded("basMain_CSVOutput", [] {
+        QString card;
+        if (!selectedCardForOutput(QStringLiteral("CSV出力できません。"), card))
+            return;
+        qint16 mode = CsvCreate;
+        QString path;
+        for (;;) {
+            path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
+                                          lastFile(kLastCsvFile).isEmpty() ? CSVPath : lastFile(kLastCsvFile),
+                                          QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
+            if (path.isEmpty())
+                return; // cancelled: nothing written, the folder stays
+            setLastFile(kLastCsvFile, path);
+            if (!QFileInfo::exists(path)) {
+                mode = CsvCreate;
+                break;
+            }
+            const seams::MsgAnswer answer = basCommon_AskYesNoCancel(
+                kSameNameExists + kCrLf + kCrLf + QDir::toNativeSeparators(path) + kCrLf + kCrLf +
+                QStringLiteral("※「いいえ」を選択した場合、既存のファイルに追加書込みを行います。"));
+            if (answer == seams::MsgAnswer::Yes) {
+                mode = CsvCreate;
+                break;
+            }
+            if (answer == seams::MsgAnswer::No) {
+                mode = CsvAppend;
+                break;
+            }
+        }
+        // The folder of the chosen file, remembered for the next export.
+        const QString folder = basCommon_CheckPath(QDir::toNativeSeparators(QFileInfo(path).absolutePath()));
+        if (!saveSetting(kSectionMain, QStringLiteral("CSVPath"), folder) &&
+            !basCommon_CheckFileExistence(settingsFileName()))
+            return; // warned that the settings file is missing; nothing changes
+        CSVPath = folder;
+        basMain_CSVFileCreate(path, mode, card);
+        basCommon_ShowInfo(QStringLiteral("CSV出力が完了しました。"));
+    });
+}

@@ -1,0 +1,30 @@
+#pragma once
+// The main window's reports: the printer list, the standard print (the A4
+// statement on a printer or into a PDF file) and the CSV export.
+
+#include <QString>
+#include <functional>
+
+class QPrinter;
+
+inline const QString kNoPrinter = QStringLiteral("インストールされていません");
+// The entry of the printer list that writes the statement into a PDF file.
+inline const QString kPdfFilePrinter = QStringLiteral("PDFファイル");
+
+// Start-up: fills cboPrinter with the installed printers, the default one selected.
+void basMain_GetPrinter();
+// 標準印刷 (btnPrintDefault, mnuPrintDefault).
+void basMain_PrintDefult();
+// CSV出力 (btnCSVOutput, mnuCSVOutput).
+void basMain_CSVOutput();
+
+// The real printer list (QPrinterInfo), for the start of the program.
+void installRealPrinterList();
+// The real print question (Yes, No and a preview button), for the start of the program.
+void installRealPrintQuestion();
+
+// Shows the statement's preview on printer; paint draws the pages onto the
+// printer it is given. True if the user printed from the preview. An empty
+// handler restores the real modal QPrintPreviewDialog.
+using PreviewHandler = std::function<bool(QPrinter &printer, const std::function<void(QPrinter *)> &paint)>;
+void setPreviewHandler(PreviewHandler handler);

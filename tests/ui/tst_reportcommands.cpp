@@ -1,0 +1,320 @@
+// The window's report commands: the printer list, the refusals and the
+// question of the standard print, the PDF file and the preview, and the CSV
+// export's dialog, overwrite question and remembered folder.
+
+#include "../reports/ReportFixture.h"
+#include "app/PrinterSeam.h"
+#include "app/ProfileFile.h"
+#include "app/basCommon.h"
+#include "app/Settings.h"
+#include "ui/ReportOperations.h"
+#include "ui/frmMain.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPrinter>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QRadioButton>
+
+namespace {
+struct SaveDialog {
+    QString caption, initialPath, filter;
+};
+
+QStringList items(const QComboBox *box)
+{
+    QStringList out;
+    for (int i = 0; i < box->count(); ++i)
+        out << box->itemText(i);
+    return out;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+const QString kCsvDone = QStringLiteral("CSV出力が完了しました。");
+const QString kPrintDone = QStringLiteral("標準印刷が完了しました。");
+} // namespace
+
+class TestReportCommands : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestHarness> h;
+    std::unique_ptr<frmMain> w;
+    QList<SaveDialog> dialogs;
+    QStringList chosen; // answers of the save dialog ("" = cancel)
+
+    QString folder(const QString &name) const
+    {
+        const QString path = QDir(h->programFolder()).filePath(name);
+        QDir().mkpath(path);
+        return path;
+    }
+    void fakePrinters(const QStringList &names, const QString &defaultName)
+    {
+        seams::setPrinterListHandler([=] { return seams::PrinterList{names, defaultName}; });
+    }
+    void typeCard(const QString &card)
+    {
+        w->optCardNo[0]->setChecked(true);
+        w->txtCardInput->setText(card);
+    }
+    QString iniValue(const QString &key) const
+    {
+        return basCommon_GetIniString(kSectionMain, key, h->settingsFile());
+    }
+
+private slots:
+    void init()
+    {
+        h = std::make_unique<TestHarness>();
+        w = std::make_unique<frmMain>();
+        openDatabases(*h);
+        basMain_GetIniFile(); // writes the settings file
+        CSVPath = basCommon_CheckPath(folder("desktop"));
+        ViewSort = QStringLiteral("OLD");
+        dialogs.clear();
+        chosen.clear();
+        seams::setSaveFileHandler([this](const QString &caption, const QString &initial, const QString &filter) {
+            dialogs << SaveDialog{caption, initial, filter};
+            return chosen.isEmpty() ? QString() : chosen.takeFirst();
+        });
+        fakePrinters({"Office", "Laser"}, "Laser");
+        basMain_GetPrinter();
+        w->lblCountValue->setText("1件");
+    }
+    void cleanup()
+    {
+        seams::setPrinterListHandler({});
+        seams::setPrintQuestionHandler({});
+        setPreviewHandler({});
+        closeDatabases();
+        w.reset();
+        h.reset();
+        AppPath.clear();
+    }
+
+    void printerList_data()
+    {
+        QTest::addColumn<QStringList>("printers");
+        QTest::addColumn<QString>("defaultName");
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<QString>("selected");
+        QTest::newRow("none") << QStringList{} << "" << QStringList{"インストールされていません", "PDFファイル"}
+                              << "インストールされていません";
+        QTest::newRow("one") << QStringList{"Office"} << "Office" << QStringList{"Office", "PDFファイル"} << "Office";
+        QTest::newRow("several, default last, named with blanks")
+            << QStringList{"Office", "Lab", "Laser"} << " Laser " << QStringList{"Office", "Lab", "Laser", "PDFファイル"}
+            << "Laser";
+        QTest::newRow("several, no default") << QStringList{"Office", "Lab"} << ""
+                                             << QStringList{"Office", "Lab", "PDFファイル"} << "Office";
+    }
+    void printerList()
+    {
+        QFETCH(QStringList, printers);
+        QFETCH(QString, defaultName);
+        QFETCH(QStringList, listed);
+        QFETCH(QString, selected);
+        fakePrinters(printers, defaultName);
+        basMain_GetPrinter();
+        basMain_GetPrinter(); // a second fill does not add up
+        QCOMPARE(items(w->cboPrinter), listed);
+        QCOMPARE(w->cboPrinter->currentText(), selected);
+    }
+
+    void printRefusals()
+    {
+        insertRecord("ETC_TEMP", tomeiRecord());
+        showView(1);
+        fakePrinters({}, {});
+        basMain_GetPrinter();
+        typeCard("1234");
+        basMain_PrintDefult();
+        QCOMPARE(h->messageTexts(), QStringList{"プリンタが見つかりません。プリンタをインストールしてください。"});
+        QCOMPARE(h->messages().last().icon, seams::MsgIcon::Warning);
+
+        fakePrinters({"Office"}, "Office");
+        basMain_GetPrinter();
+        h->clearMessages();
+        typeCard("");
+        w->show();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        w->btnExit->setFocus();
+        basMain_PrintDefult();
+        basMain_CSVOutput();
+        QCOMPARE(h->messageTexts(), QStringList(2, "カードNOが入力されていません。"));
+        QCOMPARE(QApplication::focusWidget(), w->txtCardInput);
+
+        h->clearMessages();
+        typeCard("0000");
+        basMain_PrintDefult();
+        basMain_CSVOutput();
+        QCOMPARE(h->messageTexts(),
+                 (QStringList{"カードNO:[0000]では印刷できません。", "カードNO:[0000]ではCSV出力できません。"}));
+        QVERIFY(dialogs.isEmpty());
+    }
+
+    void printQuestion()
+    {
+        insertRecord("ETC_DATA", tomeiRecord());
+        showView(2);
+        w->lblCountValue->setText("12件");
+        typeCard(""); // a database view needs no card number
+        basMain_PrintDefult(); // answered No
+        QCOMPARE(h->messageTexts(),
+                 QStringList{"現在表示されている12件の利用履歴を下記プリンタより印刷します。\r\n準備は宜しいですか?\r\n\r\n"
+                             "Laser\r\n\r\n※用紙サイズはA4固定です。プリンタに用紙があることを確認してください。"});
+        QCOMPARE(h->messages().last().buttons, seams::MsgButtons::YesNo);
+        QCOMPARE(h->messages().last().icon, seams::MsgIcon::Information);
+        // Yes with nothing to print: no job, the completion all the same.
+        historyExec("DELETE FROM ETC_DATA");
+        h->clearMessages();
+        h->queueAnswer(seams::MsgAnswer::Yes);
+        basMain_PrintDefult();
+        QCOMPARE(h->messageTexts().size(), 2);
+        QCOMPARE(h->messageTexts().last(), kPrintDone);
+    }
+
+    void preview()
+    {
+        insertRecord("ETC_TEMP", tomeiRecord());
+        showView(1);
+        typeCard("4321");
+        QList<seams::Message> questions;
+        seams::setPrintQuestionHandler([&](const seams::Message &m) {
+            questions << m;
+            return seams::PrintAnswer::Preview;
+        });
+        const QString file = QDir(h->programFolder()).filePath("preview.pdf");
+        QString previewPrinter;
+        bool printFromPreview = false;
+        setPreviewHandler([&](QPrinter &printer, const std::function<void(QPrinter *)> &paint) {
+            previewPrinter = printer.printerName();
+            QPrinter pdf(QPrinter::HighResolution);
+            pdf.setOutputFormat(QPrinter::PdfFormat);
+            pdf.setOutputFileName(file);
+            paint(&pdf);
+            return printFromPreview;
+        });
+        basMain_PrintDefult(); // closed without printing
+        QCOMPARE(questions.size(), 1);
+        QVERIFY(questions[0].text.contains("\r\n\r\nLaser\r\n\r\n"));
+        QVERIFY(h->messageTexts().isEmpty());
+        QVERIFY(readAll(file).startsWith("%PDF"));
+        printFromPreview = true;
+        basMain_PrintDefult();
+        QCOMPARE(h->messageTexts(), QStringList{kPrintDone});
+    }
+
+    void pdfFile()
+    {
+        insertRecord("ETC_DATA", tomeiRecord());
+        showView(2);
+        w->cboPrinter->setCurrentText("PDFファイル");
+        const QString file = QDir(folder("pdf")).filePath("明細");
+        chosen << "" << file;
+        basMain_PrintDefult(); // cancelled
+        QVERIFY(h->messageTexts().isEmpty());
+        basMain_PrintDefult();
+        QCOMPARE(dialogs.size(), 2);
+        QCOMPARE(dialogs[0].caption, QStringLiteral("PDFファイルを保存"));
+        QCOMPARE(dialogs[0].initialPath, CSVPath + "ＥＴＣ利用履歴明細表.pdf");
+        QCOMPARE(dialogs[1].initialPath, dialogs[0].initialPath);
+        QCOMPARE(h->messageTexts(), QStringList{kPrintDone}); // no paper question for a file
+        const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
+        QVERIFY(readAll(file + ".pdf").startsWith("%PDF"));
+        if (!pdftotext.isEmpty())
+            QVERIFY(pdfPages(pdftotext, file + ".pdf").value(0).contains("1234 1件 1320円"));
+        // An existing file is replaced only after a Yes.
+        h->clearMessages();
+        chosen << file + ".pdf";
+        const QByteArray before = readAll(file + ".pdf");
+        basMain_PrintDefult(); // No to the question, then the dialog is cancelled
+        QCOMPARE(dialogs[2].initialPath, file + ".pdf"); // the name chosen last
+        QCOMPARE(h->messages().size(), 1);
+        QVERIFY(h->messages()[0].text.endsWith(QDir::toNativeSeparators(file + ".pdf")));
+        QCOMPARE(readAll(file + ".pdf"), before);
+    }
+
+    void csvDialogAndFolder()
+    {
+        insertRecord("ETC_DATA", tomeiRecord());
+        showView(2);
+        // A folder whose name contains the file's name.
+        const QString target = QDir(folder("out.csv")).filePath("out.csv");
+        chosen << "" << target;
+        basMain_CSVOutput(); // cancelled: nothing happens
+        QVERIFY(h->messageTexts().isEmpty());
+        QCOMPARE(CSVPath, basCommon_CheckPath(folder("desktop")));
+        basMain_CSVOutput();
+        QCOMPARE(dialogs.size(), 2);
+        QCOMPARE(dialogs[0].caption, QStringLiteral("CSVファイルを保存"));
+        QCOMPARE(dialogs[0].filter, QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
+        QCOMPARE(dialogs[0].initialPath, basCommon_CheckPath(folder("desktop")));
+        QCOMPARE(h->messageTexts(), QStringList{kCsvDone});
+        QCOMPARE(readAll(target), tomeiLine());
+        const QString remembered = basCommon_CheckPath(QDir::toNativeSeparators(folder("out.csv")));
+        QCOMPARE(CSVPath, remembered);
+        QCOMPARE(iniValue("CSVPath"), remembered);
+    }
+
+    void csvOverwriteQuestion()
+    {
+        insertRecord("ETC_TEMP", tomeiRecord());
+        showView(1);
+        typeCard("1234");
+        const QString target = QDir(folder("csv")).filePath("history.csv");
+        chosen << target;
+        basMain_CSVOutput(); // new file, no question
+        // No twice: appended twice; Cancel: the dialog again, with the same name.
+        for (int i = 0; i < 2; ++i) {
+            chosen << target;
+            h->queueAnswer(seams::MsgAnswer::No);
+            basMain_CSVOutput();
+        }
+        QCOMPARE(readAll(target), tomeiLine() + tomeiLine() + tomeiLine());
+        h->clearMessages();
+        chosen << target << "";
+        h->queueAnswer(seams::MsgAnswer::Cancel);
+        basMain_CSVOutput();
+        QCOMPARE(dialogs.size(), 5);
+        QCOMPARE(dialogs[4].initialPath, target);
+        QCOMPARE(h->messageTexts(),
+                 QStringList{"同名のファイルが既に存在します。下記ファイルに上書きを行いますか?\r\n\r\n" +
+                             QDir::toNativeSeparators(target) +
+                             "\r\n\r\n※「いいえ」を選択した場合、既存のファイルに追加書込みを行います。"});
+        QCOMPARE(h->messages()[0].buttons, seams::MsgButtons::YesNoCancel);
+        h->clearMessages();
+        chosen << target;
+        h->queueAnswer(seams::MsgAnswer::Yes);
+        basMain_CSVOutput();
+        QCOMPARE(readAll(target), tomeiLine());
+        QCOMPARE(h->messageTexts().last(), kCsvDone);
+    }
+
+    void csvWithoutSettingsFile()
+    {
+        insertRecord("ETC_DATA", tomeiRecord());
+        showView(2);
+        QVERIFY(QFile::remove(h->settingsFile()));
+        const QString before = CSVPath;
+        const QString target = QDir(folder("csv")).filePath("history.csv");
+        chosen << target;
+        basMain_CSVOutput();
+        QCOMPARE(h->messageTexts(), QStringList{settingsFileName() + " が見つかりません。"});
+        QVERIFY(QFileInfo(settingsFileName()).isAbsolute());
+        QCOMPARE(CSVPath, before);
+        QVERIFY(!QFileInfo::exists(target));
+        QVERIFY(!QFileInfo::exists(h->settingsFile()));
+    }
+};
+
+QTEST_MAIN(TestReportCommands)
+#include "tst_reportcommands.moc"
