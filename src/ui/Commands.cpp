@@ -71,7 +71,7 @@ void enableOutputCommands()
     frmMain &f = form();
     f.btnPrintDefault->setEnabled(true);
     f.mnuPrintDefault->setEnabled(true);
-    if (intRelayMode == 2) {
+    if (intRelayMode == 2 && kDesktopPrintBuilt) {
         f.btnPrintDesktop->setEnabled(true);
         f.mnuPrintDesktop->setEnabled(true);
     }

@@ -3,6 +3,7 @@
 #include "app/basGlobal.h"
 
 #include "reader/basRS232C.h"
+#include "ui/Commands.h"
 #include "ui/FrameControl.h"
 #include "ui/LineControl.h"
 #include "ui/ReportOperations.h"
@@ -234,6 +235,8 @@ void frmMain::buildMenus()
     mnuPort = item(mnuConfig, "mnuPort", QStringLiteral("通信ポート設定(&P)"));
     mnuHelp = menu("mnuHelp", QStringLiteral("ヘルプ(&H)"));
     mnuAbout = item(mnuHelp, "mnuAbout", QStringLiteral("バージョン情報(&A)"));
+    for (QAction *a : {mnuView, mnuPort, mnuAbout})
+        a->setEnabled(kSettingsDialogsBuilt);
 }
 
 void frmMain::wireEvents()

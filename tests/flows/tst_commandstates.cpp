@@ -2,6 +2,7 @@
 // screen clear, registration, database read and delete.
 
 #include "FlowFixture.h"
+#include "ui/Commands.h"
 
 class tst_commandstates : public QObject {
     Q_OBJECT
@@ -68,7 +69,15 @@ private slots:
             else if (step == "del")
                 QVERIFY(f.clickYes(f.w->btnDBDelete));
         }
-        QCOMPARE(f.commandStates(), expected);
+        // Commands whose windows are not built yet stay off whatever the state.
+        QString available = expected;
+        if (!kDesktopPrintBuilt)
+            available[6] = QLatin1Char('0');
+        if (!kDuplicateRecordsBuilt)
+            available[8] = available[9] = QLatin1Char('0');
+        QCOMPARE(f.commandStates(), available);
+        for (QAction *a : {f.w->mnuView, f.w->mnuPort, f.w->mnuAbout})
+            QCOMPARE(a->isEnabled(), kSettingsDialogsBuilt);
     }
 };
 
