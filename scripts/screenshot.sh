@@ -29,6 +29,6 @@ xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash -c '
     xdotool ${action//%w/$w}
     sleep 1
   done <<<"$actions"
-  xwd -root -silent | convert xwd:- "$out"
+  import -window root "$out"
   kill -- -"$runner" 2>/dev/null || true'
 echo "$out"
