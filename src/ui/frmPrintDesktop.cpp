@@ -173,7 +173,9 @@ void frmPrintDesktop::frmPrintDesktop_chkPrint_Click()
 void frmPrintDesktop::frmPrintDesktop_cmdPrint_Click()
 {
     guarded("frmPrintDesktop_cmdPrint_Click", [this] {
-        if (m_printing)
+        // One run at a time, and none once the window is closing (its link
+        // sequence is then talking to the reader).
+        if (m_printing || m_unloaded)
             return;
         m_printing = true;
         for (QWidget *w : {(QWidget *)ListView, (QWidget *)cmdPrint, (QWidget *)cmdExit})
