@@ -163,17 +163,11 @@ private slots:
         QTest::newRow("history, all cards, all")
             << 2 << false << "0000" << "OLD" << 0
             << "SELECT * FROM ETC_DATA ORDER BY カードNO ASC, ご利用日 ASC,通過時間 ASC,入口料金所 ASC,出口料金所 ASC;";
-        QTest::newRow("history, card, all") << 2 << false << "0012" << "NEW" << 0
-                                            << "SELECT * FROM ETC_DATA WHERE カードNO='0012' ORDER BY カードNO ASC, "
-                                               "ご利用日 DESC,通過時間 DESC,入口料金所 ASC,出口料金所 ASC;";
         QTest::newRow("history, range, card, unprinted")
             << 2 << true << "0012" << "NEW" << 1
             << "SELECT * FROM ETC_DATA WHERE " + r +
                    " AND PRINT_FLAG=False AND カードNO='0012' ORDER BY カードNO ASC, ご利用日 DESC,通過時間 DESC,"
                    "入口料金所 ASC,出口料金所 ASC;";
-        QTest::newRow("card read, range") << 1 << true << "0000" << "NEW" << 0
-                                          << "SELECT * FROM ETC_TEMP WHERE " + r +
-                                                 " ORDER BY ご利用日 DESC,通過時間 DESC,入口料金所 ASC,出口料金所 ASC;";
         QTest::newRow("card read, unprinted, no sort")
             << 1 << false << "0000" << "ERROR" << 1
             << "SELECT * FROM ETC_TEMP WHERE PRINT_FLAG=False ORDER BY 入口料金所 ASC,出口料金所 ASC;";
