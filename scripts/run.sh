@@ -22,12 +22,13 @@ if [ "${PASSLOG_READER:-emulator}" = real ]; then
   exit
 fi
 
-# The emulator's device, and its control pipe for commands such as
+# PASSLOG_READER_ARGS adds emulator options, e.g. "--relay" for the relay unit
+# with its desktop printer. The emulator's device, and its control pipe for commands such as
 # "state none" (card taken out) or "fault silence":  echo "state none" > "$build/reader.ctl"
 link="$build/reader-tty"
 control="$build/reader.ctl"
 ./tools/reader-emulator/reader-emulator --link "$link" --control "$control" \
-  --card "$root/data/sample-card.txt" --state readable </dev/null >"$build/reader-emulator.log" 2>&1 &
+  --card "$root/data/sample-card.txt" --state readable ${PASSLOG_READER_ARGS:-} </dev/null >"$build/reader-emulator.log" 2>&1 &
 emulator=$!
 trap 'kill "$emulator" 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done

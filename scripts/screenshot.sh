@@ -8,6 +8,7 @@
 # Each command argument runs as one xdotool call, then the script waits a
 # second; %w stands for the main window's id. Example (a card read):
 #   scripts/screenshot.sh read.png 3 "mousemove --window %w 860 146 click 1"
+# SCREENSHOT_WINDOW=NAME saves only the window of that title (a dialog).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out=$(readlink -f "${1:-$root/build/screenshot.png}")
@@ -29,6 +30,10 @@ xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash -c '
     xdotool ${action//%w/$w}
     sleep 1
   done <<<"$actions"
-  import -window root "$out"
+  if [ -n "${SCREENSHOT_WINDOW:-}" ]; then
+    import -window "$(xdotool search --name "$SCREENSHOT_WINDOW" | head -n 1)" "$out"
+  else
+    import -window root "$out"
+  fi
   kill -- -"$runner" 2>/dev/null || true'
 echo "$out"

@@ -10,6 +10,7 @@
 #include "ui/UiFonts.h"
 #include "ui/basMainOperations.h"
 #include "ui/basMainWindow.h"
+#include "ui/frmPrintDesktop.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -249,6 +250,8 @@ void frmMain::wireEvents()
     connect(btnDBDelete, &QPushButton::clicked, this, [] { basMain_DBDelete(); });
     connect(btnPrintDefault, &QPushButton::clicked, this, [] { basMain_PrintDefult(); });
     connect(mnuPrintDefault, &QAction::triggered, this, [] { basMain_PrintDefult(); });
+    connect(btnPrintDesktop, &QPushButton::clicked, this, [] { basMain_PrintDesktop(); });
+    connect(mnuPrintDesktop, &QAction::triggered, this, [] { basMain_PrintDesktop(); });
     connect(btnCSVOutput, &QPushButton::clicked, this, [] { basMain_CSVOutput(); });
     connect(mnuCSVOutput, &QAction::triggered, this, [] { basMain_CSVOutput(); });
     connect(btnExit, &QPushButton::clicked, this, &QWidget::close);

@@ -244,6 +244,10 @@ std::optional<Bytes> Reader::printerAnswer(const Bytes &payload)
     case Printer::Ack:
         return withChecksum(Bytes{ACK, '1', '2', ETX});
     case Printer::PaperOut:
+        if (paperLeft > 0) {
+            --paperLeft;
+            return withChecksum(Bytes{ACK, '1', '2', ETX});
+        }
         return withChecksum(Bytes{NAK, '1', '2', 0x01, ETX});
     case Printer::Silent:
         break;

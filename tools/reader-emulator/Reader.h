@@ -32,6 +32,8 @@ public:
 
     CardState state = CardState::None;
     Printer printer = Printer::Ack;
+    // With PaperOut: lines the printer still prints before it refuses.
+    int paperLeft = 0;
     Fault fault = Fault::None;
     bool relay = false;
     // Answers given instead of the reader's own, one per request (an empty

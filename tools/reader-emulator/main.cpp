@@ -31,7 +31,7 @@ const char *const kUsage =
     "  --card FILE          card image (text format, see README.md)\n"
     "  --state STATE        none | readable | auth | error (default none)\n"
     "  --relay              a relay unit with a desktop printer sits in front of the reader\n"
-    "  --printer MODE       ack | paperout | silent (default ack)\n"
+    "  --printer MODE       ack | paperout | 'paperout N' (N lines, then out of paper) | silent (default ack)\n"
     "  --print-log FILE     append every printed line to FILE\n"
     "  --script FILE        answer from FILE (one answer per line in hex, '-' for none), then stay silent\n"
     "  --fault FAULT        none | silence | garbage | checksum\n"
@@ -162,6 +162,17 @@ bool parseState(const std::string &s, CardState &state)
 
 bool parsePrinter(const std::string &s, Printer &printer)
 {
+    // "paperout N": N more lines are printed, then the paper runs out.
+    if (s.rfind("paperout ", 0) == 0) {
+        char *end = nullptr;
+        const long n = std::strtol(s.c_str() + 9, &end, 10);
+        if (end == s.c_str() + 9 || *end != '\0' || n < 0)
+            return false;
+        printer = Printer::PaperOut;
+        g_reader.paperLeft = int(n);
+        return true;
+    }
+    g_reader.paperLeft = 0;
     if (s == "ack") printer = Printer::Ack;
     else if (s == "paperout") printer = Printer::PaperOut;
     else if (s == "silent") printer = Printer::Silent;

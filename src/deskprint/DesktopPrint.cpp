@@ -1,0 +1,230 @@
+// The desktop print window's statements and list rows, the print line and
+// the print of one record on the desktop printer behind the relay unit.
+
+#include "deskprint/DesktopPrint.h"
+
+#include "app/Cp932.h"
+#include "app/Failure.h"
+#include "app/basCommon.h"
+#include "app/basGlobal.h"
+#include "decode/FrameBytes.h"
+#include "history/JetSql.h"
+#include "history/ViewCondition.h"
+#include "history/basAccess.h"
+#include "reader/FrameRecognizer.h"
+#include "reader/basRS232C.h"
+
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QSqlRecord>
+
+namespace {
+
+const QString kGateTerms = QStringLiteral("入口料金所 ASC,出口料金所 ASC");
+const QStringList kDisplayColumns{QStringLiteral("カードNO"), QStringLiteral("ご利用日"), QStringLiteral("通過時間"),
+                                  QStringLiteral("通行料金"), QStringLiteral("車種"),     QStringLiteral("入口料金所"),
+                                  QStringLiteral("出口料金所")};
+
+// The date terms of the sort setting, each beginning with a blank.
+QString sortTerms()
+{
+    if (ViewSort == QLatin1String("NEW"))
+        return QStringLiteral(" ご利用日 DESC,通過時間 DESC,");
+    if (ViewSort == QLatin1String("OLD"))
+        return QStringLiteral(" ご利用日 ASC,通過時間 ASC,");
+    return {};
+}
+
+QString rangeCondition()
+{
+    return QStringLiteral(" WHERE '") + jetsql::quoted(ViewCondition.StartDateTime) + QStringLiteral("'<=DATE_TIME") +
+           QStringLiteral(" AND DATE_TIME<='") + jetsql::quoted(ViewCondition.EndDateTime) + QStringLiteral("'");
+}
+
+// A record statement's table: the word after its first "FROM ".
+QString statementTable(const QString &sql)
+{
+    static const QRegularExpression re(QStringLiteral("^\\s*SELECT\\s+\\*\\s+FROM\\s+(\\w+)"),
+                                       QRegularExpression::CaseInsensitiveOption |
+                                           QRegularExpression::UseUnicodePropertiesOption);
+    const QRegularExpressionMatch m = re.match(sql);
+    if (!m.hasMatch())
+        throw Failure(5, QStringLiteral("プロシージャの呼び出し、または引数が不正です。") + sql.left(80));
+    return m.captured(1);
+}
+
+// The same statement with the row's identity in front of its columns, so
+// that exactly the row printed is the row marked.
+QString withRowIdentity(const QString &sql)
+{
+    QString out = sql;
+    const qsizetype star = out.indexOf(QLatin1Char('*'));
+    out.replace(star, 1, QStringLiteral("rowid AS PASSLOG_ROWID, *"));
+    return out;
+}
+
+QString fieldText(const QSqlRecord &record, const char *name)
+{
+    return basCommon_CheckNull(record.value(QString::fromLatin1(name)));
+}
+
+// Only the digits of a date or time text: "2006/12/15" gives "20061215",
+// "17:52:58" gives "175258". A date the card holds but the calendar does not
+// ("2024/13/45") keeps its digits and its width.
+QString digitsOf(const QString &text)
+{
+    QString out;
+    for (QChar c : text)
+        if (c.isDigit())
+            out += c;
+    return out;
+}
+
+// Drops whatever the line delivered before the print frame (a late answer
+// to an earlier record), so that only this record's reply can mark it.
+void discardStaleInput()
+{
+    QSerialPort *port = basRS232C_Port();
+    if (!port->isOpen())
+        return;
+    port->clear(QSerialPort::Input);
+    port->readAll();
+}
+
+} // namespace
+
+QString frmPrintDesktop_ViewTable() { return ViewCondition.ViewMode == 2 ? kTableData : kTableTemp; }
+
+QString frmPrintDesktop_MakeListViewSQL(const QString &tableName, qint16 unprintedOnly)
+{
+    return guarded("frmPrintDesktop_MakeListViewSQL", [&] {
+        const bool range = ViewCondition.SelectMode == 1;
+        QString sql = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + tableName;
+        if (range)
+            sql += rangeCondition();
+        if (unprintedOnly == 1)
+            sql += (range ? QStringLiteral(" AND") : QStringLiteral(" WHERE")) + QStringLiteral(" PRINT_FLAG=False");
+        if (ViewCondition.ViewMode == 1)
+            sql += QStringLiteral(" ORDER BY");
+        if (ViewCondition.ViewMode == 2) {
+            if (ViewCondition.CardNo != kNoCardNo)
+                sql += (range || unprintedOnly == 1 ? QStringLiteral(" AND") : QStringLiteral(" WHERE")) +
+                       QStringLiteral(" カードNO='") + jetsql::quoted(ViewCondition.CardNo) + QStringLiteral("'");
+            sql += QStringLiteral(" ORDER BY カードNO ASC,");
+        }
+        QString terms = sortTerms();
+        if (terms.isEmpty() && ViewCondition.ViewMode == 1)
+            terms = QStringLiteral(" "); // keeps "ORDER BY" apart from the gate terms
+        return sql + terms + kGateTerms + QStringLiteral(";");
+    });
+}
+
+QString frmPrintDesktop_MakePrintDesktopSQL(const QString &tableName, const DesktopPrintRow &row)
+{
+    return guarded("frmPrintDesktop_MakePrintDesktopSQL", [&] {
+        if (row.values.size() != kDisplayColumns.size())
+            throw Failure(9, QStringLiteral("インデックスが有効範囲にありません。"));
+        const bool range = ViewCondition.SelectMode == 1;
+        QString sql = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + tableName;
+        if (range)
+            sql += rangeCondition();
+        sql += range ? QStringLiteral(" AND") : QStringLiteral(" WHERE");
+        for (int i = 0; i < kDisplayColumns.size(); ++i)
+            sql += (i == 0 ? QStringLiteral(" ") : QStringLiteral(" AND ")) + kDisplayColumns[i] +
+                   QStringLiteral("='") + jetsql::quoted(row.values[i]) + QStringLiteral("'");
+        return sql + QStringLiteral(" ORDER BY カードNO ASC,") + sortTerms() + kGateTerms + QStringLiteral(";");
+    });
+}
+
+QList<DesktopPrintRow> frmPrintDesktop_ListRows(const QString &sql)
+{
+    return guarded("frmPrintDesktop_MDBtoListView", [&] {
+        QList<DesktopPrintRow> rows;
+        QSqlQuery q = basAccess_Execute(DbConnection::History, sql);
+        const QSqlRecord fields = q.record();
+        QList<int> columns;
+        for (const QString &name : kDisplayColumns)
+            columns << fields.indexOf(name);
+        const int flag = fields.indexOf(QStringLiteral("PRINT_FLAG"));
+        while (q.next()) {
+            DesktopPrintRow row;
+            row.printed = flag >= 0 && q.value(flag).toBool();
+            for (int c : columns)
+                row.values << (c >= 0 ? basCommon_CheckNull(q.value(c)) : QString());
+            rows << row;
+        }
+        if (q.lastError().isValid())
+            throwSqlError(q.lastError());
+        return rows;
+    });
+}
+
+QByteArray frmPrintDesktop_PrintLine(const QSqlRecord &record)
+{
+    const QString text = basCommon_FixString(fieldText(record, "JID_IN"), 4) +
+                         basCommon_FixString(fieldText(record, "ITC_IN"), 5) +
+                         basCommon_FixString(fieldText(record, "JID_OUT"), 4) +
+                         basCommon_FixString(fieldText(record, "ITC_OUT"), 5) +
+                         basCommon_FixString(digitsOf(fieldText(record, "PASS_DATE")), 8) +
+                         basCommon_FixString(digitsOf(fieldText(record, "PASS_TIME")), 6) +
+                         basCommon_FixString(fieldText(record, "CAR_CODE"), 3) +
+                         basCommon_FixString(fieldText(record, "PASS_MONEY"), 8);
+    // The fitting counts code-page-932 bytes; the line is held to its width
+    // whatever a stored value holds.
+    return cp932::encode(text).leftJustified(kPrintLineBytes, ' ', true);
+}
+
+QByteArray frmPrintDesktop_PrintFrame(const QByteArray &printLine)
+{
+    return basRS232C_RelayEnvelope(QByteArrayLiteral("COM2:"), frame::fromRaw(printLine));
+}
+
+qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql)
+{
+    return guarded("frmPrintDesktop_SendPrintCOM2", [&]() -> qint16 {
+        const QString table = statementTable(sql);
+        QSqlQuery q = basAccess_Execute(DbConnection::History, withRowIdentity(sql));
+        if (!q.next()) {
+            if (q.lastError().isValid())
+                throwSqlError(q.lastError());
+            return 0;
+        }
+        const qint64 rowId = q.value(0).toLongLong();
+        const QByteArray line = frmPrintDesktop_PrintLine(q.record());
+        q.finish();
+
+        discardStaleInput();
+        basRS232C_CommOutput(frmPrintDesktop_PrintFrame(line));
+        bool answered = false;
+        bool printed = false;
+        qint16 status = 0;
+        QByteArray reply;
+        for (int wait : kPrinterReplyWaits) {
+            basRS232C_CommInput(wait, reply);
+            // Only a whole reply counts: a damaged one confirms nothing.
+            if (frame::ubound(reply) < 5 || !basRS232C_FrameIntact(reply))
+                continue;
+            if (frame::at(reply, 1) == ctl::ACK) {
+                printed = answered = true;
+                break;
+            }
+            if (frame::at(reply, 1) == ctl::NAK) {
+                status = qint16(frame::at(reply, 4));
+                answered = true;
+                break;
+            }
+        }
+        if (!answered)
+            basCommon_ShowWarning(kPrinterSilent);
+        if (printed) {
+            // Stored at once: a print run that breaks off later leaves every
+            // record printed so far marked, and no other.
+            QSqlQuery mark = basAccess_Execute(DbConnection::History,
+                                               QStringLiteral("UPDATE ") + table +
+                                                   QStringLiteral(" SET PRINT_FLAG=True WHERE rowid=") +
+                                                   QString::number(rowId) + QStringLiteral(";"));
+            mark.finish();
+        }
+        return status;
+    });
+}

@@ -1,0 +1,66 @@
+#pragma once
+// The desktop printer (卓上プリンタ) behind the relay unit, and the logic of
+// the desktop print window: its list and record statements, the rows of its
+// list, the print line and its "COM2:" envelope, and the print of one record.
+// No widgets here: the window (ui/frmPrintDesktop) shows the rows and calls
+// these procedures.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class QSqlRecord;
+
+// The list's columns: the printed mark, then the seven display columns.
+inline const QStringList kDesktopPrintHeaders{
+    QStringLiteral("印刷"),     QStringLiteral("カードNO"), QStringLiteral("ご利用日"),   QStringLiteral("通過時間"),
+    QStringLiteral("通行料金"), QStringLiteral("車種"),     QStringLiteral("入口料金所"), QStringLiteral("出口料金所")};
+// Widths of the columns above in twips.
+inline const QList<int> kDesktopPrintColumnTwips{600, 900, 1275, 975, 975, 975, 3975, 3975};
+
+inline const QString kPrintedMark = QStringLiteral("済");
+inline const QString kNotPrintedMark = QStringLiteral("未");
+inline const QString kPaperOut = QStringLiteral("用紙切れです。卓上プリンタに用紙を補充してください。");
+inline const QString kPrinterSilent = QStringLiteral("卓上プリンタからの応答がありません。");
+
+// One row of the list: the record's PRINT_FLAG and its display columns
+// カードNO, ご利用日, 通過時間, 通行料金, 車種, 入口料金所, 出口料金所 as text.
+struct DesktopPrintRow {
+    bool printed = false;
+    QStringList values;
+    QString mark() const { return printed ? kPrintedMark : kNotPrintedMark; }
+};
+
+// The table the main grid shows: "ETC_TEMP" after a card read (ViewMode 1),
+// "ETC_DATA" for a history view (ViewMode 2).
+QString frmPrintDesktop_ViewTable();
+
+// The list statement of the view's records (unprintedOnly 1: only those not
+// yet printed), in the grid's order and with its conditions.
+QString frmPrintDesktop_MakeListViewSQL(const QString &tableName, qint16 unprintedOnly);
+// The statement that selects the record of one list row: every display
+// column equal, with the view's date/time range.
+QString frmPrintDesktop_MakePrintDesktopSQL(const QString &tableName, const DesktopPrintRow &row);
+// The rows a list statement gives, in its order.
+QList<DesktopPrintRow> frmPrintDesktop_ListRows(const QString &sql);
+
+// Width of the print line in bytes.
+constexpr int kPrintLineBytes = 43;
+// The print line of a record (columns JID_IN, ITC_IN, JID_OUT, ITC_OUT,
+// PASS_DATE, PASS_TIME, CAR_CODE, PASS_MONEY): always 43 code-page-932 bytes.
+QByteArray frmPrintDesktop_PrintLine(const QSqlRecord &record);
+// The print line inside the relay envelope for the printer side ("COM2:"),
+// 1-based as every frame: 53 bytes.
+QByteArray frmPrintDesktop_PrintFrame(const QByteArray &printLine);
+
+// Prints the first record sql selects on the desktop printer and marks it
+// printed (PRINT_FLAG) once the printer has acknowledged it; the mark is
+// stored before this returns. Returns 0 when printed, when the printer did
+// not answer (warned here) or when sql selects nothing; otherwise the code of
+// the printer's refusal (paper out). Relay mode must be 0: the envelope goes
+// out as built.
+qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql);
+
+// The receives after a print frame and the wait of each (ms).
+inline const QList<int> kPrinterReplyWaits{100, 3000, 500, 500, 500, 500, 500, 500, 500, 500};

@@ -1,0 +1,212 @@
+#include "ui/frmPrintDesktop.h"
+
+#include "app/Failure.h"
+#include "app/basCommon.h"
+#include "app/basGlobal.h"
+#include "deskprint/DesktopPrint.h"
+#include "reader/basRS232C.h"
+#include "ui/Commands.h"
+#include "ui/FrameControl.h"
+#include "ui/UiFonts.h"
+#include "ui/frmMain.h"
+
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+// Twips (1/1440 inch) to pixels at 15 twips a pixel.
+int px(double twips) { return qRound(twips / 15.0); }
+
+template <typename W>
+W *place(W *w, const char *name, double left, double top, double width, double height)
+{
+    w->setObjectName(QString::fromLatin1(name));
+    w->setGeometry(px(left), px(top), px(width), px(height));
+    return w;
+}
+
+// The row a list item stands for, kept with the item.
+constexpr int kPrintedRole = Qt::UserRole;
+
+DesktopPrintRow rowOf(const QTreeWidgetItem *item)
+{
+    DesktopPrintRow row;
+    row.printed = item->data(0, kPrintedRole).toBool();
+    for (int c = 1; c < kDesktopPrintHeaders.size(); ++c)
+        row.values << item->text(c);
+    return row;
+}
+
+} // namespace
+
+frmPrintDesktop::frmPrintDesktop(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmPrintDesktop"));
+    setWindowTitle(QStringLiteral("卓上プリンタ印刷"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setModal(true);
+    setFixedSize(kClientWidth, kClientHeight);
+
+    fraListView = place(new FrameControl(QStringLiteral("利用履歴"), this), "fraListView", 120, 120, 11895, 6735);
+    fraListView->setFont(pGothicFont(11.25));
+    ListView = place(new QTreeWidget(fraListView), "ListView", 120, 240, 11655, 6375);
+    ListView->setFont(pGothicFont(9.75));
+    ListView->setRootIsDecorated(false);
+    ListView->setUniformRowHeights(true);
+    ListView->setAllColumnsShowFocus(true);
+    ListView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView->header()->setSectionsMovable(false);
+    ListView->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    lblText = place(new QLabel(QStringLiteral("印刷したい利用履歴を選択し、「印刷」ボタンを押してください。"), this),
+                    "lblText", 120, 6960, 5175, 315);
+    lblAttention = place(new QLabel(QStringLiteral("※既に印刷済みの利用履歴はチェックマークが表示されます。"), this),
+                         "lblAttention", 120, 7200, 5175, 255);
+    chkPrint = place(new QCheckBox(QStringLiteral("印刷されていない利用履歴のみ表示"), this), "chkPrint", 5880, 6960,
+                     3255, 255);
+    for (QWidget *w : {(QWidget *)lblText, (QWidget *)lblAttention, (QWidget *)chkPrint})
+        w->setFont(pGothicFont(9));
+    cmdPrint = place(new QPushButton(QStringLiteral("印刷"), this), "cmdPrint", 9240, 6960, 1335, 495);
+    cmdExit = place(new QPushButton(QStringLiteral("終了"), this), "cmdExit", 10680, 6960, 1335, 495);
+    for (QPushButton *b : {cmdPrint, cmdExit}) {
+        b->setFont(pGothicFont(11.25));
+        b->setAutoDefault(false);
+    }
+
+    connect(cmdPrint, &QPushButton::clicked, this, [this] { frmPrintDesktop_cmdPrint_Click(); });
+    connect(cmdExit, &QPushButton::clicked, this, [this] {
+        guarded("frmPrintDesktop_cmdExit_Click", [this] { close(); });
+    });
+    connect(chkPrint, &QCheckBox::clicked, this, [this] { frmPrintDesktop_chkPrint_Click(); });
+    connect(ListView, &QTreeWidget::itemChanged, this,
+            [this](QTreeWidgetItem *item, int column) {
+                if (column == 0)
+                    frmPrintDesktop_ListView_ItemCheck(item);
+            });
+}
+
+void frmPrintDesktop::frmPrintDesktop_Form_Load()
+{
+    guarded("frmPrintDesktop_Form_Load", [this] {
+        form().TimerPolling->stop();
+        intRelayMode = 0; // the print frames go out as built, not inside a "COM1:" envelope
+        frmPrintDesktop_MDBtoListView(frmPrintDesktop_MakeListViewSQL(frmPrintDesktop_ViewTable(), 0));
+    });
+}
+
+void frmPrintDesktop::done(int result)
+{
+    // The print run talks to the printer through the reader's port; the link
+    // sequence of the unload must not run in the middle of it.
+    if (m_printing)
+        return;
+    if (!m_unloaded) {
+        m_unloaded = true;
+        frmPrintDesktop_Form_Unload();
+    }
+    QDialog::done(result);
+}
+
+void frmPrintDesktop::frmPrintDesktop_Form_Unload()
+{
+    guarded("frmPrintDesktop_Form_Unload", [] {
+        basRS232C_CommBasicSequence();
+        restartPolling();
+    });
+}
+
+void frmPrintDesktop::refill()
+{
+    frmPrintDesktop_MDBtoListView(
+        frmPrintDesktop_MakeListViewSQL(frmPrintDesktop_ViewTable(), chkPrint->isChecked() ? 1 : 0));
+}
+
+void frmPrintDesktop::frmPrintDesktop_MDBtoListView(const QString &sql)
+{
+    guarded("frmPrintDesktop_MDBtoListView", [&] {
+        const QList<DesktopPrintRow> rows = frmPrintDesktop_ListRows(sql);
+        const QSignalBlocker quiet(ListView);
+        ListView->clear();
+        ListView->setColumnCount(int(kDesktopPrintHeaders.size()));
+        ListView->setHeaderLabels(kDesktopPrintHeaders);
+        for (int c = 0; c < kDesktopPrintColumnTwips.size(); ++c)
+            ListView->setColumnWidth(c, px(kDesktopPrintColumnTwips[c]));
+        QList<QTreeWidgetItem *> items;
+        items.reserve(rows.size());
+        for (const DesktopPrintRow &row : rows) {
+            auto *item = new QTreeWidgetItem(QStringList{row.mark()} + row.values);
+            // The check mark shows PRINT_FLAG; the user cannot change it.
+            item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+            item->setCheckState(0, row.printed ? Qt::Checked : Qt::Unchecked);
+            item->setData(0, kPrintedRole, row.printed);
+            items << item;
+        }
+        ListView->addTopLevelItems(items);
+    });
+}
+
+void frmPrintDesktop::frmPrintDesktop_ListView_ItemCheck(QTreeWidgetItem *item)
+{
+    guarded("frmPrintDesktop_ListView_ItemCheck", [&] {
+        const Qt::CheckState mark = item->data(0, kPrintedRole).toBool() ? Qt::Checked : Qt::Unchecked;
+        if (item->checkState(0) != mark) {
+            const QSignalBlocker quiet(ListView);
+            item->setCheckState(0, mark);
+        }
+    });
+}
+
+void frmPrintDesktop::frmPrintDesktop_chkPrint_Click()
+{
+    guarded("frmPrintDesktop_chkPrint_Click", [this] { refill(); });
+}
+
+void frmPrintDesktop::frmPrintDesktop_cmdPrint_Click()
+{
+    guarded("frmPrintDesktop_cmdPrint_Click", [this] {
+        // One run at a time, and none once the window is closing (its link
+        // sequence is then talking to the reader).
+        if (m_printing || m_unloaded)
+            return;
+        m_printing = true;
+        for (QWidget *w : {(QWidget *)ListView, (QWidget *)cmdPrint, (QWidget *)cmdExit})
+            w->setEnabled(false);
+        const auto enableAgain = qScopeGuard([this] {
+            m_printing = false;
+            for (QWidget *w : {(QWidget *)ListView, (QWidget *)cmdPrint, (QWidget *)cmdExit})
+                w->setEnabled(true);
+        });
+        // The selected rows as they are now, in list order: the filter box
+        // stays usable and may refill the list while the records go out.
+        QList<DesktopPrintRow> selected;
+        for (int i = 0; i < ListView->topLevelItemCount(); ++i)
+            if (QTreeWidgetItem *item = ListView->topLevelItem(i); item->isSelected())
+                selected << rowOf(item);
+        const QString table = frmPrintDesktop_ViewTable();
+        for (const DesktopPrintRow &row : selected) {
+            if (frmPrintDesktop_SendPrintCOM2(frmPrintDesktop_MakePrintDesktopSQL(table, row)) != 0) {
+                basCommon_ShowWarning(kPaperOut);
+                break;
+            }
+        }
+        refill();
+    });
+}
+
+void basMain_PrintDesktop()
+{
+    guarded("basMain_PrintDesktop", [] {
+        frmPrintDesktop window(&form());
+        window.frmPrintDesktop_Form_Load();
+        window.exec();
+    });
+}

@@ -1,0 +1,55 @@
+#pragma once
+// The desktop print window "卓上プリンタ印刷": the records of the main grid's
+// view with their printed marks; the user selects rows and prints them on the
+// desktop printer behind the relay unit. While it is open the reader polling
+// stops; closing it re-establishes the reader link and restarts the polling.
+
+#include <QDialog>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class FrameControl;
+
+class frmPrintDesktop : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmPrintDesktop(QWidget *parent = nullptr);
+
+    // Client area in pixels (12135 x 7590 twips).
+    static constexpr int kClientWidth = 809;
+    static constexpr int kClientHeight = 506;
+
+    FrameControl *fraListView = nullptr;
+    QTreeWidget *ListView = nullptr;
+    QLabel *lblText = nullptr;
+    QLabel *lblAttention = nullptr;
+    QCheckBox *chkPrint = nullptr;
+    QPushButton *cmdPrint = nullptr;
+    QPushButton *cmdExit = nullptr;
+
+    // The load event: polling off, relay mode direct, the list filled.
+    void frmPrintDesktop_Form_Load();
+    // True while a print run is going on.
+    bool printing() const { return m_printing; }
+
+    // Closing the window (cmdExit, the title bar, Escape) runs the unload
+    // event once; it is refused while a print run is going on.
+    void done(int result) override;
+
+private:
+    void frmPrintDesktop_Form_Unload();
+    void frmPrintDesktop_cmdPrint_Click();
+    void frmPrintDesktop_chkPrint_Click();
+    void frmPrintDesktop_ListView_ItemCheck(QTreeWidgetItem *item);
+    void frmPrintDesktop_MDBtoListView(const QString &sql);
+    void refill();
+
+    bool m_printing = false;
+    bool m_unloaded = false;
+};
+
+// 卓上印刷 (btnPrintDesktop, mnuPrintDesktop): the desktop print window, modal.
+void basMain_PrintDesktop();

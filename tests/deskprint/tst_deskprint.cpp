@@ -1,0 +1,395 @@
+// The desktop printer behind the relay unit, with no window: the list and
+// record statements as text and against a real history database, the print
+// line, and the print of single records through the reader emulator's relay
+// unit, with what the printer answers deciding the record's printed mark.
+
+#include "../history/HistoryFixture.h"
+#include "../reader/ReaderTest.h"
+#include "TestHarness.h"
+#include "app/basGlobal.h"
+#include "deskprint/DesktopPrint.h"
+#include "history/ViewCondition.h"
+
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QSqlField>
+#include <QSqlRecord>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+const QString kExampleFrame = QStringLiteral(
+    "02 43 4F 4D 32 3A 00 2B 36 39 20 20 41 31 42 32 43 31 32 33 34 30 46 30 30 41 32 30 30 36 31 32 31 35 31 37 "
+    "35 32 35 38 31 20 20 31 30 30 30 20 20 20 20 03 B1");
+
+// A printer-side reply frame with its checksum, as hex for the emulator's "send".
+QString reply(std::initializer_list<int> bytes)
+{
+    QByteArray f = frame::of(bytes);
+    f.append('\0');
+    f[f.size() - 1] = char(basRS232C_CalCheckSUM(f));
+    return hexOf(f);
+}
+const QString kAck = reply({0x06, 0x31, 0x32, 0x03});
+
+// A history row with coded and display columns.
+void addRecord(const QString &card, const QString &date, const QString &time, int jidIn = 69,
+               const QString &itcIn = QStringLiteral("A1B2C"), const QString &toll = QStringLiteral("1000円"),
+               const QString &table = QStringLiteral("ETC_DATA"))
+{
+    QSqlQuery q(basAccess_Database(DbConnection::History));
+    q.prepare(QStringLiteral("INSERT INTO ") + table +
+              QStringLiteral(" (JID_IN,ITC_IN,JID_OUT,ITC_OUT,PASS_DATE,PASS_TIME,DATE_TIME,CAR_CODE,PASS_MONEY,"
+                             "CARD_ID,カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所) "
+                             "VALUES (?,?,1234,'0F00A',?,?,?,1,1000,?,?,?,?,?,'普通車','東名 東京','東名 厚木')"));
+    for (const QVariant &v : {QVariant(jidIn), QVariant(itcIn), QVariant(date), QVariant(time),
+                              QVariant(date + QLatin1Char('-') + time), QVariant(card), QVariant(card), QVariant(date),
+                              QVariant(time), QVariant(toll)})
+        q.addBindValue(v);
+    if (!q.exec())
+        qFatal("insert failed");
+}
+
+// PRINT_FLAG of every row of a table in stored order, read on a connection
+// of its own, as a program started after a crash would see the file.
+QList<int> storedFlags(const QString &table = QStringLiteral("ETC_DATA"))
+{
+    QList<int> flags;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("observer"));
+        db.setDatabaseName(basAccess_FilePath(kDatFile));
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("SELECT PRINT_FLAG FROM ") + table + QStringLiteral(" ORDER BY rowid"));
+            while (q.next())
+                flags << q.value(0).toInt();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("observer"));
+    return flags;
+}
+
+QSqlRecord printRecord(const QVariantList &values)
+{
+    static const char *const names[] = {"JID_IN", "ITC_IN", "JID_OUT", "ITC_OUT",
+                                        "PASS_DATE", "PASS_TIME", "CAR_CODE", "PASS_MONEY"};
+    QSqlRecord r;
+    for (int i = 0; i < 8; ++i) {
+        QSqlField f(QString::fromLatin1(names[i]), QMetaType(QMetaType::QString));
+        f.setValue(values.value(i));
+        r.append(f);
+    }
+    return r;
+}
+
+} // namespace
+
+class tst_deskprint : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TestHarness> harness;
+    std::unique_ptr<EmulatorProcess> emulator;
+
+    // The relay unit found by a polling sequence, then relay mode direct as
+    // the print window leaves it.
+    void startPrinter(const QString &mode)
+    {
+        emulator = std::make_unique<EmulatorProcess>(
+            QStringList{QStringLiteral("--relay"), QStringLiteral("--printer"), mode});
+        QVERIFY(emulator->started());
+        useEmulatorAsPort1(*emulator);
+        basRS232C_CommBasicSequence();
+        QCOMPARE(intRelayMode, 2);
+        intRelayMode = 0;
+        emulator->forgetLines();
+    }
+    // The print frames the emulator received since the last call.
+    QStringList printFrames()
+    {
+        QStringList frames;
+        for (const QString &f : emulator->takeLines(QStringLiteral("rx ")))
+            if (f.startsWith(QStringLiteral("02 43 4F 4D 32 3A")))
+                frames << f;
+        return frames;
+    }
+    // The emulator sends these bytes after ms, while the program waits.
+    void sendLater(int ms, const QString &hex)
+    {
+        QTimer::singleShot(ms, this, [this, hex] { emulator->command(QStringLiteral("send ") + hex); });
+    }
+    DesktopPrintRow onlyRow()
+    {
+        const auto rows = frmPrintDesktop_ListRows(frmPrintDesktop_MakeListViewSQL(kTableData, 0));
+        return rows.value(0);
+    }
+    qint16 printOnlyRow() { return frmPrintDesktop_SendPrintCOM2(frmPrintDesktop_MakePrintDesktopSQL(kTableData, onlyRow())); }
+
+private slots:
+    void init()
+    {
+        harness = std::make_unique<TestHarness>();
+        openDatabases(*harness);
+        basAccess_ResetViewCondition();
+        ViewCondition.ViewMode = 2;
+        ViewCondition.CardNo = kNoCardNo;
+        ViewSort = QStringLiteral("NEW");
+        intRelayMode = 0;
+        intNoReplyCount = 0;
+        intSendToggle = 128;
+    }
+    void cleanup()
+    {
+        basRS232C_CommPortClose(1);
+        emulator.reset();
+        seams::setPortDeviceHandler({});
+        closeDatabases();
+        harness.reset();
+    }
+
+    // ---- statements ------------------------------------------------------------
+    void listStatement_data()
+    {
+        QTest::addColumn<int>("viewMode");
+        QTest::addColumn<bool>("range");
+        QTest::addColumn<QString>("card");
+        QTest::addColumn<QString>("sort");
+        QTest::addColumn<int>("unprinted");
+        QTest::addColumn<QString>("expected");
+        const QString r = QStringLiteral("'2024/01/01-00:00:00'<=DATE_TIME AND DATE_TIME<='2024/01/31-23:59:59'");
+        QTest::newRow("history, card, unprinted, NEW")
+            << 2 << false << "1234" << "NEW" << 1
+            << "SELECT * FROM ETC_DATA WHERE PRINT_FLAG=False AND カードNO='1234' ORDER BY カードNO ASC, ご利用日 "
+               "DESC,通過時間 DESC,入口料金所 ASC,出口料金所 ASC;";
+        QTest::newRow("history, all cards, all")
+            << 2 << false << "0000" << "OLD" << 0
+            << "SELECT * FROM ETC_DATA ORDER BY カードNO ASC, ご利用日 ASC,通過時間 ASC,入口料金所 ASC,出口料金所 ASC;";
+        QTest::newRow("history, range, card, unprinted")
+            << 2 << true << "0012" << "NEW" << 1
+            << "SELECT * FROM ETC_DATA WHERE " + r +
+                   " AND PRINT_FLAG=False AND カードNO='0012' ORDER BY カードNO ASC, ご利用日 DESC,通過時間 DESC,"
+                   "入口料金所 ASC,出口料金所 ASC;";
+        QTest::newRow("card read, unprinted, no sort")
+            << 1 << false << "0000" << "ERROR" << 1
+            << "SELECT * FROM ETC_TEMP WHERE PRINT_FLAG=False ORDER BY 入口料金所 ASC,出口料金所 ASC;";
+        QTest::newRow("quote in the card number")
+            << 2 << false << "1'OR" << "NEW" << 0
+            << "SELECT * FROM ETC_DATA WHERE カードNO='1''OR' ORDER BY カードNO ASC, ご利用日 DESC,通過時間 DESC,"
+               "入口料金所 ASC,出口料金所 ASC;";
+    }
+    void listStatement()
+    {
+        QFETCH(int, viewMode);
+        QFETCH(bool, range);
+        QFETCH(QString, card);
+        QFETCH(QString, sort);
+        QFETCH(int, unprinted);
+        QFETCH(QString, expected);
+        ViewCondition.ViewMode = qint16(viewMode);
+        ViewCondition.SelectMode = range ? 1 : 0;
+        ViewCondition.StartDateTime = range ? QStringLiteral("2024/01/01-00:00:00") : QString();
+        ViewCondition.EndDateTime = range ? QStringLiteral("2024/01/31-23:59:59") : QString();
+        ViewCondition.CardNo = card;
+        ViewSort = sort;
+        const QString table = viewMode == 1 ? kTableTemp : kTableData;
+        QCOMPARE(frmPrintDesktop_ViewTable(), table);
+        const QString sql = frmPrintDesktop_MakeListViewSQL(table, qint16(unprinted));
+        QCOMPARE(sql, expected);
+        frmPrintDesktop_ListRows(sql); // the store takes it
+    }
+
+    // The range and every display value go into the record statement; values
+    // with quotes still select their own record and nothing else.
+    void recordStatementSelectsItsRecord()
+    {
+        addRecord(QStringLiteral("0012"), QStringLiteral("2024/01/10"), QStringLiteral("08:00:00"));
+        addRecord(QStringLiteral("0012"), QStringLiteral("2024/02/10"), QStringLiteral("08:00:00"));
+        addRecord(QStringLiteral("0012"), QStringLiteral("2024/01/11"), QStringLiteral("08:00:00"), 69,
+                  QStringLiteral("A1B2C"), QStringLiteral("1'000円"));
+        ViewCondition.SelectMode = 1;
+        ViewCondition.StartDateTime = QStringLiteral("2024/01/01-00:00:00");
+        ViewCondition.EndDateTime = QStringLiteral("2024/01/31-23:59:59");
+        const auto rows = frmPrintDesktop_ListRows(frmPrintDesktop_MakeListViewSQL(kTableData, 0));
+        QCOMPARE(rows.size(), 2); // February is outside the range
+        QCOMPARE(rows[0].values, QStringList({"0012", "2024/01/11", "08:00:00", "1'000円", "普通車", "東名 東京",
+                                              "東名 厚木"}));
+        QVERIFY(!rows[0].printed);
+        QCOMPARE(rows[0].mark(), QStringLiteral("未"));
+        const QString sql = frmPrintDesktop_MakePrintDesktopSQL(kTableData, rows[0]);
+        QCOMPARE(sql, QStringLiteral("SELECT * FROM ETC_DATA WHERE '2024/01/01-00:00:00'<=DATE_TIME AND "
+                                     "DATE_TIME<='2024/01/31-23:59:59' AND カードNO='0012' AND ご利用日='2024/01/11' "
+                                     "AND 通過時間='08:00:00' AND 通行料金='1''000円' AND 車種='普通車' AND "
+                                     "入口料金所='東名 東京' AND 出口料金所='東名 厚木' ORDER BY カードNO ASC, "
+                                     "ご利用日 DESC,通過時間 DESC,入口料金所 ASC,出口料金所 ASC;"));
+        QCOMPARE(column(sql, 0).size(), 1);
+        ViewCondition.SelectMode = 0;
+        QVERIFY(frmPrintDesktop_MakePrintDesktopSQL(kTableData, rows[1]).startsWith(
+            QStringLiteral("SELECT * FROM ETC_DATA WHERE カードNO='0012' AND ご利用日='2024/01/10' AND")));
+    }
+
+    // ---- print line --------------------------------------------------------------
+    void printLine_data()
+    {
+        QTest::addColumn<QVariantList>("values");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("example") << QVariantList{69, "A1B2C", 1234, "0F00A", "2006/12/15", "17:52:58", 1, 1000}
+                                 << QByteArray("69  A1B2C12340F00A200612151752581  1000    ");
+        QTest::newRow("a date the calendar does not have keeps its width")
+            << QVariantList{4095, "FFFFF", 0, "00000", "2124/15/31", "31:63:62", 255, -8388608}
+            << QByteArray("4095FFFFF0   0000021241531316362255-8388608");
+        QTest::newRow("empty columns are blanks")
+            << QVariantList{QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), QVariant(),
+                            QVariant()}
+            << QByteArray(43, ' ');
+        QTest::newRow("long and wide values are cut to their columns")
+            << QVariantList{123456, "ＡＢＣ", 1, "A", "2024/01/02", "03:04:05", 1234, 123456789}
+            << QByteArray("1234\x82\x60\x82\x61 1   A    2024010203040512312345678");
+    }
+    void printLine()
+    {
+        QFETCH(QVariantList, values);
+        QFETCH(QByteArray, line);
+        const QByteArray printed = frmPrintDesktop_PrintLine(printRecord(values));
+        QCOMPARE(printed.size(), kPrintLineBytes);
+        QCOMPARE(printed, line);
+        const QByteArray f = frmPrintDesktop_PrintFrame(printed);
+        QCOMPARE(frame::ubound(f), 53);
+        QVERIFY(basRS232C_FrameIntact(f));
+    }
+
+    // ---- the printer's answers -------------------------------------------------------
+    void printsTheExampleRecordAndMarksIt()
+    {
+        addRecord(QStringLiteral("0012"), QStringLiteral("2006/12/15"), QStringLiteral("17:52:58"));
+        addRecord(QStringLiteral("0012"), QStringLiteral("2006/12/16"), QStringLiteral("17:52:58"));
+        startPrinter(QStringLiteral("ack"));
+        QCOMPARE(printOnlyRow(), qint16(0)); // newest first: 2006/12/16
+        QCOMPARE(storedFlags(), QList<int>({0, 1}));
+        ViewSort = QStringLiteral("OLD");
+        QCOMPARE(printOnlyRow(), qint16(0));
+        QCOMPARE(printFrames().last(), kExampleFrame);
+        QCOMPARE(storedFlags(), QList<int>({1, 1}));
+        QVERIFY(harness->messages().isEmpty());
+        const auto rows = frmPrintDesktop_ListRows(frmPrintDesktop_MakeListViewSQL(kTableData, 0));
+        QCOMPARE(rows[0].mark(), QStringLiteral("済"));
+        QVERIFY(frmPrintDesktop_ListRows(frmPrintDesktop_MakeListViewSQL(kTableData, 1)).isEmpty());
+    }
+
+    void repliesDecideTheMark_data()
+    {
+        QTest::addColumn<QString>("printer");
+        QTest::addColumn<QStringList>("sent"); // (ms after the frame, bytes) pairs the line delivers
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("flag");
+        QTest::newRow("ack") << "ack" << QStringList() << 0 << 1;
+        QTest::newRow("paper out") << "paperout" << QStringList() << 1 << 0;
+        QTest::newRow("refusal with status 0") << "silent" << QStringList{"20", reply({0x15, 0x31, 0x32, 0x00, 0x03})}
+                                               << 0 << 0;
+        QTest::newRow("a reader frame does not end the wait")
+            << "silent" << QStringList{"20", hexOf(cardStateFrame('I')), "400", kAck} << 0 << 1;
+        QTest::newRow("a damaged ack confirms nothing")
+            << "silent" << QStringList{"20", "06 31 32 03 00", "400", reply({0x15, 0x31, 0x32, 0x07, 0x03})} << 7 << 0;
+    }
+    void repliesDecideTheMark()
+    {
+        QFETCH(QString, printer);
+        QFETCH(QStringList, sent);
+        QFETCH(int, status);
+        QFETCH(int, flag);
+        addRecord(QStringLiteral("0012"), QStringLiteral("2024/01/10"), QStringLiteral("08:00:00"));
+        startPrinter(printer);
+        for (int i = 0; i + 1 < sent.size(); i += 2)
+            sendLater(sent[i].toInt(), sent[i + 1]);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(printOnlyRow(), qint16(status));
+        QVERIFY2(clock.elapsed() < 3000, "an answer ends the wait at once");
+        QCOMPARE(storedFlags(), QList<int>({flag}));
+        QCOMPARE(printFrames().size(), 1);
+        QVERIFY(harness->messages().isEmpty());
+    }
+
+    // A silent printer is reported once and the record stays unmarked; an
+    // answer that was already on the line before the frame (a late reply to
+    // an earlier record) is not taken for this record's.
+    void silentPrinter_data()
+    {
+        QTest::addColumn<bool>("staleAck");
+        QTest::newRow("silent") << false;
+        QTest::newRow("late ack of an earlier record on the line") << true;
+    }
+    void silentPrinter()
+    {
+        QFETCH(bool, staleAck);
+        addRecord(QStringLiteral("0012"), QStringLiteral("2024/01/10"), QStringLiteral("08:00:00"));
+        startPrinter(QStringLiteral("silent"));
+        if (staleAck) {
+            QVERIFY(emulator->command(QStringLiteral("send ") + kAck));
+            QTRY_VERIFY(basRS232C_Port()->bytesAvailable() >= 5);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(printOnlyRow(), qint16(0));
+        QVERIFY(clock.elapsed() >= 7100); // 100 + 3000 + 8 x 500 ms
+        QCOMPARE(harness->messageTexts(), QStringList{kPrinterSilent});
+        QCOMPARE(storedFlags(), QList<int>({0}));
+    }
+
+    void nothingSelectedSendsNothing()
+    {
+        addRecord(QStringLiteral("0012"), QStringLiteral("2024/01/10"), QStringLiteral("08:00:00"));
+        startPrinter(QStringLiteral("ack"));
+        DesktopPrintRow gone = onlyRow();
+        gone.values[1] = QStringLiteral("2024/01/11");
+        QCOMPARE(frmPrintDesktop_SendPrintCOM2(frmPrintDesktop_MakePrintDesktopSQL(kTableData, gone)), qint16(0));
+        QTest::qWait(200);
+        QVERIFY(printFrames().isEmpty());
+        QCOMPARE(storedFlags(), QList<int>({0}));
+        QVERIFY(harness->messages().isEmpty());
+    }
+
+    // Identical records (duplicates to be cleaned up): the statement of either
+    // row prints and marks the first one only.
+    void identicalRecordsMarkOnlyTheFirst()
+    {
+        for (int i = 0; i < 2; ++i)
+            addRecord(QStringLiteral("0012"), QStringLiteral("2024/01/10"), QStringLiteral("08:00:00"));
+        startPrinter(QStringLiteral("ack"));
+        const auto rows = frmPrintDesktop_ListRows(frmPrintDesktop_MakeListViewSQL(kTableData, 0));
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(frmPrintDesktop_SendPrintCOM2(frmPrintDesktop_MakePrintDesktopSQL(kTableData, rows[1])), qint16(0));
+        QCOMPARE(storedFlags(), QList<int>({1, 0}));
+        QCOMPARE(frmPrintDesktop_SendPrintCOM2(frmPrintDesktop_MakePrintDesktopSQL(kTableData, rows[0])), qint16(0));
+        QCOMPARE(storedFlags(), QList<int>({1, 0}));
+        QCOMPARE(printFrames().size(), 2);
+    }
+
+    // Each mark is in the file as soon as its record is confirmed: a program
+    // that stops in the middle of a run leaves exactly the printed records marked.
+    void marksAreStoredRecordByRecord()
+    {
+        for (int day = 10; day < 13; ++day)
+            addRecord(QStringLiteral("0012"), QStringLiteral("2024/01/%1").arg(day), QStringLiteral("08:00:00"),
+                      70 + day, QStringLiteral("A1B2C"), QStringLiteral("1000円"), kTableTemp);
+        ViewCondition.ViewMode = 1;
+        startPrinter(QStringLiteral("silent"));
+        const auto rows = frmPrintDesktop_ListRows(frmPrintDesktop_MakeListViewSQL(kTableTemp, 0));
+        QCOMPARE(rows.size(), 3);
+        QList<QList<int>> seen;
+        for (const DesktopPrintRow &row : rows) {
+            QTimer::singleShot(30, this, [&] {
+                seen << storedFlags(kTableTemp); // while the printer is still printing
+                emulator->command(QStringLiteral("send ") + kAck);
+            });
+            QCOMPARE(frmPrintDesktop_SendPrintCOM2(frmPrintDesktop_MakePrintDesktopSQL(kTableTemp, row)), qint16(0));
+        }
+        // stored order is oldest first; the list prints newest first
+        QCOMPARE(seen, QList<QList<int>>({{0, 0, 0}, {0, 0, 1}, {0, 1, 1}}));
+        QCOMPARE(storedFlags(kTableTemp), QList<int>({1, 1, 1}));
+        const QStringList frames = printFrames();
+        QCOMPARE(frames.size(), 3);
+        QVERIFY(frames[0].contains(QStringLiteral("38 32 20 20"))); // JID_IN 82 of 2024/01/12 first
+    }
+};
+
+QTEST_MAIN(tst_deskprint)
+#include "tst_deskprint.moc"

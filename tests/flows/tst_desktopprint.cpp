@@ -1,0 +1,269 @@
+// The desktop print window from the main window, against the reader
+// emulator's relay unit and desktop printer: what the list shows, what the
+// user's selection sends to the printer, the marks that follow the printer's
+// answers, and the reader link given back when the window closes.
+
+#include "FlowFixture.h"
+#include "app/basGlobal.h"
+#include "deskprint/DesktopPrint.h"
+#include "ui/frmPrintDesktop.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QTreeWidget>
+#include <functional>
+
+namespace {
+
+// A reader with the sample card behind a relay unit whose printer behaves as
+// told, with its traffic log on.
+QStringList relayWithPrinter(const QString &printer)
+{
+    QStringList args = readerWith(kSampleCard, {QStringLiteral("--relay"), QStringLiteral("--printer"), printer});
+    args.removeAll(QStringLiteral("--quiet"));
+    return args;
+}
+
+QStringList marks(const frmPrintDesktop &d)
+{
+    QStringList out;
+    for (int i = 0; i < d.ListView->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *item = d.ListView->topLevelItem(i);
+        out << item->text(0) + (item->checkState(0) == Qt::Checked ? QStringLiteral("+") : QStringLiteral("-"));
+    }
+    return out;
+}
+
+QStringList dates(const frmPrintDesktop &d)
+{
+    QStringList out;
+    for (int i = 0; i < d.ListView->topLevelItemCount(); ++i)
+        out << d.ListView->topLevelItem(i)->text(2);
+    return out;
+}
+
+void selectRows(frmPrintDesktop &d, const QList<int> &rows)
+{
+    d.ListView->clearSelection();
+    for (int r : rows)
+        d.ListView->topLevelItem(r)->setSelected(true);
+}
+
+} // namespace
+
+class tst_desktopprint : public QObject {
+    Q_OBJECT
+
+    // Opens the window with 卓上印刷 (or its menu item), runs act while it is
+    // open and closes it with 終了. False if the window never opened.
+    static bool inPrintWindow(Flow &f, const std::function<void(frmPrintDesktop &)> &act, bool fromMenu = false)
+    {
+        bool opened = false;
+        int tries = 0;
+        std::function<void()> attempt = [&] {
+            auto *d = qobject_cast<frmPrintDesktop *>(QApplication::activeModalWidget());
+            if (!d || !d->isVisible()) {
+                if (++tries < 500)
+                    QTimer::singleShot(10, attempt);
+                return;
+            }
+            opened = true;
+            act(*d);
+            QTest::mouseClick(d->cmdExit, Qt::LeftButton);
+        };
+        QTimer::singleShot(0, attempt);
+        if (fromMenu) {
+            if (!f.w->mnuPrintDesktop->isEnabled())
+                return false;
+            f.w->mnuPrintDesktop->trigger();
+        } else if (!Flow::click(f.w->btnPrintDesktop)) {
+            return false;
+        }
+        return opened;
+    }
+
+    static QStringList printFrames(Flow &f)
+    {
+        QStringList frames;
+        for (const QString &line : f.emulator.takeLines(QStringLiteral("rx ")))
+            if (line.startsWith(QStringLiteral("02 43 4F 4D 32 3A")))
+                frames << line;
+        return frames;
+    }
+
+    static QList<int> historyFlags()
+    {
+        QList<int> flags;
+        for (const QString &v : column(QStringLiteral("SELECT PRINT_FLAG FROM ETC_DATA ORDER BY ご利用日 DESC;")))
+            flags << v.toInt();
+        return flags;
+    }
+
+    // History of card 0012 (2024/01/01 to /03, the newest printed already)
+    // read back from the database.
+    static void startOnHistory(Flow &f)
+    {
+        f.seedHistory(QStringLiteral("0012"), 3);
+        historyExec(QStringLiteral("UPDATE ETC_DATA SET PRINT_FLAG=1 WHERE ご利用日='2024/01/03'"));
+        QVERIFY2(f.start(), "reader emulator or main window did not start");
+        QVERIFY(f.clickYes(f.w->btnDBRead));
+        QCOMPARE(f.gridRows(), 3);
+        QVERIFY(f.w->btnPrintDesktop->isEnabled());
+        f.harness.clearMessages();
+        f.emulator.forgetLines();
+    }
+
+private slots:
+    void opensOnTheViewAndGivesTheLinkBack()
+    {
+        Flow f(relayWithPrinter(QStringLiteral("ack")));
+        startOnHistory(f);
+        for (bool fromMenu : {false, true}) {
+            QVERIFY(inPrintWindow(
+                f,
+                [&](frmPrintDesktop &d) {
+                    QCOMPARE(d.windowTitle(), QStringLiteral("卓上プリンタ印刷"));
+                    QVERIFY(!f.w->TimerPolling->isActive());
+                    QCOMPARE(intRelayMode, 0);
+                    QVERIFY(!d.chkPrint->isChecked());
+                    QStringList headers;
+                    for (int c = 0; c < d.ListView->columnCount(); ++c)
+                        headers << d.ListView->headerItem()->text(c);
+                    QCOMPARE(headers, kDesktopPrintHeaders);
+                    QCOMPARE(marks(d), QStringList({"済+", "未-", "未-"}));
+                    QCOMPARE(dates(d), QStringList({"2024/01/03", "2024/01/02", "2024/01/01"}));
+                    QCOMPARE(d.ListView->topLevelItem(1)->text(1), QStringLiteral("0012"));
+                    QCOMPARE(d.ListView->topLevelItem(1)->text(4), QStringLiteral("200円"));
+                },
+                fromMenu));
+            // The link sequence found the relay unit again; polling runs.
+            QCOMPARE(intRelayMode, 2);
+            QVERIFY(f.idle());
+            QVERIFY(printFrames(f).isEmpty());
+        }
+        QVERIFY(f.harness.messages().isEmpty());
+    }
+
+    // Marks follow the printer only: clicks on the check boxes change nothing,
+    // a print with nothing selected sends nothing, printed rows leave the
+    // filtered list.
+    void printsTheSelectedRows()
+    {
+        Flow f(relayWithPrinter(QStringLiteral("ack")));
+        startOnHistory(f);
+        QVERIFY(inPrintWindow(f, [&](frmPrintDesktop &d) {
+            QTreeWidgetItem *item = d.ListView->topLevelItem(1);
+            const QRect box = d.ListView->visualItemRect(item);
+            QTest::mouseClick(d.ListView->viewport(), Qt::LeftButton, {}, QPoint(box.left() + 10, box.center().y()));
+            item->setCheckState(0, Qt::Checked); // as any other way of toggling would
+            d.ListView->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+            QCOMPARE(marks(d), QStringList({"済+", "未-", "未-"}));
+
+            d.ListView->clearSelection();
+            QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
+            QVERIFY(printFrames(f).isEmpty());
+            QCOMPARE(marks(d), QStringList({"済+", "未-", "未-"}));
+            QVERIFY(d.cmdPrint->isEnabled() && d.cmdExit->isEnabled() && d.ListView->isEnabled());
+
+            QTest::mouseClick(d.chkPrint, Qt::LeftButton);
+            QCOMPARE(dates(d), QStringList({"2024/01/02", "2024/01/01"}));
+            selectRows(d, {0});
+            QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
+            QCOMPARE(printFrames(f).size(), 1);
+            QCOMPARE(dates(d), QStringList({"2024/01/01"}));
+            QCOMPARE(marks(d), QStringList({"未-"}));
+            QTest::mouseClick(d.chkPrint, Qt::LeftButton);
+            QCOMPARE(marks(d), QStringList({"済+", "済+", "未-"}));
+
+            // A printed record can be printed again.
+            selectRows(d, {0, 2});
+            QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
+            QCOMPARE(printFrames(f).size(), 2);
+            QCOMPARE(marks(d), QStringList({"済+", "済+", "済+"}));
+        }));
+        QCOMPARE(historyFlags(), QList<int>({1, 1, 1}));
+        QVERIFY(f.harness.messages().isEmpty());
+    }
+
+    // The paper runs out on the second of three selected records: the first
+    // is marked, the user is told once, the third is not sent.
+    void paperOutStopsTheRun()
+    {
+        Flow f(relayWithPrinter(QStringLiteral("paperout 1")));
+        startOnHistory(f);
+        historyExec(QStringLiteral("UPDATE ETC_DATA SET PRINT_FLAG=0"));
+        QVERIFY(inPrintWindow(f, [&](frmPrintDesktop &d) {
+            selectRows(d, {0, 1, 2});
+            QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
+            QCOMPARE(f.harness.messageTexts(), QStringList{kPaperOut});
+            QCOMPARE(printFrames(f).size(), 2);
+            QCOMPARE(marks(d), QStringList({"済+", "未-", "未-"}));
+            QVERIFY(d.cmdPrint->isEnabled() && d.cmdExit->isEnabled() && d.ListView->isEnabled());
+        }));
+        QCOMPARE(historyFlags(), QList<int>({1, 0, 0}));
+    }
+
+    // A silent printer is reported once per record; the window cannot be
+    // closed in the middle of the run.
+    void silentPrinterWarnsPerRecord()
+    {
+        Flow f(relayWithPrinter(QStringLiteral("silent")));
+        startOnHistory(f);
+        QVERIFY(inPrintWindow(f, [&](frmPrintDesktop &d) {
+            selectRows(d, {1, 2});
+            bool closedWhilePrinting = true;
+            QTimer::singleShot(500, &d, [&] {
+                QVERIFY(d.printing());
+                QVERIFY(!d.cmdExit->isEnabled() && !d.cmdPrint->isEnabled());
+                d.close();
+                QTest::keyClick(&d, Qt::Key_Escape);
+                closedWhilePrinting = !d.isVisible();
+            });
+            QElapsedTimer clock;
+            clock.start();
+            QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
+            QVERIFY(clock.elapsed() >= 2 * 7100);
+            QVERIFY(!closedWhilePrinting);
+            QVERIFY(!f.w->TimerPolling->isActive());
+            QCOMPARE(f.harness.messageTexts(), QStringList({kPrinterSilent, kPrinterSilent}));
+            QCOMPARE(printFrames(f).size(), 2);
+            QCOMPARE(marks(d), QStringList({"済+", "未-", "未-"}));
+        }));
+        QVERIFY(f.idle());
+        QCOMPARE(historyFlags(), QList<int>({1, 0, 0}));
+    }
+
+    // After a card read the window lists the staging rows; a date/time range
+    // of a history view narrows the list as it narrows the grid.
+    void followsTheGridsView()
+    {
+        Flow f(relayWithPrinter(QStringLiteral("ack")));
+        f.seedHistory(QStringLiteral("0012"), 3);
+        FLOW_START(f);
+        QVERIFY(f.readCard());
+        const int shown = f.gridRows();
+        QVERIFY(shown > 0);
+        QVERIFY(inPrintWindow(f, [&](frmPrintDesktop &d) {
+            QCOMPARE(d.ListView->topLevelItemCount(), shown);
+            selectRows(d, {0});
+            QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
+            QCOMPARE(marks(d).first(), QStringLiteral("済+"));
+        }));
+        QCOMPARE(column(QStringLiteral("SELECT count(*) FROM ETC_TEMP WHERE PRINT_FLAG=1;")),
+                 QStringList{QStringLiteral("1")});
+
+        f.selectRange(QDateTime(QDate(2024, 1, 2), QTime(0, 0)), QDateTime(QDate(2024, 1, 3), QTime(23, 59, 59)));
+        f.selectListEntry(QStringLiteral("0012"));
+        QVERIFY(f.clickYes(f.w->btnDBRead));
+        QCOMPARE(f.gridRows(), 2);
+        QVERIFY(inPrintWindow(f, [&](frmPrintDesktop &d) {
+            QCOMPARE(dates(d), QStringList({"2024/01/03", "2024/01/02"}));
+        }));
+        QVERIFY(f.idle());
+    }
+};
+
+QTEST_MAIN(tst_desktopprint)
+#include "tst_desktopprint.moc"
