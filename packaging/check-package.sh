@@ -38,11 +38,14 @@ if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$root/usr/share/applications/passlog.desktop"
 fi
 
-# The installed program started by a user who cannot write /usr/bin: the
-# files appear in that user's data folder, the masters are read from
-# /usr/share/passlog (a failure would end the program with its report).
+# The installed program started by a user who cannot write /usr/bin, on a
+# 1920 x 1200 screen scaled to 150 %, with the packaged reader emulator as its
+# reader: the history appears in that user's data folder, and the program
+# gets as far as polling the reader, which comes after it opened the masters
+# in /usr/share/passlog (a failure would stop it at its error report).
 home=$(mktemp -d)
-trap 'rm -rf "$root" "$home"' EXIT
+chmod 755 "$home"
+trap 'kill "${emulator:-}" 2>/dev/null || true; rm -rf "$root" "$home"' EXIT
 as_user=()
 if [ "$(id -u)" -eq 0 ]; then
   chown 65534:65534 "$home"
@@ -50,22 +53,33 @@ if [ "$(id -u)" -eq 0 ]; then
 else
   chmod 555 "$root/usr/bin"
 fi
+data="$home/data/PASSLOG"
+"${as_user[@]}" mkdir -p "$data"
+printf '[RS232C]\r\nComPort=1\r\nDevice1=%s\r\n' "$home/reader" | "${as_user[@]}" tee "$data/passlog.ini" >/dev/null
+"${as_user[@]}" "$root/usr/bin/passlog-reader-emulator" --link "$home/reader" --state readable \
+  </dev/null >"$home/reader.log" 2>&1 &
+emulator=$!
+for _ in $(seq 50); do [ -e "$home/reader" ] && break; sleep 0.1; done
+printf '{"screens": [{"name": "scaled", "x": 0, "y": 0, "width": 1920, "height": 1200, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1.5}]}' >"$home/screen.json"
 set +e
 env -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" \
-  TMPDIR="$home" QT_QPA_PLATFORM=offscreen \
+  TMPDIR="$home" QT_QPA_PLATFORM="offscreen:configfile=$home/screen.json" \
   "${as_user[@]}" timeout -s TERM 8 "$root/usr/bin/passlog" >"$home/out.txt" 2>&1
 status=$?
 set -e
+kill "$emulator" 2>/dev/null || true
 chmod 755 "$root/usr/bin"
-cat "$home/out.txt"
-[ "$status" -eq 124 ] || { echo "the installed program ended by itself (status $status)"; exit 1; }
+[ "$status" -eq 124 ] || { cat "$home/out.txt"; echo "the installed program ended by itself (status $status)"; exit 1; }
+[ -f "$data/ETC_DAT.sqlite" ] || { echo "no history database in the user's data folder"; exit 1; }
+tr -d '\r' <"$data/passlog.ini" | grep -qx "AppPath=$data/" || { echo "AppPath does not name the user's data folder"; exit 1; }
 for f in passlog.ini ETC_DAT.sqlite; do
-  [ -f "$home/data/PASSLOG/$f" ] || { echo "no $f in the user's data folder"; exit 1; }
   [ ! -e "$root/usr/bin/$f" ] || { echo "$f written into the program folder"; exit 1; }
 done
+grep -q '^rx ' "$home/reader.log" || { cat "$home/reader.log"; echo "the installed program never polled the reader"; exit 1; }
+echo "installed program: history in $data, reader polled"
 
 if command -v lintian >/dev/null; then
-  lintian --fail-on error --no-tag-display-limit "$deb"
+  lintian --fail-on error --tag-display-limit 0 "$deb"
 else
   echo "lintian is not installed: package not checked"
 fi
