@@ -67,6 +67,17 @@ private slots:
 #ifdef Q_OS_UNIX
         if (::geteuid() == 0 && qEnvironmentVariableIsEmpty(kAsUnprivileged)) {
             // Root writes any folder: this case runs again as "nobody".
+            const QStringList asNobody{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                       QStringLiteral("--clear-groups")};
+            const int reachable = QProcess::execute(
+                QStringLiteral("setpriv"),
+                asNobody + QStringList{QStringLiteral("test"), QStringLiteral("-x"), QCoreApplication::applicationFilePath(),
+                                       QStringLiteral("-a"), QStringLiteral("-x"), QStringLiteral(PASSLOG_READER_EMULATOR),
+                                       QStringLiteral("-a"), QStringLiteral("-r"), kSampleCard});
+            if (reachable < 0)
+                QSKIP("setpriv is not available to run the case as an unprivileged user");
+            if (reachable != 0)
+                QSKIP("the build folder is not open to the unprivileged user \"nobody\"");
             QProcess child;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert(QString::fromLatin1(kAsUnprivileged), QStringLiteral("1"));
@@ -74,10 +85,9 @@ private slots:
             child.setProcessEnvironment(env);
             child.setProcessChannelMode(QProcess::MergedChannels);
             child.start(QStringLiteral("setpriv"),
-                        {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-                         QCoreApplication::applicationFilePath(), QStringLiteral("readOnlyProgramFolderUsesTheUsersFolder")});
-            if (!child.waitForStarted(10000))
-                QSKIP("setpriv is not available to run the case as an unprivileged user");
+                        asNobody + QStringList{QCoreApplication::applicationFilePath(),
+                                               QStringLiteral("readOnlyProgramFolderUsesTheUsersFolder")});
+            QVERIFY(child.waitForStarted(10000));
             QVERIFY(child.waitForFinished(120000));
             const QByteArray output = child.readAll();
             QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
