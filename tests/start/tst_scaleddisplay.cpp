@@ -8,6 +8,11 @@
 #include "ui/frmMain.h"
 
 #include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -60,6 +65,35 @@ private slots:
         // The fixed layout in its own pixels, drawn with the display's scale.
         QCOMPARE(window->centralWidget()->size(), QSize(921, 593));
         QCOMPARE(window->devicePixelRatio(), g_screen.ratio);
+        // Every text of the window fits its control at this scale.
+        QStringList cut;
+        for (QWidget *w : window->findChildren<QWidget *>()) {
+            if (!w->isVisibleTo(window))
+                continue;
+            QString text;
+            int room = w->width();
+            if (auto *label = qobject_cast<QLabel *>(w)) {
+                text = label->text();
+                room = label->contentsRect().width();
+            } else if (auto *radio = qobject_cast<QRadioButton *>(w)) {
+                text = radio->text();
+                room = radio->width() - radio->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, radio) -
+                       radio->style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, radio);
+            } else if (auto *button = qobject_cast<QPushButton *>(w)) {
+                text = button->text();
+                room = button->width() - 2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button) / 2;
+            } else if (auto *box = qobject_cast<QGroupBox *>(w)) {
+                text = box->title();
+                room = box->width() - 16;
+            }
+            text.remove(QLatin1Char('&'));
+            if (text.isEmpty() || text.contains(QLatin1Char('\n')))
+                continue;
+            const int need = w->fontMetrics().horizontalAdvance(text);
+            if (need > room)
+                cut << QStringLiteral("%1 \"%2\" needs %3 of %4").arg(w->objectName(), text).arg(need).arg(room);
+        }
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("; "))));
         const QPixmap shot = window->grab();
         QCOMPARE(shot.size(), QSize(qRound(window->width() * g_screen.ratio), qRound(window->height() * g_screen.ratio)));
         delete window;
