@@ -8,6 +8,7 @@ packages=(
   libicu-dev fonts-noto-cjk
   xvfb xauth
   cups printer-driver-cups-pdf poppler-utils sqlite3
+  dpkg-dev file lintian desktop-file-utils
 )
 missing=()
 for p in "${packages[@]}"; do

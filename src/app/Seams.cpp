@@ -69,11 +69,11 @@ ScreenMetrics screenMetrics()
     const QScreen *screen = QGuiApplication::primaryScreen();
     if (!screen)
         return {0, 0, 96.0, 96.0};
-    // Device pixels: a display scaled above 100 % counts as a higher dpi.
+    // Device pixels and dpi, and the scaling that Qt applies to the layout.
     const double ratio = screen->devicePixelRatio();
     const QSize size = screen->size();
     return {qRound(size.width() * ratio), qRound(size.height() * ratio),
-            screen->logicalDotsPerInchX() * ratio, screen->logicalDotsPerInchY() * ratio};
+            screen->logicalDotsPerInchX() * ratio, screen->logicalDotsPerInchY() * ratio, ratio};
 }
 
 void setProgramFile(const QString &absoluteExecutablePath) { g_programFile = absoluteExecutablePath; }

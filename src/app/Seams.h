@@ -52,11 +52,15 @@ void setClock(ClockHandler handler);
 QDateTime now();
 
 // ---- screen ----------------------------------------------------------------
+// Device pixels and device dots per inch, and the factor by which the window
+// system scales the layout (Qt's high-dpi scaling: 1.5 on a display set to
+// 150 %). Divided by it, they give the window's own (logical) pixels.
 struct ScreenMetrics {
     int widthPx;
     int heightPx;
     double dpiX;
     double dpiY;
+    double devicePixelRatio = 1.0;
 };
 void setScreenMetrics(std::optional<ScreenMetrics> metrics);
 ScreenMetrics screenMetrics();

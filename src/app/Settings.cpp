@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 
+#include "app/DataFolder.h"
 #include "app/ProfileFile.h"
 #include "app/Seams.h"
 #include "app/basCommon.h"
@@ -22,7 +23,9 @@ static QString desktopFolder()
 void basMain_GetIniFile()
 {
     guarded("basMain_GetIniFile", [] {
-        AppPath = basCommon_CheckPath(QDir::toNativeSeparators(seams::programFolder()));
+        // The program folder, or the user's data folder when the program may
+        // not write its own (an installation for all users).
+        AppPath = basCommon_CheckPath(dataFolder());
 
         // The per-user store only records where the program was last started from.
         QSettings store(QSettings::NativeFormat, QSettings::UserScope, kAppTitle, kAppTitle);

@@ -1,11 +1,14 @@
 #include "history/basAccess.h"
 
+#include "app/DataFolder.h"
 #include "app/Failure.h"
 #include "app/Seams.h"
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
+#include "history/DatabaseErrors.h"
 #include "history/JetSql.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
@@ -24,7 +27,7 @@ QString connectionName(DbConnection which)
 
 } // namespace
 
-void throwSqlError(const QSqlError &error, const QString &context)
+void throwSqlError(const QSqlError &error, const QString &context, const QString &file)
 {
     bool ok = false;
     long number = error.nativeErrorCode().toLong(&ok);
@@ -35,6 +38,18 @@ void throwSqlError(const QSqlError &error, const QString &context)
         text = error.text();
     if (!context.isEmpty())
         text += QStringLiteral(" [") + context + QLatin1Char(']');
+    // The common failures in Japanese, the engine's own text after it, and the
+    // file it concerns (without one named, the history database: every other
+    // statement runs on it).
+    const QString sentence = databaseErrorSentence(error);
+    if (!sentence.isEmpty()) {
+        const QString path = !file.isEmpty()                ? file
+                             : QDir::isAbsolutePath(context) ? QString() // already named
+                                                             : basAccess_FilePath(kDatFile);
+        text = sentence + QLatin1Char(' ') + text;
+        if (!path.isEmpty() && path != context)
+            text += QStringLiteral(" [") + path + QLatin1Char(']');
+    }
     throw Failure(number, text);
 }
 
@@ -103,7 +118,20 @@ QString basAccess_DiskFileName(const QString &fileName)
     return fileName;
 }
 
-QString basAccess_FilePath(const QString &fileName) { return programFolder() + basAccess_DiskFileName(fileName); }
+QString basAccess_FilePath(const QString &fileName)
+{
+    const QString inDataFolder = programFolder() + basAccess_DiskFileName(fileName);
+    // The masters ship with the program: when the data folder has none (the
+    // user's folder of an installed program), the installed copy is read.
+    if (fileName == kMstFile && !QFileInfo::exists(inDataFolder)) {
+        for (const QString &folder : shippedDataFolders()) {
+            const QString shipped = basCommon_CheckPath(folder) + basAccess_DiskFileName(fileName);
+            if (QFileInfo(shipped).isFile())
+                return shipped;
+        }
+    }
+    return inDataFolder;
+}
 
 bool basAccess_IsOpen(DbConnection which)
 {
@@ -214,7 +242,7 @@ QSqlQuery basAccess_Execute(DbConnection which, const QString &source)
     QSqlQuery q(basAccess_Database(which));
     q.setForwardOnly(true);
     if (!q.exec(basAccess_SqliteText(source)))
-        throwSqlError(q.lastError());
+        throwSqlError(q.lastError(), QString(), QDir::toNativeSeparators(basAccess_Database(which).databaseName()));
     return q;
 }
 

@@ -36,7 +36,11 @@ QSqlDatabase basAccess_Database(DbConnection which);
 
 // A refused statement as a Failure: the database's error number (-1 when it
 // has none) and text, with an optional context (a file, a statement) after it.
-[[noreturn]] void throwSqlError(const QSqlError &error, const QString &context = QString());
+// The common failures (cannot open, in use, disk full, read-only, damaged)
+// start with a Japanese sentence and end with the full path of the file:
+// `file`, or the context when that is a path, or else the history database.
+[[noreturn]] void throwSqlError(const QSqlError &error, const QString &context = QString(),
+                                const QString &file = QString());
 
 // The one execution point: runs a Jet-dialect statement (or opens a bare
 // table name, in stored order) on one of the two connections and returns the

@@ -118,16 +118,21 @@ void basMain_GetScreen()
 {
     guarded("basMain_GetScreen", [] {
         const seams::ScreenMetrics m = seams::screenMetrics();
-        // Twips per pixel as the platform reports them: 15 at 96 dpi, 12 at 120 dpi.
-        const int twipsX = int(1440.0 / m.dpiX);
-        const int twipsY = int(1440.0 / m.dpiY);
+        // The window's layout is fixed in its own pixels. On a display that Qt
+        // scales (125 %, 150 %, 200 %) the layout scales with the fonts, so
+        // both checks are made in those logical pixels; fonts made larger
+        // without the layout (a higher dpi at no scaling) are still refused.
+        const double ratio = m.devicePixelRatio > 0 ? m.devicePixelRatio : 1.0;
+        // Twips per logical pixel: 15 at 96 dpi, 12 at 120 dpi.
+        const int twipsX = int(1440.0 * ratio / m.dpiX + 1e-6);
+        const int twipsY = int(1440.0 * ratio / m.dpiY + 1e-6);
         if (twipsX < kMinTwipsPerPixel || twipsY < kMinTwipsPerPixel) {
             basCommon_ShowWarning(QStringLiteral("フォントサイズを小さいフォントに変更してください。") +
                                   QStringLiteral("現在ご利用のフォントには対応しておりません｡"));
             seams::endProgram(0);
         }
-        const qint16 width = qint16(qBound(-32768, m.widthPx, 32767));
-        const qint16 height = qint16(qBound(-32768, m.heightPx, 32767));
+        const qint16 width = qint16(qBound(-32768, qRound(m.widthPx / ratio), 32767));
+        const qint16 height = qint16(qBound(-32768, qRound(m.heightPx / ratio), 32767));
         if (width < kMinWidth || height < kMinHeight) {
             basCommon_ShowWarning(QStringLiteral("画面の領域を 1024 x 768 ピクセル以上に変更してください。") +
                                   QString::number(width) + QStringLiteral(" x") + QString::number(height) +

@@ -1,11 +1,68 @@
+#include "app/ProgramIcon.h"
+#include "app/Version.h"
 #include "start/basMain.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QIcon>
+#include <QPixmap>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+void setApplicationInfo()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("PASSLOG"));
+    QCoreApplication::setApplicationVersion(programVersion());
+}
+
+// "--version" and "--help" answer on the command line and end, without a
+// window system (scripts and package tools ask them). Anything else is left
+// to the window start; Qt's own options (-platform ...) are taken by it.
+std::optional<int> answerCommandLine(int argc, char *argv[])
+{
+    QCoreApplication core(argc, argv);
+    setApplicationInfo();
+    QCommandLineParser parser;
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("この説明を表示して終了します。"));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("バージョンを表示して終了します。"));
+    parser.addOption(help);
+    parser.addOption(version);
+    parser.parse(core.arguments()); // unknown options belong to Qt or are ignored
+    if (parser.isSet(version)) {
+        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
+                    qPrintable(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+    if (parser.isSet(help)) {
+        QString text = QStringLiteral("使い方: passlog [オプション]\n\n"
+                                      "ETCカードの利用履歴をカードリーダーから読み取り、カードごとに保存し、\n"
+                                      "印刷とCSV出力をします。オプションなしで起動するとウィンドウを開きます。\n\n"
+                                      "オプション:\n");
+        for (const QCommandLineOption &o : {help, version})
+            text += QStringLiteral("  -%1, --%2  %3\n").arg(o.names().at(0), o.names().at(1).leftJustified(8),
+                                                            o.description());
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    return std::nullopt;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> answered = answerCommandLine(argc, argv))
+        return *answered;
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("PASSLOG"));
+    setApplicationInfo();
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addPixmap(QPixmap::fromImage(programIcon(size)));
+    QApplication::setWindowIcon(icon);
     basMain_Main();
     return app.exec();
 }

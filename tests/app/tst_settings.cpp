@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QtTest>
 
 namespace {
@@ -246,15 +247,36 @@ void TestSettings::garbageFileDoesNotEndTheProgram()
     QVERIFY(h.messages().isEmpty());
 }
 
+// A program folder nobody may write into, root included: the settings file
+// is the user's, in the user's data folder. (This used to leave the program
+// on its defaults with no file at all; that now happens only when the user's
+// folder cannot be written either.)
 void TestSettings::readOnlyFolderKeepsTheDefaults()
 {
     TestHarness h;
-    seams::setProgramFile(QStringLiteral("/proc/passlog")); // a folder nobody may write into, root included
+    seams::setProgramFile(QStringLiteral("/proc/passlog"));
+    const QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QDir(h.programFolder()).filePath(QStringLiteral("data")).toUtf8());
+    const QString userFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QVERIFY(!endsProgram([] { basMain_GetIniFile(); }));
+    QCOMPARE(AppPath, QDir::toNativeSeparators(userFolder) + QDir::separator());
+    QCOMPARE(settingsFileName(), AppPath + QStringLiteral("passlog.ini"));
+    QVERIFY(QFile::exists(settingsFileName()));
+    QCOMPARE(basCommon_GetIniString(kSectionMain, QStringLiteral("AppPath"), settingsFileName()), AppPath);
+    QVERIFY(saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("OLD")));
+    basMain_GetIniFile(); // the next start finds it again
+    QCOMPARE(ViewSort, QStringLiteral("OLD"));
+
+    // Neither folder can be written.
+    qputenv("XDG_DATA_HOME", "/proc/passlog-data");
     QVERIFY(!endsProgram([] { basMain_GetIniFile(); }));
     QCOMPARE(ViewSort, QStringLiteral("NEW"));
     QCOMPARE(ComPort, QStringLiteral("1"));
     QVERIFY(!QFile::exists(settingsFileName()));
     QVERIFY(!saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("OLD")));
+    qputenv("XDG_DATA_HOME", savedDataHome);
+    if (savedDataHome.isEmpty())
+        qunsetenv("XDG_DATA_HOME");
 }
 
 void TestSettings::leadingNumberOfComPort_data()

@@ -86,19 +86,36 @@ void TestStartup::lockIsNamedAfterTheRealUser()
 #endif
 }
 
+// Sizes and dpi in device pixels, with the factor by which Qt scales the
+// layout; the checks are made in the window's own (logical) pixels.
 void TestStartup::screenChecks_data()
 {
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
     QTest::addColumn<double>("dpi");
+    QTest::addColumn<double>("ratio");
     QTest::addColumn<QString>("message"); // empty: the start goes on
     const QString font = QStringLiteral("フォントサイズを小さいフォントに変更してください。現在ご利用のフォントには対応しておりません｡");
-    QTest::newRow("1024x768 at 96 dpi") << 1024 << 768 << 96.0 << QString();
-    QTest::newRow("1024x767") << 1024 << 767 << 96.0
-                              << QStringLiteral("画面の領域を 1024 x 768 ピクセル以上に変更してください。1024 x767 ピクセルでは、起動することが出来ません。");
-    QTest::newRow("800x600") << 800 << 600 << 96.0
-                             << QStringLiteral("画面の領域を 1024 x 768 ピクセル以上に変更してください。800 x600 ピクセルでは、起動することが出来ません。");
-    QTest::newRow("120 dpi on a large screen") << 2560 << 1600 << 120.0 << font;
+    auto size = [](int w, int h) {
+        return QStringLiteral("画面の領域を 1024 x 768 ピクセル以上に変更してください。%1 x%2 ピクセルでは、起動することが出来ません。")
+            .arg(w)
+            .arg(h);
+    };
+    QTest::newRow("100 %: 1024x768 at 96 dpi") << 1024 << 768 << 96.0 << 1.0 << QString();
+    QTest::newRow("100 %: 1024x767") << 1024 << 767 << 96.0 << 1.0 << size(1024, 767);
+    QTest::newRow("100 %: 800x600") << 800 << 600 << 96.0 << 1.0 << size(800, 600);
+    // Fonts at 120 dpi while the layout stays at 100 %: the fixed layout
+    // would be crowded, so this is still refused (it used to be the only way
+    // a 120-dpi display was seen).
+    QTest::newRow("120 dpi, layout not scaled") << 2560 << 1600 << 120.0 << 1.0 << font;
+    QTest::newRow("200 %, fonts larger than the layout") << 2560 << 1600 << 240.0 << 2.0 << font;
+    // Scaled displays: layout and fonts grow together.
+    QTest::newRow("125 %: 1920x1080") << 1920 << 1080 << 120.0 << 1.25 << QString();
+    QTest::newRow("150 %: 1920x1200") << 1920 << 1200 << 144.0 << 1.5 << QString();
+    QTest::newRow("200 %: 2560x1600") << 2560 << 1600 << 192.0 << 2.0 << QString();
+    QTest::newRow("150 %: logical 1024x768") << 1536 << 1152 << 144.0 << 1.5 << QString();
+    QTest::newRow("150 %: logical 1024x767") << 1536 << 1151 << 144.0 << 1.5 << size(1024, 767);
+    QTest::newRow("200 %: 1920x1200 is 960x600") << 1920 << 1200 << 192.0 << 2.0 << size(960, 600);
 }
 
 void TestStartup::screenChecks()
@@ -106,9 +123,10 @@ void TestStartup::screenChecks()
     QFETCH(int, width);
     QFETCH(int, height);
     QFETCH(double, dpi);
+    QFETCH(double, ratio);
     QFETCH(QString, message);
     TestHarness h;
-    seams::setScreenMetrics(seams::ScreenMetrics{width, height, dpi, dpi});
+    seams::setScreenMetrics(seams::ScreenMetrics{width, height, dpi, dpi, ratio});
     frmMain window;
     const bool ended = endsProgram([] { basMain_ETCStart(); });
     QCOMPARE(ended, !message.isEmpty());

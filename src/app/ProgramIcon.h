@@ -1,0 +1,7 @@
+#pragma once
+// The program's icon, drawn rather than stored so that every size is sharp:
+// a toll card with its chip and the lines of a usage statement.
+
+#include <QImage>
+
+QImage programIcon(int size);

@@ -1,0 +1,3 @@
+#include "app/Version.h"
+
+QString programVersion() { return QStringLiteral(PASSLOG_VERSION); }

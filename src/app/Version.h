@@ -1,0 +1,7 @@
+#pragma once
+// The program's version, set once in the build (project version).
+
+#include <QString>
+
+// "3.0.0.8": major, minor, patch and revision.
+QString programVersion();
