@@ -13,7 +13,7 @@ inline const QString kNoData = QStringLiteral("該当データがありません
 // they are built; where the window would turn them on, it asks these first.
 constexpr bool kDesktopPrintBuilt = false;  // 卓上印刷
 constexpr bool kDuplicateRecordsBuilt = true; // 重複レコード表示, 重複レコード削除
-constexpr bool kSettingsDialogsBuilt = true;   // 表示設定, 通信ポート設定, バージョン情報
+constexpr bool kSettingsDialogsBuilt = true;  // 表示設定, 通信ポート設定, バージョン情報
 
 // Print, desktop print and CSV export, each button with its menu item.
 void disableOutputCommands();
