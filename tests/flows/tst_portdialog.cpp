@@ -155,6 +155,27 @@ private slots:
         QCOMPARE(ini(f, "Device4"), QStringLiteral("ERROR"));
     }
 
+    void missingSettingsFileChangesNothing()
+    {
+        Flow f;
+        EmulatorProcess com2(readerWith());
+        QVERIFY(com2.started());
+        FLOW_START(f);
+        mapPorts({{1, f.emulator.link()}, {2, com2.link()}});
+        QVERIFY(QFile::remove(f.harness.settingsFile()));
+        f.harness.clearMessages();
+        DialogDriver<frmSetComm> driver([&](frmSetComm &d) {
+            d.cboPort->setCurrentIndex(1);
+            QTest::mouseClick(d.btnOK, Qt::LeftButton);
+        });
+        f.w->mnuPort->trigger();
+        QVERIFY(!driver.stayedOpen);
+        QCOMPARE(f.harness.messageTexts(), QStringList{settingsFileName() + " が見つかりません。"});
+        QCOMPARE(ComPort, QStringLiteral("1"));
+        QVERIFY(!QFile::exists(f.harness.settingsFile()));
+        QVERIFY(f.w->TimerPolling->isActive());
+    }
+
 #ifndef Q_OS_WIN
     void readerOnAnAdapterIsFoundAndKept()
     {
