@@ -147,7 +147,39 @@ QString toSqlite(const QString &jet)
         out += s.literal ? s.text : translateCode(s.text, first);
         first = false;
     }
-    return out;
+    return keepOneCopy(out);
+}
+
+QString keepOneCopy(const QString &sqlite)
+{
+    static const QRegularExpression head(QStringLiteral("^\\s*DELETE FROM (\\w+) "),
+                                         QRegularExpression::UseUnicodePropertiesOption);
+    const auto m = head.match(sqlite);
+    if (!m.hasMatch())
+        return sqlite;
+    const QString table = m.captured(1);
+    const QString where = sqlite.mid(m.capturedEnd(0));
+    if (!where.startsWith(groupedDuplicateCondition(table)))
+        return sqlite;
+    QString condition = where.trimmed();
+    if (condition.endsWith(QLatin1Char(';')))
+        condition.chop(1);
+
+    // The same passage as the row being deleted, in another copy.
+    QString samePassage;
+    for (const QString &c : kPassageColumns.split(QLatin1Char(',')))
+        samePassage += QStringLiteral(" AND twin.") + c + QStringLiteral("=") + table + QLatin1Char('.') + c;
+    samePassage = samePassage.mid(5);
+
+    // "doomed" holds the rows the statement as written deletes. A doomed row
+    // goes when a copy of its passage survives, or when it is not the first
+    // copy; so the first copy of a passage the delete would wipe out stays.
+    return QStringLiteral("WITH doomed AS MATERIALIZED (SELECT rowid AS id FROM ") + table + QLatin1Char(' ') +
+           condition + QStringLiteral(") DELETE FROM ") + table +
+           QStringLiteral(" WHERE rowid IN (SELECT id FROM doomed) AND (EXISTS (SELECT 1 FROM ") + table +
+           QStringLiteral(" AS twin WHERE ") + samePassage +
+           QStringLiteral(" AND twin.rowid NOT IN (SELECT id FROM doomed)) OR rowid<>(SELECT MIN(twin.rowid) FROM ") +
+           table + QStringLiteral(" AS twin WHERE ") + samePassage + QStringLiteral("));");
 }
 
 bool isTableName(const QString &source)

@@ -24,9 +24,18 @@ QString groupedDuplicateCondition(const QString &table);
 // Jet text to SQLite text. Outside string literals:
 //  - "DELETE * FROM t" and "DELETE <columns> FROM t" become "DELETE FROM t";
 //  - the correlated duplicate condition becomes its grouped form;
-//  - the words True and False become 1 and 0.
+//  - the words True and False become 1 and 0;
+//  - a DELETE through the duplicate condition keeps one copy of every
+//    passage (see keepOneCopy).
 // String literals are left exactly as they are.
 QString toSqlite(const QString &jet);
+
+// A duplicate delete ("DELETE FROM t " + the grouped condition + more
+// conditions) as a statement that deletes the same rows except where that
+// would leave no copy of a passage in the table: of a passage whose every
+// copy the delete hits, the earliest stored copy (lowest rowid, the first
+// registered) stays. Any other statement comes back unchanged.
+QString keepOneCopy(const QString &sqlite);
 
 // A source that is a bare table name rather than a statement.
 bool isTableName(const QString &source);

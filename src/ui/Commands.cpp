@@ -71,7 +71,7 @@ void enableOutputCommands()
     frmMain &f = form();
     f.btnPrintDefault->setEnabled(true);
     f.mnuPrintDefault->setEnabled(true);
-    if (intRelayMode == 2 && kDesktopPrintBuilt) {
+    if (intRelayMode == 2) {
         f.btnPrintDesktop->setEnabled(true);
         f.mnuPrintDesktop->setEnabled(true);
     }

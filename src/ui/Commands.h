@@ -9,12 +9,6 @@ class HistoryGridModel;
 inline const QString kCaptionHistory = QStringLiteral("利用履歴");
 inline const QString kNoData = QStringLiteral("該当データがありません。");
 
-// Commands whose windows are still to come stay off in every state until
-// they are built; where the window would turn them on, it asks these first.
-constexpr bool kDesktopPrintBuilt = true;   // 卓上印刷
-constexpr bool kDuplicateRecordsBuilt = false; // 重複レコード表示, 重複レコード削除
-constexpr bool kSettingsDialogsBuilt = false;  // 表示設定, 通信ポート設定, バージョン情報
-
 // Print, desktop print and CSV export, each button with its menu item.
 void disableOutputCommands();
 // Print and CSV export on; desktop print only while the relay unit is present.

@@ -88,7 +88,7 @@ void basMain_DBRead()
             f.btnDBDelete->setEnabled(true);
             enableOutputCommands();
             if (basAccess_GetSelectCardNo() == kNoCardNo) {
-                f.mnuRecordCheck->setEnabled(kDuplicateRecordsBuilt);
+                f.mnuRecordCheck->setEnabled(true);
                 f.mnuRecordDelete->setEnabled(false);
             }
         } else {

@@ -4,6 +4,8 @@
 
 #include "reader/basRS232C.h"
 #include "ui/Commands.h"
+#include "ui/DuplicateOperations.h"
+#include "ui/SettingsOperations.h"
 #include "ui/FrameControl.h"
 #include "ui/LineControl.h"
 #include "ui/ReportOperations.h"
@@ -236,8 +238,6 @@ void frmMain::buildMenus()
     mnuPort = item(mnuConfig, "mnuPort", QStringLiteral("通信ポート設定(&P)"));
     mnuHelp = menu("mnuHelp", QStringLiteral("ヘルプ(&H)"));
     mnuAbout = item(mnuHelp, "mnuAbout", QStringLiteral("バージョン情報(&A)"));
-    for (QAction *a : {mnuView, mnuPort, mnuAbout})
-        a->setEnabled(kSettingsDialogsBuilt);
 }
 
 void frmMain::wireEvents()
@@ -254,6 +254,11 @@ void frmMain::wireEvents()
     connect(mnuPrintDesktop, &QAction::triggered, this, [] { basMain_PrintDesktop(); });
     connect(btnCSVOutput, &QPushButton::clicked, this, [] { basMain_CSVOutput(); });
     connect(mnuCSVOutput, &QAction::triggered, this, [] { basMain_CSVOutput(); });
+    connect(mnuRecordCheck, &QAction::triggered, this, [] { basMain_RecordCheck(); });
+    connect(mnuRecordDelete, &QAction::triggered, this, [] { basMain_RecordDelete(); });
+    connect(mnuView, &QAction::triggered, this, [] { basMain_ShowSetSort(); });
+    connect(mnuPort, &QAction::triggered, this, [] { basMain_ShowSetComm(); });
+    connect(mnuAbout, &QAction::triggered, this, [] { basMain_ShowAbout(); });
     connect(btnExit, &QPushButton::clicked, this, &QWidget::close);
     connect(mnuExit, &QAction::triggered, this, &QWidget::close);
     for (int i = 0; i < 2; ++i)

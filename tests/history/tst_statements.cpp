@@ -220,11 +220,20 @@ private slots:
                "(ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所) IN (SELECT "
                "ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所 FROM ETC_DATA GROUP BY "
                "ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所 HAVING COUNT(*)>1) AND カードNO='1';";
+        // The rows the delete as written hits, less the first copy of every
+        // passage all of whose copies it hits.
+        const QString twin = "twin.ご利用日=ETC_DATA.ご利用日 AND twin.通過時間=ETC_DATA.通過時間 AND "
+                             "twin.通行料金=ETC_DATA.通行料金 AND twin.車種=ETC_DATA.車種 AND "
+                             "twin.入口料金所=ETC_DATA.入口料金所 AND twin.出口料金所=ETC_DATA.出口料金所";
         QTest::newRow("duplicate delete")
             << "DELETE " + kRepeatHead + "AND カードNO='1';"
-            << "DELETE FROM ETC_DATA WHERE (ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所) IN (SELECT "
+            << "WITH doomed AS MATERIALIZED (SELECT rowid AS id FROM ETC_DATA WHERE "
+               "(ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所) IN (SELECT "
                "ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所 FROM ETC_DATA GROUP BY "
-               "ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所 HAVING COUNT(*)>1) AND カードNO='1';";
+               "ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所 HAVING COUNT(*)>1) AND カードNO='1') "
+               "DELETE FROM ETC_DATA WHERE rowid IN (SELECT id FROM doomed) AND (EXISTS (SELECT 1 FROM ETC_DATA "
+               "AS twin WHERE " + twin + " AND twin.rowid NOT IN (SELECT id FROM doomed)) OR "
+               "rowid<>(SELECT MIN(twin.rowid) FROM ETC_DATA AS twin WHERE " + twin + "));";
     }
     void translation()
     {

@@ -1,0 +1,58 @@
+#include "history/basAccessRepeat.h"
+
+#include "app/Failure.h"
+#include "history/JetSql.h"
+#include "history/ViewCondition.h"
+#include "history/basAccess.h"
+
+#include <QSqlQuery>
+#include <QVariant>
+
+QString basAccess_MakeRepeatCardSQL()
+{
+    QString sql = QStringLiteral("SELECT DISTINCT カードNO ") + QStringLiteral("FROM ") + kTableData +
+                  QStringLiteral(" ") + jetsql::correlatedDuplicateCondition(kTableData);
+    if (ViewCondition.SelectMode == 1)
+        sql += QStringLiteral("AND '") + jetsql::quoted(ViewCondition.StartDateTime) +
+               QStringLiteral("'<=DATE_TIME ") + QStringLiteral("AND DATE_TIME<='") +
+               jetsql::quoted(ViewCondition.EndDateTime) + QStringLiteral("' ");
+    return sql + QStringLiteral("ORDER BY カードNO ASC") + QStringLiteral(";");
+}
+
+QStringList basAccess_RepeatCardNumbers()
+{
+    return guarded("frmDelRecord_Form_Load", [] {
+        QSqlQuery q = basAccess_Execute(DbConnection::History, basAccess_MakeRepeatCardSQL());
+        QStringList numbers;
+        while (q.next()) {
+            const QVariant value = q.value(0);
+            if (!value.isNull())
+                numbers << value.toString();
+        }
+        q.finish();
+        return numbers;
+    });
+}
+
+int basAccess_DeleteRepeats(const QString &cardNo)
+{
+    return guarded("frmDelRecord_btnOK_Click", [&] {
+        if (cardNo.isEmpty())
+            return 0;
+        QSqlQuery q = basAccess_Execute(DbConnection::History, basAccess_MakeRepeatSQL(cardNo, QStringLiteral("DELETE")));
+        const int deleted = q.numRowsAffected();
+        q.finish();
+        return deleted;
+    });
+}
+
+QString basAccess_MasterVersionText()
+{
+    return guarded("frmAbout_Form_Load", [] {
+        QSqlQuery q = basAccess_Execute(DbConnection::Master, kTableVersion);
+        const QString text = q.next() ? QStringLiteral("Ver ") + q.value(QStringLiteral("MST_VER")).toString()
+                                      : QStringLiteral("Ver ") + QStringLiteral("?.??");
+        q.finish();
+        return text;
+    });
+}

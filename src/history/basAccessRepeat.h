@@ -1,0 +1,25 @@
+#pragma once
+// Duplicate records of the history: the card numbers that own copies of a
+// passage, and the deletion of one card's copies. Both follow the date range
+// of ViewCondition, as the duplicate display does; the grouping always
+// covers the whole history.
+
+#include <QString>
+#include <QStringList>
+
+// "SELECT DISTINCT カードNO FROM ETC_DATA " + the duplicate condition, the
+// range when one is set, "ORDER BY カードNO ASC;".
+QString basAccess_MakeRepeatCardSQL();
+
+// The card numbers owning duplicate records, in order; rows without a card
+// number are left out.
+QStringList basAccess_RepeatCardNumbers();
+
+// Deletes the duplicate records of one card and returns how many rows went.
+// Copies held by other cards stay; of a passage held by this card alone, the
+// first registered copy stays. An empty card number deletes nothing.
+int basAccess_DeleteRepeats(const QString &cardNo);
+
+// The master data's version as the version dialog shows it: "Ver " followed
+// by MST_VER of the first row of VERSION, or "Ver ?.??" without a row.
+QString basAccess_MasterVersionText();

@@ -1,0 +1,51 @@
+// The duplicate display and the deletion dialog's entry.
+
+#include "ui/DuplicateOperations.h"
+
+#include "app/basCommon.h"
+#include "app/basGlobal.h"
+#include "history/ViewCondition.h"
+#include "ui/Commands.h"
+#include "ui/FrameControl.h"
+#include "ui/ModalDialogs.h"
+#include "ui/basMainWindow.h"
+#include "ui/frmDelRecord.h"
+#include "ui/frmMain.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+
+void basMain_RecordCheck()
+{
+    guarded("basMain_RecordCheck", [] {
+        frmMain &f = form();
+        if (f.optCardNo[0]->isChecked())
+            selectAllCardsFromList();
+        if (!basCommon_AskYesNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
+                                QStringLiteral("の利用履歴からカード番号以外が同じ項目を絞り込みます。よろしいですか?")))
+            return;
+        showGrid(basAccess_MakeRepeatSQL(kNoCardNo, QStringLiteral("SELECT")), 2);
+        if (f.lblCountValue->text() != recordCountText(0)) {
+            basMain_BanRecordCheck(false);
+            f.fraHFlexGrid->setTitle(kCaptionDuplicates);
+            f.mnuRecordDelete->setEnabled(true);
+        } else {
+            // The grid is empty now, whatever the caption said before.
+            f.fraHFlexGrid->setTitle(kCaptionHistory);
+            basCommon_ShowInfo(QStringLiteral("重複レコードはありません。"));
+            f.mnuRecordCheck->setEnabled(false);
+        }
+        f.btnDBDelete->setEnabled(false);
+        disableOutputCommands();
+    });
+}
+
+void basMain_RecordDelete()
+{
+    frmDelRecord dialog(&form());
+    runModal(dialog);
+}
+
+bool duplicatesShown() { return form().fraHFlexGrid->title() == kCaptionDuplicates; }

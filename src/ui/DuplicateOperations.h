@@ -1,0 +1,13 @@
+#pragma once
+// The duplicate records of the history, from the main window's edit menu.
+
+#include <QString>
+
+inline const QString kCaptionDuplicates = QStringLiteral("利用履歴(データベース内の重複レコード表示)");
+
+// 重複レコード表示 (mnuRecordCheck): every history record that has a twin, in the grid.
+void basMain_RecordCheck();
+// 重複レコード削除 (mnuRecordDelete): the deletion dialog, modal.
+void basMain_RecordDelete();
+// True while the grid shows the duplicate records.
+bool duplicatesShown();

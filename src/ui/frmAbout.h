@@ -1,0 +1,42 @@
+#pragma once
+// The version dialog: the program's version, the toll-gate master data's
+// version and where newer master data is published.
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+class QPushButton;
+
+// The program's version (major.minor.build.revision).
+inline const QString kProgramVersion = QStringLiteral("3.0.0.8");
+// The address where newer toll-gate masters are published.
+inline const QString kMasterDownloadUrl = QStringLiteral("https://passlog.example.jp/master/");
+
+// "Ver " + major + "." + minor + revision, without leading zeros or a
+// separator between minor and revision: 3.0.0.8 gives "Ver 3.08".
+QString programVersionText(const QString &version);
+
+class frmAbout : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmAbout(QWidget *parent = nullptr);
+
+    QLabel *picIcon = nullptr;
+    QLabel *lblTitle = nullptr;
+    QLabel *lblVersion = nullptr;
+    QLabel *lblVersionValue = nullptr;
+    QLabel *lblMstVersion = nullptr;
+    QLabel *lblMstVersionValue = nullptr;
+    QLabel *lblInfo = nullptr;
+    QLabel *lblURL = nullptr;
+    QLabel *lblText = nullptr;
+    QPushButton *cmdOK = nullptr;
+
+    void frmAbout_Form_Load();
+    void frmAbout_lblURL_Click();
+    void frmAbout_cmdOK_Click();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+};

@@ -1,0 +1,172 @@
+#include "ui/frmSetComm.h"
+
+#include "app/ProfileFile.h"
+#include "app/Settings.h"
+#include "app/basCommon.h"
+#include "app/basGlobal.h"
+#include "history/ViewCondition.h"
+#include "reader/PortDevice.h"
+#include "reader/ReaderSearch.h"
+#include "reader/basRS232C.h"
+#include "ui/Commands.h"
+#include "ui/FrameControl.h"
+#include "ui/ModalDialogs.h"
+#include "ui/UiFonts.h"
+#include "ui/basMainWindow.h"
+#include "ui/frmMain.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+template <typename W>
+W *place(W *w, const char *name, double left, double top, double width, double height)
+{
+    w->setObjectName(QString::fromLatin1(name));
+    w->setGeometry(twipsToPx(left), twipsToPx(top), twipsToPx(width), twipsToPx(height));
+    w->setFont(pGothicFont(9));
+    return w;
+}
+} // namespace
+
+frmSetComm::frmSetComm(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmSetComm"));
+    setWindowTitle(QStringLiteral("通信ポート設定"));
+    fixDialogSize(*this, 5175, 3135);
+    lblText = place(new QLabel(QStringLiteral("通信に使用するCOMポートを選択してください。\n"
+                                              "機器が既に接続されている場合は、\n"
+                                              "「自動設定」ボタンをクリックすると\n"
+                                              "通信に使用するCOMポートを自動で設定します。"),
+                               this),
+                    "lblText", 120, 120, 4935, 975);
+    lblPort = place(new QLabel(QStringLiteral("COMポート："), this), "lblPort", 120, 1260, 1215, 330);
+    cboPort = place(new QComboBox(this), "cboPort", 1320, 1200, 1335, 360);
+    btnETCSearch = place(new QPushButton(QStringLiteral("自動設定"), this), "btnETCSearch", 2880, 1200, 1215, 375);
+    lblDevice = place(new QLabel(this), "lblDevice", 1320, 1620, 3735, 255);
+    lblAttention = place(new QLabel(QStringLiteral("※設定後は、必ず「決定」ボタンを押してください。"), this),
+                         "lblAttention", 120, 2040, 4935, 255);
+    QPalette red = lblAttention->palette();
+    red.setColor(QPalette::WindowText, QColor(0xC0, 0, 0));
+    lblAttention->setPalette(red);
+    btnOK = place(new QPushButton(QStringLiteral("決定"), this), "btnOK", 2520, 2520, 1215, 375);
+    btnCancel = place(new QPushButton(QStringLiteral("取消"), this), "btnCancel", 3840, 2520, 1215, 375);
+    for (QPushButton *b : {btnETCSearch, btnOK, btnCancel})
+        b->setAutoDefault(false);
+#ifdef Q_OS_WIN
+    lblDevice->hide();
+#endif
+    connect(cboPort, &QComboBox::currentIndexChanged, this, [this] { showDevice(); });
+    connect(btnETCSearch, &QPushButton::clicked, this, [this] { frmSetComm_btnETCSearch_Click(); });
+    connect(btnOK, &QPushButton::clicked, this, [this] { frmSetComm_btnOK_Click(); });
+    connect(btnCancel, &QPushButton::clicked, this, [this] { frmSetComm_btnCancel_Click(); });
+    frmSetComm_Form_Load();
+}
+
+void frmSetComm::selectPort(int port)
+{
+    cboPort->setCurrentIndex(port >= 1 && port <= kMaxPortNumber ? port - 1 : -1);
+    showDevice();
+}
+
+void frmSetComm::showDevice()
+{
+#ifndef Q_OS_WIN
+    const int index = cboPort->currentIndex();
+    lblDevice->setText(index < 0 ? QString() : QStringLiteral("デバイス：") + seams::portDevice(index + 1));
+#endif
+}
+
+void frmSetComm::frmSetComm_Form_Load()
+{
+    guarded("frmSetComm_Form_Load", [this] {
+        frmMain &f = form();
+        for (QPushButton *b : {f.btnViewCls, f.btnDBEntry, f.btnDBDelete})
+            b->setEnabled(false);
+        disableOutputCommands();
+        f.mnuRecordCheck->setEnabled(false);
+        // The grid goes back to the empty staging view; a duplicate view
+        // ends with it, so its lock and its delete command end too.
+        f.mnuRecordDelete->setEnabled(false);
+        basMain_BanRecordCheck(true);
+        f.fraHFlexGrid->setTitle(kCaptionHistory);
+        emptyStagingAndGrid();
+        basAccess_ResetViewCondition();
+
+        cboPort->clear();
+        for (int port = 1; port <= kMaxPortNumber; ++port)
+            cboPort->addItem(QStringLiteral("Com") + QString::number(port));
+        selectPort(comPortNumber());
+
+        basRS232C_ConnectionOut(0);
+        f.TimerPolling->stop();
+        intRelayMode = 0;
+        basRS232C_CommPortClose(comPortNumber());
+    });
+}
+
+void frmSetComm::frmSetComm_btnETCSearch_Click()
+{
+    guarded("frmSetComm_btnETCSearch_Click", [this] {
+        const ReaderSearchResult result = basRS232C_SearchReader(comPortNumber());
+        if (result.tooMany())
+            basCommon_ShowWarning(QStringLiteral("複数の機器が見つかりました。") +
+                                  QStringLiteral("利用しない機器の電源を切るかパソコンから取り外してください｡ "));
+        else if (result.none())
+            basCommon_ShowWarning(QStringLiteral("機器が見つかりませんでした。") +
+                                  QStringLiteral("パソコンとの接続または機器の電源が入っているか確認してください。"));
+        selectPort(result.proposed);
+        cboPort->setFocus();
+    });
+}
+
+void frmSetComm::frmSetComm_btnOK_Click()
+{
+    guarded("frmSetComm_btnOK_Click", [this] {
+        const int port = cboPort->currentIndex() + 1;
+        if (!basRS232C_CheckPortExistence(port)) {
+            basCommon_ShowWarning(QStringLiteral("選択されたCom") + QString::number(port) +
+                                  QStringLiteral("は存在しないか既に使用中のため選択できません。"));
+            selectPort(comPortNumber());
+            return;
+        }
+        const QString file = settingsFileName();
+        if (basCommon_CheckFileExistence(file)) {
+            // Where the number means a device found among those present, the
+            // device is written down, so that the number keeps its meaning
+            // when adapters are plugged in another order.
+            const QString device = seams::portDevice(port);
+            ComPort = QString::number(port);
+            basCommon_WriteIniString(kSectionPort, QStringLiteral("ComPort"), ComPort, file);
+#ifndef Q_OS_WIN
+            basCommon_WriteIniString(kSectionPort, QStringLiteral("Device") + ComPort, device, file);
+#endif
+            basRS232C_CommBasicSequence();
+        } else {
+            basCommon_ShowWarning(file + QStringLiteral(" が見つかりません。"));
+        }
+        accept();
+    });
+}
+
+void frmSetComm::frmSetComm_btnCancel_Click() { reject(); }
+
+void frmSetComm::frmSetComm_Form_Unload()
+{
+    guarded("frmSetComm_Form_Unload", [] {
+        intRelayMode = 0;
+        restartPolling();
+    });
+}
+
+void frmSetComm::done(int result)
+{
+    if (!m_unloaded) {
+        m_unloaded = true;
+        frmSetComm_Form_Unload();
+    }
+    QDialog::done(result);
+}

@@ -1,0 +1,37 @@
+#pragma once
+// "通信ポート設定": the reader's port number, chosen from Com1 to Com16 or found
+// by the automatic search, saved as ComPort. Polling stops while it is open.
+
+#include <QDialog>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+class frmSetComm : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmSetComm(QWidget *parent = nullptr);
+
+    QComboBox *cboPort = nullptr;
+    QLabel *lblPort = nullptr;
+    QLabel *lblDevice = nullptr; // the device the selected number means (not on Windows)
+    QPushButton *btnETCSearch = nullptr;
+    QPushButton *btnOK = nullptr;
+    QPushButton *btnCancel = nullptr;
+    QLabel *lblAttention = nullptr;
+    QLabel *lblText = nullptr;
+
+    void frmSetComm_Form_Load();
+    void frmSetComm_Form_Unload();
+    void frmSetComm_btnETCSearch_Click();
+    void frmSetComm_btnOK_Click();
+    void frmSetComm_btnCancel_Click();
+
+    void done(int result) override;
+
+private:
+    void selectPort(int port);
+    void showDevice();
+    bool m_unloaded = false;
+};

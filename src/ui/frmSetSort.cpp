@@ -1,0 +1,104 @@
+#include "ui/frmSetSort.h"
+
+#include "app/Settings.h"
+#include "app/basCommon.h"
+#include "app/basGlobal.h"
+#include "history/ViewCondition.h"
+#include "history/basAccess.h"
+#include "ui/Commands.h"
+#include "ui/DuplicateOperations.h"
+#include "ui/FrameControl.h"
+#include "ui/ModalDialogs.h"
+#include "ui/UiFonts.h"
+#include "ui/basMainWindow.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+template <typename W>
+W *place(W *w, const char *name, double left, double top, double width, double height)
+{
+    w->setObjectName(QString::fromLatin1(name));
+    w->setGeometry(twipsToPx(left), twipsToPx(top), twipsToPx(width), twipsToPx(height));
+    w->setFont(pGothicFont(9));
+    return w;
+}
+const QString kNewest = QStringLiteral("NEW");
+const QString kOldest = QStringLiteral("OLD");
+} // namespace
+
+frmSetSort::frmSetSort(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmSetSort"));
+    setWindowTitle(QStringLiteral("表示設定"));
+    fixDialogSize(*this, 4110, 2415);
+    lblText = place(new QLabel(QStringLiteral("利用履歴の表示方法を選択してください。\r\n"
+                                              "標準印刷時、CSV出力時にも反映されます。"),
+                               this),
+                    "lblText", 120, 120, 3855, 375);
+    lblAttention =
+        place(new QLabel(QStringLiteral("※設定後は、必ず「決定」ボタンを押してください。"), this), "lblAttention",
+              120, 600, 3855, 255);
+    QPalette red = lblAttention->palette();
+    red.setColor(QPalette::WindowText, QColor(0xC0, 0, 0));
+    lblAttention->setPalette(red);
+    fraSetSort = place(new FrameControl(QStringLiteral("表示方法"), this), "fraSetSort", 120, 960, 3855, 855);
+    // The options' positions are the dialog's; they sit on the frame.
+    optPassDate[0] = place(new QRadioButton(QStringLiteral("ご利用日の新しい順"), fraSetSort), "optPassDate(0)",
+                           240, 240, 3000, 240);
+    optPassDate[1] = place(new QRadioButton(QStringLiteral("ご利用日の古い順"), fraSetSort), "optPassDate(1)", 240,
+                           480, 3000, 240);
+    btnOK = place(new QPushButton(QStringLiteral("決定"), this), "btnOK", 1440, 1920, 1215, 375);
+    btnCancel = place(new QPushButton(QStringLiteral("取消"), this), "btnCancel", 2760, 1920, 1215, 375);
+    btnOK->setAutoDefault(false);
+    btnCancel->setAutoDefault(false);
+    connect(btnOK, &QPushButton::clicked, this, [this] { frmSetSort_btnOK_Click(); });
+    connect(btnCancel, &QPushButton::clicked, this, [this] { frmSetSort_btnCancel_Click(); });
+}
+
+bool frmSetSort::event(QEvent *event)
+{
+    // Shown, or made the active window again.
+    if (event->type() == QEvent::Show || event->type() == QEvent::WindowActivate)
+        frmSetSort_Form_Activate();
+    return QDialog::event(event);
+}
+
+void frmSetSort::frmSetSort_Form_Activate()
+{
+    guarded("frmSetSort_Form_Activate", [this] {
+        QRadioButton *option = ViewSort == kNewest ? optPassDate[0] : ViewSort == kOldest ? optPassDate[1] : nullptr;
+        if (!option)
+            return;
+        option->setChecked(true);
+        option->setFocus();
+    });
+}
+
+void frmSetSort::frmSetSort_btnOK_Click()
+{
+    guarded("frmSetSort_btnOK_Click", [this] {
+        if (optPassDate[0]->isChecked())
+            ViewSort = kNewest;
+        else if (optPassDate[1]->isChecked())
+            ViewSort = kOldest;
+        saveSetting(kSectionMain, QStringLiteral("ViewSort"), ViewSort);
+        // The grid again in the new order, from the window's conditions now.
+        if (ViewCondition.ViewMode == 1) {
+            showGrid(basAccess_MakeReadSQL(kTableTemp, 1, currentViewSelection()), 1);
+        } else if (ViewCondition.ViewMode == 2) {
+            // The duplicate view stays the duplicate view; its range is that
+            // of the read the duplicates were taken from.
+            if (duplicatesShown())
+                showGrid(basAccess_MakeRepeatSQL(kNoCardNo, QStringLiteral("SELECT")), 2);
+            else
+                showGrid(basAccess_MakeReadSQL(kTableData, 2, currentViewSelection()), 2);
+        }
+        accept();
+    });
+}
+
+void frmSetSort::frmSetSort_btnCancel_Click() { reject(); }
