@@ -1,5 +1,6 @@
 #include "ui/frmAbout.h"
 
+#include "app/Version.h"
 #include "app/basCommon.h"
 #include "history/basAccessRepeat.h"
 #include "ui/ModalDialogs.h"
@@ -69,7 +70,7 @@ void frmAbout::frmAbout_Form_Load()
     guarded("frmAbout_Form_Load", [this] {
         setWindowTitle(kAppTitle + QStringLiteral("のバージョン情報"));
         lblTitle->setText(QStringLiteral("利用履歴発行 ") + kAppTitle);
-        lblVersionValue->setText(programVersionText(kProgramVersion));
+        lblVersionValue->setText(programVersionText(programVersion()));
         lblMstVersionValue->setText(basAccess_MasterVersionText());
     });
 }

@@ -8,8 +8,6 @@
 class QLabel;
 class QPushButton;
 
-// The program's version (major.minor.build.revision).
-inline const QString kProgramVersion = QStringLiteral("3.0.0.8");
 // The address where newer toll-gate masters are published.
 inline const QString kMasterDownloadUrl = QStringLiteral("https://passlog.example.jp/master/");
 
