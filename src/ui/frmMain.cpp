@@ -3,7 +3,6 @@
 #include "app/basGlobal.h"
 
 #include "reader/basRS232C.h"
-#include "ui/Commands.h"
 #include "ui/DuplicateOperations.h"
 #include "ui/SettingsOperations.h"
 #include "ui/FrameControl.h"
