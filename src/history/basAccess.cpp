@@ -201,6 +201,8 @@ QString basAccess_SqliteText(const QString &source)
     return jetsql::toSqlite(source);
 }
 
+QString basAccess_RowKey(const QString &) { return QStringLiteral("rowid"); }
+
 QSqlQuery basAccess_Execute(DbConnection which, const QString &source)
 {
     QSqlQuery q(basAccess_Database(which));

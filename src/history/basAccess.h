@@ -48,6 +48,10 @@ QSqlQuery basAccess_Execute(DbConnection which, const QString &source);
 // "SELECT * FROM <name> ORDER BY rowid", a statement is translated to SQLite.
 QString basAccess_SqliteText(const QString &source);
 
+// The column that identifies a row of the table a statement reads, for
+// ordering ties and paging: SQLite's rowid.
+QString basAccess_RowKey(const QString &statement);
+
 // Runs a script of statements separated by ";" at line ends (the schema and
 // master files of data/) on an open database; throws Failure on the first
 // refused statement.
