@@ -53,8 +53,8 @@ void fill()
 {
     QSqlQuery q(basAccess_Database(DbConnection::History));
     const QString sql = QStringLiteral(
-        "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i+1 FROM n WHERE i<%1), "
-        "t(i,card,d,tm,money) AS (SELECT i, CASE WHEN i<%2 THEN '%3' ELSE '5678' END, "
+        "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i+1 FROM n WHERE i<@LAST), "
+        "t(i,card,d,tm,money) AS (SELECT i, CASE WHEN i<@ROWS THEN '@CARD' ELSE '5678' END, "
         "strftime('%Y/%m/%d', 1420070400 + i*97, 'unixepoch'), strftime('%H:%M:%S', 1420070400 + i*97, 'unixepoch'), "
         "100*(1+(i*7919)%40) FROM n) "
         "INSERT INTO ETC_DATA (ITC_IN,ITC_OUT,JID_IN,JID_OUT,CARD_ID,PASS_DATE,PASS_TIME,DATE_TIME,CAR_CODE,CAR_NAME,"
@@ -66,7 +66,9 @@ void fill()
         "WHEN 3 THEN '関越自動車道 練馬' WHEN 4 THEN '名神高速道路 吹田' WHEN 5 THEN '東北自動車道 浦和' "
         "WHEN 6 THEN '首都高速道路 本線' ELSE '常磐自動車道 三郷' END,"
         "CASE (i/8)%3 WHEN 0 THEN '東名高速道路 厚木' WHEN 1 THEN '中央自動車道 八王子' ELSE '関越自動車道 練馬' END FROM t");
-    if (!q.exec(sql.arg(kRows + 999).arg(kRows).arg(kCard)))
+    QString text = sql;
+    text.replace("@LAST", QString::number(kRows + 999)).replace("@ROWS", QString::number(kRows)).replace("@CARD", kCard);
+    if (!q.exec(text))
         qFatal("fill failed");
 }
 
@@ -140,6 +142,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
+    dir.setAutoRemove(qEnvironmentVariableIsEmpty("PASSLOG_BENCH_KEEP"));
     seams::setProgramFile(dir.filePath("passlog"));
     seams::setMessageBoxHandler([](const seams::Message &m) {
         std::fprintf(stderr, "%s\n", qPrintable(m.text));

@@ -83,3 +83,5 @@ CREATE INDEX IF NOT EXISTS ETC_DATA_VIEW_NEW
     ON ETC_DATA (カードNO, ご利用日 DESC, 通過時間 DESC, 入口料金所, 出口料金所);
 CREATE INDEX IF NOT EXISTS ETC_DATA_VIEW_OLD
     ON ETC_DATA (カードNO, ご利用日, 通過時間, 入口料金所, 出口料金所);
+-- The grid's count and toll sum, per toll text, from the index alone.
+CREATE INDEX IF NOT EXISTS ETC_DATA_TOTALS ON ETC_DATA (カードNO, 通行料金, DATE_TIME);

@@ -324,16 +324,19 @@ private:
 
 QString basAccess_GridTotalsSql(const QString &source)
 {
-    // The amount of a toll ending in "円": the text before it, an optional
-    // sign and one to ten digits (a card's amount is 32-bit, so the sum of any
-    // history fits). Any other toll counts as a record and adds nothing.
+    // The rows are counted per toll text first (an index of card, toll and
+    // date answers that without reading the rows), then each distinct toll
+    // ending in "円" adds its amount times its count: the text before "円" as
+    // an optional sign and one to ten digits (a card's amount is 32-bit, so
+    // the sum of any history fits). Any other toll counts as a record and adds
+    // nothing.
     const QString body = QStringLiteral("SUBSTR(通行料金,1,LENGTH(通行料金)-1)");
     const QString digits = QStringLiteral("(CASE WHEN SUBSTR(") + body + QStringLiteral(",1,1) IN ('-','+') THEN SUBSTR(") +
                            body + QStringLiteral(",2) ELSE ") + body + QStringLiteral(" END)");
-    return QStringLiteral("SELECT COUNT(*),SUM(CASE WHEN 通行料金 LIKE '%円' AND LENGTH(") + digits +
-           QStringLiteral(") BETWEEN 1 AND 10 AND LTRIM(") + digits + QStringLiteral(",'0123456789')='' THEN CAST(") +
-           body + QStringLiteral(" AS BIGINT) ELSE 0 END) FROM (") + splitStatement(source).base +
-           QStringLiteral(") AS g;");
+    return QStringLiteral("SELECT SUM(n),SUM(CASE WHEN 通行料金 LIKE '%円' AND LENGTH(") + digits +
+           QStringLiteral(") BETWEEN 1 AND 10 AND LTRIM(") + digits + QStringLiteral(",'0123456789')='' THEN n*CAST(") +
+           body + QStringLiteral(" AS BIGINT) ELSE 0 END) FROM (SELECT 通行料金,COUNT(*) AS n FROM (") +
+           splitStatement(source).base + QStringLiteral(") AS g GROUP BY 通行料金) AS t;");
 }
 
 GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &source, qint16 viewType)
