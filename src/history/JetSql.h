@@ -4,6 +4,7 @@
 // meaning, plus the helper that keeps typed values inside their quotes.
 
 #include <QString>
+#include <QStringList>
 
 namespace jetsql {
 
@@ -27,6 +28,15 @@ QString groupedDuplicateCondition(const QString &table);
 //  - the words True and False become 1 and 0.
 // String literals are left exactly as they are.
 QString toSqlite(const QString &jet);
+
+// Jet text to PostgreSQL text: the same as for SQLite, except that True and
+// False stay (the server has booleans), names with characters outside ASCII
+// go between double quotes, and every ASC / DESC order term gets NULLS FIRST
+// / NULLS LAST, so that Null sorts before every value as in SQLite.
+QString toPostgres(const QString &jet);
+
+// The parts of a statement outside string literals.
+QStringList codeParts(const QString &sql);
 
 // A source that is a bare table name rather than a statement.
 bool isTableName(const QString &source);
