@@ -8,6 +8,7 @@ packages=(
   libicu-dev fonts-noto-cjk
   xvfb xauth
   cups printer-driver-cups-pdf poppler-utils sqlite3
+  postgresql libqt6sql6-psql
 )
 missing=()
 for p in "${packages[@]}"; do

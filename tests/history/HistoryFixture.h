@@ -85,7 +85,7 @@ inline void openDatabases(TestHarness &h, const QString &extraMasterSql = QStrin
     AppPath = h.programFolder() + QLatin1Char('/');
     if (onServerStore()) {
         pointAtServer(h);
-        serverAdminExec(QStringLiteral("DROP TABLE IF EXISTS ETC_DATA"));
+        serverAdminExec(QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA"));
     }
     writeMasterDatabase(basAccess_FilePath(kMstFile), extraMasterSql);
     basAccess_MDBOpen(kDatFile);
