@@ -9,7 +9,9 @@
 // writing the same rows to a file. Exits 1 when the grid's rows or labels
 // differ from the shell's.
 
+#include "app/ProfileFile.h"
 #include "app/Seams.h"
+#include "app/Settings.h"
 #include "app/basGlobal.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
@@ -20,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -70,6 +73,73 @@ void fill()
     text.replace("@LAST", QString::number(kRows + 999)).replace("@ROWS", QString::number(kRows)).replace("@CARD", kCard);
     if (!q.exec(text))
         qFatal("fill failed");
+}
+
+// The same rows on the server, made there in one statement.
+void fillServer()
+{
+    QSqlQuery q(basAccess_Database(DbConnection::Server));
+    const QString sql = QStringLiteral(
+        "INSERT INTO ETC_DATA (ITC_IN,ITC_OUT,JID_IN,JID_OUT,CARD_ID,PASS_DATE,PASS_TIME,DATE_TIME,CAR_CODE,CAR_NAME,"
+        "PASS_MONEY,PASS_UNIT,\"カードNO\",\"ご利用日\",\"通過時間\",\"通行料金\",\"車種\",\"入口料金所\",\"出口料金所\") "
+        "SELECT '01001','01005',69,102,card,d,tm,d||'-'||tm,1,'普通車',money,'円',card,d,tm,"
+        "CASE WHEN i%20=19 THEN '未確定' ELSE money||'円' END,"
+        "CASE i%4 WHEN 0 THEN '普通車' WHEN 1 THEN '中型車' WHEN 2 THEN '大型車' ELSE '軽自動車等' END,"
+        "CASE i%8 WHEN 0 THEN '東名高速道路 東京' WHEN 1 THEN '東名高速道路 厚木' WHEN 2 THEN '中央自動車道 八王子' "
+        "WHEN 3 THEN '関越自動車道 練馬' WHEN 4 THEN '名神高速道路 吹田' WHEN 5 THEN '東北自動車道 浦和' "
+        "WHEN 6 THEN '首都高速道路 本線' ELSE '常磐自動車道 三郷' END,"
+        "CASE (i/8)%3 WHEN 0 THEN '東名高速道路 厚木' WHEN 1 THEN '中央自動車道 八王子' ELSE '関越自動車道 練馬' END "
+        "FROM (SELECT i, CASE WHEN i<@ROWS THEN '@CARD' ELSE '5678' END AS card, "
+        "to_char(to_timestamp(1420070400 + i*97) AT TIME ZONE 'UTC', 'YYYY/MM/DD') AS d, "
+        "to_char(to_timestamp(1420070400 + i*97) AT TIME ZONE 'UTC', 'HH24:MI:SS') AS tm, "
+        "100*(1+(i*7919)%40) AS money FROM generate_series(CAST(0 AS BIGINT), @LAST) AS i) AS s");
+    QString text = sql;
+    text.replace("@LAST", QString::number(kRows + 999)).replace("@ROWS", QString::number(kRows)).replace("@CARD", kCard);
+    if (!q.exec(text) || !q.exec(QStringLiteral("ANALYZE ETC_DATA")))
+        qFatal("server fill failed: %s", qPrintable(q.lastError().text()));
+}
+
+// A private cluster from scripts/pg-cluster.sh when the environment names
+// none. Returns the reason when there is no server to measure.
+QString startCluster(QString &startedData)
+{
+    if (!qEnvironmentVariableIsEmpty("PASSLOG_PG_PORT"))
+        return {};
+    QProcess script;
+    script.start(QStringLiteral("bash"), {QStringLiteral(PASSLOG_SOURCE_DIR "/scripts/pg-cluster.sh"), QStringLiteral("start")});
+    if (!script.waitForFinished(120000) || script.exitCode() != 0)
+        return QStringLiteral("no PostgreSQL cluster could be started: ") +
+               QString::fromLocal8Bit(script.readAllStandardError()).simplified();
+    for (const QByteArray &line : script.readAllStandardOutput().split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0)
+            qputenv(line.left(eq).constData(), line.mid(eq + 1));
+    }
+    startedData = qEnvironmentVariable("PASSLOG_PG_DATA");
+    return {};
+}
+
+void stopCluster(const QString &data)
+{
+    if (data.isEmpty())
+        return;
+    QProcess::execute(QStringLiteral("bash"),
+                      {QStringLiteral(PASSLOG_SOURCE_DIR "/scripts/pg-cluster.sh"), QStringLiteral("stop"), data});
+}
+
+void dropServerTable()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("bench_admin"));
+        db.setHostName(qEnvironmentVariable("PASSLOG_PG_HOST"));
+        db.setPort(qEnvironmentVariableIntValue("PASSLOG_PG_PORT"));
+        db.setDatabaseName(qEnvironmentVariable("PASSLOG_PG_NAME"));
+        db.setUserName(qEnvironmentVariable("PASSLOG_PG_USER"));
+        if (db.open())
+            QSqlQuery(db).exec(QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bench_admin"));
 }
 
 struct StoreFigures {
@@ -178,20 +248,53 @@ int main(int argc, char *argv[])
     const double shellSeconds = t.nsecsElapsed() / 1e9;
     print("sqlite3_select_to_file_seconds", shellSeconds);
 
+    // Counted line by line: only the first and the last are kept.
     QFile rows(dir.filePath("rows.txt"));
     rows.open(QIODevice::ReadOnly);
-    const QList<QByteArray> lines = rows.readAll().split('\n');
-    const qint64 shellRows = lines.size() - 1; // after the last line end
+    qint64 shellRows = 0;
+    QByteArray firstLine, lastLine;
+    while (!rows.atEnd()) {
+        lastLine = rows.readLine().chopped(1);
+        if (shellRows++ == 0)
+            firstLine = lastLine;
+    }
+    rows.close();
     auto shown = [](const QByteArray &line) {
         QStringList cells = QString::fromUtf8(line).split(QLatin1Char('|'));
         cells.removeLast(); // DATE_TIME
         return cells;
     };
-    const bool same = shellRows == lite.count && lite.count == kRows && shown(lines.value(0)) == lite.firstRow &&
-                      shown(lines.value(shellRows - 1)) == lite.lastRow;
+    const bool same = shellRows == lite.count && lite.count == kRows && shown(firstLine) == lite.firstRow &&
+                      shown(lastLine) == lite.lastRow;
     print("same_rows", same ? "yes" : "no");
 
-    print("postgres", "skipped (not built yet)");
+    // The shared history on a PostgreSQL server.
+    QString startedData;
+    const QString reason = startCluster(startedData);
+    if (!reason.isEmpty()) {
+        print("postgres", "skipped (" + reason + ")");
+    } else {
+        const QString ini = settingsFileName();
+        basCommon_WriteIniString("DATABASE", "Driver", "PSQL", ini);
+        basCommon_WriteIniString("DATABASE", "Host", qEnvironmentVariable("PASSLOG_PG_HOST"), ini);
+        basCommon_WriteIniString("DATABASE", "Port", qEnvironmentVariable("PASSLOG_PG_PORT"), ini);
+        basCommon_WriteIniString("DATABASE", "Name", qEnvironmentVariable("PASSLOG_PG_NAME"), ini);
+        basCommon_WriteIniString("DATABASE", "User", qEnvironmentVariable("PASSLOG_PG_USER"), ini);
+        dropServerTable();
+        basAccess_MDBOpen(kDatFile);
+        t.restart();
+        fillServer();
+        print("postgres_fill_seconds", t.elapsed() / 1000.0);
+        const StoreFigures pg = measureGrid("postgres");
+        basAccess_MDBClose(kDatFile);
+        const bool pgSame = pg.count == lite.count && pg.sum == lite.sum && pg.firstRow == lite.firstRow &&
+                            pg.lastRow == lite.lastRow;
+        print("postgres_same_rows", pgSame ? "yes" : "no");
+        dropServerTable();
+        stopCluster(startedData);
+        if (!pgSame)
+            return 1;
+    }
     print("ratio", QString::number(lite.open / shellSeconds, 'f', 3));
     return same ? 0 : 1;
 }

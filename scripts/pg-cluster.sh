@@ -65,3 +65,19 @@ pg_cluster_stop() {
   rm -rf "$pg_cluster_dir"
   pg_cluster_dir=""
 }
+
+# Run as a command (benchmarks): "pg-cluster.sh start" starts a cluster and
+# prints its variables as NAME=value lines; "pg-cluster.sh stop DATA" stops
+# the cluster whose data folder is DATA and removes its folder.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  case "${1:-}" in
+    start)
+      pg_cluster_start >&2
+      if [ -n "${PASSLOG_PG_PORT:-}" ]; then env | grep -E '^(PASSLOG_PG_|PGPASSFILE=)'; else exit 1; fi ;;
+    stop)
+      pg_cluster_dir=$(dirname "$2")
+      if [ "$(id -u)" -eq 0 ]; then pg_cluster_user=$(stat -c %U "$2"); fi
+      pg_cluster_stop ;;
+    *) echo "usage: $0 start | stop DATA" >&2; exit 2 ;;
+  esac
+fi
