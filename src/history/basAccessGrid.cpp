@@ -150,8 +150,7 @@ QString literalOf(const QVariant &v)
 // value, as in the store's own order.
 class SqlPageSource : public GridPageSource {
 public:
-    SqlPageSource(const GridStatement &statement, int shownColumns)
-        : m_terms(statement.terms), m_shown(shownColumns)
+    explicit SqlPageSource(const GridStatement &statement) : m_terms(statement.terms)
     {
         const QString rowKey = basAccess_RowKey(statement.base);
         m_terms.append({QStringLiteral("grid_key"), false});
@@ -162,6 +161,8 @@ public:
     }
 
     QString firstStatement(int count) const { return statement(QString(), true, count); }
+    // The shown columns follow the row key in every row read.
+    void setShownColumns(int shown) { m_shown = shown; }
 
     GridPage after(const QVariantList &key, int count) override { return read(key, true, count); }
 
@@ -192,7 +193,7 @@ public:
                                             statement(condition, true, int(wanted - seen), true));
             while (q.next()) {
                 if (++seen % pageRows == 0)
-                    keys.append(keyOf(q, 0));
+                    keys.append(keyOf(q, true));
             }
             q.finish();
             if (seen >= wanted)
@@ -214,7 +215,7 @@ public:
                 page.text += q.value(c).toString();
                 page.ends.append(page.text.size());
             }
-            page.lastKey = keyOf(q, -1);
+            page.lastKey = keyOf(q, false);
             if (page.rows == 0)
                 page.firstKey = page.lastKey;
             ++page.rows;
@@ -224,11 +225,13 @@ public:
     }
 
 private:
-    QVariantList keyOf(const QSqlQuery &q, int keyOnly) const
+    // The order columns' values of the current row: the whole row of a
+    // key-only statement, or the key's columns among the shown ones.
+    QVariantList keyOf(const QSqlQuery &q, bool keysOnly) const
     {
         QVariantList key;
         for (int k = 0; k < m_terms.size(); ++k)
-            key.append(q.value(keyOnly == 0 ? k : m_keyColumns.value(k)));
+            key.append(q.value(keysOnly ? k : m_keyColumns.value(k)));
         return key;
     }
 
@@ -293,7 +296,7 @@ private:
     }
 
     QList<OrderTerm> m_terms;
-    int m_shown;
+    int m_shown = 0;
     QString m_from;
     QList<int> m_keyColumns;
 };
@@ -357,7 +360,7 @@ GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sour
         }
         // The grid: the first page now, the others when they are shown.
         const GridStatement statement = splitStatement(source);
-        auto pages = std::make_unique<SqlPageSource>(statement, 0);
+        auto pages = std::make_unique<SqlPageSource>(statement);
         QSqlQuery first = basAccess_Execute(DbConnection::History,
                                             pages->firstStatement(HistoryGridModel::kPageRows));
         const QSqlRecord fields = first.record();
@@ -366,7 +369,7 @@ GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sour
         QStringList headers;
         for (int c = 1; c <= shown; ++c)
             headers << fields.fieldName(c);
-        pages = std::make_unique<SqlPageSource>(statement, shown);
+        pages->setShownColumns(shown);
         const int rows = int(qMin<qint64>(load.totals.count, std::numeric_limits<int>::max()));
         GridPage firstPage = pages->fill(first, GridPage(), HistoryGridModel::kPageRows);
         model.setPaged(headers, rows, std::make_unique<GuardedPageSource>(std::move(pages)), std::move(firstPage));
