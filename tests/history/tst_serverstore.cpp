@@ -226,6 +226,24 @@ private slots:
         QCOMPARE(serverCount("CARD_ID='0007'"), 1);
     }
 
+    void serverNotThereEndsTheStart()
+    {
+        // A server that does not answer is reported at the open, naming it;
+        // nothing is left half open.
+        closeDatabases();
+        basCommon_WriteIniString("DATABASE", "Port", "1", h->settingsFile());
+        QVERIFY(endsProgram([] { basAccess_MDBOpen(kDatFile); }));
+        const QString text = h->messages().last().text;
+        QVERIFY2(text.contains("basAccess_MDBOpen") && text.contains(":1/"), qPrintable(text));
+        QVERIFY(!basAccess_IsOpen(DbConnection::History));
+        QVERIFY(!basAccess_UsesServer());
+        // Back to the history file alone: the server's table is not needed.
+        basCommon_WriteIniString("DATABASE", "Driver", "SQLITE", h->settingsFile());
+        basAccess_MDBOpen(kDatFile);
+        QVERIFY(!basAccess_UsesServer());
+        QCOMPARE(basAccess_Route(DbConnection::History, "ETC_DATA"), DbConnection::History);
+    }
+
     void copyOfALocalHistoryRunTwice()
     {
         QSqlQuery q(basAccess_Database(DbConnection::History));
