@@ -26,6 +26,7 @@ void HistoryGridModel::beginLoad(const QStringList &headers)
     m_pages.clear();
     m_recent.clear();
     m_startKeys.clear();
+    m_endKeys.clear();
     m_pagesRead = 0;
 }
 
@@ -60,6 +61,8 @@ void HistoryGridModel::keep(int index, GridPage page) const
 {
     if (page.rows == kPageRows && !page.lastKey.isEmpty())
         m_startKeys.insert(index + 1, page.lastKey);
+    if (index > 0 && !page.firstKey.isEmpty())
+        m_endKeys.insert(index - 1, page.firstKey);
     m_pages.insert(index, std::move(page));
     m_recent.removeOne(index);
     m_recent.append(index);
@@ -72,26 +75,43 @@ GridPage HistoryGridModel::readPage(int index) const
     ++m_pagesRead;
     const int count = qMin(kPageRows, m_rows - index * kPageRows);
     const int lastPage = (m_rows - 1) / kPageRows;
+    const int lastPageRows = m_rows - lastPage * kPageRows;
     if (index == 0)
         return m_source->after({}, count);
     if (const auto it = m_startKeys.constFind(index); it != m_startKeys.cend())
         return m_source->after(*it, count);
-    if (const auto it = m_pages.constFind(index + 1); it != m_pages.cend() && !it->firstKey.isEmpty())
-        return m_source->before(it->firstKey, count);
+    if (const auto it = m_endKeys.constFind(index); it != m_endKeys.cend())
+        return m_source->before(*it, count);
     if (index == lastPage)
         return m_source->before({}, count);
-    // A jump: from the nearest page whose start is known, step over the
-    // pages in between by their keys alone, remembering where each starts.
+    // A jump: from the nearest page whose start (or end) is known, or from
+    // the end, step over the pages in between by their keys alone,
+    // remembering where each starts (or ends).
     int from = 0;
     for (auto it = m_startKeys.cbegin(); it != m_startKeys.cend(); ++it)
         if (it.key() < index && it.key() > from)
             from = it.key();
-    const QList<QVariantList> keys =
-        m_source->boundaries(from == 0 ? QVariantList() : m_startKeys.value(from), kPageRows, index - from);
-    for (int k = 0; k < keys.size(); ++k)
-        m_startKeys.insert(from + k + 1, keys[k]);
-    if (const auto it = m_startKeys.constFind(index); it != m_startKeys.cend())
-        return m_source->after(*it, count);
+    int to = lastPage;
+    for (auto it = m_endKeys.cbegin(); it != m_endKeys.cend(); ++it)
+        if (it.key() > index && it.key() < to)
+            to = it.key();
+    if (index - from <= to - index) {
+        const QList<QVariantList> keys = m_source->boundaries(from == 0 ? QVariantList() : m_startKeys.value(from),
+                                                              true, kPageRows, kPageRows, index - from);
+        for (int k = 0; k < keys.size(); ++k)
+            m_startKeys.insert(from + k + 1, keys[k]);
+        if (const auto it = m_startKeys.constFind(index); it != m_startKeys.cend())
+            return m_source->after(*it, count);
+    } else {
+        const bool fromEnd = to == lastPage;
+        const QList<QVariantList> keys =
+            m_source->boundaries(fromEnd ? QVariantList() : m_endKeys.value(to), false,
+                                 fromEnd ? lastPageRows : kPageRows, kPageRows, to - index);
+        for (int k = 0; k < keys.size(); ++k)
+            m_endKeys.insert(to - k - 1, keys[k]);
+        if (const auto it = m_endKeys.constFind(index); it != m_endKeys.cend())
+            return m_source->before(*it, count);
+    }
     return {}; // the rows are gone (deleted by someone else meanwhile)
 }
 

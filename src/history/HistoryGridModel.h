@@ -26,14 +26,16 @@ struct GridPage {
 
 // Where a paged model gets its rows: up to count rows after a key (an empty
 // key: from the first row), or before it (an empty key: up to the last row),
-// in grid order either way. Skipping returns the key of the row count rows
-// after a key without reading the rows' cells.
+// in grid order either way. Stepping reads only the keys of the rows after
+// (forward) or before a key, and returns the keys of the firstAt-th row read,
+// and of every every-th row from there, count keys at most.
 class GridPageSource {
 public:
     virtual ~GridPageSource() = default;
     virtual GridPage after(const QVariantList &key, int count) = 0;
     virtual GridPage before(const QVariantList &key, int count) = 0;
-    virtual QList<QVariantList> boundaries(const QVariantList &key, int pageRows, int pages) = 0;
+    virtual QList<QVariantList> boundaries(const QVariantList &key, bool forward, int firstAt, int every,
+                                           int count) = 0;
 };
 
 class HistoryGridModel : public QAbstractTableModel {
@@ -79,5 +81,6 @@ private:
     mutable QHash<int, GridPage> m_pages;
     mutable QList<int> m_recent;                 // page numbers, most recently used last
     mutable QHash<int, QVariantList> m_startKeys; // page -> key of the row before its first row
+    mutable QHash<int, QVariantList> m_endKeys;   // page -> key of the row after its last row
     mutable int m_pagesRead = 0;
 };

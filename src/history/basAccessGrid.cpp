@@ -183,16 +183,18 @@ public:
         return page;
     }
 
-    QList<QVariantList> boundaries(const QVariantList &key, int pageRows, int pages) override
+    QList<QVariantList> boundaries(const QVariantList &key, bool forward, int firstAt, int every,
+                                   int count) override
     {
         QList<QVariantList> keys;
         qint64 seen = 0;
-        const qint64 wanted = qint64(pageRows) * pages;
-        for (const QString &condition : conditions(key, true)) {
+        const qint64 wanted = firstAt + qint64(every) * (count - 1);
+        for (const QString &condition : conditions(key, forward)) {
             QSqlQuery q = basAccess_Execute(DbConnection::History,
-                                            statement(condition, true, int(wanted - seen), true));
+                                            statement(condition, forward, int(wanted - seen), true));
             while (q.next()) {
-                if (++seen % pageRows == 0)
+                ++seen;
+                if (seen >= firstAt && (seen - firstAt) % every == 0)
                     keys.append(keyOf(q, true));
             }
             q.finish();
@@ -314,9 +316,11 @@ public:
     {
         return guarded("basAccess_MDBtoMSHFlexGrid", [&] { return m_inner->before(key, count); });
     }
-    QList<QVariantList> boundaries(const QVariantList &key, int pageRows, int pages) override
+    QList<QVariantList> boundaries(const QVariantList &key, bool forward, int firstAt, int every,
+                                   int count) override
     {
-        return guarded("basAccess_MDBtoMSHFlexGrid", [&] { return m_inner->boundaries(key, pageRows, pages); });
+        return guarded("basAccess_MDBtoMSHFlexGrid",
+                       [&] { return m_inner->boundaries(key, forward, firstAt, every, count); });
     }
 
 private:

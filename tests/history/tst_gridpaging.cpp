@@ -8,6 +8,7 @@
 #include "history/basAccessGrid.h"
 
 #include <QRandomGenerator>
+#include <algorithm>
 #include <QSqlRecord>
 
 class TestGridPaging : public QObject {
@@ -112,10 +113,9 @@ private slots:
             QList<int> order;
             for (int r = 0; r < expected.size(); ++r)
                 order << (way == 1 ? int(expected.size()) - 1 - r : r);
-            if (way == 2) {
+            if (way == 2) { // jumps in both directions, each page first reached from afar
                 QRandomGenerator rng(way);
-                for (int k = 0; k < 40; ++k)
-                    order.swapItemsAt(rng.bounded(order.size()), rng.bounded(order.size()));
+                std::shuffle(order.begin(), order.end(), rng);
                 order = order.mid(0, 300);
             }
             for (int r : order)
