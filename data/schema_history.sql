@@ -75,3 +75,13 @@ CREATE INDEX IF NOT EXISTS ETC_DATA_CARD ON ETC_DATA (カードNO, DATE_TIME);
 CREATE INDEX IF NOT EXISTS ETC_DATA_DATE_TIME ON ETC_DATA (DATE_TIME);
 -- The card-number list (SELECT DISTINCT CARD_ID ... ORDER BY CARD_ID).
 CREATE INDEX IF NOT EXISTS ETC_DATA_CARD_ID ON ETC_DATA (CARD_ID);
+-- The history grid reads its rows a page at a time in the order of the read
+-- statement (card, date and time newest or oldest first, gates): one index
+-- for each date order, so that any page is found without sorting the rows
+-- before it.
+CREATE INDEX IF NOT EXISTS ETC_DATA_VIEW_NEW
+    ON ETC_DATA (カードNO, ご利用日 DESC, 通過時間 DESC, 入口料金所, 出口料金所);
+CREATE INDEX IF NOT EXISTS ETC_DATA_VIEW_OLD
+    ON ETC_DATA (カードNO, ご利用日, 通過時間, 入口料金所, 出口料金所);
+-- The grid's count and toll sum, per toll text, from the index alone.
+CREATE INDEX IF NOT EXISTS ETC_DATA_TOTALS ON ETC_DATA (カードNO, 通行料金, DATE_TIME);

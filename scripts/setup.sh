@@ -9,6 +9,7 @@ packages=(
   xvfb xauth
   cups printer-driver-cups-pdf poppler-utils sqlite3
   dpkg-dev file lintian desktop-file-utils
+  postgresql libqt6sql6-psql
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -5,6 +5,10 @@
 # running, it is started for the run and stopped afterwards; when it has no
 # queue "PDF", a cups-pdf queue of that name (jobs become PDF files in ~/PDF/)
 # is added for the run and removed afterwards. Without CUPS that test skips.
+#
+# The shared-history tests need a PostgreSQL server: a private cluster is
+# created in a temporary folder, started on a free local port for the run,
+# and stopped and removed at the end (scripts/pg-cluster.sh).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$root/scripts/build.sh"
@@ -20,7 +24,9 @@ if [ "$(id -u)" -ne 0 ]; then root_prefix=(sudo -n); fi
 can_be_root() { [ "$(id -u)" -eq 0 ] || { command -v sudo >/dev/null && sudo -n true 2>/dev/null; }; }
 as_root() { can_be_root && "${root_prefix[@]}" "$@"; }
 scheduler_running() { lpstat -r 2>/dev/null | grep -q "is running"; }
+source "$root/scripts/pg-cluster.sh"
 finish() {
+  pg_cluster_stop
   if [ -n "$added_queue" ]; then as_root lpadmin -x "$queue" 2>/dev/null || true; fi
   if [ -n "$started_cupsd" ]; then
     as_root kill "$started_cupsd" 2>/dev/null || true
@@ -44,5 +50,6 @@ if command -v cupsd >/dev/null && command -v lpadmin >/dev/null; then
   fi
 fi
 export PASSLOG_PRINT_QUEUE="$queue"
+pg_cluster_start
 
 ctest --output-on-failure -j "$(nproc)" "$@"

@@ -83,7 +83,28 @@ const QRegularExpression &correlatedPattern()
     return re;
 }
 
-QString translateCode(QString code, bool statementStart)
+enum class Dialect { Sqlite, Postgres };
+
+// A name with a character outside ASCII (the Japanese column names), which
+// the server keeps with its exact spelling only between double quotes.
+const QRegularExpression &wideNamePattern()
+{
+    static const QRegularExpression re(QStringLiteral("(?<![\\w\"])(\\w*[^\\x00-\\x7F]\\w*)(?![\\w\"])"),
+                                       QRegularExpression::UseUnicodePropertiesOption);
+    return re;
+}
+
+// Null sorts before every value in SQLite (and in Jet): first when rising,
+// last when falling. The server is told so in every order term.
+const QRegularExpression &directionPattern()
+{
+    static const QRegularExpression re(QStringLiteral("\\b(ASC|DESC)\\b(?!\\s+NULLS)"),
+                                       QRegularExpression::CaseInsensitiveOption |
+                                           QRegularExpression::UseUnicodePropertiesOption);
+    return re;
+}
+
+QString translateCode(QString code, bool statementStart, Dialect dialect)
 {
     if (statementStart) {
         const auto m = deleteColumnsPattern().match(code);
@@ -95,6 +116,22 @@ QString translateCode(QString code, bool statementStart)
         if (!m.hasMatch())
             break;
         code.replace(m.capturedStart(0), m.capturedLength(0), groupedDuplicateCondition(m.captured(1)));
+    }
+    if (dialect == Dialect::Postgres) {
+        // The server has real booleans: True and False stay as they are.
+        code.replace(wideNamePattern(), QStringLiteral("\"\\1\""));
+        QString out;
+        qsizetype last = 0;
+        auto it = directionPattern().globalMatch(code);
+        while (it.hasNext()) {
+            const auto m = it.next();
+            out += code.mid(last, m.capturedEnd(0) - last);
+            out += m.captured(1).compare(QLatin1String("ASC"), Qt::CaseInsensitive) == 0
+                       ? QLatin1String(" NULLS FIRST")
+                       : QLatin1String(" NULLS LAST");
+            last = m.capturedEnd(0);
+        }
+        return out + code.mid(last);
     }
     QString out;
     qsizetype last = 0;
@@ -139,18 +176,20 @@ QString groupedDuplicateCondition(const QString &table)
            QStringLiteral(" HAVING COUNT(*)>1) ");
 }
 
-QString toSqlite(const QString &jet)
+namespace {
+QString translate(const QString &jet, Dialect dialect)
 {
     QString out;
     bool first = true;
     for (const Segment &s : split(jet)) {
-        out += s.literal ? s.text : translateCode(s.text, first);
+        out += s.literal ? s.text : translateCode(s.text, first, dialect);
         first = false;
     }
-    return keepOneCopy(out);
+    return out;
 }
+} // namespace
 
-QString keepOneCopy(const QString &sqlite)
+QString keepOneCopy(const QString &sqlite, const QString &rowKey)
 {
     static const QRegularExpression head(QStringLiteral("^\\s*DELETE FROM (\\w+) "),
                                          QRegularExpression::UseUnicodePropertiesOption);
@@ -174,12 +213,33 @@ QString keepOneCopy(const QString &sqlite)
     // "doomed" holds the rows the statement as written deletes. A doomed row
     // goes when a copy of its passage survives, or when it is not the first
     // copy; so the first copy of a passage the delete would wipe out stays.
-    return QStringLiteral("WITH doomed AS MATERIALIZED (SELECT rowid AS id FROM ") + table + QLatin1Char(' ') +
-           condition + QStringLiteral(") DELETE FROM ") + table +
-           QStringLiteral(" WHERE rowid IN (SELECT id FROM doomed) AND (EXISTS (SELECT 1 FROM ") + table +
-           QStringLiteral(" AS twin WHERE ") + samePassage +
-           QStringLiteral(" AND twin.rowid NOT IN (SELECT id FROM doomed)) OR rowid<>(SELECT MIN(twin.rowid) FROM ") +
-           table + QStringLiteral(" AS twin WHERE ") + samePassage + QStringLiteral("));");
+    return QStringLiteral("WITH doomed AS MATERIALIZED (SELECT ") + rowKey + QStringLiteral(" AS id FROM ") + table +
+           QLatin1Char(' ') + condition + QStringLiteral(") DELETE FROM ") + table + QStringLiteral(" WHERE ") +
+           rowKey + QStringLiteral(" IN (SELECT id FROM doomed) AND (EXISTS (SELECT 1 FROM ") + table +
+           QStringLiteral(" AS twin WHERE ") + samePassage + QStringLiteral(" AND twin.") + rowKey +
+           QStringLiteral(" NOT IN (SELECT id FROM doomed)) OR ") + rowKey + QStringLiteral("<>(SELECT MIN(twin.") +
+           rowKey + QStringLiteral(") FROM ") + table + QStringLiteral(" AS twin WHERE ") + samePassage +
+           QStringLiteral("));");
+}
+
+QStringList codeParts(const QString &sql)
+{
+    QStringList out;
+    for (const Segment &s : split(sql))
+        if (!s.literal)
+            out << s.text;
+    return out;
+}
+
+QString toSqlite(const QString &jet) { return keepOneCopy(translate(jet, Dialect::Sqlite), QStringLiteral("rowid")); }
+
+QString toPostgres(const QString &jet)
+{
+    // The duplicate delete is reshaped in its plain form (names unquoted), keyed
+    // on the server's row key, and then translated like any other statement.
+    const QString plain = translate(jet, Dialect::Sqlite);
+    const QString kept = keepOneCopy(plain, QStringLiteral("ROW_ID"));
+    return translate(kept == plain ? jet : kept, Dialect::Postgres);
 }
 
 bool isTableName(const QString &source)

@@ -4,6 +4,7 @@
 // meaning, plus the helper that keeps typed values inside their quotes.
 
 #include <QString>
+#include <QStringList>
 
 namespace jetsql {
 
@@ -33,9 +34,19 @@ QString toSqlite(const QString &jet);
 // A duplicate delete ("DELETE FROM t " + the grouped condition + more
 // conditions) as a statement that deletes the same rows except where that
 // would leave no copy of a passage in the table: of a passage whose every
-// copy the delete hits, the earliest stored copy (lowest rowid, the first
-// registered) stays. Any other statement comes back unchanged.
-QString keepOneCopy(const QString &sqlite);
+// copy the delete hits, the earliest stored copy (lowest row key: rowid on
+// SQLite, ROW_ID on the server; the first registered) stays. Any other
+// statement comes back unchanged.
+QString keepOneCopy(const QString &sqlite, const QString &rowKey);
+
+// Jet text to PostgreSQL text: the same as for SQLite, except that True and
+// False stay (the server has booleans), names with characters outside ASCII
+// go between double quotes, and every ASC / DESC order term gets NULLS FIRST
+// / NULLS LAST, so that Null sorts before every value as in SQLite.
+QString toPostgres(const QString &jet);
+
+// The parts of a statement outside string literals.
+QStringList codeParts(const QString &sql);
 
 // A source that is a bare table name rather than a statement.
 bool isTableName(const QString &source);

@@ -6,11 +6,14 @@
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
 #include "history/DatabaseErrors.h"
+#include "app/ProfileFile.h"
+#include "app/Settings.h"
 #include "history/JetSql.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QStringList>
 #include <QVariant>
@@ -19,10 +22,17 @@ namespace {
 
 const QString kHistoryConnection = QStringLiteral("passlog_history");
 const QString kMasterConnection = QStringLiteral("passlog_master");
+const QString kServerConnection = QStringLiteral("passlog_server");
+const QString kServerRowKey = QStringLiteral("ROW_ID");
 
 QString connectionName(DbConnection which)
 {
-    return which == DbConnection::History ? kHistoryConnection : kMasterConnection;
+    switch (which) {
+    case DbConnection::History: return kHistoryConnection;
+    case DbConnection::Master: return kMasterConnection;
+    case DbConnection::Server: return kServerConnection;
+    }
+    return {};
 }
 
 } // namespace
@@ -155,6 +165,91 @@ void basAccess_RunScript(QSqlDatabase db, const QString &script)
     }
 }
 
+HistoryServer basAccess_ServerSetting()
+{
+    HistoryServer server;
+    const QString file = settingsFileName();
+    auto read = [&](const char *key) {
+        const QString value = basCommon_GetIniString(kSectionDatabase, QString::fromLatin1(key), file);
+        return value == kIniMissing ? QString() : value.trimmed();
+    };
+    server.shared = read("Driver").compare(QLatin1String("PSQL"), Qt::CaseInsensitive) == 0;
+    server.host = read("Host");
+    server.port = read("Port").toInt();
+    server.name = read("Name");
+    server.user = read("User");
+    return server;
+}
+
+QString HistoryServer::describe() const
+{
+    return QStringLiteral("PostgreSQL ") + (host.isEmpty() ? QStringLiteral("localhost") : host) +
+           (port > 0 ? QLatin1Char(':') + QString::number(port) : QString()) + QLatin1Char('/') + name;
+}
+
+bool basAccess_UsesServer() { return basAccess_IsOpen(DbConnection::Server); }
+
+namespace {
+
+// Connects to the shared history and makes sure its table exists. Two PCs
+// connecting at once take turns for the schema (an advisory lock of the
+// server), since creating a table is not safe to race.
+void openServer(const HistoryServer &server)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), kServerConnection);
+    db.setHostName(server.host);
+    if (server.port > 0)
+        db.setPort(server.port);
+    db.setDatabaseName(server.name);
+    db.setUserName(server.user);
+    // No password here: the server's own mechanisms supply it (the password
+    // file ~/.pgpass or PGPASSFILE, or PGPASSWORD in the environment).
+    db.setConnectOptions(QStringLiteral("connect_timeout=10;application_name=PASSLOG"));
+    try {
+        if (!db.open())
+            throwSqlError(db.lastError(), server.describe());
+        QSqlQuery lock(db);
+        if (!lock.exec(QStringLiteral("SELECT pg_advisory_lock(20240501)")))
+            throwSqlError(lock.lastError(), server.describe());
+        try {
+            basAccess_RunScript(db, serverSchemaSql());
+        } catch (...) {
+            lock.exec(QStringLiteral("SELECT pg_advisory_unlock(20240501)"));
+            throw;
+        }
+        lock.exec(QStringLiteral("SELECT pg_advisory_unlock(20240501)"));
+    } catch (...) {
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(kServerConnection);
+        throw;
+    }
+}
+
+void closeServer()
+{
+    if (!QSqlDatabase::contains(kServerConnection))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(kServerConnection, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(kServerConnection);
+}
+
+// A statement that reads or changes the history table (rather than the
+// staging table) goes to the server when there is one.
+bool namesHistoryTable(const QString &source)
+{
+    static const QRegularExpression re(QStringLiteral("\\bETC_DATA\\b"), QRegularExpression::CaseInsensitiveOption);
+    for (const QString &code : jetsql::codeParts(source))
+        if (re.match(code).hasMatch())
+            return true;
+    return false;
+}
+
+} // namespace
+
 void basAccess_MDBOpen(const QString &fileName)
 {
     guarded("basAccess_MDBOpen", [&] {
@@ -203,6 +298,9 @@ void basAccess_MDBOpen(const QString &fileName)
                     QSqlQuery wal(db);
                     wal.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
                     wal.finish();
+                    const HistoryServer server = basAccess_ServerSetting();
+                    if (server.shared)
+                        openServer(server);
                 }
             } catch (...) {
                 db.close();
@@ -219,6 +317,8 @@ void basAccess_MDBClose(const QString &fileName)
     guarded("basAccess_MDBClose", [&] {
         if (fileName != kDatFile && fileName != kMstFile)
             return;
+        if (fileName == kDatFile)
+            closeServer();
         const QString name = connectionName(fileName == kDatFile ? DbConnection::History : DbConnection::Master);
         if (!QSqlDatabase::contains(name))
             return;
@@ -237,13 +337,50 @@ QString basAccess_SqliteText(const QString &source)
     return jetsql::toSqlite(source);
 }
 
+QString basAccess_ServerText(const QString &source)
+{
+    if (jetsql::isTableName(source))
+        return QStringLiteral("SELECT * FROM ") + source + QStringLiteral(" ORDER BY ") + kServerRowKey;
+    return jetsql::toPostgres(source);
+}
+
+DbConnection basAccess_Route(DbConnection which, const QString &source)
+{
+    if (which == DbConnection::History && basAccess_UsesServer() && namesHistoryTable(source))
+        return DbConnection::Server;
+    return which;
+}
+
+QString basAccess_RowKey(const QString &statement)
+{
+    return basAccess_Route(DbConnection::History, statement) == DbConnection::Server ? kServerRowKey
+                                                                                       : QStringLiteral("rowid");
+}
+
 QSqlQuery basAccess_Execute(DbConnection which, const QString &source)
 {
-    QSqlQuery q(basAccess_Database(which));
+    const DbConnection target = basAccess_Route(which, source);
+    QSqlQuery q(basAccess_Database(target));
     q.setForwardOnly(true);
+    if (target == DbConnection::Server) {
+        if (!q.exec(basAccess_ServerText(source)))
+            throwServerError(q.lastError());
+        return q;
+    }
     if (!q.exec(basAccess_SqliteText(source)))
         throwSqlError(q.lastError(), QString(), QDir::toNativeSeparators(basAccess_Database(which).databaseName()));
     return q;
+}
+
+void throwServerError(const QSqlError &error)
+{
+    QString context = basAccess_ServerSetting().describe();
+    const QSqlDatabase db = QSqlDatabase::database(kServerConnection, false);
+    if (error.type() == QSqlError::ConnectionError || !db.isOpen() ||
+        error.text().contains(QLatin1String("server closed the connection"), Qt::CaseInsensitive) ||
+        error.text().contains(QLatin1String("connection"), Qt::CaseInsensitive))
+        context = QStringLiteral("サーバーとの接続が切れました: ") + context;
+    throwSqlError(error, context);
 }
 
 bool basAccess_MDBTBLCheck(const QString &source)

@@ -17,7 +17,38 @@ inline const QString kTableItc = QStringLiteral("ITC_MASTER");
 inline const QString kTableJid = QStringLiteral("JID_MASTER");
 inline const QString kTableVersion = QStringLiteral("VERSION");
 
-enum class DbConnection { History, Master };
+// History: the history file (ETC_TEMP, and ETC_DATA unless shared); Master:
+// the master file; Server: the shared history on a PostgreSQL server.
+enum class DbConnection { History, Master, Server };
+
+inline const QString kSectionDatabase = QStringLiteral("DATABASE");
+
+// Where the history table lives: the [DATABASE] section of the settings file,
+//   Driver=SQLITE (the default: the history file in the program folder) or
+//   Driver=PSQL with Host, Port, Name (the database) and User.
+// The password is never in the settings file: the server's client library
+// takes it from the password file (~/.pgpass, or the file PGPASSFILE names)
+// or from PGPASSWORD.
+struct HistoryServer {
+    bool shared = false;
+    QString host;
+    int port = 0;
+    QString name;
+    QString user;
+    QString describe() const; // "PostgreSQL host:port/name", for error texts
+};
+HistoryServer basAccess_ServerSetting();
+// True while the history table is the server's.
+bool basAccess_UsesServer();
+// The connection a statement runs on: History statements that name ETC_DATA
+// go to the server while there is one.
+DbConnection basAccess_Route(DbConnection which, const QString &source);
+// A failure of the server as a Failure naming the server, and saying so when
+// the connection is gone.
+[[noreturn]] void throwServerError(const QSqlError &error);
+// The statement a source stands for on the server.
+QString basAccess_ServerText(const QString &source);
+QString serverSchemaSql();
 
 void basAccess_MDBOpen(const QString &fileName);
 void basAccess_MDBClose(const QString &fileName);
@@ -51,6 +82,10 @@ QSqlQuery basAccess_Execute(DbConnection which, const QString &source);
 // The statement a source stands for: a table name becomes
 // "SELECT * FROM <name> ORDER BY rowid", a statement is translated to SQLite.
 QString basAccess_SqliteText(const QString &source);
+
+// The column that identifies a row of the table a statement reads, for
+// ordering ties and paging: SQLite's rowid, the server's ROW_ID.
+QString basAccess_RowKey(const QString &statement);
 
 // Runs a script of statements separated by ";" at line ends (the schema and
 // master files of data/) on an open database; throws Failure on the first

@@ -13,3 +13,9 @@
 // full, I/O, a trigger rolling back) leaves ETC_DATA as it was and goes to the
 // error report.
 qint64 basAccess_MDBTBLEntry(const QString &cardNo);
+
+// Copies the rows of the history file's own ETC_DATA into the shared history
+// on the server, in one server transaction, and returns how many it copied.
+// Each row is marked with this PC and its row in the file, so that a second
+// run copies nothing twice. Without a server in the settings, a failure.
+qint64 basAccess_CopyHistoryToServer();

@@ -3,7 +3,11 @@
 #include "app/Failure.h"
 #include "app/basCommon.h"
 #include "history/HistoryGridModel.h"
+#include "history/JetSql.h"
 #include "history/basAccess.h"
+
+#include <limits>
+#include <memory>
 
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -59,29 +63,321 @@ void GridTotals::add(const QString &displayToll)
     sum = total;
 }
 
+namespace {
+
+struct OrderTerm {
+    QString column;
+    bool descending = false;
+};
+
+// A grid statement taken apart: the statement without its ORDER BY (and
+// without its ";"), and the terms of the ORDER BY.
+struct GridStatement {
+    QString base;
+    QList<OrderTerm> terms;
+};
+
+GridStatement splitStatement(const QString &source)
+{
+    GridStatement s;
+    if (jetsql::isTableName(source)) {
+        s.base = QStringLiteral("SELECT * FROM ") + source;
+        return s; // in stored order: the row key alone
+    }
+    QString text = source.trimmed();
+    if (text.endsWith(QLatin1Char(';')))
+        text.chop(1);
+    // The last ORDER BY outside literals and parentheses is the statement's own.
+    qsizetype orderAt = -1;
+    int depth = 0;
+    bool literal = false;
+    static const QString kOrderBy = QStringLiteral("ORDER BY");
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char('\''))
+            literal = !literal;
+        if (literal)
+            continue;
+        if (c == QLatin1Char('('))
+            ++depth;
+        else if (c == QLatin1Char(')'))
+            --depth;
+        else if (depth == 0 && text.mid(i, kOrderBy.size()).compare(kOrderBy, Qt::CaseInsensitive) == 0 &&
+                 (i == 0 || text[i - 1].isSpace()))
+            orderAt = i;
+    }
+    if (orderAt < 0) {
+        s.base = text;
+        return s;
+    }
+    s.base = text.left(orderAt).trimmed();
+    for (const QString &term : text.mid(orderAt + kOrderBy.size()).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QStringList words = term.simplified().split(QLatin1Char(' '));
+        if (words.isEmpty() || words[0].isEmpty())
+            continue;
+        s.terms.append({words[0], words.size() > 1 && words[1].compare(QLatin1String("DESC"), Qt::CaseInsensitive) == 0});
+    }
+    return s;
+}
+
+QString literalOf(const QVariant &v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Bool:
+        return QString::number(v.toLongLong());
+    case QMetaType::Double:
+        return QString::number(v.toDouble(), 'g', 17);
+    default:
+        return QLatin1Char('\'') + jetsql::quoted(v.toString()) + QLatin1Char('\'');
+    }
+}
+
+// Reads a grid statement's rows in its order, a slice at a time, from the
+// key of a row on: the statement runs once per slice with a condition on the
+// order columns (keyset), never skipping rows it has read before.
+//
+// "After the key" is split into one condition per order column: the rows
+// that share the key's first k columns and come after it in column k+1,
+// deepest first. Each of them is an equality prefix and one range, which an
+// index in the statement's order seeks to directly, so a slice costs the
+// same at the end of a million rows as at the start. Null sorts before every
+// value, as in the store's own order.
+class SqlPageSource : public GridPageSource {
+public:
+    explicit SqlPageSource(const GridStatement &statement) : m_terms(statement.terms)
+    {
+        const QString rowKey = basAccess_RowKey(statement.base);
+        m_terms.append({QStringLiteral("grid_key"), false});
+        QString base = statement.base;
+        // The row key rides along in front of the statement's own columns.
+        base.replace(0, 7, QStringLiteral("SELECT ") + rowKey + QStringLiteral(" AS grid_key,"));
+        m_from = QStringLiteral("SELECT * FROM (") + base + QStringLiteral(") AS g");
+    }
+
+    QString firstStatement(int count) const { return statement(QString(), true, count); }
+    // The shown columns follow the row key in every row read.
+    void setShownColumns(int shown) { m_shown = shown; }
+
+    GridPage after(const QVariantList &key, int count) override { return read(key, true, count); }
+
+    GridPage before(const QVariantList &key, int count) override
+    {
+        GridPage reversed = read(key, false, count);
+        // Back into grid order.
+        GridPage page;
+        const int columns = m_shown;
+        page.rows = reversed.rows;
+        for (int r = reversed.rows - 1; r >= 0; --r)
+            for (int c = 0; c < columns; ++c) {
+                page.text += reversed.cell(r, c, columns);
+                page.ends.append(page.text.size());
+            }
+        page.firstKey = reversed.lastKey;
+        page.lastKey = reversed.firstKey;
+        return page;
+    }
+
+    QList<QVariantList> boundaries(const QVariantList &key, bool forward, int firstAt, int every,
+                                   int count) override
+    {
+        QList<QVariantList> keys;
+        qint64 seen = 0;
+        const qint64 wanted = firstAt + qint64(every) * (count - 1);
+        for (const QString &condition : conditions(key, forward)) {
+            QSqlQuery q = basAccess_Execute(DbConnection::History,
+                                            statement(condition, forward, int(wanted - seen), true));
+            while (q.next()) {
+                ++seen;
+                if (seen >= firstAt && (seen - firstAt) % every == 0)
+                    keys.append(keyOf(q, true));
+            }
+            q.finish();
+            if (seen >= wanted)
+                break;
+        }
+        return keys;
+    }
+
+    // Reads one statement's rows into a page (cells and keys).
+    GridPage fill(QSqlQuery &q, GridPage page, int count)
+    {
+        if (m_keyColumns.isEmpty()) {
+            const QSqlRecord fields = q.record();
+            for (const OrderTerm &t : m_terms)
+                m_keyColumns.append(fields.indexOf(t.column));
+        }
+        while (page.rows < count && q.next()) {
+            for (int c = 1; c <= m_shown; ++c) {
+                page.text += q.value(c).toString();
+                page.ends.append(page.text.size());
+            }
+            page.lastKey = keyOf(q, false);
+            if (page.rows == 0)
+                page.firstKey = page.lastKey;
+            ++page.rows;
+        }
+        q.finish();
+        return page;
+    }
+
+private:
+    // The order columns' values of the current row: the whole row of a
+    // key-only statement, or the key's columns among the shown ones.
+    QVariantList keyOf(const QSqlQuery &q, bool keysOnly) const
+    {
+        QVariantList key;
+        for (int k = 0; k < m_terms.size(); ++k)
+            key.append(q.value(keysOnly ? k : m_keyColumns.value(k)));
+        return key;
+    }
+
+    // The conditions, in reading order, for the rows after (forward) or
+    // before the key. An empty key: every row.
+    QStringList conditions(const QVariantList &key, bool forward) const
+    {
+        if (key.isEmpty())
+            return {QString()};
+        QStringList out;
+        for (int level = int(m_terms.size()) - 1; level >= 0; --level) {
+            QString prefix;
+            for (int k = 0; k < level; ++k) {
+                prefix += m_terms[k].column;
+                prefix += key[k].isNull() ? QStringLiteral(" IS NULL") : QStringLiteral("=") + literalOf(key[k]);
+                prefix += QStringLiteral(" AND ");
+            }
+            const QString &column = m_terms[level].column;
+            const QVariant &v = key[level];
+            // Rows with a greater value come next when reading upwards.
+            const bool upwards = forward != m_terms[level].descending;
+            if (upwards) {
+                out << prefix + column + (v.isNull() ? QStringLiteral(" IS NOT NULL") : QStringLiteral(">") + literalOf(v));
+            } else if (!v.isNull()) {
+                out << prefix + column + QStringLiteral("<") + literalOf(v);
+                out << prefix + column + QStringLiteral(" IS NULL");
+            }
+        }
+        return out;
+    }
+
+    QString statement(const QString &condition, bool forward, int limit, bool keysOnly = false) const
+    {
+        QString sql = m_from;
+        if (keysOnly) {
+            QStringList columns;
+            for (const OrderTerm &t : m_terms)
+                columns << t.column;
+            sql = QStringLiteral("SELECT ") + columns.join(QLatin1Char(',')) + sql.mid(8);
+        }
+        if (!condition.isEmpty())
+            sql += QStringLiteral(" WHERE ") + condition;
+        sql += QStringLiteral(" ORDER BY ");
+        for (int k = 0; k < m_terms.size(); ++k) {
+            if (k > 0)
+                sql += QLatin1Char(',');
+            sql += m_terms[k].column + (m_terms[k].descending == forward ? QStringLiteral(" DESC") : QStringLiteral(" ASC"));
+        }
+        return sql + QStringLiteral(" LIMIT ") + QString::number(qMax(limit, 0)) + QLatin1Char(';');
+    }
+
+    GridPage read(const QVariantList &key, bool forward, int count)
+    {
+        GridPage page;
+        for (const QString &condition : conditions(key, forward)) {
+            if (page.rows >= count)
+                break;
+            QSqlQuery q = basAccess_Execute(DbConnection::History, statement(condition, forward, count - page.rows));
+            page = fill(q, std::move(page), count);
+        }
+        return page;
+    }
+
+    QList<OrderTerm> m_terms;
+    int m_shown = 0;
+    QString m_from;
+    QList<int> m_keyColumns;
+};
+
+// Guards the page reads like the load itself: a refused statement goes to
+// the error report under the grid load's name.
+class GuardedPageSource : public GridPageSource {
+public:
+    explicit GuardedPageSource(std::unique_ptr<SqlPageSource> inner) : m_inner(std::move(inner)) {}
+    GridPage after(const QVariantList &key, int count) override
+    {
+        return guarded("basAccess_MDBtoMSHFlexGrid", [&] { return m_inner->after(key, count); });
+    }
+    GridPage before(const QVariantList &key, int count) override
+    {
+        return guarded("basAccess_MDBtoMSHFlexGrid", [&] { return m_inner->before(key, count); });
+    }
+    QList<QVariantList> boundaries(const QVariantList &key, bool forward, int firstAt, int every,
+                                   int count) override
+    {
+        return guarded("basAccess_MDBtoMSHFlexGrid",
+                       [&] { return m_inner->boundaries(key, forward, firstAt, every, count); });
+    }
+
+private:
+    std::unique_ptr<SqlPageSource> m_inner;
+};
+
+} // namespace
+
+QString basAccess_GridTotalsSql(const QString &source)
+{
+    // The rows are counted per toll text first (an index of card, toll and
+    // date answers that without reading the rows), then each distinct toll
+    // ending in "円" adds its amount times its count: the text before "円" as
+    // an optional sign and one to ten digits (a card's amount is 32-bit, so
+    // the sum of any history fits). Any other toll counts as a record and adds
+    // nothing.
+    const QString body = QStringLiteral("SUBSTR(通行料金,1,LENGTH(通行料金)-1)");
+    const QString digits = QStringLiteral("(CASE WHEN SUBSTR(") + body + QStringLiteral(",1,1) IN ('-','+') THEN SUBSTR(") +
+                           body + QStringLiteral(",2) ELSE ") + body + QStringLiteral(" END)");
+    return QStringLiteral("SELECT SUM(n),SUM(CASE WHEN 通行料金 LIKE '%円' AND LENGTH(") + digits +
+           QStringLiteral(") BETWEEN 1 AND 10 AND LTRIM(") + digits + QStringLiteral(",'0123456789')='' THEN n*CAST(") +
+           body + QStringLiteral(" AS BIGINT) ELSE 0 END) FROM (SELECT 通行料金,COUNT(*) AS n FROM (") +
+           splitStatement(source).base + QStringLiteral(") AS g GROUP BY 通行料金) AS t;");
+}
+
 GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &source, qint16 viewType)
 {
     return guarded("basAccess_MDBtoMSHFlexGrid", [&] {
-        QSqlQuery q = basAccess_Execute(DbConnection::History, source);
-        const QSqlRecord fields = q.record();
-        const int tollColumn = fields.indexOf(QStringLiteral("通行料金"));
-        // The last result column (DATE_TIME) orders the rows but is never shown.
-        const int shown = (viewType == 1 || viewType == 2) ? qMax(0, fields.count() - 1) : 0;
-        QStringList headers;
-        for (int c = 0; c < shown; ++c)
-            headers << fields.fieldName(c);
-
         GridLoad load;
-        model.beginLoad(headers);
-        while (q.next()) {
-            load.totals.add(tollColumn >= 0 ? q.value(tollColumn).toString() : QString());
-            for (int c = 0; c < shown; ++c)
-                model.appendCell(q.value(c).toString());
+        // The labels: one aggregate over the rows, none of them read.
+        QSqlQuery totals = basAccess_Execute(DbConnection::History, basAccess_GridTotalsSql(source));
+        if (totals.next()) {
+            load.totals.count = totals.value(0).toLongLong();
+            load.totals.sum = totals.value(1).toLongLong();
         }
-        q.finish();
-        model.endLoad();
+        totals.finish();
 
-        if (load.totals.count == 0 || shown == 0) {
+        if (load.totals.count == 0 || (viewType != 1 && viewType != 2)) {
+            model.clear();
+            return load;
+        }
+        // The grid: the first page now, the others when they are shown.
+        const GridStatement statement = splitStatement(source);
+        auto pages = std::make_unique<SqlPageSource>(statement);
+        QSqlQuery first = basAccess_Execute(DbConnection::History,
+                                            pages->firstStatement(HistoryGridModel::kPageRows));
+        const QSqlRecord fields = first.record();
+        // Behind the row key, every column but the last (DATE_TIME, which only orders the rows).
+        const int shown = qMax(0, fields.count() - 2);
+        QStringList headers;
+        for (int c = 1; c <= shown; ++c)
+            headers << fields.fieldName(c);
+        pages->setShownColumns(shown);
+        const int rows = int(qMin<qint64>(load.totals.count, std::numeric_limits<int>::max()));
+        GridPage firstPage = pages->fill(first, GridPage(), HistoryGridModel::kPageRows);
+        model.setPaged(headers, rows, std::make_unique<GuardedPageSource>(std::move(pages)), std::move(firstPage));
+        if (shown == 0) {
             model.clear();
         } else {
             const QList<int> &widths = viewType == 1 ? kStagingWidths : kHistoryWidths;

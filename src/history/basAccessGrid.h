@@ -27,5 +27,9 @@ struct GridLoad {
 // empty grid, 1 a card read, 2 the history.
 GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &source, qint16 viewType);
 
+// The statement that counts a source's rows and sums their tolls in yen, for
+// the grid's labels.
+QString basAccess_GridTotalsSql(const QString &source);
+
 // The card numbers the history holds, in order; rows without one are left out.
 QStringList basAccess_HistoryCardNumbers();

@@ -1,15 +1,36 @@
+#include "start/basMain.h"
+
+#include "app/DataFolder.h"
 #include "app/ProgramIcon.h"
 #include "app/Version.h"
-#include "start/basMain.h"
+#include "app/Seams.h"
+#include "app/basCommon.h"
+#include "app/basGlobal.h"
+#include "history/basAccess.h"
+#include "history/basAccessEntry.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
 #include <QPixmap>
+#include <QTextStream>
 #include <cstdio>
 #include <optional>
 
 namespace {
+
+// "passlog --copy-history-to-server": copies the history file of this PC
+// into the shared history the settings file names, once; a second run copies
+// nothing again. No window: failures go to the error stream.
+int copyHistoryToServer()
+{
+    AppPath = basCommon_CheckPath(dataFolder());
+    basAccess_MDBOpen(kDatFile);
+    const qint64 copied = basAccess_CopyHistoryToServer();
+    basAccess_MDBClose(kDatFile);
+    QTextStream(stdout) << copied << QStringLiteral("件の利用履歴をサーバーにコピーしました。") << Qt::endl;
+    return 0;
+}
 
 void setApplicationInfo()
 {
@@ -29,14 +50,19 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
                                   QStringLiteral("この説明を表示して終了します。"));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("バージョンを表示して終了します。"));
+    const QCommandLineOption copy(QStringLiteral("copy-history-to-server"),
+                                  QStringLiteral("この PC の利用履歴を共有サーバーに一度だけコピーして終了します。"));
     parser.addOption(help);
     parser.addOption(version);
+    parser.addOption(copy);
     parser.parse(core.arguments()); // unknown options belong to Qt or are ignored
     if (parser.isSet(version)) {
         std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
                     qPrintable(QCoreApplication::applicationVersion()));
         return 0;
     }
+    if (parser.isSet(copy))
+        return copyHistoryToServer();
     if (parser.isSet(help)) {
         QString text = QStringLiteral("使い方: passlog [オプション]\n\n"
                                       "ETCカードの利用履歴をカードリーダーから読み取り、カードごとに保存し、\n"
@@ -45,6 +71,7 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
         for (const QCommandLineOption &o : {help, version})
             text += QStringLiteral("  -%1, --%2  %3\n").arg(o.names().at(0), o.names().at(1).leftJustified(8),
                                                             o.description());
+        text += QStringLiteral("  --%1\n      %2\n").arg(copy.names().at(0), copy.description());
         std::fputs(text.toLocal8Bit().constData(), stdout);
         return 0;
     }

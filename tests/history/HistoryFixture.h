@@ -4,10 +4,13 @@
 
 #include "TestHarness.h"
 #include "app/basGlobal.h"
+#include "app/ProfileFile.h"
+#include "history/JetSql.h"
 #include "history/basAccess.h"
 
 #include <QFile>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
 #include <QVariant>
@@ -37,9 +40,53 @@ inline void writeMasterDatabase(const QString &path, const QString &extraSql = Q
     QSqlDatabase::removeDatabase(QStringLiteral("fixture"));
 }
 
+// The history suite runs twice: on the history file alone, and with the
+// history table on the PostgreSQL cluster that scripts/test.sh starts
+// (PASSLOG_TEST_STORE=psql, the cluster in PASSLOG_PG_*).
+inline bool onServerStore() { return qEnvironmentVariable("PASSLOG_TEST_STORE") == QLatin1String("psql"); }
+#define SQLITE_FILE_ONLY()                                                                                           \
+    do {                                                                                                             \
+        if (onServerStore())                                                                                         \
+            QSKIP("a property of the SQLite history file");                                                         \
+    } while (false)
+
+// Points the settings file of h at the test cluster.
+inline void pointAtServer(TestHarness &h)
+{
+    const QString file = h.settingsFile();
+    basCommon_WriteIniString(QStringLiteral("DATABASE"), QStringLiteral("Driver"), QStringLiteral("PSQL"), file);
+    basCommon_WriteIniString(QStringLiteral("DATABASE"), QStringLiteral("Host"), qEnvironmentVariable("PASSLOG_PG_HOST"), file);
+    basCommon_WriteIniString(QStringLiteral("DATABASE"), QStringLiteral("Port"), qEnvironmentVariable("PASSLOG_PG_PORT"), file);
+    basCommon_WriteIniString(QStringLiteral("DATABASE"), QStringLiteral("Name"), qEnvironmentVariable("PASSLOG_PG_NAME"), file);
+    basCommon_WriteIniString(QStringLiteral("DATABASE"), QStringLiteral("User"), qEnvironmentVariable("PASSLOG_PG_USER"), file);
+}
+
+// Runs plain text on the test cluster's database, outside the program.
+inline void serverAdminExec(const QString &sql)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("fixture_admin"));
+        db.setHostName(qEnvironmentVariable("PASSLOG_PG_HOST"));
+        db.setPort(qEnvironmentVariableIntValue("PASSLOG_PG_PORT"));
+        db.setDatabaseName(qEnvironmentVariable("PASSLOG_PG_NAME"));
+        db.setUserName(qEnvironmentVariable("PASSLOG_PG_USER"));
+        if (!db.open())
+            qFatal("test cluster: %s", qPrintable(db.lastError().text()));
+        QSqlQuery q(db);
+        if (!q.exec(sql))
+            qFatal("test cluster: %s", qPrintable(q.lastError().text()));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("fixture_admin"));
+}
+
 inline void openDatabases(TestHarness &h, const QString &extraMasterSql = QString())
 {
     AppPath = h.programFolder() + QLatin1Char('/');
+    if (onServerStore()) {
+        pointAtServer(h);
+        serverAdminExec(QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA"));
+    }
     writeMasterDatabase(basAccess_FilePath(kMstFile), extraMasterSql);
     basAccess_MDBOpen(kDatFile);
     basAccess_MDBOpen(kMstFile);
@@ -51,12 +98,14 @@ inline void closeDatabases()
     basAccess_MDBClose(kDatFile);
 }
 
-// Runs plain SQLite text on the history database.
+// Runs plain SQLite text on the history database; on the server, what names
+// ETC_DATA goes there, with the Japanese names quoted.
 inline void historyExec(const QString &sql)
 {
-    QSqlQuery q(basAccess_Database(DbConnection::History));
-    if (!q.exec(sql))
-        qFatal("%s", qPrintable(sql));
+    const DbConnection where = basAccess_Route(DbConnection::History, sql);
+    QSqlQuery q(basAccess_Database(where));
+    if (!q.exec(where == DbConnection::Server ? jetsql::toPostgres(sql) : sql))
+        qFatal("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
 }
 
 inline QStringList column(const QString &jetSql, int index = 0)
@@ -75,10 +124,12 @@ inline void addHistoryRow(const QString &card, const QString &date, const QStrin
                           const QString &out = QStringLiteral("東名高速道路 厚木"),
                           const QString &table = QStringLiteral("ETC_DATA"))
 {
-    QSqlQuery q(basAccess_Database(DbConnection::History));
-    q.prepare(QStringLiteral("INSERT INTO ") + table +
-              QStringLiteral(" (CARD_ID,カードNO,PASS_DATE,ご利用日,PASS_TIME,通過時間,DATE_TIME,通行料金,車種,"
-                             "入口料金所,出口料金所) VALUES (?,?,?,?,?,?,?,?,?,?,?)"));
+    const QString sql = QStringLiteral("INSERT INTO ") + table +
+                        QStringLiteral(" (CARD_ID,カードNO,PASS_DATE,ご利用日,PASS_TIME,通過時間,DATE_TIME,通行料金,車種,"
+                                       "入口料金所,出口料金所) VALUES (?,?,?,?,?,?,?,?,?,?,?)");
+    const DbConnection where = basAccess_Route(DbConnection::History, sql);
+    QSqlQuery q(basAccess_Database(where));
+    q.prepare(where == DbConnection::Server ? jetsql::toPostgres(sql) : sql);
     for (const QVariant &v : {QVariant(card), QVariant(card), QVariant(date), QVariant(date), QVariant(time),
                               QVariant(time), QVariant(date + QLatin1Char('-') + time), QVariant(toll),
                               QVariant(car), QVariant(in), QVariant(out)})

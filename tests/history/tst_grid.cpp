@@ -108,6 +108,7 @@ private slots:
 
     void largeHistoryLoads()
     {
+        SQLITE_FILE_ONLY();
         QSqlDatabase db = basAccess_Database(DbConnection::History);
         db.transaction();
         historyExec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<40000) "

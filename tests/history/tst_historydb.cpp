@@ -70,6 +70,7 @@ private slots:
 
     void historyFileIsCreatedWithSchema()
     {
+        SQLITE_FILE_ONLY();
         openDatabases(*h);
         QVERIFY(QFileInfo::exists(h->programFolder() + "/ETC_DAT.sqlite"));
         QVERIFY(!QFileInfo::exists(h->programFolder() + "/ETC_DAT.mdb"));
@@ -99,6 +100,7 @@ private slots:
 
     void openAndCloseTakeOnlyTheirNames()
     {
+        SQLITE_FILE_ONLY();
         AppPath = h->programFolder() + '/';
         basAccess_MDBOpen(QStringLiteral("OTHER.mdb"));
         QVERIFY(!basAccess_IsOpen(DbConnection::History) && !basAccess_IsOpen(DbConnection::Master));
@@ -112,6 +114,7 @@ private slots:
 
     void missingOrBrokenFilesEndTheProgram()
     {
+        SQLITE_FILE_ONLY();
         AppPath = h->programFolder() + '/';
         QFile::remove(basAccess_FilePath(kMstFile));
         QVERIFY(endsProgram([] { basAccess_MDBOpen(kMstFile); }));
@@ -131,6 +134,7 @@ private slots:
     // writes to it.
     void damagedHistoryIsReportedBeforeAnyWrite()
     {
+        SQLITE_FILE_ONLY();
         AppPath = h->programFolder() + '/';
         writeMasterDatabase(basAccess_FilePath(kMstFile));
         basAccess_MDBOpen(kDatFile);
@@ -261,6 +265,7 @@ private slots:
 
     void groupedFormMatchesCorrelatedForm()
     {
+        SQLITE_FILE_ONLY();
         openDatabases(*h);
         QRandomGenerator rng(42);
         const QStringList tolls{"800円", "1200円", "未確定", "1200円"};

@@ -91,6 +91,7 @@ void TestRegistration::emptyStagingRegistersNothing()
 
 void TestRegistration::everyColumnCopiedUnderTheGivenNumber()
 {
+    SQLITE_FILE_ONLY();
     TestHarness h;
     openDatabases(h);
     stageRows(3);
@@ -122,6 +123,7 @@ void TestRegistration::registeringTwiceAppendsTwice()
 
 void TestRegistration::refusedRowIsSkippedSilently()
 {
+    SQLITE_FILE_ONLY();
     TestHarness h;
     openDatabases(h);
     stageRows(5);
@@ -135,6 +137,7 @@ void TestRegistration::refusedRowIsSkippedSilently()
 
 void TestRegistration::everyRowRefusedRegistersNone()
 {
+    SQLITE_FILE_ONLY();
     TestHarness h;
     openDatabases(h);
     stageRows(3);
@@ -167,6 +170,7 @@ void TestRegistration::transactionEndedByTheStoreRegistersNothing_data()
 
 void TestRegistration::transactionEndedByTheStoreRegistersNothing()
 {
+    SQLITE_FILE_ONLY();
     QFETCH(int, staged);
     QFETCH(QString, setup);
     TestHarness h;
@@ -206,6 +210,7 @@ void TestRegistration::transactionEndedByTheStoreRegistersNothing()
 
 void TestRegistration::killedRegistrationLeavesAllOrNothing()
 {
+    SQLITE_FILE_ONLY();
     constexpr int kRows = 150000;
     TestHarness h;
     openDatabases(h);
