@@ -59,7 +59,7 @@ QString withRowIdentity(const QString &sql)
 {
     QString out = sql;
     const qsizetype star = out.indexOf(QLatin1Char('*'));
-    out.replace(star, 1, QStringLiteral("rowid AS PASSLOG_ROWID, *"));
+    out.replace(star, 1, basAccess_RowKey(sql) + QStringLiteral(" AS PASSLOG_ROWID, *"));
     return out;
 }
 
@@ -221,7 +221,8 @@ qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql)
             // record printed so far marked, and no other.
             QSqlQuery mark = basAccess_Execute(DbConnection::History,
                                                QStringLiteral("UPDATE ") + table +
-                                                   QStringLiteral(" SET PRINT_FLAG=True WHERE rowid=") +
+                                                   QStringLiteral(" SET PRINT_FLAG=True WHERE ") +
+                                                   basAccess_RowKey(table) + QLatin1Char('=') +
                                                    QString::number(rowId) + QStringLiteral(";"));
             mark.finish();
         }
