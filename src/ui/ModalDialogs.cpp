@@ -1,5 +1,7 @@
 #include "ui/ModalDialogs.h"
 
+#include "ui/Twips.h"
+
 #include <QDesktopServices>
 #include <QDialog>
 
@@ -28,8 +30,6 @@ void openUrl(const QUrl &url)
     else
         QDesktopServices::openUrl(url); // a missing browser is not the program's failure
 }
-
-int twipsToPx(double twips) { return qRound(twips / 15.0); }
 
 void fixDialogSize(QDialog &dialog, double widthTwips, double heightTwips)
 {

@@ -22,5 +22,3 @@ void openUrl(const QUrl &url);
 // A dialog's client area fixed to a size given in twips (15 a pixel), with a
 // fixed border and neither minimize nor maximize button.
 void fixDialogSize(QDialog &dialog, double widthTwips, double heightTwips);
-// Twips to pixels.
-int twipsToPx(double twips);

@@ -4,6 +4,7 @@
 #include "app/basCommon.h"
 #include "history/basAccessRepeat.h"
 #include "ui/ModalDialogs.h"
+#include "ui/Twips.h"
 #include "ui/UiFonts.h"
 
 #include <QApplication>
@@ -13,17 +14,6 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QVersionNumber>
-
-namespace {
-template <typename W>
-W *place(W *w, const char *name, double left, double top, double width, double height)
-{
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(twipsToPx(left), twipsToPx(top), twipsToPx(width), twipsToPx(height));
-    w->setFont(pGothicFont(9));
-    return w;
-}
-} // namespace
 
 QString programVersionText(const QString &version)
 {
@@ -36,29 +26,29 @@ frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmAbout"));
     fixDialogSize(*this, 6855, 2070);
-    picIcon = place(new QLabel(this), "picIcon", 240, 240, 480, 480);
+    picIcon = placeInDialog(new QLabel(this), "picIcon", 240, 240, 480, 480);
     QIcon icon = QApplication::windowIcon();
     if (icon.isNull())
         icon = style()->standardIcon(QStyle::SP_ComputerIcon);
     picIcon->setPixmap(icon.pixmap(32, 32));
-    lblTitle = place(new QLabel(this), "lblTitle", 960, 120, 5775, 300);
+    lblTitle = placeInDialog(new QLabel(this), "lblTitle", 960, 120, 5775, 300);
     QFont bold = pGothicFont(11.25);
     bold.setBold(true);
     lblTitle->setFont(bold);
-    lblVersion = place(new QLabel(QStringLiteral("プログラム"), this), "lblVersion", 960, 480, 1440, 255);
-    lblVersionValue = place(new QLabel(this), "lblVersionValue", 2520, 480, 1800, 255);
-    lblMstVersion = place(new QLabel(QStringLiteral("料金所マスター"), this), "lblMstVersion", 960, 780, 1440, 255);
-    lblMstVersionValue = place(new QLabel(this), "lblMstVersionValue", 2520, 780, 1800, 255);
-    lblInfo = place(new QLabel(QStringLiteral("Copyright (C) PASSLOG"), this), "lblInfo", 960, 1080, 4335, 255);
-    lblURL = place(new QLabel(kMasterDownloadUrl, this), "lblURL", 960, 1380, 4335, 255);
+    lblVersion = placeInDialog(new QLabel(QStringLiteral("プログラム"), this), "lblVersion", 960, 480, 1440, 255);
+    lblVersionValue = placeInDialog(new QLabel(this), "lblVersionValue", 2520, 480, 1800, 255);
+    lblMstVersion = placeInDialog(new QLabel(QStringLiteral("料金所マスター"), this), "lblMstVersion", 960, 780, 1440, 255);
+    lblMstVersionValue = placeInDialog(new QLabel(this), "lblMstVersionValue", 2520, 780, 1800, 255);
+    lblInfo = placeInDialog(new QLabel(QStringLiteral("Copyright (C) PASSLOG"), this), "lblInfo", 960, 1080, 4335, 255);
+    lblURL = placeInDialog(new QLabel(kMasterDownloadUrl, this), "lblURL", 960, 1380, 4335, 255);
     QPalette blue = lblURL->palette();
     blue.setColor(QPalette::WindowText, QColor(0, 0, 0xFF));
     lblURL->setPalette(blue);
     lblURL->setCursor(Qt::PointingHandCursor);
     lblURL->installEventFilter(this);
-    lblText = place(new QLabel(QStringLiteral("※上記URLから最新の料金所マスターをダウンロードすることが出来ます。"), this),
+    lblText = placeInDialog(new QLabel(QStringLiteral("※上記URLから最新の料金所マスターをダウンロードすることが出来ます。"), this),
                     "lblText", 120, 1740, 6615, 255);
-    cmdOK = place(new QPushButton(QStringLiteral("OK"), this), "cmdOK", 5520, 480, 1215, 375);
+    cmdOK = placeInDialog(new QPushButton(QStringLiteral("OK"), this), "cmdOK", 5520, 480, 1215, 375);
     // Enter presses the default button, Escape closes a dialog.
     cmdOK->setDefault(true);
     connect(cmdOK, &QPushButton::clicked, this, [this] { frmAbout_cmdOK_Click(); });

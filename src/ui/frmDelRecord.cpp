@@ -7,6 +7,7 @@
 #include "ui/DuplicateOperations.h"
 #include "ui/FrameControl.h"
 #include "ui/ModalDialogs.h"
+#include "ui/Twips.h"
 #include "ui/UiFonts.h"
 #include "ui/basMainWindow.h"
 #include "ui/frmMain.h"
@@ -16,31 +17,20 @@
 #include <QLabel>
 #include <QPushButton>
 
-namespace {
-template <typename W>
-W *place(W *w, const char *name, double left, double top, double width, double height)
-{
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(twipsToPx(left), twipsToPx(top), twipsToPx(width), twipsToPx(height));
-    w->setFont(pGothicFont(9));
-    return w;
-}
-} // namespace
-
 frmDelRecord::frmDelRecord(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmDelRecord"));
     setWindowTitle(QStringLiteral("重複レコード削除"));
     fixDialogSize(*this, 5055, 3015);
-    lblText = place(new QLabel(QStringLiteral("削除するレコードのカードNOを選択してください。\n"
+    lblText = placeInDialog(new QLabel(QStringLiteral("削除するレコードのカードNOを選択してください。\n"
                                               "「決定」ボタンをクリックすると\n"
                                               "カードNOに該当するレコードを全て削除します。"),
                                this),
                     "lblText", 120, 120, 4815, 735);
-    lblCardNo = place(new QLabel(QStringLiteral("カードNO："), this), "lblCardNo", 120, 1020, 1095, 330);
-    cboCardNo = place(new QComboBox(this), "cboCardNo", 1200, 960, 1335, 360);
+    lblCardNo = placeInDialog(new QLabel(QStringLiteral("カードNO："), this), "lblCardNo", 120, 1020, 1095, 330);
+    cboCardNo = placeInDialog(new QComboBox(this), "cboCardNo", 1200, 960, 1335, 360);
     cboCardNo->setFont(gothicFont(12));
-    lblAttention = place(new QLabel(QStringLiteral("※選択後は、必ず「決定」ボタンを押してください。\n"
+    lblAttention = placeInDialog(new QLabel(QStringLiteral("※選択後は、必ず「決定」ボタンを押してください。\n"
                                                    "※削除したレコードを復元することは出来ません。\n"
                                                    "　必ず確認してから削除を行うようにしてください。"),
                                     this),
@@ -48,8 +38,8 @@ frmDelRecord::frmDelRecord(QWidget *parent) : QDialog(parent)
     QPalette red = lblAttention->palette();
     red.setColor(QPalette::WindowText, QColor(0xC0, 0, 0));
     lblAttention->setPalette(red);
-    btnOK = place(new QPushButton(QStringLiteral("決定"), this), "btnOK", 2400, 2460, 1215, 375);
-    btnCancel = place(new QPushButton(QStringLiteral("取消"), this), "btnCancel", 3720, 2460, 1215, 375);
+    btnOK = placeInDialog(new QPushButton(QStringLiteral("決定"), this), "btnOK", 2400, 2460, 1215, 375);
+    btnCancel = placeInDialog(new QPushButton(QStringLiteral("取消"), this), "btnCancel", 3720, 2460, 1215, 375);
     btnOK->setAutoDefault(false);
     btnCancel->setAutoDefault(false);
     connect(btnOK, &QPushButton::clicked, this, [this] { frmDelRecord_btnOK_Click(); });

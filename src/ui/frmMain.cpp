@@ -1,13 +1,13 @@
 #include "ui/frmMain.h"
 
 #include "app/basGlobal.h"
-
 #include "reader/basRS232C.h"
 #include "ui/DuplicateOperations.h"
-#include "ui/SettingsOperations.h"
 #include "ui/FrameControl.h"
 #include "ui/LineControl.h"
 #include "ui/ReportOperations.h"
+#include "ui/SettingsOperations.h"
+#include "ui/Twips.h"
 #include "ui/UiFonts.h"
 #include "ui/basMainOperations.h"
 #include "ui/basMainWindow.h"
@@ -32,17 +32,6 @@
 
 namespace {
 frmMain *g_instance = nullptr;
-
-// Twips (1/1440 inch) to pixels at 15 twips a pixel.
-int px(double twips) { return qRound(twips / 15.0); }
-
-template <typename W>
-W *place(W *w, const char *name, double left, double top, double width, double height)
-{
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(px(left), px(top), px(width), px(height));
-    return w;
-}
 
 FrameControl *frame(QWidget *parent, const char *name, const QString &caption, double l, double t, double w,
                  double h)

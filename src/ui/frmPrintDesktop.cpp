@@ -7,6 +7,7 @@
 #include "reader/basRS232C.h"
 #include "ui/Commands.h"
 #include "ui/FrameControl.h"
+#include "ui/Twips.h"
 #include "ui/UiFonts.h"
 #include "ui/frmMain.h"
 
@@ -19,17 +20,6 @@
 #include <QTreeWidget>
 
 namespace {
-
-// Twips (1/1440 inch) to pixels at 15 twips a pixel.
-int px(double twips) { return qRound(twips / 15.0); }
-
-template <typename W>
-W *place(W *w, const char *name, double left, double top, double width, double height)
-{
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(px(left), px(top), px(width), px(height));
-    return w;
-}
 
 // The row a list item stands for, kept with the item.
 constexpr int kPrintedRole = Qt::UserRole;
@@ -139,7 +129,7 @@ void frmPrintDesktop::frmPrintDesktop_MDBtoListView(const QString &sql)
         ListView->setColumnCount(int(kDesktopPrintHeaders.size()));
         ListView->setHeaderLabels(kDesktopPrintHeaders);
         for (int c = 0; c < kDesktopPrintColumnTwips.size(); ++c)
-            ListView->setColumnWidth(c, px(kDesktopPrintColumnTwips[c]));
+            ListView->setColumnWidth(c, twipsToPx(kDesktopPrintColumnTwips[c]));
         QList<QTreeWidgetItem *> items;
         items.reserve(rows.size());
         for (const DesktopPrintRow &row : rows) {

@@ -11,6 +11,7 @@
 #include "ui/Commands.h"
 #include "ui/FrameControl.h"
 #include "ui/ModalDialogs.h"
+#include "ui/Twips.h"
 #include "ui/UiFonts.h"
 #include "ui/basMainWindow.h"
 #include "ui/frmMain.h"
@@ -21,39 +22,28 @@
 #include <QPushButton>
 #include <QTimer>
 
-namespace {
-template <typename W>
-W *place(W *w, const char *name, double left, double top, double width, double height)
-{
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(twipsToPx(left), twipsToPx(top), twipsToPx(width), twipsToPx(height));
-    w->setFont(pGothicFont(9));
-    return w;
-}
-} // namespace
-
 frmSetComm::frmSetComm(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmSetComm"));
     setWindowTitle(QStringLiteral("通信ポート設定"));
     fixDialogSize(*this, 5175, 3135);
-    lblText = place(new QLabel(QStringLiteral("通信に使用するCOMポートを選択してください。\n"
+    lblText = placeInDialog(new QLabel(QStringLiteral("通信に使用するCOMポートを選択してください。\n"
                                               "機器が既に接続されている場合は、\n"
                                               "「自動設定」ボタンをクリックすると\n"
                                               "通信に使用するCOMポートを自動で設定します。"),
                                this),
                     "lblText", 120, 120, 4935, 975);
-    lblPort = place(new QLabel(QStringLiteral("COMポート："), this), "lblPort", 120, 1260, 1215, 330);
-    cboPort = place(new QComboBox(this), "cboPort", 1320, 1200, 1335, 360);
-    btnETCSearch = place(new QPushButton(QStringLiteral("自動設定"), this), "btnETCSearch", 2880, 1200, 1215, 375);
-    lblDevice = place(new QLabel(this), "lblDevice", 1320, 1620, 3735, 255);
-    lblAttention = place(new QLabel(QStringLiteral("※設定後は、必ず「決定」ボタンを押してください。"), this),
+    lblPort = placeInDialog(new QLabel(QStringLiteral("COMポート："), this), "lblPort", 120, 1260, 1215, 330);
+    cboPort = placeInDialog(new QComboBox(this), "cboPort", 1320, 1200, 1335, 360);
+    btnETCSearch = placeInDialog(new QPushButton(QStringLiteral("自動設定"), this), "btnETCSearch", 2880, 1200, 1215, 375);
+    lblDevice = placeInDialog(new QLabel(this), "lblDevice", 1320, 1620, 3735, 255);
+    lblAttention = placeInDialog(new QLabel(QStringLiteral("※設定後は、必ず「決定」ボタンを押してください。"), this),
                          "lblAttention", 120, 2040, 4935, 255);
     QPalette red = lblAttention->palette();
     red.setColor(QPalette::WindowText, QColor(0xC0, 0, 0));
     lblAttention->setPalette(red);
-    btnOK = place(new QPushButton(QStringLiteral("決定"), this), "btnOK", 2520, 2520, 1215, 375);
-    btnCancel = place(new QPushButton(QStringLiteral("取消"), this), "btnCancel", 3840, 2520, 1215, 375);
+    btnOK = placeInDialog(new QPushButton(QStringLiteral("決定"), this), "btnOK", 2520, 2520, 1215, 375);
+    btnCancel = placeInDialog(new QPushButton(QStringLiteral("取消"), this), "btnCancel", 3840, 2520, 1215, 375);
     for (QPushButton *b : {btnETCSearch, btnOK, btnCancel})
         b->setAutoDefault(false);
 #ifdef Q_OS_WIN

@@ -9,6 +9,7 @@
 #include "ui/DuplicateOperations.h"
 #include "ui/FrameControl.h"
 #include "ui/ModalDialogs.h"
+#include "ui/Twips.h"
 #include "ui/UiFonts.h"
 #include "ui/basMainWindow.h"
 
@@ -18,14 +19,6 @@
 #include <QRadioButton>
 
 namespace {
-template <typename W>
-W *place(W *w, const char *name, double left, double top, double width, double height)
-{
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(twipsToPx(left), twipsToPx(top), twipsToPx(width), twipsToPx(height));
-    w->setFont(pGothicFont(9));
-    return w;
-}
 const QString kNewest = QStringLiteral("NEW");
 const QString kOldest = QStringLiteral("OLD");
 } // namespace
@@ -35,24 +28,24 @@ frmSetSort::frmSetSort(QWidget *parent) : QDialog(parent)
     setObjectName(QStringLiteral("frmSetSort"));
     setWindowTitle(QStringLiteral("表示設定"));
     fixDialogSize(*this, 4110, 2415);
-    lblText = place(new QLabel(QStringLiteral("利用履歴の表示方法を選択してください。\r\n"
+    lblText = placeInDialog(new QLabel(QStringLiteral("利用履歴の表示方法を選択してください。\r\n"
                                               "標準印刷時、CSV出力時にも反映されます。"),
                                this),
                     "lblText", 120, 120, 3855, 375);
     lblAttention =
-        place(new QLabel(QStringLiteral("※設定後は、必ず「決定」ボタンを押してください。"), this), "lblAttention",
+        placeInDialog(new QLabel(QStringLiteral("※設定後は、必ず「決定」ボタンを押してください。"), this), "lblAttention",
               120, 600, 3855, 255);
     QPalette red = lblAttention->palette();
     red.setColor(QPalette::WindowText, QColor(0xC0, 0, 0));
     lblAttention->setPalette(red);
-    fraSetSort = place(new FrameControl(QStringLiteral("表示方法"), this), "fraSetSort", 120, 960, 3855, 855);
+    fraSetSort = placeInDialog(new FrameControl(QStringLiteral("表示方法"), this), "fraSetSort", 120, 960, 3855, 855);
     // The options' positions are the dialog's; they sit on the frame.
-    optPassDate[0] = place(new QRadioButton(QStringLiteral("ご利用日の新しい順"), fraSetSort), "optPassDate(0)",
+    optPassDate[0] = placeInDialog(new QRadioButton(QStringLiteral("ご利用日の新しい順"), fraSetSort), "optPassDate(0)",
                            240, 240, 3000, 240);
-    optPassDate[1] = place(new QRadioButton(QStringLiteral("ご利用日の古い順"), fraSetSort), "optPassDate(1)", 240,
+    optPassDate[1] = placeInDialog(new QRadioButton(QStringLiteral("ご利用日の古い順"), fraSetSort), "optPassDate(1)", 240,
                            480, 3000, 240);
-    btnOK = place(new QPushButton(QStringLiteral("決定"), this), "btnOK", 1440, 1920, 1215, 375);
-    btnCancel = place(new QPushButton(QStringLiteral("取消"), this), "btnCancel", 2760, 1920, 1215, 375);
+    btnOK = placeInDialog(new QPushButton(QStringLiteral("決定"), this), "btnOK", 1440, 1920, 1215, 375);
+    btnCancel = placeInDialog(new QPushButton(QStringLiteral("取消"), this), "btnCancel", 2760, 1920, 1215, 375);
     btnOK->setAutoDefault(false);
     btnCancel->setAutoDefault(false);
     connect(btnOK, &QPushButton::clicked, this, [this] { frmSetSort_btnOK_Click(); });
