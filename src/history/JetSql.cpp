@@ -72,13 +72,15 @@ const QRegularExpression &correlatedPattern()
 {
     static const QRegularExpression re = [] {
         const QString marker = QStringLiteral("\x01");
-        const QStringList parts = correlatedDuplicateCondition(marker).split(marker);
+        // The condition ends in a blank; a statement cut before its ORDER BY
+        // (the grid's paging does that) may have lost it.
+        const QStringList parts = correlatedDuplicateCondition(marker).chopped(1).split(marker);
         QString pattern = QRegularExpression::escape(parts.first());
         for (qsizetype k = 1; k < parts.size(); ++k) {
             pattern += k == 1 ? QStringLiteral("(\\w+)") : QStringLiteral("\\1");
             pattern += QRegularExpression::escape(parts[k]);
         }
-        return QRegularExpression(pattern, QRegularExpression::UseUnicodePropertiesOption);
+        return QRegularExpression(pattern + QStringLiteral(" ?"), QRegularExpression::UseUnicodePropertiesOption);
     }();
     return re;
 }
