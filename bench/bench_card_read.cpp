@@ -2,6 +2,7 @@
 // from the reader emulator paced at 19,200 baud and compares the time the
 // read takes with the pure line time of every byte exchanged.
 
+#include "BenchSupport.h"
 #include "../tools/reader-emulator/EmulatorProcess.h"
 #include "app/basGlobal.h"
 #include "decode/CardTable.h"
@@ -18,13 +19,6 @@ constexpr int kRecords = 100;
 constexpr int kWrap = 37;
 constexpr int kBaud = 19200;
 
-qint64 bytesIn(const QStringList &hexLines)
-{
-    qint64 n = 0;
-    for (const QString &line : hexLines)
-        n += QByteArray::fromHex(line.toLatin1()).size();
-    return n;
-}
 } // namespace
 
 int main(int argc, char **argv)

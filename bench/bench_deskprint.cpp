@@ -3,6 +3,7 @@
 // 19,200 baud, each marked printed as the printer confirms it, and compares
 // the time the run takes with the pure line time of every byte exchanged.
 
+#include "BenchSupport.h"
 #include "../tools/reader-emulator/EmulatorProcess.h"
 #include "app/basGlobal.h"
 #include "deskprint/DesktopPrint.h"
@@ -22,14 +23,6 @@
 namespace {
 constexpr int kRecords = 100;
 constexpr int kBaud = 19200;
-
-qint64 bytesIn(const QStringList &hexLines)
-{
-    qint64 n = 0;
-    for (const QString &line : hexLines)
-        n += QByteArray::fromHex(line.toLatin1()).size();
-    return n;
-}
 
 // History of one card: kRecords synthetic records with coded and display columns.
 void seedHistory()

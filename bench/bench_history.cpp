@@ -8,6 +8,7 @@
 // 4,000-row ratio. Exits 1 when the two forms return different rows or a
 // deletion removes other rows than the rule says.
 
+#include "BenchSupport.h"
 #include "app/Seams.h"
 #include "app/basGlobal.h"
 #include "history/HistoryGridModel.h"
@@ -160,14 +161,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    seams::setProgramFile(dir.filePath("passlog"));
-    seams::setMessageBoxHandler([](const seams::Message &m) {
-        std::fprintf(stderr, "%s\n", qPrintable(m.text));
-        return seams::MsgAnswer::Ok;
-    });
-    AppPath = dir.path() + '/';
-    ViewSort = "NEW";
-    basAccess_MDBOpen(kDatFile);
+    openBenchHistory(dir);
 
     // 4,000 rows: the correlated form as written against the grouped form.
     Filler small;

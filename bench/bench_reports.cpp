@@ -8,6 +8,7 @@
 // and the sqlite3 output differ in their number of rows, or the PDF in its
 // number of pages from the statement's layout.
 
+#include "BenchSupport.h"
 #include "app/Seams.h"
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
@@ -103,14 +104,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     QTemporaryDir dir;
-    seams::setProgramFile(dir.filePath("passlog"));
-    seams::setMessageBoxHandler([](const seams::Message &m) {
-        std::fprintf(stderr, "%s\n", qPrintable(m.text));
-        return seams::MsgAnswer::Ok;
-    });
-    AppPath = dir.path() + '/';
-    ViewSort = "NEW";
-    basAccess_MDBOpen(kDatFile);
+    openBenchHistory(dir);
     basAccess_ResetViewCondition();
     ViewCondition.ViewMode = 2;
     ViewCondition.CardNo = "0000";

@@ -9,6 +9,7 @@
 // writing the same rows to a file. Exits 1 when the grid's rows or labels
 // differ from the shell's.
 
+#include "BenchSupport.h"
 #include "app/ProfileFile.h"
 #include "app/Seams.h"
 #include "app/Settings.h"
@@ -213,14 +214,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     dir.setAutoRemove(qEnvironmentVariableIsEmpty("PASSLOG_BENCH_KEEP"));
-    seams::setProgramFile(dir.filePath("passlog"));
-    seams::setMessageBoxHandler([](const seams::Message &m) {
-        std::fprintf(stderr, "%s\n", qPrintable(m.text));
-        return seams::MsgAnswer::Ok;
-    });
-    AppPath = dir.path() + '/';
-    ViewSort = "NEW";
-    basAccess_MDBOpen(kDatFile);
+    openBenchHistory(dir);
     QElapsedTimer t;
     t.start();
     fill();
