@@ -1,6 +1,8 @@
 -- History database (ETC_DAT): the registered usage history ETC_DATA and the
 -- staging table ETC_TEMP that holds the records of the last card read.
--- Both tables have the same 28 columns. Text columns compare without regard
+-- Both tables have the same 28 columns; ETC_DATA adds ROW_UID, the row's
+-- identity from the time it was registered (a random 128-bit number in
+-- hexadecimal; rows of a file from before get theirs at the first open). Text columns compare without regard
 -- to letter case, as the statements of the program expect.
 -- The program runs this script every time it opens the history database, so
 -- every statement must be safe to repeat.
@@ -33,7 +35,8 @@ CREATE TABLE IF NOT EXISTS ETC_DATA (
     通行料金      TEXT COLLATE NOCASE,
     車種          TEXT COLLATE NOCASE,
     入口料金所    TEXT COLLATE NOCASE,
-    出口料金所    TEXT COLLATE NOCASE
+    出口料金所    TEXT COLLATE NOCASE,
+    ROW_UID       TEXT
 );
 
 CREATE TABLE IF NOT EXISTS ETC_TEMP (

@@ -3,9 +3,11 @@
 -- history file. Same 28 columns as there; the Japanese names are quoted so
 -- that they keep their exact spelling. Texts compare and sort by their
 -- characters' codes (collation "C"), as in the local file.
--- Three columns of the server's own follow the 28: ROW_ID numbers the rows
--- (ordering ties, paging the grid), SOURCE_PC and SOURCE_ROW name the local
--- history row a copied row came from, so that a copy never adds a row twice.
+-- Columns of the server's own follow the 28: ROW_ID numbers the rows
+-- (ordering ties, paging the grid); ROW_UID is the row's identity, given when
+-- it was first stored (on the server, or in a PC's history file from which it
+-- was copied), so that a copy never adds a row twice; SOURCE_PC and
+-- SOURCE_ROW name the file and row a row copied before identities came from.
 -- The program runs this script every time it connects; every statement must
 -- be safe to repeat.
 
@@ -43,8 +45,26 @@ CREATE TABLE IF NOT EXISTS ETC_DATA (
     ROW_ID        BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
     SOURCE_PC     TEXT,
     SOURCE_ROW    BIGINT,
-    UNIQUE (SOURCE_PC, SOURCE_ROW)
+    ROW_UID       TEXT NOT NULL DEFAULT gen_random_uuid()::text
 );
+
+-- A table from before row identities: every row gets one (a copied row the
+-- name its file gave it, which that file takes over as well), and the copy no
+-- longer goes by file and row number.
+DO $$
+BEGIN
+    IF NOT EXISTS (SELECT 1 FROM information_schema.columns
+                   WHERE table_schema = current_schema() AND table_name = 'etc_data'
+                     AND column_name = 'row_uid') THEN
+        ALTER TABLE ETC_DATA ADD COLUMN ROW_UID TEXT;
+        UPDATE ETC_DATA SET ROW_UID = COALESCE(SOURCE_PC || ':' || SOURCE_ROW, gen_random_uuid()::text);
+        ALTER TABLE ETC_DATA ALTER COLUMN ROW_UID SET DEFAULT gen_random_uuid()::text;
+        ALTER TABLE ETC_DATA ALTER COLUMN ROW_UID SET NOT NULL;
+        ALTER TABLE ETC_DATA DROP CONSTRAINT IF EXISTS etc_data_source_pc_source_row_key;
+    END IF;
+END
+$$;
+CREATE UNIQUE INDEX IF NOT EXISTS ETC_DATA_ROW_UID ON ETC_DATA (ROW_UID);
 
 CREATE INDEX IF NOT EXISTS ETC_DATA_PASSAGE
     ON ETC_DATA ("ご利用日", "通過時間", "通行料金", "車種", "入口料金所", "出口料金所");

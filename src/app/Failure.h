@@ -7,6 +7,7 @@
 #include <QString>
 #include <exception>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 class Failure : public std::exception {
@@ -23,14 +24,58 @@ private:
     QByteArray m_what;
 };
 
+// A failure the user can do something about (the shared history's server
+// is away, a registration the store refused, rows changed by another PC):
+// it ends the operation with a warning naming the cause and leaves the
+// program running, so that nothing staged or shown is lost and the user can
+// try again. Inner procedures pass it on; the outermost one shows it.
+class ExpectedFailure : public Failure {
+public:
+    using Failure::Failure;
+};
+
 [[noreturn]] void basCommon_ReportError(const QString &procedureName, long number,
                                         const QString &description);
+void basCommon_ShowWarning(const QString &message);
+
+namespace detail {
+inline thread_local int guardedDepth = 0;
+struct GuardedLevel {
+    GuardedLevel() { ++guardedDepth; }
+    ~GuardedLevel() { --guardedDepth; }
+    GuardedLevel(const GuardedLevel &) = delete;
+    GuardedLevel &operator=(const GuardedLevel &) = delete;
+};
+} // namespace detail
+
+// Runs body and hands an ExpectedFailure from it back to the caller (its
+// text; empty when body ran through) instead of showing it: for a caller
+// that has state to restore, or a better place to show it.
+template <typename Body>
+QString expectedFailureOf(Body &&body)
+{
+    const detail::GuardedLevel level; // guarded() inside passes the failure on
+    try {
+        std::forward<Body>(body)();
+    } catch (const ExpectedFailure &f) {
+        return f.description().isEmpty() ? QStringLiteral(" ") : f.description();
+    }
+    return {};
+}
 
 template <typename Body>
 decltype(auto) guarded(const char *procedureName, Body &&body)
 {
+    const detail::GuardedLevel level;
     try {
         return std::forward<Body>(body)();
+    } catch (const ExpectedFailure &f) {
+        if (detail::guardedDepth > 1)
+            throw;
+        basCommon_ShowWarning(f.description());
+        using Result = decltype(std::forward<Body>(body)());
+        if constexpr (!std::is_void_v<Result>)
+            return Result{};
     } catch (const Failure &f) {
         basCommon_ReportError(QString::fromLatin1(procedureName), f.number(), f.description());
     } catch (const std::bad_alloc &) {

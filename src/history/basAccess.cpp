@@ -9,6 +9,8 @@
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
 #include "history/JetSql.h"
+#include "history/ShownRows.h"
+#include "history/basAccessEntry.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +19,8 @@
 #include <QSqlError>
 #include <QStringList>
 #include <QVariant>
+
+#include <optional>
 
 namespace {
 
@@ -34,6 +38,10 @@ QString connectionName(DbConnection which)
     }
     return {};
 }
+
+// The shared history's connection, connecting first when needed (below).
+bool serverConfigured();
+QSqlDatabase serverConnection();
 
 } // namespace
 
@@ -71,17 +79,24 @@ QStringList scriptStatements(const QString &script)
     QStringList out;
     QString current;
     bool inLiteral = false;
+    bool inBody = false;
     for (qsizetype i = 0; i < script.size(); ++i) {
         const QChar c = script[i];
-        if (!inLiteral && c == QLatin1Char('-') && i + 1 < script.size() && script[i + 1] == QLatin1Char('-')) {
+        if (!inLiteral && !inBody && c == QLatin1Char('-') && i + 1 < script.size() && script[i + 1] == QLatin1Char('-')) {
             while (i < script.size() && script[i] != QLatin1Char('\n'))
                 ++i;
             current += QLatin1Char('\n');
             continue;
         }
-        if (c == QLatin1Char('\''))
+        if (c == QLatin1Char('\'') && !inBody)
             inLiteral = !inLiteral; // a doubled quote toggles twice
-        if (!inLiteral && c == QLatin1Char(';')) {
+        if (!inLiteral && c == QLatin1Char('$') && i + 1 < script.size() && script[i + 1] == QLatin1Char('$')) {
+            inBody = !inBody; // a "$$ ... $$" body (the server's procedures) holds its own ";"
+            current += QStringLiteral("$$");
+            ++i;
+            continue;
+        }
+        if (!inLiteral && !inBody && c == QLatin1Char(';')) {
             if (!current.trimmed().isEmpty())
                 out << current.trimmed();
             current.clear();
@@ -151,6 +166,8 @@ bool basAccess_IsOpen(DbConnection which)
 
 QSqlDatabase basAccess_Database(DbConnection which)
 {
+    if (which == DbConnection::Server && serverConfigured())
+        return serverConnection();
     if (!basAccess_IsOpen(which))
         throw Failure(3704, QStringLiteral("データベースが開かれていません。"));
     return QSqlDatabase::database(connectionName(which), false);
@@ -187,9 +204,26 @@ QString HistoryServer::describe() const
            (port > 0 ? QLatin1Char(':') + QString::number(port) : QString()) + QLatin1Char('/') + name;
 }
 
-bool basAccess_UsesServer() { return basAccess_IsOpen(DbConnection::Server); }
-
 namespace {
+
+// The shared history named by the settings when the history file was opened,
+// and why the last attempt to reach it failed (empty while connected).
+std::optional<HistoryServer> g_server;
+QString g_serverAway;
+
+// Connection options of libpq: a server that takes the connection but does
+// not answer is given up after about 5 s, and a connection whose peer
+// vanished is noticed by the keepalives instead of hanging.
+const QString kServerOptions = QStringLiteral(
+    "connect_timeout=5;application_name=PASSLOG;keepalives=1;keepalives_idle=10;keepalives_interval=2;"
+    "keepalives_count=3;tcp_user_timeout=10000");
+
+QString serverAwayText(const HistoryServer &server, const QString &reason)
+{
+    return QStringLiteral("共有の利用履歴サーバーに接続できません。ネットワークとサーバーを確認してから、もう一度操作してください。"
+                          " (") +
+           server.describe() + QStringLiteral(") ") + reason.trimmed();
+}
 
 // Connects to the shared history and makes sure its table exists. Two PCs
 // connecting at once take turns for the schema (an advisory lock of the
@@ -204,13 +238,14 @@ void openServer(const HistoryServer &server)
     db.setUserName(server.user);
     // No password here: the server's own mechanisms supply it (the password
     // file ~/.pgpass or PGPASSFILE, or PGPASSWORD in the environment).
-    db.setConnectOptions(QStringLiteral("connect_timeout=10;application_name=PASSLOG"));
+    db.setConnectOptions(kServerOptions);
     try {
         if (!db.open())
-            throwSqlError(db.lastError(), server.describe());
+            throw ExpectedFailure(db.lastError().nativeErrorCode().toLong(),
+                                  serverAwayText(server, db.lastError().text()));
         QSqlQuery lock(db);
         if (!lock.exec(QStringLiteral("SELECT pg_advisory_lock(20240501)")))
-            throwSqlError(lock.lastError(), server.describe());
+            throw ExpectedFailure(-1, serverAwayText(server, lock.lastError().text()));
         try {
             basAccess_RunScript(db, serverSchemaSql());
         } catch (...) {
@@ -236,6 +271,25 @@ void closeServer()
     }
     QSqlDatabase::removeDatabase(kServerConnection);
 }
+
+// Connects to the shared history when it is not connected (at the start,
+// or again after it was away): each operation that needs it tries once.
+QSqlDatabase serverConnection()
+{
+    if (!basAccess_IsOpen(DbConnection::Server)) {
+        closeServer();
+        try {
+            openServer(*g_server);
+            g_serverAway.clear();
+        } catch (const Failure &f) {
+            g_serverAway = f.description();
+            throw ExpectedFailure(f.number(), f.description());
+        }
+    }
+    return QSqlDatabase::database(kServerConnection, false);
+}
+
+bool serverConfigured() { return g_server.has_value(); }
 
 // A statement that reads or changes the history table (rather than the
 // staging table) goes to the server when there is one.
@@ -290,6 +344,7 @@ void basAccess_MDBOpen(const QString &fileName)
                     // so that it stays exactly as it was for a repair.
                     checkIntact(db, path);
                     basAccess_RunScript(db, historySchemaSql());
+                    basAccess_EnsureRowIdentity(db);
                     // A write-ahead log: a commit is one append and one sync of
                     // the log, so that changes stored row by row (the printed
                     // marks of the desktop printer) cost milliseconds, not a
@@ -298,9 +353,19 @@ void basAccess_MDBOpen(const QString &fileName)
                     QSqlQuery wal(db);
                     wal.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
                     wal.finish();
+                    // The shared history may be away: the program starts all
+                    // the same (card reads and staging are local), and each
+                    // operation on the history tries to reach it again.
                     const HistoryServer server = basAccess_ServerSetting();
-                    if (server.shared)
-                        openServer(server);
+                    g_server.reset();
+                    g_serverAway.clear();
+                    if (server.shared) {
+                        g_server = server;
+                        try {
+                            serverConnection();
+                        } catch (const ExpectedFailure &) {
+                        }
+                    }
                 }
             } catch (...) {
                 db.close();
@@ -317,8 +382,12 @@ void basAccess_MDBClose(const QString &fileName)
     guarded("basAccess_MDBClose", [&] {
         if (fileName != kDatFile && fileName != kMstFile)
             return;
-        if (fileName == kDatFile)
+        if (fileName == kDatFile) {
             closeServer();
+            g_server.reset();
+            g_serverAway.clear();
+            basAccess_RememberShown({});
+        }
         const QString name = connectionName(fileName == kDatFile ? DbConnection::History : DbConnection::Master);
         if (!QSqlDatabase::contains(name))
             return;
@@ -372,15 +441,40 @@ QSqlQuery basAccess_Execute(DbConnection which, const QString &source)
     return q;
 }
 
+bool basAccess_UsesServer() { return g_server.has_value(); }
+
+QString basAccess_ServerAway() { return g_server ? g_serverAway : QString(); }
+
 void throwServerError(const QSqlError &error)
 {
-    QString context = basAccess_ServerSetting().describe();
-    const QSqlDatabase db = QSqlDatabase::database(kServerConnection, false);
-    if (error.type() == QSqlError::ConnectionError || !db.isOpen() ||
-        error.text().contains(QLatin1String("server closed the connection"), Qt::CaseInsensitive) ||
-        error.text().contains(QLatin1String("connection"), Qt::CaseInsensitive))
-        context = QStringLiteral("サーバーとの接続が切れました: ") + context;
-    throwSqlError(error, context);
+    // Whether the connection survived: a refused statement leaves it usable,
+    // a lost one is closed here and opened again by the next operation.
+    bool alive = false;
+    if (QSqlDatabase::contains(kServerConnection)) {
+        QSqlDatabase db = QSqlDatabase::database(kServerConnection, false);
+        if (db.isOpen()) {
+            QSqlQuery probe(db);
+            alive = error.type() != QSqlError::ConnectionError && probe.exec(QStringLiteral("SELECT 1"));
+        }
+    }
+    const HistoryServer server = g_server.value_or(basAccess_ServerSetting());
+    bool ok = false;
+    long number = error.nativeErrorCode().toLong(&ok);
+    if (!ok)
+        number = -1;
+    if (!alive) {
+        closeServer();
+        g_serverAway = QStringLiteral("サーバーとの接続が切れました: ") + server.describe() + QLatin1Char(' ') +
+                       error.text().trimmed();
+        throw ExpectedFailure(number, QStringLiteral("共有の利用履歴サーバーとの接続が切れました。操作は行われていません。"
+                                                     "もう一度操作すると、つなぎ直します。 (サーバーとの接続が切れました: ") +
+                                          server.describe() + QStringLiteral(") ") + error.text().trimmed());
+    }
+    QString text = error.databaseText();
+    if (text.isEmpty())
+        text = error.text();
+    throw ExpectedFailure(number, QStringLiteral("共有の利用履歴サーバーが処理を受け付けませんでした。 (") +
+                                      server.describe() + QStringLiteral(") ") + text.trimmed());
 }
 
 bool basAccess_MDBTBLCheck(const QString &source)

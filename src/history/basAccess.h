@@ -38,13 +38,18 @@ struct HistoryServer {
     QString describe() const; // "PostgreSQL host:port/name", for error texts
 };
 HistoryServer basAccess_ServerSetting();
-// True while the history table is the server's.
+// True when the settings put the history table on a server, whether or not
+// the server can be reached right now.
 bool basAccess_UsesServer();
+// Why the shared history's server could not be reached the last time it was
+// tried (empty while it is connected, and without a server).
+QString basAccess_ServerAway();
 // The connection a statement runs on: History statements that name ETC_DATA
 // go to the server while there is one.
 DbConnection basAccess_Route(DbConnection which, const QString &source);
-// A failure of the server as a Failure naming the server, and saying so when
-// the connection is gone.
+// A failure of the server as an ExpectedFailure naming the server: the
+// operation ends with a warning and the program goes on. When the connection
+// is gone it is closed, and the next operation connects again.
 [[noreturn]] void throwServerError(const QSqlError &error);
 // The statement a source stands for on the server.
 QString basAccess_ServerText(const QString &source);

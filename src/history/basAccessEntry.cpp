@@ -1,18 +1,29 @@
 #include "history/basAccessEntry.h"
 
 #include "app/Failure.h"
+#include "history/DatabaseErrors.h"
 #include "history/HistoryColumns.h"
 #include "history/JetSql.h"
 #include "history/basAccess.h"
 
-#include <QUuid>
-
+#include <QElapsedTimer>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStringList>
+#include <QUuid>
 #include <QVariant>
 
 namespace {
+
+// Rows per statement when rows go to the server: one round trip carries this
+// many rows (29 values each stay far below the server's limit of parameters).
+constexpr int kServerBatch = 250;
+
+const QString kRowUid = QStringLiteral("ROW_UID");
+// A new random identity, in SQL, for rows the history file stores.
+const QString kNewRowUidSql = QStringLiteral("lower(hex(randomblob(16)))");
+
 bool isCardNumberColumn(const QString &column)
 {
     return column == QStringLiteral("CARD_ID") || column == QStringLiteral("カードNO");
@@ -24,31 +35,13 @@ void run(QSqlQuery &q, const QString &sql)
         throwSqlError(q.lastError());
 }
 
-// Failures after which the store may have ended the whole transaction on its
-// own (disk full, I/O, memory, lock, damaged file): the copy cannot go on.
-bool endsTheCopy(const QSqlError &error)
+void runOnServer(QSqlQuery &q, const QString &sql)
 {
-    bool ok = false;
-    const long code = error.nativeErrorCode().toLong(&ok) & 0xff; // primary code of an extended one
-    if (!ok)
-        return false;
-    switch (code) {
-    case 5:  // SQLITE_BUSY
-    case 6:  // SQLITE_LOCKED
-    case 7:  // SQLITE_NOMEM
-    case 8:  // SQLITE_READONLY
-    case 10: // SQLITE_IOERR
-    case 11: // SQLITE_CORRUPT
-    case 13: // SQLITE_FULL
-    case 14: // SQLITE_CANTOPEN
-    case 26: // SQLITE_NOTADB
-        return true;
-    default:
-        return false;
-    }
+    if (!q.exec(sql))
+        throwServerError(q.lastError());
 }
 
-// The value of a staged column as the server's column takes it.
+// The value of a stored column as the server's column takes it.
 QVariant serverValue(const QString &column, const QVariant &value)
 {
     if (column == kColumnPrintFlag)
@@ -56,73 +49,249 @@ QVariant serverValue(const QString &column, const QVariant &value)
     return value;
 }
 
-void runOnServer(QSqlQuery &q, const QString &sql)
+// "INSERT INTO ETC_DATA (<columns>) VALUES (?,...),(?,...)" with rows rows,
+// in the server's dialect.
+QString serverInsert(const QStringList &columns, int rows, const QString &tail = QString())
 {
-    if (!q.exec(sql))
-        throwServerError(q.lastError());
+    const QString one = QLatin1Char('(') + QStringList(columns.size(), QStringLiteral("?")).join(QLatin1Char(',')) +
+                        QLatin1Char(')');
+    return jetsql::toPostgres(QStringLiteral("INSERT INTO ") + kTableData + QStringLiteral(" (") +
+                              columns.join(QLatin1Char(',')) + QStringLiteral(") VALUES ") +
+                              QStringList(rows, one).join(QLatin1Char(','))) +
+           tail;
 }
 
-// The staged rows into the server's history, in one server transaction: a
-// row the server refuses is rolled back to its savepoint and skipped; a
-// server that goes away rolls the whole transaction back by itself, and the
-// failure names it.
+// The staged columns as registration reads them: the two card-number
+// columns replaced by the number registered under.
+QString stagedColumns(const QString &cardNo)
+{
+    QStringList out;
+    for (const QString &c : kHistoryColumnNames)
+        out << (isCardNumberColumn(c) ? QLatin1Char('\'') + jetsql::quoted(cardNo) + QLatin1Char('\'') : c);
+    return out.join(QLatin1Char(','));
+}
+
+// A staged row as the user knows it, for the error that names it:
+// "2010/06/01 10:20:30 東名 東京 → 東名 厚木".
+QString describeRow(const QSqlRecord &row)
+{
+    return (row.value(QStringLiteral("ご利用日")).toString() + QLatin1Char(' ') +
+            row.value(QStringLiteral("通過時間")).toString() + QLatin1Char(' ') +
+            row.value(QStringLiteral("入口料金所")).toString() + QStringLiteral(" → ") +
+            row.value(QStringLiteral("出口料金所")).toString())
+        .simplified();
+}
+
+// The refusal of a registration: nothing was registered, the card read stays
+// staged, and the text names the first row the store refused (when one row
+// was to blame) and the store's reason.
+[[noreturn]] void refuseRegistration(const QString &row, const QString &reason)
+{
+    QString text = QStringLiteral("DB登録できませんでした。登録された利用履歴はありません(読み込んだ利用履歴はそのまま残っています)。");
+    if (!row.isEmpty())
+        text += QStringLiteral(" 受け付けられなかった利用履歴: ") + row + QStringLiteral("。");
+    text += QStringLiteral(" 理由: ") + reason.trimmed();
+    throw ExpectedFailure(-1, text);
+}
+
+QString reasonOf(const QSqlError &error)
+{
+    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    return text.trimmed();
+}
+
+// A failure of the history file: the common ones in Japanese, the engine's
+// text, and the file.
+QString fileReason(const QSqlError &error)
+{
+    const QString sentence = databaseErrorSentence(error);
+    return (sentence.isEmpty() ? QString() : sentence + QLatin1Char(' ')) + reasonOf(error) + QStringLiteral(" [") +
+           basAccess_FilePath(kDatFile) + QLatin1Char(']');
+}
+
+// Reads the staged rows, in the order they were read from the card.
+QSqlQuery stagedRows(QSqlDatabase local, const QString &cardNo)
+{
+    QSqlQuery staged(local);
+    staged.setForwardOnly(true);
+    run(staged, QStringLiteral("SELECT ") + stagedColumns(cardNo) + QStringLiteral(" FROM ETC_TEMP ORDER BY rowid"));
+    return staged;
+}
+
+// After a refused copy: tries the staged rows one by one, each undone at
+// once, and returns the first one the store refuses, with its reason. The
+// store's state is left as it was.
+template <typename Insert>
+std::pair<QString, QString> firstRefusedRow(QSqlQuery &staged, Insert insertOne)
+{
+    while (staged.next()) {
+        const QString reason = insertOne(staged);
+        if (!reason.isEmpty())
+            return {describeRow(staged.record()), reason};
+    }
+    return {};
+}
+
+qint64 registerInFile(QSqlDatabase db, const QString &cardNo)
+{
+    const QStringList &columns = kHistoryColumnNames;
+    QSqlQuery control(db);
+    run(control, QStringLiteral("BEGIN IMMEDIATE"));
+    QSqlQuery copy(db);
+    if (copy.exec(QStringLiteral("INSERT INTO ETC_DATA (") + columns.join(QLatin1Char(',')) + QLatin1Char(',') +
+                  kRowUid + QStringLiteral(") SELECT ") + stagedColumns(cardNo) + QLatin1Char(',') + kNewRowUidSql +
+                  QStringLiteral(" FROM ETC_TEMP ORDER BY rowid"))) {
+        const qint64 registered = copy.numRowsAffected();
+        if (control.exec(QStringLiteral("COMMIT")))
+            return registered;
+        const QSqlError failed = control.lastError();
+        control.exec(QStringLiteral("ROLLBACK"));
+        refuseRegistration(QString(), fileReason(failed));
+    }
+    const QSqlError refused = copy.lastError();
+    control.exec(QStringLiteral("ROLLBACK")); // fails harmlessly when the store already rolled back
+    // Which row: each staged row alone, inside a transaction rolled back.
+    std::pair<QString, QString> first;
+    if (control.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        QSqlQuery one(db);
+        one.prepare(insertStatement(kTableData, columns));
+        QSqlQuery staged = stagedRows(db, cardNo);
+        first = firstRefusedRow(staged, [&](QSqlQuery &row) {
+            for (int i = 0; i < columns.size(); ++i)
+                one.bindValue(i, row.value(i));
+            return one.exec() ? QString() : reasonOf(one.lastError());
+        });
+        staged.finish();
+        control.exec(QStringLiteral("ROLLBACK"));
+    }
+    refuseRegistration(first.first, first.first.isEmpty() ? fileReason(refused) : first.second);
+}
+
+// The staged rows into the server's history, in one server transaction, a
+// batch of rows per statement: all of them or none. A server that goes away
+// rolls the transaction back by itself.
 qint64 registerOnServer(QSqlDatabase local, const QString &cardNo)
 {
     QSqlDatabase server = basAccess_Database(DbConnection::Server);
     const QStringList &columns = kHistoryColumnNames;
-    QSqlQuery insert(server);
-    if (!insert.prepare(jetsql::toPostgres(insertStatement(kTableData, columns))))
-        throwServerError(insert.lastError());
-    QSqlQuery staged(local);
-    staged.setForwardOnly(true);
-    run(staged, QStringLiteral("SELECT ") + columns.join(QLatin1Char(',')) +
-                    QStringLiteral(" FROM ETC_TEMP ORDER BY rowid"));
     QSqlQuery control(server);
-    runOnServer(control, QStringLiteral("BEGIN"));
+    QSqlQuery staged = stagedRows(local, cardNo);
     qint64 registered = 0;
+    QString refusal;
+    runOnServer(control, QStringLiteral("BEGIN"));
     try {
-        while (staged.next()) {
-            runOnServer(control, QStringLiteral("SAVEPOINT staged_row"));
-            for (int i = 0; i < columns.size(); ++i)
-                insert.bindValue(i, isCardNumberColumn(columns[i]) ? QVariant(cardNo)
-                                                                   : serverValue(columns[i], staged.value(i)));
-            if (insert.exec()) {
-                ++registered;
-            } else {
-                const QSqlError refused = insert.lastError();
-                if (!control.exec(QStringLiteral("ROLLBACK TO SAVEPOINT staged_row")))
-                    throwServerError(refused);
+        QSqlQuery full(server);
+        if (!full.prepare(serverInsert(columns, kServerBatch)))
+            throwServerError(full.lastError());
+        QVariantList values;
+        values.reserve(columns.size() * kServerBatch);
+        bool more = true;
+        while (more && refusal.isEmpty()) {
+            values.clear();
+            int rows = 0;
+            while (rows < kServerBatch && (more = staged.next())) {
+                for (int i = 0; i < columns.size(); ++i)
+                    values << serverValue(columns[i], staged.value(i));
+                ++rows;
             }
-            runOnServer(control, QStringLiteral("RELEASE SAVEPOINT staged_row"));
+            if (rows == 0)
+                break;
+            QSqlQuery partial(server);
+            QSqlQuery &insert = rows == kServerBatch ? full : partial;
+            if (rows != kServerBatch && !partial.prepare(serverInsert(columns, rows)))
+                throwServerError(partial.lastError());
+            for (int i = 0; i < values.size(); ++i)
+                insert.bindValue(i, values[i]);
+            if (insert.exec())
+                registered += rows;
+            else
+                refusal = reasonOf(insert.lastError());
         }
         if (staged.lastError().isValid())
             throwSqlError(staged.lastError());
         staged.finish();
-        runOnServer(control, QStringLiteral("COMMIT"));
+        if (refusal.isEmpty())
+            runOnServer(control, QStringLiteral("COMMIT"));
     } catch (...) {
         control.exec(QStringLiteral("ROLLBACK")); // fails harmlessly when the server is gone
         throw;
     }
-    return registered;
+    if (refusal.isEmpty())
+        return registered;
+    // Refused: nothing is kept. Which row, when the server is still there.
+    control.exec(QStringLiteral("ROLLBACK"));
+    QSqlQuery probe(server);
+    if (!probe.exec(QStringLiteral("SELECT 1")))
+        throwServerError(probe.lastError());
+    std::pair<QString, QString> first;
+    if (control.exec(QStringLiteral("BEGIN"))) {
+        QSqlQuery one(server);
+        one.prepare(serverInsert(columns, 1));
+        QSqlQuery again = stagedRows(local, cardNo);
+        first = firstRefusedRow(again, [&](QSqlQuery &row) {
+            control.exec(QStringLiteral("SAVEPOINT staged_row"));
+            for (int i = 0; i < columns.size(); ++i)
+                one.bindValue(i, serverValue(columns[i], row.value(i)));
+            const QString reason = one.exec() ? QString() : reasonOf(one.lastError());
+            control.exec(QStringLiteral("ROLLBACK TO SAVEPOINT staged_row"));
+            return reason;
+        });
+        again.finish();
+        control.exec(QStringLiteral("ROLLBACK"));
+    }
+    refuseRegistration(first.first, (first.first.isEmpty() ? refusal : first.second) + QStringLiteral(" (") +
+                                        basAccess_ServerSetting().describe() + QLatin1Char(')'));
 }
 
-// This PC's name for the rows it copies to the server: made once, kept in
-// the history file.
-QString thisPcId(QSqlDatabase local)
+// The columns of the history file's ETC_DATA, by name.
+QStringList tableColumns(QSqlDatabase db, const QString &table)
+{
+    QSqlQuery q(db);
+    run(q, QStringLiteral("PRAGMA table_info(") + table + QLatin1Char(')'));
+    QStringList names;
+    while (q.next())
+        names << q.value(1).toString();
+    return names;
+}
+
+// The name under which this history file marked the rows it copied to the
+// server before rows had identities of their own (none when it never did).
+QString legacyPcId(QSqlDatabase local)
 {
     QSqlQuery q(local);
-    run(q, QStringLiteral("CREATE TABLE IF NOT EXISTS PASSLOG_PC (ID TEXT NOT NULL)"));
-    run(q, QStringLiteral("SELECT ID FROM PASSLOG_PC LIMIT 1"));
-    if (q.next())
-        return q.value(0).toString();
-    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    q.prepare(QStringLiteral("INSERT INTO PASSLOG_PC (ID) VALUES (?)"));
-    q.addBindValue(id);
-    if (!q.exec())
-        throwSqlError(q.lastError());
-    return id;
+    if (!q.exec(QStringLiteral("SELECT ID FROM PASSLOG_PC LIMIT 1")) || !q.next())
+        return {};
+    return q.value(0).toString();
 }
+
 } // namespace
+
+void basAccess_EnsureRowIdentity(QSqlDatabase db)
+{
+    QSqlQuery q(db);
+    if (!tableColumns(db, kTableData).contains(kRowUid, Qt::CaseInsensitive)) {
+        run(q, QStringLiteral("BEGIN IMMEDIATE"));
+        try {
+            run(q, QStringLiteral("ALTER TABLE ETC_DATA ADD COLUMN ") + kRowUid + QStringLiteral(" TEXT"));
+            // Rows this file copied to the server earlier are known there by the
+            // file's name and their row number: they keep that as their
+            // identity, so that the next copy finds them there.
+            const QString pc = legacyPcId(db);
+            run(q, QStringLiteral("UPDATE ETC_DATA SET ") + kRowUid + QLatin1Char('=') +
+                       (pc.isEmpty() ? kNewRowUidSql
+                                     : QLatin1Char('\'') + jetsql::quoted(pc) + QStringLiteral(":'||rowid")));
+            run(q, QStringLiteral("COMMIT"));
+        } catch (...) {
+            q.exec(QStringLiteral("ROLLBACK"));
+            throw;
+        }
+    }
+    run(q, QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS ETC_DATA_ROW_UID ON ETC_DATA (") + kRowUid +
+               QLatin1Char(')'));
+    // Rows stored by other tools get theirs now (the index finds them at once).
+    run(q, QStringLiteral("UPDATE ETC_DATA SET ") + kRowUid + QLatin1Char('=') + kNewRowUidSql +
+               QStringLiteral(" WHERE ") + kRowUid + QStringLiteral(" IS NULL"));
+}
 
 qint64 basAccess_MDBTBLEntry(const QString &cardNo)
 {
@@ -135,52 +304,11 @@ qint64 basAccess_MDBTBLEntry(const QString &cardNo)
         control.finish();
         if (basAccess_UsesServer())
             return registerOnServer(db, cardNo);
-
-        // Every column is copied; the two card-number columns take the registered number.
-        const QStringList &columns = kHistoryColumnNames;
-        QSqlQuery insert(db);
-        if (!insert.prepare(insertStatement(kTableData, columns)))
-            throwSqlError(insert.lastError());
-
-        run(control, QStringLiteral("BEGIN IMMEDIATE"));
-        qint64 registered = 0;
-        try {
-            QSqlQuery staged(db);
-            staged.setForwardOnly(true);
-            run(staged, QStringLiteral("SELECT ") + columns.join(QLatin1Char(',')) +
-                            QStringLiteral(" FROM ETC_TEMP ORDER BY rowid"));
-            QSqlQuery savepoint(db);
-            while (staged.next()) {
-                // A refused row is rolled back to its savepoint and skipped. A
-                // savepoint that cannot be set or rolled back to means the
-                // transaction is gone (the store rolled it back by itself): going
-                // on would commit the remaining rows one by one, so the whole
-                // registration is abandoned instead.
-                run(savepoint, QStringLiteral("SAVEPOINT staged_row"));
-                for (int i = 0; i < columns.size(); ++i)
-                    insert.bindValue(i, isCardNumberColumn(columns[i]) ? QVariant(cardNo) : staged.value(i));
-                if (insert.exec()) {
-                    ++registered;
-                } else {
-                    const QSqlError refused = insert.lastError();
-                    if (endsTheCopy(refused) || !savepoint.exec(QStringLiteral("ROLLBACK TO staged_row")))
-                        throwSqlError(refused);
-                }
-                run(savepoint, QStringLiteral("RELEASE staged_row"));
-            }
-            if (staged.lastError().isValid())
-                throwSqlError(staged.lastError());
-            staged.finish();
-            run(control, QStringLiteral("COMMIT"));
-        } catch (...) {
-            control.exec(QStringLiteral("ROLLBACK")); // fails harmlessly when the store already rolled back
-            throw;
-        }
-        return registered;
+        return registerInFile(db, cardNo);
     });
 }
 
-qint64 basAccess_CopyHistoryToServer()
+qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &progress)
 {
     return guarded("basAccess_CopyHistoryToServer", [&]() -> qint64 {
         if (!basAccess_UsesServer())
@@ -188,29 +316,56 @@ qint64 basAccess_CopyHistoryToServer()
                                     QStringLiteral("] Driver=PSQL)"));
         QSqlDatabase local = basAccess_Database(DbConnection::History);
         QSqlDatabase server = basAccess_Database(DbConnection::Server);
-        const QString pc = thisPcId(local);
-        QStringList columns = kHistoryColumnNames;
-        const QString sql = jetsql::toPostgres(insertStatement(kTableData, columns + QStringList{"SOURCE_PC", "SOURCE_ROW"})) +
-                            QStringLiteral(" ON CONFLICT (SOURCE_PC, SOURCE_ROW) DO NOTHING");
-        QSqlQuery insert(server);
-        if (!insert.prepare(sql))
-            throwServerError(insert.lastError());
+        basAccess_EnsureRowIdentity(local);
+        const QString pc = legacyPcId(local);
+        // The row's identity decides whether the server has it: not the row
+        // number (numbers are reused after a delete) nor the folder (a copied
+        // folder carries the same name to a second PC).
+        const QStringList columns = kHistoryColumnNames + QStringList{kRowUid, QStringLiteral("SOURCE_PC"),
+                                                                      QStringLiteral("SOURCE_ROW")};
+        const QString onConflict = QStringLiteral(" ON CONFLICT (") + kRowUid + QStringLiteral(") DO NOTHING");
+        QSqlQuery count(local);
+        run(count, QStringLiteral("SELECT COUNT(*) FROM ETC_DATA"));
+        const qint64 total = count.next() ? count.value(0).toLongLong() : 0;
+        count.finish();
         QSqlQuery rows(local);
         rows.setForwardOnly(true);
-        run(rows, QStringLiteral("SELECT rowid,") + columns.join(QLatin1Char(',')) +
-                      QStringLiteral(" FROM ETC_DATA ORDER BY rowid"));
+        run(rows, QStringLiteral("SELECT rowid,") + kHistoryColumnNames.join(QLatin1Char(',')) + QLatin1Char(',') +
+                      kRowUid + QStringLiteral(" FROM ETC_DATA ORDER BY rowid"));
         QSqlQuery control(server);
         runOnServer(control, QStringLiteral("BEGIN"));
         qint64 copied = 0;
+        qint64 done = 0;
         try {
-            while (rows.next()) {
-                for (int i = 0; i < columns.size(); ++i)
-                    insert.bindValue(i, serverValue(columns[i], rows.value(i + 1)));
-                insert.bindValue(int(columns.size()), pc);
-                insert.bindValue(int(columns.size()) + 1, rows.value(0));
+            QSqlQuery full(server);
+            if (!full.prepare(serverInsert(columns, kServerBatch, onConflict)))
+                throwServerError(full.lastError());
+            QVariantList values;
+            bool more = true;
+            while (more) {
+                values.clear();
+                int n = 0;
+                while (n < kServerBatch && (more = rows.next())) {
+                    for (int i = 0; i < kHistoryColumnNames.size(); ++i)
+                        values << serverValue(kHistoryColumnNames[i], rows.value(i + 1));
+                    values << rows.value(int(kHistoryColumnNames.size()) + 1) << (pc.isEmpty() ? QVariant() : QVariant(pc))
+                           << rows.value(0);
+                    ++n;
+                }
+                if (n == 0)
+                    break;
+                QSqlQuery partial(server);
+                QSqlQuery &insert = n == kServerBatch ? full : partial;
+                if (n != kServerBatch && !partial.prepare(serverInsert(columns, n, onConflict)))
+                    throwServerError(partial.lastError());
+                for (int i = 0; i < values.size(); ++i)
+                    insert.bindValue(i, values[i]);
                 if (!insert.exec())
                     throwServerError(insert.lastError());
                 copied += qMax(0, insert.numRowsAffected());
+                done += n;
+                if (progress)
+                    progress(done, total);
             }
             if (rows.lastError().isValid())
                 throwSqlError(rows.lastError());

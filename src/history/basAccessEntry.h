@@ -2,20 +2,31 @@
 // Registration: every row of the staging table appended to the history
 // table under one card number.
 
+#include <QSqlDatabase>
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 // Copies ETC_TEMP into ETC_DATA with CARD_ID and カードNO set to cardNo and
-// returns the number of rows registered. The whole copy is one transaction,
-// so a crash leaves either all of the card read registered or none of it;
-// inside it, a row the store refuses is skipped without a message and the
-// others are registered. A failure that ends the transaction itself (disk
-// full, I/O, a trigger rolling back) leaves ETC_DATA as it was and goes to the
-// error report.
+// returns the number of rows registered: every staged row, or none. The copy
+// is one statement in one transaction (on the server, one transaction of a
+// few statements). When the store refuses any row, or fails in any other
+// way, nothing is registered, the staging stays as it was, and an
+// ExpectedFailure names the first refused row (date, time, gates) and the
+// store's reason. Each registered row gets a new ROW_UID.
 qint64 basAccess_MDBTBLEntry(const QString &cardNo);
 
 // Copies the rows of the history file's own ETC_DATA into the shared history
 // on the server, in one server transaction, and returns how many it copied.
-// Each row is marked with this PC and its row in the file, so that a second
-// run copies nothing twice. Without a server in the settings, a failure.
-qint64 basAccess_CopyHistoryToServer();
+// A row is known by its ROW_UID, so that repeated runs, reused row numbers and
+// a program folder copied to another PC neither skip nor double a row.
+// progress(done, total) is called after each batch of rows. Without a server
+// in the settings, a failure.
+qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &progress = {});
+
+// Every row of the history file's ETC_DATA has a stable identity (ROW_UID, a
+// random 128-bit number in hexadecimal) from the time it is stored: a file
+// from before gets the column and an identity for each row; rows stored
+// without one get theirs here. Run at each open of the history file.
+void basAccess_EnsureRowIdentity(QSqlDatabase db);

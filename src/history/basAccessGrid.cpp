@@ -1,6 +1,7 @@
 #include "history/basAccessGrid.h"
 
 #include "app/Failure.h"
+#include "history/ShownRows.h"
 #include "app/basCommon.h"
 #include "history/HistoryGridModel.h"
 #include "history/JetSql.h"
@@ -304,27 +305,45 @@ private:
 };
 
 // Guards the page reads like the load itself: a refused statement goes to
-// the error report under the grid load's name.
+// the error report under the grid load's name. When the shared history's
+// server goes away while the grid is shown, the user is told once and the
+// rows not read yet stay blank until the next load, instead of a wait and a
+// message for every page scrolled to.
 class GuardedPageSource : public GridPageSource {
 public:
     explicit GuardedPageSource(std::unique_ptr<SqlPageSource> inner) : m_inner(std::move(inner)) {}
     GridPage after(const QVariantList &key, int count) override
     {
-        return guarded("basAccess_MDBtoMSHFlexGrid", [&] { return m_inner->after(key, count); });
+        return attempt([&] { return m_inner->after(key, count); });
     }
     GridPage before(const QVariantList &key, int count) override
     {
-        return guarded("basAccess_MDBtoMSHFlexGrid", [&] { return m_inner->before(key, count); });
+        return attempt([&] { return m_inner->before(key, count); });
     }
     QList<QVariantList> boundaries(const QVariantList &key, bool forward, int firstAt, int every,
                                    int count) override
     {
-        return guarded("basAccess_MDBtoMSHFlexGrid",
-                       [&] { return m_inner->boundaries(key, forward, firstAt, every, count); });
+        return attempt([&] { return m_inner->boundaries(key, forward, firstAt, every, count); });
     }
 
 private:
+    template <typename Read>
+    auto attempt(Read read) -> decltype(read())
+    {
+        return guarded("basAccess_MDBtoMSHFlexGrid", [&]() -> decltype(read()) {
+            if (m_away)
+                return {};
+            try {
+                return read();
+            } catch (const ExpectedFailure &) {
+                m_away = true;
+                throw;
+            }
+        });
+    }
+
     std::unique_ptr<SqlPageSource> m_inner;
+    bool m_away = false;
 };
 
 } // namespace
@@ -346,10 +365,15 @@ QString basAccess_GridTotalsSql(const QString &source)
            splitStatement(source).base + QStringLiteral(") AS g GROUP BY 通行料金) AS t;");
 }
 
-GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &source, qint16 viewType)
+GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sourceText, qint16 viewType)
 {
     return guarded("basAccess_MDBtoMSHFlexGrid", [&] {
+        const QString source = sourceText; // it may be the shown rows' own, cleared below
         GridLoad load;
+        basAccess_RememberShown({});
+        // Taken before the rows are counted: a row stored in between makes a
+        // later delete ask again rather than miss it.
+        const QVariant highest = viewType == 2 ? basAccess_HighestRowKey() : QVariant();
         // The labels: one aggregate over the rows, none of them read.
         QSqlQuery totals = basAccess_Execute(DbConnection::History, basAccess_GridTotalsSql(source));
         if (totals.next()) {
@@ -357,6 +381,8 @@ GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sour
             load.totals.sum = totals.value(1).toLongLong();
         }
         totals.finish();
+        if (viewType == 2)
+            basAccess_RememberShown({source, load.totals.count, highest});
 
         if (load.totals.count == 0 || (viewType != 1 && viewType != 2)) {
             model.clear();

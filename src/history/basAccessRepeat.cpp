@@ -1,4 +1,5 @@
 #include "history/basAccessRepeat.h"
+#include "history/ShownRows.h"
 
 #include "app/Failure.h"
 #include "history/JetSql.h"
@@ -39,10 +40,8 @@ int basAccess_DeleteRepeats(const QString &cardNo)
     return guarded("frmDelRecord_btnOK_Click", [&] {
         if (cardNo.isEmpty())
             return 0;
-        QSqlQuery q = basAccess_Execute(DbConnection::History, basAccess_MakeRepeatSQL(cardNo, QStringLiteral("DELETE")));
-        const int deleted = q.numRowsAffected();
-        q.finish();
-        return deleted;
+        return int(basAccess_DeleteShown("frmDelRecord_btnOK_Click",
+                                         basAccess_MakeRepeatSQL(cardNo, QStringLiteral("DELETE"))));
     });
 }
 

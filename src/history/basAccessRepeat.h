@@ -17,7 +17,9 @@ QStringList basAccess_RepeatCardNumbers();
 
 // Deletes the duplicate records of one card and returns how many rows went.
 // Copies held by other cards stay; of a passage held by this card alone, the
-// first registered copy stays. An empty card number deletes nothing.
+// first registered copy stays. An empty card number deletes nothing. The
+// duplicates shown must still be those of the history (see ShownRows.h):
+// otherwise nothing is deleted and ShownRowsChanged is thrown.
 int basAccess_DeleteRepeats(const QString &cardNo);
 
 // The master data's version as the version dialog shows it: "Ver " followed

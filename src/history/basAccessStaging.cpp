@@ -102,6 +102,16 @@ void basAccess_MDBAddTEMP(const QList<CardRecord> &records, const StagingConditi
     });
 }
 
+QString masterText(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text)
+        if (c.unicode() >= 0x20 && c.unicode() != 0x7f)
+            out += c;
+    return out;
+}
+
 void basAccess_GetITC(const QString &icCode, QString &roadName, QString &icName)
 {
     guarded("basAccess_GetITC", [&] {
@@ -116,9 +126,9 @@ void basAccess_GetITC(const QString &icCode, QString &roadName, QString &icName)
             const QVariant road = q.value(QStringLiteral("ROAD_NAME"));
             const QVariant name = q.value(QStringLiteral("IC_NAME"));
             if (!road.isNull())
-                roadName = road.toString();
+                roadName = masterText(road.toString());
             if (!name.isNull())
-                icName = name.toString();
+                icName = masterText(name.toString());
         }
         q.finish();
     });
@@ -169,7 +179,7 @@ void basAccess_GetJID(const QString &icCode, qint16 jid, qint16 carCode, QString
             carName = QString::number(carCode);
             return;
         }
-        jidName = basCommon_CheckNull(found.value(QStringLiteral("JID_NAME")));
+        jidName = masterText(basCommon_CheckNull(found.value(QStringLiteral("JID_NAME"))));
         basAccess_GetCarName(found, carCode, carName);
     });
 }
@@ -185,7 +195,7 @@ void basAccess_GetCarName(const QSqlRecord &jidRow, qint16 carCode, QString &car
         default:
             break;
         }
-        carName = column.isEmpty() ? QString() : basCommon_CheckNull(jidRow.value(column));
+        carName = column.isEmpty() ? QString() : masterText(basCommon_CheckNull(jidRow.value(column)));
         if (carName.isEmpty())
             carName = QString::number(carCode);
     });

@@ -32,3 +32,8 @@ void basAccess_GetCarName(const QSqlRecord &jidRow, qint16 carCode, QString &car
 
 // The display toll: amount and unit, or "未確定" alone.
 QString basAccess_DisplayToll(qint32 money, const QString &unit);
+
+// A name from the masters as it is staged: without NUL and the other control
+// characters, which no store keeps alike (the server refuses a NUL) and no
+// statement prints.
+QString masterText(const QString &text);

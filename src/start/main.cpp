@@ -4,6 +4,7 @@
 #include "app/ProgramIcon.h"
 #include "app/Version.h"
 #include "app/Seams.h"
+#include "app/Failure.h"
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
 #include "history/basAccess.h"
@@ -11,6 +12,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QPixmap>
 #include <QTextStream>
@@ -26,8 +28,24 @@ int copyHistoryToServer()
 {
     AppPath = basCommon_CheckPath(dataFolder());
     basAccess_MDBOpen(kDatFile);
-    const qint64 copied = basAccess_CopyHistoryToServer();
+    QTextStream err(stderr);
+    qint64 copied = 0;
+    QElapsedTimer shown;
+    shown.start();
+    const QString failed = expectedFailureOf([&] {
+        copied = basAccess_CopyHistoryToServer([&](qint64 done, qint64 total) {
+            if (shown.elapsed() >= 500 || done == total) {
+                err << QStringLiteral("コピー中: %1 / %2件").arg(done).arg(total) << Qt::endl;
+                shown.restart();
+            }
+        });
+    });
     basAccess_MDBClose(kDatFile);
+    if (!failed.isEmpty()) {
+        err << failed.trimmed() << Qt::endl
+            << QStringLiteral("サーバーには何もコピーされていません。もう一度実行してください。") << Qt::endl;
+        return 1;
+    }
     QTextStream(stdout) << copied << QStringLiteral("件の利用履歴をサーバーにコピーしました。") << Qt::endl;
     return 0;
 }

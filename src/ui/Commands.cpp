@@ -1,5 +1,6 @@
 #include "ui/Commands.h"
 
+#include "app/Failure.h"
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
 #include "history/basAccess.h"
@@ -41,12 +42,27 @@ void showGrid(const QString &source, qint16 viewType)
     }
     f.lblCountValue->setText(recordCountText(load.totals.count));
     f.lblSumValue->setText(tollSumText(load.totals.sum));
+    showServerState();
+}
+
+void showServerState()
+{
+    QString text;
+    if (basAccess_UsesServer())
+        text = basAccess_ServerAway().isEmpty() ? QStringLiteral("共有サーバー: 接続中")
+                                                : QStringLiteral("共有サーバーに接続できません");
+    form().lblServerState->setText(text);
+    form().lblServerState->setToolTip(basAccess_ServerAway());
 }
 
 void basMain_GetCardNo()
 {
     frmMain &f = form();
-    const QStringList numbers = basAccess_HistoryCardNumbers();
+    // Without the shared history's server the list holds "0000" alone; the
+    // status bar says why.
+    QStringList numbers;
+    expectedFailureOf([&] { numbers = basAccess_HistoryCardNumbers(); });
+    showServerState();
     const QString remembered = basAccess_GetSelectCardNo();
     f.cboCardSelect->clear();
     f.cboCardSelect->addItem(kNoCardNo);
@@ -87,8 +103,12 @@ void emptyStagingAndGrid()
 
 void enableDBReadIfHistory()
 {
-    if (basAccess_MDBTBLCheck(kTableData))
+    bool any = false;
+    if (!expectedFailureOf([&] { any = basAccess_MDBTBLCheck(kTableData); }).isEmpty())
+        any = true;
+    if (any)
         form().btnDBRead->setEnabled(true);
+    showServerState();
 }
 
 void restartPolling() { form().TimerPolling->start(kPollingIntervalMs); }

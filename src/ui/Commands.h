@@ -23,9 +23,14 @@ void showGrid(const QString &source, qint16 viewType);
 // where the history still holds it.
 void basMain_GetCardNo();
 
+// The status bar's word on the shared history's server: reachable, or not
+// (since the last time it was tried); nothing without a server.
+void showServerState();
+
 // Empties the staging table and shows the empty grid (count and sum 0).
 void emptyStagingAndGrid();
-// "DB読込" on if the history holds at least one row.
+// "DB読込" on if the history holds at least one row, or when the shared
+// history's server cannot be reached (pressing it tries again).
 void enableDBReadIfHistory();
 // The polling timer back at its one-second tick.
 void restartPolling();

@@ -6,6 +6,7 @@
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
 #include "history/basAccess.h"
+#include "history/ShownRows.h"
 #include "history/basAccessEntry.h"
 #include "ui/Commands.h"
 #include "ui/FrameControl.h"
@@ -45,14 +46,17 @@ void basMain_DBEntry()
             b->setEnabled(false);
         disableOutputCommands();
         f.fraHFlexGrid->setTitle(kCaptionHistory);
-        if (basAccess_MDBTBLEntry(cardNo) == 0) {
-            // Every staged row was refused: the card read stays shown for another try.
+        qint64 registered = 0;
+        const QString refused = expectedFailureOf([&] { registered = basAccess_MDBTBLEntry(cardNo); });
+        if (!refused.isEmpty() || registered == 0) {
+            // Nothing was registered: the card read stays shown for another try.
             f.fraHFlexGrid->setTitle(kCaptionHistory + QStringLiteral("(ETCカード)"));
             for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry})
                 b->setEnabled(true);
             enableOutputCommands();
             restartPolling();
-            basCommon_ShowWarning(QStringLiteral("登録できるデータがありませんでした。"));
+            showServerState();
+            basCommon_ShowWarning(refused.isEmpty() ? QStringLiteral("登録できるデータがありませんでした。") : refused);
             return;
         }
         emptyStagingAndGrid();
@@ -82,7 +86,19 @@ void basMain_DBRead()
             b->setEnabled(false);
         disableOutputCommands();
         f.mnuRecordCheck->setEnabled(false);
-        showGrid(basAccess_MakeReadSQL(kTableData, 2, currentViewSelection()), 2);
+        const QString away = expectedFailureOf(
+            [&] { showGrid(basAccess_MakeReadSQL(kTableData, 2, currentViewSelection()), 2); });
+        if (!away.isEmpty()) {
+            // The shared history could not be read: an empty grid, and the
+            // button stays for another try.
+            showGrid(kTableTemp, 0);
+            basAccess_ResetViewCondition();
+            f.fraHFlexGrid->setTitle(kCaptionHistory);
+            f.btnDBRead->setEnabled(true);
+            showServerState();
+            basCommon_ShowWarning(away);
+            return;
+        }
         if (f.lblCountValue->text() != kZeroCount) {
             f.fraHFlexGrid->setTitle(kCaptionHistory + QStringLiteral("(データベース)"));
             f.btnDBDelete->setEnabled(true);
@@ -105,14 +121,33 @@ void basMain_DBDelete()
         frmMain &f = form();
         if (f.optCardNo[0]->isChecked())
             selectAllCardsFromList();
-        if (!basCommon_AskYesNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
-                                QStringLiteral("の利用履歴をデータベースから削除します。よろしいですか?")))
-            return;
+        // Exactly the rows counted in the question go: when another PC changed
+        // them since they were shown, the view is shown again and the
+        // question comes again with the new count.
+        for (;;) {
+            if (!basCommon_AskYesNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
+                                    QStringLiteral("の利用履歴をデータベースから削除します。よろしいですか?")))
+                return;
+            try {
+                basAccess_DeleteShown("basAccess_MDBTBLOpen", basAccess_MakeHFGSQL(kTableData, QStringLiteral("DELETE")));
+                break;
+            } catch (const ShownRowsChanged &changed) {
+                basCommon_ShowWarning(changed.description());
+                showGrid(basAccess_ShownRows().source.isEmpty() ? basAccess_MakeHFGSQL(kTableData, QStringLiteral("SELECT"))
+                                                                : basAccess_ShownRows().source,
+                         2);
+                if (f.lblCountValue->text() == kZeroCount) {
+                    f.btnDBDelete->setEnabled(false);
+                    disableOutputCommands();
+                    basCommon_ShowWarning(kNoData);
+                    return;
+                }
+            }
+        }
         for (QPushButton *b : {f.btnDBRead, f.btnDBDelete})
             b->setEnabled(false);
         disableOutputCommands();
         f.fraHFlexGrid->setTitle(kCaptionHistory);
-        basAccess_MDBTBLOpen(basAccess_MakeHFGSQL(kTableData, QStringLiteral("DELETE")));
         basMain_GetCardNo();
         emptyStagingAndGrid();
         basAccess_ResetViewCondition();

@@ -1,7 +1,10 @@
 #include "ui/frmDelRecord.h"
 
 #include "app/basCommon.h"
+#include "app/basGlobal.h"
 #include "history/basAccess.h"
+#include "history/ShownRows.h"
+#include "history/ViewCondition.h"
 #include "history/basAccessRepeat.h"
 #include "ui/Commands.h"
 #include "ui/DuplicateOperations.h"
@@ -66,7 +69,18 @@ void frmDelRecord::frmDelRecord_btnOK_Click()
         if (!basCommon_AskYesNo(QStringLiteral("カードNO:[") + cardNo +
                                 QStringLiteral("]に該当する重複レコードを全て削除します。よろしいですか?")))
             return;
-        basAccess_DeleteRepeats(cardNo);
+        try {
+            basAccess_DeleteRepeats(cardNo);
+        } catch (const ShownRowsChanged &changed) {
+            // Another PC changed the history since the duplicates were shown:
+            // nothing was deleted; they are shown again to be looked at.
+            reject();
+            basCommon_ShowWarning(changed.description());
+            showGrid(basAccess_ShownRows().source.isEmpty() ? basAccess_MakeRepeatSQL(kNoCardNo, QStringLiteral("SELECT"))
+                                                            : basAccess_ShownRows().source,
+                     2);
+            return;
+        }
         basMain_GetCardNo();
         emptyStagingAndGrid();
         enableDBReadIfHistory();

@@ -182,6 +182,11 @@ void frmMain::buildControls()
     auto *copyright = new QLabel(QStringLiteral("Copyright (C) PASSLOG"), StatusBar);
     copyright->setFont(pGothicFont(9));
     StatusBar->addWidget(copyright, 1);
+    // Whether the shared history's server answers (empty without one).
+    lblServerState = new QLabel(StatusBar);
+    lblServerState->setObjectName(QStringLiteral("lblServerState"));
+    lblServerState->setFont(pGothicFont(9));
+    StatusBar->addPermanentWidget(lblServerState);
 
     ProgressBar = place(new QProgressBar(c), "ProgressBar", 12, 8640, 9935, 245);
     ProgressBar->setTextVisible(false);

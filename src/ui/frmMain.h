@@ -84,6 +84,7 @@ public:
 
     QProgressBar *ProgressBar = nullptr;
     QStatusBar *StatusBar = nullptr;
+    QLabel *lblServerState = nullptr;
     LineControl *LineA = nullptr;
     LineControl *LineB = nullptr;
     QTimer *TimerPolling = nullptr;

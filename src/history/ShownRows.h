@@ -1,0 +1,37 @@
+#pragma once
+// What the grid showed of the history, so that a delete removes exactly the
+// rows the user was asked about: when another PC changed them in the
+// meantime, nothing is deleted and the view is shown again.
+
+#include "app/Failure.h"
+
+#include <QString>
+#include <QVariant>
+
+struct ShownRows {
+    QString source;     // the statement the grid was loaded from ("" when none)
+    qint64 count = 0;   // its rows
+    QVariant highestKey; // the highest row key of ETC_DATA just before
+};
+
+// The history rows the grid shows now (set by each grid load of the history,
+// cleared by any other load).
+const ShownRows &basAccess_ShownRows();
+void basAccess_RememberShown(ShownRows shown);
+
+// The highest row key ETC_DATA holds (Null when it is empty): rows stored
+// later have higher keys.
+QVariant basAccess_HighestRowKey();
+
+// The rows behind the view are not those shown any more.
+class ShownRowsChanged : public ExpectedFailure {
+public:
+    ShownRowsChanged();
+};
+
+// Runs a delete of ETC_DATA (a Jet-dialect statement) in one transaction
+// that first makes sure the shown rows are still the same: the same count,
+// and no row stored since (without a view shown, it just deletes). Returns the rows deleted; throws ShownRowsChanged
+// (nothing deleted) when they are not. procedureName names the caller in the
+// error report.
+qint64 basAccess_DeleteShown(const char *procedureName, const QString &deleteStatement);
