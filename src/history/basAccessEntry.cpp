@@ -159,7 +159,7 @@ qint64 registerInFile(QSqlDatabase db, const QString &cardNo)
         first = firstRefusedRow(staged, [&](QSqlQuery &row) {
             for (int i = 0; i < columns.size(); ++i)
                 one.bindValue(i, row.value(i));
-            return one.exec() ? QString() : reasonOf(one.lastError());
+            return one.exec() ? QString() : fileReason(one.lastError());
         });
         staged.finish();
         control.exec(QStringLiteral("ROLLBACK"));
