@@ -43,14 +43,6 @@ QByteArray readAll(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-QByteArray pattern(int size)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char('A' + i % 26);
-    return bytes;
-}
-
 // Writes into a new file until the file system refuses: the disk is full.
 void fillDisk(const QString &folder)
 {
@@ -338,8 +330,8 @@ private slots:
         const QString csv = QDir(disk).filePath("old.csv");
         const QString pdf = QDir(disk).filePath("old.pdf");
         const QString ini = QDir(disk).filePath("passlog.ini");
-        const QByteArray oldCsv = pattern(2000);
-        const QByteArray oldPdf = "%PDF-1.4 " + pattern(1000);
+        const QByteArray oldCsv(2000, 'c');
+        const QByteArray oldPdf = "%PDF-1.4 " + QByteArray(1000, 'p');
         const QByteArray oldIni = "[PASSLOG]\r\nCSVPath=C:\\\r\n";
         for (const auto &[path, bytes] : {std::pair{csv, oldCsv}, {pdf, oldPdf}, {ini, oldIni}}) {
             QFile f(path);
