@@ -1,10 +1,10 @@
 #include "app/ProfileFile.h"
 
+#include "app/CheckedSaveFile.h"
 #include "app/Cp932.h"
 #include "app/Failure.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QStringList>
 
 namespace {
@@ -121,9 +121,10 @@ bool writeLines(const QString &file, QList<QByteArray> lines)
     for (qsizetype i = 0; i + 1 < lines.size(); ++i)
         if (!lines[i].endsWith('\n'))
             lines[i] += "\r\n";
-    // Written to a temporary file and renamed, so a crash never leaves half a file.
+    // Written to a temporary file and renamed only when every byte is written,
+    // so neither a crash nor a full disk ever leaves half a file.
     const bool existed = QFile::exists(file);
-    QSaveFile f(file);
+    CheckedSaveFile f(file);
     if (!f.open(QIODevice::WriteOnly))
         return false;
     // A new file holds private settings (folders of the user): readable by its
@@ -131,8 +132,8 @@ bool writeLines(const QString &file, QList<QByteArray> lines)
     if (!existed)
         f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     for (const QByteArray &l : lines)
-        if (f.write(l) < 0)
-            return false;
+        if (f.write(l) != l.size())
+            return false; // the temporary file goes, the old file stays
     return f.commit();
 }
 } // namespace

@@ -80,6 +80,27 @@ QString digitsOf(const QString &text)
     return out;
 }
 
+// The amount column. Yen, the usual unit, is the bare number; any other unit
+// is printed with its mark as the toll display shows it ("未確定" alone, or the
+// amount followed by "度数" or "単位"), so that it is never read as yen. The
+// line has no byte to spare (4+5+4+5+8+6+3+8 = 43), so an amount that does
+// not fit its 8 bytes, a nine-digit one or a long one with its mark, is
+// printed as "********", as a spreadsheet shows a number too wide for its
+// cell: the slip never shows a cut, wrong number.
+QString amountColumn(const QSqlRecord &record)
+{
+    const QString money = fieldText(record, "PASS_MONEY");
+    const QString unit = fieldText(record, "PASS_UNIT");
+    QString text = money;
+    if (unit == QStringLiteral("未確定"))
+        text = unit;
+    else if (!unit.isEmpty() && unit != QStringLiteral("円"))
+        text += unit;
+    if (cp932::width(text) > kPrintAmountBytes)
+        return QString(kPrintAmountBytes, QLatin1Char('*'));
+    return basCommon_FixString(text, kPrintAmountBytes);
+}
+
 // Drops whatever the line delivered before the print frame (a late answer
 // to an earlier record), so that only this record's reply can mark it.
 void discardStaleInput()
@@ -149,14 +170,30 @@ QList<DesktopPrintRow> frmPrintDesktop_ListRows(const QString &sql)
         while (q.next()) {
             DesktopPrintRow row;
             row.printed = flag >= 0 && q.value(flag).toBool();
-            for (int c : columns)
-                row.values << (c >= 0 ? basCommon_CheckNull(q.value(c)) : QString());
+            for (int i = 0; i < columns.size(); ++i) {
+                const QVariant value = columns[i] >= 0 ? q.value(columns[i]) : QVariant();
+                row.values << basCommon_CheckNull(value);
+                if (value.isNull())
+                    row.nullColumns << kDisplayColumns[i];
+            }
             rows << row;
         }
         if (q.lastError().isValid())
             throwSqlError(q.lastError());
         return rows;
     });
+}
+
+QString frmPrintDesktop_NullRowWarning(const DesktopPrintRow &row)
+{
+    if (row.nullColumns.isEmpty())
+        return {};
+    QStringList named;
+    for (int i = 0; i < kDisplayColumns.size() && i < row.values.size(); ++i)
+        named << kDisplayColumns[i] + QLatin1Char(':') + row.values[i];
+    return QStringLiteral("「") + row.nullColumns.join(QStringLiteral("」「")) +
+           QStringLiteral("」が空欄のため、次の利用履歴は卓上プリンタで印刷できません。\r\n\r\n") +
+           named.join(QLatin1Char(' '));
 }
 
 QByteArray frmPrintDesktop_PrintLine(const QSqlRecord &record)
@@ -168,7 +205,7 @@ QByteArray frmPrintDesktop_PrintLine(const QSqlRecord &record)
                          basCommon_FixString(digitsOf(fieldText(record, "PASS_DATE")), 8) +
                          basCommon_FixString(digitsOf(fieldText(record, "PASS_TIME")), 6) +
                          basCommon_FixString(fieldText(record, "CAR_CODE"), 3) +
-                         basCommon_FixString(fieldText(record, "PASS_MONEY"), 8);
+                         amountColumn(record);
     // The fitting counts code-page-932 bytes; the line is held to its width
     // whatever a stored value holds.
     return cp932::encode(text).leftJustified(kPrintLineBytes, ' ', true);
@@ -228,4 +265,18 @@ qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql)
         }
         return status;
     });
+}
+
+void frmPrintDesktop_PrintRows(const QString &tableName, const QList<DesktopPrintRow> &rows)
+{
+    for (const DesktopPrintRow &row : rows) {
+        if (const QString refusal = frmPrintDesktop_NullRowWarning(row); !refusal.isEmpty()) {
+            basCommon_ShowWarning(refusal);
+            continue;
+        }
+        if (frmPrintDesktop_SendPrintCOM2(frmPrintDesktop_MakePrintDesktopSQL(tableName, row)) != 0) {
+            basCommon_ShowWarning(kPaperOut);
+            break;
+        }
+    }
 }

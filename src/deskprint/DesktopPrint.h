@@ -25,10 +25,12 @@ inline const QString kPaperOut = QStringLiteral("用紙切れです。卓上プ�
 inline const QString kPrinterSilent = QStringLiteral("卓上プリンタからの応答がありません。");
 
 // One row of the list: the record's PRINT_FLAG and its display columns
-// カードNO, ご利用日, 通過時間, 通行料金, 車種, 入口料金所, 出口料金所 as text.
+// カードNO, ご利用日, 通過時間, 通行料金, 車種, 入口料金所, 出口料金所 as text
+// (a Null as an empty text), with the names of the columns that are Null.
 struct DesktopPrintRow {
     bool printed = false;
     QStringList values;
+    QStringList nullColumns;
     QString mark() const { return printed ? kPrintedMark : kNotPrintedMark; }
 };
 
@@ -45,10 +47,16 @@ QString frmPrintDesktop_MakePrintDesktopSQL(const QString &tableName, const Desk
 // The rows a list statement gives, in its order.
 QList<DesktopPrintRow> frmPrintDesktop_ListRows(const QString &sql);
 
-// Width of the print line in bytes.
+// The warning for a row that cannot be printed because a display column is
+// Null (its record statement could never select it); empty for a printable row.
+QString frmPrintDesktop_NullRowWarning(const DesktopPrintRow &row);
+
+// Width of the print line in bytes, and of its amount column.
 constexpr int kPrintLineBytes = 43;
+constexpr int kPrintAmountBytes = 8;
 // The print line of a record (columns JID_IN, ITC_IN, JID_OUT, ITC_OUT,
-// PASS_DATE, PASS_TIME, CAR_CODE, PASS_MONEY): always 43 code-page-932 bytes.
+// PASS_DATE, PASS_TIME, CAR_CODE, then PASS_MONEY with its PASS_UNIT unless
+// yen): always 43 code-page-932 bytes.
 QByteArray frmPrintDesktop_PrintLine(const QSqlRecord &record);
 // The print line inside the relay envelope for the printer side ("COM2:"),
 // 1-based as every frame: 53 bytes.
@@ -61,6 +69,11 @@ QByteArray frmPrintDesktop_PrintFrame(const QByteArray &printLine);
 // the printer's refusal (paper out). Relay mode must be 0: the envelope goes
 // out as built.
 qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql);
+
+// The print run of the window: the rows in order, one record each. A row with
+// a Null display column is refused with a warning naming it and the others
+// still print; a refusal of the printer (paper out) is warned and ends the run.
+void frmPrintDesktop_PrintRows(const QString &tableName, const QList<DesktopPrintRow> &rows);
 
 // The receives after a print frame and the wait of each (ms).
 inline const QList<int> kPrinterReplyWaits{100, 3000, 500, 500, 500, 500, 500, 500, 500, 500};

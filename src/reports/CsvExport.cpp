@@ -1,11 +1,12 @@
 #include "reports/CsvExport.h"
 
+#include "app/CheckedSaveFile.h"
 #include "app/Cp932.h"
 #include "app/Failure.h"
+#include "app/basCommon.h"
 #include "history/ViewCondition.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 namespace {
 using C = ReportColumn;
@@ -70,42 +71,50 @@ QByteArray csvLine(const ReportRow &row, qint16 viewMode, const QString &card)
     return cp932::encode(line);
 }
 
-void basMain_CSVFileCreate(const QString &path, qint16 mode, const ReportRowSource &rows, qint16 viewMode,
+bool basMain_CSVFileCreate(const QString &path, qint16 mode, const ReportRowSource &rows, qint16 viewMode,
                            const QString &card)
 {
-    guarded("basMain_CSVFileCreate", [&] {
-        QSaveFile out(path);
+    return guarded("basMain_CSVFileCreate", [&] {
+        // Both modes write a whole new file and put it in place only when it is
+        // complete: an append copies the old bytes first, so that a write that
+        // fails half-way (a full disk) never leaves a cut line in the old file.
+        const bool existed = QFile::exists(path);
+        CheckedSaveFile out(path);
         if (!out.open(QIODevice::WriteOnly))
             fileFailure(path, out.errorString());
-        if (mode == CsvAppend) {
+        const auto notWritten = [&] {
+            out.close();
+            basCommon_ShowWarning(fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
+            return false;
+        };
+        if (mode == CsvAppend && existed) {
             QFile old(path);
-            if (old.exists()) {
-                if (!old.open(QIODevice::ReadOnly))
+            if (!old.open(QIODevice::ReadOnly))
+                fileFailure(path, old.errorString());
+            while (!old.atEnd()) {
+                const QByteArray chunk = old.read(1 << 20);
+                if (chunk.isEmpty() && old.error() != QFileDevice::NoError)
                     fileFailure(path, old.errorString());
-                while (!old.atEnd()) {
-                    const QByteArray chunk = old.read(1 << 20);
-                    if (chunk.isEmpty() && old.error() != QFileDevice::NoError)
-                        fileFailure(path, old.errorString());
-                    if (out.write(chunk) != chunk.size())
-                        fileFailure(path, out.errorString());
-                }
+                if (out.write(chunk) != chunk.size())
+                    return notWritten();
             }
         }
         ReportRow row;
         while (rows(row)) {
             const QByteArray line = csvLine(row, viewMode, card);
             if (out.write(line) != line.size())
-                fileFailure(path, out.errorString());
+                return notWritten();
         }
         if (!out.commit())
-            fileFailure(path, out.errorString());
+            return notWritten();
+        return true;
     });
 }
 
-void basMain_CSVFileCreate(const QString &path, qint16 mode, const QString &card)
+bool basMain_CSVFileCreate(const QString &path, qint16 mode, const QString &card)
 {
-    guarded("basMain_CSVFileCreate", [&] {
+    return guarded("basMain_CSVFileCreate", [&] {
         QueryRows rows(shownRowsStatement());
-        basMain_CSVFileCreate(path, mode, std::ref(rows), ViewCondition.ViewMode, card);
+        return basMain_CSVFileCreate(path, mode, std::ref(rows), ViewCondition.ViewMode, card);
     });
 }

@@ -17,8 +17,10 @@ QByteArray csvLine(const ReportRow &row, qint16 viewMode, const QString &card);
 // old one), CsvAppend adds the lines after the last byte of the existing
 // file. The file is written beside the target and moved into place at the
 // end, so the target is always either the old file or the complete new one.
-// A failure (file not writable, database error) goes to the error report.
-void basMain_CSVFileCreate(const QString &path, qint16 mode, const ReportRowSource &rows, qint16 viewMode,
+// False when the file could not be written (a full disk): the user has been
+// warned, the old file is as it was and nothing is left beside it. Other
+// failures (no such folder, database error) go to the error report.
+bool basMain_CSVFileCreate(const QString &path, qint16 mode, const ReportRowSource &rows, qint16 viewMode,
                            const QString &card);
 // The same for the rows the grid shows now.
-void basMain_CSVFileCreate(const QString &path, qint16 mode, const QString &card);
+bool basMain_CSVFileCreate(const QString &path, qint16 mode, const QString &card);

@@ -2,6 +2,7 @@
 
 #include "ui/ReportOperations.h"
 
+#include "app/CheckedSaveFile.h"
 #include "app/PrinterSeam.h"
 #include "app/Settings.h"
 #include "app/basCommon.h"
@@ -21,7 +22,6 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QRadioButton>
-#include <QSaveFile>
 
 namespace {
 
@@ -83,7 +83,8 @@ bool realPreview(QPrinter &printer, const std::function<void(QPrinter *)> &paint
     return dialog.exec() == QDialog::Accepted;
 }
 
-// The statement into a PDF file chosen by the user. False when cancelled.
+// The statement into a PDF file chosen by the user. False when cancelled, or
+// when the file could not be written (the user has been warned).
 bool printToPdfFile(const QString &card)
 {
     QString path;
@@ -102,7 +103,10 @@ bool printToPdfFile(const QString &card)
             basCommon_AskYesNo(kSameNameExists + kCrLf + kCrLf + QDir::toNativeSeparators(path)))
             break;
     }
-    QSaveFile file(path);
+    // Written beside the target and moved into place only when complete: a
+    // PDF that did not fit on the disk leaves an older file as it was.
+    const bool existed = QFileInfo::exists(path);
+    CheckedSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         throw Failure(75, QStringLiteral("パス/ファイル アクセス エラーです。") + path + QStringLiteral(": ") +
                               file.errorString());
@@ -113,9 +117,10 @@ bool printToPdfFile(const QString &card)
         pdf.setCreator(kAppTitle);
         pages = basMain_PrintPageCreate(pdf, card);
     }
-    if (pages > 0 && !file.commit())
-        throw Failure(75, QStringLiteral("パス/ファイル アクセス エラーです。") + path + QStringLiteral(": ") +
-                              file.errorString());
+    if (pages > 0 && !file.commit()) {
+        basCommon_ShowWarning(fileNotWrittenText(QStringLiteral("PDFファイル"), path, existed));
+        return false;
+    }
     return true;
 }
 } // namespace
@@ -214,7 +219,7 @@ void basMain_CSVOutput()
             !basCommon_CheckFileExistence(settingsFileName()))
             return; // warned that the settings file is missing; nothing changes
         CSVPath = folder;
-        basMain_CSVFileCreate(path, mode, card);
-        basCommon_ShowInfo(QStringLiteral("CSV出力が完了しました。"));
+        if (basMain_CSVFileCreate(path, mode, card))
+            basCommon_ShowInfo(QStringLiteral("CSV出力が完了しました。"));
     });
 }

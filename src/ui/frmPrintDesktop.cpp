@@ -23,11 +23,13 @@ namespace {
 
 // The row a list item stands for, kept with the item.
 constexpr int kPrintedRole = Qt::UserRole;
+constexpr int kNullColumnsRole = Qt::UserRole + 1;
 
 DesktopPrintRow rowOf(const QTreeWidgetItem *item)
 {
     DesktopPrintRow row;
     row.printed = item->data(0, kPrintedRole).toBool();
+    row.nullColumns = item->data(0, kNullColumnsRole).toStringList();
     for (int c = 1; c < kDesktopPrintHeaders.size(); ++c)
         row.values << item->text(c);
     return row;
@@ -138,6 +140,7 @@ void frmPrintDesktop::frmPrintDesktop_MDBtoListView(const QString &sql)
             item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
             item->setCheckState(0, row.printed ? Qt::Checked : Qt::Unchecked);
             item->setData(0, kPrintedRole, row.printed);
+            item->setData(0, kNullColumnsRole, row.nullColumns);
             items << item;
         }
         ListView->addTopLevelItems(items);
@@ -181,13 +184,7 @@ void frmPrintDesktop::frmPrintDesktop_cmdPrint_Click()
         for (int i = 0; i < ListView->topLevelItemCount(); ++i)
             if (QTreeWidgetItem *item = ListView->topLevelItem(i); item->isSelected())
                 selected << rowOf(item);
-        const QString table = frmPrintDesktop_ViewTable();
-        for (const DesktopPrintRow &row : selected) {
-            if (frmPrintDesktop_SendPrintCOM2(frmPrintDesktop_MakePrintDesktopSQL(table, row)) != 0) {
-                basCommon_ShowWarning(kPaperOut);
-                break;
-            }
-        }
+        frmPrintDesktop_PrintRows(frmPrintDesktop_ViewTable(), selected);
         refill();
     });
 }

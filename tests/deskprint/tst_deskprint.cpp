@@ -6,6 +6,7 @@
 #include "../history/HistoryFixture.h"
 #include "../reader/ReaderTest.h"
 #include "TestHarness.h"
+#include "app/Cp932.h"
 #include "app/basGlobal.h"
 #include "deskprint/DesktopPrint.h"
 #include "history/ViewCondition.h"
@@ -72,10 +73,10 @@ QList<int> storedFlags(const QString &table = QStringLiteral("ETC_DATA"))
 
 QSqlRecord printRecord(const QVariantList &values)
 {
-    static const char *const names[] = {"JID_IN", "ITC_IN", "JID_OUT", "ITC_OUT",
-                                        "PASS_DATE", "PASS_TIME", "CAR_CODE", "PASS_MONEY"};
+    static const char *const names[] = {"JID_IN",    "ITC_IN",    "JID_OUT",    "ITC_OUT",  "PASS_DATE",
+                                        "PASS_TIME", "CAR_CODE", "PASS_MONEY", "PASS_UNIT"};
     QSqlRecord r;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 9; ++i) {
         QSqlField f(QString::fromLatin1(names[i]), QMetaType(QMetaType::QString));
         f.setValue(values.value(i));
         r.append(f);
@@ -242,7 +243,7 @@ private slots:
             << QByteArray(43, ' ');
         QTest::newRow("long and wide values are cut to their columns")
             << QVariantList{123456, "ＡＢＣ", 1, "A", "2024/01/02", "03:04:05", 1234, 123456789}
-            << QByteArray("1234\x82\x60\x82\x61 1   A    2024010203040512312345678");
+            << QByteArray("1234\x82\x60\x82\x61 1   A    20240102030405123********");
     }
     void printLine()
     {
@@ -254,6 +255,56 @@ private slots:
         const QByteArray f = frmPrintDesktop_PrintFrame(printed);
         QCOMPARE(frame::ubound(f), 53);
         QVERIFY(basRS232C_FrameIntact(f));
+    }
+
+    // The amount column: yen bare, another unit with its mark, and an amount
+    // too wide for its 8 bytes as asterisks rather than a cut number.
+    void printAmount_data()
+    {
+        QTest::addColumn<QVariant>("money");
+        QTest::addColumn<QVariant>("unit");
+        QTest::addColumn<QString>("column");
+        QTest::newRow("yen") << QVariant(1320) << QVariant("円") << "1320    ";
+        QTest::newRow("no unit stored") << QVariant(-500) << QVariant() << "-500    ";
+        QTest::newRow("eight characters fit") << QVariant(-8388608) << QVariant("円") << "-8388608";
+        QTest::newRow("nine characters") << QVariant(-10000000) << QVariant("円") << "********";
+        QTest::newRow("not yet fixed") << QVariant(0) << QVariant("未確定") << "未確定  ";
+        QTest::newRow("count") << QVariant(123) << QVariant("度数") << "123度数 ";
+        QTest::newRow("other unit, negative") << QVariant(-45) << QVariant("単位") << "-45単位 ";
+        QTest::newRow("count too wide with its mark") << QVariant(12345) << QVariant("度数") << "********";
+    }
+    void printAmount()
+    {
+        QFETCH(QVariant, money);
+        QFETCH(QVariant, unit);
+        QFETCH(QString, column);
+        const QByteArray line = frmPrintDesktop_PrintLine(
+            printRecord({69, "A1B2C", 1234, "0F00A", "2006/12/15", "17:52:58", 1, money, unit}));
+        QCOMPARE(line.size(), kPrintLineBytes);
+        QCOMPARE(line.left(35), QByteArray("69  A1B2C12340F00A200612151752581  "));
+        QCOMPARE(line.mid(35), cp932::encode(column));
+    }
+
+    // A row with a Null display column cannot select its record: it is refused
+    // with a warning naming it, and the other selected rows still print.
+    void nullRowIsRefused()
+    {
+        for (const char *date : {"2024/01/10", "2024/01/11", "2024/01/12"})
+            addRecord(QStringLiteral("0012"), QString::fromLatin1(date), QStringLiteral("08:00:00"));
+        historyExec(QStringLiteral("UPDATE ETC_DATA SET 通行料金=NULL WHERE ご利用日='2024/01/11'"));
+        startPrinter(QStringLiteral("ack"));
+        const auto rows = frmPrintDesktop_ListRows(frmPrintDesktop_MakeListViewSQL(kTableData, 0));
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows[1].nullColumns, QStringList{"通行料金"});
+        QVERIFY(rows[0].nullColumns.isEmpty());
+        frmPrintDesktop_PrintRows(kTableData, rows);
+        QCOMPARE(harness->messageTexts(),
+                 QStringList{"「通行料金」が空欄のため、次の利用履歴は卓上プリンタで印刷できません。\r\n\r\n"
+                             "カードNO:0012 ご利用日:2024/01/11 通過時間:08:00:00 通行料金: 車種:普通車 "
+                             "入口料金所:東名 東京 出口料金所:東名 厚木"});
+        QCOMPARE(harness->messages()[0].icon, seams::MsgIcon::Warning);
+        QCOMPARE(printFrames().size(), 2);
+        QCOMPARE(storedFlags(), QList<int>({1, 0, 1}));
     }
 
     // ---- the printer's answers -------------------------------------------------------

@@ -1,6 +1,7 @@
 // The window's report commands: the printer list, the refusals and the
-// question of the standard print, the PDF file and the preview, and the CSV
-// export's dialog, overwrite question and remembered folder.
+// question of the standard print, the PDF file and the preview, the CSV
+// export's dialog, overwrite question and remembered folder, and the files
+// they write on a disk that is full.
 
 #include "../reports/ReportFixture.h"
 #include "app/PrinterSeam.h"
@@ -15,9 +16,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QRadioButton>
+
+#include <unistd.h>
 
 namespace {
 struct SaveDialog {
@@ -36,6 +41,18 @@ QByteArray readAll(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Writes into a new file until the file system refuses: the disk is full.
+void fillDisk(const QString &folder)
+{
+    QFile filler(QDir(folder).filePath("filler"));
+    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    const QByteArray block(4096, 'x');
+    while (filler.write(block) == block.size()) {
+    }
+    while (filler.write("x", 1) == 1) {
+    }
 }
 
 const QString kCsvDone = QStringLiteral("CSV出力が完了しました。");
@@ -297,6 +314,62 @@ private slots:
         basMain_CSVOutput();
         QCOMPARE(readAll(target), tomeiLine());
         QCOMPARE(h->messageTexts().last(), kCsvDone);
+    }
+
+    // A 128 KiB file system filled up: replacing or extending an old CSV file,
+    // replacing a PDF and rewriting a settings file there all fail with a
+    // warning, leave the old file byte for byte and leave nothing beside it.
+    void fullDiskKeepsOldFiles()
+    {
+        if (geteuid() != 0)
+            QSKIP("mounting a small file system needs root");
+        const QString disk = folder("disk");
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=128k", "tmpfs", disk}) != 0)
+            QSKIP("mount -t tmpfs failed");
+        const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {disk}); });
+        const QString csv = QDir(disk).filePath("old.csv");
+        const QString pdf = QDir(disk).filePath("old.pdf");
+        const QString ini = QDir(disk).filePath("passlog.ini");
+        const QByteArray oldCsv(2000, 'c');
+        const QByteArray oldPdf = "%PDF-1.4 " + QByteArray(1000, 'p');
+        const QByteArray oldIni = "[PASSLOG]\r\nCSVPath=C:\\\r\n";
+        for (const auto &[path, bytes] : {std::pair{csv, oldCsv}, {pdf, oldPdf}, {ini, oldIni}}) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        }
+        fillDisk(disk);
+        const QStringList files = QDir(disk).entryList(QDir::Files);
+        for (int i = 0; i < 3; ++i)
+            insertRecord("ETC_DATA", tomeiRecord());
+        showView(2);
+
+        for (const seams::MsgAnswer answer : {seams::MsgAnswer::Yes, seams::MsgAnswer::No}) {
+            h->clearMessages();
+            chosen << csv;
+            h->queueAnswer(answer); // Yes: overwrite, No: extend
+            basMain_CSVOutput();
+            QCOMPARE(h->messages().size(), 2);
+            QCOMPARE(h->messages()[1].text,
+                     "CSVファイルを書き込めませんでした。ディスクの空き容量と書き込み権限を確認してください。\r\n\r\n" +
+                         QDir::toNativeSeparators(csv) + "\r\n\r\n※既存のファイルは変更されていません。");
+            QCOMPARE(h->messages()[1].icon, seams::MsgIcon::Warning);
+            QCOMPARE(readAll(csv), oldCsv);
+            QCOMPARE(QDir(disk).entryList(QDir::Files), files);
+        }
+
+        h->clearMessages();
+        w->cboPrinter->setCurrentText("PDFファイル");
+        chosen << pdf;
+        h->queueAnswer(seams::MsgAnswer::Yes);
+        basMain_PrintDefult();
+        QCOMPARE(h->messages().size(), 2);
+        QVERIFY(h->messages()[1].text.startsWith("PDFファイルを書き込めませんでした。"));
+        QVERIFY(!h->messageTexts().contains(kPrintDone));
+        QCOMPARE(readAll(pdf), oldPdf);
+
+        QVERIFY(!basCommon_WriteIniString(kSectionMain, "CSVPath", QString(300, 'd'), ini));
+        QCOMPARE(readAll(ini), oldIni);
+        QCOMPARE(QDir(disk).entryList(QDir::Files), files);
     }
 
     void csvWithoutSettingsFile()
