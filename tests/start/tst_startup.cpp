@@ -1,7 +1,9 @@
 // The start sequence: its refusals (second instance, font size, screen size),
 // the settings file it creates, the initial state of the window, shutdown.
 
+#include "app/DataFolder.h"
 #include "app/basGlobal.h"
+#include "../../tools/reader-emulator/EmulatorProcess.h"
 #include "start/basMain.h"
 #include "ui/frmMain.h"
 #include "TestHarness.h"
@@ -14,6 +16,9 @@
 #include "ui/FrameControl.h"
 #include <QLabel>
 #include <QLockFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -21,6 +26,7 @@
 #include <QTimer>
 #include <QtTest>
 #ifdef Q_OS_UNIX
+#include <csignal>
 #include <pwd.h>
 #include <unistd.h>
 #endif
@@ -29,12 +35,36 @@
 static const QString kNoReaderPort =
     QStringLiteral("指定されたCOMポートが存在しないか既に使用中ため機器に接続できません。");
 
+// Sets an environment variable for one scope, then puts it back as it was.
+struct ScopedEnv {
+    QByteArray name, saved;
+    bool wasSet;
+    ScopedEnv(const char *variable, const QByteArray &value)
+        : name(variable), saved(qgetenv(variable)), wasSet(qEnvironmentVariableIsSet(variable))
+    {
+        if (value.isNull())
+            qunsetenv(variable);
+        else
+            qputenv(variable, value);
+    }
+    ~ScopedEnv()
+    {
+        if (wasSet)
+            qputenv(name.constData(), saved);
+        else
+            qunsetenv(name.constData());
+    }
+};
+
 class TestStartup : public QObject {
     Q_OBJECT
 private slots:
     void cleanup() { releaseSingleInstance(); }
     void secondInstanceIsRefusedWithoutTouchingSettings();
     void lockIsNamedAfterTheRealUser();
+    void lockLivesInAFolderOnlyItsUserWrites();
+    void lockThatCannotBeTakenSaysWhy();
+    void endSignalsRunTheEndSequence();
     void screenChecks_data();
     void screenChecks();
     void startUpPutsTheWindowInItsInitialState();
@@ -83,6 +113,138 @@ void TestStartup::lockIsNamedAfterTheRealUser()
     QCOMPARE(names, QStringList(2, QStringLiteral("PASSLOG-") + user + QStringLiteral(".lock")));
 #else
     QSKIP("user ids are POSIX");
+#endif
+}
+
+// Nobody else can take the lock's name: it lives in the user's runtime folder,
+// or in the user's own data folder when the runtime folder is not the user's
+// alone. A running instance holding it still refuses the second start.
+void TestStartup::lockLivesInAFolderOnlyItsUserWrites()
+{
+#ifdef Q_OS_UNIX
+    TestHarness h;
+    seams::setInstanceLockPath({}); // the real place
+    QTemporaryDir home;
+    const QString runtime = home.filePath(QStringLiteral("run"));
+    QVERIFY(QDir().mkdir(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    ScopedEnv runtimeDir("XDG_RUNTIME_DIR", runtime.toUtf8());
+    ScopedEnv dataHome("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+
+    const QString lock = seams::instanceLockPath();
+    QCOMPARE(QFileInfo(lock).absolutePath(), runtime);
+    QLockFile running(lock);
+    QVERIFY(running.tryLock(0));
+    QCOMPARE(acquireSingleInstance(), QStringLiteral("PASSLOGを複数起動することは出来ません。"));
+    running.unlock();
+    QCOMPARE(acquireSingleInstance(), QString());
+    QVERIFY(QFileInfo::exists(lock));
+    releaseSingleInstance();
+    QVERIFY(!QFileInfo::exists(lock));
+
+    // Without a runtime folder of the user's own (Qt's stand-in in the
+    // temporary folder made first by someone else), the lock goes to the
+    // user's data folder, made for that user alone.
+    if (::geteuid() != 0)
+        QSKIP("only root can hand a folder to another user");
+    ScopedEnv noRuntimeDir("XDG_RUNTIME_DIR", QByteArray());
+    ScopedEnv temp("TMPDIR", home.path().toUtf8());
+    const passwd *account = ::getpwuid(::getuid());
+    const QString taken = home.filePath(QStringLiteral("runtime-") + QString::fromLocal8Bit(account->pw_name));
+    QVERIFY(QDir().mkdir(taken));
+    QVERIFY(::chown(QFile::encodeName(taken).constData(), 65534, 65534) == 0);
+    const QString fallback = QFileInfo(seams::instanceLockPath()).absolutePath();
+    QCOMPARE(fallback, QDir(home.filePath(QStringLiteral("data"))).filePath(QCoreApplication::applicationName()));
+    QCOMPARE(QFileInfo(fallback).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
+             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QCOMPARE(acquireSingleInstance(), QString());
+    releaseSingleInstance();
+#else
+    QSKIP("the runtime folder is a Unix one");
+#endif
+}
+
+// A lock that cannot be made is no second instance: the warning names the
+// file and what is in the way, and the start ends before the settings.
+void TestStartup::lockThatCannotBeTakenSaysWhy()
+{
+    TestHarness h;
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("missing/PASSLOG.lock"));
+    QString unwritable = dir.filePath(QStringLiteral("closed"));
+    QVERIFY(QDir().mkdir(unwritable, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                         QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    if (folderIsWritable(unwritable)) // root writes any folder, though not the kernel's
+        unwritable = QStringLiteral("/sys");
+    const QList<std::pair<QString, QString>> cases{
+        {missing, QStringLiteral("フォルダー '%1' がありません。").arg(QFileInfo(missing).absolutePath())},
+        {QDir(unwritable).filePath(QStringLiteral("PASSLOG.lock")),
+         QStringLiteral("フォルダー '%1' に書き込む権限がありません。").arg(unwritable)}};
+    for (const auto &[lock, reason] : cases) {
+        if (folderIsWritable(QFileInfo(lock).absolutePath()))
+            QSKIP("no folder here refuses a new file");
+        h.clearMessages();
+        seams::setInstanceLockPath(lock);
+        frmMain window;
+        QVERIFY(endsProgram([] { basMain_ETCStart(); }));
+        QCOMPARE(h.messageTexts(),
+                 QStringList{QStringLiteral("PASSLOGを起動できません。起動中の確認に使うロックファイル '") + lock +
+                             QStringLiteral("' を作成できません: ") + reason});
+        QCOMPARE(h.messages().first().icon, seams::MsgIcon::Warning);
+        QVERIFY(!QFile::exists(h.settingsFile()));
+    }
+    QDir(dir.filePath(QStringLiteral("closed"))).removeRecursively();
+}
+
+// The program as the session ends it (logout, shutdown, Ctrl+C): it runs its
+// end sequence, so the history's write-ahead log is gone and the lock released.
+void TestStartup::endSignalsRunTheEndSequence()
+{
+#ifdef Q_OS_UNIX
+    QTemporaryDir dir;
+    const QDir folder(dir.path());
+    const QString program = folder.filePath(QStringLiteral("passlog")); // a portable copy keeps its data beside it
+    QVERIFY(QFile::copy(QStringLiteral(PASSLOG_PROGRAM), program));
+    QVERIFY(QFile::copy(QStringLiteral(PASSLOG_BINARY_DIR "/ETC_MST.sqlite"), folder.filePath(QStringLiteral("ETC_MST.sqlite"))));
+    const QString runtime = folder.filePath(QStringLiteral("run"));
+    QVERIFY(QDir().mkdir(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    EmulatorProcess emulator({QStringLiteral("--state"), QStringLiteral("readable")});
+    QVERIFY(emulator.started());
+    QFile ini(folder.filePath(QStringLiteral("passlog.ini")));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(QStringLiteral("[RS232C]\r\nComPort=1\r\nDevice1=%1\r\n").arg(emulator.link()).toUtf8());
+    ini.close();
+    // The offscreen platform's own screen (800 x 600) is too small to start on.
+    QFile screen(folder.filePath(QStringLiteral("screen.json")));
+    QVERIFY(screen.open(QIODevice::WriteOnly));
+    screen.write(R"({"screens": [{"name": "s", "x": 0, "y": 0, "width": 1280, "height": 1024, "logicalDpi": 96}]})");
+    screen.close();
+    const QString wal = folder.filePath(QStringLiteral("ETC_DAT.sqlite-wal"));
+    for (const int signal : {SIGTERM, SIGINT}) {
+        QProcess passlog;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + screen.fileName());
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        env.insert(QStringLiteral("HOME"), dir.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), folder.filePath(QStringLiteral("data")));
+        passlog.setProcessEnvironment(env);
+        passlog.setProcessChannelMode(QProcess::MergedChannels);
+        passlog.start(program, {});
+        QVERIFY(passlog.waitForStarted(10000));
+        // Running: the lock taken, the history open, the reader polled by the timer.
+        QVERIFY2(QTest::qWaitFor([&] { return QFileInfo::exists(wal) && !QDir(runtime).isEmpty(); }, 20000),
+                 passlog.readAll().constData());
+        while (!emulator.nextLine(QString(), 0).isNull()) {} // the traffic of the run before
+        QVERIFY(!emulator.nextLine(QStringLiteral("rx "), 5000).isNull());
+        QVERIFY(::kill(pid_t(passlog.processId()), signal) == 0);
+        QVERIFY2(passlog.waitForFinished(5000), qPrintable(QStringLiteral("signal %1").arg(signal)));
+        QCOMPARE(passlog.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(passlog.exitCode(), 0);
+        QVERIFY2(!QFileInfo::exists(wal), qPrintable(QStringLiteral("signal %1").arg(signal)));
+        QCOMPARE(QDir(runtime).entryList(QDir::Files), QStringList());
+    }
+#else
+    QSKIP("signals are POSIX");
 #endif
 }
 
