@@ -89,8 +89,6 @@ QString instanceLockPath()
 {
     if (!g_lockPath.isEmpty())
         return g_lockPath;
-    // Temp is per user on Windows; on a shared /tmp the real user keeps users
-    // apart, whatever the environment says.
 #ifdef Q_OS_UNIX
     const passwd *account = ::getpwuid(::getuid());
     const QString user = account && account->pw_name && *account->pw_name
@@ -99,8 +97,23 @@ QString instanceLockPath()
 #else
     const QString user = qEnvironmentVariable("USERNAME", QStringLiteral("user"));
 #endif
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
-        .filePath(QStringLiteral("PASSLOG-%1.lock").arg(user));
+    const QString name = QStringLiteral("PASSLOG-%1.lock").arg(user);
+    // The lock lives in a folder only its user may write, so that nobody else
+    // can create it first and keep the program from starting. On Unix that is
+    // the user's runtime folder (XDG_RUNTIME_DIR; Qt answers nothing when it
+    // is not the user's own with owner-only access), otherwise the user's data
+    // folder of the program, created owner-only.
+#ifdef Q_OS_UNIX
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (!runtime.isEmpty())
+        return QDir(runtime).filePath(name);
+#endif
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (!QFileInfo(data).isDir()) {
+        QDir().mkpath(QFileInfo(data).absolutePath());
+        QDir().mkdir(data, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    return QDir(data).filePath(name);
 }
 
 } // namespace seams

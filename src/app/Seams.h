@@ -72,7 +72,8 @@ void setProgramFile(const QString &absoluteExecutablePath);
 QString programFolder();
 QString programBaseName();
 
-// The lock that a second start by the same user sees.
+// The lock that a second start by the same user sees: in the user's runtime
+// folder on Unix, otherwise (or without one) in the user's data folder.
 void setInstanceLockPath(const QString &path);
 QString instanceLockPath();
 

@@ -18,7 +18,9 @@
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QVariant>
+#include <optional>
 
 #include <optional>
 
@@ -113,9 +115,16 @@ QStringList scriptStatements(const QString &script)
 // is damaged, naming the file.
 void checkIntact(QSqlDatabase db, const QString &path)
 {
+    // Reading the catalogue proves that the file is a database at all.
+    QSqlQuery probe(db);
+    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+        throwSqlError(probe.lastError(), path);
+    probe.finish();
     QSqlQuery check(db);
     check.setForwardOnly(true);
-    if (!check.exec(QStringLiteral("PRAGMA quick_check")))
+    // The first problem found is enough to report (the full list of a badly
+    // damaged file runs to a hundred lines).
+    if (!check.exec(QStringLiteral("PRAGMA quick_check(1)")))
         throwSqlError(check.lastError(), path);
     QStringList problems;
     while (check.next())
@@ -127,6 +136,72 @@ void checkIntact(QSqlDatabase db, const QString &path)
         return;
     throw Failure(11, QStringLiteral("ファイル '") + path + QStringLiteral("' が壊れています。 (") +
                           problems.value(0) + QLatin1Char(')'));
+}
+
+// Opens the file on a connection of its own (read-only unless told
+// otherwise), checks it and closes it again.
+void checkOnOwnConnection(const QString &path, bool readOnly)
+{
+    const QString name = QStringLiteral("passlog_history_check");
+    std::optional<Failure> failure;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(readOnly ? QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000")
+                                      : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        try {
+            if (!db.open())
+                throwSqlError(db.lastError(), path);
+            checkIntact(db, path);
+        } catch (const Failure &f) {
+            failure = f;
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (failure)
+        throw *failure;
+}
+
+// The history file is checked before the program writes to it. A writable
+// connection would, on closing, copy a write-ahead log left by a run that
+// did not end (a crash, a power cut) into the file and remove the log, also
+// when the file turns out to be damaged. A read-only connection never does:
+// the file and its log stay byte for byte as they were, for a repair.
+//
+// A read-only connection needs the log's index file (-shm) writable when a
+// log is there. When it cannot have it (a folder or index file the user may
+// not write), the file and its logs are checked as a copy in a private
+// temporary folder instead.
+void checkHistoryFile(const QString &path)
+{
+    try {
+        checkOnOwnConnection(path, true);
+        return;
+    } catch (const Failure &f) {
+        const long code = f.number() & 0xff;
+        const bool logLeft = QFileInfo::exists(path + QStringLiteral("-wal")) ||
+                             QFileInfo::exists(path + QStringLiteral("-journal"));
+        if (!logLeft || (code != 14 && code != 8)) // 14 cannot open, 8 read-only
+            throw;
+    }
+    QTemporaryDir copy;
+    if (!copy.isValid())
+        throw Failure(14, QStringLiteral("ファイル '") + path + QStringLiteral("' を確認できません。 (") +
+                              copy.errorString() + QLatin1Char(')'));
+    const QString copied = copy.filePath(QStringLiteral("check.sqlite"));
+    for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-journal")}) {
+        if (QFileInfo::exists(path + suffix) && !QFile::copy(path + suffix, copied + suffix))
+            throw Failure(14, QStringLiteral("ファイル '") + path + suffix + QStringLiteral("' を読めません。"));
+    }
+    try {
+        checkOnOwnConnection(copied, false);
+    } catch (const Failure &f) {
+        // The report names the user's file, not the copy.
+        QString text = f.description();
+        text.replace(QDir::toNativeSeparators(copied), path).replace(copied, path);
+        throw Failure(f.number(), text);
+    }
 }
 
 QString programFolder()
@@ -325,6 +400,10 @@ void basAccess_MDBOpen(const QString &fileName)
             if (created.open(QIODevice::WriteOnly))
                 created.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         }
+        // A damaged file is reported before anything is written to it, so
+        // that it stays exactly as it was for a repair.
+        if (history)
+            checkHistoryFile(path);
         const QString name = connectionName(which);
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
@@ -340,9 +419,6 @@ void basAccess_MDBOpen(const QString &fileName)
                     throwSqlError(probe.lastError(), path);
                 probe.finish();
                 if (history) {
-                    // A damaged file is reported before anything is written to it,
-                    // so that it stays exactly as it was for a repair.
-                    checkIntact(db, path);
                     basAccess_RunScript(db, historySchemaSql());
                     basAccess_EnsureRowIdentity(db);
                     // A write-ahead log: a commit is one append and one sync of

@@ -1,5 +1,8 @@
 #include "start/basMain.h"
 
+#include "start/EndSignals.h"
+
+#include "app/DataFolder.h"
 #include "app/Seams.h"
 #include "app/Settings.h"
 #include "app/basCommon.h"
@@ -15,13 +18,17 @@
 
 #include <QAction>
 #include <QDateEdit>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLockFile>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSessionManager>
 #include <QTimer>
 #include <memory>
 
@@ -43,18 +50,31 @@ void connectReaderLink(frmMain *window)
 }
 } // namespace
 
-bool acquireSingleInstance()
+QString acquireSingleInstance()
 {
     if (g_instanceLock)
-        return true;
-    auto lock = std::make_unique<QLockFile>(seams::instanceLockPath());
+        return {};
+    const QString path = seams::instanceLockPath();
+    auto lock = std::make_unique<QLockFile>(path);
     lock->setStaleLockTime(0); // a lock left by a crashed run is stale once its process is gone
-    if (!lock->tryLock(0))
-        return false;
+    if (!lock->tryLock(0)) {
+        if (lock->error() == QLockFile::LockFailedError) // held by a running instance
+            return kAppTitle + QStringLiteral("を複数起動することは出来ません。");
+        // Anything else is not a second instance: say what is in the way.
+        const QString folder = QFileInfo(path).absolutePath();
+        const QString reason = !QFileInfo(folder).isDir()
+                                   ? QStringLiteral("フォルダー '%1' がありません。").arg(QDir::toNativeSeparators(folder))
+                               : lock->error() == QLockFile::PermissionError || !folderIsWritable(folder)
+                                   ? QStringLiteral("フォルダー '%1' に書き込む権限がありません。")
+                                         .arg(QDir::toNativeSeparators(folder))
+                                   : QStringLiteral("ファイルを作成できません。");
+        return kAppTitle + QStringLiteral("を起動できません。起動中の確認に使うロックファイル '%1' を作成できません: %2")
+                               .arg(QDir::toNativeSeparators(path), reason);
+    }
     // The lock names the user and the process: readable by its owner only.
-    QFile::setPermissions(seams::instanceLockPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     g_instanceLock = std::move(lock);
-    return true;
+    return {};
 }
 
 void releaseSingleInstance() { g_instanceLock.reset(); }
@@ -67,6 +87,30 @@ frmMain *basMain_LoadMainWindow()
     connectReaderLink(window);
     window->frmMain_Form_Load();
     return window;
+}
+
+void endForSessionEnd()
+{
+    // Closing the main window runs the end sequence, as the exit commands do;
+    // without a window (not built yet, already gone) it runs directly.
+    if (frmMain *window = frmMain::instance())
+        window->close();
+    basMain_ETCEnd();
+}
+
+void watchSessionEnd()
+{
+    // A logout or shutdown ends the program through its end sequence, so the
+    // databases are closed (no write-ahead log left behind) and the lock is
+    // released: the session manager's request to save (the last thing it
+    // asks before it ends the session), the application's own quit, and on
+    // Unix the signals a session, the system or a terminal send.
+    watchEndSignals(endForSessionEnd);
+#ifndef QT_NO_SESSIONMANAGER
+    QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, qGuiApp,
+                     [](QSessionManager &) { endForSessionEnd(); });
+#endif
+    QObject::connect(qGuiApp, &QCoreApplication::aboutToQuit, qGuiApp, [] { endForSessionEnd(); });
 }
 
 void basMain_Main()
@@ -88,8 +132,8 @@ void basMain_Main()
 void basMain_ETCStart()
 {
     guarded("basMain_ETCStart", [] {
-        if (!acquireSingleInstance()) {
-            basCommon_ShowWarning(kAppTitle + QStringLiteral("を複数起動することは出来ません。"));
+        if (const QString refused = acquireSingleInstance(); !refused.isEmpty()) {
+            basCommon_ShowWarning(refused);
             seams::endProgram(0);
         }
         basMain_GetScreen();

@@ -108,6 +108,7 @@ int main(int argc, char *argv[])
     for (int size : {16, 24, 32, 48, 64, 128, 256})
         icon.addPixmap(QPixmap::fromImage(programIcon(size)));
     QApplication::setWindowIcon(icon);
+    watchSessionEnd();
     basMain_Main();
     return app.exec();
 }

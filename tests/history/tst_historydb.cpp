@@ -5,7 +5,9 @@
 #include "history/JetSql.h"
 #include "history/ViewCondition.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QRandomGenerator>
 #include <QSqlRecord>
 
@@ -170,6 +172,71 @@ private slots:
         QVERIFY(!basAccess_IsOpen(DbConnection::History));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll() == bytes);
+    }
+
+    // A run that did not end (killed, power cut) leaves its write-ahead log
+    // beside the file. A damaged file is reported with the file and its log
+    // exactly as they were, also when the log's index cannot be made beside
+    // them; a sound file opens with the rows of its log.
+    void logLeftByAnUnfinishedRun()
+    {
+        SQLITE_FILE_ONLY();
+        AppPath = h->programFolder() + '/';
+        const QString path = basAccess_FilePath(kDatFile);
+        const QString wal = path + QStringLiteral("-wal"), shm = path + QStringLiteral("-shm");
+        // The files as a killed run leaves them: rows in the file, more rows
+        // committed to the log only.
+        auto unfinishedRun = [&](int fileRows, int logRows) {
+            for (const QString &f : {path, wal, shm})
+                QFile::remove(f);
+            basAccess_MDBOpen(kDatFile);
+            QSqlDatabase db = basAccess_Database(DbConnection::History);
+            db.transaction();
+            for (int i = 0; i < fileRows; ++i)
+                addHistoryRow("1234", "2024/05/01", QStringLiteral("13:%1:00").arg(i % 60, 2, 10, QLatin1Char('0')), "1200円");
+            db.commit();
+            historyExec("PRAGMA wal_checkpoint(TRUNCATE)");
+            historyExec("PRAGMA wal_autocheckpoint=0");
+            for (int i = 0; i < logRows; ++i)
+                addHistoryRow("5678", "2024/06/01", "08:00:00", "500円");
+            QTemporaryDir crashed;
+            QVERIFY(QFile::copy(path, crashed.filePath("db")) && QFile::copy(wal, crashed.filePath("wal")));
+            basAccess_MDBClose(kDatFile);
+            for (const QString &f : {path, wal, shm})
+                QFile::remove(f);
+            QVERIFY(QFile::copy(crashed.filePath("db"), path) && QFile::copy(crashed.filePath("wal"), wal));
+        };
+        auto hash = [](const QString &file) {
+            QFile f(file);
+            return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256)
+                                               : QByteArray();
+        };
+        for (const bool shmBlocked : {false, true}) {
+            unfinishedRun(2000, 3);
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.size() > 3 * 4096);
+            QVERIFY(file.seek(4096));
+            file.write(QByteArray(file.size() - 4096, '\xA5'));
+            file.close();
+            if (shmBlocked) // the log's index cannot be made: a link into nowhere
+                QVERIFY(QFile::link(h->programFolder() + "/missing/shm", shm));
+            const QByteArray fileHash = hash(path), walHash = hash(wal);
+            QVERIFY(!walHash.isEmpty());
+            QVERIFY(endsProgram([] { basAccess_MDBOpen(kDatFile); }));
+            const QString report = h->messages().last().text;
+            QVERIFY2(report.contains(path) && report.contains("basAccess_MDBOpen"), qPrintable(report));
+            QVERIFY2(report.contains(QStringLiteral("壊れ")), qPrintable(report));
+            QVERIFY(!basAccess_IsOpen(DbConnection::History));
+            QCOMPARE(hash(path), fileHash);
+            QCOMPARE(hash(wal), walHash);
+        }
+
+        unfinishedRun(5, 3);
+        const int before = h->messages().size();
+        basAccess_MDBOpen(kDatFile);
+        QCOMPARE(h->messages().size(), before);
+        QCOMPARE(rowCount("ETC_DATA"), 8);
+        QCOMPARE(column("SELECT COUNT(*) FROM ETC_DATA WHERE CARD_ID='5678'"), QStringList{"3"});
     }
 
     void tableCheckAndStagingClear()

@@ -1,7 +1,9 @@
 // The start sequence: its refusals (second instance, font size, screen size),
 // the settings file it creates, the initial state of the window, shutdown.
 
+#include "app/DataFolder.h"
 #include "app/basGlobal.h"
+#include "../../tools/reader-emulator/EmulatorProcess.h"
 #include "start/basMain.h"
 #include "ui/frmMain.h"
 #include "TestHarness.h"
@@ -14,13 +16,17 @@
 #include "ui/FrameControl.h"
 #include <QLabel>
 #include <QLockFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QtTest>
+#include <optional>
 #ifdef Q_OS_UNIX
+#include <csignal>
 #include <pwd.h>
 #include <unistd.h>
 #endif
@@ -29,12 +35,28 @@
 static const QString kNoReaderPort =
     QStringLiteral("指定されたCOMポートが存在しないか既に使用中ため機器に接続できません。");
 
+// An environment variable for one scope (a null value unsets it).
+struct ScopedEnv {
+    const char *name;
+    std::optional<QByteArray> saved;
+    ScopedEnv(const char *n, const QByteArray &value) : name(n)
+    {
+        if (qEnvironmentVariableIsSet(n))
+            saved = qgetenv(n);
+        value.isNull() ? qunsetenv(n) : qputenv(n, value);
+    }
+    ~ScopedEnv() { saved ? qputenv(name, *saved) : qunsetenv(name); }
+};
+
 class TestStartup : public QObject {
     Q_OBJECT
 private slots:
     void cleanup() { releaseSingleInstance(); }
     void secondInstanceIsRefusedWithoutTouchingSettings();
     void lockIsNamedAfterTheRealUser();
+    void lockLivesInAFolderOnlyItsUserWrites();
+    void lockThatCannotBeTakenSaysWhy();
+    void endSignalsRunTheEndSequence();
     void screenChecks_data();
     void screenChecks();
     void startUpPutsTheWindowInItsInitialState();
@@ -83,6 +105,116 @@ void TestStartup::lockIsNamedAfterTheRealUser()
     QCOMPARE(names, QStringList(2, QStringLiteral("PASSLOG-") + user + QStringLiteral(".lock")));
 #else
     QSKIP("user ids are POSIX");
+#endif
+}
+
+// Nobody else can take the lock's name: it lives in the user's runtime folder,
+// or in the user's own data folder when the runtime folder is not the user's
+// alone. A running instance holding it still refuses the second start.
+void TestStartup::lockLivesInAFolderOnlyItsUserWrites()
+{
+#ifdef Q_OS_UNIX
+    TestHarness h;
+    seams::setInstanceLockPath({}); // the real place
+    QTemporaryDir home;
+    const QString runtime = home.filePath(QStringLiteral("run"));
+    QVERIFY(QDir().mkdir(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    ScopedEnv runtimeDir("XDG_RUNTIME_DIR", runtime.toUtf8());
+    ScopedEnv dataHome("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+    const QString lock = seams::instanceLockPath();
+    QCOMPARE(QFileInfo(lock).absolutePath(), runtime);
+    QLockFile running(lock);
+    QVERIFY(running.tryLock(0));
+    QCOMPARE(acquireSingleInstance(), QStringLiteral("PASSLOGを複数起動することは出来ません。"));
+    running.unlock();
+    QCOMPARE(acquireSingleInstance(), QString());
+    releaseSingleInstance();
+
+    // Qt's stand-in for a missing runtime folder, made first by someone else.
+    if (::geteuid() != 0)
+        QSKIP("only root can hand a folder to another user");
+    ScopedEnv noRuntimeDir("XDG_RUNTIME_DIR", QByteArray());
+    ScopedEnv temp("TMPDIR", home.path().toUtf8());
+    const QString taken = home.filePath(QStringLiteral("runtime-") + QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name));
+    QVERIFY(QDir().mkdir(taken) && ::chown(QFile::encodeName(taken).constData(), 65534, 65534) == 0);
+    const QString fallback = QFileInfo(seams::instanceLockPath()).absolutePath();
+    QCOMPARE(fallback, home.filePath(QStringLiteral("data/")) + QCoreApplication::applicationName());
+    const auto ownerGroupOther = QFileDevice::Permissions(0x7077); // the mode bits, without Qt's "user" ones
+    QCOMPARE(QFileInfo(fallback).permissions() & ownerGroupOther, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+#else
+    QSKIP("the runtime folder is a Unix one");
+#endif
+}
+
+// A lock that cannot be made is no second instance: the warning names the
+// file and what is in the way, and the start ends before the settings.
+void TestStartup::lockThatCannotBeTakenSaysWhy()
+{
+    TestHarness h;
+    QTemporaryDir dir;
+    QString closed = dir.filePath(QStringLiteral("closed"));
+    QVERIFY(QDir().mkdir(closed, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    if (folderIsWritable(closed)) // root writes any folder, though not the kernel's
+        closed = QStringLiteral("/sys");
+    QVERIFY2(!folderIsWritable(closed), "no folder here refuses a new file");
+    const QString missing = dir.filePath(QStringLiteral("missing"));
+    for (const auto &[folder, reason] : {std::pair{missing, QStringLiteral("がありません。")},
+                                         std::pair{closed, QStringLiteral("に書き込む権限がありません。")}}) {
+        h.clearMessages();
+        const QString lock = folder + QStringLiteral("/PASSLOG.lock");
+        seams::setInstanceLockPath(lock);
+        frmMain window;
+        QVERIFY(endsProgram([] { basMain_ETCStart(); }));
+        QCOMPARE(h.messageTexts(), QStringList{QStringLiteral("PASSLOGを起動できません。起動中の確認に使うロックファイル '%1' を作成できません: フォルダー '%2' %3")
+                                                   .arg(lock, folder, reason)});
+        QVERIFY(!QFile::exists(h.settingsFile()));
+    }
+    QFile::setPermissions(dir.filePath(QStringLiteral("closed")), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+// The program as the session ends it (logout, shutdown, Ctrl+C): it runs its
+// end sequence, so the history's write-ahead log is gone and the lock released.
+void TestStartup::endSignalsRunTheEndSequence()
+{
+#ifdef Q_OS_UNIX
+    QTemporaryDir dir; // a portable copy of the program keeps its data beside it
+    const QDir folder(dir.path());
+    QVERIFY(QFile::copy(QStringLiteral(PASSLOG_PROGRAM), folder.filePath(QStringLiteral("passlog"))));
+    QVERIFY(QFile::copy(QStringLiteral(PASSLOG_BINARY_DIR "/ETC_MST.sqlite"), folder.filePath(QStringLiteral("ETC_MST.sqlite"))));
+    const QString runtime = folder.filePath(QStringLiteral("run"));
+    QVERIFY(QDir().mkdir(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    EmulatorProcess emulator({QStringLiteral("--state"), QStringLiteral("readable")});
+    QVERIFY(emulator.started());
+    auto write = [&](const QString &name, const QString &text) {
+        QFile f(folder.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) == text.toUtf8().size());
+    };
+    write(QStringLiteral("passlog.ini"), QStringLiteral("[RS232C]\r\nComPort=1\r\nDevice1=%1\r\n").arg(emulator.link()));
+    // The offscreen platform's own screen (800 x 600) is too small to start on.
+    write(QStringLiteral("screen.json"), QStringLiteral(R"({"screens": [{"name": "s", "x": 0, "y": 0, "width": 1280, "height": 1024, "logicalDpi": 96}]})"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + folder.filePath(QStringLiteral("screen.json")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    env.insert(QStringLiteral("HOME"), dir.path());
+    const QString wal = folder.filePath(QStringLiteral("ETC_DAT.sqlite-wal"));
+    for (const int signal : {SIGTERM, SIGINT}) {
+        QProcess passlog;
+        passlog.setProcessEnvironment(env);
+        passlog.setProcessChannelMode(QProcess::MergedChannels);
+        passlog.start(folder.filePath(QStringLiteral("passlog")), {});
+        // Running: the lock taken, the history open, the reader polled by the timer.
+        QVERIFY2(QTest::qWaitFor([&] { return QFileInfo::exists(wal) && !QDir(runtime).isEmpty(); }, 20000),
+                 passlog.readAll().constData());
+        while (!emulator.nextLine(QString(), 0).isNull()) {} // the traffic of the run before
+        QVERIFY(!emulator.nextLine(QStringLiteral("rx "), 5000).isNull());
+        QVERIFY(::kill(pid_t(passlog.processId()), signal) == 0);
+        QVERIFY(passlog.waitForFinished(5000));
+        QCOMPARE(passlog.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(passlog.exitCode(), 0);
+        QVERIFY2(!QFileInfo::exists(wal) && QDir(runtime).isEmpty(), qPrintable(QString::number(signal)));
+    }
+#else
+    QSKIP("signals are POSIX");
 #endif
 }
 
