@@ -12,6 +12,7 @@
 #include "history/ShownRows.h"
 #include "history/basAccessEntry.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,9 +21,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
+#include <filesystem>
 #include <optional>
 
-#include <optional>
 
 namespace {
 
@@ -173,8 +174,83 @@ void checkOnOwnConnection(const QString &path, bool readOnly)
 // log is there. When it cannot have it (a folder or index file the user may
 // not write), the file and its logs are checked as a copy in a private
 // temporary folder instead.
+// What a clean end of the program leaves beside the history file: the
+// file's size, modification time and a digest of its first page, as they were
+// when the program closed it. A file that still matches, without a log left
+// over, is the file the program checked at its start and changed soundly
+// since: the next start need not read every page again. Any other change (a
+// crash's log, a copy from elsewhere, a damaged disk block) fails the match
+// and brings the full check back.
+QString cleanEndMarkerPath(const QString &path) { return path + QStringLiteral("-closed"); }
+
+QByteArray cleanEndStamp(const QString &path)
+{
+    QFile file(path);
+    const QFileInfo info(path);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray firstPage = file.read(4096);
+    // The modification time to the file system's own precision (nanoseconds
+    // on Linux), so that a write right after the close still shows.
+    std::error_code error;
+    const auto modified = std::filesystem::last_write_time(std::filesystem::path(path.toStdWString()), error);
+    if (error)
+        return {};
+    return QByteArray::number(info.size()) + ' ' +
+           QByteArray::number(qint64(modified.time_since_epoch().count())) + ' ' +
+           QCryptographicHash::hash(firstPage, QCryptographicHash::Sha256).toHex();
+}
+
+bool logLeftOver(const QString &path)
+{
+    return QFileInfo::exists(path + QStringLiteral("-wal")) || QFileInfo::exists(path + QStringLiteral("-journal"));
+}
+
+bool endedCleanly(const QString &path)
+{
+    QFile marker(cleanEndMarkerPath(path));
+    if (logLeftOver(path) || !marker.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray stamp = cleanEndStamp(path);
+    return !stamp.isEmpty() && marker.readAll().trimmed() == stamp;
+}
+
+void markCleanEnd(const QString &path)
+{
+    if (logLeftOver(path))
+        return;
+    QFile marker(cleanEndMarkerPath(path));
+    if (marker.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        marker.write(cleanEndStamp(path) + '\n');
+        marker.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+}
+
 void checkHistoryFile(const QString &path)
 {
+    // After a clean end only the header and the catalogue are read (SQLite
+    // still reports damage on any page it touches later, before writing it).
+    if (endedCleanly(path)) {
+        QFile::remove(cleanEndMarkerPath(path)); // this run has not ended yet
+        const QString name = QStringLiteral("passlog_history_probe");
+        std::optional<Failure> failure;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(path);
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+            QSqlQuery probe(db);
+            if (!db.open())
+                failure = Failure(14, db.lastError().text());
+            else if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+                failure = Failure(11, probe.lastError().text());
+            probe = QSqlQuery();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+        if (!failure)
+            return;
+    }
+    QFile::remove(cleanEndMarkerPath(path));
     try {
         checkOnOwnConnection(path, true);
         return;
@@ -467,11 +543,15 @@ void basAccess_MDBClose(const QString &fileName)
         const QString name = connectionName(fileName == kDatFile ? DbConnection::History : DbConnection::Master);
         if (!QSqlDatabase::contains(name))
             return;
+        QString path;
         {
             QSqlDatabase db = QSqlDatabase::database(name, false);
+            path = db.databaseName();
             db.close();
         }
         QSqlDatabase::removeDatabase(name);
+        if (fileName == kDatFile)
+            markCleanEnd(path);
     });
 }
 

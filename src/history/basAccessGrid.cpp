@@ -417,8 +417,13 @@ GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sour
 QStringList basAccess_HistoryCardNumbers()
 {
     return guarded("basMain_GetCardNo", [] {
-        const QString sql = QStringLiteral("SELECT DISTINCT CARD_ID ") + QStringLiteral("FROM ") + kTableData +
-                            QStringLiteral(" ") + QStringLiteral("ORDER BY CARD_ID") + QStringLiteral(";");
+        // The distinct numbers in order, read as "the next number after the
+        // last one" from the index on CARD_ID: one probe per card, not a
+        // pass over every row of the history (a Null has no next).
+        const QString sql = QStringLiteral(
+            "WITH RECURSIVE card(id) AS (SELECT MIN(CARD_ID) FROM ETC_DATA UNION ALL "
+            "SELECT (SELECT MIN(CARD_ID) FROM ETC_DATA WHERE CARD_ID > card.id) FROM card WHERE card.id IS NOT NULL) "
+            "SELECT id FROM card WHERE id IS NOT NULL;");
         QSqlQuery q = basAccess_Execute(DbConnection::History, sql);
         QStringList numbers;
         while (q.next()) {
