@@ -6,6 +6,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
+#include <string_view>
 
 namespace cp932 {
 QByteArray encode(const QString &text);
@@ -14,4 +16,19 @@ QString decode(const QByteArray &bytes);
 int width(const QString &text);
 // Byte width of one code point.
 int width(char32_t codePoint);
+
+// UTF-8 text to code page 932 in one pass, with the same bytes as encode()
+// of the same text: each code point is asked of the converter once and then
+// looked up. Invalid UTF-8 becomes "?". For writers of many texts, one
+// encoder per file.
+class Utf8Encoder {
+public:
+    Utf8Encoder();
+    // Appends the bytes of the text to out; with doubleQuotes, a '"' becomes '""'.
+    void append(std::string_view utf8, QByteArray &out, bool doubleQuotes = false);
+
+private:
+    quint32 lookUp(char32_t codePoint);
+    std::unique_ptr<quint32[]> m_bmp; // 0: not asked yet, else length << 16 | bytes
+};
 } // namespace cp932

@@ -4,9 +4,11 @@
 #include "app/Cp932.h"
 #include "app/Failure.h"
 #include "app/basCommon.h"
+#include "history/HistoryFileRows.h"
 #include "history/ViewCondition.h"
 
 #include <QFile>
+#include <charconv>
 
 namespace {
 using C = ReportColumn;
@@ -50,6 +52,150 @@ void appendField(QString &line, const QVariant &value)
 {
     throw Failure(75, QStringLiteral("パス/ファイル アクセス エラーです。") + path + QStringLiteral(": ") + reason);
 }
+
+[[noreturn]] void nullCardNumber() { throw Failure(94, QStringLiteral("Null の使い方が不正です。")); }
+
+// Lines are collected into blocks of about this size and written a block at a time.
+constexpr qsizetype kBlockBytes = 1 << 20;
+// Rows between two progress reports.
+constexpr qint64 kRowsPerReport = 4096;
+
+enum class Outcome { Written, NotWritten, Stopped };
+// Hands a full block to the file and empties it; false when the file refused it.
+using PutBlock = std::function<bool(QByteArray &block)>;
+
+// Writes the file through fill, which makes the lines and puts them. The
+// file is written beside the target and moved into place only when fill has
+// written every line: a failure or a stop leaves the old file as it was.
+bool writeCsvFile(const QString &path, qint16 mode, const std::function<Outcome(const PutBlock &)> &fill)
+{
+    // Both modes write a whole new file and put it in place only when it is
+    // complete: an append copies the old bytes first, so that a write that
+    // fails half-way (a full disk) never leaves a cut line in the old file.
+    const bool existed = QFile::exists(path);
+    CheckedSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        fileFailure(path, out.errorString());
+    const auto notWritten = [&] {
+        out.close();
+        basCommon_ShowWarning(fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
+        return false;
+    };
+    if (mode == CsvAppend && existed) {
+        QFile old(path);
+        if (!old.open(QIODevice::ReadOnly))
+            fileFailure(path, old.errorString());
+        while (!old.atEnd()) {
+            const QByteArray chunk = old.read(1 << 20);
+            if (chunk.isEmpty() && old.error() != QFileDevice::NoError)
+                fileFailure(path, old.errorString());
+            if (out.write(chunk) != chunk.size())
+                return notWritten();
+        }
+    }
+    const PutBlock put = [&](QByteArray &block) {
+        const bool ok = out.write(block) == block.size();
+        block.resize(0); // keeps its capacity for the next block
+        return ok;
+    };
+    switch (fill(put)) {
+    case Outcome::NotWritten: return notWritten();
+    case Outcome::Stopped: return false; // the unfinished file goes with `out`, silently
+    case Outcome::Written: break;
+    }
+    if (!out.commit())
+        return notWritten();
+    return true;
+}
+
+// The rows of the history file straight from SQLite: the UTF-8 bytes of each
+// value go into the block in code page 932 as they are, with no value object
+// and no UTF-16 text per field. The same bytes as csvLine() of the same row.
+Outcome fillFromHistoryFile(const QString &statement, qint16 viewMode, const QString &card,
+                            const ReportProgress &progress, const PutBlock &put)
+{
+    const qint64 total = progress ? reportRowCount(statement) : 0;
+    qint64 done = 0;
+    bool stop = false;
+    const auto keepGoing = [&] {
+        stop = stop || !progress(done, total);
+        return !stop;
+    };
+    HistoryFileRows rows(statement, progress ? std::function<bool()>(keepGoing) : std::function<bool()>());
+    const int cardColumn = rows.column(reportColumnName(C::CardNo));
+    int columns[std::size(kFields)];
+    for (size_t i = 0; i < std::size(kFields); ++i)
+        columns[i] = rows.column(reportColumnName(kFields[i]));
+
+    cp932::Utf8Encoder encoder;
+    QByteArray block;
+    block.reserve(kBlockBytes + 64 * 1024);
+    const auto appendQuoted = [&](std::string_view utf8) {
+        block.append('"');
+        encoder.append(utf8, block, true);
+        block.append('"');
+    };
+    // A value as its own type, as appendField() gives it.
+    const auto appendValue = [&](int column, bool asText) {
+        switch (column < 0 ? HistoryFileRows::Kind::Null : rows.kind(column)) {
+        case HistoryFileRows::Kind::Null:
+            block.append("#NULL#", 6);
+            return;
+        case HistoryFileRows::Kind::Integer: {
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits, rows.integer(column)).ptr;
+            if (asText)
+                block.append('"');
+            block.append(digits, end - digits);
+            if (asText)
+                block.append('"');
+            return;
+        }
+        case HistoryFileRows::Kind::Real: {
+            const QByteArray number = QVariant(rows.real(column)).toString().toLatin1();
+            if (asText)
+                appendQuoted(std::string_view(number.constData(), size_t(number.size())));
+            else
+                block.append(number);
+            return;
+        }
+        default:
+            appendQuoted(rows.bytes(column));
+        }
+    };
+
+    QByteArray cardField;
+    if (viewMode != 2) {
+        const QByteArray utf8 = card.toUtf8();
+        std::swap(block, cardField);
+        appendQuoted(std::string_view(utf8.constData(), size_t(utf8.size())));
+        std::swap(block, cardField);
+    }
+    while (rows.next()) {
+        if (viewMode == 2) {
+            if (cardColumn < 0 || rows.kind(cardColumn) == HistoryFileRows::Kind::Null)
+                nullCardNumber();
+            appendValue(cardColumn, true);
+        } else {
+            block.append(cardField);
+        }
+        for (const int column : columns) {
+            block.append(',');
+            appendValue(column, false);
+        }
+        block.append("\r\n", 2);
+        ++done;
+        if (block.size() >= kBlockBytes && !put(block))
+            return Outcome::NotWritten;
+        if (progress && done % kRowsPerReport == 0 && !keepGoing())
+            return Outcome::Stopped;
+    }
+    if (rows.stopped())
+        return Outcome::Stopped;
+    if (!block.isEmpty() && !put(block))
+        return Outcome::NotWritten;
+    return Outcome::Written;
+}
 } // namespace
 
 QByteArray csvLine(const ReportRow &row, qint16 viewMode, const QString &card)
@@ -58,7 +204,7 @@ QByteArray csvLine(const ReportRow &row, qint16 viewMode, const QString &card)
     line.reserve(256);
     if (viewMode == 2) {
         if (row[C::CardNo].isNull())
-            throw Failure(94, QStringLiteral("Null の使い方が不正です。"));
+            nullCardNumber();
         appendText(line, row[C::CardNo].toString());
     } else {
         appendText(line, card);
@@ -72,49 +218,40 @@ QByteArray csvLine(const ReportRow &row, qint16 viewMode, const QString &card)
 }
 
 bool basMain_CSVFileCreate(const QString &path, qint16 mode, const ReportRowSource &rows, qint16 viewMode,
-                           const QString &card)
+                           const QString &card, const ReportProgress &progress, qint64 total)
 {
     return guarded("basMain_CSVFileCreate", [&] {
-        // Both modes write a whole new file and put it in place only when it is
-        // complete: an append copies the old bytes first, so that a write that
-        // fails half-way (a full disk) never leaves a cut line in the old file.
-        const bool existed = QFile::exists(path);
-        CheckedSaveFile out(path);
-        if (!out.open(QIODevice::WriteOnly))
-            fileFailure(path, out.errorString());
-        const auto notWritten = [&] {
-            out.close();
-            basCommon_ShowWarning(fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
-            return false;
-        };
-        if (mode == CsvAppend && existed) {
-            QFile old(path);
-            if (!old.open(QIODevice::ReadOnly))
-                fileFailure(path, old.errorString());
-            while (!old.atEnd()) {
-                const QByteArray chunk = old.read(1 << 20);
-                if (chunk.isEmpty() && old.error() != QFileDevice::NoError)
-                    fileFailure(path, old.errorString());
-                if (out.write(chunk) != chunk.size())
-                    return notWritten();
+        return writeCsvFile(path, mode, [&](const PutBlock &put) {
+            QByteArray block;
+            ReportRow row;
+            qint64 done = 0;
+            while (rows(row)) {
+                block += csvLine(row, viewMode, card);
+                ++done;
+                if (block.size() >= kBlockBytes && !put(block))
+                    return Outcome::NotWritten;
+                if (progress && done % kRowsPerReport == 0 && !progress(done, total))
+                    return Outcome::Stopped;
             }
-        }
-        ReportRow row;
-        while (rows(row)) {
-            const QByteArray line = csvLine(row, viewMode, card);
-            if (out.write(line) != line.size())
-                return notWritten();
-        }
-        if (!out.commit())
-            return notWritten();
-        return true;
+            if (!block.isEmpty() && !put(block))
+                return Outcome::NotWritten;
+            return Outcome::Written;
+        });
     });
 }
 
-bool basMain_CSVFileCreate(const QString &path, qint16 mode, const QString &card)
+bool basMain_CSVFileCreate(const QString &path, qint16 mode, const QString &card, const ReportProgress &progress)
 {
     return guarded("basMain_CSVFileCreate", [&] {
-        QueryRows rows(shownRowsStatement());
-        return basMain_CSVFileCreate(path, mode, std::ref(rows), ViewCondition.ViewMode, card);
+        const QString statement = shownRowsStatement();
+        const qint16 viewMode = ViewCondition.ViewMode;
+        if (!statement.isEmpty() && HistoryFileRows::readsFile(statement))
+            return writeCsvFile(path, mode, [&](const PutBlock &put) {
+                return fillFromHistoryFile(statement, viewMode, card, progress, put);
+            });
+        // The shared history on its server: the rows through Qt's driver.
+        QueryRows rows(statement);
+        return basMain_CSVFileCreate(path, mode, std::ref(rows), viewMode, card, progress,
+                                     progress ? reportRowCount(statement) : 0);
     });
 }

@@ -18,9 +18,15 @@ QByteArray csvLine(const ReportRow &row, qint16 viewMode, const QString &card);
 // file. The file is written beside the target and moved into place at the
 // end, so the target is always either the old file or the complete new one.
 // False when the file could not be written (a full disk): the user has been
-// warned, the old file is as it was and nothing is left beside it. Other
-// failures (no such folder, database error) go to the error report.
+// warned, the old file is as it was and nothing is left beside it. False
+// too, without a warning, when progress asked to stop: nothing is written.
+// progress hears of the rows done every few thousand rows, of total (0: not
+// known). Other failures (no such folder, database error) go to the error
+// report.
 bool basMain_CSVFileCreate(const QString &path, qint16 mode, const ReportRowSource &rows, qint16 viewMode,
-                           const QString &card);
-// The same for the rows the grid shows now.
-bool basMain_CSVFileCreate(const QString &path, qint16 mode, const QString &card);
+                           const QString &card, const ReportProgress &progress = {}, qint64 total = 0);
+// The same for the rows the grid shows now. From the history file the rows
+// are read straight from SQLite; from the shared history's server through
+// the source above. With a progress, the rows are counted first for its total.
+bool basMain_CSVFileCreate(const QString &path, qint16 mode, const QString &card,
+                           const ReportProgress &progress = {});

@@ -1,6 +1,7 @@
 #include "reports/ReportRows.h"
 
 #include "history/ViewCondition.h"
+#include "history/basAccessGrid.h"
 #include "history/basAccess.h"
 
 #include <QSqlRecord>
@@ -42,6 +43,14 @@ bool QueryRows::operator()(ReportRow &row)
     for (size_t i = 0; i < m_index.size(); ++i)
         row.values[i] = m_index[i] < 0 ? QVariant() : m_query.value(m_index[i]);
     return true;
+}
+
+qint64 reportRowCount(const QString &jetStatement)
+{
+    if (jetStatement.isEmpty())
+        return 0;
+    QSqlQuery totals = basAccess_Execute(DbConnection::History, basAccess_GridTotalsSql(jetStatement));
+    return totals.next() ? totals.value(0).toLongLong() : 0;
 }
 
 QString shownRowsStatement()

@@ -53,6 +53,14 @@ struct ReportRow {
 // the last row. A source may throw Failure.
 using ReportRowSource = std::function<bool(ReportRow &row)>;
 
+// Progress of a report: rows done of total (0 when not known). Returns false
+// when the user asked to stop; the report then ends without a result.
+using ReportProgress = std::function<bool(qint64 done, qint64 total)>;
+
+// The number of rows of a select statement of the history, counted without
+// reading them.
+qint64 reportRowCount(const QString &jetStatement);
+
 // The rows of a statement of the history database, in its order (none for
 // an empty statement).
 class QueryRows {

@@ -119,27 +119,43 @@ void basMain_PrintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QSt
 }
 
 qint32 printStatement(QPagedPaintDevice &device, const ReportRowSource &rows, qint16 viewMode, const QString &card,
-                      const QString &outputDate)
+                      const QString &outputDate, const ReportProgress &progress, qint64 total)
 {
     setStatementPage(device);
     StatementSheet sheet(device);
-    const qint32 pages = composeStatement(rows, viewMode, card, [&](const StatementPage &page) {
-        if (page.number > 1)
-            sheet.newPage();
-        basMain_PrintPageHeader(sheet, page.number, outputDate);
-        for (const QString &line : page.body)
-            sheet.printLine(line);
-    });
+    qint64 done = 0;
+    const ReportRowSource counted = [&](ReportRow &row) {
+        const bool more = rows(row);
+        done += more ? 1 : 0;
+        return more;
+    };
+    struct Stopped {};
+    qint32 pages = 0;
+    try {
+        pages = composeStatement(counted, viewMode, card, [&](const StatementPage &page) {
+            if (page.number > 1)
+                sheet.newPage();
+            basMain_PrintPageHeader(sheet, page.number, outputDate);
+            for (const QString &line : page.body)
+                sheet.printLine(line);
+            if (progress && !progress(done, total))
+                throw Stopped{};
+        });
+    } catch (const Stopped &) {
+        return kStatementStopped; // the sheet ends the painter; the caller drops the output
+    }
     if (!sheet.end())
         throw Failure(482, QStringLiteral("印刷を終了できません。"));
     return pages;
 }
 
-qint32 basMain_PrintPageCreate(QPagedPaintDevice &device, const QString &card)
+qint32 basMain_PrintPageCreate(QPagedPaintDevice &device, const QString &card, const ReportProgress &progress)
 {
     return guarded("basMain_PrintPageCreate", [&] {
         const QString outputDate = statementOutputDate(seams::now().date());
-        QueryRows rows(shownRowsStatement());
-        return printStatement(device, std::ref(rows), ViewCondition.ViewMode, card, outputDate);
+        const QString statement = shownRowsStatement();
+        const qint64 total = progress ? reportRowCount(statement) : 0;
+        QueryRows rows(statement);
+        return printStatement(device, std::ref(rows), ViewCondition.ViewMode, card, outputDate, progress, total);
     });
 }

@@ -48,9 +48,13 @@ void basMain_PrintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QSt
 
 // Prints the statement of the rows on the device, A4 landscape. Returns the number of pages
 // printed (0: no rows, no job). Throws Failure when the device refuses the job.
+// progress hears after each page of the rows done of total; when it answers
+// false the job ends there and the result is kStatementStopped (a printer's
+// job is the caller's to abort, from progress, before the job ends).
+constexpr qint32 kStatementStopped = -1;
 qint32 printStatement(QPagedPaintDevice &device, const ReportRowSource &rows, qint16 viewMode, const QString &card,
-                      const QString &outputDate);
+                      const QString &outputDate, const ReportProgress &progress = {}, qint64 total = 0);
 
 // The statement of the rows the grid shows (its view condition), dated today
 // by the program's clock; card is the card read's number in view mode 1.
-qint32 basMain_PrintPageCreate(QPagedPaintDevice &device, const QString &card);
+qint32 basMain_PrintPageCreate(QPagedPaintDevice &device, const QString &card, const ReportProgress &progress = {});

@@ -14,14 +14,18 @@
 #include "ui/frmMain.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPdfWriter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QRadioButton>
+#include <memory>
 
 namespace {
 
@@ -40,6 +44,57 @@ const char *const kLastPdfFile = "PdfDialog.FileName";
 QString lastFile(const char *which) { return form().property(which).toString(); }
 void setLastFile(const char *which, const QString &path) { form().setProperty(which, path); }
 PreviewHandler g_preview;
+ProgressHandler g_progress;
+
+const QString kCsvProgress = QStringLiteral("CSV出力中…");
+const QString kPrintProgress = QStringLiteral("標準印刷中…");
+
+// The real progress window of one piece of work. Reports are frequent and
+// cheap; only every ~100 ms does one move the bar and let the window repaint.
+class ProgressWindow {
+public:
+    explicit ProgressWindow(const QString &label)
+        : m_dialog(label, QStringLiteral("中止"), 0, 0, &form())
+    {
+        m_dialog.setWindowTitle(kAppTitle);
+        m_dialog.setWindowModality(Qt::WindowModal);
+        m_dialog.setMinimumDuration(400);
+        m_dialog.setAutoReset(false);
+        m_dialog.setAutoClose(false);
+        m_sinceEvents.start();
+    }
+
+    bool report(qint64 done, qint64 total)
+    {
+        if (m_sinceEvents.elapsed() < kEventsEveryMs)
+            return !m_dialog.wasCanceled();
+        m_sinceEvents.restart();
+        // In thousandths: the bar's range is an int, the rows may not be.
+        const int range = total > 0 ? 1000 : 0;
+        if (m_dialog.maximum() != range)
+            m_dialog.setRange(0, range);
+        m_dialog.setValue(total > 0 ? int(qMin(done, total) * 1000 / total) : 0);
+        // Until the dialog shows, clicks and keys wait: the window must not
+        // start another command in the middle of this one.
+        QCoreApplication::processEvents(m_dialog.isVisible() ? QEventLoop::AllEvents
+                                                             : QEventLoop::ExcludeUserInputEvents);
+        return !m_dialog.wasCanceled();
+    }
+
+private:
+    static constexpr qint64 kEventsEveryMs = 100;
+    QProgressDialog m_dialog;
+    QElapsedTimer m_sinceEvents;
+};
+
+// The progress of one piece of work, through the handler when there is one.
+ReportProgress progressOf(const QString &label)
+{
+    if (g_progress)
+        return [handler = g_progress, label](qint64 done, qint64 total) { return handler(label, done, total); };
+    auto window = std::make_shared<ProgressWindow>(label);
+    return [window](qint64 done, qint64 total) { return window->report(done, total); };
+}
 
 // The card number of a card-read view, or an empty text in a database view.
 // False when the user has been warned (nothing typed, or "0000"); refusal
@@ -115,8 +170,10 @@ bool printToPdfFile(const QString &card)
         QPdfWriter pdf(&file);
         pdf.setTitle(kStatementTitle);
         pdf.setCreator(kAppTitle);
-        pages = basMain_PrintPageCreate(pdf, card);
+        pages = basMain_PrintPageCreate(pdf, card, progressOf(kPrintProgress));
     }
+    if (pages == kStatementStopped)
+        return false; // stopped: the unfinished file goes, an older one stays
     if (pages > 0 && !file.commit()) {
         basCommon_ShowWarning(fileNotWrittenText(QStringLiteral("PDFファイル"), path, existed));
         return false;
@@ -126,6 +183,8 @@ bool printToPdfFile(const QString &card)
 } // namespace
 
 void setPreviewHandler(PreviewHandler handler) { g_preview = std::move(handler); }
+
+void setProgressHandler(ProgressHandler handler) { g_progress = std::move(handler); }
 
 void basMain_GetPrinter()
 {
@@ -176,7 +235,17 @@ void basMain_PrintDefult()
             if (!(g_preview ? g_preview(printer, paint) : realPreview(printer, paint)))
                 return;
         } else {
-            basMain_PrintPageCreate(printer, card);
+            // Stopped: the job is aborted while it is still open, so that no
+            // part of it reaches the printer where the system allows that.
+            const ReportProgress progress = progressOf(kPrintProgress);
+            const auto printing = [&](qint64 done, qint64 total) {
+                if (progress(done, total))
+                    return true;
+                printer.abort();
+                return false;
+            };
+            if (basMain_PrintPageCreate(printer, card, printing) == kStatementStopped)
+                return;
         }
         basCommon_ShowInfo(QStringLiteral("標準印刷が完了しました。"));
     });
@@ -219,7 +288,7 @@ void basMain_CSVOutput()
             !basCommon_CheckFileExistence(settingsFileName()))
             return; // warned that the settings file is missing; nothing changes
         CSVPath = folder;
-        if (basMain_CSVFileCreate(path, mode, card))
+        if (basMain_CSVFileCreate(path, mode, card, progressOf(kCsvProgress)))
             basCommon_ShowInfo(QStringLiteral("CSV出力が完了しました。"));
     });
 }

@@ -28,3 +28,12 @@ void installRealPrintQuestion();
 // handler restores the real modal QPrintPreviewDialog.
 using PreviewHandler = std::function<bool(QPrinter &printer, const std::function<void(QPrinter *)> &paint)>;
 void setPreviewHandler(PreviewHandler handler);
+
+// The progress of a long export or print: the work's label ("CSV出力中…",
+// "標準印刷中…"), rows done and total (0 when not known); false stops the
+// work. It hears every progress report of the work (every few thousand rows,
+// every page). An empty handler restores the real one: a window-modal
+// QProgressDialog with the button "中止", shown once the work takes a moment,
+// which lets the window repaint about every 100 ms.
+using ProgressHandler = std::function<bool(const QString &label, qint64 done, qint64 total)>;
+void setProgressHandler(ProgressHandler handler);

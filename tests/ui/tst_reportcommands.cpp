@@ -111,6 +111,7 @@ private slots:
         seams::setPrinterListHandler({});
         seams::setPrintQuestionHandler({});
         setPreviewHandler({});
+        setProgressHandler({});
         closeDatabases();
         w.reset();
         h.reset();
@@ -370,6 +371,73 @@ private slots:
         QVERIFY(!basCommon_WriteIniString(kSectionMain, "CSVPath", QString(300, 'd'), ini));
         QCOMPARE(readAll(ini), oldIni);
         QCOMPARE(QDir(disk).entryList(QDir::Files), files);
+    }
+
+    // Stopping a long CSV export (replacing or extending a file) or a PDF
+    // statement at its second progress report leaves the old file byte for
+    // byte, nothing beside it, and shows no completion message.
+    void stoppedReportsKeepOldFiles()
+    {
+        insertRecord("ETC_DATA", tomeiRecord());
+        const QString columns = QStringList(tomeiRecord().keys()).join(',');
+        for (int i = 0; i < 13; ++i) // 8192 rows: several progress reports
+            historyExec("INSERT INTO ETC_DATA (" + columns + ") SELECT " + columns + " FROM ETC_DATA");
+        showView(2);
+        struct Report {
+            QString label;
+            qint64 done, total;
+        };
+        QList<Report> reports;
+        setProgressHandler([&](const QString &label, qint64 done, qint64 total) {
+            reports << Report{label, done, total};
+            return reports.size() < 2;
+        });
+        const QString dir = folder("stop");
+        const QString csv = QDir(dir).filePath("old.csv"), pdf = QDir(dir).filePath("old.pdf");
+        const QByteArray oldCsv = tomeiLine("0001"), oldPdf = "%PDF-1.4 old";
+        for (const auto &[path, bytes] : {std::pair{csv, oldCsv}, {pdf, oldPdf}}) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        }
+        const QStringList files{"old.csv", "old.pdf"};
+
+        for (const seams::MsgAnswer answer : {seams::MsgAnswer::Yes, seams::MsgAnswer::No}) {
+            reports.clear();
+            h->clearMessages();
+            chosen << csv;
+            h->queueAnswer(answer); // Yes: replace, No: extend
+            basMain_CSVOutput();
+            QCOMPARE(reports.size(), 2);
+            QCOMPARE(reports[1].label, QStringLiteral("CSV出力中…"));
+            QCOMPARE(reports[1].total, qint64(8192));
+            QVERIFY(reports[0].done <= reports[1].done && reports[1].done < 8192);
+            QCOMPARE(h->messages().size(), 1); // the overwrite question only
+            QCOMPARE(readAll(csv), oldCsv);
+            QCOMPARE(QDir(dir).entryList(QDir::Files), files);
+        }
+
+        reports.clear();
+        h->clearMessages();
+        w->cboPrinter->setCurrentText("PDFファイル");
+        chosen << pdf;
+        h->queueAnswer(seams::MsgAnswer::Yes);
+        basMain_PrintDefult();
+        QCOMPARE(reports.size(), 2);
+        QCOMPARE(reports[1].label, QStringLiteral("標準印刷中…"));
+        QCOMPARE(reports[1].total, qint64(8192));
+        QVERIFY(reports[0].done > 0 && reports[0].done < reports[1].done);
+        QCOMPARE(h->messages().size(), 1);
+        QCOMPARE(readAll(pdf), oldPdf);
+        QCOMPARE(QDir(dir).entryList(QDir::Files), files);
+
+        // Not stopped, the same export completes.
+        setProgressHandler([&](const QString &, qint64, qint64) { return true; });
+        h->clearMessages();
+        chosen << csv;
+        h->queueAnswer(seams::MsgAnswer::Yes);
+        basMain_CSVOutput();
+        QCOMPARE(h->messageTexts().last(), kCsvDone);
+        QCOMPARE(readAll(csv).count("\r\n"), qsizetype(8192));
     }
 
     void csvWithoutSettingsFile()
