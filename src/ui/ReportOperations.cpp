@@ -9,6 +9,7 @@
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
 #include "reports/CsvExport.h"
+#include "reports/StatementPdf.h"
 #include "reports/StatementPrint.h"
 #include "ui/basMainWindow.h"
 #include "ui/frmMain.h"
@@ -18,7 +19,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPdfWriter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QRadioButton>
@@ -110,13 +110,7 @@ bool printToPdfFile(const QString &card)
     if (!file.open(QIODevice::WriteOnly))
         throw Failure(75, QStringLiteral("パス/ファイル アクセス エラーです。") + path + QStringLiteral(": ") +
                               file.errorString());
-    qint32 pages = 0;
-    {
-        QPdfWriter pdf(&file);
-        pdf.setTitle(kStatementTitle);
-        pdf.setCreator(kAppTitle);
-        pages = basMain_PrintPageCreate(pdf, card);
-    }
+    const qint32 pages = basMain_PdfFileCreate(file, card, {kStatementTitle, kAppTitle});
     if (pages > 0 && !file.commit()) {
         basCommon_ShowWarning(fileNotWrittenText(QStringLiteral("PDFファイル"), path, existed));
         return false;
