@@ -159,6 +159,8 @@ int main(int argc, char *argv[])
         print("statement_seconds_" + n, ownSeconds);
         print("statement_pages_" + n, QString::number(ownPages));
         print("statement_bytes_" + n, QString::number(QFileInfo(ownPath).size()));
+        if (size != 100000) // the same figure for fewer pages: flat when the pages do not stay in memory
+            print("statement_peak_rss_mb_" + n, QString::number(ownPeak, 'f', 1));
 
         t.restart();
         const QString pdfPath = dir.filePath("statement.pdf");

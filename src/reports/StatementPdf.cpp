@@ -272,6 +272,8 @@ private:
         if (!m_raw.glyphIndexesForChars(chars, n, glyphs, &count) || count < 1)
             glyphs[0] = 0;
         const quint32 glyph = glyphs[0] & 0xFFFF;
+        if (glyph == 0) // a character the font lacks: the empty box stands for none
+            return glyph;
         if (glyph >= m_textOf.size())
             m_textOf.resize(glyph + 1, 0);
         if (m_textOf[glyph] == 0)
