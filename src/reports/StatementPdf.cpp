@@ -312,13 +312,15 @@ void PdfFont::write(PdfFile &pdf, Deflater &deflate, int type0) const
         if (m_textOf[g])
             used.push_back(quint32(g));
 
-    // The glyphs keep their ids, which the pages already use as codes.
+    // The pages use the glyph ids as codes (CIDs). A CID-keyed CFF font
+    // keeps each glyph's CID in its subset, which then maps the code to the
+    // glyph; a TrueType font's glyphs keep their ids (CIDToGIDMap Identity).
     HbPtr<hb_subset_input_t> input(hb_subset_input_create_or_fail());
     if (!input)
         throw Failure(7, QStringLiteral("メモリが不足しています。"));
     for (const quint32 g : used)
         hb_set_add(hb_subset_input_glyph_set(input.get()), g);
-    hb_subset_input_set_flags(input.get(), HB_SUBSET_FLAGS_RETAIN_GIDS);
+    hb_subset_input_set_flags(input.get(), cff ? HB_SUBSET_FLAGS_DEFAULT : HB_SUBSET_FLAGS_RETAIN_GIDS);
     HbPtr<hb_face_t> subset(hb_subset_or_fail(face.get(), input.get()));
     if (!subset)
         throw Failure(482, QStringLiteral("フォントを埋め込めません。"));
