@@ -26,6 +26,7 @@ for f in usr/bin/passlog usr/bin/passlog-reader-emulator usr/share/passlog/ETC_M
 done
 dpkg-deb --field "$deb" Depends | grep -q 'libqt6widgets6' || { echo "no dependency on Qt 6 Widgets"; exit 1; }
 dpkg-deb --field "$deb" Depends | grep -q 'fonts-noto-cjk' || { echo "no dependency on the fonts"; exit 1; }
+dpkg-deb --field "$deb" Depends | grep -q 'libharfbuzz-subset0' || { echo "no dependency on HarfBuzz's subsetter"; exit 1; }
 
 # Asked on the command line: no display needed, no window opened.
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen "$root/usr/bin/passlog" --version)

@@ -3,23 +3,13 @@
 #include "app/Failure.h"
 #include "app/Seams.h"
 #include "history/ViewCondition.h"
+#include "reports/StatementLayout.h"
 
 #include <QPagedPaintDevice>
 #include <QPen>
 #include <cmath>
 
-namespace {
-constexpr int kBodyPoints = 11;
-constexpr int kTitlePoints = 16;
-constexpr int kHeadingPoints = 12;
-constexpr int kRuleTwipsBelow = 10;
-constexpr int kRuleDots = 10;
-// Where the top of a full-width character sits above the baseline, in ems:
-// with lines one em apart, kanji of neighbouring lines never touch.
-constexpr double kAscentEm = 0.88;
-// Margins of a PDF file, about those a laser printer cannot print on.
-constexpr double kPdfMarginMm = 5.0;
-} // namespace
+using namespace statement_layout;
 
 QFont statementFont(int pointSize, bool bold)
 {

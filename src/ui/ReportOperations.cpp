@@ -9,6 +9,7 @@
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
 #include "reports/CsvExport.h"
+#include "reports/StatementPdf.h"
 #include "reports/StatementPrint.h"
 #include "ui/basMainWindow.h"
 #include "ui/frmMain.h"
@@ -20,7 +21,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPdfWriter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QProgressDialog>
@@ -165,13 +165,7 @@ bool printToPdfFile(const QString &card)
     if (!file.open(QIODevice::WriteOnly))
         throw Failure(75, QStringLiteral("パス/ファイル アクセス エラーです。") + path + QStringLiteral(": ") +
                               file.errorString());
-    qint32 pages = 0;
-    {
-        QPdfWriter pdf(&file);
-        pdf.setTitle(kStatementTitle);
-        pdf.setCreator(kAppTitle);
-        pages = basMain_PrintPageCreate(pdf, card, progressOf(kPrintProgress));
-    }
+    const qint32 pages = basMain_PdfFileCreate(file, card, {kStatementTitle, kAppTitle}, progressOf(kPrintProgress));
     if (pages == kStatementStopped)
         return false; // stopped: the unfinished file goes, an older one stays
     if (pages > 0 && !file.commit()) {
