@@ -169,6 +169,39 @@ QString correlatedDuplicateCondition(const QString &table)
            QStringLiteral(".出口料金所) ");
 }
 
+QString duplicateKeysQuery(const QString &table, bool copies)
+{
+    // A passage with Null in a column has no twin (the condition compares
+    // with "="), so it is not kept.
+    static const QString known = [] {
+        QStringList terms;
+        for (const QString &c : kPassageColumns.split(QLatin1Char(',')))
+            terms << c + QStringLiteral(" IS NOT NULL");
+        return terms.join(QStringLiteral(" AND "));
+    }();
+    return QStringLiteral("SELECT ") + kPassageColumns + (copies ? QStringLiteral(",COUNT(*) AS copies") : QString()) +
+           QStringLiteral(" FROM ") + table + QStringLiteral(" WHERE ") + known +
+           QStringLiteral(" GROUP BY ") + kPassageColumns + QStringLiteral(" HAVING COUNT(*)>1");
+}
+
+QString withDuplicateKeys(const QString &jet, const QString &keysTable, bool *found)
+{
+    QString out = jet;
+    bool any = false;
+    for (;;) {
+        const auto m = correlatedPattern().match(out);
+        if (!m.hasMatch())
+            break;
+        any = true;
+        out.replace(m.capturedStart(0), m.capturedLength(0),
+                    QStringLiteral("WHERE (") + kPassageColumns + QStringLiteral(") IN (SELECT ") + kPassageColumns +
+                        QStringLiteral(" FROM ") + keysTable + QStringLiteral(") "));
+    }
+    if (found)
+        *found = any;
+    return out;
+}
+
 QString groupedDuplicateCondition(const QString &table)
 {
     // A row with Null in any of the six columns has no twin in either form:

@@ -22,6 +22,17 @@ QString correlatedDuplicateCondition(const QString &table);
 // instead of one grouping per row.
 QString groupedDuplicateCondition(const QString &table);
 
+// The passages that occur at least twice in table, as a query of the six
+// columns (and, with copies, their number of rows as "copies"): what the
+// duplicate condition groups the table for.
+QString duplicateKeysQuery(const QString &table, bool copies = false);
+
+// The statement with the correlated duplicate condition taking its passages
+// from keysTable (the result of duplicateKeysQuery, kept for a while)
+// instead of grouping the table again; found tells whether it had one. Any
+// other statement comes back unchanged.
+QString withDuplicateKeys(const QString &jet, const QString &keysTable, bool *found = nullptr);
+
 // Jet text to SQLite text. Outside string literals:
 //  - "DELETE * FROM t" and "DELETE <columns> FROM t" become "DELETE FROM t";
 //  - the correlated duplicate condition becomes its grouped form;

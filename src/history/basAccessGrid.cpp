@@ -348,51 +348,126 @@ private:
 
 } // namespace
 
-QString basAccess_GridTotalsSql(const QString &source)
+namespace {
+const QString kDuplicateKeys = QStringLiteral("passlog_duplicate_passages");
+
+// (Re)makes the temporary table of the passages held twice, on the
+// connection the statement runs on.
+void keepDuplicateKeys(const QString &statement)
 {
-    // The rows are counted per toll text first (an index of card, toll and
-    // date answers that without reading the rows), then each distinct toll
-    // ending in "円" adds its amount times its count: the text before "円" as
-    // an optional sign and one to ten digits (a card's amount is 32-bit, so
-    // the sum of any history fits). Any other toll counts as a record and adds
-    // nothing.
+    const DbConnection target = basAccess_Route(DbConnection::History, statement);
+    const bool server = target == DbConnection::Server;
+    QSqlQuery q(basAccess_Database(target));
+    const QString make = QStringLiteral("CREATE TEMP TABLE ") + kDuplicateKeys + QStringLiteral(" AS ") +
+                         jetsql::duplicateKeysQuery(kTableData, true);
+    for (const QString &sql : {QStringLiteral("DROP TABLE IF EXISTS ") + kDuplicateKeys,
+                               server ? jetsql::toPostgres(make) : make}) {
+        if (q.exec(sql))
+            continue;
+        if (server)
+            throwServerError(q.lastError());
+        throwSqlError(q.lastError());
+    }
+}
+} // namespace
+
+namespace {
+// The count and yen sum over "SELECT 通行料金, <count> AS n ... GROUP BY 通行料金".
+QString totalsOverCounts(const QString &counts)
+{
+    // Each distinct toll ending in "円" adds its amount times its count: the
+    // text before "円" as an optional sign and one to ten digits (a card's
+    // amount is 32-bit, so the sum of any history fits). Any other toll counts
+    // as a record and adds nothing.
     const QString body = QStringLiteral("SUBSTR(通行料金,1,LENGTH(通行料金)-1)");
     const QString digits = QStringLiteral("(CASE WHEN SUBSTR(") + body + QStringLiteral(",1,1) IN ('-','+') THEN SUBSTR(") +
                            body + QStringLiteral(",2) ELSE ") + body + QStringLiteral(" END)");
     return QStringLiteral("SELECT SUM(n),SUM(CASE WHEN 通行料金 LIKE '%円' AND LENGTH(") + digits +
            QStringLiteral(") BETWEEN 1 AND 10 AND LTRIM(") + digits + QStringLiteral(",'0123456789')='' THEN n*CAST(") +
-           body + QStringLiteral(" AS BIGINT) ELSE 0 END) FROM (SELECT 通行料金,COUNT(*) AS n FROM (") +
-           splitStatement(source).base + QStringLiteral(") AS g GROUP BY 通行料金) AS t;");
+           body + QStringLiteral(" AS BIGINT) ELSE 0 END) FROM (") + counts + QStringLiteral(") AS t;");
+}
+
+// The duplicate display of the whole history (no range, no card: nothing
+// but the duplicate condition before its ORDER BY, which begins with the six
+// columns of the passage), whose rows are exactly those of the kept passages.
+bool wholeDuplicateView(const QString &viewed, const GridStatement &statement)
+{
+    static const QStringList passage{QStringLiteral("ご利用日"), QStringLiteral("通過時間"), QStringLiteral("通行料金"),
+                                     QStringLiteral("車種"),     QStringLiteral("入口料金所"), QStringLiteral("出口料金所")};
+    if (statement.terms.size() < passage.size())
+        return false;
+    for (int t = 0; t < passage.size(); ++t)
+        if (statement.terms[t].column != passage[t])
+            return false;
+    bool found = false;
+    const QString base = jetsql::withDuplicateKeys(splitStatement(viewed).base, QStringLiteral("k"), &found);
+    return found && base.trimmed().endsWith(QStringLiteral(" FROM k)"));
+}
+} // namespace
+
+QString basAccess_GridTotalsSql(const QString &source)
+{
+    // The rows are counted per toll text first (an index of card, toll and
+    // date answers that without reading the rows).
+    return totalsOverCounts(QStringLiteral("SELECT 通行料金,COUNT(*) AS n FROM (") + splitStatement(source).base +
+                            QStringLiteral(") AS g GROUP BY 通行料金"));
 }
 
 GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sourceText, qint16 viewType)
 {
     return guarded("basAccess_MDBtoMSHFlexGrid", [&] {
-        const QString source = sourceText; // it may be the shown rows' own, cleared below
+        const QString viewed = sourceText; // it may be the shown rows' own, cleared below
+        // The duplicate display groups the whole history once: its passages
+        // go into a temporary table of this connection, and the labels and
+        // every page read them from there.
+        bool duplicates = false;
+        QString source = jetsql::withDuplicateKeys(viewed, kDuplicateKeys, &duplicates);
+        if (duplicates)
+            keepDuplicateKeys(viewed);
         GridLoad load;
         basAccess_RememberShown({});
         // Taken before the rows are counted: a row stored in between makes a
         // later delete ask again rather than miss it.
         const QVariant highest = viewType == 2 ? basAccess_HighestRowKey() : QVariant();
+        // The whole duplicate display counts its rows from the kept passages
+        // (each with its number of copies) and takes its first page from the
+        // passages that come first: the view is ordered by the passage's six
+        // columns before anything else, and every passage has two rows or more.
+        const GridStatement statement = splitStatement(source);
+        const bool wholeDuplicates = duplicates && wholeDuplicateView(viewed, statement);
         // The labels: one aggregate over the rows, none of them read.
-        QSqlQuery totals = basAccess_Execute(DbConnection::History, basAccess_GridTotalsSql(source));
+        QSqlQuery totals = basAccess_Execute(
+            DbConnection::History,
+            wholeDuplicates ? totalsOverCounts(QStringLiteral("SELECT 通行料金,SUM(copies) AS n FROM ") + kDuplicateKeys +
+                                               QStringLiteral(" GROUP BY 通行料金"))
+                            : basAccess_GridTotalsSql(source));
         if (totals.next()) {
             load.totals.count = totals.value(0).toLongLong();
             load.totals.sum = totals.value(1).toLongLong();
         }
         totals.finish();
         if (viewType == 2)
-            basAccess_RememberShown({source, load.totals.count, highest});
+            basAccess_RememberShown({viewed, load.totals.count, highest});
 
         if (load.totals.count == 0 || (viewType != 1 && viewType != 2)) {
             model.clear();
             return load;
         }
         // The grid: the first page now, the others when they are shown.
-        const GridStatement statement = splitStatement(source);
         auto pages = std::make_unique<SqlPageSource>(statement);
-        QSqlQuery first = basAccess_Execute(DbConnection::History,
-                                            pages->firstStatement(HistoryGridModel::kPageRows));
+        QString firstSql = pages->firstStatement(HistoryGridModel::kPageRows);
+        if (wholeDuplicates) {
+            QStringList keyOrder;
+            for (int t = 0; t < 6; ++t)
+                keyOrder << statement.terms[t].column + (statement.terms[t].descending ? QStringLiteral(" DESC")
+                                                                                         : QStringLiteral(" ASC"));
+            const QString firstKeys = QStringLiteral("(SELECT * FROM ") + kDuplicateKeys + QStringLiteral(" ORDER BY ") +
+                                      keyOrder.join(QLatin1Char(',')) + QStringLiteral(" LIMIT ") +
+                                      QString::number(HistoryGridModel::kPageRows) + QLatin1Char(')');
+            firstSql = SqlPageSource(splitStatement(jetsql::withDuplicateKeys(viewed, firstKeys)))
+                           .firstStatement(HistoryGridModel::kPageRows);
+        }
+        QSqlQuery first = basAccess_Execute(DbConnection::History, firstSql);
         const QSqlRecord fields = first.record();
         // Behind the row key, every column but the last (DATE_TIME, which only orders the rows).
         const int shown = qMax(0, fields.count() - 2);

@@ -4,7 +4,9 @@
 // version text.
 
 #include "HistoryFixture.h"
+#include "history/HistoryGridModel.h"
 #include "history/JetSql.h"
+#include "history/basAccessGrid.h"
 #include "history/ViewCondition.h"
 #include "history/basAccessRepeat.h"
 
@@ -164,6 +166,52 @@ private slots:
 
             QCOMPARE(basAccess_DeleteRepeats(card), int(all.size() - expected.size()));
             QCOMPARE(column("SELECT rowid FROM ETC_DATA ORDER BY rowid;"), expected);
+        }
+    }
+
+    void displayShowsTheStatementsRows()
+    {
+        // The duplicate display counts and pages its rows from the passages it
+        // groups once: labels and every row must be those of the statement run
+        // as it stands, with Nulls, in both orders, with and without a range,
+        // over more than one page.
+        QRandomGenerator rng(11);
+        for (int i = 0; i < 700; ++i) {
+            const QString day = QStringLiteral("2024/03/%1").arg(1 + rng.bounded(9), 2, 10, QLatin1Char('0'));
+            const QString time = QStringLiteral("0%1:00:00").arg(rng.bounded(4));
+            const QString toll = rng.bounded(10) == 0 ? QString() : QStringLiteral("%1円").arg(100 * (1 + rng.bounded(3)));
+            addHistoryRow(QString::number(1000 + rng.bounded(5)), day, time, toll);
+        }
+        historyExec("UPDATE ETC_DATA SET 通行料金=NULL WHERE 通行料金=''");
+        for (const char *sort : {"NEW", "OLD"}) {
+            for (const bool range : {false, true}) {
+                ViewSort = QString::fromLatin1(sort);
+                basAccess_ResetViewCondition();
+                if (range)
+                    setRange("2024/03/03-00:00:00", "2024/03/06-23:59:59");
+                const QString statement = basAccess_MakeRepeatSQL("0000", "SELECT");
+                QStringList expected;
+                QSqlQuery q = basAccess_Execute(DbConnection::History, statement);
+                while (q.next()) {
+                    QStringList cells;
+                    for (int c = 0; c < 7; ++c)
+                        cells << q.value(c).toString();
+                    expected << cells.join('|');
+                }
+                q.finish();
+                QVERIFY(expected.size() > HistoryGridModel::kPageRows || range);
+                HistoryGridModel grid;
+                const GridLoad load = basAccess_MDBtoMSHFlexGrid(grid, statement, 2);
+                QCOMPARE(load.totals.count, qint64(expected.size()));
+                QStringList shown;
+                for (int r = 0; r < grid.rowCount(); ++r) {
+                    QStringList cells;
+                    for (int c = 0; c < 7; ++c)
+                        cells << grid.cell(r, c);
+                    shown << cells.join('|');
+                }
+                QCOMPARE(shown, expected);
+            }
         }
     }
 
