@@ -72,7 +72,8 @@ decltype(auto) guarded(const char *procedureName, Body &&body)
     } catch (const ExpectedFailure &f) {
         if (detail::guardedDepth > 1)
             throw;
-        basCommon_ShowWarning(f.description());
+        if (!f.description().isEmpty()) // work the user stopped says nothing more
+            basCommon_ShowWarning(f.description());
         using Result = decltype(std::forward<Body>(body)());
         if constexpr (!std::is_void_v<Result>)
             return Result{};

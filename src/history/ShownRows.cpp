@@ -9,75 +9,104 @@
 namespace {
 ShownRows g_shown;
 
-void run(QSqlQuery &q, const QString &sql, bool server) {
-  if (q.exec(sql))
-    return;
-  if (server)
-    throwServerError(q.lastError());
-  throwSqlError(q.lastError());
+void run(QSqlQuery &q, const QString &sql, bool server)
+{
+    if (q.exec(sql))
+        return;
+    if (server)
+        throwServerError(q.lastError());
+    throwSqlError(q.lastError());
 }
 } // namespace
 
-const ShownRows &basAccess_ShownRows() { return g_shown; }
-void basAccess_RememberShown(ShownRows shown) { g_shown = std::move(shown); }
-
-ShownRowsChanged::ShownRowsChanged()
-    : ExpectedFailure(-1,
-                      QStringLiteral("表示した後に他のPCで利用履歴が変更された"
-                                     "ため、削除しませんでした。"
-                                     "最新の利用履歴を表示しますので、確認して"
-                                     "からもう一度操作してください。")) {}
-
-QVariant basAccess_HighestRowKey() {
-  const QString sql = QStringLiteral("SELECT MAX(") +
-                      basAccess_RowKey(kTableData) +
-                      QStringLiteral(") FROM ETC_DATA;");
-  QSqlQuery q = basAccess_Execute(DbConnection::History, sql);
-  const QVariant key = q.next() ? q.value(0) : QVariant();
-  q.finish();
-  return key;
+const ShownRows &basAccess_ShownRows()
+{
+    return g_shown;
+}
+void basAccess_RememberShown(ShownRows shown)
+{
+    g_shown = std::move(shown);
 }
 
-qint64 basAccess_DeleteShown(const char *procedureName,
-                             const QString &deleteStatement) {
-  return guarded(procedureName, [&]() -> qint64 {
-    const bool server =
-        basAccess_Route(DbConnection::History, deleteStatement) ==
-        DbConnection::Server;
-    QSqlDatabase db = basAccess_Database(server ? DbConnection::Server
-                                                : DbConnection::History);
+ShownRowsChanged::ShownRowsChanged()
+    : ExpectedFailure(-1, QStringLiteral("表示した後に他のPCで利用履歴が変更された"
+                                         "ため、削除しませんでした。"
+                                         "最新の利用履歴を表示しますので、確認して"
+                                         "からもう一度操作してください。"))
+{
+}
+
+QVariant basAccess_HighestRowKey()
+{
+    const QString sql =
+        QStringLiteral("SELECT MAX(") + basAccess_RowKey(kTableData) + QStringLiteral(") FROM ETC_DATA;");
+    QSqlQuery q = basAccess_Execute(DbConnection::History, sql);
+    const QVariant key = q.next() ? q.value(0) : QVariant();
+    q.finish();
+    return key;
+}
+
+namespace {
+// The checked delete on one connection: the server's, the program's own to
+// the history file, or a worker's own to it.
+qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const QString &deleteStatement,
+                     const std::function<bool()> &stopped)
+{
+    auto exec = [&](const QString &jet) {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        run(q, server ? basAccess_ServerText(jet) : basAccess_SqliteText(jet), server);
+        return q;
+    };
     QSqlQuery control(db);
     // No other writer until the delete is done: SQLite's write lock, or
     // the server's lock that lets readers through but no change.
-    run(control,
-        server ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"),
-        server);
+    run(control, server ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"), server);
     try {
-      if (server)
-        run(control,
-            QStringLiteral("LOCK TABLE ETC_DATA IN SHARE ROW EXCLUSIVE MODE"),
-            true);
-      // Without a view (a delete that showed nothing first) there is
-      // nothing to compare with.
-      const ShownRows shown = g_shown;
-      if (!shown.source.isEmpty()) {
-        const QVariant highest = basAccess_HighestRowKey();
-        QSqlQuery totals = basAccess_Execute(
-            DbConnection::History, basAccess_GridTotalsSql(shown.source));
-        const qint64 count = totals.next() ? totals.value(0).toLongLong() : 0;
-        totals.finish();
-        if (count != shown.count ||
-            highest.toString() != shown.highestKey.toString())
-          throw ShownRowsChanged();
-      }
-      QSqlQuery q = basAccess_Execute(DbConnection::History, deleteStatement);
-      const qint64 deleted = q.numRowsAffected();
-      q.finish();
-      run(control, QStringLiteral("COMMIT"), server);
-      return deleted;
+        if (server)
+            run(control, QStringLiteral("LOCK TABLE ETC_DATA IN SHARE ROW EXCLUSIVE MODE"), true);
+        // Without a view (a delete that showed nothing first) there is
+        // nothing to compare with.
+        if (!shown.source.isEmpty()) {
+            QSqlQuery highest =
+                exec(QStringLiteral("SELECT MAX(") + (server ? QStringLiteral("ROW_ID") : QStringLiteral("rowid")) +
+                     QStringLiteral(") FROM ETC_DATA;"));
+            const QVariant key = highest.next() ? highest.value(0) : QVariant();
+            highest.finish();
+            QSqlQuery totals = exec(basAccess_GridTotalsSql(shown.source));
+            const qint64 count = totals.next() ? totals.value(0).toLongLong() : 0;
+            totals.finish();
+            if (count != shown.count || key.toString() != shown.highestKey.toString())
+                throw ShownRowsChanged();
+        }
+        QSqlQuery q = exec(deleteStatement);
+        const qint64 deleted = q.numRowsAffected();
+        q.finish();
+        if (stopped && stopped())
+            throw WorkStopped();
+        run(control, QStringLiteral("COMMIT"), server);
+        return deleted;
     } catch (...) {
-      control.exec(QStringLiteral("ROLLBACK"));
-      throw;
+        control.exec(QStringLiteral("ROLLBACK"));
+        throw;
     }
-  });
+}
+} // namespace
+
+qint64 basAccess_DeleteShown(const char *procedureName, const QString &deleteStatement, const KeepGoing &keepGoing)
+{
+    return guarded(procedureName, [&]() -> qint64 {
+        const bool server = basAccess_Route(DbConnection::History, deleteStatement) == DbConnection::Server;
+        const ShownRows shown = g_shown;
+        if (server || !keepGoing)
+            return deleteChecked(basAccess_Database(server ? DbConnection::Server : DbConnection::History), server,
+                                 shown, deleteStatement, {});
+        qint64 deleted = 0;
+        runOnOwnHistoryConnection(
+            [&](QSqlDatabase own, const std::function<bool()> &stopped) {
+                deleted = deleteChecked(own, false, shown, deleteStatement, stopped);
+            },
+            keepGoing);
+        return deleted;
+    });
 }

@@ -4,6 +4,7 @@
 // meantime, nothing is deleted and the view is shown again.
 
 #include "app/Failure.h"
+#include "history/HistoryWorker.h"
 
 #include <QString>
 #include <QVariant>
@@ -34,4 +35,8 @@ public:
 // and no row stored since (without a view shown, it just deletes). Returns the rows deleted; throws ShownRowsChanged
 // (nothing deleted) when they are not. procedureName names the caller in the
 // error report.
-qint64 basAccess_DeleteShown(const char *procedureName, const QString &deleteStatement);
+// With keepGoing the delete on the history file runs without blocking the
+// caller's thread (see HistoryWorker.h); a "no" deletes nothing and throws
+// WorkStopped.
+qint64 basAccess_DeleteShown(const char *procedureName, const QString &deleteStatement,
+                             const KeepGoing &keepGoing = {});

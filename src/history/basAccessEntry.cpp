@@ -3,6 +3,7 @@
 #include "app/Failure.h"
 #include "history/DatabaseErrors.h"
 #include "history/HistoryColumns.h"
+#include "history/HistoryWorker.h"
 #include "history/JetSql.h"
 #include "history/basAccess.h"
 
@@ -132,7 +133,7 @@ std::pair<QString, QString> firstRefusedRow(QSqlQuery &staged, Insert insertOne)
     return {};
 }
 
-qint64 registerInFile(QSqlDatabase db, const QString &cardNo)
+qint64 registerInFile(QSqlDatabase db, const QString &cardNo, const std::function<bool()> &stopped = {})
 {
     const QStringList &columns = kHistoryColumnNames;
     QSqlQuery control(db);
@@ -142,6 +143,11 @@ qint64 registerInFile(QSqlDatabase db, const QString &cardNo)
                   kRowUid + QStringLiteral(") SELECT ") + stagedColumns(cardNo) + QLatin1Char(',') + kNewRowUidSql +
                   QStringLiteral(" FROM ETC_TEMP ORDER BY rowid"))) {
         const qint64 registered = copy.numRowsAffected();
+        copy.finish();
+        if (stopped && stopped()) {
+            control.exec(QStringLiteral("ROLLBACK"));
+            throw WorkStopped();
+        }
         if (control.exec(QStringLiteral("COMMIT")))
             return registered;
         const QSqlError failed = control.lastError();
@@ -170,7 +176,7 @@ qint64 registerInFile(QSqlDatabase db, const QString &cardNo)
 // The staged rows into the server's history, in one server transaction, a
 // batch of rows per statement: all of them or none. A server that goes away
 // rolls the transaction back by itself.
-qint64 registerOnServer(QSqlDatabase local, const QString &cardNo)
+qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoing &keepGoing)
 {
     QSqlDatabase server = basAccess_Database(DbConnection::Server);
     const QStringList &columns = kHistoryColumnNames;
@@ -206,6 +212,8 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo)
                 registered += rows;
             else
                 refusal = reasonOf(insert.lastError());
+            if (keepGoing && refusal.isEmpty() && !keepGoing())
+                throw WorkStopped(); // rolled back below
         }
         if (staged.lastError().isValid())
             throwSqlError(staged.lastError());
@@ -293,7 +301,7 @@ void basAccess_EnsureRowIdentity(QSqlDatabase db)
                QStringLiteral(" WHERE ") + kRowUid + QStringLiteral(" IS NULL"));
 }
 
-qint64 basAccess_MDBTBLEntry(const QString &cardNo)
+qint64 basAccess_MDBTBLEntry(const QString &cardNo, const KeepGoing &keepGoing)
 {
     return guarded("basAccess_MDBTBLEntry", [&]() -> qint64 {
         QSqlDatabase db = basAccess_Database(DbConnection::History);
@@ -303,8 +311,16 @@ qint64 basAccess_MDBTBLEntry(const QString &cardNo)
             return 0; // nothing staged: ETC_DATA is not touched
         control.finish();
         if (basAccess_UsesServer())
-            return registerOnServer(db, cardNo);
-        return registerInFile(db, cardNo);
+            return registerOnServer(db, cardNo, keepGoing);
+        if (!keepGoing)
+            return registerInFile(db, cardNo);
+        qint64 registered = 0;
+        runOnOwnHistoryConnection(
+            [&](QSqlDatabase own, const std::function<bool()> &stopped) {
+                registered = registerInFile(own, cardNo, stopped);
+            },
+            keepGoing);
+        return registered;
     });
 }
 

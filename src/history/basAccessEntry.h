@@ -2,6 +2,8 @@
 // Registration: every row of the staging table appended to the history
 // table under one card number.
 
+#include "history/HistoryWorker.h"
+
 #include <QSqlDatabase>
 #include <QString>
 #include <QtGlobal>
@@ -14,8 +16,10 @@
 // few statements). When the store refuses any row, or fails in any other
 // way, nothing is registered, the staging stays as it was, and an
 // ExpectedFailure names the first refused row (date, time, gates) and the
-// store's reason. Each registered row gets a new ROW_UID.
-qint64 basAccess_MDBTBLEntry(const QString &cardNo);
+// store's reason. Each registered row gets a new ROW_UID. With keepGoing the
+// copy runs without blocking the caller's thread (see HistoryWorker.h); a
+// "no" from it registers nothing and throws WorkStopped.
+qint64 basAccess_MDBTBLEntry(const QString &cardNo, const KeepGoing &keepGoing = {});
 
 // Copies the rows of the history file's own ETC_DATA into the shared history
 // on the server, in one server transaction, and returns how many it copied.

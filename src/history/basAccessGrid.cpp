@@ -5,6 +5,9 @@
 #include "app/basCommon.h"
 #include "history/HistoryGridModel.h"
 #include "history/JetSql.h"
+#include "history/HistoryWorker.h"
+
+#include <QTemporaryDir>
 #include "history/basAccess.h"
 
 #include <limits>
@@ -351,23 +354,80 @@ private:
 namespace {
 const QString kDuplicateKeys = QStringLiteral("passlog_duplicate_passages");
 
-// (Re)makes the temporary table of the passages held twice, on the
-// connection the statement runs on.
-void keepDuplicateKeys(const QString &statement)
+// Where a worker keeps the passages held twice for the program's own
+// connection to the history file: a scratch database file of this run,
+// attached to that connection under this name.
+const QString kKeysDatabase = QStringLiteral("passlog_keys");
+
+QString scratchKeysFile()
+{
+    static QTemporaryDir scratch;
+    return scratch.isValid() ? scratch.filePath(QStringLiteral("duplicate-passages.sqlite")) : QString();
+}
+
+void runOn(QSqlDatabase db, const QString &sql, bool server)
+{
+    QSqlQuery q(db);
+    if (q.exec(sql))
+        return;
+    if (server)
+        throwServerError(q.lastError());
+    throwSqlError(q.lastError());
+}
+
+// (Re)makes the table of the passages held twice, with their number of
+// copies, and returns its name for the statements: a temporary table of the
+// connection the statement runs on, or, when the window must stay live
+// (keepGoing), a table that a worker makes in the scratch file.
+QString keepDuplicateKeys(const QString &statement, const KeepGoing &keepGoing)
 {
     const DbConnection target = basAccess_Route(DbConnection::History, statement);
     const bool server = target == DbConnection::Server;
-    QSqlQuery q(basAccess_Database(target));
-    const QString make = QStringLiteral("CREATE TEMP TABLE ") + kDuplicateKeys + QStringLiteral(" AS ") +
-                         jetsql::duplicateKeysQuery(kTableData, true);
-    for (const QString &sql : {QStringLiteral("DROP TABLE IF EXISTS ") + kDuplicateKeys,
-                               server ? jetsql::toPostgres(make) : make}) {
-        if (q.exec(sql))
-            continue;
-        if (server)
-            throwServerError(q.lastError());
-        throwSqlError(q.lastError());
+    const QString keys = jetsql::duplicateKeysQuery(kTableData, true);
+    const QString scratch = scratchKeysFile();
+    if (server || !keepGoing || scratch.isEmpty()) {
+        QSqlDatabase db = basAccess_Database(target);
+        runOn(db, QStringLiteral("DROP TABLE IF EXISTS ") + kDuplicateKeys, server);
+        const QString make = QStringLiteral("CREATE TEMP TABLE ") + kDuplicateKeys + QStringLiteral(" AS ") + keys;
+        runOn(db, server ? jetsql::toPostgres(make) : make, server);
+        return kDuplicateKeys;
     }
+    QSqlDatabase own = basAccess_Database(DbConnection::History);
+    QSqlQuery attached(own);
+    attached.exec(QStringLiteral("PRAGMA database_list"));
+    bool isAttached = false;
+    while (attached.next())
+        isAttached = isAttached || attached.value(1).toString() == kKeysDatabase;
+    attached.finish();
+    if (isAttached) // the worker replaces the table: nobody may hold it open
+        runOn(own, QStringLiteral("DETACH DATABASE ") + kKeysDatabase, false);
+    const QString attach =
+        QStringLiteral("ATTACH DATABASE '") + jetsql::quoted(scratch) + QStringLiteral("' AS ") + kKeysDatabase;
+    try {
+        runOnOwnHistoryConnection(
+            [&](QSqlDatabase db, const std::function<bool()> &stopped) {
+                runOn(db, attach, false);
+                for (const QString &sql :
+                     {QStringLiteral("PRAGMA ") + kKeysDatabase + QStringLiteral(".journal_mode=OFF"),
+                      QStringLiteral("PRAGMA ") + kKeysDatabase + QStringLiteral(".synchronous=OFF"),
+                      QStringLiteral("DROP TABLE IF EXISTS ") + kKeysDatabase + QLatin1Char('.') + kDuplicateKeys,
+                      QStringLiteral("CREATE TABLE ") + kKeysDatabase + QLatin1Char('.') + kDuplicateKeys +
+                          QStringLiteral(" AS ") + keys}) {
+                    QSqlQuery q(db);
+                    if (!q.exec(sql) && !sql.startsWith(QStringLiteral("PRAGMA")))
+                        throwSqlError(q.lastError());
+                }
+                runOn(db, QStringLiteral("DETACH DATABASE ") + kKeysDatabase, false);
+                if (stopped())
+                    throw WorkStopped();
+            },
+            keepGoing);
+    } catch (...) {
+        QSqlQuery(own).exec(attach); // the view shown until now reads on
+        throw;
+    }
+    runOn(own, attach, false);
+    return kKeysDatabase + QLatin1Char('.') + kDuplicateKeys;
 }
 } // namespace
 
@@ -413,7 +473,8 @@ QString basAccess_GridTotalsSql(const QString &source)
                             QStringLiteral(") AS g GROUP BY 通行料金"));
 }
 
-GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sourceText, qint16 viewType)
+GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sourceText, qint16 viewType,
+                                    const KeepGoing &keepGoing)
 {
     return guarded("basAccess_MDBtoMSHFlexGrid", [&] {
         const QString viewed = sourceText; // it may be the shown rows' own, cleared below
@@ -421,9 +482,9 @@ GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sour
         // go into a temporary table of this connection, and the labels and
         // every page read them from there.
         bool duplicates = false;
-        QString source = jetsql::withDuplicateKeys(viewed, kDuplicateKeys, &duplicates);
-        if (duplicates)
-            keepDuplicateKeys(viewed);
+        jetsql::withDuplicateKeys(viewed, QString(), &duplicates);
+        const QString keysTable = duplicates ? keepDuplicateKeys(viewed, keepGoing) : QString();
+        const QString source = duplicates ? jetsql::withDuplicateKeys(viewed, keysTable) : viewed;
         GridLoad load;
         basAccess_RememberShown({});
         // Taken before the rows are counted: a row stored in between makes a
@@ -436,9 +497,11 @@ GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sour
         const GridStatement statement = splitStatement(source);
         const bool wholeDuplicates = duplicates && wholeDuplicateView(viewed, statement);
         // The labels: one aggregate over the rows, none of them read.
+        // (The kept passages' own table names no history table: it is read
+        // where the view's statement runs.)
         QSqlQuery totals = basAccess_Execute(
-            DbConnection::History,
-            wholeDuplicates ? totalsOverCounts(QStringLiteral("SELECT 通行料金,SUM(copies) AS n FROM ") + kDuplicateKeys +
+            basAccess_Route(DbConnection::History, viewed),
+            wholeDuplicates ? totalsOverCounts(QStringLiteral("SELECT 通行料金,SUM(copies) AS n FROM ") + keysTable +
                                                QStringLiteral(" GROUP BY 通行料金"))
                             : basAccess_GridTotalsSql(source));
         if (totals.next()) {
@@ -461,9 +524,10 @@ GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sour
             for (int t = 0; t < 6; ++t)
                 keyOrder << statement.terms[t].column + (statement.terms[t].descending ? QStringLiteral(" DESC")
                                                                                          : QStringLiteral(" ASC"));
-            const QString firstKeys = QStringLiteral("(SELECT * FROM ") + kDuplicateKeys + QStringLiteral(" ORDER BY ") +
+            const QString firstKeys = QStringLiteral("(SELECT * FROM ") + keysTable + QStringLiteral(" ORDER BY ") +
                                       keyOrder.join(QLatin1Char(',')) + QStringLiteral(" LIMIT ") +
-                                      QString::number(HistoryGridModel::kPageRows) + QLatin1Char(')');
+                                      QString::number(HistoryGridModel::kPageRows) +
+                                      QStringLiteral(") AS first_passages");
             firstSql = SqlPageSource(splitStatement(jetsql::withDuplicateKeys(viewed, firstKeys)))
                            .firstStatement(HistoryGridModel::kPageRows);
         }

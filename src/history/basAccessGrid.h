@@ -1,6 +1,8 @@
 #pragma once
 // Loading the grid's rows and the card numbers of the history.
 
+#include "history/HistoryWorker.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -25,7 +27,11 @@ struct GridLoad {
 // Fills the model with the shown columns of the source's rows (every column
 // but the last, DATE_TIME, which only orders them) in layout viewType: 0 the
 // empty grid, 1 a card read, 2 the history.
-GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &source, qint16 viewType);
+// With keepGoing, the long part of a duplicate display (grouping the whole
+// history) runs without blocking the caller's thread (see HistoryWorker.h);
+// a "no" loads nothing and throws WorkStopped.
+GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &source, qint16 viewType,
+                                    const KeepGoing &keepGoing = {});
 
 // The statement that counts a source's rows and sums their tolls in yen, for
 // the grid's labels.

@@ -35,13 +35,13 @@ QStringList basAccess_RepeatCardNumbers()
     });
 }
 
-int basAccess_DeleteRepeats(const QString &cardNo)
+int basAccess_DeleteRepeats(const QString &cardNo, const KeepGoing &keepGoing)
 {
     return guarded("frmDelRecord_btnOK_Click", [&] {
         if (cardNo.isEmpty())
             return 0;
         return int(basAccess_DeleteShown("frmDelRecord_btnOK_Click",
-                                         basAccess_MakeRepeatSQL(cardNo, QStringLiteral("DELETE"))));
+                                         basAccess_MakeRepeatSQL(cardNo, QStringLiteral("DELETE")), keepGoing));
     });
 }
 

@@ -4,6 +4,8 @@
 // of ViewCondition, as the duplicate display does; the grouping always
 // covers the whole history.
 
+#include "history/HistoryWorker.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -20,7 +22,7 @@ QStringList basAccess_RepeatCardNumbers();
 // first registered copy stays. An empty card number deletes nothing. The
 // duplicates shown must still be those of the history (see ShownRows.h):
 // otherwise nothing is deleted and ShownRowsChanged is thrown.
-int basAccess_DeleteRepeats(const QString &cardNo);
+int basAccess_DeleteRepeats(const QString &cardNo, const KeepGoing &keepGoing = {});
 
 // The master data's version as the version dialog shows it: "Ver " followed
 // by MST_VER of the first row of VERSION, or "Ver ?.??" without a row.

@@ -29,10 +29,10 @@ HistoryGridModel *gridModel()
     return model;
 }
 
-void showGrid(const QString &source, qint16 viewType)
+void showGrid(const QString &source, qint16 viewType, const std::function<bool()> &keepGoing)
 {
     frmMain &f = form();
-    const GridLoad load = basAccess_MDBtoMSHFlexGrid(*gridModel(), source, viewType);
+    const GridLoad load = basAccess_MDBtoMSHFlexGrid(*gridModel(), source, viewType, keepGoing);
     QTableView *grid = f.MSHFlexGrid;
     grid->verticalHeader()->setVisible(load.empty());
     if (!load.empty()) {

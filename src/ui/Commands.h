@@ -3,6 +3,7 @@
 // their menu twins, the empty grid, the polling restart.
 
 #include <QString>
+#include <functional>
 
 class HistoryGridModel;
 
@@ -18,7 +19,9 @@ void enableOutputCommands();
 HistoryGridModel *gridModel();
 // Loads the grid from a statement or table in a layout (0 empty, 1 card read,
 // 2 history) and shows the count and sum.
-void showGrid(const QString &source, qint16 viewType);
+// With keepGoing, long work of the load lets the window live (see
+// HistoryWorker.h).
+void showGrid(const QString &source, qint16 viewType, const std::function<bool()> &keepGoing = {});
 // The card-number list filled from the history, keeping the selected number
 // where the history still holds it.
 void basMain_GetCardNo();

@@ -9,6 +9,7 @@
 #include "history/ShownRows.h"
 #include "history/basAccessEntry.h"
 #include "ui/Commands.h"
+#include "ui/Progress.h"
 #include "ui/FrameControl.h"
 #include "ui/basMainWindow.h"
 #include "ui/frmMain.h"
@@ -47,7 +48,8 @@ void basMain_DBEntry()
         disableOutputCommands();
         f.fraHFlexGrid->setTitle(kCaptionHistory);
         qint64 registered = 0;
-        const QString refused = expectedFailureOf([&] { registered = basAccess_MDBTBLEntry(cardNo); });
+        const QString refused = expectedFailureOf(
+            [&] { registered = basAccess_MDBTBLEntry(cardNo, busyProgressOf(QStringLiteral("DB登録中…"))); });
         if (!refused.isEmpty() || registered == 0) {
             // Nothing was registered: the card read stays shown for another try.
             f.fraHFlexGrid->setTitle(kCaptionHistory + QStringLiteral("(ETCカード)"));
@@ -56,7 +58,10 @@ void basMain_DBEntry()
             enableOutputCommands();
             restartPolling();
             showServerState();
-            basCommon_ShowWarning(refused.isEmpty() ? QStringLiteral("登録できるデータがありませんでした。") : refused);
+            if (refused.isEmpty())
+                basCommon_ShowWarning(QStringLiteral("登録できるデータがありませんでした。"));
+            else if (!refused.trimmed().isEmpty()) // not stopped by the user
+                basCommon_ShowWarning(refused);
             return;
         }
         emptyStagingAndGrid();
@@ -129,7 +134,8 @@ void basMain_DBDelete()
                                     QStringLiteral("の利用履歴をデータベースから削除します。よろしいですか?")))
                 return;
             try {
-                basAccess_DeleteShown("basAccess_MDBTBLOpen", basAccess_MakeHFGSQL(kTableData, QStringLiteral("DELETE")));
+                basAccess_DeleteShown("basAccess_MDBTBLOpen", basAccess_MakeHFGSQL(kTableData, QStringLiteral("DELETE")),
+                                      busyProgressOf(QStringLiteral("DB削除中…")));
                 break;
             } catch (const ShownRowsChanged &changed) {
                 basCommon_ShowWarning(changed.description());

@@ -6,6 +6,7 @@
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
 #include "ui/Commands.h"
+#include "ui/Progress.h"
 #include "ui/FrameControl.h"
 #include "ui/ModalDialogs.h"
 #include "ui/basMainWindow.h"
@@ -26,7 +27,8 @@ void basMain_RecordCheck()
         if (!basCommon_AskYesNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
                                 QStringLiteral("の利用履歴からカード番号以外が同じ項目を絞り込みます。よろしいですか?")))
             return;
-        showGrid(basAccess_MakeRepeatSQL(kNoCardNo, QStringLiteral("SELECT")), 2);
+        showGrid(basAccess_MakeRepeatSQL(kNoCardNo, QStringLiteral("SELECT")), 2,
+                 busyProgressOf(QStringLiteral("重複レコード検索中…")));
         if (f.lblCountValue->text() != recordCountText(0)) {
             basMain_BanRecordCheck(false);
             f.fraHFlexGrid->setTitle(kCaptionDuplicates);

@@ -44,57 +44,9 @@ const char *const kLastPdfFile = "PdfDialog.FileName";
 QString lastFile(const char *which) { return form().property(which).toString(); }
 void setLastFile(const char *which, const QString &path) { form().setProperty(which, path); }
 PreviewHandler g_preview;
-ProgressHandler g_progress;
 
 const QString kCsvProgress = QStringLiteral("CSV出力中…");
 const QString kPrintProgress = QStringLiteral("標準印刷中…");
-
-// The real progress window of one piece of work. Reports are frequent and
-// cheap; only every ~100 ms does one move the bar and let the window repaint.
-class ProgressWindow {
-public:
-    explicit ProgressWindow(const QString &label)
-        : m_dialog(label, QStringLiteral("中止"), 0, 0, &form())
-    {
-        m_dialog.setWindowTitle(kAppTitle);
-        m_dialog.setWindowModality(Qt::WindowModal);
-        m_dialog.setMinimumDuration(400);
-        m_dialog.setAutoReset(false);
-        m_dialog.setAutoClose(false);
-        m_sinceEvents.start();
-    }
-
-    bool report(qint64 done, qint64 total)
-    {
-        if (m_sinceEvents.elapsed() < kEventsEveryMs)
-            return !m_dialog.wasCanceled();
-        m_sinceEvents.restart();
-        // In thousandths: the bar's range is an int, the rows may not be.
-        const int range = total > 0 ? 1000 : 0;
-        if (m_dialog.maximum() != range)
-            m_dialog.setRange(0, range);
-        m_dialog.setValue(total > 0 ? int(qMin(done, total) * 1000 / total) : 0);
-        // Until the dialog shows, clicks and keys wait: the window must not
-        // start another command in the middle of this one.
-        QCoreApplication::processEvents(m_dialog.isVisible() ? QEventLoop::AllEvents
-                                                             : QEventLoop::ExcludeUserInputEvents);
-        return !m_dialog.wasCanceled();
-    }
-
-private:
-    static constexpr qint64 kEventsEveryMs = 100;
-    QProgressDialog m_dialog;
-    QElapsedTimer m_sinceEvents;
-};
-
-// The progress of one piece of work, through the handler when there is one.
-ReportProgress progressOf(const QString &label)
-{
-    if (g_progress)
-        return [handler = g_progress, label](qint64 done, qint64 total) { return handler(label, done, total); };
-    auto window = std::make_shared<ProgressWindow>(label);
-    return [window](qint64 done, qint64 total) { return window->report(done, total); };
-}
 
 // The card number of a card-read view, or an empty text in a database view.
 // False when the user has been warned (nothing typed, or "0000"); refusal
@@ -178,7 +130,6 @@ bool printToPdfFile(const QString &card)
 
 void setPreviewHandler(PreviewHandler handler) { g_preview = std::move(handler); }
 
-void setProgressHandler(ProgressHandler handler) { g_progress = std::move(handler); }
 
 void basMain_GetPrinter()
 {

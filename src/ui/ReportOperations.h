@@ -1,4 +1,5 @@
 #pragma once
+#include "ui/Progress.h"
 // The main window's reports: the printer list, the standard print (the A4
 // statement on a printer or into a PDF file) and the CSV export.
 
@@ -29,11 +30,4 @@ void installRealPrintQuestion();
 using PreviewHandler = std::function<bool(QPrinter &printer, const std::function<void(QPrinter *)> &paint)>;
 void setPreviewHandler(PreviewHandler handler);
 
-// The progress of a long export or print: the work's label ("CSV出力中…",
-// "標準印刷中…"), rows done and total (0 when not known); false stops the
-// work. It hears every progress report of the work (every few thousand rows,
-// every page). An empty handler restores the real one: a window-modal
-// QProgressDialog with the button "中止", shown once the work takes a moment,
-// which lets the window repaint about every 100 ms.
-using ProgressHandler = std::function<bool(const QString &label, qint64 done, qint64 total)>;
-void setProgressHandler(ProgressHandler handler);
+

@@ -7,6 +7,7 @@
 #include "history/ViewCondition.h"
 #include "history/basAccessRepeat.h"
 #include "ui/Commands.h"
+#include "ui/Progress.h"
 #include "ui/DuplicateOperations.h"
 #include "ui/FrameControl.h"
 #include "ui/ModalDialogs.h"
@@ -70,7 +71,7 @@ void frmDelRecord::frmDelRecord_btnOK_Click()
                                 QStringLiteral("]に該当する重複レコードを全て削除します。よろしいですか?")))
             return;
         try {
-            basAccess_DeleteRepeats(cardNo);
+            basAccess_DeleteRepeats(cardNo, busyProgressOf(QStringLiteral("重複レコード削除中…")));
         } catch (const ShownRowsChanged &changed) {
             // Another PC changed the history since the duplicates were shown:
             // nothing was deleted; they are shown again to be looked at.

@@ -3,7 +3,12 @@
 // and a registration killed in the middle leaving all or nothing.
 
 #include "HistoryFixture.h"
+#include "history/HistoryGridModel.h"
+#include "history/ShownRows.h"
+#include "history/ViewCondition.h"
 #include "history/basAccessEntry.h"
+#include "history/basAccessGrid.h"
+#include "history/basAccessRepeat.h"
 
 #include <QProcess>
 #include <QSqlError>
@@ -82,6 +87,7 @@ private slots:
     void transactionEndedByTheStoreRegistersNothing_data();
     void transactionEndedByTheStoreRegistersNothing();
     void killedRegistrationLeavesAllOrNothing();
+    void stoppedWorkLeavesEverything();
 };
 
 void TestRegistration::emptyStagingRegistersNothing()
@@ -257,6 +263,44 @@ void TestRegistration::killedRegistrationLeavesAllOrNothing()
         basAccess_MDBClose(kDatFile);
     }
     QVERIFY2(killedMidway > 0, "no registration was killed while it copied");
+}
+
+// The window's long work on the history file runs on a worker while the
+// window asks the user every 50 ms: a "no" leaves the history exactly as it
+// was (registration, delete, duplicate display), a "yes" does all of it.
+void TestRegistration::stoppedWorkLeavesEverything()
+{
+    SQLITE_FILE_ONLY();
+    TestHarness h;
+    openDatabases(h);
+    stageRows(20000);
+    const KeepGoing stop = [] { return false; };
+    int asked = 0;
+    const KeepGoing go = [&] { return ++asked > 0; };
+    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0001"), stop), qint64(0));
+    QCOMPARE(count(QStringLiteral("ETC_DATA")), 0);
+    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0001"), go), qint64(20000));
+    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0002"), go), qint64(20000));
+    QCOMPARE(count(QStringLiteral("ETC_TEMP")), 20000);
+
+    HistoryGridModel grid;
+    ViewSort = QStringLiteral("NEW");
+    basAccess_ResetViewCondition();
+    const QString duplicates = basAccess_MakeRepeatSQL(QStringLiteral("0000"), QStringLiteral("SELECT"));
+    QCOMPARE(basAccess_MDBtoMSHFlexGrid(grid, duplicates, 2, stop).totals.count, qint64(0));
+    QCOMPARE(grid.rowCount(), 0);
+    QCOMPARE(basAccess_MDBtoMSHFlexGrid(grid, duplicates, 2, go).totals.count, qint64(40000));
+    QCOMPARE(grid.cell(0, 0), QStringLiteral("0001"));
+
+    ViewCondition.ViewMode = 2;
+    ViewCondition.CardNo = QStringLiteral("0001");
+    const QString remove = basAccess_MakeHFGSQL(QStringLiteral("ETC_DATA"), QStringLiteral("DELETE"));
+    basAccess_MDBtoMSHFlexGrid(grid, basAccess_MakeHFGSQL(QStringLiteral("ETC_DATA"), QStringLiteral("SELECT")), 2);
+    QCOMPARE(basAccess_DeleteShown("basAccess_MDBTBLOpen", remove, stop), qint64(0));
+    QCOMPARE(count(QStringLiteral("ETC_DATA")), 40000);
+    QCOMPARE(basAccess_DeleteShown("basAccess_MDBTBLOpen", remove, go), qint64(20000));
+    QCOMPARE(count(QStringLiteral("ETC_DATA")), 20000);
+    QVERIFY(h.messages().isEmpty()); // a stop says nothing more
 }
 
 // Run as a child of the crash test: register the staged rows of the given
