@@ -100,6 +100,28 @@ qint32 composeStatement(const ReportRowSource &rows, qint16 viewMode, const QStr
     return page.number;
 }
 
+qint32 composeStoppable(const ReportRowSource &rows, qint16 viewMode, const QString &card,
+                        const std::function<void(const StatementPage &)> &pageDone, const ReportProgress &progress,
+                        qint64 total)
+{
+    qint64 done = 0;
+    const ReportRowSource counted = [&](ReportRow &row) {
+        const bool more = rows(row);
+        done += more ? 1 : 0;
+        return more;
+    };
+    struct Stopped {};
+    try {
+        return composeStatement(counted, viewMode, card, [&](const StatementPage &page) {
+            pageDone(page);
+            if (progress && !progress(done, total))
+                throw Stopped{};
+        });
+    } catch (const Stopped &) {
+        return kStatementStopped;
+    }
+}
+
 Statement buildStatement(const ReportRowSource &rows, qint16 viewMode, const QString &card, const QDate &today)
 {
     Statement statement;

@@ -47,5 +47,13 @@ QStringList statementSubtotalLines(const QString &card, qint64 count, qint64 sum
 qint32 composeStatement(const ReportRowSource &rows, qint16 viewMode, const QString &card,
                         const std::function<void(const StatementPage &)> &pageDone);
 
+// composeStatement with progress(rows done, total) asked after each page:
+// when it answers false the composing ends there and the result is
+// kStatementStopped.
+constexpr qint32 kStatementStopped = -1;
+qint32 composeStoppable(const ReportRowSource &rows, qint16 viewMode, const QString &card,
+                        const std::function<void(const StatementPage &)> &pageDone, const ReportProgress &progress,
+                        qint64 total);
+
 // All pages at once.
 Statement buildStatement(const ReportRowSource &rows, qint16 viewMode, const QString &card, const QDate &today);

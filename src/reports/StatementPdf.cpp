@@ -570,25 +570,16 @@ qint32 writeStatementPdf(QIODevice &out, const ReportRowSource &rows, qint16 vie
                          qint64 total)
 {
     std::optional<StatementPdfWriter> writer; // begun with the first page: no rows, no file
-    qint64 done = 0;
-    const ReportRowSource counted = [&](ReportRow &row) {
-        const bool more = rows(row);
-        done += more ? 1 : 0;
-        return more;
-    };
-    struct Stopped {};
-    qint32 pages = 0;
-    try {
-        pages = composeStatement(counted, viewMode, card, [&](const StatementPage &page) {
+    const qint32 pages = composeStoppable(
+        rows, viewMode, card,
+        [&](const StatementPage &page) {
             if (!writer)
                 writer.emplace(out, outputDate, info);
             writer->page(page);
-            if (progress && !progress(done, total))
-                throw Stopped{};
-        });
-    } catch (const Stopped &) {
-        return kStatementStopped;
-    }
+        },
+        progress, total);
+    if (pages == kStatementStopped)
+        return pages;
     if (writer)
         writer->finish();
     return pages;

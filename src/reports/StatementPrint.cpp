@@ -113,27 +113,18 @@ qint32 printStatement(QPagedPaintDevice &device, const ReportRowSource &rows, qi
 {
     setStatementPage(device);
     StatementSheet sheet(device);
-    qint64 done = 0;
-    const ReportRowSource counted = [&](ReportRow &row) {
-        const bool more = rows(row);
-        done += more ? 1 : 0;
-        return more;
-    };
-    struct Stopped {};
-    qint32 pages = 0;
-    try {
-        pages = composeStatement(counted, viewMode, card, [&](const StatementPage &page) {
+    const qint32 pages = composeStoppable(
+        rows, viewMode, card,
+        [&](const StatementPage &page) {
             if (page.number > 1)
                 sheet.newPage();
             basMain_PrintPageHeader(sheet, page.number, outputDate);
             for (const QString &line : page.body)
                 sheet.printLine(line);
-            if (progress && !progress(done, total))
-                throw Stopped{};
-        });
-    } catch (const Stopped &) {
-        return kStatementStopped; // the sheet ends the painter; the caller drops the output
-    }
+        },
+        progress, total);
+    if (pages == kStatementStopped)
+        return pages; // the sheet ends the painter; the caller drops the output
     if (!sheet.end())
         throw Failure(482, QStringLiteral("印刷を終了できません。"));
     return pages;

@@ -51,7 +51,6 @@ void basMain_PrintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QSt
 // progress hears after each page of the rows done of total; when it answers
 // false the job ends there and the result is kStatementStopped (a printer's
 // job is the caller's to abort, from progress, before the job ends).
-constexpr qint32 kStatementStopped = -1;
 qint32 printStatement(QPagedPaintDevice &device, const ReportRowSource &rows, qint16 viewMode, const QString &card,
                       const QString &outputDate, const ReportProgress &progress = {}, qint64 total = 0);
 
