@@ -24,7 +24,6 @@
 #include <filesystem>
 #include <optional>
 
-
 namespace {
 
 const QString kHistoryConnection = QStringLiteral("passlog_history");
@@ -164,23 +163,13 @@ void checkOnOwnConnection(const QString &path, bool readOnly)
         throw *failure;
 }
 
-// The history file is checked before the program writes to it. A writable
-// connection would, on closing, copy a write-ahead log left by a run that
-// did not end (a crash, a power cut) into the file and remove the log, also
-// when the file turns out to be damaged. A read-only connection never does:
-// the file and its log stay byte for byte as they were, for a repair.
-//
-// A read-only connection needs the log's index file (-shm) writable when a
-// log is there. When it cannot have it (a folder or index file the user may
-// not write), the file and its logs are checked as a copy in a private
-// temporary folder instead.
 // What a clean end of the program leaves beside the history file: the
 // file's size, modification time and a digest of its first page, as they were
 // when the program closed it. A file that still matches, without a log left
 // over, is the file the program checked at its start and changed soundly
 // since: the next start need not read every page again. Any other change (a
-// crash's log, a copy from elsewhere, a damaged disk block) fails the match
-// and brings the full check back.
+// crash's log, a copy from elsewhere, a write by another program) fails the
+// match and brings the full check back.
 QString cleanEndMarkerPath(const QString &path) { return path + QStringLiteral("-closed"); }
 
 QByteArray cleanEndStamp(const QString &path)
@@ -226,6 +215,16 @@ void markCleanEnd(const QString &path)
     }
 }
 
+// The history file is checked before the program writes to it. A writable
+// connection would, on closing, copy a write-ahead log left by a run that
+// did not end (a crash, a power cut) into the file and remove the log, also
+// when the file turns out to be damaged. A read-only connection never does:
+// the file and its log stay byte for byte as they were, for a repair.
+//
+// A read-only connection needs the log's index file (-shm) writable when a
+// log is there. When it cannot have it (a folder or index file the user may
+// not write), the file and its logs are checked as a copy in a private
+// temporary folder instead.
 void checkHistoryFile(const QString &path)
 {
     // After a clean end only the header and the catalogue are read (SQLite

@@ -154,6 +154,40 @@ private slots:
         QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("14件"));
     }
 
+    void deleteOvertakenByAnotherWriterAsksAgain()
+    {
+        // Rows of the shown card stored by another program after DB読込: the
+        // first Yes deletes nothing, the grid shows the rows as they are now,
+        // and the question comes again with the new count.
+        Flow f;
+        FLOW_START(f);
+        QVERIFY(f.readCard());
+        QVERIFY(f.registerAs(QStringLiteral("12")));
+        f.selectListEntry(QStringLiteral("0012"));
+        QVERIFY(f.click(f.w->btnDBRead));
+        QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("14件"));
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("another"));
+            other.setDatabaseName(basAccess_FilePath(kDatFile));
+            QVERIFY(other.open());
+            QSqlQuery q(other);
+            QVERIFY(q.exec("INSERT INTO ETC_DATA (CARD_ID,カードNO,ご利用日,通過時間,DATE_TIME,通行料金) SELECT "
+                           "CARD_ID,カードNO,ご利用日,'23:59:59',DATE_TIME,通行料金 FROM ETC_DATA LIMIT 3"));
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("another"));
+        f.harness.clearMessages();
+        f.harness.queueAnswer(seams::MsgAnswer::Yes);
+        QVERIFY(f.clickYes(f.w->btnDBDelete));
+        const QStringList texts = f.harness.messageTexts();
+        QCOMPARE(texts.size(), 4);
+        QVERIFY(texts[0].contains(QStringLiteral("14件")));
+        QVERIFY(texts[1].startsWith(QStringLiteral("表示した後に他のPCで利用履歴が変更されたため")));
+        QVERIFY(texts[2].contains(QStringLiteral("17件")));
+        QCOMPARE(texts[3], kDeleteDone);
+        QCOMPARE(Flow::historyRows(QStringLiteral("0012")), 0);
+    }
+
     void deleteRemovesExactlyTheRowsShown()
     {
         Flow f;
