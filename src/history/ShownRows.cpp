@@ -8,15 +8,6 @@
 
 namespace {
 ShownRows g_shown;
-
-void run(QSqlQuery &q, const QString &sql, bool server)
-{
-    if (q.exec(sql))
-        return;
-    if (server)
-        throwServerError(q.lastError());
-    throwSqlError(q.lastError());
-}
 } // namespace
 
 const ShownRows &basAccess_ShownRows()
@@ -55,16 +46,16 @@ qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const
     auto exec = [&](const QString &jet) {
         QSqlQuery q(db);
         q.setForwardOnly(true);
-        run(q, server ? basAccess_ServerText(jet) : basAccess_SqliteText(jet), server);
+        basAccess_Run(q, server ? basAccess_ServerText(jet) : basAccess_SqliteText(jet), server);
         return q;
     };
     QSqlQuery control(db);
     // No other writer until the delete is done: SQLite's write lock, or
     // the server's lock that lets readers through but no change.
-    run(control, server ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"), server);
+    basAccess_Run(control, server ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"), server);
     try {
         if (server)
-            run(control, QStringLiteral("LOCK TABLE ETC_DATA IN SHARE ROW EXCLUSIVE MODE"), true);
+            basAccess_Run(control, QStringLiteral("LOCK TABLE ETC_DATA IN SHARE ROW EXCLUSIVE MODE"), true);
         // Without a view (a delete that showed nothing first) there is
         // nothing to compare with.
         if (!shown.source.isEmpty()) {
@@ -84,7 +75,7 @@ qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const
         q.finish();
         if (stopped && stopped())
             throw WorkStopped();
-        run(control, QStringLiteral("COMMIT"), server);
+        basAccess_Run(control, QStringLiteral("COMMIT"), server);
         return deleted;
     } catch (...) {
         control.exec(QStringLiteral("ROLLBACK"));

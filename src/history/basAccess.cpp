@@ -632,6 +632,15 @@ void throwServerError(const QSqlError &error)
                                       server.describe() + QStringLiteral(") ") + text.trimmed());
 }
 
+void basAccess_Run(QSqlQuery &q, const QString &sql, bool server)
+{
+    if (q.exec(sql))
+        return;
+    if (server)
+        throwServerError(q.lastError());
+    throwSqlError(q.lastError());
+}
+
 bool basAccess_MDBTBLCheck(const QString &source)
 {
     return guarded("basAccess_MDBTBLCheck", [&] {

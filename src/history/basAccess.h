@@ -78,6 +78,10 @@ QSqlDatabase basAccess_Database(DbConnection which);
 [[noreturn]] void throwSqlError(const QSqlError &error, const QString &context = QString(),
                                 const QString &file = QString());
 
+// Runs text already in the store's dialect on q; a refusal throws as
+// throwServerError (server) or throwSqlError does.
+void basAccess_Run(QSqlQuery &q, const QString &sql, bool server = false);
+
 // The one execution point: runs a Jet-dialect statement (or opens a bare
 // table name, in stored order) on one of the two connections and returns the
 // result positioned before its first row. A statement the database refuses

@@ -30,18 +30,6 @@ bool isCardNumberColumn(const QString &column)
     return column == QStringLiteral("CARD_ID") || column == QStringLiteral("カードNO");
 }
 
-void run(QSqlQuery &q, const QString &sql)
-{
-    if (!q.exec(sql))
-        throwSqlError(q.lastError());
-}
-
-void runOnServer(QSqlQuery &q, const QString &sql)
-{
-    if (!q.exec(sql))
-        throwServerError(q.lastError());
-}
-
 // The value of a stored column as the server's column takes it.
 QVariant serverValue(const QString &column, const QVariant &value)
 {
@@ -115,7 +103,7 @@ QSqlQuery stagedRows(QSqlDatabase local, const QString &cardNo)
 {
     QSqlQuery staged(local);
     staged.setForwardOnly(true);
-    run(staged, QStringLiteral("SELECT ") + stagedColumns(cardNo) + QStringLiteral(" FROM ETC_TEMP ORDER BY rowid"));
+    basAccess_Run(staged, QStringLiteral("SELECT ") + stagedColumns(cardNo) + QStringLiteral(" FROM ETC_TEMP ORDER BY rowid"));
     return staged;
 }
 
@@ -137,7 +125,7 @@ qint64 registerInFile(QSqlDatabase db, const QString &cardNo, const std::functio
 {
     const QStringList &columns = kHistoryColumnNames;
     QSqlQuery control(db);
-    run(control, QStringLiteral("BEGIN IMMEDIATE"));
+    basAccess_Run(control, QStringLiteral("BEGIN IMMEDIATE"));
     QSqlQuery copy(db);
     if (copy.exec(QStringLiteral("INSERT INTO ETC_DATA (") + columns.join(QLatin1Char(',')) + QLatin1Char(',') +
                   kRowUid + QStringLiteral(") SELECT ") + stagedColumns(cardNo) + QLatin1Char(',') + kNewRowUidSql +
@@ -184,7 +172,7 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
     QSqlQuery staged = stagedRows(local, cardNo);
     qint64 registered = 0;
     QString refusal;
-    runOnServer(control, QStringLiteral("BEGIN"));
+    basAccess_Run(control, QStringLiteral("BEGIN"), true);
     try {
         QSqlQuery full(server);
         if (!full.prepare(serverInsert(columns, kServerBatch)))
@@ -219,7 +207,7 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
             throwSqlError(staged.lastError());
         staged.finish();
         if (refusal.isEmpty())
-            runOnServer(control, QStringLiteral("COMMIT"));
+            basAccess_Run(control, QStringLiteral("COMMIT"), true);
     } catch (...) {
         control.exec(QStringLiteral("ROLLBACK")); // fails harmlessly when the server is gone
         throw;
@@ -255,7 +243,7 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
 QStringList tableColumns(QSqlDatabase db, const QString &table)
 {
     QSqlQuery q(db);
-    run(q, QStringLiteral("PRAGMA table_info(") + table + QLatin1Char(')'));
+    basAccess_Run(q, QStringLiteral("PRAGMA table_info(") + table + QLatin1Char(')'));
     QStringList names;
     while (q.next())
         names << q.value(1).toString();
@@ -278,26 +266,26 @@ void basAccess_EnsureRowIdentity(QSqlDatabase db)
 {
     QSqlQuery q(db);
     if (!tableColumns(db, kTableData).contains(kRowUid, Qt::CaseInsensitive)) {
-        run(q, QStringLiteral("BEGIN IMMEDIATE"));
+        basAccess_Run(q, QStringLiteral("BEGIN IMMEDIATE"));
         try {
-            run(q, QStringLiteral("ALTER TABLE ETC_DATA ADD COLUMN ") + kRowUid + QStringLiteral(" TEXT"));
+            basAccess_Run(q, QStringLiteral("ALTER TABLE ETC_DATA ADD COLUMN ") + kRowUid + QStringLiteral(" TEXT"));
             // Rows this file copied to the server earlier are known there by the
             // file's name and their row number: they keep that as their
             // identity, so that the next copy finds them there.
             const QString pc = legacyPcId(db);
-            run(q, QStringLiteral("UPDATE ETC_DATA SET ") + kRowUid + QLatin1Char('=') +
+            basAccess_Run(q, QStringLiteral("UPDATE ETC_DATA SET ") + kRowUid + QLatin1Char('=') +
                        (pc.isEmpty() ? kNewRowUidSql
                                      : QLatin1Char('\'') + jetsql::quoted(pc) + QStringLiteral(":'||rowid")));
-            run(q, QStringLiteral("COMMIT"));
+            basAccess_Run(q, QStringLiteral("COMMIT"));
         } catch (...) {
             q.exec(QStringLiteral("ROLLBACK"));
             throw;
         }
     }
-    run(q, QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS ETC_DATA_ROW_UID ON ETC_DATA (") + kRowUid +
+    basAccess_Run(q, QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS ETC_DATA_ROW_UID ON ETC_DATA (") + kRowUid +
                QLatin1Char(')'));
     // Rows stored by other tools get theirs now (the index finds them at once).
-    run(q, QStringLiteral("UPDATE ETC_DATA SET ") + kRowUid + QLatin1Char('=') + kNewRowUidSql +
+    basAccess_Run(q, QStringLiteral("UPDATE ETC_DATA SET ") + kRowUid + QLatin1Char('=') + kNewRowUidSql +
                QStringLiteral(" WHERE ") + kRowUid + QStringLiteral(" IS NULL"));
 }
 
@@ -306,7 +294,7 @@ qint64 basAccess_MDBTBLEntry(const QString &cardNo, const KeepGoing &keepGoing)
     return guarded("basAccess_MDBTBLEntry", [&]() -> qint64 {
         QSqlDatabase db = basAccess_Database(DbConnection::History);
         QSqlQuery control(db);
-        run(control, QStringLiteral("SELECT EXISTS (SELECT 1 FROM ETC_TEMP)"));
+        basAccess_Run(control, QStringLiteral("SELECT EXISTS (SELECT 1 FROM ETC_TEMP)"));
         if (!control.next() || !control.value(0).toBool())
             return 0; // nothing staged: ETC_DATA is not touched
         control.finish();
@@ -341,15 +329,15 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
                                                                       QStringLiteral("SOURCE_ROW")};
         const QString onConflict = QStringLiteral(" ON CONFLICT (") + kRowUid + QStringLiteral(") DO NOTHING");
         QSqlQuery count(local);
-        run(count, QStringLiteral("SELECT COUNT(*) FROM ETC_DATA"));
+        basAccess_Run(count, QStringLiteral("SELECT COUNT(*) FROM ETC_DATA"));
         const qint64 total = count.next() ? count.value(0).toLongLong() : 0;
         count.finish();
         QSqlQuery rows(local);
         rows.setForwardOnly(true);
-        run(rows, QStringLiteral("SELECT rowid,") + kHistoryColumnNames.join(QLatin1Char(',')) + QLatin1Char(',') +
+        basAccess_Run(rows, QStringLiteral("SELECT rowid,") + kHistoryColumnNames.join(QLatin1Char(',')) + QLatin1Char(',') +
                       kRowUid + QStringLiteral(" FROM ETC_DATA ORDER BY rowid"));
         QSqlQuery control(server);
-        runOnServer(control, QStringLiteral("BEGIN"));
+        basAccess_Run(control, QStringLiteral("BEGIN"), true);
         qint64 copied = 0;
         qint64 done = 0;
         try {
@@ -386,7 +374,7 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
             if (rows.lastError().isValid())
                 throwSqlError(rows.lastError());
             rows.finish();
-            runOnServer(control, QStringLiteral("COMMIT"));
+            basAccess_Run(control, QStringLiteral("COMMIT"), true);
         } catch (...) {
             control.exec(QStringLiteral("ROLLBACK"));
             throw;

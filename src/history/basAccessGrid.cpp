@@ -368,11 +368,7 @@ QString scratchKeysFile()
 void runOn(QSqlDatabase db, const QString &sql, bool server)
 {
     QSqlQuery q(db);
-    if (q.exec(sql))
-        return;
-    if (server)
-        throwServerError(q.lastError());
-    throwSqlError(q.lastError());
+    basAccess_Run(q, sql, server);
 }
 
 // (Re)makes the table of the passages held twice, with their number of
