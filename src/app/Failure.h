@@ -49,8 +49,9 @@ struct GuardedLevel {
 } // namespace detail
 
 // Runs body and hands an ExpectedFailure from it back to the caller (its
-// text; empty when body ran through) instead of showing it: for a caller
-// that has state to restore, or a better place to show it.
+// text; empty when body ran through; a single blank for one without text,
+// work the user stopped) instead of showing it: for a caller that has state
+// to restore, or a better place to show it.
 template <typename Body>
 QString expectedFailureOf(Body &&body)
 {
