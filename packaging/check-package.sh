@@ -20,6 +20,7 @@ chmod 755 "$root"
 trap 'rm -rf "$root"' EXIT
 dpkg -x "$deb" "$root"
 for f in usr/bin/passlog usr/bin/passlog-reader-emulator usr/share/passlog/ETC_MST.sqlite \
+         usr/share/passlog/sample-card.txt usr/share/man/man1/passlog.1.gz usr/share/man/ja/man1/passlog.1.gz \
          usr/share/applications/passlog.desktop usr/share/icons/hicolor/48x48/apps/passlog.png \
          usr/share/doc/passlog/copyright; do
   [ -f "$root/$f" ] || { echo "missing in the package: /$f"; exit 1; }
@@ -32,8 +33,15 @@ dpkg-deb --field "$deb" Depends | grep -q 'libharfbuzz-subset0' || { echo "no de
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen "$root/usr/bin/passlog" --version)
 echo "passlog --version: $out"
 [ "$out" = "PASSLOG $version" ] || { echo "unexpected version text"; exit 1; }
-env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/passlog" --help | grep -q -- '--version' ||
-  { echo "--help does not list --version"; exit 1; }
+help=$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/passlog" --help)
+for option in --help --version --copy-history-to-server --demo; do
+  grep -q -- "$option" <<<"$help" || { echo "--help does not list $option"; exit 1; }
+  # Both manual pages list every option.
+  for page in man/man1 man/ja/man1; do
+    zcat "$root/usr/share/$page/passlog.1.gz" | grep -q -- "${option//-/\\\\-}" ||
+      { echo "the manual page $page/passlog.1 does not list $option"; exit 1; }
+  done
+done
 
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$root/usr/share/applications/passlog.desktop"
@@ -78,6 +86,33 @@ for f in passlog.ini ETC_DAT.sqlite; do
 done
 grep -q '^rx ' "$home/reader.log" || { cat "$home/reader.log"; echo "the installed program never polled the reader"; exit 1; }
 echo "installed program: history in $data, reader polled"
+
+# "passlog --demo" by the same user, with nothing prepared: the packaged
+# emulator starts with the packaged sample card on a link in the user's
+# runtime folder, the program reads the card (PASSLOG_DEMO_READ_AND_QUIT
+# presses カード読込 once it is offered, then ends the program), the card's
+# records are in the staging table, the settings file is unchanged and no
+# emulator is left.
+runtime="$home/run"
+"${as_user[@]}" mkdir -m 700 "$runtime"
+cp "$data/passlog.ini" "$home/settings-before"
+chmod 555 "$root/usr/bin" 2>/dev/null || true
+set +e
+env -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" \
+  XDG_RUNTIME_DIR="$runtime" TMPDIR="$home" QT_QPA_PLATFORM="offscreen:configfile=$home/screen.json" \
+  PASSLOG_DEMO_READ_AND_QUIT=1 PATH=/usr/bin:/bin \
+  "${as_user[@]}" timeout -s TERM 60 "$root/usr/bin/passlog" --demo >"$home/demo.txt" 2>&1
+status=$?
+set -e
+chmod 755 "$root/usr/bin"
+[ "$status" -eq 0 ] || { cat "$home/demo.txt"; echo "passlog --demo ended with status $status"; exit 1; }
+records=$(grep -v '^#' "$root/usr/share/passlog/sample-card.txt" | grep -c '[0-9]')
+staged=$(sqlite3 "$data/ETC_DAT.sqlite" 'SELECT COUNT(*) FROM ETC_TEMP')
+[ "$staged" -eq "$records" ] || { cat "$home/demo.txt"; echo "the demo read $staged of the sample card's $records records"; exit 1; }
+cmp -s "$home/settings-before" "$data/passlog.ini" || { echo "the demo changed the settings file"; exit 1; }
+[ -z "$(ls -A "$runtime" | grep passlog-demo)" ] || { echo "the demo left its reader link"; exit 1; }
+! pgrep -f "$runtime/passlog-demo-reader" >/dev/null || { echo "the demo left its emulator running"; exit 1; }
+echo "passlog --demo: $staged records of the sample card read, settings unchanged, emulator ended"
 
 if command -v lintian >/dev/null; then
   lintian --fail-on error --tag-display-limit 0 "$deb"

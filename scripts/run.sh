@@ -4,7 +4,7 @@
 # sample card inserted, and the settings file points the reader port at it.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-bash "$root/scripts/build.sh"
+bash "$root/scripts/build.sh" run
 build="${PASSLOG_BUILD_DIR:-$root/build}"
 cd "$build"
 

@@ -1,5 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project builds, tests and runs with.
+# Installs the Debian packages the project needs, when they are missing.
+#
+#   setup.sh run    what building and running the program needs: the build
+#                   tools, Qt 6, the libraries, the Japanese fonts, Xvfb
+#   setup.sh        all of it: also what the tests, the benchmarks and the
+#                   package check need (CUPS with cups-pdf, poppler, sqlite3,
+#                   the PostgreSQL server and Qt's driver for it, dpkg-dev,
+#                   lintian, desktop-file-utils)
+#
 # Idempotent: packages already present are not asked for again.
 set -euo pipefail
 packages=(
@@ -7,10 +15,14 @@ packages=(
   qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite qt6-qpa-plugins libgl1-mesa-dev
   libicu-dev libsqlite3-dev fonts-noto-cjk libharfbuzz-dev zlib1g-dev
   xvfb xauth
-  cups printer-driver-cups-pdf poppler-utils sqlite3
-  dpkg-dev file lintian desktop-file-utils
-  postgresql libqt6sql6-psql
 )
+if [ "${1:-all}" != run ]; then
+  packages+=(
+    cups printer-driver-cups-pdf poppler-utils sqlite3
+    dpkg-dev file lintian desktop-file-utils
+    postgresql libqt6sql6-psql
+  )
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

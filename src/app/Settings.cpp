@@ -15,6 +15,10 @@ QString settingsFileName()
     return basCommon_CheckPath(AppPath) + seams::programBaseName() + QStringLiteral(".ini");
 }
 
+static bool g_settingsFileHeld = false;
+void holdSettingsFileForThisRun() { g_settingsFileHeld = true; }
+bool settingsFileHeldForThisRun() { return g_settingsFileHeld; }
+
 static QString desktopFolder()
 {
     return QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
@@ -39,7 +43,8 @@ void basMain_GetIniFile()
 
         const QString file = settingsFileName();
         if (basCommon_CheckFileExistence(file)) {
-            basCommon_WriteIniString(kSectionMain, QStringLiteral("AppPath"), AppPath, file);
+            if (!g_settingsFileHeld)
+                basCommon_WriteIniString(kSectionMain, QStringLiteral("AppPath"), AppPath, file);
             auto readInto = [&](const QString &section, const char *key, QString &target) {
                 const QString v = basCommon_GetIniString(section, QString::fromLatin1(key), file);
                 if (v != kIniMissing)
@@ -64,6 +69,8 @@ bool saveSetting(const QString &section, const QString &key, const QString &valu
         basCommon_ShowWarning(file + QStringLiteral(" が見つかりません。"));
         return false;
     }
+    if (g_settingsFileHeld)
+        return true;
     return basCommon_WriteIniString(section, key, value, file);
 }
 

@@ -12,9 +12,16 @@ QString settingsFileName();
 
 void basMain_GetIniFile();
 
+// For a run that must leave the settings file as it is (the demo): from now
+// on the start reads the file without writing AppPath into it, and
+// saveSetting changes only the values in memory. A missing file is still
+// created with the defaults, as at any first start.
+void holdSettingsFileForThisRun();
+bool settingsFileHeldForThisRun();
+
 // Writes one key if the settings file exists; otherwise warns with the file
-// name followed by " が見つかりません。" and does not create it. True if written;
-// false also when the file exists but cannot be written.
+// name followed by " が見つかりません。" and does not create it. True if written
+// (or held for this run); false also when the file exists but cannot be written.
 bool saveSetting(const QString &section, const QString &key, const QString &value);
 
 // The leading-number value of a text, like the runtime's Val: "3" -> 3,

@@ -5,13 +5,24 @@
 
 #include <QSerialPortInfo>
 
+namespace {
+QString g_runDevice;
+} // namespace
+
+void setConfiguredPortDeviceForThisRun(const QString &device) { g_runDevice = device; }
+
 namespace seams {
 namespace {
 PortDeviceHandler g_portDevice;
 SerialDeviceLister g_serialDevices;
 } // namespace
 void setPortDeviceHandler(PortDeviceHandler handler) { g_portDevice = std::move(handler); }
-QString portDevice(int port) { return g_portDevice ? g_portDevice(port) : defaultPortDevice(port); }
+QString portDevice(int port)
+{
+    if (!g_runDevice.isEmpty() && port == comPortNumber())
+        return g_runDevice;
+    return g_portDevice ? g_portDevice(port) : defaultPortDevice(port);
+}
 
 void setSerialDeviceLister(SerialDeviceLister lister) { g_serialDevices = std::move(lister); }
 QStringList serialDevices()

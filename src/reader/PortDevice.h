@@ -26,6 +26,11 @@ void setSerialDeviceLister(SerialDeviceLister lister);
 QStringList serialDevices();
 } // namespace seams
 
+// For this run only (the demo): the configured port (ComPort, whatever it is
+// set to) means this device, ahead of the handler and the settings file; the
+// other numbers keep their meaning. An empty device ends the override.
+void setConfiguredPortDeviceForThisRun(const QString &device);
+
 // The mapping without the handler.
 QString defaultPortDevice(int port);
 

@@ -1,5 +1,6 @@
 #include "start/basMain.h"
 
+#include "start/Demo.h"
 #include "start/EndSignals.h"
 
 #include "app/DataFolder.h"
@@ -226,6 +227,7 @@ void basMain_ETCEnd()
         basAccess_MDBClose(kMstFile);
         basAccess_MDBClose(kDatFile);
         releaseSingleInstance();
+        stopDemo();
         seams::endProgram(0);
     });
 }

@@ -1,4 +1,5 @@
 #include "start/basMain.h"
+#include "start/Demo.h"
 
 #include "app/DataFolder.h"
 #include "app/ProgramIcon.h"
@@ -74,6 +75,8 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(copy);
+    const QCommandLineOption demo = demoOption();
+    parser.addOption(demo);
     parser.parse(core.arguments()); // unknown options belong to Qt or are ignored
     if (parser.isSet(version)) {
         std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
@@ -90,7 +93,8 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
         for (const QCommandLineOption &o : {help, version})
             text += QStringLiteral("  -%1, --%2  %3\n").arg(o.names().at(0), o.names().at(1).leftJustified(8),
                                                             o.description());
-        text += QStringLiteral("  --%1\n      %2\n").arg(copy.names().at(0), copy.description());
+        for (const QCommandLineOption &o : {copy, demo})
+            text += QStringLiteral("  --%1\n      %2\n").arg(o.names().at(0), o.description());
         std::fputs(text.toLocal8Bit().constData(), stdout);
         return 0;
     }
@@ -110,7 +114,18 @@ int main(int argc, char *argv[])
         icon.addPixmap(QPixmap::fromImage(programIcon(size)));
     QApplication::setWindowIcon(icon);
     watchSessionEnd();
+    const bool demo = QCoreApplication::arguments().contains(QStringLiteral("--") + demoOption().names().at(0));
+    if (demo) {
+        if (const QString refused = startDemo(findDemoFiles(demoFolders())); !refused.isEmpty()) {
+            std::fputs(qPrintable(QStringLiteral("デモを開始できません: ") + refused + QLatin1Char('\n')), stderr);
+            return 1;
+        }
+    }
     basMain_Main();
+    if (demo) {
+        markDemoWindow();
+        readCardAndQuitWhenAsked();
+    }
     // For the start-up benchmark: end normally once the window is shown.
     if (qEnvironmentVariableIsSet("PASSLOG_QUIT_WHEN_SHOWN"))
         QTimer::singleShot(0, &app, [] { endForSessionEnd(); });

@@ -130,9 +130,9 @@ void frmSetComm::frmSetComm_btnOK_Click()
             // when adapters are plugged in another order.
             const QString device = seams::portDevice(port);
             ComPort = QString::number(port);
-            basCommon_WriteIniString(kSectionPort, QStringLiteral("ComPort"), ComPort, file);
+            saveSetting(kSectionPort, QStringLiteral("ComPort"), ComPort);
 #ifndef Q_OS_WIN
-            basCommon_WriteIniString(kSectionPort, QStringLiteral("Device") + ComPort, device, file);
+            saveSetting(kSectionPort, QStringLiteral("Device") + ComPort, device);
 #endif
             basRS232C_CommBasicSequence();
         } else {

@@ -1,0 +1,149 @@
+#include "start/Demo.h"
+
+#include "start/basMain.h"
+
+#include "app/DataFolder.h"
+#include "app/Settings.h"
+#include "app/basCommon.h"
+#include "reader/PortDevice.h"
+#include "ui/frmMain.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTimer>
+#include <memory>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/prctl.h>
+#endif
+
+namespace {
+std::unique_ptr<QProcess> g_emulator;
+QString g_link;
+
+QString firstExisting(const QStringList &folders, const QStringList &names)
+{
+    for (const QString &folder : folders)
+        for (const QString &name : names) {
+            const QFileInfo file(QDir(folder).filePath(name));
+            if (file.isFile() && (name.endsWith(QLatin1String(".txt")) || file.isExecutable()))
+                return file.absoluteFilePath();
+        }
+    return {};
+}
+} // namespace
+
+QCommandLineOption demoOption()
+{
+    return QCommandLineOption(QStringLiteral("demo"),
+                              QStringLiteral("カードリーダーなしで試します: 付属の読取機エミュレーターにサンプルカードを入れて起動します"
+                                              "（設定ファイルは変更しません）。"));
+}
+
+QStringList demoFolders() { return shippedDataFolders(); }
+
+DemoFiles findDemoFiles(const QStringList &folders)
+{
+    DemoFiles files;
+    files.emulator = firstExisting(folders, {QStringLiteral("passlog-reader-emulator"), QStringLiteral("reader-emulator"),
+                                             QStringLiteral("tools/reader-emulator/reader-emulator")});
+    if (files.emulator.isEmpty())
+        files.emulator = QStandardPaths::findExecutable(QStringLiteral("passlog-reader-emulator"));
+    files.card = firstExisting(folders, {QStringLiteral("sample-card.txt")});
+    if (files.emulator.isEmpty())
+        files.missing = QStringLiteral("読取機エミュレーター passlog-reader-emulator が見つかりません。");
+    else if (files.card.isEmpty())
+        files.missing = QStringLiteral("サンプルカード sample-card.txt が見つかりません（%1）。")
+                            .arg(QDir::toNativeSeparators(folders.join(QStringLiteral(", "))));
+    return files;
+}
+
+QString startDemo(const DemoFiles &files)
+{
+    if (!files.missing.isEmpty())
+        return files.missing;
+    stopDemo();
+    // The runtime folder is the user's own (created owner-only by Qt); the
+    // process id keeps two users' or two attempts' links apart.
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (runtime.isEmpty())
+        return QStringLiteral("実行時フォルダーがありません。");
+    const QString link =
+        QDir(runtime).filePath(QStringLiteral("passlog-demo-reader-%1").arg(QCoreApplication::applicationPid()));
+
+    auto emulator = std::make_unique<QProcess>();
+    emulator->setProgram(files.emulator);
+    emulator->setArguments({QStringLiteral("--link"), link, QStringLiteral("--card"), files.card,
+                            QStringLiteral("--state"), QStringLiteral("readable"), QStringLiteral("--quiet")});
+    emulator->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+#ifdef Q_OS_LINUX
+    // Should the program die without its end sequence (killed, crashed), the
+    // emulator gets the end signal from the kernel and removes its link.
+    emulator->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+#endif
+    emulator->start();
+    // Its first line names the device once the link is made.
+    if (!emulator->waitForStarted(5000) || !emulator->waitForReadyRead(5000) || !emulator->canReadLine()) {
+        emulator->kill();
+        emulator->waitForFinished(2000);
+        return QStringLiteral("読取機エミュレーター %1 を起動できません。").arg(QDir::toNativeSeparators(files.emulator));
+    }
+    emulator->readLine();
+    g_emulator = std::move(emulator);
+    g_link = link;
+    holdSettingsFileForThisRun();
+    setConfiguredPortDeviceForThisRun(link);
+    return {};
+}
+
+bool demoRunning() { return g_emulator && g_emulator->state() != QProcess::NotRunning; }
+
+QString demoReaderLink() { return g_link; }
+
+void stopDemo()
+{
+    setConfiguredPortDeviceForThisRun(QString());
+    if (!g_emulator)
+        return;
+    if (g_emulator->state() != QProcess::NotRunning) {
+        g_emulator->write("quit\n");
+        if (!g_emulator->waitForFinished(2000)) {
+            g_emulator->terminate();
+            if (!g_emulator->waitForFinished(2000))
+                g_emulator->kill();
+            g_emulator->waitForFinished(2000);
+        }
+    }
+    g_emulator.reset();
+    g_link.clear();
+}
+
+void markDemoWindow()
+{
+    if (frmMain *window = frmMain::instance())
+        window->setWindowTitle(kAppTitle + QStringLiteral(" (デモ)"));
+}
+
+void readCardAndQuitWhenAsked()
+{
+    if (!qEnvironmentVariableIsSet("PASSLOG_DEMO_READ_AND_QUIT"))
+        return;
+    auto *poll = new QTimer(QCoreApplication::instance());
+    auto waited = std::make_shared<int>(0);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, waited] {
+        frmMain *window = frmMain::instance();
+        const bool offered = window && window->btnCardRead->isEnabled();
+        if (!offered && ++*waited < 150)
+            return;
+        poll->stop();
+        if (offered)
+            window->btnCardRead->click(); // returns once the read is over
+        endForSessionEnd();
+    });
+    poll->start(200);
+}

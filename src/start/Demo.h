@@ -1,0 +1,45 @@
+#pragma once
+// "passlog --demo": the program tried without the card reader. The reader
+// emulator that ships with the program plays the reader, with the sample card
+// inserted, on a pseudo-terminal linked in the user's runtime folder; for
+// this run the configured reader port means that link. The settings file is
+// left as it is, the window's title says デモ, and the emulator ends with
+// the program (its end sequence, an end signal, or the program's death).
+
+#include <QCommandLineOption>
+#include <QString>
+#include <QStringList>
+
+QCommandLineOption demoOption();
+
+struct DemoFiles {
+    QString emulator; // the reader emulator's executable
+    QString card;     // the sample card image
+    QString missing;  // when one is not found: what is missing, in Japanese
+};
+
+// Looks in the given folders, in order, for the emulator (as
+// passlog-reader-emulator, reader-emulator or, in a build folder,
+// tools/reader-emulator/reader-emulator) and for sample-card.txt, then for
+// the emulator on the PATH.
+DemoFiles findDemoFiles(const QStringList &folders);
+// The folders the program looks in: its own, then where it is installed.
+QStringList demoFolders();
+
+// Starts the emulator and points the configured port at it; the settings
+// file is held for this run. Empty when running; otherwise why not.
+QString startDemo(const DemoFiles &files);
+bool demoRunning();
+// The pseudo-terminal's link the port means during the demo.
+QString demoReaderLink();
+// Ends the emulator (its link goes with it) and the port's override. Safe to
+// call when no demo runs.
+void stopDemo();
+
+// " (デモ)" appended to the main window's title.
+void markDemoWindow();
+
+// For the package check without a display: when PASSLOG_DEMO_READ_AND_QUIT is
+// set, presses カード読込 once it is offered (within 30 s), then ends the
+// program through its end sequence.
+void readCardAndQuitWhenAsked();
