@@ -125,7 +125,7 @@ private slots:
         QTest::addColumn<QStringList>("listed");
         QTest::addColumn<QString>("selected");
         QTest::newRow("none") << QStringList{} << "" << QStringList{"インストールされていません", "PDFファイル"}
-                              << "インストールされていません";
+                              << "PDFファイル";
         QTest::newRow("one") << QStringList{"Office"} << "Office" << QStringList{"Office", "PDFファイル"} << "Office";
         QTest::newRow("several, default last, named with blanks")
             << QStringList{"Office", "Lab", "Laser"} << " Laser " << QStringList{"Office", "Lab", "Laser", "PDFファイル"}
@@ -152,6 +152,7 @@ private slots:
         showView(1);
         fakePrinters({}, {});
         basMain_GetPrinter();
+        w->cboPrinter->setCurrentIndex(0);
         typeCard("1234");
         basMain_PrintDefult();
         QCOMPARE(h->messageTexts(), QStringList{"プリンタが見つかりません。プリンタをインストールしてください。"});
@@ -236,6 +237,11 @@ private slots:
         insertRecord("ETC_DATA", tomeiRecord());
         showView(2);
         w->cboPrinter->setCurrentText("PDFファイル");
+        QStringList questions;
+        seams::setPrintQuestionHandler([&](const seams::Message &m) {
+            questions << m.text;
+            return seams::PrintAnswer::Print;
+        });
         const QString file = QDir(folder("pdf")).filePath("明細");
         chosen << "" << file;
         basMain_PrintDefult(); // cancelled
@@ -245,7 +251,9 @@ private slots:
         QCOMPARE(dialogs[0].caption, QStringLiteral("PDFファイルを保存"));
         QCOMPARE(dialogs[0].initialPath, CSVPath + "ＥＴＣ利用履歴明細表.pdf");
         QCOMPARE(dialogs[1].initialPath, dialogs[0].initialPath);
-        QCOMPARE(h->messageTexts(), QStringList{kPrintDone}); // no paper question for a file
+        QCOMPARE(h->messageTexts(), QStringList{kPrintDone});
+        // The print question names the file, not a printer or its paper.
+        QCOMPARE(questions.value(1), "現在表示されている1件の利用履歴をPDFファイルに出力します。\r\n準備は宜しいですか?");
         const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
         QVERIFY(readAll(file + ".pdf").startsWith("%PDF"));
         if (!pdftotext.isEmpty())
