@@ -369,10 +369,11 @@ private slots:
         h->clearMessages();
         w->cboPrinter->setCurrentText("PDFファイル");
         chosen << pdf;
-        h->queueAnswer(seams::MsgAnswer::Yes);
+        h->queueAnswer(seams::MsgAnswer::Yes); // the print question
+        h->queueAnswer(seams::MsgAnswer::Yes); // replace
         basMain_PrintDefult();
-        QCOMPARE(h->messages().size(), 2);
-        QVERIFY(h->messages()[1].text.startsWith("PDFファイルを書き込めませんでした。"));
+        QCOMPARE(h->messages().size(), 3);
+        QVERIFY(h->messages()[2].text.startsWith("PDFファイルを書き込めませんでした。"));
         QVERIFY(!h->messageTexts().contains(kPrintDone));
         QCOMPARE(readAll(pdf), oldPdf);
 
@@ -428,13 +429,14 @@ private slots:
         h->clearMessages();
         w->cboPrinter->setCurrentText("PDFファイル");
         chosen << pdf;
-        h->queueAnswer(seams::MsgAnswer::Yes);
+        h->queueAnswer(seams::MsgAnswer::Yes); // the print question
+        h->queueAnswer(seams::MsgAnswer::Yes); // replace
         basMain_PrintDefult();
         QCOMPARE(reports.size(), 2);
         QCOMPARE(reports[1].label, QStringLiteral("標準印刷中…"));
         QCOMPARE(reports[1].total, qint64(8192));
         QVERIFY(reports[0].done > 0 && reports[0].done < reports[1].done);
-        QCOMPARE(h->messages().size(), 1);
+        QCOMPARE(h->messages().size(), 2); // the print question and the replace question
         QCOMPARE(readAll(pdf), oldPdf);
         QCOMPARE(QDir(dir).entryList(QDir::Files), files);
 
