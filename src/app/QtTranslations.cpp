@@ -4,8 +4,32 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QHash>
 #include <QLibraryInfo>
 #include <QTranslator>
+
+namespace {
+
+// The file types of the file dialog's list: Qt 6 names their context
+// QAbstractFileIconProvider, which Debian's qtbase_ja.qm does not have yet.
+class FileTypeTexts : public QTranslator {
+public:
+    using QTranslator::QTranslator;
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *sourceText, const char *, int) const override
+    {
+        if (qstrcmp(context, "QAbstractFileIconProvider") != 0)
+            return {};
+        static const QHash<QByteArray, QString> texts{
+            {"Folder", QStringLiteral("フォルダ")},   {"File Folder", QStringLiteral("フォルダ")},
+            {"%1 File", QStringLiteral("%1 ファイル")}, {"File", QStringLiteral("ファイル")},
+            {"Drive", QStringLiteral("ドライブ")},     {"Alias", QStringLiteral("エイリアス")},
+            {"Shortcut", QStringLiteral("ショートカット")}, {"Unknown", QStringLiteral("不明")}};
+        return texts.value(QByteArray(sourceText));
+    }
+};
+
+} // namespace
 
 QStringList qtTranslationFolders()
 {
@@ -28,5 +52,7 @@ QStringList installQtTranslations(const QStringList &folders)
             delete translator;
         }
     }
+    if (!loaded.isEmpty())
+        QCoreApplication::installTranslator(new FileTypeTexts(QCoreApplication::instance()));
     return loaded;
 }

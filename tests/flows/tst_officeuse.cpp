@@ -103,6 +103,7 @@ private slots:
         QCOMPARE(f.gridRows(), 3);
 
         const QStringList loaded = installQtTranslations();
+        QCOMPARE(QCoreApplication::translate("QAbstractFileIconProvider", "Folder"), QStringLiteral("フォルダ"));
         QVERIFY2(loaded.contains(QDir(QLibraryInfo::path(QLibraryInfo::TranslationsPath)).filePath("qtbase_ja.qm")),
                  qPrintable(loaded.join(' ')));
         // The copies beside the program, for a Qt without translations.
