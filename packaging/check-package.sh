@@ -20,7 +20,7 @@ chmod 755 "$root"
 trap 'rm -rf "$root"' EXIT
 dpkg -x "$deb" "$root"
 for f in usr/bin/passlog usr/bin/passlog-reader-emulator usr/share/passlog/ETC_MST.sqlite \
-         usr/share/passlog/sample-card.txt usr/share/man/man1/passlog.1.gz usr/share/man/ja/man1/passlog.1.gz \
+         usr/share/passlog/sample-card.txt usr/share/passlog/qtbase_ja.qm usr/share/man/man1/passlog.1.gz usr/share/man/ja/man1/passlog.1.gz \
          usr/share/applications/passlog.desktop usr/share/icons/hicolor/48x48/apps/passlog.png \
          usr/share/doc/passlog/copyright; do
   [ -f "$root/$f" ] || { echo "missing in the package: /$f"; exit 1; }
@@ -28,6 +28,7 @@ done
 dpkg-deb --field "$deb" Depends | grep -q 'libqt6widgets6' || { echo "no dependency on Qt 6 Widgets"; exit 1; }
 dpkg-deb --field "$deb" Depends | grep -q 'fonts-noto-cjk' || { echo "no dependency on the fonts"; exit 1; }
 dpkg-deb --field "$deb" Depends | grep -q 'libharfbuzz-subset0' || { echo "no dependency on HarfBuzz's subsetter"; exit 1; }
+dpkg-deb --field "$deb" Depends | grep -q 'qt6-translations-l10n' || { echo "no dependency on Qt's translations"; exit 1; }
 
 # Asked on the command line: no display needed, no window opened.
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen "$root/usr/bin/passlog" --version)

@@ -20,6 +20,9 @@ struct Message {
     MsgButtons buttons;
     QString title;
     QString text;
+    // The button that Return presses: empty for the box's usual one (はい or
+    // OK); No for the questions that delete or replace something.
+    std::optional<MsgAnswer> defaultButton = std::nullopt;
 };
 
 using MessageBoxHandler = std::function<MsgAnswer(const Message &)>;

@@ -104,6 +104,12 @@ bool basCommon_AskYesNo(const QString &message)
     return show(seams::MsgIcon::Information, seams::MsgButtons::YesNo, message) == seams::MsgAnswer::Yes;
 }
 
+bool basCommon_AskYesNoDefaultNo(const QString &message)
+{
+    return seams::showMessageBox({seams::MsgIcon::Information, seams::MsgButtons::YesNo, kAppTitle, message,
+                                  seams::MsgAnswer::No}) == seams::MsgAnswer::Yes;
+}
+
 seams::MsgAnswer basCommon_AskYesNoCancel(const QString &message)
 {
     return show(seams::MsgIcon::Information, seams::MsgButtons::YesNoCancel, message);

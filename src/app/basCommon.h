@@ -25,6 +25,8 @@ void basCommon_ShowInfo(const QString &message);
 void basCommon_ShowWarning(const QString &message);
 // Questions with the information icon; only "Yes" goes on.
 bool basCommon_AskYesNo(const QString &message);
+// The same question with いいえ as its default button: for questions that delete or replace.
+bool basCommon_AskYesNoDefaultNo(const QString &message);
 seams::MsgAnswer basCommon_AskYesNoCancel(const QString &message);
 
 // The folder separator that ends a folder path on this platform ("\" on Windows).

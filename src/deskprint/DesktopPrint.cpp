@@ -216,8 +216,10 @@ QByteArray frmPrintDesktop_PrintFrame(const QByteArray &printLine)
     return basRS232C_RelayEnvelope(QByteArrayLiteral("COM2:"), frame::fromRaw(printLine));
 }
 
-qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql)
+qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql, bool *acknowledged)
 {
+    if (acknowledged)
+        *acknowledged = false;
     return guarded("frmPrintDesktop_SendPrintCOM2", [&]() -> qint16 {
         const QString table = statementTable(sql);
         QSqlQuery q = basAccess_Execute(DbConnection::History, withRowIdentity(sql));
@@ -253,6 +255,8 @@ qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql)
         }
         if (!answered)
             basCommon_ShowWarning(kPrinterSilent);
+        if (acknowledged)
+            *acknowledged = printed;
         if (printed) {
             // Stored at once: a print run that breaks off later leaves every
             // record printed so far marked, and no other.
@@ -267,16 +271,21 @@ qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql)
     });
 }
 
-void frmPrintDesktop_PrintRows(const QString &tableName, const QList<DesktopPrintRow> &rows)
+int frmPrintDesktop_PrintRows(const QString &tableName, const QList<DesktopPrintRow> &rows)
 {
+    int printedRows = 0;
     for (const DesktopPrintRow &row : rows) {
         if (const QString refusal = frmPrintDesktop_NullRowWarning(row); !refusal.isEmpty()) {
             basCommon_ShowWarning(refusal);
             continue;
         }
-        if (frmPrintDesktop_SendPrintCOM2(frmPrintDesktop_MakePrintDesktopSQL(tableName, row)) != 0) {
+        bool printed = false;
+        const qint16 status = frmPrintDesktop_SendPrintCOM2(frmPrintDesktop_MakePrintDesktopSQL(tableName, row), &printed);
+        printedRows += printed ? 1 : 0;
+        if (status != 0) {
             basCommon_ShowWarning(kPaperOut);
             break;
         }
     }
+    return printedRows;
 }

@@ -68,12 +68,14 @@ QByteArray frmPrintDesktop_PrintFrame(const QByteArray &printLine);
 // not answer (warned here) or when sql selects nothing; otherwise the code of
 // the printer's refusal (paper out). Relay mode must be 0: the envelope goes
 // out as built.
-qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql);
+// printed, when given, says whether the printer acknowledged the record.
+qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql, bool *printed = nullptr);
 
 // The print run of the window: the rows in order, one record each. A row with
 // a Null display column is refused with a warning naming it and the others
 // still print; a refusal of the printer (paper out) is warned and ends the run.
-void frmPrintDesktop_PrintRows(const QString &tableName, const QList<DesktopPrintRow> &rows);
+// Returns how many records the printer acknowledged.
+int frmPrintDesktop_PrintRows(const QString &tableName, const QList<DesktopPrintRow> &rows);
 
 // The receives after a print frame and the wait of each (ms).
 inline const QList<int> kPrinterReplyWaits{100, 3000, 500, 500, 500, 500, 500, 500, 500, 500};

@@ -41,3 +41,8 @@ void restartPolling();
 void useAllCardsIfNothingTyped();
 // List entry on its first entry ("0000").
 void selectAllCardsFromList();
+// The second line of a deletion's completion: "\r\n495件削除しました。".
+inline QString deletedCountText(qint64 rows)
+{
+    return QStringLiteral("\r\n") + QString::number(rows) + QStringLiteral("件削除しました。");
+}

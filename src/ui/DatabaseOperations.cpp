@@ -129,12 +129,13 @@ void basMain_DBDelete()
         // Exactly the rows counted in the question go: when another PC changed
         // them since they were shown, the view is shown again and the
         // question comes again with the new count.
+        qint64 deleted = 0;
         for (;;) {
-            if (!basCommon_AskYesNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
+            if (!basCommon_AskYesNoDefaultNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
                                     QStringLiteral("の利用履歴をデータベースから削除します。よろしいですか?")))
                 return;
             try {
-                basAccess_DeleteShown("basAccess_MDBTBLOpen", basAccess_MakeHFGSQL(kTableData, QStringLiteral("DELETE")),
+                deleted = basAccess_DeleteShown("basAccess_MDBTBLOpen", basAccess_MakeHFGSQL(kTableData, QStringLiteral("DELETE")),
                                       busyProgressOf(QStringLiteral("DB削除中…")));
                 break;
             } catch (const ShownRowsChanged &changed) {
@@ -158,6 +159,6 @@ void basMain_DBDelete()
         emptyStagingAndGrid();
         basAccess_ResetViewCondition();
         enableDBReadIfHistory();
-        basCommon_ShowInfo(QStringLiteral("DB削除が完了しました。"));
+        basCommon_ShowInfo(QStringLiteral("DB削除が完了しました。") + deletedCountText(deleted));
     });
 }

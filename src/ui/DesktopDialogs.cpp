@@ -1,11 +1,13 @@
 #include "ui/DesktopDialogs.h"
 
+#include "app/QtTranslations.h"
 #include "app/Seams.h"
 #include "ui/ReportOperations.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 namespace {
 
@@ -26,6 +28,14 @@ seams::MsgAnswer realMessageBox(const seams::Message &m)
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         break;
     }
+    if (m.defaultButton) {
+        switch (*m.defaultButton) {
+        case seams::MsgAnswer::Ok: box.setDefaultButton(QMessageBox::Ok); break;
+        case seams::MsgAnswer::Yes: box.setDefaultButton(QMessageBox::Yes); break;
+        case seams::MsgAnswer::No: box.setDefaultButton(QMessageBox::No); break;
+        case seams::MsgAnswer::Cancel: box.setDefaultButton(QMessageBox::Cancel); break;
+        }
+    }
     box.setModal(true);
     switch (box.exec()) {
     case QMessageBox::Yes: return seams::MsgAnswer::Yes;
@@ -35,17 +45,37 @@ seams::MsgAnswer realMessageBox(const seams::Message &m)
     }
 }
 
+// The extension of the filter's first pattern ("csv" for "CSVファイル (*.csv);;…").
+QString defaultSuffixOf(const QString &filter)
+{
+    static const QRegularExpression pattern(QStringLiteral("\\*\\.(\\w+)"));
+    return pattern.match(filter.section(QStringLiteral(";;"), 0, 0)).captured(1);
+}
+
 QString realSaveFileDialog(const QString &caption, const QString &initialPath, const QString &filter)
 {
+    QFileDialog dialog(QApplication::activeWindow(), caption, initialPath, filter);
+    dialog.setObjectName(QStringLiteral("SaveFileDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // A name typed without an extension gets the one of the chosen type.
+    dialog.setDefaultSuffix(defaultSuffixOf(filter));
     // The overwrite question is the program's own (Yes / No to append / Cancel).
-    return QFileDialog::getSaveFileName(QApplication::activeWindow(), caption, initialPath, filter, nullptr,
-                                        QFileDialog::DontConfirmOverwrite);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+#ifndef Q_OS_WIN
+    // The desktop's own dialog would speak the session's language; Qt's speaks Japanese.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+#endif
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
 }
 
 } // namespace
 
 void installDesktopDialogs()
 {
+    installQtTranslations();
     seams::setMessageBoxHandler(realMessageBox);
     seams::setSaveFileHandler(realSaveFileDialog);
     installRealPrinterList();

@@ -14,6 +14,7 @@
 #include "ui/basMainWindow.h"
 #include "ui/frmMain.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -25,6 +26,7 @@
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QRadioButton>
+#include <QScreen>
 #include <memory>
 
 namespace {
@@ -82,12 +84,49 @@ void choosePrinter(QPrinter &printer)
     setStatementPage(printer);
 }
 
+// The preview fills the screen, so that a page is read at its width. For a
+// PDF file its print button only closes it with a yes: the file is then
+// chosen and written by the program's own writer, not by Qt's.
 bool realPreview(QPrinter &printer, const std::function<void(QPrinter *)> &paint)
 {
     QPrintPreviewDialog dialog(&printer, &form());
-    dialog.setWindowTitle(kAppTitle);
+    dialog.setObjectName(QStringLiteral("PrintPreviewDialog"));
+    dialog.setWindowTitle(QStringLiteral("印刷プレビュー"));
+    // The screen's size also where no window manager maximises it.
+    if (const QScreen *screen = form().screen())
+        dialog.setGeometry(screen->availableGeometry());
+    dialog.setWindowState(dialog.windowState() | Qt::WindowMaximized);
     QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&](QPrinter *p) { paint(p); });
+    if (printer.outputFormat() == QPrinter::PdfFormat) {
+        const QString print = QCoreApplication::translate("QPrintPreviewDialog", "Print");
+        for (QAction *action : dialog.findChildren<QAction *>()) {
+            if (action->text() != print)
+                continue;
+            QObject::disconnect(action, SIGNAL(triggered(bool)), &dialog, nullptr);
+            QObject::connect(action, &QAction::triggered, &dialog, &QDialog::accept);
+        }
+    }
     return dialog.exec() == QDialog::Accepted;
+}
+
+// The print question for a printer or for the PDF file entry.
+seams::PrintAnswer askBeforePrinting(const QString &printerText)
+{
+    const QString shown = QStringLiteral("現在表示されている") + form().lblCountValue->text();
+    if (printerText == kPdfFilePrinter)
+        return seams::askPrintQuestion(shown + QStringLiteral("の利用履歴をPDFファイルに出力します。") + kCrLf +
+                                       QStringLiteral("準備は宜しいですか?"));
+    return seams::askPrintQuestion(
+        shown + QStringLiteral("の利用履歴を下記プリンタより印刷します。") + kCrLf + QStringLiteral("準備は宜しいですか?") +
+        kCrLf + kCrLf + printerText + kCrLf + kCrLf +
+        QStringLiteral("※用紙サイズはA4固定です。プリンタに用紙があることを確認してください。"));
+}
+
+// The statement's preview on printer; true if the user printed from it.
+bool previewStatement(QPrinter &printer, const QString &card)
+{
+    const auto paint = [&card](QPrinter *p) { basMain_PrintPageCreate(*p, card); };
+    return g_preview ? g_preview(printer, paint) : realPreview(printer, paint);
 }
 
 // The statement into a PDF file chosen by the user. False when cancelled, or
@@ -107,7 +146,7 @@ bool printToPdfFile(const QString &card)
             path += QStringLiteral(".pdf");
         setLastFile(kLastPdfFile, path);
         if (!QFileInfo::exists(path) ||
-            basCommon_AskYesNo(kSameNameExists + kCrLf + kCrLf + QDir::toNativeSeparators(path)))
+            basCommon_AskYesNoDefaultNo(kSameNameExists + kCrLf + kCrLf + QDir::toNativeSeparators(path)))
             break;
     }
     // Written beside the target and moved into place only when complete: a
@@ -141,11 +180,13 @@ void basMain_GetPrinter()
         if (list->count() > 0) {
             const int index = list->findText(printers.defaultName.trimmed(), Qt::MatchExactly);
             list->setCurrentIndex(index >= 0 ? index : 0);
+            list->addItem(kPdfFilePrinter);
         } else {
+            // Without a printer the statement can still go into a file.
             list->addItem(kNoPrinter);
-            list->setCurrentIndex(0);
+            list->addItem(kPdfFilePrinter);
+            list->setCurrentIndex(1);
         }
-        list->addItem(kPdfFilePrinter);
     });
 }
 
@@ -161,23 +202,27 @@ void basMain_PrintDefult()
         QString card;
         if (!selectedCardForOutput(QStringLiteral("印刷できません。"), card))
             return;
+        const seams::PrintAnswer answer = askBeforePrinting(printerText);
+        if (answer == seams::PrintAnswer::Stop)
+            return;
         if (printerText == kPdfFilePrinter) {
+            if (answer == seams::PrintAnswer::Preview) {
+                // The pages as the file will hold them, on a PDF printer of the same page set-up.
+                QPrinter pages(QPrinter::HighResolution);
+                pages.setOutputFormat(QPrinter::PdfFormat);
+                pages.setDocName(kDocumentName);
+                setStatementPage(pages);
+                if (!previewStatement(pages, card))
+                    return;
+            }
             if (printToPdfFile(card))
                 basCommon_ShowInfo(QStringLiteral("標準印刷が完了しました。"));
             return;
         }
-        const seams::PrintAnswer answer = seams::askPrintQuestion(
-            QStringLiteral("現在表示されている") + f.lblCountValue->text() +
-            QStringLiteral("の利用履歴を下記プリンタより印刷します。") + kCrLf + QStringLiteral("準備は宜しいですか?") +
-            kCrLf + kCrLf + printerText + kCrLf + kCrLf +
-            QStringLiteral("※用紙サイズはA4固定です。プリンタに用紙があることを確認してください。"));
-        if (answer == seams::PrintAnswer::Stop)
-            return;
         QPrinter printer(QPrinter::HighResolution);
         choosePrinter(printer);
         if (answer == seams::PrintAnswer::Preview) {
-            const auto paint = [&card](QPrinter *p) { basMain_PrintPageCreate(*p, card); };
-            if (!(g_preview ? g_preview(printer, paint) : realPreview(printer, paint)))
+            if (!previewStatement(printer, card))
                 return;
         } else {
             // Stopped: the job is aborted while it is still open, so that no

@@ -3,6 +3,7 @@
 #include "app/Version.h"
 #include "app/basCommon.h"
 #include "history/basAccessRepeat.h"
+#include "ui/Keyboard.h"
 #include "ui/ModalDialogs.h"
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
@@ -51,6 +52,7 @@ frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
     cmdOK = placeInDialog(new QPushButton(QStringLiteral("OK"), this), "cmdOK", 5520, 480, 1215, 375);
     // Enter presses the default button, Escape closes a dialog.
     cmdOK->setDefault(true);
+    pressFocusedButtonOnReturn(this);
     connect(cmdOK, &QPushButton::clicked, this, [this] { frmAbout_cmdOK_Click(); });
     frmAbout_Form_Load();
 }

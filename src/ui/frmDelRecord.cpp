@@ -10,6 +10,7 @@
 #include "ui/Progress.h"
 #include "ui/DuplicateOperations.h"
 #include "ui/FrameControl.h"
+#include "ui/Keyboard.h"
 #include "ui/ModalDialogs.h"
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
@@ -46,6 +47,8 @@ frmDelRecord::frmDelRecord(QWidget *parent) : QDialog(parent)
     btnCancel = placeInDialog(new QPushButton(QStringLiteral("取消"), this), "btnCancel", 3720, 2460, 1215, 375);
     btnOK->setAutoDefault(false);
     btnCancel->setAutoDefault(false);
+    setTabOrderOf({cboCardNo, btnOK, btnCancel});
+    pressFocusedButtonOnReturn(this);
     connect(btnOK, &QPushButton::clicked, this, [this] { frmDelRecord_btnOK_Click(); });
     connect(btnCancel, &QPushButton::clicked, this, [this] { frmDelRecord_btnCancel_Click(); });
     frmDelRecord_Form_Load();
@@ -67,11 +70,12 @@ void frmDelRecord::frmDelRecord_btnOK_Click()
         const QString cardNo = cboCardNo->currentIndex() < 0 ? QString() : cboCardNo->currentText();
         if (cardNo.isEmpty())
             return;
-        if (!basCommon_AskYesNo(QStringLiteral("カードNO:[") + cardNo +
+        if (!basCommon_AskYesNoDefaultNo(QStringLiteral("カードNO:[") + cardNo +
                                 QStringLiteral("]に該当する重複レコードを全て削除します。よろしいですか?")))
             return;
+        int deleted = 0;
         try {
-            basAccess_DeleteRepeats(cardNo, busyProgressOf(QStringLiteral("重複レコード削除中…")));
+            deleted = basAccess_DeleteRepeats(cardNo, busyProgressOf(QStringLiteral("重複レコード削除中…")));
         } catch (const ShownRowsChanged &changed) {
             // Another PC changed the history since the duplicates were shown:
             // nothing was deleted; they are shown again to be looked at.
@@ -90,7 +94,7 @@ void frmDelRecord::frmDelRecord_btnOK_Click()
         f.fraHFlexGrid->setTitle(kCaptionHistory);
         f.mnuRecordDelete->setEnabled(false);
         accept();
-        basCommon_ShowInfo(QStringLiteral("重複レコード削除が完了しました。"));
+        basCommon_ShowInfo(QStringLiteral("重複レコード削除が完了しました。") + deletedCountText(deleted));
     });
 }
 

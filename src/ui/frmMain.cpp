@@ -4,6 +4,7 @@
 #include "reader/basRS232C.h"
 #include "ui/DuplicateOperations.h"
 #include "ui/FrameControl.h"
+#include "ui/Keyboard.h"
 #include "ui/LineControl.h"
 #include "ui/ReportOperations.h"
 #include "ui/SettingsOperations.h"
@@ -81,6 +82,16 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     buildControls();
     buildMenus();
     wireEvents();
+    // Tab follows the layout: each option, then what it governs (the start
+    // and the end of the range, each button, date, time), the grid (left by
+    // Tab; the arrow keys move inside), the command column top to bottom,
+    // the printer list. Return presses the focused button.
+    setTabOrderOf({optCardNo[0], txtCardInput, optCardNo[1], cboCardSelect, optSelectMode[0], optSelectMode[1],
+                   cmdDateStart, dtpDateStart, dtpTimeStart, cmdDateEnd, dtpDateEnd, dtpTimeEnd, MSHFlexGrid,
+                   btnCardRead, btnViewCls, btnDBEntry, btnDBRead, btnDBDelete, btnPrintDefault, btnPrintDesktop,
+                   btnCSVOutput, btnExit, cboPrinter});
+    leaveOnTab(MSHFlexGrid);
+    pressFocusedButtonOnReturn(this);
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 }
 

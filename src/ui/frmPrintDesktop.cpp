@@ -7,6 +7,7 @@
 #include "reader/basRS232C.h"
 #include "ui/Commands.h"
 #include "ui/FrameControl.h"
+#include "ui/Keyboard.h"
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
 #include "ui/frmMain.h"
@@ -73,6 +74,9 @@ frmPrintDesktop::frmPrintDesktop(QWidget *parent) : QDialog(parent)
         b->setFont(pGothicFont(11.25));
         b->setAutoDefault(false);
     }
+    setTabOrderOf({ListView, chkPrint, cmdPrint, cmdExit});
+    leaveOnTab(ListView);
+    pressFocusedButtonOnReturn(this);
 
     connect(cmdPrint, &QPushButton::clicked, this, [this] { frmPrintDesktop_cmdPrint_Click(); });
     connect(cmdExit, &QPushButton::clicked, this, [this] {
@@ -184,8 +188,11 @@ void frmPrintDesktop::frmPrintDesktop_cmdPrint_Click()
         for (int i = 0; i < ListView->topLevelItemCount(); ++i)
             if (QTreeWidgetItem *item = ListView->topLevelItem(i); item->isSelected())
                 selected << rowOf(item);
-        frmPrintDesktop_PrintRows(frmPrintDesktop_ViewTable(), selected);
+        if (selected.isEmpty())
+            return;
+        const int printed = frmPrintDesktop_PrintRows(frmPrintDesktop_ViewTable(), selected);
         refill();
+        basCommon_ShowInfo(QString::number(printed) + QStringLiteral("件印刷しました。"));
     });
 }
 

@@ -10,6 +10,7 @@
 #include "reader/basRS232C.h"
 #include "ui/Commands.h"
 #include "ui/FrameControl.h"
+#include "ui/Keyboard.h"
 #include "ui/ModalDialogs.h"
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
@@ -46,6 +47,8 @@ frmSetComm::frmSetComm(QWidget *parent) : QDialog(parent)
     btnCancel = placeInDialog(new QPushButton(QStringLiteral("取消"), this), "btnCancel", 3840, 2520, 1215, 375);
     for (QPushButton *b : {btnETCSearch, btnOK, btnCancel})
         b->setAutoDefault(false);
+    setTabOrderOf({cboPort, btnETCSearch, btnOK, btnCancel});
+    pressFocusedButtonOnReturn(this);
 #ifdef Q_OS_WIN
     lblDevice->hide();
 #endif

@@ -8,6 +8,7 @@
 #include "ui/Commands.h"
 #include "ui/DuplicateOperations.h"
 #include "ui/FrameControl.h"
+#include "ui/Keyboard.h"
 #include "ui/ModalDialogs.h"
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
@@ -48,6 +49,8 @@ frmSetSort::frmSetSort(QWidget *parent) : QDialog(parent)
     btnCancel = placeInDialog(new QPushButton(QStringLiteral("取消"), this), "btnCancel", 2760, 1920, 1215, 375);
     btnOK->setAutoDefault(false);
     btnCancel->setAutoDefault(false);
+    setTabOrderOf({optPassDate[0], optPassDate[1], btnOK, btnCancel});
+    pressFocusedButtonOnReturn(this);
     connect(btnOK, &QPushButton::clicked, this, [this] { frmSetSort_btnOK_Click(); });
     connect(btnCancel, &QPushButton::clicked, this, [this] { frmSetSort_btnCancel_Click(); });
 }

@@ -297,7 +297,7 @@ private slots:
         QCOMPARE(rows.size(), 3);
         QCOMPARE(rows[1].nullColumns, QStringList{"通行料金"});
         QVERIFY(rows[0].nullColumns.isEmpty());
-        frmPrintDesktop_PrintRows(kTableData, rows);
+        QCOMPARE(frmPrintDesktop_PrintRows(kTableData, rows), 2); // the refused row is not counted
         QCOMPARE(harness->messageTexts(),
                  QStringList{"「通行料金」が空欄のため、次の利用履歴は卓上プリンタで印刷できません。\r\n\r\n"
                              "カードNO:0012 ご利用日:2024/01/11 通過時間:08:00:00 通行料金: 車種:普通車 "

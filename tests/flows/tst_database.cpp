@@ -5,7 +5,8 @@
 
 namespace {
 const QString kRegisterDone = QStringLiteral("DB登録が完了しました。");
-const QString kDeleteDone = QStringLiteral("DB削除が完了しました。");
+// The completion of DB削除, with the count of rows it deleted.
+QString deleteDone(int rows) { return QStringLiteral("DB削除が完了しました。\r\n%1件削除しました。").arg(rows); }
 const QString kReadQuestion =
     QStringLiteral("DB登録を行わずにDB読込を行うと現在表示されている利用履歴は削除されます。よろしいですか?");
 QString registerQuestion(const QString &card)
@@ -184,7 +185,7 @@ private slots:
         QVERIFY(texts[0].contains(QStringLiteral("14件")));
         QVERIFY(texts[1].startsWith(QStringLiteral("表示した後に他のPCで利用履歴が変更されたため")));
         QVERIFY(texts[2].contains(QStringLiteral("17件")));
-        QCOMPARE(texts[3], kDeleteDone);
+        QCOMPARE(texts[3], deleteDone(17));
         QCOMPARE(Flow::historyRows(QStringLiteral("0012")), 0);
     }
 
@@ -221,7 +222,7 @@ private slots:
         f.typeCardNumber(QStringLiteral("34"));
         f.harness.clearMessages();
         QVERIFY(f.clickYes(f.w->btnDBDelete));
-        QCOMPARE(f.harness.messageTexts(), (QStringList{question, kDeleteDone}));
+        QCOMPARE(f.harness.messageTexts(), (QStringList{question, deleteDone(4)}));
         QCOMPARE(Flow::historyRows(QStringLiteral("0034")), 14);
         QCOMPARE(Flow::historyRows(QStringLiteral("0012")), 10);
         QCOMPARE(Flow::historyRows(QStringLiteral("0012"), QStringLiteral("2024/04")), 0);
@@ -238,7 +239,7 @@ private slots:
         QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("24件"));
         f.harness.clearMessages();
         QVERIFY(f.clickYes(f.w->btnDBDelete));
-        QCOMPARE(f.harness.messageTexts().value(1), kDeleteDone);
+        QCOMPARE(f.harness.messageTexts().value(1), deleteDone(24));
         QCOMPARE(Flow::historyRows(), 0);
         QVERIFY(!f.w->btnDBRead->isEnabled());
         QCOMPARE(f.cardList(), QStringList{"0000"});

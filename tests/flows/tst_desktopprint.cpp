@@ -184,7 +184,9 @@ private slots:
             QCOMPARE(marks(d), QStringList({"済+", "済+", "済+"}));
         }));
         QCOMPARE(historyFlags(), QList<int>({1, 1, 1}));
-        QVERIFY(f.harness.messages().isEmpty());
+        // Each run ends with how many the printer took; nothing selected, no run.
+        QCOMPARE(f.harness.messageTexts(), QStringList({"1件印刷しました。", "2件印刷しました。"}));
+        QCOMPARE(f.harness.messages().last().icon, seams::MsgIcon::Information);
     }
 
     // The paper runs out on the second of three selected records: the first
@@ -197,7 +199,7 @@ private slots:
         QVERIFY(inPrintWindow(f, [&](frmPrintDesktop &d) {
             selectRows(d, {0, 1, 2});
             QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
-            QCOMPARE(f.harness.messageTexts(), QStringList{kPaperOut});
+            QCOMPARE(f.harness.messageTexts(), QStringList({kPaperOut, "1件印刷しました。"}));
             QCOMPARE(printFrames(f).size(), 2);
             QCOMPARE(marks(d), QStringList({"済+", "未-", "未-"}));
             QVERIFY(d.cmdPrint->isEnabled() && d.cmdExit->isEnabled() && d.ListView->isEnabled());
@@ -227,7 +229,7 @@ private slots:
             QVERIFY(clock.elapsed() >= 2 * 7100);
             QVERIFY(!closedWhilePrinting);
             QVERIFY(!f.w->TimerPolling->isActive());
-            QCOMPARE(f.harness.messageTexts(), QStringList({kPrinterSilent, kPrinterSilent}));
+            QCOMPARE(f.harness.messageTexts(), QStringList({kPrinterSilent, kPrinterSilent, "0件印刷しました。"}));
             QCOMPARE(printFrames(f).size(), 2);
             QCOMPARE(marks(d), QStringList({"済+", "未-", "未-"}));
         }));

@@ -78,7 +78,7 @@ private slots:
         QCOMPARE(f.harness.messageTexts(),
                  (QStringList{"カードNO:[1111]に該当する重複レコードを全て削除します。よろしいですか?",
                               "カードNO:[1111]に該当する重複レコードを全て削除します。よろしいですか?",
-                              "重複レコード削除が完了しました。"}));
+                              "重複レコード削除が完了しました。\r\n1件削除しました。"}));
         QCOMPARE(Flow::historyRows("1111"), 1);
         QCOMPARE(Flow::historyRows("2222"), 1);
         QCOMPARE(f.gridRows(), 0);

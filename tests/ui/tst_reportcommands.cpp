@@ -125,7 +125,7 @@ private slots:
         QTest::addColumn<QStringList>("listed");
         QTest::addColumn<QString>("selected");
         QTest::newRow("none") << QStringList{} << "" << QStringList{"インストールされていません", "PDFファイル"}
-                              << "インストールされていません";
+                              << "PDFファイル";
         QTest::newRow("one") << QStringList{"Office"} << "Office" << QStringList{"Office", "PDFファイル"} << "Office";
         QTest::newRow("several, default last, named with blanks")
             << QStringList{"Office", "Lab", "Laser"} << " Laser " << QStringList{"Office", "Lab", "Laser", "PDFファイル"}
@@ -152,6 +152,7 @@ private slots:
         showView(1);
         fakePrinters({}, {});
         basMain_GetPrinter();
+        w->cboPrinter->setCurrentIndex(0);
         typeCard("1234");
         basMain_PrintDefult();
         QCOMPARE(h->messageTexts(), QStringList{"プリンタが見つかりません。プリンタをインストールしてください。"});
@@ -236,6 +237,11 @@ private slots:
         insertRecord("ETC_DATA", tomeiRecord());
         showView(2);
         w->cboPrinter->setCurrentText("PDFファイル");
+        QStringList questions;
+        seams::setPrintQuestionHandler([&](const seams::Message &m) {
+            questions << m.text;
+            return seams::PrintAnswer::Print;
+        });
         const QString file = QDir(folder("pdf")).filePath("明細");
         chosen << "" << file;
         basMain_PrintDefult(); // cancelled
@@ -245,7 +251,9 @@ private slots:
         QCOMPARE(dialogs[0].caption, QStringLiteral("PDFファイルを保存"));
         QCOMPARE(dialogs[0].initialPath, CSVPath + "ＥＴＣ利用履歴明細表.pdf");
         QCOMPARE(dialogs[1].initialPath, dialogs[0].initialPath);
-        QCOMPARE(h->messageTexts(), QStringList{kPrintDone}); // no paper question for a file
+        QCOMPARE(h->messageTexts(), QStringList{kPrintDone});
+        // The print question names the file, not a printer or its paper.
+        QCOMPARE(questions.value(1), "現在表示されている1件の利用履歴をPDFファイルに出力します。\r\n準備は宜しいですか?");
         const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
         QVERIFY(readAll(file + ".pdf").startsWith("%PDF"));
         if (!pdftotext.isEmpty())
@@ -361,10 +369,11 @@ private slots:
         h->clearMessages();
         w->cboPrinter->setCurrentText("PDFファイル");
         chosen << pdf;
-        h->queueAnswer(seams::MsgAnswer::Yes);
+        h->queueAnswer(seams::MsgAnswer::Yes); // the print question
+        h->queueAnswer(seams::MsgAnswer::Yes); // replace
         basMain_PrintDefult();
-        QCOMPARE(h->messages().size(), 2);
-        QVERIFY(h->messages()[1].text.startsWith("PDFファイルを書き込めませんでした。"));
+        QCOMPARE(h->messages().size(), 3);
+        QVERIFY(h->messages()[2].text.startsWith("PDFファイルを書き込めませんでした。"));
         QVERIFY(!h->messageTexts().contains(kPrintDone));
         QCOMPARE(readAll(pdf), oldPdf);
 
@@ -420,13 +429,14 @@ private slots:
         h->clearMessages();
         w->cboPrinter->setCurrentText("PDFファイル");
         chosen << pdf;
-        h->queueAnswer(seams::MsgAnswer::Yes);
+        h->queueAnswer(seams::MsgAnswer::Yes); // the print question
+        h->queueAnswer(seams::MsgAnswer::Yes); // replace
         basMain_PrintDefult();
         QCOMPARE(reports.size(), 2);
         QCOMPARE(reports[1].label, QStringLiteral("標準印刷中…"));
         QCOMPARE(reports[1].total, qint64(8192));
         QVERIFY(reports[0].done > 0 && reports[0].done < reports[1].done);
-        QCOMPARE(h->messages().size(), 1);
+        QCOMPARE(h->messages().size(), 2); // the print question and the replace question
         QCOMPARE(readAll(pdf), oldPdf);
         QCOMPARE(QDir(dir).entryList(QDir::Files), files);
 

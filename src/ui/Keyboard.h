@@ -1,0 +1,20 @@
+#pragma once
+// Keyboard use of the windows: Tab walks the controls in the order of the
+// layout and leaves lists and grids (the arrow keys move inside them), and
+// Return presses the button that has the focus, as Space does.
+
+#include <QList>
+
+class QAbstractItemView;
+class QWidget;
+
+// The Tab order of a window: each control after the one before it.
+void setTabOrderOf(const QList<QWidget *> &controls);
+
+// Tab, Shift+Tab, Ctrl+Tab and Ctrl+Shift+Tab move to the next or previous
+// control instead of the next cell.
+void leaveOnTab(QAbstractItemView *view);
+
+// Return and Enter press each push button of window while it has the focus;
+// the dialogs' default buttons keep their meaning elsewhere.
+void pressFocusedButtonOnReturn(QWidget *window);
