@@ -1,4 +1,5 @@
-// History database benchmark: all-cards read with grid load, the duplicate
+// History database benchmark: all-cards read with grid load, the monthly
+// totals of that view (月別集計's open time), the duplicate
 // select, the duplicate display (its grid load) and the duplicate deletion
 // for one card on 100,000 and 1,000,000 rows (about 5 % duplicates over
 // 50 cards), and on 4,000 rows the duplicate condition as literally written
@@ -18,6 +19,7 @@
 #include "app/Seams.h"
 #include "app/basGlobal.h"
 #include "history/HistoryGridModel.h"
+#include "history/MonthlyTotals.h"
 #include "history/ViewCondition.h"
 #include "history/basAccess.h"
 #include "history/basAccessGrid.h"
@@ -184,6 +186,17 @@ void measureSize(qint64 rows)
     basAccess_MDBtoMSHFlexGrid(model, basAccess_MakeReadSQL(kTableData, 2, allCards), 2);
     print("read_and_grid_load_seconds_" + n, t.elapsed() / 1000.0);
     print("grid_rows_" + n, QString::number(model.rowCount()));
+
+    // 月別集計 of that view: its one grouped statement, as the window opens.
+    t.restart();
+    const QList<MonthTotal> months = basAccess_MonthlyTotals(basAccess_MakeHFGSQL(kTableData, "SELECT"));
+    print("monthly_totals_open_seconds_" + n, t.nsecsElapsed() / 1e9);
+    qint64 counted = 0;
+    for (const MonthTotal &m : months)
+        counted += m.count;
+    print("monthly_totals_lines_" + n, QString::number(months.size()));
+    if (counted != rows)
+        qFatal("the monthly totals count %lld rows of %lld", static_cast<long long>(counted), static_cast<long long>(rows));
 
     t.restart();
     QSqlQuery q = basAccess_Execute(DbConnection::History, basAccess_MakeRepeatSQL("0000", "SELECT"));

@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPdfWriter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QProgressDialog>
@@ -90,26 +91,33 @@ bool realPreview(QPrinter &printer, const std::function<void(QPrinter *)> &paint
     return dialog.exec() == QDialog::Accepted;
 }
 
-// The statement into a PDF file chosen by the user. False when cancelled, or
-// when the file could not be written (the user has been warned).
-bool printToPdfFile(const QString &card)
+// The PDF file the user chooses, an existing one only after a yes; empty when cancelled.
+QString askPdfFile(const QString &suggested)
 {
     QString path;
     for (;;) {
         path = seams::askSaveFileName(
             QStringLiteral("PDFファイルを保存"),
-            lastFile(kLastPdfFile).isEmpty() ? basCommon_CheckPath(CSVPath) + kStatementTitle + QStringLiteral(".pdf")
-                                             : lastFile(kLastPdfFile),
+            lastFile(kLastPdfFile).isEmpty() ? basCommon_CheckPath(CSVPath) + suggested : lastFile(kLastPdfFile),
             QStringLiteral("PDFファイル (*.pdf);;すべてのファイル (*.*)"));
         if (path.isEmpty())
-            return false;
+            return {};
         if (QFileInfo(path).suffix().isEmpty())
             path += QStringLiteral(".pdf");
         setLastFile(kLastPdfFile, path);
         if (!QFileInfo::exists(path) ||
             basCommon_AskYesNo(kSameNameExists + kCrLf + kCrLf + QDir::toNativeSeparators(path)))
-            break;
+            return path;
     }
+}
+
+// The statement into a PDF file chosen by the user. False when cancelled, or
+// when the file could not be written (the user has been warned).
+bool printToPdfFile(const QString &card)
+{
+    const QString path = askPdfFile(kStatementTitle + QStringLiteral(".pdf"));
+    if (path.isEmpty())
+        return false;
     // Written beside the target and moved into place only when complete: a
     // PDF that did not fit on the disk leaves an older file as it was.
     const bool existed = QFileInfo::exists(path);
@@ -129,6 +137,54 @@ bool printToPdfFile(const QString &card)
 } // namespace
 
 void setPreviewHandler(PreviewHandler handler) { g_preview = std::move(handler); }
+
+bool printOnChosenPrinter(const QString &what, const QString &pdfName,
+                          const std::function<bool(QPagedPaintDevice &)> &paint)
+{
+    const QString printerText = form().cboPrinter->currentText();
+    if (printerText == kNoPrinter) {
+        basCommon_ShowWarning(QStringLiteral("プリンタが見つかりません。プリンタをインストールしてください。"));
+        return false;
+    }
+    if (printerText == kPdfFilePrinter) {
+        const QString path = askPdfFile(pdfName);
+        if (path.isEmpty())
+            return false;
+        const bool existed = QFileInfo::exists(path);
+        CheckedSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            throw Failure(75, QStringLiteral("パス/ファイル アクセス エラーです。") + path + QStringLiteral(": ") +
+                                  file.errorString());
+        bool painted = false;
+        {
+            QPdfWriter writer(&file);
+            writer.setTitle(what);
+            writer.setCreator(kAppTitle);
+            setStatementPage(writer);
+            painted = paint(writer);
+        } // the writer finishes the file here
+        if (!painted || !file.commit()) {
+            basCommon_ShowWarning(fileNotWrittenText(QStringLiteral("PDFファイル"), path, existed));
+            return false;
+        }
+        return true;
+    }
+    const seams::PrintAnswer answer = seams::askPrintQuestion(
+        QStringLiteral("現在表示されている") + what + QStringLiteral("を下記プリンタより印刷します。") + kCrLf +
+        QStringLiteral("準備は宜しいですか?") + kCrLf + kCrLf + printerText + kCrLf + kCrLf +
+        QStringLiteral("※用紙サイズはA4固定です。プリンタに用紙があることを確認してください。"));
+    if (answer == seams::PrintAnswer::Stop)
+        return false;
+    QPrinter printer(QPrinter::HighResolution);
+    choosePrinter(printer);
+    if (answer == seams::PrintAnswer::Preview) {
+        const auto draw = [&](QPrinter *p) { paint(*p); };
+        return g_preview ? g_preview(printer, draw) : realPreview(printer, draw);
+    }
+    if (!paint(printer))
+        throw Failure(482, QStringLiteral("プリンタ エラーが発生しました。"));
+    return true;
+}
 
 
 void basMain_GetPrinter()
