@@ -183,7 +183,7 @@ void measureSize(qint64 rows)
     QElapsedTimer t;
     t.start();
     HistoryGridModel model;
-    basAccess_MDBtoMSHFlexGrid(model, basAccess_MakeReadSQL(kTableData, 2, allCards), 2);
+    const GridLoad load = basAccess_MDBtoMSHFlexGrid(model, basAccess_MakeReadSQL(kTableData, 2, allCards), 2);
     print("read_and_grid_load_seconds_" + n, t.elapsed() / 1000.0);
     print("grid_rows_" + n, QString::number(model.rowCount()));
 
@@ -191,12 +191,25 @@ void measureSize(qint64 rows)
     t.restart();
     const QList<MonthTotal> months = basAccess_MonthlyTotals(basAccess_MakeHFGSQL(kTableData, "SELECT"));
     print("monthly_totals_open_seconds_" + n, t.nsecsElapsed() / 1e9);
-    qint64 counted = 0;
-    for (const MonthTotal &m : months)
+    qint64 counted = 0, sum = 0;
+    for (const MonthTotal &m : months) {
         counted += m.count;
+        sum += m.sum;
+    }
     print("monthly_totals_lines_" + n, QString::number(months.size()));
-    if (counted != rows)
-        qFatal("the monthly totals count %lld rows of %lld", static_cast<long long>(counted), static_cast<long long>(rows));
+    if (counted != load.totals.count || sum != load.totals.sum)
+        qFatal("the monthly totals give %lld rows and %lld yen, the grid %lld and %lld", static_cast<long long>(counted),
+               static_cast<long long>(sum), static_cast<long long>(load.totals.count),
+               static_cast<long long>(load.totals.sum));
+    // The same for one quarter of all cards (the date/time range of the view).
+    ViewSelection quarter;
+    quarter.SelectMode = 1;
+    quarter.Range = {QDate(2016, 4, 1), QTime(0, 0), QDate(2016, 6, 30), QTime(23, 59, 59)};
+    basAccess_MakeReadSQL(kTableData, 2, quarter);
+    t.restart();
+    basAccess_MonthlyTotals(basAccess_MakeHFGSQL(kTableData, "SELECT"));
+    print("monthly_totals_quarter_open_seconds_" + n, t.nsecsElapsed() / 1e9);
+    basAccess_MakeReadSQL(kTableData, 2, allCards);
 
     t.restart();
     QSqlQuery q = basAccess_Execute(DbConnection::History, basAccess_MakeRepeatSQL("0000", "SELECT"));

@@ -4,7 +4,7 @@
 
 #include <QPagedPaintDevice>
 #include <QPainter>
-#include <QWidget>
+#include <QGraphicsView>
 
 namespace {
 const QString kTitle = QStringLiteral("月別集計");
@@ -14,7 +14,7 @@ constexpr bool kRight[] = {false, false, true, true, true};
 } // namespace
 
 bool paintMonthlyTotals(QPagedPaintDevice &device, const QList<MonthlyLine> &lines, const QString &conditions,
-                        QWidget &chart)
+                        QGraphicsView &chart)
 {
     QPainter painter;
     if (!painter.begin(&device))
@@ -52,15 +52,12 @@ bool paintMonthlyTotals(QPagedPaintDevice &device, const QList<MonthlyLine> &lin
             drawRow(int(i - first) + 1, lines[i].fields, lines[i].kind != MonthlyLine::Month);
 
         const QRectF area(page.width() * 0.45, line * 3, page.width() * 0.55, page.height() - line * 3);
-        // Drawn at its size on the screen and scaled onto the paper, so that
-        // its texts keep their proportions to the bars.
-        const QSizeF shown = chart.size();
-        const double scale = qMin(area.width() / shown.width(), area.height() / shown.height());
-        painter.save();
-        painter.translate(area.topLeft());
-        painter.scale(scale, scale);
-        chart.render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
-        painter.restore();
+        // The scene as the window shows it, scaled to its place: its texts
+        // keep their proportions to the bars.
+        const QRect shown = chart.viewport()->rect();
+        QSizeF fitted = QSizeF(shown.size());
+        fitted.scale(area.size(), Qt::KeepAspectRatio);
+        chart.render(&painter, QRectF(area.topLeft(), fitted), shown, Qt::KeepAspectRatio);
     }
     return painter.end();
 }

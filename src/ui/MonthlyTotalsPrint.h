@@ -4,7 +4,7 @@
 
 #include "reports/MonthlyReport.h"
 
-class QWidget;
+class QGraphicsView;
 class QPagedPaintDevice;
 
 constexpr int kMonthlyLinesPerPage = 40;
@@ -13,4 +13,4 @@ constexpr int kMonthlyLinesPerPage = 40;
 // conditions is the line under the title (card and period); chart is drawn
 // as it is shown, scaled to its place. False when the device refused the job.
 bool paintMonthlyTotals(QPagedPaintDevice &device, const QList<MonthlyLine> &lines, const QString &conditions,
-                        QWidget &chart);
+                        QGraphicsView &chart);
