@@ -8,6 +8,7 @@
 #include "app/Settings.h"
 #include "app/basCommon.h"
 #include "reports/MonthlyReport.h"
+#include "ui/Commands.h"
 #include "ui/ReportOperations.h"
 #include "ui/frmMain.h"
 #include "ui/frmMonthlyTotals.h"
@@ -151,8 +152,16 @@ private slots:
 
     void totalsEqualTheWindows()
     {
+        // The menu item is there for the history, not for a card read.
+        ViewCondition.ViewMode = 1;
+        enableOutputCommands();
+        QVERIFY(!w->mnuMonthlyTotals->isEnabled());
         ViewSort = "NEW";
         readView("0000");
+        enableOutputCommands();
+        QVERIFY(w->mnuMonthlyTotals->isEnabled());
+        disableOutputCommands();
+        QVERIFY(!w->mnuMonthlyTotals->isEnabled());
         frmMonthlyTotals window(shownMonthlyTotals(), QString());
         chosen << path("window-totals.csv");
         window.frmMonthlyTotals_cmdCSVOutput_Click();
