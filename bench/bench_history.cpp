@@ -1,4 +1,5 @@
-// History database benchmark: all-cards read with grid load, the duplicate
+// History database benchmark: all-cards read with grid load, the monthly
+// totals of that view (月別集計's open time), the duplicate
 // select, the duplicate display (its grid load) and the duplicate deletion
 // for one card on 100,000 and 1,000,000 rows (about 5 % duplicates over
 // 50 cards), and on 4,000 rows the duplicate condition as literally written
@@ -18,6 +19,7 @@
 #include "app/Seams.h"
 #include "app/basGlobal.h"
 #include "history/HistoryGridModel.h"
+#include "history/MonthlyTotals.h"
 #include "history/ViewCondition.h"
 #include "history/basAccess.h"
 #include "history/basAccessGrid.h"
@@ -181,9 +183,33 @@ void measureSize(qint64 rows)
     QElapsedTimer t;
     t.start();
     HistoryGridModel model;
-    basAccess_MDBtoMSHFlexGrid(model, basAccess_MakeReadSQL(kTableData, 2, allCards), 2);
+    const GridLoad load = basAccess_MDBtoMSHFlexGrid(model, basAccess_MakeReadSQL(kTableData, 2, allCards), 2);
     print("read_and_grid_load_seconds_" + n, t.elapsed() / 1000.0);
     print("grid_rows_" + n, QString::number(model.rowCount()));
+
+    // 月別集計 of that view: its one grouped statement, as the window opens.
+    t.restart();
+    const QList<MonthTotal> months = basAccess_MonthlyTotals(basAccess_MakeHFGSQL(kTableData, "SELECT"));
+    print("monthly_totals_open_seconds_" + n, t.nsecsElapsed() / 1e9);
+    qint64 counted = 0, sum = 0;
+    for (const MonthTotal &m : months) {
+        counted += m.count;
+        sum += m.sum;
+    }
+    print("monthly_totals_lines_" + n, QString::number(months.size()));
+    if (counted != load.totals.count || sum != load.totals.sum)
+        qFatal("the monthly totals give %lld rows and %lld yen, the grid %lld and %lld", static_cast<long long>(counted),
+               static_cast<long long>(sum), static_cast<long long>(load.totals.count),
+               static_cast<long long>(load.totals.sum));
+    // The same for one quarter of all cards (the date/time range of the view).
+    ViewSelection quarter;
+    quarter.SelectMode = 1;
+    quarter.Range = {QDate(2016, 4, 1), QTime(0, 0), QDate(2016, 6, 30), QTime(23, 59, 59)};
+    basAccess_MakeReadSQL(kTableData, 2, quarter);
+    t.restart();
+    basAccess_MonthlyTotals(basAccess_MakeHFGSQL(kTableData, "SELECT"));
+    print("monthly_totals_quarter_open_seconds_" + n, t.nsecsElapsed() / 1e9);
+    basAccess_MakeReadSQL(kTableData, 2, allCards);
 
     t.restart();
     QSqlQuery q = basAccess_Execute(DbConnection::History, basAccess_MakeRepeatSQL("0000", "SELECT"));

@@ -88,3 +88,6 @@ CREATE INDEX IF NOT EXISTS ETC_DATA_VIEW_OLD
     ON ETC_DATA (カードNO, ご利用日, 通過時間, 入口料金所, 出口料金所);
 -- The grid's count and toll sum, per toll text, from the index alone.
 CREATE INDEX IF NOT EXISTS ETC_DATA_TOTALS ON ETC_DATA (カードNO, 通行料金, DATE_TIME);
+-- 月別集計: rows per card, month of the passage and toll text, in the order
+-- the totals group them and from the index alone, also within a date range.
+CREATE INDEX IF NOT EXISTS ETC_DATA_MONTHS ON ETC_DATA (カードNO, SUBSTR(DATE_TIME, 1, 7), 通行料金, DATE_TIME);

@@ -78,3 +78,5 @@ CREATE INDEX IF NOT EXISTS ETC_DATA_VIEW_OLD ON ETC_DATA
     ("カードNO" NULLS FIRST, "ご利用日" NULLS FIRST, "通過時間" NULLS FIRST,
      "入口料金所" NULLS FIRST, "出口料金所" NULLS FIRST, ROW_ID);
 CREATE INDEX IF NOT EXISTS ETC_DATA_TOTALS ON ETC_DATA ("カードNO", "通行料金", DATE_TIME);
+-- 月別集計: rows per card, month of the passage and toll text, from the index alone.
+CREATE INDEX IF NOT EXISTS ETC_DATA_MONTHS ON ETC_DATA ("カードNO", (SUBSTR(DATE_TIME, 1, 7)), "通行料金", DATE_TIME);

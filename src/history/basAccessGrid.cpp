@@ -428,19 +428,25 @@ QString keepDuplicateKeys(const QString &statement, const KeepGoing &keepGoing)
 } // namespace
 
 namespace {
-// The count and yen sum over "SELECT 通行料金, <count> AS n ... GROUP BY 通行料金".
-QString totalsOverCounts(const QString &counts)
+// The yen a group of n rows of one toll text adds to the sum: a toll ending
+// in "円" adds its amount times n, the text before "円" as an optional sign
+// and one to ten digits (a card's amount is 32-bit, so the sum of any
+// history fits in 64 bits). Any other toll counts as a record and adds nothing.
+QString yenOfGroup()
 {
-    // Each distinct toll ending in "円" adds its amount times its count: the
-    // text before "円" as an optional sign and one to ten digits (a card's
-    // amount is 32-bit, so the sum of any history fits). Any other toll counts
-    // as a record and adds nothing.
     const QString body = QStringLiteral("SUBSTR(通行料金,1,LENGTH(通行料金)-1)");
     const QString digits = QStringLiteral("(CASE WHEN SUBSTR(") + body + QStringLiteral(",1,1) IN ('-','+') THEN SUBSTR(") +
                            body + QStringLiteral(",2) ELSE ") + body + QStringLiteral(" END)");
-    return QStringLiteral("SELECT SUM(n),SUM(CASE WHEN 通行料金 LIKE '%円' AND LENGTH(") + digits +
+    return QStringLiteral("CASE WHEN 通行料金 LIKE '%円' AND LENGTH(") + digits +
            QStringLiteral(") BETWEEN 1 AND 10 AND LTRIM(") + digits + QStringLiteral(",'0123456789')='' THEN n*CAST(") +
-           body + QStringLiteral(" AS BIGINT) ELSE 0 END) FROM (") + counts + QStringLiteral(") AS t;");
+           body + QStringLiteral(" AS BIGINT) ELSE 0 END");
+}
+
+// The count and yen sum over "SELECT 通行料金, <count> AS n ... GROUP BY 通行料金".
+QString totalsOverCounts(const QString &counts)
+{
+    return QStringLiteral("SELECT SUM(n),SUM(") + yenOfGroup() + QStringLiteral(") FROM (") + counts +
+           QStringLiteral(") AS t;");
 }
 
 // The duplicate display of the whole history (no range, no card: nothing
@@ -467,6 +473,19 @@ QString basAccess_GridTotalsSql(const QString &source)
     // date answers that without reading the rows).
     return totalsOverCounts(QStringLiteral("SELECT 通行料金,COUNT(*) AS n FROM (") + splitStatement(source).base +
                             QStringLiteral(") AS g GROUP BY 通行料金"));
+}
+
+QString basAccess_MonthlyTotalsSql(const QString &source)
+{
+    // Counted per card, month and toll text first (the index of card, toll
+    // and date/time holds every column read), then the yen rule of the
+    // labels applied to each toll text of a month.
+    const QString counts = QStringLiteral("SELECT カードNO,SUBSTR(DATE_TIME,1,7) AS ym,通行料金,COUNT(*) AS n FROM (") +
+                           splitStatement(source).base +
+                           QStringLiteral(") AS g GROUP BY カードNO,SUBSTR(DATE_TIME,1,7),通行料金");
+    return QStringLiteral("SELECT カードNO AS card,ym,SUM(n) AS n,SUM(") + yenOfGroup() +
+           QStringLiteral(") AS yen,SUM(CASE WHEN 通行料金 LIKE '%円' THEN 0 ELSE n END) AS other FROM (") + counts +
+           QStringLiteral(") AS t GROUP BY カードNO,ym ORDER BY カードNO ASC,ym ASC;");
 }
 
 GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sourceText, qint16 viewType,

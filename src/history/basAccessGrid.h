@@ -37,5 +37,12 @@ GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sour
 // the grid's labels.
 QString basAccess_GridTotalsSql(const QString &source);
 
+// The statement that gives, per card number and month of the passage
+// (DATE_TIME's "YYYY/MM"), the rows ("n"), their yen sum by the labels' rule
+// ("yen") and the rows whose toll is not in yen ("other"), as columns card,
+// ym, n, yen, other ordered by card and month: the months of a card add up
+// to what basAccess_GridTotalsSql gives for that card's rows.
+QString basAccess_MonthlyTotalsSql(const QString &source);
+
 // The card numbers the history holds, in order; rows without one are left out.
 QStringList basAccess_HistoryCardNumbers();

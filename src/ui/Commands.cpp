@@ -78,7 +78,7 @@ void disableOutputCommands()
     frmMain &f = form();
     for (QPushButton *b : {f.btnPrintDefault, f.btnPrintDesktop, f.btnCSVOutput})
         b->setEnabled(false);
-    for (QAction *a : {f.mnuPrintDefault, f.mnuPrintDesktop, f.mnuCSVOutput})
+    for (QAction *a : {f.mnuPrintDefault, f.mnuPrintDesktop, f.mnuCSVOutput, f.mnuMonthlyTotals})
         a->setEnabled(false);
 }
 
@@ -93,6 +93,8 @@ void enableOutputCommands()
     }
     f.btnCSVOutput->setEnabled(true);
     f.mnuCSVOutput->setEnabled(true);
+    // The totals are of the history: not of a card read.
+    f.mnuMonthlyTotals->setEnabled(ViewCondition.ViewMode == 2);
 }
 
 void emptyStagingAndGrid()

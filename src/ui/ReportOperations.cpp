@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPdfWriter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QProgressDialog>
@@ -109,17 +110,26 @@ bool realPreview(QPrinter &printer, const std::function<void(QPrinter *)> &paint
     return dialog.exec() == QDialog::Accepted;
 }
 
-// The print question for a printer or for the PDF file entry.
-seams::PrintAnswer askBeforePrinting(const QString &printerText)
+// The print question for a printer or for the PDF file entry; what names
+// what is shown ("495件の利用履歴", "月別集計").
+seams::PrintAnswer askBeforePrinting(const QString &printerText, const QString &what)
 {
-    const QString shown = QStringLiteral("現在表示されている") + form().lblCountValue->text();
+    const QString shown = QStringLiteral("現在表示されている") + what;
     if (printerText == kPdfFilePrinter)
-        return seams::askPrintQuestion(shown + QStringLiteral("の利用履歴をPDFファイルに出力します。") + kCrLf +
+        return seams::askPrintQuestion(shown + QStringLiteral("をPDFファイルに出力します。") + kCrLf +
                                        QStringLiteral("準備は宜しいですか?"));
     return seams::askPrintQuestion(
-        shown + QStringLiteral("の利用履歴を下記プリンタより印刷します。") + kCrLf + QStringLiteral("準備は宜しいですか?") +
+        shown + QStringLiteral("を下記プリンタより印刷します。") + kCrLf + QStringLiteral("準備は宜しいですか?") +
         kCrLf + kCrLf + printerText + kCrLf + kCrLf +
         QStringLiteral("※用紙サイズはA4固定です。プリンタに用紙があることを確認してください。"));
+}
+
+// The pages as a PDF file will hold them, on a PDF printer of the same page set-up.
+void setPdfPreviewPrinter(QPrinter &pages)
+{
+    pages.setOutputFormat(QPrinter::PdfFormat);
+    pages.setDocName(kDocumentName);
+    setStatementPage(pages);
 }
 
 // The statement's preview on printer; true if the user printed from it.
@@ -129,26 +139,33 @@ bool previewStatement(QPrinter &printer, const QString &card)
     return g_preview ? g_preview(printer, paint) : realPreview(printer, paint);
 }
 
-// The statement into a PDF file chosen by the user. False when cancelled, or
-// when the file could not be written (the user has been warned).
-bool printToPdfFile(const QString &card)
+// The PDF file the user chooses, an existing one only after a yes; empty when cancelled.
+QString askPdfFile(const QString &suggested)
 {
     QString path;
     for (;;) {
         path = seams::askSaveFileName(
             QStringLiteral("PDFファイルを保存"),
-            lastFile(kLastPdfFile).isEmpty() ? basCommon_CheckPath(CSVPath) + kStatementTitle + QStringLiteral(".pdf")
-                                             : lastFile(kLastPdfFile),
+            lastFile(kLastPdfFile).isEmpty() ? basCommon_CheckPath(CSVPath) + suggested : lastFile(kLastPdfFile),
             QStringLiteral("PDFファイル (*.pdf);;すべてのファイル (*.*)"));
         if (path.isEmpty())
-            return false;
+            return {};
         if (QFileInfo(path).suffix().isEmpty())
             path += QStringLiteral(".pdf");
         setLastFile(kLastPdfFile, path);
         if (!QFileInfo::exists(path) ||
             basCommon_AskYesNoDefaultNo(kSameNameExists + kCrLf + kCrLf + QDir::toNativeSeparators(path)))
-            break;
+            return path;
     }
+}
+
+// The statement into a PDF file chosen by the user. False when cancelled, or
+// when the file could not be written (the user has been warned).
+bool printToPdfFile(const QString &card)
+{
+    const QString path = askPdfFile(kStatementTitle + QStringLiteral(".pdf"));
+    if (path.isEmpty())
+        return false;
     // Written beside the target and moved into place only when complete: a
     // PDF that did not fit on the disk leaves an older file as it was.
     const bool existed = QFileInfo::exists(path);
@@ -168,6 +185,55 @@ bool printToPdfFile(const QString &card)
 } // namespace
 
 void setPreviewHandler(PreviewHandler handler) { g_preview = std::move(handler); }
+
+bool printOnChosenPrinter(const QString &what, const QString &pdfName,
+                          const std::function<bool(QPagedPaintDevice &)> &paint)
+{
+    const QString printerText = form().cboPrinter->currentText();
+    if (printerText == kNoPrinter) {
+        basCommon_ShowWarning(QStringLiteral("プリンタが見つかりません。プリンタをインストールしてください。"));
+        return false;
+    }
+    const seams::PrintAnswer answer = askBeforePrinting(printerText, what);
+    if (answer == seams::PrintAnswer::Stop)
+        return false;
+    const auto draw = [&](QPrinter *p) { paint(*p); };
+    QPrinter printer(QPrinter::HighResolution);
+    if (printerText == kPdfFilePrinter) {
+        if (answer == seams::PrintAnswer::Preview) {
+            setPdfPreviewPrinter(printer);
+            if (!(g_preview ? g_preview(printer, draw) : realPreview(printer, draw)))
+                return false;
+        }
+        const QString path = askPdfFile(pdfName);
+        if (path.isEmpty())
+            return false;
+        const bool existed = QFileInfo::exists(path);
+        CheckedSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            throw Failure(75, QStringLiteral("パス/ファイル アクセス エラーです。") + path + QStringLiteral(": ") +
+                                  file.errorString());
+        bool painted = false;
+        {
+            QPdfWriter writer(&file);
+            writer.setTitle(what);
+            writer.setCreator(kAppTitle);
+            setStatementPage(writer);
+            painted = paint(writer);
+        } // the writer finishes the file here
+        if (!painted || !file.commit()) {
+            basCommon_ShowWarning(fileNotWrittenText(QStringLiteral("PDFファイル"), path, existed));
+            return false;
+        }
+        return true;
+    }
+    choosePrinter(printer);
+    if (answer == seams::PrintAnswer::Preview)
+        return g_preview ? g_preview(printer, draw) : realPreview(printer, draw);
+    if (!paint(printer))
+        throw Failure(482, QStringLiteral("プリンタ エラーが発生しました。"));
+    return true;
+}
 
 
 void basMain_GetPrinter()
@@ -202,16 +268,14 @@ void basMain_PrintDefult()
         QString card;
         if (!selectedCardForOutput(QStringLiteral("印刷できません。"), card))
             return;
-        const seams::PrintAnswer answer = askBeforePrinting(printerText);
+        const seams::PrintAnswer answer =
+            askBeforePrinting(printerText, f.lblCountValue->text() + QStringLiteral("の利用履歴"));
         if (answer == seams::PrintAnswer::Stop)
             return;
         if (printerText == kPdfFilePrinter) {
             if (answer == seams::PrintAnswer::Preview) {
-                // The pages as the file will hold them, on a PDF printer of the same page set-up.
                 QPrinter pages(QPrinter::HighResolution);
-                pages.setOutputFormat(QPrinter::PdfFormat);
-                pages.setDocName(kDocumentName);
-                setStatementPage(pages);
+                setPdfPreviewPrinter(pages);
                 if (!previewStatement(pages, card))
                     return;
             }

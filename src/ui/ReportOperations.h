@@ -6,6 +6,7 @@
 #include <QString>
 #include <functional>
 
+class QPagedPaintDevice;
 class QPrinter;
 
 inline const QString kNoPrinter = QStringLiteral("インストールされていません");
@@ -18,6 +19,16 @@ void basMain_GetPrinter();
 void basMain_PrintDefult();
 // CSV出力 (btnCSVOutput, mnuCSVOutput).
 void basMain_CSVOutput();
+
+// Another report on the printer chosen in the main window's list: into a
+// PDF file the user names (its dialog suggests pdfName in the CSV folder),
+// or, after the print question naming what, onto the printer or into the
+// preview. paint draws every page onto the device it is given (A4 landscape
+// already set); false from it means the device refused the job. True when
+// the pages were printed or written; false when the user stopped or has been
+// warned.
+bool printOnChosenPrinter(const QString &what, const QString &pdfName,
+                          const std::function<bool(QPagedPaintDevice &)> &paint);
 
 // The real printer list (QPrinterInfo), for the start of the program.
 void installRealPrinterList();

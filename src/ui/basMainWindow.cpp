@@ -47,7 +47,8 @@ qint16 checkedIndex(QRadioButton *const (&options)[2])
 void disableOutputMenuItems()
 {
     frmMain &f = form();
-    for (QAction *a : {f.mnuCSVOutput, f.mnuPrintDefault, f.mnuPrintDesktop, f.mnuRecordCheck, f.mnuRecordDelete})
+    for (QAction *a : {f.mnuCSVOutput, f.mnuMonthlyTotals, f.mnuPrintDefault, f.mnuPrintDesktop, f.mnuRecordCheck,
+                       f.mnuRecordDelete})
         a->setEnabled(false);
 }
 

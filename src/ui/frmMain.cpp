@@ -1,4 +1,5 @@
 #include "ui/frmMain.h"
+#include "ui/frmMonthlyTotals.h"
 
 #include "app/basGlobal.h"
 #include "reader/basRS232C.h"
@@ -229,6 +230,8 @@ void frmMain::buildMenus()
     };
     mnuFile = menu("mnuFile", QStringLiteral("ファイル(&F)"));
     mnuCSVOutput = item(mnuFile, "mnuCSVOutput", QStringLiteral("CSV出力(&C)"));
+    mnuMonthlyTotals = item(mnuFile, "mnuMonthlyTotals", QStringLiteral("月別集計(&M)"));
+    mnuMonthlyTotals->setEnabled(false); // a database read shows what it adds up
     mnuBarF1 = separator(mnuFile, "mnuBarF1");
     mnuPrintDefault = item(mnuFile, "mnuPrintDefault", QStringLiteral("標準印刷(&P)"));
     mnuPrintDesktop = item(mnuFile, "mnuPrintDesktop", QStringLiteral("卓上プリンタ印刷(&D)"));
@@ -258,6 +261,7 @@ void frmMain::wireEvents()
     connect(mnuPrintDesktop, &QAction::triggered, this, [] { basMain_PrintDesktop(); });
     connect(btnCSVOutput, &QPushButton::clicked, this, [] { basMain_CSVOutput(); });
     connect(mnuCSVOutput, &QAction::triggered, this, [] { basMain_CSVOutput(); });
+    connect(mnuMonthlyTotals, &QAction::triggered, this, [] { basMain_ShowMonthlyTotals(); });
     connect(mnuRecordCheck, &QAction::triggered, this, [] { basMain_RecordCheck(); });
     connect(mnuRecordDelete, &QAction::triggered, this, [] { basMain_RecordDelete(); });
     connect(mnuView, &QAction::triggered, this, [] { basMain_ShowSetSort(); });

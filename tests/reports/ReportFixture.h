@@ -51,16 +51,19 @@ inline QByteArray tomeiLine(const QString &card = QStringLiteral("1234"))
 }
 
 // Inserts the record, with `changes` replacing some of its values (a null
-// QVariant stores Null).
+// QVariant stores Null), where the program keeps that table.
 inline void insertRecord(const QString &table, const QVariantMap &record, const QVariantMap &changes = {})
 {
     QVariantMap r = record;
     for (auto it = changes.begin(); it != changes.end(); ++it)
         r[it.key()] = it.value();
     QStringList marks(r.size(), QStringLiteral("?"));
-    QSqlQuery q(basAccess_Database(DbConnection::History));
-    q.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                  .arg(table, QStringList(r.keys()).join(','), marks.join(',')));
+    // The history table may live on the shared history's server.
+    const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                            .arg(table, QStringList(r.keys()).join(','), marks.join(','));
+    const DbConnection where = basAccess_Route(DbConnection::History, sql);
+    QSqlQuery q(basAccess_Database(where));
+    q.prepare(where == DbConnection::Server ? jetsql::toPostgres(sql) : sql);
     for (const QVariant &v : r)
         q.addBindValue(v);
     if (!q.exec())

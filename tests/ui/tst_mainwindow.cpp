@@ -116,7 +116,8 @@ void TestMainWindow::menusAndFixedClientSize()
             out << a->objectName() + QLatin1Char('=') + a->text();
         return out;
     };
-    QCOMPARE(names(w.mnuFile), (QStringList{"mnuCSVOutput=CSV出力(&C)", "mnuBarF1=", "mnuPrintDefault=標準印刷(&P)",
+    QCOMPARE(names(w.mnuFile), (QStringList{"mnuCSVOutput=CSV出力(&C)", "mnuMonthlyTotals=月別集計(&M)", "mnuBarF1=",
+                                            "mnuPrintDefault=標準印刷(&P)",
                                             "mnuPrintDesktop=卓上プリンタ印刷(&D)", "mnuBarF2=", "mnuExit=終了(&X)"}));
     QCOMPARE(names(w.mnuEdit), (QStringList{"mnuRecordCheck=重複レコード表示(&R)", "mnuRecordDelete=重複レコード削除(&D)"}));
     QCOMPARE(names(w.mnuConfig), (QStringList{"mnuView=表示設定(&V)", "mnuPort=通信ポート設定(&P)"}));
@@ -198,8 +199,8 @@ void TestMainWindow::locksAffectConditionsAndMenus()
     const QList<QWidget *> conditions = {w.optCardNo[0],     w.optCardNo[1],     w.txtCardInput, w.cboCardSelect,
                                          w.optSelectMode[0], w.optSelectMode[1], w.cmdDateStart, w.dtpDateStart,
                                          w.dtpTimeStart,     w.cmdDateEnd,       w.dtpDateEnd,   w.dtpTimeEnd};
-    const QList<QAction *> items = {w.mnuCSVOutput, w.mnuPrintDefault, w.mnuPrintDesktop, w.mnuRecordCheck,
-                                    w.mnuRecordDelete};
+    const QList<QAction *> items = {w.mnuCSVOutput, w.mnuMonthlyTotals, w.mnuPrintDefault, w.mnuPrintDesktop,
+                                    w.mnuRecordCheck, w.mnuRecordDelete};
     const QList<QMenu *> menus = {w.mnuEdit, w.mnuConfig, w.mnuHelp};
     auto allConditions = [&](bool on) {
         for (QWidget *c : conditions)

@@ -1,0 +1,127 @@
+#include "reports/MonthlyReport.h"
+
+#include "app/CheckedSaveFile.h"
+#include "app/Cp932.h"
+#include "app/Failure.h"
+#include "app/basCommon.h"
+#include "history/ViewCondition.h"
+#include "reports/ReportRows.h"
+
+#include <QFile>
+#include <QHash>
+#include <QMap>
+#include <algorithm>
+
+namespace {
+const QString kTotal = QStringLiteral("合計");
+const QString kAllCards = QStringLiteral("全カード");
+
+bool byCardAndMonth(const MonthTotal &a, const MonthTotal &b)
+{
+    return a.card != b.card ? a.card < b.card : a.month < b.month;
+}
+
+QStringList fieldsOf(const QString &card, const QString &month, qint64 count, qint64 sum, qint64 nonYen)
+{
+    return {card, month, QString::number(count), yenText(sum), QString::number(nonYen)};
+}
+} // namespace
+
+QList<MonthTotal> shownMonthlyTotals()
+{
+    return basAccess_MonthlyTotals(ViewCondition.ViewMode == 2 ? shownRowsStatement() : QString());
+}
+
+QString yenText(qint64 amount)
+{
+    QString digits = QString::number(amount < 0 ? -quint64(amount) : quint64(amount));
+    for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
+        digits.insert(at, QLatin1Char(','));
+    return (amount < 0 ? QStringLiteral("-") : QString()) + digits + QStringLiteral("円");
+}
+
+QList<MonthlyLine> monthlyTableLines(const QList<MonthTotal> &months, bool newestFirst)
+{
+    QList<MonthTotal> sorted = months;
+    std::stable_sort(sorted.begin(), sorted.end(), [&](const MonthTotal &a, const MonthTotal &b) {
+        if (a.card != b.card)
+            return a.card < b.card;
+        return newestFirst ? a.month > b.month : a.month < b.month;
+    });
+    QList<MonthlyLine> lines;
+    MonthTotal card, all;
+    for (qsizetype i = 0; i < sorted.size(); ++i) {
+        const MonthTotal &m = sorted[i];
+        lines << MonthlyLine{MonthlyLine::Month, fieldsOf(m.card, m.month, m.count, m.sum, m.nonYen)};
+        for (MonthTotal *t : {&card, &all}) {
+            t->count += m.count;
+            t->sum += m.sum;
+            t->nonYen += m.nonYen;
+        }
+        if (i + 1 == sorted.size() || sorted[i + 1].card != m.card) {
+            lines << MonthlyLine{MonthlyLine::CardTotal, fieldsOf(m.card, kTotal, card.count, card.sum, card.nonYen)};
+            card = MonthTotal();
+        }
+    }
+    if (!sorted.isEmpty())
+        lines << MonthlyLine{MonthlyLine::GrandTotal, fieldsOf(kAllCards, kTotal, all.count, all.sum, all.nonYen)};
+    return lines;
+}
+
+QByteArray monthlyCsv(QList<MonthTotal> months)
+{
+    std::stable_sort(months.begin(), months.end(), byCardAndMonth);
+    const auto quoted = [](QString text) {
+        return QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+    };
+    QString text = kMonthlyHeader.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    for (const MonthTotal &m : months)
+        text += quoted(m.card) + QLatin1Char(',') + quoted(m.month) + QLatin1Char(',') + QString::number(m.count) +
+                QLatin1Char(',') + QString::number(m.sum) + QLatin1Char(',') + QString::number(m.nonYen) +
+                QStringLiteral("\r\n");
+    return cp932::encode(text);
+}
+
+bool writeMonthlyCsv(const QString &path, const QList<MonthTotal> &months)
+{
+    return guarded("writeMonthlyCsv", [&] {
+        const bool existed = QFile::exists(path);
+        CheckedSaveFile out(path);
+        if (!out.open(QIODevice::WriteOnly))
+            throw Failure(75, QStringLiteral("パス/ファイル アクセス エラーです。") + path + QStringLiteral(": ") +
+                                  out.errorString());
+        const QByteArray bytes = monthlyCsv(months);
+        if (out.write(bytes) != bytes.size() || !out.commit()) {
+            out.close();
+            basCommon_ShowWarning(fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
+            return false;
+        }
+        return true;
+    });
+}
+
+MonthlyChart monthlyChart(const QList<MonthTotal> &months, int maxCards)
+{
+    MonthlyChart chart;
+    QMap<QString, int> monthIndex;
+    QMap<QString, qint64> cardSums;
+    for (const MonthTotal &m : months) {
+        monthIndex.insert(m.month, 0);
+        cardSums[m.card] += m.sum;
+    }
+    chart.months = monthIndex.keys();
+    for (int i = 0; i < chart.months.size(); ++i)
+        monthIndex[chart.months[i]] = i;
+    QStringList cards = cardSums.keys(); // by number
+    std::stable_sort(cards.begin(), cards.end(),
+                     [&](const QString &a, const QString &b) { return cardSums[a] > cardSums[b]; });
+    QHash<QString, int> seriesOf;
+    for (int i = 0; i < cards.size(); ++i)
+        seriesOf.insert(cards[i], qMin(i, maxCards));
+    const int seriesCount = int(qMin<qsizetype>(cards.size(), maxCards + 1));
+    for (int i = 0; i < seriesCount; ++i)
+        chart.series << MonthlySeries{i < maxCards ? cards[i] : kOtherCards, QList<qint64>(chart.months.size(), 0)};
+    for (const MonthTotal &m : months)
+        chart.series[seriesOf.value(m.card)].sums[monthIndex.value(m.month)] += m.sum;
+    return chart;
+}

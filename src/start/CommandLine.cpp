@@ -1,0 +1,163 @@
+#include "start/CommandLine.h"
+
+#include "app/DataFolder.h"
+#include "app/Failure.h"
+#include "app/Version.h"
+#include "app/basCommon.h"
+#include "app/basGlobal.h"
+#include "history/basAccess.h"
+#include "history/basAccessEntry.h"
+#include "start/Demo.h"
+#include "start/ExportCommand.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QTextStream>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// "passlog --copy-history-to-server": copies the history file of this PC
+// into the shared history the settings file names, once; a second run copies
+// nothing again. No window: failures go to the error stream.
+int copyHistoryToServer()
+{
+    AppPath = basCommon_CheckPath(dataFolder());
+    basAccess_MDBOpen(kDatFile);
+    QTextStream err(stderr);
+    qint64 copied = 0;
+    QElapsedTimer shown;
+    shown.start();
+    const QString failed = expectedFailureOf([&] {
+        copied = basAccess_CopyHistoryToServer([&](qint64 done, qint64 total) {
+            if (shown.elapsed() >= 500 || done == total) {
+                err << QStringLiteral("コピー中: %1 / %2件").arg(done).arg(total) << Qt::endl;
+                shown.restart();
+            }
+        });
+    });
+    basAccess_MDBClose(kDatFile);
+    if (!failed.isEmpty()) {
+        err << failed.trimmed() << Qt::endl
+            << QStringLiteral("サーバーには何もコピーされていません。もう一度実行してください。") << Qt::endl;
+        return 1;
+    }
+    QTextStream(stdout) << copied << QStringLiteral("件の利用履歴をサーバーにコピーしました。") << Qt::endl;
+    return 0;
+}
+
+const Subcommand *findSubcommand(const QString &name)
+{
+    for (const Subcommand &s : subcommands())
+        if (QString::fromLatin1(s.name) == name)
+            return &s;
+    return nullptr;
+}
+
+// A subcommand runs on a core application; one that lays out text gets the
+// font database of a GUI application on the offscreen platform: no display either way.
+int runSubcommand(const Subcommand &command, int argc, char *argv[])
+{
+    const QStringList rest = [&] {
+        QStringList words;
+        for (int i = 2; i < argc; ++i)
+            words << QString::fromLocal8Bit(argv[i]);
+        return words;
+    }();
+    std::unique_ptr<QCoreApplication> app;
+    if (command.needsFonts && command.needsFonts(rest)) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int guiArgc = 1;
+        app = std::make_unique<QGuiApplication>(guiArgc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    setApplicationInfo();
+    return command.run(QStringList{QStringLiteral("passlog ") + QString::fromLatin1(command.name)} + rest);
+}
+
+void printHelp(const QList<QCommandLineOption> &options)
+{
+    QString text = QStringLiteral("使い方: passlog [オプション]\n"
+                                  "        passlog <サブコマンド> [オプション]\n\n"
+                                  "ETCカードの利用履歴をカードリーダーから読み取り、カードごとに保存し、\n"
+                                  "印刷とCSV出力をします。オプションなしで起動するとウィンドウを開きます。\n\n"
+                                  "オプション:\n");
+    for (const QCommandLineOption &o : options) {
+        const QStringList names = o.names();
+        if (names.size() == 2)
+            text += QStringLiteral("  -%1, --%2  %3\n").arg(names.at(0), names.at(1).leftJustified(8), o.description());
+        else
+            text += QStringLiteral("  --%1\n      %2\n").arg(names.at(0), o.description());
+    }
+    text += QStringLiteral("\nサブコマンド (ウィンドウを開かずに実行します):\n");
+    for (const Subcommand &s : subcommands())
+        text += QStringLiteral("  %1  %2\n").arg(QString::fromLatin1(s.name).leftJustified(8),
+                                                 QString::fromUtf8(s.summary));
+    text += QStringLiteral("\nサブコマンドの説明: passlog <サブコマンド> --help\n");
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+}
+
+} // namespace
+
+const QList<Subcommand> &subcommands()
+{
+    static const QList<Subcommand> list{
+        {"export", "利用履歴をCSVファイル、明細表(PDF)、月別集計(CSV)に出力します。", runExportCommand, exportNeedsFonts},
+    };
+    return list;
+}
+
+void setApplicationInfo()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("PASSLOG"));
+    QCoreApplication::setApplicationVersion(programVersion());
+}
+
+// A first word that is not an option names a subcommand. "--version" and
+// "--help" answer on the command line and end, without a window system
+// (scripts and package tools ask them). Anything else is left to the window
+// start; Qt's own options (-platform ...) are taken by it.
+std::optional<int> answerCommandLine(int argc, char *argv[])
+{
+    if (argc > 1 && argv[1][0] != '-') {
+        const QString name = QString::fromLocal8Bit(argv[1]);
+        if (const Subcommand *command = findSubcommand(name))
+            return runSubcommand(*command, argc, argv);
+        std::fputs(qPrintable(QStringLiteral("passlog: 不明なサブコマンドです: %1\n"
+                                             "使い方は passlog --help で表示されます。\n")
+                                  .arg(name)),
+                   stderr);
+        return 2;
+    }
+    QCoreApplication core(argc, argv);
+    setApplicationInfo();
+    QCommandLineParser parser;
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("この説明を表示して終了します。"));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("バージョンを表示して終了します。"));
+    const QCommandLineOption copy(QStringLiteral("copy-history-to-server"),
+                                  QStringLiteral("この PC の利用履歴を共有サーバーに一度だけコピーして終了します。"));
+    parser.addOption(help);
+    parser.addOption(version);
+    parser.addOption(copy);
+    const QCommandLineOption demo = demoOption();
+    parser.addOption(demo);
+    parser.parse(core.arguments()); // unknown options belong to Qt or are ignored
+    if (parser.isSet(version)) {
+        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
+                    qPrintable(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+    if (parser.isSet(copy))
+        return copyHistoryToServer();
+    if (parser.isSet(help)) {
+        printHelp({help, version, copy, demo});
+        return 0;
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,37 @@
+#pragma once
+// 月別集計: the history the grid shows, per card and month, as a table and a
+// bar chart, with 印刷 and CSV出力 of its own.
+
+#include "reports/MonthlyReport.h"
+
+#include <QDialog>
+
+class QChartView;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+
+class frmMonthlyTotals : public QDialog {
+    Q_OBJECT
+public:
+    // months: the totals of the grid's rows; conditions: the card and period they are of.
+    frmMonthlyTotals(const QList<MonthTotal> &months, const QString &conditions, QWidget *parent = nullptr);
+
+    QLabel *lblConditions = nullptr;
+    QTableWidget *grdTotals = nullptr;
+    QChartView *chtTotals = nullptr;
+    QPushButton *cmdPrint = nullptr;
+    QPushButton *cmdCSVOutput = nullptr;
+    QPushButton *cmdClose = nullptr;
+
+    void frmMonthlyTotals_cmdPrint_Click();
+    void frmMonthlyTotals_cmdCSVOutput_Click();
+
+private:
+    QList<MonthTotal> m_months;
+    QList<MonthlyLine> m_lines;
+    QString m_conditions;
+};
+
+// ファイル → 月別集計: the window for the history the grid shows now.
+void basMain_ShowMonthlyTotals();

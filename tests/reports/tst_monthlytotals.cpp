@@ -1,0 +1,165 @@
+// 月別集計: the months of a card add up to the grid's count and sum of that
+// card for any view, the table's total lines, the CSV file's bytes and the
+// chart's series.
+
+#include "ReportFixture.h"
+#include "history/basAccessGrid.h"
+#include "reports/MonthlyReport.h"
+#include "reports/ReportRows.h"
+
+#include <QDir>
+
+namespace {
+// The grid's count and sum of a view, by the labels' own statement.
+GridTotals gridTotals()
+{
+    GridTotals t;
+    QSqlQuery q = basAccess_Execute(DbConnection::History, basAccess_GridTotalsSql(shownRowsStatement()));
+    if (q.next()) {
+        t.count = q.value(0).toLongLong();
+        t.sum = q.value(1).toLongLong();
+    }
+    return t;
+}
+
+void plant(const QString &card, const QString &day, const QString &toll)
+{
+    insertRecord("ETC_DATA", tomeiRecord(card),
+                 {{"ご利用日", day}, {"DATE_TIME", day + "-12:00:00"}, {"PASS_DATE", day}, {"通行料金", toll}});
+}
+
+void viewOf(const QString &card, const QString &from = QString(), const QString &to = QString())
+{
+    showView(2);
+    ViewCondition.CardNo = card;
+    if (!from.isEmpty()) {
+        ViewCondition.SelectMode = 1;
+        ViewCondition.StartDateTime = from;
+        ViewCondition.EndDateTime = to;
+    }
+}
+} // namespace
+
+class TestMonthlyTotals : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestHarness> h;
+
+private slots:
+    void init()
+    {
+        h = std::make_unique<TestHarness>();
+        openDatabases(*h);
+        ViewSort = QStringLiteral("NEW");
+    }
+    void cleanup()
+    {
+        closeDatabases();
+        h.reset();
+        AppPath.clear();
+    }
+
+    // Three months, two cards, yen amounts among 未確定, 度数 and a toll that
+    // is no number: each card's months give the grid's count and sum of the
+    // card, under every card and range condition.
+    void monthsAddUpToTheGrid()
+    {
+        const QList<std::tuple<QString, QString, QString>> rows{
+            {"1111", "2024/03/31", "1320円"}, {"1111", "2024/04/01", "未確定"},   {"1111", "2024/04/02", "12度数"},
+            {"1111", "2024/04/15", "2000000000円"}, {"1111", "2024/04/16", "2000000000円"}, {"1111", "2024/05/01", "-300円"},
+            {"1111", "2024/05/02", "abc円"},  {"2222", "2024/03/01", "12度数"},   {"2222", "2024/03/02", "未確定"},
+            {"2222", "2024/04/30", "980円"},  {"2222", "2024/05/31", "+450円"},   {"2222", "2024/05/31", "450円"},
+        };
+        for (const auto &[card, day, toll] : rows)
+            plant(card, day, toll);
+
+        struct View { QString card, from, to; };
+        for (const View &v : {View{"0000"}, View{"1111"}, View{"2222"},
+                              View{"0000", "2024/04/01-00:00:00", "2024/05/01-23:59:59"}}) {
+            viewOf(v.card, v.from, v.to);
+            const QList<MonthTotal> months = shownMonthlyTotals();
+            qint64 allCount = 0, allSum = 0;
+            for (const QString &card : {QStringLiteral("1111"), QStringLiteral("2222")}) {
+                qint64 count = 0, sum = 0;
+                for (const MonthTotal &m : months)
+                    if (m.card == card) {
+                        count += m.count;
+                        sum += m.sum;
+                    }
+                viewOf(v.card == "0000" || v.card == card ? card : QStringLiteral("none"), v.from, v.to);
+                const GridTotals grid = gridTotals();
+                QCOMPARE(count, grid.count);
+                QCOMPARE(sum, grid.sum);
+                allCount += count;
+                allSum += sum;
+            }
+            viewOf(v.card, v.from, v.to);
+            QCOMPARE(allCount, gridTotals().count);
+            QCOMPARE(allSum, gridTotals().sum);
+        }
+
+        viewOf("0000");
+        const QList<MonthTotal> months = shownMonthlyTotals();
+        QCOMPARE(months.size(), 6);
+        QCOMPARE(months[1].card, QStringLiteral("1111"));
+        QCOMPARE(months[1].month, QStringLiteral("2024/04"));
+        QCOMPARE(months[1].count, 4);
+        QCOMPARE(months[1].sum, 4000000000LL); // beyond 32 bits
+        QCOMPARE(months[1].nonYen, 2);          // 未確定, 度数
+        QCOMPARE(months[2].sum, -300);          // "abc円" counted, not added, not 円以外
+        QCOMPARE(months[2].count, 2);
+        QCOMPARE(months[2].nonYen, 0);
+        QCOMPARE(months[3].nonYen, 2);
+        QCOMPARE(months[3].sum, 0);
+        QCOMPARE(months[5].sum, 900);
+
+        // The table: months newest first under NEW, a total per card and one for all.
+        const QList<MonthlyLine> lines = monthlyTableLines(months, true);
+        QCOMPARE(lines.size(), 6 + 2 + 1);
+        QCOMPARE(lines[0].fields, (QStringList{"1111", "2024/05", "2", "-300円", "0"}));
+        QCOMPARE(lines[3].kind, MonthlyLine::CardTotal);
+        QCOMPARE(lines[3].fields, (QStringList{"1111", "合計", "7", "4,000,001,020円", "2"}));
+        QCOMPARE(lines[8].kind, MonthlyLine::GrandTotal);
+        QCOMPARE(lines[8].fields, (QStringList{"全カード", "合計", "12", "4,000,002,900円", "4"}));
+        QCOMPARE(monthlyTableLines(months, false)[0].fields.at(1), QStringLiteral("2024/03"));
+        QCOMPARE(yenText(-1234567), QStringLiteral("-1,234,567円"));
+        QCOMPARE(yenText(999), QStringLiteral("999円"));
+
+        // The CSV file: ascending whatever the order given, no totals.
+        QList<MonthTotal> reversed(months.rbegin(), months.rend());
+        QCOMPARE(monthlyCsv(reversed),
+                 cp932::encode("カードNO,年月,件数,合計金額,円以外件数\r\n"
+                               "\"1111\",\"2024/03\",1,1320,0\r\n\"1111\",\"2024/04\",4,4000000000,2\r\n"
+                               "\"1111\",\"2024/05\",2,-300,0\r\n\"2222\",\"2024/03\",2,0,2\r\n"
+                               "\"2222\",\"2024/04\",1,980,0\r\n\"2222\",\"2024/05\",2,900,0\r\n"));
+        const QString file = QDir(h->programFolder()).filePath("totals.csv");
+        QVERIFY(writeMonthlyCsv(file, months));
+        QFile written(file);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), monthlyCsv(months));
+    }
+
+    // At most twelve cards by their totals, the others as "その他"; no more
+    // series than cards.
+    void chartSeries()
+    {
+        QList<MonthTotal> months;
+        for (int c = 1; c <= 14; ++c)
+            for (const char *month : {"2024/01", "2024/02"})
+                months << MonthTotal{QStringLiteral("%1").arg(c, 4, 10, QLatin1Char('0')), month, 1, c * 100, 0};
+        months << MonthTotal{"0001", "2023/12", 1, 5000, 0}; // card 1 largest with this
+        const MonthlyChart chart = monthlyChart(months);
+        QCOMPARE(chart.months, (QStringList{"2023/12", "2024/01", "2024/02"}));
+        QCOMPARE(chart.series.size(), 13);
+        QCOMPARE(chart.series[0].name, QStringLiteral("0001"));
+        QCOMPARE(chart.series[0].sums, (QList<qint64>{5000, 100, 100}));
+        QCOMPARE(chart.series[1].name, QStringLiteral("0014"));
+        QCOMPARE(chart.series[12].name, kOtherCards);
+        QCOMPARE(chart.series[12].sums, (QList<qint64>{0, 200 + 300, 200 + 300})); // cards 2 and 3
+        QCOMPARE(monthlyChart(months.mid(0, 4)).series.size(), 2);
+        QVERIFY(monthlyChart({}).series.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestMonthlyTotals)
+#include "tst_monthlytotals.moc"
