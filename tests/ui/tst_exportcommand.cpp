@@ -84,6 +84,7 @@ private slots:
             return chosen.isEmpty() ? QString() : chosen.takeFirst();
         });
         seams::setPrinterListHandler([] { return seams::PrinterList{{"Laser"}, "Laser"}; });
+        seams::setPrintQuestionHandler([](const seams::Message &) { return seams::PrintAnswer::Print; });
         basMain_GetPrinter();
         QVERIFY(QFile::copy(QStringLiteral(PASSLOG_PROGRAM), path("passlog")));
         basCommon_WriteIniString(kSectionMain, "ViewSort", "NEW", path("passlog.ini"));
@@ -98,6 +99,7 @@ private slots:
     void cleanup()
     {
         seams::setPrinterListHandler({});
+        seams::setPrintQuestionHandler({});
         closeDatabases();
         w.reset();
         h.reset();
