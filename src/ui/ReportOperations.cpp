@@ -159,6 +159,14 @@ QString askPdfFile(const QString &suggested)
     }
 }
 
+// A file that cannot even be opened is reported as the path/file access error.
+void openForWriting(CheckedSaveFile &file, const QString &path)
+{
+    if (!file.open(QIODevice::WriteOnly))
+        throw Failure(75, QStringLiteral("パス/ファイル アクセス エラーです。") + path + QStringLiteral(": ") +
+                              file.errorString());
+}
+
 // The statement into a PDF file chosen by the user. False when cancelled, or
 // when the file could not be written (the user has been warned).
 bool printToPdfFile(const QString &card)
@@ -170,9 +178,7 @@ bool printToPdfFile(const QString &card)
     // PDF that did not fit on the disk leaves an older file as it was.
     const bool existed = QFileInfo::exists(path);
     CheckedSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw Failure(75, QStringLiteral("パス/ファイル アクセス エラーです。") + path + QStringLiteral(": ") +
-                              file.errorString());
+    openForWriting(file, path);
     const qint32 pages = basMain_PdfFileCreate(file, card, {kStatementTitle, kAppTitle}, progressOf(kPrintProgress));
     if (pages == kStatementStopped)
         return false; // stopped: the unfinished file goes, an older one stays
@@ -210,9 +216,7 @@ bool printOnChosenPrinter(const QString &what, const QString &pdfName,
             return false;
         const bool existed = QFileInfo::exists(path);
         CheckedSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            throw Failure(75, QStringLiteral("パス/ファイル アクセス エラーです。") + path + QStringLiteral(": ") +
-                                  file.errorString());
+        openForWriting(file, path);
         bool painted = false;
         {
             QPdfWriter writer(&file);
