@@ -1,4 +1,5 @@
 #include "start/basMain.h"
+#include "start/ImportCommand.h"
 
 #include "app/DataFolder.h"
 #include "app/ProgramIcon.h"
@@ -64,6 +65,8 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
 {
     QCoreApplication core(argc, argv);
     setApplicationInfo();
+    if (core.arguments().value(1) == QStringLiteral("import"))
+        return runImportCommand(core.arguments().mid(2));
     QCommandLineParser parser;
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("この説明を表示して終了します。"));

@@ -4,6 +4,7 @@
 #include "reader/basRS232C.h"
 #include "ui/DuplicateOperations.h"
 #include "ui/FrameControl.h"
+#include "ui/ImportOperations.h"
 #include "ui/LineControl.h"
 #include "ui/ReportOperations.h"
 #include "ui/SettingsOperations.h"
@@ -218,6 +219,7 @@ void frmMain::buildMenus()
     };
     mnuFile = menu("mnuFile", QStringLiteral("ファイル(&F)"));
     mnuCSVOutput = item(mnuFile, "mnuCSVOutput", QStringLiteral("CSV出力(&C)"));
+    mnuCSVImport = item(mnuFile, "mnuCSVImport", QStringLiteral("CSV取込(&I)"));
     mnuBarF1 = separator(mnuFile, "mnuBarF1");
     mnuPrintDefault = item(mnuFile, "mnuPrintDefault", QStringLiteral("標準印刷(&P)"));
     mnuPrintDesktop = item(mnuFile, "mnuPrintDesktop", QStringLiteral("卓上プリンタ印刷(&D)"));
@@ -247,6 +249,7 @@ void frmMain::wireEvents()
     connect(mnuPrintDesktop, &QAction::triggered, this, [] { basMain_PrintDesktop(); });
     connect(btnCSVOutput, &QPushButton::clicked, this, [] { basMain_CSVOutput(); });
     connect(mnuCSVOutput, &QAction::triggered, this, [] { basMain_CSVOutput(); });
+    connect(mnuCSVImport, &QAction::triggered, this, [] { basMain_CSVImport(); });
     connect(mnuRecordCheck, &QAction::triggered, this, [] { basMain_RecordCheck(); });
     connect(mnuRecordDelete, &QAction::triggered, this, [] { basMain_RecordDelete(); });
     connect(mnuView, &QAction::triggered, this, [] { basMain_ShowSetSort(); });

@@ -92,6 +92,7 @@ public:
     // Menus
     QMenu *mnuFile = nullptr;
     QAction *mnuCSVOutput = nullptr;
+    QAction *mnuCSVImport = nullptr;
     QAction *mnuBarF1 = nullptr;
     QAction *mnuPrintDefault = nullptr;
     QAction *mnuPrintDesktop = nullptr;

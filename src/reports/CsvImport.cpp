@@ -1,0 +1,783 @@
+#include "reports/CsvImport.h"
+
+#include "app/Cp932.h"
+#include "app/Failure.h"
+#include "app/Seams.h"
+#include "history/HistoryColumns.h"
+#include "history/HistoryFileRows.h"
+#include "history/basAccess.h"
+#include "history/basAccessEntry.h"
+#include "history/basAccessStaging.h"
+#include "reports/CsvExport.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QLocale>
+#include <QSqlError>
+#include <QStringDecoder>
+
+#include <array>
+#include <sqlite3.h>
+
+namespace {
+
+constexpr int kFields = 17;
+// Bytes read from a file at a time (cut at the last line end in them); the
+// progress hears of each: some 10,000 lines.
+constexpr qint64 kChunkBytes = 2 << 20;
+// Rows per statement on the server.
+constexpr int kServerBatch = 250;
+
+// The fields by what they hold, for the messages about them.
+const char *const kFieldNames[kFields] = {"カードNO",     "ご利用日",   "通過時間",   "車種コード", "料金",
+                                          "単位",         "車種",       "入口事業所ID", "入口IC",   "出口事業所ID",
+                                          "出口IC",       "入口事業所名", "入口道路名", "入口IC名", "出口事業所名",
+                                          "出口道路名",   "出口IC名"};
+enum FieldIndex {
+    fCard, fDate, fTime, fCarCode, fMoney, fUnit, fCarName, fJidIn, fItcIn, fJidOut, fItcOut,
+    fJidInName, fItcInRoad, fItcInGate, fJidOutName, fItcOutRoad, fItcOutGate
+};
+
+enum class Kind { Quoted, Null, Bare };
+
+struct Field {
+    QStringView raw; // a quoted text without its quotes, "" still doubled
+    Kind kind = Kind::Null;
+    bool doubled = false;
+    qint64 number = 0; // a bare field's value
+};
+
+struct Record {
+    std::array<Field, kFields> f;
+    qint64 line = 0;
+
+    bool isNull(int i) const { return f[i].kind == Kind::Null; }
+    QString text(int i) const
+    {
+        const Field &x = f[i];
+        if (!x.doubled)
+            return x.raw.toString();
+        return x.raw.toString().replace(QStringLiteral("\"\""), QStringLiteral("\""));
+    }
+};
+
+[[noreturn]] void badLine(const QString &path, qint64 line, const QString &what)
+{
+    QString text = QStringLiteral("CSV取込できませんでした。何も取り込まれていません。\n") +
+                   QDir::toNativeSeparators(path);
+    if (line > 0)
+        text += QStringLiteral(" の ") + QString::number(line) + QStringLiteral("行目");
+    throw ExpectedFailure(-1, text + QStringLiteral(": ") + what);
+}
+
+QString fieldName(int i)
+{
+    return QString::number(i + 1) + QStringLiteral("項目目(") + QString::fromUtf8(kFieldNames[i]) +
+           QLatin1Char(')');
+}
+
+bool digits(QStringView s, qsizetype from, qsizetype n, int &value)
+{
+    value = 0;
+    for (qsizetype i = from; i < from + n; ++i) {
+        const char16_t c = s[i].unicode();
+        if (c < u'0' || c > u'9')
+            return false;
+        value = value * 10 + (c - u'0');
+    }
+    return true;
+}
+
+bool isDate(QStringView s)
+{
+    int y, m, d;
+    return s.size() == 10 && s[4] == u'/' && s[7] == u'/' && digits(s, 0, 4, y) && digits(s, 5, 2, m) &&
+           digits(s, 8, 2, d) && QDate(y, m, d).isValid();
+}
+
+bool isTime(QStringView s)
+{
+    int h, m, sec;
+    return s.size() == 8 && s[2] == u':' && s[5] == u':' && digits(s, 0, 2, h) && digits(s, 3, 2, m) &&
+           digits(s, 6, 2, sec) && h < 24 && m < 60 && sec < 60;
+}
+
+bool toInteger(QStringView s, qint64 &value)
+{
+    const bool negative = s.startsWith(u'-');
+    const QStringView d = negative ? s.sliced(1) : s;
+    if (d.isEmpty() || d.size() > 12)
+        return false;
+    value = 0;
+    for (const QChar c : d) {
+        if (c < u'0' || c > u'9')
+            return false;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    if (negative)
+        value = -value;
+    return true;
+}
+
+// What is wrong with a record of 17 fields (empty when nothing is); numbers
+// are converted on the way.
+QString fault(Record &r, bool ownCard)
+{
+    for (int i = 0; i < kFields; ++i) {
+        Field &x = r.f[i];
+        const bool number = i == fCarCode || i == fMoney || i == fJidIn || i == fJidOut;
+        if (i == fCard && ownCard) {
+            if (x.kind != Kind::Quoted || x.raw.isEmpty())
+                return QStringLiteral("カードNOがありません(1項目目)。");
+            continue;
+        }
+        if ((i == fDate || i == fTime) && x.kind != Kind::Quoted)
+            return fieldName(i) + QStringLiteral("がありません。");
+        if (i == fDate && !isDate(x.raw))
+            return fieldName(i) + QStringLiteral("「") + x.raw.toString() +
+                   QStringLiteral("」は日付(YYYY/MM/DD)ではありません。");
+        if (i == fTime && !isTime(x.raw))
+            return fieldName(i) + QStringLiteral("「") + x.raw.toString() +
+                   QStringLiteral("」は時刻(HH:MM:SS)ではありません。");
+        if (x.kind == Kind::Null)
+            continue;
+        if (number) {
+            const qint64 limit = i == fMoney ? 0x7fffffffLL : 0x7fffLL;
+            if (x.kind != Kind::Bare || !toInteger(x.raw, x.number))
+                return fieldName(i) + QStringLiteral("が整数ではありません: ") +
+                       (x.kind == Kind::Quoted ? QLatin1Char('"') + x.raw.toString() + QLatin1Char('"')
+                                               : x.raw.toString());
+            if (x.number > limit || x.number < -limit - 1)
+                return fieldName(i) + QStringLiteral("の値 ") + x.raw.toString() +
+                       QStringLiteral(" は大きすぎます。");
+        } else if (x.kind != Kind::Quoted && i != fCard) {
+            return fieldName(i) + QStringLiteral("が引用符(\")で囲まれていません: ") + x.raw.toString();
+        }
+    }
+    return {};
+}
+
+struct Key {
+    quint64 a = 0, b = 0;
+    bool operator==(const Key &o) const { return a == o.a && b == o.b; }
+};
+size_t qHash(const Key &k, size_t seed = 0) { return size_t(k.a) ^ seed; }
+
+Key keyOf(QStringView line)
+{
+    const void *data = line.utf16();
+    const size_t bytes = size_t(line.size()) * 2;
+    return {quint64(qHashBits(data, bytes, 0x9e3779b97f4a7c15ULL)), quint64(qHashBits(data, bytes, 0x5bd1e995ULL))};
+}
+
+// The 17 values of a record as the export writes them, card number first,
+// as text: the key of the record.
+QString exportedText(const Record &r, const QString &card, bool utf8)
+{
+    QString line;
+    line.reserve(200);
+    for (int i = 0; i < kFields; ++i) {
+        if (i > 0)
+            line += QLatin1Char(',');
+        const Field &x = r.f[i];
+        if (i == fCard && !card.isEmpty())
+            line += QLatin1Char('"') + QString(card).replace(QStringLiteral("\""), QStringLiteral("\"\"")) +
+                    QLatin1Char('"');
+        else if (x.kind == Kind::Null)
+            line += QStringLiteral("#NULL#");
+        else if (x.kind == Kind::Bare)
+            line += QString::number(x.number);
+        else
+        {
+            line += QLatin1Char('"');
+            line += x.raw;
+            line += QLatin1Char('"');
+        }
+    }
+    // A text from a UTF-8 file as code page 932 has it: what it cannot hold
+    // is "?" in the history's export too.
+    if (utf8) {
+        for (const QChar c : std::as_const(line))
+            if (c.unicode() >= 0x80)
+                return cp932::decode(cp932::encode(line));
+    }
+    return line;
+}
+
+// One file, read a chunk at a time: each complete record goes to the
+// caller, checked.
+class FileReader {
+public:
+    FileReader(QString path, bool ownCard) : m_path(std::move(path)), m_ownCard(ownCard) {}
+
+    bool utf8() const { return m_encoding == Encoding::Utf8; }
+    qint64 records() const { return m_records; }
+
+    // False when onBytes (bytes read so far) asked to stop.
+    bool read(const std::function<void(Record &)> &each, const std::function<bool(qint64)> &onBytes)
+    {
+        QFile file(m_path);
+        if (!file.open(QIODevice::ReadOnly))
+            badLine(m_path, 0, QStringLiteral("ファイルを開けません(") + file.errorString() + QStringLiteral(")。"));
+        QByteArray carry;
+        QString pending;
+        qint64 pendingLine = 1;
+        qint64 bytesLine = 1; // line number of the first byte not yet decoded
+        bool first = true;
+        for (;;) {
+            QByteArray block = file.read(kChunkBytes);
+            if (block.isEmpty() && file.error() != QFileDevice::NoError)
+                badLine(m_path, 0, QStringLiteral("ファイルを読めません(") + file.errorString() + QStringLiteral(")。"));
+            const bool atEnd = file.atEnd() || block.isEmpty();
+            if (first) {
+                first = false;
+                if (block.startsWith("\xEF\xBB\xBF")) {
+                    m_encoding = Encoding::Utf8;
+                    block.remove(0, 3);
+                }
+            }
+            QByteArray bytes = carry.isEmpty() ? std::move(block) : carry + block;
+            carry.clear();
+            if (!atEnd) {
+                const qsizetype cut = bytes.lastIndexOf('\n') + 1;
+                carry = bytes.mid(cut);
+                bytes.truncate(cut);
+            }
+            QString text = decode(bytes, bytesLine);
+            bytesLine += bytes.count('\n');
+            if (pending.isEmpty())
+                pending = std::move(text);
+            else
+                pending += text;
+            const qsizetype used = parse(pending, pendingLine, atEnd, each);
+            pending.remove(0, used);
+            if (onBytes && !onBytes(file.pos() - carry.size()))
+                return false;
+            if (atEnd)
+                return true;
+        }
+    }
+
+private:
+    enum class Encoding { Unknown, Cp932, Utf8 };
+
+    // The text of whole lines; a byte that is no character names its line.
+    QString decode(const QByteArray &bytes, qint64 firstLine)
+    {
+        if (m_encoding == Encoding::Unknown) {
+            const bool ascii = std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return quint8(c) < 0x80; });
+            if (ascii)
+                return QString::fromLatin1(bytes);
+            QStringDecoder probe(QStringDecoder::Utf8);
+            (void)QString(probe(bytes));
+            m_encoding = probe.hasError() ? Encoding::Cp932 : Encoding::Utf8;
+        }
+        QString text;
+        bool ok;
+        if (m_encoding == Encoding::Utf8) {
+            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            text = utf8(bytes);
+            ok = !utf8.hasError();
+        } else {
+            ok = cp932::decodeExact(bytes, text);
+        }
+        if (ok)
+            return text;
+        // Which line: each one alone.
+        qint64 line = firstLine;
+        for (const QByteArray &one : bytes.split('\n')) {
+            QString unused;
+            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            const bool lineOk = m_encoding == Encoding::Utf8 ? ((void)QString(utf8(one)), !utf8.hasError())
+                                                               : cp932::decodeExact(one, unused);
+            if (!lineOk)
+                break;
+            ++line;
+        }
+        badLine(m_path, line,
+                m_encoding == Encoding::Utf8
+                    ? QStringLiteral("UTF-8 の文字として読めないバイトがあります。")
+                    : QStringLiteral("コードページ932(シフトJIS)の文字として読めないバイトがあります。"));
+    }
+
+    // Hands the complete records at the start of text to each and returns
+    // how many characters they took; the rest waits for more text unless
+    // this is the end of the file.
+    qsizetype parse(QStringView text, qint64 &line, bool final, const std::function<void(Record &)> &each)
+    {
+        const qsizetype n = text.size();
+        qsizetype pos = 0;
+        Record r;
+        while (pos < n) {
+            if (text[pos] == u'\n') {
+                ++line;
+                ++pos;
+                continue;
+            }
+            if (text[pos] == u'\r' && pos + 1 < n && text[pos + 1] == u'\n') {
+                ++line;
+                pos += 2;
+                continue;
+            }
+            r.line = line;
+            qint64 l = line;
+            qsizetype p = pos;
+            int count = 0;
+            for (;;) {
+                Field x;
+                if (p < n && text[p] == u'"') {
+                    qsizetype q = p + 1;
+                    bool closed = false;
+                    while (q < n) {
+                        if (text[q] == u'"') {
+                            if (q + 1 < n && text[q + 1] == u'"') {
+                                x.doubled = true;
+                                q += 2;
+                                continue;
+                            }
+                            closed = true;
+                            break;
+                        }
+                        if (text[q] == u'\n')
+                            ++l;
+                        ++q;
+                    }
+                    if (!closed) {
+                        if (!final)
+                            return pos;
+                        badLine(m_path, r.line, fieldName(qMin(count, kFields - 1)) +
+                                                    QStringLiteral("の引用符(\")が閉じていません。"));
+                    }
+                    x.kind = Kind::Quoted;
+                    x.raw = text.sliced(p + 1, q - p - 1);
+                    p = q + 1;
+                    if (p < n && text[p] != u',' && text[p] != u'\r' && text[p] != u'\n')
+                        // A text that ran over a line end was most likely never closed.
+                        badLine(m_path, r.line, fieldName(qMin(count, kFields - 1)) +
+                                                    (l > r.line ? QStringLiteral("の引用符(\")が閉じていません。")
+                                                                : QStringLiteral("の閉じる引用符(\")の後に文字があります。")));
+                } else {
+                    qsizetype q = p;
+                    while (q < n && text[q] != u',' && text[q] != u'\r' && text[q] != u'\n')
+                        ++q;
+                    x.raw = text.sliced(p, q - p);
+                    if (x.raw.contains(u'"'))
+                        badLine(m_path, r.line, fieldName(qMin(count, kFields - 1)) +
+                                               QStringLiteral("の途中に引用符(\")があります: ") + x.raw.toString());
+                    x.kind = x.raw == u"#NULL#" ? Kind::Null : Kind::Bare;
+                    p = q;
+                }
+                if (count < kFields)
+                    r.f[count] = x;
+                ++count;
+                if (p == n) {
+                    if (!final)
+                        return pos;
+                    break;
+                }
+                if (text[p] == u',') {
+                    ++p;
+                    continue;
+                }
+                if (text[p] == u'\r') {
+                    if (p + 1 == n && !final)
+                        return pos;
+                    if (p + 1 >= n || text[p + 1] != u'\n')
+                        badLine(m_path, r.line, QStringLiteral("行の終わりに CR だけがあります(CR LF ではありません)。"));
+                    ++p;
+                }
+                ++p; // the LF
+                ++l;
+                break;
+            }
+            if (count != kFields)
+                badLine(m_path, r.line, QStringLiteral("項目の数が %1 です(%2 項目のはずです)。").arg(count).arg(kFields));
+            const QString wrong = fault(r, m_ownCard);
+            if (!wrong.isEmpty())
+                badLine(m_path, r.line, wrong);
+            ++m_records;
+            each(r);
+            line = l;
+            pos = p;
+        }
+        return pos;
+    }
+
+    QString m_path;
+    bool m_ownCard;
+    Encoding m_encoding = Encoding::Unknown;
+    qint64 m_records = 0;
+};
+
+// The export of each history row as text: how many rows have each key.
+QHash<Key, qint32> historyKeys(const ReportProgress &progress, bool &stopped)
+{
+    QHash<Key, qint32> keys;
+    stopped = !csvLinesOf(
+        QStringLiteral("SELECT * FROM ETC_DATA WHERE カードNO IS NOT NULL"),
+        [&](const QByteArray &line) {
+            const QString text = cp932::decode(line.chopped(2)); // without CR LF
+            ++keys[keyOf(text)];
+        },
+        progress ? ReportProgress([&](qint64, qint64) { return progress(0, 0); }) : ReportProgress());
+    return keys;
+}
+
+// A value of a new history row.
+struct Value {
+    enum { Null, Integer, Text } kind = Null;
+    qint64 number = 0;
+    QString text;
+    static Value of(const Record &r, int i)
+    {
+        Value v;
+        const Field &x = r.f[i];
+        if (x.kind == Kind::Null)
+            return v;
+        if (x.kind == Kind::Bare) {
+            v.kind = Integer;
+            v.number = x.number;
+        } else {
+            v.kind = Text;
+            v.text = r.text(i);
+        }
+        return v;
+    }
+    static Value of(QString text)
+    {
+        Value v;
+        v.kind = Text;
+        v.text = std::move(text);
+        return v;
+    }
+    static Value of(qint64 number)
+    {
+        Value v;
+        v.kind = Integer;
+        v.number = number;
+        return v;
+    }
+    QVariant variant() const
+    {
+        return kind == Null ? QVariant() : kind == Integer ? QVariant(number) : QVariant(text);
+    }
+};
+using Row = std::array<Value, 28>;
+
+// The 28 columns of the history row of a record, in the order of
+// kHistoryColumnNames: the coded columns from the fields, the display
+// columns built from them as the staging builds them.
+void rowOf(const Record &r, const QString &card, const QString &regDate, const QString &regTime, Row &row)
+{
+    const QString date = r.text(fDate);
+    const QString time = r.text(fTime);
+    const auto textOr = [&](int i) { return r.isNull(i) ? QString() : r.text(i); };
+    const Value unit = Value::of(r, fUnit);
+    const Value money = Value::of(r, fMoney);
+    QString toll;
+    if (unit.kind == Value::Text && money.kind == Value::Integer)
+        toll = basAccess_DisplayToll(qint32(money.number), unit.text);
+    else if (unit.kind == Value::Text && unit.text == QStringLiteral("未確定"))
+        toll = unit.text;
+    else
+        toll = (money.kind == Value::Integer ? QString::number(money.number) : QString()) + unit.text;
+    const Value carName = Value::of(r, fCarName);
+    row = {Value::of(r, fItcIn),     Value::of(r, fItcInRoad),  Value::of(r, fItcInGate),
+           Value::of(r, fJidIn),     Value::of(r, fJidInName),  Value::of(r, fItcOut),
+           Value::of(r, fItcOutRoad), Value::of(r, fItcOutGate), Value::of(r, fJidOut),
+           Value::of(r, fJidOutName), Value::of(regDate),       Value::of(regTime),
+           Value::of(card),          Value::of(date),           Value::of(time),
+           Value::of(date + QLatin1Char('-') + time),
+           Value::of(r, fCarCode),   carName,                   money,
+           unit,                     Value::of(qint64(0)),      Value::of(card),
+           Value::of(date),          Value::of(time),           Value::of(toll),
+           carName,
+           Value::of(textOr(fItcInRoad) + QLatin1Char(' ') + textOr(fItcInGate)),
+           Value::of(textOr(fItcOutRoad) + QLatin1Char(' ') + textOr(fItcOutGate))};
+}
+
+[[noreturn]] void refuseImport(const QString &reason)
+{
+    throw ExpectedFailure(-1, QStringLiteral("CSV取込できませんでした。何も取り込まれていません。 理由: ") +
+                                  reason.trimmed());
+}
+
+// The history file, written through SQLite itself on a connection of its
+// own: one transaction, a prepared statement bound value by value.
+class FileWriter {
+public:
+    FileWriter()
+    {
+        const QString path = basAccess_Database(DbConnection::History).databaseName();
+        m_path = QDir::toNativeSeparators(path);
+        if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                            nullptr) != SQLITE_OK)
+            fail();
+        sqlite3_busy_timeout(m_db, 5000);
+        run("BEGIN IMMEDIATE");
+        m_open = true;
+        QStringList columns = kHistoryColumnNames;
+        columns << QStringLiteral("ROW_UID");
+        QStringList marks(kHistoryColumnNames.size(), QStringLiteral("?"));
+        marks << QStringLiteral("lower(hex(randomblob(16)))");
+        const QByteArray sql = (QStringLiteral("INSERT INTO ETC_DATA (") + columns.join(QLatin1Char(',')) +
+                                QStringLiteral(") VALUES (") + marks.join(QLatin1Char(',')) + QLatin1Char(')'))
+                                   .toUtf8();
+        if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &m_insert, nullptr) != SQLITE_OK)
+            fail();
+    }
+    ~FileWriter()
+    {
+        sqlite3_finalize(m_insert);
+        if (m_open)
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(m_db);
+    }
+
+    void add(const Row &row)
+    {
+        for (int i = 0; i < int(row.size()); ++i) {
+            const Value &v = row[i];
+            if (v.kind == Value::Null)
+                sqlite3_bind_null(m_insert, i + 1);
+            else if (v.kind == Value::Integer)
+                sqlite3_bind_int64(m_insert, i + 1, v.number);
+            else
+                sqlite3_bind_text16(m_insert, i + 1, v.text.utf16(), int(v.text.size() * 2), SQLITE_STATIC);
+        }
+        if (sqlite3_step(m_insert) != SQLITE_DONE)
+            fail();
+        sqlite3_reset(m_insert);
+    }
+    void commit()
+    {
+        run("COMMIT");
+        m_open = false;
+    }
+
+private:
+    void run(const char *sql)
+    {
+        if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+            fail();
+    }
+    [[noreturn]] void fail()
+    {
+        refuseImport((m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("SQLite")) +
+                     QStringLiteral(" [") + m_path + QLatin1Char(']'));
+    }
+
+    QString m_path;
+    sqlite3 *m_db = nullptr;
+    sqlite3_stmt *m_insert = nullptr;
+    bool m_open = false;
+};
+
+// The shared history on the server: one server transaction, a batch of rows a statement.
+class ServerWriter {
+public:
+    ServerWriter() : m_db(basAccess_Database(DbConnection::Server)), m_control(m_db)
+    {
+        basAccess_Run(m_control, QStringLiteral("BEGIN"), true);
+        m_open = true;
+    }
+    ~ServerWriter()
+    {
+        if (m_open)
+            m_control.exec(QStringLiteral("ROLLBACK"));
+    }
+    void add(const Row &row)
+    {
+        for (int i = 0; i < int(row.size()); ++i)
+            m_values << (kHistoryColumnNames[i] == kColumnPrintFlag ? QVariant(false) : row[i].variant());
+        if (++m_rows == kServerBatch)
+            flush();
+    }
+    void commit()
+    {
+        flush();
+        basAccess_Run(m_control, QStringLiteral("COMMIT"), true);
+        m_open = false;
+    }
+
+private:
+    void flush()
+    {
+        if (m_rows == 0)
+            return;
+        QSqlQuery insert(m_db);
+        if (!insert.prepare(basAccess_ServerInsert(kHistoryColumnNames, m_rows)))
+            throwServerError(insert.lastError());
+        for (int i = 0; i < m_values.size(); ++i)
+            insert.bindValue(i, m_values[i]);
+        if (!insert.exec())
+            refuseImport(insert.lastError().databaseText() + QStringLiteral(" (") +
+                         basAccess_ServerSetting().describe() + QLatin1Char(')'));
+        m_values.clear();
+        m_rows = 0;
+    }
+
+    QSqlDatabase m_db;
+    QSqlQuery m_control;
+    QVariantList m_values;
+    int m_rows = 0;
+    bool m_open = false;
+};
+
+} // namespace
+
+struct CsvImport::Private {
+    QStringList files;
+    QString card;
+    CsvImportSummary summary;
+    qint64 totalBytes = 0;
+
+    // Reads every file; each(record, its card number, its key). False when stopped.
+    bool readAll(const ReportProgress &progress,
+                 const std::function<void(const Record &, const QString &, const Key &)> &each,
+                 CsvImportSummary *counts)
+    {
+        qint64 before = 0;
+        for (const QString &path : std::as_const(files)) {
+            FileReader reader(path, card.isEmpty());
+            const auto onBytes = [&](qint64 bytes) { return !progress || progress(before + bytes, totalBytes); };
+            const bool read = reader.read(
+                [&](Record &r) {
+                    const QString cardNo = card.isEmpty() ? r.text(fCard) : card;
+                    each(r, cardNo, keyOf(exportedText(r, card, reader.utf8())));
+                },
+                onBytes);
+            if (!read)
+                return false;
+            before += QFileInfo(path).size();
+            if (counts)
+                counts->files << CsvImportSummary::File{path, reader.records(), reader.utf8()};
+        }
+        return true;
+    }
+};
+
+CsvImport::CsvImport(QStringList files, QString cardNo) : d(new Private)
+{
+    d->files = std::move(files);
+    d->card = std::move(cardNo);
+    for (const QString &f : std::as_const(d->files))
+        d->totalBytes += QFileInfo(f).size();
+}
+
+CsvImport::~CsvImport() = default;
+
+const CsvImportSummary &CsvImport::summary() const { return d->summary; }
+
+bool CsvImport::check(const ReportProgress &progress)
+{
+    return guarded("CsvImport::check", [&] {
+        CsvImportSummary s;
+        bool stopped = false;
+        QHash<Key, qint32> remaining = historyKeys(progress, stopped);
+        if (stopped)
+            return false;
+        QString firstDate, firstTime, lastDate, lastTime;
+        const bool read = d->readAll(
+            progress,
+            [&](const Record &r, const QString &card, const Key &key) {
+                CsvImportSummary::Card &c = s.cards[card];
+                ++s.lines;
+                ++c.lines;
+                const auto it = remaining.find(key);
+                if (it != remaining.end() && *it > 0) {
+                    --*it;
+                    ++s.present;
+                } else {
+                    ++s.added;
+                    ++c.added;
+                }
+                const QStringView date = r.f[fDate].raw, time = r.f[fTime].raw;
+                if (firstDate.isEmpty() || date < firstDate || (date == firstDate && time < firstTime)) {
+                    firstDate = date.toString();
+                    firstTime = time.toString();
+                }
+                if (lastDate.isEmpty() || date > lastDate || (date == lastDate && time > lastTime)) {
+                    lastDate = date.toString();
+                    lastTime = time.toString();
+                }
+            },
+            &s);
+        if (!read)
+            return false;
+        if (!firstDate.isEmpty()) {
+            s.first = firstDate + QLatin1Char('-') + firstTime;
+            s.last = lastDate + QLatin1Char('-') + lastTime;
+        }
+        d->summary = s;
+        return true;
+    });
+}
+
+qint64 CsvImport::write(const ReportProgress &progress)
+{
+    return guarded("CsvImport::write", [&]() -> qint64 {
+        const QString stamp = seams::now().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+        const QString regDate = stamp.mid(0, 10);
+        const QString regTime = stamp.mid(11, 8);
+        const auto run = [&](auto &writer) -> qint64 {
+            // The history as it is now, under the writer's lock (the server: its transaction).
+            bool stopped = false;
+            QHash<Key, qint32> remaining = historyKeys(progress, stopped);
+            if (stopped)
+                return -1;
+            qint64 added = 0;
+            Row row;
+            const bool read = d->readAll(
+                progress,
+                [&](const Record &r, const QString &card, const Key &key) {
+                    const auto it = remaining.find(key);
+                    if (it != remaining.end() && *it > 0) {
+                        --*it;
+                    } else {
+                        rowOf(r, card, regDate, regTime, row);
+                        writer.add(row);
+                        ++added;
+                    }
+                },
+                nullptr);
+            if (!read)
+                return -1; // the writer rolls back
+            writer.commit();
+            return added;
+        };
+        if (basAccess_UsesServer()) {
+            ServerWriter writer;
+            return run(writer);
+        }
+        FileWriter writer;
+        return run(writer);
+    });
+}
+
+QString csvImportSummaryText(const CsvImportSummary &s)
+{
+    const QLocale c(QLocale::Japanese, QLocale::Japan);
+    const auto n = [&](qint64 v) { return c.toString(v); };
+    QString text = QStringLiteral("ファイル: %1個\n").arg(s.files.size());
+    bool anyUtf8 = false;
+    for (const CsvImportSummary::File &f : s.files) {
+        text += QStringLiteral("  ") + QDir::toNativeSeparators(f.path) + QStringLiteral(" (") + n(f.lines) +
+                QStringLiteral("件") + (f.utf8 ? QStringLiteral(", UTF-8") : QString()) + QStringLiteral(")\n");
+        anyUtf8 = anyUtf8 || f.utf8;
+    }
+    if (anyUtf8)
+        text += QStringLiteral("UTF-8 で書かれたファイルは UTF-8 として読みました。\n");
+    text += QStringLiteral("利用履歴: %1件 (新規 %2件 / 登録済み %3件)\n").arg(n(s.lines), n(s.added), n(s.present));
+    if (!s.cards.isEmpty()) {
+        text += QStringLiteral("カードNO別:\n");
+        for (auto it = s.cards.cbegin(); it != s.cards.cend(); ++it)
+            text += QStringLiteral("  %1: %2件 (新規 %3件)\n").arg(it.key(), n(it->lines), n(it->added));
+    }
+    if (!s.first.isEmpty())
+        text += QStringLiteral("期間: %1 ～ %2\n").arg(s.first, s.last);
+    return text;
+}
