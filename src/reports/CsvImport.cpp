@@ -426,77 +426,82 @@ QHash<Key, qint32> historyKeys(const ReportProgress &progress, bool &stopped)
     return keys;
 }
 
-// A value of a new history row.
+// A value of a new history row. A text is a view of the record's text or of
+// the value's own buffer, which the next row reuses.
 struct Value {
-    enum { Null, Integer, Text } kind = Null;
+    enum Type { Null, Integer, Text } type = Null;
     qint64 number = 0;
-    QString text;
-    static Value of(const Record &r, int i)
+    QStringView text;
+    QString own;
+
+    void setNumber(qint64 n)
     {
-        Value v;
+        type = Integer;
+        number = n;
+    }
+    void setText(QStringView v)
+    {
+        type = Text;
+        text = v;
+    }
+    template <typename... Parts>
+    void compose(const Parts &...parts)
+    {
+        own.resize(0);
+        (own.append(parts), ...);
+        setText(own);
+    }
+    void setField(const Record &r, int i)
+    {
         const Field &x = r.f[i];
-        if (x.kind == Kind::Null)
-            return v;
-        if (x.kind == Kind::Bare) {
-            v.kind = Integer;
-            v.number = x.number;
+        if (x.kind == Kind::Null) {
+            type = Null;
+        } else if (x.kind == Kind::Bare) {
+            setNumber(x.number);
+        } else if (!x.doubled) {
+            setText(x.raw);
         } else {
-            v.kind = Text;
-            v.text = r.text(i);
+            own = r.text(i);
+            setText(own);
         }
-        return v;
-    }
-    static Value of(QString text)
-    {
-        Value v;
-        v.kind = Text;
-        v.text = std::move(text);
-        return v;
-    }
-    static Value of(qint64 number)
-    {
-        Value v;
-        v.kind = Integer;
-        v.number = number;
-        return v;
     }
     QVariant variant() const
     {
-        return kind == Null ? QVariant() : kind == Integer ? QVariant(number) : QVariant(text);
+        return type == Null ? QVariant() : type == Integer ? QVariant(number) : QVariant(text.toString());
     }
 };
 using Row = std::array<Value, 28>;
 
-// The 28 columns of the history row of a record, in the order of
+// Fills the 28 columns of the history row of a record, in the order of
 // kHistoryColumnNames: the coded columns from the fields, the display
 // columns built from them as the staging builds them.
 void rowOf(const Record &r, const QString &card, const QString &regDate, const QString &regTime, Row &row)
 {
-    const QString date = r.text(fDate);
-    const QString time = r.text(fTime);
-    const auto textOr = [&](int i) { return r.isNull(i) ? QString() : r.text(i); };
-    const Value unit = Value::of(r, fUnit);
-    const Value money = Value::of(r, fMoney);
-    QString toll;
-    if (unit.kind == Value::Text && money.kind == Value::Integer)
-        toll = basAccess_DisplayToll(qint32(money.number), unit.text);
-    else if (unit.kind == Value::Text && unit.text == QStringLiteral("未確定"))
-        toll = unit.text;
+    static constexpr int kCoded[][2] = {{0, fItcIn},      {1, fItcInRoad},   {2, fItcInGate}, {3, fJidIn},
+                                        {4, fJidInName},  {5, fItcOut},      {6, fItcOutRoad}, {7, fItcOutGate},
+                                        {8, fJidOut},     {9, fJidOutName},  {13, fDate},      {14, fTime},
+                                        {16, fCarCode},   {17, fCarName},    {18, fMoney},     {19, fUnit},
+                                        {22, fDate},      {23, fTime},       {25, fCarName}};
+    for (const auto &c : kCoded)
+        row[c[0]].setField(r, c[1]);
+    row[10].setText(regDate);
+    row[11].setText(regTime);
+    row[12].setText(card);
+    row[15].compose(r.f[fDate].raw, QChar(u'-'), r.f[fTime].raw);
+    row[20].setNumber(0);
+    row[21].setText(card);
+    const Value &money = row[18], &unit = row[19];
+    if (unit.type == Value::Text && unit.text == u"未確定")
+        row[24].setText(unit.text);
+    else if (money.type == Value::Integer)
+        row[24].compose(unit.type == Value::Text
+                            ? basAccess_DisplayToll(qint32(money.number), unit.text.toString())
+                            : QString::number(money.number));
     else
-        toll = (money.kind == Value::Integer ? QString::number(money.number) : QString()) + unit.text;
-    const Value carName = Value::of(r, fCarName);
-    row = {Value::of(r, fItcIn),     Value::of(r, fItcInRoad),  Value::of(r, fItcInGate),
-           Value::of(r, fJidIn),     Value::of(r, fJidInName),  Value::of(r, fItcOut),
-           Value::of(r, fItcOutRoad), Value::of(r, fItcOutGate), Value::of(r, fJidOut),
-           Value::of(r, fJidOutName), Value::of(regDate),       Value::of(regTime),
-           Value::of(card),          Value::of(date),           Value::of(time),
-           Value::of(date + QLatin1Char('-') + time),
-           Value::of(r, fCarCode),   carName,                   money,
-           unit,                     Value::of(qint64(0)),      Value::of(card),
-           Value::of(date),          Value::of(time),           Value::of(toll),
-           carName,
-           Value::of(textOr(fItcInRoad) + QLatin1Char(' ') + textOr(fItcInGate)),
-           Value::of(textOr(fItcOutRoad) + QLatin1Char(' ') + textOr(fItcOutGate))};
+        row[24].compose(unit.type == Value::Text ? unit.text : QStringView());
+    const auto textOf = [&](int i) { return row[i].type == Value::Text ? row[i].text : QStringView(); };
+    row[26].compose(textOf(1), QChar(u' '), textOf(2));
+    row[27].compose(textOf(6), QChar(u' '), textOf(7));
 }
 
 [[noreturn]] void refuseImport(const QString &reason)
@@ -509,7 +514,8 @@ void rowOf(const Record &r, const QString &card, const QString &regDate, const Q
 // own: one transaction, a prepared statement bound value by value.
 class FileWriter {
 public:
-    FileWriter()
+    // expected: the number of rows the check found new.
+    explicit FileWriter(qint64 expected)
     {
         const QString path = basAccess_Database(DbConnection::History).databaseName();
         m_path = QDir::toNativeSeparators(path);
@@ -517,8 +523,26 @@ public:
                             nullptr) != SQLITE_OK)
             fail();
         sqlite3_busy_timeout(m_db, 5000);
+        // Room for the pages of the indexes a large import changes all over.
+        run("PRAGMA cache_size=-262144");
         run("BEGIN IMMEDIATE");
         m_open = true;
+        // More new rows than old ones: the indexes are built again at the end
+        // (a sort) rather than kept row by row, in the same transaction.
+        if (expected > 1000 && expected > count("SELECT COUNT(*) FROM ETC_DATA")) {
+            sqlite3_stmt *q = nullptr;
+            if (sqlite3_prepare_v2(m_db, "SELECT name, sql FROM sqlite_master WHERE type='index' AND "
+                                         "tbl_name='ETC_DATA' AND sql IS NOT NULL", -1, &q, nullptr) != SQLITE_OK)
+                fail();
+            QList<QByteArray> names;
+            while (sqlite3_step(q) == SQLITE_ROW) {
+                names << reinterpret_cast<const char *>(sqlite3_column_text(q, 0));
+                m_indexes << reinterpret_cast<const char *>(sqlite3_column_text(q, 1));
+            }
+            sqlite3_finalize(q);
+            for (const QByteArray &name : std::as_const(names))
+                run(("DROP INDEX \"" + name + "\"").constData());
+        }
         QStringList columns = kHistoryColumnNames;
         columns << QStringLiteral("ROW_UID");
         QStringList marks(kHistoryColumnNames.size(), QStringLiteral("?"));
@@ -541,12 +565,14 @@ public:
     {
         for (int i = 0; i < int(row.size()); ++i) {
             const Value &v = row[i];
-            if (v.kind == Value::Null)
+            if (v.type == Value::Null)
                 sqlite3_bind_null(m_insert, i + 1);
-            else if (v.kind == Value::Integer)
+            else if (v.type == Value::Integer)
                 sqlite3_bind_int64(m_insert, i + 1, v.number);
             else
-                sqlite3_bind_text16(m_insert, i + 1, v.text.utf16(), int(v.text.size() * 2), SQLITE_STATIC);
+                // (an empty text, never Null)
+                sqlite3_bind_text16(m_insert, i + 1, v.text.isNull() ? u"" : v.text.utf16(),
+                                    int(v.text.size() * 2), SQLITE_STATIC);
         }
         if (sqlite3_step(m_insert) != SQLITE_DONE)
             fail();
@@ -554,11 +580,22 @@ public:
     }
     void commit()
     {
+        for (const QByteArray &sql : std::as_const(m_indexes))
+            run(sql.constData());
         run("COMMIT");
         m_open = false;
     }
 
 private:
+    qint64 count(const char *sql)
+    {
+        sqlite3_stmt *q = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql, -1, &q, nullptr) != SQLITE_OK)
+            fail();
+        const qint64 n = sqlite3_step(q) == SQLITE_ROW ? sqlite3_column_int64(q, 0) : 0;
+        sqlite3_finalize(q);
+        return n;
+    }
     void run(const char *sql)
     {
         if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
@@ -573,6 +610,7 @@ private:
     QString m_path;
     sqlite3 *m_db = nullptr;
     sqlite3_stmt *m_insert = nullptr;
+    QList<QByteArray> m_indexes; // dropped for the import, made again before the commit
     bool m_open = false;
 };
 
@@ -662,7 +700,13 @@ struct CsvImport::Private {
 
 CsvImport::CsvImport(QStringList files, QString cardNo) : d(new Private)
 {
-    d->files = std::move(files);
+    // A file named twice is read once (its own copies of a record still count).
+    for (const QString &f : std::as_const(files)) {
+        const QFileInfo info(f);
+        const QString path = info.canonicalFilePath().isEmpty() ? info.absoluteFilePath() : info.canonicalFilePath();
+        if (!d->files.contains(path))
+            d->files << path;
+    }
     d->card = std::move(cardNo);
     for (const QString &f : std::as_const(d->files))
         d->totalBytes += QFileInfo(f).size();
@@ -753,7 +797,7 @@ qint64 CsvImport::write(const ReportProgress &progress)
             ServerWriter writer;
             return run(writer);
         }
-        FileWriter writer;
+        FileWriter writer(d->summary.added);
         return run(writer);
     });
 }
