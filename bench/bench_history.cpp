@@ -191,17 +191,20 @@ void measureImport(qint64 rows = 1000000)
 
     QTemporaryDir dir;
     openBenchHistory(dir);
+    // The command line: one reading, every line checked inside the transaction.
     QElapsedTimer t;
     t.start();
     CsvImport import({csv});
-    qint64 added = -1;
-    if (import.check()) {
-        print("import_check_s", t.nsecsElapsed() / 1e9);
-        added = import.write();
-    }
+    const qint64 added = import.write();
     const double ours = t.nsecsElapsed() / 1e9;
     print("import_1m_s", ours);
     print("import_added", QString::number(added));
+    // The window reads the files once more before, for what it shows.
+    t.restart();
+    CsvImport again({csv});
+    if (!again.check() || again.summary().present != rows)
+        qFatal("the check of the same file found other records");
+    print("import_check_1m_s", t.nsecsElapsed() / 1e9);
     basAccess_MDBClose(kDatFile);
     if (import.summary().lines != rows || added != rows)
         qFatal("imported %lld of %lld lines", static_cast<long long>(added),

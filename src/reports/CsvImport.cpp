@@ -665,12 +665,61 @@ private:
     bool m_open = false;
 };
 
+// Counts the records of the files against the copies the history holds:
+// a record is new once the history's copies of it are used up.
+class Tally {
+public:
+    explicit Tally(QHash<Key, qint32> history) : m_remaining(std::move(history)) {}
+
+    bool isNew(const Record &r, const QString &card, const Key &key)
+    {
+        CsvImportSummary::Card &c = m_summary.cards[card];
+        ++m_summary.lines;
+        ++c.lines;
+        const QStringView date = r.f[fDate].raw, time = r.f[fTime].raw;
+        if (m_firstDate.isEmpty() || date < m_firstDate || (date == m_firstDate && time < m_firstTime)) {
+            m_firstDate = date.toString();
+            m_firstTime = time.toString();
+        }
+        if (m_lastDate.isEmpty() || date > m_lastDate || (date == m_lastDate && time > m_lastTime)) {
+            m_lastDate = date.toString();
+            m_lastTime = time.toString();
+        }
+        const auto it = m_remaining.find(key);
+        if (it != m_remaining.end() && *it > 0) {
+            --*it;
+            ++m_summary.present;
+            return false;
+        }
+        ++m_summary.added;
+        ++c.added;
+        return true;
+    }
+
+    CsvImportSummary summary(QList<CsvImportSummary::File> files) const
+    {
+        CsvImportSummary s = m_summary;
+        s.files = std::move(files);
+        if (!m_firstDate.isEmpty()) {
+            s.first = m_firstDate + QLatin1Char('-') + m_firstTime;
+            s.last = m_lastDate + QLatin1Char('-') + m_lastTime;
+        }
+        return s;
+    }
+
+private:
+    QHash<Key, qint32> m_remaining;
+    CsvImportSummary m_summary;
+    QString m_firstDate, m_firstTime, m_lastDate, m_lastTime;
+};
+
 } // namespace
 
 struct CsvImport::Private {
     QStringList files;
     QString card;
     CsvImportSummary summary;
+    bool checked = false;
     qint64 totalBytes = 0;
 
     // Reads every file; each(record, its card number, its key). False when stopped.
@@ -719,44 +768,16 @@ const CsvImportSummary &CsvImport::summary() const { return d->summary; }
 bool CsvImport::check(const ReportProgress &progress)
 {
     return guarded("CsvImport::check", [&] {
-        CsvImportSummary s;
         bool stopped = false;
-        QHash<Key, qint32> remaining = historyKeys(progress, stopped);
+        Tally tally(historyKeys(progress, stopped));
         if (stopped)
             return false;
-        QString firstDate, firstTime, lastDate, lastTime;
-        const bool read = d->readAll(
-            progress,
-            [&](const Record &r, const QString &card, const Key &key) {
-                CsvImportSummary::Card &c = s.cards[card];
-                ++s.lines;
-                ++c.lines;
-                const auto it = remaining.find(key);
-                if (it != remaining.end() && *it > 0) {
-                    --*it;
-                    ++s.present;
-                } else {
-                    ++s.added;
-                    ++c.added;
-                }
-                const QStringView date = r.f[fDate].raw, time = r.f[fTime].raw;
-                if (firstDate.isEmpty() || date < firstDate || (date == firstDate && time < firstTime)) {
-                    firstDate = date.toString();
-                    firstTime = time.toString();
-                }
-                if (lastDate.isEmpty() || date > lastDate || (date == lastDate && time > lastTime)) {
-                    lastDate = date.toString();
-                    lastTime = time.toString();
-                }
-            },
-            &s);
-        if (!read)
+        CsvImportSummary s;
+        if (!d->readAll(progress, [&](const Record &r, const QString &card, const Key &key) { tally.isNew(r, card, key); },
+                        &s))
             return false;
-        if (!firstDate.isEmpty()) {
-            s.first = firstDate + QLatin1Char('-') + firstTime;
-            s.last = lastDate + QLatin1Char('-') + lastTime;
-        }
-        d->summary = s;
+        d->summary = tally.summary(std::move(s.files));
+        d->checked = true;
         return true;
     });
 }
@@ -770,34 +791,33 @@ qint64 CsvImport::write(const ReportProgress &progress)
         const auto run = [&](auto &writer) -> qint64 {
             // The history as it is now, under the writer's lock (the server: its transaction).
             bool stopped = false;
-            QHash<Key, qint32> remaining = historyKeys(progress, stopped);
+            Tally tally(historyKeys(progress, stopped));
             if (stopped)
                 return -1;
-            qint64 added = 0;
             Row row;
+            CsvImportSummary s;
             const bool read = d->readAll(
                 progress,
                 [&](const Record &r, const QString &card, const Key &key) {
-                    const auto it = remaining.find(key);
-                    if (it != remaining.end() && *it > 0) {
-                        --*it;
-                    } else {
+                    if (tally.isNew(r, card, key)) {
                         rowOf(r, card, regDate, regTime, row);
                         writer.add(row);
-                        ++added;
                     }
                 },
-                nullptr);
+                &s);
             if (!read)
                 return -1; // the writer rolls back
             writer.commit();
-            return added;
+            d->summary = tally.summary(std::move(s.files));
+            return d->summary.added;
         };
         if (basAccess_UsesServer()) {
             ServerWriter writer;
             return run(writer);
         }
-        FileWriter writer(d->summary.added);
+        // Unchecked, the files' size tells about how many rows may come (a
+        // line has some 140 bytes).
+        FileWriter writer(d->checked ? d->summary.added : d->totalBytes / 100);
         return run(writer);
     });
 }

@@ -53,11 +53,13 @@ public:
     bool check(const ReportProgress &progress = {});
     const CsvImportSummary &summary() const;
 
-    // Checks the files again and adds the records the history lacks, in one
-    // transaction (on the server, one server transaction): all of them or
-    // none. Returns the number added, or -1 when progress asked to stop
-    // (nothing was added). A bad line or a refusal of the store throws
-    // ExpectedFailure, with nothing added.
+    // Reads and checks the files (again) and adds the records the history
+    // lacks, in one transaction (on the server, one server transaction):
+    // all of them or none. Returns the number added, or -1 when progress
+    // asked to stop (nothing was added). A bad line or a refusal of the store
+    // throws ExpectedFailure, with nothing added. Afterwards summary() tells
+    // what this reading found. Without check() first this is the whole
+    // import in one reading of the files (the command line).
     qint64 write(const ReportProgress &progress = {});
 
 private:

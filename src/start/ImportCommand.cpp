@@ -77,18 +77,21 @@ int runImportCommand(const QStringList &args)
     QTextStream out(stdout);
     QTextStream err(stderr);
     CsvImport import(files, cardNo);
-    bool checked = false;
-    QString failed = expectedFailureOf([&] { checked = import.check(terminalProgress(QStringLiteral("確認中"))); });
-    if (failed.isEmpty() && checked) {
-        out << csvImportSummaryText(import.summary()) << Qt::flush;
-        if (parser.isSet(dryRun)) {
-            out << QStringLiteral("--dry-run: 何も取り込んでいません。") << Qt::endl;
-        } else {
-            qint64 added = 0;
-            failed = expectedFailureOf([&] { added = import.write(terminalProgress(QStringLiteral("取込中"))); });
-            if (failed.isEmpty())
-                out << added << QStringLiteral("件の利用履歴を取り込みました。") << Qt::endl;
-        }
+    QString failed;
+    if (parser.isSet(dryRun)) {
+        bool checked = false;
+        failed = expectedFailureOf([&] { checked = import.check(terminalProgress(QStringLiteral("確認中"))); });
+        if (failed.isEmpty() && checked)
+            out << csvImportSummaryText(import.summary())
+                << QStringLiteral("--dry-run: 何も取り込んでいません。") << Qt::endl;
+    } else {
+        // One reading: every line is checked inside the transaction, and the
+        // first bad one rolls everything back.
+        qint64 added = 0;
+        failed = expectedFailureOf([&] { added = import.write(terminalProgress(QStringLiteral("取込中"))); });
+        if (failed.isEmpty())
+            out << csvImportSummaryText(import.summary()) << added
+                << QStringLiteral("件の利用履歴を取り込みました。") << Qt::endl;
     }
     basAccess_MDBClose(kDatFile);
     if (!failed.isEmpty()) {
