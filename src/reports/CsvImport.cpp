@@ -28,6 +28,8 @@ constexpr int kFields = 17;
 // Bytes read from a file at a time (cut at the last line end in them); the
 // progress hears of each: some 10,000 lines.
 constexpr qint64 kChunkBytes = 2 << 20;
+// Virtual machine steps of SQLite between two questions to the progress.
+constexpr int kStepsPerQuestion = 20000;
 // Rows per statement on the server.
 constexpr int kServerBatch = 250;
 
@@ -578,15 +580,33 @@ public:
             fail();
         sqlite3_reset(m_insert);
     }
-    void commit()
+    // False when keepGoing said no while the indexes were built: nothing is kept.
+    bool commit(const std::function<bool()> &keepGoing)
     {
-        for (const QByteArray &sql : std::as_const(m_indexes))
-            run(sql.constData());
+        // Building the indexes takes a while: the progress hears of it now and then.
+        if (keepGoing)
+            sqlite3_progress_handler(m_db, kStepsPerQuestion, &FileWriter::askToGoOn, this);
+        m_keepGoing = keepGoing;
+        for (const QByteArray &sql : std::as_const(m_indexes)) {
+            if (sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+                if (m_stopped)
+                    return false; // rolled back by the destructor
+                fail();
+            }
+        }
+        sqlite3_progress_handler(m_db, 0, nullptr, nullptr);
         run("COMMIT");
         m_open = false;
+        return true;
     }
 
 private:
+    static int askToGoOn(void *self)
+    {
+        auto *w = static_cast<FileWriter *>(self);
+        w->m_stopped = w->m_stopped || !w->m_keepGoing();
+        return w->m_stopped ? 1 : 0;
+    }
     qint64 count(const char *sql)
     {
         sqlite3_stmt *q = nullptr;
@@ -611,6 +631,8 @@ private:
     sqlite3 *m_db = nullptr;
     sqlite3_stmt *m_insert = nullptr;
     QList<QByteArray> m_indexes; // dropped for the import, made again before the commit
+    std::function<bool()> m_keepGoing;
+    bool m_stopped = false;
     bool m_open = false;
 };
 
@@ -634,11 +656,12 @@ public:
         if (++m_rows == kServerBatch)
             flush();
     }
-    void commit()
+    bool commit(const std::function<bool()> &)
     {
         flush();
         basAccess_Run(m_control, QStringLiteral("COMMIT"), true);
         m_open = false;
+        return true;
     }
 
 private:
@@ -807,7 +830,9 @@ qint64 CsvImport::write(const ReportProgress &progress)
                 &s);
             if (!read)
                 return -1; // the writer rolls back
-            writer.commit();
+            if (!writer.commit(progress ? std::function<bool()>([&] { return progress(0, 0); })
+                                        : std::function<bool()>()))
+                return -1;
             d->summary = tally.summary(std::move(s.files));
             return d->summary.added;
         };

@@ -337,6 +337,37 @@ private slots:
                  (QStringList{"18:42:10", "18:42:11"}));
     }
 
+    // 中止 at any progress report, while the files are read or while the
+    // indexes are built again, leaves the history as it was, indexes and all.
+    void stopLeavesTheHistoryAsItWas()
+    {
+        insertHistoryRow(staged({}));
+        const QString a = QDir(folder).filePath("a.csv");
+        QByteArray lines;
+        for (int i = 0; i < 3000; ++i)
+            lines += cp932::encode(cp932::decode(tomeiLine()).replace("18:42:10", QTime(0, 0).addSecs(i).toString("HH:mm:ss")));
+        writeFile(a, lines);
+        const auto indexes = [] {
+            return onServerStore() ? QStringList() : column("SELECT name FROM sqlite_master WHERE type='index' ORDER BY name");
+        };
+        const QStringList before = indexes();
+        int stopAt = 1;
+        qint64 added = -1;
+        for (; added < 0 && stopAt < 1000; ++stopAt) {
+            int calls = 0;
+            added = CsvImport({a}).write([&](qint64, qint64) { return ++calls < stopAt; });
+            if (added < 0) {
+                QCOMPARE(rowCount(), qint64(1));
+                QCOMPARE(indexes(), before);
+            }
+        }
+        if (!onServerStore()) // the file builds its indexes again at the end
+            QVERIFY2(stopAt > 5, "no report while the indexes were built");
+        QCOMPARE(added, qint64(3000));
+        QCOMPARE(rowCount(), qint64(3001));
+        QCOMPARE(indexes(), before);
+    }
+
     // A UTF-8 file (with or without its mark) is read as UTF-8 and said once;
     // a character code page 932 lacks counts as the "?" the export writes.
     void utf8File()
