@@ -4,7 +4,6 @@
 #include "app/Failure.h"
 #include "app/Seams.h"
 #include "history/HistoryColumns.h"
-#include "history/HistoryFileRows.h"
 #include "history/basAccess.h"
 #include "history/basAccessEntry.h"
 #include "history/basAccessStaging.h"
@@ -185,15 +184,14 @@ QString exportedText(const Record &r, const QString &card, bool utf8)
         if (i > 0)
             line += QLatin1Char(',');
         const Field &x = r.f[i];
-        if (i == fCard && !card.isEmpty())
+        if (i == fCard && !card.isEmpty()) {
             line += QLatin1Char('"') + QString(card).replace(QStringLiteral("\""), QStringLiteral("\"\"")) +
                     QLatin1Char('"');
-        else if (x.kind == Kind::Null)
+        } else if (x.kind == Kind::Null) {
             line += QStringLiteral("#NULL#");
-        else if (x.kind == Kind::Bare)
+        } else if (x.kind == Kind::Bare) {
             line += QString::number(x.number);
-        else
-        {
+        } else {
             line += QLatin1Char('"');
             line += x.raw;
             line += QLatin1Char('"');
