@@ -66,6 +66,35 @@ QString decode(const QByteArray &bytes)
     return QString(reinterpret_cast<const QChar *>(out.constData()), n);
 }
 
+bool decodeExact(QByteArrayView bytes, QString &out)
+{
+    // A converter of its own that stops at the first byte it cannot read,
+    // where the shared one puts a replacement character.
+    thread_local Converter strict = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        Converter c(ucnv_open("windows-31j", &status));
+        if (U_FAILURE(status) || !c)
+            throw std::runtime_error("code page 932 converter is not available");
+        status = U_ZERO_ERROR;
+        ucnv_setToUCallBack(c.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+        return c;
+    }();
+    ucnv_reset(strict.get());
+    if (bytes.isEmpty()) {
+        out.clear();
+        return true;
+    }
+    QString text(bytes.size(), Qt::Uninitialized);
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t n = ucnv_toUChars(strict.get(), reinterpret_cast<UChar *>(text.data()), int32_t(text.size()),
+                                    bytes.data(), int32_t(bytes.size()), &status);
+    if (U_FAILURE(status))
+        return false;
+    text.resize(n);
+    out = std::move(text);
+    return true;
+}
+
 Utf8Encoder::Utf8Encoder() : m_bmp(new quint32[0x10000]()) {}
 
 quint32 Utf8Encoder::lookUp(char32_t codePoint)

@@ -12,6 +12,9 @@
 namespace cp932 {
 QByteArray encode(const QString &text);
 QString decode(const QByteArray &bytes);
+// The text of bytes that are code page 932 throughout; false (out
+// unchanged) when a byte or pair of bytes is no character of it.
+bool decodeExact(QByteArrayView bytes, QString &out);
 // Byte width of a whole text.
 int width(const QString &text);
 // Byte width of one code point.

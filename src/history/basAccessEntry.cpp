@@ -38,9 +38,9 @@ QVariant serverValue(const QString &column, const QVariant &value)
     return value;
 }
 
-// "INSERT INTO ETC_DATA (<columns>) VALUES (?,...),(?,...)" with rows rows,
-// in the server's dialect.
-QString serverInsert(const QStringList &columns, int rows, const QString &tail = QString())
+} // namespace
+
+QString basAccess_ServerInsert(const QStringList &columns, int rows, const QString &tail)
 {
     const QString one = QLatin1Char('(') + QStringList(columns.size(), QStringLiteral("?")).join(QLatin1Char(',')) +
                         QLatin1Char(')');
@@ -49,6 +49,8 @@ QString serverInsert(const QStringList &columns, int rows, const QString &tail =
                               QStringList(rows, one).join(QLatin1Char(','))) +
            tail;
 }
+
+namespace {
 
 // The staged columns as registration reads them: the two card-number
 // columns replaced by the number registered under.
@@ -175,7 +177,7 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
     basAccess_Run(control, QStringLiteral("BEGIN"), true);
     try {
         QSqlQuery full(server);
-        if (!full.prepare(serverInsert(columns, kServerBatch)))
+        if (!full.prepare(basAccess_ServerInsert(columns, kServerBatch)))
             throwServerError(full.lastError());
         QVariantList values;
         values.reserve(columns.size() * kServerBatch);
@@ -192,7 +194,7 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
                 break;
             QSqlQuery partial(server);
             QSqlQuery &insert = rows == kServerBatch ? full : partial;
-            if (rows != kServerBatch && !partial.prepare(serverInsert(columns, rows)))
+            if (rows != kServerBatch && !partial.prepare(basAccess_ServerInsert(columns, rows)))
                 throwServerError(partial.lastError());
             for (int i = 0; i < values.size(); ++i)
                 insert.bindValue(i, values[i]);
@@ -222,7 +224,7 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
     std::pair<QString, QString> first;
     if (control.exec(QStringLiteral("BEGIN"))) {
         QSqlQuery one(server);
-        one.prepare(serverInsert(columns, 1));
+        one.prepare(basAccess_ServerInsert(columns, 1));
         QSqlQuery again = stagedRows(local, cardNo);
         first = firstRefusedRow(again, [&](QSqlQuery &row) {
             control.exec(QStringLiteral("SAVEPOINT staged_row"));
@@ -342,7 +344,7 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
         qint64 done = 0;
         try {
             QSqlQuery full(server);
-            if (!full.prepare(serverInsert(columns, kServerBatch, onConflict)))
+            if (!full.prepare(basAccess_ServerInsert(columns, kServerBatch, onConflict)))
                 throwServerError(full.lastError());
             QVariantList values;
             bool more = true;
@@ -360,7 +362,7 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
                     break;
                 QSqlQuery partial(server);
                 QSqlQuery &insert = n == kServerBatch ? full : partial;
-                if (n != kServerBatch && !partial.prepare(serverInsert(columns, n, onConflict)))
+                if (n != kServerBatch && !partial.prepare(basAccess_ServerInsert(columns, n, onConflict)))
                     throwServerError(partial.lastError());
                 for (int i = 0; i < values.size(); ++i)
                     insert.bindValue(i, values[i]);

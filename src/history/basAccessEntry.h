@@ -6,6 +6,7 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <functional>
@@ -28,6 +29,10 @@ qint64 basAccess_MDBTBLEntry(const QString &cardNo, const KeepGoing &keepGoing =
 // progress(done, total) is called after each batch of rows. Without a server
 // in the settings, a failure.
 qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &progress = {});
+
+// "INSERT INTO ETC_DATA (<columns>) VALUES (?,...),(?,...)" with rows rows,
+// in the server's dialect, with tail (an ON CONFLICT clause) after it.
+QString basAccess_ServerInsert(const QStringList &columns, int rows, const QString &tail = QString());
 
 // Every row of the history file's ETC_DATA has a stable identity (ROW_UID, a
 // random 128-bit number in hexadecimal) from the time it is stored: a file

@@ -112,7 +112,7 @@ bool writeCsvFile(const QString &path, qint16 mode, const std::function<Outcome(
 // value go into the block in code page 932 as they are, with no value object
 // and no UTF-16 text per field. The same bytes as csvLine() of the same row.
 Outcome fillFromHistoryFile(const QString &statement, qint16 viewMode, const QString &card,
-                            const ReportProgress &progress, const PutBlock &put)
+                            const ReportProgress &progress, const PutBlock &put, qsizetype blockBytes = kBlockBytes)
 {
     const qint64 total = progress ? reportRowCount(statement) : 0;
     qint64 done = 0;
@@ -129,7 +129,7 @@ Outcome fillFromHistoryFile(const QString &statement, qint16 viewMode, const QSt
 
     cp932::Utf8Encoder encoder;
     QByteArray block;
-    block.reserve(kBlockBytes + 64 * 1024);
+    block.reserve(blockBytes + 64 * 1024);
     const auto appendQuoted = [&](std::string_view utf8) {
         block.append('"');
         encoder.append(utf8, block, true);
@@ -185,7 +185,7 @@ Outcome fillFromHistoryFile(const QString &statement, qint16 viewMode, const QSt
         }
         block.append("\r\n", 2);
         ++done;
-        if (block.size() >= kBlockBytes && !put(block))
+        if (block.size() >= blockBytes && !put(block))
             return Outcome::NotWritten;
         if (progress && done % kRowsPerReport == 0 && !keepGoing())
             return Outcome::Stopped;
@@ -253,5 +253,30 @@ bool basMain_CSVFileCreate(const QString &path, qint16 mode, const QString &card
         QueryRows rows(statement);
         return basMain_CSVFileCreate(path, mode, std::ref(rows), viewMode, card, progress,
                                      progress ? reportRowCount(statement) : 0);
+    });
+}
+
+bool csvLinesOf(const QString &statement, const std::function<void(const QByteArray &line)> &each,
+                const ReportProgress &progress)
+{
+    return guarded("csvLinesOf", [&] {
+        if (HistoryFileRows::readsFile(statement)) {
+            // A block of one byte is put after every line: each block is one line.
+            const PutBlock put = [&](QByteArray &block) {
+                each(block);
+                block.resize(0);
+                return true;
+            };
+            return fillFromHistoryFile(statement, 2, QString(), progress, put, 1) == Outcome::Written;
+        }
+        QueryRows rows(statement);
+        ReportRow row;
+        qint64 done = 0;
+        while (rows(row)) {
+            each(csvLine(row, 2, QString()));
+            if (progress && ++done % kRowsPerReport == 0 && !progress(done, 0))
+                return false;
+        }
+        return true;
     });
 }

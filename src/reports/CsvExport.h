@@ -30,3 +30,10 @@ bool basMain_CSVFileCreate(const QString &path, qint16 mode, const ReportRowSour
 // the source above. With a progress, the rows are counted first for its total.
 bool basMain_CSVFileCreate(const QString &path, qint16 mode, const QString &card,
                            const ReportProgress &progress = {});
+
+// The lines the file would hold for the rows of a history statement (view
+// mode 2: each row's own card number), one line at a time, CR LF included,
+// the same bytes as an export of those rows. False when progress asked to
+// stop.
+bool csvLinesOf(const QString &statement, const std::function<void(const QByteArray &line)> &each,
+                const ReportProgress &progress = {});

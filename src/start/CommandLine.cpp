@@ -9,6 +9,7 @@
 #include "history/basAccessEntry.h"
 #include "start/Demo.h"
 #include "start/ExportCommand.h"
+#include "start/ImportCommand.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -107,6 +108,8 @@ const QList<Subcommand> &subcommands()
 {
     static const QList<Subcommand> list{
         {"export", "利用履歴をCSVファイル、明細表(PDF)、月別集計(CSV)に出力します。", runExportCommand, exportNeedsFonts},
+        {"import", "CSV出力で書いたファイルの利用履歴を取り込みます。",
+         [](const QStringList &args) { return runImportCommand(args.mid(1)); }, nullptr},
     };
     return list;
 }

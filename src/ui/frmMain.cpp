@@ -6,6 +6,7 @@
 #include "ui/DuplicateOperations.h"
 #include "ui/FrameControl.h"
 #include "ui/Keyboard.h"
+#include "ui/ImportOperations.h"
 #include "ui/LineControl.h"
 #include "ui/ReportOperations.h"
 #include "ui/SettingsOperations.h"
@@ -230,6 +231,7 @@ void frmMain::buildMenus()
     };
     mnuFile = menu("mnuFile", QStringLiteral("ファイル(&F)"));
     mnuCSVOutput = item(mnuFile, "mnuCSVOutput", QStringLiteral("CSV出力(&C)"));
+    mnuCSVImport = item(mnuFile, "mnuCSVImport", QStringLiteral("CSV取込(&I)"));
     mnuMonthlyTotals = item(mnuFile, "mnuMonthlyTotals", QStringLiteral("月別集計(&M)"));
     mnuMonthlyTotals->setEnabled(false); // a database read shows what it adds up
     mnuBarF1 = separator(mnuFile, "mnuBarF1");
@@ -262,6 +264,7 @@ void frmMain::wireEvents()
     connect(btnCSVOutput, &QPushButton::clicked, this, [] { basMain_CSVOutput(); });
     connect(mnuCSVOutput, &QAction::triggered, this, [] { basMain_CSVOutput(); });
     connect(mnuMonthlyTotals, &QAction::triggered, this, [] { basMain_ShowMonthlyTotals(); });
+    connect(mnuCSVImport, &QAction::triggered, this, [] { basMain_CSVImport(); });
     connect(mnuRecordCheck, &QAction::triggered, this, [] { basMain_RecordCheck(); });
     connect(mnuRecordDelete, &QAction::triggered, this, [] { basMain_RecordDelete(); });
     connect(mnuView, &QAction::triggered, this, [] { basMain_ShowSetSort(); });

@@ -93,6 +93,7 @@ public:
     QMenu *mnuFile = nullptr;
     QAction *mnuCSVOutput = nullptr;
     QAction *mnuMonthlyTotals = nullptr;
+    QAction *mnuCSVImport = nullptr;
     QAction *mnuBarF1 = nullptr;
     QAction *mnuPrintDefault = nullptr;
     QAction *mnuPrintDesktop = nullptr;

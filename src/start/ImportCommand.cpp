@@ -1,0 +1,102 @@
+#include "start/ImportCommand.h"
+
+#include "app/DataFolder.h"
+#include "app/Failure.h"
+#include "app/basCommon.h"
+#include "app/basGlobal.h"
+#include "history/basAccess.h"
+#include "reports/CsvImport.h"
+
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTextStream>
+
+namespace {
+
+const QString kUsage = QStringLiteral(
+    "使い方: passlog import csv ファイル… [--card NNNN] [--dry-run]\n\n"
+    "CSV出力で書いたファイルの利用履歴を取り込みます。履歴にすでにある利用履歴は\n"
+    "取り込みません。1行でも読めない行があれば何も取り込みません。\n\n"
+    "  --card NNNN  すべての行をこのカードNOで取り込みます(既定: 各行の1項目目)。\n"
+    "  --dry-run    確かめて件数を表示するだけで、何も取り込みません。\n");
+
+int usageError(const QString &what)
+{
+    QTextStream(stderr) << what << Qt::endl << Qt::endl << kUsage;
+    return 2;
+}
+
+// Progress on the error stream, at most twice a second.
+ReportProgress terminalProgress(const QString &label)
+{
+    auto shown = std::make_shared<QElapsedTimer>();
+    shown->start();
+    return [label, shown](qint64 done, qint64 total) {
+        if (total > 0 && shown->elapsed() >= 500) {
+            QTextStream(stderr) << label << QStringLiteral(" %1%").arg(done * 100 / total) << Qt::endl;
+            shown->restart();
+        }
+        return true;
+    };
+}
+
+} // namespace
+
+int runImportCommand(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption card(QStringLiteral("card"), QString(), QStringLiteral("NNNN"));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOptions({card, dryRun, help});
+    if (!parser.parse(QStringList{QStringLiteral("passlog")} + args))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        QTextStream(stdout) << kUsage;
+        return 0;
+    }
+    QStringList files = parser.positionalArguments();
+    if (files.isEmpty() || files.takeFirst() != QStringLiteral("csv"))
+        return usageError(QStringLiteral("取り込む形式 csv を指定してください。"));
+    if (files.isEmpty())
+        return usageError(QStringLiteral("取り込むファイルを指定してください。"));
+    const QString cardNo = parser.value(card);
+    if (parser.isSet(card) &&
+        (!QRegularExpression(QStringLiteral("^[0-9]{4}$")).match(cardNo).hasMatch() || cardNo == kNoCardNo))
+        return usageError(QStringLiteral("--card には 0000 以外の4桁の数字を指定してください: ") + cardNo);
+    for (QString &f : files) {
+        if (!QFileInfo(f).isFile())
+            return usageError(QStringLiteral("ファイルが見つかりません: ") + f);
+        f = QFileInfo(f).absoluteFilePath();
+    }
+
+    AppPath = basCommon_CheckPath(dataFolder());
+    basAccess_MDBOpen(kDatFile);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    CsvImport import(files, cardNo);
+    QString failed;
+    if (parser.isSet(dryRun)) {
+        bool checked = false;
+        failed = expectedFailureOf([&] { checked = import.check(terminalProgress(QStringLiteral("確認中"))); });
+        if (failed.isEmpty() && checked)
+            out << csvImportSummaryText(import.summary())
+                << QStringLiteral("--dry-run: 何も取り込んでいません。") << Qt::endl;
+    } else {
+        // One reading: every line is checked inside the transaction, and the
+        // first bad one rolls everything back.
+        qint64 added = 0;
+        failed = expectedFailureOf([&] { added = import.write(terminalProgress(QStringLiteral("取込中"))); });
+        if (failed.isEmpty())
+            out << csvImportSummaryText(import.summary()) << added
+                << QStringLiteral("件の利用履歴を取り込みました。") << Qt::endl;
+    }
+    basAccess_MDBClose(kDatFile);
+    if (!failed.isEmpty()) {
+        err << failed.trimmed() << Qt::endl;
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,94 @@
+#include "ui/ImportOperations.h"
+
+#include "app/Failure.h"
+#include "app/basCommon.h"
+#include "app/basGlobal.h"
+#include "history/ViewCondition.h"
+#include "reports/CsvImport.h"
+#include "ui/Commands.h"
+#include "ui/Progress.h"
+#include "ui/basMainWindow.h"
+#include "ui/frmMain.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+OpenCsvFilesHandler g_openFiles;
+ImportQuestionHandler g_question;
+
+QStringList askFiles(const QString &folder)
+{
+    if (g_openFiles)
+        return g_openFiles(folder);
+    return QFileDialog::getOpenFileNames(QApplication::activeWindow(), QStringLiteral("取り込むCSVファイル"), folder,
+                                         QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
+}
+
+bool askImport(const QString &summary)
+{
+    if (g_question)
+        return g_question(summary);
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(kAppTitle);
+    box.setIcon(QMessageBox::Information);
+    box.setText(QStringLiteral("次の利用履歴を取り込みます。"));
+    box.setInformativeText(summary);
+    QPushButton *import = box.addButton(QStringLiteral("取込"), QMessageBox::AcceptRole);
+    box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+    box.setDefaultButton(import);
+    box.exec();
+    return box.clickedButton() == import;
+}
+
+} // namespace
+
+void setOpenCsvFilesHandler(OpenCsvFilesHandler handler) { g_openFiles = std::move(handler); }
+void setImportQuestionHandler(ImportQuestionHandler handler) { g_question = std::move(handler); }
+
+void basMain_CSVImport()
+{
+    guarded("basMain_CSVImport", [] {
+        const QStringList files = askFiles(CSVPath);
+        if (files.isEmpty())
+            return;
+        // A card number chosen in the window is every line's; otherwise each line names its own.
+        QString card = basAccess_GetSelectCardNo();
+        if (card == kNoCardNo)
+            card.clear();
+        CsvImport import(files, card);
+        bool checked = false;
+        QString failed =
+            expectedFailureOf([&] { checked = import.check(progressOf(QStringLiteral("CSV取込の確認中…"))); });
+        if (failed.isEmpty() && !checked)
+            return; // stopped
+        if (!failed.trimmed().isEmpty()) {
+            basCommon_ShowWarning(failed);
+            return;
+        }
+        QString summary = csvImportSummaryText(import.summary());
+        if (!card.isEmpty())
+            summary += QStringLiteral("すべての行をカードNO:[") + card + QStringLiteral("]で取り込みます。\n");
+        if (import.summary().added == 0) {
+            basCommon_ShowInfo(summary + QStringLiteral("新しい利用履歴はありません。何も取り込みません。"));
+            return;
+        }
+        if (!askImport(summary))
+            return;
+        qint64 added = 0;
+        failed = expectedFailureOf([&] { added = import.write(progressOf(QStringLiteral("CSV取込中…"))); });
+        if (!failed.trimmed().isEmpty()) {
+            basCommon_ShowWarning(failed);
+            return;
+        }
+        if (!failed.isEmpty() || added < 0)
+            return; // stopped: the history is as it was
+        basMain_GetCardNo();
+        enableDBReadIfHistory();
+        basCommon_ShowInfo(QStringLiteral("CSV取込が完了しました。") + QString::number(added) +
+                           QStringLiteral("件の利用履歴を取り込みました。"));
+    });
+}
