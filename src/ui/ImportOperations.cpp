@@ -24,8 +24,14 @@ QStringList askFiles(const QString &folder)
 {
     if (g_openFiles)
         return g_openFiles(folder);
+    QFileDialog::Options options;
+#ifndef Q_OS_WIN
+    // The desktop's own dialog would speak the session's language; Qt's speaks Japanese.
+    options |= QFileDialog::DontUseNativeDialog;
+#endif
     return QFileDialog::getOpenFileNames(QApplication::activeWindow(), QStringLiteral("取り込むCSVファイル"), folder,
-                                         QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
+                                         QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"), nullptr,
+                                         options);
 }
 
 bool askImport(const QString &summary)
