@@ -132,11 +132,12 @@ void basMain_DBDelete()
         qint64 deleted = 0;
         for (;;) {
             if (!basCommon_AskYesNoDefaultNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
-                                    QStringLiteral("の利用履歴をデータベースから削除します。よろしいですか?")))
+                                             QStringLiteral("の利用履歴をデータベースから削除します。よろしいですか?")))
                 return;
             try {
-                deleted = basAccess_DeleteShown("basAccess_MDBTBLOpen", basAccess_MakeHFGSQL(kTableData, QStringLiteral("DELETE")),
-                                      busyProgressOf(QStringLiteral("DB削除中…")));
+                deleted = basAccess_DeleteShown("basAccess_MDBTBLOpen",
+                                                basAccess_MakeHFGSQL(kTableData, QStringLiteral("DELETE")),
+                                                busyProgressOf(QStringLiteral("DB削除中…")));
                 break;
             } catch (const ShownRowsChanged &changed) {
                 basCommon_ShowWarning(changed.description());

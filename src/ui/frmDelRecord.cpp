@@ -71,7 +71,7 @@ void frmDelRecord::frmDelRecord_btnOK_Click()
         if (cardNo.isEmpty())
             return;
         if (!basCommon_AskYesNoDefaultNo(QStringLiteral("カードNO:[") + cardNo +
-                                QStringLiteral("]に該当する重複レコードを全て削除します。よろしいですか?")))
+                                         QStringLiteral("]に該当する重複レコードを全て削除します。よろしいですか?")))
             return;
         int deleted = 0;
         try {
