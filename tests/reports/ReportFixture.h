@@ -10,6 +10,20 @@
 #include <QSqlError>
 #include <QVariantMap>
 
+// A file's bytes, "<missing>" when it cannot be read.
+inline QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+inline void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
 // A complete record of a Tomei passage, Tokyo to Atsugi, 1,320 yen.
 inline QVariantMap tomeiRecord(const QString &card = QStringLiteral("1234"))
 {

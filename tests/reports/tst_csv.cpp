@@ -9,19 +9,6 @@
 #include <QTemporaryDir>
 
 namespace {
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
 // A source that gives `good` rows of the shown view and then fails as the database would.
 ReportRowSource failingAfter(int good)
 {

@@ -14,19 +14,6 @@
 #include <QDir>
 
 namespace {
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
 // The fields of a line of the file (quotes removed, "" as ").
 QStringList fieldsOf(const QString &line)
 {
@@ -109,20 +96,6 @@ QString importFiles(const QStringList &files, const QString &card = QString(), q
     });
 }
 
-// Inserts a history row into the history table, wherever it lives.
-void insertHistoryRow(const QVariantMap &r)
-{
-    const QString sql = QStringLiteral("INSERT INTO ETC_DATA (%1) VALUES (%2)")
-                            .arg(QStringList(r.keys()).join(','), QStringList(r.size(), QStringLiteral("?")).join(','));
-    const DbConnection where = basAccess_Route(DbConnection::History, sql);
-    QSqlQuery q(basAccess_Database(where));
-    q.prepare(where == DbConnection::Server ? jetsql::toPostgres(sql) : sql);
-    for (const QVariant &v : r)
-        q.addBindValue(v);
-    if (!q.exec())
-        qFatal("insert failed: %s", qPrintable(q.lastError().text()));
-}
-
 // A record with its display columns as the staging builds them from the coded ones.
 QVariantMap staged(const QVariantMap &changes, const QString &card = QStringLiteral("1234"))
 {
@@ -192,8 +165,8 @@ private slots:
             {{"PASS_DATE", "2020/02/29"}, {"PASS_TIME", "12:00:00"}, {"PASS_UNIT", " "}},
         };
         for (const QVariantMap &changes : odd)
-            insertHistoryRow(staged(changes, QStringLiteral("5678")));
-        insertHistoryRow(staged({}, QStringLiteral("12\"4")));
+            insertRecord("ETC_DATA", staged(changes, QStringLiteral("5678")));
+        insertRecord("ETC_DATA", staged({}, QStringLiteral("12\"4")));
         const QStringList before = historyRows();
         const qint64 rows = rowCount();
 
@@ -312,7 +285,7 @@ private slots:
     // nothing; --card gives every line one card number.
     void multiset()
     {
-        insertHistoryRow(staged({}));
+        insertRecord("ETC_DATA", staged({}));
         const QString a = QDir(folder).filePath("a.csv"), b = QDir(folder).filePath("b.csv");
         const QByteArray other = cp932::encode(cp932::decode(tomeiLine()).replace("18:42:10", "18:42:11"));
         writeFile(a, tomeiLine() + tomeiLine() + tomeiLine("5678") + other);
@@ -341,7 +314,7 @@ private slots:
     // indexes are built again, leaves the history as it was, indexes and all.
     void stopLeavesTheHistoryAsItWas()
     {
-        insertHistoryRow(staged({}));
+        insertRecord("ETC_DATA", staged({}));
         const QString a = QDir(folder).filePath("a.csv");
         QByteArray lines;
         for (int i = 0; i < 3000; ++i)
@@ -372,7 +345,7 @@ private slots:
     // a character code page 932 lacks counts as the "?" the export writes.
     void utf8File()
     {
-        insertHistoryRow(staged({{"ITC_OUT_GATE", "厚木😀"}}));
+        insertRecord("ETC_DATA", staged({{"ITC_OUT_GATE", "厚木😀"}}));
         const QString line = QString::fromUtf8(cp932::decode(tomeiLine()).toUtf8());
         const QString a = QDir(folder).filePath("a.csv"), b = QDir(folder).filePath("b.csv");
         writeFile(a, "\xEF\xBB\xBF" + line.toUtf8() + QString(line).replace("厚木", "厚木😀").toUtf8());

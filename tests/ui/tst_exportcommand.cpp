@@ -19,12 +19,6 @@
 #include <QStandardPaths>
 
 namespace {
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 struct Run {
     int status = -1;
     QString err;

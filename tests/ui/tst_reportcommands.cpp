@@ -37,12 +37,6 @@ QStringList items(const QComboBox *box)
     return out;
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 // Writes into a new file until the file system refuses: the disk is full.
 void fillDisk(const QString &folder)
 {
