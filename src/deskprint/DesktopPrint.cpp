@@ -8,6 +8,7 @@
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
 #include "decode/FrameBytes.h"
+#include "history/HistoryCheck.h"
 #include "history/JetSql.h"
 #include "history/ViewCondition.h"
 #include "history/basAccess.h"
@@ -222,6 +223,10 @@ qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql, bool *acknowledged)
         *acknowledged = false;
     return guarded("frmPrintDesktop_SendPrintCOM2", [&]() -> qint16 {
         const QString table = statementTable(sql);
+        // The printed mark is stored right after the print: nothing is
+        // printed that could not be marked.
+        if (basAccess_Route(DbConnection::History, table) == DbConnection::History)
+            history::requireSoundHistory();
         QSqlQuery q = basAccess_Execute(DbConnection::History, withRowIdentity(sql));
         if (!q.next()) {
             if (q.lastError().isValid())

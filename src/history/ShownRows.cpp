@@ -1,3 +1,4 @@
+#include "history/HistoryCheck.h"
 #include "history/ShownRows.h"
 
 #include "history/basAccess.h"
@@ -89,6 +90,8 @@ qint64 basAccess_DeleteShown(const char *procedureName, const QString &deleteSta
     return guarded(procedureName, [&]() -> qint64 {
         const bool server = basAccess_Route(DbConnection::History, deleteStatement) == DbConnection::Server;
         const ShownRows shown = g_shown;
+        if (!server)
+            history::requireSoundHistory(keepGoing);
         if (server || !keepGoing)
             return deleteChecked(basAccess_Database(server ? DbConnection::Server : DbConnection::History), server,
                                  shown, deleteStatement, {});

@@ -6,6 +6,7 @@
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
 #include "history/DatabaseErrors.h"
+#include "history/HistoryCheck.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
 #include "history/JetSql.h"
@@ -225,12 +226,14 @@ void markCleanEnd(const QString &path)
 // log is there. When it cannot have it (a folder or index file the user may
 // not write), the file and its logs are checked as a copy in a private
 // temporary folder instead.
-void checkHistoryFile(const QString &path)
+//
+// After a clean end only the header and the catalogue are read here; the
+// full check then runs in the background and writes wait for it. True when
+// the file was checked in full here. forReading: the caller only reads (it
+// leaves the clean-end stamp alone).
+bool checkHistoryFile(const QString &path, bool forReading)
 {
-    // After a clean end only the header and the catalogue are read (SQLite
-    // still reports damage on any page it touches later, before writing it).
     if (endedCleanly(path)) {
-        QFile::remove(cleanEndMarkerPath(path)); // this run has not ended yet
         const QString name = QStringLiteral("passlog_history_probe");
         std::optional<Failure> failure;
         {
@@ -246,13 +249,17 @@ void checkHistoryFile(const QString &path)
             db.close();
         }
         QSqlDatabase::removeDatabase(name);
-        if (!failure)
-            return;
+        if (!failure) {
+            if (!forReading)
+                QFile::remove(cleanEndMarkerPath(path)); // this run has not ended yet
+            return false;
+        }
     }
-    QFile::remove(cleanEndMarkerPath(path));
+    if (!forReading)
+        QFile::remove(cleanEndMarkerPath(path));
     try {
         checkOnOwnConnection(path, true);
-        return;
+        return true;
     } catch (const Failure &f) {
         const long code = f.number() & 0xff;
         const bool logLeft = QFileInfo::exists(path + QStringLiteral("-wal")) ||
@@ -277,7 +284,34 @@ void checkHistoryFile(const QString &path)
         text.replace(QDir::toNativeSeparators(copied), path).replace(copied, path);
         throw Failure(f.number(), text);
     }
+    return true;
 }
+
+// True when the file holds the history table: a file that does not is made
+// by a writable open, never by a read.
+bool holdsHistoryTable(const QString &path)
+{
+    if (!QFileInfo(path).isFile())
+        return false;
+    const QString name = QStringLiteral("passlog_history_table_probe");
+    bool holds = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            holds = q.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='ETC_DATA'")) &&
+                    q.next();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return holds;
+}
+
+// Whether the open history file was opened to be read only.
+bool g_historyForReading = false;
 
 QString programFolder()
 {
@@ -293,8 +327,19 @@ QString basAccess_DiskFileName(const QString &fileName)
     return fileName;
 }
 
+namespace {
+// The folder of a history of this run's own (the demo), empty for the user's.
+QString g_privateHistoryFolder;
+} // namespace
+
+void basAccess_UsePrivateHistory(const QString &folder) { g_privateHistoryFolder = folder; }
+
+bool basAccess_UsesPrivateHistory() { return !g_privateHistoryFolder.isEmpty(); }
+
 QString basAccess_FilePath(const QString &fileName)
 {
+    if (fileName == kDatFile && !g_privateHistoryFolder.isEmpty())
+        return basCommon_CheckPath(g_privateHistoryFolder) + basAccess_DiskFileName(fileName);
     const QString inDataFolder = programFolder() + basAccess_DiskFileName(fileName);
     // The masters ship with the program: when the data folder has none (the
     // user's folder of an installed program), the installed copy is read.
@@ -340,7 +385,9 @@ HistoryServer basAccess_ServerSetting()
         const QString value = basCommon_GetIniString(kSectionDatabase, QString::fromLatin1(key), file);
         return value == kIniMissing ? QString() : value.trimmed();
     };
-    server.shared = read("Driver").compare(QLatin1String("PSQL"), Qt::CaseInsensitive) == 0;
+    // A history of the run's own never reaches the shared one.
+    server.shared = g_privateHistoryFolder.isEmpty() &&
+                    read("Driver").compare(QLatin1String("PSQL"), Qt::CaseInsensitive) == 0;
     server.host = read("Host");
     server.port = read("Port").toInt();
     server.name = read("Name");
@@ -454,7 +501,7 @@ bool namesHistoryTable(const QString &source)
 
 } // namespace
 
-void basAccess_MDBOpen(const QString &fileName)
+void basAccess_MDBOpen(const QString &fileName, HistoryAccess access)
 {
     guarded("basAccess_MDBOpen", [&] {
         const bool history = fileName == kDatFile;
@@ -464,6 +511,10 @@ void basAccess_MDBOpen(const QString &fileName)
         if (basAccess_IsOpen(which))
             return;
         const QString path = basAccess_FilePath(fileName);
+        // A read takes no lock and changes nothing: not the schema, not the
+        // rows' identities, not the clean-end stamp. Only a folder without a
+        // history yet gets one made, as by any other start.
+        const bool forReading = history && access == HistoryAccess::ReadOnly && holdsHistoryTable(path);
         // The masters ship with the program: a missing file is a failure, and
         // opening it must not leave an empty database behind.
         if (!history && !QFileInfo(path).isFile())
@@ -477,14 +528,15 @@ void basAccess_MDBOpen(const QString &fileName)
         }
         // A damaged file is reported before anything is written to it, so
         // that it stays exactly as it was for a repair.
+        bool checkedInFull = false;
         if (history)
-            checkHistoryFile(path);
+            checkedInFull = checkHistoryFile(path, forReading);
         const QString name = connectionName(which);
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
             db.setDatabaseName(path);
-            db.setConnectOptions(history ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000")
-                                         : QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+            db.setConnectOptions(history && !forReading ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000")
+                                                        : QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
             try {
                 if (!db.open())
                     throwSqlError(db.lastError(), path);
@@ -493,9 +545,21 @@ void basAccess_MDBOpen(const QString &fileName)
                 if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
                     throwSqlError(probe.lastError(), path);
                 probe.finish();
-                if (history) {
+                if (history)
+                    g_historyForReading = forReading;
+                if (history && !forReading) {
+                    // (Statements that find everything in place write nothing
+                    // and need no lock: a start beside a long import goes on.)
                     basAccess_RunScript(db, historySchemaSql());
-                    basAccess_EnsureRowIdentity(db);
+                    if (checkedInFull)
+                        history::markCheckedSound();
+                    else
+                        history::startBackgroundCheck(path);
+                    try {
+                        basAccess_EnsureRowIdentity(db);
+                    } catch (const ExpectedFailure &damaged) { // (found by the check it waited for)
+                        throw Failure(damaged.number(), damaged.description());
+                    }
                     // A write-ahead log: a commit is one append and one sync of
                     // the log, so that changes stored row by row (the printed
                     // marks of the desktop printer) cost milliseconds, not a
@@ -504,6 +568,8 @@ void basAccess_MDBOpen(const QString &fileName)
                     QSqlQuery wal(db);
                     wal.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
                     wal.finish();
+                }
+                if (history) {
                     // The shared history may be away: the program starts all
                     // the same (card reads and staging are local), and each
                     // operation on the history tries to reach it again.
@@ -533,7 +599,9 @@ void basAccess_MDBClose(const QString &fileName)
     guarded("basAccess_MDBClose", [&] {
         if (fileName != kDatFile && fileName != kMstFile)
             return;
+        const bool vouched = fileName == kDatFile && !g_historyForReading && history::checkedSound();
         if (fileName == kDatFile) {
+            history::stopBackgroundCheck();
             closeServer();
             g_server.reset();
             g_serverAway.clear();
@@ -549,7 +617,9 @@ void basAccess_MDBClose(const QString &fileName)
             db.close();
         }
         QSqlDatabase::removeDatabase(name);
-        if (fileName == kDatFile)
+        // Only a file that passed the full check in this run is vouched for;
+        // otherwise the next start checks it in full.
+        if (vouched)
             markCleanEnd(path);
     });
 }
@@ -654,6 +724,17 @@ bool basAccess_MDBTBLCheck(const QString &source)
 void basAccess_MDBTBLOpen(const QString &statement)
 {
     guarded("basAccess_MDBTBLOpen", [&] {
+        static const QRegularExpression change(QStringLiteral("^\\s*(DELETE|UPDATE|INSERT)\\b"),
+                                               QRegularExpression::CaseInsensitiveOption);
+        if (change.match(statement).hasMatch() &&
+            basAccess_Route(DbConnection::History, statement) == DbConnection::History) {
+            // Emptying an empty staging table writes nothing: no wait for the
+            // check of the file.
+            if (statement.simplified() == QStringLiteral("DELETE * FROM ") + kTableTemp + QLatin1Char(';') &&
+                !basAccess_MDBTBLCheck(kTableTemp))
+                return;
+            history::requireSoundHistory();
+        }
         QSqlQuery q = basAccess_Execute(DbConnection::History, statement);
         q.finish();
     });

@@ -55,7 +55,11 @@ DbConnection basAccess_Route(DbConnection which, const QString &source);
 QString basAccess_ServerText(const QString &source);
 QString serverSchemaSql();
 
-void basAccess_MDBOpen(const QString &fileName);
+// ReadOnly: the caller only reads the history (an export): the file is
+// opened read-only, so that the open takes no lock, waits for no writer and
+// changes nothing in it.
+enum class HistoryAccess { ReadWrite, ReadOnly };
+void basAccess_MDBOpen(const QString &fileName, HistoryAccess access = HistoryAccess::ReadWrite);
 void basAccess_MDBClose(const QString &fileName);
 bool basAccess_MDBTBLCheck(const QString &source);
 void basAccess_MDBTBLOpen(const QString &statement);
@@ -65,6 +69,12 @@ void basAccess_MDBTBLOpen(const QString &statement);
 QString basAccess_DiskFileName(const QString &fileName);
 // Full path of a database file in the program folder.
 QString basAccess_FilePath(const QString &fileName);
+
+// For this run the history is a file in folder (the demo's, which goes with
+// it), never the user's history file or the shared history on a server.
+// Empty: the user's history again.
+void basAccess_UsePrivateHistory(const QString &folder);
+bool basAccess_UsesPrivateHistory();
 
 // True while the connection is open.
 bool basAccess_IsOpen(DbConnection which);

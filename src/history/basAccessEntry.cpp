@@ -2,12 +2,14 @@
 
 #include "app/Failure.h"
 #include "history/DatabaseErrors.h"
+#include "history/HistoryCheck.h"
 #include "history/HistoryColumns.h"
 #include "history/HistoryWorker.h"
 #include "history/JetSql.h"
 #include "history/basAccess.h"
 
 #include <QElapsedTimer>
+#include <algorithm>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -40,11 +42,11 @@ QVariant serverValue(const QString &column, const QVariant &value)
 
 } // namespace
 
-QString basAccess_ServerInsert(const QStringList &columns, int rows, const QString &tail)
+QString basAccess_ServerInsert(const QStringList &columns, int rows, const QString &tail, const QString &table)
 {
     const QString one = QLatin1Char('(') + QStringList(columns.size(), QStringLiteral("?")).join(QLatin1Char(',')) +
                         QLatin1Char(')');
-    return jetsql::toPostgres(QStringLiteral("INSERT INTO ") + kTableData + QStringLiteral(" (") +
+    return jetsql::toPostgres(QStringLiteral("INSERT INTO ") + (table.isEmpty() ? kTableData : table) + QStringLiteral(" (") +
                               columns.join(QLatin1Char(',')) + QStringLiteral(") VALUES ") +
                               QStringList(rows, one).join(QLatin1Char(','))) +
            tail;
@@ -268,6 +270,7 @@ void basAccess_EnsureRowIdentity(QSqlDatabase db)
 {
     QSqlQuery q(db);
     if (!tableColumns(db, kTableData).contains(kRowUid, Qt::CaseInsensitive)) {
+        history::requireSoundHistory();
         basAccess_Run(q, QStringLiteral("BEGIN IMMEDIATE"));
         try {
             basAccess_Run(q, QStringLiteral("ALTER TABLE ETC_DATA ADD COLUMN ") + kRowUid + QStringLiteral(" TEXT"));
@@ -286,9 +289,18 @@ void basAccess_EnsureRowIdentity(QSqlDatabase db)
     }
     basAccess_Run(q, QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS ETC_DATA_ROW_UID ON ETC_DATA (") + kRowUid +
                QLatin1Char(')'));
-    // Rows stored by other tools get theirs now (the index finds them at once).
-    basAccess_Run(q, QStringLiteral("UPDATE ETC_DATA SET ") + kRowUid + QLatin1Char('=') + kNewRowUidSql +
-               QStringLiteral(" WHERE ") + kRowUid + QStringLiteral(" IS NULL"));
+    // Rows stored by other tools get theirs now (the index finds them at
+    // once). Looked for first: an update takes the file's write lock even
+    // when it changes nothing, and a start must not wait for a long import.
+    basAccess_Run(q, QStringLiteral("SELECT EXISTS (SELECT 1 FROM ETC_DATA WHERE ") + kRowUid +
+                         QStringLiteral(" IS NULL)"));
+    const bool missing = q.next() && q.value(0).toBool();
+    q.finish();
+    if (missing) {
+        history::requireSoundHistory();
+        basAccess_Run(q, QStringLiteral("UPDATE ETC_DATA SET ") + kRowUid + QLatin1Char('=') + kNewRowUidSql +
+                             QStringLiteral(" WHERE ") + kRowUid + QStringLiteral(" IS NULL"));
+    }
 }
 
 qint64 basAccess_MDBTBLEntry(const QString &cardNo, const KeepGoing &keepGoing)
@@ -302,6 +314,7 @@ qint64 basAccess_MDBTBLEntry(const QString &cardNo, const KeepGoing &keepGoing)
         control.finish();
         if (basAccess_UsesServer())
             return registerOnServer(db, cardNo, keepGoing);
+        history::requireSoundHistory(keepGoing);
         if (!keepGoing)
             return registerInFile(db, cardNo);
         qint64 registered = 0;
@@ -314,6 +327,58 @@ qint64 basAccess_MDBTBLEntry(const QString &cardNo, const KeepGoing &keepGoing)
     });
 }
 
+void basAccess_LockServerHistory(QSqlQuery &control)
+{
+    basAccess_Run(control, QStringLiteral("SELECT pg_advisory_xact_lock(20240502)"), true);
+}
+
+QStringList basAccess_PassageColumns()
+{
+    return {QStringLiteral("カードNO"),     QStringLiteral("PASS_DATE"),   QStringLiteral("PASS_TIME"),
+            QStringLiteral("CAR_CODE"),     QStringLiteral("PASS_MONEY"),  QStringLiteral("PASS_UNIT"),
+            QStringLiteral("CAR_NAME"),     QStringLiteral("JID_IN"),      QStringLiteral("ITC_IN"),
+            QStringLiteral("JID_OUT"),      QStringLiteral("ITC_OUT"),     QStringLiteral("JID_IN_NAME"),
+            QStringLiteral("ITC_IN_ROAD"),  QStringLiteral("ITC_IN_GATE"), QStringLiteral("JID_OUT_NAME"),
+            QStringLiteral("ITC_OUT_ROAD"), QStringLiteral("ITC_OUT_GATE")};
+}
+
+QString basAccess_ControlCharacterIn(QStringView text)
+{
+    for (const QChar c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return QStringLiteral("U+%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper();
+    return {};
+}
+
+namespace {
+
+// A column of ETC_DATA as the server spells it.
+QString serverColumn(const QString &column, const QString &table = QString())
+{
+    const bool ascii = std::all_of(column.cbegin(), column.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    return (table.isEmpty() ? QString() : table + QLatin1Char('.')) +
+           (ascii ? column : QLatin1Char('"') + column + QLatin1Char('"'));
+}
+
+QString serverColumns(const QStringList &columns, const QString &table = QString())
+{
+    QStringList out;
+    for (const QString &c : columns)
+        out << serverColumn(c, table);
+    return out.join(QLatin1Char(','));
+}
+
+// The refusal of a copy to the server: nothing was copied.
+[[noreturn]] void refuseCopy(const QString &row, const QString &reason)
+{
+    QString text = QStringLiteral("共有の利用履歴サーバーへコピーできませんでした。何もコピーされていません。");
+    if (!row.isEmpty())
+        text += QStringLiteral(" 受け付けられなかった利用履歴: ") + row + QStringLiteral("。");
+    throw ExpectedFailure(-1, text + QStringLiteral(" 理由: ") + reason.trimmed());
+}
+
+} // namespace
+
 qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &progress)
 {
     return guarded("basAccess_CopyHistoryToServer", [&]() -> qint64 {
@@ -324,12 +389,15 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
         QSqlDatabase server = basAccess_Database(DbConnection::Server);
         basAccess_EnsureRowIdentity(local);
         const QString pc = legacyPcId(local);
-        // The row's identity decides whether the server has it: not the row
-        // number (numbers are reused after a delete) nor the folder (a copied
-        // folder carries the same name to a second PC).
+        // The rows go to a table of this transaction first; one statement then
+        // adds those the server lacks. A row is there when its identity is
+        // (repeated runs, reused row numbers, a program folder copied to
+        // another PC); a passage stored from another source (the same CSV
+        // imported on two PCs) counts as CSV取込 counts it: the server's
+        // copies of it are used up first, only the rest are added.
+        const QString staging = QStringLiteral("passlog_copy");
         const QStringList columns = kHistoryColumnNames + QStringList{kRowUid, QStringLiteral("SOURCE_PC"),
                                                                       QStringLiteral("SOURCE_ROW")};
-        const QString onConflict = QStringLiteral(" ON CONFLICT (") + kRowUid + QStringLiteral(") DO NOTHING");
         QSqlQuery count(local);
         basAccess_Run(count, QStringLiteral("SELECT COUNT(*) FROM ETC_DATA"));
         const qint64 total = count.next() ? count.value(0).toLongLong() : 0;
@@ -343,8 +411,15 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
         qint64 copied = 0;
         qint64 done = 0;
         try {
+            basAccess_LockServerHistory(control);
+            basAccess_Run(control, QStringLiteral("CREATE TEMP TABLE ") + staging + QStringLiteral(" ON COMMIT DROP AS SELECT ") +
+                                       serverColumns(columns) + QStringLiteral(" FROM ETC_DATA WITH NO DATA"),
+                          true);
+            const auto insertInto = [&](int n) {
+                return basAccess_ServerInsert(columns, n, QString(), staging);
+            };
             QSqlQuery full(server);
-            if (!full.prepare(basAccess_ServerInsert(columns, kServerBatch, onConflict)))
+            if (!full.prepare(insertInto(kServerBatch)))
                 throwServerError(full.lastError());
             QVariantList values;
             bool more = true;
@@ -352,8 +427,18 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
                 values.clear();
                 int n = 0;
                 while (n < kServerBatch && (more = rows.next())) {
-                    for (int i = 0; i < kHistoryColumnNames.size(); ++i)
-                        values << serverValue(kHistoryColumnNames[i], rows.value(i + 1));
+                    for (int i = 0; i < kHistoryColumnNames.size(); ++i) {
+                        const QVariant value = rows.value(i + 1);
+                        // The server takes no NUL and the history keeps no control
+                        // character: a row that holds one is named, not sent.
+                        if (value.typeId() == QMetaType::QString) {
+                            if (const QString c = basAccess_ControlCharacterIn(value.toString()); !c.isEmpty())
+                                refuseCopy(describeRow(rows.record()),
+                                           kHistoryColumnNames[i] + QStringLiteral(" に制御文字 ") + c +
+                                               QStringLiteral(" があります。"));
+                        }
+                        values << serverValue(kHistoryColumnNames[i], value);
+                    }
                     values << rows.value(int(kHistoryColumnNames.size()) + 1) << (pc.isEmpty() ? QVariant() : QVariant(pc))
                            << rows.value(0);
                     ++n;
@@ -362,13 +447,12 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
                     break;
                 QSqlQuery partial(server);
                 QSqlQuery &insert = n == kServerBatch ? full : partial;
-                if (n != kServerBatch && !partial.prepare(basAccess_ServerInsert(columns, n, onConflict)))
+                if (n != kServerBatch && !partial.prepare(insertInto(n)))
                     throwServerError(partial.lastError());
                 for (int i = 0; i < values.size(); ++i)
                     insert.bindValue(i, values[i]);
                 if (!insert.exec())
                     throwServerError(insert.lastError());
-                copied += qMax(0, insert.numRowsAffected());
                 done += n;
                 if (progress)
                     progress(done, total);
@@ -376,6 +460,26 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
             if (rows.lastError().isValid())
                 throwSqlError(rows.lastError());
             rows.finish();
+            // The passage of a row: the values the CSV file holds of it.
+            const QStringList passage = basAccess_PassageColumns();
+            const QString key = QStringLiteral("ROW(") + serverColumns(passage, QStringLiteral("%1")) +
+                                QStringLiteral(")::text");
+            QSqlQuery add(server);
+            basAccess_Run(add,
+                          QStringLiteral("WITH fresh AS (SELECT c.*, ") + key.arg(QStringLiteral("c")) +
+                              QStringLiteral(" AS passlog_key, row_number() OVER (PARTITION BY ") +
+                              key.arg(QStringLiteral("c")) + QStringLiteral(" ORDER BY c.SOURCE_ROW) AS passlog_nth FROM ") +
+                              staging + QStringLiteral(" c WHERE NOT EXISTS (SELECT 1 FROM ETC_DATA d WHERE d.") + kRowUid +
+                              QStringLiteral(" = c.") + kRowUid +
+                              QStringLiteral(")), held AS (SELECT ") + key.arg(QStringLiteral("d")) +
+                              QStringLiteral(" AS passlog_key, count(*) AS n FROM ETC_DATA d WHERE NOT EXISTS (SELECT 1 FROM ") +
+                              staging + QStringLiteral(" c WHERE c.") + kRowUid + QStringLiteral(" = d.") + kRowUid +
+                              QStringLiteral(") GROUP BY 1) INSERT INTO ETC_DATA (") + serverColumns(columns) +
+                              QStringLiteral(") SELECT ") + serverColumns(columns, QStringLiteral("f")) +
+                              QStringLiteral(" FROM fresh f LEFT JOIN held h ON h.passlog_key = f.passlog_key"
+                                             " WHERE f.passlog_nth > COALESCE(h.n, 0)"),
+                          true);
+            copied = qMax(0, add.numRowsAffected());
             basAccess_Run(control, QStringLiteral("COMMIT"), true);
         } catch (...) {
             control.exec(QStringLiteral("ROLLBACK"));

@@ -5,6 +5,7 @@
 #include "history/HistoryWorker.h"
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -31,8 +32,25 @@ qint64 basAccess_MDBTBLEntry(const QString &cardNo, const KeepGoing &keepGoing =
 qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &progress = {});
 
 // "INSERT INTO ETC_DATA (<columns>) VALUES (?,...),(?,...)" with rows rows,
-// in the server's dialect, with tail (an ON CONFLICT clause) after it.
-QString basAccess_ServerInsert(const QStringList &columns, int rows, const QString &tail = QString());
+// in the server's dialect, with tail (an ON CONFLICT clause) after it; into
+// another table when one is named.
+QString basAccess_ServerInsert(const QStringList &columns, int rows, const QString &tail = QString(),
+                               const QString &table = QString());
+
+// The writers that add to the server's history by what it already holds
+// (CSV取込, the copy of a history file) take turns: an advisory lock of the
+// server, held until control's transaction ends, so that two PCs at once add
+// what one of them alone would.
+void basAccess_LockServerHistory(QSqlQuery &control);
+
+// The columns that make a passage: the 17 values a CSV line holds of it.
+// Rows alike in all of them are copies of one passage.
+QStringList basAccess_PassageColumns();
+
+// The first control character (C0 or DEL) of text as "U+0000", or empty.
+// Stored texts hold none: the staging leaves them out of the masters' names,
+// CSV取込 refuses them.
+QString basAccess_ControlCharacterIn(QStringView text);
 
 // Every row of the history file's ETC_DATA has a stable identity (ROW_UID, a
 // random 128-bit number in hexadecimal) from the time it is stored: a file

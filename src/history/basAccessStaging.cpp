@@ -1,3 +1,4 @@
+#include "history/HistoryCheck.h"
 #include "history/basAccessStaging.h"
 
 #include "app/Failure.h"
@@ -53,6 +54,7 @@ StagingCondition basAccess_StagingCondition(const ViewSelection &selection)
 void basAccess_MDBAddTEMP(const QList<CardRecord> &records, const StagingCondition &condition)
 {
     guarded("basAccess_MDBAddTEMP", [&] {
+        history::requireSoundHistory();
         QSqlDatabase db = basAccess_Database(DbConnection::History);
         const QString stamp = seams::now().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
         const QString regDate = stamp.mid(0, 10);

@@ -3,6 +3,7 @@
 #include "app/Cp932.h"
 #include "app/Failure.h"
 #include "app/Seams.h"
+#include "history/HistoryCheck.h"
 #include "history/HistoryColumns.h"
 #include "history/basAccess.h"
 #include "history/basAccessEntry.h"
@@ -10,6 +11,7 @@
 #include "reports/CsvExport.h"
 
 #include <QDate>
+#include <QScopeGuard>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -157,6 +159,10 @@ QString fault(Record &r, bool ownCard)
         } else if (x.kind != Kind::Quoted && i != fCard) {
             return fieldName(i) + QStringLiteral("が引用符(\")で囲まれていません: ") + x.raw.toString();
         }
+        // A stored text holds no control character (the server takes no NUL).
+        if (x.kind == Kind::Quoted)
+            if (const QString c = basAccess_ControlCharacterIn(x.raw); !c.isEmpty())
+                return fieldName(i) + QStringLiteral("に制御文字 ") + c + QStringLiteral(" があります。");
     }
     return {};
 }
@@ -215,6 +221,9 @@ public:
 
     bool utf8() const { return m_encoding == Encoding::Utf8; }
     qint64 records() const { return m_records; }
+    // The bytes read, as one number: a file that changed between two readings
+    // differs here.
+    quint64 digest() const { return m_digest; }
 
     // False when onBytes (bytes read so far) asked to stop.
     bool read(const std::function<void(Record &)> &each, const std::function<bool(qint64)> &onBytes)
@@ -231,6 +240,7 @@ public:
             QByteArray block = file.read(kChunkBytes);
             if (block.isEmpty() && file.error() != QFileDevice::NoError)
                 badLine(m_path, 0, QStringLiteral("ファイルを読めません(") + file.errorString() + QStringLiteral(")。"));
+            m_digest = qHashBits(block.constData(), size_t(block.size()), size_t(m_digest)) ^ quint64(block.size());
             const bool atEnd = file.atEnd() || block.isEmpty();
             if (first) {
                 first = false;
@@ -410,6 +420,7 @@ private:
     bool m_ownCard;
     Encoding m_encoding = Encoding::Unknown;
     qint64 m_records = 0;
+    quint64 m_digest = 0x9e3779b97f4a7c15ULL;
 };
 
 // The export of each history row as text: how many rows have each key.
@@ -641,6 +652,9 @@ public:
     {
         basAccess_Run(m_control, QStringLiteral("BEGIN"), true);
         m_open = true;
+        // What the server holds is read after this lock is taken: a second PC
+        // importing the same file waits, then finds this one's rows there.
+        basAccess_LockServerHistory(m_control);
     }
     ~ServerWriter()
     {
@@ -742,6 +756,7 @@ struct CsvImport::Private {
     CsvImportSummary summary;
     bool checked = false;
     qint64 totalBytes = 0;
+    QList<quint64> digests; // of each file, as the last reading found it
 
     // Reads every file; each(record, its card number, its key). False when stopped.
     bool readAll(const ReportProgress &progress,
@@ -749,6 +764,8 @@ struct CsvImport::Private {
                  CsvImportSummary *counts)
     {
         qint64 before = 0;
+        QList<quint64> readDigests;
+        const auto done = qScopeGuard([&] { digests = readDigests; });
         for (const QString &path : std::as_const(files)) {
             FileReader reader(path, card.isEmpty());
             const auto onBytes = [&](qint64 bytes) { return !progress || progress(before + bytes, totalBytes); };
@@ -760,6 +777,7 @@ struct CsvImport::Private {
                 onBytes);
             if (!read)
                 return false;
+            readDigests << reader.digest();
             before += QFileInfo(path).size();
             if (counts)
                 counts->files << CsvImportSummary::File{path, reader.records(), reader.utf8()};
@@ -809,6 +827,7 @@ qint64 CsvImport::write(const ReportProgress &progress)
         const QString stamp = seams::now().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
         const QString regDate = stamp.mid(0, 10);
         const QString regTime = stamp.mid(11, 8);
+        const QList<quint64> checkedDigests = d->digests;
         const auto run = [&](auto &writer) -> qint64 {
             // The history as it is now, under the writer's lock (the server: its transaction).
             bool stopped = false;
@@ -828,6 +847,10 @@ qint64 CsvImport::write(const ReportProgress &progress)
                 &s);
             if (!read)
                 return -1; // the writer rolls back
+            // The summary the user agreed to is of the files as checked: a
+            // file changed since (replaced, written to) is not imported.
+            if (d->checked && d->digests != checkedDigests)
+                throw CsvFilesChanged();
             if (!writer.commit(progress ? std::function<bool()>([&] { return progress(0, 0); })
                                         : std::function<bool()>()))
                 return -1;
@@ -838,11 +861,18 @@ qint64 CsvImport::write(const ReportProgress &progress)
             ServerWriter writer;
             return run(writer);
         }
+        history::requireSoundHistory(progress ? KeepGoing([&] { return progress(0, 0); }) : KeepGoing());
         // Unchecked, the files' size tells about how many rows may come (a
         // line has some 140 bytes).
         FileWriter writer(d->checked ? d->summary.added : d->totalBytes / 100);
         return run(writer);
     });
+}
+
+CsvFilesChanged::CsvFilesChanged()
+    : ExpectedFailure(-1, QStringLiteral("CSV取込できませんでした。何も取り込まれていません。"
+                                         "確認した後で、CSVファイルが変更されています。"))
+{
 }
 
 QString csvImportSummaryText(const CsvImportSummary &s)

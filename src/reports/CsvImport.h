@@ -13,6 +13,7 @@
 // written; the first bad one ends the import with an ExpectedFailure that
 // names the file, the line and what is wrong.
 
+#include "app/Failure.h"
 #include "reports/ReportRows.h"
 
 #include <QMap>
@@ -40,6 +41,13 @@ struct CsvImportSummary {
 
 // The summary as the window and the terminal show it, one item a line.
 QString csvImportSummaryText(const CsvImportSummary &summary);
+
+// write() after check(): a file is no longer what check() read (replaced or
+// changed in between). Nothing was imported.
+class CsvFilesChanged : public ExpectedFailure {
+public:
+    CsvFilesChanged();
+};
 
 class CsvImport {
 public:

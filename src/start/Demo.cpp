@@ -5,16 +5,20 @@
 #include "app/DataFolder.h"
 #include "app/Settings.h"
 #include "app/basCommon.h"
+#include "history/basAccess.h"
 #include "reader/PortDevice.h"
 #include "ui/frmMain.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
+#include <cstdio>
 #include <memory>
 
 #ifdef Q_OS_LINUX
@@ -25,6 +29,7 @@
 namespace {
 std::unique_ptr<QProcess> g_emulator;
 QString g_link;
+QString g_history; // the demo's own history folder
 
 QString firstExisting(const QStringList &folders, const QStringList &names)
 {
@@ -94,6 +99,19 @@ QString startDemo(const DemoFiles &files)
         return QStringLiteral("読取機エミュレーター %1 を起動できません。").arg(QDir::toNativeSeparators(files.emulator));
     }
     emulator->readLine();
+    // A history of the demo's own: what is tried goes neither into the
+    // user's history nor to the shared history, and goes with the demo.
+    const QString history =
+        QDir(runtime).filePath(QStringLiteral("passlog-demo-history-%1").arg(QCoreApplication::applicationPid()));
+    QDir(history).removeRecursively();
+    if (!QDir().mkpath(history)) {
+        emulator->kill();
+        emulator->waitForFinished(2000);
+        return QStringLiteral("デモ用の利用履歴フォルダー %1 を作成できません。").arg(QDir::toNativeSeparators(history));
+    }
+    QFile::setPermissions(history, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    basAccess_UsePrivateHistory(history);
+    g_history = history;
     g_emulator = std::move(emulator);
     g_link = link;
     holdSettingsFileForThisRun();
@@ -108,6 +126,12 @@ QString demoReaderLink() { return g_link; }
 void stopDemo()
 {
     setConfiguredPortDeviceForThisRun(QString());
+    if (!g_history.isEmpty()) {
+        basAccess_MDBClose(kDatFile); // (closed already by the end sequence)
+        basAccess_UsePrivateHistory(QString());
+        QDir(g_history).removeRecursively();
+        g_history.clear();
+    }
     if (!g_emulator)
         return;
     if (g_emulator->state() != QProcess::NotRunning) {
@@ -141,8 +165,13 @@ void readCardAndQuitWhenAsked()
         if (!offered && ++*waited < 150)
             return;
         poll->stop();
-        if (offered)
+        if (offered) {
             window->btnCardRead->click(); // returns once the read is over
+            // (The demo's history goes with it: the count read is told here.)
+            std::fputs(qPrintable(QStringLiteral("カード読込: ") + window->lblCountValue->text() + QLatin1Char('\n')),
+                       stdout);
+            std::fflush(stdout);
+        }
         endForSessionEnd();
     });
     poll->start(200);

@@ -102,7 +102,7 @@ int runJob(const QString &kind, const QString &out, bool append, const ViewSelec
     AppPath = basCommon_CheckPath(dataFolder());
     const QString saved = basCommon_GetIniString(kSectionMain, QStringLiteral("ViewSort"), settingsFileName());
     ViewSort = !sort.isEmpty() ? sort : saved == kIniMissing || saved.isEmpty() ? QStringLiteral("NEW") : saved;
-    basAccess_MDBOpen(kDatFile);
+    basAccess_MDBOpen(kDatFile, HistoryAccess::ReadOnly);
     basAccess_MakeReadSQL(kTableData, 2, selection); // the view condition of a database read
     int status = 1;
     if (kind == kCsv) {

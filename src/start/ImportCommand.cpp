@@ -73,7 +73,8 @@ int runImportCommand(const QStringList &args)
     }
 
     AppPath = basCommon_CheckPath(dataFolder());
-    basAccess_MDBOpen(kDatFile);
+    // A dry run only reads: it neither waits for nor holds up a writer.
+    basAccess_MDBOpen(kDatFile, parser.isSet(dryRun) ? HistoryAccess::ReadOnly : HistoryAccess::ReadWrite);
     QTextStream out(stdout);
     QTextStream err(stderr);
     CsvImport import(files, cardNo);

@@ -8,11 +8,13 @@
 #include "app/Settings.h"
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
+#include "history/HistoryCheck.h"
 #include "history/basAccess.h"
 #include "reader/basRS232C.h"
 #include "ui/Commands.h"
 #include "ui/DesktopDialogs.h"
 #include "ui/LineControl.h"
+#include "ui/Progress.h"
 #include "ui/ReportOperations.h"
 #include "ui/basMainWindow.h"
 #include "ui/frmMain.h"
@@ -141,6 +143,11 @@ void basMain_ETCStart()
         basMain_Line3D();
         basMain_GetIniFile();
         basMain_Initialize();
+        // After a quick start the file is checked in full in the background:
+        // a write that comes first waits with progress, and damage found is
+        // told at once (the file is then not written to).
+        history::setCheckWaitHandler([] { return busyProgressOf(QStringLiteral("利用履歴ファイルを確認中…")); });
+        history::setDamageHandler([](const QString &damage) { basCommon_ShowWarning(history::damagedHistoryText(damage)); });
         basAccess_MDBOpen(kDatFile);
         basAccess_MDBOpen(kMstFile);
         emptyStagingAndGrid();

@@ -66,35 +66,53 @@ void basMain_CSVImport()
         if (card == kNoCardNo)
             card.clear();
         CsvImport import(files, card);
-        bool checked = false;
-        QString failed =
-            expectedFailureOf([&] { checked = import.check(progressOf(QStringLiteral("CSV取込の確認中…"))); });
-        if (failed.isEmpty() && !checked)
-            return; // stopped
-        if (!failed.trimmed().isEmpty()) {
-            basCommon_ShowWarning(failed);
+        QString changed; // said before the summary when the files changed after the last one
+        for (;;) {
+            bool checked = false;
+            QString failed =
+                expectedFailureOf([&] { checked = import.check(progressOf(QStringLiteral("CSV取込の確認中…"))); });
+            if (failed.isEmpty() && !checked)
+                return; // stopped
+            if (!failed.trimmed().isEmpty()) {
+                basCommon_ShowWarning(failed);
+                return;
+            }
+            QString summary = changed + csvImportSummaryText(import.summary());
+            if (!card.isEmpty())
+                summary += QStringLiteral("すべての行をカードNO:[") + card + QStringLiteral("]で取り込みます。\n");
+            if (import.summary().added == 0) {
+                basCommon_ShowInfo(summary + QStringLiteral("新しい利用履歴はありません。何も取り込みません。"));
+                return;
+            }
+            if (!askImport(summary))
+                return;
+            qint64 added = 0;
+            bool filesChanged = false;
+            failed = expectedFailureOf([&] {
+                try {
+                    added = import.write(progressOf(QStringLiteral("CSV取込中…")));
+                } catch (const CsvFilesChanged &) {
+                    filesChanged = true;
+                }
+            });
+            if (filesChanged) {
+                // What was agreed to is no longer in the files: the new
+                // contents are checked and asked about again.
+                changed = QStringLiteral("確認した後でCSVファイルが変更されたため、何も取り込んでいません。"
+                                         "変更後の内容を確認し直しました。\n\n");
+                continue;
+            }
+            if (!failed.trimmed().isEmpty()) {
+                basCommon_ShowWarning(failed);
+                return;
+            }
+            if (!failed.isEmpty() || added < 0)
+                return; // stopped: the history is as it was
+            basMain_GetCardNo();
+            enableDBReadIfHistory();
+            basCommon_ShowInfo(QStringLiteral("CSV取込が完了しました。") + QString::number(added) +
+                               QStringLiteral("件の利用履歴を取り込みました。"));
             return;
         }
-        QString summary = csvImportSummaryText(import.summary());
-        if (!card.isEmpty())
-            summary += QStringLiteral("すべての行をカードNO:[") + card + QStringLiteral("]で取り込みます。\n");
-        if (import.summary().added == 0) {
-            basCommon_ShowInfo(summary + QStringLiteral("新しい利用履歴はありません。何も取り込みません。"));
-            return;
-        }
-        if (!askImport(summary))
-            return;
-        qint64 added = 0;
-        failed = expectedFailureOf([&] { added = import.write(progressOf(QStringLiteral("CSV取込中…"))); });
-        if (!failed.trimmed().isEmpty()) {
-            basCommon_ShowWarning(failed);
-            return;
-        }
-        if (!failed.isEmpty() || added < 0)
-            return; // stopped: the history is as it was
-        basMain_GetCardNo();
-        enableDBReadIfHistory();
-        basCommon_ShowInfo(QStringLiteral("CSV取込が完了しました。") + QString::number(added) +
-                           QStringLiteral("件の利用履歴を取り込みました。"));
     });
 }

@@ -2,14 +2,27 @@
 // rows each built statement returns or deletes when SQLite runs it.
 
 #include "HistoryFixture.h"
+#include "history/HistoryCheck.h"
+#include "history/basAccessStaging.h"
 #include "history/JetSql.h"
 #include "history/ViewCondition.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <filesystem>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QRandomGenerator>
 #include <QSqlRecord>
+
+namespace {
+QByteArray fileHash(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : QByteArray();
+}
+} // namespace
 
 class TestHistoryDb : public QObject {
     Q_OBJECT
@@ -178,6 +191,98 @@ private slots:
         QVERIFY(!basAccess_IsOpen(DbConnection::History));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll() == bytes);
+    }
+
+    // After a clean end the start reads no more than the file's header; the
+    // full check follows in the background. A file damaged since, with its
+    // size and time kept, opens; but nothing is written to it, writes are
+    // refused naming the damage, and no new clean-end stamp vouches for it:
+    // the next start checks it in full and reports it.
+    void damageBehindACleanEndIsFoundBeforeAnyWrite()
+    {
+        SQLITE_FILE_ONLY();
+        AppPath = h->programFolder() + '/';
+        writeMasterDatabase(basAccess_FilePath(kMstFile));
+        basAccess_MDBOpen(kDatFile);
+        {
+            QSqlDatabase db = basAccess_Database(DbConnection::History);
+            db.transaction();
+            for (int i = 0; i < 3000; ++i)
+                addHistoryRow("1234", QStringLiteral("2024/05/%1").arg(i % 28 + 1, 2, 10, QLatin1Char('0')),
+                              QStringLiteral("13:%1:%2").arg(i / 60 % 60, 2, 10, QLatin1Char('0')).arg(i % 60, 2, 10, QLatin1Char('0')),
+                              "1200円");
+            db.commit();
+        }
+        historyExec("UPDATE ETC_DATA SET ROW_UID=lower(hex(randomblob(16)))"); // as the program stores rows
+        const int pageSize = column("PRAGMA page_size").value(0).toInt();
+        // An index the start itself never reads.
+        const int page = column("SELECT rootpage FROM sqlite_master WHERE name='ETC_DATA_DATE_TIME'").value(0).toInt();
+        basAccess_MDBClose(kDatFile);
+        const QString path = basAccess_FilePath(kDatFile);
+        QVERIFY(QFile::exists(path + "-closed"));
+        const auto modified = std::filesystem::last_write_time(path.toStdString());
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.seek(qint64(page - 1) * pageSize + 8));
+            file.write(QByteArray(64, '\xA5'));
+        }
+        std::filesystem::last_write_time(path.toStdString(), modified);
+        const QByteArray damaged = fileHash(path);
+
+        const int before = h->messages().size();
+        basAccess_MDBOpen(kDatFile);
+        QVERIFY(basAccess_IsOpen(DbConnection::History));
+        QCOMPARE(h->messages().size(), before);
+        const QString refused = expectedFailureOf([] { history::requireSoundHistory(); });
+        QVERIFY2(refused.contains(QStringLiteral("壊れています")) && refused.contains(QDir::toNativeSeparators(path)),
+                 qPrintable(refused));
+        QCOMPARE(expectedFailureOf([] { basAccess_MDBTBLOpen("DELETE * FROM ETC_DATA WHERE カードNO='1234';"); }),
+                 refused);
+        QCOMPARE(expectedFailureOf([] { basAccess_MDBAddTEMP({CardRecord{}, CardRecord{}}, {}); }), refused);
+        basAccess_MDBClose(kDatFile);
+        QVERIFY(!QFile::exists(path + "-closed"));
+        QCOMPARE(fileHash(path), damaged);
+        QVERIFY(endsProgram([] { basAccess_MDBOpen(kDatFile); }));
+        QVERIFY(h->messages().last().text.contains(path));
+    }
+
+    // Reading never waits for a writer: while a long import holds the
+    // file's write lock, an export opens the history and reads it, and a
+    // window starting beside it opens too; the read leaves the clean-end
+    // stamp as it was.
+    void readsDoNotWaitForTheWriteLock()
+    {
+        SQLITE_FILE_ONLY();
+        openDatabases(*h);
+        addHistoryRow("1234", "2024/05/01", "13:45:00", "1200円");
+        historyExec("UPDATE ETC_DATA SET ROW_UID='1'");
+        closeDatabases();
+        const QString path = basAccess_FilePath(kDatFile);
+        const QByteArray stamp = fileHash(path + "-closed");
+        QVERIFY(!stamp.isEmpty());
+        {
+            QSqlDatabase writer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("writer"));
+            writer.setDatabaseName(path);
+            QVERIFY(writer.open());
+            QSqlQuery w(writer);
+            QVERIFY(w.exec("BEGIN IMMEDIATE"));
+            QVERIFY(w.exec("INSERT INTO ETC_DATA (カードNO) VALUES ('9999')"));
+            QElapsedTimer took;
+            took.start();
+            basAccess_MDBOpen(kDatFile, HistoryAccess::ReadOnly);
+            QCOMPARE(column("SELECT COUNT(*) FROM ETC_DATA"), QStringList{"1"});
+            basAccess_MDBClose(kDatFile);
+            QCOMPARE(fileHash(path + "-closed"), stamp);
+            basAccess_MDBOpen(kDatFile);
+            basAccess_MDBTBLOpen("DELETE * FROM ETC_TEMP;"); // the start empties an empty staging
+            QVERIFY2(took.elapsed() < 3000, qPrintable(QString::number(took.elapsed())));
+            QVERIFY(basAccess_IsOpen(DbConnection::History));
+            QVERIFY(w.exec("ROLLBACK"));
+            basAccess_MDBClose(kDatFile);
+            writer.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("writer"));
     }
 
     // A run that did not end (killed, power cut) leaves its write-ahead log

@@ -3,6 +3,8 @@
 // and the real program ending its emulator however it ends.
 
 #include "app/Settings.h"
+#include "history/basAccess.h"
+#include "history/basAccessEntry.h"
 #include "reader/PortDevice.h"
 #include "reader/ReaderSearch.h"
 #include "start/Demo.h"
@@ -127,9 +129,11 @@ void TestDemo::demoRunReadsTheSampleCardWithoutTouchingTheSettings()
     QTemporaryDir runtime;
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    // A settings file of someone's own: a real port, an AppPath from elsewhere.
+    // A settings file of someone's own: a real port, an AppPath from
+    // elsewhere, a shared history on a server.
     const QByteArray settings = "[PASSLOG]\r\nAppPath=/somewhere/else/\r\nViewSort=OLD\r\n"
-                                "[RS232C]\r\nComPort=1\r\nDevice1=/dev/ttyUSB7\r\n";
+                                "[RS232C]\r\nComPort=1\r\nDevice1=/dev/ttyUSB7\r\n"
+                                "[DATABASE]\r\nDriver=PSQL\r\nHost=127.0.0.1\r\nPort=1\r\nName=office\r\n";
     QVERIFY(writeFile(h.settingsFile(), settings));
 
     QCOMPARE(startDemo(findDemoFiles({QStringLiteral(PASSLOG_BINARY_DIR)})), QString());
@@ -152,6 +156,12 @@ void TestDemo::demoRunReadsTheSampleCardWithoutTouchingTheSettings()
     const int records = sampleCardRecords();
     QVERIFY(records > 0);
     QCOMPARE(window.lblCountValue->text(), QStringLiteral("%1件").arg(records));
+    // What is registered goes to the demo's own history, never to the user's
+    // file or the shared history.
+    QVERIFY(!basAccess_UsesServer());
+    const QString demoHistory = basAccess_FilePath(kDatFile);
+    QVERIFY2(demoHistory.startsWith(runtime.path()), qPrintable(demoHistory));
+    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0001")), qint64(records));
 
     // The port dialog's search finds the emulator on the configured port.
     window.TimerPolling->stop();
@@ -166,6 +176,9 @@ void TestDemo::demoRunReadsTheSampleCardWithoutTouchingTheSettings()
     // The end sequence ends the emulator, its link and the port's override.
     QVERIFY(endsProgram([] { basMain_ETCEnd(); }));
     QVERIFY(!demoRunning());
+    QVERIFY(!QFileInfo::exists(demoHistory));
+    QVERIFY(!QFileInfo::exists(h.programFolder() + QStringLiteral("/ETC_DAT.sqlite")));
+    QVERIFY(!basAccess_FilePath(kDatFile).startsWith(runtime.path()));
     QVERIFY(!QFileInfo(link).isSymLink());
     QCOMPARE(processesNaming(link), 0);
     QCOMPARE(seams::portDevice(1), QStringLiteral("/nonexistent/passlog-test-port1"));
@@ -199,7 +212,8 @@ void TestDemo::programEndsItsEmulatorHoweverItEnds()
     const QString linkPrefix = QDir(runtime).filePath(QStringLiteral("passlog-demo-reader-"));
     auto emulatorsLeft = [&] { return processesNaming(linkPrefix) + int(QDir(runtime).entryList({QStringLiteral("passlog-demo-*")}, QDir::System | QDir::Files).size()); };
 
-    // Asked to read and quit: the card's records are staged in the history.
+    // Asked to read and quit: the card's records are read, into the demo's
+    // own history, which goes with it; the folder's history is not made.
     {
         QProcess passlog;
         QProcessEnvironment readEnv = env;
@@ -211,15 +225,10 @@ void TestDemo::programEndsItsEmulatorHoweverItEnds()
         QCOMPARE(passlog.exitCode(), 0);
         QCOMPARE(emulatorsLeft(), 0);
         QCOMPARE(readAll(ini), settings);
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("demo-check"));
-            db.setDatabaseName(folder.filePath(QStringLiteral("ETC_DAT.sqlite")));
-            QVERIFY(db.open());
-            QSqlQuery q(QStringLiteral("SELECT COUNT(*) FROM ETC_TEMP"), db);
-            QVERIFY(q.next());
-            QCOMPARE(q.value(0).toInt(), sampleCardRecords());
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("demo-check"));
+        const QString output = QString::fromUtf8(passlog.readAll());
+        QVERIFY2(output.contains(QStringLiteral("カード読込: %1件").arg(sampleCardRecords())), qPrintable(output));
+        QVERIFY(!QFileInfo::exists(folder.filePath(QStringLiteral("ETC_DAT.sqlite"))));
+        QCOMPARE(QDir(runtime).entryList({QStringLiteral("passlog-demo-history-*")}, QDir::Dirs).size(), 0);
     }
 
     // Ended by a signal (its end sequence), and killed (the kernel tells the emulator).

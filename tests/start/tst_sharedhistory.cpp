@@ -1,0 +1,225 @@
+// Two PCs on one shared history, as two program folders and two processes of
+// the real program: CSV取込 of the same file at the same moment, and the copy
+// of two history files that hold the same passages, each add what one PC
+// alone would; a history row the server cannot take is named when the copy
+// refuses it.
+
+#include "TestHarness.h"
+#include "app/Cp932.h"
+#include "history/basAccess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTime>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+bool haveCluster() { return !qEnvironmentVariableIsEmpty("PASSLOG_PG_PORT"); }
+
+// Runs text on the test cluster as its owner; the first column of the rows.
+QStringList onServer(const QString &sql)
+{
+    QStringList out;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("admin"));
+        db.setHostName(qEnvironmentVariable("PASSLOG_PG_HOST"));
+        db.setPort(qEnvironmentVariableIntValue("PASSLOG_PG_PORT"));
+        db.setDatabaseName(qEnvironmentVariable("PASSLOG_PG_NAME"));
+        db.setUserName(qEnvironmentVariable("PASSLOG_PG_USER"));
+        if (!db.open())
+            qFatal("test cluster: %s", qPrintable(db.lastError().text()));
+        if (sql.isEmpty()) { // a new, empty shared history
+            basAccess_RunScript(db, QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA"));
+            basAccess_RunScript(db, serverSchemaSql());
+        } else {
+            QSqlQuery q(db);
+            if (!q.exec(sql))
+                qFatal("test cluster: %s", qPrintable(q.lastError().text()));
+            while (q.next())
+                out << q.value(0).toString();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("admin"));
+    return out;
+}
+
+int serverRows() { return onServer(QStringLiteral("SELECT COUNT(*) FROM ETC_DATA")).value(0).toInt(); }
+
+// n lines of card 1234 as CSV出力 writes them, each passage its own.
+QByteArray csvLines(int n)
+{
+    QByteArray out;
+    for (int i = 0; i < n; ++i)
+        out += cp932::encode(QStringLiteral("\"1234\",\"2024/05/%1\",\"%2\",1,%3,\"円\",\"普通車\",101,\"01001\",104,"
+                                            "\"01005\",\"中日本高速道路\",\"東名高速道路\",\"東京\",\"中日本高速道路\","
+                                            "\"東名高速道路\",\"厚木\"\r\n")
+                                 .arg(i / 86400 + 1, 2, 10, QLatin1Char('0'))
+                                 .arg(QTime(0, 0).addSecs(i % 86400).toString(QStringLiteral("HH:mm:ss")))
+                                 .arg(1000 + i));
+    return out;
+}
+
+// A PC: the program as a portable copy in a folder of its own.
+struct Pc {
+    QTemporaryDir dir;
+
+    Pc() { QFile::copy(QStringLiteral(PASSLOG_PROGRAM), path(QStringLiteral("passlog"))); }
+    QString path(const QString &name) const { return dir.filePath(name); }
+    // Its settings: the shared history on the test cluster, or none.
+    void useServer(bool shared)
+    {
+        QFile ini(path(QStringLiteral("passlog.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        if (shared)
+            ini.write(QStringLiteral("[DATABASE]\r\nDriver=PSQL\r\nHost=%1\r\nPort=%2\r\nName=%3\r\nUser=%4\r\n")
+                          .arg(qEnvironmentVariable("PASSLOG_PG_HOST"), qEnvironmentVariable("PASSLOG_PG_PORT"),
+                               qEnvironmentVariable("PASSLOG_PG_NAME"), qEnvironmentVariable("PASSLOG_PG_USER"))
+                          .toUtf8());
+    }
+    std::unique_ptr<QProcess> start(const QStringList &args) const
+    {
+        auto p = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("DISPLAY"));
+        p->setProcessEnvironment(env);
+        p->setProcessChannelMode(QProcess::MergedChannels);
+        p->setWorkingDirectory(dir.path());
+        p->start(path(QStringLiteral("passlog")), args);
+        return p;
+    }
+};
+
+// Starts the command on both PCs at the same moment; their outputs once both ended with status 0.
+QStringList atOnce(const Pc &a, const Pc &b, const QStringList &args)
+{
+    auto one = a.start(args), two = b.start(args);
+    QStringList outputs;
+    for (QProcess *p : {one.get(), two.get()}) {
+        if (!p->waitForFinished(180000) || p->exitStatus() != QProcess::NormalExit || p->exitCode() != 0)
+            return {QStringLiteral("failed: ") + QString::fromUtf8(p->readAll())};
+        outputs << QString::fromUtf8(p->readAll());
+    }
+    return outputs;
+}
+
+} // namespace
+
+class TestSharedHistory : public QObject {
+    Q_OBJECT
+
+    static constexpr int kLines = 20000;
+    QTemporaryDir files;
+
+private slots:
+    void init()
+    {
+        if (!haveCluster())
+            QSKIP("no PostgreSQL cluster (scripts/test.sh starts one)");
+        onServer(QString());
+    }
+
+    // The same file imported on two PCs at once: the server holds it once,
+    // and together the two say they added it once.
+    void sameFileImportedOnTwoPcsAtOnce()
+    {
+        const QString csv = files.filePath(QStringLiteral("may.csv"));
+        QFile f(csv);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(csvLines(kLines)) > 0);
+        f.close();
+        Pc a, b;
+        a.useServer(true);
+        b.useServer(true);
+        const QStringList outputs = atOnce(a, b, {QStringLiteral("import"), QStringLiteral("csv"), csv});
+        QCOMPARE(outputs.size(), 2);
+        QCOMPARE(serverRows(), kLines);
+        const QString added = QStringLiteral("%1件の利用履歴を取り込みました。").arg(kLines);
+        const QString none = QStringLiteral("\n0件の利用履歴を取り込みました。");
+        QVERIFY2((outputs[0].contains(added) && outputs[1].contains(none)) ||
+                     (outputs[1].contains(added) && outputs[0].contains(none)),
+                 qPrintable(outputs.join(QStringLiteral("\n---\n"))));
+    }
+
+    // The same file imported into the history files of two PCs (each row an
+    // identity of its own), then both copied to the server at once: each
+    // passage is stored once. A copy of the same history again adds nothing,
+    // and a passage only one of them holds arrives.
+    void historiesWithTheSamePassagesCopiedOnce()
+    {
+        const QString csv = files.filePath(QStringLiteral("june.csv"));
+        QFile f(csv);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(csvLines(kLines)) > 0);
+        f.close();
+        Pc a, b;
+        for (Pc *pc : {&a, &b}) {
+            pc->useServer(false);
+            auto p = pc->start({QStringLiteral("import"), QStringLiteral("csv"), csv});
+            QVERIFY(p->waitForFinished(120000) && p->exitCode() == 0);
+            pc->useServer(true);
+        }
+        const QStringList copy{QStringLiteral("--copy-history-to-server")};
+        QVERIFY2(atOnce(a, b, copy).size() == 2, qPrintable(atOnce(a, b, copy).join(' ')));
+        QCOMPARE(serverRows(), kLines);
+        QCOMPARE(onServer(QStringLiteral("SELECT COUNT(DISTINCT (\"通過時間\", PASS_MONEY)) FROM ETC_DATA")).value(0).toInt(),
+                 kLines);
+
+        // One passage more on b: it alone arrives.
+        const QString more = files.filePath(QStringLiteral("more.csv"));
+        QFile m(more);
+        QVERIFY(m.open(QIODevice::WriteOnly) && m.write(csvLines(kLines + 1).mid(csvLines(kLines).size())) > 0);
+        m.close();
+        b.useServer(false);
+        auto p = b.start({QStringLiteral("import"), QStringLiteral("csv"), more});
+        QVERIFY(p->waitForFinished(60000) && p->exitCode() == 0);
+        b.useServer(true);
+        p = b.start(copy);
+        QVERIFY(p->waitForFinished(60000) && p->exitCode() == 0);
+        QVERIFY2(p->readAll().contains("1件の利用履歴をサーバーにコピーしました"), "one row copied");
+        QCOMPARE(serverRows(), kLines + 1);
+    }
+
+    // A row of the history file with a NUL (stored by an older version or
+    // another tool): the copy names the row and why, and copies nothing.
+    void rowTheServerCannotTakeIsNamed()
+    {
+        Pc a;
+        a.useServer(false);
+        const QString csv = files.filePath(QStringLiteral("few.csv"));
+        QFile f(csv);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(csvLines(3)) > 0);
+        f.close();
+        auto p = a.start({QStringLiteral("import"), QStringLiteral("csv"), csv});
+        QVERIFY(p->waitForFinished(60000) && p->exitCode() == 0);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("pc"));
+            db.setDatabaseName(a.path(QStringLiteral("ETC_DAT.sqlite")));
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.prepare(QStringLiteral("UPDATE ETC_DATA SET ITC_OUT_GATE=? WHERE 通過時間='00:00:01'")));
+            q.addBindValue(QStringLiteral("厚") + QChar(0) + QStringLiteral("木"));
+            QVERIFY(q.exec());
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("pc"));
+        a.useServer(true);
+        p = a.start({QStringLiteral("--copy-history-to-server")});
+        QVERIFY(p->waitForFinished(60000));
+        const QString out = QString::fromUtf8(p->readAll());
+        QCOMPARE(p->exitCode(), 1);
+        QVERIFY2(out.contains(QStringLiteral("2024/05/01 00:00:01")) && out.contains(QStringLiteral("U+0000")) &&
+                     !out.contains(QStringLiteral("接続が切れました")),
+                 qPrintable(out));
+        QCOMPARE(serverRows(), 0);
+    }
+};
+
+QTEST_MAIN(TestSharedHistory)
+#include "tst_sharedhistory.moc"
