@@ -72,6 +72,9 @@ private slots:
     void fileInUseByAnotherProgram()
     {
         openDatabases(*h);
+        addHistoryRow(QStringLiteral("0000"), QStringLiteral("2024/06/01"), QStringLiteral("08:00:00"),
+                      QStringLiteral("500円"), QStringLiteral("普通車"), QStringLiteral("a"), QStringLiteral("b"),
+                      QStringLiteral("ETC_TEMP")); // something to delete
         const QString path = basAccess_FilePath(kDatFile);
         QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other_program"));
         other.setDatabaseName(path);
