@@ -72,8 +72,14 @@ ScreenMetrics screenMetrics()
     // Device pixels and dpi, and the scaling that Qt applies to the layout.
     const double ratio = screen->devicePixelRatio();
     const QSize size = screen->size();
-    return {qRound(size.width() * ratio), qRound(size.height() * ratio),
-            screen->logicalDotsPerInchX() * ratio, screen->logicalDotsPerInchY() * ratio, ratio};
+    const QSize available = screen->availableSize();
+    return {qRound(size.width() * ratio),
+            qRound(size.height() * ratio),
+            screen->logicalDotsPerInchX() * ratio,
+            screen->logicalDotsPerInchY() * ratio,
+            ratio,
+            qRound(available.width() * ratio),
+            qRound(available.height() * ratio)};
 }
 
 void setProgramFile(const QString &absoluteExecutablePath) { g_programFile = absoluteExecutablePath; }

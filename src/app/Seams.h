@@ -64,6 +64,10 @@ struct ScreenMetrics {
     double dpiX;
     double dpiY;
     double devicePixelRatio = 1.0;
+    // The part a window may take (without task bars and docks), in device
+    // pixels; 0 when the whole screen.
+    int availableWidthPx = 0;
+    int availableHeightPx = 0;
 };
 void setScreenMetrics(std::optional<ScreenMetrics> metrics);
 ScreenMetrics screenMetrics();

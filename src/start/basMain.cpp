@@ -31,16 +31,24 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyle>
 #include <QSessionManager>
 #include <QTimer>
 #include <memory>
 
 namespace {
 constexpr int kMinTwipsPerPixel = 15;
-constexpr int kMinWidth = 1024;
-constexpr int kMinHeight = 768;
 
 std::unique_ptr<QLockFile> g_instanceLock;
+
+// The main window's size on the screen, its title bar included, in its own
+// (scaled) pixels; its layout is fixed.
+QSize windowFrameSize()
+{
+    const QWidget &window = form();
+    const int titleBar = window.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window);
+    return window.size() + QSize(0, titleBar);
+}
 
 // What the reader link finds out, shown in the window's labels and bar.
 void connectReaderLink(frmMain *window)
@@ -185,7 +193,14 @@ void basMain_GetScreen()
         }
         const qint16 width = qint16(qBound(-32768, qRound(m.widthPx / ratio), 32767));
         const qint16 height = qint16(qBound(-32768, qRound(m.heightPx / ratio), 32767));
-        if (width < kMinWidth || height < kMinHeight) {
+        // The rule is there so that the window fits: it is judged by the
+        // window itself, with its title bar, against the part of the screen
+        // a window may take, both at the display's scale. (A fixed 1024 x 768
+        // refused a 1920 x 1080 screen at 150 %, where the window fits.)
+        const QSize room(qRound((m.availableWidthPx > 0 ? m.availableWidthPx : m.widthPx) / ratio),
+                         qRound((m.availableHeightPx > 0 ? m.availableHeightPx : m.heightPx) / ratio));
+        const QSize needed = windowFrameSize();
+        if (needed.width() > room.width() || needed.height() > room.height()) {
             basCommon_ShowWarning(QStringLiteral("画面の領域を 1024 x 768 ピクセル以上に変更してください。") +
                                   QString::number(width) + QStringLiteral(" x") + QString::number(height) +
                                   QStringLiteral(" ピクセルでは、起動することが出来ません。"));

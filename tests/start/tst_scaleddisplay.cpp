@@ -24,6 +24,7 @@ struct Screen {
     int width = 1920;
     int height = 1200;
     double ratio = 1.5;
+    bool fits = true; // the window (921 x about 640 in its own pixels) fits the screen
 };
 Screen g_screen;
 const char *kScreenVariable = "PASSLOG_TEST_SCREEN";
@@ -46,7 +47,7 @@ private slots:
 
         const int logicalWidth = qRound(g_screen.width / g_screen.ratio);
         const int logicalHeight = qRound(g_screen.height / g_screen.ratio);
-        const bool fits = logicalWidth >= 1024 && logicalHeight >= 768;
+        const bool fits = g_screen.fits;
         frmMain *window = nullptr;
         const bool ended = endsProgram([&] { window = basMain_LoadMainWindow(); });
         QCOMPARE(ended, !fits);
@@ -102,10 +103,13 @@ private slots:
     void otherScales_data()
     {
         QTest::addColumn<QString>("screen");
-        QTest::newRow("100 %: 1024x768") << QStringLiteral("1024,768,1");
-        QTest::newRow("125 %: 1920x1080") << QStringLiteral("1920,1080,1.25");
-        QTest::newRow("200 %: 2560x1600") << QStringLiteral("2560,1600,2");
-        QTest::newRow("200 %: 1920x1200 is too small") << QStringLiteral("1920,1200,2");
+        QTest::newRow("100 %: 1024x768") << QStringLiteral("1024,768,1,1");
+        QTest::newRow("125 %: 1920x1080") << QStringLiteral("1920,1080,1.25,1");
+        // 1280 x 720 in the window's own pixels: the window fits.
+        QTest::newRow("150 %: 1920x1080") << QStringLiteral("1920,1080,1.5,1");
+        QTest::newRow("200 %: 2560x1600") << QStringLiteral("2560,1600,2,1");
+        QTest::newRow("200 %: 1920x1200 is too small") << QStringLiteral("1920,1200,2,0");
+        QTest::newRow("150 %: 1365x768 is too narrow") << QStringLiteral("1365,768,1.5,0");
     }
     void otherScales()
     {
@@ -128,8 +132,8 @@ private slots:
 int main(int argc, char *argv[])
 {
     const QStringList parts = qEnvironmentVariable(kScreenVariable).split(QLatin1Char(','));
-    if (parts.size() == 3)
-        g_screen = {parts[0].toInt(), parts[1].toInt(), parts[2].toDouble()};
+    if (parts.size() == 4)
+        g_screen = {parts[0].toInt(), parts[1].toInt(), parts[2].toDouble(), parts[3] == QLatin1String("1")};
     // The offscreen platform's screen: logical size and dpi at 96, scaled.
     QTemporaryDir dir;
     const QString config = dir.filePath(QStringLiteral("screen.json"));

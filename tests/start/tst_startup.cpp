@@ -229,6 +229,7 @@ void TestStartup::screenChecks_data()
     QTest::addColumn<int>("height");
     QTest::addColumn<double>("dpi");
     QTest::addColumn<double>("ratio");
+    QTest::addColumn<int>("availableHeight"); // without the task bar; 0: the whole screen
     QTest::addColumn<QString>("message"); // empty: the start goes on
     const QString font = QStringLiteral("フォントサイズを小さいフォントに変更してください。現在ご利用のフォントには対応しておりません｡");
     auto size = [](int w, int h) {
@@ -236,21 +237,24 @@ void TestStartup::screenChecks_data()
             .arg(w)
             .arg(h);
     };
-    QTest::newRow("100 %: 1024x768 at 96 dpi") << 1024 << 768 << 96.0 << 1.0 << QString();
-    QTest::newRow("100 %: 1024x767") << 1024 << 767 << 96.0 << 1.0 << size(1024, 767);
-    QTest::newRow("100 %: 800x600") << 800 << 600 << 96.0 << 1.0 << size(800, 600);
+    // The window (921 x about 640 of its own pixels, title bar included)
+    // must fit the part of the screen a window may take, at the display's scale.
+    QTest::newRow("100 %: 1024x768 at 96 dpi") << 1024 << 768 << 96.0 << 1.0 << 0 << QString();
+    QTest::newRow("100 %: 1024x600") << 1024 << 600 << 96.0 << 1.0 << 0 << size(1024, 600);
+    QTest::newRow("100 %: 800x600") << 800 << 600 << 96.0 << 1.0 << 0 << size(800, 600);
+    QTest::newRow("100 %: 1024x768, a task bar of 200") << 1024 << 768 << 96.0 << 1.0 << 568 << size(1024, 768);
     // Fonts at 120 dpi while the layout stays at 100 %: the fixed layout
     // would be crowded, so this is still refused (it used to be the only way
     // a 120-dpi display was seen).
-    QTest::newRow("120 dpi, layout not scaled") << 2560 << 1600 << 120.0 << 1.0 << font;
-    QTest::newRow("200 %, fonts larger than the layout") << 2560 << 1600 << 240.0 << 2.0 << font;
+    QTest::newRow("120 dpi, layout not scaled") << 2560 << 1600 << 120.0 << 1.0 << 0 << font;
+    QTest::newRow("200 %, fonts larger than the layout") << 2560 << 1600 << 240.0 << 2.0 << 0 << font;
     // Scaled displays: layout and fonts grow together.
-    QTest::newRow("125 %: 1920x1080") << 1920 << 1080 << 120.0 << 1.25 << QString();
-    QTest::newRow("150 %: 1920x1200") << 1920 << 1200 << 144.0 << 1.5 << QString();
-    QTest::newRow("200 %: 2560x1600") << 2560 << 1600 << 192.0 << 2.0 << QString();
-    QTest::newRow("150 %: logical 1024x768") << 1536 << 1152 << 144.0 << 1.5 << QString();
-    QTest::newRow("150 %: logical 1024x767") << 1536 << 1151 << 144.0 << 1.5 << size(1024, 767);
-    QTest::newRow("200 %: 1920x1200 is 960x600") << 1920 << 1200 << 192.0 << 2.0 << size(960, 600);
+    QTest::newRow("125 %: 1920x1080") << 1920 << 1080 << 120.0 << 1.25 << 0 << QString();
+    QTest::newRow("150 %: 1920x1200") << 1920 << 1200 << 144.0 << 1.5 << 0 << QString();
+    QTest::newRow("150 %: 1920x1080 is 1280x720") << 1920 << 1080 << 144.0 << 1.5 << 1040 << QString();
+    QTest::newRow("200 %: 2560x1600") << 2560 << 1600 << 192.0 << 2.0 << 0 << QString();
+    QTest::newRow("150 %: 1366x768 is 911x512") << 1366 << 768 << 144.0 << 1.5 << 0 << size(911, 512);
+    QTest::newRow("200 %: 1920x1200 is 960x600") << 1920 << 1200 << 192.0 << 2.0 << 0 << size(960, 600);
 }
 
 void TestStartup::screenChecks()
@@ -259,9 +263,10 @@ void TestStartup::screenChecks()
     QFETCH(int, height);
     QFETCH(double, dpi);
     QFETCH(double, ratio);
+    QFETCH(int, availableHeight);
     QFETCH(QString, message);
     TestHarness h;
-    seams::setScreenMetrics(seams::ScreenMetrics{width, height, dpi, dpi, ratio});
+    seams::setScreenMetrics(seams::ScreenMetrics{width, height, dpi, dpi, ratio, availableHeight ? width : 0, availableHeight});
     frmMain window;
     const bool ended = endsProgram([] { basMain_ETCStart(); });
     QCOMPARE(ended, !message.isEmpty());
