@@ -142,6 +142,8 @@ void stopBackgroundCheck()
 
 bool checkedSound() { return check().checkedSound; }
 
+bool checkRunning() { return check().state == State::Checking; }
+
 void requireSoundHistory(const KeepGoing &keepGoing)
 {
     Check &c = check();

@@ -25,6 +25,8 @@ void stopBackgroundCheck();
 // True once the file passed the full check in this run: only then may a
 // clean end vouch for it.
 bool checkedSound();
+// True while the background check runs.
+bool checkRunning();
 
 // Before anything is written to the history file: returns at once once the
 // check has passed; while it runs, waits, asking keepGoing (or, without one,
