@@ -95,7 +95,7 @@ QString reasonOf(const QSqlError &error)
 // text, and the file.
 QString fileReason(const QSqlError &error)
 {
-    const QString sentence = databaseErrorSentence(error);
+    const QString sentence = databaseErrorSentence(error, basAccess_FilePath(kDatFile));
     return (sentence.isEmpty() ? QString() : sentence + QLatin1Char(' ')) + reasonOf(error) + QStringLiteral(" [") +
            basAccess_FilePath(kDatFile) + QLatin1Char(']');
 }
@@ -176,6 +176,9 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
     QString refusal;
     basAccess_Run(control, QStringLiteral("BEGIN"), true);
     try {
+        // A delete of another PC in progress holds the table: waited for
+        // in short tries, bounded, with the progress between them.
+        basAccess_LockServerTable(server, QStringLiteral("ROW EXCLUSIVE"), keepGoing);
         QSqlQuery full(server);
         if (!full.prepare(basAccess_ServerInsert(columns, kServerBatch)))
             throwServerError(full.lastError());

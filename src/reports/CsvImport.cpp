@@ -3,6 +3,7 @@
 #include "app/Cp932.h"
 #include "app/Failure.h"
 #include "app/Seams.h"
+#include "history/DatabaseErrors.h"
 #include "history/HistoryColumns.h"
 #include "history/basAccess.h"
 #include "history/basAccessEntry.h"
@@ -621,7 +622,10 @@ private:
     }
     [[noreturn]] void fail()
     {
-        refuseImport((m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("SQLite")) +
+        // The common causes (a full disk, a read-only file, ...) in Japanese first.
+        const QString sentence = m_db ? databaseErrorSentence(long(sqlite3_extended_errcode(m_db)), m_path) : QString();
+        refuseImport((sentence.isEmpty() ? QString() : sentence + QLatin1Char(' ')) +
+                     (m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("SQLite")) +
                      QStringLiteral(" [") + m_path + QLatin1Char(']'));
     }
 
