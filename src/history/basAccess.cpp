@@ -480,12 +480,14 @@ const ServerColumn kServerColumns[] = {
 // the catalogue only: empty when it has every column with its type.
 // withoutRowUid: a table from before row identities passes (the set-up
 // brings it up to date).
-QString serverShapeProblem(QSqlDatabase db, bool withoutRowUid = false)
+// (Also run on the start's background thread: nothing here touches the
+// program's own connection or state.)
+QString serverShapeProblem(QSqlDatabase db, const HistoryServer &server, bool withoutRowUid = false)
 {
     QSqlQuery q(db);
     if (!q.exec(QStringLiteral("SELECT column_name, data_type FROM information_schema.columns "
                                "WHERE table_schema = current_schema() AND table_name = 'etc_data'")))
-        throwServerError(q.lastError());
+        throw ExpectedFailure(-1, serverAwayText(server, q.lastError().text()));
     QHash<QString, QString> types;
     while (q.next())
         types.insert(q.value(0).toString(), q.value(1).toString());
@@ -528,7 +530,7 @@ void openServer(const HistoryServer &server, const QString &name = kServerConnec
         if (!setup.exec(QStringLiteral("SET lock_timeout = '") + kSessionLockTimeout + QLatin1Char('\'')))
             throw ExpectedFailure(-1, serverAwayText(server, setup.lastError().text()));
         setup.finish();
-        const QString problem = serverShapeProblem(db);
+        const QString problem = serverShapeProblem(db, server);
         if (!problem.isEmpty())
             refuseShape(server, problem);
     } catch (...) {
@@ -902,13 +904,13 @@ QString basAccess_InitServer()
             QSqlQuery exists(db);
             basAccess_Run(exists, QStringLiteral("SELECT to_regclass('etc_data') IS NOT NULL"), true);
             if (exists.next() && exists.value(0).toBool()) {
-                const QString problem = serverShapeProblem(db, true);
+                const QString problem = serverShapeProblem(db, server, true);
                 if (!problem.isEmpty())
                     refuseShape(server, problem);
             }
             exists.finish();
             basAccess_RunScript(db, serverSchemaSql());
-            const QString problem = serverShapeProblem(db);
+            const QString problem = serverShapeProblem(db, server);
             if (!problem.isEmpty())
                 refuseShape(server, problem);
             basAccess_Run(q, QStringLiteral("COMMIT"), true);

@@ -854,8 +854,10 @@ static int child(const QString &card, int rows, bool copy)
         }
         std::fputs("copying\n", stdout);
         std::fflush(stdout);
-        // The first try is broken off by the parent; the second completes.
-        for (int attempt = 0; attempt < 2; ++attempt) {
+        // The first try is broken off by the parent; a later one completes
+        // (a server restarted after an immediate stop first replays its log,
+        // for a few seconds after a long run: until then it refuses).
+        for (int attempt = 0; attempt < 6; ++attempt) {
             if (attempt == 1)
                 QThread::msleep(2000); // a restarted server takes a moment
             const qint64 done = copy ? basAccess_CopyHistoryToServer() : basAccess_MDBTBLEntry(card);
