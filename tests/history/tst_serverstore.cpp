@@ -3,8 +3,11 @@
 // column, two programs registering, reading and deleting at once, a
 // connection lost in the middle of a registration and a server killed in the
 // middle of a copy, a server away at the start, deletes that another PC
-// overtook, names with control characters, and the copy of a local history
-// by the rows' identities.
+// overtook, names with control characters, the copy of a local history
+// by the rows' identities; another PC holding the table (bounded, stoppable
+// waits), a server that never answers, a least-privilege role after the
+// owner's set-up, a table of another shape, TLS settings, a wrong or missing
+// password, and the server's state heard by whoever shows it.
 
 #include "HistoryFixture.h"
 #include "history/HistoryGridModel.h"
