@@ -476,6 +476,8 @@ const ServerColumn kServerColumns[] = {
     {"row_id", "bigint"},      {"source_pc", "text"},    {"source_row", "bigint"},  {"row_uid", "text"},
 };
 
+const QString kNoServerTable = QStringLiteral("テーブル ETC_DATA がありません");
+
 // What is wrong with the shape of the shared history's table, read from
 // the catalogue only: empty when it has every column with its type.
 // withoutRowUid: a table from before row identities passes (the set-up
@@ -492,7 +494,7 @@ QString serverShapeProblem(QSqlDatabase db, const HistoryServer &server, bool wi
     while (q.next())
         types.insert(q.value(0).toString(), q.value(1).toString());
     if (types.isEmpty())
-        return QStringLiteral("テーブル ETC_DATA がありません");
+        return kNoServerTable;
     QStringList wrong;
     for (const ServerColumn &c : kServerColumns) {
         const QString name = QString::fromUtf8(c.name);
@@ -510,10 +512,14 @@ QString serverShapeProblem(QSqlDatabase db, const HistoryServer &server, bool wi
 
 [[noreturn]] void refuseShape(const HistoryServer &server, const QString &problem)
 {
-    throw ExpectedFailure(-1, QStringLiteral("共有の利用履歴サーバーの利用履歴テーブルが、このプログラムの使う形ではないため、"
-                                             "使えません(何も変更していません)。データベースの所有者が一度だけ "
-                                             "passlog server init を実行して、テーブルを用意してください。 (") +
-                                  server.describe() + QStringLiteral(") ") + problem);
+    const bool missing = problem == kNoServerTable;
+    throw ExpectedFailure(
+        -1, (missing ? QStringLiteral("共有の利用履歴サーバーに利用履歴のテーブル(ETC_DATA)がありません。何も変更していません。"
+                                      "データベースの所有者が一度だけ passlog server init を実行して、テーブルを用意してください。")
+                     : QStringLiteral("共有の利用履歴サーバーの利用履歴テーブル(ETC_DATA)が、このプログラムの使う形ではないため、"
+                                      "使えません。何も変更していません。データベースの所有者が、このテーブルの名前を変えるか"
+                                      "別の場所に移してから、passlog server init を実行してください。")) +
+                QStringLiteral(" (") + server.describe() + QStringLiteral(") ") + problem);
 }
 
 // Connects to the shared history under the connection name given and makes
