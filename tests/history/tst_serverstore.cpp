@@ -759,6 +759,8 @@ private slots:
         serverAdminExec("ALTER SYSTEM RESET ssl_cert_file");
         serverAdminExec("ALTER SYSTEM RESET ssl_key_file");
         serverAdminExec("SELECT pg_reload_conf()");
+        QThread::msleep(500);
+        QDir(dir).removeRecursively();
         basCommon_WriteIniString("DATABASE", "SSLMode", "", ini);
         basCommon_WriteIniString("DATABASE", "SSLRootCert", "", ini);
         basAccess_MDBOpen(kDatFile);
