@@ -275,6 +275,8 @@ int main(int argc, char *argv[])
         basCommon_WriteIniString("DATABASE", "Name", qEnvironmentVariable("PASSLOG_PG_NAME"), ini);
         basCommon_WriteIniString("DATABASE", "User", qEnvironmentVariable("PASSLOG_PG_USER"), ini);
         dropServerTable();
+        basAccess_InitServer(); // passlog server init
+        basAccess_MDBClose(kDatFile);
         basAccess_MDBOpen(kDatFile);
         t.restart();
         fillServer();

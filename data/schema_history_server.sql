@@ -8,8 +8,11 @@
 -- it was first stored (on the server, or in a PC's history file from which it
 -- was copied), so that a copy never adds a row twice; SOURCE_PC and
 -- SOURCE_ROW name the file and row a row copied before identities came from.
--- The program runs this script every time it connects; every statement must
--- be safe to repeat.
+-- "passlog server init" runs this script, as the database's owner, in one
+-- transaction; every statement must be safe to repeat. Day to day the
+-- program only checks the table's columns and types (it may not create).
+-- A column added here belongs in the program's list of the table's columns
+-- (kServerColumns in src/history/basAccess.cpp) as well.
 
 SET client_min_messages = warning;
 

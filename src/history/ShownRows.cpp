@@ -42,7 +42,7 @@ namespace {
 // The checked delete on one connection: the server's, the program's own to
 // the history file, or a worker's own to it.
 qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const QString &deleteStatement,
-                     const std::function<bool()> &stopped)
+                     const std::function<bool()> &stopped, const KeepGoing &keepGoing = {})
 {
     auto exec = [&](const QString &jet) {
         QSqlQuery q(db);
@@ -55,8 +55,10 @@ qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const
     // the server's lock that lets readers through but no change.
     basAccess_Run(control, server ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"), server);
     try {
+        // Another PC's change in progress is waited for in short tries,
+        // bounded in all, with the progress (and 中止) between them.
         if (server)
-            basAccess_Run(control, QStringLiteral("LOCK TABLE ETC_DATA IN SHARE ROW EXCLUSIVE MODE"), true);
+            basAccess_LockServerTable(db, QStringLiteral("SHARE ROW EXCLUSIVE"), keepGoing);
         // Without a view (a delete that showed nothing first) there is
         // nothing to compare with.
         if (!shown.source.isEmpty()) {
@@ -94,7 +96,7 @@ qint64 basAccess_DeleteShown(const char *procedureName, const QString &deleteSta
             history::requireSoundHistory(keepGoing);
         if (server || !keepGoing)
             return deleteChecked(basAccess_Database(server ? DbConnection::Server : DbConnection::History), server,
-                                 shown, deleteStatement, {});
+                                 shown, deleteStatement, {}, keepGoing);
         qint64 deleted = 0;
         runOnOwnHistoryConnection(
             [&](QSqlDatabase own, const std::function<bool()> &stopped) {

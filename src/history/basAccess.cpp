@@ -11,9 +11,14 @@
 #include "app/Settings.h"
 #include "history/JetSql.h"
 #include "history/ShownRows.h"
+#include "history/HistoryWorker.h"
 #include "history/basAccessEntry.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QThread>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -23,6 +28,7 @@
 #include <QTemporaryDir>
 #include <QVariant>
 #include <filesystem>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -62,11 +68,12 @@ void throwSqlError(const QSqlError &error, const QString &context, const QString
     // The common failures in Japanese, the engine's own text after it, and the
     // file it concerns (without one named, the history database: every other
     // statement runs on it).
-    const QString sentence = databaseErrorSentence(error);
+    const QString concerned = !file.isEmpty()                ? file
+                              : QDir::isAbsolutePath(context) ? context
+                                                              : basAccess_FilePath(kDatFile);
+    const QString sentence = databaseErrorSentence(error, concerned);
     if (!sentence.isEmpty()) {
-        const QString path = !file.isEmpty()                ? file
-                             : QDir::isAbsolutePath(context) ? QString() // already named
-                                                             : basAccess_FilePath(kDatFile);
+        const QString path = concerned;
         text = sentence + QLatin1Char(' ') + text;
         if (!path.isEmpty() && path != context)
             text += QStringLiteral(" [") + path + QLatin1Char(']');
@@ -392,6 +399,8 @@ HistoryServer basAccess_ServerSetting()
     server.port = read("Port").toInt();
     server.name = read("Name");
     server.user = read("User");
+    server.sslMode = read("SSLMode");
+    server.sslRootCert = read("SSLRootCert");
     return server;
 }
 
@@ -404,9 +413,17 @@ QString HistoryServer::describe() const
 namespace {
 
 // The shared history named by the settings when the history file was opened,
-// and why the last attempt to reach it failed (empty while connected).
+// and why the last attempt to reach it failed (empty while connected, and
+// before the first attempt).
 std::optional<HistoryServer> g_server;
 QString g_serverAway;
+std::function<void()> g_serverListener;
+
+void serverStateChanged()
+{
+    if (g_serverListener)
+        g_serverListener();
+}
 
 // Connection options of libpq: a server that takes the connection but does
 // not answer is given up after about 5 s, and a connection whose peer
@@ -415,19 +432,69 @@ const QString kServerOptions = QStringLiteral(
     "connect_timeout=5;application_name=PASSLOG;keepalives=1;keepalives_idle=10;keepalives_interval=2;"
     "keepalives_count=3;tcp_user_timeout=10000");
 
+// A statement of the program that waits for another session's lock gives up
+// after this long (the table locks of changes wait in short tries instead,
+// see basAccess_LockServerTable).
+const QString kSessionLockTimeout = QStringLiteral("10s");
+
+const QString kSqlStateLockTimeout = QStringLiteral("55P03");
+
 QString serverAwayText(const HistoryServer &server, const QString &reason)
 {
-    return QStringLiteral("共有の利用履歴サーバーに接続できません。ネットワークとサーバーを確認してから、もう一度操作してください。"
-                          " (") +
-           server.describe() + QStringLiteral(") ") + reason.trimmed();
+    return serverConnectSentence(reason) + QStringLiteral(" (") + server.describe() + QStringLiteral(") ") +
+           reason.trimmed();
 }
 
-// Connects to the shared history and makes sure its table exists. Two PCs
-// connecting at once take turns for the schema (an advisory lock of the
-// server), since creating a table is not safe to race.
-void openServer(const HistoryServer &server)
+[[noreturn]] void refuseSetting(const QString &text)
 {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), kServerConnection);
+    throw ExpectedFailure(-1, text + QStringLiteral(" (設定ファイル: ") + QDir::toNativeSeparators(settingsFileName()) +
+                                  QLatin1Char(')'));
+}
+
+// A value for libpq's connection string, in quotes: the Qt driver joins the
+// options with spaces, so a path with a space must be quoted.
+QString conninfoValue(const QString &value)
+{
+    QString quoted = value;
+    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('\''), QStringLiteral("\\'"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+// The options of the connection to server; a setting the client library
+// could not use is refused here, naming the key and what it takes.
+QString serverOptions(const HistoryServer &server)
+{
+    QString options = kServerOptions;
+    // One try of the plain connection (with TLS when the server offers it),
+    // not a first one by Kerberos (GSS) that a silent server would make
+    // wait as long again: unless the environment asks for it.
+    if (qEnvironmentVariableIsEmpty("PGGSSENCMODE"))
+        options += QStringLiteral(";gssencmode=disable");
+    static const QStringList modes{QStringLiteral("disable"), QStringLiteral("allow"),     QStringLiteral("prefer"),
+                                   QStringLiteral("require"), QStringLiteral("verify-ca"), QStringLiteral("verify-full")};
+    if (!server.sslMode.isEmpty()) {
+        const QString mode = server.sslMode.toLower();
+        if (!modes.contains(mode))
+            refuseSetting(QStringLiteral("設定ファイルの [DATABASE] SSLMode の値 '") + server.sslMode +
+                          QStringLiteral("' は使えません。") + modes.join(QStringLiteral(", ")) +
+                          QStringLiteral(" のどれかを指定してください(事務所の認証局で確かめるには verify-full)。"));
+        options += QStringLiteral(";sslmode=") + mode;
+    }
+    if (!server.sslRootCert.isEmpty()) {
+        const QFileInfo file(server.sslRootCert);
+        if (server.sslRootCert.contains(QLatin1Char(';')) || !file.isFile() || !file.isReadable())
+            refuseSetting(QStringLiteral("設定ファイルの [DATABASE] SSLRootCert のファイル '") + server.sslRootCert +
+                          QStringLiteral("' が見つからないか、読めません。事務所の認証局(CA)の証明書ファイルの場所を"
+                                         "フルパスで指定してください(パスに「;」は使えません)。"));
+        options += QStringLiteral(";sslrootcert=") + conninfoValue(QDir::fromNativeSeparators(file.absoluteFilePath()));
+    }
+    return options;
+}
+
+QSqlDatabase addServerConnection(const HistoryServer &server, const QString &name)
+{
+    const QString options = serverOptions(server); // refused before a connection is made
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
     db.setHostName(server.host);
     if (server.port > 0)
         db.setPort(server.port);
@@ -435,25 +502,94 @@ void openServer(const HistoryServer &server)
     db.setUserName(server.user);
     // No password here: the server's own mechanisms supply it (the password
     // file ~/.pgpass or PGPASSFILE, or PGPASSWORD in the environment).
-    db.setConnectOptions(kServerOptions);
+    db.setConnectOptions(options);
+    return db;
+}
+
+// The columns of the shared history, as information_schema names their
+// types: the 28 of the history and the server's own four.
+struct ServerColumn {
+    const char *name;
+    const char *type;
+};
+const ServerColumn kServerColumns[] = {
+    {"itc_in", "text"},        {"itc_in_road", "text"},  {"itc_in_gate", "text"},   {"jid_in", "integer"},
+    {"jid_in_name", "text"},   {"itc_out", "text"},      {"itc_out_road", "text"},  {"itc_out_gate", "text"},
+    {"jid_out", "integer"},    {"jid_out_name", "text"}, {"reg_date", "text"},      {"reg_time", "text"},
+    {"card_id", "text"},       {"pass_date", "text"},    {"pass_time", "text"},     {"date_time", "text"},
+    {"car_code", "integer"},   {"car_name", "text"},     {"pass_money", "integer"}, {"pass_unit", "text"},
+    {"print_flag", "boolean"}, {"カードNO", "text"},     {"ご利用日", "text"},      {"通過時間", "text"},
+    {"通行料金", "text"},      {"車種", "text"},         {"入口料金所", "text"},    {"出口料金所", "text"},
+    {"row_id", "bigint"},      {"source_pc", "text"},    {"source_row", "bigint"},  {"row_uid", "text"},
+};
+
+const QString kNoServerTable = QStringLiteral("テーブル ETC_DATA がありません");
+
+// What is wrong with the shape of the shared history's table, read from
+// the catalogue only: empty when it has every column with its type.
+// withoutRowUid: a table from before row identities passes (the set-up
+// brings it up to date).
+// (Also run on the start's background thread: nothing here touches the
+// program's own connection or state.)
+QString serverShapeProblem(QSqlDatabase db, const HistoryServer &server, bool withoutRowUid = false)
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SELECT column_name, data_type FROM information_schema.columns "
+                               "WHERE table_schema = current_schema() AND table_name = 'etc_data'")))
+        throw ExpectedFailure(-1, serverAwayText(server, q.lastError().text()));
+    QHash<QString, QString> types;
+    while (q.next())
+        types.insert(q.value(0).toString(), q.value(1).toString());
+    if (types.isEmpty())
+        return kNoServerTable;
+    QStringList wrong;
+    for (const ServerColumn &c : kServerColumns) {
+        const QString name = QString::fromUtf8(c.name);
+        const auto it = types.constFind(name);
+        if (it == types.constEnd()) {
+            if (!(withoutRowUid && name == QLatin1String("row_uid")))
+                wrong << name + QStringLiteral(" がありません");
+        } else if (*it != QLatin1String(c.type)) {
+            wrong << name + QStringLiteral(" の型が ") + *it + QStringLiteral(" です(") + QLatin1String(c.type) +
+                         QStringLiteral(" のはず)");
+        }
+    }
+    return wrong.isEmpty() ? QString() : QStringLiteral("ETC_DATA の列: ") + wrong.join(QStringLiteral("、"));
+}
+
+[[noreturn]] void refuseShape(const HistoryServer &server, const QString &problem)
+{
+    const bool missing = problem == kNoServerTable;
+    throw ExpectedFailure(
+        -1, (missing ? QStringLiteral("共有の利用履歴サーバーに利用履歴のテーブル(ETC_DATA)がありません。何も変更していません。"
+                                      "データベースの所有者が一度だけ passlog server init を実行して、テーブルを用意してください。")
+                     : QStringLiteral("共有の利用履歴サーバーの利用履歴テーブル(ETC_DATA)が、このプログラムの使う形ではないため、"
+                                      "使えません。何も変更していません。データベースの所有者が、このテーブルの名前を変えるか"
+                                      "別の場所に移してから、passlog server init を実行してください。")) +
+                QStringLiteral(" (") + server.describe() + QStringLiteral(") ") + problem);
+}
+
+// Connects to the shared history under the connection name given and makes
+// sure its table has the program's shape, reading the catalogue only: a
+// day-to-day role needs no right to create anything.
+void openServer(const HistoryServer &server, const QString &name = kServerConnection)
+{
+    QSqlDatabase db = addServerConnection(server, name);
     try {
         if (!db.open())
             throw ExpectedFailure(db.lastError().nativeErrorCode().toLong(),
                                   serverAwayText(server, db.lastError().text()));
-        QSqlQuery lock(db);
-        if (!lock.exec(QStringLiteral("SELECT pg_advisory_lock(20240501)")))
-            throw ExpectedFailure(-1, serverAwayText(server, lock.lastError().text()));
-        try {
-            basAccess_RunScript(db, serverSchemaSql());
-        } catch (...) {
-            lock.exec(QStringLiteral("SELECT pg_advisory_unlock(20240501)"));
-            throw;
-        }
-        lock.exec(QStringLiteral("SELECT pg_advisory_unlock(20240501)"));
+        QSqlQuery setup(db);
+        if (!setup.exec(QStringLiteral("SET lock_timeout = '") + kSessionLockTimeout + QLatin1Char('\'')))
+            throw ExpectedFailure(-1, serverAwayText(server, setup.lastError().text()));
+        setup.finish();
+        const QString problem = serverShapeProblem(db, server);
+        if (!problem.isEmpty())
+            refuseShape(server, problem);
     } catch (...) {
         db.close();
         db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(kServerConnection);
+        QSqlDatabase::removeDatabase(name);
         throw;
     }
 }
@@ -469,19 +605,51 @@ void closeServer()
     QSqlDatabase::removeDatabase(kServerConnection);
 }
 
+// The connection the start tries on a thread of its own (see
+// basAccess_ConnectServerInBackground), and what became of it.
+struct BackgroundTry {
+    QThread *thread = nullptr;
+    QString away; // empty: the server answered and its table has the right shape
+    long number = 0;
+};
+std::unique_ptr<BackgroundTry> g_background;
+int g_backgroundRound = 0;
+
+// Waits for the background try (when there is one) and takes its outcome:
+// true when it failed, and g_serverAway says why.
+bool takeBackgroundTry()
+{
+    if (!g_background)
+        return false;
+    std::unique_ptr<BackgroundTry> done = std::move(g_background);
+    done->thread->wait();
+    delete done->thread;
+    if (done->away.isEmpty())
+        return false;
+    g_serverAway = done->away;
+    serverStateChanged();
+    return true;
+}
+
 // Connects to the shared history when it is not connected (at the start,
 // or again after it was away): each operation that needs it tries once.
 QSqlDatabase serverConnection()
 {
     if (!basAccess_IsOpen(DbConnection::Server)) {
+        // The start's own try, still running or ended: its answer counts
+        // for this operation, rather than a second wait as long.
+        if (takeBackgroundTry())
+            throw ExpectedFailure(-1, g_serverAway);
         closeServer();
         try {
             openServer(*g_server);
             g_serverAway.clear();
         } catch (const Failure &f) {
             g_serverAway = f.description();
+            serverStateChanged();
             throw ExpectedFailure(f.number(), f.description());
         }
+        serverStateChanged();
     }
     return QSqlDatabase::database(kServerConnection, false);
 }
@@ -571,18 +739,15 @@ void basAccess_MDBOpen(const QString &fileName, HistoryAccess access)
                 }
                 if (history) {
                     // The shared history may be away: the program starts all
-                    // the same (card reads and staging are local), and each
-                    // operation on the history tries to reach it again.
+                    // the same (card reads and staging are local). The first
+                    // operation that needs it connects (the window's start
+                    // tries in the background), and each operation after a
+                    // failure tries to reach it again.
                     const HistoryServer server = basAccess_ServerSetting();
                     g_server.reset();
                     g_serverAway.clear();
-                    if (server.shared) {
+                    if (server.shared)
                         g_server = server;
-                        try {
-                            serverConnection();
-                        } catch (const ExpectedFailure &) {
-                        }
-                    }
                 }
             } catch (...) {
                 db.close();
@@ -602,6 +767,7 @@ void basAccess_MDBClose(const QString &fileName)
         const bool vouched = fileName == kDatFile && !g_historyForReading && history::checkedSound();
         if (fileName == kDatFile) {
             history::stopBackgroundCheck();
+            takeBackgroundTry();
             closeServer();
             g_server.reset();
             g_serverAway.clear();
@@ -672,14 +838,16 @@ QString basAccess_ServerAway() { return g_server ? g_serverAway : QString(); }
 
 void throwServerError(const QSqlError &error)
 {
-    // Whether the connection survived: a refused statement leaves it usable,
+    // Whether the connection survived: a refused statement leaves it usable
+    // (inside a transaction the server then refuses everything but its end),
     // a lost one is closed here and opened again by the next operation.
     bool alive = false;
     if (QSqlDatabase::contains(kServerConnection)) {
         QSqlDatabase db = QSqlDatabase::database(kServerConnection, false);
-        if (db.isOpen()) {
+        if (db.isOpen() && error.type() != QSqlError::ConnectionError) {
             QSqlQuery probe(db);
-            alive = error.type() != QSqlError::ConnectionError && probe.exec(QStringLiteral("SELECT 1"));
+            alive = probe.exec(QStringLiteral("SELECT 1")) ||
+                    probe.lastError().nativeErrorCode() == QLatin1String("25P02"); // in a failed transaction
         }
     }
     const HistoryServer server = g_server.value_or(basAccess_ServerSetting());
@@ -691,6 +859,7 @@ void throwServerError(const QSqlError &error)
         closeServer();
         g_serverAway = QStringLiteral("サーバーとの接続が切れました: ") + server.describe() + QLatin1Char(' ') +
                        error.text().trimmed();
+        serverStateChanged();
         throw ExpectedFailure(number, QStringLiteral("共有の利用履歴サーバーとの接続が切れました。操作は行われていません。"
                                                      "もう一度操作すると、つなぎ直します。 (サーバーとの接続が切れました: ") +
                                           server.describe() + QStringLiteral(") ") + error.text().trimmed());
@@ -698,8 +867,156 @@ void throwServerError(const QSqlError &error)
     QString text = error.databaseText();
     if (text.isEmpty())
         text = error.text();
+    if (error.nativeErrorCode() == kSqlStateLockTimeout)
+        throw ExpectedFailure(number, QStringLiteral("他のPCが共有の利用履歴を使用中のため、処理できませんでした。"
+                                                     "何も変更していません。しばらくしてから、もう一度操作してください。 (") +
+                                          server.describe() + QStringLiteral(") ") + text.trimmed());
+    if (error.nativeErrorCode() == QLatin1String("42501")) // insufficient privilege
+        throw ExpectedFailure(number, QStringLiteral("共有の利用履歴サーバーで、この操作の権限がありません。"
+                                                     "データベースの管理者に、利用者のロールへの権限(passlog server init "
+                                                     "が表示する GRANT)を確認してもらってください。 (") +
+                                          server.describe() + QStringLiteral(") ") + text.trimmed());
     throw ExpectedFailure(number, QStringLiteral("共有の利用履歴サーバーが処理を受け付けませんでした。 (") +
                                       server.describe() + QStringLiteral(") ") + text.trimmed());
+}
+
+bool basAccess_ServerConnected() { return g_server && basAccess_IsOpen(DbConnection::Server); }
+
+void basAccess_SetServerStateListener(std::function<void()> listener) { g_serverListener = std::move(listener); }
+
+void basAccess_ConnectServerInBackground(std::function<void()> done)
+{
+    if (!g_server || basAccess_IsOpen(DbConnection::Server) || g_background)
+        return;
+    auto attempt = std::make_unique<BackgroundTry>();
+    BackgroundTry *raw = attempt.get();
+    const HistoryServer server = *g_server;
+    const int round = ++g_backgroundRound;
+    raw->thread = QThread::create([raw, server] {
+        const QString name = QStringLiteral("passlog_server_background");
+        try {
+            openServer(server, name);
+            QSqlDatabase::database(name, false).close();
+        } catch (const Failure &f) {
+            raw->away = f.description();
+            raw->number = f.number();
+        }
+        QSqlDatabase::removeDatabase(name);
+    });
+    // The outcome is taken on the program's thread: a connection belongs to
+    // the thread that made it, so a server that answered is connected again
+    // there (at once, now that it answers).
+    QObject::connect(raw->thread, &QThread::finished, QCoreApplication::instance(), [round, done] {
+        if (round != g_backgroundRound || !g_server)
+            return; // the history was closed in the meantime
+        if (g_background && !takeBackgroundTry())
+            expectedFailureOf([] { serverConnection(); });
+        if (done && basAccess_IsOpen(DbConnection::Server))
+            done();
+    }, Qt::QueuedConnection);
+    g_background = std::move(attempt);
+    raw->thread->start();
+}
+
+namespace {
+// Takes a lock with statement in the open transaction of db, in short tries
+// that let keepGoing be asked, for kServerLockWaitMs in all.
+void lockInTries(QSqlDatabase db, const QString &statement, const std::function<bool()> &keepGoing)
+{
+    QSqlQuery q(db);
+    basAccess_Run(q, QStringLiteral("SET LOCAL lock_timeout = '%1ms'").arg(kServerLockTryMs), true);
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        basAccess_Run(q, QStringLiteral("SAVEPOINT passlog_table_lock"), true);
+        if (q.exec(statement)) {
+            q.finish();
+            basAccess_Run(q, QStringLiteral("RELEASE SAVEPOINT passlog_table_lock"), true);
+            basAccess_Run(q, QStringLiteral("SET LOCAL lock_timeout = '") + kSessionLockTimeout + QLatin1Char('\''), true);
+            return;
+        }
+        const QSqlError refused = q.lastError();
+        if (refused.nativeErrorCode() != kSqlStateLockTimeout || waited.elapsed() >= kServerLockWaitMs)
+            throwServerError(refused);
+        basAccess_Run(q, QStringLiteral("ROLLBACK TO SAVEPOINT passlog_table_lock"), true);
+        if (keepGoing && !keepGoing())
+            throw WorkStopped();
+    }
+}
+} // namespace
+
+void basAccess_LockServerTable(QSqlDatabase db, const QString &mode, const std::function<bool()> &keepGoing)
+{
+    lockInTries(db, QStringLiteral("LOCK TABLE ETC_DATA IN ") + mode + QStringLiteral(" MODE"), keepGoing);
+}
+
+void basAccess_LockServerHistory(QSqlDatabase db, const std::function<bool()> &keepGoing)
+{
+    lockInTries(db, QStringLiteral("SELECT pg_advisory_xact_lock(20240502)"), keepGoing);
+}
+
+QString basAccess_ServerGrants(const QString &role)
+{
+    QSqlQuery q(basAccess_Database(DbConnection::Server));
+    QString sequence;
+    if (q.exec(QStringLiteral("SELECT pg_get_serial_sequence('etc_data', 'row_id')")) && q.next())
+        sequence = q.value(0).toString();
+    QString grants = QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON ETC_DATA TO ") + role + QStringLiteral(";\n");
+    if (!sequence.isEmpty())
+        grants += QStringLiteral("GRANT USAGE ON SEQUENCE ") + sequence + QStringLiteral(" TO ") + role +
+                  QStringLiteral(";\n");
+    return grants;
+}
+
+QString basAccess_InitServer()
+{
+    return guarded("basAccess_InitServer", [&]() -> QString {
+        const HistoryServer server = basAccess_ServerSetting();
+        if (!server.shared)
+            throw ExpectedFailure(-1, QStringLiteral("設定ファイルの [DATABASE] に共有の利用履歴サーバー(Driver=PSQL)が"
+                                                     "設定されていません。 (設定ファイル: ") +
+                                          QDir::toNativeSeparators(settingsFileName()) + QLatin1Char(')'));
+        takeBackgroundTry();
+        closeServer();
+        g_server = server;
+        QSqlDatabase db = addServerConnection(server, kServerConnection);
+        if (!db.open()) {
+            const QString reason = db.lastError().text();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(kServerConnection);
+            throw ExpectedFailure(-1, serverAwayText(server, reason));
+        }
+        // One transaction: a table of another shape, or any refusal, leaves
+        // the server as it was. Two set-ups at once take turns.
+        QSqlQuery q(db);
+        try {
+            basAccess_Run(q, QStringLiteral("BEGIN"), true);
+            basAccess_Run(q, QStringLiteral("SELECT pg_advisory_xact_lock(20240501)"), true);
+            QSqlQuery exists(db);
+            basAccess_Run(exists, QStringLiteral("SELECT to_regclass('etc_data') IS NOT NULL"), true);
+            if (exists.next() && exists.value(0).toBool()) {
+                const QString problem = serverShapeProblem(db, server, true);
+                if (!problem.isEmpty())
+                    refuseShape(server, problem);
+            }
+            exists.finish();
+            basAccess_RunScript(db, serverSchemaSql());
+            const QString problem = serverShapeProblem(db, server);
+            if (!problem.isEmpty())
+                refuseShape(server, problem);
+            basAccess_Run(q, QStringLiteral("COMMIT"), true);
+        } catch (const Failure &f) {
+            q.exec(QStringLiteral("ROLLBACK"));
+            // A refused statement of the set-up (no right to create, ...).
+            if (dynamic_cast<const ExpectedFailure *>(&f) == nullptr)
+                throw ExpectedFailure(f.number(), QStringLiteral("共有の利用履歴サーバーにテーブルを用意できませんでした"
+                                                                 "(何も変更していません)。データベースの所有者として実行してください。 (") +
+                                                      server.describe() + QStringLiteral(") ") + f.description());
+            throw;
+        }
+        q.finish();
+        return basAccess_ServerGrants(QStringLiteral("passlog_user"));
+    });
 }
 
 void basAccess_Run(QSqlQuery &q, const QString &sql, bool server)

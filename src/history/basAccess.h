@@ -9,6 +9,8 @@
 #include <QSqlQuery>
 #include <QString>
 
+#include <functional>
+
 inline const QString kDatFile = QStringLiteral("ETC_DAT.mdb");
 inline const QString kMstFile = QStringLiteral("ETC_MST.mdb");
 inline const QString kTableData = QStringLiteral("ETC_DATA");
@@ -25,7 +27,10 @@ inline const QString kSectionDatabase = QStringLiteral("DATABASE");
 
 // Where the history table lives: the [DATABASE] section of the settings file,
 //   Driver=SQLITE (the default: the history file in the program folder) or
-//   Driver=PSQL with Host, Port, Name (the database) and User.
+//   Driver=PSQL with Host, Port, Name (the database) and User, and
+//   optionally SSLMode (disable, allow, prefer, require, verify-ca,
+//   verify-full: how TLS is used and the server's certificate checked) and
+//   SSLRootCert (the file of the certificate authority that signed it).
 // The password is never in the settings file: the server's client library
 // takes it from the password file (~/.pgpass, or the file PGPASSFILE names)
 // or from PGPASSWORD.
@@ -35,6 +40,8 @@ struct HistoryServer {
     int port = 0;
     QString name;
     QString user;
+    QString sslMode;     // empty: the client library's default
+    QString sslRootCert; // empty: the client library's default
     QString describe() const; // "PostgreSQL host:port/name", for error texts
 };
 HistoryServer basAccess_ServerSetting();
@@ -44,6 +51,44 @@ bool basAccess_UsesServer();
 // Why the shared history's server could not be reached the last time it was
 // tried (empty while it is connected, and without a server).
 QString basAccess_ServerAway();
+// True while the shared history's connection is open (after a first
+// operation, or the background connection below, reached it).
+bool basAccess_ServerConnected();
+// Called (on the program's thread) whenever the shared history was reached
+// or found away: the window shows the state from it. Empty: nobody hears.
+void basAccess_SetServerStateListener(std::function<void()> listener);
+// Tries to reach the shared history on a thread of its own, so that the
+// window need not wait for a server that does not answer; done() runs on
+// the program's event loop once the server has answered and is connected
+// (a failure is told to the state listener only). An operation that needs
+// the server in the meantime waits for this try rather than making another.
+void basAccess_ConnectServerInBackground(std::function<void()> done);
+
+// How long a change of the shared history waits in all for another PC's
+// lock of the table before it gives up, and how long one try waits.
+inline constexpr int kServerLockWaitMs = 10000;
+inline constexpr int kServerLockTryMs = 250;
+// Takes a lock of the shared history's table in the open transaction of db
+// (mode: "SHARE ROW EXCLUSIVE", ...), in short tries: between them
+// keepGoing is asked (the progress with 中止 repaints there); false throws
+// WorkStopped. Another PC holding the table for longer than
+// kServerLockWaitMs ends in an ExpectedFailure saying so.
+void basAccess_LockServerTable(QSqlDatabase db, const QString &mode, const std::function<bool()> &keepGoing = {});
+// The writers that add to the shared history by what it already holds
+// (CSV取込, the copy of a history file) take turns: an advisory lock of the
+// server, held until db's transaction ends, taken in the same bounded,
+// stoppable tries, so that two PCs at once add what one of them alone would.
+void basAccess_LockServerHistory(QSqlDatabase db, const std::function<bool()> &keepGoing = {});
+
+// "passlog server init": creates the shared history's table and indexes on
+// the server the settings name (or brings a table from before up to date),
+// as the database's owner, once. Safe to repeat; a table of another shape is
+// refused with nothing changed. Returns what to tell the owner: the GRANT
+// lines for the role of the day-to-day PCs.
+QString basAccess_InitServer();
+// The statements that give a day-to-day role what the program needs, and no more.
+QString basAccess_ServerGrants(const QString &role);
+
 // The connection a statement runs on: History statements that name ETC_DATA
 // go to the server while there is one.
 DbConnection basAccess_Route(DbConnection which, const QString &source);

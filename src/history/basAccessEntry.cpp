@@ -97,7 +97,7 @@ QString reasonOf(const QSqlError &error)
 // text, and the file.
 QString fileReason(const QSqlError &error)
 {
-    const QString sentence = databaseErrorSentence(error);
+    const QString sentence = databaseErrorSentence(error, basAccess_FilePath(kDatFile));
     return (sentence.isEmpty() ? QString() : sentence + QLatin1Char(' ')) + reasonOf(error) + QStringLiteral(" [") +
            basAccess_FilePath(kDatFile) + QLatin1Char(']');
 }
@@ -178,6 +178,9 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
     QString refusal;
     basAccess_Run(control, QStringLiteral("BEGIN"), true);
     try {
+        // A delete of another PC in progress holds the table: waited for
+        // in short tries, bounded, with the progress between them.
+        basAccess_LockServerTable(server, QStringLiteral("ROW EXCLUSIVE"), keepGoing);
         QSqlQuery full(server);
         if (!full.prepare(basAccess_ServerInsert(columns, kServerBatch)))
             throwServerError(full.lastError());
@@ -327,11 +330,6 @@ qint64 basAccess_MDBTBLEntry(const QString &cardNo, const KeepGoing &keepGoing)
     });
 }
 
-void basAccess_LockServerHistory(QSqlQuery &control)
-{
-    basAccess_Run(control, QStringLiteral("SELECT pg_advisory_xact_lock(20240502)"), true);
-}
-
 QStringList basAccess_PassageColumns()
 {
     return {QStringLiteral("カードNO"),     QStringLiteral("PASS_DATE"),   QStringLiteral("PASS_TIME"),
@@ -411,7 +409,7 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
         qint64 copied = 0;
         qint64 done = 0;
         try {
-            basAccess_LockServerHistory(control);
+            basAccess_LockServerHistory(server);
             basAccess_Run(control, QStringLiteral("CREATE TEMP TABLE ") + staging + QStringLiteral(" ON COMMIT DROP AS SELECT ") +
                                        serverColumns(columns) + QStringLiteral(" FROM ETC_DATA WITH NO DATA"),
                           true);

@@ -37,12 +37,6 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
 QString basAccess_ServerInsert(const QStringList &columns, int rows, const QString &tail = QString(),
                                const QString &table = QString());
 
-// The writers that add to the server's history by what it already holds
-// (CSV取込, the copy of a history file) take turns: an advisory lock of the
-// server, held until control's transaction ends, so that two PCs at once add
-// what one of them alone would.
-void basAccess_LockServerHistory(QSqlQuery &control);
-
 // The columns that make a passage: the 17 values a CSV line holds of it.
 // Rows alike in all of them are copies of one passage.
 QStringList basAccess_PassageColumns();

@@ -3,6 +3,7 @@
 #include "app/Cp932.h"
 #include "app/Failure.h"
 #include "app/Seams.h"
+#include "history/DatabaseErrors.h"
 #include "history/HistoryCheck.h"
 #include "history/HistoryColumns.h"
 #include "history/basAccess.h"
@@ -632,7 +633,10 @@ private:
     }
     [[noreturn]] void fail()
     {
-        refuseImport((m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("SQLite")) +
+        // The common causes (a full disk, a read-only file, ...) in Japanese first.
+        const QString sentence = m_db ? databaseErrorSentence(long(sqlite3_extended_errcode(m_db)), m_path) : QString();
+        refuseImport((sentence.isEmpty() ? QString() : sentence + QLatin1Char(' ')) +
+                     (m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("SQLite")) +
                      QStringLiteral(" [") + m_path + QLatin1Char(']'));
     }
 
@@ -648,13 +652,14 @@ private:
 // The shared history on the server: one server transaction, a batch of rows a statement.
 class ServerWriter {
 public:
-    ServerWriter() : m_db(basAccess_Database(DbConnection::Server)), m_control(m_db)
+    explicit ServerWriter(const KeepGoing &keepGoing)
+        : m_db(basAccess_Database(DbConnection::Server)), m_control(m_db)
     {
         basAccess_Run(m_control, QStringLiteral("BEGIN"), true);
         m_open = true;
         // What the server holds is read after this lock is taken: a second PC
         // importing the same file waits, then finds this one's rows there.
-        basAccess_LockServerHistory(m_control);
+        basAccess_LockServerHistory(m_db, keepGoing);
     }
     ~ServerWriter()
     {
@@ -858,7 +863,7 @@ qint64 CsvImport::write(const ReportProgress &progress)
             return d->summary.added;
         };
         if (basAccess_UsesServer()) {
-            ServerWriter writer;
+            ServerWriter writer(progress ? KeepGoing([&] { return progress(0, 0); }) : KeepGoing());
             return run(writer);
         }
         history::requireSoundHistory(progress ? KeepGoing([&] { return progress(0, 0); }) : KeepGoing());

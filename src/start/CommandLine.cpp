@@ -10,6 +10,7 @@
 #include "start/Demo.h"
 #include "start/ExportCommand.h"
 #include "start/ImportCommand.h"
+#include "start/ServerCommand.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -110,6 +111,8 @@ const QList<Subcommand> &subcommands()
         {"export", "利用履歴をCSVファイル、明細表(PDF)、月別集計(CSV)に出力します。", runExportCommand, exportNeedsFonts},
         {"import", "CSV出力で書いたファイルの利用履歴を取り込みます。",
          [](const QStringList &args) { return runImportCommand(args.mid(1)); }, nullptr},
+        {"server", "共有の利用履歴サーバーを用意します (passlog server init: データベースの所有者が一度だけ)。",
+         [](const QStringList &args) { return runServerCommand(args.mid(1)); }, nullptr},
     };
     return list;
 }

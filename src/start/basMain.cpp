@@ -20,6 +20,7 @@
 #include "ui/frmMain.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
 #include <QFile>
@@ -158,10 +159,28 @@ void basMain_ETCStart()
         history::setDamageHandler([](const QString &damage) { basCommon_ShowWarning(history::damagedHistoryText(damage)); });
         basAccess_MDBOpen(kDatFile);
         basAccess_MDBOpen(kMstFile);
+        // The status bar follows the shared history's server, whichever
+        // operation found it there or away.
+        basAccess_SetServerStateListener([] {
+            if (frmMain::instance())
+                showServerState();
+        });
         emptyStagingAndGrid();
-        enableDBReadIfHistory();
+        if (basAccess_UsesServer()) {
+            // The window does not wait for the server: DB読込 is offered, the
+            // card-number list holds "0000" until the server has answered
+            // (in the background), and then the server's numbers.
+            form().btnDBRead->setEnabled(true);
+            form().cboCardSelect->clear();
+            form().cboCardSelect->addItem(kNoCardNo);
+            showServerState();
+            basAccess_ConnectServerInBackground([] { guarded("basMain_ETCStart", refreshCardNumbersFromServer); });
+        } else {
+            enableDBReadIfHistory();
+        }
         basMain_SelectMode(0);
-        basMain_GetCardNo(); // card-number list
+        if (!basAccess_UsesServer())
+            basMain_GetCardNo(); // card-number list
         form().optCardNo[0]->setChecked(true);
         basMain_GetPrinter();
         // Reader probe: a usable port gets its first polling sequence now.

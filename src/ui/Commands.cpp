@@ -10,6 +10,7 @@
 #include "ui/frmMain.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -48,11 +49,34 @@ void showGrid(const QString &source, qint16 viewType, const std::function<bool()
 void showServerState()
 {
     QString text;
+    // "接続中" only while the connection is open: not before the first
+    // try has answered, nor after a loss was reported.
     if (basAccess_UsesServer())
-        text = basAccess_ServerAway().isEmpty() ? QStringLiteral("共有サーバー: 接続中")
-                                                : QStringLiteral("共有サーバーに接続できません");
+        text = basAccess_ServerConnected()           ? QStringLiteral("共有サーバー: 接続中")
+               : !basAccess_ServerAway().isEmpty() ? QStringLiteral("共有サーバーに接続できません")
+                                                   : QStringLiteral("共有サーバー: 接続を確認中…");
     form().lblServerState->setText(text);
     form().lblServerState->setToolTip(basAccess_ServerAway());
+}
+
+void refreshCardNumbersFromServer()
+{
+    if (!frmMain::instance())
+        return;
+    if (QApplication::activeModalWidget()) {
+        QTimer::singleShot(200, &form(), [] { guarded("basMain_GetCardNo", refreshCardNumbersFromServer); });
+        return;
+    }
+    frmMain &f = form();
+    const bool typed = f.optCardNo[0]->isChecked();
+    const QString text = f.txtCardInput->text();
+    const QString chosen = f.cboCardSelect->currentText();
+    basMain_GetCardNo();
+    const int index = chosen == kNoCardNo ? -1 : f.cboCardSelect->findText(chosen);
+    if (index >= 0)
+        f.cboCardSelect->setCurrentIndex(index);
+    f.txtCardInput->setText(text);
+    f.optCardNo[typed ? 0 : 1]->setChecked(true);
 }
 
 void basMain_GetCardNo()

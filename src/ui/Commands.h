@@ -29,6 +29,11 @@ void basMain_GetCardNo();
 // The status bar's word on the shared history's server: reachable, or not
 // (since the last time it was tried); nothing without a server.
 void showServerState();
+// After the shared history's server answered the start's background try:
+// the card-number list from the server, the user's choice (option, typed
+// number, chosen card) kept. Waits while a modal window (a question, the
+// progress of an operation) is open.
+void refreshCardNumbersFromServer();
 
 // Empties the staging table and shows the empty grid (count and sum 0).
 void emptyStagingAndGrid();

@@ -80,12 +80,21 @@ inline void serverAdminExec(const QString &sql)
     QSqlDatabase::removeDatabase(QStringLiteral("fixture_admin"));
 }
 
+// The one-time set-up of the shared history (passlog server init), as the
+// cluster's owner: the program itself only checks the table.
+inline void initServer()
+{
+    basAccess_InitServer();
+    basAccess_MDBClose(kDatFile); // its connection
+}
+
 inline void openDatabases(TestHarness &h, const QString &extraMasterSql = QString())
 {
     AppPath = h.programFolder() + QLatin1Char('/');
     if (onServerStore()) {
         pointAtServer(h);
         serverAdminExec(QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA"));
+        initServer();
     }
     writeMasterDatabase(basAccess_FilePath(kMstFile), extraMasterSql);
     basAccess_MDBOpen(kDatFile);

@@ -7,11 +7,16 @@
 #include "history/basAccessEntry.h"
 
 #include <QDir>
+#include <QGuiApplication>
+#include <QProcess>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+
+#include <cstdio>
+#include <unistd.h>
 
 class TestDatabaseErrors : public QObject {
     Q_OBJECT
@@ -124,6 +129,51 @@ private slots:
         }
     }
 
+    // Another user's program has the history open: the log's index file
+    // (-shm) is theirs and not writable for this user, while the history
+    // file is. A write names the index file and what to do, not the history
+    // file as read-only. (This user is "nobody", in a process of its own:
+    // SQLite shares the index file among the connections of one process.)
+    void leftoverReadOnlyIndexFile()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to act as another user");
+        openDatabases(*h);
+        closeDatabases();
+        const QString path = basAccess_FilePath(kDatFile);
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other_program"));
+        other.setDatabaseName(path);
+        QVERIFY(other.open());
+        QSqlQuery q(other);
+        QVERIFY(q.exec(QStringLiteral("PRAGMA journal_mode=WAL")));
+        QVERIFY(q.exec(QStringLiteral("INSERT INTO ETC_TEMP (CARD_ID) VALUES ('0000')")));
+        QVERIFY(QFileInfo::exists(path + QStringLiteral("-shm")));
+        const auto all = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                         QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
+        QVERIFY(QFile(h->programFolder()).setPermissions(all | QFileDevice::ExeOwner | QFileDevice::ExeGroup |
+                                                         QFileDevice::ExeOther));
+        for (const QString &name : QDir(h->programFolder()).entryList(QDir::Files))
+            QFile(QDir(h->programFolder()).filePath(name)).setPermissions(all);
+        QVERIFY(QFile(path + QStringLiteral("-shm"))
+                    .setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                    QFileDevice::ReadOther));
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PASSLOG_OTHER_USER_FOLDER"), h->programFolder());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        child.setProcessEnvironment(env);
+        child.start(QStringLiteral("runuser"), {QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"),
+                                                QCoreApplication::applicationFilePath()});
+        QVERIFY(child.waitForFinished(60000));
+        const QString report = QString::fromUtf8(child.readAllStandardOutput()).trimmed();
+        q = QSqlQuery();
+        other.close();
+        QVERIFY2(report.contains(QStringLiteral("作業用ファイル '") + path + QStringLiteral("-shm' が読み取り専用")) &&
+                     report.contains(QStringLiteral("readonly database")) &&
+                     !report.contains(QStringLiteral("データベースファイルは読み取り専用")),
+                 qPrintable(report + QString::fromUtf8(child.readAllStandardError())));
+    }
+
     // Failures of the statement itself stay as the engine says them.
     void otherFailuresAreUnchanged()
     {
@@ -137,5 +187,34 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDatabaseErrors)
+// The other user of leftoverReadOnlyIndexFile: opens the history in the
+// folder given and deletes the staging, printing what the user is told.
+static int otherUser(const QString &folder)
+{
+    TestHarness h;
+    AppPath = folder + QLatin1Char('/');
+    try {
+        basAccess_MDBOpen(kDatFile);
+        basAccess_Execute(DbConnection::History, QStringLiteral("DELETE * FROM ETC_TEMP;"));
+        std::puts("written");
+    } catch (const Failure &f) {
+        std::puts(qPrintable(f.description()));
+    } catch (const seams::ProgramEnded &) {
+        std::puts(qPrintable(h.messages().isEmpty() ? QString() : h.messages().last().text));
+    }
+    basAccess_MDBClose(kDatFile);
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet("PASSLOG_OTHER_USER_FOLDER")) {
+        QCoreApplication app(argc, argv);
+        return otherUser(qEnvironmentVariable("PASSLOG_OTHER_USER_FOLDER"));
+    }
+    QGuiApplication app(argc, argv);
+    TestDatabaseErrors test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_dberrors.moc"

@@ -12,6 +12,7 @@
 #include "reports/CsvImport.h"
 
 #include <QDir>
+#include <QProcess>
 
 namespace {
 // The fields of a line of the file (quotes removed, "" as ").
@@ -374,6 +375,36 @@ private slots:
         QCOMPARE(import.summary().cards.keys(), QStringList{"3333"});
         QCOMPARE(import.write(), qint64(3));
         QCOMPARE(column("SELECT DISTINCT カードNO FROM ETC_DATA"), QStringList{"3333"});
+    }
+
+    // The history file's disk fills up in the middle of the import: the
+    // refusal says so in Japanese (with SQLite's own text after it), and
+    // nothing is imported.
+    void fullDiskIsNamed()
+    {
+        SQLITE_FILE_ONLY();
+        closeDatabases();
+        const QString small = QDir(folder).filePath("small");
+        QVERIFY(QDir().mkdir(small));
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1M", "tmpfs", small}) != 0)
+            QSKIP("no small file system can be mounted here");
+        AppPath = small + QLatin1Char('/');
+        basAccess_MDBOpen(kDatFile);
+        const QString a = QDir(folder).filePath("a.csv");
+        QByteArray lines;
+        for (int i = 0; i < 20000; ++i)
+            lines += cp932::encode(
+                cp932::decode(tomeiLine()).replace("18:42:10", QTime(0, 0).addSecs(i).toString("HH:mm:ss")));
+        writeFile(a, lines);
+        const QString failed = importFiles({a});
+        const qint64 rows = rowCount();
+        closeDatabases();
+        QProcess::execute("umount", {"-l", small});
+        QVERIFY2(failed.startsWith(QStringLiteral("CSV取込できませんでした。何も取り込まれていません。")) &&
+                     failed.contains(QStringLiteral("ディスクの空き容量が不足しているため")) &&
+                     failed.contains(QStringLiteral("database or disk is full")),
+                 qPrintable(failed));
+        QCOMPARE(rows, qint64(0));
     }
 
     // A UTF-8 file (with or without its mark) is read as UTF-8 and said once;

@@ -2,13 +2,21 @@
 // DB読込 after the history, both files closed at the end.
 
 #include "../history/HistoryFixture.h"
+#include "history/ShownRows.h"
 #include "history/ViewCondition.h"
+#include "history/basAccessGrid.h"
 #include "start/basMain.h"
 #include "ui/frmMain.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QComboBox>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 class TestStartSequence : public QObject {
     Q_OBJECT
@@ -68,6 +76,67 @@ private slots:
         QVERIFY(!w->btnDBRead->isEnabled());
         QVERIFY(QFileInfo::exists(h->programFolder() + "/ETC_DAT.sqlite"));
         releaseSingleInstance();
+    }
+
+    void startDoesNotWaitForTheServer()
+    {
+        // The shared history's server takes the connection and never answers:
+        // the start is done at once (the window shows), DB読込 is offered,
+        // and the status bar says that the server is being checked, then
+        // that it cannot be reached.
+        AppPath = h->programFolder() + '/';
+        writeMasterDatabase(basAccess_FilePath(kMstFile));
+        const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(silent, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        QVERIFY(::listen(silent, 4) == 0);
+        QVERIFY(::getsockname(silent, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+        const QString ini = h->settingsFile();
+        basCommon_WriteIniString("DATABASE", "Driver", "PSQL", ini);
+        basCommon_WriteIniString("DATABASE", "Host", "127.0.0.1", ini);
+        basCommon_WriteIniString("DATABASE", "Port", QString::number(ntohs(address.sin_port)), ini);
+        basCommon_WriteIniString("DATABASE", "Name", "passlog", ini);
+        basCommon_WriteIniString("DATABASE", "User", "passlog", ini);
+        QElapsedTimer t;
+        t.start();
+        basMain_ETCStart();
+        QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(w->lblServerState->text(), QStringLiteral("共有サーバー: 接続を確認中…"));
+        QVERIFY(w->btnDBRead->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(w->lblServerState->text(), QStringLiteral("共有サーバーに接続できません"), 10000);
+        QVERIFY2(t.elapsed() < 8000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(endsProgram([] { basMain_ETCEnd(); }));
+        releaseSingleInstance();
+        ::close(silent);
+    }
+
+    void statusBarFollowsALostConnection()
+    {
+        // Connected at the start (in the background), the connection then
+        // lost under an operation that does not show the state itself (DB削除):
+        // the status bar no longer says "接続中".
+        if (qEnvironmentVariableIsEmpty("PASSLOG_PG_PORT"))
+            QSKIP("no PostgreSQL cluster (scripts/test.sh starts one)");
+        AppPath = h->programFolder() + '/';
+        writeMasterDatabase(basAccess_FilePath(kMstFile));
+        pointAtServer(*h);
+        serverAdminExec("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA");
+        initServer();
+        serverAdminExec("INSERT INTO ETC_DATA (CARD_ID, \"カードNO\") VALUES ('4321', '4321')");
+        basMain_ETCStart();
+        QTRY_COMPARE_WITH_TIMEOUT(w->lblServerState->text(), QStringLiteral("共有サーバー: 接続中"), 10000);
+        QTRY_COMPARE(w->cboCardSelect->count(), 2); // "0000" and the server's card
+        serverAdminExec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name='PASSLOG' "
+                        "AND pid<>pg_backend_pid()");
+        QCOMPARE(basAccess_DeleteShown("basMain_DBDelete", basAccess_MakeHFGSQL(kTableData, "DELETE")), qint64(0));
+        QVERIFY(h->messages().last().text.contains(QStringLiteral("接続が切れました")));
+        QCOMPARE(w->lblServerState->text(), QStringLiteral("共有サーバーに接続できません"));
+        QVERIFY(endsProgram([] { basMain_ETCEnd(); }));
+        releaseSingleInstance();
+        serverAdminExec("DROP TABLE ETC_DATA");
     }
 };
 

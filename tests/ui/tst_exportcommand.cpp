@@ -15,6 +15,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -230,6 +231,40 @@ private slots:
         const QString text = QString::fromLocal8Bit(help.readAllStandardOutput());
         for (const char *option : {"--out", "--force", "--append", "--card", "--from", "--to", "--sort", "cron"})
             QVERIFY2(text.contains(QLatin1String(option)), option);
+    }
+
+    void serverInitCommand()
+    {
+        // "passlog server init" as the cluster's owner: the table and its
+        // indexes, once (a second run changes nothing), and the GRANT lines of
+        // the day-to-day role; a table of another shape refused, unchanged.
+        if (qEnvironmentVariableIsEmpty("PASSLOG_PG_PORT"))
+            QSKIP("no PostgreSQL cluster (scripts/test.sh starts one)");
+        pointAtServer(*h);
+        serverAdminExec("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA");
+        auto init = [&](const QStringList &more, QString *out) {
+            QProcess p;
+            p.setWorkingDirectory(h->programFolder());
+            p.start(path("passlog"), QStringList{"server", "init"} + more);
+            if (!p.waitForFinished(60000))
+                return -1;
+            *out = QString::fromLocal8Bit(p.readAllStandardOutput()) + QString::fromLocal8Bit(p.readAllStandardError());
+            return p.exitCode();
+        };
+        QString out;
+        for (int run = 0; run < 2; ++run) {
+            QCOMPARE(init({"--role", "office_pc"}, &out), 0);
+            QVERIFY2(out.contains("GRANT SELECT, INSERT, UPDATE, DELETE ON ETC_DATA TO office_pc;") &&
+                         out.contains("GRANT USAGE ON SEQUENCE") && out.contains("テーブルを用意しました"),
+                     qPrintable(out));
+        }
+        QCOMPARE(init({"--role", "x; DROP TABLE ETC_DATA"}, &out), 2);
+        serverAdminExec("INSERT INTO ETC_DATA (CARD_ID) VALUES ('0001')"); // the table is there
+        serverAdminExec("DROP TABLE ETC_DATA; CREATE TABLE ETC_DATA (CARD_ID INTEGER)");
+        QCOMPARE(init({}, &out), 1);
+        QVERIFY2(out.contains("passlog server init") && out.contains("何も変更していません"), qPrintable(out));
+        serverAdminExec("INSERT INTO ETC_DATA (CARD_ID) VALUES (1)"); // still the other shape
+        serverAdminExec("DROP TABLE ETC_DATA");
     }
 };
 

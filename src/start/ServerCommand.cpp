@@ -1,0 +1,71 @@
+#include "start/ServerCommand.h"
+
+#include "app/DataFolder.h"
+#include "app/Failure.h"
+#include "app/Settings.h"
+#include "app/basCommon.h"
+#include "app/basGlobal.h"
+#include "history/basAccess.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QRegularExpression>
+#include <QTextStream>
+
+namespace {
+
+const QString kUsage = QStringLiteral(
+    "使い方: passlog server init [--role ロール名]\n\n"
+    "設定ファイルの [DATABASE] が指す PostgreSQL サーバーに、共有の利用履歴のテーブルと\n"
+    "索引を作ります(前の版のテーブルは今の形にします)。データベースの所有者として一度だけ\n"
+    "実行してください。何度実行しても同じです。形の違うテーブルがあるときは何も変更しません。\n"
+    "最後に、日々使う PC のロールに与える権限(GRANT)を表示します。\n\n"
+    "  --role ロール名  GRANT の行に書くロール(既定: passlog_user)。\n");
+
+int usageError(const QString &what)
+{
+    QTextStream(stderr) << what << Qt::endl << Qt::endl << kUsage;
+    return 2;
+}
+
+} // namespace
+
+int runServerCommand(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption role(QStringLiteral("role"), QString(), QStringLiteral("role"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOptions({role, help});
+    if (!parser.parse(QStringList{QStringLiteral("passlog")} + args))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        QTextStream(stdout) << kUsage;
+        return 0;
+    }
+    if (parser.positionalArguments() != QStringList{QStringLiteral("init")})
+        return usageError(QStringLiteral("passlog server: init を指定してください。"));
+    const QString roleName = parser.isSet(role) ? parser.value(role) : QStringLiteral("passlog_user");
+    static const QRegularExpression plainName(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    if (!plainName.match(roleName).hasMatch())
+        return usageError(QStringLiteral("passlog server: --role には英数字と _ のロール名を指定してください: ") + roleName);
+    AppPath = basCommon_CheckPath(dataFolder());
+    QString grants;
+    const QString failed = expectedFailureOf([&] {
+        basAccess_InitServer();
+        grants = basAccess_ServerGrants(roleName);
+    });
+    basAccess_MDBClose(kDatFile); // the server's connection
+    QTextStream err(stderr);
+    if (!failed.isEmpty()) {
+        err << failed.trimmed() << Qt::endl;
+        return 1;
+    }
+    const HistoryServer server = basAccess_ServerSetting();
+    QTextStream out(stdout);
+    out << QStringLiteral("共有の利用履歴のテーブルを用意しました。 (") << server.describe() << QStringLiteral(")")
+        << Qt::endl
+        << QStringLiteral("日々使う PC のロールには、次の権限だけを与えてください(データベースの所有者として実行):")
+        << Qt::endl
+        << grants;
+    return 0;
+}

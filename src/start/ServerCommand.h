@@ -1,0 +1,8 @@
+#pragma once
+// "passlog server init": the one-time set-up of the shared history on its
+// PostgreSQL server, run by the database's owner.
+
+#include <QStringList>
+
+// args: the words after "passlog server". Exit status 0 done, 1 failed, 2 usage.
+int runServerCommand(const QStringList &args);
