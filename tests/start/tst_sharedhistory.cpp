@@ -98,15 +98,19 @@ struct Pc {
     }
 };
 
-// Starts the command on both PCs at the same moment; their outputs once both ended with status 0.
+// Starts the command on both PCs at the same moment; their outputs once both
+// ended. Each has done its work (status 0) or, when the other held the
+// shared history for longer than a PC waits, said so and done nothing.
 QStringList atOnce(const Pc &a, const Pc &b, const QStringList &args)
 {
     auto one = a.start(args), two = b.start(args);
     QStringList outputs;
     for (QProcess *p : {one.get(), two.get()}) {
-        if (!p->waitForFinished(180000) || p->exitStatus() != QProcess::NormalExit || p->exitCode() != 0)
-            return {QStringLiteral("failed: ") + QString::fromUtf8(p->readAll())};
-        outputs << QString::fromUtf8(p->readAll());
+        const bool ended = p->waitForFinished(180000) && p->exitStatus() == QProcess::NormalExit;
+        const QString output = QString::fromUtf8(p->readAll());
+        if (!ended || (p->exitCode() != 0 && !output.contains(QStringLiteral("他のPCが共有の利用履歴を使用中"))))
+            return {QStringLiteral("failed: ") + output};
+        outputs << output;
     }
     return outputs;
 }
@@ -141,10 +145,12 @@ private slots:
         const QStringList outputs = atOnce(a, b, {QStringLiteral("import"), QStringLiteral("csv"), csv});
         QCOMPARE(outputs.size(), 2);
         QCOMPARE(serverRows(), kLines);
-        const QString added = QStringLiteral("%1件の利用履歴を取り込みました。").arg(kLines);
+        const QString added = QStringLiteral("\n%1件の利用履歴を取り込みました。").arg(kLines);
         const QString none = QStringLiteral("\n0件の利用履歴を取り込みました。");
-        QVERIFY2((outputs[0].contains(added) && outputs[1].contains(none)) ||
-                     (outputs[1].contains(added) && outputs[0].contains(none)),
+        const QString busy = QStringLiteral("他のPCが共有の利用履歴を使用中");
+        const int first = outputs[0].contains(added) ? 0 : 1;
+        QVERIFY2(outputs[first].contains(added) &&
+                     (outputs[1 - first].contains(none) || outputs[1 - first].contains(busy)),
                  qPrintable(outputs.join(QStringLiteral("\n---\n"))));
     }
 
