@@ -7,6 +7,7 @@
 #include "app/basGlobal.h"
 #include "history/basAccess.h"
 #include "history/basAccessEntry.h"
+#include "start/BackupCommand.h"
 #include "start/Demo.h"
 #include "start/ExportCommand.h"
 #include "start/ImportCommand.h"
@@ -111,6 +112,8 @@ const QList<Subcommand> &subcommands()
         {"export", "利用履歴をCSVファイル、明細表(PDF)、月別集計(CSV)に出力します。", runExportCommand, exportNeedsFonts},
         {"import", "CSV出力で書いたファイルの利用履歴を取り込みます。",
          [](const QStringList &args) { return runImportCommand(args.mid(1)); }, nullptr},
+        {"backup", "利用履歴ファイルのコピーを作ります (passlog backup --out ファイル)。", runBackupCommand, nullptr},
+        {"restore", "バックアップした利用履歴ファイルを戻します (passlog restore ファイル)。", runRestoreCommand, nullptr},
         {"server", "共有の利用履歴サーバーを用意します (passlog server init: データベースの所有者が一度だけ)。",
          [](const QStringList &args) { return runServerCommand(args.mid(1)); }, nullptr},
     };

@@ -8,6 +8,7 @@
 #include "app/Settings.h"
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
+#include "history/HistoryBackup.h"
 #include "history/HistoryCheck.h"
 #include "history/basAccess.h"
 #include "reader/basRS232C.h"
@@ -158,6 +159,10 @@ void basMain_ETCStart()
         history::setCheckWaitHandler([] { return busyProgressOf(QStringLiteral("利用履歴ファイルを確認中…")); });
         history::setDamageHandler([](const QString &damage) { basCommon_ShowWarning(history::damagedHistoryText(damage)); });
         basAccess_MDBOpen(kDatFile);
+        // The first start of a day keeps a copy of the history (not of a
+        // demo's own), in the background once the file has passed its check.
+        if (!basAccess_UsesPrivateHistory())
+            history::startDailyBackup(basAccess_FilePath(kDatFile), seams::now().date());
         basAccess_MDBOpen(kMstFile);
         // The status bar follows the shared history's server, whichever
         // operation found it there or away.
@@ -265,6 +270,7 @@ void basMain_ETCEnd()
         if (frmMain *f = frmMain::instance())
             f->TimerPolling->stop();
         basRS232C_CommPortClose(comPortNumber());
+        history::stopDailyBackup(); // an unfinished copy is made again at the next start
         basAccess_MDBClose(kMstFile);
         basAccess_MDBClose(kDatFile);
         releaseSingleInstance();

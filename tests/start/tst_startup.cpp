@@ -17,6 +17,8 @@
 #include <QLabel>
 #include <QLockFile>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QProgressBar>
 #include <QPushButton>
@@ -62,6 +64,7 @@ private slots:
     void startUpPutsTheWindowInItsInitialState();
     void shutdownStopsTheTimerAndEnds();
     void filesTheStartCreatesAreReadableByTheirOwnerOnly();
+    void backupAndRestoreOnTheCommandLine();
 };
 
 void TestStartup::secondInstanceIsRefusedWithoutTouchingSettings()
@@ -356,6 +359,73 @@ void TestStartup::filesTheStartCreatesAreReadableByTheirOwnerOnly()
 #else
     QSKIP("owner-only file modes are POSIX");
 #endif
+}
+
+// passlog backup and restore as a user runs them: a copy that is never put
+// over a file without --force, and a restore refused while the window runs.
+void TestStartup::backupAndRestoreOnTheCommandLine()
+{
+    QTemporaryDir dir;
+    const QDir folder(dir.path());
+    QVERIFY(QFile::copy(QStringLiteral(PASSLOG_PROGRAM), folder.filePath(QStringLiteral("passlog"))));
+    const QString runtime = folder.filePath(QStringLiteral("run"));
+    QVERIFY(QDir().mkdir(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    const auto run = [&](const QStringList &args) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(folder.filePath(QStringLiteral("passlog")), args);
+        p.waitForFinished(60000);
+        return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAll()));
+    };
+    const auto rows = [&] {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("rows"));
+        db.setDatabaseName(folder.filePath(QStringLiteral("ETC_DAT.sqlite")));
+        int n = -1;
+        if (db.open()) {
+            QSqlQuery q(QStringLiteral("SELECT COUNT(*) FROM ETC_DATA"), db);
+            n = q.next() ? q.value(0).toInt() : -1;
+        }
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("rows"));
+        return n;
+    };
+    const auto csv = [&](const QString &name, int lines) {
+        QFile f(folder.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        for (int i = 0; i < lines; ++i)
+            f.write(QStringLiteral("\"1234\",\"2024/05/20\",\"18:42:%1\",1,1320,\"yen\",\"car\",101,\"01001\",104,"
+                                   "\"01005\",\"a\",\"b\",\"c\",\"d\",\"e\",\"f\"\r\n")
+                        .arg(i, 2, 10, QLatin1Char('0'))
+                        .toUtf8());
+    };
+    csv(QStringLiteral("one.csv"), 1);
+    csv(QStringLiteral("three.csv"), 3);
+    const QString copy = folder.filePath(QStringLiteral("copy.sqlite"));
+    QCOMPARE(run({"import", "csv", folder.filePath("one.csv")}).first, 0);
+    QCOMPARE(run({"backup", "--out", copy}).first, 0);
+    QCOMPARE(run({"backup", "--out", copy}).first, 1); // not over a file without --force
+    QCOMPARE(run({"import", "csv", folder.filePath("three.csv")}).first, 0);
+    QCOMPARE(rows(), 3);
+
+#ifdef Q_OS_UNIX
+    // The window of the same user runs (it holds the instance lock).
+    QLockFile window(QDir(runtime).filePath(
+        QStringLiteral("PASSLOG-%1.lock").arg(QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name))));
+    QVERIFY(window.tryLock(0));
+    const auto refused = run({"restore", copy});
+    QCOMPARE(refused.first, 1);
+    QVERIFY2(refused.second.contains(QStringLiteral("ウィンドウが起動している")), qPrintable(refused.second));
+    QCOMPARE(rows(), 3);
+    window.unlock();
+#endif
+    const auto [status, said] = run({"restore", copy});
+    QCOMPARE(status, 0);
+    QVERIFY2(said.contains(QStringLiteral("利用履歴に戻しました")), qPrintable(said));
+    QCOMPARE(rows(), 1);
 }
 
 QTEST_MAIN(TestStartup)

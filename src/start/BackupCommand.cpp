@@ -1,0 +1,125 @@
+#include "start/BackupCommand.h"
+
+#include "start/basMain.h"
+
+#include "app/DataFolder.h"
+#include "app/Settings.h"
+#include "app/Seams.h"
+#include "app/basCommon.h"
+#include "app/basGlobal.h"
+#include "history/HistoryBackup.h"
+#include "history/basAccess.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QTextStream>
+#include <optional>
+
+namespace {
+
+const QString kBackupUsage = QStringLiteral(
+    "使い方: passlog backup --out ファイル [--force]\n\n"
+    "利用履歴ファイルの一貫したコピーを作ります(取込や登録の途中でも、その前の状態のコピーです)。\n"
+    "  --out ファイル  コピーの書き先。既にあれば --force がない限りそのまま残し、終了状態 1 で終わります。\n"
+    "  --force         既存のファイルを置き換えます。\n"
+    "毎日最初の起動のときにも、データフォルダーの backup に自動でコピーを作ります(7日分)。\n"
+    "共有の利用履歴サーバーは pg_dump でバックアップしてください(README)。\n");
+
+const QString kRestoreUsage = QStringLiteral(
+    "使い方: passlog restore ファイル\n\n"
+    "バックアップした利用履歴ファイルを、今の利用履歴ファイルの代わりに戻します。\n"
+    "今のファイルは、先にデータフォルダーの backup にコピーしておきます。\n"
+    "壊れたファイルや PASSLOG の利用履歴ファイルでないものは戻しません。\n"
+    "PASSLOG のウィンドウが起動している間は実行できません。\n");
+
+int usageError(const QString &what, const QString &usage)
+{
+    QTextStream(stderr) << what << Qt::endl << Qt::endl << usage;
+    return 2;
+}
+
+// The parser's words, or the exit status of a help or usage answer.
+std::optional<int> parse(QCommandLineParser &parser, const QStringList &args, const QString &usage)
+{
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOption(help);
+    if (!parser.parse(args))
+        return usageError(parser.errorText(), usage);
+    if (parser.isSet(help)) {
+        QTextStream(stdout) << usage;
+        return 0;
+    }
+    return std::nullopt;
+}
+
+QString historyPath()
+{
+    AppPath = basCommon_CheckPath(dataFolder());
+    return basAccess_FilePath(kDatFile);
+}
+
+} // namespace
+
+int runBackupCommand(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption out(QStringLiteral("out"), QString(), QStringLiteral("file"));
+    const QCommandLineOption force(QStringLiteral("force"));
+    parser.addOptions({out, force});
+    if (const auto answered = parse(parser, args, kBackupUsage))
+        return *answered;
+    if (!parser.positionalArguments().isEmpty() || parser.value(out).trimmed().isEmpty())
+        return usageError(QStringLiteral("passlog backup: 書き先を --out で一つ指定してください。"), kBackupUsage);
+    const QString target = QFileInfo(parser.value(out).trimmed()).absoluteFilePath();
+    QTextStream err(stderr);
+    if (QFileInfo::exists(target) && !parser.isSet(force)) {
+        err << QStringLiteral("書き先のファイルが既に存在します: ") << QDir::toNativeSeparators(target) << Qt::endl
+            << QStringLiteral("置き換えるには --force を指定してください。") << Qt::endl;
+        return 1;
+    }
+    // Never over one of the program's own files.
+    for (const QString &own : {settingsFileName(), basAccess_FilePath(kMstFile)})
+        if (QFileInfo::exists(target) && QFileInfo(target).canonicalFilePath() == QFileInfo(own).canonicalFilePath()) {
+            err << QStringLiteral("'%1' は PASSLOG 自身のファイルです。別のファイルを指定してください。")
+                       .arg(QDir::toNativeSeparators(target))
+                << Qt::endl;
+            return 1;
+        }
+    if (const QString why = history::copyHistoryFile(historyPath(), target); !why.isEmpty()) {
+        err << why << Qt::endl;
+        return 1;
+    }
+    QTextStream(stdout) << QStringLiteral("利用履歴を %1 に保存しました。").arg(QDir::toNativeSeparators(target))
+                        << Qt::endl;
+    return 0;
+}
+
+int runRestoreCommand(const QStringList &args)
+{
+    QCommandLineParser parser;
+    if (const auto answered = parse(parser, args, kRestoreUsage))
+        return *answered;
+    if (parser.positionalArguments().size() != 1)
+        return usageError(QStringLiteral("passlog restore: 戻すファイルを一つ指定してください。"), kRestoreUsage);
+    const QString file = QFileInfo(parser.positionalArguments().at(0)).absoluteFilePath();
+    QTextStream err(stderr);
+    // The window holds the history for its whole run: not while it runs.
+    if (const QString refused = acquireSingleInstance(); !refused.isEmpty()) {
+        err << QStringLiteral("PASSLOG のウィンドウが起動しているため、利用履歴を戻せません。終了してから、もう一度実行してください。")
+            << Qt::endl;
+        return 1;
+    }
+    QString kept;
+    const QString why = history::restoreHistoryFile(file, historyPath(), seams::now(), &kept);
+    releaseSingleInstance();
+    if (!why.isEmpty()) {
+        err << why << Qt::endl;
+        return 1;
+    }
+    QTextStream out(stdout);
+    out << QStringLiteral("%1 を利用履歴に戻しました。").arg(QDir::toNativeSeparators(file)) << Qt::endl;
+    if (!kept.isEmpty())
+        out << QStringLiteral("それまでの利用履歴は %1 に保存しました。").arg(QDir::toNativeSeparators(kept)) << Qt::endl;
+    return 0;
+}

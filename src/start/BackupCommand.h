@@ -1,0 +1,8 @@
+#pragma once
+// "passlog backup --out FILE" and "passlog restore FILE": a consistent copy
+// of the history file, and a copy put back in its place.
+
+#include <QStringList>
+
+int runBackupCommand(const QStringList &args);
+int runRestoreCommand(const QStringList &args);
