@@ -19,6 +19,9 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QGraphicsTextItem>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QScrollArea>
 #include <QSet>
 #include <QStackedBarSeries>
 #include <QToolTip>
@@ -206,7 +209,6 @@ frmMonthlyTotals::frmMonthlyTotals(const QList<MonthTotal> &months, const QStrin
     chtTotals = new QChartView(this);
     chtTotals->setObjectName(QStringLiteral("chtTotals"));
     chtTotals->setRenderHint(QPainter::Antialiasing);
-    chtTotals->setMinimumSize(480, 360);
     showChart();
 
     auto *chartPane = new QWidget(this);
@@ -224,7 +226,14 @@ frmMonthlyTotals::frmMonthlyTotals(const QList<MonthTotal> &months, const QStrin
     auto *paneLayout = new QVBoxLayout(chartPane);
     paneLayout->setContentsMargins(0, 0, 0, 0);
     paneLayout->addLayout(choice);
-    paneLayout->addWidget(chtTotals, 1);
+    // Many months make the chart wider than its place: it scrolls rather
+    // than cut the months short.
+    auto *chartScroll = new QScrollArea(chartPane);
+    chartScroll->setWidgetResizable(true);
+    chartScroll->setFrameShape(QFrame::NoFrame);
+    chartScroll->setMinimumSize(480, 360);
+    chartScroll->setWidget(chtTotals);
+    paneLayout->addWidget(chartScroll, 1);
 
     auto *splitter = new QSplitter(Qt::Horizontal, this);
     splitter->addWidget(grdTotals);
@@ -281,13 +290,24 @@ void frmMonthlyTotals::showChart()
     cboChartCard->setEnabled(chartMode() == MonthlyChartMode::OneCard && cboChartCard->count() > 0);
     QChart *old = chtTotals->chart();
     QChart *chart = makeChart(m_months, chartMode(), cboChartCard->currentData().toString(), font());
-    // The months stand upright when side by side they would be cut short.
-    connect(chart, &QChart::plotAreaChanged, this, &frmMonthlyTotals::fitMonthLabels, Qt::QueuedConnection);
+    // The months stand upright when side by side they would be cut short;
+    // the legend's type shrinks when its cards would not all fit.
+    connect(chart, &QChart::plotAreaChanged, this, &frmMonthlyTotals::fitLabels, Qt::QueuedConnection);
     chtTotals->setChart(chart);
     delete old;
+
+    // Qt gives each month's label the width of the chart, less the legend,
+    // shared by the months and one more either side: wide enough for the
+    // labels stood upright.
+    const QFontMetrics metrics(font());
+    int legendWidth = 0;
+    for (const QLegendMarker *marker : chart->legend()->markers())
+        legendWidth = qMax(legendWidth, metrics.horizontalAdvance(marker->label()) + 48);
+    const qsizetype months = qobject_cast<QBarCategoryAxis *>(chart->axes(Qt::Horizontal).value(0))->count();
+    chtTotals->setMinimumSize(qMax(480, int((months + 2) * (metrics.height() + 14) + legendWidth + 60)), 360);
 }
 
-void frmMonthlyTotals::fitMonthLabels()
+void frmMonthlyTotals::fitLabels()
 {
     const QList<QAbstractAxis *> axes = chtTotals->chart()->axes(Qt::Horizontal);
     auto *x = axes.isEmpty() ? nullptr : qobject_cast<QBarCategoryAxis *>(axes.first());
@@ -297,11 +317,28 @@ void frmMonthlyTotals::fitMonthLabels()
     qreal widest = 0;
     for (const QString &month : x->categories())
         widest = qMax<qreal>(widest, metrics.horizontalAdvance(month));
-    // Qt keeps a few pixels of padding either side of a label.
-    const qreal room = chtTotals->chart()->plotArea().width() / x->count() - 8;
+    // Qt shares the axis among the months and one more either side, with a
+    // few pixels of padding either side of a label; the plot area is less
+    // than the axis' width, so this errs towards standing them upright.
+    const qreal room = chtTotals->chart()->plotArea().width() / (x->count() + 2) - 12;
     const int angle = widest <= room ? 0 : -90;
     if (x->labelsAngle() != angle)
         x->setLabelsAngle(angle);
+
+    // Every card of the legend in its column: a smaller type where the
+    // window's type would leave the last ones out, down to 6 points.
+    QLegend *legend = chtTotals->chart()->legend();
+    if (!legend->isVisible())
+        return;
+    // Qt sets each entry a few pixels apart beyond its text's line.
+    const qreal height = legend->geometry().height() - 16;
+    const qsizetype entries = legend->markers().size();
+    QFont type = font();
+    qreal points = type.pointSizeF();
+    while (points > 6 && entries * (QFontMetricsF(type).height() + 8) > height)
+        type.setPointSizeF(points -= 0.5);
+    if (legend->font() != type)
+        legend->setFont(type);
 }
 
 void frmMonthlyTotals::done(int result)

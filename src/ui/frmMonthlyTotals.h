@@ -40,7 +40,7 @@ protected:
 
 private:
     void showChart();
-    void fitMonthLabels();
+    void fitLabels();
 
     QList<MonthTotal> m_months;
     QList<MonthlyLine> m_lines;

@@ -61,13 +61,24 @@ QList<MonthTotal> cardsOverAYear(int cards)
     return months;
 }
 
-// The texts the chart shows: titles, axis labels, legend.
+// The texts the chart shows whole: titles, axis labels, legend; none that is
+// hidden or cut by the view or by an item that clips it.
 QStringList chartTexts(const frmMonthlyTotals &w)
 {
     QStringList out;
-    for (QGraphicsItem *item : w.chtTotals->scene()->items())
-        if (auto *text = dynamic_cast<QGraphicsTextItem *>(item); text && text->isVisible())
+    const QRectF shown = w.chtTotals->mapToScene(w.chtTotals->viewport()->rect()).boundingRect().adjusted(-1, -1, 1, 1);
+    for (QGraphicsItem *item : w.chtTotals->scene()->items()) {
+        auto *text = dynamic_cast<QGraphicsTextItem *>(item);
+        if (!text || !text->isVisible() || text->toPlainText().isEmpty())
+            continue;
+        const QRectF at = text->mapToScene(text->boundingRect()).boundingRect().adjusted(2, 2, -2, -2);
+        bool whole = shown.contains(at);
+        for (QGraphicsItem *p = text->parentItem(); p && whole; p = p->parentItem())
+            if (p->flags() & QGraphicsItem::ItemClipsChildrenToShape)
+                whole = p->mapToScene(p->boundingRect()).boundingRect().contains(at);
+        if (whole)
             out << text->toPlainText();
+    }
     return out;
 }
 
@@ -238,6 +249,8 @@ private slots:
 
         QVERIFY(basCommon_WriteIniString(kSectionMain, "ViewSort", "NEW", settingsFileName()));
         for (int cards : {3, 20}) {
+            // The window's first size (not the one the last round kept).
+            basCommon_WriteIniString("MONTHLY", "Width", "", settingsFileName());
             const QList<MonthTotal> year = cardsOverAYear(cards);
             auto w = std::make_unique<frmMonthlyTotals>(year, QStringLiteral("カードNO: 全カード"));
             w->show();
@@ -270,6 +283,9 @@ private slots:
             QCOMPARE(bars.names.size(), cards);
             QCOMPARE(bars.monthSums, monthSums(year));
             QTRY_VERIFY2(readable(), qPrintable(chartTexts(*w).join(" | ")));
+            // Every card in the legend, none left out for want of room.
+            for (const QString &card : bars.names)
+                QVERIFY2(chartTexts(*w).contains(card), qPrintable(card));
 
             QVERIFY(!w->cboChartCard->isEnabled());
             w->cboChartMode->setCurrentText(QStringLiteral("カード別"));
@@ -292,6 +308,25 @@ private slots:
             again.cboChartMode->setCurrentIndex(int(MonthlyChartMode::TopCards));
             again.reject();
         }
+        // Three years in the window at its smallest: the chart scrolls, no
+        // month is cut short.
+        QList<MonthTotal> years;
+        QStringList yearMonths;
+        for (int m = 0; m < 36; ++m) {
+            yearMonths << QStringLiteral("%1/%2").arg(2022 + m / 12).arg(m % 12 + 1, 2, 10, QLatin1Char('0'));
+            years << MonthTotal{"1373", yearMonths.last(), 1, 1000 * (m + 1), 0};
+        }
+        frmMonthlyTotals longer(years, QString());
+        longer.resize(longer.minimumSizeHint());
+        longer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&longer));
+        const auto allMonths = [&] {
+            const QStringList texts = chartTexts(longer);
+            return std::all_of(yearMonths.begin(), yearMonths.end(), [&](const QString &m) { return texts.contains(m); });
+        };
+        QTRY_VERIFY2(allMonths(), qPrintable(chartTexts(longer).join(" | ")));
+        longer.reject();
+
         // A size the screen cannot hold is not taken back.
         basCommon_WriteIniString("MONTHLY", "Width", "5000", settingsFileName());
         frmMonthlyTotals tooWide(cardsOverAYear(3), QString());
