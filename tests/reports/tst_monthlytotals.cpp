@@ -8,6 +8,7 @@
 #include "reports/ReportRows.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
+#include "ui/MonthlyTotalsPrint.h"
 #include "ui/frmMonthlyTotals.h"
 
 #include <QAbstractBarSeries>
@@ -17,6 +18,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGraphicsTextItem>
+#include <QPdfWriter>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QRegularExpression>
 
@@ -102,6 +105,25 @@ ShownBars shownBars(const frmMonthlyTotals &w)
             }
         }
     return out;
+}
+
+// The text of the window's pages printed to a PDF file, by pdftotext; empty without it.
+QString printedText(const frmMonthlyTotals &w, const QList<MonthTotal> &months, const QString &pdf)
+{
+    const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
+    if (pdftotext.isEmpty())
+        return QString();
+    {
+        QPdfWriter writer(pdf);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageOrientation(QPageLayout::Landscape);
+        if (!paintMonthlyTotals(writer, monthlyTableLines(months, true), QString(), *w.chtTotals))
+            return QStringLiteral("<not printed>");
+    }
+    QProcess run;
+    run.start(pdftotext, {pdf, "-"});
+    run.waitForFinished();
+    return QString::fromUtf8(run.readAllStandardOutput());
 }
 
 QList<qint64> monthSums(const QList<MonthTotal> &months, const QString &card = QString())
@@ -276,6 +298,13 @@ private slots:
             QCOMPARE(bars.names.last().startsWith(kOtherCards), cards > 5);
             if (cards > 5)
                 QCOMPARE(bars.names.last(), QStringLiteral("その他 (15枚)"));
+            // On paper as shown.
+            const QString pdf = QDir(h->programFolder()).filePath("totals.pdf");
+            QString printed = printedText(*w, year, pdf);
+            if (!printed.isEmpty()) {
+                QVERIFY2(printed.contains(cards > 5 ? "その他 (15枚)" : "2119"), qPrintable(printed));
+                QVERIFY2(printed.contains(cards > 5 ? "50,000,000" : "25,000,000"), qPrintable(printed));
+            }
 
             w->cboChartMode->setCurrentText(QStringLiteral("全カード (積み上げ)"));
             bars = shownBars(*w);
@@ -296,6 +325,10 @@ private slots:
             QCOMPARE(bars.names, QStringList{"2119"});
             QCOMPARE(bars.monthSums, monthSums(year, "2119"));
             QTRY_VERIFY2(readable(), qPrintable(chartTexts(*w).join(" | ")));
+            printed = printedText(*w, year, pdf);
+            if (!printed.isEmpty()) {
+                QVERIFY2(!printed.contains(kOtherCards) && printed.contains("4,000,000"), qPrintable(printed));
+            }
 
             w->resize(1000 + cards, 700);
             w->cmdClose->click();
