@@ -1,7 +1,9 @@
 #include "ui/frmMonthlyTotals.h"
 
 #include "app/Failure.h"
+#include "app/ProfileFile.h"
 #include "app/Seams.h"
+#include "app/Settings.h"
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
@@ -11,33 +13,30 @@
 #include "ui/UiFonts.h"
 #include "ui/frmMain.h"
 
-#include "app/ProfileFile.h"
-#include "app/Settings.h"
-
 #include <QBarCategoryAxis>
-#include <QCategoryAxis>
-#include <QComboBox>
-#include <QCursor>
-#include <QGraphicsTextItem>
-#include <QLegend>
-#include <QLegendMarker>
-#include <QScrollArea>
-#include <QSet>
-#include <QStackedBarSeries>
-#include <QToolTip>
 #include <QBarSeries>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
+#include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QFileInfo>
+#include <QGraphicsTextItem>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QSet>
 #include <QSplitter>
+#include <QStackedBarSeries>
 #include <QStyle>
 #include <QTableWidget>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 namespace {
@@ -89,7 +88,7 @@ QChart *makeChart(const QList<MonthTotal> &months, MonthlyChartMode mode, const 
         cards.insert(m.card);
     for (const MonthlySeries &s : data.series) {
         QString label = s.name.isEmpty() ? kNoCardName : s.name;
-        if (s.name == kOtherCards && &s == &data.series.constLast())
+        if (mode == MonthlyChartMode::TopCards && s.name == kOtherCards)
             label = QStringLiteral("%1 (%2枚)").arg(kOtherCards).arg(cards.size() - (data.series.size() - 1));
         auto *set = new QBarSet(label);
         for (qint64 sum : s.sums)
