@@ -271,8 +271,9 @@ private slots:
 
         QVERIFY(basCommon_WriteIniString(kSectionMain, "ViewSort", "NEW", settingsFileName()));
         for (int cards : {3, 20}) {
-            // The window's first size (not the one the last round kept).
+            // The window as first opened (not as the last round left it).
             basCommon_WriteIniString("MONTHLY", "Width", "", settingsFileName());
+            basCommon_WriteIniString("MONTHLY", "ChartMode", "", settingsFileName());
             const QList<MonthTotal> year = cardsOverAYear(cards);
             auto w = std::make_unique<frmMonthlyTotals>(year, QStringLiteral("カードNO: 全カード"));
             w->show();
@@ -338,8 +339,10 @@ private slots:
             QCOMPARE(again.cboChartCard->currentText(), QStringLiteral("2119"));
             QCOMPARE(shownBars(again).names, QStringList{"2119"});
             QCOMPARE(again.size(), QSize(1000 + cards, 700));
-            again.cboChartMode->setCurrentIndex(int(MonthlyChartMode::TopCards));
+            // Closed with Esc or the window's ×: kept as well.
+            again.cboChartMode->setCurrentIndex(int(MonthlyChartMode::AllStacked));
             again.reject();
+            QCOMPARE(basCommon_GetIniString("MONTHLY", "ChartMode", settingsFileName()), QStringLiteral("STACKED"));
         }
         // Three years in the window at its smallest: the chart scrolls, no
         // month is cut short.
@@ -360,8 +363,10 @@ private slots:
         QTRY_VERIFY2(allMonths(), qPrintable(chartTexts(longer).join(" | ")));
         longer.reject();
 
-        // A size the screen cannot hold is not taken back.
+        // A size the screen cannot hold and a choice the window does not
+        // know are not taken back.
         basCommon_WriteIniString("MONTHLY", "Width", "5000", settingsFileName());
+        basCommon_WriteIniString("MONTHLY", "ChartMode", "BARS", settingsFileName());
         frmMonthlyTotals tooWide(cardsOverAYear(3), QString());
         QCOMPARE(tooWide.chartMode(), MonthlyChartMode::TopCards);
         QVERIFY(tooWide.width() < 1280);
