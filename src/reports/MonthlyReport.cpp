@@ -32,12 +32,17 @@ QList<MonthTotal> shownMonthlyTotals()
     return basAccess_MonthlyTotals(ViewCondition.ViewMode == 2 ? shownRowsStatement() : QString());
 }
 
-QString yenText(qint64 amount)
+QString groupedNumber(qint64 amount)
 {
     QString digits = QString::number(amount < 0 ? -quint64(amount) : quint64(amount));
     for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
         digits.insert(at, QLatin1Char(','));
-    return (amount < 0 ? QStringLiteral("-") : QString()) + digits + QStringLiteral("円");
+    return (amount < 0 ? QStringLiteral("-") : QString()) + digits;
+}
+
+QString yenText(qint64 amount)
+{
+    return groupedNumber(amount) + QStringLiteral("円");
 }
 
 QList<MonthlyLine> monthlyTableLines(const QList<MonthTotal> &months, bool newestFirst)
@@ -124,4 +129,51 @@ MonthlyChart monthlyChart(const QList<MonthTotal> &months, int maxCards)
     for (const MonthTotal &m : months)
         chart.series[seriesOf.value(m.card)].sums[monthIndex.value(m.month)] += m.sum;
     return chart;
+}
+
+MonthlyChart monthlyChartFor(const QList<MonthTotal> &months, MonthlyChartMode mode, const QString &card)
+{
+    if (mode == MonthlyChartMode::TopCards)
+        return monthlyChart(months, kMonthlyTopCards);
+    // As many series as cards: no その他.
+    MonthlyChart chart = monthlyChart(months, int(qMin<qsizetype>(months.size(), 1 << 20)));
+    if (mode == MonthlyChartMode::OneCard)
+        chart.series.removeIf([&](const MonthlySeries &s) { return s.name != card; });
+    return chart;
+}
+
+QStringList MonthlyScale::labels() const
+{
+    QStringList out;
+    for (qint64 v = low; v <= high; v += step)
+        out << groupedNumber(v);
+    return out;
+}
+
+MonthlyScale monthlyScale(const MonthlyChart &chart, int ticks)
+{
+    // Stacked bars grow up by their positive parts and down by their negative ones.
+    qint64 high = 0, low = 0;
+    for (qsizetype m = 0; m < chart.months.size(); ++m) {
+        qint64 up = 0, down = 0;
+        for (const MonthlySeries &s : chart.series)
+            (s.sums.value(m) > 0 ? up : down) += s.sums.value(m);
+        high = qMax(high, up);
+        low = qMin(low, down);
+    }
+    if (high == 0 && low == 0)
+        high = 1000;
+    const qint64 wanted = qMax<qint64>(1, (high - low + qMax(ticks, 1) - 1) / qMax(ticks, 1));
+    qint64 power = 1;
+    while (power <= wanted / 10)
+        power *= 10;
+    MonthlyScale scale;
+    for (qint64 factor : {1, 2, 5, 10}) {
+        scale.step = factor * power;
+        if (scale.step >= wanted)
+            break;
+    }
+    scale.high = (high + scale.step - 1) / scale.step * scale.step;
+    scale.low = -((-low + scale.step - 1) / scale.step * scale.step);
+    return scale;
 }

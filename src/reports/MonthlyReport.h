@@ -15,6 +15,8 @@ QList<MonthTotal> shownMonthlyTotals();
 
 // "1,234,567円".
 QString yenText(qint64 amount);
+// "1,234,567": the chart's amounts.
+QString groupedNumber(qint64 amount);
 
 // One line of the table: a month of a card, the total of a card, or the
 // total of all cards.
@@ -51,3 +53,25 @@ struct MonthlyChart {
 };
 inline const QString kOtherCards = QStringLiteral("その他");
 MonthlyChart monthlyChart(const QList<MonthTotal> &months, int maxCards = 12);
+
+// What the chart shows, chosen in the window: every card stacked per month,
+// the months of one card, or the cards with the largest totals stacked with
+// the others together as one segment "その他".
+enum class MonthlyChartMode { AllStacked, OneCard, TopCards };
+constexpr int kMonthlyTopCards = 5;
+
+// The series of a mode over every month of the totals: AllStacked one per
+// card, the largest totals first; OneCard only card's (none when it has no
+// months); TopCards as monthlyChart(months, kMonthlyTopCards).
+MonthlyChart monthlyChartFor(const QList<MonthTotal> &months, MonthlyChartMode mode, const QString &card = QString());
+
+// The amount axis of a chart whose series are stacked: from low to high
+// (multiples of step, 1, 2 or 5 times a power of ten) holding every month's
+// positive and negative parts, about `ticks` steps; labels with separators.
+struct MonthlyScale {
+    qint64 low = 0;
+    qint64 high = 0;
+    qint64 step = 1;
+    QStringList labels() const; // low, low + step, ..., high
+};
+MonthlyScale monthlyScale(const MonthlyChart &chart, int ticks = 5);

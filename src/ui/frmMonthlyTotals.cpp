@@ -1,7 +1,9 @@
 #include "ui/frmMonthlyTotals.h"
 
 #include "app/Failure.h"
+#include "app/ProfileFile.h"
 #include "app/Seams.h"
+#include "app/Settings.h"
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
@@ -14,18 +16,27 @@
 #include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
+#include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QFileInfo>
+#include <QGraphicsTextItem>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QSet>
 #include <QSplitter>
+#include <QStackedBarSeries>
 #include <QStyle>
 #include <QTableWidget>
-#include <QValueAxis>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 namespace {
@@ -43,42 +54,93 @@ QString conditionsText()
     return text;
 }
 
-QChart *makeChart(const QList<MonthTotal> &months, const QFont &font)
+// Where the window keeps its choice in the settings file.
+const QString kSectionMonthly = QStringLiteral("MONTHLY");
+const QStringList kModeKeys{QStringLiteral("STACKED"), QStringLiteral("CARD"), QStringLiteral("TOP")};
+const QString kNoCardName = QStringLiteral("(なし)");
+
+QString monthlySetting(const QString &key)
 {
-    const MonthlyChart data = monthlyChart(months);
+    const QString value = basCommon_GetIniString(kSectionMonthly, key, settingsFileName());
+    return value == kIniMissing ? QString() : value;
+}
+
+// Colours far enough apart for 20 stacked cards; その他 grey.
+QColor cardColor(int i)
+{
+    static const QRgb colors[] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b, 0xe377c2,
+                                  0xbcbd22, 0x17becf, 0xaec7e8, 0xffbb78, 0x98df8a, 0xff9896, 0xc5b0d5,
+                                  0xc49c94, 0xf7b6d2, 0xdbdb8d, 0x9edae5, 0x393b79, 0x637939};
+    constexpr int n = int(sizeof colors / sizeof *colors);
+    return QColor(colors[i % n]).darker(100 + 25 * (i / n));
+}
+
+QChart *makeChart(const QList<MonthTotal> &months, MonthlyChartMode mode, const QString &card, const QFont &font)
+{
+    const MonthlyChart data = monthlyChartFor(months, mode, card);
     auto *chart = new QChart;
-    auto *series = new QBarSeries(chart);
-    qint64 highest = 0;
+    // One bar a month: the cards stacked in it, or the one card.
+    QAbstractBarSeries *series = mode == MonthlyChartMode::OneCard ? static_cast<QAbstractBarSeries *>(new QBarSeries(chart))
+                                                                    : new QStackedBarSeries(chart);
+    series->setBarWidth(0.7);
+    QSet<QString> cards;
+    for (const MonthTotal &m : months)
+        cards.insert(m.card);
     for (const MonthlySeries &s : data.series) {
-        auto *set = new QBarSet(s.name.isEmpty() ? QStringLiteral("(なし)") : s.name);
-        for (qint64 sum : s.sums) {
+        QString label = s.name.isEmpty() ? kNoCardName : s.name;
+        if (mode == MonthlyChartMode::TopCards && s.name == kOtherCards)
+            label = QStringLiteral("%1 (%2枚)").arg(kOtherCards).arg(cards.size() - (data.series.size() - 1));
+        auto *set = new QBarSet(label);
+        for (qint64 sum : s.sums)
             *set << double(sum);
-            highest = qMax(highest, sum);
-        }
         series->append(set);
     }
     chart->addSeries(series);
+    const QList<QBarSet *> sets = series->barSets();
+    for (int i = 0; i < sets.size(); ++i) {
+        const bool other = i == sets.size() - 1 && data.series[i].name == kOtherCards && mode == MonthlyChartMode::TopCards;
+        sets[i]->setColor(other ? QColor(0xb0, 0xb0, 0xb0) : cardColor(i));
+        sets[i]->setBorderColor(Qt::white);
+    }
     auto *x = new QBarCategoryAxis(chart);
     x->append(data.months);
     x->setLabelsFont(font);
     chart->addAxis(x, Qt::AlignBottom);
     series->attachAxis(x);
-    auto *y = new QValueAxis(chart);
-    y->setRange(0, highest > 0 ? double(highest) * 1.1 : 1000.0);
-    y->setLabelFormat(QStringLiteral("%.0f"));
+
+    // Qt's value axis cannot group digits: the ticks are categories of their
+    // own, each labelled at its value.
+    const MonthlyScale scale = monthlyScale(data);
+    auto *y = new QCategoryAxis(chart);
+    y->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    y->setRange(double(scale.low), double(scale.high));
+    y->setStartValue(double(scale.low));
+    const QStringList labels = scale.labels();
+    for (int i = 0; i < labels.size(); ++i)
+        y->append(labels[i], double(scale.low + i * scale.step));
     y->setTitleText(QStringLiteral("合計金額 (円)"));
     y->setTitleFont(font);
     y->setLabelsFont(font);
-    y->applyNiceNumbers();
     chart->addAxis(y, Qt::AlignLeft);
     series->attachAxis(y);
+
+    QObject::connect(series, &QAbstractBarSeries::hovered, chart, [data](bool on, int index, QBarSet *set) {
+        if (!on || index < 0 || index >= data.months.size()) {
+            QToolTip::hideText();
+            return;
+        }
+        QToolTip::showText(QCursor::pos(), QStringLiteral("%1　%2　%3")
+                                               .arg(set->label(), data.months[index], yenText(qint64(set->at(index)))));
+    });
+
     QFont titleFont = font;
     titleFont.setBold(true);
     chart->setTitleFont(titleFont);
     chart->setTitle(QStringLiteral("月別の合計金額"));
     chart->legend()->setFont(font);
-    // One entry a line beside the bars: up to 13 card numbers stay readable.
+    // One entry a line beside the bars.
     chart->legend()->setAlignment(Qt::AlignRight);
+    chart->legend()->setVisible(!sets.isEmpty());
     return chart;
 }
 } // namespace
@@ -123,14 +185,58 @@ frmMonthlyTotals::frmMonthlyTotals(const QList<MonthTotal> &months, const QStrin
         tableWidth += grdTotals->columnWidth(c);
     }
 
-    chtTotals = new QChartView(makeChart(months, font), this);
+    cboChartMode = new QComboBox(this);
+    cboChartMode->setObjectName(QStringLiteral("cboChartMode"));
+    cboChartMode->addItems({QStringLiteral("全カード (積み上げ)"), QStringLiteral("カード別"),
+                            QStringLiteral("上位%1件 + その他").arg(kMonthlyTopCards)});
+    cboChartCard = new QComboBox(this);
+    cboChartCard->setObjectName(QStringLiteral("cboChartCard"));
+    QStringList cards;
+    for (const MonthTotal &m : months)
+        if (!cards.contains(m.card))
+            cards << m.card;
+    std::sort(cards.begin(), cards.end());
+    for (const QString &card : cards)
+        cboChartCard->addItem(card.isEmpty() ? kNoCardName : card, card);
+    // The last choice; the largest cards with the others together at first,
+    // readable for few cards and for many.
+    const qsizetype mode = kModeKeys.indexOf(monthlySetting(QStringLiteral("ChartMode")));
+    cboChartMode->setCurrentIndex(mode < 0 ? int(MonthlyChartMode::TopCards) : int(mode));
+    const int card = cboChartCard->findData(monthlySetting(QStringLiteral("ChartCard")));
+    cboChartCard->setCurrentIndex(qMax(card, 0));
+
+    chtTotals = new QChartView(this);
     chtTotals->setObjectName(QStringLiteral("chtTotals"));
     chtTotals->setRenderHint(QPainter::Antialiasing);
-    chtTotals->setMinimumSize(480, 360);
+    showChart();
+
+    auto *chartPane = new QWidget(this);
+    auto *choice = new QHBoxLayout;
+    auto *lblMode = new QLabel(QStringLiteral("グラフ:"), chartPane);
+    lblMode->setBuddy(cboChartMode);
+    auto *lblCard = new QLabel(QStringLiteral("カード:"), chartPane);
+    lblCard->setBuddy(cboChartCard);
+    choice->addWidget(lblMode);
+    choice->addWidget(cboChartMode);
+    choice->addSpacing(12);
+    choice->addWidget(lblCard);
+    choice->addWidget(cboChartCard);
+    choice->addStretch();
+    auto *paneLayout = new QVBoxLayout(chartPane);
+    paneLayout->setContentsMargins(0, 0, 0, 0);
+    paneLayout->addLayout(choice);
+    // Many months make the chart wider than its place: it scrolls rather
+    // than cut the months short.
+    auto *chartScroll = new QScrollArea(chartPane);
+    chartScroll->setWidgetResizable(true);
+    chartScroll->setFrameShape(QFrame::NoFrame);
+    chartScroll->setMinimumSize(480, 360);
+    chartScroll->setWidget(chtTotals);
+    paneLayout->addWidget(chartScroll, 1);
 
     auto *splitter = new QSplitter(Qt::Horizontal, this);
     splitter->addWidget(grdTotals);
-    splitter->addWidget(chtTotals);
+    splitter->addWidget(chartPane);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
 
@@ -153,12 +259,98 @@ frmMonthlyTotals::frmMonthlyTotals(const QList<MonthTotal> &months, const QStrin
     layout->addWidget(lblConditions);
     layout->addWidget(splitter, 1);
     layout->addLayout(buttons);
-    resize(tableWidth + 640, 620);
+    // The size it was closed at, where it still fits the screen.
+    const seams::ScreenMetrics screen = seams::screenMetrics();
+    const QSize least = minimumSizeHint();
+    const QSize last(leadingNumber(monthlySetting(QStringLiteral("Width"))),
+                     leadingNumber(monthlySetting(QStringLiteral("Height"))));
+    if (last.width() >= least.width() && last.height() >= least.height() && last.width() <= screen.widthPx &&
+        last.height() <= screen.heightPx)
+        resize(last);
+    else
+        resize(tableWidth + 680, 640);
     splitter->setSizes({tableWidth, width() - tableWidth});
+
+    connect(cboChartMode, &QComboBox::currentIndexChanged, this, [this] { showChart(); });
+    connect(cboChartCard, &QComboBox::currentIndexChanged, this, [this] { showChart(); });
 
     connect(cmdPrint, &QPushButton::clicked, this, [this] { frmMonthlyTotals_cmdPrint_Click(); });
     connect(cmdCSVOutput, &QPushButton::clicked, this, [this] { frmMonthlyTotals_cmdCSVOutput_Click(); });
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+MonthlyChartMode frmMonthlyTotals::chartMode() const
+{
+    return MonthlyChartMode(cboChartMode->currentIndex());
+}
+
+void frmMonthlyTotals::showChart()
+{
+    cboChartCard->setEnabled(chartMode() == MonthlyChartMode::OneCard && cboChartCard->count() > 0);
+    QChart *old = chtTotals->chart();
+    QChart *chart = makeChart(m_months, chartMode(), cboChartCard->currentData().toString(), font());
+    // The months stand upright when side by side they would be cut short;
+    // the legend's type shrinks when its cards would not all fit.
+    connect(chart, &QChart::plotAreaChanged, this, &frmMonthlyTotals::fitLabels, Qt::QueuedConnection);
+    chtTotals->setChart(chart);
+    delete old;
+
+    // Qt gives each month's label the width of the chart, less the legend,
+    // shared by the months and one more either side: wide enough for the
+    // labels stood upright.
+    const QFontMetrics metrics(font());
+    int legendWidth = 0;
+    for (const QLegendMarker *marker : chart->legend()->markers())
+        legendWidth = qMax(legendWidth, metrics.horizontalAdvance(marker->label()) + 48);
+    const qsizetype months = qobject_cast<QBarCategoryAxis *>(chart->axes(Qt::Horizontal).value(0))->count();
+    chtTotals->setMinimumSize(qMax(480, int((months + 2) * (metrics.height() + 14) + legendWidth + 60)), 360);
+}
+
+void frmMonthlyTotals::fitLabels()
+{
+    const QList<QAbstractAxis *> axes = chtTotals->chart()->axes(Qt::Horizontal);
+    auto *x = axes.isEmpty() ? nullptr : qobject_cast<QBarCategoryAxis *>(axes.first());
+    if (!x || x->count() == 0)
+        return;
+    const QFontMetrics metrics(x->labelsFont());
+    qreal widest = 0;
+    for (const QString &month : x->categories())
+        widest = qMax<qreal>(widest, metrics.horizontalAdvance(month));
+    // Qt shares the axis among the months and one more either side, with a
+    // few pixels of padding either side of a label; the plot area is less
+    // than the axis' width, so this errs towards standing them upright.
+    const qreal room = chtTotals->chart()->plotArea().width() / (x->count() + 2) - 12;
+    const int angle = widest <= room ? 0 : -90;
+    if (x->labelsAngle() != angle)
+        x->setLabelsAngle(angle);
+
+    // Every card of the legend in its column: a smaller type where the
+    // window's type would leave the last ones out, down to 6 points.
+    QLegend *legend = chtTotals->chart()->legend();
+    if (!legend->isVisible())
+        return;
+    // Qt sets each entry a few pixels apart beyond its text's line.
+    const qreal height = legend->geometry().height() - 16;
+    const qsizetype entries = legend->markers().size();
+    QFont type = font();
+    qreal points = type.pointSizeF();
+    while (points > 6 && entries * (QFontMetricsF(type).height() + 8) > height)
+        type.setPointSizeF(points -= 0.5);
+    if (legend->font() != type)
+        legend->setFont(type);
+}
+
+void frmMonthlyTotals::done(int result)
+{
+    // A choice of display: remembered where the settings file is, nothing
+    // said where it is not (the program warns of that where settings matter).
+    if (basCommon_CheckFileExistence(settingsFileName())) {
+        saveSetting(kSectionMonthly, QStringLiteral("ChartMode"), kModeKeys.value(cboChartMode->currentIndex()));
+        saveSetting(kSectionMonthly, QStringLiteral("ChartCard"), cboChartCard->currentData().toString());
+        saveSetting(kSectionMonthly, QStringLiteral("Width"), QString::number(width()));
+        saveSetting(kSectionMonthly, QStringLiteral("Height"), QString::number(height()));
+    }
+    QDialog::done(result);
 }
 
 void frmMonthlyTotals::frmMonthlyTotals_cmdPrint_Click()

@@ -6,7 +6,9 @@
 
 #include <QDialog>
 
+class QChart;
 class QChartView;
+class QComboBox;
 class QLabel;
 class QPushButton;
 class QTableWidget;
@@ -20,6 +22,9 @@ public:
     QLabel *lblConditions = nullptr;
     QTableWidget *grdTotals = nullptr;
     QChartView *chtTotals = nullptr;
+    // What the chart shows (MonthlyChartMode in order) and, for one card, which.
+    QComboBox *cboChartMode = nullptr;
+    QComboBox *cboChartCard = nullptr;
     QPushButton *cmdPrint = nullptr;
     QPushButton *cmdCSVOutput = nullptr;
     QPushButton *cmdClose = nullptr;
@@ -27,7 +32,16 @@ public:
     void frmMonthlyTotals_cmdPrint_Click();
     void frmMonthlyTotals_cmdCSVOutput_Click();
 
+    MonthlyChartMode chartMode() const;
+
+protected:
+    // Closing remembers the chart's choice and the window's size.
+    void done(int result) override;
+
 private:
+    void showChart();
+    void fitLabels();
+
     QList<MonthTotal> m_months;
     QList<MonthlyLine> m_lines;
     QString m_conditions;

@@ -1,13 +1,27 @@
 // 月別集計: the months of a card add up to the grid's count and sum of that
-// card for any view, the table's total lines, the CSV file's bytes and the
-// chart's series.
+// card for any view, the table's total lines, the CSV file's bytes, the
+// chart's series and the window's chart as it is read.
 
 #include "ReportFixture.h"
 #include "history/basAccessGrid.h"
 #include "reports/MonthlyReport.h"
 #include "reports/ReportRows.h"
+#include "app/ProfileFile.h"
+#include "app/Settings.h"
+#include "ui/MonthlyTotalsPrint.h"
+#include "ui/frmMonthlyTotals.h"
 
+#include <QAbstractBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
 #include <QDir>
+#include <QGraphicsTextItem>
+#include <QPdfWriter>
+#include <QStandardPaths>
+#include <QPushButton>
+#include <QRegularExpression>
 
 namespace {
 // The grid's count and sum of a view, by the labels' own statement.
@@ -37,6 +51,88 @@ void viewOf(const QString &card, const QString &from = QString(), const QString 
         ViewCondition.StartDateTime = from;
         ViewCondition.EndDateTime = to;
     }
+}
+// cards cards over the twelve months of 2024, the first with the largest
+// totals: as a fleet whose few cars drive most.
+QList<MonthTotal> cardsOverAYear(int cards)
+{
+    QList<MonthTotal> months;
+    for (int c = 1; c <= cards; ++c)
+        for (int m = 1; m <= 12; ++m)
+            months << MonthTotal{QString::number(1000 + 373 * c), QStringLiteral("2024/%1").arg(m, 2, 10, QLatin1Char('0')),
+                                 10 + c, 12000000 / c + 10000 * m, 0};
+    return months;
+}
+
+// The texts the chart shows whole: titles, axis labels, legend; none that is
+// hidden or cut by the view or by an item that clips it.
+QStringList chartTexts(const frmMonthlyTotals &w)
+{
+    QStringList out;
+    const QRectF shown = w.chtTotals->mapToScene(w.chtTotals->viewport()->rect()).boundingRect().adjusted(-1, -1, 1, 1);
+    for (QGraphicsItem *item : w.chtTotals->scene()->items()) {
+        auto *text = dynamic_cast<QGraphicsTextItem *>(item);
+        if (!text || !text->isVisible() || text->toPlainText().isEmpty())
+            continue;
+        const QRectF at = text->mapToScene(text->boundingRect()).boundingRect().adjusted(2, 2, -2, -2);
+        bool whole = shown.contains(at);
+        for (QGraphicsItem *p = text->parentItem(); p && whole; p = p->parentItem())
+            if (p->flags() & QGraphicsItem::ItemClipsChildrenToShape)
+                whole = p->mapToScene(p->boundingRect()).boundingRect().contains(at);
+        if (whole)
+            out << text->toPlainText();
+    }
+    return out;
+}
+
+// The bars shown: the kind of series, its sets' names and per month the sum of the sets.
+struct ShownBars {
+    QString kind;
+    QStringList names;
+    QList<qint64> monthSums;
+};
+ShownBars shownBars(const frmMonthlyTotals &w)
+{
+    ShownBars out;
+    for (QAbstractSeries *s : w.chtTotals->chart()->series())
+        if (auto *bars = qobject_cast<QAbstractBarSeries *>(s)) {
+            out.kind += QString::fromLatin1(bars->metaObject()->className());
+            for (QBarSet *set : bars->barSets()) {
+                out.names << set->label();
+                out.monthSums.resize(qMax(out.monthSums.size(), qsizetype(set->count())));
+                for (int i = 0; i < set->count(); ++i)
+                    out.monthSums[i] += qint64(set->at(i));
+            }
+        }
+    return out;
+}
+
+// The text of the window's pages printed to a PDF file, by pdftotext; empty without it.
+QString printedText(const frmMonthlyTotals &w, const QList<MonthTotal> &months, const QString &pdf)
+{
+    const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
+    if (pdftotext.isEmpty())
+        return QString();
+    {
+        QPdfWriter writer(pdf);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageOrientation(QPageLayout::Landscape);
+        if (!paintMonthlyTotals(writer, monthlyTableLines(months, true), QString(), *w.chtTotals))
+            return QStringLiteral("<not printed>");
+    }
+    QProcess run;
+    run.start(pdftotext, {pdf, "-"});
+    run.waitForFinished();
+    return QString::fromUtf8(run.readAllStandardOutput());
+}
+
+QList<qint64> monthSums(const QList<MonthTotal> &months, const QString &card = QString())
+{
+    QList<qint64> sums(12, 0);
+    for (const MonthTotal &m : months)
+        if (card.isEmpty() || m.card == card)
+            sums[m.month.mid(5).toInt() - 1] += m.sum;
+    return sums;
 }
 } // namespace
 
@@ -158,6 +254,140 @@ private slots:
         QCOMPARE(chart.series[12].sums, (QList<qint64>{0, 200 + 300, 200 + 300})); // cards 2 and 3
         QCOMPARE(monthlyChart(months.mid(0, 4)).series.size(), 2);
         QVERIFY(monthlyChart({}).series.isEmpty());
+    }
+
+    // 3 and 20 cards over a year at the window's first size: every month
+    // whole, amounts with separators; each mode one bar a month adding up to
+    // the month's totals; the choice and the size back at the next opening.
+    void chartReadableAndRemembered()
+    {
+        QCOMPARE(monthlyScale(MonthlyChart{{"2024/05"}, {{"1111", {38000000}}}}).labels(),
+                 (QStringList{"0", "10,000,000", "20,000,000", "30,000,000", "40,000,000"}));
+        // Stacked: the positive parts up, the negative ones down.
+        QCOMPARE(monthlyScale(MonthlyChart{{"2024/04", "2024/05"}, {{"1111", {1320, -300}}, {"2222", {980, -450}}}})
+                     .labels(),
+                 (QStringList{"-1,000", "0", "1,000", "2,000", "3,000"}));
+        QCOMPARE(monthlyScale(MonthlyChart{}).labels(), (QStringList{"0", "200", "400", "600", "800", "1,000"}));
+
+        QVERIFY(basCommon_WriteIniString(kSectionMain, "ViewSort", "NEW", settingsFileName()));
+        for (int cards : {3, 20}) {
+            // The window as first opened (not as the last round left it).
+            basCommon_WriteIniString("MONTHLY", "Width", "", settingsFileName());
+            basCommon_WriteIniString("MONTHLY", "ChartMode", "", settingsFileName());
+            const QList<MonthTotal> year = cardsOverAYear(cards);
+            auto w = std::make_unique<frmMonthlyTotals>(year, QStringLiteral("カードNO: 全カード"));
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+            const auto readable = [&] {
+                const QStringList texts = chartTexts(*w);
+                for (int m = 1; m <= 12; ++m)
+                    if (!texts.contains(QStringLiteral("2024/%1").arg(m, 2, 10, QLatin1Char('0'))))
+                        return false;
+                // Qt cuts a label short with "..."
+                return texts.filter(QRegularExpression(QStringLiteral("\\.\\.\\.|…"))).isEmpty() &&
+                       texts.filter(QRegularExpression("^\\d{1,3}(,\\d{3})+$")).size() >= 2 &&
+                       texts.filter(QRegularExpression("^-?\\d{5,}$")).isEmpty();
+            };
+            QTRY_VERIFY2(readable(), qPrintable(chartTexts(*w).join(" | ")));
+
+            QCOMPARE(w->cboChartMode->currentText(), QStringLiteral("上位5件 + その他"));
+            ShownBars bars = shownBars(*w);
+            QCOMPARE(bars.kind, QStringLiteral("QStackedBarSeries"));
+            QCOMPARE(bars.monthSums, monthSums(year));
+            QCOMPARE(bars.names.size(), qMin(cards, 6));
+            QCOMPARE(bars.names.first(), QStringLiteral("1373"));
+            QCOMPARE(bars.names.last().startsWith(kOtherCards), cards > 5);
+            if (cards > 5)
+                QCOMPARE(bars.names.last(), QStringLiteral("その他 (15枚)"));
+            // On paper as shown.
+            const QString pdf = QDir(h->programFolder()).filePath("totals.pdf");
+            QString printed = printedText(*w, year, pdf);
+            if (!printed.isEmpty()) {
+                QVERIFY2(printed.contains(cards > 5 ? "その他 (15枚)" : "2119"), qPrintable(printed));
+                QVERIFY2(printed.contains(cards > 5 ? "50,000,000" : "25,000,000"), qPrintable(printed));
+            }
+
+            w->cboChartMode->setCurrentText(QStringLiteral("全カード (積み上げ)"));
+            bars = shownBars(*w);
+            QCOMPARE(bars.kind, QStringLiteral("QStackedBarSeries"));
+            QCOMPARE(bars.names.size(), cards);
+            QCOMPARE(bars.monthSums, monthSums(year));
+            QTRY_VERIFY2(readable(), qPrintable(chartTexts(*w).join(" | ")));
+            // Every card in the legend, none left out for want of room.
+            for (const QString &card : bars.names)
+                QVERIFY2(chartTexts(*w).contains(card), qPrintable(card));
+
+            QVERIFY(!w->cboChartCard->isEnabled());
+            w->cboChartMode->setCurrentText(QStringLiteral("カード別"));
+            QVERIFY(w->cboChartCard->isEnabled());
+            w->cboChartCard->setCurrentText(QStringLiteral("2119"));
+            bars = shownBars(*w);
+            QCOMPARE(bars.kind, QStringLiteral("QBarSeries"));
+            QCOMPARE(bars.names, QStringList{"2119"});
+            QCOMPARE(bars.monthSums, monthSums(year, "2119"));
+            QTRY_VERIFY2(readable(), qPrintable(chartTexts(*w).join(" | ")));
+            printed = printedText(*w, year, pdf);
+            if (!printed.isEmpty()) {
+                QVERIFY2(!printed.contains(kOtherCards) && printed.contains("4,000,000"), qPrintable(printed));
+            }
+
+            w->resize(1000 + cards, 700);
+            w->cmdClose->click();
+            QCOMPARE(basCommon_GetIniString("MONTHLY", "ChartMode", settingsFileName()), QStringLiteral("CARD"));
+            frmMonthlyTotals again(year, QString());
+            QCOMPARE(again.chartMode(), MonthlyChartMode::OneCard);
+            QCOMPARE(again.cboChartCard->currentText(), QStringLiteral("2119"));
+            QCOMPARE(shownBars(again).names, QStringList{"2119"});
+            QCOMPARE(again.size(), QSize(1000 + cards, 700));
+            // Closed with Esc or the window's ×: kept as well.
+            again.cboChartMode->setCurrentIndex(int(MonthlyChartMode::AllStacked));
+            again.reject();
+            QCOMPARE(basCommon_GetIniString("MONTHLY", "ChartMode", settingsFileName()), QStringLiteral("STACKED"));
+        }
+        // Three years in the window at its smallest: the chart scrolls, no
+        // month is cut short.
+        QList<MonthTotal> years;
+        QStringList yearMonths;
+        for (int m = 0; m < 36; ++m) {
+            yearMonths << QStringLiteral("%1/%2").arg(2022 + m / 12).arg(m % 12 + 1, 2, 10, QLatin1Char('0'));
+            years << MonthTotal{"1373", yearMonths.last(), 1, 1000 * (m + 1), 0};
+        }
+        frmMonthlyTotals longer(years, QString());
+        longer.resize(longer.minimumSizeHint());
+        longer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&longer));
+        const auto allMonths = [&] {
+            const QStringList texts = chartTexts(longer);
+            return std::all_of(yearMonths.begin(), yearMonths.end(), [&](const QString &m) { return texts.contains(m); });
+        };
+        QTRY_VERIFY2(allMonths(), qPrintable(chartTexts(longer).join(" | ")));
+        longer.reject();
+
+        // A size the screen cannot hold and a choice the window does not
+        // know are not taken back.
+        basCommon_WriteIniString("MONTHLY", "Width", "5000", settingsFileName());
+        basCommon_WriteIniString("MONTHLY", "ChartMode", "BARS", settingsFileName());
+        frmMonthlyTotals tooWide(cardsOverAYear(3), QString());
+        QCOMPARE(tooWide.chartMode(), MonthlyChartMode::TopCards);
+        QVERIFY(tooWide.width() < 1280);
+    }
+
+    // With PASSLOG_MONTHLY_SCREENSHOTS naming a folder: the window with 3 and
+    // with 20 cards as first opened, as monthly-<cards>cards-<scale %>.png.
+    void screenshots()
+    {
+        const QString folder = qEnvironmentVariable("PASSLOG_MONTHLY_SCREENSHOTS");
+        if (folder.isEmpty())
+            QSKIP("PASSLOG_MONTHLY_SCREENSHOTS names no folder");
+        for (int cards : {3, 20}) {
+            frmMonthlyTotals w(cardsOverAYear(cards), QStringLiteral("カードNO: 全カード　期間: 全レコード"));
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            QTest::qWait(300);
+            const QPixmap shot = w.grab();
+            const QString name = QStringLiteral("monthly-%1cards-%2.png").arg(cards).arg(qRound(shot.devicePixelRatio() * 100));
+            QVERIFY(shot.save(QDir(folder).filePath(name)));
+        }
     }
 };
 
