@@ -97,6 +97,11 @@ frmMain *basMain_LoadMainWindow()
     auto *window = new frmMain;
     window->onLoad = [] { basMain_ETCStart(); };
     window->onUnload = [] { basMain_ETCEnd(); };
+    window->confirmClose = [] {
+        return !cardReadNotRegistered() ||
+               basCommon_AskYesNoDefaultNo(QStringLiteral("カードから読み込んだ利用履歴がDB登録されていません。"
+                                                          "終了すると、読み込んだ利用履歴は失われます。終了しますか?"));
+    };
     connectReaderLink(window);
     window->frmMain_Form_Load();
     return window;
@@ -106,8 +111,10 @@ void endForSessionEnd()
 {
     // Closing the main window runs the end sequence, as the exit commands do;
     // without a window (not built yet, already gone) it runs directly.
-    if (frmMain *window = frmMain::instance())
+    if (frmMain *window = frmMain::instance()) {
+        window->confirmClose = nullptr; // the session ends: nothing is asked
         window->close();
+    }
     basMain_ETCEnd();
 }
 

@@ -15,6 +15,7 @@
 #include "ui/frmMain.h"
 
 #include <QAction>
+#include <QScopeGuard>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -29,9 +30,10 @@ int cardRecordCount() { return int(CardTable.size()) - 1; }
 void basMain_CardRead()
 {
     guarded("basMain_CardRead", [] {
+        frmMain &f = form();
+        const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f.btnDBEntry); });
         if (basMain_CheckDateTime())
             return;
-        frmMain &f = form();
         useAllCardsIfNothingTyped();
         basMain_BanCardRead(false);
         f.TimerPolling->stop();
@@ -81,6 +83,7 @@ void basMain_ViewCls()
 {
     guarded("basMain_ViewCls", [] {
         frmMain &f = form();
+        const auto focus = qScopeGuard([] { focusNextUsefulControl(); });
         f.TimerPolling->stop();
         for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry})
             b->setEnabled(false);

@@ -139,6 +139,33 @@ void enableDBReadIfHistory()
 
 void restartPolling() { form().TimerPolling->start(kPollingIntervalMs); }
 
+bool cardReadNotRegistered()
+{
+    bool staged = false;
+    if (ViewCondition.ViewMode == 1)
+        expectedFailureOf([&] { staged = basAccess_MDBTBLCheck(kTableTemp); });
+    return staged;
+}
+
+void focusNextUsefulControl(QWidget *preferred)
+{
+    frmMain &f = form();
+    if (preferred && preferred->isEnabled()) {
+        preferred->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    const QWidget *now = QApplication::focusWidget();
+    if (now && now != f.btnExit && now->isEnabled() && f.isAncestorOf(now))
+        return;
+    for (QWidget *next : {static_cast<QWidget *>(f.btnDBEntry), static_cast<QWidget *>(f.btnPrintDefault),
+                          static_cast<QWidget *>(f.btnDBRead), static_cast<QWidget *>(f.btnCardRead)})
+        if (next->isEnabled()) {
+            next->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    f.MSHFlexGrid->setFocus(Qt::OtherFocusReason);
+}
+
 void selectAllCardsFromList()
 {
     frmMain &f = form();

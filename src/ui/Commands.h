@@ -2,6 +2,7 @@
 // Steps the operations of the main window share: the command buttons and
 // their menu twins, the empty grid, the polling restart.
 
+class QWidget;
 #include <QString>
 #include <functional>
 
@@ -42,6 +43,14 @@ void emptyStagingAndGrid();
 void enableDBReadIfHistory();
 // The polling timer back at its one-second tick.
 void restartPolling();
+// True while a card read is shown that is not registered (it would be lost
+// by quitting).
+bool cardReadNotRegistered();
+// Where the focus goes after a command: to preferred when it is enabled;
+// otherwise it stays where it is unless that is 終了 or a disabled control,
+// when it goes to the first enabled of DB登録, 標準印刷, DB読込, カード読込,
+// else to the grid. Return then never ends the program by accident.
+void focusNextUsefulControl(QWidget *preferred = nullptr);
 // Typed entry with nothing typed means all cards: switch to the list's "0000".
 void useAllCardsIfNothingTyped();
 // List entry on its first entry ("0000").

@@ -14,6 +14,7 @@
 #include "ui/basMainWindow.h"
 #include "ui/frmMain.h"
 
+#include <QScopeGuard>
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,6 +30,8 @@ void basMain_DBEntry()
 {
     guarded("basMain_DBEntry", [] {
         frmMain &f = form();
+        QWidget *next = nullptr; // DB読込 once registered
+        const auto focus = qScopeGuard([&next] { focusNextUsefulControl(next); });
         if (f.optCardNo[0]->isChecked() && f.txtCardInput->text().isEmpty()) {
             basCommon_ShowWarning(QStringLiteral("カードNOが入力されていません。"));
             f.txtCardInput->setFocus();
@@ -70,6 +73,7 @@ void basMain_DBEntry()
         restartPolling();
         f.btnCardRead->setEnabled(true);
         enableDBReadIfHistory();
+        next = f.btnDBRead;
         basCommon_ShowInfo(QStringLiteral("DB登録が完了しました。"));
     });
 }
@@ -78,6 +82,7 @@ void basMain_DBRead()
 {
     guarded("basMain_DBRead", [] {
         frmMain &f = form();
+        const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f.btnPrintDefault); });
         if (f.lblCountValue->text() != kZeroCount && ViewCondition.ViewMode == 1 &&
             !basCommon_AskYesNo(
                 QStringLiteral("DB登録を行わずにDB読込を行うと現在表示されている利用履歴は削除されます。") +
@@ -122,6 +127,7 @@ void basMain_DBRead()
 
 void basMain_DBDelete()
 {
+    const auto focus = qScopeGuard([] { focusNextUsefulControl(); });
     guarded("basMain_DBDelete", [] {
         frmMain &f = form();
         if (f.optCardNo[0]->isChecked())

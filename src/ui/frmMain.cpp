@@ -301,6 +301,10 @@ void frmMain::frmMain_Form_Load()
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
+    if (confirmClose && !confirmClose()) {
+        event->ignore();
+        return;
+    }
     event->accept();
     if (onUnload)
         onUnload();

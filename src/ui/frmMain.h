@@ -112,6 +112,9 @@ public:
     // hooked in here by whoever creates the window.
     std::function<void()> onLoad;
     std::function<void()> onUnload;
+    // Asked before the window closes by the user's wish (終了, the menu, the
+    // window's own close): false keeps it open. Not asked at a logout.
+    std::function<bool()> confirmClose;
 
     // Runs the load event (the start sequence) before the window is shown.
     void frmMain_Form_Load();

@@ -70,6 +70,36 @@ private slots:
         QVERIFY(f.w->TimerPolling->isActive());
     }
 
+    // Return never ends the program by accident: after each command the
+    // focus is on the next useful command, never on 終了; quitting while a
+    // card read is shown and not registered asks first (いいえ keeps it), a
+    // logout does not ask.
+    void focusFollowsTheWorkAndQuittingAsks()
+    {
+        Flow f;
+        FLOW_START(f);
+        QVERIFY(f.readCard());
+        QCOMPARE(QApplication::focusWidget(), f.w->btnDBEntry);
+        const QString question = QStringLiteral("カードから読み込んだ利用履歴がDB登録されていません。"
+                                                "終了すると、読み込んだ利用履歴は失われます。終了しますか?");
+        f.harness.clearMessages();
+        QVERIFY(f.click(f.w->btnExit)); // no answer queued: いいえ
+        f.w->close();
+        QCOMPARE(f.harness.messageTexts(), (QStringList{question, question}));
+        QVERIFY(f.w->isVisible());
+        QCOMPARE(f.gridRows(), 14);
+
+        QVERIFY(f.registerAs(QStringLiteral("0001")));
+        QCOMPARE(QApplication::focusWidget(), f.w->btnDBRead);
+        QVERIFY(f.click(f.w->btnDBRead));
+        QCOMPARE(QApplication::focusWidget(), f.w->btnPrintDefault);
+
+        QVERIFY(f.readCard());
+        f.harness.clearMessages();
+        QVERIFY(endsProgram([] { endForSessionEnd(); }));
+        QCOMPARE(f.harness.messageTexts(), QStringList());
+    }
+
     void rangeStagesOnlyRecordsInside_data()
     {
         QTest::addColumn<QDateTime>("start");
