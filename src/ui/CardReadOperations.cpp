@@ -29,7 +29,7 @@ int cardRecordCount() { return int(CardTable.size()) - 1; }
 void basMain_CardRead()
 {
     guarded("basMain_CardRead", [] {
-        if (basMain_CheckDateTime())
+        if (basMain_CheckDateTime() || typedCardNumberRefused())
             return;
         frmMain &f = form();
         useAllCardsIfNothingTyped();
