@@ -17,7 +17,21 @@ std::function<QStringList()> &programFilesSource()
     return source;
 }
 
-std::filesystem::path fsPath(const QString &path) { return std::filesystem::path(path.toStdWString()); }
+} // namespace
+
+std::filesystem::path fileSystemPath(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return std::filesystem::path(path.toStdWString());
+#else
+    // The file system's own bytes: a wide text would go through the C
+    // library's locale, which cannot hold Japanese names in the "C" locale.
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
+}
+
+namespace {
+const auto fsPath = fileSystemPath;
 
 bool sameName(const QString &a, const QString &b)
 {

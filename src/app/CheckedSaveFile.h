@@ -25,6 +25,7 @@
 #include <QSaveFile>
 #include <QString>
 #include <QStringList>
+#include <filesystem>
 #include <functional>
 
 class CheckedSaveFile : public QIODevice {
@@ -72,6 +73,9 @@ private:
     bool m_failed = false;
     bool m_refused = false;
 };
+
+// A path as the standard library's file system functions take it.
+std::filesystem::path fileSystemPath(const QString &path);
 
 // Opens file for writing; a refusal (a folder, one of the program's own
 // files) throws ExpectedFailure with its Japanese text, any other failure

@@ -1,5 +1,6 @@
 #include "reports/CsvImport.h"
 
+#include "app/CheckedSaveFile.h"
 #include "app/Cp932.h"
 #include "app/Failure.h"
 #include "app/Seams.h"
@@ -792,7 +793,7 @@ CsvImport::CsvImport(QStringList files, QString cardNo) : d(new Private)
 {
     // A file named twice is read once (its own copies of a record still count),
     // also under another name: a link, "./x" for "x". One file is one device and inode.
-    const auto fsPath = [](const QString &path) { return std::filesystem::path(path.toStdWString()); };
+    const auto fsPath = fileSystemPath;
     for (const QString &f : std::as_const(files)) {
         const QFileInfo info(f);
         const QString path = info.canonicalFilePath().isEmpty() ? info.absoluteFilePath() : info.canonicalFilePath();

@@ -177,7 +177,7 @@ int runExportCommand(const QStringList &args)
     if (parser.isSet(card)) {
         // Four digits; fewer are filled with zeros in front, as in the window's box ("12": 0012).
         const QString number = parser.value(card);
-        if (!QRegularExpression(QStringLiteral("^[0-9]{1,4}$")).match(number).hasMatch())
+        if (!QRegularExpression(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{1,4}"))).match(number).hasMatch())
             return usageError(QStringLiteral("--card にはカードNOを4桁の数字で指定してください: ") + number);
         selection.TypedCardNo = number.rightJustified(4, QLatin1Char('0'));
     }

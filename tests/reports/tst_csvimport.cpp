@@ -345,14 +345,14 @@ private slots:
         const QString a = QDir(folder).filePath("a.csv");
         writeFile(a, tomeiLine() + tomeiLine("5678") + tomeiLine("1111"));
         QDir(folder).mkdir("sub");
-        const QString hard = QDir(folder).filePath("sub/hard.csv"), soft = QDir(folder).filePath("soft.csv");
+        const QString hard = QDir(folder).filePath("sub/利用履歴.csv"), soft = QDir(folder).filePath("soft.csv");
         QCOMPARE(::link(QFile::encodeName(a).constData(), QFile::encodeName(hard).constData()), 0);
         QVERIFY(QFile::link(a, soft));
         const QString before = QDir::currentPath();
         QDir::setCurrent(folder);
         qint64 added = 0;
         CsvImportSummary s;
-        const QString failed = importFiles({a, hard, "./a.csv", "sub/../a.csv", soft, "sub/hard.csv"}, QString(),
+        const QString failed = importFiles({a, hard, "./a.csv", "sub/../a.csv", soft, "sub/利用履歴.csv"}, QString(),
                                            &added, &s);
         QDir::setCurrent(before);
         QCOMPARE(failed, QString());

@@ -258,6 +258,7 @@ private slots:
         QVERIFY(!QFile::exists(path("t.csv")));
         QCOMPARE(run({"export", "csv", "--out", path("t.csv"), "--card", "12a"}).status, 2);
         QCOMPARE(run({"export", "csv", "--out", path("t.csv"), "--card", " 111"}).status, 2);
+        QCOMPARE(run({"export", "csv", "--out", path("t.csv"), "--card", "1111\n"}).status, 2);
         QVERIFY(!QFile::exists(path("t.csv")));
 
         QProcess help;
@@ -282,13 +283,13 @@ private slots:
         const QString history = path("ETC_DAT.sqlite");
         QVERIFY(QFile::exists(history));
         QVERIFY(QDir(h->programFolder()).mkdir("links"));
-        QCOMPARE(::link(name(history).constData(), name(path("links/hard.sqlite")).constData()), 0);
+        QCOMPARE(::link(name(history).constData(), name(path("links/履歴.sqlite")).constData()), 0);
         QVERIFY(QFile::link(history, path("links/soft.sqlite")));
         const QList<QStringList> everyWriter{{"csv", "--force"}, {"csv", "--append"}, {"totals", "--force"},
                                              {"statement", "--force"}};
         const QList<std::pair<QString, QList<QStringList>>> targets{
             {history, everyWriter},
-            {path("links/hard.sqlite"), everyWriter},
+            {path("links/履歴.sqlite"), everyWriter},
             {path("links/soft.sqlite"), {{"csv", "--force"}}},
             {"./ETC_DAT.sqlite", {{"csv", "--force"}}},
             {"links/../ETC_DAT.sqlite", {{"totals", "--force"}}},
@@ -323,7 +324,7 @@ private slots:
         // The window's writers: CSV出力 and the PDF file ask again, 月別集計's CSV is refused.
         readView("0000");
         h->clearMessages();
-        chosen << path("links/hard.sqlite") << path("window.csv");
+        chosen << path("links/履歴.sqlite") << path("window.csv");
         basMain_CSVOutput();
         QVERIFY2(h->messageTexts().value(0).contains(QStringLiteral("このプログラムが使っているファイルです")),
                  qPrintable(h->messageTexts().join('|')));
