@@ -74,6 +74,12 @@ bool sameFile(const QString &a, const QString &b)
 struct Daily {
     std::thread thread;
     std::atomic<bool> stop{false};
+    ~Daily() // a run that ends without its end sequence
+    {
+        stop = true;
+        if (thread.joinable())
+            thread.join();
+    }
 };
 Daily &daily()
 {

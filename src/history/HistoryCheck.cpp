@@ -25,6 +25,16 @@ struct Check {
     std::thread thread;
     CheckWaitHandler waitHandler;
     std::function<void(const QString &)> damageHandler;
+    ~Check() // a run that ends without closing the file
+    {
+        {
+            const std::lock_guard lock(mutex);
+            if (db)
+                sqlite3_interrupt(db);
+        }
+        if (thread.joinable())
+            thread.join();
+    }
 };
 
 Check &check()

@@ -1,5 +1,6 @@
 #include "history/basAccess.h"
 
+#include "app/CheckedSaveFile.h"
 #include "app/DataFolder.h"
 #include "app/Failure.h"
 #include "app/Seams.h"
@@ -179,6 +180,18 @@ void checkOnOwnConnection(const QString &path, bool readOnly)
 // crash's log, a copy from elsewhere, a write by another program) fails the
 // match and brings the full check back.
 QString cleanEndMarkerPath(const QString &path) { return path + QStringLiteral("-closed"); }
+
+// The database files as the program keeps them on disk, with the logs
+// SQLite makes beside them and the clean-end marker: no document is ever
+// written onto one of them.
+QStringList databaseFiles()
+{
+    QStringList files;
+    for (const QString &file : {basAccess_FilePath(kDatFile), basAccess_FilePath(kMstFile)})
+        files << file << file + QStringLiteral("-wal") << file + QStringLiteral("-shm")
+              << file + QStringLiteral("-journal") << cleanEndMarkerPath(file);
+    return files;
+}
 
 QByteArray cleanEndStamp(const QString &path)
 {
@@ -672,6 +685,7 @@ bool namesHistoryTable(const QString &source)
 void basAccess_MDBOpen(const QString &fileName, HistoryAccess access)
 {
     guarded("basAccess_MDBOpen", [&] {
+        setProgramFilesSource(databaseFiles);
         const bool history = fileName == kDatFile;
         if (!history && fileName != kMstFile)
             return;

@@ -7,7 +7,11 @@
 #include "history/HistoryFileRows.h"
 #include "history/ViewCondition.h"
 
+#include <QDir>
 #include <QFile>
+#include <QStringDecoder>
+#include <algorithm>
+#include <utility>
 #include <charconv>
 
 namespace {
@@ -53,6 +57,17 @@ void appendField(QString &line, const QVariant &value)
     throw Failure(75, QStringLiteral("パス/ファイル アクセス エラーです。") + path + QStringLiteral(": ") + reason);
 }
 
+// A file the lines cannot be added to: refused with the file as it was.
+[[noreturn]] void notAppendable(const QString &path)
+{
+    throw ExpectedFailure(75, QStringLiteral("CSVファイルに追加書込みできません。このファイルは UTF-8 で書かれています"
+                                             "(CSV出力はシフトJISで書きます)。二つの文字コードが混ざると、"
+                                             "CSV取込で読めなくなります。置き換えるか、別のファイルに出力してください。"
+                                             "\r\n\r\n") +
+                              QDir::toNativeSeparators(path) +
+                              QStringLiteral("\r\n\r\n※既存のファイルは変更されていません。"));
+}
+
 [[noreturn]] void nullCardNumber() { throw Failure(94, QStringLiteral("Null の使い方が不正です。")); }
 
 // Lines are collected into blocks of about this size and written a block at a time.
@@ -74,26 +89,54 @@ bool writeCsvFile(const QString &path, qint16 mode, const std::function<Outcome(
     // fails half-way (a full disk) never leaves a cut line in the old file.
     const bool existed = QFile::exists(path);
     CheckedSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        fileFailure(path, out.errorString());
+    openForWriting(out);
     const auto notWritten = [&] {
         out.close();
         basCommon_ShowWarning(fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
         return false;
     };
-    if (mode == CsvAppend && existed) {
+    // The line end an old file lacks, written before the first new line.
+    QByteArray lineEnd;
+    // A FIFO or a device takes the lines as they come: an append there is
+    // the same as a new file, and nothing is read from it.
+    if (mode == CsvAppend && existed && !out.writesDirectly()) {
         QFile old(path);
         if (!old.open(QIODevice::ReadOnly))
             fileFailure(path, old.errorString());
+        // The lines are code page 932: after a file in UTF-8 (with a
+        // byte-order mark, or with other characters that only UTF-8 reads)
+        // the file would hold two encodings and could not be read back.
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        bool first = true, beyondAscii = false;
+        char last = '\n';
         while (!old.atEnd()) {
             const QByteArray chunk = old.read(1 << 20);
             if (chunk.isEmpty() && old.error() != QFileDevice::NoError)
                 fileFailure(path, old.errorString());
+            if (chunk.isEmpty())
+                break;
+            if (first && chunk.startsWith("\xEF\xBB\xBF"))
+                notAppendable(path);
+            first = false;
+            if (!beyondAscii)
+                beyondAscii = std::any_of(chunk.cbegin(), chunk.cend(), [](char c) { return quint8(c) >= 0x80; });
+            if (beyondAscii && !utf8.hasError())
+                (void)QString(utf8(chunk));
+            last = chunk.back();
             if (out.write(chunk) != chunk.size())
                 return notWritten();
         }
+        if (beyondAscii && !utf8.hasError())
+            notAppendable(path);
+        // The first new line starts on a line of its own.
+        lineEnd = last == '\n' ? QByteArray() : last == '\r' ? QByteArray("\n") : QByteArray("\r\n");
     }
     const PutBlock put = [&](QByteArray &block) {
+        if (!lineEnd.isEmpty()) {
+            const QByteArray end = std::exchange(lineEnd, QByteArray());
+            if (out.write(end) != end.size())
+                return false;
+        }
         const bool ok = out.write(block) == block.size();
         block.resize(0); // keeps its capacity for the next block
         return ok;

@@ -1,5 +1,6 @@
 #include "reports/CsvImport.h"
 
+#include "app/CheckedSaveFile.h"
 #include "app/Cp932.h"
 #include "app/Failure.h"
 #include "app/Seams.h"
@@ -21,7 +22,9 @@
 #include <QSqlError>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <array>
+#include <filesystem>
 #include <sqlite3.h>
 
 namespace {
@@ -126,6 +129,16 @@ bool toInteger(QStringView s, qint64 &value)
     return true;
 }
 
+// A card number is four ASCII digits; "0000" stands for all cards and is no card's.
+bool isCardNumber(QStringView s)
+{
+    int unused;
+    return s.size() == 4 && digits(s, 0, 4, unused) && s != u"0000";
+}
+
+// A value for a message: a very long one is cut.
+QString shownValue(QStringView s) { return s.size() <= 20 ? s.toString() : s.first(20).toString() + QStringLiteral("…"); }
+
 // What is wrong with a record of 17 fields (empty when nothing is); numbers
 // are converted on the way.
 QString fault(Record &r, bool ownCard)
@@ -136,6 +149,11 @@ QString fault(Record &r, bool ownCard)
         if (i == fCard && ownCard) {
             if (x.kind != Kind::Quoted || x.raw.isEmpty())
                 return QStringLiteral("カードNOがありません(1項目目)。");
+            if (x.raw == u"0000")
+                return fieldName(i) + QStringLiteral("が 0000 です。0000 は全カードを表す番号のため、取り込めません。");
+            if (!isCardNumber(x.raw))
+                return fieldName(i) + QStringLiteral("「") + shownValue(x.raw) +
+                       QStringLiteral("」は4桁の数字ではありません。");
             continue;
         }
         if ((i == fDate || i == fTime) && x.kind != Kind::Quoted)
@@ -768,6 +786,9 @@ struct CsvImport::Private {
                  const std::function<void(const Record &, const QString &, const Key &)> &each,
                  CsvImportSummary *counts)
     {
+        if (!card.isEmpty() && !isCardNumber(card))
+            refuseImport(QStringLiteral("カードNO「") + shownValue(card) +
+                         QStringLiteral("」は取り込みに使えません。0000 以外の4桁の数字を指定してください。"));
         qint64 before = 0;
         QList<quint64> readDigests;
         const auto done = qScopeGuard([&] { digests = readDigests; });
@@ -793,11 +814,17 @@ struct CsvImport::Private {
 
 CsvImport::CsvImport(QStringList files, QString cardNo) : d(new Private)
 {
-    // A file named twice is read once (its own copies of a record still count).
+    // A file named twice is read once (its own copies of a record still count),
+    // also under another name: a link, "./x" for "x". One file is one device and inode.
+    const auto fsPath = fileSystemPath;
     for (const QString &f : std::as_const(files)) {
         const QFileInfo info(f);
         const QString path = info.canonicalFilePath().isEmpty() ? info.absoluteFilePath() : info.canonicalFilePath();
-        if (!d->files.contains(path))
+        const bool named = std::any_of(d->files.cbegin(), d->files.cend(), [&](const QString &taken) {
+            std::error_code error;
+            return taken == path || (std::filesystem::equivalent(fsPath(taken), fsPath(path), error) && !error);
+        });
+        if (!named)
             d->files << path;
     }
     d->card = std::move(cardNo);

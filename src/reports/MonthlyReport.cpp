@@ -92,9 +92,7 @@ bool writeMonthlyCsv(const QString &path, const QList<MonthTotal> &months)
     return guarded("writeMonthlyCsv", [&] {
         const bool existed = QFile::exists(path);
         CheckedSaveFile out(path);
-        if (!out.open(QIODevice::WriteOnly))
-            throw Failure(75, QStringLiteral("パス/ファイル アクセス エラーです。") + path + QStringLiteral(": ") +
-                                  out.errorString());
+        openForWriting(out);
         const QByteArray bytes = monthlyCsv(months);
         if (out.write(bytes) != bytes.size() || !out.commit()) {
             out.close();

@@ -18,6 +18,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <cstdio>
 
 namespace {
@@ -114,7 +115,9 @@ int runJob(const QString &kind, const QString &out, bool append, const ViewSelec
         const bool existed = QFileInfo::exists(out);
         CheckedSaveFile file(out);
         if (!file.open(QIODevice::WriteOnly)) {
-            say(QStringLiteral("パス/ファイル アクセス エラーです。") + out + QStringLiteral(": ") + file.errorString());
+            say(file.refused() ? file.errorString()
+                               : QStringLiteral("パス/ファイル アクセス エラーです。") + out + QStringLiteral(": ") +
+                                     file.errorString());
         } else {
             const qint32 pages = guarded("basMain_PdfFileCreate", [&] {
                 return basMain_PdfFileCreate(file, QString(), {kStatementTitle, kAppTitle});
@@ -172,10 +175,11 @@ int runExportCommand(const QStringList &args)
     ViewSelection selection;
     selection.CardNoMode = 0;
     if (parser.isSet(card)) {
-        const QString number = parser.value(card).trimmed();
-        if (number.isEmpty() || number.size() > 4)
-            return usageError(QStringLiteral("--card にはカードNOを4文字以内で指定してください: ") + number);
-        selection.TypedCardNo = number;
+        // Four digits; fewer are filled with zeros in front, as in the window's box ("12": 0012).
+        const QString number = parser.value(card);
+        if (!QRegularExpression(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{1,4}"))).match(number).hasMatch())
+            return usageError(QStringLiteral("--card にはカードNOを4桁の数字で指定してください: ") + number);
+        selection.TypedCardNo = number.rightJustified(4, QLatin1Char('0'));
     }
     if (parser.isSet(from) != parser.isSet(to))
         return usageError(QStringLiteral("期間は --from と --to の両方で指定してください。"));

@@ -32,7 +32,7 @@ void basMain_CardRead()
     guarded("basMain_CardRead", [] {
         frmMain &f = form();
         const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f.btnDBEntry); });
-        if (basMain_CheckDateTime())
+        if (basMain_CheckDateTime() || typedCardNumberRefused())
             return;
         useAllCardsIfNothingTyped();
         basMain_BanCardRead(false);

@@ -37,6 +37,8 @@ void basMain_DBEntry()
             f.txtCardInput->setFocus();
             return;
         }
+        if (typedCardNumberRefused())
+            return;
         const QString cardNo = basAccess_GetSelectCardNo();
         if (cardNo == kNoCardNo) {
             basCommon_ShowWarning(QStringLiteral("カードNO:[") + cardNo + QStringLiteral("]ではDB登録できません。"));
@@ -88,7 +90,7 @@ void basMain_DBRead()
                 QStringLiteral("DB登録を行わずにDB読込を行うと現在表示されている利用履歴は削除されます。") +
                 QStringLiteral("よろしいですか?")))
             return;
-        if (basMain_CheckDateTime())
+        if (basMain_CheckDateTime() || typedCardNumberRefused())
             return;
         useAllCardsIfNothingTyped();
         basMain_BanRecordCheck(true);

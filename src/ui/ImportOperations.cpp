@@ -58,6 +58,8 @@ void setImportQuestionHandler(ImportQuestionHandler handler) { g_question = std:
 void basMain_CSVImport()
 {
     guarded("basMain_CSVImport", [] {
+        if (typedCardNumberRefused())
+            return;
         const QStringList files = askFiles(CSVPath);
         if (files.isEmpty())
             return;

@@ -65,6 +65,8 @@ bool selectedCardForOutput(const QString &refusal, QString &card)
         f.txtCardInput->setFocus();
         return false;
     }
+    if (typedCardNumberRefused())
+        return false;
     card = basAccess_GetSelectCardNo();
     if (card == kAllCards) {
         basCommon_ShowWarning(QStringLiteral("カードNO:[") + card + QStringLiteral("]では") + refusal);
@@ -153,18 +155,14 @@ QString askPdfFile(const QString &suggested)
         if (QFileInfo(path).suffix().isEmpty())
             path += QStringLiteral(".pdf");
         setLastFile(kLastPdfFile, path);
+        if (const QString refusal = documentTargetRefusal(path); !refusal.isEmpty()) {
+            basCommon_ShowWarning(refusal); // and the dialog again
+            continue;
+        }
         if (!QFileInfo::exists(path) ||
             basCommon_AskYesNoDefaultNo(kSameNameExists + kCrLf + kCrLf + QDir::toNativeSeparators(path)))
             return path;
     }
-}
-
-// A file that cannot even be opened is reported as the path/file access error.
-void openForWriting(CheckedSaveFile &file, const QString &path)
-{
-    if (!file.open(QIODevice::WriteOnly))
-        throw Failure(75, QStringLiteral("パス/ファイル アクセス エラーです。") + path + QStringLiteral(": ") +
-                              file.errorString());
 }
 
 // The statement into a PDF file chosen by the user. False when cancelled, or
@@ -178,7 +176,7 @@ bool printToPdfFile(const QString &card)
     // PDF that did not fit on the disk leaves an older file as it was.
     const bool existed = QFileInfo::exists(path);
     CheckedSaveFile file(path);
-    openForWriting(file, path);
+    openForWriting(file);
     const qint32 pages = basMain_PdfFileCreate(file, card, {kStatementTitle, kAppTitle}, progressOf(kPrintProgress));
     if (pages == kStatementStopped)
         return false; // stopped: the unfinished file goes, an older one stays
@@ -216,7 +214,7 @@ bool printOnChosenPrinter(const QString &what, const QString &pdfName,
             return false;
         const bool existed = QFileInfo::exists(path);
         CheckedSaveFile file(path);
-        openForWriting(file, path);
+        openForWriting(file);
         bool painted = false;
         {
             QPdfWriter writer(&file);
@@ -324,6 +322,10 @@ void basMain_CSVOutput()
             if (path.isEmpty())
                 return; // cancelled: nothing written, the folder stays
             setLastFile(kLastCsvFile, path);
+            if (const QString refusal = documentTargetRefusal(path); !refusal.isEmpty()) {
+                basCommon_ShowWarning(refusal); // and the dialog again
+                continue;
+            }
             if (!QFileInfo::exists(path)) {
                 mode = CsvCreate;
                 break;

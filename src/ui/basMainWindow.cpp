@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QTimeEdit>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -150,7 +151,25 @@ QString normaliseCardNumber(const QString &typed)
     for (QChar &c : text)
         if (c >= QChar(0xFF10) && c <= QChar(0xFF19))
             c = QChar(u'0' + (c.unicode() - 0xFF10));
+    // Anything but digits is no card number: left as it is, for the warning to name.
+    if (!std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+        return typed;
     return (kNoCardNo + text).right(4);
+}
+
+bool typedCardNumberRefused()
+{
+    frmMain &f = form();
+    const QString typed = f.txtCardInput->text();
+    if (!f.optCardNo[0]->isChecked() || typed.isEmpty())
+        return false;
+    const QString card = normaliseCardNumber(typed);
+    if (card.size() == 4 && std::all_of(card.cbegin(), card.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+        return false;
+    basCommon_ShowWarning(QStringLiteral("カードNO:[") + typed +
+                          QStringLiteral("]は4桁の数字ではありません。カードNOは数字で入力してください。"));
+    f.txtCardInput->setFocus();
+    return true;
 }
 
 void frmMain_cmdDateStart_Click()

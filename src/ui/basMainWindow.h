@@ -23,10 +23,16 @@ ViewSelection currentViewSelection();
 // The date limit of a card read: the start date in range mode.
 std::optional<QDate> cardReadDateLimit();
 
-// A typed card number as the text box leaves it: empty stays empty, anything
-// else becomes the last 4 characters of "0000" followed by the text, with
-// full-width digits turned into their half-width forms.
+// A typed card number as the text box leaves it: empty stays empty, digits
+// become the last 4 characters of "0000" followed by them, with full-width
+// digits turned into their half-width forms; a text with anything else in it
+// stays as it is (no card number: refused where it would be used).
 QString normaliseCardNumber(const QString &typed);
+// True when the box is chosen and holds something that is no card number
+// (a letter, a blank): the user has been warned and the focus is in the box.
+// The box takes digits only as they are typed; this catches a text put there
+// by other means.
+bool typedCardNumberRefused();
 
 // Today at 00:00:00 and at 23:59:59 by the program's clock.
 QDateTime todayStart();

@@ -28,6 +28,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimeEdit>
@@ -119,6 +120,9 @@ void frmMain::buildControls()
     optCardNo[1] = place(new QRadioButton(QStringLiteral("選択"), fraCardNo), "optCardNo(1)", 120, 600, 780, 330);
     txtCardInput = place(new QLineEdit(fraCardNo), "txtCardInput", 960, 240, 615, 330);
     txtCardInput->setMaxLength(4);
+    // Digits only, half- or full-width (an input method's "１２" is card 0012).
+    txtCardInput->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9\\x{FF10}-\\x{FF19}]{0,4}")), txtCardInput));
     txtCardInput->setFont(gothicFont(12));
     cboCardSelect = place(new QComboBox(fraCardNo), "cboCardSelect", 960, 600, 855, 360);
     cboCardSelect->setFont(gothicFont(12));

@@ -28,6 +28,8 @@ private slots:
         QTest::newRow("typed 0") << QString("0") << QStringList{"カードNO:[0000]ではDB登録できません。"};
         QTest::newRow("list entry 0000") << QString() << QStringList{"カードNO:[0000]ではDB登録できません。"};
         QTest::newRow("answered No") << QString("5678") << QStringList{registerQuestion("5678")};
+        // The box takes digits only: a letter or a blank typed does not arrive.
+        QTest::newRow("letter and blank typed") << QString("1 2a") << QStringList{registerQuestion("0012")};
     }
     void registrationIsRefused()
     {
@@ -51,6 +53,35 @@ private slots:
         QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴(ETCカード)"));
         QVERIFY(f.w->btnDBEntry->isEnabled());
         QVERIFY(f.w->TimerPolling->isActive());
+    }
+
+    // A text that is no card number, put into the box other than by typing:
+    // DB登録, DB読込 and CSV出力 are refused with a warning naming it, and
+    // nothing is stored or read under it.
+    void textThatIsNoCardNumberIsRefused()
+    {
+        Flow f;
+        f.seedHistory(QStringLiteral("1234"), 3);
+        FLOW_START(f);
+        QVERIFY(f.readCard());
+        for (const QString text : {"a'b", "12a", " 12"}) {
+            const QString warning = QStringLiteral("カードNO:[") + text +
+                                    QStringLiteral("]は4桁の数字ではありません。カードNOは数字で入力してください。");
+            f.w->optCardNo[0]->setChecked(true);
+            f.w->txtCardInput->setText(text);
+            f.harness.clearMessages();
+            QVERIFY(f.click(f.w->btnDBEntry));
+            QCOMPARE(f.harness.messageTexts(), QStringList{warning});
+            f.harness.clearMessages();
+            QVERIFY(f.click(f.w->btnCSVOutput));
+            QCOMPARE(f.harness.messageTexts(), QStringList{warning});
+            f.harness.clearMessages();
+            QVERIFY(f.clickYes(f.w->btnDBRead));
+            QCOMPARE(f.harness.messageTexts(), (QStringList{kReadQuestion, warning}));
+            QCOMPARE(Flow::historyRows(), 3);
+            QCOMPARE(stagedRows(), QStringLiteral("14"));
+            QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴(ETCカード)"));
+        }
     }
 
     void registeringTwiceAppendsTwice()

@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <unistd.h>
 
 namespace {
 // The fields of a line of the file (quotes removed, "" as ").
@@ -167,7 +168,6 @@ private slots:
         };
         for (const QVariantMap &changes : odd)
             insertRecord("ETC_DATA", staged(changes, QStringLiteral("5678")));
-        insertRecord("ETC_DATA", staged({}, QStringLiteral("12\"4")));
         const QStringList before = historyRows();
         const qint64 rows = rowCount();
 
@@ -268,6 +268,14 @@ private slots:
         QTest::newRow("tab") << QByteArray(tomeiLine()).replace("\"01005\"", "\"010\t05\"") << "11項目目(出口IC)に制御文字 U+0009";
         QTest::newRow("line break in a text") << QByteArray(tomeiLine()).replace("\"01005\"", "\"010\r\n05\"")
                                               << "11項目目(出口IC)に制御文字 U+000D";
+        // A card number is four ASCII digits, and 0000 (all cards) is no card's.
+        QTest::newRow("card with a blank") << tomeiLine(" 1234") << "1項目目(カードNO)「 1234」は4桁の数字ではありません";
+        QTest::newRow("card with a letter") << tomeiLine("12a4") << "1項目目(カードNO)「12a4」は4桁の数字ではありません";
+        QTest::newRow("card with a quote") << tomeiLine("12\"\"4") << "1項目目(カードNO)「12\"\"4」は4桁";
+        QTest::newRow("card full-width") << tomeiLine("１２３４") << "1項目目(カードNO)「１２３４」は4桁";
+        QTest::newRow("card 0000") << tomeiLine("0000") << "1項目目(カードNO)が 0000 です。0000 は全カードを表す番号";
+        QTest::newRow("card of 1000 digits")
+            << tomeiLine(QString(1000, '7')) << "1項目目(カードNO)「77777777777777777777…」は4桁の数字ではありません";
     }
     void refusals()
     {
@@ -315,6 +323,57 @@ private slots:
         QCOMPARE(added, qint64(1));
         QCOMPARE(column("SELECT 通過時間 FROM ETC_DATA WHERE CARD_ID='5678' ORDER BY 通過時間"),
                  (QStringList{"18:42:10", "18:42:11"}));
+    }
+
+    // The card number given for every line is four digits, not 0000; the
+    // file is not read and nothing is imported otherwise.
+    void givenCardNumber()
+    {
+        const QString a = QDir(folder).filePath("a.csv");
+        writeFile(a, tomeiLine() + tomeiLine("5678"));
+        for (const QString &card : {QStringLiteral("0000"), QStringLiteral("12a4"), QStringLiteral("123"),
+                                    QStringLiteral(" 123"), QStringLiteral("12345")}) {
+            const QString failed = importFiles({a}, card);
+            QVERIFY2(failed.contains(QStringLiteral("カードNO「") + card +
+                                     QStringLiteral("」は取り込みに使えません。0000 以外の4桁の数字")),
+                     qPrintable(failed));
+            QCOMPARE(expectedFailureOf([&] { CsvImport({a}, card).write(); }), failed);
+            QCOMPARE(rowCount(), qint64(0));
+        }
+        qint64 added = 0;
+        QCOMPARE(importFiles({a}, QStringLiteral("0012"), &added), QString());
+        QCOMPARE(added, qint64(2));
+    }
+
+    // One file under several names (a hard link, a symbolic link, "./a.csv")
+    // is read once; a copy of it is another file and its records count again.
+    void sameFileUnderOtherNames()
+    {
+        const QString a = QDir(folder).filePath("a.csv");
+        writeFile(a, tomeiLine() + tomeiLine("5678") + tomeiLine("1111"));
+        QDir(folder).mkdir("sub");
+        const QString hard = QDir(folder).filePath("sub/利用履歴.csv"), soft = QDir(folder).filePath("soft.csv");
+        QCOMPARE(::link(QFile::encodeName(a).constData(), QFile::encodeName(hard).constData()), 0);
+        QVERIFY(QFile::link(a, soft));
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(folder);
+        qint64 added = 0;
+        CsvImportSummary s;
+        const QString failed = importFiles({a, hard, "./a.csv", "sub/../a.csv", soft, "sub/利用履歴.csv"}, QString(),
+                                           &added, &s);
+        QDir::setCurrent(before);
+        QCOMPARE(failed, QString());
+        QCOMPARE(s.files.size(), 1);
+        QCOMPARE(s.lines, qint64(3));
+        QCOMPARE(added, qint64(3));
+        QCOMPARE(rowCount(), qint64(3));
+        // A copy is a file of its own: its records are copies the history lacks.
+        const QString copy = QDir(folder).filePath("copy.csv");
+        QVERIFY(QFile::copy(a, copy));
+        historyExec(QStringLiteral("DELETE FROM ETC_DATA"));
+        QCOMPARE(importFiles({a, copy}, QString(), &added, &s), QString());
+        QCOMPARE(s.files.size(), 2);
+        QCOMPARE(added, qint64(6));
     }
 
     // 中止 at any progress report, while the files are read or while the

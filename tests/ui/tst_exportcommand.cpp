@@ -13,17 +13,55 @@
 #include "ui/frmMain.h"
 #include "ui/frmMonthlyTotals.h"
 
+#include "reports/CsvImport.h"
+
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 struct Run {
     int status = -1;
     QString err;
 };
+
+QByteArray name(const QString &path) { return QFile::encodeName(path); }
+
+// What the path is on disk: 'f' regular file, 'p' FIFO, 'c' device, 'd' folder, 'l' symbolic link, '-' nothing.
+char kindOf(const QString &path)
+{
+    struct stat s;
+    if (::lstat(name(path).constData(), &s) != 0)
+        return '-';
+    return S_ISLNK(s.st_mode) ? 'l' : S_ISFIFO(s.st_mode) ? 'p' : S_ISCHR(s.st_mode) ? 'c' : S_ISDIR(s.st_mode) ? 'd' : 'f';
+}
+
+// The device and inode of what the path names (through symbolic links).
+std::pair<dev_t, ino_t> inodeOf(const QString &path)
+{
+    struct stat s;
+    if (::stat(name(path).constData(), &s) != 0)
+        return {0, 0};
+    return {s.st_dev, s.st_ino};
+}
+
+// A file's bytes by digest, "-" when it is not there.
+QByteArray digestOf(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return "-";
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&f);
+    return hash.result().toHex();
+}
 } // namespace
 
 class TestExportCommand : public QObject {
@@ -219,6 +257,10 @@ private slots:
             QVERIFY(r.err.contains(QStringLiteral("。")));
         }
         QVERIFY(!QFile::exists(path("t.csv")));
+        QCOMPARE(run({"export", "csv", "--out", path("t.csv"), "--card", "12a"}).status, 2);
+        QCOMPARE(run({"export", "csv", "--out", path("t.csv"), "--card", " 111"}).status, 2);
+        QCOMPARE(run({"export", "csv", "--out", path("t.csv"), "--card", "1111\n"}).status, 2);
+        QVERIFY(!QFile::exists(path("t.csv")));
 
         QProcess help;
         help.start(path("passlog"), {"--help"});
@@ -265,6 +307,190 @@ private slots:
         QVERIFY2(out.contains("passlog server init") && out.contains("何も変更していません"), qPrintable(out));
         serverAdminExec("INSERT INTO ETC_DATA (CARD_ID) VALUES (1)"); // still the other shape
         serverAdminExec("DROP TABLE ETC_DATA");
+    }
+
+    // The history file (under any name: a hard link, a symbolic link, "./"),
+    // its logs and clean-end marker, the masters and the settings file never
+    // receive an export, also with --force or --append: status 1, a message
+    // naming the file, and the file byte for byte as it was.
+    void ownFilesAreNeverWritten()
+    {
+        const QString history = path("ETC_DAT.sqlite");
+        QVERIFY(QFile::exists(history));
+        QVERIFY(QDir(h->programFolder()).mkdir("links"));
+        QCOMPARE(::link(name(history).constData(), name(path("links/履歴.sqlite")).constData()), 0);
+        QVERIFY(QFile::link(history, path("links/soft.sqlite")));
+        const QList<QStringList> everyWriter{{"csv", "--force"}, {"csv", "--append"}, {"totals", "--force"},
+                                             {"statement", "--force"}};
+        const QList<std::pair<QString, QList<QStringList>>> targets{
+            {history, everyWriter},
+            {path("links/履歴.sqlite"), everyWriter},
+            {path("links/soft.sqlite"), {{"csv", "--force"}}},
+            {"./ETC_DAT.sqlite", {{"csv", "--force"}}},
+            {"links/../ETC_DAT.sqlite", {{"totals", "--force"}}},
+            {history + "-wal", {{"csv", "--force"}}},
+            {history + "-journal", {{"csv", "--force"}}},
+            {history + "-closed", {{"csv", "--force"}}},
+            {path("ETC_MST.sqlite"), {{"csv", "--force"}}},
+            {path("passlog.ini"), {{"totals", "--force"}, {"csv", "--append"}}},
+        };
+        for (const auto &[target, writers] : targets) {
+            for (const QStringList &writer : writers) {
+                const QByteArray before = digestOf(QDir(h->programFolder()).absoluteFilePath(target));
+                const Run r = run({"export", writer.at(0), writer.at(1), "--out", target});
+                const QString what = target + ' ' + writer.join(' ') + ": " + r.err;
+                QVERIFY2(r.status == 1, qPrintable(what));
+                QVERIFY2(r.err.contains(QStringLiteral("このプログラムが使っているファイルです")), qPrintable(what));
+                // SQLite's own logs and the clean-end marker change with the run's
+                // own open and close, and the history file with its checkpoint:
+                // that one is still the database with every row.
+                const QString file = QDir(h->programFolder()).absoluteFilePath(target);
+                if (inodeOf(file) == inodeOf(history)) {
+                    QVERIFY2(readAll(file).startsWith(QByteArray("SQLite format 3", 16)), qPrintable(what));
+                    QCOMPARE(column("SELECT COUNT(*) FROM ETC_DATA"), QStringList{"6"});
+                } else if (!target.startsWith(history + '-')) {
+                    QVERIFY2(digestOf(file) == before, qPrintable(what));
+                }
+            }
+        }
+        QCOMPARE(kindOf(path("links/soft.sqlite")), 'l');
+        QVERIFY(!QFile::exists(history + "-journal"));
+
+        // The window's writers: CSV出力 and the PDF file ask again, 月別集計's CSV is refused.
+        readView("0000");
+        h->clearMessages();
+        chosen << path("links/履歴.sqlite") << path("window.csv");
+        basMain_CSVOutput();
+        QVERIFY2(h->messageTexts().value(0).contains(QStringLiteral("このプログラムが使っているファイルです")),
+                 qPrintable(h->messageTexts().join('|')));
+        QCOMPARE(h->messageTexts().value(1), QStringLiteral("CSV出力が完了しました。"));
+        QCOMPARE(readAll(path("window.csv")).count("\r\n"), 6);
+        const QByteArray settingsBytes = digestOf(path("passlog.ini")); // CSV出力 keeps its folder there
+        h->clearMessages();
+        w->cboPrinter->setCurrentText(kPdfFilePrinter);
+        chosen << path("passlog.ini"); // then cancelled
+        basMain_PrintDefult();
+        QVERIFY2(h->messageTexts().join('|').contains(QStringLiteral("このプログラムが使っているファイルです")),
+                 qPrintable(h->messageTexts().join('|')));
+        QVERIFY(!h->messageTexts().join('|').contains(QStringLiteral("完了")));
+        h->clearMessages();
+        QVERIFY(!writeMonthlyCsv(path("links/soft.sqlite"), shownMonthlyTotals()));
+        QVERIFY(h->messageTexts().value(0).contains(QStringLiteral("このプログラムが使っているファイルです")));
+        QVERIFY(readAll(history).startsWith(QByteArray("SQLite format 3", 16)));
+        QCOMPARE(column("SELECT COUNT(*) FROM ETC_DATA"), QStringList{"6"});
+        QCOMPARE(digestOf(path("passlog.ini")), settingsBytes);
+    }
+
+    // A FIFO gets the lines written into it and stays a FIFO (also with
+    // --append); a folder is refused; a symbolic link to a file stays a link
+    // and its file gets the new bytes.
+    void fifoFolderAndLink()
+    {
+        QCOMPARE(run({"export", "csv", "--card", "1111", "--out", path("plain.csv")}).status, 0);
+        const QByteArray expected = readAll(path("plain.csv"));
+        const QString fifo = path("fifo");
+        QCOMPARE(::mkfifo(name(fifo).constData(), 0600), 0);
+        for (const char *how : {"--force", "--append"}) {
+            QProcess reader;
+            reader.start("cat", {fifo});
+            QVERIFY(reader.waitForStarted());
+            const Run r = run({"export", "csv", "--card", "1111", how, "--out", fifo});
+            const bool ended = reader.waitForFinished(10000);
+            if (!ended)
+                reader.kill(), reader.waitForFinished();
+            QVERIFY2(r.status == 0, qPrintable(r.err));
+            QVERIFY(ended);
+            QCOMPARE(reader.readAllStandardOutput(), expected);
+            QCOMPARE(kindOf(fifo), 'p');
+        }
+
+        QVERIFY(QDir(h->programFolder()).mkdir("folder.csv"));
+        for (const char *kind : {"csv", "totals", "statement"}) {
+            const Run r = run({"export", kind, "--force", "--out", path("folder.csv")});
+            QCOMPARE(r.status, 1);
+            QVERIFY2(r.err.contains(QStringLiteral("出力先はフォルダです")), qPrintable(r.err));
+            QCOMPARE(kindOf(path("folder.csv")), 'd');
+        }
+        QVERIFY(QDir(path("folder.csv")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+
+        writeFile(path("old.csv"), "old\r\n");
+        QVERIFY(QFile::link(path("old.csv"), path("link.csv")));
+        QCOMPARE(run({"export", "csv", "--card", "1111", "--force", "--out", path("link.csv")}).status, 0);
+        QCOMPARE(kindOf(path("link.csv")), 'l');
+        QCOMPARE(readAll(path("old.csv")), expected);
+        QCOMPARE(run({"export", "csv", "--card", "1111", "--append", "--out", path("link.csv")}).status, 0);
+        QCOMPARE(kindOf(path("link.csv")), 'l');
+        QCOMPARE(readAll(path("old.csv")), expected + expected);
+    }
+
+    // Device nodes made in the test's folder: a null device takes every
+    // writer and stays a device; a full one (no space) is a failure, status 1.
+    void deviceNodes()
+    {
+        const QString null = path("null"), full = path("full");
+        if (::mknod(name(null).constData(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+            ::mknod(name(full).constData(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+            QSKIP("device nodes cannot be made here");
+        QFile probe(null);
+        if (!probe.open(QIODevice::WriteOnly))
+            QSKIP("device nodes cannot be opened here");
+        probe.close();
+        for (const char *kind : {"csv", "totals", "statement"}) {
+            Run r = run({"export", kind, "--force", "--out", null});
+            QVERIFY2(r.status == 0, qPrintable(QString(kind) + ": " + r.err));
+            QCOMPARE(kindOf(null), 'c');
+            r = run({"export", kind, "--force", "--out", full});
+            QVERIFY2(r.status == 1, qPrintable(QString(kind) + ": " + r.err));
+            QVERIFY2(r.err.contains(QStringLiteral("書き込めませんでした")), qPrintable(r.err));
+            QCOMPARE(kindOf(full), 'c');
+        }
+        QCOMPARE(run({"export", "csv", "--append", "--out", null}).status, 0);
+        QCOMPARE(kindOf(null), 'c');
+        QCOMPARE(run({"export", "csv", "--append", "--out", full}).status, 1);
+        QCOMPARE(kindOf(full), 'c');
+        // The window's monthly totals onto the full device: warned, not reported as written.
+        h->clearMessages();
+        readView("0000");
+        QVERIFY(!writeMonthlyCsv(full, shownMonthlyTotals()));
+        QVERIFY(h->messageTexts().value(0).contains(QStringLiteral("書き込めませんでした")));
+    }
+
+    // --append gives a file CSV取込 reads back: after an old last line
+    // without its line end, the new lines start on lines of their own; a
+    // UTF-8 file (with or without a byte-order mark) is left as it was,
+    // status 1, since the lines are code page 932.
+    void appendedFileImportsBack()
+    {
+        const QString cut = path("cut.csv");
+        QCOMPARE(run({"export", "csv", "--card", "1111", "--out", cut}).status, 0);
+        QByteArray bytes = readAll(cut);
+        QVERIFY(bytes.endsWith("\r\n"));
+        bytes.chop(2);
+        writeFile(cut, bytes);
+        QCOMPARE(run({"export", "csv", "--card", "2222", "--append", "--out", cut}).status, 0);
+        QVERIFY(readAll(cut).startsWith(bytes + "\r\n"));
+        {
+            CsvImport import({cut});
+            QVERIFY(import.check());
+            QCOMPARE(import.summary().lines, qint64(6));
+            QCOMPARE(import.summary().present, qint64(6));
+        }
+
+        const QByteArray line = cp932::decode(readAll(cut).left(readAll(cut).indexOf('\n') + 1)).toUtf8();
+        for (const QByteArray &old : {QByteArray("\xEF\xBB\xBF") + line, line, QByteArray("\xEF\xBB\xBF\"x\"\r\n")}) {
+            const QString utf8 = path("utf8.csv");
+            writeFile(utf8, old);
+            const Run r = run({"export", "csv", "--card", "2222", "--append", "--out", utf8});
+            QCOMPARE(r.status, 1);
+            QVERIFY2(r.err.contains(QStringLiteral("UTF-8 で書かれています")), qPrintable(r.err));
+            QCOMPARE(readAll(utf8), old);
+        }
+        // A file of code page 932 takes the lines as before.
+        QCOMPARE(run({"export", "csv", "--card", "2222", "--append", "--out", path("cli-cp932.csv")}).status, 0);
+        QCOMPARE(run({"export", "csv", "--card", "1111", "--append", "--out", path("cli-cp932.csv")}).status, 0);
+        CsvImport import({path("cli-cp932.csv")});
+        QVERIFY(import.check());
+        QCOMPARE(import.summary().lines, qint64(6));
     }
 };
 

@@ -268,7 +268,10 @@ void TestMainWindow::typedCardNumberIsNormalised_data()
     QTest::newRow("1234") << "1234" << "1234";
     QTest::newRow("12345") << "12345" << "2345";
     QTest::newRow("empty") << "" << "";
-    QTest::newRow("quote") << "1'" << "001'";
+    // Not digits: no card number, left as typed (refused where it would be used, never "001'").
+    QTest::newRow("quote") << "1'" << "1'";
+    QTest::newRow("letter") << "12a" << "12a";
+    QTest::newRow("full-width") << "１２" << "0012";
 }
 
 void TestMainWindow::typedCardNumberIsNormalised()
