@@ -11,6 +11,7 @@
 #include "history/basAccessEntry.h"
 #include "history/basAccessStaging.h"
 #include "reports/CsvExport.h"
+#include "reports/MonthlyReport.h"
 
 #include <QDate>
 #include <QScopeGuard>
@@ -352,6 +353,10 @@ private:
                 continue;
             }
             r.line = line;
+            // The monthly totals' CSV file (its own header first) is no history.
+            if (m_records == 0 && text.sliced(pos).startsWith(kMonthlyHeader.join(QLatin1Char(','))))
+                badLine(m_path, r.line,
+                        QStringLiteral("月別集計のCSVファイルです。CSV取込できるのは、CSV出力で書いた利用履歴のファイルです。"));
             qint64 l = line;
             qsizetype p = pos;
             int count = 0;
@@ -907,7 +912,7 @@ CsvFilesChanged::CsvFilesChanged()
 {
 }
 
-QString csvImportSummaryText(const CsvImportSummary &s)
+QString csvImportSummaryText(const CsvImportSummary &s, bool listCards)
 {
     const QLocale c(QLocale::Japanese, QLocale::Japan);
     const auto n = [&](qint64 v) { return c.toString(v); };
@@ -921,7 +926,7 @@ QString csvImportSummaryText(const CsvImportSummary &s)
     if (anyUtf8)
         text += QStringLiteral("UTF-8 で書かれたファイルは UTF-8 として読みました。\n");
     text += QStringLiteral("利用履歴: %1件 (新規 %2件 / 登録済み %3件)\n").arg(n(s.lines), n(s.added), n(s.present));
-    if (!s.cards.isEmpty()) {
+    if (listCards && !s.cards.isEmpty()) {
         text += QStringLiteral("カードNO別:\n");
         for (auto it = s.cards.cbegin(); it != s.cards.cend(); ++it)
             text += QStringLiteral("  %1: %2件 (新規 %3件)\n").arg(it.key(), n(it->lines), n(it->added));

@@ -40,7 +40,7 @@ struct CsvImportSummary {
 };
 
 // The summary as the window and the terminal show it, one item a line.
-QString csvImportSummaryText(const CsvImportSummary &summary);
+QString csvImportSummaryText(const CsvImportSummary &summary, bool listCards = true);
 
 // write() after check(): a file is no longer what check() read (replaced or
 // changed in between). Nothing was imported.

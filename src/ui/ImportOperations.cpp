@@ -11,9 +11,22 @@
 #include "ui/frmMain.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <memory>
 
 namespace {
 
@@ -34,23 +47,96 @@ QStringList askFiles(const QString &folder)
                                          options);
 }
 
-bool askImport(const QString &summary)
+ImportChoice askImport(const CsvImportSummary &summary, const QString &oneCard, const QString &suggestedCard)
 {
     if (g_question)
-        return g_question(summary);
-    QMessageBox box(QApplication::activeWindow());
-    box.setWindowTitle(kAppTitle);
-    box.setIcon(QMessageBox::Information);
-    box.setText(QStringLiteral("次の利用履歴を取り込みます。"));
-    box.setInformativeText(summary);
-    QPushButton *import = box.addButton(QStringLiteral("取込"), QMessageBox::AcceptRole);
-    box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
-    box.setDefaultButton(import);
-    box.exec();
-    return box.clickedButton() == import;
+        return g_question(csvImportSummaryText(summary), oneCard);
+    std::unique_ptr<QDialog> box(importSummaryDialog(summary, oneCard, suggestedCard));
+    ImportChoice choice;
+    choice.import = box->exec() == QDialog::Accepted;
+    auto *one = box->findChild<QCheckBox *>(QStringLiteral("chkOneCard"));
+    auto *card = box->findChild<QLineEdit *>(QStringLiteral("txtOneCard"));
+    if (one && card && one->isChecked())
+        choice.oneCard = card->text();
+    return choice;
 }
 
 } // namespace
+
+QDialog *importSummaryDialog(const CsvImportSummary &summary, const QString &oneCard, const QString &suggestedCard)
+{
+    auto *box = new QDialog(QApplication::activeWindow());
+    box->setWindowTitle(kAppTitle);
+    auto *layout = new QVBoxLayout(box);
+    layout->addWidget(new QLabel(QStringLiteral("次の利用履歴を取り込みます。"), box));
+    auto *text = new QLabel(csvImportSummaryText(summary, false).trimmed(), box);
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    text->setWordWrap(true);
+    layout->addWidget(text);
+    // The cards in a table that scrolls: a file of thousands of cards keeps
+    // the buttons on the screen.
+    auto *cards = new QTableWidget(int(summary.cards.size()), 3, box);
+    cards->setObjectName(QStringLiteral("grdImportCards"));
+    cards->setHorizontalHeaderLabels({QStringLiteral("カードNO"), QStringLiteral("件数"), QStringLiteral("新規")});
+    cards->verticalHeader()->hide();
+    cards->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    cards->setSelectionMode(QAbstractItemView::NoSelection);
+    const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+    int row = 0;
+    for (auto it = summary.cards.cbegin(); it != summary.cards.cend(); ++it, ++row) {
+        cards->setItem(row, 0, new QTableWidgetItem(it.key()));
+        for (const auto &[column, value] : {std::pair{1, it->lines}, std::pair{2, it->added}}) {
+            auto *item = new QTableWidgetItem(japanese.toString(value) + QStringLiteral("件"));
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            cards->setItem(row, column, item);
+        }
+    }
+    cards->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    const int shown = qMin(int(summary.cards.size()), 8);
+    cards->setMinimumHeight(cards->horizontalHeader()->sizeHint().height() +
+                            qMax(shown, 2) * cards->verticalHeader()->defaultSectionSize() + 4);
+    layout->addWidget(cards, 1);
+    // Filing every line under one card is a choice, off unless made.
+    auto *row1 = new QHBoxLayout;
+    auto *one = new QCheckBox(QStringLiteral("すべての行を次のカードNOで取り込む"), box);
+    one->setObjectName(QStringLiteral("chkOneCard"));
+    auto *card = new QLineEdit(oneCard.isEmpty() ? suggestedCard : oneCard, box);
+    card->setObjectName(QStringLiteral("txtOneCard"));
+    card->setMaxLength(4);
+    card->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,4}")), card));
+    card->setFixedWidth(card->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
+    one->setChecked(!oneCard.isEmpty());
+    card->setEnabled(one->isChecked());
+    QObject::connect(one, &QCheckBox::toggled, card, &QWidget::setEnabled);
+    row1->addWidget(one);
+    row1->addWidget(card);
+    row1->addStretch();
+    layout->addLayout(row1);
+    auto *buttons = new QDialogButtonBox(box);
+    QPushButton *import = buttons->addButton(QStringLiteral("取込"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QStringLiteral("キャンセル"), QDialogButtonBox::RejectRole);
+    import->setDefault(true);
+    layout->addWidget(buttons);
+    // 取込 with one card needs four digits other than 0000.
+    const auto valid = [one, card, import] {
+        import->setEnabled(!one->isChecked() ||
+                           (card->text().size() == 4 && card->text() != QStringLiteral("0000")));
+    };
+    QObject::connect(one, &QCheckBox::toggled, box, valid);
+    QObject::connect(card, &QLineEdit::textChanged, box, valid);
+    valid();
+    QObject::connect(buttons, &QDialogButtonBox::accepted, box, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, box, &QDialog::reject);
+    // Never larger than the screen's room for windows.
+    QSize size = box->sizeHint().expandedTo(QSize(460, 0));
+    if (const QScreen *screen = box->screen()) {
+        const QSize room = screen->availableGeometry().size() * 9 / 10;
+        size = size.boundedTo(room);
+        box->setMaximumSize(screen->availableGeometry().size());
+    }
+    box->resize(size);
+    return box;
+}
 
 void setOpenCsvFilesHandler(OpenCsvFilesHandler handler) { g_openFiles = std::move(handler); }
 void setImportQuestionHandler(ImportQuestionHandler handler) { g_question = std::move(handler); }
@@ -63,13 +149,19 @@ void basMain_CSVImport()
         const QStringList files = askFiles(CSVPath);
         if (files.isEmpty())
             return;
-        // A card number chosen in the window is every line's; otherwise each line names its own.
-        QString card = basAccess_GetSelectCardNo();
-        if (card == kNoCardNo)
-            card.clear();
-        CsvImport import(files, card);
+        // Each line keeps its own card number unless the user chooses one
+        // card for all of them in the summary (the card chosen in the window
+        // is suggested there).
+        QString suggested = basAccess_GetSelectCardNo();
+        if (suggested == kNoCardNo)
+            suggested.clear();
+        QString card;
+        std::unique_ptr<CsvImport> checking;
         QString changed; // said before the summary when the files changed after the last one
         for (;;) {
+            if (!checking)
+                checking = std::make_unique<CsvImport>(files, card);
+            CsvImport &import = *checking;
             bool checked = false;
             QString failed =
                 expectedFailureOf([&] { checked = import.check(progressOf(QStringLiteral("CSV取込の確認中…"))); });
@@ -86,8 +178,16 @@ void basMain_CSVImport()
                 basCommon_ShowInfo(summary + QStringLiteral("新しい利用履歴はありません。何も取り込みません。"));
                 return;
             }
-            if (!askImport(summary))
+            const ImportChoice choice = askImport(import.summary(), card, suggested);
+            if (!choice.import)
                 return;
+            if (choice.oneCard != card) {
+                // Another filing: checked again under it and asked again.
+                card = choice.oneCard;
+                checking.reset();
+                changed.clear();
+                continue;
+            }
             qint64 added = 0;
             bool filesChanged = false;
             failed = expectedFailureOf([&] {

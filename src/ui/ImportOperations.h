@@ -10,10 +10,24 @@
 using OpenCsvFilesHandler = std::function<QStringList(const QString &initialFolder)>;
 void setOpenCsvFilesHandler(OpenCsvFilesHandler handler);
 
-// Whether to import what the check found (its summary): 取込 true,
-// キャンセル false. An empty handler restores the real modal question.
-using ImportQuestionHandler = std::function<bool(const QString &summary)>;
+// The answer to the summary of what the check found: 取込 or キャンセル, and
+// the card number every line is to be filed under (empty: each line keeps
+// its own, the default; the user may choose one card in the summary).
+struct ImportChoice {
+    bool import = false;
+    QString oneCard;
+};
+// Asked with the summary's text and the card every line was checked under
+// (empty: their own). An empty handler restores the real modal window.
+using ImportQuestionHandler = std::function<ImportChoice(const QString &summary, const QString &oneCard)>;
 void setImportQuestionHandler(ImportQuestionHandler handler);
+
+// The summary window: the files and counts, the cards in a scrolling table,
+// the choice of one card for every line (suggested: suggestedCard), 取込 and
+// キャンセル. It fits the screen whatever the number of cards.
+class QDialog;
+struct CsvImportSummary;
+QDialog *importSummaryDialog(const CsvImportSummary &summary, const QString &oneCard, const QString &suggestedCard);
 
 // CSV取込 (mnuCSVImport).
 void basMain_CSVImport();

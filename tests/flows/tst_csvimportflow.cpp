@@ -5,7 +5,14 @@
 #include "app/Cp932.h"
 #include "ui/ImportOperations.h"
 
+#include "reports/CsvImport.h"
+
+#include <QCheckBox>
+#include <QDialog>
 #include <QDir>
+#include <QScreen>
+#include <QTableWidget>
+#include <memory>
 
 class tst_csvimportflow : public QObject {
     Q_OBJECT
@@ -28,9 +35,9 @@ private slots:
         QStringList asked;
         bool answer = false;
         setOpenCsvFilesHandler([&](const QString &) { return QStringList{file}; });
-        setImportQuestionHandler([&](const QString &summary) {
+        setImportQuestionHandler([&](const QString &summary, const QString &) {
             asked << summary;
-            return answer;
+            return ImportChoice{answer, QString()};
         });
 
         // キャンセル: nothing changes.
@@ -59,6 +66,80 @@ private slots:
         QCOMPARE(Flow::historyRows(), 3);
         setOpenCsvFilesHandler({});
         setImportQuestionHandler({});
+    }
+
+    // Each line keeps its own card number, also with a card chosen in the
+    // window; filing all lines under one card is the user's choice in the
+    // summary, checked again under it. The summary window fits the screen
+    // with 5,000 cards; the monthly totals' CSV file is named as such.
+    void linesKeepTheirCardsUnlessOneIsChosen()
+    {
+        Flow f;
+        f.seedHistory(QStringLiteral("1234"), 1);
+        FLOW_START(f);
+        f.selectListEntry(QStringLiteral("1234"));
+        const QString file = QDir(f.harness.programFolder()).filePath("cards.csv");
+        {
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            const QString line = QStringLiteral("\"%1\",\"2023/04/01\",\"10:00:00\",1,1320,\"円\",\"普通車\",101,\"01001\",104,"
+                                                "\"01005\",\"中日本\",\"東名高速道路\",\"東京\",\"中日本\","
+                                                "\"東名高速道路\",\"厚木\"\r\n");
+            out.write(cp932::encode(line.arg("5678") + line.arg("9012") + line.arg("3456")));
+        }
+        setOpenCsvFilesHandler([&](const QString &) { return QStringList{file}; });
+        QStringList oneCards;
+        QString chosen;
+        setImportQuestionHandler([&](const QString &, const QString &oneCard) {
+            oneCards << oneCard;
+            return ImportChoice{true, chosen};
+        });
+        f.w->mnuCSVImport->trigger();
+        QCOMPARE(oneCards, QStringList{QString()});
+        QCOMPARE(f.cardList(), (QStringList{"0000", "1234", "3456", "5678", "9012"}));
+
+        const QString again = QDir(f.harness.programFolder()).filePath("again.csv");
+        QFile::copy(file, again);
+        { // another time of day: new passages
+            QFile out(again);
+            QVERIFY(out.open(QIODevice::ReadWrite));
+            QByteArray bytes = out.readAll().replace("10:00:00", "11:00:00");
+            out.seek(0);
+            out.write(bytes);
+        }
+        setOpenCsvFilesHandler([&](const QString &) { return QStringList{again}; });
+        chosen = QStringLiteral("7777");
+        f.w->mnuCSVImport->trigger();
+        QCOMPARE(oneCards, (QStringList{QString(), QString(), "7777"}));
+        QCOMPARE(Flow::historyRows(QStringLiteral("7777")), 3);
+
+        // The monthly totals' file: named, nothing imported.
+        const QString totals = QDir(f.harness.programFolder()).filePath("totals.csv");
+        {
+            QFile out(totals);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(cp932::encode(QStringLiteral("カードNO,年月,件数,合計金額,円以外件数\r\n\"1234\",\"2024/05\",3,3960,0\r\n")));
+        }
+        setOpenCsvFilesHandler([&](const QString &) { return QStringList{totals}; });
+        f.harness.clearMessages();
+        f.w->mnuCSVImport->trigger();
+        QCOMPARE(f.harness.messageTexts().size(), 1);
+        QVERIFY2(f.harness.messageTexts()[0].contains(QStringLiteral("月別集計のCSVファイルです")),
+                 qPrintable(f.harness.messageTexts()[0]));
+        setOpenCsvFilesHandler({});
+        setImportQuestionHandler({});
+
+        CsvImportSummary many;
+        for (int i = 0; i < 5000; ++i)
+            many.cards.insert(QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0')), {1, 1});
+        many.lines = many.added = 5000;
+        std::unique_ptr<QDialog> box(importSummaryDialog(many, QString(), QStringLiteral("1234")));
+        box->show();
+        const QRect room = box->screen()->availableGeometry();
+        QVERIFY2(box->frameGeometry().height() <= room.height() && box->frameGeometry().width() <= room.width(),
+                 qPrintable(QStringLiteral("%1x%2").arg(box->frameGeometry().width()).arg(box->frameGeometry().height())));
+        QVERIFY(!box->findChild<QCheckBox *>(QStringLiteral("chkOneCard"))->isChecked());
+        QCOMPARE(box->findChild<QTableWidget *>(QStringLiteral("grdImportCards"))->rowCount(), 5000);
     }
 };
 
