@@ -2,6 +2,7 @@
 // Program-wide state, named after the settings keys and the reader-link
 // variables that the whole program reads.
 
+#include <QLocale>
 #include <QString>
 
 // Settings held in memory for the whole run.
@@ -24,5 +25,8 @@ inline const QString kNoCardNo = QStringLiteral("0000");
 constexpr int kPollingIntervalMs = 1000;
 
 // The record-count and toll-sum labels' texts: "14件", "31934円".
-inline QString recordCountText(qint64 count) { return QString::number(count) + QStringLiteral("件"); }
-inline QString tollSumText(qint64 sum) { return QString::number(sum) + QStringLiteral("円"); }
+// Counts and sums as the window shows them, with thousands separators
+// ("1,234件", "31,934円"); statements and files keep their own forms.
+inline QString groupedNumber(qint64 n) { return QLocale(QLocale::Japanese, QLocale::Japan).toString(n); }
+inline QString recordCountText(qint64 count) { return groupedNumber(count) + QStringLiteral("件"); }
+inline QString tollSumText(qint64 sum) { return groupedNumber(sum) + QStringLiteral("円"); }

@@ -3,6 +3,8 @@
 // their menu twins, the empty grid, the polling restart.
 
 class QWidget;
+#include "app/basGlobal.h"
+
 #include <QString>
 #include <functional>
 
@@ -58,5 +60,5 @@ void selectAllCardsFromList();
 // The second line of a deletion's completion: "\r\n495件削除しました。".
 inline QString deletedCountText(qint64 rows)
 {
-    return QStringLiteral("\r\n") + QString::number(rows) + QStringLiteral("件削除しました。");
+    return QStringLiteral("\r\n") + groupedNumber(rows) + QStringLiteral("件削除しました。");
 }

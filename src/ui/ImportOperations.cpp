@@ -212,7 +212,7 @@ void basMain_CSVImport()
                 return; // stopped: the history is as it was
             basMain_GetCardNo();
             enableDBReadIfHistory();
-            basCommon_ShowInfo(QStringLiteral("CSV取込が完了しました。") + QString::number(added) +
+            basCommon_ShowInfo(QStringLiteral("CSV取込が完了しました。") + groupedNumber(added) +
                                QStringLiteral("件の利用履歴を取り込みました。"));
             return;
         }

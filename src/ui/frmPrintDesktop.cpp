@@ -192,7 +192,7 @@ void frmPrintDesktop::frmPrintDesktop_cmdPrint_Click()
             return;
         const int printed = frmPrintDesktop_PrintRows(frmPrintDesktop_ViewTable(), selected);
         refill();
-        basCommon_ShowInfo(QString::number(printed) + QStringLiteral("件印刷しました。"));
+        basCommon_ShowInfo(groupedNumber(printed) + QStringLiteral("件印刷しました。"));
     });
 }
 

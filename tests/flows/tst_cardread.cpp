@@ -28,8 +28,9 @@ private slots:
         QCOMPARE(f.harness.messageTexts(), QStringList());
         QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴(ETCカード)"));
         QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("14件"));
-        // 0392 amounts, plus 12 x 100 (2392) and 12345 x 0.1 = 1234 (4392, ties to even).
-        QCOMPARE(f.w->lblSumValue->text(), QStringLiteral("31934円"));
+        // 0392 amounts, plus 12 x 100 (2392) and 12345 x 0.1 = 1234 (4392, ties to even); the
+        // window groups the digits.
+        QCOMPARE(f.w->lblSumValue->text(), QStringLiteral("31,934円"));
         QCOMPARE(f.w->lblCardValue->text(), QStringLiteral("カード正常"));
         QCOMPARE(f.gridRows(), 14);
         const QStringList in = f.gridColumn(QStringLiteral("入口料金所"));
@@ -109,14 +110,14 @@ private slots:
         auto at = [](const char *text) { return QDateTime::fromString(QLatin1String(text), "yyyy/MM/dd HH:mm:ss"); };
         QTest::newRow("April") << at("2024/04/01 00:00:00") << at("2024/04/30 23:59:59")
                                << QStringList{"2024/04/28", "2024/04/21", "2024/04/10", "2024/04/02"}
-                               << QStringLiteral("8210円");
+                               << QStringLiteral("8,210円");
         QTest::newRow("bounds are records") << at("2024/04/10 13:45:26") << at("2024/04/28 14:07:50")
                                             << QStringList{"2024/04/28", "2024/04/21", "2024/04/10"}
-                                            << QStringLiteral("7640円");
+                                            << QStringLiteral("7,640円");
         QTest::newRow("one second inside") << at("2024/04/10 13:45:27") << at("2024/04/28 14:07:49")
-                                           << QStringList{"2024/04/21"} << QStringLiteral("1320円");
+                                           << QStringList{"2024/04/21"} << QStringLiteral("1,320円");
         QTest::newRow("start equals end") << at("2024/05/12 07:31:02") << at("2024/05/12 07:31:02")
-                                               << QStringList{"2024/05/12"} << QStringLiteral("3050円");
+                                               << QStringList{"2024/05/12"} << QStringLiteral("3,050円");
     }
     void rangeStagesOnlyRecordsInside()
     {

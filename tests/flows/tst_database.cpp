@@ -174,7 +174,7 @@ private slots:
         QCOMPARE(f.harness.messageTexts(), QStringList{kReadQuestion});
         QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴(データベース)"));
         QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("14件"));
-        QCOMPARE(f.w->lblSumValue->text(), QStringLiteral("31934円"));
+        QCOMPARE(f.w->lblSumValue->text(), QStringLiteral("31,934円"));
         QCOMPARE(f.gridColumn(QStringLiteral("カードNO")), QStringList(14, QStringLiteral("0012")));
         QCOMPARE(ViewCondition.ViewMode, qint16(2));
         QCOMPARE(stagedRows(), QStringLiteral("14"));

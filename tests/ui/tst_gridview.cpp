@@ -53,7 +53,7 @@ private slots:
         addHistoryRow("1234", "2024/05/01", "10:00:00", "1500円");
         addHistoryRow("5678", "2024/05/01", "11:00:00", "-200円");
         showGrid(basAccess_MakeReadSQL("ETC_DATA", 2, currentViewSelection()), 2);
-        QCOMPARE(labels(), QStringLiteral("2件 1300円"));
+        QCOMPARE(labels(), QStringLiteral("2件 1,300円"));
         QCOMPARE(w->MSHFlexGrid->model()->rowCount(), 2);
         QCOMPARE(w->MSHFlexGrid->columnWidth(0), 55);
         QCOMPARE(w->MSHFlexGrid->columnWidth(6), 265);
