@@ -20,7 +20,7 @@ chmod 755 "$root"
 trap 'rm -rf "$root"' EXIT
 dpkg -x "$deb" "$root"
 for f in usr/bin/passlog usr/bin/passlog-reader-emulator usr/share/passlog/ETC_MST.sqlite \
-         usr/share/passlog/sample-card.txt usr/share/passlog/qtbase_ja.qm usr/share/man/man1/passlog.1.gz usr/share/man/ja/man1/passlog.1.gz \
+         usr/share/passlog/sample-card.txt usr/share/passlog/passlog-guide.html usr/share/passlog/qtbase_ja.qm usr/share/man/man1/passlog.1.gz usr/share/man/ja/man1/passlog.1.gz \
          usr/share/applications/passlog.desktop usr/share/icons/hicolor/48x48/apps/passlog.png \
          usr/share/doc/passlog/copyright; do
   [ -f "$root/$f" ] || { echo "missing in the package: /$f"; exit 1; }

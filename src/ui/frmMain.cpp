@@ -1,4 +1,5 @@
 #include "ui/frmMain.h"
+#include "ui/MainWindowAids.h"
 #include "ui/frmMonthlyTotals.h"
 
 #include "app/basGlobal.h"
@@ -85,6 +86,9 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     buildControls();
     buildMenus();
     wireEvents();
+    addCommandMenu(*this);
+    addTooltips(*this);
+    addGuideMenuItem(*this);
     // Tab follows the layout: each option, then what it governs (the start
     // and the end of the range, each button, date, time), the grid (left by
     // Tab; the arrow keys move inside), the command column top to bottom,

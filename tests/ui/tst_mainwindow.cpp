@@ -33,6 +33,7 @@ private slots:
     void typedCardNumberIsNormalised_data();
     void typedCardNumberIsNormalised();
     void focusAndListSwitchTheEntryMode();
+    void commandsAsMenuItemsWithShortcutsAndTips();
 };
 
 static QWidget *child(frmMain &w, const char *name)
@@ -109,7 +110,7 @@ void TestMainWindow::menusAndFixedClientSize()
     QStringList titles;
     for (QAction *a : w.menuBar()->actions())
         titles << a->text();
-    QCOMPARE(titles, (QStringList{"ファイル(&F)", "編集(&E)", "設定(&C)", "ヘルプ(&H)"}));
+    QCOMPARE(titles, (QStringList{"ファイル(&F)", "操作(&O)", "編集(&E)", "設定(&C)", "ヘルプ(&H)"}));
     auto names = [](QMenu *m) {
         QStringList out;
         for (QAction *a : m->actions())
@@ -121,7 +122,7 @@ void TestMainWindow::menusAndFixedClientSize()
                                             "mnuPrintDesktop=卓上プリンタ印刷(&D)", "mnuBarF2=", "mnuExit=終了(&X)"}));
     QCOMPARE(names(w.mnuEdit), (QStringList{"mnuRecordCheck=重複レコード表示(&R)", "mnuRecordDelete=重複レコード削除(&D)"}));
     QCOMPARE(names(w.mnuConfig), (QStringList{"mnuView=表示設定(&V)", "mnuPort=通信ポート設定(&P)"}));
-    QCOMPARE(names(w.mnuHelp), (QStringList{"mnuAbout=バージョン情報(&A)"}));
+    QCOMPARE(names(w.mnuHelp), (QStringList{"mnuGuide=使い方(&G)", "mnuAbout=バージョン情報(&A)"}));
     QCOMPARE(w.dtpDateStart->displayFormat(), QStringLiteral("yyyy/MM/dd"));
     QCOMPARE(w.dtpTimeStart->displayFormat(), QStringLiteral("HH:mm:ss"));
     QCOMPARE(w.txtCardInput->maxLength(), 4);
@@ -306,6 +307,39 @@ void TestMainWindow::focusAndListSwitchTheEntryMode()
     QTest::keyClicks(w.txtCardInput, QStringLiteral("12"));
     w.btnExit->setFocus();
     QTRY_COMPARE(w.txtCardInput->text(), QStringLiteral("0012"));
+}
+
+// Every command of the button column is also a menu item with its shortcut
+// shown, which does what the button does, and only when the button is
+// enabled; the controls say what they do; the guide is in the help menu.
+void TestMainWindow::commandsAsMenuItemsWithShortcutsAndTips()
+{
+    frmMain w;
+    auto *commands = w.findChild<QMenu *>(QStringLiteral("mnuCommands"));
+    QVERIFY(commands);
+    QStringList shown;
+    for (QAction *a : commands->actions())
+        shown << a->text() + QLatin1Char(' ') + a->shortcut().toString();
+    QCOMPARE(shown, (QStringList{"カード読込 F2", "画面消去 F3", "DB登録 F4", "DB読込 F5", "DB削除 Ctrl+Del"}));
+    for (QAction *a : {w.mnuCSVOutput, w.mnuCSVImport, w.mnuPrintDefault, w.mnuPrintDesktop, w.mnuExit})
+        QVERIFY2(!a->shortcut().isEmpty(), qPrintable(a->objectName()));
+    int pressed = 0;
+    QObject::disconnect(w.btnDBRead, &QPushButton::clicked, nullptr, nullptr); // no database here
+    QObject::connect(w.btnDBRead, &QPushButton::clicked, &w, [&] { ++pressed; });
+    QAction *read = w.findChild<QAction *>(QStringLiteral("mnuDBRead"));
+    w.btnDBRead->setEnabled(false);
+    read->trigger();
+    QCOMPARE(pressed, 0);
+    w.btnDBRead->setEnabled(true);
+    read->trigger();
+    QCOMPARE(pressed, 1);
+    for (QWidget *c : std::initializer_list<QWidget *>{w.optCardNo[0], w.optCardNo[1], w.txtCardInput, w.cboCardSelect,
+                                                       w.optSelectMode[0], w.optSelectMode[1], w.cmdDateStart,
+                                                       w.cmdDateEnd, w.btnCardRead, w.btnExit})
+        QVERIFY2(!c->toolTip().isEmpty(), qPrintable(c->objectName()));
+    QVERIFY(w.cboCardSelect->toolTip().contains(QStringLiteral("「0000」は全カード")));
+    QAction *guide = w.findChild<QAction *>(QStringLiteral("mnuGuide"));
+    QCOMPARE(guide->shortcut(), QKeySequence(Qt::Key_F1));
 }
 
 QTEST_MAIN(TestMainWindow)
