@@ -4,6 +4,7 @@
 #include "start/EndSignals.h"
 
 #include "app/DataFolder.h"
+#include "app/ProfileFile.h"
 #include "app/Seams.h"
 #include "app/Settings.h"
 #include "app/basCommon.h"
@@ -36,12 +37,39 @@
 #include <QStyle>
 #include <QSessionManager>
 #include <QTimer>
+#include <climits>
 #include <memory>
 
 namespace {
 constexpr int kMinTwipsPerPixel = 15;
 
 std::unique_ptr<QLockFile> g_instanceLock;
+
+// The window's place on the desktop (its frame's top left), kept in the
+// settings file between runs.
+const QPoint kNoPlace(INT_MIN, INT_MIN);
+const QString kWindowLeft = QStringLiteral("WindowLeft");
+const QString kWindowTop = QStringLiteral("WindowTop");
+
+QPoint savedWindowPlace()
+{
+    bool leftOk = false, topOk = false;
+    const int left = basCommon_GetIniString(kSectionMain, kWindowLeft, settingsFileName()).toInt(&leftOk);
+    const int top = basCommon_GetIniString(kSectionMain, kWindowTop, settingsFileName()).toInt(&topOk);
+    return leftOk && topOk ? QPoint(left, top) : kNoPlace;
+}
+
+void saveWindowPlace(const frmMain &window)
+{
+    // (Not worth a warning at the end when the settings file has gone.)
+    if (!window.isVisible() || !QFileInfo::exists(settingsFileName()))
+        return;
+    const QPoint place = window.frameGeometry().topLeft();
+    if (place == savedWindowPlace())
+        return;
+    saveSetting(kSectionMain, kWindowLeft, QString::number(place.x()));
+    saveSetting(kSectionMain, kWindowTop, QString::number(place.y()));
+}
 
 // The main window's size on the screen, its title bar included, in its own
 // (scaled) pixels; its layout is fixed.
@@ -140,12 +168,19 @@ void basMain_Main()
         frmMain *window = basMain_LoadMainWindow();
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->show();
-        // Centred on the screen, frame included.
-        if (QScreen *screen = window->screen()) {
-            QRect frame = window->frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            window->move(frame.topLeft());
+        // Where the user left it, when it is still wholly on a screen;
+        // otherwise centred on the screen, frame included.
+        QRect frame = window->frameGeometry();
+        bool placed = false;
+        const QPoint saved = savedWindowPlace();
+        if (saved != kNoPlace) {
+            frame.moveTopLeft(saved);
+            for (const QScreen *screen : QGuiApplication::screens())
+                placed = placed || screen->availableGeometry().contains(frame);
         }
+        if (!placed && window->screen())
+            frame.moveCenter(window->screen()->availableGeometry().center());
+        window->move(frame.topLeft());
     });
 }
 
@@ -274,8 +309,10 @@ void basMain_Initialize()
 void basMain_ETCEnd()
 {
     guarded("basMain_ETCEnd", [] {
-        if (frmMain *f = frmMain::instance())
+        if (frmMain *f = frmMain::instance()) {
             f->TimerPolling->stop();
+            saveWindowPlace(*f);
+        }
         basRS232C_CommPortClose(comPortNumber());
         history::stopDailyBackup(); // an unfinished copy is made again at the next start
         basAccess_MDBClose(kMstFile);

@@ -71,7 +71,7 @@ private slots:
         addHistoryRow("0000", "2024/05/02", "10:00:00", "800円", "普通車", "a", "b", "ETC_TEMP");
         addHistoryRow("0000", "2024/05/03", "10:00:00", "未確定", "普通車", "a", "b", "ETC_TEMP");
         load(read("ETC_TEMP", 1), 1);
-        QCOMPARE(labels(), QStringLiteral("3件 2000円"));
+        QCOMPARE(labels(), QStringLiteral("3件 2,000円"));
         QCOMPARE(headers(), (QStringList{"ご利用日", "通過時間", "通行料金", "車種", "入口料金所", "出口料金所"}));
         QCOMPARE(widths(), (QList<int>{80, 60, 60, 65, 265, 265}));
         QCOMPARE(model()->rowCount(), 3);
@@ -89,14 +89,14 @@ private slots:
                  (QStringList{"カードNO", "ご利用日", "通過時間", "通行料金", "車種", "入口料金所", "出口料金所"}));
         QCOMPARE(widths(), (QList<int>{55, 80, 60, 60, 65, 265, 265}));
         QCOMPARE(model()->cell(1, 0), QStringLiteral("5678"));
-        QCOMPARE(labels(), QStringLiteral("2件 1300円"));
+        QCOMPARE(labels(), QStringLiteral("2件 1,300円"));
 
         // Type 0 empties the grid but the labels describe the rows read.
         load("ETC_DATA", 0);
         QCOMPARE(model()->columnCount(), 0);
         QCOMPARE(model()->rowCount(), 0);
         QVERIFY(last.empty());
-        QCOMPARE(labels(), QStringLiteral("2件 1300円"));
+        QCOMPARE(labels(), QStringLiteral("2件 1,300円"));
 
         // An empty result: empty grid, zero totals.
         load("ETC_TEMP", 0);
@@ -117,7 +117,7 @@ private slots:
                     "CASE WHEN i=7 THEN 'abc円' ELSE '100000円' END FROM n");
         db.commit();
         load(read("ETC_DATA", 2), 2);
-        QCOMPARE(labels(), QStringLiteral("40000件 3999900000円"));
+        QCOMPARE(labels(), QStringLiteral("40,000件 3,999,900,000円"));
         QCOMPARE(model()->rowCount(), 40000);
         QVERIFY(h->messages().isEmpty());
     }
