@@ -17,6 +17,7 @@
 #include "ui/basMainWindow.h"
 #include "ui/frmMain.h"
 
+#include <QFileInfo>
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
@@ -73,6 +74,40 @@ void frmSetComm::showDevice()
 #endif
 }
 
+namespace {
+// The device a port number means, as a line of a message (Linux; Windows
+// names its ports COMn itself).
+QString deviceLine(int port)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(port);
+    return {};
+#else
+    return QStringLiteral("\r\nデバイス: ") + seams::portDevice(port);
+#endif
+}
+
+// What to do about a port that could not be opened: the device missing,
+// not permitted to this user, or held by another program.
+QString portNextStep(int port)
+{
+    const QString line = deviceLine(port);
+#ifdef Q_OS_WIN
+    Q_UNUSED(port);
+    return QStringLiteral("\r\n機器の接続と、ポートを使っている他のプログラムがないかを確認してください。");
+#else
+    const QString device = seams::portDevice(port);
+    const QFileInfo info(device);
+    if (!info.exists())
+        return line + QStringLiteral("\r\nこのデバイスはありません。機器の接続を確認するか、「自動設定」で探してください。");
+    if (!info.isReadable() || !info.isWritable())
+        return line + QStringLiteral("\r\nこのデバイスを使う権限がありません。利用者を dialout グループに加えて"
+                                     "(sudo usermod -aG dialout ユーザー名)、ログインし直してください。");
+    return line + QStringLiteral("\r\n他のプログラムがこのポートを使用中です。そのプログラムを終了してから、もう一度選んでください。");
+#endif
+}
+} // namespace
+
 void frmSetComm::frmSetComm_Form_Load()
 {
     guarded("frmSetComm_Form_Load", [this] {
@@ -112,6 +147,9 @@ void frmSetComm::frmSetComm_btnETCSearch_Click()
             basCommon_ShowWarning(QStringLiteral("機器が見つかりませんでした。") +
                                   QStringLiteral("パソコンとの接続または機器の電源が入っているか確認してください。"));
         selectPort(result.proposed);
+        if (result.found.size() == 1) // what was found, and where
+            basCommon_ShowInfo(QStringLiteral("Com%1 に機器が見つかりました。").arg(result.proposed) + deviceLine(result.proposed) +
+                               QStringLiteral("\r\n「OK」で、このポートを使います。"));
         cboPort->setFocus();
     });
 }
@@ -122,7 +160,7 @@ void frmSetComm::frmSetComm_btnOK_Click()
         const int port = cboPort->currentIndex() + 1;
         if (!basRS232C_CheckPortExistence(port)) {
             basCommon_ShowWarning(QStringLiteral("選択されたCom") + QString::number(port) +
-                                  QStringLiteral("は存在しないか既に使用中のため選択できません。"));
+                                  QStringLiteral("は存在しないか既に使用中のため選択できません。") + portNextStep(port));
             selectPort(comPortNumber());
             return;
         }

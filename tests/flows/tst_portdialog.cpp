@@ -116,7 +116,10 @@ private slots:
             QTest::mouseClick(d.btnCancel, Qt::LeftButton); // nothing saved
         });
         f.w->mnuPort->trigger();
-        QVERIFY(f.harness.messageTexts().isEmpty());
+        // What was found and where, said.
+        QCOMPARE(f.harness.messageTexts(), QStringList{"Com7 に機器が見つかりました。\r\nデバイス: " + com7.link() +
+                                                       "\r\n「OK」で、このポートを使います。"});
+        f.harness.clearMessages();
         QCOMPARE(ComPort, QStringLiteral("1"));
         QCOMPARE(ini(f, "ComPort"), QStringLiteral("1"));
 
@@ -144,8 +147,10 @@ private slots:
         DialogDriver<frmSetComm> driver([&](frmSetComm &d) {
             d.cboPort->setCurrentIndex(3);
             QTest::mouseClick(d.btnOK, Qt::LeftButton);
+            // The device whole, and the next step.
             QCOMPARE(f.harness.messageTexts(),
-                     QStringList{"選択されたCom4は存在しないか既に使用中のため選択できません。"});
+                     QStringList{"選択されたCom4は存在しないか既に使用中のため選択できません。\r\nデバイス: " + com4.link() +
+                                 "\r\n他のプログラムがこのポートを使用中です。そのプログラムを終了してから、もう一度選んでください。"});
             QCOMPARE(d.cboPort->currentText(), QStringLiteral("Com1"));
         });
         f.w->mnuPort->trigger();
@@ -195,7 +200,8 @@ private slots:
             QTest::mouseClick(d.btnOK, Qt::LeftButton);
         });
         f.w->mnuPort->trigger();
-        QVERIFY(f.harness.messageTexts().isEmpty());
+        QCOMPARE(f.harness.messageTexts(), QStringList{"Com2 に機器が見つかりました。\r\nデバイス: " + link +
+                                                       "\r\n「OK」で、このポートを使います。"});
         QCOMPARE(ini(f, "ComPort"), QStringLiteral("2"));
         QCOMPARE(ini(f, "Device2"), link);
         QCOMPARE(f.w->lblCardValue->text(), QStringLiteral("カード正常"));
