@@ -44,6 +44,8 @@ QString g_currentPrinter;
 // common dialog: the next dialog starts with them.
 const char *const kLastCsvFile = "CommonDialog.FileName";
 const char *const kLastPdfFile = "PdfDialog.FileName";
+// Other documents' PDF files (月別集計): not started from the statement's name.
+const char *const kLastOtherPdfFile = "OtherPdfDialog.FileName";
 QString lastFile(const char *which) { return form().property(which).toString(); }
 void setLastFile(const char *which, const QString &path) { form().setProperty(which, path); }
 PreviewHandler g_preview;
@@ -141,20 +143,22 @@ bool previewStatement(QPrinter &printer, const QString &card)
     return g_preview ? g_preview(printer, paint) : realPreview(printer, paint);
 }
 
-// The PDF file the user chooses, an existing one only after a yes; empty when cancelled.
-QString askPdfFile(const QString &suggested)
+// The PDF file the user chooses, an existing one only after a yes; empty
+// when cancelled. The dialog starts from the file last chosen for the same
+// document (lastKey), else from the suggested name in the CSV folder.
+QString askPdfFile(const QString &suggested, const char *lastKey = kLastPdfFile)
 {
     QString path;
     for (;;) {
         path = seams::askSaveFileName(
             QStringLiteral("PDFファイルを保存"),
-            lastFile(kLastPdfFile).isEmpty() ? basCommon_CheckPath(CSVPath) + suggested : lastFile(kLastPdfFile),
+            lastFile(lastKey).isEmpty() ? basCommon_CheckPath(CSVPath) + suggested : lastFile(lastKey),
             QStringLiteral("PDFファイル (*.pdf);;すべてのファイル (*.*)"));
         if (path.isEmpty())
             return {};
         if (QFileInfo(path).suffix().isEmpty())
             path += QStringLiteral(".pdf");
-        setLastFile(kLastPdfFile, path);
+        setLastFile(lastKey, path);
         if (const QString refusal = documentTargetRefusal(path); !refusal.isEmpty()) {
             basCommon_ShowWarning(refusal); // and the dialog again
             continue;
@@ -165,13 +169,13 @@ QString askPdfFile(const QString &suggested)
     }
 }
 
-// The statement into a PDF file chosen by the user. False when cancelled, or
-// when the file could not be written (the user has been warned).
-bool printToPdfFile(const QString &card)
+// The statement into a PDF file chosen by the user: the file written, empty
+// when cancelled or when it could not be written (the user has been warned).
+QString printToPdfFile(const QString &card)
 {
-    const QString path = askPdfFile(kStatementTitle + QStringLiteral(".pdf"));
+    const QString path = askPdfFile(suggestedFileName(kStatementTitle, QStringLiteral(".pdf")));
     if (path.isEmpty())
-        return false;
+        return {};
     // Written beside the target and moved into place only when complete: a
     // PDF that did not fit on the disk leaves an older file as it was.
     const bool existed = QFileInfo::exists(path);
@@ -179,19 +183,36 @@ bool printToPdfFile(const QString &card)
     openForWriting(file);
     const qint32 pages = basMain_PdfFileCreate(file, card, {kStatementTitle, kAppTitle}, progressOf(kPrintProgress));
     if (pages == kStatementStopped)
-        return false; // stopped: the unfinished file goes, an older one stays
+        return {}; // stopped: the unfinished file goes, an older one stays
     if (pages > 0 && !file.commit()) {
         basCommon_ShowWarning(fileNotWrittenText(QStringLiteral("PDFファイル"), path, existed));
-        return false;
+        return {};
     }
-    return true;
+    return path;
 }
 } // namespace
 
 void setPreviewHandler(PreviewHandler handler) { g_preview = std::move(handler); }
 
+QString savedToLine(const QString &path)
+{
+    return kCrLf + QDir::toNativeSeparators(path) + QStringLiteral(" に保存しました。");
+}
+
+QString suggestedFileName(const QString &what, const QString &extension)
+{
+    const QString card = ViewCondition.CardNo.isEmpty() || ViewCondition.CardNo == kNoCardNo
+                             ? QStringLiteral("全カード")
+                             : ViewCondition.CardNo;
+    const auto day = [](const QString &dateTime) { return dateTime.left(10).remove(QLatin1Char('/')); };
+    const QString period = ViewCondition.SelectMode == 1
+                               ? day(ViewCondition.StartDateTime) + QLatin1Char('-') + day(ViewCondition.EndDateTime)
+                               : QStringLiteral("全期間");
+    return what + QLatin1Char('_') + card + QLatin1Char('_') + period + extension;
+}
+
 bool printOnChosenPrinter(const QString &what, const QString &pdfName,
-                          const std::function<bool(QPagedPaintDevice &)> &paint)
+                          const std::function<bool(QPagedPaintDevice &)> &paint, QString *written)
 {
     const QString printerText = form().cboPrinter->currentText();
     if (printerText == kNoPrinter) {
@@ -209,7 +230,7 @@ bool printOnChosenPrinter(const QString &what, const QString &pdfName,
             if (!(g_preview ? g_preview(printer, draw) : realPreview(printer, draw)))
                 return false;
         }
-        const QString path = askPdfFile(pdfName);
+        const QString path = askPdfFile(pdfName, kLastOtherPdfFile);
         if (path.isEmpty())
             return false;
         const bool existed = QFileInfo::exists(path);
@@ -227,6 +248,8 @@ bool printOnChosenPrinter(const QString &what, const QString &pdfName,
             basCommon_ShowWarning(fileNotWrittenText(QStringLiteral("PDFファイル"), path, existed));
             return false;
         }
+        if (written)
+            *written = path;
         return true;
     }
     choosePrinter(printer);
@@ -281,8 +304,8 @@ void basMain_PrintDefult()
                 if (!previewStatement(pages, card))
                     return;
             }
-            if (printToPdfFile(card))
-                basCommon_ShowInfo(QStringLiteral("標準印刷が完了しました。"));
+            if (const QString written = printToPdfFile(card); !written.isEmpty())
+                basCommon_ShowInfo(QStringLiteral("標準印刷が完了しました。") + savedToLine(written));
             return;
         }
         QPrinter printer(QPrinter::HighResolution);
@@ -317,7 +340,9 @@ void basMain_CSVOutput()
         QString path;
         for (;;) {
             path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
-                                          lastFile(kLastCsvFile).isEmpty() ? CSVPath : lastFile(kLastCsvFile),
+                                          lastFile(kLastCsvFile).isEmpty()
+                                              ? basCommon_CheckPath(CSVPath) + suggestedFileName(QStringLiteral("利用履歴"), QStringLiteral(".csv"))
+                                              : lastFile(kLastCsvFile),
                                           QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
             if (path.isEmpty())
                 return; // cancelled: nothing written, the folder stays
@@ -349,6 +374,6 @@ void basMain_CSVOutput()
             return; // warned that the settings file is missing; nothing changes
         CSVPath = folder;
         if (basMain_CSVFileCreate(path, mode, card, progressOf(kCsvProgress)))
-            basCommon_ShowInfo(QStringLiteral("CSV出力が完了しました。"));
+            basCommon_ShowInfo(QStringLiteral("CSV出力が完了しました。") + savedToLine(path));
     });
 }

@@ -28,7 +28,8 @@ void basMain_CSVOutput();
 // the pages were printed or written; false when the user stopped or has been
 // warned.
 bool printOnChosenPrinter(const QString &what, const QString &pdfName,
-                          const std::function<bool(QPagedPaintDevice &)> &paint);
+                          const std::function<bool(QPagedPaintDevice &)> &paint,
+                          QString *written = nullptr);
 
 // The real printer list (QPrinterInfo), for the start of the program.
 void installRealPrinterList();
@@ -40,5 +41,11 @@ void installRealPrintQuestion();
 // handler restores the real modal QPrintPreviewDialog.
 using PreviewHandler = std::function<bool(QPrinter &printer, const std::function<void(QPrinter *)> &paint)>;
 void setPreviewHandler(PreviewHandler handler);
+
+// " … に保存しました。" on a line of its own: where a completed file went.
+QString savedToLine(const QString &path);
+// A file name that says what, of which card and period the view shows:
+// "利用履歴_1234_20240501-20240531.csv", "…_全カード_全期間.pdf".
+QString suggestedFileName(const QString &what, const QString &extension);
 
 

@@ -356,10 +356,12 @@ void frmMonthlyTotals::done(int result)
 void frmMonthlyTotals::frmMonthlyTotals_cmdPrint_Click()
 {
     guarded("frmMonthlyTotals_cmdPrint_Click", [this] {
-        if (printOnChosenPrinter(kTitle, kTitle + QStringLiteral(".pdf"), [this](QPagedPaintDevice &device) {
-                return paintMonthlyTotals(device, m_lines, m_conditions, *chtTotals);
-            }))
-            basCommon_ShowInfo(QStringLiteral("印刷が完了しました。"));
+        QString written;
+        if (printOnChosenPrinter(
+                kTitle, suggestedFileName(kTitle, QStringLiteral(".pdf")),
+                [this](QPagedPaintDevice &device) { return paintMonthlyTotals(device, m_lines, m_conditions, *chtTotals); },
+                &written))
+            basCommon_ShowInfo(QStringLiteral("印刷が完了しました。") + (written.isEmpty() ? QString() : savedToLine(written)));
     });
 }
 
@@ -367,7 +369,7 @@ void frmMonthlyTotals::frmMonthlyTotals_cmdCSVOutput_Click()
 {
     guarded("frmMonthlyTotals_cmdCSVOutput_Click", [this] {
         const QString path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
-                                                    basCommon_CheckPath(CSVPath) + kTitle + QStringLiteral(".csv"),
+                                                    basCommon_CheckPath(CSVPath) + suggestedFileName(kTitle, QStringLiteral(".csv")),
                                                     QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
         if (path.isEmpty())
             return;
@@ -377,7 +379,7 @@ void frmMonthlyTotals::frmMonthlyTotals_cmdCSVOutput_Click()
                 QStringLiteral("\r\n\r\n") + QDir::toNativeSeparators(path)))
             return;
         if (writeMonthlyCsv(path, m_months))
-            basCommon_ShowInfo(QStringLiteral("CSV出力が完了しました。"));
+            basCommon_ShowInfo(QStringLiteral("CSV出力が完了しました。") + savedToLine(path));
     });
 }
 

@@ -96,7 +96,7 @@ private slots:
         basMain_PrintDefult();
         QCOMPARE(h.messageTexts().size(), 2);
         QVERIFY(h.messageTexts()[0].contains("\r\n\r\n" + queueName() + "\r\n\r\n"));
-        QCOMPARE(h.messageTexts()[1], QStringLiteral("標準印刷が完了しました。"));
+        QCOMPARE(doneTexts(h.messageTexts())[1], QStringLiteral("標準印刷が完了しました。"));
 
         // The queue writes the file a moment later; it is complete once it renders.
         const QString job = scratch.filePath("job.pdf");

@@ -192,7 +192,7 @@ private slots:
         h->queueAnswer(seams::MsgAnswer::Yes);
         basMain_PrintDefult();
         QCOMPARE(h->messageTexts().size(), 2);
-        QCOMPARE(h->messageTexts().last(), kPrintDone);
+        QCOMPARE(doneTexts(h->messageTexts()).last(), kPrintDone);
     }
 
     void preview()
@@ -223,7 +223,7 @@ private slots:
         QVERIFY(readAll(file).startsWith("%PDF"));
         printFromPreview = true;
         basMain_PrintDefult();
-        QCOMPARE(h->messageTexts(), QStringList{kPrintDone});
+        QCOMPARE(doneTexts(h->messageTexts()), QStringList{kPrintDone});
     }
 
     void pdfFile()
@@ -243,9 +243,9 @@ private slots:
         basMain_PrintDefult();
         QCOMPARE(dialogs.size(), 2);
         QCOMPARE(dialogs[0].caption, QStringLiteral("PDFファイルを保存"));
-        QCOMPARE(dialogs[0].initialPath, CSVPath + "ＥＴＣ利用履歴明細表.pdf");
+        QCOMPARE(dialogs[0].initialPath, CSVPath + "ＥＴＣ利用履歴明細表_全カード_全期間.pdf"); // what and of which view
         QCOMPARE(dialogs[1].initialPath, dialogs[0].initialPath);
-        QCOMPARE(h->messageTexts(), QStringList{kPrintDone});
+        QCOMPARE(doneTexts(h->messageTexts()), QStringList{kPrintDone});
         // The print question names the file, not a printer or its paper.
         QCOMPARE(questions.value(1), "現在表示されている1件の利用履歴をPDFファイルに出力します。\r\n準備は宜しいですか?");
         const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
@@ -277,8 +277,9 @@ private slots:
         QCOMPARE(dialogs.size(), 2);
         QCOMPARE(dialogs[0].caption, QStringLiteral("CSVファイルを保存"));
         QCOMPARE(dialogs[0].filter, QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
-        QCOMPARE(dialogs[0].initialPath, basCommon_CheckPath(folder("desktop")));
-        QCOMPARE(h->messageTexts(), QStringList{kCsvDone});
+        QCOMPARE(dialogs[0].initialPath, basCommon_CheckPath(folder("desktop")) + "利用履歴_全カード_全期間.csv");
+        // The completion says where the file went.
+        QCOMPARE(h->messageTexts(), QStringList{kCsvDone + "\r\n" + QDir::toNativeSeparators(target) + " に保存しました。"});
         QCOMPARE(readAll(target), tomeiLine());
         const QString remembered = basCommon_CheckPath(QDir::toNativeSeparators(folder("out.csv")));
         QCOMPARE(CSVPath, remembered);
@@ -316,7 +317,7 @@ private slots:
         h->queueAnswer(seams::MsgAnswer::Yes);
         basMain_CSVOutput();
         QCOMPARE(readAll(target), tomeiLine());
-        QCOMPARE(h->messageTexts().last(), kCsvDone);
+        QCOMPARE(doneTexts(h->messageTexts()).last(), kCsvDone);
     }
 
     // A 128 KiB file system filled up: replacing or extending an old CSV file,
@@ -440,7 +441,7 @@ private slots:
         chosen << csv;
         h->queueAnswer(seams::MsgAnswer::Yes);
         basMain_CSVOutput();
-        QCOMPARE(h->messageTexts().last(), kCsvDone);
+        QCOMPARE(doneTexts(h->messageTexts()).last(), kCsvDone);
         QCOMPARE(readAll(csv).count("\r\n"), qsizetype(8192));
     }
 
