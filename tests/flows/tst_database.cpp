@@ -323,6 +323,44 @@ private slots:
         QVERIFY2(empty.contains("元に戻せる削除はありません"), qPrintable(empty));
         QCOMPARE(column(QStringLiteral("SELECT ROW_UID||カードNO||DATE_TIME FROM ETC_DATA ORDER BY ROW_UID")), before);
     }
+
+    // With PASSLOG_RESTORE_SCREENSHOT naming a file: the restore window with
+    // three deletions listed, saved there as a PNG.
+    void restoreWindowScreenshot()
+    {
+        const QString file = qEnvironmentVariable("PASSLOG_RESTORE_SCREENSHOT");
+        if (file.isEmpty())
+            QSKIP("PASSLOG_RESTORE_SCREENSHOT names no file");
+        Flow f;
+        FLOW_START(f);
+        QVERIFY(f.readCard());
+        QVERIFY(f.registerAs(QStringLiteral("12")));
+        QVERIFY(f.readCard());
+        QVERIFY(f.registerAs(QStringLiteral("34")));
+        const QDateTime start(QDate(2026, 12, 1), QTime(9, 12, 40));
+        f.harness.setNow(start);
+        f.selectListEntry(QStringLiteral("0012"));
+        f.selectRange(QDateTime(QDate(2024, 4, 1), QTime(0, 0)), QDateTime(QDate(2024, 4, 30), QTime(23, 59, 59)));
+        QVERIFY(f.click(f.w->btnDBRead));
+        QVERIFY(f.clickYes(f.w->btnDBDelete));
+        f.harness.setNow(start.addDays(3).addSecs(3600 * 5 + 517));
+        f.selectAllRecords();
+        f.selectListEntry(QStringLiteral("0034"));
+        QVERIFY(f.click(f.w->btnDBRead));
+        QVERIFY(f.clickYes(f.w->btnDBDelete));
+        f.harness.setNow(start.addDays(6).addSecs(3600 * 2 + 95));
+        f.selectListEntry(QStringLiteral("0000"));
+        QVERIFY(f.click(f.w->btnDBRead));
+        QVERIFY(f.clickYes(f.w->btnDBDelete));
+        bool saved = false;
+        DialogDriver<frmRestoreDeleted> driver([&](frmRestoreDeleted &d) {
+            QCOMPARE(d.grdDeletions->rowCount(), 3);
+            QTest::qWait(300);
+            saved = d.grab().save(file);
+        });
+        f.w->mnuRestoreDeleted->trigger();
+        QVERIFY(saved);
+    }
 };
 
 QTEST_MAIN(tst_database)

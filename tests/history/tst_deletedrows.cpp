@@ -10,6 +10,7 @@
 #include "history/DeletedRows.h"
 #include "history/ShownRows.h"
 #include "history/ViewCondition.h"
+#include "history/basAccessGrid.h"
 #include "history/basAccessRepeat.h"
 
 #include <QDeadlineTimer>
@@ -296,6 +297,48 @@ private slots:
         QCOMPARE(rowsOf("ETC_DATA"), all);
         QCOMPARE(countOf("ETC_DELETED"), 0);
         QVERIFY(h->messages().isEmpty());
+    }
+
+    void serverFromBeforeIsBroughtUpToDateByInit()
+    {
+        // A shared history set up before deleted rows were kept: it works,
+        // but a delete is refused with nothing deleted, naming the owner's
+        // init; the init adds the table (and its grants), and the delete
+        // then keeps its rows. A table of deleted rows of another shape is
+        // refused at the connection and by the init, left as it is.
+        if (!onServerStore())
+            QSKIP("a property of the shared history's server");
+        closeDatabases();
+        serverAdminExec("DROP TABLE ETC_DELETED");
+        basAccess_MDBOpen(kDatFile);
+        addRows("0001", 4);
+        QVERIFY(history::listDeletions().isEmpty());
+        QCOMPARE(deleteShownCard("0001"), qint64(0));
+        QCOMPARE(h->messages().size(), 1);
+        QVERIFY2(h->messages()[0].text.contains("ETC_DELETED") && h->messages()[0].text.contains("passlog server init") &&
+                     h->messages()[0].text.contains("何も削除していません"),
+                 qPrintable(h->messages()[0].text));
+        QCOMPARE(countOf("ETC_DATA"), 4);
+        closeDatabases();
+        initServer();
+        basAccess_MDBOpen(kDatFile);
+        QVERIFY(basAccess_ServerGrants("someone").contains("GRANT SELECT, INSERT, DELETE ON ETC_DELETED TO someone;"));
+        QCOMPARE(deleteShownCard("0001"), qint64(4));
+        QCOMPARE(countOf("ETC_DELETED"), 4);
+        closeDatabases();
+
+        serverAdminExec("DROP TABLE ETC_DELETED; CREATE TABLE ETC_DELETED (DELETE_ID INTEGER)");
+        h->clearMessages();
+        basAccess_MDBOpen(kDatFile);
+        QVERIFY(basAccess_HistoryCardNumbers().isEmpty()); // the connection itself is refused
+        closeDatabases();
+        const QString refused = expectedFailureOf([] { initServer(); });
+        QVERIFY2(refused.contains("ETC_DELETED") && refused.contains("delete_id の型が integer"), qPrintable(refused));
+        QVERIFY2(!h->messages().isEmpty() && h->messages()[0].text.contains("ETC_DELETED"),
+                 qPrintable(h->messageTexts().join('\n')));
+        serverAdminExec("DROP TABLE ETC_DELETED");
+        initServer();
+        basAccess_MDBOpen(kDatFile);
     }
 };
 
