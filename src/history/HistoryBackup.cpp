@@ -74,6 +74,14 @@ bool sameFile(const QString &a, const QString &b)
 struct Daily {
     std::thread thread;
     std::atomic<bool> stop{false};
+    // A run that ends without the end sequence (a test, a refused start)
+    // still waits for the copy: a thread left joinable ends the process.
+    ~Daily()
+    {
+        stop = true;
+        if (thread.joinable())
+            thread.join();
+    }
 };
 Daily &daily()
 {
