@@ -87,7 +87,10 @@ CREATE INDEX IF NOT EXISTS ETC_DATA_MONTHS ON ETC_DATA ("カードNO", (SUBSTR(D
 -- The rows DB削除 and 重複レコード削除 removed, kept for a while so that a
 -- deletion can be undone whole (see data/schema_history.sql): the row's
 -- columns, its identity and the names of a copied row, then which deletion
--- took it. A server set up before gets it at the next init. Its columns
+-- took it. DELETED_AT is the deleting PC's clock (shown in the list);
+-- DELETED_ON_SERVER the server's, so that a PC whose clock is wrong cannot
+-- make a deletion expire early: it goes once both say it is past its keep
+-- time. A server set up before gets the table at the next init. Its columns
 -- belong in kDeletedColumns in src/history/basAccess.cpp as well.
 CREATE TABLE IF NOT EXISTS ETC_DELETED (
     ITC_IN        TEXT COLLATE "C",
@@ -124,7 +127,8 @@ CREATE TABLE IF NOT EXISTS ETC_DELETED (
     DELETED_AT    TEXT NOT NULL,
     DELETED_PC    TEXT,
     DELETED_USER  TEXT,
-    DELETED_ROW   BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY
+    DELETED_ROW   BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+    DELETED_ON_SERVER TIMESTAMPTZ NOT NULL DEFAULT now()
 );
 CREATE INDEX IF NOT EXISTS ETC_DELETED_ID ON ETC_DELETED (DELETE_ID, DELETED_ROW);
 CREATE INDEX IF NOT EXISTS ETC_DELETED_AT ON ETC_DELETED (DELETED_AT);

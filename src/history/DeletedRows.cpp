@@ -102,10 +102,28 @@ void requireDeletedTable(QSqlDatabase db, bool server)
 // The oldest deletion time still kept.
 QString keepFrom() { return seams::now().addDays(-deletedKeepDays()).toString(kTimeFormat); }
 
+// The rows past their keep time, with its values: by this PC's clock, and on
+// the server by the server's own as well (a PC whose clock is wrong, say
+// back in 2000 after a flat battery or months ahead, neither loses its own
+// deletions at the next PC's delete nor removes everybody else's).
+QString expiredCondition(bool server)
+{
+    return server ? QStringLiteral("DELETED_AT<? AND DELETED_ON_SERVER<now()-make_interval(days => ?)")
+                  : QStringLiteral("DELETED_AT<?");
+}
+QVariantList expiredValues(bool server)
+{
+    QVariantList values{keepFrom()};
+    if (server)
+        values << deletedKeepDays();
+    return values;
+}
+
 void purgeExpired(QSqlDatabase db, bool server)
 {
     QSqlQuery q(db);
-    runPrepared(q, QStringLiteral("DELETE FROM ETC_DELETED WHERE DELETED_AT<?"), {keepFrom()}, server);
+    runPrepared(q, QStringLiteral("DELETE FROM ETC_DELETED WHERE ") + expiredCondition(server), expiredValues(server),
+                server);
     q.finish();
 }
 
@@ -206,7 +224,8 @@ QList<Deletion> listDeletions()
     QSqlDatabase db = store(server);
     if (!hasDeletedTable(db, server))
         return {};
-    const QString from = keepFrom();
+    const QString kept = QStringLiteral("NOT (") + expiredCondition(server) + QLatin1Char(')');
+    const QVariantList values = expiredValues(server);
     QList<Deletion> out;
     QHash<QString, qsizetype> at;
     {
@@ -216,9 +235,9 @@ QList<Deletion> listDeletions()
                     QStringLiteral("SELECT DELETE_ID,DELETED_AT,MIN(DELETED_PC),MIN(DELETED_USER),COUNT(*),") +
                         QStringLiteral("MIN(") + storeName(QStringLiteral("ご利用日"), server) + QStringLiteral("),MAX(") +
                         storeName(QStringLiteral("ご利用日"), server) +
-                        QStringLiteral(") FROM ETC_DELETED WHERE DELETED_AT>=? GROUP BY DELETE_ID,DELETED_AT "
-                                       "ORDER BY DELETED_AT DESC,MAX(DELETED_ROW) DESC"),
-                    {from}, server);
+                        QStringLiteral(") FROM ETC_DELETED WHERE ") + kept +
+                        QStringLiteral(" GROUP BY DELETE_ID,DELETED_AT ORDER BY DELETED_AT DESC,MAX(DELETED_ROW) DESC"),
+                    values, server);
         while (q.next()) {
             Deletion d;
             d.id = q.value(0).toString();
@@ -238,9 +257,9 @@ QList<Deletion> listDeletions()
         q.setForwardOnly(true);
         runPrepared(q,
                     QStringLiteral("SELECT DELETE_ID,") + card +
-                        QStringLiteral(" FROM ETC_DELETED WHERE DELETED_AT>=? AND ") + card +
+                        QStringLiteral(" FROM ETC_DELETED WHERE ") + kept + QStringLiteral(" AND ") + card +
                         QStringLiteral(" IS NOT NULL GROUP BY DELETE_ID,") + card + QStringLiteral(" ORDER BY ") + card,
-                    {from}, server);
+                    values, server);
         while (q.next()) {
             const auto it = at.constFind(q.value(0).toString());
             if (it != at.constEnd())

@@ -528,6 +528,7 @@ const ServerColumn kServerColumns[] = {
 const ServerColumn kDeletedColumns[] = {
     {"row_uid", "text"},      {"source_pc", "text"},  {"source_row", "bigint"}, {"delete_id", "text"},
     {"deleted_at", "text"},   {"deleted_pc", "text"}, {"deleted_user", "text"}, {"deleted_row", "bigint"},
+    {"deleted_on_server", "timestamp with time zone"},
 };
 
 const QString kNoServerTable = QStringLiteral("テーブル ETC_DATA がありません");

@@ -102,6 +102,14 @@ qint64 deleteShownCard(const QString &card, const KeepGoing &keepGoing = {})
     return basAccess_DeleteShown("test", basAccess_MakeHFGSQL(kTableData, "DELETE"), keepGoing);
 }
 
+// On the server a deletion also has to be old by the server's clock, which
+// the test clock does not move: the rows kept so far are made old there.
+void ageOnServer()
+{
+    if (onServerStore())
+        storeExec("UPDATE ETC_DELETED SET DELETED_ON_SERVER=DELETED_ON_SERVER-interval '400 days'");
+}
+
 QString newestId() { return history::listDeletions().value(0).id; }
 
 QProcess *startChild(const QString &folder, const QString &id, qint64 goAt, QObject *parent)
@@ -215,6 +223,7 @@ private slots:
         QCOMPARE(history::listDeletions().size(), 2);
         QCOMPARE(history::listDeletions()[0].cards, QStringList{"0002"}); // newest first
 
+        ageOnServer();
         h->setNow(start.addDays(30));
         QCOMPARE(history::listDeletions().size(), 2); // 30 days to the second
         h->setNow(start.addDays(30).addSecs(1));
@@ -231,8 +240,24 @@ private slots:
         QCOMPARE(history::deletedKeepDays(), 5);
         QVERIFY(history::deletionUndoNote().contains("5日間"));
         QCOMPARE(history::listDeletions().size(), 1); // the one of today
+        ageOnServer();
         h->setNow(start.addDays(36));
         QVERIFY(history::listDeletions().isEmpty());
+
+        // On the server, a PC whose clock is years behind: its deletion is
+        // not lost at the next deletion of a PC with the right time.
+        if (onServerStore()) {
+            addRows("0004", 2);
+            addRows("0005", 1);
+            h->setNow(QDateTime(QDate(2000, 1, 1), QTime(0, 0)));
+            QCOMPARE(deleteShownCard("0004"), qint64(2));
+            h->setNow(start.addDays(36));
+            QCOMPARE(deleteShownCard("0005"), qint64(1));
+            const QList<history::Deletion> kept = history::listDeletions();
+            QCOMPARE(kept.size(), 2);
+            QCOMPARE(kept[1].deletedAt, QString("2000/01/01 00:00:00"));
+            QCOMPARE(history::restoreDeletion(kept[1].id).restored, qint64(2));
+        }
         for (const char *value : {"0", "-3", "abc", "99999", ""}) {
             basCommon_WriteIniString("PASSLOG", "DeletedKeepDays", value, h->settingsFile());
             QCOMPARE(history::deletedKeepDays(), 30);
