@@ -309,7 +309,12 @@ private slots:
         QCOMPARE(f.cardList(), (QStringList{"0000", "0012"}));
         QVERIFY(f.w->btnDBRead->isEnabled());
 
-        // The other one too: the history is as it was, and nothing is left to list.
+        // The other one too, while the grid shows the history of all cards:
+        // the grid shows the rows back, the history is as it was, and
+        // nothing is left to list.
+        f.selectListEntry(QStringLiteral("0000"));
+        QVERIFY(f.click(f.w->btnDBRead));
+        QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("14件"));
         f.harness.clearMessages();
         QString empty;
         DialogDriver<frmRestoreDeleted> second([&](frmRestoreDeleted &d) {
@@ -321,6 +326,8 @@ private slots:
         f.w->mnuRestoreDeleted->trigger();
         QCOMPARE(f.harness.messageTexts().value(1), QStringLiteral("14件の利用履歴を元に戻しました。"));
         QVERIFY2(empty.contains("元に戻せる削除はありません"), qPrintable(empty));
+        QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("28件"));
+        QCOMPARE(f.gridRows(), 28);
         QCOMPARE(column(QStringLiteral("SELECT ROW_UID||カードNO||DATE_TIME FROM ETC_DATA ORDER BY ROW_UID")), before);
     }
 
