@@ -70,6 +70,50 @@ CREATE TABLE IF NOT EXISTS ETC_TEMP (
     出口料金所    TEXT COLLATE NOCASE
 );
 
+-- The rows DB削除 and 重複レコード削除 removed, kept for a while ([PASSLOG]
+-- DeletedKeepDays, 30 days unless set) so that a deletion can be undone
+-- whole: the row's columns and identity, then which deletion took it (an id,
+-- the time as "yyyy/MM/dd HH:mm:ss", the PC and the user). DELETED_ROW keeps
+-- the order they were deleted in.
+CREATE TABLE IF NOT EXISTS ETC_DELETED (
+    ITC_IN        TEXT COLLATE NOCASE,
+    ITC_IN_ROAD   TEXT COLLATE NOCASE,
+    ITC_IN_GATE   TEXT COLLATE NOCASE,
+    JID_IN        INTEGER,
+    JID_IN_NAME   TEXT COLLATE NOCASE,
+    ITC_OUT       TEXT COLLATE NOCASE,
+    ITC_OUT_ROAD  TEXT COLLATE NOCASE,
+    ITC_OUT_GATE  TEXT COLLATE NOCASE,
+    JID_OUT       INTEGER,
+    JID_OUT_NAME  TEXT COLLATE NOCASE,
+    REG_DATE      TEXT COLLATE NOCASE,
+    REG_TIME      TEXT COLLATE NOCASE,
+    CARD_ID       TEXT COLLATE NOCASE,
+    PASS_DATE     TEXT COLLATE NOCASE,
+    PASS_TIME     TEXT COLLATE NOCASE,
+    DATE_TIME     TEXT COLLATE NOCASE,
+    CAR_CODE      INTEGER,
+    CAR_NAME      TEXT COLLATE NOCASE,
+    PASS_MONEY    INTEGER,
+    PASS_UNIT     TEXT COLLATE NOCASE,
+    PRINT_FLAG    INTEGER NOT NULL DEFAULT 0,
+    カードNO      TEXT COLLATE NOCASE,
+    ご利用日      TEXT COLLATE NOCASE,
+    通過時間      TEXT COLLATE NOCASE,
+    通行料金      TEXT COLLATE NOCASE,
+    車種          TEXT COLLATE NOCASE,
+    入口料金所    TEXT COLLATE NOCASE,
+    出口料金所    TEXT COLLATE NOCASE,
+    ROW_UID       TEXT,
+    DELETE_ID     TEXT NOT NULL,
+    DELETED_AT    TEXT NOT NULL,
+    DELETED_PC    TEXT,
+    DELETED_USER  TEXT,
+    DELETED_ROW   INTEGER PRIMARY KEY
+);
+CREATE INDEX IF NOT EXISTS ETC_DELETED_ID ON ETC_DELETED (DELETE_ID, DELETED_ROW);
+CREATE INDEX IF NOT EXISTS ETC_DELETED_AT ON ETC_DELETED (DELETED_AT);
+
 -- The duplicate rule groups by these six display columns over the whole table.
 CREATE INDEX IF NOT EXISTS ETC_DATA_PASSAGE
     ON ETC_DATA (ご利用日, 通過時間, 通行料金, 車種, 入口料金所, 出口料金所);

@@ -1,3 +1,4 @@
+#include "history/DeletedRows.h"
 #include "history/HistoryCheck.h"
 #include "history/ShownRows.h"
 
@@ -73,10 +74,12 @@ qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const
             if (count != shown.count || key.toString() != shown.highestKey.toString())
                 throw ShownRowsChanged();
         }
-        QSqlQuery q = exec(deleteStatement);
-        const qint64 deleted = q.numRowsAffected();
-        q.finish();
-        if (stopped && stopped())
+        // What goes is kept in ETC_DELETED, in this same transaction, so
+        // that the deletion can be undone for a while.
+        const qint64 deleted = history::deleteKeepingCopy(
+            db, server, server ? basAccess_ServerText(deleteStatement) : basAccess_SqliteText(deleteStatement));
+        // A 中止 while the server worked undoes the delete as well.
+        if ((stopped && stopped()) || (server && keepGoing && !keepGoing()))
             throw WorkStopped();
         basAccess_Run(control, QStringLiteral("COMMIT"), server);
         return deleted;

@@ -536,7 +536,43 @@ const ServerColumn kServerColumns[] = {
     {"row_id", "bigint"},      {"source_pc", "text"},    {"source_row", "bigint"},  {"row_uid", "text"},
 };
 
+// The table of deleted rows (ETC_DELETED): the 28, the row's identity and
+// the names of a copied row, then the deletion's own columns.
+const ServerColumn kDeletedColumns[] = {
+    {"row_uid", "text"},      {"source_pc", "text"},  {"source_row", "bigint"}, {"delete_id", "text"},
+    {"deleted_at", "text"},   {"deleted_pc", "text"}, {"deleted_user", "text"}, {"deleted_row", "bigint"},
+    {"deleted_on_server", "timestamp with time zone"},
+};
+
 const QString kNoServerTable = QStringLiteral("テーブル ETC_DATA がありません");
+const QString kDeletedTableProblem = QStringLiteral("ETC_DELETED の列: ");
+
+// The columns of table with their types, as the catalogue names them.
+QHash<QString, QString> serverColumnTypes(QSqlDatabase db, const HistoryServer &server, const QString &table)
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SELECT column_name, data_type FROM information_schema.columns "
+                               "WHERE table_schema = current_schema() AND table_name = '") +
+                table + QLatin1Char('\'')))
+        throw ExpectedFailure(-1, serverAwayText(server, q.lastError().text()));
+    QHash<QString, QString> types;
+    while (q.next())
+        types.insert(q.value(0).toString(), q.value(1).toString());
+    return types;
+}
+
+void checkColumn(const QHash<QString, QString> &types, const ServerColumn &c, QStringList &wrong, bool optional = false)
+{
+    const QString name = QString::fromUtf8(c.name);
+    const auto it = types.constFind(name);
+    if (it == types.constEnd()) {
+        if (!optional)
+            wrong << name + QStringLiteral(" がありません");
+    } else if (*it != QLatin1String(c.type)) {
+        wrong << name + QStringLiteral(" の型が ") + *it + QStringLiteral(" です(") + QLatin1String(c.type) +
+                     QStringLiteral(" のはず)");
+    }
+}
 
 // What is wrong with the shape of the shared history's table, read from
 // the catalogue only: empty when it has every column with its type.
@@ -546,33 +582,36 @@ const QString kNoServerTable = QStringLiteral("テーブル ETC_DATA があり�
 // program's own connection or state.)
 QString serverShapeProblem(QSqlDatabase db, const HistoryServer &server, bool withoutRowUid = false)
 {
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("SELECT column_name, data_type FROM information_schema.columns "
-                               "WHERE table_schema = current_schema() AND table_name = 'etc_data'")))
-        throw ExpectedFailure(-1, serverAwayText(server, q.lastError().text()));
-    QHash<QString, QString> types;
-    while (q.next())
-        types.insert(q.value(0).toString(), q.value(1).toString());
+    const QHash<QString, QString> types = serverColumnTypes(db, server, QStringLiteral("etc_data"));
     if (types.isEmpty())
         return kNoServerTable;
     QStringList wrong;
-    for (const ServerColumn &c : kServerColumns) {
-        const QString name = QString::fromUtf8(c.name);
-        const auto it = types.constFind(name);
-        if (it == types.constEnd()) {
-            if (!(withoutRowUid && name == QLatin1String("row_uid")))
-                wrong << name + QStringLiteral(" がありません");
-        } else if (*it != QLatin1String(c.type)) {
-            wrong << name + QStringLiteral(" の型が ") + *it + QStringLiteral(" です(") + QLatin1String(c.type) +
-                         QStringLiteral(" のはず)");
-        }
-    }
-    return wrong.isEmpty() ? QString() : QStringLiteral("ETC_DATA の列: ") + wrong.join(QStringLiteral("、"));
+    for (const ServerColumn &c : kServerColumns)
+        checkColumn(types, c, wrong, withoutRowUid && qstrcmp(c.name, "row_uid") == 0);
+    if (!wrong.isEmpty())
+        return QStringLiteral("ETC_DATA の列: ") + wrong.join(QStringLiteral("、"));
+    // The table of deleted rows: a server set up before it came has none
+    // (deletions then wait for the owner's next init); one of another
+    // shape is not used.
+    const QHash<QString, QString> deleted = serverColumnTypes(db, server, QStringLiteral("etc_deleted"));
+    if (deleted.isEmpty())
+        return QString();
+    for (int i = 0; i < 28; ++i)
+        checkColumn(deleted, kServerColumns[i], wrong);
+    for (const ServerColumn &c : kDeletedColumns)
+        checkColumn(deleted, c, wrong);
+    return wrong.isEmpty() ? QString() : kDeletedTableProblem + wrong.join(QStringLiteral("、"));
 }
 
 [[noreturn]] void refuseShape(const HistoryServer &server, const QString &problem)
 {
     const bool missing = problem == kNoServerTable;
+    if (problem.startsWith(kDeletedTableProblem))
+        throw ExpectedFailure(
+            -1, QStringLiteral("共有の利用履歴サーバーの、削除した利用履歴を保管するテーブル(ETC_DELETED)が、このプログラムの"
+                               "使う形ではないため、使えません。何も変更していません。データベースの所有者が、このテーブルの"
+                               "名前を変えるか別の場所に移してから、passlog server init を実行してください。 (") +
+                    server.describe() + QStringLiteral(") ") + problem);
     throw ExpectedFailure(
         -1, (missing ? QStringLiteral("共有の利用履歴サーバーに利用履歴のテーブル(ETC_DATA)がありません。何も変更していません。"
                                       "データベースの所有者が一度だけ passlog server init を実行して、テーブルを用意してください。")
@@ -978,6 +1017,14 @@ QString basAccess_ServerGrants(const QString &role)
     QString grants = QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON ETC_DATA TO ") + role + QStringLiteral(";\n");
     if (!sequence.isEmpty())
         grants += QStringLiteral("GRANT USAGE ON SEQUENCE ") + sequence + QStringLiteral(" TO ") + role +
+                  QStringLiteral(";\n");
+    // The deleted rows: kept by a delete, put back and removed by a restore.
+    QString deletedSequence;
+    if (q.exec(QStringLiteral("SELECT pg_get_serial_sequence('etc_deleted', 'deleted_row')")) && q.next())
+        deletedSequence = q.value(0).toString();
+    grants += QStringLiteral("GRANT SELECT, INSERT, DELETE ON ETC_DELETED TO ") + role + QStringLiteral(";\n");
+    if (!deletedSequence.isEmpty())
+        grants += QStringLiteral("GRANT USAGE ON SEQUENCE ") + deletedSequence + QStringLiteral(" TO ") + role +
                   QStringLiteral(";\n");
     return grants;
 }

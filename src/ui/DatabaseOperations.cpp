@@ -6,6 +6,7 @@
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
 #include "history/basAccess.h"
+#include "history/DeletedRows.h"
 #include "history/ShownRows.h"
 #include "history/basAccessEntry.h"
 #include "ui/Commands.h"
@@ -140,7 +141,8 @@ void basMain_DBDelete()
         qint64 deleted = 0;
         for (;;) {
             if (!basCommon_AskYesNoDefaultNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
-                                             QStringLiteral("の利用履歴をデータベースから削除します。よろしいですか?")))
+                                             QStringLiteral("の利用履歴をデータベースから削除します。よろしいですか?") +
+                                             QStringLiteral("\r\n") + history::deletionUndoNote()))
                 return;
             try {
                 deleted = basAccess_DeleteShown("basAccess_MDBTBLOpen",

@@ -3,6 +3,7 @@
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
 #include "history/basAccess.h"
+#include "history/DeletedRows.h"
 #include "history/ShownRows.h"
 #include "history/ViewCondition.h"
 #include "history/basAccessRepeat.h"
@@ -71,7 +72,8 @@ void frmDelRecord::frmDelRecord_btnOK_Click()
         if (cardNo.isEmpty())
             return;
         if (!basCommon_AskYesNoDefaultNo(QStringLiteral("カードNO:[") + cardNo +
-                                         QStringLiteral("]に該当する重複レコードを全て削除します。よろしいですか?")))
+                                         QStringLiteral("]に該当する重複レコードを全て削除します。よろしいですか?") +
+                                         QStringLiteral("\r\n") + history::deletionUndoNote()))
             return;
         int deleted = 0;
         try {

@@ -1,6 +1,7 @@
 #include "ui/frmMain.h"
 #include "ui/MainWindowAids.h"
 #include "ui/frmMonthlyTotals.h"
+#include "ui/frmRestoreDeleted.h"
 
 #include "app/basGlobal.h"
 #include "reader/basRS232C.h"
@@ -250,6 +251,7 @@ void frmMain::buildMenus()
     mnuEdit = menu("mnuEdit", QStringLiteral("編集(&E)"));
     mnuRecordCheck = item(mnuEdit, "mnuRecordCheck", QStringLiteral("重複レコード表示(&R)"));
     mnuRecordDelete = item(mnuEdit, "mnuRecordDelete", QStringLiteral("重複レコード削除(&D)"));
+    mnuRestoreDeleted = item(mnuEdit, "mnuRestoreDeleted", QStringLiteral("削除した利用履歴を元に戻す"));
     mnuConfig = menu("mnuConfig", QStringLiteral("設定(&C)"));
     mnuView = item(mnuConfig, "mnuView", QStringLiteral("表示設定(&V)"));
     mnuPort = item(mnuConfig, "mnuPort", QStringLiteral("通信ポート設定(&P)"));
@@ -275,6 +277,7 @@ void frmMain::wireEvents()
     connect(mnuCSVImport, &QAction::triggered, this, [] { basMain_CSVImport(); });
     connect(mnuRecordCheck, &QAction::triggered, this, [] { basMain_RecordCheck(); });
     connect(mnuRecordDelete, &QAction::triggered, this, [] { basMain_RecordDelete(); });
+    connect(mnuRestoreDeleted, &QAction::triggered, this, [] { basMain_ShowRestoreDeleted(); });
     connect(mnuView, &QAction::triggered, this, [] { basMain_ShowSetSort(); });
     connect(mnuPort, &QAction::triggered, this, [] { basMain_ShowSetComm(); });
     connect(mnuAbout, &QAction::triggered, this, [] { basMain_ShowAbout(); });

@@ -102,6 +102,7 @@ public:
     QMenu *mnuEdit = nullptr;
     QAction *mnuRecordCheck = nullptr;
     QAction *mnuRecordDelete = nullptr;
+    QAction *mnuRestoreDeleted = nullptr;
     QMenu *mnuConfig = nullptr;
     QAction *mnuView = nullptr;
     QAction *mnuPort = nullptr;

@@ -1,7 +1,11 @@
 // "DB登録", "DB読込" and "DB削除" on the main window after card reads of the
 // sample card from the reader emulator.
 
+#include "DialogDriver.h"
 #include "FlowFixture.h"
+#include "ui/frmRestoreDeleted.h"
+
+#include <QTableWidget>
 
 namespace {
 const QString kRegisterDone = QStringLiteral("DB登録が完了しました。");
@@ -13,6 +17,9 @@ QString registerQuestion(const QString &card)
 {
     return QStringLiteral("カードNO:[") + card + QStringLiteral("]でDB登録を行います。よろしいですか?");
 }
+// The line every deletion question ends with.
+const QString kUndoNote =
+    QStringLiteral("\r\n削除した利用履歴は30日間、編集メニューの「削除した利用履歴を元に戻す」で元に戻せます。");
 QString stagedRows() { return column(QStringLiteral("SELECT count(*) FROM ETC_TEMP")).value(0); }
 } // namespace
 
@@ -243,7 +250,7 @@ private slots:
         f.harness.clearMessages();
         QVERIFY(f.click(f.w->btnDBDelete)); // answered No
         const QString question =
-            QStringLiteral("現在表示されている4件の利用履歴をデータベースから削除します。よろしいですか?");
+            QStringLiteral("現在表示されている4件の利用履歴をデータベースから削除します。よろしいですか?") + kUndoNote;
         QCOMPARE(f.harness.messageTexts(), QStringList{question});
         QCOMPARE(Flow::historyRows(), 28);
         // Typed entry gives way to the list's "0000" even on No.
@@ -274,6 +281,123 @@ private slots:
         QCOMPARE(Flow::historyRows(), 0);
         QVERIFY(!f.w->btnDBRead->isEnabled());
         QCOMPARE(f.cardList(), QStringList{"0000"});
+    }
+
+    void restoreWindowPutsADeletionBack()
+    {
+        // 編集 → 削除した利用履歴を元に戻す lists the deletions newest first
+        // (time, PC, user, rows, cards, period); 元に戻す asks, puts the
+        // chosen one back whole and says how many rows came back; the card
+        // list shows the card again and the window lists what is left.
+        Flow f;
+        FLOW_START(f);
+        QVERIFY(f.readCard());
+        QVERIFY(f.registerAs(QStringLiteral("12")));
+        QVERIFY(f.readCard());
+        QVERIFY(f.registerAs(QStringLiteral("34")));
+        const QStringList before = column(QStringLiteral("SELECT ROW_UID||カードNO||DATE_TIME FROM ETC_DATA ORDER BY ROW_UID"));
+        for (const char *card : {"0012", "0034"}) {
+            f.selectListEntry(QString::fromLatin1(card));
+            QVERIFY(f.click(f.w->btnDBRead));
+            QVERIFY(f.clickYes(f.w->btnDBDelete));
+            f.harness.clearMessages();
+        }
+        QCOMPARE(Flow::historyRows(), 0);
+        QCOMPARE(f.cardList(), QStringList{"0000"});
+        QVERIFY(f.w->mnuRestoreDeleted->isEnabled());
+        QCOMPARE(f.w->mnuRestoreDeleted->text(), QStringLiteral("削除した利用履歴を元に戻す"));
+
+        QStringList listed;
+        QStringList after;
+        DialogDriver<frmRestoreDeleted> driver([&](frmRestoreDeleted &d) {
+            for (int r = 0; r < d.grdDeletions->rowCount(); ++r) {
+                QStringList fields;
+                for (int c = 0; c < d.grdDeletions->columnCount(); ++c)
+                    fields << d.grdDeletions->item(r, c)->text();
+                listed << fields.join('|');
+            }
+            d.grdDeletions->selectRow(1); // the first deletion, of card 0012
+            f.harness.queueAnswer(seams::MsgAnswer::No);
+            QTest::mouseClick(d.cmdRestore, Qt::LeftButton);
+            QCOMPARE(d.grdDeletions->rowCount(), 2);
+            f.harness.queueAnswer(seams::MsgAnswer::Yes);
+            QTest::mouseClick(d.cmdRestore, Qt::LeftButton);
+            for (int r = 0; r < d.grdDeletions->rowCount(); ++r)
+                after << d.grdDeletions->item(r, 4)->text();
+        });
+        f.w->mnuRestoreDeleted->trigger();
+        QCOMPARE(driver.opened, 1);
+        QCOMPARE(listed.size(), 2);
+        const QString at = f.harness.now().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+        QVERIFY2(listed[0].startsWith(at + "|") && listed[0].contains("|14件|0034|"), qPrintable(listed.join('\n')));
+        QVERIFY2(listed[1].contains("|14件|0012|") && listed[1].contains(" ～ "), qPrintable(listed[1]));
+        const QStringList texts = f.harness.messageTexts();
+        QCOMPARE(texts.size(), 3);
+        QVERIFY2(texts[0].contains("14件の利用履歴(カードNO:0012)を元に戻します。よろしいですか?"), qPrintable(texts[0]));
+        QCOMPARE(texts[2], QStringLiteral("14件の利用履歴を元に戻しました。"));
+        QCOMPARE(after, QStringList{"0034"});
+        QCOMPARE(Flow::historyRows(QStringLiteral("0012")), 14);
+        QCOMPARE(f.cardList(), (QStringList{"0000", "0012"}));
+        QVERIFY(f.w->btnDBRead->isEnabled());
+
+        // The other one too, while the grid shows the history of all cards:
+        // the grid shows the rows back, the history is as it was, and
+        // nothing is left to list.
+        f.selectListEntry(QStringLiteral("0000"));
+        QVERIFY(f.click(f.w->btnDBRead));
+        QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("14件"));
+        f.harness.clearMessages();
+        QString empty;
+        DialogDriver<frmRestoreDeleted> second([&](frmRestoreDeleted &d) {
+            f.harness.queueAnswer(seams::MsgAnswer::Yes);
+            QTest::mouseClick(d.cmdRestore, Qt::LeftButton);
+            empty = d.lblText->text();
+            QVERIFY(!d.cmdRestore->isEnabled());
+        });
+        f.w->mnuRestoreDeleted->trigger();
+        QCOMPARE(f.harness.messageTexts().value(1), QStringLiteral("14件の利用履歴を元に戻しました。"));
+        QVERIFY2(empty.contains("元に戻せる削除はありません"), qPrintable(empty));
+        QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("28件"));
+        QCOMPARE(f.gridRows(), 28);
+        QCOMPARE(column(QStringLiteral("SELECT ROW_UID||カードNO||DATE_TIME FROM ETC_DATA ORDER BY ROW_UID")), before);
+    }
+
+    // With PASSLOG_RESTORE_SCREENSHOT naming a file: the restore window with
+    // three deletions listed, saved there as a PNG.
+    void restoreWindowScreenshot()
+    {
+        const QString file = qEnvironmentVariable("PASSLOG_RESTORE_SCREENSHOT");
+        if (file.isEmpty())
+            QSKIP("PASSLOG_RESTORE_SCREENSHOT names no file");
+        Flow f;
+        FLOW_START(f);
+        QVERIFY(f.readCard());
+        QVERIFY(f.registerAs(QStringLiteral("12")));
+        QVERIFY(f.readCard());
+        QVERIFY(f.registerAs(QStringLiteral("34")));
+        const QDateTime start(QDate(2026, 12, 1), QTime(9, 12, 40));
+        f.harness.setNow(start);
+        f.selectListEntry(QStringLiteral("0012"));
+        f.selectRange(QDateTime(QDate(2024, 4, 1), QTime(0, 0)), QDateTime(QDate(2024, 4, 30), QTime(23, 59, 59)));
+        QVERIFY(f.click(f.w->btnDBRead));
+        QVERIFY(f.clickYes(f.w->btnDBDelete));
+        f.harness.setNow(start.addDays(3).addSecs(3600 * 5 + 517));
+        f.selectAllRecords();
+        f.selectListEntry(QStringLiteral("0034"));
+        QVERIFY(f.click(f.w->btnDBRead));
+        QVERIFY(f.clickYes(f.w->btnDBDelete));
+        f.harness.setNow(start.addDays(6).addSecs(3600 * 2 + 95));
+        f.selectListEntry(QStringLiteral("0000"));
+        QVERIFY(f.click(f.w->btnDBRead));
+        QVERIFY(f.clickYes(f.w->btnDBDelete));
+        bool saved = false;
+        DialogDriver<frmRestoreDeleted> driver([&](frmRestoreDeleted &d) {
+            QCOMPARE(d.grdDeletions->rowCount(), 3);
+            QTest::qWait(300);
+            saved = d.grab().save(file);
+        });
+        f.w->mnuRestoreDeleted->trigger();
+        QVERIFY(saved);
     }
 };
 

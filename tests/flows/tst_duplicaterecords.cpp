@@ -76,8 +76,10 @@ private slots:
         QVERIFY(!driver.stayedOpen);
         QCOMPARE(offered, (QStringList{"1111", "2222", "3333"}));
         QCOMPARE(f.harness.messageTexts(),
-                 (QStringList{"カードNO:[1111]に該当する重複レコードを全て削除します。よろしいですか?",
-                              "カードNO:[1111]に該当する重複レコードを全て削除します。よろしいですか?",
+                 (QStringList{"カードNO:[1111]に該当する重複レコードを全て削除します。よろしいですか?"
+                              "\r\n削除した利用履歴は30日間、編集メニューの「削除した利用履歴を元に戻す」で元に戻せます。",
+                              "カードNO:[1111]に該当する重複レコードを全て削除します。よろしいですか?"
+                              "\r\n削除した利用履歴は30日間、編集メニューの「削除した利用履歴を元に戻す」で元に戻せます。",
                               "重複レコード削除が完了しました。\r\n1件削除しました。"}));
         QCOMPARE(Flow::historyRows("1111"), 1);
         QCOMPARE(Flow::historyRows("2222"), 1);

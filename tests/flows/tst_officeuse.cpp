@@ -254,7 +254,8 @@ private slots:
         f.w->btnDBDelete->setFocus();
         QTest::keyClick(f.w->btnDBDelete, Qt::Key_Return);
         QCOMPARE(f.harness.messageTexts(),
-                 QStringList{"現在表示されている6件の利用履歴をデータベースから削除します。よろしいですか?"});
+                 QStringList{"現在表示されている6件の利用履歴をデータベースから削除します。よろしいですか?"
+                              "\r\n削除した利用履歴は30日間、編集メニューの「削除した利用履歴を元に戻す」で元に戻せます。"});
 
         // The dialogs: their Tab rings, and Return on 決定 and 取消.
         QStringList sortRing;
@@ -417,7 +418,8 @@ private slots:
         f.harness.clearMessages();
         QVERIFY(f.clickYes(f.w->btnDBDelete));
         QCOMPARE(f.harness.messageTexts(),
-                 (QStringList{"現在表示されている3件の利用履歴をデータベースから削除します。よろしいですか?",
+                 (QStringList{"現在表示されている3件の利用履歴をデータベースから削除します。よろしいですか?"
+                              "\r\n削除した利用履歴は30日間、編集メニューの「削除した利用履歴を元に戻す」で元に戻せます。",
                               "DB削除が完了しました。\r\n3件削除しました。"}));
         QCOMPARE(defaults(), (Defaults{no, usual}));
         QCOMPARE(Flow::historyRows(), 0);

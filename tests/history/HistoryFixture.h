@@ -93,7 +93,7 @@ inline void openDatabases(TestHarness &h, const QString &extraMasterSql = QStrin
     AppPath = h.programFolder() + QLatin1Char('/');
     if (onServerStore()) {
         pointAtServer(h);
-        serverAdminExec(QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA"));
+        serverAdminExec(QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED"));
         initServer();
     }
     writeMasterDatabase(basAccess_FilePath(kMstFile), extraMasterSql);

@@ -10,6 +10,7 @@
 // password, and the server's state heard by whoever shows it.
 
 #include "HistoryFixture.h"
+#include "history/DeletedRows.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
 #include "history/ShownRows.h"
@@ -668,6 +669,11 @@ private slots:
         basAccess_ResetViewCondition();
         QCOMPARE(basAccess_MDBtoMSHFlexGrid(grid, basAccess_MakeReadSQL("ETC_DATA", 2, ViewSelection{}), 2).totals.count, 6);
         QCOMPARE(basAccess_DeleteShown("basAccess_MDBTBLOpen", basAccess_MakeHFGSQL("ETC_DATA", "DELETE")), qint64(6));
+        // What they deleted is kept, listed and put back with the same grants.
+        const QList<history::Deletion> kept = history::listDeletions();
+        QCOMPARE(kept.size(), 2);
+        QCOMPARE(history::restoreDeletion(kept[0].id).restored, qint64(6));
+        QCOMPARE(serverCount(), 6);
         QVERIFY2(h->messages().isEmpty(), qPrintable(h->messageTexts().join('\n')));
         // The day-to-day role cannot set the server up: said, nothing changed.
         QVERIFY(!expectedFailureOf([] { basAccess_InitServer(); }).isEmpty());

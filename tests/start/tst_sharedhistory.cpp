@@ -36,7 +36,7 @@ QStringList onServer(const QString &sql)
         if (!db.open())
             qFatal("test cluster: %s", qPrintable(db.lastError().text()));
         if (sql.isEmpty()) { // a new, empty shared history
-            basAccess_RunScript(db, QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA"));
+            basAccess_RunScript(db, QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED"));
             basAccess_RunScript(db, serverSchemaSql());
         } else {
             QSqlQuery q(db);

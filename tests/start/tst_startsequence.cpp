@@ -123,7 +123,7 @@ private slots:
         AppPath = h->programFolder() + '/';
         writeMasterDatabase(basAccess_FilePath(kMstFile));
         pointAtServer(*h);
-        serverAdminExec("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA");
+        serverAdminExec("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED");
         initServer();
         serverAdminExec("INSERT INTO ETC_DATA (CARD_ID, \"カードNO\") VALUES ('4321', '4321')");
         basMain_ETCStart();

@@ -283,7 +283,7 @@ private slots:
         if (qEnvironmentVariableIsEmpty("PASSLOG_PG_PORT"))
             QSKIP("no PostgreSQL cluster (scripts/test.sh starts one)");
         pointAtServer(*h);
-        serverAdminExec("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA");
+        serverAdminExec("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED");
         auto init = [&](const QStringList &more, QString *out) {
             QProcess p;
             p.setWorkingDirectory(h->programFolder());
@@ -297,7 +297,8 @@ private slots:
         for (int run = 0; run < 2; ++run) {
             QCOMPARE(init({"--role", "office_pc"}, &out), 0);
             QVERIFY2(out.contains("GRANT SELECT, INSERT, UPDATE, DELETE ON ETC_DATA TO office_pc;") &&
-                         out.contains("GRANT USAGE ON SEQUENCE") && out.contains("テーブルを用意しました"),
+                         out.contains("GRANT USAGE ON SEQUENCE") && out.contains("テーブルを用意しました") &&
+                         out.contains("GRANT SELECT, INSERT, DELETE ON ETC_DELETED TO office_pc;"),
                      qPrintable(out));
         }
         QCOMPARE(init({"--role", "x; DROP TABLE ETC_DATA"}, &out), 2);

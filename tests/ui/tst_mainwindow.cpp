@@ -120,7 +120,8 @@ void TestMainWindow::menusAndFixedClientSize()
     QCOMPARE(names(w.mnuFile), (QStringList{"mnuCSVOutput=CSV出力(&C)", "mnuCSVImport=CSV取込(&I)",
                                             "mnuMonthlyTotals=月別集計(&M)", "mnuBarF1=", "mnuPrintDefault=標準印刷(&P)",
                                             "mnuPrintDesktop=卓上プリンタ印刷(&D)", "mnuBarF2=", "mnuExit=終了(&X)"}));
-    QCOMPARE(names(w.mnuEdit), (QStringList{"mnuRecordCheck=重複レコード表示(&R)", "mnuRecordDelete=重複レコード削除(&D)"}));
+    QCOMPARE(names(w.mnuEdit), (QStringList{"mnuRecordCheck=重複レコード表示(&R)", "mnuRecordDelete=重複レコード削除(&D)",
+                                            "mnuRestoreDeleted=削除した利用履歴を元に戻す"}));
     QCOMPARE(names(w.mnuConfig), (QStringList{"mnuView=表示設定(&V)", "mnuPort=通信ポート設定(&P)"}));
     QCOMPARE(names(w.mnuHelp), (QStringList{"mnuGuide=使い方(&G)", "mnuAbout=バージョン情報(&A)"}));
     QCOMPARE(w.dtpDateStart->displayFormat(), QStringLiteral("yyyy/MM/dd"));

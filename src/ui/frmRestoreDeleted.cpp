@@ -1,0 +1,144 @@
+#include "ui/frmRestoreDeleted.h"
+
+#include "app/basCommon.h"
+#include "history/ShownRows.h"
+#include "history/ViewCondition.h"
+#include "ui/Commands.h"
+#include "ui/ModalDialogs.h"
+#include "ui/Progress.h"
+#include "ui/UiFonts.h"
+#include "ui/basMainWindow.h"
+#include "ui/frmMain.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+const QString kTitle = QStringLiteral("削除した利用履歴を元に戻す");
+
+QString periodText(const history::Deletion &d)
+{
+    if (d.firstDate.isEmpty() && d.lastDate.isEmpty())
+        return QString();
+    return d.firstDate == d.lastDate ? d.firstDate : d.firstDate + QStringLiteral(" ～ ") + d.lastDate;
+}
+} // namespace
+
+frmRestoreDeleted::frmRestoreDeleted(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmRestoreDeleted"));
+    setWindowTitle(kTitle);
+    setFont(pGothicFont(9));
+    lblText = new QLabel(this);
+    lblText->setObjectName(QStringLiteral("lblText"));
+    lblText->setWordWrap(true);
+    grdDeletions = new QTableWidget(0, 6, this);
+    grdDeletions->setObjectName(QStringLiteral("grdDeletions"));
+    grdDeletions->setHorizontalHeaderLabels({QStringLiteral("削除日時"), QStringLiteral("PC"), QStringLiteral("ユーザー"),
+                                             QStringLiteral("件数"), QStringLiteral("カードNO"), QStringLiteral("期間")});
+    grdDeletions->verticalHeader()->setVisible(false);
+    grdDeletions->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grdDeletions->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grdDeletions->setSelectionMode(QAbstractItemView::SingleSelection);
+    grdDeletions->horizontalHeader()->setStretchLastSection(true);
+    cmdRestore = new QPushButton(QStringLiteral("元に戻す"), this);
+    cmdRestore->setObjectName(QStringLiteral("cmdRestore"));
+    cmdClose = new QPushButton(QStringLiteral("閉じる"), this);
+    cmdClose->setObjectName(QStringLiteral("cmdClose"));
+    cmdRestore->setAutoDefault(false);
+    cmdClose->setAutoDefault(false);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdRestore);
+    buttons->addWidget(cmdClose);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(lblText);
+    layout->addWidget(grdDeletions, 1);
+    layout->addLayout(buttons);
+    resize(760, 360);
+
+    connect(cmdRestore, &QPushButton::clicked, this, [this] { frmRestoreDeleted_cmdRestore_Click(); });
+    connect(cmdClose, &QPushButton::clicked, this, &QDialog::reject);
+    connect(grdDeletions, &QTableWidget::itemSelectionChanged, this,
+            [this] { cmdRestore->setEnabled(!grdDeletions->selectedItems().isEmpty()); });
+    frmRestoreDeleted_Load();
+}
+
+void frmRestoreDeleted::frmRestoreDeleted_Load()
+{
+    m_deletions.clear();
+    const QString failed = expectedFailureOf([&] { m_deletions = history::listDeletions(); });
+    grdDeletions->setRowCount(int(m_deletions.size()));
+    for (int r = 0; r < m_deletions.size(); ++r) {
+        const history::Deletion &d = m_deletions[r];
+        const QStringList fields = {d.deletedAt, d.pc, d.user, QString::number(d.rows) + QStringLiteral("件"),
+                                    d.cards.join(QStringLiteral("、")), periodText(d)};
+        for (int c = 0; c < fields.size(); ++c) {
+            auto *item = new QTableWidgetItem(fields[c]);
+            item->setTextAlignment(Qt::AlignVCenter | (c == 3 ? Qt::AlignRight : Qt::AlignLeft));
+            grdDeletions->setItem(r, c, item);
+        }
+    }
+    grdDeletions->resizeColumnsToContents();
+    const int days = history::deletedKeepDays();
+    if (!failed.trimmed().isEmpty())
+        lblText->setText(failed.trimmed());
+    else if (m_deletions.isEmpty())
+        lblText->setText(QStringLiteral("元に戻せる削除はありません(削除した利用履歴は%1日間保管されます)。").arg(days));
+    else
+        lblText->setText(QStringLiteral("元に戻す削除を選択して「元に戻す」をクリックしてください。"
+                                        "削除した利用履歴は%1日間保管されます。")
+                             .arg(days));
+    if (!m_deletions.isEmpty())
+        grdDeletions->selectRow(0);
+    cmdRestore->setEnabled(!m_deletions.isEmpty());
+}
+
+void frmRestoreDeleted::frmRestoreDeleted_cmdRestore_Click()
+{
+    guarded("frmRestoreDeleted_cmdRestore_Click", [this] {
+        const int row = grdDeletions->currentRow();
+        if (row < 0 || row >= m_deletions.size())
+            return;
+        const history::Deletion d = m_deletions[row];
+        if (!basCommon_AskYesNoDefaultNo(QStringLiteral("%1に削除した%2件の利用履歴(カードNO:%3)を元に戻します。よろしいですか?")
+                                             .arg(d.deletedAt)
+                                             .arg(d.rows)
+                                             .arg(d.cards.isEmpty() ? QStringLiteral("なし")
+                                                                    : d.cards.join(QStringLiteral("、")))))
+            return;
+        history::Restored result;
+        const QString refused = expectedFailureOf(
+            [&] { result = history::restoreDeletion(d.id, progressOf(QStringLiteral("元に戻しています…"))); });
+        if (!refused.isEmpty()) {
+            if (!refused.trimmed().isEmpty()) // not stopped by the user
+                basCommon_ShowWarning(refused);
+            frmRestoreDeleted_Load();
+            return;
+        }
+        // The history changed: the card list, and a history view, show it.
+        basMain_GetCardNo();
+        enableDBReadIfHistory();
+        if (ViewCondition.ViewMode == 2 && !basAccess_ShownRows().source.isEmpty())
+            showGrid(basAccess_ShownRows().source, 2);
+        frmRestoreDeleted_Load();
+        QString text = QString::number(result.restored) + QStringLiteral("件の利用履歴を元に戻しました。");
+        if (result.alreadyThere > 0)
+            text += QStringLiteral("\r\n(") + QString::number(result.alreadyThere) +
+                    QStringLiteral("件は既に利用履歴にあったため、そのままにしました。)");
+        basCommon_ShowInfo(text);
+    });
+}
+
+void basMain_ShowRestoreDeleted()
+{
+    guarded("basMain_ShowRestoreDeleted", [] {
+        frmRestoreDeleted dialog(&form());
+        runModal(dialog);
+    });
+}

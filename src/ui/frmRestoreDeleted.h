@@ -1,0 +1,33 @@
+#pragma once
+// 編集 → 削除した利用履歴を元に戻す: the deletions of DB削除 and 重複レコード削除
+// that can still be undone, newest first; 元に戻す puts the chosen one back
+// whole (see history/DeletedRows.h).
+
+#include "history/DeletedRows.h"
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+class QTableWidget;
+
+class frmRestoreDeleted : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmRestoreDeleted(QWidget *parent = nullptr);
+
+    QLabel *lblText = nullptr;
+    QTableWidget *grdDeletions = nullptr;
+    QPushButton *cmdRestore = nullptr;
+    QPushButton *cmdClose = nullptr;
+
+    // Reads the list again from the history.
+    void frmRestoreDeleted_Load();
+    void frmRestoreDeleted_cmdRestore_Click();
+
+private:
+    QList<history::Deletion> m_deletions;
+};
+
+// The window, from the main window's menu.
+void basMain_ShowRestoreDeleted();
