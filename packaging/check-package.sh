@@ -35,7 +35,7 @@ out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen "$root/usr/bin
 echo "passlog --version: $out"
 [ "$out" = "PASSLOG $version" ] || { echo "unexpected version text"; exit 1; }
 help=$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/passlog" --help)
-for option in --help --version --copy-history-to-server --demo export import server; do
+for option in --help --version --copy-history-to-server --demo export import server backup restore; do
   grep -q -- "$option" <<<"$help" || { echo "--help does not list $option"; exit 1; }
   # Both manual pages list every option.
   for page in man/man1 man/ja/man1; do
