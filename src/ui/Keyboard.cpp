@@ -6,31 +6,38 @@
 
 namespace {
 
+// The focus to the next (previous) control of the window that takes it by Tab.
+void moveFocusOn(QWidget *view, bool backtab)
+{
+    QWidget *next = view;
+    do
+        next = backtab ? next->previousInFocusChain() : next->nextInFocusChain();
+    while (next != view && !(next->isVisible() && next->isEnabled() && (next->focusPolicy() & Qt::TabFocus) &&
+                             next->window() == view->window() && !next->focusProxy()));
+    next->setFocus(backtab ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+}
+
+// Tab (plain: withControl false; with Ctrl: true) leaves the control.
 class TabLeaves : public QObject {
 public:
-    using QObject::QObject;
+    TabLeaves(QObject *parent, bool withControl) : QObject(parent), m_withControl(withControl) {}
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        // Tab without Ctrl is the window's own focus move once the view's
-        // tab navigation is off; Ctrl+Tab would reach the view as a key.
         if (event->type() != QEvent::KeyPress)
             return false;
         const auto *key = static_cast<QKeyEvent *>(event);
         const bool backtab = key->key() == Qt::Key_Backtab ||
                              (key->key() == Qt::Key_Tab && (key->modifiers() & Qt::ShiftModifier));
-        if (!(key->modifiers() & Qt::ControlModifier) || (key->key() != Qt::Key_Tab && !backtab))
+        if (bool(key->modifiers() & Qt::ControlModifier) != m_withControl || (key->key() != Qt::Key_Tab && !backtab))
             return false;
-        auto *view = static_cast<QWidget *>(watched);
-        QWidget *next = view;
-        do
-            next = backtab ? next->previousInFocusChain() : next->nextInFocusChain();
-        while (next != view && !(next->isVisible() && next->isEnabled() && (next->focusPolicy() & Qt::TabFocus) &&
-                                 next->window() == view->window() && !next->focusProxy()));
-        next->setFocus(backtab ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+        moveFocusOn(static_cast<QWidget *>(watched), backtab);
         return true;
     }
+
+private:
+    bool m_withControl;
 };
 
 class ReturnPresses : public QObject {
@@ -63,8 +70,17 @@ void setTabOrderOf(const QList<QWidget *> &controls)
 
 void leaveOnTab(QAbstractItemView *view)
 {
+    // Tab without Ctrl is the window's own focus move once the view's tab
+    // navigation is off; Ctrl+Tab would reach the view as a key.
     view->setTabKeyNavigation(false);
-    view->installEventFilter(new TabLeaves(view));
+    view->installEventFilter(new TabLeaves(view, true));
+}
+
+void leaveSectionsOnTab(QWidget *picker)
+{
+    // A date or time picker would take Tab to move between its sections
+    // (the arrow keys and typing do that): one Tab stop.
+    picker->installEventFilter(new TabLeaves(picker, false));
 }
 
 void pressFocusedButtonOnReturn(QWidget *window)

@@ -14,6 +14,9 @@ void setTabOrderOf(const QList<QWidget *> &controls);
 // Tab, Shift+Tab, Ctrl+Tab and Ctrl+Shift+Tab move to the next or previous
 // control instead of the next cell.
 void leaveOnTab(QAbstractItemView *view);
+// A date or time picker is one Tab stop: Tab leaves it rather than moving
+// between its sections (the arrow keys and typing still do).
+void leaveSectionsOnTab(QWidget *picker);
 
 // Return and Enter press each push button of window while it has the focus;
 // the dialogs' default buttons keep their meaning elsewhere.

@@ -18,6 +18,7 @@
 #include "ui/basMainWindow.h"
 #include "ui/frmPrintDesktop.h"
 
+#include <QFocusEvent>
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -99,6 +100,9 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
                    btnCardRead, btnViewCls, btnDBEntry, btnDBRead, btnDBDelete, btnPrintDefault, btnPrintDesktop,
                    btnCSVOutput, btnExit, cboPrinter});
     leaveOnTab(MSHFlexGrid);
+    for (QWidget *picker : {static_cast<QWidget *>(dtpDateStart), static_cast<QWidget *>(dtpTimeStart),
+                            static_cast<QWidget *>(dtpDateEnd), static_cast<QWidget *>(dtpTimeEnd)})
+        leaveSectionsOnTab(picker);
     pressFocusedButtonOnReturn(this);
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 }
@@ -291,12 +295,19 @@ void frmMain::wireEvents()
     // the entry the list already shows (filling the list does the same).
     connect(cboCardSelect, &QComboBox::activated, this, [this] { optCardNo[1]->setChecked(true); });
     txtCardInput->installEventFilter(this);
+    connect(txtCardInput, &QLineEdit::textEdited, this, [this] { optCardNo[0]->setChecked(true); });
 }
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == txtCardInput) {
-        if (event->type() == QEvent::FocusIn)
+        // Tabbing through the card group leaves the choice of 入力 or 選択
+        // as it was (typing then chooses 入力); a click chooses 入力 at once.
+        const auto reason = event->type() == QEvent::FocusIn ? static_cast<QFocusEvent *>(event)->reason()
+                                                             : Qt::OtherFocusReason;
+        if (event->type() == QEvent::FocusIn && (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason))
+            txtCardInput->selectAll();
+        else if (event->type() == QEvent::FocusIn)
             frmMain_txtCardInput_GotFocus();
         else if (event->type() == QEvent::FocusOut)
             frmMain_txtCardInput_LostFocus();

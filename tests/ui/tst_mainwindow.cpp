@@ -308,6 +308,21 @@ void TestMainWindow::focusAndListSwitchTheEntryMode()
     QTest::keyClicks(w.txtCardInput, QStringLiteral("12"));
     w.btnExit->setFocus();
     QTRY_COMPARE(w.txtCardInput->text(), QStringLiteral("0012"));
+
+    // Tabbing through the card group keeps 選択 (typing would choose 入力),
+    // and a date or time picker is one Tab stop.
+    w.optCardNo[1]->click();
+    QVERIFY(w.optCardNo[1]->isChecked());
+    w.optCardNo[0]->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(w.optCardNo[0], Qt::Key_Tab);
+    QTRY_VERIFY(w.txtCardInput->hasFocus());
+    QVERIFY(w.optCardNo[1]->isChecked());
+    w.optSelectMode[1]->click();
+    w.dtpDateStart->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(w.dtpDateStart, Qt::Key_Tab);
+    QTRY_VERIFY(w.dtpTimeStart->hasFocus());
+    QTest::keyClick(w.dtpTimeStart, Qt::Key_Tab);
+    QTRY_VERIFY(w.cmdDateEnd->hasFocus());
 }
 
 // Every command of the button column is also a menu item with its shortcut
