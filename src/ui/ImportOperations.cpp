@@ -7,6 +7,7 @@
 #include "reports/CsvImport.h"
 #include "ui/Commands.h"
 #include "ui/Progress.h"
+#include "ui/ReportOperations.h"
 #include "ui/basMainWindow.h"
 #include "ui/frmMain.h"
 
@@ -146,9 +147,10 @@ void basMain_CSVImport()
     guarded("basMain_CSVImport", [] {
         if (typedCardNumberRefused())
             return;
-        const QStringList files = askFiles(CSVPath);
+        const QStringList files = askFiles(rememberedFolder(QStringLiteral("ImportPath"), CSVPath));
         if (files.isEmpty())
             return;
+        rememberFolderOf(QStringLiteral("ImportPath"), files.first());
         // Each line keeps its own card number unless the user chooses one
         // card for all of them in the summary (the card chosen in the window
         // is suggested there).

@@ -6,6 +6,7 @@
 #include "app/PrinterSeam.h"
 #include "app/Settings.h"
 #include "app/basCommon.h"
+#include "app/ProfileFile.h"
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
 #include "reports/CsvExport.h"
@@ -152,7 +153,9 @@ QString askPdfFile(const QString &suggested, const char *lastKey = kLastPdfFile)
     for (;;) {
         path = seams::askSaveFileName(
             QStringLiteral("PDFファイルを保存"),
-            lastFile(lastKey).isEmpty() ? basCommon_CheckPath(CSVPath) + suggested : lastFile(lastKey),
+            lastFile(lastKey).isEmpty()
+                ? rememberedFolder(QStringLiteral("PdfPath"), basCommon_CheckPath(CSVPath)) + suggested
+                : lastFile(lastKey),
             QStringLiteral("PDFファイル (*.pdf);;すべてのファイル (*.*)"));
         if (path.isEmpty())
             return {};
@@ -164,8 +167,10 @@ QString askPdfFile(const QString &suggested, const char *lastKey = kLastPdfFile)
             continue;
         }
         if (!QFileInfo::exists(path) ||
-            basCommon_AskYesNoDefaultNo(kSameNameExists + kCrLf + kCrLf + QDir::toNativeSeparators(path)))
+            basCommon_AskYesNoDefaultNo(kSameNameExists + kCrLf + kCrLf + QDir::toNativeSeparators(path))) {
+            rememberFolderOf(QStringLiteral("PdfPath"), path);
             return path;
+        }
     }
 }
 
@@ -193,6 +198,20 @@ QString printToPdfFile(const QString &card)
 } // namespace
 
 void setPreviewHandler(PreviewHandler handler) { g_preview = std::move(handler); }
+
+QString rememberedFolder(const QString &key, const QString &fallback)
+{
+    const QString folder = basCommon_GetIniString(kSectionMain, key, settingsFileName());
+    return folder != kIniMissing && !folder.isEmpty() && QFileInfo(folder).isDir() ? basCommon_CheckPath(folder)
+                                                                                     : fallback;
+}
+
+void rememberFolderOf(const QString &key, const QString &file)
+{
+    const QString folder = basCommon_CheckPath(QDir::toNativeSeparators(QFileInfo(file).absolutePath()));
+    if (QFileInfo::exists(settingsFileName()) && folder != rememberedFolder(key, QString()))
+        saveSetting(kSectionMain, key, folder);
+}
 
 QString savedToLine(const QString &path)
 {

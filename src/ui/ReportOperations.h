@@ -42,6 +42,11 @@ void installRealPrintQuestion();
 using PreviewHandler = std::function<bool(QPrinter &printer, const std::function<void(QPrinter *)> &paint)>;
 void setPreviewHandler(PreviewHandler handler);
 
+// The folder a file dialog last went to (key: "PdfPath", "ImportPath" in
+// [PASSLOG]), kept across runs; fallback when none is kept or it is gone.
+QString rememberedFolder(const QString &key, const QString &fallback);
+void rememberFolderOf(const QString &key, const QString &file);
+
 // " … に保存しました。" on a line of its own: where a completed file went.
 QString savedToLine(const QString &path);
 // A file name that says what, of which card and period the view shows:

@@ -3,6 +3,7 @@
 
 #include "FlowFixture.h"
 #include "app/Cp932.h"
+#include "app/basCommon.h"
 #include "ui/ImportOperations.h"
 
 #include "reports/CsvImport.h"
@@ -107,11 +108,16 @@ private slots:
             out.seek(0);
             out.write(bytes);
         }
-        setOpenCsvFilesHandler([&](const QString &) { return QStringList{again}; });
+        QString startedIn; // the import dialog starts where the last import was taken from
+        setOpenCsvFilesHandler([&](const QString &folder) {
+            startedIn = folder;
+            return QStringList{again};
+        });
         chosen = QStringLiteral("7777");
         f.w->mnuCSVImport->trigger();
         QCOMPARE(oneCards, (QStringList{QString(), QString(), "7777"}));
         QCOMPARE(Flow::historyRows(QStringLiteral("7777")), 3);
+        QCOMPARE(startedIn, basCommon_CheckPath(QDir::toNativeSeparators(f.harness.programFolder())));
 
         // The monthly totals' file: named, nothing imported.
         const QString totals = QDir(f.harness.programFolder()).filePath("totals.csv");
