@@ -682,7 +682,12 @@ public:
         m_open = true;
         // What the server holds is read after this lock is taken: a second PC
         // importing the same file waits, then finds this one's rows there.
-        basAccess_LockServerHistory(m_db, keepGoing);
+        try {
+            basAccess_LockServerHistory(m_db, keepGoing);
+        } catch (...) { // (no destructor runs for a constructor that throws)
+            m_control.exec(QStringLiteral("ROLLBACK"));
+            throw;
+        }
     }
     ~ServerWriter()
     {
