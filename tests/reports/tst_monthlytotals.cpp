@@ -161,7 +161,7 @@ private slots:
     void monthsAddUpToTheGrid()
     {
         const QList<std::tuple<QString, QString, QString>> rows{
-            {"1111", "2024/03/31", "1320円"}, {"1111", "2024/04/01", "未確定"},   {"1111", "2024/04/02", "12度数"},
+            {"1111", "2024/03/31", "1320円"}, {"1111", "2024/04/01", "未確定"},   {"1111", "2024/04/02", "未確定"},
             {"1111", "2024/04/15", "2000000000円"}, {"1111", "2024/04/16", "2000000000円"}, {"1111", "2024/05/01", "-300円"},
             {"1111", "2024/05/02", "abc円"},  {"2222", "2024/03/01", "12度数"},   {"2222", "2024/03/02", "未確定"},
             {"2222", "2024/04/30", "980円"},  {"2222", "2024/05/31", "+450円"},   {"2222", "2024/05/31", "450円"},
@@ -201,7 +201,7 @@ private slots:
         QCOMPARE(months[1].month, QStringLiteral("2024/04"));
         QCOMPARE(months[1].count, 4);
         QCOMPARE(months[1].sum, 4000000000LL); // beyond 32 bits
-        QCOMPARE(months[1].nonYen, 2);          // 未確定, 度数
+        QCOMPARE(months[1].nonYen, 2);          // 未確定 twice: rows are counted, not texts
         QCOMPARE(months[2].sum, -300);          // "abc円" counted, not added, not 円以外
         QCOMPARE(months[2].count, 2);
         QCOMPARE(months[2].nonYen, 0);
