@@ -29,6 +29,21 @@ class TestHistoryDb : public QObject {
 
     std::unique_ptr<TestHarness> h;
 
+    // The program folder with the masters and a history of n rows of card 1234, open.
+    void openWithRows(int n)
+    {
+        AppPath = h->programFolder() + '/';
+        writeMasterDatabase(basAccess_FilePath(kMstFile));
+        basAccess_MDBOpen(kDatFile);
+        QSqlDatabase db = basAccess_Database(DbConnection::History);
+        db.transaction();
+        for (int i = 0; i < n; ++i)
+            addHistoryRow("1234", QStringLiteral("2024/05/%1").arg(i % 28 + 1, 2, 10, QLatin1Char('0')),
+                          QStringLiteral("13:%1:%2").arg(i / 60 % 60, 2, 10, QLatin1Char('0')).arg(i % 60, 2, 10, QLatin1Char('0')),
+                          "1200円");
+        db.commit();
+    }
+
     static QStringList cardsAndTimes(const QString &jet)
     {
         QStringList out;
@@ -151,15 +166,10 @@ private slots:
     void damagedHistoryIsReportedBeforeAnyWrite()
     {
         SQLITE_FILE_ONLY();
-        AppPath = h->programFolder() + '/';
-        writeMasterDatabase(basAccess_FilePath(kMstFile));
-        basAccess_MDBOpen(kDatFile);
+        openWithRows(2000);
         {
             QSqlDatabase db = basAccess_Database(DbConnection::History);
             db.transaction();
-            for (int i = 0; i < 2000; ++i)
-                addHistoryRow("1234", QStringLiteral("2024/05/%1").arg(i % 28 + 1, 2, 10, QLatin1Char('0')),
-                              QStringLiteral("13:%1:00").arg(i % 60, 2, 10, QLatin1Char('0')), "1200円");
             for (int i = 0; i < 20; ++i)
                 addHistoryRow("0000", "2024/06/01", "08:00:00", "500円", "普通車", "a", "b", "ETC_TEMP");
             db.commit();
@@ -201,18 +211,7 @@ private slots:
     void damageBehindACleanEndIsFoundBeforeAnyWrite()
     {
         SQLITE_FILE_ONLY();
-        AppPath = h->programFolder() + '/';
-        writeMasterDatabase(basAccess_FilePath(kMstFile));
-        basAccess_MDBOpen(kDatFile);
-        {
-            QSqlDatabase db = basAccess_Database(DbConnection::History);
-            db.transaction();
-            for (int i = 0; i < 3000; ++i)
-                addHistoryRow("1234", QStringLiteral("2024/05/%1").arg(i % 28 + 1, 2, 10, QLatin1Char('0')),
-                              QStringLiteral("13:%1:%2").arg(i / 60 % 60, 2, 10, QLatin1Char('0')).arg(i % 60, 2, 10, QLatin1Char('0')),
-                              "1200円");
-            db.commit();
-        }
+        openWithRows(3000);
         historyExec("UPDATE ETC_DATA SET ROW_UID=lower(hex(randomblob(16)))"); // as the program stores rows
         const int pageSize = column("PRAGMA page_size").value(0).toInt();
         // An index the start itself never reads.

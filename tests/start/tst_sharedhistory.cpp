@@ -67,6 +67,13 @@ QByteArray csvLines(int n)
     return out;
 }
 
+// Writes bytes to a new file; false when it could not.
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
 // A PC: the program as a portable copy in a folder of its own.
 struct Pc {
     QTemporaryDir dir;
@@ -136,9 +143,7 @@ private slots:
     void sameFileImportedOnTwoPcsAtOnce()
     {
         const QString csv = files.filePath(QStringLiteral("may.csv"));
-        QFile f(csv);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(csvLines(kLines)) > 0);
-        f.close();
+        QVERIFY(writeFile(csv, csvLines(kLines)));
         Pc a, b;
         a.useServer(true);
         b.useServer(true);
@@ -161,9 +166,7 @@ private slots:
     void historiesWithTheSamePassagesCopiedOnce()
     {
         const QString csv = files.filePath(QStringLiteral("june.csv"));
-        QFile f(csv);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(csvLines(kLines)) > 0);
-        f.close();
+        QVERIFY(writeFile(csv, csvLines(kLines)));
         Pc a, b;
         for (Pc *pc : {&a, &b}) {
             pc->useServer(false);
@@ -179,9 +182,7 @@ private slots:
 
         // One passage more on b: it alone arrives.
         const QString more = files.filePath(QStringLiteral("more.csv"));
-        QFile m(more);
-        QVERIFY(m.open(QIODevice::WriteOnly) && m.write(csvLines(kLines + 1).mid(csvLines(kLines).size())) > 0);
-        m.close();
+        QVERIFY(writeFile(more, csvLines(kLines + 1).mid(csvLines(kLines).size())));
         b.useServer(false);
         auto p = b.start({QStringLiteral("import"), QStringLiteral("csv"), more});
         QVERIFY(p->waitForFinished(60000) && p->exitCode() == 0);
@@ -199,9 +200,7 @@ private slots:
         Pc a;
         a.useServer(false);
         const QString csv = files.filePath(QStringLiteral("few.csv"));
-        QFile f(csv);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(csvLines(3)) > 0);
-        f.close();
+        QVERIFY(writeFile(csv, csvLines(3)));
         auto p = a.start({QStringLiteral("import"), QStringLiteral("csv"), csv});
         QVERIFY(p->waitForFinished(60000) && p->exitCode() == 0);
         {
