@@ -13,7 +13,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6sql6-sqlite qt6-qpa-plugins libgl1-mesa-dev
-  libicu-dev libsqlite3-dev fonts-noto-cjk libharfbuzz-dev zlib1g-dev qt6-translations-l10n
+  libicu-dev libsqlite3-dev libpq-dev fonts-noto-cjk libharfbuzz-dev zlib1g-dev qt6-translations-l10n
   xvfb xauth
 )
 if [ "${1:-all}" != run ]; then

@@ -25,7 +25,8 @@ bool HistoryFileRows::readsFile(const QString &jetStatement)
     return basAccess_Route(DbConnection::History, jetStatement) == DbConnection::History;
 }
 
-HistoryFileRows::HistoryFileRows(const QString &jetStatement, std::function<bool()> keepGoing)
+HistoryFileRows::HistoryFileRows(const QString &jetStatement, std::function<bool()> keepGoing,
+                                 const PassageSpots &spots)
     : m_keepGoing(std::move(keepGoing))
 {
     // The file the history connection has open, read through a connection of
@@ -45,6 +46,15 @@ HistoryFileRows::HistoryFileRows(const QString &jetStatement, std::function<bool
     if (m_keepGoing)
         sqlite3_progress_handler(m_db, kStepsPerQuestion, &HistoryFileRows::progress, this);
     const QByteArray sql = basAccess_SqliteText(jetStatement).toUtf8();
+    if (spots) {
+        try {
+            loadSpots(spots, path);
+        } catch (...) {
+            sqlite3_close(m_db);
+            m_db = nullptr;
+            throw;
+        }
+    }
     rc = sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &m_statement, nullptr);
     if (rc != SQLITE_OK) {
         try {
@@ -55,6 +65,24 @@ HistoryFileRows::HistoryFileRows(const QString &jetStatement, std::function<bool
             throw;
         }
     }
+}
+
+void HistoryFileRows::loadSpots(const PassageSpots &spots, const QString &path)
+{
+    // (The temporary tables of a read-only connection are its own and writable.)
+    int rc = sqlite3_exec(m_db, "CREATE TEMP TABLE passlog_spots (card TEXT, dt TEXT)", nullptr, nullptr, nullptr);
+    sqlite3_stmt *insert = nullptr;
+    if (rc == SQLITE_OK)
+        rc = sqlite3_prepare_v2(m_db, "INSERT INTO passlog_spots VALUES (?, ?)", -1, &insert, nullptr);
+    QByteArray card, dateTime;
+    while (rc == SQLITE_OK && spots(card, dateTime)) {
+        sqlite3_bind_text(insert, 1, card.constData(), int(card.size()), SQLITE_STATIC);
+        sqlite3_bind_text(insert, 2, dateTime.constData(), int(dateTime.size()), SQLITE_STATIC);
+        rc = sqlite3_step(insert) == SQLITE_DONE ? sqlite3_reset(insert) : sqlite3_errcode(m_db);
+    }
+    sqlite3_finalize(insert);
+    if (rc != SQLITE_OK)
+        throwFileError(m_db, rc, path);
 }
 
 HistoryFileRows::~HistoryFileRows()

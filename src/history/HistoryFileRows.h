@@ -5,6 +5,7 @@
 // Statements that go to the shared history's server are not for this reader
 // (see readsFile); those go through basAccess_Execute.
 
+#include <QByteArray>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -12,6 +13,11 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+
+// Where passages lie: each call gives the next card number and DATE_TIME
+// (UTF-8, as stored) and returns true, or returns false after the last.
+// A statement reads them as the table passlog_spots (card, dt).
+using PassageSpots = std::function<bool(QByteArray &card, QByteArray &dateTime)>;
 
 class HistoryFileRows {
 public:
@@ -23,7 +29,9 @@ public:
     // now and then while the database works, also while it sorts before the
     // first row; false stops the statement (next() returns false, stopped()
     // true). A refused statement throws Failure.
-    explicit HistoryFileRows(const QString &jetStatement, std::function<bool()> keepGoing = {});
+    // With spots, they are a temporary table passlog_spots of this connection first.
+    explicit HistoryFileRows(const QString &jetStatement, std::function<bool()> keepGoing = {},
+                             const PassageSpots &spots = {});
     ~HistoryFileRows();
     HistoryFileRows(const HistoryFileRows &) = delete;
     HistoryFileRows &operator=(const HistoryFileRows &) = delete;
@@ -45,6 +53,7 @@ public:
 
 private:
     static int progress(void *self);
+    void loadSpots(const PassageSpots &spots, const QString &path);
 
     sqlite3 *m_db = nullptr;
     sqlite3_stmt *m_statement = nullptr;

@@ -4,8 +4,10 @@
 #include "history/DatabaseErrors.h"
 #include "history/HistoryCheck.h"
 #include "history/HistoryColumns.h"
+#include "history/HistoryFileRows.h"
 #include "history/HistoryWorker.h"
 #include "history/JetSql.h"
+#include "history/ServerCopy.h"
 #include "history/basAccess.h"
 
 #include <QElapsedTimer>
@@ -18,10 +20,6 @@
 #include <QVariant>
 
 namespace {
-
-// Rows per statement when rows go to the server: one round trip carries this
-// many rows (29 values each stay far below the server's limit of parameters).
-constexpr int kServerBatch = 250;
 
 const QString kRowUid = QStringLiteral("ROW_UID");
 // A new random identity, in SQL, for rows the history file stores.
@@ -181,37 +179,23 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
         // A delete of another PC in progress holds the table: waited for
         // in short tries, bounded, with the progress between them.
         basAccess_LockServerTable(server, QStringLiteral("ROW EXCLUSIVE"), keepGoing);
-        QSqlQuery full(server);
-        if (!full.prepare(basAccess_ServerInsert(columns, kServerBatch)))
-            throwServerError(full.lastError());
-        QVariantList values;
-        values.reserve(columns.size() * kServerBatch);
-        bool more = true;
-        while (more && refusal.isEmpty()) {
-            values.clear();
-            int rows = 0;
-            while (rows < kServerBatch && (more = staged.next())) {
+        try {
+            history::ServerCopyIn copy(server, kTableData, columns);
+            while (staged.next()) {
                 for (int i = 0; i < columns.size(); ++i)
-                    values << serverValue(columns[i], staged.value(i));
-                ++rows;
+                    copy.field(serverValue(columns[i], staged.value(i)));
+                copy.endRow();
+                if (keepGoing && ++registered % 4096 == 0 && !keepGoing())
+                    throw WorkStopped(); // rolled back below
             }
-            if (rows == 0)
-                break;
-            QSqlQuery partial(server);
-            QSqlQuery &insert = rows == kServerBatch ? full : partial;
-            if (rows != kServerBatch && !partial.prepare(basAccess_ServerInsert(columns, rows)))
-                throwServerError(partial.lastError());
-            for (int i = 0; i < values.size(); ++i)
-                insert.bindValue(i, values[i]);
-            if (insert.exec())
-                registered += rows;
-            else
-                refusal = reasonOf(insert.lastError());
-            if (keepGoing && refusal.isEmpty() && !keepGoing())
-                throw WorkStopped(); // rolled back below
+            if (staged.lastError().isValid())
+                throwSqlError(staged.lastError());
+            registered = copy.finish();
+        } catch (const WorkStopped &) {
+            throw;
+        } catch (const ExpectedFailure &refused) {
+            refusal = refused.description();
         }
-        if (staged.lastError().isValid())
-            throwSqlError(staged.lastError());
         staged.finish();
         if (refusal.isEmpty())
             basAccess_Run(control, QStringLiteral("COMMIT"), true);
@@ -400,10 +384,14 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
         basAccess_Run(count, QStringLiteral("SELECT COUNT(*) FROM ETC_DATA"));
         const qint64 total = count.next() ? count.value(0).toLongLong() : 0;
         count.finish();
-        QSqlQuery rows(local);
-        rows.setForwardOnly(true);
-        basAccess_Run(rows, QStringLiteral("SELECT rowid,") + kHistoryColumnNames.join(QLatin1Char(',')) + QLatin1Char(',') +
-                      kRowUid + QStringLiteral(" FROM ETC_DATA ORDER BY rowid"));
+        // Straight from SQLite: a text's UTF-8 bytes go to the server as they are.
+        HistoryFileRows rows(QStringLiteral("SELECT rowid,") + kHistoryColumnNames.join(QLatin1Char(',')) +
+                             QLatin1Char(',') + kRowUid + QStringLiteral(" FROM ETC_DATA ORDER BY rowid"));
+        const auto textOf = [&](const QString &column) {
+            const int i = rows.column(column);
+            const std::string_view v = rows.bytes(i);
+            return QString::fromUtf8(v.data(), qsizetype(v.size()));
+        };
         QSqlQuery control(server);
         basAccess_Run(control, QStringLiteral("BEGIN"), true);
         qint64 copied = 0;
@@ -413,51 +401,61 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
             basAccess_Run(control, QStringLiteral("CREATE TEMP TABLE ") + staging + QStringLiteral(" ON COMMIT DROP AS SELECT ") +
                                        serverColumns(columns) + QStringLiteral(" FROM ETC_DATA WITH NO DATA"),
                           true);
-            const auto insertInto = [&](int n) {
-                return basAccess_ServerInsert(columns, n, QString(), staging);
-            };
-            QSqlQuery full(server);
-            if (!full.prepare(insertInto(kServerBatch)))
-                throwServerError(full.lastError());
-            QVariantList values;
-            bool more = true;
-            while (more) {
-                values.clear();
-                int n = 0;
-                while (n < kServerBatch && (more = rows.next())) {
-                    for (int i = 0; i < kHistoryColumnNames.size(); ++i) {
-                        const QVariant value = rows.value(i + 1);
+            const QByteArray sourcePc = pc.toUtf8();
+            history::ServerCopyIn copy(server, staging, columns);
+            while (rows.next()) {
+                for (int i = 0; i < kHistoryColumnNames.size(); ++i) {
+                    const int column = i + 1;
+                    switch (rows.kind(column)) {
+                    case HistoryFileRows::Kind::Null:
+                        if (kHistoryColumnNames[i] == kColumnPrintFlag)
+                            copy.boolean(false);
+                        else
+                            copy.null();
+                        break;
+                    case HistoryFileRows::Kind::Integer:
+                        if (kHistoryColumnNames[i] == kColumnPrintFlag)
+                            copy.boolean(rows.integer(column) != 0);
+                        else
+                            copy.integer(rows.integer(column));
+                        break;
+                    default: {
                         // The server takes no NUL and the history keeps no control
                         // character: a row that holds one is named, not sent.
-                        if (value.typeId() == QMetaType::QString) {
-                            if (const QString c = basAccess_ControlCharacterIn(value.toString()); !c.isEmpty())
-                                refuseCopy(describeRow(rows.record()),
-                                           kHistoryColumnNames[i] + QStringLiteral(" に制御文字 ") + c +
-                                               QStringLiteral(" があります。"));
-                        }
-                        values << serverValue(kHistoryColumnNames[i], value);
+                        const std::string_view v = rows.bytes(column);
+                        const auto bad = std::find_if(v.begin(), v.end(), [](char c) { return quint8(c) < 0x20 || c == 0x7f; });
+                        if (bad != v.end())
+                            refuseCopy(QStringLiteral("%1 %2 %3 → %4")
+                                           .arg(textOf(QStringLiteral("ご利用日")), textOf(QStringLiteral("通過時間")),
+                                                textOf(QStringLiteral("入口料金所")), textOf(QStringLiteral("出口料金所")))
+                                           .simplified(),
+                                       kHistoryColumnNames[i] + QStringLiteral(" に制御文字 ") +
+                                           QStringLiteral("U+%1").arg(int(quint8(*bad)), 4, 16, QLatin1Char('0')).toUpper() +
+                                           QStringLiteral(" があります。"));
+                        copy.text(v);
                     }
-                    values << rows.value(int(kHistoryColumnNames.size()) + 1) << (pc.isEmpty() ? QVariant() : QVariant(pc))
-                           << rows.value(0);
-                    ++n;
+                    }
                 }
-                if (n == 0)
-                    break;
-                QSqlQuery partial(server);
-                QSqlQuery &insert = n == kServerBatch ? full : partial;
-                if (n != kServerBatch && !partial.prepare(insertInto(n)))
-                    throwServerError(partial.lastError());
-                for (int i = 0; i < values.size(); ++i)
-                    insert.bindValue(i, values[i]);
-                if (!insert.exec())
-                    throwServerError(insert.lastError());
-                done += n;
-                if (progress)
+                const int uid = int(kHistoryColumnNames.size()) + 1;
+                if (rows.kind(uid) == HistoryFileRows::Kind::Null)
+                    copy.null();
+                else
+                    copy.text(rows.bytes(uid));
+                if (pc.isEmpty())
+                    copy.null();
+                else
+                    copy.text(std::string_view(sourcePc.constData(), size_t(sourcePc.size())));
+                copy.integer(rows.integer(0));
+                copy.endRow();
+                if (progress && ++done % 4096 == 0)
                     progress(done, total);
             }
-            if (rows.lastError().isValid())
-                throwSqlError(rows.lastError());
-            rows.finish();
+            copy.finish();
+            if (progress)
+                progress(done, total);
+            basAccess_Run(control, QStringLiteral("ANALYZE ") + staging, true);
+            // More rows than the server holds: its indexes are built once, after.
+            history::ServerBulkLoad bulk(server, done, {});
             // The passage of a row: the values the CSV file holds of it.
             const QStringList passage = basAccess_PassageColumns();
             const QString key = QStringLiteral("ROW(") + serverColumns(passage, QStringLiteral("%1")) +
@@ -472,12 +470,17 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
                               QStringLiteral(")), held AS (SELECT ") + key.arg(QStringLiteral("d")) +
                               QStringLiteral(" AS passlog_key, count(*) AS n FROM ETC_DATA d WHERE NOT EXISTS (SELECT 1 FROM ") +
                               staging + QStringLiteral(" c WHERE c.") + kRowUid + QStringLiteral(" = d.") + kRowUid +
-                              QStringLiteral(") GROUP BY 1) INSERT INTO ETC_DATA (") + serverColumns(columns) +
+                              // (only where the copied passages lie: the cost is the copy's, not the server's)
+                              QStringLiteral(") AND EXISTS (SELECT 1 FROM ") + staging +
+                              QStringLiteral(" c WHERE c.\"カードNO\" = d.\"カードNO\" AND c.DATE_TIME = d.DATE_TIME)"
+                                             " GROUP BY 1) INSERT INTO ETC_DATA (") + serverColumns(columns) +
                               QStringLiteral(") SELECT ") + serverColumns(columns, QStringLiteral("f")) +
                               QStringLiteral(" FROM fresh f LEFT JOIN held h ON h.passlog_key = f.passlog_key"
                                              " WHERE f.passlog_nth > COALESCE(h.n, 0)"),
                           true);
             copied = qMax(0, add.numRowsAffected());
+            add.finish();
+            bulk.rebuild({});
             basAccess_Run(control, QStringLiteral("COMMIT"), true);
         } catch (...) {
             control.exec(QStringLiteral("ROLLBACK"));

@@ -5,6 +5,8 @@
 #include "app/Failure.h"
 #include "app/basCommon.h"
 #include "history/HistoryFileRows.h"
+#include "history/ServerCopy.h"
+#include "history/basAccess.h"
 #include "history/ViewCondition.h"
 
 #include <QDir>
@@ -151,25 +153,18 @@ bool writeCsvFile(const QString &path, qint16 mode, const std::function<Outcome(
     return true;
 }
 
-// The rows of the history file straight from SQLite: the UTF-8 bytes of each
-// value go into the block in code page 932 as they are, with no value object
-// and no UTF-16 text per field. The same bytes as csvLine() of the same row.
-Outcome fillFromHistoryFile(const QString &statement, qint16 viewMode, const QString &card,
-                            const ReportProgress &progress, const PutBlock &put, qsizetype blockBytes = kBlockBytes)
+// The lines of rows (HistoryFileRows or a server copy) into blocks put as they fill.
+template <typename Rows>
+Outcome fillFromRows(Rows &rows, qint16 viewMode, const QString &card, const std::function<bool()> &keepGoing,
+                     const std::function<void()> &countRow, const PutBlock &put, qsizetype blockBytes)
 {
-    const qint64 total = progress ? reportRowCount(statement) : 0;
-    qint64 done = 0;
-    bool stop = false;
-    const auto keepGoing = [&] {
-        stop = stop || !progress(done, total);
-        return !stop;
-    };
-    HistoryFileRows rows(statement, progress ? std::function<bool()>(keepGoing) : std::function<bool()>());
+    using Kind = typename Rows::Kind;
     const int cardColumn = rows.column(reportColumnName(C::CardNo));
     int columns[std::size(kFields)];
     for (size_t i = 0; i < std::size(kFields); ++i)
         columns[i] = rows.column(reportColumnName(kFields[i]));
 
+    qint64 sinceReport = 0;
     cp932::Utf8Encoder encoder;
     QByteArray block;
     block.reserve(blockBytes + 64 * 1024);
@@ -180,11 +175,11 @@ Outcome fillFromHistoryFile(const QString &statement, qint16 viewMode, const QSt
     };
     // A value as its own type, as appendField() gives it.
     const auto appendValue = [&](int column, bool asText) {
-        switch (column < 0 ? HistoryFileRows::Kind::Null : rows.kind(column)) {
-        case HistoryFileRows::Kind::Null:
+        switch (column < 0 ? Kind::Null : rows.kind(column)) {
+        case Kind::Null:
             block.append("#NULL#", 6);
             return;
-        case HistoryFileRows::Kind::Integer: {
+        case Kind::Integer: {
             char digits[24];
             const auto end = std::to_chars(digits, digits + sizeof digits, rows.integer(column)).ptr;
             if (asText)
@@ -194,7 +189,7 @@ Outcome fillFromHistoryFile(const QString &statement, qint16 viewMode, const QSt
                 block.append('"');
             return;
         }
-        case HistoryFileRows::Kind::Real: {
+        case Kind::Real: {
             const QByteArray number = QVariant(rows.real(column)).toString().toLatin1();
             if (asText)
                 appendQuoted(std::string_view(number.constData(), size_t(number.size())));
@@ -216,7 +211,7 @@ Outcome fillFromHistoryFile(const QString &statement, qint16 viewMode, const QSt
     }
     while (rows.next()) {
         if (viewMode == 2) {
-            if (cardColumn < 0 || rows.kind(cardColumn) == HistoryFileRows::Kind::Null)
+            if (cardColumn < 0 || rows.kind(cardColumn) == Kind::Null)
                 nullCardNumber();
             appendValue(cardColumn, true);
         } else {
@@ -227,10 +222,10 @@ Outcome fillFromHistoryFile(const QString &statement, qint16 viewMode, const QSt
             appendValue(column, false);
         }
         block.append("\r\n", 2);
-        ++done;
+        countRow();
         if (block.size() >= blockBytes && !put(block))
             return Outcome::NotWritten;
-        if (progress && done % kRowsPerReport == 0 && !keepGoing())
+        if (keepGoing && ++sinceReport == kRowsPerReport && (sinceReport = 0, !keepGoing()))
             return Outcome::Stopped;
     }
     if (rows.stopped())
@@ -238,6 +233,33 @@ Outcome fillFromHistoryFile(const QString &statement, qint16 viewMode, const QSt
     if (!block.isEmpty() && !put(block))
         return Outcome::NotWritten;
     return Outcome::Written;
+}
+
+// The rows of a history statement as its store gives them (the history file
+// straight from SQLite, the server through COPY): the UTF-8 bytes of each
+// value go into the block in code page 932 as they are, with no value object
+// and no UTF-16 text per field. The same bytes as csvLine() of the same row.
+Outcome fillFromStore(const QString &statement, qint16 viewMode, const QString &card, const ReportProgress &progress,
+                      const PutBlock &put, qsizetype blockBytes = kBlockBytes, const PassageSpots &spots = {})
+{
+    // (A statement that joins the spots is not counted: they are not loaded yet.)
+    const qint64 total = progress && !spots ? reportRowCount(statement) : 0;
+    qint64 done = 0;
+    bool stop = false;
+    const auto keepGoing = [&] {
+        stop = stop || !progress(done, total);
+        return !stop;
+    };
+    const std::function<bool()> asked = progress ? std::function<bool()>(keepGoing) : std::function<bool()>();
+    if (HistoryFileRows::readsFile(statement)) {
+        HistoryFileRows rows(statement, asked, spots);
+        return fillFromRows(rows, viewMode, card, asked, [&] { ++done; }, put, blockBytes);
+    }
+    QSqlDatabase server = basAccess_Database(DbConnection::Server);
+    if (spots)
+        history::loadSpotsOnServer(server, spots);
+    history::ServerCopyOut rows(server, basAccess_ServerText(statement));
+    return fillFromRows(rows, viewMode, card, asked, [&] { ++done; }, put, blockBytes);
 }
 } // namespace
 
@@ -288,38 +310,24 @@ bool basMain_CSVFileCreate(const QString &path, qint16 mode, const QString &card
     return guarded("basMain_CSVFileCreate", [&] {
         const QString statement = shownRowsStatement();
         const qint16 viewMode = ViewCondition.ViewMode;
-        if (!statement.isEmpty() && HistoryFileRows::readsFile(statement))
-            return writeCsvFile(path, mode, [&](const PutBlock &put) {
-                return fillFromHistoryFile(statement, viewMode, card, progress, put);
-            });
-        // The shared history on its server: the rows through Qt's driver.
-        QueryRows rows(statement);
-        return basMain_CSVFileCreate(path, mode, std::ref(rows), viewMode, card, progress,
-                                     progress ? reportRowCount(statement) : 0);
+        if (statement.isEmpty()) // the grid shows nothing: an empty file
+            return basMain_CSVFileCreate(path, mode, listRows({}), viewMode, card, progress);
+        return writeCsvFile(path, mode, [&](const PutBlock &put) {
+            return fillFromStore(statement, viewMode, card, progress, put);
+        });
     });
 }
 
 bool csvLinesOf(const QString &statement, const std::function<void(const QByteArray &line)> &each,
-                const ReportProgress &progress)
+                const ReportProgress &progress, const PassageSpots &spots)
 {
     return guarded("csvLinesOf", [&] {
-        if (HistoryFileRows::readsFile(statement)) {
-            // A block of one byte is put after every line: each block is one line.
-            const PutBlock put = [&](QByteArray &block) {
-                each(block);
-                block.resize(0);
-                return true;
-            };
-            return fillFromHistoryFile(statement, 2, QString(), progress, put, 1) == Outcome::Written;
-        }
-        QueryRows rows(statement);
-        ReportRow row;
-        qint64 done = 0;
-        while (rows(row)) {
-            each(csvLine(row, 2, QString()));
-            if (progress && ++done % kRowsPerReport == 0 && !progress(done, 0))
-                return false;
-        }
-        return true;
+        // A block of one byte is put after every line: each block is one line.
+        const PutBlock put = [&](QByteArray &block) {
+            each(block);
+            block.resize(0);
+            return true;
+        };
+        return fillFromStore(statement, 2, QString(), progress, put, 1, spots) == Outcome::Written;
     });
 }

@@ -2,6 +2,7 @@
 // The CSV file of the rows the grid shows: 17 fields a line in code page
 // 932, CR LF line ends, no header line.
 
+#include "history/HistoryFileRows.h"
 #include "reports/ReportRows.h"
 
 #include <QByteArray>
@@ -34,6 +35,7 @@ bool basMain_CSVFileCreate(const QString &path, qint16 mode, const QString &card
 // The lines the file would hold for the rows of a history statement (view
 // mode 2: each row's own card number), one line at a time, CR LF included,
 // the same bytes as an export of those rows. False when progress asked to
-// stop.
+// stop. With spots, the statement may join them as the table passlog_spots
+// (card, dt) of its store.
 bool csvLinesOf(const QString &statement, const std::function<void(const QByteArray &line)> &each,
-                const ReportProgress &progress = {});
+                const ReportProgress &progress = {}, const PassageSpots &spots = {});

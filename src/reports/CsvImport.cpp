@@ -7,6 +7,7 @@
 #include "history/DatabaseErrors.h"
 #include "history/HistoryCheck.h"
 #include "history/HistoryColumns.h"
+#include "history/ServerCopy.h"
 #include "history/basAccess.h"
 #include "history/basAccessEntry.h"
 #include "history/basAccessStaging.h"
@@ -25,6 +26,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <filesystem>
 #include <sqlite3.h>
 
@@ -36,8 +38,6 @@ constexpr int kFields = 17;
 constexpr qint64 kChunkBytes = 2 << 20;
 // Virtual machine steps of SQLite between two questions to the progress.
 constexpr int kStepsPerQuestion = 20000;
-// Rows per statement on the server.
-constexpr int kServerBatch = 250;
 
 // The fields by what they hold, for the messages about them.
 const char *const kFieldNames[kFields] = {"カードNO",     "ご利用日",   "通過時間",   "車種コード", "料金",
@@ -447,17 +447,85 @@ private:
     quint64 m_digest = 0x9e3779b97f4a7c15ULL;
 };
 
-// The export of each history row as text: how many rows have each key.
-QHash<Key, qint32> historyKeys(const ReportProgress &progress, bool &stopped)
+// Where a record's passage lies, as one number: its card number, date and
+// time (checked digits all), so that within a card the numbers order as the
+// passages do.
+constexpr quint64 kCardScale = 100'000'000'000'000ULL; // 10^14
+
+quint64 spotOf(QStringView card, const Record &r)
+{
+    int c = 0, y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+    const QStringView date = r.f[fDate].raw, time = r.f[fTime].raw;
+    digits(card, 0, 4, c);
+    digits(date, 0, 4, y);
+    digits(date, 5, 2, mo);
+    digits(date, 8, 2, d);
+    digits(time, 0, 2, h);
+    digits(time, 3, 2, mi);
+    digits(time, 6, 2, sec);
+    return quint64(c) * kCardScale + (quint64(y) * 10000 + mo * 100 + d) * 1000000 + h * 10000 + mi * 100 + sec;
+}
+
+QString cardOfSpot(quint64 spot) { return QStringLiteral("%1").arg(spot / kCardScale, 4, 10, QLatin1Char('0')); }
+
+// "YYYY/MM/DD-HH:MM:SS", as DATE_TIME holds it.
+QString dateTimeOfSpot(quint64 spot)
+{
+    const quint64 ymd = spot % kCardScale / 1000000, hms = spot % 1000000;
+    return QString::asprintf("%04d/%02d/%02d-%02d:%02d:%02d", int(ymd / 10000), int(ymd / 100 % 100), int(ymd % 100),
+                             int(hms / 10000), int(hms / 100 % 100), int(hms % 100));
+}
+
+// A record as the count needs it.
+struct Mark {
+    Key key;
+    quint64 spot = 0;
+};
+
+// The history rows that may equal records of the files, as the export writes
+// them: how many rows have each key. Those at the records' card numbers and
+// times are found through their index, so that an import costs what its
+// files hold, not what the history holds; a history with fewer rows than
+// that is read whole.
+QHash<Key, qint32> heldKeys(const std::vector<Mark> &marks, const ReportProgress &progress, bool &stopped)
 {
     QHash<Key, qint32> keys;
-    stopped = !csvLinesOf(
-        QStringLiteral("SELECT * FROM ETC_DATA WHERE カードNO IS NOT NULL"),
-        [&](const QByteArray &line) {
-            const QString text = cp932::decode(line.chopped(2)); // without CR LF
-            ++keys[keyOf(text)];
-        },
-        progress ? ReportProgress([&](qint64, qint64) { return progress(0, 0); }) : ReportProgress());
+    stopped = false;
+    std::vector<quint64> spots;
+    spots.reserve(marks.size());
+    for (const Mark &m : marks)
+        spots.push_back(m.spot);
+    std::sort(spots.begin(), spots.end());
+    spots.erase(std::unique(spots.begin(), spots.end()), spots.end());
+    if (spots.empty())
+        return keys;
+    QSqlQuery count = basAccess_Execute(DbConnection::History, QStringLiteral("SELECT COUNT(*) FROM ETC_DATA"));
+    const qint64 rows = count.next() ? count.value(0).toLongLong() : 0;
+    count.finish();
+    if (rows == 0)
+        return keys;
+    const auto add = [&](const QByteArray &line) {
+        ++keys[keyOf(cp932::decode(line.chopped(2)))]; // without CR LF
+    };
+    const ReportProgress asked =
+        progress ? ReportProgress([&](qint64, qint64) { return progress(0, 0); }) : ReportProgress();
+    if (rows <= qint64(spots.size())) {
+        stopped = !csvLinesOf(QStringLiteral("SELECT * FROM ETC_DATA WHERE カードNO IS NOT NULL"), add, asked);
+        return keys;
+    }
+    size_t next = 0;
+    const PassageSpots at = [&](QByteArray &card, QByteArray &dateTime) {
+        if (next == spots.size())
+            return false;
+        card = cardOfSpot(spots[next]).toLatin1();
+        dateTime = dateTimeOfSpot(spots[next]).toLatin1();
+        ++next;
+        return true;
+    };
+    stopped = !csvLinesOf(QStringLiteral("SELECT ETC_DATA.* FROM passlog_spots CROSS JOIN ETC_DATA "
+                                         "WHERE ETC_DATA.カードNO = passlog_spots.card "
+                                         "AND ETC_DATA.DATE_TIME = passlog_spots.dt"),
+                          add, asked, at);
     return keys;
 }
 
@@ -499,10 +567,6 @@ struct Value {
             own = r.text(i);
             setText(own);
         }
-    }
-    QVariant variant() const
-    {
-        return type == Null ? QVariant() : type == Integer ? QVariant(number) : QVariant(text.toString());
     }
 };
 using Row = std::array<Value, 28>;
@@ -549,8 +613,8 @@ void rowOf(const Record &r, const QString &card, const QString &regDate, const Q
 // own: one transaction, a prepared statement bound value by value.
 class FileWriter {
 public:
-    // expected: the number of rows the check found new.
-    explicit FileWriter(qint64 expected)
+    // Takes the file's write lock: what the history holds is read after this.
+    FileWriter()
     {
         const QString path = basAccess_Database(DbConnection::History).databaseName();
         m_path = QDir::toNativeSeparators(path);
@@ -562,6 +626,10 @@ public:
         run("PRAGMA cache_size=-262144");
         run("BEGIN IMMEDIATE");
         m_open = true;
+    }
+    // Before the first row; expected: the number of rows to come.
+    void begin(qint64 expected, const std::function<bool()> &)
+    {
         // More new rows than old ones: the indexes are built again at the end
         // (a sort) rather than kept row by row, in the same transaction.
         if (expected > 1000 && expected > count("SELECT COUNT(*) FROM ETC_DATA")) {
@@ -672,7 +740,8 @@ private:
     bool m_open = false;
 };
 
-// The shared history on the server: one server transaction, a batch of rows a statement.
+// The shared history on the server: one server transaction, the rows
+// through COPY.
 class ServerWriter {
 public:
     explicit ServerWriter(const KeepGoing &keepGoing)
@@ -691,45 +760,64 @@ public:
     }
     ~ServerWriter()
     {
+        m_copy.reset(); // an unfinished copy ends before the rollback
         if (m_open)
             m_control.exec(QStringLiteral("ROLLBACK"));
     }
+    void begin(qint64 expected, const std::function<bool()> &keepGoing)
+    {
+        refusedAsImport([&] {
+            m_bulk.emplace(m_db, expected, keepGoing);
+            m_copy = std::make_unique<history::ServerCopyIn>(m_db, kTableData, kHistoryColumnNames);
+        });
+    }
     void add(const Row &row)
     {
-        for (int i = 0; i < int(row.size()); ++i)
-            m_values << (kHistoryColumnNames[i] == kColumnPrintFlag ? QVariant(false) : row[i].variant());
-        if (++m_rows == kServerBatch)
-            flush();
+        refusedAsImport([&] {
+            for (int i = 0; i < int(row.size()); ++i) {
+                const Value &v = row[i];
+                if (i == kPrintFlagColumn)
+                    m_copy->boolean(false);
+                else if (v.type == Value::Null)
+                    m_copy->null();
+                else if (v.type == Value::Integer)
+                    m_copy->integer(v.number);
+                else
+                    m_copy->text(v.text);
+            }
+            m_copy->endRow();
+        });
     }
-    bool commit(const std::function<bool()> &)
+    bool commit(const std::function<bool()> &keepGoing)
     {
-        flush();
-        basAccess_Run(m_control, QStringLiteral("COMMIT"), true);
-        m_open = false;
-        return true;
+        return refusedAsImport([&] {
+            m_copy->finish();
+            m_copy.reset();
+            if (!m_bulk->rebuild(keepGoing))
+                return false; // rolled back by the destructor
+            basAccess_Run(m_control, QStringLiteral("COMMIT"), true);
+            m_open = false;
+            return true;
+        });
     }
 
 private:
-    void flush()
+    // A refusal of the server while rows go in is the import's refusal.
+    template <typename Work>
+    static std::invoke_result_t<Work> refusedAsImport(Work work)
     {
-        if (m_rows == 0)
-            return;
-        QSqlQuery insert(m_db);
-        if (!insert.prepare(basAccess_ServerInsert(kHistoryColumnNames, m_rows)))
-            throwServerError(insert.lastError());
-        for (int i = 0; i < m_values.size(); ++i)
-            insert.bindValue(i, m_values[i]);
-        if (!insert.exec())
-            refuseImport(insert.lastError().databaseText() + QStringLiteral(" (") +
-                         basAccess_ServerSetting().describe() + QLatin1Char(')'));
-        m_values.clear();
-        m_rows = 0;
+        try {
+            return work();
+        } catch (const ExpectedFailure &e) {
+            refuseImport(e.description());
+        }
     }
+    static inline const int kPrintFlagColumn = int(kHistoryColumnNames.indexOf(kColumnPrintFlag));
 
     QSqlDatabase m_db;
     QSqlQuery m_control;
-    QVariantList m_values;
-    int m_rows = 0;
+    std::optional<history::ServerBulkLoad> m_bulk;
+    std::unique_ptr<history::ServerCopyIn> m_copy;
     bool m_open = false;
 };
 
@@ -739,21 +827,17 @@ class Tally {
 public:
     explicit Tally(QHash<Key, qint32> history) : m_remaining(std::move(history)) {}
 
-    bool isNew(const Record &r, const QString &card, const Key &key)
+    bool isNew(const Mark &m)
     {
-        CsvImportSummary::Card &c = m_summary.cards[card];
+        CsvImportSummary::Card &c = m_cards[int(m.spot / kCardScale)];
+        const quint64 when = m.spot % kCardScale;
+        if (m_summary.lines == 0 || when < m_first)
+            m_first = when;
+        if (m_summary.lines == 0 || when > m_last)
+            m_last = when;
         ++m_summary.lines;
         ++c.lines;
-        const QStringView date = r.f[fDate].raw, time = r.f[fTime].raw;
-        if (m_firstDate.isEmpty() || date < m_firstDate || (date == m_firstDate && time < m_firstTime)) {
-            m_firstDate = date.toString();
-            m_firstTime = time.toString();
-        }
-        if (m_lastDate.isEmpty() || date > m_lastDate || (date == m_lastDate && time > m_lastTime)) {
-            m_lastDate = date.toString();
-            m_lastTime = time.toString();
-        }
-        const auto it = m_remaining.find(key);
+        const auto it = m_remaining.find(m.key);
         if (it != m_remaining.end() && *it > 0) {
             --*it;
             ++m_summary.present;
@@ -764,13 +848,17 @@ public:
         return true;
     }
 
+    qint64 added() const { return m_summary.added; }
+
     CsvImportSummary summary(QList<CsvImportSummary::File> files) const
     {
         CsvImportSummary s = m_summary;
         s.files = std::move(files);
-        if (!m_firstDate.isEmpty()) {
-            s.first = m_firstDate + QLatin1Char('-') + m_firstTime;
-            s.last = m_lastDate + QLatin1Char('-') + m_lastTime;
+        for (auto it = m_cards.cbegin(); it != m_cards.cend(); ++it)
+            s.cards.insert(cardOfSpot(quint64(it.key()) * kCardScale), *it);
+        if (s.lines > 0) {
+            s.first = dateTimeOfSpot(m_first);
+            s.last = dateTimeOfSpot(m_last);
         }
         return s;
     }
@@ -778,7 +866,8 @@ public:
 private:
     QHash<Key, qint32> m_remaining;
     CsvImportSummary m_summary;
-    QString m_firstDate, m_firstTime, m_lastDate, m_lastTime;
+    QHash<int, CsvImportSummary::Card> m_cards;
+    quint64 m_first = 0, m_last = 0;
 };
 
 } // namespace
@@ -789,11 +878,12 @@ struct CsvImport::Private {
     CsvImportSummary summary;
     bool checked = false;
     qint64 totalBytes = 0;
-    QList<quint64> digests; // of each file, as the last reading found it
+    QList<quint64> digests;    // of each file, as the last reading found it
+    std::vector<Mark> marks;   // of every record, as check() read them
 
-    // Reads every file; each(record, its card number, its key). False when stopped.
+    // Reads every file; each(record, its card number, its mark). False when stopped.
     bool readAll(const ReportProgress &progress,
-                 const std::function<void(const Record &, const QString &, const Key &)> &each,
+                 const std::function<void(const Record &, const QString &, const Mark &)> &each,
                  CsvImportSummary *counts)
     {
         if (!card.isEmpty() && !isCardNumber(card))
@@ -808,7 +898,7 @@ struct CsvImport::Private {
             const bool read = reader.read(
                 [&](Record &r) {
                     const QString cardNo = card.isEmpty() ? r.text(fCard) : card;
-                    each(r, cardNo, keyOf(exportedText(r, card, reader.utf8())));
+                    each(r, cardNo, Mark{keyOf(exportedText(r, card, reader.utf8())), spotOf(cardNo, r)});
                 },
                 onBytes);
             if (!read)
@@ -819,6 +909,13 @@ struct CsvImport::Private {
                 counts->files << CsvImportSummary::File{path, reader.records(), reader.utf8()};
         }
         return true;
+    }
+
+    // The marks of every record; false when stopped.
+    bool readMarks(const ReportProgress &progress, std::vector<Mark> &out, CsvImportSummary &counts)
+    {
+        out.clear();
+        return readAll(progress, [&](const Record &, const QString &, const Mark &m) { out.push_back(m); }, &counts);
     }
 };
 
@@ -849,14 +946,15 @@ const CsvImportSummary &CsvImport::summary() const { return d->summary; }
 bool CsvImport::check(const ReportProgress &progress)
 {
     return guarded("CsvImport::check", [&] {
+        CsvImportSummary s;
+        if (!d->readMarks(progress, d->marks, s))
+            return false;
         bool stopped = false;
-        Tally tally(historyKeys(progress, stopped));
+        Tally tally(heldKeys(d->marks, progress, stopped));
         if (stopped)
             return false;
-        CsvImportSummary s;
-        if (!d->readAll(progress, [&](const Record &r, const QString &card, const Key &key) { tally.isNew(r, card, key); },
-                        &s))
-            return false;
+        for (const Mark &m : d->marks)
+            tally.isNew(m);
         d->summary = tally.summary(std::move(s.files));
         d->checked = true;
         return true;
@@ -869,44 +967,55 @@ qint64 CsvImport::write(const ReportProgress &progress)
         const QString stamp = seams::now().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
         const QString regDate = stamp.mid(0, 10);
         const QString regTime = stamp.mid(11, 8);
-        const QList<quint64> checkedDigests = d->digests;
+        const KeepGoing keepGoing = progress ? KeepGoing([&] { return progress(0, 0); }) : KeepGoing();
         const auto run = [&](auto &writer) -> qint64 {
+            // The records: as checked, or read now (the command line).
+            std::vector<Mark> read;
+            if (!d->checked) {
+                CsvImportSummary unused;
+                if (!d->readMarks(progress, read, unused))
+                    return -1;
+            }
+            const std::vector<Mark> &marks = d->checked ? d->marks : read;
+            // The summary the user agreed to, or this first reading, is of the
+            // files as they are imported: a file changed since is not imported.
+            const QList<quint64> expectedDigests = d->digests;
             // The history as it is now, under the writer's lock (the server: its transaction).
             bool stopped = false;
-            Tally tally(historyKeys(progress, stopped));
+            const Tally held(heldKeys(marks, progress, stopped));
             if (stopped)
                 return -1;
+            Tally counted = held;
+            for (const Mark &m : marks)
+                counted.isNew(m);
+            writer.begin(counted.added(), keepGoing);
+            Tally tally = held;
             Row row;
             CsvImportSummary s;
-            const bool read = d->readAll(
+            const bool complete = d->readAll(
                 progress,
-                [&](const Record &r, const QString &card, const Key &key) {
-                    if (tally.isNew(r, card, key)) {
+                [&](const Record &r, const QString &card, const Mark &m) {
+                    if (tally.isNew(m)) {
                         rowOf(r, card, regDate, regTime, row);
                         writer.add(row);
                     }
                 },
                 &s);
-            if (!read)
+            if (!complete)
                 return -1; // the writer rolls back
-            // The summary the user agreed to is of the files as checked: a
-            // file changed since (replaced, written to) is not imported.
-            if (d->checked && d->digests != checkedDigests)
+            if (d->digests != expectedDigests)
                 throw CsvFilesChanged();
-            if (!writer.commit(progress ? std::function<bool()>([&] { return progress(0, 0); })
-                                        : std::function<bool()>()))
+            if (!writer.commit(keepGoing))
                 return -1;
             d->summary = tally.summary(std::move(s.files));
             return d->summary.added;
         };
         if (basAccess_UsesServer()) {
-            ServerWriter writer(progress ? KeepGoing([&] { return progress(0, 0); }) : KeepGoing());
+            ServerWriter writer(keepGoing);
             return run(writer);
         }
-        history::requireSoundHistory(progress ? KeepGoing([&] { return progress(0, 0); }) : KeepGoing());
-        // Unchecked, the files' size tells about how many rows may come (a
-        // line has some 140 bytes).
-        FileWriter writer(d->checked ? d->summary.added : d->totalBytes / 100);
+        history::requireSoundHistory(keepGoing);
+        FileWriter writer;
         return run(writer);
     });
 }
