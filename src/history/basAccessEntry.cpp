@@ -461,6 +461,10 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
             const QString key = QStringLiteral("ROW(") + serverColumns(passage, QStringLiteral("%1")) +
                                 QStringLiteral(")::text");
             QSqlQuery add(server);
+            // The server cannot foresee how many rows each part keeps, and a
+            // nested loop over two parts that keep many is quadratic (minutes
+            // for 20,000 rows): every join here hashes or merges.
+            basAccess_Run(add, QStringLiteral("SET LOCAL enable_nestloop = off"), true);
             basAccess_Run(add,
                           QStringLiteral("WITH fresh AS (SELECT c.*, ") + key.arg(QStringLiteral("c")) +
                               QStringLiteral(" AS passlog_key, row_number() OVER (PARTITION BY ") +
