@@ -58,6 +58,7 @@ QTextStream out(stdout);
 QString g_startedCluster; // the data folder of a cluster started here
 QStringList g_ratios;     // "name: value" lines printed last
 QTemporaryDir *g_root = nullptr; // the run's files, removed on failure as well
+QString g_scratch;               // the children's output files
 
 void print(const QString &name, const QString &value) { out << name << ": " << value << Qt::endl; }
 void print(const QString &name, double seconds) { print(name, QString::number(seconds, 'f', 3)); }
@@ -83,10 +84,10 @@ struct Run {
 };
 
 // Runs program with args in folder, its output in files; timed from the
-// spawn to wait4()'s return.
-Run runChild(const QString &program, const QStringList &args, const QString &folder, const QString &scratch)
+// spawn to wait4()'s return. Any exit status but 0 ends the benchmark.
+Run mustRun(const QString &program, const QStringList &args, const QString &folder)
 {
-    const QByteArray outPath = QFile::encodeName(scratch + "/child.out"), errPath = QFile::encodeName(scratch + "/child.err");
+    const QByteArray outPath = QFile::encodeName(g_scratch + "/child.out"), errPath = QFile::encodeName(g_scratch + "/child.err");
     QList<QByteArray> words{QFile::encodeName(program)};
     for (const QString &a : args)
         words << a.toLocal8Bit();
@@ -121,14 +122,6 @@ Run runChild(const QString &program, const QStringList &args, const QString &fol
         r.out = o.readAll();
     if (e.open(QIODevice::ReadOnly))
         r.err = e.readAll();
-    return r;
-}
-
-QString g_scratch; // the child's output files
-
-Run mustRun(const QString &program, const QStringList &args, const QString &folder)
-{
-    Run r = runChild(program, args, folder, g_scratch);
     if (r.status != 0)
         fail(program + ' ' + args.join(' ') + " failed (" + QString::number(r.status) + "): " +
              QString::fromLocal8Bit(r.err).trimmed());
