@@ -1,12 +1,14 @@
 #pragma once
 // What the benchmarks share: a history database in a fresh program folder,
-// and the byte count of the emulator's traffic log.
+// the byte count of the emulator's traffic log, and a private PostgreSQL
+// cluster for the shared history.
 
 #include "app/Seams.h"
 #include "app/basGlobal.h"
 #include "history/basAccess.h"
 
 #include <QByteArray>
+#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -32,4 +34,32 @@ inline qint64 bytesIn(const QStringList &hexLines)
     for (const QString &line : hexLines)
         n += QByteArray::fromHex(line.toLatin1()).size();
     return n;
+}
+
+// A private cluster from scripts/pg-cluster.sh when the environment names
+// none. Returns the reason when there is no server to measure.
+inline QString startCluster(QString &startedData)
+{
+    if (!qEnvironmentVariableIsEmpty("PASSLOG_PG_PORT"))
+        return {};
+    QProcess script;
+    script.start(QStringLiteral("bash"), {QStringLiteral(PASSLOG_SOURCE_DIR "/scripts/pg-cluster.sh"), QStringLiteral("start")});
+    if (!script.waitForFinished(120000) || script.exitCode() != 0)
+        return QStringLiteral("no PostgreSQL cluster could be started: ") +
+               QString::fromLocal8Bit(script.readAllStandardError()).simplified();
+    for (const QByteArray &line : script.readAllStandardOutput().split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0)
+            qputenv(line.left(eq).constData(), line.mid(eq + 1));
+    }
+    startedData = qEnvironmentVariable("PASSLOG_PG_DATA");
+    return {};
+}
+
+inline void stopCluster(const QString &data)
+{
+    if (data.isEmpty())
+        return;
+    QProcess::execute(QStringLiteral("bash"),
+                      {QStringLiteral(PASSLOG_SOURCE_DIR "/scripts/pg-cluster.sh"), QStringLiteral("stop"), data});
 }

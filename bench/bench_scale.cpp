@@ -100,34 +100,6 @@ void fillServer()
         qFatal("server fill failed: %s", qPrintable(q.lastError().text()));
 }
 
-// A private cluster from scripts/pg-cluster.sh when the environment names
-// none. Returns the reason when there is no server to measure.
-QString startCluster(QString &startedData)
-{
-    if (!qEnvironmentVariableIsEmpty("PASSLOG_PG_PORT"))
-        return {};
-    QProcess script;
-    script.start(QStringLiteral("bash"), {QStringLiteral(PASSLOG_SOURCE_DIR "/scripts/pg-cluster.sh"), QStringLiteral("start")});
-    if (!script.waitForFinished(120000) || script.exitCode() != 0)
-        return QStringLiteral("no PostgreSQL cluster could be started: ") +
-               QString::fromLocal8Bit(script.readAllStandardError()).simplified();
-    for (const QByteArray &line : script.readAllStandardOutput().split('\n')) {
-        const qsizetype eq = line.indexOf('=');
-        if (eq > 0)
-            qputenv(line.left(eq).constData(), line.mid(eq + 1));
-    }
-    startedData = qEnvironmentVariable("PASSLOG_PG_DATA");
-    return {};
-}
-
-void stopCluster(const QString &data)
-{
-    if (data.isEmpty())
-        return;
-    QProcess::execute(QStringLiteral("bash"),
-                      {QStringLiteral(PASSLOG_SOURCE_DIR "/scripts/pg-cluster.sh"), QStringLiteral("stop"), data});
-}
-
 void dropServerTable()
 {
     {
