@@ -487,10 +487,19 @@ struct Mark {
 // times are found through their index, so that an import costs what its
 // files hold, not what the history holds; a history with fewer rows than
 // that is read whole.
-QHash<Key, qint32> heldKeys(const std::vector<Mark> &marks, const ReportProgress &progress, bool &stopped)
+qint64 historyRows()
+{
+    QSqlQuery count = basAccess_Execute(DbConnection::History, QStringLiteral("SELECT COUNT(*) FROM ETC_DATA"));
+    return count.next() ? count.value(0).toLongLong() : 0;
+}
+
+// rows: historyRows() as the caller's lock found it.
+QHash<Key, qint32> heldKeys(const std::vector<Mark> &marks, qint64 rows, const ReportProgress &progress, bool &stopped)
 {
     QHash<Key, qint32> keys;
     stopped = false;
+    if (rows == 0)
+        return keys;
     std::vector<quint64> spots;
     spots.reserve(marks.size());
     for (const Mark &m : marks)
@@ -498,11 +507,6 @@ QHash<Key, qint32> heldKeys(const std::vector<Mark> &marks, const ReportProgress
     std::sort(spots.begin(), spots.end());
     spots.erase(std::unique(spots.begin(), spots.end()), spots.end());
     if (spots.empty())
-        return keys;
-    QSqlQuery count = basAccess_Execute(DbConnection::History, QStringLiteral("SELECT COUNT(*) FROM ETC_DATA"));
-    const qint64 rows = count.next() ? count.value(0).toLongLong() : 0;
-    count.finish();
-    if (rows == 0)
         return keys;
     const auto add = [&](const QByteArray &line) {
         ++keys[keyOf(cp932::decode(line.chopped(2)))]; // without CR LF
@@ -950,7 +954,7 @@ bool CsvImport::check(const ReportProgress &progress)
         if (!d->readMarks(progress, d->marks, s))
             return false;
         bool stopped = false;
-        Tally tally(heldKeys(d->marks, progress, stopped));
+        Tally tally(heldKeys(d->marks, historyRows(), progress, stopped));
         if (stopped)
             return false;
         for (const Mark &m : d->marks)
@@ -969,9 +973,13 @@ qint64 CsvImport::write(const ReportProgress &progress)
         const QString regTime = stamp.mid(11, 8);
         const KeepGoing keepGoing = progress ? KeepGoing([&] { return progress(0, 0); }) : KeepGoing();
         const auto run = [&](auto &writer) -> qint64 {
-            // The records: as checked, or read now (the command line).
+            // The history as it is now, under the writer's lock (the server: its transaction).
+            const qint64 rows = historyRows();
+            // The records: as checked, or read now (the command line; into an
+            // empty history every record is new, and one reading is enough).
             std::vector<Mark> read;
-            if (!d->checked) {
+            const bool marked = d->checked || rows > 0;
+            if (!d->checked && rows > 0) {
                 CsvImportSummary unused;
                 if (!d->readMarks(progress, read, unused))
                     return -1;
@@ -980,15 +988,15 @@ qint64 CsvImport::write(const ReportProgress &progress)
             // The summary the user agreed to, or this first reading, is of the
             // files as they are imported: a file changed since is not imported.
             const QList<quint64> expectedDigests = d->digests;
-            // The history as it is now, under the writer's lock (the server: its transaction).
             bool stopped = false;
-            const Tally held(heldKeys(marks, progress, stopped));
+            const Tally held(heldKeys(marks, rows, progress, stopped));
             if (stopped)
                 return -1;
             Tally counted = held;
             for (const Mark &m : marks)
                 counted.isNew(m);
-            writer.begin(counted.added(), keepGoing);
+            // (Unread, the files' size tells about how many: a line has some 140 bytes.)
+            writer.begin(marked ? counted.added() : d->totalBytes / 100, keepGoing);
             Tally tally = held;
             Row row;
             CsvImportSummary s;
@@ -1003,7 +1011,7 @@ qint64 CsvImport::write(const ReportProgress &progress)
                 &s);
             if (!complete)
                 return -1; // the writer rolls back
-            if (d->digests != expectedDigests)
+            if (marked && d->digests != expectedDigests)
                 throw CsvFilesChanged();
             if (!writer.commit(keepGoing))
                 return -1;
