@@ -386,8 +386,17 @@ private slots:
         for (int i = 0; i < 3000; ++i)
             lines += cp932::encode(cp932::decode(tomeiLine()).replace("18:42:10", QTime(0, 0).addSecs(i).toString("HH:mm:ss")));
         writeFile(a, lines);
+        // (More lines than the history holds: both stores build their indexes
+        // again at the end, the server's in the import's own transaction.)
         const auto indexes = [] {
-            return onServerStore() ? QStringList() : column("SELECT name FROM sqlite_master WHERE type='index' ORDER BY name");
+            if (!onServerStore())
+                return column("SELECT sql FROM sqlite_master WHERE type='index' ORDER BY name");
+            QSqlQuery q(basAccess_Database(DbConnection::Server));
+            q.exec("SELECT indexdef FROM pg_indexes WHERE tablename='etc_data' ORDER BY indexname");
+            QStringList out;
+            while (q.next())
+                out << q.value(0).toString();
+            return out;
         };
         const QStringList before = indexes();
         int stopAt = 1;
@@ -400,8 +409,8 @@ private slots:
                 QCOMPARE(indexes(), before);
             }
         }
-        if (!onServerStore()) // the file builds its indexes again at the end
-            QVERIFY2(stopAt > 5, "no report while the indexes were built");
+        QVERIFY2(stopAt > 5, "no report while the indexes were built");
+        QCOMPARE(before.size(), onServerStore() ? 10 : 11);
         QCOMPARE(added, qint64(3000));
         QCOMPARE(rowCount(), qint64(3001));
         QCOMPARE(indexes(), before);
