@@ -10,6 +10,7 @@
 
 #include "history/HistoryWorker.h"
 
+#include <QDate>
 #include <QString>
 #include <functional>
 
@@ -41,6 +42,12 @@ void setCheckWaitHandler(CheckWaitHandler handler);
 // Told once, on the thread that started the check, when the background
 // check found the file damaged (its text). Empty: nobody is told.
 void setDamageHandler(std::function<void(const QString &damage)> handler);
+
+// Stamps the history file at path as closed cleanly, vouched for by a full
+// check on checkedOn (the end of a run; tests make a stamp of an earlier day).
+// A start that finds the file as stamped checks it in full only when that
+// day is not today, and then in the background.
+void stampCleanEnd(const QString &path, QDate checkedOn);
 
 // The text of a damaged history file that is not written to.
 QString damagedHistoryText(const QString &damage);

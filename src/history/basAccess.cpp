@@ -29,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QVariant>
 #include <filesystem>
+#include <sys/stat.h>
 #include <memory>
 #include <optional>
 
@@ -173,12 +174,21 @@ void checkOnOwnConnection(const QString &path, bool readOnly)
 }
 
 // What a clean end of the program leaves beside the history file: the
-// file's size, modification time and a digest of its first page, as they were
-// when the program closed it. A file that still matches, without a log left
-// over, is the file the program checked at its start and changed soundly
-// since: the next start need not read every page again. Any other change (a
-// crash's log, a copy from elsewhere, a write by another program) fails the
-// match and brings the full check back.
+// file's size, modification and change times and a digest of its first
+// page, as they were when the program closed it, and the day of the last
+// full check. A file that still matches, without a log left over, is the
+// file the program checked and changed soundly since: the next start need
+// not read every page before the window shows. Any other change (a crash's
+// log, a copy from elsewhere, a write by another program, also one that
+// puts the modification time back: the change time cannot be) fails the
+// match and brings the full check back at the start.
+//
+// A match vouched for by a full check of the same day is trusted as it
+// stands; one from an earlier day is checked in full again in the background
+// before the first write. So a damage no program made (the disk's own) is
+// found on the next day at the latest, and a day's later runs (an import
+// from the command line, each start of the window) cost what they do, not
+// what reading the whole history costs.
 QString cleanEndMarkerPath(const QString &path) { return path + QStringLiteral("-closed"); }
 
 // The database files as the program keeps them on disk, with the logs
@@ -202,39 +212,52 @@ QByteArray cleanEndStamp(const QString &path)
     const QByteArray firstPage = file.read(4096);
     // The modification time to the file system's own precision (nanoseconds
     // on Linux), so that a write right after the close still shows.
-    std::error_code error;
-    const auto modified = std::filesystem::last_write_time(std::filesystem::path(path.toStdWString()), error);
-    if (error)
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return {};
-    return QByteArray::number(info.size()) + ' ' +
-           QByteArray::number(qint64(modified.time_since_epoch().count())) + ' ' +
+    const auto nanoseconds = [](const timespec &t) { return qint64(t.tv_sec) * 1000000000 + t.tv_nsec; };
+    return QByteArray::number(info.size()) + ' ' + QByteArray::number(nanoseconds(st.st_mtim)) + ' ' +
+           QByteArray::number(nanoseconds(st.st_ctim)) + ' ' +
            QCryptographicHash::hash(firstPage, QCryptographicHash::Sha256).toHex();
 }
+
+// The day the history open now was last checked in full (invalid: not yet).
+QDate g_fullCheckDay;
 
 bool logLeftOver(const QString &path)
 {
     return QFileInfo::exists(path + QStringLiteral("-wal")) || QFileInfo::exists(path + QStringLiteral("-journal"));
 }
 
-bool endedCleanly(const QString &path)
+// checkedOn: the day of the full check the stamp carries.
+bool endedCleanly(const QString &path, QDate *checkedOn = nullptr)
 {
     QFile marker(cleanEndMarkerPath(path));
     if (logLeftOver(path) || !marker.open(QIODevice::ReadOnly))
         return false;
     const QByteArray stamp = cleanEndStamp(path);
-    return !stamp.isEmpty() && marker.readAll().trimmed() == stamp;
+    const QByteArray line = marker.readAll().trimmed();
+    if (stamp.isEmpty() || !line.startsWith(stamp + ' '))
+        return false;
+    if (checkedOn)
+        *checkedOn = QDate::fromString(QString::fromLatin1(line.mid(stamp.size() + 1)), Qt::ISODate);
+    return true;
 }
 
-void markCleanEnd(const QString &path)
+} // namespace
+
+void history::stampCleanEnd(const QString &path, QDate checkedOn)
 {
-    if (logLeftOver(path))
+    if (logLeftOver(path) || !checkedOn.isValid())
         return;
     QFile marker(cleanEndMarkerPath(path));
     if (marker.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        marker.write(cleanEndStamp(path) + '\n');
+        marker.write(cleanEndStamp(path) + ' ' + checkedOn.toString(Qt::ISODate).toLatin1() + '\n');
         marker.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
 }
+
+namespace {
 
 // The history file is checked before the program writes to it. A writable
 // connection would, on closing, copy a write-ahead log left by a run that
@@ -253,7 +276,9 @@ void markCleanEnd(const QString &path)
 // leaves the clean-end stamp alone).
 bool checkHistoryFile(const QString &path, bool forReading)
 {
-    if (endedCleanly(path)) {
+    const QDate today = seams::now().date();
+    QDate checkedOn;
+    if (endedCleanly(path, &checkedOn)) {
         const QString name = QStringLiteral("passlog_history_probe");
         std::optional<Failure> failure;
         {
@@ -272,11 +297,15 @@ bool checkHistoryFile(const QString &path, bool forReading)
         if (!failure) {
             if (!forReading)
                 QFile::remove(cleanEndMarkerPath(path)); // this run has not ended yet
-            return false;
+            // Checked in full today: as sound as after that check (otherwise
+            // the background check runs today).
+            g_fullCheckDay = today;
+            return checkedOn == today;
         }
     }
     if (!forReading)
         QFile::remove(cleanEndMarkerPath(path));
+    g_fullCheckDay = today;
     try {
         checkOnOwnConnection(path, true);
         return true;
@@ -519,8 +548,7 @@ QSqlDatabase addServerConnection(const HistoryServer &server, const QString &nam
     return db;
 }
 
-// The columns of the shared history, as information_schema names their
-// types: the 28 of the history and the server's own four.
+// The columns of the shared history, as the catalogue names their types: the 28 of the history and the server's own four.
 struct ServerColumn {
     const char *name;
     const char *type;
@@ -551,9 +579,11 @@ const QString kDeletedTableProblem = QStringLiteral("ETC_DELETED の列: ");
 QHash<QString, QString> serverColumnTypes(QSqlDatabase db, const HistoryServer &server, const QString &table)
 {
     QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("SELECT column_name, data_type FROM information_schema.columns "
-                               "WHERE table_schema = current_schema() AND table_name = '") +
-                table + QLatin1Char('\'')))
+    // (From the system catalogue itself: information_schema's view of it
+    // costs more than the rest of a short command's talk with the server.)
+    if (!q.exec(QStringLiteral("SELECT a.attname, format_type(a.atttypid, NULL) FROM pg_catalog.pg_attribute a "
+                               "WHERE a.attrelid = to_regclass('") +
+                table + QStringLiteral("') AND a.attnum > 0 AND NOT a.attisdropped")))
         throw ExpectedFailure(-1, serverAwayText(server, q.lastError().text()));
     QHash<QString, QString> types;
     while (q.next())
@@ -839,7 +869,7 @@ void basAccess_MDBClose(const QString &fileName)
         // Only a file that passed the full check in this run is vouched for;
         // otherwise the next start checks it in full.
         if (vouched)
-            markCleanEnd(path);
+            history::stampCleanEnd(path, g_fullCheckDay);
     });
 }
 

@@ -626,14 +626,15 @@ public:
                             nullptr) != SQLITE_OK)
             fail();
         sqlite3_busy_timeout(m_db, 5000);
-        // Room for the pages of the indexes a large import changes all over.
-        run("PRAGMA cache_size=-262144");
         run("BEGIN IMMEDIATE");
         m_open = true;
     }
     // Before the first row; expected: the number of rows to come.
     void begin(qint64 expected, const std::function<bool()> &)
     {
+        // Room for the index pages the new rows land on, about one each: the
+        // memory follows the import's size, not the history's.
+        run(QByteArray("PRAGMA cache_size=-" + QByteArray::number(std::clamp<qint64>(expected, 2000, 262144))).constData());
         // More new rows than old ones: the indexes are built again at the end
         // (a sort) rather than kept row by row, in the same transaction.
         if (expected > 1000 && expected > count("SELECT COUNT(*) FROM ETC_DATA")) {
@@ -649,6 +650,7 @@ public:
             sqlite3_finalize(q);
             for (const QByteArray &name : std::as_const(names))
                 run(("DROP INDEX \"" + name + "\"").constData());
+
         }
         QStringList columns = kHistoryColumnNames;
         columns << QStringLiteral("ROW_UID");

@@ -2,6 +2,7 @@
 // rows each built statement returns or deletes when SQLite runs it.
 
 #include "HistoryFixture.h"
+#include "app/Seams.h"
 #include "history/HistoryCheck.h"
 #include "history/basAccessStaging.h"
 #include "history/JetSql.h"
@@ -203,11 +204,14 @@ private slots:
         QVERIFY(file.readAll() == bytes);
     }
 
-    // After a clean end the start reads no more than the file's header; the
-    // full check follows in the background. A file damaged since, with its
-    // size and time kept, opens; but nothing is written to it, writes are
-    // refused naming the damage, and no new clean-end stamp vouches for it:
-    // the next start checks it in full and reports it.
+    // After a clean end the start reads no more than the file's header: a
+    // full check of the same day vouches for it, one of an earlier day is
+    // repeated in the background. A file damaged since with its size and
+    // modification time kept shows in its change time and is checked, and
+    // reported, at the start. A damage that shows nowhere (the disk's own)
+    // behind an earlier day's stamp opens; but nothing is written to it,
+    // writes are refused naming the damage, and no new clean-end stamp
+    // vouches for it: the next start checks it in full and reports it.
     void damageBehindACleanEndIsFoundBeforeAnyWrite()
     {
         SQLITE_FILE_ONLY();
@@ -219,6 +223,19 @@ private slots:
         basAccess_MDBClose(kDatFile);
         const QString path = basAccess_FilePath(kDatFile);
         QVERIFY(QFile::exists(path + "-closed"));
+        basAccess_MDBOpen(kDatFile);
+        QVERIFY(history::checkedSound() && !history::checkRunning()); // checked today
+        basAccess_MDBClose(kDatFile);
+        history::stampCleanEnd(path, seams::now().date().addDays(-1));
+        basAccess_MDBOpen(kDatFile);
+        history::requireSoundHistory(); // checked again in full
+        basAccess_MDBClose(kDatFile);
+        QVERIFY(fileHash(path + "-closed").isEmpty() == false);
+        {
+            QFile stamp(path + "-closed");
+            QVERIFY(stamp.open(QIODevice::ReadOnly));
+            QVERIFY(stamp.readAll().trimmed().endsWith(seams::now().date().toString(Qt::ISODate).toLatin1()));
+        }
         const auto modified = std::filesystem::last_write_time(path.toStdString());
         {
             QFile file(path);
@@ -228,7 +245,14 @@ private slots:
         }
         std::filesystem::last_write_time(path.toStdString(), modified);
         const QByteArray damaged = fileHash(path);
+        QVERIFY(endsProgram([] { basAccess_MDBOpen(kDatFile); }));
+        QVERIFY(h->messages().last().text.contains(path));
+        QCOMPARE(fileHash(path), damaged);
+        // (The check's read-only connection leaves an empty log and its index.)
+        QCOMPARE(QFileInfo(path + "-wal").size(), 0);
+        QVERIFY(QFile::remove(path + "-wal") && QFile::remove(path + "-shm"));
 
+        history::stampCleanEnd(path, seams::now().date().addDays(-1));
         const int before = h->messages().size();
         basAccess_MDBOpen(kDatFile);
         QVERIFY(basAccess_IsOpen(DbConnection::History));

@@ -416,6 +416,26 @@ private slots:
         QCOMPARE(indexes(), before);
     }
 
+    // An export stopped half-way writes no file, and the store answers the
+    // next one (on the server: the copy out is cancelled and drained).
+    void exportStoppedHalfWay()
+    {
+        const QString a = QDir(folder).filePath("a.csv"), out = QDir(folder).filePath("out.csv");
+        QByteArray lines;
+        for (int i = 0; i < 9000; ++i)
+            lines += cp932::encode(cp932::decode(tomeiLine()).replace("18:42:10", QTime(0, 0).addSecs(i).toString("HH:mm:ss")));
+        writeFile(a, lines);
+        QCOMPARE(CsvImport({a}).write(), qint64(9000));
+        showView(2);
+        ViewCondition.CardNo = QStringLiteral("0000");
+        ViewCondition.SelectMode = 0;
+        int calls = 0;
+        QVERIFY(!basMain_CSVFileCreate(out, CsvCreate, QString(), [&](qint64, qint64) { return ++calls < 2; }));
+        QVERIFY(!QFile::exists(out));
+        QVERIFY(basMain_CSVFileCreate(out, CsvCreate, QString()));
+        QCOMPARE(readAll(out).count("\r\n"), 9000);
+    }
+
     // The window checks, shows the summary, and imports when the user agrees:
     // a file replaced or changed in between is not imported (what was
     // agreed to is no longer there); checked again, it is.
