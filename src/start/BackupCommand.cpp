@@ -1,6 +1,6 @@
 #include "start/BackupCommand.h"
 
-#include "start/basMain.h"
+#include "start/Startup.h"
 
 #include "app/DataFolder.h"
 #include "app/Settings.h"

@@ -1,13 +1,13 @@
 #include "start/Demo.h"
 
-#include "start/basMain.h"
+#include "start/Startup.h"
 
 #include "app/DataFolder.h"
 #include "app/Settings.h"
 #include "app/basCommon.h"
 #include "history/basAccess.h"
 #include "reader/PortDevice.h"
-#include "ui/frmMain.h"
+#include "ui/MainWindow.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -149,7 +149,7 @@ void stopDemo()
 
 void markDemoWindow()
 {
-    if (frmMain *window = frmMain::instance())
+    if (MainWindow *window = MainWindow::instance())
         window->setWindowTitle(kAppTitle + QStringLiteral(" (デモ)"));
 }
 
@@ -160,7 +160,7 @@ void readCardAndQuitWhenAsked()
     auto *poll = new QTimer(QCoreApplication::instance());
     auto waited = std::make_shared<int>(0);
     QObject::connect(poll, &QTimer::timeout, poll, [poll, waited] {
-        frmMain *window = frmMain::instance();
+        MainWindow *window = MainWindow::instance();
         const bool offered = window && window->btnCardRead->isEnabled();
         if (!offered && ++*waited < 150)
             return;

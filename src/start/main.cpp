@@ -1,4 +1,4 @@
-#include "start/basMain.h"
+#include "start/Startup.h"
 #include "start/CommandLine.h"
 #include "start/Demo.h"
 

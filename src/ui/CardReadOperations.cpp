@@ -1,6 +1,6 @@
 // Card read and screen clear.
 
-#include "ui/basMainOperations.h"
+#include "ui/HistoryOperations.h"
 
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
@@ -11,8 +11,8 @@
 #include "reader/basRS232C.h"
 #include "ui/Commands.h"
 #include "ui/FrameControl.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QAction>
 #include <QScopeGuard>
@@ -30,7 +30,7 @@ int cardRecordCount() { return int(CardTable.size()) - 1; }
 void basMain_CardRead()
 {
     guarded("basMain_CardRead", [] {
-        frmMain &f = form();
+        MainWindow &f = form();
         const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f.btnDBEntry); });
         if (basMain_CheckDateTime() || typedCardNumberRefused())
             return;
@@ -82,7 +82,7 @@ void basMain_CardRead()
 void basMain_ViewCls()
 {
     guarded("basMain_ViewCls", [] {
-        frmMain &f = form();
+        MainWindow &f = form();
         const auto focus = qScopeGuard([] { focusNextUsefulControl(); });
         f.TimerPolling->stop();
         for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry})

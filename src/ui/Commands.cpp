@@ -6,8 +6,8 @@
 #include "history/basAccess.h"
 #include "history/HistoryGridModel.h"
 #include "history/basAccessGrid.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,7 +32,7 @@ HistoryGridModel *gridModel()
 
 void showGrid(const QString &source, qint16 viewType, const std::function<bool()> &keepGoing)
 {
-    frmMain &f = form();
+    MainWindow &f = form();
     const GridLoad load = basAccess_MDBtoMSHFlexGrid(*gridModel(), source, viewType, keepGoing);
     QTableView *grid = f.MSHFlexGrid;
     grid->verticalHeader()->setVisible(load.empty());
@@ -61,13 +61,13 @@ void showServerState()
 
 void refreshCardNumbersFromServer()
 {
-    if (!frmMain::instance())
+    if (!MainWindow::instance())
         return;
     if (QApplication::activeModalWidget()) {
         QTimer::singleShot(200, &form(), [] { guarded("basMain_GetCardNo", refreshCardNumbersFromServer); });
         return;
     }
-    frmMain &f = form();
+    MainWindow &f = form();
     const bool typed = f.optCardNo[0]->isChecked();
     const QString text = f.txtCardInput->text();
     const QString chosen = f.cboCardSelect->currentText();
@@ -81,7 +81,7 @@ void refreshCardNumbersFromServer()
 
 void basMain_GetCardNo()
 {
-    frmMain &f = form();
+    MainWindow &f = form();
     // Without the shared history's server the list holds "0000" alone; the
     // status bar says why.
     QStringList numbers;
@@ -99,7 +99,7 @@ void basMain_GetCardNo()
 
 void disableOutputCommands()
 {
-    frmMain &f = form();
+    MainWindow &f = form();
     for (QPushButton *b : {f.btnPrintDefault, f.btnPrintDesktop, f.btnCSVOutput})
         b->setEnabled(false);
     for (QAction *a : {f.mnuPrintDefault, f.mnuPrintDesktop, f.mnuCSVOutput, f.mnuMonthlyTotals})
@@ -108,7 +108,7 @@ void disableOutputCommands()
 
 void enableOutputCommands()
 {
-    frmMain &f = form();
+    MainWindow &f = form();
     f.btnPrintDefault->setEnabled(true);
     f.mnuPrintDefault->setEnabled(true);
     if (intRelayMode == 2) {
@@ -149,7 +149,7 @@ bool cardReadNotRegistered()
 
 void focusNextUsefulControl(QWidget *preferred)
 {
-    frmMain &f = form();
+    MainWindow &f = form();
     if (preferred && preferred->isEnabled()) {
         preferred->setFocus(Qt::OtherFocusReason);
         return;
@@ -168,14 +168,14 @@ void focusNextUsefulControl(QWidget *preferred)
 
 void selectAllCardsFromList()
 {
-    frmMain &f = form();
+    MainWindow &f = form();
     f.optCardNo[1]->setChecked(true);
     f.cboCardSelect->setCurrentIndex(0);
 }
 
 void useAllCardsIfNothingTyped()
 {
-    frmMain &f = form();
+    MainWindow &f = form();
     if (f.optCardNo[0]->isChecked() && f.txtCardInput->text().isEmpty())
         selectAllCardsFromList();
 }

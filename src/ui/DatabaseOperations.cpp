@@ -1,6 +1,6 @@
 // Registration, database read and database delete.
 
-#include "ui/basMainOperations.h"
+#include "ui/HistoryOperations.h"
 
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
@@ -12,8 +12,8 @@
 #include "ui/Commands.h"
 #include "ui/Progress.h"
 #include "ui/FrameControl.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QScopeGuard>
 #include <QAction>
@@ -30,7 +30,7 @@ const QString kZeroCount = recordCountText(0);
 void basMain_DBEntry()
 {
     guarded("basMain_DBEntry", [] {
-        frmMain &f = form();
+        MainWindow &f = form();
         QWidget *next = nullptr; // DB読込 once registered
         const auto focus = qScopeGuard([&next] { focusNextUsefulControl(next); });
         if (f.optCardNo[0]->isChecked() && f.txtCardInput->text().isEmpty()) {
@@ -84,7 +84,7 @@ void basMain_DBEntry()
 void basMain_DBRead()
 {
     guarded("basMain_DBRead", [] {
-        frmMain &f = form();
+        MainWindow &f = form();
         const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f.btnPrintDefault); });
         if (f.lblCountValue->text() != kZeroCount && ViewCondition.ViewMode == 1 &&
             !basCommon_AskYesNo(
@@ -132,7 +132,7 @@ void basMain_DBDelete()
 {
     const auto focus = qScopeGuard([] { focusNextUsefulControl(); });
     guarded("basMain_DBDelete", [] {
-        frmMain &f = form();
+        MainWindow &f = form();
         if (f.optCardNo[0]->isChecked())
             selectAllCardsFromList();
         // Exactly the rows counted in the question go: when another PC changed

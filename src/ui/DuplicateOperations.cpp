@@ -9,9 +9,9 @@
 #include "ui/Progress.h"
 #include "ui/FrameControl.h"
 #include "ui/ModalDialogs.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmDelRecord.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/DeleteRowsDialog.h"
+#include "ui/MainWindow.h"
 
 #include <QAction>
 #include <QLabel>
@@ -21,7 +21,7 @@
 void basMain_RecordCheck()
 {
     guarded("basMain_RecordCheck", [] {
-        frmMain &f = form();
+        MainWindow &f = form();
         if (f.optCardNo[0]->isChecked())
             selectAllCardsFromList();
         if (!basCommon_AskYesNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
@@ -46,7 +46,7 @@ void basMain_RecordCheck()
 
 void basMain_RecordDelete()
 {
-    frmDelRecord dialog(&form());
+    DeleteRowsDialog dialog(&form());
     runModal(dialog);
 }
 

@@ -8,8 +8,8 @@
 #include "ui/Commands.h"
 #include "ui/Progress.h"
 #include "ui/ReportOperations.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QCheckBox>

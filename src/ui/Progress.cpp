@@ -1,8 +1,8 @@
 #include "ui/Progress.h"
 
 #include "app/basCommon.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -12,8 +12,8 @@
 #include "reports/CsvExport.h"
 #include "reports/StatementPdf.h"
 #include "reports/StatementPrint.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -59,7 +59,7 @@ const QString kPrintProgress = QStringLiteral("標準印刷中…");
 // ends the warning with "では" + what.
 bool selectedCardForOutput(const QString &refusal, QString &card)
 {
-    frmMain &f = form();
+    MainWindow &f = form();
     card.clear();
     if (ViewCondition.ViewMode == 2)
         return true;
@@ -303,7 +303,7 @@ void basMain_GetPrinter()
 void basMain_PrintDefult()
 {
     guarded("basMain_PrintDefult", [] {
-        frmMain &f = form();
+        MainWindow &f = form();
         const QString printerText = f.cboPrinter->currentText();
         if (printerText == kNoPrinter) {
             basCommon_ShowWarning(QStringLiteral("プリンタが見つかりません。プリンタをインストールしてください。"));

@@ -1,25 +1,25 @@
 #include "ui/SettingsOperations.h"
 
 #include "ui/ModalDialogs.h"
-#include "ui/frmAbout.h"
-#include "ui/frmMain.h"
-#include "ui/frmSetComm.h"
-#include "ui/frmSetSort.h"
+#include "ui/AboutDialog.h"
+#include "ui/MainWindow.h"
+#include "ui/PortSettingsDialog.h"
+#include "ui/SortDialog.h"
 
 void basMain_ShowSetSort()
 {
-    frmSetSort dialog(&form());
+    SortDialog dialog(&form());
     runModal(dialog);
 }
 
 void basMain_ShowSetComm()
 {
-    frmSetComm dialog(&form());
+    PortSettingsDialog dialog(&form());
     runModal(dialog);
 }
 
 void basMain_ShowAbout()
 {
-    frmAbout dialog(&form());
+    AboutDialog dialog(&form());
     runModal(dialog);
 }

@@ -5,12 +5,12 @@
 
 #include "../../tools/reader-emulator/EmulatorProcess.h"
 #include "../history/HistoryFixture.h"
-#include "start/basMain.h"
+#include "start/Startup.h"
 #include "reader/PortDevice.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
 #include "ui/FrameControl.h"
-#include "ui/frmMain.h"
+#include "ui/MainWindow.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -42,7 +42,7 @@ class Flow {
 public:
     TestHarness harness;
     EmulatorProcess emulator;
-    frmMain *w = nullptr;
+    MainWindow *w = nullptr;
 
     explicit Flow(const QStringList &emulatorArgs = readerWith()) : emulator(emulatorArgs)
     {

@@ -8,8 +8,8 @@
 #include "reader/PortDevice.h"
 #include "reader/ReaderSearch.h"
 #include "start/Demo.h"
-#include "start/basMain.h"
-#include "ui/frmMain.h"
+#include "start/Startup.h"
+#include "ui/MainWindow.h"
 #include "TestHarness.h"
 
 #include <QDir>
@@ -142,8 +142,8 @@ void TestDemo::demoRunReadsTheSampleCardWithoutTouchingTheSettings()
     QCOMPARE(QFileInfo(link).absolutePath(), runtime.path());
     QVERIFY(QFileInfo(link).isSymLink());
 
-    std::unique_ptr<frmMain> loaded(basMain_LoadMainWindow()); // runs the start sequence
-    frmMain &window = *loaded;
+    std::unique_ptr<MainWindow> loaded(basMain_LoadMainWindow()); // runs the start sequence
+    MainWindow &window = *loaded;
     markDemoWindow();
     QCOMPARE(window.windowTitle(), QStringLiteral("PASSLOG (デモ)"));
     QCOMPARE(h.messageTexts(), QStringList()); // the port was there

@@ -4,8 +4,8 @@
 // of its own, since a process has one screen configuration.
 
 #include "TestHarness.h"
-#include "start/basMain.h"
-#include "ui/frmMain.h"
+#include "start/Startup.h"
+#include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -48,7 +48,7 @@ private slots:
         const int logicalWidth = qRound(g_screen.width / g_screen.ratio);
         const int logicalHeight = qRound(g_screen.height / g_screen.ratio);
         const bool fits = g_screen.fits;
-        frmMain *window = nullptr;
+        MainWindow *window = nullptr;
         const bool ended = endsProgram([&] { window = basMain_LoadMainWindow(); });
         QCOMPARE(ended, !fits);
         if (!fits) {
@@ -57,7 +57,7 @@ private slots:
                                                 "ピクセルでは、起動することが出来ません。")
                                      .arg(logicalWidth)
                                      .arg(logicalHeight)});
-            delete frmMain::instance();
+            delete MainWindow::instance();
             return;
         }
         window->TimerPolling->stop();

@@ -5,8 +5,8 @@
 #include "history/ShownRows.h"
 #include "history/ViewCondition.h"
 #include "history/basAccessGrid.h"
-#include "start/basMain.h"
-#include "ui/frmMain.h"
+#include "start/Startup.h"
+#include "ui/MainWindow.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -22,7 +22,7 @@ class TestStartSequence : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TestHarness> h;
-    std::unique_ptr<frmMain> w;
+    std::unique_ptr<MainWindow> w;
 
     static int rowCount(const QString &table)
     {
@@ -35,7 +35,7 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        w = std::make_unique<frmMain>();
+        w = std::make_unique<MainWindow>();
         basAccess_ResetViewCondition();
         ViewSort = QStringLiteral("NEW");
     }

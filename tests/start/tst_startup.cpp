@@ -4,8 +4,8 @@
 #include "app/DataFolder.h"
 #include "app/basGlobal.h"
 #include "../../tools/reader-emulator/EmulatorProcess.h"
-#include "start/basMain.h"
-#include "ui/frmMain.h"
+#include "start/Startup.h"
+#include "ui/MainWindow.h"
 #include "TestHarness.h"
 
 #include <QAction>
@@ -72,7 +72,7 @@ void TestStartup::secondInstanceIsRefusedWithoutTouchingSettings()
     TestHarness h;
     QLockFile other(h.lockPath()); // the instance that is already running
     QVERIFY(other.tryLock(0));
-    frmMain window;
+    MainWindow window;
     QVERIFY(endsProgram([] { basMain_ETCStart(); }));
     QCOMPARE(h.messageTexts(), QStringList{QStringLiteral("PASSLOGを複数起動することは出来ません。")});
     QCOMPARE(h.messages().first().icon, seams::MsgIcon::Warning);
@@ -169,7 +169,7 @@ void TestStartup::lockThatCannotBeTakenSaysWhy()
         h.clearMessages();
         const QString lock = folder + QStringLiteral("/PASSLOG.lock");
         seams::setInstanceLockPath(lock);
-        frmMain window;
+        MainWindow window;
         QVERIFY(endsProgram([] { basMain_ETCStart(); }));
         QCOMPARE(h.messageTexts(), QStringList{QStringLiteral("PASSLOGを起動できません。起動中の確認に使うロックファイル '%1' を作成できません: フォルダー '%2' %3")
                                                    .arg(lock, folder, reason)});
@@ -270,7 +270,7 @@ void TestStartup::screenChecks()
     QFETCH(QString, message);
     TestHarness h;
     seams::setScreenMetrics(seams::ScreenMetrics{width, height, dpi, dpi, ratio, availableHeight ? width : 0, availableHeight});
-    frmMain window;
+    MainWindow window;
     const bool ended = endsProgram([] { basMain_ETCStart(); });
     QCOMPARE(ended, !message.isEmpty());
     if (ended) {
@@ -285,7 +285,7 @@ void TestStartup::startUpPutsTheWindowInItsInitialState()
 {
     TestHarness h;
     h.setNow(QDateTime(QDate(2026, 12, 7), QTime(15, 30, 12)));
-    frmMain window;
+    MainWindow window;
     intRelayMode = 2;
     intNoReplyCount = 5;
     intSendToggle = 0;
@@ -323,7 +323,7 @@ void TestStartup::startUpPutsTheWindowInItsInitialState()
 void TestStartup::shutdownStopsTheTimerAndEnds()
 {
     TestHarness h;
-    frmMain window;
+    MainWindow window;
     basMain_ETCStart();
     QVERIFY(window.TimerPolling->isActive());
     QVERIFY(endsProgram([] { basMain_ETCEnd(); }));
@@ -341,7 +341,7 @@ void TestStartup::filesTheStartCreatesAreReadableByTheirOwnerOnly()
     const QString history = QStringLiteral("ETC_DAT.sqlite");
     {
         TestHarness h;
-        frmMain window;
+        MainWindow window;
         basMain_ETCStart();
         const QDir folder(h.programFolder());
         for (const QString &path : {h.settingsFile(), folder.filePath(history), h.lockPath()})

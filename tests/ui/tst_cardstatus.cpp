@@ -4,8 +4,8 @@
 
 #include "../reader/ReaderTest.h"
 #include "TestHarness.h"
-#include "start/basMain.h"
-#include "ui/frmMain.h"
+#include "start/Startup.h"
+#include "ui/MainWindow.h"
 
 #include <QElapsedTimer>
 #include <QFile>

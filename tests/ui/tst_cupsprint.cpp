@@ -12,7 +12,7 @@
 #include "app/PrinterSeam.h"
 #include "reports/StatementPrint.h"
 #include "ui/ReportOperations.h"
-#include "ui/frmMain.h"
+#include "ui/MainWindow.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -76,7 +76,7 @@ private slots:
             QSKIP("no CUPS queue for the test (scripts/test.sh adds the cups-pdf queue \"PDF\")");
         }
         TestHarness h;
-        frmMain w;
+        MainWindow w;
         openDatabases(h);
         ViewSort = QStringLiteral("OLD");
         for (int i = 0; i < 21; ++i) {

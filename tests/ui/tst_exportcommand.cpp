@@ -10,8 +10,8 @@
 #include "reports/MonthlyReport.h"
 #include "ui/Commands.h"
 #include "ui/ReportOperations.h"
-#include "ui/frmMain.h"
-#include "ui/frmMonthlyTotals.h"
+#include "ui/MainWindow.h"
+#include "ui/MonthlyTotalsWindow.h"
 
 #include "reports/CsvImport.h"
 
@@ -68,7 +68,7 @@ class TestExportCommand : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TestHarness> h;
-    std::unique_ptr<frmMain> w;
+    std::unique_ptr<MainWindow> w;
     QStringList chosen;
 
     QString path(const QString &name) const { return QDir(h->programFolder()).filePath(name); }
@@ -107,7 +107,7 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        w = std::make_unique<frmMain>();
+        w = std::make_unique<MainWindow>();
         openDatabases(*h);
         basMain_GetIniFile(); // the window's settings file
         h->setNow(QDateTime::currentDateTime()); // the statement is dated the day it is written
@@ -197,7 +197,7 @@ private slots:
         QVERIFY(w->mnuMonthlyTotals->isEnabled());
         disableOutputCommands();
         QVERIFY(!w->mnuMonthlyTotals->isEnabled());
-        frmMonthlyTotals window(shownMonthlyTotals(), QString());
+        MonthlyTotalsWindow window(shownMonthlyTotals(), QString());
         chosen << path("window-totals.csv");
         window.frmMonthlyTotals_cmdCSVOutput_Click();
         QCOMPARE(run({"export", "totals", "--out", path("cli-totals.csv")}).status, 0);

@@ -5,8 +5,8 @@
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
 #include "ui/Commands.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -19,7 +19,7 @@ class TestGridView : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TestHarness> h;
-    std::unique_ptr<frmMain> w;
+    std::unique_ptr<MainWindow> w;
 
     QString labels() const { return w->lblCountValue->text() + ' ' + w->lblSumValue->text(); }
     QStringList comboItems() const
@@ -34,7 +34,7 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        w = std::make_unique<frmMain>();
+        w = std::make_unique<MainWindow>();
         openDatabases(*h);
         basAccess_ResetViewCondition();
         ViewSort = QStringLiteral("NEW");

@@ -1,8 +1,8 @@
 // The main window: its controls, menus and layout, the selection modes, the
 // date/time check, the two locks and the card-number rule.
 
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 #include "TestHarness.h"
 
 #include <QAction>
@@ -36,7 +36,7 @@ private slots:
     void commandsAsMenuItemsWithShortcutsAndTips();
 };
 
-static QWidget *child(frmMain &w, const char *name)
+static QWidget *child(MainWindow &w, const char *name)
 {
     return w.findChild<QWidget *>(QString::fromLatin1(name));
 }
@@ -85,7 +85,7 @@ void TestMainWindow::controlsHaveTheirNamesTextsAndPlaces()
     QFETCH(QString, name);
     QFETCH(QString, text);
     QFETCH(QRect, geometry);
-    frmMain w;
+    MainWindow w;
     QWidget *c = w.findChild<QWidget *>(name);
     QVERIFY2(c, qPrintable(name));
     QCOMPARE(c->geometry(), geometry);
@@ -103,7 +103,7 @@ void TestMainWindow::controlsHaveTheirNamesTextsAndPlaces()
 
 void TestMainWindow::menusAndFixedClientSize()
 {
-    frmMain w;
+    MainWindow w;
     QCOMPARE(w.windowTitle(), QStringLiteral("PASSLOG"));
     QCOMPARE(w.client->size(), QSize(921, 593));
     QCOMPARE(w.minimumSize(), w.maximumSize());
@@ -131,7 +131,7 @@ void TestMainWindow::menusAndFixedClientSize()
 
 void TestMainWindow::selectModeShowsAndHidesTheRange()
 {
-    frmMain w;
+    MainWindow w;
     w.show();
     QWidget *range[] = {w.cmdDateStart, w.dtpDateStart, w.dtpTimeStart, w.cmdDateEnd, w.dtpDateEnd, w.dtpTimeEnd};
     basMain_SelectMode(1);
@@ -154,7 +154,7 @@ void TestMainWindow::dateButtonsResetToToday()
 {
     TestHarness h;
     h.setNow(QDateTime(QDate(2010, 6, 3), QTime(10, 20, 30)));
-    frmMain w;
+    MainWindow w;
     w.dtpDateStart->setDate(QDate(2001, 1, 1));
     w.dtpTimeStart->setTime(QTime(5, 5, 5));
     w.dtpDateEnd->setDate(QDate(2001, 1, 1));
@@ -182,7 +182,7 @@ void TestMainWindow::dateTimeCheckEnds()
     QFETCH(QTime, endTime);
     QFETCH(bool, refused);
     TestHarness h;
-    frmMain w;
+    MainWindow w;
     basMain_SelectMode(qint16(mode));
     w.dtpDateStart->setDate(QDate(2010, 6, 3));
     w.dtpTimeStart->setTime(QTime(10, 0, 0));
@@ -197,7 +197,7 @@ void TestMainWindow::dateTimeCheckEnds()
 
 void TestMainWindow::locksAffectConditionsAndMenus()
 {
-    frmMain w;
+    MainWindow w;
     const QList<QWidget *> conditions = {w.optCardNo[0],     w.optCardNo[1],     w.txtCardInput, w.cboCardSelect,
                                          w.optSelectMode[0], w.optSelectMode[1], w.cmdDateStart, w.dtpDateStart,
                                          w.dtpTimeStart,     w.cmdDateEnd,       w.dtpDateEnd,   w.dtpTimeEnd};
@@ -249,7 +249,7 @@ void TestMainWindow::locksAffectConditionsAndMenus()
 
 void TestMainWindow::cardNumberRule()
 {
-    frmMain w;
+    MainWindow w;
     w.cboCardSelect->addItems({"0000", "1234"});
     w.optCardNo[0]->setChecked(true);
     w.txtCardInput->clear();
@@ -285,7 +285,7 @@ void TestMainWindow::typedCardNumberIsNormalised()
 
 void TestMainWindow::focusAndListSwitchTheEntryMode()
 {
-    frmMain w;
+    MainWindow w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.activateWindow();
@@ -330,7 +330,7 @@ void TestMainWindow::focusAndListSwitchTheEntryMode()
 // enabled; the controls say what they do; the guide is in the help menu.
 void TestMainWindow::commandsAsMenuItemsWithShortcutsAndTips()
 {
-    frmMain w;
+    MainWindow w;
     auto *commands = w.findChild<QMenu *>(QStringLiteral("mnuCommands"));
     QVERIFY(commands);
     QStringList shown;

@@ -9,7 +9,7 @@
 #include "app/basCommon.h"
 #include "app/Settings.h"
 #include "ui/ReportOperations.h"
-#include "ui/frmMain.h"
+#include "ui/MainWindow.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -57,7 +57,7 @@ class TestReportCommands : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TestHarness> h;
-    std::unique_ptr<frmMain> w;
+    std::unique_ptr<MainWindow> w;
     QList<SaveDialog> dialogs;
     QStringList chosen; // answers of the save dialog ("" = cancel)
 
@@ -85,7 +85,7 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        w = std::make_unique<frmMain>();
+        w = std::make_unique<MainWindow>();
         openDatabases(*h);
         basMain_GetIniFile(); // writes the settings file
         CSVPath = basCommon_CheckPath(folder("desktop"));

@@ -13,10 +13,10 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class FrameControl;
 
-class frmPrintDesktop : public QDialog {
+class DesktopPrintDialog : public QDialog { // was frmPrintDesktop
     Q_OBJECT
 public:
-    explicit frmPrintDesktop(QWidget *parent = nullptr);
+    explicit DesktopPrintDialog(QWidget *parent = nullptr);
 
     // Client area in pixels (12135 x 7590 twips).
     static constexpr int kClientWidth = 809;

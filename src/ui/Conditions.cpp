@@ -1,9 +1,9 @@
-#include "ui/basMainWindow.h"
+#include "ui/Conditions.h"
 
 #include "app/Seams.h"
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
-#include "ui/frmMain.h"
+#include "ui/MainWindow.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -26,7 +26,7 @@ constexpr double kRangeWidth = 6924.24;
 
 QList<QWidget *> conditionControls()
 {
-    frmMain &f = form();
+    MainWindow &f = form();
     return {f.optCardNo[0],    f.optCardNo[1],     f.txtCardInput, f.cboCardSelect,
             f.optSelectMode[0], f.optSelectMode[1], f.cmdDateStart, f.dtpDateStart,
             f.dtpTimeStart,     f.cmdDateEnd,       f.dtpDateEnd,   f.dtpTimeEnd};
@@ -47,7 +47,7 @@ qint16 checkedIndex(QRadioButton *const (&options)[2])
 
 void disableOutputMenuItems()
 {
-    frmMain &f = form();
+    MainWindow &f = form();
     for (QAction *a : {f.mnuCSVOutput, f.mnuMonthlyTotals, f.mnuPrintDefault, f.mnuPrintDesktop, f.mnuRecordCheck,
                        f.mnuRecordDelete})
         a->setEnabled(false);
@@ -67,7 +67,7 @@ void basMain_SelectMode(qint16 index)
     guarded("basMain_SelectMode", [&] {
         if (index != 0 && index != 1)
             return;
-        frmMain &f = form();
+        MainWindow &f = form();
         const bool range = index == 1;
         f.optSelectMode[index]->setChecked(true);
         f.fraSelectMode->resize(qRound((range ? kRangeWidth : kAllRecordsWidth) / 15.0),
@@ -80,13 +80,13 @@ void basMain_SelectMode(qint16 index)
 
 DateTimeRange selectedRange()
 {
-    const frmMain &f = form();
+    const MainWindow &f = form();
     return {f.dtpDateStart->date(), f.dtpTimeStart->time(), f.dtpDateEnd->date(), f.dtpTimeEnd->time()};
 }
 
 ViewSelection currentViewSelection()
 {
-    const frmMain &f = form();
+    const MainWindow &f = form();
     ViewSelection v;
     v.CardNoMode = checkedIndex(f.optCardNo);
     // Normalised here, whatever started the operation: the focus may never
@@ -100,7 +100,7 @@ ViewSelection currentViewSelection()
 
 std::optional<QDate> cardReadDateLimit()
 {
-    const frmMain &f = form();
+    const MainWindow &f = form();
     if (f.optSelectMode[1]->isChecked())
         return f.dtpDateStart->date();
     return std::nullopt;
@@ -122,7 +122,7 @@ bool basMain_CheckDateTime()
 void basMain_BanCardRead(bool enable)
 {
     guarded("basMain_BanCardRead", [&] {
-        frmMain &f = form();
+        MainWindow &f = form();
         if (!enable)
             disableOutputMenuItems();
         for (QMenu *m : {f.mnuEdit, f.mnuConfig, f.mnuHelp})
@@ -159,7 +159,7 @@ QString normaliseCardNumber(const QString &typed)
 
 bool typedCardNumberRefused()
 {
-    frmMain &f = form();
+    MainWindow &f = form();
     const QString typed = f.txtCardInput->text();
     if (!f.optCardNo[0]->isChecked() || typed.isEmpty())
         return false;
@@ -188,7 +188,7 @@ void frmMain_cmdDateEnd_Click()
 
 void frmMain_txtCardInput_GotFocus()
 {
-    frmMain &f = form();
+    MainWindow &f = form();
     f.optCardNo[0]->setChecked(true);
     // Select after the click that gave the focus has placed its cursor.
     QTimer::singleShot(0, f.txtCardInput, [box = f.txtCardInput] { box->selectAll(); });

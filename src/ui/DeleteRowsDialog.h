@@ -8,10 +8,10 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 
-class frmDelRecord : public QDialog {
+class DeleteRowsDialog : public QDialog { // was frmDelRecord
     Q_OBJECT
 public:
-    explicit frmDelRecord(QWidget *parent = nullptr);
+    explicit DeleteRowsDialog(QWidget *parent = nullptr);
 
     QLabel *lblText = nullptr;
     QLabel *lblCardNo = nullptr;

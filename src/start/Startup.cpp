@@ -1,4 +1,4 @@
-#include "start/basMain.h"
+#include "start/Startup.h"
 
 #include "start/Demo.h"
 #include "start/EndSignals.h"
@@ -18,8 +18,8 @@
 #include "ui/LineControl.h"
 #include "ui/Progress.h"
 #include "ui/ReportOperations.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -59,7 +59,7 @@ QPoint savedWindowPlace()
     return leftOk && topOk ? QPoint(left, top) : kNoPlace;
 }
 
-void saveWindowPlace(const frmMain &window)
+void saveWindowPlace(const MainWindow &window)
 {
     // (Not worth a warning at the end when the settings file has gone.)
     if (!window.isVisible() || !QFileInfo::exists(settingsFileName()))
@@ -81,7 +81,7 @@ QSize windowFrameSize()
 }
 
 // What the reader link finds out, shown in the window's labels and bar.
-void connectReaderLink(frmMain *window)
+void connectReaderLink(MainWindow *window)
 {
     ReaderLink &link = basRS232C_Link();
     QObject::connect(&link, &ReaderLink::cardStateChanged, window->lblCardValue, &QLabel::setText);
@@ -120,9 +120,9 @@ QString acquireSingleInstance()
 
 void releaseSingleInstance() { g_instanceLock.reset(); }
 
-frmMain *basMain_LoadMainWindow()
+MainWindow *basMain_LoadMainWindow()
 {
-    auto *window = new frmMain;
+    auto *window = new MainWindow;
     window->onLoad = [] { basMain_ETCStart(); };
     window->onUnload = [] { basMain_ETCEnd(); };
     window->confirmClose = [] {
@@ -139,7 +139,7 @@ void endForSessionEnd()
 {
     // Closing the main window runs the end sequence, as the exit commands do;
     // without a window (not built yet, already gone) it runs directly.
-    if (frmMain *window = frmMain::instance()) {
+    if (MainWindow *window = MainWindow::instance()) {
         window->confirmClose = nullptr; // the session ends: nothing is asked
         window->close();
     }
@@ -165,7 +165,7 @@ void basMain_Main()
 {
     guarded("basMain_Main", [] {
         installDesktopDialogs();
-        frmMain *window = basMain_LoadMainWindow();
+        MainWindow *window = basMain_LoadMainWindow();
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->show();
         // Where the user left it, when it is still wholly on a screen;
@@ -209,7 +209,7 @@ void basMain_ETCStart()
         // The status bar follows the shared history's server, whichever
         // operation found it there or away.
         basAccess_SetServerStateListener([] {
-            if (frmMain::instance())
+            if (MainWindow::instance())
                 showServerState();
         });
         emptyStagingAndGrid();
@@ -278,7 +278,7 @@ void basMain_GetScreen()
 void basMain_Line3D()
 {
     guarded("basMain_Line3D", [] {
-        frmMain &f = form();
+        MainWindow &f = form();
         const int inner = f.client->width();
         f.LineA->setLine(QPalette::Dark, 0, 0, inner);  // button shadow
         f.LineB->setLine(QPalette::Light, 0, 1, inner); // 3-D highlight, one pixel lower
@@ -290,7 +290,7 @@ void basMain_Line3D()
 void basMain_Initialize()
 {
     guarded("basMain_Initialize", [] {
-        frmMain &f = form();
+        MainWindow &f = form();
         f.ProgressBar->hide();
         disableOutputMenuItems();
         f.lblCountValue->setText(recordCountText(0));
@@ -309,7 +309,7 @@ void basMain_Initialize()
 void basMain_ETCEnd()
 {
     guarded("basMain_ETCEnd", [] {
-        if (frmMain *f = frmMain::instance()) {
+        if (MainWindow *f = MainWindow::instance()) {
             f->TimerPolling->stop();
             saveWindowPlace(*f);
         }

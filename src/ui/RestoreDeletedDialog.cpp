@@ -1,4 +1,4 @@
-#include "ui/frmRestoreDeleted.h"
+#include "ui/RestoreDeletedDialog.h"
 
 #include "app/basCommon.h"
 #include "history/ShownRows.h"
@@ -7,8 +7,8 @@
 #include "ui/ModalDialogs.h"
 #include "ui/Progress.h"
 #include "ui/UiFonts.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -28,7 +28,7 @@ QString periodText(const history::Deletion &d)
 }
 } // namespace
 
-frmRestoreDeleted::frmRestoreDeleted(QWidget *parent) : QDialog(parent)
+RestoreDeletedDialog::RestoreDeletedDialog(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmRestoreDeleted"));
     setWindowTitle(kTitle);
@@ -69,7 +69,7 @@ frmRestoreDeleted::frmRestoreDeleted(QWidget *parent) : QDialog(parent)
     frmRestoreDeleted_Load();
 }
 
-void frmRestoreDeleted::frmRestoreDeleted_Load()
+void RestoreDeletedDialog::frmRestoreDeleted_Load()
 {
     m_deletions.clear();
     const QString failed = expectedFailureOf([&] { m_deletions = history::listDeletions(); });
@@ -99,7 +99,7 @@ void frmRestoreDeleted::frmRestoreDeleted_Load()
     cmdRestore->setEnabled(!m_deletions.isEmpty());
 }
 
-void frmRestoreDeleted::frmRestoreDeleted_cmdRestore_Click()
+void RestoreDeletedDialog::frmRestoreDeleted_cmdRestore_Click()
 {
     guarded("frmRestoreDeleted_cmdRestore_Click", [this] {
         const int row = grdDeletions->currentRow();
@@ -138,7 +138,7 @@ void frmRestoreDeleted::frmRestoreDeleted_cmdRestore_Click()
 void basMain_ShowRestoreDeleted()
 {
     guarded("basMain_ShowRestoreDeleted", [] {
-        frmRestoreDeleted dialog(&form());
+        RestoreDeletedDialog dialog(&form());
         runModal(dialog);
     });
 }

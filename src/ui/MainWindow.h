@@ -22,14 +22,14 @@ class QTimer;
 class LineControl;
 class FrameControl;
 
-class frmMain : public QMainWindow {
+class MainWindow : public QMainWindow { // was frmMain
     Q_OBJECT
 public:
-    explicit frmMain(QWidget *parent = nullptr);
-    ~frmMain() override;
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     // The one main window of the run (the last one created).
-    static frmMain *instance();
+    static MainWindow *instance();
 
     // Client area of the window in pixels (13815 x 8895 twips).
     static constexpr int kClientWidth = 921;
@@ -131,4 +131,4 @@ private:
 };
 
 // The main window of the run, for the window's procedures.
-inline frmMain &form() { return *frmMain::instance(); }
+inline MainWindow &form() { return *MainWindow::instance(); }

@@ -1,4 +1,4 @@
-#include "ui/frmPrintDesktop.h"
+#include "ui/DesktopPrintDialog.h"
 
 #include "app/Failure.h"
 #include "app/basCommon.h"
@@ -10,7 +10,7 @@
 #include "ui/Keyboard.h"
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
-#include "ui/frmMain.h"
+#include "ui/MainWindow.h"
 
 #include <QCheckBox>
 #include <QHeaderView>
@@ -38,7 +38,7 @@ DesktopPrintRow rowOf(const QTreeWidgetItem *item)
 
 } // namespace
 
-frmPrintDesktop::frmPrintDesktop(QWidget *parent) : QDialog(parent)
+DesktopPrintDialog::DesktopPrintDialog(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmPrintDesktop"));
     setWindowTitle(QStringLiteral("卓上プリンタ印刷"));
@@ -90,7 +90,7 @@ frmPrintDesktop::frmPrintDesktop(QWidget *parent) : QDialog(parent)
             });
 }
 
-void frmPrintDesktop::frmPrintDesktop_Form_Load()
+void DesktopPrintDialog::frmPrintDesktop_Form_Load()
 {
     guarded("frmPrintDesktop_Form_Load", [this] {
         form().TimerPolling->stop();
@@ -99,7 +99,7 @@ void frmPrintDesktop::frmPrintDesktop_Form_Load()
     });
 }
 
-void frmPrintDesktop::done(int result)
+void DesktopPrintDialog::done(int result)
 {
     // The print run talks to the printer through the reader's port; the link
     // sequence of the unload must not run in the middle of it.
@@ -112,7 +112,7 @@ void frmPrintDesktop::done(int result)
     QDialog::done(result);
 }
 
-void frmPrintDesktop::frmPrintDesktop_Form_Unload()
+void DesktopPrintDialog::frmPrintDesktop_Form_Unload()
 {
     guarded("frmPrintDesktop_Form_Unload", [] {
         basRS232C_CommBasicSequence();
@@ -120,13 +120,13 @@ void frmPrintDesktop::frmPrintDesktop_Form_Unload()
     });
 }
 
-void frmPrintDesktop::refill()
+void DesktopPrintDialog::refill()
 {
     frmPrintDesktop_MDBtoListView(
         frmPrintDesktop_MakeListViewSQL(frmPrintDesktop_ViewTable(), chkPrint->isChecked() ? 1 : 0));
 }
 
-void frmPrintDesktop::frmPrintDesktop_MDBtoListView(const QString &sql)
+void DesktopPrintDialog::frmPrintDesktop_MDBtoListView(const QString &sql)
 {
     guarded("frmPrintDesktop_MDBtoListView", [&] {
         const QList<DesktopPrintRow> rows = frmPrintDesktop_ListRows(sql);
@@ -151,7 +151,7 @@ void frmPrintDesktop::frmPrintDesktop_MDBtoListView(const QString &sql)
     });
 }
 
-void frmPrintDesktop::frmPrintDesktop_ListView_ItemCheck(QTreeWidgetItem *item)
+void DesktopPrintDialog::frmPrintDesktop_ListView_ItemCheck(QTreeWidgetItem *item)
 {
     guarded("frmPrintDesktop_ListView_ItemCheck", [&] {
         const Qt::CheckState mark = item->data(0, kPrintedRole).toBool() ? Qt::Checked : Qt::Unchecked;
@@ -162,12 +162,12 @@ void frmPrintDesktop::frmPrintDesktop_ListView_ItemCheck(QTreeWidgetItem *item)
     });
 }
 
-void frmPrintDesktop::frmPrintDesktop_chkPrint_Click()
+void DesktopPrintDialog::frmPrintDesktop_chkPrint_Click()
 {
     guarded("frmPrintDesktop_chkPrint_Click", [this] { refill(); });
 }
 
-void frmPrintDesktop::frmPrintDesktop_cmdPrint_Click()
+void DesktopPrintDialog::frmPrintDesktop_cmdPrint_Click()
 {
     guarded("frmPrintDesktop_cmdPrint_Click", [this] {
         // One run at a time, and none once the window is closing (its link
@@ -199,7 +199,7 @@ void frmPrintDesktop::frmPrintDesktop_cmdPrint_Click()
 void basMain_PrintDesktop()
 {
     guarded("basMain_PrintDesktop", [] {
-        frmPrintDesktop window(&form());
+        DesktopPrintDialog window(&form());
         window.frmPrintDesktop_Form_Load();
         window.exec();
     });

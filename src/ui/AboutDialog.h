@@ -15,10 +15,10 @@ inline const QString kMasterDownloadUrl = QStringLiteral("https://passlog.exampl
 // separator between minor and revision: 3.0.0.8 gives "Ver 3.08".
 QString programVersionText(const QString &version);
 
-class frmAbout : public QDialog {
+class AboutDialog : public QDialog { // was frmAbout
     Q_OBJECT
 public:
-    explicit frmAbout(QWidget *parent = nullptr);
+    explicit AboutDialog(QWidget *parent = nullptr);
 
     QLabel *picIcon = nullptr;
     QLabel *lblTitle = nullptr;

@@ -1,4 +1,4 @@
-#include "ui/frmSetSort.h"
+#include "ui/SortDialog.h"
 
 #include "app/Settings.h"
 #include "app/basCommon.h"
@@ -12,7 +12,7 @@
 #include "ui/ModalDialogs.h"
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
-#include "ui/basMainWindow.h"
+#include "ui/Conditions.h"
 
 #include <QEvent>
 #include <QLabel>
@@ -24,7 +24,7 @@ const QString kNewest = QStringLiteral("NEW");
 const QString kOldest = QStringLiteral("OLD");
 } // namespace
 
-frmSetSort::frmSetSort(QWidget *parent) : QDialog(parent)
+SortDialog::SortDialog(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmSetSort"));
     setWindowTitle(QStringLiteral("表示設定"));
@@ -55,7 +55,7 @@ frmSetSort::frmSetSort(QWidget *parent) : QDialog(parent)
     connect(btnCancel, &QPushButton::clicked, this, [this] { frmSetSort_btnCancel_Click(); });
 }
 
-bool frmSetSort::event(QEvent *event)
+bool SortDialog::event(QEvent *event)
 {
     // Shown, or made the active window again.
     if (event->type() == QEvent::Show || event->type() == QEvent::WindowActivate)
@@ -63,7 +63,7 @@ bool frmSetSort::event(QEvent *event)
     return QDialog::event(event);
 }
 
-void frmSetSort::frmSetSort_Form_Activate()
+void SortDialog::frmSetSort_Form_Activate()
 {
     guarded("frmSetSort_Form_Activate", [this] {
         QRadioButton *option = ViewSort == kNewest ? optPassDate[0] : ViewSort == kOldest ? optPassDate[1] : nullptr;
@@ -74,7 +74,7 @@ void frmSetSort::frmSetSort_Form_Activate()
     });
 }
 
-void frmSetSort::frmSetSort_btnOK_Click()
+void SortDialog::frmSetSort_btnOK_Click()
 {
     guarded("frmSetSort_btnOK_Click", [this] {
         if (optPassDate[0]->isChecked())
@@ -97,4 +97,4 @@ void frmSetSort::frmSetSort_btnOK_Click()
     });
 }
 
-void frmSetSort::frmSetSort_btnCancel_Click() { reject(); }
+void SortDialog::frmSetSort_btnCancel_Click() { reject(); }

@@ -1,4 +1,4 @@
-#include "ui/frmAbout.h"
+#include "ui/AboutDialog.h"
 
 #include "app/Version.h"
 #include "app/basCommon.h"
@@ -23,7 +23,7 @@ QString programVersionText(const QString &version)
            QString::number(v.minorVersion()) + QString::number(v.segmentAt(3));
 }
 
-frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
+AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmAbout"));
     fixDialogSize(*this, 6855, 2070);
@@ -57,7 +57,7 @@ frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
     frmAbout_Form_Load();
 }
 
-void frmAbout::frmAbout_Form_Load()
+void AboutDialog::frmAbout_Form_Load()
 {
     guarded("frmAbout_Form_Load", [this] {
         setWindowTitle(kAppTitle + QStringLiteral("のバージョン情報"));
@@ -67,7 +67,7 @@ void frmAbout::frmAbout_Form_Load()
     });
 }
 
-bool frmAbout::eventFilter(QObject *watched, QEvent *event)
+bool AboutDialog::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == lblURL && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
@@ -75,9 +75,9 @@ bool frmAbout::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
-void frmAbout::frmAbout_lblURL_Click()
+void AboutDialog::frmAbout_lblURL_Click()
 {
     guarded("frmAbout_lblURL_Click", [this] { openUrl(QUrl(lblURL->text())); });
 }
 
-void frmAbout::frmAbout_cmdOK_Click() { accept(); }
+void AboutDialog::frmAbout_cmdOK_Click() { accept(); }

@@ -9,10 +9,10 @@ class QPushButton;
 class QRadioButton;
 class FrameControl;
 
-class frmSetSort : public QDialog {
+class SortDialog : public QDialog { // was frmSetSort
     Q_OBJECT
 public:
-    explicit frmSetSort(QWidget *parent = nullptr);
+    explicit SortDialog(QWidget *parent = nullptr);
 
     QLabel *lblText = nullptr;
     QLabel *lblAttention = nullptr;

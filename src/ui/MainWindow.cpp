@@ -1,7 +1,7 @@
-#include "ui/frmMain.h"
+#include "ui/MainWindow.h"
 #include "ui/MainWindowAids.h"
-#include "ui/frmMonthlyTotals.h"
-#include "ui/frmRestoreDeleted.h"
+#include "ui/MonthlyTotalsWindow.h"
+#include "ui/RestoreDeletedDialog.h"
 
 #include "app/basGlobal.h"
 #include "reader/basRS232C.h"
@@ -14,9 +14,9 @@
 #include "ui/SettingsOperations.h"
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
-#include "ui/basMainOperations.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmPrintDesktop.h"
+#include "ui/HistoryOperations.h"
+#include "ui/Conditions.h"
+#include "ui/DesktopPrintDialog.h"
 
 #include <QFocusEvent>
 #include <QAction>
@@ -38,7 +38,7 @@
 #include <QTimer>
 
 namespace {
-frmMain *g_instance = nullptr;
+MainWindow *g_instance = nullptr;
 
 FrameControl *frame(QWidget *parent, const char *name, const QString &caption, double l, double t, double w,
                  double h)
@@ -72,9 +72,9 @@ QLabel *label(QWidget *parent, const char *name, const QString &text, double l, 
 }
 } // namespace
 
-frmMain *frmMain::instance() { return g_instance; }
+MainWindow *MainWindow::instance() { return g_instance; }
 
-frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     g_instance = this;
     setObjectName(QStringLiteral("frmMain"));
@@ -107,13 +107,13 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 }
 
-frmMain::~frmMain()
+MainWindow::~MainWindow()
 {
     if (g_instance == this)
         g_instance = nullptr;
 }
 
-void frmMain::buildControls()
+void MainWindow::buildControls()
 {
     QWidget *c = client;
     const QFont font = pGothicFont(11.25);
@@ -222,7 +222,7 @@ void frmMain::buildControls()
     TimerPolling->setObjectName(QStringLiteral("TimerPolling"));
 }
 
-void frmMain::buildMenus()
+void MainWindow::buildMenus()
 {
     QMenuBar *bar = menuBar();
     bar->setFont(pGothicFont(9));
@@ -263,7 +263,7 @@ void frmMain::buildMenus()
     mnuAbout = item(mnuHelp, "mnuAbout", QStringLiteral("バージョン情報(&A)"));
 }
 
-void frmMain::wireEvents()
+void MainWindow::wireEvents()
 {
     connect(TimerPolling, &QTimer::timeout, this, [] { basRS232C_CommBasicSequence(); });
     connect(btnCardRead, &QPushButton::clicked, this, [] { basMain_CardRead(); });
@@ -298,7 +298,7 @@ void frmMain::wireEvents()
     connect(txtCardInput, &QLineEdit::textEdited, this, [this] { optCardNo[0]->setChecked(true); });
 }
 
-bool frmMain::eventFilter(QObject *watched, QEvent *event)
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == txtCardInput) {
         // Tabbing through the card group leaves the choice of 入力 or 選択
@@ -315,13 +315,13 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void frmMain::frmMain_Form_Load()
+void MainWindow::frmMain_Form_Load()
 {
     if (onLoad)
         onLoad();
 }
 
-void frmMain::closeEvent(QCloseEvent *event)
+void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (confirmClose && !confirmClose()) {
         event->ignore();

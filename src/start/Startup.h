@@ -4,11 +4,11 @@
 
 #include <QString>
 
-class frmMain;
+class MainWindow;
 
 // Builds the main window, hooks the start and end sequences to its load and
 // unload events and runs the load (the start sequence) without showing it.
-frmMain *basMain_LoadMainWindow();
+MainWindow *basMain_LoadMainWindow();
 // The program's entry: the real dialogs, the main window loaded, shown and centred.
 void basMain_Main();
 void basMain_ETCStart();

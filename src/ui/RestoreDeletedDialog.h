@@ -11,10 +11,10 @@ class QLabel;
 class QPushButton;
 class QTableWidget;
 
-class frmRestoreDeleted : public QDialog {
+class RestoreDeletedDialog : public QDialog { // was frmRestoreDeleted
     Q_OBJECT
 public:
-    explicit frmRestoreDeleted(QWidget *parent = nullptr);
+    explicit RestoreDeletedDialog(QWidget *parent = nullptr);
 
     QLabel *lblText = nullptr;
     QTableWidget *grdDeletions = nullptr;

@@ -1,4 +1,4 @@
-#include "ui/frmSetComm.h"
+#include "ui/PortSettingsDialog.h"
 
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
@@ -14,8 +14,8 @@
 #include "ui/ModalDialogs.h"
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QFileInfo>
 #include <QAction>
@@ -24,7 +24,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-frmSetComm::frmSetComm(QWidget *parent) : QDialog(parent)
+PortSettingsDialog::PortSettingsDialog(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmSetComm"));
     setWindowTitle(QStringLiteral("通信ポート設定"));
@@ -60,13 +60,13 @@ frmSetComm::frmSetComm(QWidget *parent) : QDialog(parent)
     frmSetComm_Form_Load();
 }
 
-void frmSetComm::selectPort(int port)
+void PortSettingsDialog::selectPort(int port)
 {
     cboPort->setCurrentIndex(port >= 1 && port <= kMaxPortNumber ? port - 1 : -1);
     showDevice();
 }
 
-void frmSetComm::showDevice()
+void PortSettingsDialog::showDevice()
 {
 #ifndef Q_OS_WIN
     const int index = cboPort->currentIndex();
@@ -108,10 +108,10 @@ QString portNextStep(int port)
 }
 } // namespace
 
-void frmSetComm::frmSetComm_Form_Load()
+void PortSettingsDialog::frmSetComm_Form_Load()
 {
     guarded("frmSetComm_Form_Load", [this] {
-        frmMain &f = form();
+        MainWindow &f = form();
         for (QPushButton *b : {f.btnViewCls, f.btnDBEntry, f.btnDBDelete})
             b->setEnabled(false);
         disableOutputCommands();
@@ -136,7 +136,7 @@ void frmSetComm::frmSetComm_Form_Load()
     });
 }
 
-void frmSetComm::frmSetComm_btnETCSearch_Click()
+void PortSettingsDialog::frmSetComm_btnETCSearch_Click()
 {
     guarded("frmSetComm_btnETCSearch_Click", [this] {
         const ReaderSearchResult result = basRS232C_SearchReader(comPortNumber());
@@ -154,7 +154,7 @@ void frmSetComm::frmSetComm_btnETCSearch_Click()
     });
 }
 
-void frmSetComm::frmSetComm_btnOK_Click()
+void PortSettingsDialog::frmSetComm_btnOK_Click()
 {
     guarded("frmSetComm_btnOK_Click", [this] {
         const int port = cboPort->currentIndex() + 1;
@@ -183,9 +183,9 @@ void frmSetComm::frmSetComm_btnOK_Click()
     });
 }
 
-void frmSetComm::frmSetComm_btnCancel_Click() { reject(); }
+void PortSettingsDialog::frmSetComm_btnCancel_Click() { reject(); }
 
-void frmSetComm::frmSetComm_Form_Unload()
+void PortSettingsDialog::frmSetComm_Form_Unload()
 {
     guarded("frmSetComm_Form_Unload", [] {
         intRelayMode = 0;
@@ -193,7 +193,7 @@ void frmSetComm::frmSetComm_Form_Unload()
     });
 }
 
-void frmSetComm::done(int result)
+void PortSettingsDialog::done(int result)
 {
     if (!m_unloaded) {
         m_unloaded = true;

@@ -13,11 +13,11 @@ class QLabel;
 class QPushButton;
 class QTableWidget;
 
-class frmMonthlyTotals : public QDialog {
+class MonthlyTotalsWindow : public QDialog { // was frmMonthlyTotals
     Q_OBJECT
 public:
     // months: the totals of the grid's rows; conditions: the card and period they are of.
-    frmMonthlyTotals(const QList<MonthTotal> &months, const QString &conditions, QWidget *parent = nullptr);
+    MonthlyTotalsWindow(const QList<MonthTotal> &months, const QString &conditions, QWidget *parent = nullptr);
 
     QLabel *lblConditions = nullptr;
     QTableWidget *grdTotals = nullptr;

@@ -1,4 +1,4 @@
-#include "ui/frmDelRecord.h"
+#include "ui/DeleteRowsDialog.h"
 
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
@@ -15,15 +15,15 @@
 #include "ui/ModalDialogs.h"
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 
-frmDelRecord::frmDelRecord(QWidget *parent) : QDialog(parent)
+DeleteRowsDialog::DeleteRowsDialog(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmDelRecord"));
     setWindowTitle(QStringLiteral("重複レコード削除"));
@@ -55,7 +55,7 @@ frmDelRecord::frmDelRecord(QWidget *parent) : QDialog(parent)
     frmDelRecord_Form_Load();
 }
 
-void frmDelRecord::frmDelRecord_Form_Load()
+void DeleteRowsDialog::frmDelRecord_Form_Load()
 {
     const QStringList cards = basAccess_RepeatCardNumbers();
     cboCardNo->clear();
@@ -63,7 +63,7 @@ void frmDelRecord::frmDelRecord_Form_Load()
     cboCardNo->setCurrentIndex(cards.isEmpty() ? -1 : 0);
 }
 
-void frmDelRecord::frmDelRecord_btnOK_Click()
+void DeleteRowsDialog::frmDelRecord_btnOK_Click()
 {
     guarded("frmDelRecord_btnOK_Click", [this] {
         // Nothing to choose, nothing chosen: nothing to delete, and the
@@ -91,7 +91,7 @@ void frmDelRecord::frmDelRecord_btnOK_Click()
         basMain_GetCardNo();
         emptyStagingAndGrid();
         enableDBReadIfHistory();
-        frmMain &f = form();
+        MainWindow &f = form();
         basMain_BanRecordCheck(true);
         f.fraHFlexGrid->setTitle(kCaptionHistory);
         f.mnuRecordDelete->setEnabled(false);
@@ -100,4 +100,4 @@ void frmDelRecord::frmDelRecord_btnOK_Click()
     });
 }
 
-void frmDelRecord::frmDelRecord_btnCancel_Click() { reject(); }
+void DeleteRowsDialog::frmDelRecord_btnCancel_Click() { reject(); }

@@ -8,10 +8,10 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 
-class frmSetComm : public QDialog {
+class PortSettingsDialog : public QDialog { // was frmSetComm
     Q_OBJECT
 public:
-    explicit frmSetComm(QWidget *parent = nullptr);
+    explicit PortSettingsDialog(QWidget *parent = nullptr);
 
     QComboBox *cboPort = nullptr;
     QLabel *lblPort = nullptr;
