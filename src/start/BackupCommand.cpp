@@ -16,6 +16,8 @@
 #include <QTextStream>
 #include <optional>
 
+namespace start {
+
 namespace {
 
 const QString kBackupUsage = QStringLiteral(
@@ -123,3 +125,5 @@ int runRestoreCommand(const QStringList &args)
         out << QStringLiteral("それまでの利用履歴は %1 に保存しました。").arg(QDir::toNativeSeparators(kept)) << Qt::endl;
     return 0;
 }
+
+} // namespace start

@@ -26,6 +26,8 @@
 #include <sys/prctl.h>
 #endif
 
+namespace start {
+
 namespace {
 std::unique_ptr<QProcess> g_emulator;
 QString g_link;
@@ -149,7 +151,7 @@ void stopDemo()
 
 void markDemoWindow()
 {
-    if (MainWindow *window = MainWindow::instance())
+    if (ui::MainWindow *window = ui::MainWindow::instance())
         window->setWindowTitle(kAppTitle + QStringLiteral(" (デモ)"));
 }
 
@@ -160,7 +162,7 @@ void readCardAndQuitWhenAsked()
     auto *poll = new QTimer(QCoreApplication::instance());
     auto waited = std::make_shared<int>(0);
     QObject::connect(poll, &QTimer::timeout, poll, [poll, waited] {
-        MainWindow *window = MainWindow::instance();
+        ui::MainWindow *window = ui::MainWindow::instance();
         const bool offered = window && window->btnCardRead->isEnabled();
         if (!offered && ++*waited < 150)
             return;
@@ -176,3 +178,5 @@ void readCardAndQuitWhenAsked()
     });
     poll->start(200);
 }
+
+} // namespace start

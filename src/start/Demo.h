@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace start {
+
 QCommandLineOption demoOption();
 
 struct DemoFiles {
@@ -43,3 +45,5 @@ void markDemoWindow();
 // set, presses カード読込 once it is offered (within 30 s), then ends the
 // program through its end sequence.
 void readCardAndQuitWhenAsked();
+
+} // namespace start

@@ -40,6 +40,8 @@
 #include <climits>
 #include <memory>
 
+namespace start {
+
 namespace {
 constexpr int kMinTwipsPerPixel = 15;
 
@@ -59,7 +61,7 @@ QPoint savedWindowPlace()
     return leftOk && topOk ? QPoint(left, top) : kNoPlace;
 }
 
-void saveWindowPlace(const MainWindow &window)
+void saveWindowPlace(const ui::MainWindow &window)
 {
     // (Not worth a warning at the end when the settings file has gone.)
     if (!window.isVisible() || !QFileInfo::exists(settingsFileName()))
@@ -75,13 +77,13 @@ void saveWindowPlace(const MainWindow &window)
 // (scaled) pixels; its layout is fixed.
 QSize windowFrameSize()
 {
-    const QWidget &window = form();
+    const QWidget &window = ui::form();
     const int titleBar = window.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window);
     return window.size() + QSize(0, titleBar);
 }
 
 // What the reader link finds out, shown in the window's labels and bar.
-void connectReaderLink(MainWindow *window)
+void connectReaderLink(ui::MainWindow *window)
 {
     ReaderLink &link = basRS232C_Link();
     QObject::connect(&link, &ReaderLink::cardStateChanged, window->lblCardValue, &QLabel::setText);
@@ -120,13 +122,13 @@ QString acquireSingleInstance()
 
 void releaseSingleInstance() { g_instanceLock.reset(); }
 
-MainWindow *basMain_LoadMainWindow()
+ui::MainWindow *basMain_LoadMainWindow()
 {
-    auto *window = new MainWindow;
+    auto *window = new ui::MainWindow;
     window->onLoad = [] { basMain_ETCStart(); };
     window->onUnload = [] { basMain_ETCEnd(); };
     window->confirmClose = [] {
-        return !cardReadNotRegistered() ||
+        return !ui::cardReadNotRegistered() ||
                basCommon_AskYesNoDefaultNo(QStringLiteral("カードから読み込んだ利用履歴がDB登録されていません。"
                                                           "終了すると、読み込んだ利用履歴は失われます。終了しますか?"));
     };
@@ -139,7 +141,7 @@ void endForSessionEnd()
 {
     // Closing the main window runs the end sequence, as the exit commands do;
     // without a window (not built yet, already gone) it runs directly.
-    if (MainWindow *window = MainWindow::instance()) {
+    if (ui::MainWindow *window = ui::MainWindow::instance()) {
         window->confirmClose = nullptr; // the session ends: nothing is asked
         window->close();
     }
@@ -164,8 +166,8 @@ void watchSessionEnd()
 void basMain_Main()
 {
     guarded("basMain_Main", [] {
-        installDesktopDialogs();
-        MainWindow *window = basMain_LoadMainWindow();
+        ui::installDesktopDialogs();
+        ui::MainWindow *window = basMain_LoadMainWindow();
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->show();
         // Where the user left it, when it is still wholly on a screen;
@@ -198,7 +200,7 @@ void basMain_ETCStart()
         // After a quick start the file is checked in full in the background:
         // a write that comes first waits with progress, and damage found is
         // told at once (the file is then not written to).
-        history::setCheckWaitHandler([] { return busyProgressOf(QStringLiteral("利用履歴ファイルを確認中…")); });
+        history::setCheckWaitHandler([] { return ui::busyProgressOf(QStringLiteral("利用履歴ファイルを確認中…")); });
         history::setDamageHandler([](const QString &damage) { basCommon_ShowWarning(history::damagedHistoryText(damage)); });
         basAccess_MDBOpen(kDatFile);
         // The first start of a day keeps a copy of the history (not of a
@@ -209,34 +211,34 @@ void basMain_ETCStart()
         // The status bar follows the shared history's server, whichever
         // operation found it there or away.
         basAccess_SetServerStateListener([] {
-            if (MainWindow::instance())
-                showServerState();
+            if (ui::MainWindow::instance())
+                ui::showServerState();
         });
-        emptyStagingAndGrid();
+        ui::emptyStagingAndGrid();
         if (basAccess_UsesServer()) {
             // The window does not wait for the server: DB読込 is offered, the
             // card-number list holds "0000" until the server has answered
             // (in the background), and then the server's numbers.
-            form().btnDBRead->setEnabled(true);
-            form().cboCardSelect->clear();
-            form().cboCardSelect->addItem(kNoCardNo);
-            showServerState();
-            basAccess_ConnectServerInBackground([] { guarded("basMain_ETCStart", refreshCardNumbersFromServer); });
+            ui::form().btnDBRead->setEnabled(true);
+            ui::form().cboCardSelect->clear();
+            ui::form().cboCardSelect->addItem(kNoCardNo);
+            ui::showServerState();
+            basAccess_ConnectServerInBackground([] { guarded("basMain_ETCStart", ui::refreshCardNumbersFromServer); });
         } else {
-            enableDBReadIfHistory();
+            ui::enableDBReadIfHistory();
         }
-        basMain_SelectMode(0);
+        ui::basMain_SelectMode(0);
         if (!basAccess_UsesServer())
-            basMain_GetCardNo(); // card-number list
-        form().optCardNo[0]->setChecked(true);
-        basMain_GetPrinter();
+            ui::basMain_GetCardNo(); // card-number list
+        ui::form().optCardNo[0]->setChecked(true);
+        ui::basMain_GetPrinter();
         // Reader probe: a usable port gets its first polling sequence now.
         if (basRS232C_CheckPortExistence(comPortNumber()))
             basRS232C_CommBasicSequence();
         else
             basCommon_ShowWarning(QStringLiteral("指定されたCOMポートが存在しないか既に使用中ため機器に接続できません。"));
-        form().TimerPolling->setInterval(kPollingIntervalMs);
-        form().TimerPolling->start();
+        ui::form().TimerPolling->setInterval(kPollingIntervalMs);
+        ui::form().TimerPolling->start();
     });
 }
 
@@ -278,7 +280,7 @@ void basMain_GetScreen()
 void basMain_Line3D()
 {
     guarded("basMain_Line3D", [] {
-        MainWindow &f = form();
+        ui::MainWindow &f = ui::form();
         const int inner = f.client->width();
         f.LineA->setLine(QPalette::Dark, 0, 0, inner);  // button shadow
         f.LineB->setLine(QPalette::Light, 0, 1, inner); // 3-D highlight, one pixel lower
@@ -290,16 +292,16 @@ void basMain_Line3D()
 void basMain_Initialize()
 {
     guarded("basMain_Initialize", [] {
-        MainWindow &f = form();
+        ui::MainWindow &f = ui::form();
         f.ProgressBar->hide();
-        disableOutputMenuItems();
+        ui::disableOutputMenuItems();
         f.lblCountValue->setText(recordCountText(0));
         f.lblSumValue->setText(tollSumText(0));
         for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry, f.btnDBRead, f.btnDBDelete,
                                f.btnPrintDefault, f.btnPrintDesktop, f.btnCSVOutput})
             b->setEnabled(false);
-        f.dtpDateStart->setDate(todayStart().date());
-        f.dtpDateEnd->setDate(todayEnd().date());
+        f.dtpDateStart->setDate(ui::todayStart().date());
+        f.dtpDateEnd->setDate(ui::todayEnd().date());
         intRelayMode = 0;
         intNoReplyCount = 0;
         intSendToggle = 128;
@@ -309,7 +311,7 @@ void basMain_Initialize()
 void basMain_ETCEnd()
 {
     guarded("basMain_ETCEnd", [] {
-        if (MainWindow *f = MainWindow::instance()) {
+        if (ui::MainWindow *f = ui::MainWindow::instance()) {
             f->TimerPolling->stop();
             saveWindowPlace(*f);
         }
@@ -322,3 +324,5 @@ void basMain_ETCEnd()
         seams::endProgram(0);
     });
 }
+
+} // namespace start

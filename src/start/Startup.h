@@ -4,11 +4,15 @@
 
 #include <QString>
 
+namespace ui {
 class MainWindow;
+}
+
+namespace start {
 
 // Builds the main window, hooks the start and end sequences to its load and
 // unload events and runs the load (the start sequence) without showing it.
-MainWindow *basMain_LoadMainWindow();
+ui::MainWindow *basMain_LoadMainWindow();
 // The program's entry: the real dialogs, the main window loaded, shown and centred.
 void basMain_Main();
 void basMain_ETCStart();
@@ -30,3 +34,5 @@ void endForSessionEnd();
 // instance holds the lock, or why the lock could not be taken.
 QString acquireSingleInstance();
 void releaseSingleInstance();
+
+} // namespace start

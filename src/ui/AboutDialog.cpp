@@ -16,6 +16,8 @@
 #include <QStyle>
 #include <QVersionNumber>
 
+namespace ui {
+
 QString programVersionText(const QString &version)
 {
     const QVersionNumber v = QVersionNumber::fromString(version);
@@ -81,3 +83,5 @@ void AboutDialog::frmAbout_lblURL_Click()
 }
 
 void AboutDialog::frmAbout_cmdOK_Click() { accept(); }
+
+} // namespace ui

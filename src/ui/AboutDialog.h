@@ -8,6 +8,8 @@
 class QLabel;
 class QPushButton;
 
+namespace ui {
+
 // The address where newer toll-gate masters are published.
 inline const QString kMasterDownloadUrl = QStringLiteral("https://passlog.example.jp/master/");
 
@@ -38,3 +40,5 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 };
+
+} // namespace ui

@@ -21,6 +21,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+namespace ui {
+
 namespace {
 
 // Records in the card data table (element 0 holds none).
@@ -95,3 +97,5 @@ void basMain_ViewCls()
         f.btnCardRead->setEnabled(true);
     });
 }
+
+} // namespace ui

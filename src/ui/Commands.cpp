@@ -20,6 +20,8 @@
 #include <QTableView>
 #include <QTimer>
 
+namespace ui {
+
 HistoryGridModel *gridModel()
 {
     QTableView *grid = form().MSHFlexGrid;
@@ -179,3 +181,5 @@ void useAllCardsIfNothingTyped()
     if (f.optCardNo[0]->isChecked() && f.txtCardInput->text().isEmpty())
         selectAllCardsFromList();
 }
+
+} // namespace ui

@@ -2,13 +2,15 @@
 // Steps the operations of the main window share: the command buttons and
 // their menu twins, the empty grid, the polling restart.
 
-class QWidget;
 #include "app/basGlobal.h"
 
 #include <QString>
 #include <functional>
 
+class QWidget;
 class HistoryGridModel;
+
+namespace ui {
 
 inline const QString kCaptionHistory = QStringLiteral("利用履歴");
 inline const QString kNoData = QStringLiteral("該当データがありません。");
@@ -62,3 +64,5 @@ inline QString deletedCountText(qint64 rows)
 {
     return QStringLiteral("\r\n") + groupedNumber(rows) + QStringLiteral("件削除しました。");
 }
+
+} // namespace ui

@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <algorithm>
 
+namespace ui {
+
 namespace {
 
 // Frame widths of the two selection modes, in twips.
@@ -140,7 +142,7 @@ void basMain_BanRecordCheck(bool enable)
     });
 }
 
-QString basAccess_GetSelectCardNo() { return basAccess_GetSelectCardNo(currentViewSelection()); }
+QString basAccess_GetSelectCardNo() { return ::basAccess_GetSelectCardNo(currentViewSelection()); }
 
 QString normaliseCardNumber(const QString &typed)
 {
@@ -200,3 +202,5 @@ void frmMain_txtCardInput_LostFocus()
     QLineEdit *box = form().txtCardInput;
     box->setText(normaliseCardNumber(box->text()));
 }
+
+} // namespace ui

@@ -10,6 +10,8 @@
 
 class QMenu;
 
+namespace ui {
+
 void basMain_SelectMode(qint16 index);
 // True when the range is invalid and the user has been warned.
 bool basMain_CheckDateTime();
@@ -51,3 +53,5 @@ void frmMain_cmdDateStart_Click();
 void frmMain_cmdDateEnd_Click();
 void frmMain_txtCardInput_GotFocus();
 void frmMain_txtCardInput_LostFocus();
+
+} // namespace ui

@@ -23,6 +23,8 @@
 #include <QRadioButton>
 #include <QTimer>
 
+namespace ui {
+
 namespace {
 const QString kZeroCount = recordCountText(0);
 } // namespace
@@ -173,3 +175,5 @@ void basMain_DBDelete()
         basCommon_ShowInfo(QStringLiteral("DB削除が完了しました。") + deletedCountText(deleted));
     });
 }
+
+} // namespace ui

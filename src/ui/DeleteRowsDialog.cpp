@@ -23,6 +23,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+namespace ui {
+
 DeleteRowsDialog::DeleteRowsDialog(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmDelRecord"));
@@ -101,3 +103,5 @@ void DeleteRowsDialog::frmDelRecord_btnOK_Click()
 }
 
 void DeleteRowsDialog::frmDelRecord_btnCancel_Click() { reject(); }
+
+} // namespace ui

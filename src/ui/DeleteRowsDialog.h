@@ -8,6 +8,8 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 
+namespace ui {
+
 class DeleteRowsDialog : public QDialog { // was frmDelRecord
     Q_OBJECT
 public:
@@ -24,3 +26,5 @@ public:
     void frmDelRecord_btnOK_Click();
     void frmDelRecord_btnCancel_Click();
 };
+
+} // namespace ui

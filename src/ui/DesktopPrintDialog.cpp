@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+namespace ui {
+
 namespace {
 
 // The row a list item stands for, kept with the item.
@@ -204,3 +206,5 @@ void basMain_PrintDesktop()
         window.exec();
     });
 }
+
+} // namespace ui

@@ -11,6 +11,9 @@ class QLabel;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+
+namespace ui {
+
 class FrameControl;
 
 class DesktopPrintDialog : public QDialog { // was frmPrintDesktop
@@ -53,3 +56,5 @@ private:
 
 // 卓上印刷 (btnPrintDesktop, mnuPrintDesktop): the desktop print window, modal.
 void basMain_PrintDesktop();
+
+} // namespace ui

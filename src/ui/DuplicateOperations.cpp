@@ -18,6 +18,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+namespace ui {
+
 void basMain_RecordCheck()
 {
     guarded("basMain_RecordCheck", [] {
@@ -51,3 +53,5 @@ void basMain_RecordDelete()
 }
 
 bool duplicatesShown() { return form().fraHFlexGrid->title() == kCaptionDuplicates; }
+
+} // namespace ui

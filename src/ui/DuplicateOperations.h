@@ -3,6 +3,8 @@
 
 #include <QString>
 
+namespace ui {
+
 inline const QString kCaptionDuplicates = QStringLiteral("利用履歴(データベース内の重複レコード表示)");
 
 // 重複レコード表示 (mnuRecordCheck): every history record that has a twin, in the grid.
@@ -11,3 +13,5 @@ void basMain_RecordCheck();
 void basMain_RecordDelete();
 // True while the grid shows the duplicate records.
 bool duplicatesShown();
+
+} // namespace ui

@@ -1,4 +1,7 @@
 #pragma once
+
+namespace ui {
+
 // The main window's operations on card data and the history: card read,
 // screen clear, registration, database read and delete.
 
@@ -7,3 +10,5 @@ void basMain_ViewCls();
 void basMain_DBEntry();
 void basMain_DBRead();
 void basMain_DBDelete();
+
+} // namespace ui

@@ -29,6 +29,8 @@
 #include <QVBoxLayout>
 #include <memory>
 
+namespace ui {
+
 namespace {
 
 OpenCsvFilesHandler g_openFiles;
@@ -220,3 +222,5 @@ void basMain_CSVImport()
         }
     });
 }
+
+} // namespace ui

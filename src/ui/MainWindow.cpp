@@ -37,6 +37,8 @@
 #include <QTimeEdit>
 #include <QTimer>
 
+namespace ui {
+
 namespace {
 MainWindow *g_instance = nullptr;
 
@@ -331,3 +333,5 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (onUnload)
         onUnload();
 }
+
+} // namespace ui

@@ -19,6 +19,9 @@ class QStatusBar;
 class QTableView;
 class QTimeEdit;
 class QTimer;
+
+namespace ui {
+
 class LineControl;
 class FrameControl;
 
@@ -132,3 +135,5 @@ private:
 
 // The main window of the run, for the window's procedures.
 inline MainWindow &form() { return *MainWindow::instance(); }
+
+} // namespace ui

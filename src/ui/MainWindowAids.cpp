@@ -19,6 +19,8 @@
 #include <QTimeEdit>
 #include <QUrl>
 
+namespace ui {
+
 void addCommandMenu(MainWindow &w)
 {
     auto *menu = new QMenu(QStringLiteral("操作(&O)"), &w);
@@ -108,3 +110,5 @@ void addGuideMenuItem(MainWindow &w)
                                   (path.isEmpty() ? QString() : QStringLiteral("\r\n") + QDir::toNativeSeparators(path)));
     });
 }
+
+} // namespace ui

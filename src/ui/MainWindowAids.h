@@ -5,6 +5,8 @@
 
 #include <QString>
 
+namespace ui {
+
 class MainWindow;
 
 // The menu 操作 with every command of the button column, each with its
@@ -19,3 +21,5 @@ void addGuideMenuItem(MainWindow &window);
 // The guide's file (passlog-guide.html) beside the program or where it is
 // installed; empty when none is found.
 QString guideFile();
+
+} // namespace ui

@@ -39,6 +39,8 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 
+namespace ui {
+
 namespace {
 const QString kTitle = QStringLiteral("月別集計");
 
@@ -398,3 +400,5 @@ void basMain_ShowMonthlyTotals()
         runModal(dialog);
     });
 }
+
+} // namespace ui

@@ -13,6 +13,8 @@ class QLabel;
 class QPushButton;
 class QTableWidget;
 
+namespace ui {
+
 class MonthlyTotalsWindow : public QDialog { // was frmMonthlyTotals
     Q_OBJECT
 public:
@@ -49,3 +51,5 @@ private:
 
 // ファイル → 月別集計: the window for the history the grid shows now.
 void basMain_ShowMonthlyTotals();
+
+} // namespace ui

@@ -24,6 +24,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+namespace ui {
+
 PortSettingsDialog::PortSettingsDialog(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmSetComm"));
@@ -201,3 +203,5 @@ void PortSettingsDialog::done(int result)
     }
     QDialog::done(result);
 }
+
+} // namespace ui

@@ -8,6 +8,8 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 
+namespace ui {
+
 class PortSettingsDialog : public QDialog { // was frmSetComm
     Q_OBJECT
 public:
@@ -35,3 +37,5 @@ private:
     void showDevice();
     bool m_unloaded = false;
 };
+
+} // namespace ui

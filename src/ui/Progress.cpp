@@ -10,6 +10,8 @@
 
 #include <memory>
 
+namespace ui {
+
 namespace {
 ProgressHandler g_progress;
 } // namespace
@@ -74,3 +76,5 @@ std::function<bool()> busyProgressOf(const QString &label)
     auto progress = progressOf(label);
     return [progress] { return progress(0, 0); };
 }
+
+} // namespace ui

@@ -5,6 +5,8 @@
 #include <QString>
 #include <functional>
 
+namespace ui {
+
 // The progress of a long piece of work: its label ("CSV出力中…",
 // "標準印刷中…", "DB登録中…", ...), the part done and the total (0 when not
 // known); false stops the work. It hears every progress report of the work
@@ -19,3 +21,5 @@ void setProgressHandler(ProgressHandler handler);
 std::function<bool(qint64 done, qint64 total)> progressOf(const QString &label);
 // The same for work whose end cannot be told in advance (one statement).
 std::function<bool()> busyProgressOf(const QString &label);
+
+} // namespace ui

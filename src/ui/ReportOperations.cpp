@@ -31,6 +31,8 @@
 #include <QScreen>
 #include <memory>
 
+namespace ui {
+
 namespace {
 
 const QString kAllCards = QStringLiteral("0000");
@@ -279,7 +281,6 @@ bool printOnChosenPrinter(const QString &what, const QString &pdfName,
     return true;
 }
 
-
 void basMain_GetPrinter()
 {
     guarded("basMain_GetPrinter", [] {
@@ -396,3 +397,5 @@ void basMain_CSVOutput()
             basCommon_ShowInfo(QStringLiteral("CSV出力が完了しました。") + savedToLine(path));
     });
 }
+
+} // namespace ui

@@ -9,6 +9,8 @@
 class QPagedPaintDevice;
 class QPrinter;
 
+namespace ui {
+
 inline const QString kNoPrinter = QStringLiteral("インストールされていません");
 // The entry of the printer list that writes the statement into a PDF file.
 inline const QString kPdfFilePrinter = QStringLiteral("PDFファイル");
@@ -53,4 +55,4 @@ QString savedToLine(const QString &path);
 // "利用履歴_1234_20240501-20240531.csv", "…_全カード_全期間.pdf".
 QString suggestedFileName(const QString &what, const QString &extension);
 
-
+} // namespace ui

@@ -17,6 +17,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+namespace ui {
+
 namespace {
 const QString kTitle = QStringLiteral("削除した利用履歴を元に戻す");
 
@@ -142,3 +144,5 @@ void basMain_ShowRestoreDeleted()
         runModal(dialog);
     });
 }
+
+} // namespace ui

@@ -11,6 +11,8 @@ class QLabel;
 class QPushButton;
 class QTableWidget;
 
+namespace ui {
+
 class RestoreDeletedDialog : public QDialog { // was frmRestoreDeleted
     Q_OBJECT
 public:
@@ -31,3 +33,5 @@ private:
 
 // The window, from the main window's menu.
 void basMain_ShowRestoreDeleted();
+
+} // namespace ui

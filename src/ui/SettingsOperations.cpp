@@ -6,6 +6,8 @@
 #include "ui/PortSettingsDialog.h"
 #include "ui/SortDialog.h"
 
+namespace ui {
+
 void basMain_ShowSetSort()
 {
     SortDialog dialog(&form());
@@ -23,3 +25,5 @@ void basMain_ShowAbout()
     AboutDialog dialog(&form());
     runModal(dialog);
 }
+
+} // namespace ui

@@ -1,4 +1,7 @@
 #pragma once
+
+namespace ui {
+
 // The settings menu and the help menu of the main window.
 
 // 表示設定 (mnuView): the view-sort dialog, modal.
@@ -7,3 +10,5 @@ void basMain_ShowSetSort();
 void basMain_ShowSetComm();
 // バージョン情報 (mnuAbout): the version dialog, modal.
 void basMain_ShowAbout();
+
+} // namespace ui

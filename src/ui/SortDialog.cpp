@@ -19,6 +19,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+namespace ui {
+
 namespace {
 const QString kNewest = QStringLiteral("NEW");
 const QString kOldest = QStringLiteral("OLD");
@@ -98,3 +100,5 @@ void SortDialog::frmSetSort_btnOK_Click()
 }
 
 void SortDialog::frmSetSort_btnCancel_Click() { reject(); }
+
+} // namespace ui

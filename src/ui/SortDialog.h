@@ -7,6 +7,9 @@
 class QLabel;
 class QPushButton;
 class QRadioButton;
+
+namespace ui {
+
 class FrameControl;
 
 class SortDialog : public QDialog { // was frmSetSort
@@ -28,3 +31,5 @@ public:
 protected:
     bool event(QEvent *event) override;
 };
+
+} // namespace ui

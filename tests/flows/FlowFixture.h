@@ -42,7 +42,7 @@ class Flow {
 public:
     TestHarness harness;
     EmulatorProcess emulator;
-    MainWindow *w = nullptr;
+    ui::MainWindow *w = nullptr;
 
     explicit Flow(const QStringList &emulatorArgs = readerWith()) : emulator(emulatorArgs)
     {
@@ -61,7 +61,7 @@ public:
             w->TimerPolling->stop();
             delete w;
         }
-        releaseSingleInstance();
+        start::releaseSingleInstance();
     }
 
     // History rows present before the program starts.
@@ -78,7 +78,7 @@ public:
     {
         if (!emulator.started())
             return false;
-        w = basMain_LoadMainWindow();
+        w = start::basMain_LoadMainWindow();
         w->show();
         w->activateWindow();
         return QTest::qWaitForWindowActive(w);

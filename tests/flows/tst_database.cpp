@@ -7,6 +7,9 @@
 
 #include <QTableWidget>
 
+using namespace ui;
+using namespace start;
+
 namespace {
 const QString kRegisterDone = QStringLiteral("DB登録が完了しました。");
 // The completion of DB削除, with the count of rows it deleted.

@@ -15,6 +15,9 @@
 #include <QTreeWidget>
 #include <functional>
 
+using namespace ui;
+using namespace start;
+
 namespace {
 
 // A reader with the sample card behind a relay unit whose printer behaves as

@@ -5,6 +5,9 @@
 #include "FlowFixture.h"
 #include "ui/DeleteRowsDialog.h"
 
+using namespace ui;
+using namespace start;
+
 class tst_duplicaterecords : public QObject {
     Q_OBJECT
 

@@ -29,6 +29,9 @@
 #include <QTranslator>
 #include <QTreeWidget>
 
+using namespace ui;
+using namespace start;
+
 namespace {
 
 // Runs act on the next modal window of type T once it is up: the window under

@@ -13,6 +13,9 @@
 #include <QMap>
 #include <QSerialPort>
 
+using namespace ui;
+using namespace start;
+
 namespace {
 // Port numbers mapped to devices; every other number names a missing device.
 void mapPorts(const QMap<int, QString> &links)

@@ -9,6 +9,9 @@
 #include "ui/DeleteRowsDialog.h"
 #include "ui/SortDialog.h"
 
+using namespace ui;
+using namespace start;
+
 class tst_viewsortabout : public QObject {
     Q_OBJECT
 

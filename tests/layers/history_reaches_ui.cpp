@@ -2,4 +2,4 @@
 // The layering test builds this file and expects the build to fail.
 #include "ui/MainWindow.h"
 
-int historyReachesUi() { return MainWindow::kClientWidth; }
+int historyReachesUi() { return ui::MainWindow::kClientWidth; }

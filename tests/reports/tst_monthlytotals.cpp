@@ -23,6 +23,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 
+using namespace ui;
+
 namespace {
 // The grid's count and sum of a view, by the labels' own statement.
 GridTotals gridTotals()

@@ -27,6 +27,9 @@
 #include <csignal>
 #endif
 
+using namespace ui;
+using namespace start;
+
 namespace {
 
 QByteArray readAll(const QString &path)

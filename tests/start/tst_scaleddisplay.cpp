@@ -18,6 +18,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace ui;
+using namespace start;
+
 namespace {
 // width, height (device pixels) and scaling of the screen of this process.
 struct Screen {

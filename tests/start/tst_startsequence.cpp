@@ -18,6 +18,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using namespace ui;
+using namespace start;
+
 class TestStartSequence : public QObject {
     Q_OBJECT
 

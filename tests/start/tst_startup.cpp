@@ -33,6 +33,9 @@
 #include <unistd.h>
 #endif
 
+using namespace ui;
+using namespace start;
+
 // The start-up warning when the reader's port is missing or held elsewhere.
 static const QString kNoReaderPort =
     QStringLiteral("指定されたCOMポートが存在しないか既に使用中ため機器に接続できません。");

@@ -14,6 +14,9 @@
 #include <QTest>
 #include <QTimer>
 
+using namespace ui;
+using namespace start;
+
 class tst_cardstatus : public QObject {
     Q_OBJECT
 

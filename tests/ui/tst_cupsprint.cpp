@@ -24,6 +24,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+using namespace ui;
+
 namespace {
 QString queueName() { return qEnvironmentVariable("PASSLOG_PRINT_QUEUE", QStringLiteral("PDF")); }
 

@@ -26,6 +26,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+using namespace ui;
+
 namespace {
 struct Run {
     int status = -1;

@@ -15,6 +15,8 @@
 #include <QRadioButton>
 #include <QTableView>
 
+using namespace ui;
+
 class TestGridView : public QObject {
     Q_OBJECT
 

@@ -18,6 +18,8 @@
 #include <QTimeEdit>
 #include <QtTest>
 
+using namespace ui;
+
 class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:

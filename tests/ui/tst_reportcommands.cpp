@@ -24,6 +24,8 @@
 
 #include <unistd.h>
 
+using namespace ui;
+
 namespace {
 struct SaveDialog {
     QString caption, initialPath, filter;
