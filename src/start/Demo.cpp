@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QPointer>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
@@ -149,20 +150,19 @@ void stopDemo()
     g_link.clear();
 }
 
-void markDemoWindow()
+void markDemoWindow(ui::MainWindow *window)
 {
-    if (ui::MainWindow *window = ui::MainWindow::instance())
+    if (window)
         window->setWindowTitle(kAppTitle + QStringLiteral(" (デモ)"));
 }
 
-void readCardAndQuitWhenAsked()
+void readCardAndQuitWhenAsked(ui::MainWindow *shown)
 {
     if (!qEnvironmentVariableIsSet("PASSLOG_DEMO_READ_AND_QUIT"))
         return;
     auto *poll = new QTimer(QCoreApplication::instance());
     auto waited = std::make_shared<int>(0);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, waited] {
-        ui::MainWindow *window = ui::MainWindow::instance();
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, waited, window = QPointer<ui::MainWindow>(shown)] {
         const bool offered = window && window->btnCardRead->isEnabled();
         if (!offered && ++*waited < 150)
             return;

@@ -30,10 +30,10 @@ int main(int argc, char *argv[])
             return 1;
         }
     }
-    start::basMain_Main();
+    ui::MainWindow *window = start::showMainWindow();
     if (demo) {
-        start::markDemoWindow();
-        start::readCardAndQuitWhenAsked();
+        start::markDemoWindow(window);
+        start::readCardAndQuitWhenAsked(window);
     }
     // For the start-up benchmark: end normally once the window is shown.
     if (qEnvironmentVariableIsSet("PASSLOG_QUIT_WHEN_SHOWN"))

@@ -55,11 +55,11 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent)
     // Enter presses the default button, Escape closes a dialog.
     cmdOK->setDefault(true);
     pressFocusedButtonOnReturn(this);
-    connect(cmdOK, &QPushButton::clicked, this, [this] { frmAbout_cmdOK_Click(); });
-    frmAbout_Form_Load();
+    connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
+    load();
 }
 
-void AboutDialog::frmAbout_Form_Load()
+void AboutDialog::load()
 {
     guarded("frmAbout_Form_Load", [this] {
         setWindowTitle(kAppTitle + QStringLiteral("のバージョン情報"));
@@ -73,15 +73,13 @@ bool AboutDialog::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == lblURL && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
-        frmAbout_lblURL_Click();
+        openMasterDataPage();
     return QDialog::eventFilter(watched, event);
 }
 
-void AboutDialog::frmAbout_lblURL_Click()
+void AboutDialog::openMasterDataPage()
 {
     guarded("frmAbout_lblURL_Click", [this] { openUrl(QUrl(lblURL->text())); });
 }
-
-void AboutDialog::frmAbout_cmdOK_Click() { accept(); }
 
 } // namespace ui

@@ -33,9 +33,8 @@ public:
     QLabel *lblText = nullptr;
     QPushButton *cmdOK = nullptr;
 
-    void frmAbout_Form_Load();
-    void frmAbout_lblURL_Click();
-    void frmAbout_cmdOK_Click();
+    void load();
+    void openMasterDataPage();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

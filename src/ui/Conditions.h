@@ -1,5 +1,5 @@
 #pragma once
-// Procedures of the main window: the selection modes, the date/time check,
+// The main window's conditions: the selection modes, the date/time check,
 // the two locks, the card-number rule and the text box's focus rules.
 
 #include "history/ViewCondition.h"
@@ -12,18 +12,28 @@ class QMenu;
 
 namespace ui {
 
-void basMain_SelectMode(qint16 index);
-// True when the range is invalid and the user has been warned.
-bool basMain_CheckDateTime();
-void basMain_BanCardRead(bool enable);
-void basMain_BanRecordCheck(bool enable);
+class MainWindow;
+
+// 全件選択 (0) or 日時指定 (1): the range's controls shown in range mode only
+// (was basMain_SelectMode).
+void showSelectMode(MainWindow &window, qint16 index);
+// True when the range is invalid and the user has been warned
+// (was basMain_CheckDateTime).
+bool refuseReversedRange(MainWindow &window);
+// The lock of a card read: the edit, settings and help menus and the
+// conditions; locking also turns the output menu items off
+// (was basMain_BanCardRead).
+void setMenusAndConditionsEnabled(MainWindow &window, bool enable);
+// The lock of the duplicate display and the dialogs: the conditions; locking
+// also turns the output menu items off (was basMain_BanRecordCheck).
+void setConditionsEnabled(MainWindow &window, bool enable);
 // The card number the window's conditions select now.
-QString basAccess_GetSelectCardNo();
+QString selectedCardNumber(MainWindow &window);
 
 // The view conditions as the window's controls show them now.
-ViewSelection currentViewSelection();
+ViewSelection currentViewSelection(MainWindow &window);
 // The date limit of a card read: the start date in range mode.
-std::optional<QDate> cardReadDateLimit();
+std::optional<QDate> cardReadDateLimit(MainWindow &window);
 
 // A typed card number as the text box leaves it: empty stays empty, digits
 // become the last 4 characters of "0000" followed by them, with full-width
@@ -34,24 +44,27 @@ QString normaliseCardNumber(const QString &typed);
 // (a letter, a blank): the user has been warned and the focus is in the box.
 // The box takes digits only as they are typed; this catches a text put there
 // by other means.
-bool typedCardNumberRefused();
+bool typedCardNumberRefused(MainWindow &window);
 
 // Today at 00:00:00 and at 23:59:59 by the program's clock.
 QDateTime todayStart();
 QDateTime todayEnd();
 
 // The range of the date/time condition as the pickers show it.
-DateTimeRange selectedRange();
+DateTimeRange selectedRange(MainWindow &window);
 
 // The five menu items of output and duplicates, which the locks turn off.
-void disableOutputMenuItems();
+void disableOutputMenuItems(MainWindow &window);
 
 // A menu's own entry in the menu bar and its popup move together.
 void setMenuEnabled(QMenu *menu, bool enabled);
 
-void frmMain_cmdDateStart_Click();
-void frmMain_cmdDateEnd_Click();
-void frmMain_txtCardInput_GotFocus();
-void frmMain_txtCardInput_LostFocus();
+// 開始日時 and 終了日時: the start at today 00:00:00, the end at today 23:59:59.
+void setRangeStartToToday(MainWindow &window);
+void setRangeEndToToday(MainWindow &window);
+// The card-number box got the focus by a click (typed entry chosen, its text
+// selected) or lost it (the number normalised).
+void cardInputFocused(MainWindow &window);
+void cardInputLeft(MainWindow &window);
 
 } // namespace ui

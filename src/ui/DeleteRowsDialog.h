@@ -10,10 +10,13 @@ class QPushButton;
 
 namespace ui {
 
+class MainWindow;
+
 class DeleteRowsDialog : public QDialog { // was frmDelRecord
     Q_OBJECT
 public:
-    explicit DeleteRowsDialog(QWidget *parent = nullptr);
+    // A dialog of the main window, which it updates.
+    explicit DeleteRowsDialog(MainWindow &window);
 
     QLabel *lblText = nullptr;
     QLabel *lblCardNo = nullptr;
@@ -22,9 +25,11 @@ public:
     QPushButton *btnOK = nullptr;
     QPushButton *btnCancel = nullptr;
 
-    void frmDelRecord_Form_Load();
-    void frmDelRecord_btnOK_Click();
-    void frmDelRecord_btnCancel_Click();
+    void load();
+    void deleteDuplicatesOfChosenCard();
+
+private:
+    MainWindow &m_window;
 };
 
 } // namespace ui

@@ -10,6 +10,8 @@ struct CsvImportSummary;
 
 namespace ui {
 
+class MainWindow;
+
 // The files to import, chosen in a dialog (empty: cancelled). An empty
 // handler restores the real one, a file dialog for several files.
 using OpenCsvFilesHandler = std::function<QStringList(const QString &initialFolder)>;
@@ -32,7 +34,7 @@ void setImportQuestionHandler(ImportQuestionHandler handler);
 // キャンセル. It fits the screen whatever the number of cards.
 QDialog *importSummaryDialog(const CsvImportSummary &summary, const QString &oneCard, const QString &suggestedCard);
 
-// CSV取込 (mnuCSVImport).
-void basMain_CSVImport();
+// CSV取込 (mnuCSVImport; was basMain_CSVImport).
+void importCsvFiles(MainWindow &window);
 
 } // namespace ui

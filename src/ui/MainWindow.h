@@ -1,7 +1,7 @@
 #pragma once
 // The main window. Controls carry the system's names as object names and are
-// reachable as members, so the window's procedures (src/ui) can set them the
-// way the window's own code would. The window only wires events to procedures.
+// reachable as members, so the window's operations (src/ui), each given the
+// window, can set them. The window only wires events to operations.
 
 #include <QMainWindow>
 #include <functional>
@@ -29,10 +29,6 @@ class MainWindow : public QMainWindow { // was frmMain
     Q_OBJECT
 public:
     explicit MainWindow(QWidget *parent = nullptr);
-    ~MainWindow() override;
-
-    // The one main window of the run (the last one created).
-    static MainWindow *instance();
 
     // Client area of the window in pixels (13815 x 8895 twips).
     static constexpr int kClientWidth = 921;
@@ -121,7 +117,7 @@ public:
     std::function<bool()> confirmClose;
 
     // Runs the load event (the start sequence) before the window is shown.
-    void frmMain_Form_Load();
+    void load();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -132,8 +128,5 @@ private:
     void buildMenus();
     void wireEvents();
 };
-
-// The main window of the run, for the window's procedures.
-inline MainWindow &form() { return *MainWindow::instance(); }
 
 } // namespace ui

@@ -147,9 +147,9 @@ QChart *makeChart(const QList<MonthTotal> &months, MonthlyChartMode mode, const 
 }
 } // namespace
 
-MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const QString &conditions, QWidget *parent)
-    : QDialog(parent), m_months(months), m_lines(monthlyTableLines(months, ViewSort == QLatin1String("NEW"))),
-      m_conditions(conditions)
+MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const QString &conditions, MainWindow *window)
+    : QDialog(window), m_months(months), m_lines(monthlyTableLines(months, ViewSort == QLatin1String("NEW"))),
+      m_conditions(conditions), m_window(window)
 {
     setObjectName(QStringLiteral("frmMonthlyTotals"));
     setWindowTitle(kTitle);
@@ -276,8 +276,8 @@ MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const 
     connect(cboChartMode, &QComboBox::currentIndexChanged, this, [this] { showChart(); });
     connect(cboChartCard, &QComboBox::currentIndexChanged, this, [this] { showChart(); });
 
-    connect(cmdPrint, &QPushButton::clicked, this, [this] { frmMonthlyTotals_cmdPrint_Click(); });
-    connect(cmdCSVOutput, &QPushButton::clicked, this, [this] { frmMonthlyTotals_cmdCSVOutput_Click(); });
+    connect(cmdPrint, &QPushButton::clicked, this, [this] { print(); });
+    connect(cmdCSVOutput, &QPushButton::clicked, this, [this] { saveCsv(); });
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
 }
 
@@ -355,19 +355,21 @@ void MonthlyTotalsWindow::done(int result)
     QDialog::done(result);
 }
 
-void MonthlyTotalsWindow::frmMonthlyTotals_cmdPrint_Click()
+void MonthlyTotalsWindow::print()
 {
     guarded("frmMonthlyTotals_cmdPrint_Click", [this] {
+        if (!m_window)
+            return;
         QString written;
         if (printOnChosenPrinter(
-                kTitle, suggestedFileName(kTitle, QStringLiteral(".pdf")),
+                *m_window, kTitle, suggestedFileName(kTitle, QStringLiteral(".pdf")),
                 [this](QPagedPaintDevice &device) { return paintMonthlyTotals(device, m_lines, m_conditions, *chtTotals); },
                 &written))
             basCommon_ShowInfo(QStringLiteral("印刷が完了しました。") + (written.isEmpty() ? QString() : savedToLine(written)));
     });
 }
 
-void MonthlyTotalsWindow::frmMonthlyTotals_cmdCSVOutput_Click()
+void MonthlyTotalsWindow::saveCsv()
 {
     guarded("frmMonthlyTotals_cmdCSVOutput_Click", [this] {
         const QString path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
@@ -385,9 +387,9 @@ void MonthlyTotalsWindow::frmMonthlyTotals_cmdCSVOutput_Click()
     });
 }
 
-void basMain_ShowMonthlyTotals()
+void showMonthlyTotals(MainWindow &window)
 {
-    guarded("basMain_ShowMonthlyTotals", [] {
+    guarded("basMain_ShowMonthlyTotals", [&] {
         if (ViewCondition.ViewMode != 2)
             return;
         QList<MonthTotal> months;
@@ -396,7 +398,7 @@ void basMain_ShowMonthlyTotals()
             basCommon_ShowWarning(failed.trimmed());
             return;
         }
-        MonthlyTotalsWindow dialog(months, conditionsText(), &form());
+        MonthlyTotalsWindow dialog(months, conditionsText(), &window);
         runModal(dialog);
     });
 }

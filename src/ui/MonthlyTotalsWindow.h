@@ -15,11 +15,15 @@ class QTableWidget;
 
 namespace ui {
 
+class MainWindow;
+
 class MonthlyTotalsWindow : public QDialog { // was frmMonthlyTotals
     Q_OBJECT
 public:
-    // months: the totals of the grid's rows; conditions: the card and period they are of.
-    MonthlyTotalsWindow(const QList<MonthTotal> &months, const QString &conditions, QWidget *parent = nullptr);
+    // months: the totals of the grid's rows; conditions: the card and period
+    // they are of; window: the main window, whose printer list 印刷 uses
+    // (without one, 印刷 does nothing).
+    MonthlyTotalsWindow(const QList<MonthTotal> &months, const QString &conditions, MainWindow *window = nullptr);
 
     QLabel *lblConditions = nullptr;
     QTableWidget *grdTotals = nullptr;
@@ -31,8 +35,8 @@ public:
     QPushButton *cmdCSVOutput = nullptr;
     QPushButton *cmdClose = nullptr;
 
-    void frmMonthlyTotals_cmdPrint_Click();
-    void frmMonthlyTotals_cmdCSVOutput_Click();
+    void print();
+    void saveCsv();
 
     MonthlyChartMode chartMode() const;
 
@@ -47,9 +51,11 @@ private:
     QList<MonthTotal> m_months;
     QList<MonthlyLine> m_lines;
     QString m_conditions;
+    MainWindow *m_window = nullptr;
 };
 
-// ファイル → 月別集計: the window for the history the grid shows now.
-void basMain_ShowMonthlyTotals();
+// ファイル → 月別集計: the window for the history the grid shows now
+// (was basMain_ShowMonthlyTotals).
+void showMonthlyTotals(MainWindow &window);
 
 } // namespace ui

@@ -26,7 +26,7 @@
 
 namespace ui {
 
-PortSettingsDialog::PortSettingsDialog(QWidget *parent) : QDialog(parent)
+PortSettingsDialog::PortSettingsDialog(MainWindow &window) : QDialog(&window), m_window(window)
 {
     setObjectName(QStringLiteral("frmSetComm"));
     setWindowTitle(QStringLiteral("通信ポート設定"));
@@ -56,10 +56,10 @@ PortSettingsDialog::PortSettingsDialog(QWidget *parent) : QDialog(parent)
     lblDevice->hide();
 #endif
     connect(cboPort, &QComboBox::currentIndexChanged, this, [this] { showDevice(); });
-    connect(btnETCSearch, &QPushButton::clicked, this, [this] { frmSetComm_btnETCSearch_Click(); });
-    connect(btnOK, &QPushButton::clicked, this, [this] { frmSetComm_btnOK_Click(); });
-    connect(btnCancel, &QPushButton::clicked, this, [this] { frmSetComm_btnCancel_Click(); });
-    frmSetComm_Form_Load();
+    connect(btnETCSearch, &QPushButton::clicked, this, [this] { searchReader(); });
+    connect(btnOK, &QPushButton::clicked, this, [this] { useChosenPort(); });
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    load();
 }
 
 void PortSettingsDialog::selectPort(int port)
@@ -110,20 +110,20 @@ QString portNextStep(int port)
 }
 } // namespace
 
-void PortSettingsDialog::frmSetComm_Form_Load()
+void PortSettingsDialog::load()
 {
     guarded("frmSetComm_Form_Load", [this] {
-        MainWindow &f = form();
+        MainWindow &f = m_window;
         for (QPushButton *b : {f.btnViewCls, f.btnDBEntry, f.btnDBDelete})
             b->setEnabled(false);
-        disableOutputCommands();
+        disableOutputCommands(m_window);
         f.mnuRecordCheck->setEnabled(false);
         // The grid goes back to the empty staging view; a duplicate view
         // ends with it, so its lock and its delete command end too.
         f.mnuRecordDelete->setEnabled(false);
-        basMain_BanRecordCheck(true);
+        setConditionsEnabled(m_window, true);
         f.fraHFlexGrid->setTitle(kCaptionHistory);
-        emptyStagingAndGrid();
+        emptyStagingAndGrid(m_window);
         basAccess_ResetViewCondition();
 
         cboPort->clear();
@@ -138,7 +138,7 @@ void PortSettingsDialog::frmSetComm_Form_Load()
     });
 }
 
-void PortSettingsDialog::frmSetComm_btnETCSearch_Click()
+void PortSettingsDialog::searchReader()
 {
     guarded("frmSetComm_btnETCSearch_Click", [this] {
         const ReaderSearchResult result = basRS232C_SearchReader(comPortNumber());
@@ -156,7 +156,7 @@ void PortSettingsDialog::frmSetComm_btnETCSearch_Click()
     });
 }
 
-void PortSettingsDialog::frmSetComm_btnOK_Click()
+void PortSettingsDialog::useChosenPort()
 {
     guarded("frmSetComm_btnOK_Click", [this] {
         const int port = cboPort->currentIndex() + 1;
@@ -185,13 +185,11 @@ void PortSettingsDialog::frmSetComm_btnOK_Click()
     });
 }
 
-void PortSettingsDialog::frmSetComm_btnCancel_Click() { reject(); }
-
-void PortSettingsDialog::frmSetComm_Form_Unload()
+void PortSettingsDialog::unload()
 {
-    guarded("frmSetComm_Form_Unload", [] {
+    guarded("frmSetComm_Form_Unload", [this] {
         intRelayMode = 0;
-        restartPolling();
+        restartPolling(m_window);
     });
 }
 
@@ -199,7 +197,7 @@ void PortSettingsDialog::done(int result)
 {
     if (!m_unloaded) {
         m_unloaded = true;
-        frmSetComm_Form_Unload();
+        unload();
     }
     QDialog::done(result);
 }

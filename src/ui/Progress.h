@@ -5,6 +5,8 @@
 #include <QString>
 #include <functional>
 
+class QWidget;
+
 namespace ui {
 
 // The progress of a long piece of work: its label ("CSV出力中…",
@@ -17,9 +19,10 @@ namespace ui {
 using ProgressHandler = std::function<bool(const QString &label, qint64 done, qint64 total)>;
 void setProgressHandler(ProgressHandler handler);
 
-// The progress of one piece of work, through the handler when there is one.
-std::function<bool(qint64 done, qint64 total)> progressOf(const QString &label);
+// The progress of one piece of work, through the handler when there is one;
+// the real window is modal to window (none: to the application).
+std::function<bool(qint64 done, qint64 total)> progressOf(QWidget *window, const QString &label);
 // The same for work whose end cannot be told in advance (one statement).
-std::function<bool()> busyProgressOf(const QString &label);
+std::function<bool()> busyProgressOf(QWidget *window, const QString &label);
 
 } // namespace ui

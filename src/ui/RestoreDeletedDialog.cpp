@@ -30,7 +30,7 @@ QString periodText(const history::Deletion &d)
 }
 } // namespace
 
-RestoreDeletedDialog::RestoreDeletedDialog(QWidget *parent) : QDialog(parent)
+RestoreDeletedDialog::RestoreDeletedDialog(MainWindow &window) : QDialog(&window), m_window(window)
 {
     setObjectName(QStringLiteral("frmRestoreDeleted"));
     setWindowTitle(kTitle);
@@ -64,14 +64,14 @@ RestoreDeletedDialog::RestoreDeletedDialog(QWidget *parent) : QDialog(parent)
     layout->addLayout(buttons);
     resize(760, 360);
 
-    connect(cmdRestore, &QPushButton::clicked, this, [this] { frmRestoreDeleted_cmdRestore_Click(); });
+    connect(cmdRestore, &QPushButton::clicked, this, [this] { restoreChosen(); });
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::reject);
     connect(grdDeletions, &QTableWidget::itemSelectionChanged, this,
             [this] { cmdRestore->setEnabled(!grdDeletions->selectedItems().isEmpty()); });
-    frmRestoreDeleted_Load();
+    reload();
 }
 
-void RestoreDeletedDialog::frmRestoreDeleted_Load()
+void RestoreDeletedDialog::reload()
 {
     m_deletions.clear();
     const QString failed = expectedFailureOf([&] { m_deletions = history::listDeletions(); });
@@ -101,7 +101,7 @@ void RestoreDeletedDialog::frmRestoreDeleted_Load()
     cmdRestore->setEnabled(!m_deletions.isEmpty());
 }
 
-void RestoreDeletedDialog::frmRestoreDeleted_cmdRestore_Click()
+void RestoreDeletedDialog::restoreChosen()
 {
     guarded("frmRestoreDeleted_cmdRestore_Click", [this] {
         const int row = grdDeletions->currentRow();
@@ -116,19 +116,19 @@ void RestoreDeletedDialog::frmRestoreDeleted_cmdRestore_Click()
             return;
         history::Restored result;
         const QString refused = expectedFailureOf(
-            [&] { result = history::restoreDeletion(d.id, progressOf(QStringLiteral("元に戻しています…"))); });
+            [&] { result = history::restoreDeletion(d.id, progressOf(&m_window, QStringLiteral("元に戻しています…"))); });
         if (!refused.isEmpty()) {
             if (!refused.trimmed().isEmpty()) // not stopped by the user
                 basCommon_ShowWarning(refused);
-            frmRestoreDeleted_Load();
+            reload();
             return;
         }
         // The history changed: the card list, and a history view, show it.
-        basMain_GetCardNo();
-        enableDBReadIfHistory();
+        fillCardNumbers(m_window);
+        enableDBReadIfHistory(m_window);
         if (ViewCondition.ViewMode == 2 && !basAccess_ShownRows().source.isEmpty())
-            showGrid(basAccess_ShownRows().source, 2);
-        frmRestoreDeleted_Load();
+            showGrid(m_window, basAccess_ShownRows().source, 2);
+        reload();
         QString text = QString::number(result.restored) + QStringLiteral("件の利用履歴を元に戻しました。");
         if (result.alreadyThere > 0)
             text += QStringLiteral("\r\n(") + QString::number(result.alreadyThere) +
@@ -137,10 +137,10 @@ void RestoreDeletedDialog::frmRestoreDeleted_cmdRestore_Click()
     });
 }
 
-void basMain_ShowRestoreDeleted()
+void showRestoreDeleted(MainWindow &window)
 {
-    guarded("basMain_ShowRestoreDeleted", [] {
-        RestoreDeletedDialog dialog(&form());
+    guarded("basMain_ShowRestoreDeleted", [&] {
+        RestoreDeletedDialog dialog(window);
         runModal(dialog);
     });
 }

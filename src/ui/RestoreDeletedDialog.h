@@ -13,10 +13,13 @@ class QTableWidget;
 
 namespace ui {
 
+class MainWindow;
+
 class RestoreDeletedDialog : public QDialog { // was frmRestoreDeleted
     Q_OBJECT
 public:
-    explicit RestoreDeletedDialog(QWidget *parent = nullptr);
+    // A dialog of the main window, which it updates.
+    explicit RestoreDeletedDialog(MainWindow &window);
 
     QLabel *lblText = nullptr;
     QTableWidget *grdDeletions = nullptr;
@@ -24,14 +27,15 @@ public:
     QPushButton *cmdClose = nullptr;
 
     // Reads the list again from the history.
-    void frmRestoreDeleted_Load();
-    void frmRestoreDeleted_cmdRestore_Click();
+    void reload();
+    void restoreChosen();
 
 private:
     QList<history::Deletion> m_deletions;
+    MainWindow &m_window;
 };
 
-// The window, from the main window's menu.
-void basMain_ShowRestoreDeleted();
+// The window, from the main window's menu (was basMain_ShowRestoreDeleted).
+void showRestoreDeleted(MainWindow &window);
 
 } // namespace ui

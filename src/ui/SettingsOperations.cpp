@@ -8,21 +8,21 @@
 
 namespace ui {
 
-void basMain_ShowSetSort()
+void showSortDialog(MainWindow &window)
 {
-    SortDialog dialog(&form());
+    SortDialog dialog(window);
     runModal(dialog);
 }
 
-void basMain_ShowSetComm()
+void showPortSettings(MainWindow &window)
 {
-    PortSettingsDialog dialog(&form());
+    PortSettingsDialog dialog(window);
     runModal(dialog);
 }
 
-void basMain_ShowAbout()
+void showAbout(MainWindow &window)
 {
-    AboutDialog dialog(&form());
+    AboutDialog dialog(&window);
     runModal(dialog);
 }
 

@@ -78,7 +78,7 @@ public:
     {
         if (!emulator.started())
             return false;
-        w = start::basMain_LoadMainWindow();
+        w = start::loadMainWindow();
         w->show();
         w->activateWindow();
         return QTest::qWaitForWindowActive(w);

@@ -285,7 +285,7 @@ private slots:
         QCOMPARE(commRing, (QStringList{"cboPort", "btnETCSearch", "btnOK"}));
         QVERIFY(!comm.stayedOpen);
 
-        DeleteRowsDialog del(f.w);
+        DeleteRowsDialog del(*f.w);
         del.show();
         QVERIFY(activate(del));
         QCOMPARE(tabRing(del.btnCancel), (QStringList{"cboCardNo", "btnOK"}));
@@ -299,7 +299,7 @@ private slots:
         f.w->mnuAbout->trigger();
         QVERIFY(!about.stayedOpen);
 
-        DesktopPrintDialog desk(f.w);
+        DesktopPrintDialog desk(*f.w);
         desk.show();
         QVERIFY(activate(desk));
         QCOMPARE(tabRing(desk.cmdExit), (QStringList{"ListView", "chkPrint", "cmdPrint"}));

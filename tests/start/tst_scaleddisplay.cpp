@@ -52,7 +52,7 @@ private slots:
         const int logicalHeight = qRound(g_screen.height / g_screen.ratio);
         const bool fits = g_screen.fits;
         MainWindow *window = nullptr;
-        const bool ended = endsProgram([&] { window = basMain_LoadMainWindow(); });
+        const bool ended = endsProgram([&] { window = loadMainWindow(); });
         QCOMPARE(ended, !fits);
         if (!fits) {
             QCOMPARE(h.messageTexts(),
@@ -60,7 +60,10 @@ private slots:
                                                 "ピクセルでは、起動することが出来ません。")
                                      .arg(logicalWidth)
                                      .arg(logicalHeight)});
-            delete MainWindow::instance();
+            // The window of a start that did not come back is gone with it.
+            QVERIFY(window == nullptr);
+            for (QWidget *top : QApplication::topLevelWidgets())
+                QVERIFY(!qobject_cast<MainWindow *>(top));
             return;
         }
         window->TimerPolling->stop();

@@ -76,7 +76,7 @@ void TestStartup::secondInstanceIsRefusedWithoutTouchingSettings()
     QLockFile other(h.lockPath()); // the instance that is already running
     QVERIFY(other.tryLock(0));
     MainWindow window;
-    QVERIFY(endsProgram([] { basMain_ETCStart(); }));
+    QVERIFY(endsProgram([&] { startSequence(window); }));
     QCOMPARE(h.messageTexts(), QStringList{QStringLiteral("PASSLOGを複数起動することは出来ません。")});
     QCOMPARE(h.messages().first().icon, seams::MsgIcon::Warning);
     QVERIFY(!QFile::exists(h.settingsFile()));
@@ -84,7 +84,7 @@ void TestStartup::secondInstanceIsRefusedWithoutTouchingSettings()
     other.unlock();
 
     // Once the first instance is gone, the start goes on.
-    QVERIFY(!endsProgram([] { basMain_ETCStart(); }));
+    QVERIFY(!endsProgram([&] { startSequence(window); }));
     QVERIFY(QFile::exists(h.settingsFile()));
 }
 
@@ -173,7 +173,7 @@ void TestStartup::lockThatCannotBeTakenSaysWhy()
         const QString lock = folder + QStringLiteral("/PASSLOG.lock");
         seams::setInstanceLockPath(lock);
         MainWindow window;
-        QVERIFY(endsProgram([] { basMain_ETCStart(); }));
+        QVERIFY(endsProgram([&] { startSequence(window); }));
         QCOMPARE(h.messageTexts(), QStringList{QStringLiteral("PASSLOGを起動できません。起動中の確認に使うロックファイル '%1' を作成できません: フォルダー '%2' %3")
                                                    .arg(lock, folder, reason)});
         QVERIFY(!QFile::exists(h.settingsFile()));
@@ -274,7 +274,7 @@ void TestStartup::screenChecks()
     TestHarness h;
     seams::setScreenMetrics(seams::ScreenMetrics{width, height, dpi, dpi, ratio, availableHeight ? width : 0, availableHeight});
     MainWindow window;
-    const bool ended = endsProgram([] { basMain_ETCStart(); });
+    const bool ended = endsProgram([&] { startSequence(window); });
     QCOMPARE(ended, !message.isEmpty());
     if (ended) {
         QCOMPARE(h.messageTexts(), QStringList{message});
@@ -292,7 +292,7 @@ void TestStartup::startUpPutsTheWindowInItsInitialState()
     intRelayMode = 2;
     intNoReplyCount = 5;
     intSendToggle = 0;
-    basMain_ETCStart();
+    startSequence(window);
 
     QVERIFY(QFile::exists(h.settingsFile()));
     QVERIFY(window.ProgressBar->isHidden());
@@ -327,12 +327,12 @@ void TestStartup::shutdownStopsTheTimerAndEnds()
 {
     TestHarness h;
     MainWindow window;
-    basMain_ETCStart();
+    startSequence(window);
     QVERIFY(window.TimerPolling->isActive());
-    QVERIFY(endsProgram([] { basMain_ETCEnd(); }));
+    QVERIFY(endsProgram([&] { endSequence(&window); }));
     QVERIFY(!window.TimerPolling->isActive());
     // The lock is released: the next start is not refused.
-    QVERIFY(!endsProgram([] { basMain_ETCStart(); }));
+    QVERIFY(!endsProgram([&] { startSequence(window); }));
 }
 
 void TestStartup::filesTheStartCreatesAreReadableByTheirOwnerOnly()
@@ -345,17 +345,17 @@ void TestStartup::filesTheStartCreatesAreReadableByTheirOwnerOnly()
     {
         TestHarness h;
         MainWindow window;
-        basMain_ETCStart();
+        startSequence(window);
         const QDir folder(h.programFolder());
         for (const QString &path : {h.settingsFile(), folder.filePath(history), h.lockPath()})
             QVERIFY2(QFileInfo(path).permissions() == ownerOnly, qPrintable(path));
-        QVERIFY(endsProgram([] { basMain_ETCEnd(); }));
+        QVERIFY(endsProgram([&] { endSequence(&window); }));
         releaseSingleInstance();
 
         // Files that exist keep the permissions their owner gave them.
         for (const QString &path : {h.settingsFile(), folder.filePath(history)})
             QVERIFY(QFile::setPermissions(path, shared));
-        basMain_ETCStart();
+        startSequence(window);
         for (const QString &path : {h.settingsFile(), folder.filePath(history)})
             QVERIFY2(QFileInfo(path).permissions() == shared, qPrintable(path));
     }

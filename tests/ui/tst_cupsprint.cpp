@@ -87,7 +87,7 @@ private slots:
         }
         insertRecord("ETC_DATA", tomeiRecord("2222"), {{"通行料金", "未確定"}});
         showView(2);
-        basMain_GetPrinter();
+        fillPrinterList(w);
         QCOMPARE(w.cboPrinter->findText(queueName()), int(printers.names.indexOf(queueName())));
         w.cboPrinter->setCurrentText(queueName());
         w.lblCountValue->setText("22件");
@@ -95,7 +95,7 @@ private slots:
         QTemporaryDir scratch;
         const QStringList before = pdfFiles();
         h.queueAnswer(seams::MsgAnswer::Yes);
-        basMain_PrintDefult();
+        printStatement(w);
         QCOMPARE(h.messageTexts().size(), 2);
         QVERIFY(h.messageTexts()[0].contains("\r\n\r\n" + queueName() + "\r\n\r\n"));
         QCOMPARE(doneTexts(h.messageTexts())[1], QStringLiteral("標準印刷が完了しました。"));

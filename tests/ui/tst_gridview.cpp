@@ -54,7 +54,7 @@ private slots:
     {
         addHistoryRow("1234", "2024/05/01", "10:00:00", "1500円");
         addHistoryRow("5678", "2024/05/01", "11:00:00", "-200円");
-        showGrid(basAccess_MakeReadSQL("ETC_DATA", 2, currentViewSelection()), 2);
+        showGrid(*w, basAccess_MakeReadSQL("ETC_DATA", 2, currentViewSelection(*w)), 2);
         QCOMPARE(labels(), QStringLiteral("2件 1,300円"));
         QCOMPARE(w->MSHFlexGrid->model()->rowCount(), 2);
         QCOMPARE(w->MSHFlexGrid->columnWidth(0), 55);
@@ -62,7 +62,7 @@ private slots:
         QVERIFY(w->MSHFlexGrid->verticalHeader()->isHidden()); // no extra column before the data
         QVERIFY(!w->MSHFlexGrid->horizontalHeader()->isHidden());
 
-        showGrid("ETC_TEMP", 0);
+        showGrid(*w, "ETC_TEMP", 0);
         QCOMPARE(labels(), QStringLiteral("0件 0円"));
         QCOMPARE(w->MSHFlexGrid->model()->columnCount(), 0);
         QVERIFY(!w->MSHFlexGrid->verticalHeader()->isHidden());
@@ -73,7 +73,7 @@ private slots:
         // No registered card: only "0000", the typed number stays.
         w->optCardNo[0]->setChecked(true);
         w->txtCardInput->setText("1234");
-        basMain_GetCardNo();
+        fillCardNumbers(*w);
         QCOMPARE(comboItems(), QStringList{"0000"});
         QCOMPARE(w->txtCardInput->text(), QStringLiteral("1234"));
 
@@ -86,7 +86,7 @@ private slots:
         // (Filling the list switches to list entry; switch back to typing.)
         QVERIFY(w->optCardNo[1]->isChecked());
         w->optCardNo[0]->setChecked(true);
-        basMain_GetCardNo();
+        fillCardNumbers(*w);
         QCOMPARE(comboItems(), (QStringList{"0000", "1234", "5678"}));
         QCOMPARE(w->cboCardSelect->currentText(), QStringLiteral("1234"));
         QCOMPARE(w->txtCardInput->text(), QString());
@@ -94,12 +94,12 @@ private slots:
 
         // Selected from the list and still registered.
         w->cboCardSelect->setCurrentIndex(2);
-        basMain_GetCardNo();
+        fillCardNumbers(*w);
         QCOMPARE(w->cboCardSelect->currentText(), QStringLiteral("5678"));
 
         // No longer registered: back to "0000".
         historyExec("DELETE FROM ETC_DATA WHERE CARD_ID='5678'");
-        basMain_GetCardNo();
+        fillCardNumbers(*w);
         QCOMPARE(comboItems(), (QStringList{"0000", "1234"}));
         QCOMPARE(w->cboCardSelect->currentIndex(), 0);
         QVERIFY(h->messages().isEmpty());

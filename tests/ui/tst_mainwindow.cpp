@@ -136,7 +136,7 @@ void TestMainWindow::selectModeShowsAndHidesTheRange()
     MainWindow w;
     w.show();
     QWidget *range[] = {w.cmdDateStart, w.dtpDateStart, w.dtpTimeStart, w.cmdDateEnd, w.dtpDateEnd, w.dtpTimeEnd};
-    basMain_SelectMode(1);
+    showSelectMode(w, 1);
     QVERIFY(w.optSelectMode[1]->isChecked());
     QCOMPARE(w.fraSelectMode->width(), 462);
     for (QWidget *c : range)
@@ -147,7 +147,7 @@ void TestMainWindow::selectModeShowsAndHidesTheRange()
     QCOMPARE(w.fraSelectMode->width(), 106);
     for (QWidget *c : range)
         QVERIFY(!c->isVisible());
-    basMain_SelectMode(7); // any other index: nothing
+    showSelectMode(w, 7); // any other index: nothing
     QVERIFY(w.optSelectMode[0]->isChecked());
     QCOMPARE(w.fraSelectMode->width(), 106);
 }
@@ -163,8 +163,8 @@ void TestMainWindow::dateButtonsResetToToday()
     w.dtpTimeEnd->setTime(QTime(5, 5, 5));
     w.cmdDateStart->click();
     w.cmdDateEnd->click();
-    QCOMPARE(selectedRange().startText(), QStringLiteral("2010/06/03-00:00:00"));
-    QCOMPARE(selectedRange().endText(), QStringLiteral("2010/06/03-23:59:59"));
+    QCOMPARE(selectedRange(w).startText(), QStringLiteral("2010/06/03-00:00:00"));
+    QCOMPARE(selectedRange(w).endText(), QStringLiteral("2010/06/03-23:59:59"));
 }
 
 void TestMainWindow::dateTimeCheckEnds_data()
@@ -185,12 +185,12 @@ void TestMainWindow::dateTimeCheckEnds()
     QFETCH(bool, refused);
     TestHarness h;
     MainWindow w;
-    basMain_SelectMode(qint16(mode));
+    showSelectMode(w, qint16(mode));
     w.dtpDateStart->setDate(QDate(2010, 6, 3));
     w.dtpTimeStart->setTime(QTime(10, 0, 0));
     w.dtpDateEnd->setDate(QDate(2010, 6, 3));
     w.dtpTimeEnd->setTime(endTime);
-    QCOMPARE(basMain_CheckDateTime(), refused);
+    QCOMPARE(refuseReversedRange(w), refused);
     if (refused)
         QCOMPARE(h.messageTexts(), QStringList{QStringLiteral("開始日時より前の日時を終了日時に設定することは出来ません。")});
     else
@@ -225,7 +225,7 @@ void TestMainWindow::locksAffectConditionsAndMenus()
         return true;
     };
 
-    basMain_BanCardRead(false);
+    setMenusAndConditionsEnabled(w, false);
     QVERIFY(allConditions(false));
     QVERIFY(allItems(false));
     QVERIFY(allMenus(false));
@@ -233,18 +233,18 @@ void TestMainWindow::locksAffectConditionsAndMenus()
     QVERIFY(w.mnuExit->isEnabled());
     QVERIFY(w.btnExit->isEnabled());
 
-    basMain_BanCardRead(true);
+    setMenusAndConditionsEnabled(w, true);
     QVERIFY(allConditions(true));
     QVERIFY(allMenus(true));
     QVERIFY(allItems(false)); // unlocking leaves the output items to the operations
 
     for (QAction *a : items)
         a->setEnabled(true);
-    basMain_BanRecordCheck(false);
+    setConditionsEnabled(w, false);
     QVERIFY(allConditions(false));
     QVERIFY(allItems(false));
     QVERIFY(allMenus(true)); // the menus stay usable while duplicates are shown
-    basMain_BanRecordCheck(true);
+    setConditionsEnabled(w, true);
     QVERIFY(allConditions(true));
     QVERIFY(allItems(false));
 }
@@ -255,12 +255,12 @@ void TestMainWindow::cardNumberRule()
     w.cboCardSelect->addItems({"0000", "1234"});
     w.optCardNo[0]->setChecked(true);
     w.txtCardInput->clear();
-    QCOMPARE(basAccess_GetSelectCardNo(), QStringLiteral("0000"));
+    QCOMPARE(selectedCardNumber(w), QStringLiteral("0000"));
     w.txtCardInput->setText(QStringLiteral("0042"));
-    QCOMPARE(basAccess_GetSelectCardNo(), QStringLiteral("0042"));
+    QCOMPARE(selectedCardNumber(w), QStringLiteral("0042"));
     QTest::keyClick(w.cboCardSelect, Qt::Key_Down); // choosing from the list switches to list entry
     QVERIFY(w.optCardNo[1]->isChecked());
-    QCOMPARE(basAccess_GetSelectCardNo(), QStringLiteral("1234"));
+    QCOMPARE(selectedCardNumber(w), QStringLiteral("1234"));
 }
 
 void TestMainWindow::typedCardNumberIsNormalised_data()
@@ -302,7 +302,7 @@ void TestMainWindow::focusAndListSwitchTheEntryMode()
     QTest::keyClicks(w.txtCardInput, QStringLiteral("7"));
     w.btnExit->setFocus(); // focus leaves the text box (no click: that would close the window)
     QTRY_COMPARE(w.txtCardInput->text(), QStringLiteral("0007"));
-    QCOMPARE(basAccess_GetSelectCardNo(), QStringLiteral("0007"));
+    QCOMPARE(selectedCardNumber(w), QStringLiteral("0007"));
 
     // Coming back selects the whole text, so typing replaces it.
     w.txtCardInput->setFocus(Qt::TabFocusReason);
