@@ -28,6 +28,7 @@ private slots:
     void menusAndFixedClientSize();
     void selectModeShowsAndHidesTheRange();
     void dateButtonsResetToToday();
+    void eachWindowsControlsActOnThatWindow();
     void dateTimeCheckEnds_data();
     void dateTimeCheckEnds();
     void locksAffectConditionsAndMenus();
@@ -165,6 +166,34 @@ void TestMainWindow::dateButtonsResetToToday()
     w.cmdDateEnd->click();
     QCOMPARE(selectedRange(w).startText(), QStringLiteral("2010/06/03-00:00:00"));
     QCOMPARE(selectedRange(w).endText(), QStringLiteral("2010/06/03-23:59:59"));
+}
+
+void TestMainWindow::eachWindowsControlsActOnThatWindow()
+{
+    // Two windows at once (one built while another is still there): the
+    // controls of the first act on the first, not on the one built last.
+    TestHarness h;
+    h.setNow(QDateTime(QDate(2010, 6, 3), QTime(10, 20, 30)));
+    MainWindow first;
+    MainWindow second;
+    for (MainWindow *w : {&first, &second}) {
+        w->show();
+        w->dtpDateStart->setDate(QDate(2001, 1, 1));
+        w->dtpTimeStart->setTime(QTime(5, 5, 5));
+        showSelectMode(*w, 0);
+    }
+    first.cmdDateStart->click();
+    QCOMPARE(selectedRange(first).startText(), QStringLiteral("2010/06/03-00:00:00"));
+    QCOMPARE(selectedRange(second).startText(), QStringLiteral("2001/01/01-05:05:05"));
+    QTest::mouseClick(first.optSelectMode[1], Qt::LeftButton, {}, QPoint(8, 11));
+    QCOMPARE(first.fraSelectMode->width(), 462);
+    QVERIFY(first.dtpDateStart->isVisible());
+    QCOMPARE(second.fraSelectMode->width(), 106);
+    QVERIFY(!second.dtpDateStart->isVisible());
+    // The lock of one window leaves the other's conditions and menus alone.
+    setMenusAndConditionsEnabled(first, false);
+    QVERIFY(!first.txtCardInput->isEnabled());
+    QVERIFY(second.txtCardInput->isEnabled() && second.mnuEdit->isEnabled());
 }
 
 void TestMainWindow::dateTimeCheckEnds_data()
