@@ -1,6 +1,6 @@
 #include "start/BackupCommand.h"
 
-#include "start/basMain.h"
+#include "start/Startup.h"
 
 #include "app/DataFolder.h"
 #include "app/Settings.h"
@@ -15,6 +15,8 @@
 #include <QFileInfo>
 #include <QTextStream>
 #include <optional>
+
+namespace start {
 
 namespace {
 
@@ -123,3 +125,5 @@ int runRestoreCommand(const QStringList &args)
         out << QStringLiteral("それまでの利用履歴は %1 に保存しました。").arg(QDir::toNativeSeparators(kept)) << Qt::endl;
     return 0;
 }
+
+} // namespace start

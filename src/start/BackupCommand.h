@@ -4,5 +4,9 @@
 
 #include <QStringList>
 
+namespace start {
+
 int runBackupCommand(const QStringList &args);
 int runRestoreCommand(const QStringList &args);
+
+} // namespace start

@@ -21,6 +21,8 @@
 #include <cstdio>
 #include <memory>
 
+namespace start {
+
 namespace {
 
 // "passlog --copy-history-to-server": copies the history file of this PC
@@ -170,3 +172,5 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
     }
     return std::nullopt;
 }
+
+} // namespace start

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <optional>
 
+namespace start {
+
 void setApplicationInfo();
 
 // The exit status when the command line asked for something other than the
@@ -27,3 +29,5 @@ struct Subcommand {
 
 // The subcommands, in the order "passlog --help" lists them.
 const QList<Subcommand> &subcommands();
+
+} // namespace start

@@ -1,13 +1,13 @@
 #include "start/Demo.h"
 
-#include "start/basMain.h"
+#include "start/Startup.h"
 
 #include "app/DataFolder.h"
 #include "app/Settings.h"
 #include "app/basCommon.h"
 #include "history/basAccess.h"
 #include "reader/PortDevice.h"
-#include "ui/frmMain.h"
+#include "ui/MainWindow.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QPointer>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
@@ -25,6 +26,8 @@
 #include <csignal>
 #include <sys/prctl.h>
 #endif
+
+namespace start {
 
 namespace {
 std::unique_ptr<QProcess> g_emulator;
@@ -147,20 +150,19 @@ void stopDemo()
     g_link.clear();
 }
 
-void markDemoWindow()
+void markDemoWindow(ui::MainWindow *window)
 {
-    if (frmMain *window = frmMain::instance())
+    if (window)
         window->setWindowTitle(kAppTitle + QStringLiteral(" (デモ)"));
 }
 
-void readCardAndQuitWhenAsked()
+void readCardAndQuitWhenAsked(ui::MainWindow *shown)
 {
     if (!qEnvironmentVariableIsSet("PASSLOG_DEMO_READ_AND_QUIT"))
         return;
     auto *poll = new QTimer(QCoreApplication::instance());
     auto waited = std::make_shared<int>(0);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, waited] {
-        frmMain *window = frmMain::instance();
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, waited, window = QPointer<ui::MainWindow>(shown)] {
         const bool offered = window && window->btnCardRead->isEnabled();
         if (!offered && ++*waited < 150)
             return;
@@ -176,3 +178,5 @@ void readCardAndQuitWhenAsked()
     });
     poll->start(200);
 }
+
+} // namespace start

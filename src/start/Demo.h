@@ -10,6 +10,12 @@
 #include <QString>
 #include <QStringList>
 
+namespace ui {
+class MainWindow;
+}
+
+namespace start {
+
 QCommandLineOption demoOption();
 
 struct DemoFiles {
@@ -37,9 +43,11 @@ QString demoReaderLink();
 void stopDemo();
 
 // " (デモ)" appended to the main window's title.
-void markDemoWindow();
+void markDemoWindow(ui::MainWindow *window);
 
 // For the package check without a display: when PASSLOG_DEMO_READ_AND_QUIT is
 // set, presses カード読込 once it is offered (within 30 s), then ends the
 // program through its end sequence.
-void readCardAndQuitWhenAsked();
+void readCardAndQuitWhenAsked(ui::MainWindow *window);
+
+} // namespace start

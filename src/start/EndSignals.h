@@ -5,6 +5,10 @@
 
 #include <functional>
 
+namespace start {
+
 // Runs onEnd on SIGTERM, SIGINT and SIGHUP. Does nothing where there are no
 // such signals (Windows ends a session through the session manager).
 void watchEndSignals(std::function<void()> onEnd);
+
+} // namespace start

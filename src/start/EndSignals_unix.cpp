@@ -15,6 +15,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace start {
+
 namespace {
 
 // A signal handler may call almost nothing, Qt least of all: it writes one
@@ -63,8 +65,12 @@ void watchEndSignals(std::function<void()> onEnd)
         ::sigaction(signal, &action, nullptr);
 }
 
+} // namespace start
+
 #else
 
+namespace start {
 void watchEndSignals(std::function<void()>) {}
+} // namespace start
 
 #endif

@@ -21,6 +21,8 @@
 #include <QRegularExpression>
 #include <cstdio>
 
+namespace start {
+
 namespace {
 
 const QString kCsv = QStringLiteral("csv");
@@ -219,3 +221,5 @@ int runExportCommand(const QStringList &args)
     seams::setProgramEndHandler({});
     return status;
 }
+
+} // namespace start

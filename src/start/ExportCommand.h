@@ -5,9 +5,13 @@
 
 #include <QStringList>
 
+namespace start {
+
 // args[0] is the command's name, then its words. Exit status 0 written, 1 the
 // job failed (an existing file is left as it was), 2 a usage error.
 int runExportCommand(const QStringList &args);
 
 // "export statement" lays out a PDF file.
 bool exportNeedsFonts(const QStringList &args);
+
+} // namespace start

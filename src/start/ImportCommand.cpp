@@ -13,6 +13,8 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
+namespace start {
+
 namespace {
 
 const QString kUsage = QStringLiteral(
@@ -101,3 +103,5 @@ int runImportCommand(const QStringList &args)
     }
     return 0;
 }
+
+} // namespace start

@@ -4,7 +4,11 @@
 
 #include <QStringList>
 
+namespace start {
+
 // args: the words after "import". Returns the exit code: 0 done (or checked
 // with --dry-run), 1 refused (a bad line, the store) or stopped, 2 a wrong
 // command line.
 int runImportCommand(const QStringList &args);
+
+} // namespace start

@@ -12,6 +12,8 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
+namespace start {
+
 namespace {
 
 const QString kUsage = QStringLiteral(
@@ -69,3 +71,5 @@ int runServerCommand(const QStringList &args)
         << grants;
     return 0;
 }
+
+} // namespace start

@@ -4,5 +4,9 @@
 
 #include <QStringList>
 
+namespace start {
+
 // args: the words after "passlog server". Exit status 0 done, 1 failed, 2 usage.
 int runServerCommand(const QStringList &args);
+
+} // namespace start

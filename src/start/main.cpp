@@ -1,4 +1,4 @@
-#include "start/basMain.h"
+#include "start/Startup.h"
 #include "start/CommandLine.h"
 #include "start/Demo.h"
 
@@ -14,29 +14,29 @@
 
 int main(int argc, char *argv[])
 {
-    if (const std::optional<int> answered = answerCommandLine(argc, argv))
+    if (const std::optional<int> answered = start::answerCommandLine(argc, argv))
         return *answered;
     QApplication app(argc, argv);
-    setApplicationInfo();
+    start::setApplicationInfo();
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 128, 256})
         icon.addPixmap(QPixmap::fromImage(programIcon(size)));
     QApplication::setWindowIcon(icon);
-    watchSessionEnd();
-    const bool demo = QCoreApplication::arguments().contains(QStringLiteral("--") + demoOption().names().at(0));
+    start::watchSessionEnd();
+    const bool demo = QCoreApplication::arguments().contains(QStringLiteral("--") + start::demoOption().names().at(0));
     if (demo) {
-        if (const QString refused = startDemo(findDemoFiles(demoFolders())); !refused.isEmpty()) {
+        if (const QString refused = start::startDemo(start::findDemoFiles(start::demoFolders())); !refused.isEmpty()) {
             std::fputs(qPrintable(QStringLiteral("デモを開始できません: ") + refused + QLatin1Char('\n')), stderr);
             return 1;
         }
     }
-    basMain_Main();
+    ui::MainWindow *window = start::showMainWindow();
     if (demo) {
-        markDemoWindow();
-        readCardAndQuitWhenAsked();
+        start::markDemoWindow(window);
+        start::readCardAndQuitWhenAsked(window);
     }
     // For the start-up benchmark: end normally once the window is shown.
     if (qEnvironmentVariableIsSet("PASSLOG_QUIT_WHEN_SHOWN"))
-        QTimer::singleShot(0, &app, [] { endForSessionEnd(); });
+        QTimer::singleShot(0, &app, [] { start::endForSessionEnd(); });
     return app.exec();
 }

@@ -1,6 +1,6 @@
 // Card read and screen clear.
 
-#include "ui/basMainOperations.h"
+#include "ui/HistoryOperations.h"
 
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
@@ -11,8 +11,8 @@
 #include "reader/basRS232C.h"
 #include "ui/Commands.h"
 #include "ui/FrameControl.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QAction>
 #include <QScopeGuard>
@@ -21,32 +21,33 @@
 #include <QPushButton>
 #include <QTimer>
 
+namespace ui {
+
 namespace {
 
 // Records in the card data table (element 0 holds none).
 int cardRecordCount() { return int(CardTable.size()) - 1; }
 } // namespace
 
-void basMain_CardRead()
+void readCard(MainWindow &f)
 {
-    guarded("basMain_CardRead", [] {
-        frmMain &f = form();
-        const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f.btnDBEntry); });
-        if (basMain_CheckDateTime() || typedCardNumberRefused())
+    guarded("basMain_CardRead", [&] {
+        const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f, f.btnDBEntry); });
+        if (refuseReversedRange(f) || typedCardNumberRefused(f))
             return;
-        useAllCardsIfNothingTyped();
-        basMain_BanCardRead(false);
+        useAllCardsIfNothingTyped(f);
+        setMenusAndConditionsEnabled(f, false);
         f.TimerPolling->stop();
         for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry, f.btnDBRead, f.btnDBDelete})
             b->setEnabled(false);
-        disableOutputCommands();
+        disableOutputCommands(f);
         f.fraHFlexGrid->setTitle(kCaptionHistory);
         f.ProgressBar->setRange(0, 100);
         f.ProgressBar->setValue(0);
         f.ProgressBar->show();
-        emptyStagingAndGrid();
+        emptyStagingAndGrid(f);
 
-        basRS232C_CommCardRead(cardReadDateLimit());
+        basRS232C_CommCardRead(cardReadDateLimit(f));
 
         if (cardRecordCount() < 1) {
             if (blnReadError) {
@@ -57,9 +58,9 @@ void basMain_CardRead()
             }
         } else {
             f.ProgressBar->setValue(100);
-            const ViewSelection selection = currentViewSelection();
+            const ViewSelection selection = currentViewSelection(f);
             basAccess_MDBAddTEMP(CardTable, basAccess_StagingCondition(selection));
-            showGrid(basAccess_MakeReadSQL(kTableTemp, 1, selection), 1);
+            showGrid(f, basAccess_MakeReadSQL(kTableTemp, 1, selection), 1);
             f.lblCardValue->setText(QStringLiteral("カード正常"));
             f.btnCardRead->setEnabled(true);
             if (f.lblCountValue->text() == recordCountText(0)) {
@@ -69,29 +70,30 @@ void basMain_CardRead()
                 f.fraHFlexGrid->setTitle(kCaptionHistory + QStringLiteral("(ETCカード)"));
                 f.btnViewCls->setEnabled(true);
                 f.btnDBEntry->setEnabled(true);
-                enableOutputCommands();
+                enableOutputCommands(f);
             }
         }
-        enableDBReadIfHistory();
+        enableDBReadIfHistory(f);
         f.ProgressBar->hide();
-        restartPolling();
-        basMain_BanCardRead(true);
+        restartPolling(f);
+        setMenusAndConditionsEnabled(f, true);
     });
 }
 
-void basMain_ViewCls()
+void clearScreen(MainWindow &f)
 {
-    guarded("basMain_ViewCls", [] {
-        frmMain &f = form();
-        const auto focus = qScopeGuard([] { focusNextUsefulControl(); });
+    guarded("basMain_ViewCls", [&] {
+        const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f); });
         f.TimerPolling->stop();
         for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry})
             b->setEnabled(false);
-        disableOutputCommands();
+        disableOutputCommands(f);
         f.fraHFlexGrid->setTitle(kCaptionHistory);
-        emptyStagingAndGrid();
+        emptyStagingAndGrid(f);
         basAccess_ResetViewCondition();
-        restartPolling();
+        restartPolling(f);
         f.btnCardRead->setEnabled(true);
     });
 }
+
+} // namespace ui

@@ -6,8 +6,8 @@
 #include "history/basAccess.h"
 #include "history/HistoryGridModel.h"
 #include "history/basAccessGrid.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,9 +20,11 @@
 #include <QTableView>
 #include <QTimer>
 
-HistoryGridModel *gridModel()
+namespace ui {
+
+HistoryGridModel *gridModel(MainWindow &window)
 {
-    QTableView *grid = form().MSHFlexGrid;
+    QTableView *grid = window.MSHFlexGrid;
     if (auto *model = qobject_cast<HistoryGridModel *>(grid->model()))
         return model;
     auto *model = new HistoryGridModel(grid);
@@ -30,10 +32,9 @@ HistoryGridModel *gridModel()
     return model;
 }
 
-void showGrid(const QString &source, qint16 viewType, const std::function<bool()> &keepGoing)
+void showGrid(MainWindow &f, const QString &source, qint16 viewType, const std::function<bool()> &keepGoing)
 {
-    frmMain &f = form();
-    const GridLoad load = basAccess_MDBtoMSHFlexGrid(*gridModel(), source, viewType, keepGoing);
+    const GridLoad load = basAccess_MDBtoMSHFlexGrid(*gridModel(f), source, viewType, keepGoing);
     QTableView *grid = f.MSHFlexGrid;
     grid->verticalHeader()->setVisible(load.empty());
     if (!load.empty()) {
@@ -43,10 +44,10 @@ void showGrid(const QString &source, qint16 viewType, const std::function<bool()
     }
     f.lblCountValue->setText(recordCountText(load.totals.count));
     f.lblSumValue->setText(tollSumText(load.totals.sum));
-    showServerState();
+    showServerState(f);
 }
 
-void showServerState()
+void showServerState(MainWindow &window)
 {
     QString text;
     // "接続中" only while the connection is open: not before the first
@@ -55,23 +56,21 @@ void showServerState()
         text = basAccess_ServerConnected()           ? QStringLiteral("共有サーバー: 接続中")
                : !basAccess_ServerAway().isEmpty() ? QStringLiteral("共有サーバーに接続できません")
                                                    : QStringLiteral("共有サーバー: 接続を確認中…");
-    form().lblServerState->setText(text);
-    form().lblServerState->setToolTip(basAccess_ServerAway());
+    window.lblServerState->setText(text);
+    window.lblServerState->setToolTip(basAccess_ServerAway());
 }
 
-void refreshCardNumbersFromServer()
+void refreshCardNumbersFromServer(MainWindow &f)
 {
-    if (!frmMain::instance())
-        return;
     if (QApplication::activeModalWidget()) {
-        QTimer::singleShot(200, &form(), [] { guarded("basMain_GetCardNo", refreshCardNumbersFromServer); });
+        // Tried again while the window lives.
+        QTimer::singleShot(200, &f, [w = &f] { guarded("basMain_GetCardNo", [w] { refreshCardNumbersFromServer(*w); }); });
         return;
     }
-    frmMain &f = form();
     const bool typed = f.optCardNo[0]->isChecked();
     const QString text = f.txtCardInput->text();
     const QString chosen = f.cboCardSelect->currentText();
-    basMain_GetCardNo();
+    fillCardNumbers(f);
     const int index = chosen == kNoCardNo ? -1 : f.cboCardSelect->findText(chosen);
     if (index >= 0)
         f.cboCardSelect->setCurrentIndex(index);
@@ -79,15 +78,14 @@ void refreshCardNumbersFromServer()
     f.optCardNo[typed ? 0 : 1]->setChecked(true);
 }
 
-void basMain_GetCardNo()
+void fillCardNumbers(MainWindow &f)
 {
-    frmMain &f = form();
     // Without the shared history's server the list holds "0000" alone; the
     // status bar says why.
     QStringList numbers;
     expectedFailureOf([&] { numbers = basAccess_HistoryCardNumbers(); });
-    showServerState();
-    const QString remembered = basAccess_GetSelectCardNo();
+    showServerState(f);
+    const QString remembered = selectedCardNumber(f);
     f.cboCardSelect->clear();
     f.cboCardSelect->addItem(kNoCardNo);
     f.cboCardSelect->addItems(numbers);
@@ -97,18 +95,16 @@ void basMain_GetCardNo()
     f.optCardNo[1]->setChecked(true); // the selection is a choice from the list
 }
 
-void disableOutputCommands()
+void disableOutputCommands(MainWindow &f)
 {
-    frmMain &f = form();
     for (QPushButton *b : {f.btnPrintDefault, f.btnPrintDesktop, f.btnCSVOutput})
         b->setEnabled(false);
     for (QAction *a : {f.mnuPrintDefault, f.mnuPrintDesktop, f.mnuCSVOutput, f.mnuMonthlyTotals})
         a->setEnabled(false);
 }
 
-void enableOutputCommands()
+void enableOutputCommands(MainWindow &f)
 {
-    frmMain &f = form();
     f.btnPrintDefault->setEnabled(true);
     f.mnuPrintDefault->setEnabled(true);
     if (intRelayMode == 2) {
@@ -121,23 +117,23 @@ void enableOutputCommands()
     f.mnuMonthlyTotals->setEnabled(ViewCondition.ViewMode == 2);
 }
 
-void emptyStagingAndGrid()
+void emptyStagingAndGrid(MainWindow &window)
 {
     basAccess_MDBTBLOpen(basAccess_MakeHFGSQL(kTableTemp, QStringLiteral("FORMAT")));
-    showGrid(kTableTemp, 0);
+    showGrid(window, kTableTemp, 0);
 }
 
-void enableDBReadIfHistory()
+void enableDBReadIfHistory(MainWindow &window)
 {
     bool any = false;
     if (!expectedFailureOf([&] { any = basAccess_MDBTBLCheck(kTableData); }).isEmpty())
         any = true;
     if (any)
-        form().btnDBRead->setEnabled(true);
-    showServerState();
+        window.btnDBRead->setEnabled(true);
+    showServerState(window);
 }
 
-void restartPolling() { form().TimerPolling->start(kPollingIntervalMs); }
+void restartPolling(MainWindow &window) { window.TimerPolling->start(kPollingIntervalMs); }
 
 bool cardReadNotRegistered()
 {
@@ -147,9 +143,8 @@ bool cardReadNotRegistered()
     return staged;
 }
 
-void focusNextUsefulControl(QWidget *preferred)
+void focusNextUsefulControl(MainWindow &f, QWidget *preferred)
 {
-    frmMain &f = form();
     if (preferred && preferred->isEnabled()) {
         preferred->setFocus(Qt::OtherFocusReason);
         return;
@@ -166,16 +161,16 @@ void focusNextUsefulControl(QWidget *preferred)
     f.MSHFlexGrid->setFocus(Qt::OtherFocusReason);
 }
 
-void selectAllCardsFromList()
+void selectAllCardsFromList(MainWindow &f)
 {
-    frmMain &f = form();
     f.optCardNo[1]->setChecked(true);
     f.cboCardSelect->setCurrentIndex(0);
 }
 
-void useAllCardsIfNothingTyped()
+void useAllCardsIfNothingTyped(MainWindow &f)
 {
-    frmMain &f = form();
     if (f.optCardNo[0]->isChecked() && f.txtCardInput->text().isEmpty())
-        selectAllCardsFromList();
+        selectAllCardsFromList(f);
 }
+
+} // namespace ui

@@ -1,6 +1,6 @@
 // Registration, database read and database delete.
 
-#include "ui/basMainOperations.h"
+#include "ui/HistoryOperations.h"
 
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
@@ -12,8 +12,8 @@
 #include "ui/Commands.h"
 #include "ui/Progress.h"
 #include "ui/FrameControl.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QScopeGuard>
 #include <QAction>
@@ -23,24 +23,25 @@
 #include <QRadioButton>
 #include <QTimer>
 
+namespace ui {
+
 namespace {
 const QString kZeroCount = recordCountText(0);
 } // namespace
 
-void basMain_DBEntry()
+void registerCardRead(MainWindow &f)
 {
-    guarded("basMain_DBEntry", [] {
-        frmMain &f = form();
+    guarded("basMain_DBEntry", [&] {
         QWidget *next = nullptr; // DB読込 once registered
-        const auto focus = qScopeGuard([&next] { focusNextUsefulControl(next); });
+        const auto focus = qScopeGuard([&f, &next] { focusNextUsefulControl(f, next); });
         if (f.optCardNo[0]->isChecked() && f.txtCardInput->text().isEmpty()) {
             basCommon_ShowWarning(QStringLiteral("カードNOが入力されていません。"));
             f.txtCardInput->setFocus();
             return;
         }
-        if (typedCardNumberRefused())
+        if (typedCardNumberRefused(f))
             return;
-        const QString cardNo = basAccess_GetSelectCardNo();
+        const QString cardNo = selectedCardNumber(f);
         if (cardNo == kNoCardNo) {
             basCommon_ShowWarning(QStringLiteral("カードNO:[") + cardNo + QStringLiteral("]ではDB登録できません。"));
             return;
@@ -51,72 +52,71 @@ void basMain_DBEntry()
         f.TimerPolling->stop();
         for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry})
             b->setEnabled(false);
-        disableOutputCommands();
+        disableOutputCommands(f);
         f.fraHFlexGrid->setTitle(kCaptionHistory);
         qint64 registered = 0;
         const QString refused = expectedFailureOf(
-            [&] { registered = basAccess_MDBTBLEntry(cardNo, busyProgressOf(QStringLiteral("DB登録中…"))); });
+            [&] { registered = basAccess_MDBTBLEntry(cardNo, busyProgressOf(&f, QStringLiteral("DB登録中…"))); });
         if (!refused.isEmpty() || registered == 0) {
             // Nothing was registered: the card read stays shown for another try.
             f.fraHFlexGrid->setTitle(kCaptionHistory + QStringLiteral("(ETCカード)"));
             for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry})
                 b->setEnabled(true);
-            enableOutputCommands();
-            restartPolling();
-            showServerState();
+            enableOutputCommands(f);
+            restartPolling(f);
+            showServerState(f);
             if (refused.isEmpty())
                 basCommon_ShowWarning(QStringLiteral("登録できるデータがありませんでした。"));
             else if (!refused.trimmed().isEmpty()) // not stopped by the user
                 basCommon_ShowWarning(refused);
             return;
         }
-        emptyStagingAndGrid();
-        basMain_GetCardNo();
+        emptyStagingAndGrid(f);
+        fillCardNumbers(f);
         basAccess_ResetViewCondition();
-        restartPolling();
+        restartPolling(f);
         f.btnCardRead->setEnabled(true);
-        enableDBReadIfHistory();
+        enableDBReadIfHistory(f);
         next = f.btnDBRead;
         basCommon_ShowInfo(QStringLiteral("DB登録が完了しました。"));
     });
 }
 
-void basMain_DBRead()
+void readHistory(MainWindow &f)
 {
-    guarded("basMain_DBRead", [] {
-        frmMain &f = form();
-        const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f.btnPrintDefault); });
+    guarded("basMain_DBRead", [&] {
+        const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f, f.btnPrintDefault); });
         if (f.lblCountValue->text() != kZeroCount && ViewCondition.ViewMode == 1 &&
             !basCommon_AskYesNo(
                 QStringLiteral("DB登録を行わずにDB読込を行うと現在表示されている利用履歴は削除されます。") +
                 QStringLiteral("よろしいですか?")))
             return;
-        if (basMain_CheckDateTime() || typedCardNumberRefused())
+        if (refuseReversedRange(f) || typedCardNumberRefused(f))
             return;
-        useAllCardsIfNothingTyped();
-        basMain_BanRecordCheck(true);
+        useAllCardsIfNothingTyped(f);
+        setConditionsEnabled(f, true);
         for (QPushButton *b : {f.btnViewCls, f.btnDBEntry, f.btnDBRead, f.btnDBDelete})
             b->setEnabled(false);
-        disableOutputCommands();
+        disableOutputCommands(f);
         f.mnuRecordCheck->setEnabled(false);
         const QString away = expectedFailureOf(
-            [&] { showGrid(basAccess_MakeReadSQL(kTableData, 2, currentViewSelection()), 2); });
+            [&] { showGrid(f, basAccess_MakeReadSQL(kTableData, 2, currentViewSelection(f)), 2); });
         if (!away.isEmpty()) {
             // The shared history could not be read: an empty grid, and the
             // button stays for another try.
-            showGrid(kTableTemp, 0);
+            showGrid(f, kTableTemp, 0);
             basAccess_ResetViewCondition();
             f.fraHFlexGrid->setTitle(kCaptionHistory);
             f.btnDBRead->setEnabled(true);
-            showServerState();
+            showServerState(f);
             basCommon_ShowWarning(away);
             return;
         }
         if (f.lblCountValue->text() != kZeroCount) {
             f.fraHFlexGrid->setTitle(kCaptionHistory + QStringLiteral("(データベース)"));
             f.btnDBDelete->setEnabled(true);
-            enableOutputCommands();
-            if (basAccess_GetSelectCardNo() == kNoCardNo) {
+            enableOutputCommands(f);
+            if (selectedCardNumber(f) == kNoCardNo) {
                 f.mnuRecordCheck->setEnabled(true);
                 f.mnuRecordDelete->setEnabled(false);
             }
@@ -128,13 +128,12 @@ void basMain_DBRead()
     });
 }
 
-void basMain_DBDelete()
+void deleteShownRows(MainWindow &f)
 {
-    const auto focus = qScopeGuard([] { focusNextUsefulControl(); });
-    guarded("basMain_DBDelete", [] {
-        frmMain &f = form();
+    const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f); });
+    guarded("basMain_DBDelete", [&] {
         if (f.optCardNo[0]->isChecked())
-            selectAllCardsFromList();
+            selectAllCardsFromList(f);
         // Exactly the rows counted in the question go: when another PC changed
         // them since they were shown, the view is shown again and the
         // question comes again with the new count.
@@ -147,16 +146,16 @@ void basMain_DBDelete()
             try {
                 deleted = basAccess_DeleteShown("basAccess_MDBTBLOpen",
                                                 basAccess_MakeHFGSQL(kTableData, QStringLiteral("DELETE")),
-                                                busyProgressOf(QStringLiteral("DB削除中…")));
+                                                busyProgressOf(&f, QStringLiteral("DB削除中…")));
                 break;
             } catch (const ShownRowsChanged &changed) {
                 basCommon_ShowWarning(changed.description());
-                showGrid(basAccess_ShownRows().source.isEmpty() ? basAccess_MakeHFGSQL(kTableData, QStringLiteral("SELECT"))
+                showGrid(f, basAccess_ShownRows().source.isEmpty() ? basAccess_MakeHFGSQL(kTableData, QStringLiteral("SELECT"))
                                                                 : basAccess_ShownRows().source,
                          2);
                 if (f.lblCountValue->text() == kZeroCount) {
                     f.btnDBDelete->setEnabled(false);
-                    disableOutputCommands();
+                    disableOutputCommands(f);
                     basCommon_ShowWarning(kNoData);
                     return;
                 }
@@ -164,12 +163,14 @@ void basMain_DBDelete()
         }
         for (QPushButton *b : {f.btnDBRead, f.btnDBDelete})
             b->setEnabled(false);
-        disableOutputCommands();
+        disableOutputCommands(f);
         f.fraHFlexGrid->setTitle(kCaptionHistory);
-        basMain_GetCardNo();
-        emptyStagingAndGrid();
+        fillCardNumbers(f);
+        emptyStagingAndGrid(f);
         basAccess_ResetViewCondition();
-        enableDBReadIfHistory();
+        enableDBReadIfHistory(f);
         basCommon_ShowInfo(QStringLiteral("DB削除が完了しました。") + deletedCountText(deleted));
     });
 }
+
+} // namespace ui

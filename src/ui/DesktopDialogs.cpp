@@ -9,6 +9,8 @@
 #include <QMessageBox>
 #include <QRegularExpression>
 
+namespace ui {
+
 namespace {
 
 seams::MsgAnswer realMessageBox(const seams::Message &m)
@@ -81,3 +83,5 @@ void installDesktopDialogs()
     installRealPrinterList();
     installRealPrintQuestion();
 }
+
+} // namespace ui

@@ -9,28 +9,29 @@
 #include "ui/Progress.h"
 #include "ui/FrameControl.h"
 #include "ui/ModalDialogs.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmDelRecord.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/DeleteRowsDialog.h"
+#include "ui/MainWindow.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 
-void basMain_RecordCheck()
+namespace ui {
+
+void showDuplicates(MainWindow &f)
 {
-    guarded("basMain_RecordCheck", [] {
-        frmMain &f = form();
+    guarded("basMain_RecordCheck", [&] {
         if (f.optCardNo[0]->isChecked())
-            selectAllCardsFromList();
+            selectAllCardsFromList(f);
         if (!basCommon_AskYesNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
                                 QStringLiteral("の利用履歴からカード番号以外が同じ項目を絞り込みます。よろしいですか?")))
             return;
-        showGrid(basAccess_MakeRepeatSQL(kNoCardNo, QStringLiteral("SELECT")), 2,
-                 busyProgressOf(QStringLiteral("重複レコード検索中…")));
+        showGrid(f, basAccess_MakeRepeatSQL(kNoCardNo, QStringLiteral("SELECT")), 2,
+                 busyProgressOf(&f, QStringLiteral("重複レコード検索中…")));
         if (f.lblCountValue->text() != recordCountText(0)) {
-            basMain_BanRecordCheck(false);
+            setConditionsEnabled(f, false);
             f.fraHFlexGrid->setTitle(kCaptionDuplicates);
             f.mnuRecordDelete->setEnabled(true);
         } else {
@@ -40,14 +41,16 @@ void basMain_RecordCheck()
             f.mnuRecordCheck->setEnabled(false);
         }
         f.btnDBDelete->setEnabled(false);
-        disableOutputCommands();
+        disableOutputCommands(f);
     });
 }
 
-void basMain_RecordDelete()
+void deleteDuplicates(MainWindow &window)
 {
-    frmDelRecord dialog(&form());
+    DeleteRowsDialog dialog(window);
     runModal(dialog);
 }
 
-bool duplicatesShown() { return form().fraHFlexGrid->title() == kCaptionDuplicates; }
+bool duplicatesShown(MainWindow &window) { return window.fraHFlexGrid->title() == kCaptionDuplicates; }
+
+} // namespace ui

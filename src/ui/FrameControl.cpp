@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QStyle>
 
+namespace ui {
+
 FrameControl::FrameControl(const QString &title, QWidget *parent) : QWidget(parent), m_title(title) {}
 
 void FrameControl::setTitle(const QString &title)
@@ -40,3 +42,5 @@ void FrameControl::paintEvent(QPaintEvent *)
     p.setPen(pal.color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
     p.drawText(caption.left() + 1, em, m_title);
 }
+
+} // namespace ui

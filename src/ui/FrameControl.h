@@ -5,6 +5,8 @@
 
 #include <QWidget>
 
+namespace ui {
+
 class FrameControl : public QWidget {
     Q_OBJECT
 public:
@@ -19,3 +21,5 @@ protected:
 private:
     QString m_title;
 };
+
+} // namespace ui

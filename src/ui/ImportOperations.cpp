@@ -8,8 +8,8 @@
 #include "ui/Commands.h"
 #include "ui/Progress.h"
 #include "ui/ReportOperations.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -28,6 +28,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <memory>
+
+namespace ui {
 
 namespace {
 
@@ -142,10 +144,10 @@ QDialog *importSummaryDialog(const CsvImportSummary &summary, const QString &one
 void setOpenCsvFilesHandler(OpenCsvFilesHandler handler) { g_openFiles = std::move(handler); }
 void setImportQuestionHandler(ImportQuestionHandler handler) { g_question = std::move(handler); }
 
-void basMain_CSVImport()
+void importCsvFiles(MainWindow &f)
 {
-    guarded("basMain_CSVImport", [] {
-        if (typedCardNumberRefused())
+    guarded("basMain_CSVImport", [&] {
+        if (typedCardNumberRefused(f))
             return;
         const QStringList files = askFiles(rememberedFolder(QStringLiteral("ImportPath"), CSVPath));
         if (files.isEmpty())
@@ -154,7 +156,7 @@ void basMain_CSVImport()
         // Each line keeps its own card number unless the user chooses one
         // card for all of them in the summary (the card chosen in the window
         // is suggested there).
-        QString suggested = basAccess_GetSelectCardNo();
+        QString suggested = selectedCardNumber(f);
         if (suggested == kNoCardNo)
             suggested.clear();
         QString card;
@@ -166,7 +168,7 @@ void basMain_CSVImport()
             CsvImport &import = *checking;
             bool checked = false;
             QString failed =
-                expectedFailureOf([&] { checked = import.check(progressOf(QStringLiteral("CSV取込の確認中…"))); });
+                expectedFailureOf([&] { checked = import.check(progressOf(&f, QStringLiteral("CSV取込の確認中…"))); });
             if (failed.isEmpty() && !checked)
                 return; // stopped
             if (!failed.trimmed().isEmpty()) {
@@ -194,7 +196,7 @@ void basMain_CSVImport()
             bool filesChanged = false;
             failed = expectedFailureOf([&] {
                 try {
-                    added = import.write(progressOf(QStringLiteral("CSV取込中…")));
+                    added = import.write(progressOf(&f, QStringLiteral("CSV取込中…")));
                 } catch (const CsvFilesChanged &) {
                     filesChanged = true;
                 }
@@ -212,11 +214,13 @@ void basMain_CSVImport()
             }
             if (!failed.isEmpty() || added < 0)
                 return; // stopped: the history is as it was
-            basMain_GetCardNo();
-            enableDBReadIfHistory();
+            fillCardNumbers(f);
+            enableDBReadIfHistory(f);
             basCommon_ShowInfo(QStringLiteral("CSV取込が完了しました。") + groupedNumber(added) +
                                QStringLiteral("件の利用履歴を取り込みました。"));
             return;
         }
     });
 }
+
+} // namespace ui

@@ -5,6 +5,13 @@
 #include <QStringList>
 #include <functional>
 
+class QDialog;
+struct CsvImportSummary;
+
+namespace ui {
+
+class MainWindow;
+
 // The files to import, chosen in a dialog (empty: cancelled). An empty
 // handler restores the real one, a file dialog for several files.
 using OpenCsvFilesHandler = std::function<QStringList(const QString &initialFolder)>;
@@ -25,9 +32,9 @@ void setImportQuestionHandler(ImportQuestionHandler handler);
 // The summary window: the files and counts, the cards in a scrolling table,
 // the choice of one card for every line (suggested: suggestedCard), 取込 and
 // キャンセル. It fits the screen whatever the number of cards.
-class QDialog;
-struct CsvImportSummary;
 QDialog *importSummaryDialog(const CsvImportSummary &summary, const QString &oneCard, const QString &suggestedCard);
 
-// CSV取込 (mnuCSVImport).
-void basMain_CSVImport();
+// CSV取込 (mnuCSVImport; was basMain_CSVImport).
+void importCsvFiles(MainWindow &window);
+
+} // namespace ui

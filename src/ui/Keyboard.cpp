@@ -4,6 +4,8 @@
 #include <QKeyEvent>
 #include <QPushButton>
 
+namespace ui {
+
 namespace {
 
 // The focus to the next (previous) control of the window that takes it by Tab.
@@ -89,3 +91,5 @@ void pressFocusedButtonOnReturn(QWidget *window)
     for (QPushButton *button : window->findChildren<QPushButton *>())
         button->installEventFilter(filter);
 }
+
+} // namespace ui

@@ -8,6 +8,8 @@
 class QAbstractItemView;
 class QWidget;
 
+namespace ui {
+
 // The Tab order of a window: each control after the one before it.
 void setTabOrderOf(const QList<QWidget *> &controls);
 
@@ -21,3 +23,5 @@ void leaveSectionsOnTab(QWidget *picker);
 // Return and Enter press each push button of window while it has the focus;
 // the dialogs' default buttons keep their meaning elsewhere.
 void pressFocusedButtonOnReturn(QWidget *window);
+
+} // namespace ui

@@ -4,6 +4,8 @@
 #include <QPalette>
 #include <QWidget>
 
+namespace ui {
+
 class LineControl : public QWidget {
     Q_OBJECT
 public:
@@ -21,3 +23,5 @@ public:
 private:
     QPalette::ColorRole m_role = QPalette::Dark;
 };
+
+} // namespace ui

@@ -2,7 +2,7 @@
 
 #include "app/DataFolder.h"
 #include "app/basCommon.h"
-#include "ui/frmMain.h"
+#include "ui/MainWindow.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -19,7 +19,9 @@
 #include <QTimeEdit>
 #include <QUrl>
 
-void addCommandMenu(frmMain &w)
+namespace ui {
+
+void addCommandMenu(MainWindow &w)
 {
     auto *menu = new QMenu(QStringLiteral("操作(&O)"), &w);
     menu->setObjectName(QStringLiteral("mnuCommands"));
@@ -60,7 +62,7 @@ void addCommandMenu(frmMain &w)
     });
 }
 
-void addTooltips(frmMain &w)
+void addTooltips(MainWindow &w)
 {
     w.optCardNo[0]->setToolTip(QStringLiteral("カードNOを右の欄に4桁の数字で入力します(DB登録はこのカードNOで行います)。"));
     w.txtCardInput->setToolTip(QStringLiteral("カードNO(4桁の数字)。12 と入力すると 0012 になります。"));
@@ -95,7 +97,7 @@ QString guideFile()
     return {};
 }
 
-void addGuideMenuItem(frmMain &w)
+void addGuideMenuItem(MainWindow &w)
 {
     QAction *guide = new QAction(QStringLiteral("使い方(&G)"), w.mnuHelp);
     guide->setObjectName(QStringLiteral("mnuGuide"));
@@ -108,3 +110,5 @@ void addGuideMenuItem(frmMain &w)
                                   (path.isEmpty() ? QString() : QStringLiteral("\r\n") + QDir::toNativeSeparators(path)));
     });
 }
+
+} // namespace ui

@@ -5,17 +5,21 @@
 
 #include <QString>
 
-class frmMain;
+namespace ui {
+
+class MainWindow;
 
 // The menu 操作 with every command of the button column, each with its
 // shortcut; an item does what its button does, and only when the button is
 // enabled.
-void addCommandMenu(frmMain &window);
+void addCommandMenu(MainWindow &window);
 // Tooltips on the controls of the card number, the range and the commands.
-void addTooltips(frmMain &window);
+void addTooltips(MainWindow &window);
 // ヘルプ → 使い方: the guide that ships with the program, opened in the browser.
-void addGuideMenuItem(frmMain &window);
+void addGuideMenuItem(MainWindow &window);
 
 // The guide's file (passlog-guide.html) beside the program or where it is
 // installed; empty when none is found.
 QString guideFile();
+
+} // namespace ui

@@ -5,6 +5,8 @@
 #include <QDesktopServices>
 #include <QDialog>
 
+namespace ui {
+
 namespace {
 ModalRunner g_runner;
 UrlOpener g_opener;
@@ -37,3 +39,5 @@ void fixDialogSize(QDialog &dialog, double widthTwips, double heightTwips)
                           Qt::MSWindowsFixedSizeDialogHint);
     dialog.setFixedSize(twipsToPx(widthTwips), twipsToPx(heightTwips));
 }
+
+} // namespace ui

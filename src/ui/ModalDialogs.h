@@ -9,6 +9,8 @@
 
 class QDialog;
 
+namespace ui {
+
 using ModalRunner = std::function<void(QDialog &dialog)>;
 // An empty runner restores the real one (QDialog::exec).
 void setModalRunner(ModalRunner runner);
@@ -22,3 +24,5 @@ void openUrl(const QUrl &url);
 // A dialog's client area fixed to a size given in twips (15 a pixel), with a
 // fixed border and neither minimize nor maximize button.
 void fixDialogSize(QDialog &dialog, double widthTwips, double heightTwips);
+
+} // namespace ui

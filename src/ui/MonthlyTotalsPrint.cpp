@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QGraphicsView>
 
+namespace ui {
+
 namespace {
 const QString kTitle = QStringLiteral("月別集計");
 // The columns' shares of the table's width, and whether they stand right.
@@ -61,3 +63,5 @@ bool paintMonthlyTotals(QPagedPaintDevice &device, const QList<MonthlyLine> &lin
     }
     return painter.end();
 }
+
+} // namespace ui

@@ -7,6 +7,8 @@
 class QGraphicsView;
 class QPagedPaintDevice;
 
+namespace ui {
+
 constexpr int kMonthlyLinesPerPage = 40;
 
 // Draws every page onto the device (A4 landscape set by the caller).
@@ -14,3 +16,5 @@ constexpr int kMonthlyLinesPerPage = 40;
 // as it is shown, scaled to its place. False when the device refused the job.
 bool paintMonthlyTotals(QPagedPaintDevice &device, const QList<MonthlyLine> &lines, const QString &conditions,
                         QGraphicsView &chart);
+
+} // namespace ui

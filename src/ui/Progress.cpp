@@ -1,14 +1,16 @@
 #include "ui/Progress.h"
 
 #include "app/basCommon.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProgressDialog>
 
 #include <memory>
+
+namespace ui {
 
 namespace {
 ProgressHandler g_progress;
@@ -24,7 +26,7 @@ namespace {
 // cheap; only every ~100 ms does one move the bar and let the window repaint.
 class ProgressWindow {
 public:
-    explicit ProgressWindow(const QString &label) : m_dialog(label, QStringLiteral("中止"), 0, 0, &form())
+    ProgressWindow(QWidget *window, const QString &label) : m_dialog(label, QStringLiteral("中止"), 0, 0, window)
     {
         m_dialog.setWindowTitle(kAppTitle);
         m_dialog.setWindowModality(Qt::WindowModal);
@@ -61,16 +63,18 @@ private:
 
 // The progress of one piece of work, through the handler when there is one.
 
-std::function<bool(qint64, qint64)> progressOf(const QString &label)
+std::function<bool(qint64, qint64)> progressOf(QWidget *window, const QString &label)
 {
     if (g_progress)
         return [handler = g_progress, label](qint64 done, qint64 total) { return handler(label, done, total); };
-    auto window = std::make_shared<ProgressWindow>(label);
-    return [window](qint64 done, qint64 total) { return window->report(done, total); };
+    auto progress = std::make_shared<ProgressWindow>(window, label);
+    return [progress](qint64 done, qint64 total) { return progress->report(done, total); };
 }
 
-std::function<bool()> busyProgressOf(const QString &label)
+std::function<bool()> busyProgressOf(QWidget *window, const QString &label)
 {
-    auto progress = progressOf(label);
+    auto progress = progressOf(window, label);
     return [progress] { return progress(0, 0); };
 }
+
+} // namespace ui

@@ -11,6 +11,8 @@
 #include <QPrinterInfo>
 #include <QPushButton>
 
+namespace ui {
+
 void installRealPrinterList()
 {
     seams::setPrinterListHandler([] {
@@ -36,3 +38,5 @@ void installRealPrintQuestion()
                                                                    : seams::PrintAnswer::Stop;
     });
 }
+
+} // namespace ui

@@ -12,8 +12,8 @@
 #include "reports/CsvExport.h"
 #include "reports/StatementPdf.h"
 #include "reports/StatementPrint.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -31,6 +31,8 @@
 #include <QScreen>
 #include <memory>
 
+namespace ui {
+
 namespace {
 
 const QString kAllCards = QStringLiteral("0000");
@@ -47,8 +49,8 @@ const char *const kLastCsvFile = "CommonDialog.FileName";
 const char *const kLastPdfFile = "PdfDialog.FileName";
 // Other documents' PDF files (月別集計): not started from the statement's name.
 const char *const kLastOtherPdfFile = "OtherPdfDialog.FileName";
-QString lastFile(const char *which) { return form().property(which).toString(); }
-void setLastFile(const char *which, const QString &path) { form().setProperty(which, path); }
+QString lastFile(MainWindow &window, const char *which) { return window.property(which).toString(); }
+void setLastFile(MainWindow &window, const char *which, const QString &path) { window.setProperty(which, path); }
 PreviewHandler g_preview;
 
 const QString kCsvProgress = QStringLiteral("CSV出力中…");
@@ -57,9 +59,8 @@ const QString kPrintProgress = QStringLiteral("標準印刷中…");
 // The card number of a card-read view, or an empty text in a database view.
 // False when the user has been warned (nothing typed, or "0000"); refusal
 // ends the warning with "では" + what.
-bool selectedCardForOutput(const QString &refusal, QString &card)
+bool selectedCardForOutput(MainWindow &f, const QString &refusal, QString &card)
 {
-    frmMain &f = form();
     card.clear();
     if (ViewCondition.ViewMode == 2)
         return true;
@@ -68,9 +69,9 @@ bool selectedCardForOutput(const QString &refusal, QString &card)
         f.txtCardInput->setFocus();
         return false;
     }
-    if (typedCardNumberRefused())
+    if (typedCardNumberRefused(f))
         return false;
-    card = basAccess_GetSelectCardNo();
+    card = selectedCardNumber(f);
     if (card == kAllCards) {
         basCommon_ShowWarning(QStringLiteral("カードNO:[") + card + QStringLiteral("]では") + refusal);
         return false;
@@ -79,9 +80,9 @@ bool selectedCardForOutput(const QString &refusal, QString &card)
 }
 
 // The printer named in the list becomes the current one if it is installed.
-void choosePrinter(QPrinter &printer)
+void choosePrinter(MainWindow &window, QPrinter &printer)
 {
-    const QString wanted = form().cboPrinter->currentText().trimmed();
+    const QString wanted = window.cboPrinter->currentText().trimmed();
     if (seams::installedPrinters().names.contains(wanted))
         g_currentPrinter = wanted;
     if (!g_currentPrinter.isEmpty())
@@ -93,13 +94,13 @@ void choosePrinter(QPrinter &printer)
 // The preview fills the screen, so that a page is read at its width. For a
 // PDF file its print button only closes it with a yes: the file is then
 // chosen and written by the program's own writer, not by Qt's.
-bool realPreview(QPrinter &printer, const std::function<void(QPrinter *)> &paint)
+bool realPreview(MainWindow &window, QPrinter &printer, const std::function<void(QPrinter *)> &paint)
 {
-    QPrintPreviewDialog dialog(&printer, &form());
+    QPrintPreviewDialog dialog(&printer, &window);
     dialog.setObjectName(QStringLiteral("PrintPreviewDialog"));
     dialog.setWindowTitle(QStringLiteral("印刷プレビュー"));
     // The screen's size also where no window manager maximises it.
-    if (const QScreen *screen = form().screen())
+    if (const QScreen *screen = window.screen())
         dialog.setGeometry(screen->availableGeometry());
     dialog.setWindowState(dialog.windowState() | Qt::WindowMaximized);
     QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&](QPrinter *p) { paint(p); });
@@ -138,30 +139,30 @@ void setPdfPreviewPrinter(QPrinter &pages)
 }
 
 // The statement's preview on printer; true if the user printed from it.
-bool previewStatement(QPrinter &printer, const QString &card)
+bool previewStatement(MainWindow &window, QPrinter &printer, const QString &card)
 {
     const auto paint = [&card](QPrinter *p) { basMain_PrintPageCreate(*p, card); };
-    return g_preview ? g_preview(printer, paint) : realPreview(printer, paint);
+    return g_preview ? g_preview(printer, paint) : realPreview(window, printer, paint);
 }
 
 // The PDF file the user chooses, an existing one only after a yes; empty
 // when cancelled. The dialog starts from the file last chosen for the same
 // document (lastKey), else from the suggested name in the CSV folder.
-QString askPdfFile(const QString &suggested, const char *lastKey = kLastPdfFile)
+QString askPdfFile(MainWindow &window, const QString &suggested, const char *lastKey = kLastPdfFile)
 {
     QString path;
     for (;;) {
         path = seams::askSaveFileName(
             QStringLiteral("PDFファイルを保存"),
-            lastFile(lastKey).isEmpty()
+            lastFile(window, lastKey).isEmpty()
                 ? rememberedFolder(QStringLiteral("PdfPath"), basCommon_CheckPath(CSVPath)) + suggested
-                : lastFile(lastKey),
+                : lastFile(window, lastKey),
             QStringLiteral("PDFファイル (*.pdf);;すべてのファイル (*.*)"));
         if (path.isEmpty())
             return {};
         if (QFileInfo(path).suffix().isEmpty())
             path += QStringLiteral(".pdf");
-        setLastFile(lastKey, path);
+        setLastFile(window, lastKey, path);
         if (const QString refusal = documentTargetRefusal(path); !refusal.isEmpty()) {
             basCommon_ShowWarning(refusal); // and the dialog again
             continue;
@@ -176,9 +177,9 @@ QString askPdfFile(const QString &suggested, const char *lastKey = kLastPdfFile)
 
 // The statement into a PDF file chosen by the user: the file written, empty
 // when cancelled or when it could not be written (the user has been warned).
-QString printToPdfFile(const QString &card)
+QString printToPdfFile(MainWindow &window, const QString &card)
 {
-    const QString path = askPdfFile(suggestedFileName(kStatementTitle, QStringLiteral(".pdf")));
+    const QString path = askPdfFile(window, suggestedFileName(kStatementTitle, QStringLiteral(".pdf")));
     if (path.isEmpty())
         return {};
     // Written beside the target and moved into place only when complete: a
@@ -186,7 +187,7 @@ QString printToPdfFile(const QString &card)
     const bool existed = QFileInfo::exists(path);
     CheckedSaveFile file(path);
     openForWriting(file);
-    const qint32 pages = basMain_PdfFileCreate(file, card, {kStatementTitle, kAppTitle}, progressOf(kPrintProgress));
+    const qint32 pages = basMain_PdfFileCreate(file, card, {kStatementTitle, kAppTitle}, progressOf(&window, kPrintProgress));
     if (pages == kStatementStopped)
         return {}; // stopped: the unfinished file goes, an older one stays
     if (pages > 0 && !file.commit()) {
@@ -230,10 +231,10 @@ QString suggestedFileName(const QString &what, const QString &extension)
     return what + QLatin1Char('_') + card + QLatin1Char('_') + period + extension;
 }
 
-bool printOnChosenPrinter(const QString &what, const QString &pdfName,
+bool printOnChosenPrinter(MainWindow &window, const QString &what, const QString &pdfName,
                           const std::function<bool(QPagedPaintDevice &)> &paint, QString *written)
 {
-    const QString printerText = form().cboPrinter->currentText();
+    const QString printerText = window.cboPrinter->currentText();
     if (printerText == kNoPrinter) {
         basCommon_ShowWarning(QStringLiteral("プリンタが見つかりません。プリンタをインストールしてください。"));
         return false;
@@ -246,10 +247,10 @@ bool printOnChosenPrinter(const QString &what, const QString &pdfName,
     if (printerText == kPdfFilePrinter) {
         if (answer == seams::PrintAnswer::Preview) {
             setPdfPreviewPrinter(printer);
-            if (!(g_preview ? g_preview(printer, draw) : realPreview(printer, draw)))
+            if (!(g_preview ? g_preview(printer, draw) : realPreview(window, printer, draw)))
                 return false;
         }
-        const QString path = askPdfFile(pdfName, kLastOtherPdfFile);
+        const QString path = askPdfFile(window, pdfName, kLastOtherPdfFile);
         if (path.isEmpty())
             return false;
         const bool existed = QFileInfo::exists(path);
@@ -271,19 +272,18 @@ bool printOnChosenPrinter(const QString &what, const QString &pdfName,
             *written = path;
         return true;
     }
-    choosePrinter(printer);
+    choosePrinter(window, printer);
     if (answer == seams::PrintAnswer::Preview)
-        return g_preview ? g_preview(printer, draw) : realPreview(printer, draw);
+        return g_preview ? g_preview(printer, draw) : realPreview(window, printer, draw);
     if (!paint(printer))
         throw Failure(482, QStringLiteral("プリンタ エラーが発生しました。"));
     return true;
 }
 
-
-void basMain_GetPrinter()
+void fillPrinterList(MainWindow &window)
 {
-    guarded("basMain_GetPrinter", [] {
-        QComboBox *list = form().cboPrinter;
+    guarded("basMain_GetPrinter", [&] {
+        QComboBox *list = window.cboPrinter;
         list->clear();
         const seams::PrinterList printers = seams::installedPrinters();
         list->addItems(printers.names);
@@ -300,17 +300,16 @@ void basMain_GetPrinter()
     });
 }
 
-void basMain_PrintDefult()
+void printStatement(MainWindow &f)
 {
-    guarded("basMain_PrintDefult", [] {
-        frmMain &f = form();
+    guarded("basMain_PrintDefult", [&] {
         const QString printerText = f.cboPrinter->currentText();
         if (printerText == kNoPrinter) {
             basCommon_ShowWarning(QStringLiteral("プリンタが見つかりません。プリンタをインストールしてください。"));
             return;
         }
         QString card;
-        if (!selectedCardForOutput(QStringLiteral("印刷できません。"), card))
+        if (!selectedCardForOutput(f, QStringLiteral("印刷できません。"), card))
             return;
         const seams::PrintAnswer answer =
             askBeforePrinting(printerText, f.lblCountValue->text() + QStringLiteral("の利用履歴"));
@@ -320,22 +319,22 @@ void basMain_PrintDefult()
             if (answer == seams::PrintAnswer::Preview) {
                 QPrinter pages(QPrinter::HighResolution);
                 setPdfPreviewPrinter(pages);
-                if (!previewStatement(pages, card))
+                if (!previewStatement(f, pages, card))
                     return;
             }
-            if (const QString written = printToPdfFile(card); !written.isEmpty())
+            if (const QString written = printToPdfFile(f, card); !written.isEmpty())
                 basCommon_ShowInfo(QStringLiteral("標準印刷が完了しました。") + savedToLine(written));
             return;
         }
         QPrinter printer(QPrinter::HighResolution);
-        choosePrinter(printer);
+        choosePrinter(f, printer);
         if (answer == seams::PrintAnswer::Preview) {
-            if (!previewStatement(printer, card))
+            if (!previewStatement(f, printer, card))
                 return;
         } else {
             // Stopped: the job is aborted while it is still open, so that no
             // part of it reaches the printer where the system allows that.
-            const ReportProgress progress = progressOf(kPrintProgress);
+            const ReportProgress progress = progressOf(&f, kPrintProgress);
             const auto printing = [&](qint64 done, qint64 total) {
                 if (progress(done, total))
                     return true;
@@ -349,23 +348,23 @@ void basMain_PrintDefult()
     });
 }
 
-void basMain_CSVOutput()
+void exportCsv(MainWindow &f)
 {
-    guarded("basMain_CSVOutput", [] {
+    guarded("basMain_CSVOutput", [&] {
         QString card;
-        if (!selectedCardForOutput(QStringLiteral("CSV出力できません。"), card))
+        if (!selectedCardForOutput(f, QStringLiteral("CSV出力できません。"), card))
             return;
         qint16 mode = CsvCreate;
         QString path;
         for (;;) {
             path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
-                                          lastFile(kLastCsvFile).isEmpty()
+                                          lastFile(f, kLastCsvFile).isEmpty()
                                               ? basCommon_CheckPath(CSVPath) + suggestedFileName(QStringLiteral("利用履歴"), QStringLiteral(".csv"))
-                                              : lastFile(kLastCsvFile),
+                                              : lastFile(f, kLastCsvFile),
                                           QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
             if (path.isEmpty())
                 return; // cancelled: nothing written, the folder stays
-            setLastFile(kLastCsvFile, path);
+            setLastFile(f, kLastCsvFile, path);
             if (const QString refusal = documentTargetRefusal(path); !refusal.isEmpty()) {
                 basCommon_ShowWarning(refusal); // and the dialog again
                 continue;
@@ -392,7 +391,9 @@ void basMain_CSVOutput()
             !basCommon_CheckFileExistence(settingsFileName()))
             return; // warned that the settings file is missing; nothing changes
         CSVPath = folder;
-        if (basMain_CSVFileCreate(path, mode, card, progressOf(kCsvProgress)))
+        if (basMain_CSVFileCreate(path, mode, card, progressOf(&f, kCsvProgress)))
             basCommon_ShowInfo(QStringLiteral("CSV出力が完了しました。") + savedToLine(path));
     });
 }
+
+} // namespace ui

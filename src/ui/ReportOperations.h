@@ -9,16 +9,21 @@
 class QPagedPaintDevice;
 class QPrinter;
 
+namespace ui {
+
+class MainWindow;
+
 inline const QString kNoPrinter = QStringLiteral("インストールされていません");
 // The entry of the printer list that writes the statement into a PDF file.
 inline const QString kPdfFilePrinter = QStringLiteral("PDFファイル");
 
-// Start-up: fills cboPrinter with the installed printers, the default one selected.
-void basMain_GetPrinter();
-// 標準印刷 (btnPrintDefault, mnuPrintDefault).
-void basMain_PrintDefult();
-// CSV出力 (btnCSVOutput, mnuCSVOutput).
-void basMain_CSVOutput();
+// Start-up: fills cboPrinter with the installed printers, the default one
+// selected (was basMain_GetPrinter).
+void fillPrinterList(MainWindow &window);
+// 標準印刷 (btnPrintDefault, mnuPrintDefault; was basMain_PrintDefult).
+void printStatement(MainWindow &window);
+// CSV出力 (btnCSVOutput, mnuCSVOutput; was basMain_CSVOutput).
+void exportCsv(MainWindow &window);
 
 // Another report on the printer chosen in the main window's list: into a
 // PDF file the user names (its dialog suggests pdfName in the CSV folder),
@@ -27,7 +32,7 @@ void basMain_CSVOutput();
 // already set); false from it means the device refused the job. True when
 // the pages were printed or written; false when the user stopped or has been
 // warned.
-bool printOnChosenPrinter(const QString &what, const QString &pdfName,
+bool printOnChosenPrinter(MainWindow &window, const QString &what, const QString &pdfName,
                           const std::function<bool(QPagedPaintDevice &)> &paint,
                           QString *written = nullptr);
 
@@ -53,4 +58,4 @@ QString savedToLine(const QString &path);
 // "利用履歴_1234_20240501-20240531.csv", "…_全カード_全期間.pdf".
 QString suggestedFileName(const QString &what, const QString &extension);
 
-
+} // namespace ui

@@ -1,25 +1,29 @@
 #include "ui/SettingsOperations.h"
 
 #include "ui/ModalDialogs.h"
-#include "ui/frmAbout.h"
-#include "ui/frmMain.h"
-#include "ui/frmSetComm.h"
-#include "ui/frmSetSort.h"
+#include "ui/AboutDialog.h"
+#include "ui/MainWindow.h"
+#include "ui/PortSettingsDialog.h"
+#include "ui/SortDialog.h"
 
-void basMain_ShowSetSort()
+namespace ui {
+
+void showSortDialog(MainWindow &window)
 {
-    frmSetSort dialog(&form());
+    SortDialog dialog(window);
     runModal(dialog);
 }
 
-void basMain_ShowSetComm()
+void showPortSettings(MainWindow &window)
 {
-    frmSetComm dialog(&form());
+    PortSettingsDialog dialog(window);
     runModal(dialog);
 }
 
-void basMain_ShowAbout()
+void showAbout(MainWindow &window)
 {
-    frmAbout dialog(&form());
+    AboutDialog dialog(&window);
     runModal(dialog);
 }
+
+} // namespace ui

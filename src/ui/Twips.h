@@ -8,6 +8,8 @@
 #include <QString>
 #include <QtMath>
 
+namespace ui {
+
 inline int twipsToPx(double twips) { return qRound(twips / 15.0); }
 
 // Names a control and puts it at its designed place.
@@ -26,3 +28,5 @@ W *placeInDialog(W *w, const char *name, double left, double top, double width, 
     place(w, name, left, top, width, height)->setFont(pGothicFont(9));
     return w;
 }
+
+} // namespace ui

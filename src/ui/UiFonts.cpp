@@ -3,6 +3,8 @@
 #include <QFontDatabase>
 #include <QStringList>
 
+namespace ui {
+
 namespace {
 // Noto Sans CJK JP sets kana at a full em where the proportional Windows
 // gothic narrows them; at 93 % of the point size the window's texts fit the
@@ -31,3 +33,5 @@ QFont gothicFont(double pointSize)
     return make(QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"), QStringLiteral("Noto Sans Mono CJK JP"),
                 pointSize);
 }
+
+} // namespace ui

@@ -4,5 +4,9 @@
 
 #include <QFont>
 
+namespace ui {
+
 QFont pGothicFont(double pointSize);  // "ＭＳ Ｐゴシック" (proportional)
 QFont gothicFont(double pointSize);   // "ＭＳ ゴシック" (fixed pitch)
+
+} // namespace ui

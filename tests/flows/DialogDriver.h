@@ -15,7 +15,7 @@ class DialogDriver {
 public:
     explicit DialogDriver(std::function<void(D &)> act)
     {
-        setModalRunner([this, act](QDialog &dialog) {
+        ui::setModalRunner([this, act](QDialog &dialog) {
             auto *d = qobject_cast<D *>(&dialog);
             if (!d)
                 return;
@@ -29,7 +29,7 @@ public:
                 d->reject();
         });
     }
-    ~DialogDriver() { setModalRunner({}); }
+    ~DialogDriver() { ui::setModalRunner({}); }
     int opened = 0;
     bool stayedOpen = false;
 };

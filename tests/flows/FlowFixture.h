@@ -5,12 +5,12 @@
 
 #include "../../tools/reader-emulator/EmulatorProcess.h"
 #include "../history/HistoryFixture.h"
-#include "start/basMain.h"
+#include "start/Startup.h"
 #include "reader/PortDevice.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
 #include "ui/FrameControl.h"
-#include "ui/frmMain.h"
+#include "ui/MainWindow.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -42,7 +42,7 @@ class Flow {
 public:
     TestHarness harness;
     EmulatorProcess emulator;
-    frmMain *w = nullptr;
+    ui::MainWindow *w = nullptr;
 
     explicit Flow(const QStringList &emulatorArgs = readerWith()) : emulator(emulatorArgs)
     {
@@ -61,7 +61,7 @@ public:
             w->TimerPolling->stop();
             delete w;
         }
-        releaseSingleInstance();
+        start::releaseSingleInstance();
     }
 
     // History rows present before the program starts.
@@ -78,7 +78,7 @@ public:
     {
         if (!emulator.started())
             return false;
-        w = basMain_LoadMainWindow();
+        w = start::loadMainWindow();
         w->show();
         w->activateWindow();
         return QTest::qWaitForWindowActive(w);

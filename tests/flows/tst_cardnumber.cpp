@@ -6,6 +6,9 @@
 
 #include <QInputMethodEvent>
 
+using namespace ui;
+using namespace start;
+
 class tst_cardnumber : public QObject {
     Q_OBJECT
 

@@ -5,6 +5,9 @@
 #include "FlowFixture.h"
 #include "decode/CardTable.h"
 
+using namespace ui;
+using namespace start;
+
 class tst_cardread : public QObject {
     Q_OBJECT
 

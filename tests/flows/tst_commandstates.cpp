@@ -3,6 +3,9 @@
 
 #include "FlowFixture.h"
 
+using namespace ui;
+using namespace start;
+
 class tst_commandstates : public QObject {
     Q_OBJECT
 

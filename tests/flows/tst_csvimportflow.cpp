@@ -15,6 +15,9 @@
 #include <QTableWidget>
 #include <memory>
 
+using namespace ui;
+using namespace start;
+
 class tst_csvimportflow : public QObject {
     Q_OBJECT
 

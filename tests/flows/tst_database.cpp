@@ -3,9 +3,12 @@
 
 #include "DialogDriver.h"
 #include "FlowFixture.h"
-#include "ui/frmRestoreDeleted.h"
+#include "ui/RestoreDeletedDialog.h"
 
 #include <QTableWidget>
+
+using namespace ui;
+using namespace start;
 
 namespace {
 const QString kRegisterDone = QStringLiteral("DB登録が完了しました。");
@@ -309,7 +312,7 @@ private slots:
 
         QStringList listed;
         QStringList after;
-        DialogDriver<frmRestoreDeleted> driver([&](frmRestoreDeleted &d) {
+        DialogDriver<RestoreDeletedDialog> driver([&](RestoreDeletedDialog &d) {
             for (int r = 0; r < d.grdDeletions->rowCount(); ++r) {
                 QStringList fields;
                 for (int c = 0; c < d.grdDeletions->columnCount(); ++c)
@@ -348,7 +351,7 @@ private slots:
         QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("14件"));
         f.harness.clearMessages();
         QString empty;
-        DialogDriver<frmRestoreDeleted> second([&](frmRestoreDeleted &d) {
+        DialogDriver<RestoreDeletedDialog> second([&](RestoreDeletedDialog &d) {
             f.harness.queueAnswer(seams::MsgAnswer::Yes);
             QTest::mouseClick(d.cmdRestore, Qt::LeftButton);
             empty = d.lblText->text();
@@ -391,7 +394,7 @@ private slots:
         QVERIFY(f.click(f.w->btnDBRead));
         QVERIFY(f.clickYes(f.w->btnDBDelete));
         bool saved = false;
-        DialogDriver<frmRestoreDeleted> driver([&](frmRestoreDeleted &d) {
+        DialogDriver<RestoreDeletedDialog> driver([&](RestoreDeletedDialog &d) {
             QCOMPARE(d.grdDeletions->rowCount(), 3);
             QTest::qWait(300);
             saved = d.grab().save(file);

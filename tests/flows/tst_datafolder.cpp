@@ -20,6 +20,9 @@
 #include <unistd.h>
 #endif
 
+using namespace ui;
+using namespace start;
+
 namespace {
 const QString kRegisterDone = QStringLiteral("DB登録が完了しました。");
 const char *kAsUnprivileged = "PASSLOG_TEST_UNPRIVILEGED";

@@ -6,7 +6,7 @@
 #include "FlowFixture.h"
 #include "app/basGlobal.h"
 #include "deskprint/DesktopPrint.h"
-#include "ui/frmPrintDesktop.h"
+#include "ui/DesktopPrintDialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -14,6 +14,9 @@
 #include <QHeaderView>
 #include <QTreeWidget>
 #include <functional>
+
+using namespace ui;
+using namespace start;
 
 namespace {
 
@@ -26,7 +29,7 @@ QStringList relayWithPrinter(const QString &printer)
     return args;
 }
 
-QStringList marks(const frmPrintDesktop &d)
+QStringList marks(const DesktopPrintDialog &d)
 {
     QStringList out;
     for (int i = 0; i < d.ListView->topLevelItemCount(); ++i) {
@@ -36,7 +39,7 @@ QStringList marks(const frmPrintDesktop &d)
     return out;
 }
 
-QStringList dates(const frmPrintDesktop &d)
+QStringList dates(const DesktopPrintDialog &d)
 {
     QStringList out;
     for (int i = 0; i < d.ListView->topLevelItemCount(); ++i)
@@ -44,7 +47,7 @@ QStringList dates(const frmPrintDesktop &d)
     return out;
 }
 
-void selectRows(frmPrintDesktop &d, const QList<int> &rows)
+void selectRows(DesktopPrintDialog &d, const QList<int> &rows)
 {
     d.ListView->clearSelection();
     for (int r : rows)
@@ -58,12 +61,12 @@ class tst_desktopprint : public QObject {
 
     // Opens the window with 卓上印刷 (or its menu item), runs act while it is
     // open and closes it with 終了. False if the window never opened.
-    static bool inPrintWindow(Flow &f, const std::function<void(frmPrintDesktop &)> &act, bool fromMenu = false)
+    static bool inPrintWindow(Flow &f, const std::function<void(DesktopPrintDialog &)> &act, bool fromMenu = false)
     {
         bool opened = false;
         int tries = 0;
         std::function<void()> attempt = [&] {
-            auto *d = qobject_cast<frmPrintDesktop *>(QApplication::activeModalWidget());
+            auto *d = qobject_cast<DesktopPrintDialog *>(QApplication::activeModalWidget());
             if (!d || !d->isVisible()) {
                 if (++tries < 500)
                     QTimer::singleShot(10, attempt);
@@ -123,7 +126,7 @@ private slots:
         for (bool fromMenu : {false, true}) {
             QVERIFY(inPrintWindow(
                 f,
-                [&](frmPrintDesktop &d) {
+                [&](DesktopPrintDialog &d) {
                     QCOMPARE(d.windowTitle(), QStringLiteral("卓上プリンタ印刷"));
                     QVERIFY(!f.w->TimerPolling->isActive());
                     QCOMPARE(intRelayMode, 0);
@@ -153,7 +156,7 @@ private slots:
     {
         Flow f(relayWithPrinter(QStringLiteral("ack")));
         startOnHistory(f);
-        QVERIFY(inPrintWindow(f, [&](frmPrintDesktop &d) {
+        QVERIFY(inPrintWindow(f, [&](DesktopPrintDialog &d) {
             QTreeWidgetItem *item = d.ListView->topLevelItem(1);
             const QRect box = d.ListView->visualItemRect(item);
             QTest::mouseClick(d.ListView->viewport(), Qt::LeftButton, {}, QPoint(box.left() + 10, box.center().y()));
@@ -196,7 +199,7 @@ private slots:
         Flow f(relayWithPrinter(QStringLiteral("paperout 1")));
         startOnHistory(f);
         historyExec(QStringLiteral("UPDATE ETC_DATA SET PRINT_FLAG=0"));
-        QVERIFY(inPrintWindow(f, [&](frmPrintDesktop &d) {
+        QVERIFY(inPrintWindow(f, [&](DesktopPrintDialog &d) {
             selectRows(d, {0, 1, 2});
             QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
             QCOMPARE(f.harness.messageTexts(), QStringList({kPaperOut, "1件印刷しました。"}));
@@ -213,7 +216,7 @@ private slots:
     {
         Flow f(relayWithPrinter(QStringLiteral("silent")));
         startOnHistory(f);
-        QVERIFY(inPrintWindow(f, [&](frmPrintDesktop &d) {
+        QVERIFY(inPrintWindow(f, [&](DesktopPrintDialog &d) {
             selectRows(d, {1, 2});
             bool closedWhilePrinting = true;
             QTimer::singleShot(500, &d, [&] {
@@ -247,7 +250,7 @@ private slots:
         QVERIFY(f.readCard());
         const int shown = f.gridRows();
         QVERIFY(shown > 0);
-        QVERIFY(inPrintWindow(f, [&](frmPrintDesktop &d) {
+        QVERIFY(inPrintWindow(f, [&](DesktopPrintDialog &d) {
             QCOMPARE(d.ListView->topLevelItemCount(), shown);
             selectRows(d, {0});
             QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
@@ -260,7 +263,7 @@ private slots:
         f.selectListEntry(QStringLiteral("0012"));
         QVERIFY(f.clickYes(f.w->btnDBRead));
         QCOMPARE(f.gridRows(), 2);
-        QVERIFY(inPrintWindow(f, [&](frmPrintDesktop &d) {
+        QVERIFY(inPrintWindow(f, [&](DesktopPrintDialog &d) {
             QCOMPARE(dates(d), QStringList({"2024/01/03", "2024/01/02"}));
         }));
         QVERIFY(f.idle());

@@ -3,7 +3,10 @@
 
 #include "DialogDriver.h"
 #include "FlowFixture.h"
-#include "ui/frmDelRecord.h"
+#include "ui/DeleteRowsDialog.h"
+
+using namespace ui;
+using namespace start;
 
 class tst_duplicaterecords : public QObject {
     Q_OBJECT
@@ -61,7 +64,7 @@ private slots:
         QCOMPARE(f.w->cboCardSelect->currentText(), QStringLiteral("0000"));
 
         QStringList offered;
-        DialogDriver<frmDelRecord> driver([&](frmDelRecord &d) {
+        DialogDriver<DeleteRowsDialog> driver([&](DeleteRowsDialog &d) {
             offered = comboItems(d.cboCardNo);
             d.cboCardNo->setCurrentIndex(d.cboCardNo->findText("1111"));
             f.harness.clearMessages();
@@ -92,7 +95,7 @@ private slots:
         // Three copies under one card: one stays.
         showDuplicates(f);
         QCOMPARE(f.gridColumn("カードNO"), (QStringList{"3333", "3333", "3333"}));
-        DialogDriver<frmDelRecord> again([&](frmDelRecord &d) {
+        DialogDriver<DeleteRowsDialog> again([&](DeleteRowsDialog &d) {
             QCOMPARE(comboItems(d.cboCardNo), QStringList{"3333"});
             f.harness.queueAnswer(seams::MsgAnswer::Yes);
             QTest::mouseClick(d.btnOK, Qt::LeftButton);
@@ -111,7 +114,7 @@ private slots:
         QVERIFY(f.readCard()); // an unregistered card read in the staging table
         const int staged = f.gridRows();
         QVERIFY(staged > 0);
-        DialogDriver<frmDelRecord> driver([&](frmDelRecord &d) {
+        DialogDriver<DeleteRowsDialog> driver([&](DeleteRowsDialog &d) {
             QCOMPARE(d.cboCardNo->count(), 0);
             f.harness.clearMessages();
             f.harness.queueAnswer(seams::MsgAnswer::Yes);
@@ -139,7 +142,7 @@ private slots:
         showDuplicates(f);
         QCOMPARE(f.gridColumn("カードNO"), (QStringList{"1111", "4444"}));
         QStringList offered;
-        DialogDriver<frmDelRecord> driver([&](frmDelRecord &d) {
+        DialogDriver<DeleteRowsDialog> driver([&](DeleteRowsDialog &d) {
             offered = comboItems(d.cboCardNo);
             QTest::mouseClick(d.btnCancel, Qt::LeftButton);
         });

@@ -6,6 +6,9 @@
 
 #include <QSerialPort>
 
+using namespace ui;
+using namespace start;
+
 class tst_exit : public QObject {
     Q_OBJECT
 

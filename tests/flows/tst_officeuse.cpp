@@ -9,11 +9,11 @@
 #include "app/QtTranslations.h"
 #include "ui/DesktopDialogs.h"
 #include "ui/ReportOperations.h"
-#include "ui/frmAbout.h"
-#include "ui/frmDelRecord.h"
-#include "ui/frmPrintDesktop.h"
-#include "ui/frmSetComm.h"
-#include "ui/frmSetSort.h"
+#include "ui/AboutDialog.h"
+#include "ui/DeleteRowsDialog.h"
+#include "ui/DesktopPrintDialog.h"
+#include "ui/PortSettingsDialog.h"
+#include "ui/SortDialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -28,6 +28,9 @@
 #include <QToolBar>
 #include <QTranslator>
 #include <QTreeWidget>
+
+using namespace ui;
+using namespace start;
 
 namespace {
 
@@ -259,7 +262,7 @@ private slots:
 
         // The dialogs: their Tab rings, and Return on 決定 and 取消.
         QStringList sortRing;
-        DialogDriver<frmSetSort> sort([&](frmSetSort &d) {
+        DialogDriver<SortDialog> sort([&](SortDialog &d) {
             QVERIFY(activate(d));
             sortRing = tabRing(d.btnCancel);
             QTest::mouseClick(d.optPassDate[1], Qt::LeftButton);
@@ -272,7 +275,7 @@ private slots:
         QCOMPARE(ViewSort, QStringLiteral("OLD"));
 
         QStringList commRing;
-        DialogDriver<frmSetComm> comm([&](frmSetComm &d) {
+        DialogDriver<PortSettingsDialog> comm([&](PortSettingsDialog &d) {
             QVERIFY(activate(d));
             commRing = tabRing(d.btnCancel);
             d.btnCancel->setFocus();
@@ -282,21 +285,21 @@ private slots:
         QCOMPARE(commRing, (QStringList{"cboPort", "btnETCSearch", "btnOK"}));
         QVERIFY(!comm.stayedOpen);
 
-        frmDelRecord del(f.w);
+        DeleteRowsDialog del(*f.w);
         del.show();
         QVERIFY(activate(del));
         QCOMPARE(tabRing(del.btnCancel), (QStringList{"cboCardNo", "btnOK"}));
         QTest::keyClick(del.btnCancel, Qt::Key_Return);
         QVERIFY(!del.isVisible());
 
-        DialogDriver<frmAbout> about([&](frmAbout &d) {
+        DialogDriver<AboutDialog> about([&](AboutDialog &d) {
             QVERIFY(activate(d));
             QTest::keyClick(d.cmdOK, Qt::Key_Return);
         });
         f.w->mnuAbout->trigger();
         QVERIFY(!about.stayedOpen);
 
-        frmPrintDesktop desk(f.w);
+        DesktopPrintDialog desk(*f.w);
         desk.show();
         QVERIFY(activate(desk));
         QCOMPARE(tabRing(desk.cmdExit), (QStringList{"ListView", "chkPrint", "cmdPrint"}));
@@ -404,7 +407,7 @@ private slots:
         f.harness.clearMessages();
         f.harness.queueAnswer(seams::MsgAnswer::Yes);
         f.w->mnuRecordCheck->trigger(); // showing duplicates deletes nothing
-        DialogDriver<frmDelRecord> del([&](frmDelRecord &d) {
+        DialogDriver<DeleteRowsDialog> del([&](DeleteRowsDialog &d) {
             d.cboCardNo->setCurrentText("0012");
             f.harness.queueAnswer(seams::MsgAnswer::Yes);
             QTest::mouseClick(d.btnOK, Qt::LeftButton);

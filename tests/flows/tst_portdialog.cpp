@@ -8,10 +8,13 @@
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
 #include "reader/basRS232C.h"
-#include "ui/frmSetComm.h"
+#include "ui/PortSettingsDialog.h"
 
 #include <QMap>
 #include <QSerialPort>
+
+using namespace ui;
+using namespace start;
 
 namespace {
 // Port numbers mapped to devices; every other number names a missing device.
@@ -48,7 +51,7 @@ private slots:
         QVERIFY(f.readCard());
         QVERIFY(f.gridRows() > 0);
         QStringList items;
-        DialogDriver<frmSetComm> driver([&](frmSetComm &d) {
+        DialogDriver<PortSettingsDialog> driver([&](PortSettingsDialog &d) {
             QVERIFY(!f.w->TimerPolling->isActive());
             QCOMPARE(f.w->lblCardValue->text(), QStringLiteral("未接続"));
             QVERIFY(!f.w->btnCardRead->isEnabled());
@@ -86,7 +89,7 @@ private slots:
         FLOW_START(f);
         mapPorts({{3, com3.link()}, {5, com5.link()}});
         f.harness.clearMessages();
-        DialogDriver<frmSetComm> driver([&](frmSetComm &d) {
+        DialogDriver<PortSettingsDialog> driver([&](PortSettingsDialog &d) {
             QTest::mouseClick(d.btnETCSearch, Qt::LeftButton);
             QCOMPARE(f.harness.messageTexts(), QStringList{kTwoFound});
             QCOMPARE(d.cboPort->currentText(), QStringLiteral("Com3"));
@@ -110,7 +113,7 @@ private slots:
         FLOW_START(f);
         mapPorts({{7, com7.link()}});
         f.harness.clearMessages();
-        DialogDriver<frmSetComm> one([&](frmSetComm &d) {
+        DialogDriver<PortSettingsDialog> one([&](PortSettingsDialog &d) {
             QTest::mouseClick(d.btnETCSearch, Qt::LeftButton);
             QCOMPARE(d.cboPort->currentText(), QStringLiteral("Com7"));
             QTest::mouseClick(d.btnCancel, Qt::LeftButton); // nothing saved
@@ -124,7 +127,7 @@ private slots:
         QCOMPARE(ini(f, "ComPort"), QStringLiteral("1"));
 
         mapPorts({});
-        DialogDriver<frmSetComm> none([&](frmSetComm &d) {
+        DialogDriver<PortSettingsDialog> none([&](PortSettingsDialog &d) {
             d.cboPort->setCurrentIndex(9);
             QTest::mouseClick(d.btnETCSearch, Qt::LeftButton);
             QCOMPARE(d.cboPort->currentText(), QStringLiteral("Com1")); // the current setting
@@ -144,7 +147,7 @@ private slots:
         QSerialPort other(com4.link());
         QVERIFY(other.open(QIODevice::ReadWrite));
         f.harness.clearMessages();
-        DialogDriver<frmSetComm> driver([&](frmSetComm &d) {
+        DialogDriver<PortSettingsDialog> driver([&](PortSettingsDialog &d) {
             d.cboPort->setCurrentIndex(3);
             QTest::mouseClick(d.btnOK, Qt::LeftButton);
             // The device whole, and the next step.
@@ -169,7 +172,7 @@ private slots:
         mapPorts({{1, f.emulator.link()}, {2, com2.link()}});
         QVERIFY(QFile::remove(f.harness.settingsFile()));
         f.harness.clearMessages();
-        DialogDriver<frmSetComm> driver([&](frmSetComm &d) {
+        DialogDriver<PortSettingsDialog> driver([&](PortSettingsDialog &d) {
             d.cboPort->setCurrentIndex(1);
             QTest::mouseClick(d.btnOK, Qt::LeftButton);
         });
@@ -193,7 +196,7 @@ private slots:
         FLOW_START(f);
         QCOMPARE(f.w->lblCardValue->text(), QStringLiteral("未接続"));
         f.harness.clearMessages();
-        DialogDriver<frmSetComm> driver([&](frmSetComm &d) {
+        DialogDriver<PortSettingsDialog> driver([&](PortSettingsDialog &d) {
             QTest::mouseClick(d.btnETCSearch, Qt::LeftButton);
             QCOMPARE(d.cboPort->currentText(), QStringLiteral("Com2"));
             QCOMPARE(d.lblDevice->text(), QStringLiteral("デバイス：") + link);

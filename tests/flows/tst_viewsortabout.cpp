@@ -5,9 +5,12 @@
 #include "FlowFixture.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
-#include "ui/frmAbout.h"
-#include "ui/frmDelRecord.h"
-#include "ui/frmSetSort.h"
+#include "ui/AboutDialog.h"
+#include "ui/DeleteRowsDialog.h"
+#include "ui/SortDialog.h"
+
+using namespace ui;
+using namespace start;
 
 class tst_viewsortabout : public QObject {
     Q_OBJECT
@@ -26,7 +29,7 @@ class tst_viewsortabout : public QObject {
     static QString runSetSort(Flow &f, int choose, bool ok = true)
     {
         QString opened;
-        DialogDriver<frmSetSort> driver([&](frmSetSort &d) {
+        DialogDriver<SortDialog> driver([&](SortDialog &d) {
             opened = QString::number(d.optPassDate[0]->isChecked()) + QString::number(d.optPassDate[1]->isChecked());
             if (choose >= 0)
                 QTest::mouseClick(d.optPassDate[choose], Qt::LeftButton);
@@ -128,7 +131,7 @@ private slots:
         QList<QUrl> opened;
         setUrlOpener([&](const QUrl &url) { opened << url; });
         QStringList texts;
-        DialogDriver<frmAbout> driver([&](frmAbout &d) {
+        DialogDriver<AboutDialog> driver([&](AboutDialog &d) {
             texts << d.windowTitle() << d.lblTitle->text() << d.lblVersionValue->text()
                   << d.lblMstVersionValue->text();
             QTest::mouseClick(d.lblURL, Qt::LeftButton);
@@ -141,7 +144,7 @@ private slots:
         QCOMPARE(texts, (QStringList{"PASSLOGのバージョン情報", "利用履歴発行 PASSLOG", "Ver 3.08", "Ver 1.05"}));
         QCOMPARE(opened, QList<QUrl>{QUrl(kMasterDownloadUrl)});
 
-        DialogDriver<frmAbout> escape([&](frmAbout &d) {
+        DialogDriver<AboutDialog> escape([&](AboutDialog &d) {
             QTest::keyClick(&d, Qt::Key_Escape);
             QVERIFY(!d.isVisible());
         });

@@ -9,7 +9,7 @@
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
 #include "ui/MonthlyTotalsPrint.h"
-#include "ui/frmMonthlyTotals.h"
+#include "ui/MonthlyTotalsWindow.h"
 
 #include <QAbstractBarSeries>
 #include <QBarSet>
@@ -22,6 +22,8 @@
 #include <QStandardPaths>
 #include <QPushButton>
 #include <QRegularExpression>
+
+using namespace ui;
 
 namespace {
 // The grid's count and sum of a view, by the labels' own statement.
@@ -66,7 +68,7 @@ QList<MonthTotal> cardsOverAYear(int cards)
 
 // The texts the chart shows whole: titles, axis labels, legend; none that is
 // hidden or cut by the view or by an item that clips it.
-QStringList chartTexts(const frmMonthlyTotals &w)
+QStringList chartTexts(const MonthlyTotalsWindow &w)
 {
     QStringList out;
     const QRectF shown = w.chtTotals->mapToScene(w.chtTotals->viewport()->rect()).boundingRect().adjusted(-1, -1, 1, 1);
@@ -91,7 +93,7 @@ struct ShownBars {
     QStringList names;
     QList<qint64> monthSums;
 };
-ShownBars shownBars(const frmMonthlyTotals &w)
+ShownBars shownBars(const MonthlyTotalsWindow &w)
 {
     ShownBars out;
     for (QAbstractSeries *s : w.chtTotals->chart()->series())
@@ -108,7 +110,7 @@ ShownBars shownBars(const frmMonthlyTotals &w)
 }
 
 // The text of the window's pages printed to a PDF file, by pdftotext; empty without it.
-QString printedText(const frmMonthlyTotals &w, const QList<MonthTotal> &months, const QString &pdf)
+QString printedText(const MonthlyTotalsWindow &w, const QList<MonthTotal> &months, const QString &pdf)
 {
     const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
     if (pdftotext.isEmpty())
@@ -275,7 +277,7 @@ private slots:
             basCommon_WriteIniString("MONTHLY", "Width", "", settingsFileName());
             basCommon_WriteIniString("MONTHLY", "ChartMode", "", settingsFileName());
             const QList<MonthTotal> year = cardsOverAYear(cards);
-            auto w = std::make_unique<frmMonthlyTotals>(year, QStringLiteral("カードNO: 全カード"));
+            auto w = std::make_unique<MonthlyTotalsWindow>(year, QStringLiteral("カードNO: 全カード"));
             w->show();
             QVERIFY(QTest::qWaitForWindowExposed(w.get()));
             const auto readable = [&] {
@@ -334,7 +336,7 @@ private slots:
             w->resize(1000 + cards, 700);
             w->cmdClose->click();
             QCOMPARE(basCommon_GetIniString("MONTHLY", "ChartMode", settingsFileName()), QStringLiteral("CARD"));
-            frmMonthlyTotals again(year, QString());
+            MonthlyTotalsWindow again(year, QString());
             QCOMPARE(again.chartMode(), MonthlyChartMode::OneCard);
             QCOMPARE(again.cboChartCard->currentText(), QStringLiteral("2119"));
             QCOMPARE(shownBars(again).names, QStringList{"2119"});
@@ -352,7 +354,7 @@ private slots:
             yearMonths << QStringLiteral("%1/%2").arg(2022 + m / 12).arg(m % 12 + 1, 2, 10, QLatin1Char('0'));
             years << MonthTotal{"1373", yearMonths.last(), 1, 1000 * (m + 1), 0};
         }
-        frmMonthlyTotals longer(years, QString());
+        MonthlyTotalsWindow longer(years, QString());
         longer.resize(longer.minimumSizeHint());
         longer.show();
         QVERIFY(QTest::qWaitForWindowExposed(&longer));
@@ -367,7 +369,7 @@ private slots:
         // know are not taken back.
         basCommon_WriteIniString("MONTHLY", "Width", "5000", settingsFileName());
         basCommon_WriteIniString("MONTHLY", "ChartMode", "BARS", settingsFileName());
-        frmMonthlyTotals tooWide(cardsOverAYear(3), QString());
+        MonthlyTotalsWindow tooWide(cardsOverAYear(3), QString());
         QCOMPARE(tooWide.chartMode(), MonthlyChartMode::TopCards);
         QVERIFY(tooWide.width() < 1280);
     }
@@ -380,7 +382,7 @@ private slots:
         if (folder.isEmpty())
             QSKIP("PASSLOG_MONTHLY_SCREENSHOTS names no folder");
         for (int cards : {3, 20}) {
-            frmMonthlyTotals w(cardsOverAYear(cards), QStringLiteral("カードNO: 全カード　期間: 全レコード"));
+            MonthlyTotalsWindow w(cardsOverAYear(cards), QStringLiteral("カードNO: 全カード　期間: 全レコード"));
             w.show();
             QVERIFY(QTest::qWaitForWindowExposed(&w));
             QTest::qWait(300);

@@ -8,8 +8,8 @@
 #include "reader/PortDevice.h"
 #include "reader/ReaderSearch.h"
 #include "start/Demo.h"
-#include "start/basMain.h"
-#include "ui/frmMain.h"
+#include "start/Startup.h"
+#include "ui/MainWindow.h"
 #include "TestHarness.h"
 
 #include <QDir>
@@ -26,6 +26,9 @@
 #ifdef Q_OS_UNIX
 #include <csignal>
 #endif
+
+using namespace ui;
+using namespace start;
 
 namespace {
 
@@ -142,9 +145,9 @@ void TestDemo::demoRunReadsTheSampleCardWithoutTouchingTheSettings()
     QCOMPARE(QFileInfo(link).absolutePath(), runtime.path());
     QVERIFY(QFileInfo(link).isSymLink());
 
-    std::unique_ptr<frmMain> loaded(basMain_LoadMainWindow()); // runs the start sequence
-    frmMain &window = *loaded;
-    markDemoWindow();
+    std::unique_ptr<MainWindow> loaded(loadMainWindow()); // runs the start sequence
+    MainWindow &window = *loaded;
+    markDemoWindow(&window);
     QCOMPARE(window.windowTitle(), QStringLiteral("PASSLOG (デモ)"));
     QCOMPARE(h.messageTexts(), QStringList()); // the port was there
     // The configured port means the emulator; the others keep their meaning.
@@ -174,7 +177,7 @@ void TestDemo::demoRunReadsTheSampleCardWithoutTouchingTheSettings()
     QCOMPARE(readAll(h.settingsFile()), settings);
 
     // The end sequence ends the emulator, its link and the port's override.
-    QVERIFY(endsProgram([] { basMain_ETCEnd(); }));
+    QVERIFY(endsProgram([&] { endSequence(&window); }));
     QVERIFY(!demoRunning());
     QVERIFY(!QFileInfo::exists(demoHistory));
     QVERIFY(!QFileInfo::exists(h.programFolder() + QStringLiteral("/ETC_DAT.sqlite")));

@@ -4,8 +4,8 @@
 // of its own, since a process has one screen configuration.
 
 #include "TestHarness.h"
-#include "start/basMain.h"
-#include "ui/frmMain.h"
+#include "start/Startup.h"
+#include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -17,6 +17,9 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
+
+using namespace ui;
+using namespace start;
 
 namespace {
 // width, height (device pixels) and scaling of the screen of this process.
@@ -48,8 +51,8 @@ private slots:
         const int logicalWidth = qRound(g_screen.width / g_screen.ratio);
         const int logicalHeight = qRound(g_screen.height / g_screen.ratio);
         const bool fits = g_screen.fits;
-        frmMain *window = nullptr;
-        const bool ended = endsProgram([&] { window = basMain_LoadMainWindow(); });
+        MainWindow *window = nullptr;
+        const bool ended = endsProgram([&] { window = loadMainWindow(); });
         QCOMPARE(ended, !fits);
         if (!fits) {
             QCOMPARE(h.messageTexts(),
@@ -57,7 +60,10 @@ private slots:
                                                 "ピクセルでは、起動することが出来ません。")
                                      .arg(logicalWidth)
                                      .arg(logicalHeight)});
-            delete frmMain::instance();
+            // The window of a start that did not come back is gone with it.
+            QVERIFY(window == nullptr);
+            for (QWidget *top : QApplication::topLevelWidgets())
+                QVERIFY(!qobject_cast<MainWindow *>(top));
             return;
         }
         window->TimerPolling->stop();

@@ -5,8 +5,8 @@
 #include "history/ShownRows.h"
 #include "history/ViewCondition.h"
 #include "history/basAccessGrid.h"
-#include "start/basMain.h"
-#include "ui/frmMain.h"
+#include "start/Startup.h"
+#include "ui/MainWindow.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -18,11 +18,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using namespace ui;
+using namespace start;
+
 class TestStartSequence : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TestHarness> h;
-    std::unique_ptr<frmMain> w;
+    std::unique_ptr<MainWindow> w;
 
     static int rowCount(const QString &table)
     {
@@ -35,7 +38,7 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        w = std::make_unique<frmMain>();
+        w = std::make_unique<MainWindow>();
         basAccess_ResetViewCondition();
         ViewSort = QStringLiteral("NEW");
     }
@@ -57,13 +60,13 @@ private slots:
         addHistoryRow("4321", "2024/05/01", "13:45:00", "1200円");
         basAccess_MDBClose(kDatFile);
 
-        basMain_ETCStart();
+        startSequence(*w);
         QVERIFY(basAccess_IsOpen(DbConnection::History) && basAccess_IsOpen(DbConnection::Master));
         QCOMPARE(rowCount("ETC_TEMP"), 0);
         QVERIFY(w->btnDBRead->isEnabled());
         QCOMPARE(w->lblCountValue->text(), QStringLiteral("0件"));
 
-        QVERIFY(endsProgram([] { basMain_ETCEnd(); }));
+        QVERIFY(endsProgram([&] { endSequence(w.get()); }));
         QVERIFY(!basAccess_IsOpen(DbConnection::History) && !basAccess_IsOpen(DbConnection::Master));
         releaseSingleInstance();
     }
@@ -72,7 +75,7 @@ private slots:
     {
         AppPath = h->programFolder() + '/';
         writeMasterDatabase(basAccess_FilePath(kMstFile));
-        basMain_ETCStart();
+        startSequence(*w);
         QVERIFY(!w->btnDBRead->isEnabled());
         QVERIFY(QFileInfo::exists(h->programFolder() + "/ETC_DAT.sqlite"));
         releaseSingleInstance();
@@ -102,13 +105,13 @@ private slots:
         basCommon_WriteIniString("DATABASE", "User", "passlog", ini);
         QElapsedTimer t;
         t.start();
-        basMain_ETCStart();
+        startSequence(*w);
         QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
         QCOMPARE(w->lblServerState->text(), QStringLiteral("共有サーバー: 接続を確認中…"));
         QVERIFY(w->btnDBRead->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(w->lblServerState->text(), QStringLiteral("共有サーバーに接続できません"), 10000);
         QVERIFY2(t.elapsed() < 8000, qPrintable(QString::number(t.elapsed())));
-        QVERIFY(endsProgram([] { basMain_ETCEnd(); }));
+        QVERIFY(endsProgram([&] { endSequence(w.get()); }));
         releaseSingleInstance();
         ::close(silent);
     }
@@ -126,7 +129,7 @@ private slots:
         serverAdminExec("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED");
         initServer();
         serverAdminExec("INSERT INTO ETC_DATA (CARD_ID, \"カードNO\") VALUES ('4321', '4321')");
-        basMain_ETCStart();
+        startSequence(*w);
         QTRY_COMPARE_WITH_TIMEOUT(w->lblServerState->text(), QStringLiteral("共有サーバー: 接続中"), 10000);
         QTRY_COMPARE(w->cboCardSelect->count(), 2); // "0000" and the server's card
         serverAdminExec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name='PASSLOG' "
@@ -134,7 +137,7 @@ private slots:
         QCOMPARE(basAccess_DeleteShown("basMain_DBDelete", basAccess_MakeHFGSQL(kTableData, "DELETE")), qint64(0));
         QVERIFY(h->messages().last().text.contains(QStringLiteral("接続が切れました")));
         QCOMPARE(w->lblServerState->text(), QStringLiteral("共有サーバーに接続できません"));
-        QVERIFY(endsProgram([] { basMain_ETCEnd(); }));
+        QVERIFY(endsProgram([&] { endSequence(w.get()); }));
         releaseSingleInstance();
         serverAdminExec("DROP TABLE ETC_DATA");
     }

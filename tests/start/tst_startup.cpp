@@ -4,8 +4,8 @@
 #include "app/DataFolder.h"
 #include "app/basGlobal.h"
 #include "../../tools/reader-emulator/EmulatorProcess.h"
-#include "start/basMain.h"
-#include "ui/frmMain.h"
+#include "start/Startup.h"
+#include "ui/MainWindow.h"
 #include "TestHarness.h"
 
 #include <QAction>
@@ -32,6 +32,9 @@
 #include <pwd.h>
 #include <unistd.h>
 #endif
+
+using namespace ui;
+using namespace start;
 
 // The start-up warning when the reader's port is missing or held elsewhere.
 static const QString kNoReaderPort =
@@ -72,8 +75,8 @@ void TestStartup::secondInstanceIsRefusedWithoutTouchingSettings()
     TestHarness h;
     QLockFile other(h.lockPath()); // the instance that is already running
     QVERIFY(other.tryLock(0));
-    frmMain window;
-    QVERIFY(endsProgram([] { basMain_ETCStart(); }));
+    MainWindow window;
+    QVERIFY(endsProgram([&] { startSequence(window); }));
     QCOMPARE(h.messageTexts(), QStringList{QStringLiteral("PASSLOGを複数起動することは出来ません。")});
     QCOMPARE(h.messages().first().icon, seams::MsgIcon::Warning);
     QVERIFY(!QFile::exists(h.settingsFile()));
@@ -81,7 +84,7 @@ void TestStartup::secondInstanceIsRefusedWithoutTouchingSettings()
     other.unlock();
 
     // Once the first instance is gone, the start goes on.
-    QVERIFY(!endsProgram([] { basMain_ETCStart(); }));
+    QVERIFY(!endsProgram([&] { startSequence(window); }));
     QVERIFY(QFile::exists(h.settingsFile()));
 }
 
@@ -169,8 +172,8 @@ void TestStartup::lockThatCannotBeTakenSaysWhy()
         h.clearMessages();
         const QString lock = folder + QStringLiteral("/PASSLOG.lock");
         seams::setInstanceLockPath(lock);
-        frmMain window;
-        QVERIFY(endsProgram([] { basMain_ETCStart(); }));
+        MainWindow window;
+        QVERIFY(endsProgram([&] { startSequence(window); }));
         QCOMPARE(h.messageTexts(), QStringList{QStringLiteral("PASSLOGを起動できません。起動中の確認に使うロックファイル '%1' を作成できません: フォルダー '%2' %3")
                                                    .arg(lock, folder, reason)});
         QVERIFY(!QFile::exists(h.settingsFile()));
@@ -270,8 +273,8 @@ void TestStartup::screenChecks()
     QFETCH(QString, message);
     TestHarness h;
     seams::setScreenMetrics(seams::ScreenMetrics{width, height, dpi, dpi, ratio, availableHeight ? width : 0, availableHeight});
-    frmMain window;
-    const bool ended = endsProgram([] { basMain_ETCStart(); });
+    MainWindow window;
+    const bool ended = endsProgram([&] { startSequence(window); });
     QCOMPARE(ended, !message.isEmpty());
     if (ended) {
         QCOMPARE(h.messageTexts(), QStringList{message});
@@ -285,11 +288,11 @@ void TestStartup::startUpPutsTheWindowInItsInitialState()
 {
     TestHarness h;
     h.setNow(QDateTime(QDate(2026, 12, 7), QTime(15, 30, 12)));
-    frmMain window;
+    MainWindow window;
     intRelayMode = 2;
     intNoReplyCount = 5;
     intSendToggle = 0;
-    basMain_ETCStart();
+    startSequence(window);
 
     QVERIFY(QFile::exists(h.settingsFile()));
     QVERIFY(window.ProgressBar->isHidden());
@@ -323,13 +326,13 @@ void TestStartup::startUpPutsTheWindowInItsInitialState()
 void TestStartup::shutdownStopsTheTimerAndEnds()
 {
     TestHarness h;
-    frmMain window;
-    basMain_ETCStart();
+    MainWindow window;
+    startSequence(window);
     QVERIFY(window.TimerPolling->isActive());
-    QVERIFY(endsProgram([] { basMain_ETCEnd(); }));
+    QVERIFY(endsProgram([&] { endSequence(&window); }));
     QVERIFY(!window.TimerPolling->isActive());
     // The lock is released: the next start is not refused.
-    QVERIFY(!endsProgram([] { basMain_ETCStart(); }));
+    QVERIFY(!endsProgram([&] { startSequence(window); }));
 }
 
 void TestStartup::filesTheStartCreatesAreReadableByTheirOwnerOnly()
@@ -341,18 +344,18 @@ void TestStartup::filesTheStartCreatesAreReadableByTheirOwnerOnly()
     const QString history = QStringLiteral("ETC_DAT.sqlite");
     {
         TestHarness h;
-        frmMain window;
-        basMain_ETCStart();
+        MainWindow window;
+        startSequence(window);
         const QDir folder(h.programFolder());
         for (const QString &path : {h.settingsFile(), folder.filePath(history), h.lockPath()})
             QVERIFY2(QFileInfo(path).permissions() == ownerOnly, qPrintable(path));
-        QVERIFY(endsProgram([] { basMain_ETCEnd(); }));
+        QVERIFY(endsProgram([&] { endSequence(&window); }));
         releaseSingleInstance();
 
         // Files that exist keep the permissions their owner gave them.
         for (const QString &path : {h.settingsFile(), folder.filePath(history)})
             QVERIFY(QFile::setPermissions(path, shared));
-        basMain_ETCStart();
+        startSequence(window);
         for (const QString &path : {h.settingsFile(), folder.filePath(history)})
             QVERIFY2(QFileInfo(path).permissions() == shared, qPrintable(path));
     }

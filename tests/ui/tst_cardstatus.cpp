@@ -4,8 +4,8 @@
 
 #include "../reader/ReaderTest.h"
 #include "TestHarness.h"
-#include "start/basMain.h"
-#include "ui/frmMain.h"
+#include "start/Startup.h"
+#include "ui/MainWindow.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,6 +13,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+
+using namespace ui;
+using namespace start;
 
 class tst_cardstatus : public QObject {
     Q_OBJECT
@@ -32,7 +35,7 @@ private slots:
                       .toUtf8());
         ini.close();
 
-        auto *window = basMain_LoadMainWindow();
+        auto *window = loadMainWindow();
         QVERIFY(harness.messages().isEmpty()); // the port was found
         QVERIFY(window->TimerPolling->isActive());
         QCOMPARE(window->TimerPolling->interval(), 1000);
@@ -67,7 +70,7 @@ private slots:
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write("[RS232C]\r\nComPort=1\r\nDevice1=/nonexistent/ttyPASSLOG\r\n");
         ini.close();
-        auto *window = basMain_LoadMainWindow();
+        auto *window = loadMainWindow();
         QCOMPARE(harness.messageTexts(),
                  QStringList{QStringLiteral("指定されたCOMポートが存在しないか既に使用中ため機器に接続できません。")});
         QCOMPARE(harness.messages()[0].icon, seams::MsgIcon::Warning);

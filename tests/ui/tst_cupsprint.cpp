@@ -12,7 +12,7 @@
 #include "app/PrinterSeam.h"
 #include "reports/StatementPrint.h"
 #include "ui/ReportOperations.h"
-#include "ui/frmMain.h"
+#include "ui/MainWindow.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -23,6 +23,8 @@
 #include <QTemporaryDir>
 #include <pwd.h>
 #include <unistd.h>
+
+using namespace ui;
 
 namespace {
 QString queueName() { return qEnvironmentVariable("PASSLOG_PRINT_QUEUE", QStringLiteral("PDF")); }
@@ -76,7 +78,7 @@ private slots:
             QSKIP("no CUPS queue for the test (scripts/test.sh adds the cups-pdf queue \"PDF\")");
         }
         TestHarness h;
-        frmMain w;
+        MainWindow w;
         openDatabases(h);
         ViewSort = QStringLiteral("OLD");
         for (int i = 0; i < 21; ++i) {
@@ -85,7 +87,7 @@ private slots:
         }
         insertRecord("ETC_DATA", tomeiRecord("2222"), {{"通行料金", "未確定"}});
         showView(2);
-        basMain_GetPrinter();
+        fillPrinterList(w);
         QCOMPARE(w.cboPrinter->findText(queueName()), int(printers.names.indexOf(queueName())));
         w.cboPrinter->setCurrentText(queueName());
         w.lblCountValue->setText("22件");
@@ -93,7 +95,7 @@ private slots:
         QTemporaryDir scratch;
         const QStringList before = pdfFiles();
         h.queueAnswer(seams::MsgAnswer::Yes);
-        basMain_PrintDefult();
+        printStatement(w);
         QCOMPARE(h.messageTexts().size(), 2);
         QVERIFY(h.messageTexts()[0].contains("\r\n\r\n" + queueName() + "\r\n\r\n"));
         QCOMPARE(doneTexts(h.messageTexts())[1], QStringLiteral("標準印刷が完了しました。"));

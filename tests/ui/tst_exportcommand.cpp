@@ -10,8 +10,8 @@
 #include "reports/MonthlyReport.h"
 #include "ui/Commands.h"
 #include "ui/ReportOperations.h"
-#include "ui/frmMain.h"
-#include "ui/frmMonthlyTotals.h"
+#include "ui/MainWindow.h"
+#include "ui/MonthlyTotalsWindow.h"
 
 #include "reports/CsvImport.h"
 
@@ -25,6 +25,8 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+
+using namespace ui;
 
 namespace {
 struct Run {
@@ -68,7 +70,7 @@ class TestExportCommand : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TestHarness> h;
-    std::unique_ptr<frmMain> w;
+    std::unique_ptr<MainWindow> w;
     QStringList chosen;
 
     QString path(const QString &name) const { return QDir(h->programFolder()).filePath(name); }
@@ -107,7 +109,7 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        w = std::make_unique<frmMain>();
+        w = std::make_unique<MainWindow>();
         openDatabases(*h);
         basMain_GetIniFile(); // the window's settings file
         h->setNow(QDateTime::currentDateTime()); // the statement is dated the day it is written
@@ -118,7 +120,7 @@ private slots:
         });
         seams::setPrinterListHandler([] { return seams::PrinterList{{"Laser"}, "Laser"}; });
         seams::setPrintQuestionHandler([](const seams::Message &) { return seams::PrintAnswer::Print; });
-        basMain_GetPrinter();
+        fillPrinterList(*w);
         QVERIFY(QFile::copy(QStringLiteral(PASSLOG_PROGRAM), path("passlog")));
         basCommon_WriteIniString(kSectionMain, "ViewSort", "NEW", path("passlog.ini"));
         const QList<std::tuple<QString, QString, QString>> rows{
@@ -145,7 +147,7 @@ private slots:
             ViewSort = sort;
             readView("0000");
             chosen << path("window-" + sort + ".csv");
-            basMain_CSVOutput();
+            exportCsv(*w);
             QStringList args{"export", "csv", "--out", path("cli-" + sort + ".csv")};
             if (sort == "OLD")
                 args << "--sort" << "old"; // the settings file says NEW
@@ -157,7 +159,7 @@ private slots:
         ViewSort = "NEW";
         readView("2222", "2024/04/15 08:30:00", "2024/05/01 08:30:00");
         chosen << path("window-range.csv");
-        basMain_CSVOutput();
+        exportCsv(*w);
         QCOMPARE(run({"export", "csv", "--card", "2222", "--from", "2024/04/15 08:30:00", "--to",
                       "2024/05/01 08:30:00", "--out", path("cli-range.csv")})
                      .status,
@@ -175,7 +177,7 @@ private slots:
         readView("0000", "2024/04/01 00:00:00", "2024/05/31 23:59:59");
         w->cboPrinter->setCurrentText(kPdfFilePrinter);
         chosen << path("window.pdf");
-        basMain_PrintDefult();
+        printStatement(*w);
         const Run cli = run({"export", "statement", "--out", path("cli.pdf"), "--from", "2024/04/01 00:00:00", "--to",
                              "2024/05/31 23:59:59"});
         QCOMPARE(cli.status, 0);
@@ -189,17 +191,17 @@ private slots:
     {
         // The menu item is there for the history, not for a card read.
         ViewCondition.ViewMode = 1;
-        enableOutputCommands();
+        enableOutputCommands(*w);
         QVERIFY(!w->mnuMonthlyTotals->isEnabled());
         ViewSort = "NEW";
         readView("0000");
-        enableOutputCommands();
+        enableOutputCommands(*w);
         QVERIFY(w->mnuMonthlyTotals->isEnabled());
-        disableOutputCommands();
+        disableOutputCommands(*w);
         QVERIFY(!w->mnuMonthlyTotals->isEnabled());
-        frmMonthlyTotals window(shownMonthlyTotals(), QString());
+        MonthlyTotalsWindow window(shownMonthlyTotals(), QString());
         chosen << path("window-totals.csv");
-        window.frmMonthlyTotals_cmdCSVOutput_Click();
+        window.saveCsv();
         QCOMPARE(run({"export", "totals", "--out", path("cli-totals.csv")}).status, 0);
         QCOMPARE(readAll(path("cli-totals.csv")), readAll(path("window-totals.csv")));
         QCOMPARE(readAll(path("cli-totals.csv")),
@@ -361,7 +363,7 @@ private slots:
         readView("0000");
         h->clearMessages();
         chosen << path("links/履歴.sqlite") << path("window.csv");
-        basMain_CSVOutput();
+        exportCsv(*w);
         QVERIFY2(h->messageTexts().value(0).contains(QStringLiteral("このプログラムが使っているファイルです")),
                  qPrintable(h->messageTexts().join('|')));
         QCOMPARE(doneTexts(h->messageTexts()).value(1), QStringLiteral("CSV出力が完了しました。"));
@@ -370,7 +372,7 @@ private slots:
         h->clearMessages();
         w->cboPrinter->setCurrentText(kPdfFilePrinter);
         chosen << path("passlog.ini"); // then cancelled
-        basMain_PrintDefult();
+        printStatement(*w);
         QVERIFY2(h->messageTexts().join('|').contains(QStringLiteral("このプログラムが使っているファイルです")),
                  qPrintable(h->messageTexts().join('|')));
         QVERIFY(!h->messageTexts().join('|').contains(QStringLiteral("完了")));

@@ -5,8 +5,8 @@
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
 #include "ui/Commands.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -15,11 +15,13 @@
 #include <QRadioButton>
 #include <QTableView>
 
+using namespace ui;
+
 class TestGridView : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TestHarness> h;
-    std::unique_ptr<frmMain> w;
+    std::unique_ptr<MainWindow> w;
 
     QString labels() const { return w->lblCountValue->text() + ' ' + w->lblSumValue->text(); }
     QStringList comboItems() const
@@ -34,7 +36,7 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        w = std::make_unique<frmMain>();
+        w = std::make_unique<MainWindow>();
         openDatabases(*h);
         basAccess_ResetViewCondition();
         ViewSort = QStringLiteral("NEW");
@@ -52,7 +54,7 @@ private slots:
     {
         addHistoryRow("1234", "2024/05/01", "10:00:00", "1500円");
         addHistoryRow("5678", "2024/05/01", "11:00:00", "-200円");
-        showGrid(basAccess_MakeReadSQL("ETC_DATA", 2, currentViewSelection()), 2);
+        showGrid(*w, basAccess_MakeReadSQL("ETC_DATA", 2, currentViewSelection(*w)), 2);
         QCOMPARE(labels(), QStringLiteral("2件 1,300円"));
         QCOMPARE(w->MSHFlexGrid->model()->rowCount(), 2);
         QCOMPARE(w->MSHFlexGrid->columnWidth(0), 55);
@@ -60,7 +62,7 @@ private slots:
         QVERIFY(w->MSHFlexGrid->verticalHeader()->isHidden()); // no extra column before the data
         QVERIFY(!w->MSHFlexGrid->horizontalHeader()->isHidden());
 
-        showGrid("ETC_TEMP", 0);
+        showGrid(*w, "ETC_TEMP", 0);
         QCOMPARE(labels(), QStringLiteral("0件 0円"));
         QCOMPARE(w->MSHFlexGrid->model()->columnCount(), 0);
         QVERIFY(!w->MSHFlexGrid->verticalHeader()->isHidden());
@@ -71,7 +73,7 @@ private slots:
         // No registered card: only "0000", the typed number stays.
         w->optCardNo[0]->setChecked(true);
         w->txtCardInput->setText("1234");
-        basMain_GetCardNo();
+        fillCardNumbers(*w);
         QCOMPARE(comboItems(), QStringList{"0000"});
         QCOMPARE(w->txtCardInput->text(), QStringLiteral("1234"));
 
@@ -84,7 +86,7 @@ private slots:
         // (Filling the list switches to list entry; switch back to typing.)
         QVERIFY(w->optCardNo[1]->isChecked());
         w->optCardNo[0]->setChecked(true);
-        basMain_GetCardNo();
+        fillCardNumbers(*w);
         QCOMPARE(comboItems(), (QStringList{"0000", "1234", "5678"}));
         QCOMPARE(w->cboCardSelect->currentText(), QStringLiteral("1234"));
         QCOMPARE(w->txtCardInput->text(), QString());
@@ -92,12 +94,12 @@ private slots:
 
         // Selected from the list and still registered.
         w->cboCardSelect->setCurrentIndex(2);
-        basMain_GetCardNo();
+        fillCardNumbers(*w);
         QCOMPARE(w->cboCardSelect->currentText(), QStringLiteral("5678"));
 
         // No longer registered: back to "0000".
         historyExec("DELETE FROM ETC_DATA WHERE CARD_ID='5678'");
-        basMain_GetCardNo();
+        fillCardNumbers(*w);
         QCOMPARE(comboItems(), (QStringList{"0000", "1234"}));
         QCOMPARE(w->cboCardSelect->currentIndex(), 0);
         QVERIFY(h->messages().isEmpty());

@@ -1,8 +1,8 @@
 // The main window: its controls, menus and layout, the selection modes, the
 // date/time check, the two locks and the card-number rule.
 
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 #include "TestHarness.h"
 
 #include <QAction>
@@ -18,6 +18,8 @@
 #include <QTimeEdit>
 #include <QtTest>
 
+using namespace ui;
+
 class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
@@ -26,6 +28,7 @@ private slots:
     void menusAndFixedClientSize();
     void selectModeShowsAndHidesTheRange();
     void dateButtonsResetToToday();
+    void eachWindowsControlsActOnThatWindow();
     void dateTimeCheckEnds_data();
     void dateTimeCheckEnds();
     void locksAffectConditionsAndMenus();
@@ -36,7 +39,7 @@ private slots:
     void commandsAsMenuItemsWithShortcutsAndTips();
 };
 
-static QWidget *child(frmMain &w, const char *name)
+static QWidget *child(MainWindow &w, const char *name)
 {
     return w.findChild<QWidget *>(QString::fromLatin1(name));
 }
@@ -85,7 +88,7 @@ void TestMainWindow::controlsHaveTheirNamesTextsAndPlaces()
     QFETCH(QString, name);
     QFETCH(QString, text);
     QFETCH(QRect, geometry);
-    frmMain w;
+    MainWindow w;
     QWidget *c = w.findChild<QWidget *>(name);
     QVERIFY2(c, qPrintable(name));
     QCOMPARE(c->geometry(), geometry);
@@ -103,7 +106,7 @@ void TestMainWindow::controlsHaveTheirNamesTextsAndPlaces()
 
 void TestMainWindow::menusAndFixedClientSize()
 {
-    frmMain w;
+    MainWindow w;
     QCOMPARE(w.windowTitle(), QStringLiteral("PASSLOG"));
     QCOMPARE(w.client->size(), QSize(921, 593));
     QCOMPARE(w.minimumSize(), w.maximumSize());
@@ -131,10 +134,10 @@ void TestMainWindow::menusAndFixedClientSize()
 
 void TestMainWindow::selectModeShowsAndHidesTheRange()
 {
-    frmMain w;
+    MainWindow w;
     w.show();
     QWidget *range[] = {w.cmdDateStart, w.dtpDateStart, w.dtpTimeStart, w.cmdDateEnd, w.dtpDateEnd, w.dtpTimeEnd};
-    basMain_SelectMode(1);
+    showSelectMode(w, 1);
     QVERIFY(w.optSelectMode[1]->isChecked());
     QCOMPARE(w.fraSelectMode->width(), 462);
     for (QWidget *c : range)
@@ -145,7 +148,7 @@ void TestMainWindow::selectModeShowsAndHidesTheRange()
     QCOMPARE(w.fraSelectMode->width(), 106);
     for (QWidget *c : range)
         QVERIFY(!c->isVisible());
-    basMain_SelectMode(7); // any other index: nothing
+    showSelectMode(w, 7); // any other index: nothing
     QVERIFY(w.optSelectMode[0]->isChecked());
     QCOMPARE(w.fraSelectMode->width(), 106);
 }
@@ -154,15 +157,43 @@ void TestMainWindow::dateButtonsResetToToday()
 {
     TestHarness h;
     h.setNow(QDateTime(QDate(2010, 6, 3), QTime(10, 20, 30)));
-    frmMain w;
+    MainWindow w;
     w.dtpDateStart->setDate(QDate(2001, 1, 1));
     w.dtpTimeStart->setTime(QTime(5, 5, 5));
     w.dtpDateEnd->setDate(QDate(2001, 1, 1));
     w.dtpTimeEnd->setTime(QTime(5, 5, 5));
     w.cmdDateStart->click();
     w.cmdDateEnd->click();
-    QCOMPARE(selectedRange().startText(), QStringLiteral("2010/06/03-00:00:00"));
-    QCOMPARE(selectedRange().endText(), QStringLiteral("2010/06/03-23:59:59"));
+    QCOMPARE(selectedRange(w).startText(), QStringLiteral("2010/06/03-00:00:00"));
+    QCOMPARE(selectedRange(w).endText(), QStringLiteral("2010/06/03-23:59:59"));
+}
+
+void TestMainWindow::eachWindowsControlsActOnThatWindow()
+{
+    // Two windows at once (one built while another is still there): the
+    // controls of the first act on the first, not on the one built last.
+    TestHarness h;
+    h.setNow(QDateTime(QDate(2010, 6, 3), QTime(10, 20, 30)));
+    MainWindow first;
+    MainWindow second;
+    for (MainWindow *w : {&first, &second}) {
+        w->show();
+        w->dtpDateStart->setDate(QDate(2001, 1, 1));
+        w->dtpTimeStart->setTime(QTime(5, 5, 5));
+        showSelectMode(*w, 0);
+    }
+    first.cmdDateStart->click();
+    QCOMPARE(selectedRange(first).startText(), QStringLiteral("2010/06/03-00:00:00"));
+    QCOMPARE(selectedRange(second).startText(), QStringLiteral("2001/01/01-05:05:05"));
+    QTest::mouseClick(first.optSelectMode[1], Qt::LeftButton, {}, QPoint(8, 11));
+    QCOMPARE(first.fraSelectMode->width(), 462);
+    QVERIFY(first.dtpDateStart->isVisible());
+    QCOMPARE(second.fraSelectMode->width(), 106);
+    QVERIFY(!second.dtpDateStart->isVisible());
+    // The lock of one window leaves the other's conditions and menus alone.
+    setMenusAndConditionsEnabled(first, false);
+    QVERIFY(!first.txtCardInput->isEnabled());
+    QVERIFY(second.txtCardInput->isEnabled() && second.mnuEdit->isEnabled());
 }
 
 void TestMainWindow::dateTimeCheckEnds_data()
@@ -182,13 +213,13 @@ void TestMainWindow::dateTimeCheckEnds()
     QFETCH(QTime, endTime);
     QFETCH(bool, refused);
     TestHarness h;
-    frmMain w;
-    basMain_SelectMode(qint16(mode));
+    MainWindow w;
+    showSelectMode(w, qint16(mode));
     w.dtpDateStart->setDate(QDate(2010, 6, 3));
     w.dtpTimeStart->setTime(QTime(10, 0, 0));
     w.dtpDateEnd->setDate(QDate(2010, 6, 3));
     w.dtpTimeEnd->setTime(endTime);
-    QCOMPARE(basMain_CheckDateTime(), refused);
+    QCOMPARE(refuseReversedRange(w), refused);
     if (refused)
         QCOMPARE(h.messageTexts(), QStringList{QStringLiteral("開始日時より前の日時を終了日時に設定することは出来ません。")});
     else
@@ -197,7 +228,7 @@ void TestMainWindow::dateTimeCheckEnds()
 
 void TestMainWindow::locksAffectConditionsAndMenus()
 {
-    frmMain w;
+    MainWindow w;
     const QList<QWidget *> conditions = {w.optCardNo[0],     w.optCardNo[1],     w.txtCardInput, w.cboCardSelect,
                                          w.optSelectMode[0], w.optSelectMode[1], w.cmdDateStart, w.dtpDateStart,
                                          w.dtpTimeStart,     w.cmdDateEnd,       w.dtpDateEnd,   w.dtpTimeEnd};
@@ -223,7 +254,7 @@ void TestMainWindow::locksAffectConditionsAndMenus()
         return true;
     };
 
-    basMain_BanCardRead(false);
+    setMenusAndConditionsEnabled(w, false);
     QVERIFY(allConditions(false));
     QVERIFY(allItems(false));
     QVERIFY(allMenus(false));
@@ -231,34 +262,34 @@ void TestMainWindow::locksAffectConditionsAndMenus()
     QVERIFY(w.mnuExit->isEnabled());
     QVERIFY(w.btnExit->isEnabled());
 
-    basMain_BanCardRead(true);
+    setMenusAndConditionsEnabled(w, true);
     QVERIFY(allConditions(true));
     QVERIFY(allMenus(true));
     QVERIFY(allItems(false)); // unlocking leaves the output items to the operations
 
     for (QAction *a : items)
         a->setEnabled(true);
-    basMain_BanRecordCheck(false);
+    setConditionsEnabled(w, false);
     QVERIFY(allConditions(false));
     QVERIFY(allItems(false));
     QVERIFY(allMenus(true)); // the menus stay usable while duplicates are shown
-    basMain_BanRecordCheck(true);
+    setConditionsEnabled(w, true);
     QVERIFY(allConditions(true));
     QVERIFY(allItems(false));
 }
 
 void TestMainWindow::cardNumberRule()
 {
-    frmMain w;
+    MainWindow w;
     w.cboCardSelect->addItems({"0000", "1234"});
     w.optCardNo[0]->setChecked(true);
     w.txtCardInput->clear();
-    QCOMPARE(basAccess_GetSelectCardNo(), QStringLiteral("0000"));
+    QCOMPARE(selectedCardNumber(w), QStringLiteral("0000"));
     w.txtCardInput->setText(QStringLiteral("0042"));
-    QCOMPARE(basAccess_GetSelectCardNo(), QStringLiteral("0042"));
+    QCOMPARE(selectedCardNumber(w), QStringLiteral("0042"));
     QTest::keyClick(w.cboCardSelect, Qt::Key_Down); // choosing from the list switches to list entry
     QVERIFY(w.optCardNo[1]->isChecked());
-    QCOMPARE(basAccess_GetSelectCardNo(), QStringLiteral("1234"));
+    QCOMPARE(selectedCardNumber(w), QStringLiteral("1234"));
 }
 
 void TestMainWindow::typedCardNumberIsNormalised_data()
@@ -285,7 +316,7 @@ void TestMainWindow::typedCardNumberIsNormalised()
 
 void TestMainWindow::focusAndListSwitchTheEntryMode()
 {
-    frmMain w;
+    MainWindow w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.activateWindow();
@@ -300,7 +331,7 @@ void TestMainWindow::focusAndListSwitchTheEntryMode()
     QTest::keyClicks(w.txtCardInput, QStringLiteral("7"));
     w.btnExit->setFocus(); // focus leaves the text box (no click: that would close the window)
     QTRY_COMPARE(w.txtCardInput->text(), QStringLiteral("0007"));
-    QCOMPARE(basAccess_GetSelectCardNo(), QStringLiteral("0007"));
+    QCOMPARE(selectedCardNumber(w), QStringLiteral("0007"));
 
     // Coming back selects the whole text, so typing replaces it.
     w.txtCardInput->setFocus(Qt::TabFocusReason);
@@ -330,7 +361,7 @@ void TestMainWindow::focusAndListSwitchTheEntryMode()
 // enabled; the controls say what they do; the guide is in the help menu.
 void TestMainWindow::commandsAsMenuItemsWithShortcutsAndTips()
 {
-    frmMain w;
+    MainWindow w;
     auto *commands = w.findChild<QMenu *>(QStringLiteral("mnuCommands"));
     QVERIFY(commands);
     QStringList shown;

@@ -9,7 +9,7 @@
 #include "app/basCommon.h"
 #include "app/Settings.h"
 #include "ui/ReportOperations.h"
-#include "ui/frmMain.h"
+#include "ui/MainWindow.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -23,6 +23,8 @@
 #include <QRadioButton>
 
 #include <unistd.h>
+
+using namespace ui;
 
 namespace {
 struct SaveDialog {
@@ -57,7 +59,7 @@ class TestReportCommands : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TestHarness> h;
-    std::unique_ptr<frmMain> w;
+    std::unique_ptr<MainWindow> w;
     QList<SaveDialog> dialogs;
     QStringList chosen; // answers of the save dialog ("" = cancel)
 
@@ -85,7 +87,7 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        w = std::make_unique<frmMain>();
+        w = std::make_unique<MainWindow>();
         openDatabases(*h);
         basMain_GetIniFile(); // writes the settings file
         CSVPath = basCommon_CheckPath(folder("desktop"));
@@ -97,7 +99,7 @@ private slots:
             return chosen.isEmpty() ? QString() : chosen.takeFirst();
         });
         fakePrinters({"Office", "Laser"}, "Laser");
-        basMain_GetPrinter();
+        fillPrinterList(*w);
         w->lblCountValue->setText("1件");
     }
     void cleanup()
@@ -134,8 +136,8 @@ private slots:
         QFETCH(QStringList, listed);
         QFETCH(QString, selected);
         fakePrinters(printers, defaultName);
-        basMain_GetPrinter();
-        basMain_GetPrinter(); // a second fill does not add up
+        fillPrinterList(*w);
+        fillPrinterList(*w); // a second fill does not add up
         QCOMPARE(items(w->cboPrinter), listed);
         QCOMPARE(w->cboPrinter->currentText(), selected);
     }
@@ -145,30 +147,30 @@ private slots:
         insertRecord("ETC_TEMP", tomeiRecord());
         showView(1);
         fakePrinters({}, {});
-        basMain_GetPrinter();
+        fillPrinterList(*w);
         w->cboPrinter->setCurrentIndex(0);
         typeCard("1234");
-        basMain_PrintDefult();
+        printStatement(*w);
         QCOMPARE(h->messageTexts(), QStringList{"プリンタが見つかりません。プリンタをインストールしてください。"});
         QCOMPARE(h->messages().last().icon, seams::MsgIcon::Warning);
 
         fakePrinters({"Office"}, "Office");
-        basMain_GetPrinter();
+        fillPrinterList(*w);
         h->clearMessages();
         typeCard("");
         w->show();
         w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
         w->btnExit->setFocus();
-        basMain_PrintDefult();
-        basMain_CSVOutput();
+        printStatement(*w);
+        exportCsv(*w);
         QCOMPARE(h->messageTexts(), QStringList(2, "カードNOが入力されていません。"));
         QCOMPARE(QApplication::focusWidget(), w->txtCardInput);
 
         h->clearMessages();
         typeCard("0000");
-        basMain_PrintDefult();
-        basMain_CSVOutput();
+        printStatement(*w);
+        exportCsv(*w);
         QCOMPARE(h->messageTexts(),
                  (QStringList{"カードNO:[0000]では印刷できません。", "カードNO:[0000]ではCSV出力できません。"}));
         QVERIFY(dialogs.isEmpty());
@@ -180,7 +182,7 @@ private slots:
         showView(2);
         w->lblCountValue->setText("12件");
         typeCard(""); // a database view needs no card number
-        basMain_PrintDefult(); // answered No
+        printStatement(*w); // answered No
         QCOMPARE(h->messageTexts(),
                  QStringList{"現在表示されている12件の利用履歴を下記プリンタより印刷します。\r\n準備は宜しいですか?\r\n\r\n"
                              "Laser\r\n\r\n※用紙サイズはA4固定です。プリンタに用紙があることを確認してください。"});
@@ -190,7 +192,7 @@ private slots:
         historyExec("DELETE FROM ETC_DATA");
         h->clearMessages();
         h->queueAnswer(seams::MsgAnswer::Yes);
-        basMain_PrintDefult();
+        printStatement(*w);
         QCOMPARE(h->messageTexts().size(), 2);
         QCOMPARE(doneTexts(h->messageTexts()).last(), kPrintDone);
     }
@@ -216,13 +218,13 @@ private slots:
             paint(&pdf);
             return printFromPreview;
         });
-        basMain_PrintDefult(); // closed without printing
+        printStatement(*w); // closed without printing
         QCOMPARE(questions.size(), 1);
         QVERIFY(questions[0].text.contains("\r\n\r\nLaser\r\n\r\n"));
         QVERIFY(h->messageTexts().isEmpty());
         QVERIFY(readAll(file).startsWith("%PDF"));
         printFromPreview = true;
-        basMain_PrintDefult();
+        printStatement(*w);
         QCOMPARE(doneTexts(h->messageTexts()), QStringList{kPrintDone});
     }
 
@@ -238,9 +240,9 @@ private slots:
         });
         const QString file = QDir(folder("pdf")).filePath("明細");
         chosen << "" << file;
-        basMain_PrintDefult(); // cancelled
+        printStatement(*w); // cancelled
         QVERIFY(h->messageTexts().isEmpty());
-        basMain_PrintDefult();
+        printStatement(*w);
         QCOMPARE(dialogs.size(), 2);
         QCOMPARE(dialogs[0].caption, QStringLiteral("PDFファイルを保存"));
         QCOMPARE(dialogs[0].initialPath, CSVPath + "ＥＴＣ利用履歴明細表_全カード_全期間.pdf"); // what and of which view
@@ -256,7 +258,7 @@ private slots:
         h->clearMessages();
         chosen << file + ".pdf";
         const QByteArray before = readAll(file + ".pdf");
-        basMain_PrintDefult(); // No to the question, then the dialog is cancelled
+        printStatement(*w); // No to the question, then the dialog is cancelled
         QCOMPARE(dialogs[2].initialPath, file + ".pdf"); // the name chosen last
         QCOMPARE(h->messages().size(), 1);
         QVERIFY(h->messages()[0].text.endsWith(QDir::toNativeSeparators(file + ".pdf")));
@@ -270,10 +272,10 @@ private slots:
         // A folder whose name contains the file's name.
         const QString target = QDir(folder("out.csv")).filePath("out.csv");
         chosen << "" << target;
-        basMain_CSVOutput(); // cancelled: nothing happens
+        exportCsv(*w); // cancelled: nothing happens
         QVERIFY(h->messageTexts().isEmpty());
         QCOMPARE(CSVPath, basCommon_CheckPath(folder("desktop")));
-        basMain_CSVOutput();
+        exportCsv(*w);
         QCOMPARE(dialogs.size(), 2);
         QCOMPARE(dialogs[0].caption, QStringLiteral("CSVファイルを保存"));
         QCOMPARE(dialogs[0].filter, QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
@@ -293,18 +295,18 @@ private slots:
         typeCard("1234");
         const QString target = QDir(folder("csv")).filePath("history.csv");
         chosen << target;
-        basMain_CSVOutput(); // new file, no question
+        exportCsv(*w); // new file, no question
         // No twice: appended twice; Cancel: the dialog again, with the same name.
         for (int i = 0; i < 2; ++i) {
             chosen << target;
             h->queueAnswer(seams::MsgAnswer::No);
-            basMain_CSVOutput();
+            exportCsv(*w);
         }
         QCOMPARE(readAll(target), tomeiLine() + tomeiLine() + tomeiLine());
         h->clearMessages();
         chosen << target << "";
         h->queueAnswer(seams::MsgAnswer::Cancel);
-        basMain_CSVOutput();
+        exportCsv(*w);
         QCOMPARE(dialogs.size(), 5);
         QCOMPARE(dialogs[4].initialPath, target);
         QCOMPARE(h->messageTexts(),
@@ -315,7 +317,7 @@ private slots:
         h->clearMessages();
         chosen << target;
         h->queueAnswer(seams::MsgAnswer::Yes);
-        basMain_CSVOutput();
+        exportCsv(*w);
         QCOMPARE(readAll(target), tomeiLine());
         QCOMPARE(doneTexts(h->messageTexts()).last(), kCsvDone);
     }
@@ -351,7 +353,7 @@ private slots:
             h->clearMessages();
             chosen << csv;
             h->queueAnswer(answer); // Yes: overwrite, No: extend
-            basMain_CSVOutput();
+            exportCsv(*w);
             QCOMPARE(h->messages().size(), 2);
             QCOMPARE(h->messages()[1].text,
                      "CSVファイルを書き込めませんでした。ディスクの空き容量と書き込み権限を確認してください。\r\n\r\n" +
@@ -366,7 +368,7 @@ private slots:
         chosen << pdf;
         h->queueAnswer(seams::MsgAnswer::Yes); // the print question
         h->queueAnswer(seams::MsgAnswer::Yes); // replace
-        basMain_PrintDefult();
+        printStatement(*w);
         QCOMPARE(h->messages().size(), 3);
         QVERIFY(h->messages()[2].text.startsWith("PDFファイルを書き込めませんでした。"));
         QVERIFY(!h->messageTexts().contains(kPrintDone));
@@ -410,7 +412,7 @@ private slots:
             h->clearMessages();
             chosen << csv;
             h->queueAnswer(answer); // Yes: replace, No: extend
-            basMain_CSVOutput();
+            exportCsv(*w);
             QCOMPARE(reports.size(), 2);
             QCOMPARE(reports[1].label, QStringLiteral("CSV出力中…"));
             QCOMPARE(reports[1].total, qint64(8192));
@@ -426,7 +428,7 @@ private slots:
         chosen << pdf;
         h->queueAnswer(seams::MsgAnswer::Yes); // the print question
         h->queueAnswer(seams::MsgAnswer::Yes); // replace
-        basMain_PrintDefult();
+        printStatement(*w);
         QCOMPARE(reports.size(), 2);
         QCOMPARE(reports[1].label, QStringLiteral("標準印刷中…"));
         QCOMPARE(reports[1].total, qint64(8192));
@@ -440,7 +442,7 @@ private slots:
         h->clearMessages();
         chosen << csv;
         h->queueAnswer(seams::MsgAnswer::Yes);
-        basMain_CSVOutput();
+        exportCsv(*w);
         QCOMPARE(doneTexts(h->messageTexts()).last(), kCsvDone);
         QCOMPARE(readAll(csv).count("\r\n"), qsizetype(8192));
     }
@@ -453,7 +455,7 @@ private slots:
         const QString before = CSVPath;
         const QString target = QDir(folder("csv")).filePath("history.csv");
         chosen << target;
-        basMain_CSVOutput();
+        exportCsv(*w);
         QCOMPARE(h->messageTexts(), QStringList{settingsFileName() + " が見つかりません。"});
         QVERIFY(QFileInfo(settingsFileName()).isAbsolute());
         QCOMPARE(CSVPath, before);

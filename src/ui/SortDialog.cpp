@@ -1,4 +1,4 @@
-#include "ui/frmSetSort.h"
+#include "ui/SortDialog.h"
 
 #include "app/Settings.h"
 #include "app/basCommon.h"
@@ -9,22 +9,25 @@
 #include "ui/DuplicateOperations.h"
 #include "ui/FrameControl.h"
 #include "ui/Keyboard.h"
+#include "ui/MainWindow.h"
 #include "ui/ModalDialogs.h"
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
-#include "ui/basMainWindow.h"
+#include "ui/Conditions.h"
 
 #include <QEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 
+namespace ui {
+
 namespace {
 const QString kNewest = QStringLiteral("NEW");
 const QString kOldest = QStringLiteral("OLD");
 } // namespace
 
-frmSetSort::frmSetSort(QWidget *parent) : QDialog(parent)
+SortDialog::SortDialog(MainWindow &window) : QDialog(&window), m_window(window)
 {
     setObjectName(QStringLiteral("frmSetSort"));
     setWindowTitle(QStringLiteral("表示設定"));
@@ -51,19 +54,19 @@ frmSetSort::frmSetSort(QWidget *parent) : QDialog(parent)
     btnCancel->setAutoDefault(false);
     setTabOrderOf({optPassDate[0], optPassDate[1], btnOK, btnCancel});
     pressFocusedButtonOnReturn(this);
-    connect(btnOK, &QPushButton::clicked, this, [this] { frmSetSort_btnOK_Click(); });
-    connect(btnCancel, &QPushButton::clicked, this, [this] { frmSetSort_btnCancel_Click(); });
+    connect(btnOK, &QPushButton::clicked, this, [this] { saveOrder(); });
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-bool frmSetSort::event(QEvent *event)
+bool SortDialog::event(QEvent *event)
 {
     // Shown, or made the active window again.
     if (event->type() == QEvent::Show || event->type() == QEvent::WindowActivate)
-        frmSetSort_Form_Activate();
+        showSavedOrder();
     return QDialog::event(event);
 }
 
-void frmSetSort::frmSetSort_Form_Activate()
+void SortDialog::showSavedOrder()
 {
     guarded("frmSetSort_Form_Activate", [this] {
         QRadioButton *option = ViewSort == kNewest ? optPassDate[0] : ViewSort == kOldest ? optPassDate[1] : nullptr;
@@ -74,7 +77,7 @@ void frmSetSort::frmSetSort_Form_Activate()
     });
 }
 
-void frmSetSort::frmSetSort_btnOK_Click()
+void SortDialog::saveOrder()
 {
     guarded("frmSetSort_btnOK_Click", [this] {
         if (optPassDate[0]->isChecked())
@@ -84,17 +87,17 @@ void frmSetSort::frmSetSort_btnOK_Click()
         saveSetting(kSectionMain, QStringLiteral("ViewSort"), ViewSort);
         // The grid again in the new order, from the window's conditions now.
         if (ViewCondition.ViewMode == 1) {
-            showGrid(basAccess_MakeReadSQL(kTableTemp, 1, currentViewSelection()), 1);
+            showGrid(m_window, basAccess_MakeReadSQL(kTableTemp, 1, currentViewSelection(m_window)), 1);
         } else if (ViewCondition.ViewMode == 2) {
             // The duplicate view stays the duplicate view; its range is that
             // of the read the duplicates were taken from.
-            if (duplicatesShown())
-                showGrid(basAccess_MakeRepeatSQL(kNoCardNo, QStringLiteral("SELECT")), 2);
+            if (duplicatesShown(m_window))
+                showGrid(m_window, basAccess_MakeRepeatSQL(kNoCardNo, QStringLiteral("SELECT")), 2);
             else
-                showGrid(basAccess_MakeReadSQL(kTableData, 2, currentViewSelection()), 2);
+                showGrid(m_window, basAccess_MakeReadSQL(kTableData, 2, currentViewSelection(m_window)), 2);
         }
         accept();
     });
 }
 
-void frmSetSort::frmSetSort_btnCancel_Click() { reject(); }
+} // namespace ui

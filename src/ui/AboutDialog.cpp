@@ -1,4 +1,4 @@
-#include "ui/frmAbout.h"
+#include "ui/AboutDialog.h"
 
 #include "app/Version.h"
 #include "app/basCommon.h"
@@ -16,6 +16,8 @@
 #include <QStyle>
 #include <QVersionNumber>
 
+namespace ui {
+
 QString programVersionText(const QString &version)
 {
     const QVersionNumber v = QVersionNumber::fromString(version);
@@ -23,7 +25,7 @@ QString programVersionText(const QString &version)
            QString::number(v.minorVersion()) + QString::number(v.segmentAt(3));
 }
 
-frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
+AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmAbout"));
     fixDialogSize(*this, 6855, 2070);
@@ -53,11 +55,11 @@ frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
     // Enter presses the default button, Escape closes a dialog.
     cmdOK->setDefault(true);
     pressFocusedButtonOnReturn(this);
-    connect(cmdOK, &QPushButton::clicked, this, [this] { frmAbout_cmdOK_Click(); });
-    frmAbout_Form_Load();
+    connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
+    load();
 }
 
-void frmAbout::frmAbout_Form_Load()
+void AboutDialog::load()
 {
     guarded("frmAbout_Form_Load", [this] {
         setWindowTitle(kAppTitle + QStringLiteral("のバージョン情報"));
@@ -67,17 +69,17 @@ void frmAbout::frmAbout_Form_Load()
     });
 }
 
-bool frmAbout::eventFilter(QObject *watched, QEvent *event)
+bool AboutDialog::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == lblURL && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
-        frmAbout_lblURL_Click();
+        openMasterDataPage();
     return QDialog::eventFilter(watched, event);
 }
 
-void frmAbout::frmAbout_lblURL_Click()
+void AboutDialog::openMasterDataPage()
 {
     guarded("frmAbout_lblURL_Click", [this] { openUrl(QUrl(lblURL->text())); });
 }
 
-void frmAbout::frmAbout_cmdOK_Click() { accept(); }
+} // namespace ui

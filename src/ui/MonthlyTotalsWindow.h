@@ -13,11 +13,17 @@ class QLabel;
 class QPushButton;
 class QTableWidget;
 
-class frmMonthlyTotals : public QDialog {
+namespace ui {
+
+class MainWindow;
+
+class MonthlyTotalsWindow : public QDialog { // was frmMonthlyTotals
     Q_OBJECT
 public:
-    // months: the totals of the grid's rows; conditions: the card and period they are of.
-    frmMonthlyTotals(const QList<MonthTotal> &months, const QString &conditions, QWidget *parent = nullptr);
+    // months: the totals of the grid's rows; conditions: the card and period
+    // they are of; window: the main window, whose printer list 印刷 uses
+    // (without one, 印刷 does nothing).
+    MonthlyTotalsWindow(const QList<MonthTotal> &months, const QString &conditions, MainWindow *window = nullptr);
 
     QLabel *lblConditions = nullptr;
     QTableWidget *grdTotals = nullptr;
@@ -29,8 +35,8 @@ public:
     QPushButton *cmdCSVOutput = nullptr;
     QPushButton *cmdClose = nullptr;
 
-    void frmMonthlyTotals_cmdPrint_Click();
-    void frmMonthlyTotals_cmdCSVOutput_Click();
+    void print();
+    void saveCsv();
 
     MonthlyChartMode chartMode() const;
 
@@ -45,7 +51,11 @@ private:
     QList<MonthTotal> m_months;
     QList<MonthlyLine> m_lines;
     QString m_conditions;
+    MainWindow *m_window = nullptr;
 };
 
-// ファイル → 月別集計: the window for the history the grid shows now.
-void basMain_ShowMonthlyTotals();
+// ファイル → 月別集計: the window for the history the grid shows now
+// (was basMain_ShowMonthlyTotals).
+void showMonthlyTotals(MainWindow &window);
+
+} // namespace ui

@@ -1,4 +1,4 @@
-#include "ui/frmMonthlyTotals.h"
+#include "ui/MonthlyTotalsWindow.h"
 
 #include "app/Failure.h"
 #include "app/ProfileFile.h"
@@ -11,7 +11,7 @@
 #include "ui/MonthlyTotalsPrint.h"
 #include "ui/ReportOperations.h"
 #include "ui/UiFonts.h"
-#include "ui/frmMain.h"
+#include "ui/MainWindow.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSeries>
@@ -38,6 +38,8 @@
 #include <QTableWidget>
 #include <QToolTip>
 #include <QVBoxLayout>
+
+namespace ui {
 
 namespace {
 const QString kTitle = QStringLiteral("月別集計");
@@ -145,9 +147,9 @@ QChart *makeChart(const QList<MonthTotal> &months, MonthlyChartMode mode, const 
 }
 } // namespace
 
-frmMonthlyTotals::frmMonthlyTotals(const QList<MonthTotal> &months, const QString &conditions, QWidget *parent)
-    : QDialog(parent), m_months(months), m_lines(monthlyTableLines(months, ViewSort == QLatin1String("NEW"))),
-      m_conditions(conditions)
+MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const QString &conditions, MainWindow *window)
+    : QDialog(window), m_months(months), m_lines(monthlyTableLines(months, ViewSort == QLatin1String("NEW"))),
+      m_conditions(conditions), m_window(window)
 {
     setObjectName(QStringLiteral("frmMonthlyTotals"));
     setWindowTitle(kTitle);
@@ -274,24 +276,24 @@ frmMonthlyTotals::frmMonthlyTotals(const QList<MonthTotal> &months, const QStrin
     connect(cboChartMode, &QComboBox::currentIndexChanged, this, [this] { showChart(); });
     connect(cboChartCard, &QComboBox::currentIndexChanged, this, [this] { showChart(); });
 
-    connect(cmdPrint, &QPushButton::clicked, this, [this] { frmMonthlyTotals_cmdPrint_Click(); });
-    connect(cmdCSVOutput, &QPushButton::clicked, this, [this] { frmMonthlyTotals_cmdCSVOutput_Click(); });
+    connect(cmdPrint, &QPushButton::clicked, this, [this] { print(); });
+    connect(cmdCSVOutput, &QPushButton::clicked, this, [this] { saveCsv(); });
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-MonthlyChartMode frmMonthlyTotals::chartMode() const
+MonthlyChartMode MonthlyTotalsWindow::chartMode() const
 {
     return MonthlyChartMode(cboChartMode->currentIndex());
 }
 
-void frmMonthlyTotals::showChart()
+void MonthlyTotalsWindow::showChart()
 {
     cboChartCard->setEnabled(chartMode() == MonthlyChartMode::OneCard && cboChartCard->count() > 0);
     QChart *old = chtTotals->chart();
     QChart *chart = makeChart(m_months, chartMode(), cboChartCard->currentData().toString(), font());
     // The months stand upright when side by side they would be cut short;
     // the legend's type shrinks when its cards would not all fit.
-    connect(chart, &QChart::plotAreaChanged, this, &frmMonthlyTotals::fitLabels, Qt::QueuedConnection);
+    connect(chart, &QChart::plotAreaChanged, this, &MonthlyTotalsWindow::fitLabels, Qt::QueuedConnection);
     chtTotals->setChart(chart);
     delete old;
 
@@ -306,7 +308,7 @@ void frmMonthlyTotals::showChart()
     chtTotals->setMinimumSize(qMax(480, int((months + 2) * (metrics.height() + 14) + legendWidth + 60)), 360);
 }
 
-void frmMonthlyTotals::fitLabels()
+void MonthlyTotalsWindow::fitLabels()
 {
     const QList<QAbstractAxis *> axes = chtTotals->chart()->axes(Qt::Horizontal);
     auto *x = axes.isEmpty() ? nullptr : qobject_cast<QBarCategoryAxis *>(axes.first());
@@ -340,7 +342,7 @@ void frmMonthlyTotals::fitLabels()
         legend->setFont(type);
 }
 
-void frmMonthlyTotals::done(int result)
+void MonthlyTotalsWindow::done(int result)
 {
     // A choice of display: remembered where the settings file is, nothing
     // said where it is not (the program warns of that where settings matter).
@@ -353,19 +355,21 @@ void frmMonthlyTotals::done(int result)
     QDialog::done(result);
 }
 
-void frmMonthlyTotals::frmMonthlyTotals_cmdPrint_Click()
+void MonthlyTotalsWindow::print()
 {
     guarded("frmMonthlyTotals_cmdPrint_Click", [this] {
+        if (!m_window)
+            return;
         QString written;
         if (printOnChosenPrinter(
-                kTitle, suggestedFileName(kTitle, QStringLiteral(".pdf")),
+                *m_window, kTitle, suggestedFileName(kTitle, QStringLiteral(".pdf")),
                 [this](QPagedPaintDevice &device) { return paintMonthlyTotals(device, m_lines, m_conditions, *chtTotals); },
                 &written))
             basCommon_ShowInfo(QStringLiteral("印刷が完了しました。") + (written.isEmpty() ? QString() : savedToLine(written)));
     });
 }
 
-void frmMonthlyTotals::frmMonthlyTotals_cmdCSVOutput_Click()
+void MonthlyTotalsWindow::saveCsv()
 {
     guarded("frmMonthlyTotals_cmdCSVOutput_Click", [this] {
         const QString path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
@@ -383,9 +387,9 @@ void frmMonthlyTotals::frmMonthlyTotals_cmdCSVOutput_Click()
     });
 }
 
-void basMain_ShowMonthlyTotals()
+void showMonthlyTotals(MainWindow &window)
 {
-    guarded("basMain_ShowMonthlyTotals", [] {
+    guarded("basMain_ShowMonthlyTotals", [&] {
         if (ViewCondition.ViewMode != 2)
             return;
         QList<MonthTotal> months;
@@ -394,7 +398,9 @@ void basMain_ShowMonthlyTotals()
             basCommon_ShowWarning(failed.trimmed());
             return;
         }
-        frmMonthlyTotals dialog(months, conditionsText(), &form());
+        MonthlyTotalsWindow dialog(months, conditionsText(), &window);
         runModal(dialog);
     });
 }
+
+} // namespace ui

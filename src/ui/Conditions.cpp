@@ -1,9 +1,9 @@
-#include "ui/basMainWindow.h"
+#include "ui/Conditions.h"
 
 #include "app/Seams.h"
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
-#include "ui/frmMain.h"
+#include "ui/MainWindow.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -18,23 +18,24 @@
 #include <QTimer>
 #include <algorithm>
 
+namespace ui {
+
 namespace {
 
 // Frame widths of the two selection modes, in twips.
 constexpr double kAllRecordsWidth = 1590.908;
 constexpr double kRangeWidth = 6924.24;
 
-QList<QWidget *> conditionControls()
+QList<QWidget *> conditionControls(MainWindow &f)
 {
-    frmMain &f = form();
     return {f.optCardNo[0],    f.optCardNo[1],     f.txtCardInput, f.cboCardSelect,
             f.optSelectMode[0], f.optSelectMode[1], f.cmdDateStart, f.dtpDateStart,
             f.dtpTimeStart,     f.cmdDateEnd,       f.dtpDateEnd,   f.dtpTimeEnd};
 }
 
-void setConditionControlsEnabled(bool enabled)
+void setConditionControlsEnabled(MainWindow &window, bool enabled)
 {
-    for (QWidget *w : conditionControls())
+    for (QWidget *w : conditionControls(window))
         w->setEnabled(enabled);
 }
 
@@ -45,9 +46,8 @@ qint16 checkedIndex(QRadioButton *const (&options)[2])
 }
 } // namespace
 
-void disableOutputMenuItems()
+void disableOutputMenuItems(MainWindow &f)
 {
-    frmMain &f = form();
     for (QAction *a : {f.mnuCSVOutput, f.mnuMonthlyTotals, f.mnuPrintDefault, f.mnuPrintDesktop, f.mnuRecordCheck,
                        f.mnuRecordDelete})
         a->setEnabled(false);
@@ -62,12 +62,11 @@ void setMenuEnabled(QMenu *menu, bool enabled)
 QDateTime todayStart() { return QDateTime(seams::now().date(), QTime(0, 0, 0)); }
 QDateTime todayEnd() { return QDateTime(seams::now().date(), QTime(23, 59, 59)); }
 
-void basMain_SelectMode(qint16 index)
+void showSelectMode(MainWindow &f, qint16 index)
 {
     guarded("basMain_SelectMode", [&] {
         if (index != 0 && index != 1)
             return;
-        frmMain &f = form();
         const bool range = index == 1;
         f.optSelectMode[index]->setChecked(true);
         f.fraSelectMode->resize(qRound((range ? kRangeWidth : kAllRecordsWidth) / 15.0),
@@ -78,15 +77,13 @@ void basMain_SelectMode(qint16 index)
     });
 }
 
-DateTimeRange selectedRange()
+DateTimeRange selectedRange(MainWindow &f)
 {
-    const frmMain &f = form();
     return {f.dtpDateStart->date(), f.dtpTimeStart->time(), f.dtpDateEnd->date(), f.dtpTimeEnd->time()};
 }
 
-ViewSelection currentViewSelection()
+ViewSelection currentViewSelection(MainWindow &f)
 {
-    const frmMain &f = form();
     ViewSelection v;
     v.CardNoMode = checkedIndex(f.optCardNo);
     // Normalised here, whatever started the operation: the focus may never
@@ -94,24 +91,23 @@ ViewSelection currentViewSelection()
     v.TypedCardNo = normaliseCardNumber(f.txtCardInput->text());
     v.ListCardNo = f.cboCardSelect->currentText();
     v.SelectMode = checkedIndex(f.optSelectMode);
-    v.Range = selectedRange();
+    v.Range = selectedRange(f);
     return v;
 }
 
-std::optional<QDate> cardReadDateLimit()
+std::optional<QDate> cardReadDateLimit(MainWindow &f)
 {
-    const frmMain &f = form();
     if (f.optSelectMode[1]->isChecked())
         return f.dtpDateStart->date();
     return std::nullopt;
 }
 
-bool basMain_CheckDateTime()
+bool refuseReversedRange(MainWindow &f)
 {
-    return guarded("basMain_CheckDateTime", [] {
-        if (!form().optSelectMode[1]->isChecked())
+    return guarded("basMain_CheckDateTime", [&] {
+        if (!f.optSelectMode[1]->isChecked())
             return false;
-        if (selectedRange().isReversed()) {
+        if (selectedRange(f).isReversed()) {
             basCommon_ShowWarning(QStringLiteral("開始日時より前の日時を終了日時に設定することは出来ません。"));
             return true;
         }
@@ -119,28 +115,27 @@ bool basMain_CheckDateTime()
     });
 }
 
-void basMain_BanCardRead(bool enable)
+void setMenusAndConditionsEnabled(MainWindow &f, bool enable)
 {
     guarded("basMain_BanCardRead", [&] {
-        frmMain &f = form();
         if (!enable)
-            disableOutputMenuItems();
+            disableOutputMenuItems(f);
         for (QMenu *m : {f.mnuEdit, f.mnuConfig, f.mnuHelp})
             setMenuEnabled(m, enable);
-        setConditionControlsEnabled(enable);
+        setConditionControlsEnabled(f, enable);
     });
 }
 
-void basMain_BanRecordCheck(bool enable)
+void setConditionsEnabled(MainWindow &f, bool enable)
 {
     guarded("basMain_BanRecordCheck", [&] {
         if (!enable)
-            disableOutputMenuItems();
-        setConditionControlsEnabled(enable);
+            disableOutputMenuItems(f);
+        setConditionControlsEnabled(f, enable);
     });
 }
 
-QString basAccess_GetSelectCardNo() { return basAccess_GetSelectCardNo(currentViewSelection()); }
+QString selectedCardNumber(MainWindow &window) { return basAccess_GetSelectCardNo(currentViewSelection(window)); }
 
 QString normaliseCardNumber(const QString &typed)
 {
@@ -157,9 +152,8 @@ QString normaliseCardNumber(const QString &typed)
     return (kNoCardNo + text).right(4);
 }
 
-bool typedCardNumberRefused()
+bool typedCardNumberRefused(MainWindow &f)
 {
-    frmMain &f = form();
     const QString typed = f.txtCardInput->text();
     if (!f.optCardNo[0]->isChecked() || typed.isEmpty())
         return false;
@@ -172,31 +166,32 @@ bool typedCardNumberRefused()
     return true;
 }
 
-void frmMain_cmdDateStart_Click()
+void setRangeStartToToday(MainWindow &f)
 {
     const QDateTime t = todayStart();
-    form().dtpDateStart->setDate(t.date());
-    form().dtpTimeStart->setTime(t.time());
+    f.dtpDateStart->setDate(t.date());
+    f.dtpTimeStart->setTime(t.time());
 }
 
-void frmMain_cmdDateEnd_Click()
+void setRangeEndToToday(MainWindow &f)
 {
     const QDateTime t = todayEnd();
-    form().dtpDateEnd->setDate(t.date());
-    form().dtpTimeEnd->setTime(t.time());
+    f.dtpDateEnd->setDate(t.date());
+    f.dtpTimeEnd->setTime(t.time());
 }
 
-void frmMain_txtCardInput_GotFocus()
+void cardInputFocused(MainWindow &f)
 {
-    frmMain &f = form();
     f.optCardNo[0]->setChecked(true);
     // Select after the click that gave the focus has placed its cursor.
     QTimer::singleShot(0, f.txtCardInput, [box = f.txtCardInput] { box->selectAll(); });
     f.txtCardInput->selectAll();
 }
 
-void frmMain_txtCardInput_LostFocus()
+void cardInputLeft(MainWindow &f)
 {
-    QLineEdit *box = form().txtCardInput;
+    QLineEdit *box = f.txtCardInput;
     box->setText(normaliseCardNumber(box->text()));
 }
+
+} // namespace ui

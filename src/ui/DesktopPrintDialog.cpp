@@ -1,4 +1,4 @@
-#include "ui/frmPrintDesktop.h"
+#include "ui/DesktopPrintDialog.h"
 
 #include "app/Failure.h"
 #include "app/basCommon.h"
@@ -10,7 +10,7 @@
 #include "ui/Keyboard.h"
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
-#include "ui/frmMain.h"
+#include "ui/MainWindow.h"
 
 #include <QCheckBox>
 #include <QHeaderView>
@@ -19,6 +19,8 @@
 #include <QScopeGuard>
 #include <QTimer>
 #include <QTreeWidget>
+
+namespace ui {
 
 namespace {
 
@@ -38,7 +40,7 @@ DesktopPrintRow rowOf(const QTreeWidgetItem *item)
 
 } // namespace
 
-frmPrintDesktop::frmPrintDesktop(QWidget *parent) : QDialog(parent)
+DesktopPrintDialog::DesktopPrintDialog(MainWindow &window) : QDialog(&window), m_window(window)
 {
     setObjectName(QStringLiteral("frmPrintDesktop"));
     setWindowTitle(QStringLiteral("卓上プリンタ印刷"));
@@ -78,28 +80,28 @@ frmPrintDesktop::frmPrintDesktop(QWidget *parent) : QDialog(parent)
     leaveOnTab(ListView);
     pressFocusedButtonOnReturn(this);
 
-    connect(cmdPrint, &QPushButton::clicked, this, [this] { frmPrintDesktop_cmdPrint_Click(); });
+    connect(cmdPrint, &QPushButton::clicked, this, [this] { printChosenRows(); });
     connect(cmdExit, &QPushButton::clicked, this, [this] {
         guarded("frmPrintDesktop_cmdExit_Click", [this] { close(); });
     });
-    connect(chkPrint, &QCheckBox::clicked, this, [this] { frmPrintDesktop_chkPrint_Click(); });
+    connect(chkPrint, &QCheckBox::clicked, this, [this] { printedMarksToggled(); });
     connect(ListView, &QTreeWidget::itemChanged, this,
             [this](QTreeWidgetItem *item, int column) {
                 if (column == 0)
-                    frmPrintDesktop_ListView_ItemCheck(item);
+                    rowChecked(item);
             });
 }
 
-void frmPrintDesktop::frmPrintDesktop_Form_Load()
+void DesktopPrintDialog::load()
 {
     guarded("frmPrintDesktop_Form_Load", [this] {
-        form().TimerPolling->stop();
+        m_window.TimerPolling->stop();
         intRelayMode = 0; // the print frames go out as built, not inside a "COM1:" envelope
-        frmPrintDesktop_MDBtoListView(frmPrintDesktop_MakeListViewSQL(frmPrintDesktop_ViewTable(), 0));
+        fillList(frmPrintDesktop_MakeListViewSQL(frmPrintDesktop_ViewTable(), 0));
     });
 }
 
-void frmPrintDesktop::done(int result)
+void DesktopPrintDialog::done(int result)
 {
     // The print run talks to the printer through the reader's port; the link
     // sequence of the unload must not run in the middle of it.
@@ -107,26 +109,26 @@ void frmPrintDesktop::done(int result)
         return;
     if (!m_unloaded) {
         m_unloaded = true;
-        frmPrintDesktop_Form_Unload();
+        unload();
     }
     QDialog::done(result);
 }
 
-void frmPrintDesktop::frmPrintDesktop_Form_Unload()
+void DesktopPrintDialog::unload()
 {
-    guarded("frmPrintDesktop_Form_Unload", [] {
+    guarded("frmPrintDesktop_Form_Unload", [this] {
         basRS232C_CommBasicSequence();
-        restartPolling();
+        restartPolling(m_window);
     });
 }
 
-void frmPrintDesktop::refill()
+void DesktopPrintDialog::refill()
 {
-    frmPrintDesktop_MDBtoListView(
+    fillList(
         frmPrintDesktop_MakeListViewSQL(frmPrintDesktop_ViewTable(), chkPrint->isChecked() ? 1 : 0));
 }
 
-void frmPrintDesktop::frmPrintDesktop_MDBtoListView(const QString &sql)
+void DesktopPrintDialog::fillList(const QString &sql)
 {
     guarded("frmPrintDesktop_MDBtoListView", [&] {
         const QList<DesktopPrintRow> rows = frmPrintDesktop_ListRows(sql);
@@ -151,7 +153,7 @@ void frmPrintDesktop::frmPrintDesktop_MDBtoListView(const QString &sql)
     });
 }
 
-void frmPrintDesktop::frmPrintDesktop_ListView_ItemCheck(QTreeWidgetItem *item)
+void DesktopPrintDialog::rowChecked(QTreeWidgetItem *item)
 {
     guarded("frmPrintDesktop_ListView_ItemCheck", [&] {
         const Qt::CheckState mark = item->data(0, kPrintedRole).toBool() ? Qt::Checked : Qt::Unchecked;
@@ -162,12 +164,12 @@ void frmPrintDesktop::frmPrintDesktop_ListView_ItemCheck(QTreeWidgetItem *item)
     });
 }
 
-void frmPrintDesktop::frmPrintDesktop_chkPrint_Click()
+void DesktopPrintDialog::printedMarksToggled()
 {
     guarded("frmPrintDesktop_chkPrint_Click", [this] { refill(); });
 }
 
-void frmPrintDesktop::frmPrintDesktop_cmdPrint_Click()
+void DesktopPrintDialog::printChosenRows()
 {
     guarded("frmPrintDesktop_cmdPrint_Click", [this] {
         // One run at a time, and none once the window is closing (its link
@@ -196,11 +198,13 @@ void frmPrintDesktop::frmPrintDesktop_cmdPrint_Click()
     });
 }
 
-void basMain_PrintDesktop()
+void printOnDesktopPrinter(MainWindow &window)
 {
-    guarded("basMain_PrintDesktop", [] {
-        frmPrintDesktop window(&form());
-        window.frmPrintDesktop_Form_Load();
-        window.exec();
+    guarded("basMain_PrintDesktop", [&] {
+        DesktopPrintDialog dialog(window);
+        dialog.load();
+        dialog.exec();
     });
 }
+
+} // namespace ui

@@ -8,6 +8,8 @@
 class QLabel;
 class QPushButton;
 
+namespace ui {
+
 // The address where newer toll-gate masters are published.
 inline const QString kMasterDownloadUrl = QStringLiteral("https://passlog.example.jp/master/");
 
@@ -15,10 +17,10 @@ inline const QString kMasterDownloadUrl = QStringLiteral("https://passlog.exampl
 // separator between minor and revision: 3.0.0.8 gives "Ver 3.08".
 QString programVersionText(const QString &version);
 
-class frmAbout : public QDialog {
+class AboutDialog : public QDialog { // was frmAbout
     Q_OBJECT
 public:
-    explicit frmAbout(QWidget *parent = nullptr);
+    explicit AboutDialog(QWidget *parent = nullptr);
 
     QLabel *picIcon = nullptr;
     QLabel *lblTitle = nullptr;
@@ -31,10 +33,11 @@ public:
     QLabel *lblText = nullptr;
     QPushButton *cmdOK = nullptr;
 
-    void frmAbout_Form_Load();
-    void frmAbout_lblURL_Click();
-    void frmAbout_cmdOK_Click();
+    void load();
+    void openMasterDataPage();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 };
+
+} // namespace ui

@@ -11,10 +11,15 @@ class QLabel;
 class QPushButton;
 class QTableWidget;
 
-class frmRestoreDeleted : public QDialog {
+namespace ui {
+
+class MainWindow;
+
+class RestoreDeletedDialog : public QDialog { // was frmRestoreDeleted
     Q_OBJECT
 public:
-    explicit frmRestoreDeleted(QWidget *parent = nullptr);
+    // A dialog of the main window, which it updates.
+    explicit RestoreDeletedDialog(MainWindow &window);
 
     QLabel *lblText = nullptr;
     QTableWidget *grdDeletions = nullptr;
@@ -22,12 +27,15 @@ public:
     QPushButton *cmdClose = nullptr;
 
     // Reads the list again from the history.
-    void frmRestoreDeleted_Load();
-    void frmRestoreDeleted_cmdRestore_Click();
+    void reload();
+    void restoreChosen();
 
 private:
     QList<history::Deletion> m_deletions;
+    MainWindow &m_window;
 };
 
-// The window, from the main window's menu.
-void basMain_ShowRestoreDeleted();
+// The window, from the main window's menu (was basMain_ShowRestoreDeleted).
+void showRestoreDeleted(MainWindow &window);
+
+} // namespace ui

@@ -1,7 +1,7 @@
-#include "ui/frmMain.h"
+#include "ui/MainWindow.h"
 #include "ui/MainWindowAids.h"
-#include "ui/frmMonthlyTotals.h"
-#include "ui/frmRestoreDeleted.h"
+#include "ui/MonthlyTotalsWindow.h"
+#include "ui/RestoreDeletedDialog.h"
 
 #include "app/basGlobal.h"
 #include "reader/basRS232C.h"
@@ -14,9 +14,9 @@
 #include "ui/SettingsOperations.h"
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
-#include "ui/basMainOperations.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmPrintDesktop.h"
+#include "ui/HistoryOperations.h"
+#include "ui/Conditions.h"
+#include "ui/DesktopPrintDialog.h"
 
 #include <QFocusEvent>
 #include <QAction>
@@ -37,9 +37,9 @@
 #include <QTimeEdit>
 #include <QTimer>
 
-namespace {
-frmMain *g_instance = nullptr;
+namespace ui {
 
+namespace {
 FrameControl *frame(QWidget *parent, const char *name, const QString &caption, double l, double t, double w,
                  double h)
 {
@@ -72,11 +72,8 @@ QLabel *label(QWidget *parent, const char *name, const QString &text, double l, 
 }
 } // namespace
 
-frmMain *frmMain::instance() { return g_instance; }
-
-frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
-    g_instance = this;
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("PASSLOG"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -107,13 +104,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 }
 
-frmMain::~frmMain()
-{
-    if (g_instance == this)
-        g_instance = nullptr;
-}
-
-void frmMain::buildControls()
+void MainWindow::buildControls()
 {
     QWidget *c = client;
     const QFont font = pGothicFont(11.25);
@@ -222,7 +213,7 @@ void frmMain::buildControls()
     TimerPolling->setObjectName(QStringLiteral("TimerPolling"));
 }
 
-void frmMain::buildMenus()
+void MainWindow::buildMenus()
 {
     QMenuBar *bar = menuBar();
     bar->setFont(pGothicFont(9));
@@ -263,34 +254,34 @@ void frmMain::buildMenus()
     mnuAbout = item(mnuHelp, "mnuAbout", QStringLiteral("バージョン情報(&A)"));
 }
 
-void frmMain::wireEvents()
+void MainWindow::wireEvents()
 {
     connect(TimerPolling, &QTimer::timeout, this, [] { basRS232C_CommBasicSequence(); });
-    connect(btnCardRead, &QPushButton::clicked, this, [] { basMain_CardRead(); });
-    connect(btnViewCls, &QPushButton::clicked, this, [] { basMain_ViewCls(); });
-    connect(btnDBEntry, &QPushButton::clicked, this, [] { basMain_DBEntry(); });
-    connect(btnDBRead, &QPushButton::clicked, this, [] { basMain_DBRead(); });
-    connect(btnDBDelete, &QPushButton::clicked, this, [] { basMain_DBDelete(); });
-    connect(btnPrintDefault, &QPushButton::clicked, this, [] { basMain_PrintDefult(); });
-    connect(mnuPrintDefault, &QAction::triggered, this, [] { basMain_PrintDefult(); });
-    connect(btnPrintDesktop, &QPushButton::clicked, this, [] { basMain_PrintDesktop(); });
-    connect(mnuPrintDesktop, &QAction::triggered, this, [] { basMain_PrintDesktop(); });
-    connect(btnCSVOutput, &QPushButton::clicked, this, [] { basMain_CSVOutput(); });
-    connect(mnuCSVOutput, &QAction::triggered, this, [] { basMain_CSVOutput(); });
-    connect(mnuMonthlyTotals, &QAction::triggered, this, [] { basMain_ShowMonthlyTotals(); });
-    connect(mnuCSVImport, &QAction::triggered, this, [] { basMain_CSVImport(); });
-    connect(mnuRecordCheck, &QAction::triggered, this, [] { basMain_RecordCheck(); });
-    connect(mnuRecordDelete, &QAction::triggered, this, [] { basMain_RecordDelete(); });
-    connect(mnuRestoreDeleted, &QAction::triggered, this, [] { basMain_ShowRestoreDeleted(); });
-    connect(mnuView, &QAction::triggered, this, [] { basMain_ShowSetSort(); });
-    connect(mnuPort, &QAction::triggered, this, [] { basMain_ShowSetComm(); });
-    connect(mnuAbout, &QAction::triggered, this, [] { basMain_ShowAbout(); });
+    connect(btnCardRead, &QPushButton::clicked, this, [this] { readCard(*this); });
+    connect(btnViewCls, &QPushButton::clicked, this, [this] { clearScreen(*this); });
+    connect(btnDBEntry, &QPushButton::clicked, this, [this] { registerCardRead(*this); });
+    connect(btnDBRead, &QPushButton::clicked, this, [this] { readHistory(*this); });
+    connect(btnDBDelete, &QPushButton::clicked, this, [this] { deleteShownRows(*this); });
+    connect(btnPrintDefault, &QPushButton::clicked, this, [this] { printStatement(*this); });
+    connect(mnuPrintDefault, &QAction::triggered, this, [this] { printStatement(*this); });
+    connect(btnPrintDesktop, &QPushButton::clicked, this, [this] { printOnDesktopPrinter(*this); });
+    connect(mnuPrintDesktop, &QAction::triggered, this, [this] { printOnDesktopPrinter(*this); });
+    connect(btnCSVOutput, &QPushButton::clicked, this, [this] { exportCsv(*this); });
+    connect(mnuCSVOutput, &QAction::triggered, this, [this] { exportCsv(*this); });
+    connect(mnuMonthlyTotals, &QAction::triggered, this, [this] { showMonthlyTotals(*this); });
+    connect(mnuCSVImport, &QAction::triggered, this, [this] { importCsvFiles(*this); });
+    connect(mnuRecordCheck, &QAction::triggered, this, [this] { showDuplicates(*this); });
+    connect(mnuRecordDelete, &QAction::triggered, this, [this] { deleteDuplicates(*this); });
+    connect(mnuRestoreDeleted, &QAction::triggered, this, [this] { showRestoreDeleted(*this); });
+    connect(mnuView, &QAction::triggered, this, [this] { showSortDialog(*this); });
+    connect(mnuPort, &QAction::triggered, this, [this] { showPortSettings(*this); });
+    connect(mnuAbout, &QAction::triggered, this, [this] { showAbout(*this); });
     connect(btnExit, &QPushButton::clicked, this, &QWidget::close);
     connect(mnuExit, &QAction::triggered, this, &QWidget::close);
     for (int i = 0; i < 2; ++i)
-        connect(optSelectMode[i], &QRadioButton::clicked, this, [i] { basMain_SelectMode(qint16(i)); });
-    connect(cmdDateStart, &QPushButton::clicked, this, [] { frmMain_cmdDateStart_Click(); });
-    connect(cmdDateEnd, &QPushButton::clicked, this, [] { frmMain_cmdDateEnd_Click(); });
+        connect(optSelectMode[i], &QRadioButton::clicked, this, [this, i] { showSelectMode(*this, qint16(i)); });
+    connect(cmdDateStart, &QPushButton::clicked, this, [this] { setRangeStartToToday(*this); });
+    connect(cmdDateEnd, &QPushButton::clicked, this, [this] { setRangeEndToToday(*this); });
     // Choosing an entry of the list switches to list entry, also when it is
     // the entry the list already shows (filling the list does the same).
     connect(cboCardSelect, &QComboBox::activated, this, [this] { optCardNo[1]->setChecked(true); });
@@ -298,7 +289,7 @@ void frmMain::wireEvents()
     connect(txtCardInput, &QLineEdit::textEdited, this, [this] { optCardNo[0]->setChecked(true); });
 }
 
-bool frmMain::eventFilter(QObject *watched, QEvent *event)
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == txtCardInput) {
         // Tabbing through the card group leaves the choice of 入力 or 選択
@@ -308,20 +299,20 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
         if (event->type() == QEvent::FocusIn && (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason))
             txtCardInput->selectAll();
         else if (event->type() == QEvent::FocusIn)
-            frmMain_txtCardInput_GotFocus();
+            cardInputFocused(*this);
         else if (event->type() == QEvent::FocusOut)
-            frmMain_txtCardInput_LostFocus();
+            cardInputLeft(*this);
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
-void frmMain::frmMain_Form_Load()
+void MainWindow::load()
 {
     if (onLoad)
         onLoad();
 }
 
-void frmMain::closeEvent(QCloseEvent *event)
+void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (confirmClose && !confirmClose()) {
         event->ignore();
@@ -331,3 +322,5 @@ void frmMain::closeEvent(QCloseEvent *event)
     if (onUnload)
         onUnload();
 }
+
+} // namespace ui

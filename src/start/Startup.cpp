@@ -1,4 +1,4 @@
-#include "start/basMain.h"
+#include "start/Startup.h"
 
 #include "start/Demo.h"
 #include "start/EndSignals.h"
@@ -18,8 +18,8 @@
 #include "ui/LineControl.h"
 #include "ui/Progress.h"
 #include "ui/ReportOperations.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -30,6 +30,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLockFile>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -40,10 +41,14 @@
 #include <climits>
 #include <memory>
 
+namespace start {
+
 namespace {
 constexpr int kMinTwipsPerPixel = 15;
 
 std::unique_ptr<QLockFile> g_instanceLock;
+// The main window loadMainWindow built last: the one the end of a session closes.
+QPointer<ui::MainWindow> g_window;
 
 // The window's place on the desktop (its frame's top left), kept in the
 // settings file between runs.
@@ -59,7 +64,7 @@ QPoint savedWindowPlace()
     return leftOk && topOk ? QPoint(left, top) : kNoPlace;
 }
 
-void saveWindowPlace(const frmMain &window)
+void saveWindowPlace(const ui::MainWindow &window)
 {
     // (Not worth a warning at the end when the settings file has gone.)
     if (!window.isVisible() || !QFileInfo::exists(settingsFileName()))
@@ -73,15 +78,14 @@ void saveWindowPlace(const frmMain &window)
 
 // The main window's size on the screen, its title bar included, in its own
 // (scaled) pixels; its layout is fixed.
-QSize windowFrameSize()
+QSize windowFrameSize(const ui::MainWindow &window)
 {
-    const QWidget &window = form();
     const int titleBar = window.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window);
     return window.size() + QSize(0, titleBar);
 }
 
 // What the reader link finds out, shown in the window's labels and bar.
-void connectReaderLink(frmMain *window)
+void connectReaderLink(ui::MainWindow *window)
 {
     ReaderLink &link = basRS232C_Link();
     QObject::connect(&link, &ReaderLink::cardStateChanged, window->lblCardValue, &QLabel::setText);
@@ -120,30 +124,34 @@ QString acquireSingleInstance()
 
 void releaseSingleInstance() { g_instanceLock.reset(); }
 
-frmMain *basMain_LoadMainWindow()
+ui::MainWindow *loadMainWindow()
 {
-    auto *window = new frmMain;
-    window->onLoad = [] { basMain_ETCStart(); };
-    window->onUnload = [] { basMain_ETCEnd(); };
+    // Deleted again when the start sequence does not come back (a refusal
+    // that ends the program).
+    auto window = std::make_unique<ui::MainWindow>();
+    ui::MainWindow *w = window.get();
+    window->onLoad = [w] { startSequence(*w); };
+    window->onUnload = [w] { endSequence(w); };
     window->confirmClose = [] {
-        return !cardReadNotRegistered() ||
+        return !ui::cardReadNotRegistered() ||
                basCommon_AskYesNoDefaultNo(QStringLiteral("カードから読み込んだ利用履歴がDB登録されていません。"
                                                           "終了すると、読み込んだ利用履歴は失われます。終了しますか?"));
     };
-    connectReaderLink(window);
-    window->frmMain_Form_Load();
-    return window;
+    connectReaderLink(w);
+    g_window = w;
+    window->load();
+    return window.release();
 }
 
 void endForSessionEnd()
 {
     // Closing the main window runs the end sequence, as the exit commands do;
     // without a window (not built yet, already gone) it runs directly.
-    if (frmMain *window = frmMain::instance()) {
+    if (ui::MainWindow *window = g_window) {
         window->confirmClose = nullptr; // the session ends: nothing is asked
         window->close();
     }
-    basMain_ETCEnd();
+    endSequence(g_window);
 }
 
 void watchSessionEnd()
@@ -161,11 +169,12 @@ void watchSessionEnd()
     QObject::connect(qGuiApp, &QCoreApplication::aboutToQuit, qGuiApp, [] { endForSessionEnd(); });
 }
 
-void basMain_Main()
+ui::MainWindow *showMainWindow()
 {
-    guarded("basMain_Main", [] {
-        installDesktopDialogs();
-        frmMain *window = basMain_LoadMainWindow();
+    ui::MainWindow *window = nullptr;
+    guarded("basMain_Main", [&] {
+        ui::installDesktopDialogs();
+        window = loadMainWindow();
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->show();
         // Where the user left it, when it is still wholly on a screen;
@@ -182,23 +191,26 @@ void basMain_Main()
             frame.moveCenter(window->screen()->availableGeometry().center());
         window->move(frame.topLeft());
     });
+    return window;
 }
 
-void basMain_ETCStart()
+void startSequence(ui::MainWindow &window)
 {
-    guarded("basMain_ETCStart", [] {
+    guarded("basMain_ETCStart", [&] {
         if (const QString refused = acquireSingleInstance(); !refused.isEmpty()) {
             basCommon_ShowWarning(refused);
             seams::endProgram(0);
         }
-        basMain_GetScreen();
-        basMain_Line3D();
+        checkScreen(window);
+        drawMenuLine(window);
         basMain_GetIniFile();
-        basMain_Initialize();
+        initializeWindow(window);
         // After a quick start the file is checked in full in the background:
         // a write that comes first waits with progress, and damage found is
         // told at once (the file is then not written to).
-        history::setCheckWaitHandler([] { return busyProgressOf(QStringLiteral("利用履歴ファイルを確認中…")); });
+        history::setCheckWaitHandler([w = QPointer<ui::MainWindow>(&window)] {
+            return ui::busyProgressOf(w, QStringLiteral("利用履歴ファイルを確認中…"));
+        });
         history::setDamageHandler([](const QString &damage) { basCommon_ShowWarning(history::damagedHistoryText(damage)); });
         basAccess_MDBOpen(kDatFile);
         // The first start of a day keeps a copy of the history (not of a
@@ -208,41 +220,44 @@ void basMain_ETCStart()
         basAccess_MDBOpen(kMstFile);
         // The status bar follows the shared history's server, whichever
         // operation found it there or away.
-        basAccess_SetServerStateListener([] {
-            if (frmMain::instance())
-                showServerState();
+        basAccess_SetServerStateListener([w = QPointer<ui::MainWindow>(&window)] {
+            if (w)
+                ui::showServerState(*w);
         });
-        emptyStagingAndGrid();
+        ui::emptyStagingAndGrid(window);
         if (basAccess_UsesServer()) {
             // The window does not wait for the server: DB読込 is offered, the
             // card-number list holds "0000" until the server has answered
             // (in the background), and then the server's numbers.
-            form().btnDBRead->setEnabled(true);
-            form().cboCardSelect->clear();
-            form().cboCardSelect->addItem(kNoCardNo);
-            showServerState();
-            basAccess_ConnectServerInBackground([] { guarded("basMain_ETCStart", refreshCardNumbersFromServer); });
+            window.btnDBRead->setEnabled(true);
+            window.cboCardSelect->clear();
+            window.cboCardSelect->addItem(kNoCardNo);
+            ui::showServerState(window);
+            basAccess_ConnectServerInBackground([w = QPointer<ui::MainWindow>(&window)] {
+                if (w)
+                    guarded("basMain_ETCStart", [&w] { ui::refreshCardNumbersFromServer(*w); });
+            });
         } else {
-            enableDBReadIfHistory();
+            ui::enableDBReadIfHistory(window);
         }
-        basMain_SelectMode(0);
+        ui::showSelectMode(window, 0);
         if (!basAccess_UsesServer())
-            basMain_GetCardNo(); // card-number list
-        form().optCardNo[0]->setChecked(true);
-        basMain_GetPrinter();
+            ui::fillCardNumbers(window); // card-number list
+        window.optCardNo[0]->setChecked(true);
+        ui::fillPrinterList(window);
         // Reader probe: a usable port gets its first polling sequence now.
         if (basRS232C_CheckPortExistence(comPortNumber()))
             basRS232C_CommBasicSequence();
         else
             basCommon_ShowWarning(QStringLiteral("指定されたCOMポートが存在しないか既に使用中ため機器に接続できません。"));
-        form().TimerPolling->setInterval(kPollingIntervalMs);
-        form().TimerPolling->start();
+        window.TimerPolling->setInterval(kPollingIntervalMs);
+        window.TimerPolling->start();
     });
 }
 
-void basMain_GetScreen()
+void checkScreen(ui::MainWindow &window)
 {
-    guarded("basMain_GetScreen", [] {
+    guarded("basMain_GetScreen", [&] {
         const seams::ScreenMetrics m = seams::screenMetrics();
         // The window's layout is fixed in its own pixels. On a display that Qt
         // scales (125 %, 150 %, 200 %) the layout scales with the fonts, so
@@ -265,7 +280,7 @@ void basMain_GetScreen()
         // refused a 1920 x 1080 screen at 150 %, where the window fits.)
         const QSize room(qRound((m.availableWidthPx > 0 ? m.availableWidthPx : m.widthPx) / ratio),
                          qRound((m.availableHeightPx > 0 ? m.availableHeightPx : m.heightPx) / ratio));
-        const QSize needed = windowFrameSize();
+        const QSize needed = windowFrameSize(window);
         if (needed.width() > room.width() || needed.height() > room.height()) {
             basCommon_ShowWarning(QStringLiteral("画面の領域を 1024 x 768 ピクセル以上に変更してください。") +
                                   QString::number(width) + QStringLiteral(" x") + QString::number(height) +
@@ -275,10 +290,9 @@ void basMain_GetScreen()
     });
 }
 
-void basMain_Line3D()
+void drawMenuLine(ui::MainWindow &f)
 {
-    guarded("basMain_Line3D", [] {
-        frmMain &f = form();
+    guarded("basMain_Line3D", [&] {
         const int inner = f.client->width();
         f.LineA->setLine(QPalette::Dark, 0, 0, inner);  // button shadow
         f.LineB->setLine(QPalette::Light, 0, 1, inner); // 3-D highlight, one pixel lower
@@ -287,31 +301,30 @@ void basMain_Line3D()
     });
 }
 
-void basMain_Initialize()
+void initializeWindow(ui::MainWindow &f)
 {
-    guarded("basMain_Initialize", [] {
-        frmMain &f = form();
+    guarded("basMain_Initialize", [&] {
         f.ProgressBar->hide();
-        disableOutputMenuItems();
+        ui::disableOutputMenuItems(f);
         f.lblCountValue->setText(recordCountText(0));
         f.lblSumValue->setText(tollSumText(0));
         for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry, f.btnDBRead, f.btnDBDelete,
                                f.btnPrintDefault, f.btnPrintDesktop, f.btnCSVOutput})
             b->setEnabled(false);
-        f.dtpDateStart->setDate(todayStart().date());
-        f.dtpDateEnd->setDate(todayEnd().date());
+        f.dtpDateStart->setDate(ui::todayStart().date());
+        f.dtpDateEnd->setDate(ui::todayEnd().date());
         intRelayMode = 0;
         intNoReplyCount = 0;
         intSendToggle = 128;
     });
 }
 
-void basMain_ETCEnd()
+void endSequence(ui::MainWindow *window)
 {
-    guarded("basMain_ETCEnd", [] {
-        if (frmMain *f = frmMain::instance()) {
-            f->TimerPolling->stop();
-            saveWindowPlace(*f);
+    guarded("basMain_ETCEnd", [&] {
+        if (window) {
+            window->TimerPolling->stop();
+            saveWindowPlace(*window);
         }
         basRS232C_CommPortClose(comPortNumber());
         history::stopDailyBackup(); // an unfinished copy is made again at the next start
@@ -322,3 +335,5 @@ void basMain_ETCEnd()
         seams::endProgram(0);
     });
 }
+
+} // namespace start

@@ -1,7 +1,7 @@
 #pragma once
 // The main window. Controls carry the system's names as object names and are
-// reachable as members, so the window's procedures (src/ui) can set them the
-// way the window's own code would. The window only wires events to procedures.
+// reachable as members, so the window's operations (src/ui), each given the
+// window, can set them. The window only wires events to operations.
 
 #include <QMainWindow>
 #include <functional>
@@ -19,17 +19,16 @@ class QStatusBar;
 class QTableView;
 class QTimeEdit;
 class QTimer;
+
+namespace ui {
+
 class LineControl;
 class FrameControl;
 
-class frmMain : public QMainWindow {
+class MainWindow : public QMainWindow { // was frmMain
     Q_OBJECT
 public:
-    explicit frmMain(QWidget *parent = nullptr);
-    ~frmMain() override;
-
-    // The one main window of the run (the last one created).
-    static frmMain *instance();
+    explicit MainWindow(QWidget *parent = nullptr);
 
     // Client area of the window in pixels (13815 x 8895 twips).
     static constexpr int kClientWidth = 921;
@@ -118,7 +117,7 @@ public:
     std::function<bool()> confirmClose;
 
     // Runs the load event (the start sequence) before the window is shown.
-    void frmMain_Form_Load();
+    void load();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -130,5 +129,4 @@ private:
     void wireEvents();
 };
 
-// The main window of the run, for the window's procedures.
-inline frmMain &form() { return *frmMain::instance(); }
+} // namespace ui

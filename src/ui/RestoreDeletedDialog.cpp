@@ -1,4 +1,4 @@
-#include "ui/frmRestoreDeleted.h"
+#include "ui/RestoreDeletedDialog.h"
 
 #include "app/basCommon.h"
 #include "history/ShownRows.h"
@@ -7,8 +7,8 @@
 #include "ui/ModalDialogs.h"
 #include "ui/Progress.h"
 #include "ui/UiFonts.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+namespace ui {
 
 namespace {
 const QString kTitle = QStringLiteral("削除した利用履歴を元に戻す");
@@ -28,7 +30,7 @@ QString periodText(const history::Deletion &d)
 }
 } // namespace
 
-frmRestoreDeleted::frmRestoreDeleted(QWidget *parent) : QDialog(parent)
+RestoreDeletedDialog::RestoreDeletedDialog(MainWindow &window) : QDialog(&window), m_window(window)
 {
     setObjectName(QStringLiteral("frmRestoreDeleted"));
     setWindowTitle(kTitle);
@@ -62,14 +64,14 @@ frmRestoreDeleted::frmRestoreDeleted(QWidget *parent) : QDialog(parent)
     layout->addLayout(buttons);
     resize(760, 360);
 
-    connect(cmdRestore, &QPushButton::clicked, this, [this] { frmRestoreDeleted_cmdRestore_Click(); });
+    connect(cmdRestore, &QPushButton::clicked, this, [this] { restoreChosen(); });
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::reject);
     connect(grdDeletions, &QTableWidget::itemSelectionChanged, this,
             [this] { cmdRestore->setEnabled(!grdDeletions->selectedItems().isEmpty()); });
-    frmRestoreDeleted_Load();
+    reload();
 }
 
-void frmRestoreDeleted::frmRestoreDeleted_Load()
+void RestoreDeletedDialog::reload()
 {
     m_deletions.clear();
     const QString failed = expectedFailureOf([&] { m_deletions = history::listDeletions(); });
@@ -99,7 +101,7 @@ void frmRestoreDeleted::frmRestoreDeleted_Load()
     cmdRestore->setEnabled(!m_deletions.isEmpty());
 }
 
-void frmRestoreDeleted::frmRestoreDeleted_cmdRestore_Click()
+void RestoreDeletedDialog::restoreChosen()
 {
     guarded("frmRestoreDeleted_cmdRestore_Click", [this] {
         const int row = grdDeletions->currentRow();
@@ -114,19 +116,19 @@ void frmRestoreDeleted::frmRestoreDeleted_cmdRestore_Click()
             return;
         history::Restored result;
         const QString refused = expectedFailureOf(
-            [&] { result = history::restoreDeletion(d.id, progressOf(QStringLiteral("元に戻しています…"))); });
+            [&] { result = history::restoreDeletion(d.id, progressOf(&m_window, QStringLiteral("元に戻しています…"))); });
         if (!refused.isEmpty()) {
             if (!refused.trimmed().isEmpty()) // not stopped by the user
                 basCommon_ShowWarning(refused);
-            frmRestoreDeleted_Load();
+            reload();
             return;
         }
         // The history changed: the card list, and a history view, show it.
-        basMain_GetCardNo();
-        enableDBReadIfHistory();
+        fillCardNumbers(m_window);
+        enableDBReadIfHistory(m_window);
         if (ViewCondition.ViewMode == 2 && !basAccess_ShownRows().source.isEmpty())
-            showGrid(basAccess_ShownRows().source, 2);
-        frmRestoreDeleted_Load();
+            showGrid(m_window, basAccess_ShownRows().source, 2);
+        reload();
         QString text = QString::number(result.restored) + QStringLiteral("件の利用履歴を元に戻しました。");
         if (result.alreadyThere > 0)
             text += QStringLiteral("\r\n(") + QString::number(result.alreadyThere) +
@@ -135,10 +137,12 @@ void frmRestoreDeleted::frmRestoreDeleted_cmdRestore_Click()
     });
 }
 
-void basMain_ShowRestoreDeleted()
+void showRestoreDeleted(MainWindow &window)
 {
-    guarded("basMain_ShowRestoreDeleted", [] {
-        frmRestoreDeleted dialog(&form());
+    guarded("basMain_ShowRestoreDeleted", [&] {
+        RestoreDeletedDialog dialog(window);
         runModal(dialog);
     });
 }
+
+} // namespace ui

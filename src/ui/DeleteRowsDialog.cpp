@@ -1,4 +1,4 @@
-#include "ui/frmDelRecord.h"
+#include "ui/DeleteRowsDialog.h"
 
 #include "app/basCommon.h"
 #include "app/basGlobal.h"
@@ -15,15 +15,17 @@
 #include "ui/ModalDialogs.h"
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 
-frmDelRecord::frmDelRecord(QWidget *parent) : QDialog(parent)
+namespace ui {
+
+DeleteRowsDialog::DeleteRowsDialog(MainWindow &window) : QDialog(&window), m_window(window)
 {
     setObjectName(QStringLiteral("frmDelRecord"));
     setWindowTitle(QStringLiteral("重複レコード削除"));
@@ -50,12 +52,12 @@ frmDelRecord::frmDelRecord(QWidget *parent) : QDialog(parent)
     btnCancel->setAutoDefault(false);
     setTabOrderOf({cboCardNo, btnOK, btnCancel});
     pressFocusedButtonOnReturn(this);
-    connect(btnOK, &QPushButton::clicked, this, [this] { frmDelRecord_btnOK_Click(); });
-    connect(btnCancel, &QPushButton::clicked, this, [this] { frmDelRecord_btnCancel_Click(); });
-    frmDelRecord_Form_Load();
+    connect(btnOK, &QPushButton::clicked, this, [this] { deleteDuplicatesOfChosenCard(); });
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    load();
 }
 
-void frmDelRecord::frmDelRecord_Form_Load()
+void DeleteRowsDialog::load()
 {
     const QStringList cards = basAccess_RepeatCardNumbers();
     cboCardNo->clear();
@@ -63,7 +65,7 @@ void frmDelRecord::frmDelRecord_Form_Load()
     cboCardNo->setCurrentIndex(cards.isEmpty() ? -1 : 0);
 }
 
-void frmDelRecord::frmDelRecord_btnOK_Click()
+void DeleteRowsDialog::deleteDuplicatesOfChosenCard()
 {
     guarded("frmDelRecord_btnOK_Click", [this] {
         // Nothing to choose, nothing chosen: nothing to delete, and the
@@ -77,22 +79,22 @@ void frmDelRecord::frmDelRecord_btnOK_Click()
             return;
         int deleted = 0;
         try {
-            deleted = basAccess_DeleteRepeats(cardNo, busyProgressOf(QStringLiteral("重複レコード削除中…")));
+            deleted = basAccess_DeleteRepeats(cardNo, busyProgressOf(&m_window, QStringLiteral("重複レコード削除中…")));
         } catch (const ShownRowsChanged &changed) {
             // Another PC changed the history since the duplicates were shown:
             // nothing was deleted; they are shown again to be looked at.
             reject();
             basCommon_ShowWarning(changed.description());
-            showGrid(basAccess_ShownRows().source.isEmpty() ? basAccess_MakeRepeatSQL(kNoCardNo, QStringLiteral("SELECT"))
+            showGrid(m_window, basAccess_ShownRows().source.isEmpty() ? basAccess_MakeRepeatSQL(kNoCardNo, QStringLiteral("SELECT"))
                                                             : basAccess_ShownRows().source,
                      2);
             return;
         }
-        basMain_GetCardNo();
-        emptyStagingAndGrid();
-        enableDBReadIfHistory();
-        frmMain &f = form();
-        basMain_BanRecordCheck(true);
+        fillCardNumbers(m_window);
+        emptyStagingAndGrid(m_window);
+        enableDBReadIfHistory(m_window);
+        MainWindow &f = m_window;
+        setConditionsEnabled(m_window, true);
         f.fraHFlexGrid->setTitle(kCaptionHistory);
         f.mnuRecordDelete->setEnabled(false);
         accept();
@@ -100,4 +102,4 @@ void frmDelRecord::frmDelRecord_btnOK_Click()
     });
 }
 
-void frmDelRecord::frmDelRecord_btnCancel_Click() { reject(); }
+} // namespace ui

@@ -8,10 +8,15 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 
-class frmDelRecord : public QDialog {
+namespace ui {
+
+class MainWindow;
+
+class DeleteRowsDialog : public QDialog { // was frmDelRecord
     Q_OBJECT
 public:
-    explicit frmDelRecord(QWidget *parent = nullptr);
+    // A dialog of the main window, which it updates.
+    explicit DeleteRowsDialog(MainWindow &window);
 
     QLabel *lblText = nullptr;
     QLabel *lblCardNo = nullptr;
@@ -20,7 +25,11 @@ public:
     QPushButton *btnOK = nullptr;
     QPushButton *btnCancel = nullptr;
 
-    void frmDelRecord_Form_Load();
-    void frmDelRecord_btnOK_Click();
-    void frmDelRecord_btnCancel_Click();
+    void load();
+    void deleteDuplicatesOfChosenCard();
+
+private:
+    MainWindow &m_window;
 };
+
+} // namespace ui

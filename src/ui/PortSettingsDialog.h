@@ -8,10 +8,15 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 
-class frmSetComm : public QDialog {
+namespace ui {
+
+class MainWindow;
+
+class PortSettingsDialog : public QDialog { // was frmSetComm
     Q_OBJECT
 public:
-    explicit frmSetComm(QWidget *parent = nullptr);
+    // A dialog of the main window, which it updates.
+    explicit PortSettingsDialog(MainWindow &window);
 
     QComboBox *cboPort = nullptr;
     QLabel *lblPort = nullptr;
@@ -22,11 +27,10 @@ public:
     QLabel *lblAttention = nullptr;
     QLabel *lblText = nullptr;
 
-    void frmSetComm_Form_Load();
-    void frmSetComm_Form_Unload();
-    void frmSetComm_btnETCSearch_Click();
-    void frmSetComm_btnOK_Click();
-    void frmSetComm_btnCancel_Click();
+    void load();
+    void unload();
+    void searchReader();
+    void useChosenPort();
 
     void done(int result) override;
 
@@ -34,4 +38,7 @@ private:
     void selectPort(int port);
     void showDevice();
     bool m_unloaded = false;
+    MainWindow &m_window;
 };
+
+} // namespace ui

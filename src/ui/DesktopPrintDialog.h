@@ -11,12 +11,18 @@ class QLabel;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+
+namespace ui {
+
+class MainWindow;
+
 class FrameControl;
 
-class frmPrintDesktop : public QDialog {
+class DesktopPrintDialog : public QDialog { // was frmPrintDesktop
     Q_OBJECT
 public:
-    explicit frmPrintDesktop(QWidget *parent = nullptr);
+    // A dialog of the main window, which it updates.
+    explicit DesktopPrintDialog(MainWindow &window);
 
     // Client area in pixels (12135 x 7590 twips).
     static constexpr int kClientWidth = 809;
@@ -31,7 +37,7 @@ public:
     QPushButton *cmdExit = nullptr;
 
     // The load event: polling off, relay mode direct, the list filled.
-    void frmPrintDesktop_Form_Load();
+    void load();
     // True while a print run is going on.
     bool printing() const { return m_printing; }
 
@@ -40,16 +46,20 @@ public:
     void done(int result) override;
 
 private:
-    void frmPrintDesktop_Form_Unload();
-    void frmPrintDesktop_cmdPrint_Click();
-    void frmPrintDesktop_chkPrint_Click();
-    void frmPrintDesktop_ListView_ItemCheck(QTreeWidgetItem *item);
-    void frmPrintDesktop_MDBtoListView(const QString &sql);
+    void unload();
+    void printChosenRows();
+    void printedMarksToggled();
+    void rowChecked(QTreeWidgetItem *item);
+    void fillList(const QString &sql);
     void refill();
 
     bool m_printing = false;
     bool m_unloaded = false;
+    MainWindow &m_window;
 };
 
-// 卓上印刷 (btnPrintDesktop, mnuPrintDesktop): the desktop print window, modal.
-void basMain_PrintDesktop();
+// 卓上印刷 (btnPrintDesktop, mnuPrintDesktop): the desktop print window, modal
+// (was basMain_PrintDesktop).
+void printOnDesktopPrinter(MainWindow &window);
+
+} // namespace ui

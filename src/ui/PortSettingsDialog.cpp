@@ -1,4 +1,4 @@
-#include "ui/frmSetComm.h"
+#include "ui/PortSettingsDialog.h"
 
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
@@ -14,8 +14,8 @@
 #include "ui/ModalDialogs.h"
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
-#include "ui/basMainWindow.h"
-#include "ui/frmMain.h"
+#include "ui/Conditions.h"
+#include "ui/MainWindow.h"
 
 #include <QFileInfo>
 #include <QAction>
@@ -24,7 +24,9 @@
 #include <QPushButton>
 #include <QTimer>
 
-frmSetComm::frmSetComm(QWidget *parent) : QDialog(parent)
+namespace ui {
+
+PortSettingsDialog::PortSettingsDialog(MainWindow &window) : QDialog(&window), m_window(window)
 {
     setObjectName(QStringLiteral("frmSetComm"));
     setWindowTitle(QStringLiteral("通信ポート設定"));
@@ -54,19 +56,19 @@ frmSetComm::frmSetComm(QWidget *parent) : QDialog(parent)
     lblDevice->hide();
 #endif
     connect(cboPort, &QComboBox::currentIndexChanged, this, [this] { showDevice(); });
-    connect(btnETCSearch, &QPushButton::clicked, this, [this] { frmSetComm_btnETCSearch_Click(); });
-    connect(btnOK, &QPushButton::clicked, this, [this] { frmSetComm_btnOK_Click(); });
-    connect(btnCancel, &QPushButton::clicked, this, [this] { frmSetComm_btnCancel_Click(); });
-    frmSetComm_Form_Load();
+    connect(btnETCSearch, &QPushButton::clicked, this, [this] { searchReader(); });
+    connect(btnOK, &QPushButton::clicked, this, [this] { useChosenPort(); });
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    load();
 }
 
-void frmSetComm::selectPort(int port)
+void PortSettingsDialog::selectPort(int port)
 {
     cboPort->setCurrentIndex(port >= 1 && port <= kMaxPortNumber ? port - 1 : -1);
     showDevice();
 }
 
-void frmSetComm::showDevice()
+void PortSettingsDialog::showDevice()
 {
 #ifndef Q_OS_WIN
     const int index = cboPort->currentIndex();
@@ -108,20 +110,20 @@ QString portNextStep(int port)
 }
 } // namespace
 
-void frmSetComm::frmSetComm_Form_Load()
+void PortSettingsDialog::load()
 {
     guarded("frmSetComm_Form_Load", [this] {
-        frmMain &f = form();
+        MainWindow &f = m_window;
         for (QPushButton *b : {f.btnViewCls, f.btnDBEntry, f.btnDBDelete})
             b->setEnabled(false);
-        disableOutputCommands();
+        disableOutputCommands(m_window);
         f.mnuRecordCheck->setEnabled(false);
         // The grid goes back to the empty staging view; a duplicate view
         // ends with it, so its lock and its delete command end too.
         f.mnuRecordDelete->setEnabled(false);
-        basMain_BanRecordCheck(true);
+        setConditionsEnabled(m_window, true);
         f.fraHFlexGrid->setTitle(kCaptionHistory);
-        emptyStagingAndGrid();
+        emptyStagingAndGrid(m_window);
         basAccess_ResetViewCondition();
 
         cboPort->clear();
@@ -136,7 +138,7 @@ void frmSetComm::frmSetComm_Form_Load()
     });
 }
 
-void frmSetComm::frmSetComm_btnETCSearch_Click()
+void PortSettingsDialog::searchReader()
 {
     guarded("frmSetComm_btnETCSearch_Click", [this] {
         const ReaderSearchResult result = basRS232C_SearchReader(comPortNumber());
@@ -154,7 +156,7 @@ void frmSetComm::frmSetComm_btnETCSearch_Click()
     });
 }
 
-void frmSetComm::frmSetComm_btnOK_Click()
+void PortSettingsDialog::useChosenPort()
 {
     guarded("frmSetComm_btnOK_Click", [this] {
         const int port = cboPort->currentIndex() + 1;
@@ -183,21 +185,21 @@ void frmSetComm::frmSetComm_btnOK_Click()
     });
 }
 
-void frmSetComm::frmSetComm_btnCancel_Click() { reject(); }
-
-void frmSetComm::frmSetComm_Form_Unload()
+void PortSettingsDialog::unload()
 {
-    guarded("frmSetComm_Form_Unload", [] {
+    guarded("frmSetComm_Form_Unload", [this] {
         intRelayMode = 0;
-        restartPolling();
+        restartPolling(m_window);
     });
 }
 
-void frmSetComm::done(int result)
+void PortSettingsDialog::done(int result)
 {
     if (!m_unloaded) {
         m_unloaded = true;
-        frmSetComm_Form_Unload();
+        unload();
     }
     QDialog::done(result);
 }
+
+} // namespace ui

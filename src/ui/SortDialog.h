@@ -7,12 +7,18 @@
 class QLabel;
 class QPushButton;
 class QRadioButton;
+
+namespace ui {
+
+class MainWindow;
+
 class FrameControl;
 
-class frmSetSort : public QDialog {
+class SortDialog : public QDialog { // was frmSetSort
     Q_OBJECT
 public:
-    explicit frmSetSort(QWidget *parent = nullptr);
+    // A dialog of the main window, which it updates.
+    explicit SortDialog(MainWindow &window);
 
     QLabel *lblText = nullptr;
     QLabel *lblAttention = nullptr;
@@ -21,10 +27,14 @@ public:
     QPushButton *btnOK = nullptr;
     QPushButton *btnCancel = nullptr;
 
-    void frmSetSort_Form_Activate();
-    void frmSetSort_btnOK_Click();
-    void frmSetSort_btnCancel_Click();
+    void showSavedOrder();
+    void saveOrder();
 
 protected:
     bool event(QEvent *event) override;
+
+private:
+    MainWindow &m_window;
 };
+
+} // namespace ui
