@@ -2,7 +2,7 @@
 // The desktop printer (卓上プリンタ) behind the relay unit, and the logic of
 // the desktop print window: its list and record statements, the rows of its
 // list, the print line and its "COM2:" envelope, and the print of one record.
-// No widgets here: the window (ui/frmPrintDesktop) shows the rows and calls
+// No widgets here: the window (ui::DesktopPrintDialog) shows the rows and calls
 // these procedures.
 
 #include <QByteArray>
