@@ -869,7 +869,10 @@ void basAccess_MDBClose(const QString &fileName)
         // Only a file that passed the full check in this run is vouched for;
         // otherwise the next start checks it in full.
         if (vouched)
-            history::stampCleanEnd(path, g_fullCheckDay);
+            // (A file made in this run was checked as it was made: today.)
+            history::stampCleanEnd(path, g_fullCheckDay.isValid() ? g_fullCheckDay : seams::now().date());
+        if (fileName == kDatFile)
+            g_fullCheckDay = QDate();
     });
 }
 
