@@ -22,10 +22,12 @@
 #include <QHash>
 #include <QLocale>
 #include <QSqlError>
+#include <QRandomGenerator>
 #include <QStringDecoder>
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <optional>
 #include <filesystem>
 #include <sqlite3.h>
@@ -655,7 +657,13 @@ public:
         QStringList columns = kHistoryColumnNames;
         columns << QStringLiteral("ROW_UID");
         QStringList marks(kHistoryColumnNames.size(), QStringLiteral("?"));
-        marks << QStringLiteral("lower(hex(randomblob(16)))");
+        marks << QStringLiteral("?");
+        // The rows' identities: 128 random bits for the first, the next ones
+        // counting on from it. Unique as random ones are (the import's 64
+        // random high bits), they lie side by side in their index, so that an
+        // import changes a few of its pages, not one page per row all over.
+        m_uidHigh = QRandomGenerator::system()->generate64();
+        m_uidLow = QRandomGenerator::system()->generate64() >> 1; // (room to count)
         const QByteArray sql = (QStringLiteral("INSERT INTO ETC_DATA (") + columns.join(QLatin1Char(',')) +
                                 QStringLiteral(") VALUES (") + marks.join(QLatin1Char(',')) + QLatin1Char(')'))
                                    .toUtf8();
@@ -683,6 +691,10 @@ public:
                 sqlite3_bind_text16(m_insert, i + 1, v.text.isNull() ? u"" : v.text.utf16(),
                                     int(v.text.size() * 2), SQLITE_STATIC);
         }
+        char uid[33];
+        std::snprintf(uid, sizeof uid, "%016llx%016llx", static_cast<unsigned long long>(m_uidHigh),
+                      static_cast<unsigned long long>(m_uidLow++));
+        sqlite3_bind_text(m_insert, int(row.size()) + 1, uid, 32, SQLITE_TRANSIENT);
         if (sqlite3_step(m_insert) != SQLITE_DONE)
             fail();
         sqlite3_reset(m_insert);
@@ -740,6 +752,7 @@ private:
     QString m_path;
     sqlite3 *m_db = nullptr;
     sqlite3_stmt *m_insert = nullptr;
+    quint64 m_uidHigh = 0, m_uidLow = 0; // the next row's identity
     QList<QByteArray> m_indexes; // dropped for the import, made again before the commit
     std::function<bool()> m_keepGoing;
     bool m_stopped = false;
