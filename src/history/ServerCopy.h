@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -56,7 +57,7 @@ private:
     qint64 m_rows = 0;
 };
 
-// The rows of a select statement: COPY (select) TO STDOUT, binary format.
+// The rows of a select statement: COPY (select) TO STDOUT, text format.
 // Its columns' names and types are asked for first, so the caller reads
 // them by name.
 class ServerCopyOut {
@@ -86,11 +87,10 @@ private:
     pg_conn *m_conn = nullptr;
     QStringList m_names;
     std::vector<Kind> m_kinds;    // of each column when not Null
-    std::vector<int> m_sizes;     // of a binary number's bytes, by column
+    std::vector<std::string> m_unescaped; // a field's text without its backslash sequences
     std::vector<std::string_view> m_fields;
     std::vector<bool> m_nulls;
     char *m_message = nullptr;    // the current row as the server sent it
-    bool m_header = true;         // the binary header still to skip
     bool m_done = false;
     bool m_stopped = false;
     qint64 m_rowsRead = 0;
