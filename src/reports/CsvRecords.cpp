@@ -1,0 +1,369 @@
+#include "reports/CsvRecords.h"
+
+#include "app/Cp932.h"
+#include "app/Failure.h"
+#include "history/basAccessEntry.h"
+#include "reports/MonthlyReport.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QStringDecoder>
+#include <algorithm>
+
+namespace reports::csvimport {
+
+namespace {
+
+// Bytes read from a file at a time (cut at the last line end in them); the
+// progress hears of each: some 10,000 lines.
+constexpr qint64 kChunkBytes = 2 << 20;
+
+// The fields by what they hold, for the messages about them.
+const char *const kFieldNames[kFields] = {"カードNO",     "ご利用日",   "通過時間",   "車種コード", "料金",
+                                          "単位",         "車種",       "入口事業所ID", "入口IC",   "出口事業所ID",
+                                          "出口IC",       "入口事業所名", "入口道路名", "入口IC名", "出口事業所名",
+                                          "出口道路名",   "出口IC名"};
+[[noreturn]] void badLine(const QString &path, qint64 line, const QString &what)
+{
+    QString text = QStringLiteral("CSV取込できませんでした。何も取り込まれていません。\n") +
+                   QDir::toNativeSeparators(path);
+    if (line > 0)
+        text += QStringLiteral(" の ") + QString::number(line) + QStringLiteral("行目");
+    throw ExpectedFailure(-1, text + QStringLiteral(": ") + what);
+}
+
+QString fieldName(int i)
+{
+    return QString::number(i + 1) + QStringLiteral("項目目(") + QString::fromUtf8(kFieldNames[i]) +
+           QLatin1Char(')');
+}
+
+bool isDate(QStringView s)
+{
+    int y, m, d;
+    return s.size() == 10 && s[4] == u'/' && s[7] == u'/' && digits(s, 0, 4, y) && digits(s, 5, 2, m) &&
+           digits(s, 8, 2, d) && QDate(y, m, d).isValid();
+}
+
+bool isTime(QStringView s)
+{
+    int h, m, sec;
+    return s.size() == 8 && s[2] == u':' && s[5] == u':' && digits(s, 0, 2, h) && digits(s, 3, 2, m) &&
+           digits(s, 6, 2, sec) && h < 24 && m < 60 && sec < 60;
+}
+
+bool toInteger(QStringView s, qint64 &value)
+{
+    const bool negative = s.startsWith(u'-');
+    const QStringView d = negative ? s.sliced(1) : s;
+    if (d.isEmpty() || d.size() > 12)
+        return false;
+    value = 0;
+    for (const QChar c : d) {
+        if (c < u'0' || c > u'9')
+            return false;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    if (negative)
+        value = -value;
+    return true;
+}
+
+// What is wrong with a record of 17 fields (empty when nothing is); numbers
+// are converted on the way.
+QString fault(Record &r, bool ownCard)
+{
+    for (int i = 0; i < kFields; ++i) {
+        Field &x = r.f[i];
+        const bool number = i == fCarCode || i == fMoney || i == fJidIn || i == fJidOut;
+        if (i == fCard && ownCard) {
+            if (x.kind != Kind::Quoted || x.raw.isEmpty())
+                return QStringLiteral("カードNOがありません(1項目目)。");
+            if (x.raw == u"0000")
+                return fieldName(i) + QStringLiteral("が 0000 です。0000 は全カードを表す番号のため、取り込めません。");
+            if (!isCardNumber(x.raw))
+                return fieldName(i) + QStringLiteral("「") + shownValue(x.raw) +
+                       QStringLiteral("」は4桁の数字ではありません。");
+            continue;
+        }
+        if ((i == fDate || i == fTime) && x.kind != Kind::Quoted)
+            return fieldName(i) + QStringLiteral("がありません。");
+        if (i == fDate && !isDate(x.raw))
+            return fieldName(i) + QStringLiteral("「") + x.raw.toString() +
+                   QStringLiteral("」は日付(YYYY/MM/DD)ではありません。");
+        if (i == fTime && !isTime(x.raw))
+            return fieldName(i) + QStringLiteral("「") + x.raw.toString() +
+                   QStringLiteral("」は時刻(HH:MM:SS)ではありません。");
+        if (x.kind == Kind::Null)
+            continue;
+        if (number) {
+            const qint64 limit = i == fMoney ? 0x7fffffffLL : 0x7fffLL;
+            if (x.kind != Kind::Bare || !toInteger(x.raw, x.number))
+                return fieldName(i) + QStringLiteral("が整数ではありません: ") +
+                       (x.kind == Kind::Quoted ? QLatin1Char('"') + x.raw.toString() + QLatin1Char('"')
+                                               : x.raw.toString());
+            if (x.number > limit || x.number < -limit - 1)
+                return fieldName(i) + QStringLiteral("の値 ") + x.raw.toString() +
+                       QStringLiteral(" は大きすぎます。");
+        } else if (x.kind != Kind::Quoted && i != fCard) {
+            return fieldName(i) + QStringLiteral("が引用符(\")で囲まれていません: ") + x.raw.toString();
+        }
+        // A stored text holds no control character (the server takes no NUL).
+        if (x.kind == Kind::Quoted)
+            if (const QString c = basAccess_ControlCharacterIn(x.raw); !c.isEmpty())
+                return fieldName(i) + QStringLiteral("に制御文字 ") + c + QStringLiteral(" があります。");
+    }
+    return {};
+}
+
+} // namespace
+
+bool digits(QStringView s, qsizetype from, qsizetype n, int &value)
+{
+    value = 0;
+    for (qsizetype i = from; i < from + n; ++i) {
+        const char16_t c = s[i].unicode();
+        if (c < u'0' || c > u'9')
+            return false;
+        value = value * 10 + (c - u'0');
+    }
+    return true;
+}
+
+// A card number is four ASCII digits; "0000" stands for all cards and is no card's.
+bool isCardNumber(QStringView s)
+{
+    int unused;
+    return s.size() == 4 && digits(s, 0, 4, unused) && s != u"0000";
+}
+
+// A value for a message: a very long one is cut.
+QString shownValue(QStringView s) { return s.size() <= 20 ? s.toString() : s.first(20).toString() + QStringLiteral("…"); }
+
+[[noreturn]] void refuseImport(const QString &reason)
+{
+    throw ExpectedFailure(-1, QStringLiteral("CSV取込できませんでした。何も取り込まれていません。 理由: ") +
+                                  reason.trimmed());
+}
+
+// The 17 values of a record as the export writes them, card number first,
+// as text: the key of the record.
+QString exportedText(const Record &r, const QString &card, bool utf8)
+{
+    QString line;
+    line.reserve(200);
+    for (int i = 0; i < kFields; ++i) {
+        if (i > 0)
+            line += QLatin1Char(',');
+        const Field &x = r.f[i];
+        if (i == fCard && !card.isEmpty()) {
+            line += QLatin1Char('"') + QString(card).replace(QStringLiteral("\""), QStringLiteral("\"\"")) +
+                    QLatin1Char('"');
+        } else if (x.kind == Kind::Null) {
+            line += QStringLiteral("#NULL#");
+        } else if (x.kind == Kind::Bare) {
+            line += QString::number(x.number);
+        } else {
+            line += QLatin1Char('"');
+            line += x.raw;
+            line += QLatin1Char('"');
+        }
+    }
+    // A text from a UTF-8 file as code page 932 has it: what it cannot hold
+    // is "?" in the history's export too.
+    if (utf8) {
+        for (const QChar c : std::as_const(line))
+            if (c.unicode() >= 0x80)
+                return cp932::decode(cp932::encode(line));
+    }
+    return line;
+}
+
+bool FileReader::read(const std::function<void(Record &)> &each, const std::function<bool(qint64)> &onBytes)
+{
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        badLine(m_path, 0, QStringLiteral("ファイルを開けません(") + file.errorString() + QStringLiteral(")。"));
+    QByteArray carry;
+    QString pending;
+    qint64 pendingLine = 1;
+    qint64 bytesLine = 1; // line number of the first byte not yet decoded
+    bool first = true;
+    for (;;) {
+        QByteArray block = file.read(kChunkBytes);
+        if (block.isEmpty() && file.error() != QFileDevice::NoError)
+            badLine(m_path, 0, QStringLiteral("ファイルを読めません(") + file.errorString() + QStringLiteral(")。"));
+        m_digest = qHashBits(block.constData(), size_t(block.size()), size_t(m_digest)) ^ quint64(block.size());
+        const bool atEnd = file.atEnd() || block.isEmpty();
+        if (first) {
+            first = false;
+            if (block.startsWith("\xEF\xBB\xBF")) {
+                m_encoding = Encoding::Utf8;
+                block.remove(0, 3);
+            }
+        }
+        QByteArray bytes = carry.isEmpty() ? std::move(block) : carry + block;
+        carry.clear();
+        if (!atEnd) {
+            const qsizetype cut = bytes.lastIndexOf('\n') + 1;
+            carry = bytes.mid(cut);
+            bytes.truncate(cut);
+        }
+        QString text = decode(bytes, bytesLine);
+        bytesLine += bytes.count('\n');
+        if (pending.isEmpty())
+            pending = std::move(text);
+        else
+            pending += text;
+        const qsizetype used = parse(pending, pendingLine, atEnd, each);
+        pending.remove(0, used);
+        if (onBytes && !onBytes(file.pos() - carry.size()))
+            return false;
+        if (atEnd)
+            return true;
+    }
+}
+
+QString FileReader::decode(const QByteArray &bytes, qint64 firstLine)
+{
+    if (m_encoding == Encoding::Unknown) {
+        const bool ascii = std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return quint8(c) < 0x80; });
+        if (ascii)
+            return QString::fromLatin1(bytes);
+        QStringDecoder probe(QStringDecoder::Utf8);
+        (void)QString(probe(bytes));
+        m_encoding = probe.hasError() ? Encoding::Cp932 : Encoding::Utf8;
+    }
+    QString text;
+    bool ok;
+    if (m_encoding == Encoding::Utf8) {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        text = utf8(bytes);
+        ok = !utf8.hasError();
+    } else {
+        ok = cp932::decodeExact(bytes, text);
+    }
+    if (ok)
+        return text;
+    // Which line: each one alone.
+    qint64 line = firstLine;
+    for (const QByteArray &one : bytes.split('\n')) {
+        QString unused;
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const bool lineOk = m_encoding == Encoding::Utf8 ? ((void)QString(utf8(one)), !utf8.hasError())
+                                                           : cp932::decodeExact(one, unused);
+        if (!lineOk)
+            break;
+        ++line;
+    }
+    badLine(m_path, line,
+            m_encoding == Encoding::Utf8
+                ? QStringLiteral("UTF-8 の文字として読めないバイトがあります。")
+                : QStringLiteral("コードページ932(シフトJIS)の文字として読めないバイトがあります。"));
+}
+
+qsizetype FileReader::parse(QStringView text, qint64 &line, bool final, const std::function<void(Record &)> &each)
+{
+    const qsizetype n = text.size();
+    qsizetype pos = 0;
+    Record r;
+    while (pos < n) {
+        if (text[pos] == u'\n') {
+            ++line;
+            ++pos;
+            continue;
+        }
+        if (text[pos] == u'\r' && pos + 1 < n && text[pos + 1] == u'\n') {
+            ++line;
+            pos += 2;
+            continue;
+        }
+        r.line = line;
+        // The monthly totals' CSV file (its own header first) is no history.
+        if (m_records == 0 && text.sliced(pos).startsWith(kMonthlyHeader.join(QLatin1Char(','))))
+            badLine(m_path, r.line,
+                    QStringLiteral("月別集計のCSVファイルです。CSV取込できるのは、CSV出力で書いた利用履歴のファイルです。"));
+        qint64 l = line;
+        qsizetype p = pos;
+        int count = 0;
+        for (;;) {
+            Field x;
+            if (p < n && text[p] == u'"') {
+                qsizetype q = p + 1;
+                bool closed = false;
+                while (q < n) {
+                    if (text[q] == u'"') {
+                        if (q + 1 < n && text[q + 1] == u'"') {
+                            x.doubled = true;
+                            q += 2;
+                            continue;
+                        }
+                        closed = true;
+                        break;
+                    }
+                    if (text[q] == u'\n')
+                        ++l;
+                    ++q;
+                }
+                if (!closed) {
+                    if (!final)
+                        return pos;
+                    badLine(m_path, r.line, fieldName(qMin(count, kFields - 1)) +
+                                                QStringLiteral("の引用符(\")が閉じていません。"));
+                }
+                x.kind = Kind::Quoted;
+                x.raw = text.sliced(p + 1, q - p - 1);
+                p = q + 1;
+                if (p < n && text[p] != u',' && text[p] != u'\r' && text[p] != u'\n')
+                    // A text that ran over a line end was most likely never closed.
+                    badLine(m_path, r.line, fieldName(qMin(count, kFields - 1)) +
+                                                (l > r.line ? QStringLiteral("の引用符(\")が閉じていません。")
+                                                            : QStringLiteral("の閉じる引用符(\")の後に文字があります。")));
+            } else {
+                qsizetype q = p;
+                while (q < n && text[q] != u',' && text[q] != u'\r' && text[q] != u'\n')
+                    ++q;
+                x.raw = text.sliced(p, q - p);
+                if (x.raw.contains(u'"'))
+                    badLine(m_path, r.line, fieldName(qMin(count, kFields - 1)) +
+                                           QStringLiteral("の途中に引用符(\")があります: ") + x.raw.toString());
+                x.kind = x.raw == u"#NULL#" ? Kind::Null : Kind::Bare;
+                p = q;
+            }
+            if (count < kFields)
+                r.f[count] = x;
+            ++count;
+            if (p == n) {
+                if (!final)
+                    return pos;
+                break;
+            }
+            if (text[p] == u',') {
+                ++p;
+                continue;
+            }
+            if (text[p] == u'\r') {
+                if (p + 1 == n && !final)
+                    return pos;
+                if (p + 1 >= n || text[p + 1] != u'\n')
+                    badLine(m_path, r.line, QStringLiteral("行の終わりに CR だけがあります(CR LF ではありません)。"));
+                ++p;
+            }
+            ++p; // the LF
+            ++l;
+            break;
+        }
+        if (count != kFields)
+            badLine(m_path, r.line, QStringLiteral("項目の数が %1 です(%2 項目のはずです)。").arg(count).arg(kFields));
+        const QString wrong = fault(r, m_ownCard);
+        if (!wrong.isEmpty())
+            badLine(m_path, r.line, wrong);
+        ++m_records;
+        each(r);
+        line = l;
+        pos = p;
+    }
+    return pos;
+}
+} // namespace reports::csvimport
