@@ -8,6 +8,7 @@
 #include "app/basGlobal.h"
 #include "history/DatabaseErrors.h"
 #include "history/HistoryCheck.h"
+#include "history/HistoryFileCheck.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
 #include "history/JetSql.h"
@@ -121,76 +122,6 @@ QStringList scriptStatements(const QString &script)
     return out;
 }
 
-// Reads every page of the file (without writing) and fails when its structure
-// is damaged, naming the file.
-void checkIntact(QSqlDatabase db, const QString &path)
-{
-    // Reading the catalogue proves that the file is a database at all.
-    QSqlQuery probe(db);
-    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-        throwSqlError(probe.lastError(), path);
-    probe.finish();
-    QSqlQuery check(db);
-    check.setForwardOnly(true);
-    // The first problem found is enough to report (the full list of a badly
-    // damaged file runs to a hundred lines).
-    if (!check.exec(QStringLiteral("PRAGMA quick_check(1)")))
-        throwSqlError(check.lastError(), path);
-    QStringList problems;
-    while (check.next())
-        problems << check.value(0).toString();
-    if (check.lastError().isValid())
-        throwSqlError(check.lastError(), path);
-    check.finish();
-    if (problems == QStringList{QStringLiteral("ok")})
-        return;
-    throw Failure(11, QStringLiteral("ファイル '") + path + QStringLiteral("' が壊れています。 (") +
-                          problems.value(0) + QLatin1Char(')'));
-}
-
-// Opens the file on a connection of its own (read-only unless told
-// otherwise), checks it and closes it again.
-void checkOnOwnConnection(const QString &path, bool readOnly)
-{
-    const QString name = QStringLiteral("passlog_history_check");
-    std::optional<Failure> failure;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(readOnly ? QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000")
-                                      : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        try {
-            if (!db.open())
-                throwSqlError(db.lastError(), path);
-            checkIntact(db, path);
-        } catch (const Failure &f) {
-            failure = f;
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    if (failure)
-        throw *failure;
-}
-
-// What a clean end of the program leaves beside the history file: the
-// file's size, modification and change times and a digest of its first
-// page, as they were when the program closed it, and the day of the last
-// full check. A file that still matches, without a log left over, is the
-// file the program checked and changed soundly since: the next start need
-// not read every page before the window shows. Any other change (a crash's
-// log, a copy from elsewhere, a write by another program, also one that
-// puts the modification time back: the change time cannot be) fails the
-// match and brings the full check back at the start.
-//
-// A match vouched for by a full check of the same day is trusted as it
-// stands; one from an earlier day is checked in full again in the background
-// before the first write. So a damage no program made (the disk's own) is
-// found on the next day at the latest, and a day's later runs (an import
-// from the command line, each start of the window) cost what they do, not
-// what reading the whole history costs.
-QString cleanEndMarkerPath(const QString &path) { return path + QStringLiteral("-closed"); }
-
 // The database files as the program keeps them on disk, with the logs
 // SQLite makes beside them and the clean-end marker: no document is ever
 // written onto one of them.
@@ -199,141 +130,8 @@ QStringList databaseFiles()
     QStringList files;
     for (const QString &file : {basAccess_FilePath(kDatFile), basAccess_FilePath(kMstFile)})
         files << file << file + QStringLiteral("-wal") << file + QStringLiteral("-shm")
-              << file + QStringLiteral("-journal") << cleanEndMarkerPath(file);
+              << file + QStringLiteral("-journal") << history::cleanEndMarkerPath(file);
     return files;
-}
-
-QByteArray cleanEndStamp(const QString &path)
-{
-    QFile file(path);
-    const QFileInfo info(path);
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray firstPage = file.read(4096);
-    // The modification time to the file system's own precision (nanoseconds
-    // on Linux), so that a write right after the close still shows.
-    struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
-    const auto nanoseconds = [](const timespec &t) { return qint64(t.tv_sec) * 1000000000 + t.tv_nsec; };
-    return QByteArray::number(info.size()) + ' ' + QByteArray::number(nanoseconds(st.st_mtim)) + ' ' +
-           QByteArray::number(nanoseconds(st.st_ctim)) + ' ' +
-           QCryptographicHash::hash(firstPage, QCryptographicHash::Sha256).toHex();
-}
-
-// The day the history open now was last checked in full (invalid: not yet).
-QDate g_fullCheckDay;
-
-bool logLeftOver(const QString &path)
-{
-    return QFileInfo::exists(path + QStringLiteral("-wal")) || QFileInfo::exists(path + QStringLiteral("-journal"));
-}
-
-// checkedOn: the day of the full check the stamp carries.
-bool endedCleanly(const QString &path, QDate *checkedOn = nullptr)
-{
-    QFile marker(cleanEndMarkerPath(path));
-    if (logLeftOver(path) || !marker.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray stamp = cleanEndStamp(path);
-    const QByteArray line = marker.readAll().trimmed();
-    if (stamp.isEmpty() || !line.startsWith(stamp + ' '))
-        return false;
-    if (checkedOn)
-        *checkedOn = QDate::fromString(QString::fromLatin1(line.mid(stamp.size() + 1)), Qt::ISODate);
-    return true;
-}
-
-} // namespace
-
-void history::stampCleanEnd(const QString &path, QDate checkedOn)
-{
-    if (logLeftOver(path) || !checkedOn.isValid())
-        return;
-    QFile marker(cleanEndMarkerPath(path));
-    if (marker.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        marker.write(cleanEndStamp(path) + ' ' + checkedOn.toString(Qt::ISODate).toLatin1() + '\n');
-        marker.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    }
-}
-
-namespace {
-
-// The history file is checked before the program writes to it. A writable
-// connection would, on closing, copy a write-ahead log left by a run that
-// did not end (a crash, a power cut) into the file and remove the log, also
-// when the file turns out to be damaged. A read-only connection never does:
-// the file and its log stay byte for byte as they were, for a repair.
-//
-// A read-only connection needs the log's index file (-shm) writable when a
-// log is there. When it cannot have it (a folder or index file the user may
-// not write), the file and its logs are checked as a copy in a private
-// temporary folder instead.
-//
-// After a clean end only the header and the catalogue are read here; the
-// full check then runs in the background and writes wait for it. True when
-// the file was checked in full here. forReading: the caller only reads (it
-// leaves the clean-end stamp alone).
-bool checkHistoryFile(const QString &path, bool forReading)
-{
-    const QDate today = seams::now().date();
-    QDate checkedOn;
-    if (endedCleanly(path, &checkedOn)) {
-        const QString name = QStringLiteral("passlog_history_probe");
-        std::optional<Failure> failure;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(path);
-            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
-            QSqlQuery probe(db);
-            if (!db.open())
-                failure = Failure(14, db.lastError().text());
-            else if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-                failure = Failure(11, probe.lastError().text());
-            probe = QSqlQuery();
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name);
-        if (!failure) {
-            if (!forReading)
-                QFile::remove(cleanEndMarkerPath(path)); // this run has not ended yet
-            // Checked in full today: as sound as after that check (otherwise
-            // the background check runs today).
-            g_fullCheckDay = today;
-            return checkedOn == today;
-        }
-    }
-    if (!forReading)
-        QFile::remove(cleanEndMarkerPath(path));
-    g_fullCheckDay = today;
-    try {
-        checkOnOwnConnection(path, true);
-        return true;
-    } catch (const Failure &f) {
-        const long code = f.number() & 0xff;
-        const bool logLeft = QFileInfo::exists(path + QStringLiteral("-wal")) ||
-                             QFileInfo::exists(path + QStringLiteral("-journal"));
-        if (!logLeft || (code != 14 && code != 8)) // 14 cannot open, 8 read-only
-            throw;
-    }
-    QTemporaryDir copy;
-    if (!copy.isValid())
-        throw Failure(14, QStringLiteral("ファイル '") + path + QStringLiteral("' を確認できません。 (") +
-                              copy.errorString() + QLatin1Char(')'));
-    const QString copied = copy.filePath(QStringLiteral("check.sqlite"));
-    for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-journal")}) {
-        if (QFileInfo::exists(path + suffix) && !QFile::copy(path + suffix, copied + suffix))
-            throw Failure(14, QStringLiteral("ファイル '") + path + suffix + QStringLiteral("' を読めません。"));
-    }
-    try {
-        checkOnOwnConnection(copied, false);
-    } catch (const Failure &f) {
-        // The report names the user's file, not the copy.
-        QString text = f.description();
-        text.replace(QDir::toNativeSeparators(copied), path).replace(copied, path);
-        throw Failure(f.number(), text);
-    }
-    return true;
 }
 
 // True when the file holds the history table: a file that does not is made
@@ -781,7 +579,7 @@ void basAccess_MDBOpen(const QString &fileName, HistoryAccess access)
         // that it stays exactly as it was for a repair.
         bool checkedInFull = false;
         if (history)
-            checkedInFull = checkHistoryFile(path, forReading);
+            checkedInFull = history::checkHistoryFile(path, forReading);
         const QString name = connectionName(which);
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
@@ -869,10 +667,7 @@ void basAccess_MDBClose(const QString &fileName)
         // Only a file that passed the full check in this run is vouched for;
         // otherwise the next start checks it in full.
         if (vouched)
-            // (A file made in this run was checked as it was made: today.)
-            history::stampCleanEnd(path, g_fullCheckDay.isValid() ? g_fullCheckDay : seams::now().date());
-        if (fileName == kDatFile)
-            g_fullCheckDay = QDate();
+            history::stampCleanEndOfRun(path);
     });
 }
 
