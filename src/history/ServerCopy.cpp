@@ -226,11 +226,13 @@ ServerCopyOut::ServerCopyOut(QSqlDatabase db, const QString &select, std::functi
         case 700: case 701: m_kinds.push_back(Kind::Real); break;                    // float4, float8
         case 17: m_kinds.push_back(Kind::Blob); break;                               // bytea
         case 25: case 1042: case 1043: case 19: m_kinds.push_back(Kind::Text); break; // text, char, varchar, name
-        default:
+        default: {
+            const unsigned type = PQftype(described, i);
             PQclear(described);
             throw Failure(-1, QStringLiteral("共有の利用履歴サーバーの列 %1 の型(%2)は読めません。")
                                   .arg(m_names.last())
-                                  .arg(PQftype(described, i)));
+                                  .arg(type));
+        }
         }
     }
     PQclear(described);
@@ -270,7 +272,8 @@ int ServerCopyOut::column(const QString &name) const
 
 void ServerCopyOut::fail()
 {
-    m_done = true;
+    // (Not done: the destructor cancels the copy and reads the rest, so that
+    // the connection takes the next statement.)
     throw Failure(-1, QStringLiteral("共有の利用履歴サーバーから読んだ行の形が正しくありません。"));
 }
 
