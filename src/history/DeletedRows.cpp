@@ -1,4 +1,5 @@
 #include "history/DeletedRows.h"
+#include "history/Transaction.h"
 
 #include "app/ProfileFile.h"
 #include "app/Seams.h"
@@ -278,63 +279,57 @@ Restored restoreDeletion(const QString &id, const std::function<bool(qint64, qin
         requireSoundHistory([&] { return keepGoing(0, 0); });
     if (!hasDeletedTable(db, server))
         throw DeletionGone();
-    QSqlQuery control(db);
     // One writer at a time: SQLite's write lock, or on the server the lock of
     // ETC_DATA that every delete and restore takes (another PC's restore of
     // the same deletion then finds it gone).
-    run(control, server ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"), server);
-    try {
-        if (server)
-            basAccess_LockServerTable(db, QStringLiteral("SHARE ROW EXCLUSIVE"), [&] { return keepGoing(0, 0); });
-        purgeExpired(db, server);
-        QSqlQuery q(db);
-        runPrepared(q, QStringLiteral("SELECT COUNT(*) FROM ETC_DELETED WHERE DELETE_ID=?"), {id}, server);
-        const qint64 total = q.next() ? q.value(0).toLongLong() : 0;
-        q.finish();
-        if (total == 0)
-            throw DeletionGone();
+    Transaction transaction(db, server);
+    if (server)
+        basAccess_LockServerTable(db, QStringLiteral("SHARE ROW EXCLUSIVE"), [&] { return keepGoing(0, 0); });
+    purgeExpired(db, server);
+    QSqlQuery q(db);
+    runPrepared(q, QStringLiteral("SELECT COUNT(*) FROM ETC_DELETED WHERE DELETE_ID=?"), {id}, server);
+    const qint64 total = q.next() ? q.value(0).toLongLong() : 0;
+    q.finish();
+    if (total == 0)
+        throw DeletionGone();
 
-        const QString columns = storeNames(keptColumns(server), server);
-        Restored result;
-        qint64 done = 0;
-        qint64 last = -1;
-        for (;;) {
-            if (!keepGoing(done, total))
-                throw WorkStopped();
-            // The next part, in the order the rows were deleted.
-            runPrepared(q,
-                        QStringLiteral("SELECT COUNT(*),MAX(DELETED_ROW) FROM (SELECT DELETED_ROW FROM ETC_DELETED "
-                                       "WHERE DELETE_ID=? AND DELETED_ROW>? ORDER BY DELETED_ROW LIMIT ") +
-                            QString::number(kRowsPerRestore) + QStringLiteral(") AS part"),
-                        {id, last}, server);
-            const qint64 rows = q.next() ? q.value(0).toLongLong() : 0;
-            const qint64 upTo = rows > 0 ? q.value(1).toLongLong() : last;
-            q.finish();
-            if (rows == 0)
-                break;
-            // A row whose identity is in the history again (stored anew
-            // since) stays as it is there: nothing is doubled.
-            runPrepared(q,
-                        QStringLiteral("INSERT INTO ETC_DATA (") + columns + QStringLiteral(") SELECT ") + columns +
-                            QStringLiteral(" FROM ETC_DELETED WHERE DELETE_ID=? AND DELETED_ROW>? AND DELETED_ROW<=? "
-                                           "ORDER BY DELETED_ROW ON CONFLICT (ROW_UID) DO NOTHING"),
-                        {id, last, upTo}, server);
-            result.restored += q.numRowsAffected();
-            q.finish();
-            done += rows;
-            last = upTo;
-        }
-        runPrepared(q, QStringLiteral("DELETE FROM ETC_DELETED WHERE DELETE_ID=?"), {id}, server);
-        q.finish();
-        if (!keepGoing(total, total))
+    const QString columns = storeNames(keptColumns(server), server);
+    Restored result;
+    qint64 done = 0;
+    qint64 last = -1;
+    for (;;) {
+        if (!keepGoing(done, total))
             throw WorkStopped();
-        result.alreadyThere = total - result.restored;
-        run(control, QStringLiteral("COMMIT"), server);
-        return result;
-    } catch (...) {
-        control.exec(QStringLiteral("ROLLBACK"));
-        throw;
+        // The next part, in the order the rows were deleted.
+        runPrepared(q,
+                    QStringLiteral("SELECT COUNT(*),MAX(DELETED_ROW) FROM (SELECT DELETED_ROW FROM ETC_DELETED "
+                                   "WHERE DELETE_ID=? AND DELETED_ROW>? ORDER BY DELETED_ROW LIMIT ") +
+                        QString::number(kRowsPerRestore) + QStringLiteral(") AS part"),
+                    {id, last}, server);
+        const qint64 rows = q.next() ? q.value(0).toLongLong() : 0;
+        const qint64 upTo = rows > 0 ? q.value(1).toLongLong() : last;
+        q.finish();
+        if (rows == 0)
+            break;
+        // A row whose identity is in the history again (stored anew
+        // since) stays as it is there: nothing is doubled.
+        runPrepared(q,
+                    QStringLiteral("INSERT INTO ETC_DATA (") + columns + QStringLiteral(") SELECT ") + columns +
+                        QStringLiteral(" FROM ETC_DELETED WHERE DELETE_ID=? AND DELETED_ROW>? AND DELETED_ROW<=? "
+                                       "ORDER BY DELETED_ROW ON CONFLICT (ROW_UID) DO NOTHING"),
+                    {id, last, upTo}, server);
+        result.restored += q.numRowsAffected();
+        q.finish();
+        done += rows;
+        last = upTo;
     }
+    runPrepared(q, QStringLiteral("DELETE FROM ETC_DELETED WHERE DELETE_ID=?"), {id}, server);
+    q.finish();
+    if (!keepGoing(total, total))
+        throw WorkStopped();
+    result.alreadyThere = total - result.restored;
+    transaction.commit();
+    return result;
 }
 
 } // namespace history

@@ -1,6 +1,7 @@
 #include "history/DeletedRows.h"
 #include "history/HistoryCheck.h"
 #include "history/ShownRows.h"
+#include "history/Transaction.h"
 
 #include "history/basAccess.h"
 #include "history/basAccessGrid.h"
@@ -51,42 +52,36 @@ qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const
         basAccess_Run(q, server ? basAccess_ServerText(jet) : basAccess_SqliteText(jet), server);
         return q;
     };
-    QSqlQuery control(db);
     // No other writer until the delete is done: SQLite's write lock, or
     // the server's lock that lets readers through but no change.
-    basAccess_Run(control, server ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"), server);
-    try {
-        // Another PC's change in progress is waited for in short tries,
-        // bounded in all, with the progress (and 中止) between them.
-        if (server)
-            basAccess_LockServerTable(db, QStringLiteral("SHARE ROW EXCLUSIVE"), keepGoing);
-        // Without a view (a delete that showed nothing first) there is
-        // nothing to compare with.
-        if (!shown.source.isEmpty()) {
-            QSqlQuery highest =
-                exec(QStringLiteral("SELECT MAX(") + (server ? QStringLiteral("ROW_ID") : QStringLiteral("rowid")) +
-                     QStringLiteral(") FROM ETC_DATA;"));
-            const QVariant key = highest.next() ? highest.value(0) : QVariant();
-            highest.finish();
-            QSqlQuery totals = exec(basAccess_GridTotalsSql(shown.source));
-            const qint64 count = totals.next() ? totals.value(0).toLongLong() : 0;
-            totals.finish();
-            if (count != shown.count || key.toString() != shown.highestKey.toString())
-                throw ShownRowsChanged();
-        }
-        // What goes is kept in ETC_DELETED, in this same transaction, so
-        // that the deletion can be undone for a while.
-        const qint64 deleted = history::deleteKeepingCopy(
-            db, server, server ? basAccess_ServerText(deleteStatement) : basAccess_SqliteText(deleteStatement));
-        // A 中止 while the server worked undoes the delete as well.
-        if ((stopped && stopped()) || (server && keepGoing && !keepGoing()))
-            throw WorkStopped();
-        basAccess_Run(control, QStringLiteral("COMMIT"), server);
-        return deleted;
-    } catch (...) {
-        control.exec(QStringLiteral("ROLLBACK"));
-        throw;
+    history::Transaction transaction(db, server);
+    // Another PC's change in progress is waited for in short tries,
+    // bounded in all, with the progress (and 中止) between them.
+    if (server)
+        basAccess_LockServerTable(db, QStringLiteral("SHARE ROW EXCLUSIVE"), keepGoing);
+    // Without a view (a delete that showed nothing first) there is
+    // nothing to compare with.
+    if (!shown.source.isEmpty()) {
+        QSqlQuery highest =
+            exec(QStringLiteral("SELECT MAX(") + (server ? QStringLiteral("ROW_ID") : QStringLiteral("rowid")) +
+                 QStringLiteral(") FROM ETC_DATA;"));
+        const QVariant key = highest.next() ? highest.value(0) : QVariant();
+        highest.finish();
+        QSqlQuery totals = exec(basAccess_GridTotalsSql(shown.source));
+        const qint64 count = totals.next() ? totals.value(0).toLongLong() : 0;
+        totals.finish();
+        if (count != shown.count || key.toString() != shown.highestKey.toString())
+            throw ShownRowsChanged();
     }
+    // What goes is kept in ETC_DELETED, in this same transaction, so
+    // that the deletion can be undone for a while.
+    const qint64 deleted = history::deleteKeepingCopy(
+        db, server, server ? basAccess_ServerText(deleteStatement) : basAccess_SqliteText(deleteStatement));
+    // A 中止 while the server worked undoes the delete as well.
+    if ((stopped && stopped()) || (server && keepGoing && !keepGoing()))
+        throw WorkStopped();
+    transaction.commit();
+    return deleted;
 }
 } // namespace
 

@@ -13,6 +13,7 @@
 #include "app/Settings.h"
 #include "history/JetSql.h"
 #include "history/ShownRows.h"
+#include "history/Transaction.h"
 #include "history/HistoryWorker.h"
 #include "history/basAccessEntry.h"
 
@@ -879,7 +880,7 @@ QString basAccess_InitServer()
         // the server as it was. Two set-ups at once take turns.
         QSqlQuery q(db);
         try {
-            basAccess_Run(q, QStringLiteral("BEGIN"), true);
+            history::Transaction transaction(db, true);
             basAccess_Run(q, QStringLiteral("SELECT pg_advisory_xact_lock(20240501)"), true);
             QSqlQuery exists(db);
             basAccess_Run(exists, QStringLiteral("SELECT to_regclass('etc_data') IS NOT NULL"), true);
@@ -893,9 +894,8 @@ QString basAccess_InitServer()
             const QString problem = serverShapeProblem(db, server);
             if (!problem.isEmpty())
                 refuseShape(server, problem);
-            basAccess_Run(q, QStringLiteral("COMMIT"), true);
-        } catch (const Failure &f) {
-            q.exec(QStringLiteral("ROLLBACK"));
+            transaction.commit();
+        } catch (const Failure &f) { // (rolled back by then)
             // A refused statement of the set-up (no right to create, ...).
             if (dynamic_cast<const ExpectedFailure *>(&f) == nullptr)
                 throw ExpectedFailure(f.number(), QStringLiteral("共有の利用履歴サーバーにテーブルを用意できませんでした"

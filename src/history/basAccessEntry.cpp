@@ -8,6 +8,7 @@
 #include "history/HistoryWorker.h"
 #include "history/JetSql.h"
 #include "history/ServerCopy.h"
+#include "history/Transaction.h"
 #include "history/basAccess.h"
 
 #include <QElapsedTimer>
@@ -126,29 +127,28 @@ std::pair<QString, QString> firstRefusedRow(QSqlQuery &staged, Insert insertOne)
 qint64 registerInFile(QSqlDatabase db, const QString &cardNo, const std::function<bool()> &stopped = {})
 {
     const QStringList &columns = kHistoryColumnNames;
-    QSqlQuery control(db);
-    basAccess_Run(control, QStringLiteral("BEGIN IMMEDIATE"));
-    QSqlQuery copy(db);
-    if (copy.exec(QStringLiteral("INSERT INTO ETC_DATA (") + columns.join(QLatin1Char(',')) + QLatin1Char(',') +
-                  kRowUid + QStringLiteral(") SELECT ") + stagedColumns(cardNo) + QLatin1Char(',') + kNewRowUidSql +
-                  QStringLiteral(" FROM ETC_TEMP ORDER BY rowid"))) {
-        const qint64 registered = copy.numRowsAffected();
-        copy.finish();
-        if (stopped && stopped()) {
-            control.exec(QStringLiteral("ROLLBACK"));
-            throw WorkStopped();
+    QSqlError refused;
+    {
+        history::Transaction transaction(db, false);
+        QSqlQuery copy(db);
+        if (copy.exec(QStringLiteral("INSERT INTO ETC_DATA (") + columns.join(QLatin1Char(',')) + QLatin1Char(',') +
+                      kRowUid + QStringLiteral(") SELECT ") + stagedColumns(cardNo) + QLatin1Char(',') +
+                      kNewRowUidSql + QStringLiteral(" FROM ETC_TEMP ORDER BY rowid"))) {
+            const qint64 registered = copy.numRowsAffected();
+            copy.finish();
+            if (stopped && stopped())
+                throw WorkStopped();
+            QSqlError failed;
+            if (transaction.commit(failed))
+                return registered;
+            refuseRegistration(QString(), fileReason(failed));
         }
-        if (control.exec(QStringLiteral("COMMIT")))
-            return registered;
-        const QSqlError failed = control.lastError();
-        control.exec(QStringLiteral("ROLLBACK"));
-        refuseRegistration(QString(), fileReason(failed));
+        refused = copy.lastError();
     }
-    const QSqlError refused = copy.lastError();
-    control.exec(QStringLiteral("ROLLBACK")); // fails harmlessly when the store already rolled back
     // Which row: each staged row alone, inside a transaction rolled back.
     std::pair<QString, QString> first;
-    if (control.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+    try {
+        history::Transaction probe(db, false);
         QSqlQuery one(db);
         one.prepare(insertStatement(kTableData, columns));
         QSqlQuery staged = stagedRows(db, cardNo);
@@ -158,7 +158,8 @@ qint64 registerInFile(QSqlDatabase db, const QString &cardNo, const std::functio
             return one.exec() ? QString() : fileReason(one.lastError());
         });
         staged.finish();
-        control.exec(QStringLiteral("ROLLBACK"));
+    } catch (const Failure &) {
+        // (no transaction to try them in: the store's own refusal is named)
     }
     refuseRegistration(first.first, first.first.isEmpty() ? fileReason(refused) : first.second);
 }
@@ -170,12 +171,11 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
 {
     QSqlDatabase server = basAccess_Database(DbConnection::Server);
     const QStringList &columns = kHistoryColumnNames;
-    QSqlQuery control(server);
     QSqlQuery staged = stagedRows(local, cardNo);
     qint64 registered = 0;
     QString refusal;
-    basAccess_Run(control, QStringLiteral("BEGIN"), true);
-    try {
+    {
+        history::Transaction transaction(server, true);
         // A delete of another PC in progress holds the table: waited for
         // in short tries, bounded, with the progress between them.
         basAccess_LockServerTable(server, QStringLiteral("ROW EXCLUSIVE"), keepGoing);
@@ -186,7 +186,7 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
                     copy.field(serverValue(columns[i], staged.value(i)));
                 copy.endRow();
                 if (keepGoing && ++registered % 4096 == 0 && !keepGoing())
-                    throw WorkStopped(); // rolled back below
+                    throw WorkStopped(); // rolled back by the guard
             }
             if (staged.lastError().isValid())
                 throwSqlError(staged.lastError());
@@ -197,21 +197,19 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
             refusal = refused.description();
         }
         staged.finish();
-        if (refusal.isEmpty())
-            basAccess_Run(control, QStringLiteral("COMMIT"), true);
-    } catch (...) {
-        control.exec(QStringLiteral("ROLLBACK")); // fails harmlessly when the server is gone
-        throw;
-    }
-    if (refusal.isEmpty())
-        return registered;
-    // Refused: nothing is kept. Which row, when the server is still there.
-    control.exec(QStringLiteral("ROLLBACK"));
+        if (refusal.isEmpty()) {
+            transaction.commit();
+            return registered;
+        }
+    } // refused: nothing is kept
+    // Which row, when the server is still there.
     QSqlQuery probe(server);
     if (!probe.exec(QStringLiteral("SELECT 1")))
         throwServerError(probe.lastError());
     std::pair<QString, QString> first;
-    if (control.exec(QStringLiteral("BEGIN"))) {
+    try {
+        history::Transaction transaction(server, true);
+        QSqlQuery control(server);
         QSqlQuery one(server);
         one.prepare(basAccess_ServerInsert(columns, 1));
         QSqlQuery again = stagedRows(local, cardNo);
@@ -224,7 +222,8 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
             return reason;
         });
         again.finish();
-        control.exec(QStringLiteral("ROLLBACK"));
+    } catch (const Failure &) {
+        // (no transaction to try them in: the server's own refusal is named)
     }
     refuseRegistration(first.first, (first.first.isEmpty() ? refusal : first.second) + QStringLiteral(" (") +
                                         basAccess_ServerSetting().describe() + QLatin1Char(')'));
@@ -258,21 +257,16 @@ void basAccess_EnsureRowIdentity(QSqlDatabase db)
     QSqlQuery q(db);
     if (!tableColumns(db, kTableData).contains(kRowUid, Qt::CaseInsensitive)) {
         history::requireSoundHistory();
-        basAccess_Run(q, QStringLiteral("BEGIN IMMEDIATE"));
-        try {
-            basAccess_Run(q, QStringLiteral("ALTER TABLE ETC_DATA ADD COLUMN ") + kRowUid + QStringLiteral(" TEXT"));
-            // Rows this file copied to the server earlier are known there by the
-            // file's name and their row number: they keep that as their
-            // identity, so that the next copy finds them there.
-            const QString pc = legacyPcId(db);
-            basAccess_Run(q, QStringLiteral("UPDATE ETC_DATA SET ") + kRowUid + QLatin1Char('=') +
-                       (pc.isEmpty() ? kNewRowUidSql
-                                     : QLatin1Char('\'') + jetsql::quoted(pc) + QStringLiteral(":'||rowid")));
-            basAccess_Run(q, QStringLiteral("COMMIT"));
-        } catch (...) {
-            q.exec(QStringLiteral("ROLLBACK"));
-            throw;
-        }
+        history::Transaction transaction(db, false);
+        basAccess_Run(q, QStringLiteral("ALTER TABLE ETC_DATA ADD COLUMN ") + kRowUid + QStringLiteral(" TEXT"));
+        // Rows this file copied to the server earlier are known there by the
+        // file's name and their row number: they keep that as their
+        // identity, so that the next copy finds them there.
+        const QString pc = legacyPcId(db);
+        basAccess_Run(q, QStringLiteral("UPDATE ETC_DATA SET ") + kRowUid + QLatin1Char('=') +
+                   (pc.isEmpty() ? kNewRowUidSql
+                                 : QLatin1Char('\'') + jetsql::quoted(pc) + QStringLiteral(":'||rowid")));
+        transaction.commit();
     }
     basAccess_Run(q, QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS ETC_DATA_ROW_UID ON ETC_DATA (") + kRowUid +
                QLatin1Char(')'));
@@ -393,103 +387,98 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
             return QString::fromUtf8(v.data(), qsizetype(v.size()));
         };
         QSqlQuery control(server);
-        basAccess_Run(control, QStringLiteral("BEGIN"), true);
+        history::Transaction transaction(server, true);
         qint64 copied = 0;
         qint64 done = 0;
-        try {
-            basAccess_LockServerHistory(server);
-            basAccess_Run(control, QStringLiteral("CREATE TEMP TABLE ") + staging + QStringLiteral(" ON COMMIT DROP AS SELECT ") +
-                                       serverColumns(columns) + QStringLiteral(" FROM ETC_DATA WITH NO DATA"),
-                          true);
-            const QByteArray sourcePc = pc.toUtf8();
-            history::ServerCopyIn copy(server, staging, columns);
-            while (rows.next()) {
-                for (int i = 0; i < kHistoryColumnNames.size(); ++i) {
-                    const int column = i + 1;
-                    switch (rows.kind(column)) {
-                    case HistoryFileRows::Kind::Null:
-                        if (kHistoryColumnNames[i] == kColumnPrintFlag)
-                            copy.boolean(false);
-                        else
-                            copy.null();
-                        break;
-                    case HistoryFileRows::Kind::Integer:
-                        if (kHistoryColumnNames[i] == kColumnPrintFlag)
-                            copy.boolean(rows.integer(column) != 0);
-                        else
-                            copy.integer(rows.integer(column));
-                        break;
-                    default: {
-                        // The server takes no NUL and the history keeps no control
-                        // character: a row that holds one is named, not sent.
-                        const std::string_view v = rows.bytes(column);
-                        const auto bad = std::find_if(v.begin(), v.end(), [](char c) { return quint8(c) < 0x20 || c == 0x7f; });
-                        if (bad != v.end())
-                            refuseCopy(QStringLiteral("%1 %2 %3 → %4")
-                                           .arg(textOf(QStringLiteral("ご利用日")), textOf(QStringLiteral("通過時間")),
-                                                textOf(QStringLiteral("入口料金所")), textOf(QStringLiteral("出口料金所")))
-                                           .simplified(),
-                                       kHistoryColumnNames[i] + QStringLiteral(" に制御文字 ") +
-                                           QStringLiteral("U+%1").arg(int(quint8(*bad)), 4, 16, QLatin1Char('0')).toUpper() +
-                                           QStringLiteral(" があります。"));
-                        copy.text(v);
-                    }
-                    }
+        basAccess_LockServerHistory(server);
+        basAccess_Run(control, QStringLiteral("CREATE TEMP TABLE ") + staging + QStringLiteral(" ON COMMIT DROP AS SELECT ") +
+                                   serverColumns(columns) + QStringLiteral(" FROM ETC_DATA WITH NO DATA"),
+                      true);
+        const QByteArray sourcePc = pc.toUtf8();
+        history::ServerCopyIn copy(server, staging, columns);
+        while (rows.next()) {
+            for (int i = 0; i < kHistoryColumnNames.size(); ++i) {
+                const int column = i + 1;
+                switch (rows.kind(column)) {
+                case HistoryFileRows::Kind::Null:
+                    if (kHistoryColumnNames[i] == kColumnPrintFlag)
+                        copy.boolean(false);
+                    else
+                        copy.null();
+                    break;
+                case HistoryFileRows::Kind::Integer:
+                    if (kHistoryColumnNames[i] == kColumnPrintFlag)
+                        copy.boolean(rows.integer(column) != 0);
+                    else
+                        copy.integer(rows.integer(column));
+                    break;
+                default: {
+                    // The server takes no NUL and the history keeps no control
+                    // character: a row that holds one is named, not sent.
+                    const std::string_view v = rows.bytes(column);
+                    const auto bad = std::find_if(v.begin(), v.end(), [](char c) { return quint8(c) < 0x20 || c == 0x7f; });
+                    if (bad != v.end())
+                        refuseCopy(QStringLiteral("%1 %2 %3 → %4")
+                                       .arg(textOf(QStringLiteral("ご利用日")), textOf(QStringLiteral("通過時間")),
+                                            textOf(QStringLiteral("入口料金所")), textOf(QStringLiteral("出口料金所")))
+                                       .simplified(),
+                                   kHistoryColumnNames[i] + QStringLiteral(" に制御文字 ") +
+                                       QStringLiteral("U+%1").arg(int(quint8(*bad)), 4, 16, QLatin1Char('0')).toUpper() +
+                                       QStringLiteral(" があります。"));
+                    copy.text(v);
                 }
-                const int uid = int(kHistoryColumnNames.size()) + 1;
-                if (rows.kind(uid) == HistoryFileRows::Kind::Null)
-                    copy.null();
-                else
-                    copy.text(rows.bytes(uid));
-                if (pc.isEmpty())
-                    copy.null();
-                else
-                    copy.text(std::string_view(sourcePc.constData(), size_t(sourcePc.size())));
-                copy.integer(rows.integer(0));
-                copy.endRow();
-                if (progress && ++done % 4096 == 0)
-                    progress(done, total);
+                }
             }
-            copy.finish();
-            if (progress)
+            const int uid = int(kHistoryColumnNames.size()) + 1;
+            if (rows.kind(uid) == HistoryFileRows::Kind::Null)
+                copy.null();
+            else
+                copy.text(rows.bytes(uid));
+            if (pc.isEmpty())
+                copy.null();
+            else
+                copy.text(std::string_view(sourcePc.constData(), size_t(sourcePc.size())));
+            copy.integer(rows.integer(0));
+            copy.endRow();
+            if (progress && ++done % 4096 == 0)
                 progress(done, total);
-            basAccess_Run(control, QStringLiteral("ANALYZE ") + staging, true);
-            // More rows than the server holds: its indexes are built once, after.
-            history::ServerBulkLoad bulk(server, done, {});
-            // The passage of a row: the values the CSV file holds of it.
-            const QStringList passage = basAccess_PassageColumns();
-            const QString key = QStringLiteral("ROW(") + serverColumns(passage, QStringLiteral("%1")) +
-                                QStringLiteral(")::text");
-            QSqlQuery add(server);
-            // The server cannot foresee how many rows each part keeps, and a
-            // nested loop over two parts that keep many is quadratic (minutes
-            // for 20,000 rows): every join here hashes or merges.
-            basAccess_Run(add, QStringLiteral("SET LOCAL enable_nestloop = off"), true);
-            basAccess_Run(add,
-                          QStringLiteral("WITH fresh AS (SELECT c.*, ") + key.arg(QStringLiteral("c")) +
-                              QStringLiteral(" AS passlog_key, row_number() OVER (PARTITION BY ") +
-                              key.arg(QStringLiteral("c")) + QStringLiteral(" ORDER BY c.SOURCE_ROW) AS passlog_nth FROM ") +
-                              staging + QStringLiteral(" c WHERE NOT EXISTS (SELECT 1 FROM ETC_DATA d WHERE d.") + kRowUid +
-                              QStringLiteral(" = c.") + kRowUid +
-                              QStringLiteral(")), held AS (SELECT ") + key.arg(QStringLiteral("d")) +
-                              QStringLiteral(" AS passlog_key, count(*) AS n FROM ETC_DATA d WHERE NOT EXISTS (SELECT 1 FROM ") +
-                              staging + QStringLiteral(" c WHERE c.") + kRowUid + QStringLiteral(" = d.") + kRowUid +
-                              // (only where the copied passages lie: the cost is the copy's, not the server's)
-                              QStringLiteral(") AND EXISTS (SELECT 1 FROM ") + staging +
-                              QStringLiteral(" c WHERE c.\"カードNO\" = d.\"カードNO\" AND c.DATE_TIME = d.DATE_TIME)"
-                                             " GROUP BY 1) INSERT INTO ETC_DATA (") + serverColumns(columns) +
-                              QStringLiteral(") SELECT ") + serverColumns(columns, QStringLiteral("f")) +
-                              QStringLiteral(" FROM fresh f LEFT JOIN held h ON h.passlog_key = f.passlog_key"
-                                             " WHERE f.passlog_nth > COALESCE(h.n, 0)"),
-                          true);
-            copied = qMax(0, add.numRowsAffected());
-            add.finish();
-            bulk.rebuild({});
-            basAccess_Run(control, QStringLiteral("COMMIT"), true);
-        } catch (...) {
-            control.exec(QStringLiteral("ROLLBACK"));
-            throw;
         }
+        copy.finish();
+        if (progress)
+            progress(done, total);
+        basAccess_Run(control, QStringLiteral("ANALYZE ") + staging, true);
+        // More rows than the server holds: its indexes are built once, after.
+        history::ServerBulkLoad bulk(server, done, {});
+        // The passage of a row: the values the CSV file holds of it.
+        const QStringList passage = basAccess_PassageColumns();
+        const QString key = QStringLiteral("ROW(") + serverColumns(passage, QStringLiteral("%1")) +
+                            QStringLiteral(")::text");
+        QSqlQuery add(server);
+        // The server cannot foresee how many rows each part keeps, and a
+        // nested loop over two parts that keep many is quadratic (minutes
+        // for 20,000 rows): every join here hashes or merges.
+        basAccess_Run(add, QStringLiteral("SET LOCAL enable_nestloop = off"), true);
+        basAccess_Run(add,
+                      QStringLiteral("WITH fresh AS (SELECT c.*, ") + key.arg(QStringLiteral("c")) +
+                          QStringLiteral(" AS passlog_key, row_number() OVER (PARTITION BY ") +
+                          key.arg(QStringLiteral("c")) + QStringLiteral(" ORDER BY c.SOURCE_ROW) AS passlog_nth FROM ") +
+                          staging + QStringLiteral(" c WHERE NOT EXISTS (SELECT 1 FROM ETC_DATA d WHERE d.") + kRowUid +
+                          QStringLiteral(" = c.") + kRowUid +
+                          QStringLiteral(")), held AS (SELECT ") + key.arg(QStringLiteral("d")) +
+                          QStringLiteral(" AS passlog_key, count(*) AS n FROM ETC_DATA d WHERE NOT EXISTS (SELECT 1 FROM ") +
+                          staging + QStringLiteral(" c WHERE c.") + kRowUid + QStringLiteral(" = d.") + kRowUid +
+                          // (only where the copied passages lie: the cost is the copy's, not the server's)
+                          QStringLiteral(") AND EXISTS (SELECT 1 FROM ") + staging +
+                          QStringLiteral(" c WHERE c.\"カードNO\" = d.\"カードNO\" AND c.DATE_TIME = d.DATE_TIME)"
+                                         " GROUP BY 1) INSERT INTO ETC_DATA (") + serverColumns(columns) +
+                          QStringLiteral(") SELECT ") + serverColumns(columns, QStringLiteral("f")) +
+                          QStringLiteral(" FROM fresh f LEFT JOIN held h ON h.passlog_key = f.passlog_key"
+                                         " WHERE f.passlog_nth > COALESCE(h.n, 0)"),
+                      true);
+        copied = qMax(0, add.numRowsAffected());
+        add.finish();
+        bulk.rebuild({});
+        transaction.commit();
         return copied;
     });
 }

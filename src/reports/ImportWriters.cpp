@@ -182,25 +182,16 @@ void FileWriter::run(const char *sql)
                  QStringLiteral(" [") + m_path + QLatin1Char(']'));
 }
 ServerWriter::ServerWriter(const KeepGoing &keepGoing)
-    : m_db(basAccess_Database(DbConnection::Server)), m_control(m_db)
+    : m_db(basAccess_Database(DbConnection::Server)), m_transaction(m_db, true)
 {
-    basAccess_Run(m_control, QStringLiteral("BEGIN"), true);
-    m_open = true;
     // What the server holds is read after this lock is taken: a second PC
     // importing the same file waits, then finds this one's rows there.
-    try {
-        basAccess_LockServerHistory(m_db, keepGoing);
-    } catch (...) { // (no destructor runs for a constructor that throws)
-        m_control.exec(QStringLiteral("ROLLBACK"));
-        throw;
-    }
+    basAccess_LockServerHistory(m_db, keepGoing);
 }
 
 ServerWriter::~ServerWriter()
 {
     m_copy.reset(); // an unfinished copy ends before the rollback
-    if (m_open)
-        m_control.exec(QStringLiteral("ROLLBACK"));
 }
 
 void ServerWriter::begin(qint64 expected, const std::function<bool()> &keepGoing)
@@ -236,8 +227,7 @@ bool ServerWriter::commit(const std::function<bool()> &keepGoing)
         m_copy.reset();
         if (!m_bulk->rebuild(keepGoing))
             return false; // rolled back by the destructor
-        basAccess_Run(m_control, QStringLiteral("COMMIT"), true);
-        m_open = false;
+        m_transaction.commit();
         return true;
     });
 }

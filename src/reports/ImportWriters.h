@@ -7,6 +7,7 @@
 #include "history/HistoryColumns.h"
 #include "history/HistoryWorker.h"
 #include "history/ServerCopy.h"
+#include "history/Transaction.h"
 #include "reports/CsvRecords.h"
 
 #include <QSqlDatabase>
@@ -120,10 +121,9 @@ private:
     static inline const int kPrintFlagColumn = int(kHistoryColumnNames.indexOf(kColumnPrintFlag));
 
     QSqlDatabase m_db;
-    QSqlQuery m_control;
+    history::Transaction m_transaction; // (ends after the copy, which is declared after it)
     std::optional<history::ServerBulkLoad> m_bulk;
     std::unique_ptr<history::ServerCopyIn> m_copy;
-    bool m_open = false;
 };
 
 } // namespace reports::csvimport
