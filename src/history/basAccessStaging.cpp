@@ -1,5 +1,6 @@
 #include "history/HistoryCheck.h"
 #include "history/basAccessStaging.h"
+#include "history/Transaction.h"
 
 #include "app/Failure.h"
 #include "app/Seams.h"
@@ -60,47 +61,40 @@ void basAccess_MDBAddTEMP(const QList<CardRecord> &records, const StagingConditi
         const QString regDate = stamp.mid(0, 10);
         const QString regTime = stamp.mid(11, 8);
 
-        if (!db.transaction())
-            throwSqlError(db.lastError());
-        try {
-            QSqlQuery insert(db);
-            if (!insert.prepare(insertStatement(kTableTemp, stagedColumns())))
+        history::Transaction transaction(db, false);
+        QSqlQuery insert(db);
+        if (!insert.prepare(insertStatement(kTableTemp, stagedColumns())))
+            throwSqlError(insert.lastError());
+        for (qsizetype i = 1; i < records.size(); ++i) {
+            const CardRecord &r = records[i];
+            if (!selected(r, condition))
+                continue;
+            QString outRoad, outGate, outJidName, carName;
+            basAccess_GetITC(r.ITC_OUT, outRoad, outGate);
+            basAccess_GetJID(r.ITC_OUT, r.JID_OUT, r.CAR_CODE, outJidName, carName);
+            QString inRoad, inGate, inJidName;
+            basAccess_GetITC(r.ITC_IN, inRoad, inGate);
+            // The entrance office's name for the vehicle class is the one kept.
+            basAccess_GetJID(r.ITC_IN, r.JID_IN, r.CAR_CODE, inJidName, carName);
+            const QString inText = inRoad + QLatin1Char(' ') + inGate;
+            const QString outText = outRoad + QLatin1Char(' ') + outGate;
+            const QString cardNo = condition.cardNo;
+            // In the order of stagedColumns().
+            const QVariantList values{
+                r.ITC_IN,      inRoad,     inGate,       int(r.JID_IN),  inJidName,
+                r.ITC_OUT,     outRoad,    outGate,      int(r.JID_OUT), outJidName,
+                regDate,       regTime,    cardNo,       r.PASS_DATE,    r.PASS_TIME,
+                r.PASS_DATE + QLatin1Char('-') + r.PASS_TIME,
+                int(r.CAR_CODE), carName,  int(r.PASS_MONEY), r.PASS_UNIT,
+                cardNo,        r.PASS_DATE, r.PASS_TIME,
+                basAccess_DisplayToll(r.PASS_MONEY, r.PASS_UNIT),
+                carName,       inText,     outText};
+            for (int k = 0; k < values.size(); ++k)
+                insert.bindValue(k, values[k]);
+            if (!insert.exec())
                 throwSqlError(insert.lastError());
-            for (qsizetype i = 1; i < records.size(); ++i) {
-                const CardRecord &r = records[i];
-                if (!selected(r, condition))
-                    continue;
-                QString outRoad, outGate, outJidName, carName;
-                basAccess_GetITC(r.ITC_OUT, outRoad, outGate);
-                basAccess_GetJID(r.ITC_OUT, r.JID_OUT, r.CAR_CODE, outJidName, carName);
-                QString inRoad, inGate, inJidName;
-                basAccess_GetITC(r.ITC_IN, inRoad, inGate);
-                // The entrance office's name for the vehicle class is the one kept.
-                basAccess_GetJID(r.ITC_IN, r.JID_IN, r.CAR_CODE, inJidName, carName);
-                const QString inText = inRoad + QLatin1Char(' ') + inGate;
-                const QString outText = outRoad + QLatin1Char(' ') + outGate;
-                const QString cardNo = condition.cardNo;
-                // In the order of stagedColumns().
-                const QVariantList values{
-                    r.ITC_IN,      inRoad,     inGate,       int(r.JID_IN),  inJidName,
-                    r.ITC_OUT,     outRoad,    outGate,      int(r.JID_OUT), outJidName,
-                    regDate,       regTime,    cardNo,       r.PASS_DATE,    r.PASS_TIME,
-                    r.PASS_DATE + QLatin1Char('-') + r.PASS_TIME,
-                    int(r.CAR_CODE), carName,  int(r.PASS_MONEY), r.PASS_UNIT,
-                    cardNo,        r.PASS_DATE, r.PASS_TIME,
-                    basAccess_DisplayToll(r.PASS_MONEY, r.PASS_UNIT),
-                    carName,       inText,     outText};
-                for (int k = 0; k < values.size(); ++k)
-                    insert.bindValue(k, values[k]);
-                if (!insert.exec())
-                    throwSqlError(insert.lastError());
-            }
-            if (!db.commit())
-                throwSqlError(db.lastError());
-        } catch (...) {
-            db.rollback();
-            throw;
         }
+        transaction.commit();
     });
 }
 
