@@ -74,8 +74,8 @@ public:
     bool next();
     bool stopped() const { return m_stopped; }
 
-    // The same kinds as the history file's rows give.
-    enum class Kind { Null, Integer, Real, Text, Blob };
+    // The same kinds as the history file's rows give, so that one writer reads both.
+    using Kind = HistoryFileRows::Kind;
     Kind kind(int column) const;
     qint64 integer(int column) const;
     double real(int column) const;
