@@ -5,7 +5,7 @@
 
 #include "app/Seams.h"
 #include "app/basGlobal.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include <QByteArray>
 #include <QProcess>
@@ -24,7 +24,7 @@ inline void openBenchHistory(const QTemporaryDir &dir)
     });
     AppPath = dir.path() + '/';
     ViewSort = "NEW";
-    basAccess_MDBOpen(kDatFile);
+    history::openDatabase(kDatFile);
 }
 
 // Bytes of the emulator's "rx"/"tx" log lines (hex after the prefix).

@@ -7,7 +7,7 @@
 #include "app/basGlobal.h"
 #include "decode/CardTable.h"
 #include "reader/PortDevice.h"
-#include "reader/basRS232C.h"
+#include "reader/CardReader.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -37,14 +37,14 @@ int main(int argc, char **argv)
     ComPort = QStringLiteral("1");
     seams::setPortDeviceHandler([link](int) { return link; });
 
-    basRS232C_CommBasicSequence(); // the reader answers and knows the program, as before a real read
+    reader::pollReader(); // the reader answers and knows the program, as before a real read
     emulator.forgetLines();
 
     QElapsedTimer timer;
     timer.start();
-    basRS232C_CommCardRead();
+    reader::readCard();
     const double readTime = double(timer.nsecsElapsed()) / 1e9;
-    basRS232C_CommPortClose(1);
+    reader::closePort(1);
     QThread::msleep(100);
 
     bool right = !blnReadError && CardTable.size() == kRecords + 1;

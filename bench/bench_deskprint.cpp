@@ -8,9 +8,9 @@
 #include "app/basGlobal.h"
 #include "deskprint/DesktopPrint.h"
 #include "history/ViewCondition.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 #include "reader/PortDevice.h"
-#include "reader/basRS232C.h"
+#include "reader/CardReader.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -27,7 +27,7 @@ constexpr int kBaud = 19200;
 // History of one card: kRecords synthetic records with coded and display columns.
 void seedHistory()
 {
-    QSqlDatabase db = basAccess_Database(DbConnection::History);
+    QSqlDatabase db = history::database(DbConnection::History);
     db.transaction();
     QSqlQuery q(db);
     q.prepare(QStringLiteral("INSERT INTO ETC_DATA (JID_IN,ITC_IN,JID_OUT,ITC_OUT,PASS_DATE,PASS_TIME,DATE_TIME,"
@@ -53,9 +53,9 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QTemporaryDir folder;
     AppPath = folder.path() + QLatin1Char('/');
-    basAccess_MDBOpen(kDatFile);
+    history::openDatabase(kDatFile);
     seedHistory();
-    basAccess_ResetViewCondition();
+    history::resetViewCondition();
     ViewCondition.ViewMode = 2;
     ViewCondition.CardNo = kNoCardNo;
     ViewSort = QStringLiteral("NEW");
@@ -70,33 +70,33 @@ int main(int argc, char **argv)
     ComPort = QStringLiteral("1");
     seams::setPortDeviceHandler([link](int) { return link; });
 
-    basRS232C_CommBasicSequence(); // finds the relay unit, as the main window's polling does
+    reader::pollReader(); // finds the relay unit, as the main window's polling does
     const bool relayFound = intRelayMode == 2;
     intRelayMode = 0;              // as the print window leaves it
-    const QList<DesktopPrintRow> rows = frmPrintDesktop_ListRows(frmPrintDesktop_MakeListViewSQL(kTableData, 0));
+    const QList<DesktopPrintRow> rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
     QStringList statements;
     for (const DesktopPrintRow &row : rows)
-        statements << frmPrintDesktop_MakePrintDesktopSQL(kTableData, row);
+        statements << deskprint::printRowSql(kTableData, row);
     emulator.forgetLines();
 
     QElapsedTimer timer;
     timer.start();
     int refused = 0;
     for (const QString &sql : statements)
-        refused += frmPrintDesktop_SendPrintCOM2(sql) != 0;
+        refused += deskprint::sendToPrinter(sql) != 0;
     const double printTime = double(timer.nsecsElapsed()) / 1e9;
-    basRS232C_CommPortClose(1);
+    reader::closePort(1);
     QThread::msleep(100);
 
     const int printedLines = int(emulator.takeLines(QStringLiteral("print ")).size());
     const qint64 sent = bytesIn(emulator.takeLines(QStringLiteral("rx ")));
     const qint64 received = bytesIn(emulator.takeLines(QStringLiteral("tx ")));
     const double lineTime = double(sent + received) * 10.0 / kBaud;
-    QSqlQuery marked = basAccess_Execute(DbConnection::History,
+    QSqlQuery marked = history::execute(DbConnection::History,
                                          QStringLiteral("SELECT count(*) FROM ETC_DATA WHERE PRINT_FLAG=True;"));
     const int marks = marked.next() ? marked.value(0).toInt() : -1;
     marked.finish();
-    basAccess_MDBClose(kDatFile);
+    history::closeDatabase(kDatFile);
 
     std::printf("records: %d\n", int(rows.size()));
     std::printf("printed_lines: %d\n", printedLines);

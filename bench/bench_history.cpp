@@ -23,11 +23,11 @@
 #include "history/HistoryGridModel.h"
 #include "history/MonthlyTotals.h"
 #include "history/ViewCondition.h"
-#include "history/basAccess.h"
-#include "history/basAccessGrid.h"
-#include "history/basAccessRepeat.h"
+#include "history/Database.h"
+#include "history/GridLoad.h"
+#include "history/Duplicates.h"
 
-#include "history/basAccessEntry.h"
+#include "history/Registration.h"
 #include "reports/CsvExport.h"
 #include "reports/CsvImport.h"
 
@@ -66,7 +66,7 @@ public:
         static const QStringList gates{"東名高速道路 東京", "東名高速道路 厚木",   "中央自動車道 八王子",
                                        "関越自動車道 練馬", "名神高速道路 吹田", "東北自動車道 浦和",
                                        "首都高速道路 本線", "常磐自動車道 三郷"};
-        QSqlDatabase db = basAccess_Database(DbConnection::History);
+        QSqlDatabase db = history::database(DbConnection::History);
         db.transaction();
         QSqlQuery q(db);
         q.prepare("INSERT INTO ETC_DATA (ITC_IN,ITC_OUT,JID_IN,JID_OUT,CARD_ID,PASS_DATE,PASS_TIME,DATE_TIME,"
@@ -143,25 +143,25 @@ void measureRegistration()
     Filler filler;
     filler.fill(kStaged);
     {
-        QSqlQuery q(basAccess_Database(DbConnection::History));
+        QSqlQuery q(history::database(DbConnection::History));
         if (!q.exec("INSERT INTO ETC_TEMP SELECT ITC_IN,ITC_IN_ROAD,ITC_IN_GATE,JID_IN,JID_IN_NAME,ITC_OUT,ITC_OUT_ROAD,"
                     "ITC_OUT_GATE,JID_OUT,JID_OUT_NAME,REG_DATE,REG_TIME,'0000',PASS_DATE,PASS_TIME,DATE_TIME,CAR_CODE,"
                     "CAR_NAME,PASS_MONEY,PASS_UNIT,0,'0000',ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所 "
                     "FROM ETC_DATA"))
             qFatal("staging failed");
     }
-    basAccess_MDBClose(kDatFile);
-    const QString file = basAccess_FilePath(kDatFile);
+    history::closeDatabase(kDatFile);
+    const QString file = history::databasePath(kDatFile);
     QTemporaryDir copyDir;
     const QString copy = copyDir.filePath("ETC_DAT.sqlite");
     if (!QFile::copy(file, copy))
         qFatal("copy failed");
-    basAccess_MDBOpen(kDatFile);
+    history::openDatabase(kDatFile);
     QElapsedTimer t;
     t.start();
-    const qint64 registered = basAccess_MDBTBLEntry("1234");
+    const qint64 registered = history::registerStaged("1234");
     const double ours = t.nsecsElapsed() / 1e9;
-    basAccess_MDBClose(kDatFile);
+    history::closeDatabase(kDatFile);
     if (registered != kStaged)
         qFatal("registered %lld of %d", static_cast<long long>(registered), kStaged);
     const QString columns = "ITC_IN,ITC_IN_ROAD,ITC_IN_GATE,JID_IN,JID_IN_NAME,ITC_OUT,ITC_OUT_ROAD,ITC_OUT_GATE,"
@@ -184,12 +184,12 @@ void measureImport()
 {
     QTemporaryDir fileDir;
     const QString csv = fileDir.filePath("history.csv");
-    basAccess_ResetViewCondition();
+    history::resetViewCondition();
     ViewCondition.ViewMode = 2;
     ViewCondition.CardNo = "0000";
-    if (!basMain_CSVFileCreate(csv, CsvCreate, QString()))
+    if (!reports::writeCsvFile(csv, CsvCreate, QString()))
         qFatal("export failed");
-    basAccess_MDBClose(kDatFile);
+    history::closeDatabase(kDatFile);
 
     QTemporaryDir dir;
     openBenchHistory(dir);
@@ -207,7 +207,7 @@ void measureImport()
     if (!again.check() || again.summary().present != added)
         qFatal("the check of the same file found other records");
     print("import_check_1m_s", t.nsecsElapsed() / 1e9);
-    basAccess_MDBClose(kDatFile);
+    history::closeDatabase(kDatFile);
     if (added != import.summary().lines)
         qFatal("imported %lld of %lld lines", static_cast<long long>(added),
                static_cast<long long>(import.summary().lines));
@@ -231,19 +231,19 @@ void measureImport()
 void measureSize(qint64 rows)
 {
     const QString n = QString::number(rows);
-    basAccess_ResetViewCondition();
+    history::resetViewCondition();
     const ViewSelection allCards; // typed entry, nothing typed, all records
 
     QElapsedTimer t;
     t.start();
     HistoryGridModel model;
-    const GridLoad load = basAccess_MDBtoMSHFlexGrid(model, basAccess_MakeReadSQL(kTableData, 2, allCards), 2);
+    const GridLoad load = history::loadGrid(model, history::viewStatement(kTableData, 2, allCards), 2);
     print("read_and_grid_load_seconds_" + n, t.elapsed() / 1000.0);
     print("grid_rows_" + n, QString::number(model.rowCount()));
 
     // 月別集計 of that view: its one grouped statement, as the window opens.
     t.restart();
-    const QList<MonthTotal> months = basAccess_MonthlyTotals(basAccess_MakeHFGSQL(kTableData, "SELECT"));
+    const QList<MonthTotal> months = history::monthlyTotals(history::shownViewSql(kTableData, "SELECT"));
     print("monthly_totals_open_seconds_" + n, t.nsecsElapsed() / 1e9);
     qint64 counted = 0, sum = 0;
     for (const MonthTotal &m : months) {
@@ -259,14 +259,14 @@ void measureSize(qint64 rows)
     ViewSelection quarter;
     quarter.SelectMode = 1;
     quarter.Range = {QDate(2016, 4, 1), QTime(0, 0), QDate(2016, 6, 30), QTime(23, 59, 59)};
-    basAccess_MakeReadSQL(kTableData, 2, quarter);
+    history::viewStatement(kTableData, 2, quarter);
     t.restart();
-    basAccess_MonthlyTotals(basAccess_MakeHFGSQL(kTableData, "SELECT"));
+    history::monthlyTotals(history::shownViewSql(kTableData, "SELECT"));
     print("monthly_totals_quarter_open_seconds_" + n, t.nsecsElapsed() / 1e9);
-    basAccess_MakeReadSQL(kTableData, 2, allCards);
+    history::viewStatement(kTableData, 2, allCards);
 
     t.restart();
-    QSqlQuery q = basAccess_Execute(DbConnection::History, basAccess_MakeRepeatSQL("0000", "SELECT"));
+    QSqlQuery q = history::execute(DbConnection::History, history::duplicatesSql("0000", "SELECT"));
     qint64 duplicates = 0;
     while (q.next())
         ++duplicates;
@@ -277,12 +277,12 @@ void measureSize(qint64 rows)
     // The duplicate display as the window runs it: the grid load of the statement.
     t.restart();
     HistoryGridModel duplicateGrid;
-    basAccess_MDBtoMSHFlexGrid(duplicateGrid, basAccess_MakeRepeatSQL("0000", "SELECT"), 2);
+    history::loadGrid(duplicateGrid, history::duplicatesSql("0000", "SELECT"), 2);
     const double display = t.nsecsElapsed() / 1e9;
     print("duplicate_display_seconds_" + n, display);
     if (rows == 1000000) {
         // The shell: one GROUP BY of the six columns (answered from their index).
-        const double shell = shellSeconds(basAccess_FilePath(kDatFile),
+        const double shell = shellSeconds(history::databasePath(kDatFile),
                                           "SELECT ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,COUNT(*) "
                                           "FROM ETC_DATA GROUP BY ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所 "
                                           "HAVING COUNT(*)>1;");
@@ -297,7 +297,7 @@ void measureSize(qint64 rows)
     const QString groups = "SELECT count(*) AS copies, sum(カードNO='" + card +
                            "') AS mine FROM ETC_DATA GROUP BY ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所";
     auto scalar = [](const QString &sql) {
-        QSqlQuery q = basAccess_Execute(DbConnection::History, sql);
+        QSqlQuery q = history::execute(DbConnection::History, sql);
         q.next();
         return q.value(0).toLongLong();
     };
@@ -305,7 +305,7 @@ void measureSize(qint64 rows)
                                    ") WHERE copies>1");
     const qint64 passages = scalar("SELECT count(*) FROM (" + groups + ")");
     t.restart();
-    const int deleted = basAccess_DeleteRepeats(card);
+    const int deleted = history::deleteDuplicates(card);
     print("duplicate_delete_seconds_" + n, t.elapsed() / 1000.0);
     print("duplicate_delete_rows_" + n, QString::number(deleted));
     if (deleted != expected || scalar("SELECT count(*) FROM (" + groups + ")") != passages) {
@@ -332,11 +332,11 @@ int main(int argc, char *argv[])
     // 4,000 rows: the correlated form as written against the grouped form.
     Filler small;
     small.fill(4000);
-    basAccess_ResetViewCondition();
-    const QString jet = basAccess_MakeRepeatSQL("0000", "SELECT");
+    history::resetViewCondition();
+    const QString jet = history::duplicatesSql("0000", "SELECT");
     QElapsedTimer t;
     t.start();
-    QSqlQuery literal(basAccess_Database(DbConnection::History));
+    QSqlQuery literal(history::database(DbConnection::History));
     literal.setForwardOnly(true);
     if (!literal.exec(jet))
         qFatal("the literal form was refused");
@@ -344,12 +344,12 @@ int main(int argc, char *argv[])
     literal.finish();
     const double literalSeconds = t.elapsed() / 1000.0;
     t.restart();
-    QSqlQuery grouped = basAccess_Execute(DbConnection::History, jet);
+    QSqlQuery grouped = history::execute(DbConnection::History, jet);
     const QStringList groupedRows = rowsOf(grouped);
     grouped.finish();
     const double groupedSeconds = qMax(t.nsecsElapsed() / 1e9, 1e-6);
     const bool same = literalRows == groupedRows && !groupedRows.isEmpty();
-    QSqlQuery(basAccess_Database(DbConnection::History)).exec("DELETE FROM ETC_DATA");
+    QSqlQuery(history::database(DbConnection::History)).exec("DELETE FROM ETC_DATA");
 
     // 100,000 rows, then 900,000 more.
     Filler big;
@@ -362,7 +362,7 @@ int main(int argc, char *argv[])
     measureImport();
     openBenchHistory(dir);
 
-    basAccess_MDBClose(kDatFile);
+    history::closeDatabase(kDatFile);
     measureRegistration();
 
     print("literal_seconds_4000", literalSeconds);

@@ -22,7 +22,7 @@
 #include "app/Seams.h"
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 #include "reports/CsvExport.h"
 #include "reports/StatementPdf.h"
 #include "reports/StatementPrint.h"
@@ -73,7 +73,7 @@ void fill(qint64 rows, QRandomGenerator &rng, qint64 &serial)
     static const QStringList cars{"普通車", "中型車", "大型車", "軽自動車等"};
     static const QStringList roads{"東名高速道路", "中央自動車道", "関越自動車道", "名神高速道路"};
     static const QStringList ics{"東京", "厚木", "八王子", "練馬", "吹田", "浦和", "本線", "三郷"};
-    QSqlDatabase db = basAccess_Database(DbConnection::History);
+    QSqlDatabase db = history::database(DbConnection::History);
     db.transaction();
     QSqlQuery q(db);
     q.prepare("INSERT INTO ETC_DATA (ITC_IN,ITC_IN_ROAD,ITC_IN_GATE,JID_IN,JID_IN_NAME,ITC_OUT,ITC_OUT_ROAD,"
@@ -136,7 +136,7 @@ int main(int argc, char *argv[])
     }
     QTemporaryDir dir;
     openBenchHistory(dir);
-    basAccess_ResetViewCondition();
+    history::resetViewCondition();
     ViewCondition.ViewMode = 2;
     ViewCondition.CardNo = "0000";
 
@@ -157,7 +157,7 @@ int main(int argc, char *argv[])
             QFile own(ownPath);
             if (!own.open(QIODevice::WriteOnly))
                 qFatal("cannot write %s", qPrintable(ownPath));
-            ownPages = basMain_PdfFileCreate(own, QString(), {kStatementTitle, "bench_reports"});
+            ownPages = reports::writeStatementPdf(own, QString(), {kStatementTitle, "bench_reports"});
         }
         const double ownSeconds = qMax(t.nsecsElapsed() / 1e9, 1e-6);
         const double ownPeak = peakMemoryMb();
@@ -172,7 +172,7 @@ int main(int argc, char *argv[])
         qint32 pages = 0;
         {
             QPdfWriter pdf(pdfPath);
-            pages = basMain_PrintPageCreate(pdf, QString());
+            pages = reports::paintStatement(pdf, QString());
         }
         print("pdf_seconds_" + n, t.elapsed() / 1000.0);
         print("pdf_pages_" + n, QString::number(pages));
@@ -187,7 +187,7 @@ int main(int argc, char *argv[])
 
         const QString csvPath = dir.filePath("history.csv");
         t.restart();
-        basMain_CSVFileCreate(csvPath, CsvCreate, QString());
+        reports::writeCsvFile(csvPath, CsvCreate, QString());
         const double csvSeconds = t.nsecsElapsed() / 1e9;
         print("csv_seconds_" + n, csvSeconds);
         print("csv_rows_" + n, QString::number(lines(csvPath)));
@@ -196,7 +196,7 @@ int main(int argc, char *argv[])
         QProcess shell;
         shell.setStandardOutputFile(shellPath);
         t.restart();
-        shell.start(sqlite3, {"-csv", basAccess_FilePath(kDatFile), QString::fromUtf8(kSqliteExport)});
+        shell.start(sqlite3, {"-csv", history::databasePath(kDatFile), QString::fromUtf8(kSqliteExport)});
         shell.waitForFinished(-1);
         const double shellSeconds = qMax(t.nsecsElapsed() / 1e9, 1e-6);
         print("sqlite3_csv_seconds_" + n, shellSeconds);
@@ -217,13 +217,13 @@ int main(int argc, char *argv[])
     QElapsedTimer t;
     t.start();
     qint64 reports = 0;
-    basMain_CSVFileCreate(csvPath, CsvCreate, QString(), [&](qint64, qint64) { return ++reports > 0; });
+    reports::writeCsvFile(csvPath, CsvCreate, QString(), [&](qint64, qint64) { return ++reports > 0; });
     const double csvSeconds = t.nsecsElapsed() / 1e9;
     const QString shellPath = dir.filePath("sqlite3-iconv-1m.csv");
     QProcess shell;
     t.restart();
     shell.start("sh", {"-c", "\"$1\" -csv \"$2\" \"$3\" | \"$4\" -f UTF-8 -t CP932 > \"$5\"", "sh", sqlite3,
-                       basAccess_FilePath(kDatFile), QString::fromUtf8(kSqliteExport), iconv, shellPath});
+                       history::databasePath(kDatFile), QString::fromUtf8(kSqliteExport), iconv, shellPath});
     shell.waitForFinished(-1);
     const double shellSeconds = qMax(t.nsecsElapsed() / 1e9, 1e-6);
     // The same export through Qt's driver, the way of the shared history's server.
@@ -231,7 +231,7 @@ int main(int argc, char *argv[])
     t.restart();
     {
         QueryRows rows(shownRowsStatement());
-        basMain_CSVFileCreate(genericPath, CsvCreate, std::ref(rows), 2, QString());
+        reports::writeCsvFile(genericPath, CsvCreate, std::ref(rows), 2, QString());
     }
     print("csv_1m_qt_driver_s", t.nsecsElapsed() / 1e9);
     QFile a(csvPath), b(genericPath);
@@ -249,7 +249,7 @@ int main(int argc, char *argv[])
     print("csv_ratio_100000", QString::number(ratio, 'f', 2));
     ratio = csvSeconds / shellSeconds;
 
-    basAccess_MDBClose(kDatFile);
+    history::closeDatabase(kDatFile);
     print("same_rows", same ? "yes" : "no");
     print("ratio", QString::number(ratio, 'f', 2));
     return same ? 0 : 1;

@@ -16,8 +16,8 @@
 #include "app/basGlobal.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
-#include "history/basAccess.h"
-#include "history/basAccessGrid.h"
+#include "history/Database.h"
+#include "history/GridLoad.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -55,7 +55,7 @@ qint64 peakMemory()
 // eight gates; every twentieth toll undetermined.
 void fill()
 {
-    QSqlQuery q(basAccess_Database(DbConnection::History));
+    QSqlQuery q(history::database(DbConnection::History));
     const QString sql = QStringLiteral(
         "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i+1 FROM n WHERE i<@LAST), "
         "t(i,card,d,tm,money) AS (SELECT i, CASE WHEN i<@ROWS THEN '@CARD' ELSE '5678' END, "
@@ -79,7 +79,7 @@ void fill()
 // The same rows on the server, made there in one statement.
 void fillServer()
 {
-    QSqlQuery q(basAccess_Database(DbConnection::Server));
+    QSqlQuery q(history::database(DbConnection::Server));
     const QString sql = QStringLiteral(
         "INSERT INTO ETC_DATA (ITC_IN,ITC_OUT,JID_IN,JID_OUT,CARD_ID,PASS_DATE,PASS_TIME,DATE_TIME,CAR_CODE,CAR_NAME,"
         "PASS_MONEY,PASS_UNIT,\"カードNO\",\"ご利用日\",\"通過時間\",\"通行料金\",\"車種\",\"入口料金所\",\"出口料金所\") "
@@ -132,16 +132,16 @@ QStringList rowOf(const HistoryGridModel &m, int row)
 StoreFigures measureGrid(const QString &name)
 {
     StoreFigures f;
-    basAccess_ResetViewCondition();
+    history::resetViewCondition();
     ViewSelection card;
     card.CardNoMode = 0;
     card.TypedCardNo = kCard;
-    const QString sql = basAccess_MakeReadSQL(kTableData, 2, card);
+    const QString sql = history::viewStatement(kTableData, 2, card);
 
     HistoryGridModel model;
     QElapsedTimer t;
     t.start();
-    const GridLoad load = basAccess_MDBtoMSHFlexGrid(model, sql, 2);
+    const GridLoad load = history::loadGrid(model, sql, 2);
     f.firstRow = rowOf(model, 0); // what the window shows at once
     f.open = t.nsecsElapsed() / 1e9;
     f.count = load.totals.count;
@@ -191,22 +191,22 @@ int main(int argc, char *argv[])
     t.start();
     fill();
     print("fill_seconds", t.elapsed() / 1000.0);
-    basAccess_MDBClose(kDatFile);
-    basAccess_MDBOpen(kDatFile);
+    history::closeDatabase(kDatFile);
+    history::openDatabase(kDatFile);
     print("peak_memory_before_grid_bytes", QString::number(peakMemory()));
 
     const StoreFigures lite = measureGrid("sqlite");
 
     // The sqlite3 shell writing the rows of the same statement to a file.
-    basAccess_ResetViewCondition();
+    history::resetViewCondition();
     ViewSelection card;
     card.TypedCardNo = kCard;
-    const QString shellSql = basAccess_SqliteText(basAccess_MakeReadSQL(kTableData, 2, card));
-    basAccess_MDBClose(kDatFile);
+    const QString shellSql = history::sqliteText(history::viewStatement(kTableData, 2, card));
+    history::closeDatabase(kDatFile);
     QProcess shell;
     shell.setStandardOutputFile(dir.filePath("rows.txt"));
     t.restart();
-    shell.start(QStringLiteral("sqlite3"), {basAccess_FilePath(kDatFile), shellSql});
+    shell.start(QStringLiteral("sqlite3"), {history::databasePath(kDatFile), shellSql});
     if (!shell.waitForFinished(600000) || shell.exitCode() != 0) {
         std::fprintf(stderr, "sqlite3 failed: %s\n", shell.readAllStandardError().constData());
         return 1;
@@ -241,20 +241,20 @@ int main(int argc, char *argv[])
         print("postgres", "skipped (" + reason + ")");
     } else {
         const QString ini = settingsFileName();
-        basCommon_WriteIniString("DATABASE", "Driver", "PSQL", ini);
-        basCommon_WriteIniString("DATABASE", "Host", qEnvironmentVariable("PASSLOG_PG_HOST"), ini);
-        basCommon_WriteIniString("DATABASE", "Port", qEnvironmentVariable("PASSLOG_PG_PORT"), ini);
-        basCommon_WriteIniString("DATABASE", "Name", qEnvironmentVariable("PASSLOG_PG_NAME"), ini);
-        basCommon_WriteIniString("DATABASE", "User", qEnvironmentVariable("PASSLOG_PG_USER"), ini);
+        app::writeProfileString("DATABASE", "Driver", "PSQL", ini);
+        app::writeProfileString("DATABASE", "Host", qEnvironmentVariable("PASSLOG_PG_HOST"), ini);
+        app::writeProfileString("DATABASE", "Port", qEnvironmentVariable("PASSLOG_PG_PORT"), ini);
+        app::writeProfileString("DATABASE", "Name", qEnvironmentVariable("PASSLOG_PG_NAME"), ini);
+        app::writeProfileString("DATABASE", "User", qEnvironmentVariable("PASSLOG_PG_USER"), ini);
         dropServerTable();
-        basAccess_InitServer(); // passlog server init
-        basAccess_MDBClose(kDatFile);
-        basAccess_MDBOpen(kDatFile);
+        history::initServer(); // passlog server init
+        history::closeDatabase(kDatFile);
+        history::openDatabase(kDatFile);
         t.restart();
         fillServer();
         print("postgres_fill_seconds", t.elapsed() / 1000.0);
         const StoreFigures pg = measureGrid("postgres");
-        basAccess_MDBClose(kDatFile);
+        history::closeDatabase(kDatFile);
         const bool pgSame = pg.count == lite.count && pg.sum == lite.sum && pg.firstRow == lite.firstRow &&
                             pg.lastRow == lite.lastRow;
         print("postgres_same_rows", pgSame ? "yes" : "no");

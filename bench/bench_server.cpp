@@ -209,9 +209,9 @@ QString programFolder(const QString &root, const QString &name, bool server)
         fail("cannot copy the program into " + dir + " (build the target passlog first)");
     if (server) {
         const QString ini = dir + "/passlog.ini";
-        basCommon_WriteIniString("DATABASE", "Driver", "PSQL", ini);
+        app::writeProfileString("DATABASE", "Driver", "PSQL", ini);
         for (const char *key : {"Host", "Port", "Name", "User"})
-            basCommon_WriteIniString("DATABASE", key,
+            app::writeProfileString("DATABASE", key,
                                      qEnvironmentVariable(("PASSLOG_PG_" + QByteArray(key).toUpper()).constData()), ini);
     }
     return dir;

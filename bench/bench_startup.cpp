@@ -9,7 +9,7 @@
 
 #include "../tools/reader-emulator/EmulatorProcess.h"
 #include "BenchSupport.h"
-#include "history/basAccessEntry.h"
+#include "history/Registration.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -51,7 +51,7 @@ void makeFolder(const QTemporaryDir &dir, qint64 rows, const QString &reader) {
       R"({"screens": [{"name": "s", "x": 0, "y": 0, "width": 1280, "height": 1024, "logicalDpi": 96}]})");
   openBenchHistory(dir);
   {
-    QSqlDatabase db = basAccess_Database(DbConnection::History);
+    QSqlDatabase db = history::database(DbConnection::History);
     QSqlQuery q(db);
     // The rows first, the indexes after them (sorted once, not row by row).
     QStringList indexes;
@@ -84,10 +84,10 @@ void makeFolder(const QTemporaryDir &dir, qint64 rows, const QString &reader) {
     if (rows > 0 && !q.exec(sql.arg(rows)))
       qFatal("fill failed: %s", qPrintable(q.lastError().text()));
     q.finish();
-    basAccess_RunScript(db, historySchemaSql());
-    basAccess_EnsureRowIdentity(db);
+    history::runScript(db, historySchemaSql());
+    history::ensureRowIdentity(db);
   }
-  basAccess_MDBClose(kDatFile);
+  history::closeDatabase(kDatFile);
 }
 
 // One start to the shown window and a normal end, in seconds.

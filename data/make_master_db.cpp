@@ -1,6 +1,6 @@
 // Build tool: writes a fresh SQLite database from SQL script files.
 //   make_master_db <output.sqlite> <script.sql>...
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include "app/Failure.h"
 
@@ -36,7 +36,7 @@ int main(int argc, char *argv[])
                     rc = 1;
                     break;
                 }
-                basAccess_RunScript(db, QString::fromUtf8(f.readAll()));
+                history::runScript(db, QString::fromUtf8(f.readAll()));
             }
         } catch (const Failure &e) {
             std::fprintf(stderr, "%s\n", e.what());

@@ -12,7 +12,7 @@
 -- transaction; every statement must be safe to repeat. Day to day the
 -- program only checks the table's columns and types (it may not create).
 -- A column added here belongs in the program's list of the table's columns
--- (kServerColumns in src/history/basAccess.cpp) as well.
+-- (kServerColumns in src/history/Database.cpp) as well.
 
 SET client_min_messages = warning;
 
@@ -91,7 +91,7 @@ CREATE INDEX IF NOT EXISTS ETC_DATA_MONTHS ON ETC_DATA ("カードNO", (SUBSTR(D
 -- DELETED_ON_SERVER the server's, so that a PC whose clock is wrong cannot
 -- make a deletion expire early: it goes once both say it is past its keep
 -- time. A server set up before gets the table at the next init. Its columns
--- belong in kDeletedColumns in src/history/basAccess.cpp as well.
+-- belong in kDeletedColumns in src/history/Database.cpp as well.
 CREATE TABLE IF NOT EXISTS ETC_DELETED (
     ITC_IN        TEXT COLLATE "C",
     ITC_IN_ROAD   TEXT COLLATE "C",

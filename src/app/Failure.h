@@ -34,9 +34,12 @@ public:
     using Failure::Failure;
 };
 
-[[noreturn]] void basCommon_ReportError(const QString &procedureName, long number,
-                                        const QString &description);
-void basCommon_ShowWarning(const QString &message);
+namespace app {
+
+[[noreturn]] void reportErrorAndEnd(const QString &procedureName, long number, const QString &description);
+void showWarning(const QString &message);
+
+} // namespace app
 
 namespace detail {
 inline thread_local int guardedDepth = 0;
@@ -74,15 +77,15 @@ decltype(auto) guarded(const char *procedureName, Body &&body)
         if (detail::guardedDepth > 1)
             throw;
         if (!f.description().isEmpty()) // work the user stopped says nothing more
-            basCommon_ShowWarning(f.description());
+            app::showWarning(f.description());
         using Result = decltype(std::forward<Body>(body)());
         if constexpr (!std::is_void_v<Result>)
             return Result{};
     } catch (const Failure &f) {
-        basCommon_ReportError(QString::fromLatin1(procedureName), f.number(), f.description());
+        app::reportErrorAndEnd(QString::fromLatin1(procedureName), f.number(), f.description());
     } catch (const std::bad_alloc &) {
-        basCommon_ReportError(QString::fromLatin1(procedureName), 7, QStringLiteral("メモリが不足しています。"));
+        app::reportErrorAndEnd(QString::fromLatin1(procedureName), 7, QStringLiteral("メモリが不足しています。"));
     } catch (const std::exception &e) {
-        basCommon_ReportError(QString::fromLatin1(procedureName), 5, QString::fromUtf8(e.what()));
+        app::reportErrorAndEnd(QString::fromLatin1(procedureName), 5, QString::fromUtf8(e.what()));
     }
 }

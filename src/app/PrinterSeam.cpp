@@ -1,6 +1,6 @@
 #include "app/PrinterSeam.h"
 
-#include "app/basCommon.h"
+#include "app/Common.h"
 
 namespace seams {
 namespace {

@@ -138,7 +138,7 @@ bool writeLines(const QString &file, QList<QByteArray> lines)
 }
 } // namespace
 
-QString basCommon_GetIniString(const QString &section, const QString &key, const QString &file)
+QString app::readProfileString(const QString &section, const QString &key, const QString &file)
 {
     return guarded("basCommon_GetIniString", [&]() -> QString {
         bool exists = false;
@@ -161,7 +161,7 @@ QString basCommon_GetIniString(const QString &section, const QString &key, const
     });
 }
 
-bool basCommon_WriteIniString(const QString &section, const QString &key, const QString &value,
+bool app::writeProfileString(const QString &section, const QString &key, const QString &value,
                               const QString &file)
 {
     return guarded("basCommon_WriteIniString", [&] {

@@ -9,8 +9,12 @@
 
 inline const QString kIniMissing = QStringLiteral("ERROR");
 
-QString basCommon_GetIniString(const QString &section, const QString &key, const QString &file);
+namespace app {
+
+QString readProfileString(const QString &section, const QString &key, const QString &file);
 // False when the file cannot be written (a read-only folder, say): like the
 // platform call it replaces, a failed write is not an error of the program.
-bool basCommon_WriteIniString(const QString &section, const QString &key, const QString &value,
+bool writeProfileString(const QString &section, const QString &key, const QString &value,
                               const QString &file);
+
+} // namespace app

@@ -3,7 +3,7 @@
 #include "app/DataFolder.h"
 #include "app/ProfileFile.h"
 #include "app/Seams.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
 
 #include <QDir>
@@ -12,7 +12,7 @@
 
 QString settingsFileName()
 {
-    return basCommon_CheckPath(AppPath) + seams::programBaseName() + QStringLiteral(".ini");
+    return app::withTrailingSeparator(AppPath) + seams::programBaseName() + QStringLiteral(".ini");
 }
 
 static bool g_settingsFileHeld = false;
@@ -24,12 +24,12 @@ static QString desktopFolder()
     return QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
 }
 
-void basMain_GetIniFile()
+void app::readSettingsFile()
 {
     guarded("basMain_GetIniFile", [] {
         // The program folder, or the user's data folder when the program may
         // not write its own (an installation for all users).
-        AppPath = basCommon_CheckPath(dataFolder());
+        AppPath = app::withTrailingSeparator(dataFolder());
 
         // The per-user store only records where the program was last started from.
         QSettings store(QSettings::NativeFormat, QSettings::UserScope, kAppTitle, kAppTitle);
@@ -37,16 +37,16 @@ void basMain_GetIniFile()
         store.sync();
 
         const QString desktop = desktopFolder();
-        CSVPath = desktop.isEmpty() ? AppPath : basCommon_CheckPath(desktop);
+        CSVPath = desktop.isEmpty() ? AppPath : app::withTrailingSeparator(desktop);
         ViewSort = QStringLiteral("NEW");
         ComPort = QStringLiteral("1");
 
         const QString file = settingsFileName();
-        if (basCommon_CheckFileExistence(file)) {
+        if (app::fileExists(file)) {
             if (!g_settingsFileHeld)
-                basCommon_WriteIniString(kSectionMain, QStringLiteral("AppPath"), AppPath, file);
+                app::writeProfileString(kSectionMain, QStringLiteral("AppPath"), AppPath, file);
             auto readInto = [&](const QString &section, const char *key, QString &target) {
-                const QString v = basCommon_GetIniString(section, QString::fromLatin1(key), file);
+                const QString v = app::readProfileString(section, QString::fromLatin1(key), file);
                 if (v != kIniMissing)
                     target = v;
             };
@@ -54,10 +54,10 @@ void basMain_GetIniFile()
             readInto(kSectionMain, "ViewSort", ViewSort);
             readInto(kSectionPort, "ComPort", ComPort);
         } else {
-            basCommon_WriteIniString(kSectionMain, QStringLiteral("AppPath"), AppPath, file);
-            basCommon_WriteIniString(kSectionMain, QStringLiteral("CSVPath"), CSVPath, file);
-            basCommon_WriteIniString(kSectionMain, QStringLiteral("ViewSort"), ViewSort, file);
-            basCommon_WriteIniString(kSectionPort, QStringLiteral("ComPort"), ComPort, file);
+            app::writeProfileString(kSectionMain, QStringLiteral("AppPath"), AppPath, file);
+            app::writeProfileString(kSectionMain, QStringLiteral("CSVPath"), CSVPath, file);
+            app::writeProfileString(kSectionMain, QStringLiteral("ViewSort"), ViewSort, file);
+            app::writeProfileString(kSectionPort, QStringLiteral("ComPort"), ComPort, file);
         }
     });
 }
@@ -65,13 +65,13 @@ void basMain_GetIniFile()
 bool saveSetting(const QString &section, const QString &key, const QString &value)
 {
     const QString file = settingsFileName();
-    if (!basCommon_CheckFileExistence(file)) {
-        basCommon_ShowWarning(file + QStringLiteral(" が見つかりません。"));
+    if (!app::fileExists(file)) {
+        app::showWarning(file + QStringLiteral(" が見つかりません。"));
         return false;
     }
     if (g_settingsFileHeld)
         return true;
-    return basCommon_WriteIniString(section, key, value, file);
+    return app::writeProfileString(section, key, value, file);
 }
 
 int leadingNumber(const QString &text)

@@ -1,6 +1,6 @@
 #pragma once
 // The settings file beside the program: its name, the start-up read of
-// basMain_GetIniFile, and the one-key save used by the dialogs and the export.
+// app::readSettingsFile, and the one-key save used by the dialogs and the export.
 
 #include <QString>
 
@@ -10,7 +10,11 @@ inline const QString kSectionPort = QStringLiteral("RS232C");
 // AppPath + executable base name + ".ini".
 QString settingsFileName();
 
-void basMain_GetIniFile();
+namespace app {
+
+void readSettingsFile();
+
+} // namespace app
 
 // For a run that must leave the settings file as it is (the demo): from now
 // on the start reads the file without writing AppPath into it, and

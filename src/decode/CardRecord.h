@@ -20,9 +20,13 @@ struct CardRecord {
     bool operator==(const CardRecord &) const = default;
 };
 
+namespace decode {
+
 // Fills all nine fields from a record frame (1-based; byte 10 is the answer,
 // the record is bytes 11 to 32). Missing bytes read as 0.
-void basRS232C_VirtualRecordLayout(CardRecord &record, const QByteArray &frame);
+void decodeRecord(CardRecord &record, const QByteArray &frame);
 
 // Decodes one toll gate: kind "IN" from base position 11, "OUT" from 17.
-void basRS232C_VirtualGateLayout(const QString &kind, const QByteArray &frame, qint16 &office, QString &code);
+void decodeGate(const QString &kind, const QByteArray &frame, qint16 &office, QString &code);
+
+} // namespace decode

@@ -12,7 +12,7 @@ bool blnWrapCheck = false;
 int intReadPhase = 0;
 bool blnReadForward = false;
 
-void basRS232C_ClearCardTable() { CardTable = QList<CardRecord>{CardRecord{}}; }
+void decode::clearCardTable() { CardTable = QList<CardRecord>{CardRecord{}}; }
 
 namespace {
 
@@ -28,11 +28,11 @@ bool matchesLast(const CardRecord &record, int count, int back)
 
 } // namespace
 
-qint16 basRS232C_VirtualTableInput(qint16 &count, const QByteArray &frame, const CardTableLimits &limits)
+qint16 decode::storeRecordFrame(qint16 &count, const QByteArray &frame, const CardTableLimits &limits)
 {
     return guarded("basRS232C_VirtualTableInput", [&]() -> qint16 {
         CardRecord record;
-        basRS232C_VirtualRecordLayout(record, frame);
+        decode::decodeRecord(record, frame);
         if (record.PASS_TIME.isEmpty() || record.PASS_DATE.isEmpty())
             return -1;
 

@@ -25,12 +25,16 @@ struct CardTableLimits {
     std::function<void(int count)> progress;
 };
 
+namespace decode {
+
 // Reduces the table to its empty element 0.
-void basRS232C_ClearCardTable();
+void clearCardTable();
 
 // Stores, skips or stops on one "LD" frame. Returns 1 stored (count was
 // incremented), -1 skipped, 0 stop the read.
-qint16 basRS232C_VirtualTableInput(qint16 &count, const QByteArray &frame, const CardTableLimits &limits = {});
+qint16 storeRecordFrame(qint16 &count, const QByteArray &frame, const CardTableLimits &limits = {});
+
+} // namespace decode
 
 // The table holds at most this many records; a card that offers more ends
 // the read there.

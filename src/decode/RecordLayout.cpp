@@ -46,7 +46,7 @@ qint32 roundedMoney(double value)
 
 } // namespace
 
-void basRS232C_VirtualGateLayout(const QString &kind, const QByteArray &frame, qint16 &office, QString &code)
+void decode::decodeGate(const QString &kind, const QByteArray &frame, qint16 &office, QString &code)
 {
     guarded("basRS232C_VirtualGateLayout", [&] {
         const int base = kind == QLatin1String("IN") ? 11 : 17;
@@ -57,12 +57,12 @@ void basRS232C_VirtualGateLayout(const QString &kind, const QByteArray &frame, q
     });
 }
 
-void basRS232C_VirtualRecordLayout(CardRecord &record, const QByteArray &frame)
+void decode::decodeRecord(CardRecord &record, const QByteArray &frame)
 {
     guarded("basRS232C_VirtualRecordLayout", [&] {
         auto b = [&](int pos) { return int(frame::at(frame, pos)); };
-        basRS232C_VirtualGateLayout(QStringLiteral("IN"), frame, record.JID_IN, record.ITC_IN);
-        basRS232C_VirtualGateLayout(QStringLiteral("OUT"), frame, record.JID_OUT, record.ITC_OUT);
+        decode::decodeGate(QStringLiteral("IN"), frame, record.JID_IN, record.ITC_IN);
+        decode::decodeGate(QStringLiteral("OUT"), frame, record.JID_OUT, record.ITC_OUT);
 
         const int year = b(23) / 2 + 1997;
         const int month = (b(23) % 2) * 8 + b(24) / 32;

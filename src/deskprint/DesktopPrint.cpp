@@ -5,15 +5,15 @@
 
 #include "app/Cp932.h"
 #include "app/Failure.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
 #include "decode/FrameBytes.h"
 #include "history/HistoryCheck.h"
 #include "history/JetSql.h"
 #include "history/ViewCondition.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 #include "reader/FrameRecognizer.h"
-#include "reader/basRS232C.h"
+#include "reader/CardReader.h"
 
 #include <QRegularExpression>
 #include <QSerialPort>
@@ -60,13 +60,13 @@ QString withRowIdentity(const QString &sql)
 {
     QString out = sql;
     const qsizetype star = out.indexOf(QLatin1Char('*'));
-    out.replace(star, 1, basAccess_RowKey(sql) + QStringLiteral(" AS PASSLOG_ROWID, *"));
+    out.replace(star, 1, history::rowKeyColumn(sql) + QStringLiteral(" AS PASSLOG_ROWID, *"));
     return out;
 }
 
 QString fieldText(const QSqlRecord &record, const char *name)
 {
-    return basCommon_CheckNull(record.value(QString::fromLatin1(name)));
+    return app::textOrEmpty(record.value(QString::fromLatin1(name)));
 }
 
 // Only the digits of a date or time text: "2006/12/15" gives "20061215",
@@ -99,14 +99,14 @@ QString amountColumn(const QSqlRecord &record)
         text += unit;
     if (cp932::width(text) > kPrintAmountBytes)
         return QString(kPrintAmountBytes, QLatin1Char('*'));
-    return basCommon_FixString(text, kPrintAmountBytes);
+    return app::fixedWidth(text, kPrintAmountBytes);
 }
 
 // Drops whatever the line delivered before the print frame (a late answer
 // to an earlier record), so that only this record's reply can mark it.
 void discardStaleInput()
 {
-    QSerialPort *port = basRS232C_Port();
+    QSerialPort *port = reader::serialPort();
     if (!port->isOpen())
         return;
     port->clear(QSerialPort::Input);
@@ -115,9 +115,9 @@ void discardStaleInput()
 
 } // namespace
 
-QString frmPrintDesktop_ViewTable() { return ViewCondition.ViewMode == 2 ? kTableData : kTableTemp; }
+QString deskprint::viewTable() { return ViewCondition.ViewMode == 2 ? kTableData : kTableTemp; }
 
-QString frmPrintDesktop_MakeListViewSQL(const QString &tableName, qint16 unprintedOnly)
+QString deskprint::listSql(const QString &tableName, qint16 unprintedOnly)
 {
     return guarded("frmPrintDesktop_MakeListViewSQL", [&] {
         const bool range = ViewCondition.SelectMode == 1;
@@ -141,7 +141,7 @@ QString frmPrintDesktop_MakeListViewSQL(const QString &tableName, qint16 unprint
     });
 }
 
-QString frmPrintDesktop_MakePrintDesktopSQL(const QString &tableName, const DesktopPrintRow &row)
+QString deskprint::printRowSql(const QString &tableName, const DesktopPrintRow &row)
 {
     return guarded("frmPrintDesktop_MakePrintDesktopSQL", [&] {
         if (row.values.size() != kDisplayColumns.size())
@@ -158,11 +158,11 @@ QString frmPrintDesktop_MakePrintDesktopSQL(const QString &tableName, const Desk
     });
 }
 
-QList<DesktopPrintRow> frmPrintDesktop_ListRows(const QString &sql)
+QList<DesktopPrintRow> deskprint::listRows(const QString &sql)
 {
     return guarded("frmPrintDesktop_MDBtoListView", [&] {
         QList<DesktopPrintRow> rows;
-        QSqlQuery q = basAccess_Execute(DbConnection::History, sql);
+        QSqlQuery q = history::execute(DbConnection::History, sql);
         const QSqlRecord fields = q.record();
         QList<int> columns;
         for (const QString &name : kDisplayColumns)
@@ -173,7 +173,7 @@ QList<DesktopPrintRow> frmPrintDesktop_ListRows(const QString &sql)
             row.printed = flag >= 0 && q.value(flag).toBool();
             for (int i = 0; i < columns.size(); ++i) {
                 const QVariant value = columns[i] >= 0 ? q.value(columns[i]) : QVariant();
-                row.values << basCommon_CheckNull(value);
+                row.values << app::textOrEmpty(value);
                 if (value.isNull())
                     row.nullColumns << kDisplayColumns[i];
             }
@@ -185,7 +185,7 @@ QList<DesktopPrintRow> frmPrintDesktop_ListRows(const QString &sql)
     });
 }
 
-QString frmPrintDesktop_NullRowWarning(const DesktopPrintRow &row)
+QString deskprint::nullRowWarning(const DesktopPrintRow &row)
 {
     if (row.nullColumns.isEmpty())
         return {};
@@ -197,27 +197,27 @@ QString frmPrintDesktop_NullRowWarning(const DesktopPrintRow &row)
            named.join(QLatin1Char(' '));
 }
 
-QByteArray frmPrintDesktop_PrintLine(const QSqlRecord &record)
+QByteArray deskprint::printLine(const QSqlRecord &record)
 {
-    const QString text = basCommon_FixString(fieldText(record, "JID_IN"), 4) +
-                         basCommon_FixString(fieldText(record, "ITC_IN"), 5) +
-                         basCommon_FixString(fieldText(record, "JID_OUT"), 4) +
-                         basCommon_FixString(fieldText(record, "ITC_OUT"), 5) +
-                         basCommon_FixString(digitsOf(fieldText(record, "PASS_DATE")), 8) +
-                         basCommon_FixString(digitsOf(fieldText(record, "PASS_TIME")), 6) +
-                         basCommon_FixString(fieldText(record, "CAR_CODE"), 3) +
+    const QString text = app::fixedWidth(fieldText(record, "JID_IN"), 4) +
+                         app::fixedWidth(fieldText(record, "ITC_IN"), 5) +
+                         app::fixedWidth(fieldText(record, "JID_OUT"), 4) +
+                         app::fixedWidth(fieldText(record, "ITC_OUT"), 5) +
+                         app::fixedWidth(digitsOf(fieldText(record, "PASS_DATE")), 8) +
+                         app::fixedWidth(digitsOf(fieldText(record, "PASS_TIME")), 6) +
+                         app::fixedWidth(fieldText(record, "CAR_CODE"), 3) +
                          amountColumn(record);
     // The fitting counts code-page-932 bytes; the line is held to its width
     // whatever a stored value holds.
     return cp932::encode(text).leftJustified(kPrintLineBytes, ' ', true);
 }
 
-QByteArray frmPrintDesktop_PrintFrame(const QByteArray &printLine)
+QByteArray deskprint::printFrame(const QByteArray &printLine)
 {
-    return basRS232C_RelayEnvelope(QByteArrayLiteral("COM2:"), frame::fromRaw(printLine));
+    return reader::relayEnvelope(QByteArrayLiteral("COM2:"), frame::fromRaw(printLine));
 }
 
-qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql, bool *acknowledged)
+qint16 deskprint::sendToPrinter(const QString &sql, bool *acknowledged)
 {
     if (acknowledged)
         *acknowledged = false;
@@ -225,28 +225,28 @@ qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql, bool *acknowledged)
         const QString table = statementTable(sql);
         // The printed mark is stored right after the print: nothing is
         // printed that could not be marked.
-        if (basAccess_Route(DbConnection::History, table) == DbConnection::History)
+        if (history::route(DbConnection::History, table) == DbConnection::History)
             history::requireSoundHistory();
-        QSqlQuery q = basAccess_Execute(DbConnection::History, withRowIdentity(sql));
+        QSqlQuery q = history::execute(DbConnection::History, withRowIdentity(sql));
         if (!q.next()) {
             if (q.lastError().isValid())
                 throwSqlError(q.lastError());
             return 0;
         }
         const qint64 rowId = q.value(0).toLongLong();
-        const QByteArray line = frmPrintDesktop_PrintLine(q.record());
+        const QByteArray line = deskprint::printLine(q.record());
         q.finish();
 
         discardStaleInput();
-        basRS232C_CommOutput(frmPrintDesktop_PrintFrame(line));
+        reader::sendBytes(deskprint::printFrame(line));
         bool answered = false;
         bool printed = false;
         qint16 status = 0;
         QByteArray reply;
         for (int wait : kPrinterReplyWaits) {
-            basRS232C_CommInput(wait, reply);
+            reader::receiveFrame(wait, reply);
             // Only a whole reply counts: a damaged one confirms nothing.
-            if (frame::ubound(reply) < 5 || !basRS232C_FrameIntact(reply))
+            if (frame::ubound(reply) < 5 || !reader::frameIntact(reply))
                 continue;
             if (frame::at(reply, 1) == ctl::ACK) {
                 printed = answered = true;
@@ -259,16 +259,16 @@ qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql, bool *acknowledged)
             }
         }
         if (!answered)
-            basCommon_ShowWarning(kPrinterSilent);
+            app::showWarning(kPrinterSilent);
         if (acknowledged)
             *acknowledged = printed;
         if (printed) {
             // Stored at once: a print run that breaks off later leaves every
             // record printed so far marked, and no other.
-            QSqlQuery mark = basAccess_Execute(DbConnection::History,
+            QSqlQuery mark = history::execute(DbConnection::History,
                                                QStringLiteral("UPDATE ") + table +
                                                    QStringLiteral(" SET PRINT_FLAG=True WHERE ") +
-                                                   basAccess_RowKey(table) + QLatin1Char('=') +
+                                                   history::rowKeyColumn(table) + QLatin1Char('=') +
                                                    QString::number(rowId) + QStringLiteral(";"));
             mark.finish();
         }
@@ -276,19 +276,19 @@ qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql, bool *acknowledged)
     });
 }
 
-int frmPrintDesktop_PrintRows(const QString &tableName, const QList<DesktopPrintRow> &rows)
+int deskprint::printRows(const QString &tableName, const QList<DesktopPrintRow> &rows)
 {
     int printedRows = 0;
     for (const DesktopPrintRow &row : rows) {
-        if (const QString refusal = frmPrintDesktop_NullRowWarning(row); !refusal.isEmpty()) {
-            basCommon_ShowWarning(refusal);
+        if (const QString refusal = deskprint::nullRowWarning(row); !refusal.isEmpty()) {
+            app::showWarning(refusal);
             continue;
         }
         bool printed = false;
-        const qint16 status = frmPrintDesktop_SendPrintCOM2(frmPrintDesktop_MakePrintDesktopSQL(tableName, row), &printed);
+        const qint16 status = deskprint::sendToPrinter(deskprint::printRowSql(tableName, row), &printed);
         printedRows += printed ? 1 : 0;
         if (status != 0) {
-            basCommon_ShowWarning(kPaperOut);
+            app::showWarning(kPaperOut);
             break;
         }
     }

@@ -34,33 +34,39 @@ struct DesktopPrintRow {
     QString mark() const { return printed ? kPrintedMark : kNotPrintedMark; }
 };
 
+namespace deskprint {
+
 // The table the main grid shows: "ETC_TEMP" after a card read (ViewMode 1),
 // "ETC_DATA" for a history view (ViewMode 2).
-QString frmPrintDesktop_ViewTable();
+QString viewTable();
 
 // The list statement of the view's records (unprintedOnly 1: only those not
 // yet printed), in the grid's order and with its conditions.
-QString frmPrintDesktop_MakeListViewSQL(const QString &tableName, qint16 unprintedOnly);
+QString listSql(const QString &tableName, qint16 unprintedOnly);
 // The statement that selects the record of one list row: every display
 // column equal, with the view's date/time range.
-QString frmPrintDesktop_MakePrintDesktopSQL(const QString &tableName, const DesktopPrintRow &row);
+QString printRowSql(const QString &tableName, const DesktopPrintRow &row);
 // The rows a list statement gives, in its order.
-QList<DesktopPrintRow> frmPrintDesktop_ListRows(const QString &sql);
+QList<DesktopPrintRow> listRows(const QString &sql);
 
 // The warning for a row that cannot be printed because a display column is
 // Null (its record statement could never select it); empty for a printable row.
-QString frmPrintDesktop_NullRowWarning(const DesktopPrintRow &row);
+QString nullRowWarning(const DesktopPrintRow &row);
+
+} // namespace deskprint
 
 // Width of the print line in bytes, and of its amount column.
 constexpr int kPrintLineBytes = 43;
 constexpr int kPrintAmountBytes = 8;
+
+namespace deskprint {
 // The print line of a record (columns JID_IN, ITC_IN, JID_OUT, ITC_OUT,
 // PASS_DATE, PASS_TIME, CAR_CODE, then PASS_MONEY with its PASS_UNIT unless
 // yen): always 43 code-page-932 bytes.
-QByteArray frmPrintDesktop_PrintLine(const QSqlRecord &record);
+QByteArray printLine(const QSqlRecord &record);
 // The print line inside the relay envelope for the printer side ("COM2:"),
 // 1-based as every frame: 53 bytes.
-QByteArray frmPrintDesktop_PrintFrame(const QByteArray &printLine);
+QByteArray printFrame(const QByteArray &printLine);
 
 // Prints the first record sql selects on the desktop printer and marks it
 // printed (PRINT_FLAG) once the printer has acknowledged it; the mark is
@@ -69,13 +75,15 @@ QByteArray frmPrintDesktop_PrintFrame(const QByteArray &printLine);
 // the printer's refusal (paper out). Relay mode must be 0: the envelope goes
 // out as built.
 // printed, when given, says whether the printer acknowledged the record.
-qint16 frmPrintDesktop_SendPrintCOM2(const QString &sql, bool *printed = nullptr);
+qint16 sendToPrinter(const QString &sql, bool *printed = nullptr);
 
 // The print run of the window: the rows in order, one record each. A row with
 // a Null display column is refused with a warning naming it and the others
 // still print; a refusal of the printer (paper out) is warned and ends the run.
 // Returns how many records the printer acknowledged.
-int frmPrintDesktop_PrintRows(const QString &tableName, const QList<DesktopPrintRow> &rows);
+int printRows(const QString &tableName, const QList<DesktopPrintRow> &rows);
+
+} // namespace deskprint
 
 // The receives after a print frame and the wait of each (ms).
 inline const QList<int> kPrinterReplyWaits{100, 3000, 500, 500, 500, 500, 500, 500, 500, 500};

@@ -6,7 +6,7 @@
 #include "app/Settings.h"
 #include "history/HistoryCheck.h"
 #include "history/HistoryColumns.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -60,7 +60,7 @@ QStringList keptColumns(bool server)
     return columns;
 }
 
-void run(QSqlQuery &q, const QString &sql, bool server) { basAccess_Run(q, sql, server); }
+void run(QSqlQuery &q, const QString &sql, bool server) { history::runText(q, sql, server); }
 
 void runPrepared(QSqlQuery &q, const QString &sql, const QVariantList &values, bool server)
 {
@@ -139,9 +139,9 @@ QString loginName()
 
 }
 
-bool useServer() { return basAccess_UsesServer(); }
+bool useServer() { return history::usesServer(); }
 
-QSqlDatabase store(bool server) { return basAccess_Database(server ? DbConnection::Server : DbConnection::History); }
+QSqlDatabase store(bool server) { return history::database(server ? DbConnection::Server : DbConnection::History); }
 
 } // namespace
 
@@ -154,7 +154,7 @@ DeletionGone::DeletionGone()
 int deletedKeepDays()
 {
     const QString value =
-        basCommon_GetIniString(kSectionMain, QStringLiteral("DeletedKeepDays"), settingsFileName()).trimmed();
+        app::readProfileString(kSectionMain, QStringLiteral("DeletedKeepDays"), settingsFileName()).trimmed();
     bool ok = false;
     const int days = value.toInt(&ok);
     return ok && days >= 1 && days <= 3650 ? days : kDefaultKeepDays;
@@ -284,7 +284,7 @@ Restored restoreDeletion(const QString &id, const std::function<bool(qint64, qin
     // the same deletion then finds it gone).
     Transaction transaction(db, server);
     if (server)
-        basAccess_LockServerTable(db, QStringLiteral("SHARE ROW EXCLUSIVE"), [&] { return keepGoing(0, 0); });
+        history::lockServerTable(db, QStringLiteral("SHARE ROW EXCLUSIVE"), [&] { return keepGoing(0, 0); });
     purgeExpired(db, server);
     QSqlQuery q(db);
     runPrepared(q, QStringLiteral("SELECT COUNT(*) FROM ETC_DELETED WHERE DELETE_ID=?"), {id}, server);

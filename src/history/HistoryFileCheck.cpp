@@ -3,7 +3,7 @@
 #include "app/Failure.h"
 #include "app/Seams.h"
 #include "history/HistoryCheck.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include <QCryptographicHash>
 #include <QDate>

@@ -1,7 +1,7 @@
 #include "history/HistoryFileRows.h"
 
 #include "app/Failure.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include <QDir>
 #include <sqlite3.h>
@@ -22,7 +22,7 @@ constexpr int kStepsPerQuestion = 20000;
 
 bool HistoryFileRows::readsFile(const QString &jetStatement)
 {
-    return basAccess_Route(DbConnection::History, jetStatement) == DbConnection::History;
+    return history::route(DbConnection::History, jetStatement) == DbConnection::History;
 }
 
 HistoryFileRows::HistoryFileRows(const QString &jetStatement, std::function<bool()> keepGoing,
@@ -31,7 +31,7 @@ HistoryFileRows::HistoryFileRows(const QString &jetStatement, std::function<bool
 {
     // The file the history connection has open, read through a connection of
     // our own: the SQLite linked here need not be the one inside Qt's driver.
-    const QString path = basAccess_Database(DbConnection::History).databaseName();
+    const QString path = history::database(DbConnection::History).databaseName();
     const QByteArray file = path.toUtf8();
     int rc = sqlite3_open_v2(file.constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
@@ -45,7 +45,7 @@ HistoryFileRows::HistoryFileRows(const QString &jetStatement, std::function<bool
     sqlite3_busy_timeout(m_db, 5000);
     if (m_keepGoing)
         sqlite3_progress_handler(m_db, kStepsPerQuestion, &HistoryFileRows::progress, this);
-    const QByteArray sql = basAccess_SqliteText(jetStatement).toUtf8();
+    const QByteArray sql = history::sqliteText(jetStatement).toUtf8();
     if (spots) {
         try {
             loadSpots(spots, path);

@@ -3,7 +3,7 @@
 // it stores them (text as UTF-8 bytes), without a value object per field: for
 // writers of large files, which turn the bytes into their own form at once.
 // Statements that go to the shared history's server are not for this reader
-// (see readsFile); those go through basAccess_Execute.
+// (see readsFile); those go through history::execute.
 
 #include <QByteArray>
 #include <QString>

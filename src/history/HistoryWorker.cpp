@@ -1,6 +1,6 @@
 #include "history/HistoryWorker.h"
 
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include <QAtomicInt>
 #include <QDeadlineTimer>
@@ -12,7 +12,7 @@ void runOnOwnHistoryConnection(const std::function<void(QSqlDatabase, const std:
                                const KeepGoing &keepGoing)
 {
     // Taken here: a connection belongs to the thread that made it.
-    const QSqlDatabase own = basAccess_Database(DbConnection::History);
+    const QSqlDatabase own = history::database(DbConnection::History);
     const QString path = own.databaseName();
     const QString options = own.connectOptions();
     if (keepGoing && !keepGoing())

@@ -12,7 +12,11 @@ struct MonthTotal {
     qint64 nonYen = 0; // 円以外件数: rows whose toll is not in yen (未確定, 度数, …)
 };
 
+namespace history {
+
 // One grouped statement over the rows of the source (a select statement of
 // the history, its order ignored), ordered by card number and month.
 // Throws Failure when the store refuses it.
-QList<MonthTotal> basAccess_MonthlyTotals(const QString &source);
+QList<MonthTotal> monthlyTotals(const QString &source);
+
+} // namespace history

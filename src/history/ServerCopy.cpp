@@ -1,7 +1,7 @@
 #include "history/ServerCopy.h"
 
 #include "app/Failure.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include <QSqlDriver>
 #include <QSqlError>
@@ -370,10 +370,10 @@ void loadSpotsOnServer(QSqlDatabase db, const PassageSpots &spots)
 {
     {
         QSqlQuery q(db);
-        basAccess_Run(q, QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS passlog_spots (card TEXT COLLATE \"C\", "
+        history::runText(q, QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS passlog_spots (card TEXT COLLATE \"C\", "
                                         "dt TEXT COLLATE \"C\")"),
                       true);
-        basAccess_Run(q, QStringLiteral("TRUNCATE passlog_spots"), true);
+        history::runText(q, QStringLiteral("TRUNCATE passlog_spots"), true);
     }
     ServerCopyIn in(db, QStringLiteral("passlog_spots"), {QStringLiteral("card"), QStringLiteral("dt")});
     QByteArray card, dateTime;
@@ -384,7 +384,7 @@ void loadSpotsOnServer(QSqlDatabase db, const PassageSpots &spots)
     }
     in.finish();
     QSqlQuery q(db);
-    basAccess_Run(q, QStringLiteral("ANALYZE passlog_spots"), true);
+    history::runText(q, QStringLiteral("ANALYZE passlog_spots"), true);
 }
 
 ServerBulkLoad::ServerBulkLoad(QSqlDatabase db, qint64 expectedRows, const std::function<bool()> &keepGoing)
@@ -393,18 +393,18 @@ ServerBulkLoad::ServerBulkLoad(QSqlDatabase db, qint64 expectedRows, const std::
     if (expectedRows <= 1000)
         return;
     QSqlQuery q(db);
-    basAccess_Run(q, QStringLiteral("SELECT pg_has_role(c.relowner, 'USAGE') FROM pg_class c "
+    history::runText(q, QStringLiteral("SELECT pg_has_role(c.relowner, 'USAGE') FROM pg_class c "
                                     "WHERE c.oid = to_regclass('etc_data')"),
                   true);
     if (!q.next() || !q.value(0).toBool())
         return; // not the table's owner: the indexes stay
-    basAccess_Run(q, QStringLiteral("SELECT count(*) FROM ETC_DATA"), true);
+    history::runText(q, QStringLiteral("SELECT count(*) FROM ETC_DATA"), true);
     if (!q.next() || q.value(0).toLongLong() >= expectedRows)
         return;
     q.finish();
-    basAccess_LockServerTable(db, QStringLiteral("ACCESS EXCLUSIVE"), keepGoing);
+    history::lockServerTable(db, QStringLiteral("ACCESS EXCLUSIVE"), keepGoing);
     // Every index but the key's (a constraint, and kept up to date cheaply: it only grows).
-    basAccess_Run(q,
+    history::runText(q,
                   QStringLiteral("SELECT quote_ident(n.nspname) || '.' || quote_ident(c.relname), "
                                  "pg_get_indexdef(i.indexrelid) FROM pg_index i JOIN pg_class c ON c.oid = i.indexrelid "
                                  "JOIN pg_namespace n ON n.oid = c.relnamespace WHERE i.indrelid = to_regclass('etc_data') "
@@ -417,9 +417,9 @@ ServerBulkLoad::ServerBulkLoad(QSqlDatabase db, qint64 expectedRows, const std::
     }
     q.finish();
     for (const QString &name : std::as_const(names))
-        basAccess_Run(q, QStringLiteral("DROP INDEX ") + name, true);
+        history::runText(q, QStringLiteral("DROP INDEX ") + name, true);
     // Room for the sorts that build them again.
-    basAccess_Run(q, QStringLiteral("SET LOCAL maintenance_work_mem = '256MB'"), true);
+    history::runText(q, QStringLiteral("SET LOCAL maintenance_work_mem = '256MB'"), true);
 }
 
 bool ServerBulkLoad::rebuild(const std::function<bool()> &keepGoing)
@@ -428,7 +428,7 @@ bool ServerBulkLoad::rebuild(const std::function<bool()> &keepGoing)
     for (const QString &index : std::as_const(m_indexes)) {
         if (keepGoing && !keepGoing())
             return false;
-        basAccess_Run(q, index, true);
+        history::runText(q, index, true);
     }
     m_indexes.clear();
     return true;

@@ -3,8 +3,8 @@
 #include "history/ShownRows.h"
 #include "history/Transaction.h"
 
-#include "history/basAccess.h"
-#include "history/basAccessGrid.h"
+#include "history/Database.h"
+#include "history/GridLoad.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -13,11 +13,11 @@ namespace {
 ShownRows g_shown;
 } // namespace
 
-const ShownRows &basAccess_ShownRows()
+const ShownRows &history::shownRows()
 {
     return g_shown;
 }
-void basAccess_RememberShown(ShownRows shown)
+void history::rememberShown(ShownRows shown)
 {
     g_shown = std::move(shown);
 }
@@ -30,11 +30,11 @@ ShownRowsChanged::ShownRowsChanged()
 {
 }
 
-QVariant basAccess_HighestRowKey()
+QVariant history::highestRowKey()
 {
     const QString sql =
-        QStringLiteral("SELECT MAX(") + basAccess_RowKey(kTableData) + QStringLiteral(") FROM ETC_DATA;");
-    QSqlQuery q = basAccess_Execute(DbConnection::History, sql);
+        QStringLiteral("SELECT MAX(") + history::rowKeyColumn(kTableData) + QStringLiteral(") FROM ETC_DATA;");
+    QSqlQuery q = history::execute(DbConnection::History, sql);
     const QVariant key = q.next() ? q.value(0) : QVariant();
     q.finish();
     return key;
@@ -49,7 +49,7 @@ qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const
     auto exec = [&](const QString &jet) {
         QSqlQuery q(db);
         q.setForwardOnly(true);
-        basAccess_Run(q, server ? basAccess_ServerText(jet) : basAccess_SqliteText(jet), server);
+        history::runText(q, server ? history::serverText(jet) : history::sqliteText(jet), server);
         return q;
     };
     // No other writer until the delete is done: SQLite's write lock, or
@@ -58,7 +58,7 @@ qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const
     // Another PC's change in progress is waited for in short tries,
     // bounded in all, with the progress (and 中止) between them.
     if (server)
-        basAccess_LockServerTable(db, QStringLiteral("SHARE ROW EXCLUSIVE"), keepGoing);
+        history::lockServerTable(db, QStringLiteral("SHARE ROW EXCLUSIVE"), keepGoing);
     // Without a view (a delete that showed nothing first) there is
     // nothing to compare with.
     if (!shown.source.isEmpty()) {
@@ -67,7 +67,7 @@ qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const
                  QStringLiteral(") FROM ETC_DATA;"));
         const QVariant key = highest.next() ? highest.value(0) : QVariant();
         highest.finish();
-        QSqlQuery totals = exec(basAccess_GridTotalsSql(shown.source));
+        QSqlQuery totals = exec(history::gridTotalsSql(shown.source));
         const qint64 count = totals.next() ? totals.value(0).toLongLong() : 0;
         totals.finish();
         if (count != shown.count || key.toString() != shown.highestKey.toString())
@@ -76,7 +76,7 @@ qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const
     // What goes is kept in ETC_DELETED, in this same transaction, so
     // that the deletion can be undone for a while.
     const qint64 deleted = history::deleteKeepingCopy(
-        db, server, server ? basAccess_ServerText(deleteStatement) : basAccess_SqliteText(deleteStatement));
+        db, server, server ? history::serverText(deleteStatement) : history::sqliteText(deleteStatement));
     // A 中止 while the server worked undoes the delete as well.
     if ((stopped && stopped()) || (server && keepGoing && !keepGoing()))
         throw WorkStopped();
@@ -85,15 +85,15 @@ qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const
 }
 } // namespace
 
-qint64 basAccess_DeleteShown(const char *procedureName, const QString &deleteStatement, const KeepGoing &keepGoing)
+qint64 history::deleteShown(const char *procedureName, const QString &deleteStatement, const KeepGoing &keepGoing)
 {
     return guarded(procedureName, [&]() -> qint64 {
-        const bool server = basAccess_Route(DbConnection::History, deleteStatement) == DbConnection::Server;
+        const bool server = history::route(DbConnection::History, deleteStatement) == DbConnection::Server;
         const ShownRows shown = g_shown;
         if (!server)
             history::requireSoundHistory(keepGoing);
         if (server || !keepGoing)
-            return deleteChecked(basAccess_Database(server ? DbConnection::Server : DbConnection::History), server,
+            return deleteChecked(history::database(server ? DbConnection::Server : DbConnection::History), server,
                                  shown, deleteStatement, {}, keepGoing);
         qint64 deleted = 0;
         runOnOwnHistoryConnection(

@@ -15,20 +15,26 @@ struct ShownRows {
     QVariant highestKey; // the highest row key of ETC_DATA just before
 };
 
+namespace history {
+
 // The history rows the grid shows now (set by each grid load of the history,
 // cleared by any other load).
-const ShownRows &basAccess_ShownRows();
-void basAccess_RememberShown(ShownRows shown);
+const ShownRows &shownRows();
+void rememberShown(ShownRows shown);
 
 // The highest row key ETC_DATA holds (Null when it is empty): rows stored
 // later have higher keys.
-QVariant basAccess_HighestRowKey();
+QVariant highestRowKey();
+
+} // namespace history
 
 // The rows behind the view are not those shown any more.
 class ShownRowsChanged : public ExpectedFailure {
 public:
     ShownRowsChanged();
 };
+
+namespace history {
 
 // Runs a delete of ETC_DATA (a Jet-dialect statement) in one transaction
 // that first makes sure the shown rows are still the same: the same count,
@@ -38,5 +44,7 @@ public:
 // With keepGoing the delete on the history file runs without blocking the
 // caller's thread (see HistoryWorker.h); a "no" deletes nothing and throws
 // WorkStopped.
-qint64 basAccess_DeleteShown(const char *procedureName, const QString &deleteStatement,
+qint64 deleteShown(const char *procedureName, const QString &deleteStatement,
                              const KeepGoing &keepGoing = {});
+
+} // namespace history

@@ -1,12 +1,12 @@
 #include "history/Transaction.h"
 
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 namespace history {
 
 Transaction::Transaction(QSqlDatabase db, bool server) : m_control(db), m_server(server)
 {
-    basAccess_Run(m_control, server ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"), server);
+    history::runText(m_control, server ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"), server);
     m_open = true;
 }
 
@@ -14,7 +14,7 @@ Transaction::~Transaction() { rollback(); }
 
 void Transaction::commit()
 {
-    basAccess_Run(m_control, QStringLiteral("COMMIT"), m_server);
+    history::runText(m_control, QStringLiteral("COMMIT"), m_server);
     m_open = false;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // What the grid shows, so that print, export, delete and re-sort reproduce
-// the same rows. Only basAccess_MakeReadSQL fills it.
+// the same rows. Only history::viewStatement fills it.
 
 #include "app/DateTimeRange.h"
 
@@ -26,15 +26,19 @@ struct ViewConditionRecord {
 
 extern ViewConditionRecord ViewCondition;
 
+namespace history {
+
 // Back to the empty record the program starts with.
-void basAccess_ResetViewCondition();
+void resetViewCondition();
 
 // The card number the conditions select: the typed text or the list entry,
 // "0000" when that is empty.
-QString basAccess_GetSelectCardNo(const ViewSelection &selection);
+QString selectedCardNo(const ViewSelection &selection);
 
 // Statement builders. Values from the window go between quotes with their
 // quotes doubled.
-QString basAccess_MakeReadSQL(const QString &tableName, qint16 viewType, const ViewSelection &selection);
-QString basAccess_MakeHFGSQL(const QString &tableName, const QString &mode);
-QString basAccess_MakeRepeatSQL(const QString &cardNo, const QString &mode);
+QString viewStatement(const QString &tableName, qint16 viewType, const ViewSelection &selection);
+QString shownViewSql(const QString &tableName, const QString &mode);
+QString duplicatesSql(const QString &cardNo, const QString &mode);
+
+} // namespace history

@@ -42,7 +42,7 @@ namespace {
 QString configuredDevice(int port)
 {
     const QString configured =
-        basCommon_GetIniString(kSectionPort, QStringLiteral("Device%1").arg(port), settingsFileName()).trimmed();
+        app::readProfileString(kSectionPort, QStringLiteral("Device%1").arg(port), settingsFileName()).trimmed();
     return configured == kIniMissing ? QString() : configured;
 }
 QString fixedDevice(int port) { return QStringLiteral("/dev/ttyS%1").arg(port - 1); }

@@ -15,7 +15,7 @@ ReaderLink::~ReaderLink()
         m_port->close();
 }
 
-ReaderLink &basRS232C_Link()
+ReaderLink &reader::link()
 {
     static QPointer<ReaderLink> link;
     if (!link)

@@ -27,13 +27,17 @@ signals:
     void cardReadableChanged(bool readable);
     // Records stored so far by a card read, up to 100.
     void readProgress(int count);
-    // The link to the reader ended (type as basRS232C_ConnectionOut takes it).
+    // The link to the reader ended (type as reader::connectionLost takes it).
     void connectionLost(int type);
 
 private:
     QSerialPort *m_port;
 };
 
+namespace reader {
+
 // The link of this run, created on first use and owned by the application
 // object (destroyed with it).
-ReaderLink &basRS232C_Link();
+ReaderLink &link();
+
+} // namespace reader

@@ -3,7 +3,7 @@
 #include "app/Failure.h"
 #include "decode/FrameBytes.h"
 #include "reader/PortDevice.h"
-#include "reader/basRS232C.h"
+#include "reader/CardReader.h"
 
 namespace {
 
@@ -22,17 +22,17 @@ QString answerOf(const QByteArray &buffer)
 
 } // namespace
 
-ReaderSearchResult basRS232C_SearchReader(int currentPort)
+ReaderSearchResult reader::searchReader(int currentPort)
 {
     return guarded("frmSetComm_btnETCSearch_Click", [&] {
         ReaderSearchResult result;
         for (int port = 1; port <= kMaxPortNumber; ++port) {
-            if (!basRS232C_CheckPortExistence(port))
+            if (!reader::portExists(port))
                 continue;
-            basRS232C_CommPortOpen(port);
-            basRS232C_SendENQ();
+            reader::openPort(port);
+            reader::sendEnq();
             QByteArray buffer;
-            basRS232C_CommInput(100, buffer);
+            reader::receiveFrame(100, buffer);
             if (frame::ubound(buffer) < 9)
                 continue;
             const QString answer = answerOf(buffer);

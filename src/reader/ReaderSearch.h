@@ -11,9 +11,13 @@ struct ReaderSearchResult {
     bool none() const { return found.isEmpty(); }
 };
 
+namespace reader {
+
 // Probes ports 1..16 in order; a port that exists and is free gets the ENQ
 // frame, and counts as found when it answers "CS", "AC" or "PRINT" in a frame
 // of 9 bytes or more. The search ends at the second device found. The port
 // last opened by the search stays open (the next probe closes it).
 // currentPort is proposed when nothing is found.
-ReaderSearchResult basRS232C_SearchReader(int currentPort);
+ReaderSearchResult searchReader(int currentPort);
+
+} // namespace reader

@@ -3,10 +3,10 @@
 #include "app/CheckedSaveFile.h"
 #include "app/Cp932.h"
 #include "app/Failure.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "history/HistoryFileRows.h"
 #include "history/ServerCopy.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 #include "history/ViewCondition.h"
 
 #include <QDir>
@@ -85,7 +85,7 @@ using PutBlock = std::function<bool(QByteArray &block)>;
 // Writes the file through fill, which makes the lines and puts them. The
 // file is written beside the target and moved into place only when fill has
 // written every line: a failure or a stop leaves the old file as it was.
-bool writeCsvFile(const QString &path, qint16 mode, const std::function<Outcome(const PutBlock &)> &fill)
+bool writeFileBlocks(const QString &path, qint16 mode, const std::function<Outcome(const PutBlock &)> &fill)
 {
     // Both modes write a whole new file and put it in place only when it is
     // complete: an append copies the old bytes first, so that a write that
@@ -95,7 +95,7 @@ bool writeCsvFile(const QString &path, qint16 mode, const std::function<Outcome(
     openForWriting(out);
     const auto notWritten = [&] {
         out.close();
-        basCommon_ShowWarning(fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
+        app::showWarning(fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
         return false;
     };
     // The line end an old file lacks, written before the first new line.
@@ -278,10 +278,10 @@ Outcome fillFromStore(const QString &statement, qint16 viewMode, const QString &
         HistoryFileRows rows(statement, asked, spots);
         return fillFromRows(rows, viewMode, card, asked, [&] { ++done; }, put, blockBytes);
     }
-    QSqlDatabase server = basAccess_Database(DbConnection::Server);
+    QSqlDatabase server = history::database(DbConnection::Server);
     if (spots)
         history::loadSpotsOnServer(server, spots);
-    history::ServerCopyOut rows(server, withFileColumns(basAccess_ServerText(statement)));
+    history::ServerCopyOut rows(server, withFileColumns(history::serverText(statement)));
     return fillFromRows(rows, viewMode, card, asked, [&] { ++done; }, put, blockBytes);
 }
 } // namespace
@@ -305,11 +305,11 @@ QByteArray csvLine(const ReportRow &row, qint16 viewMode, const QString &card)
     return cp932::encode(line);
 }
 
-bool basMain_CSVFileCreate(const QString &path, qint16 mode, const ReportRowSource &rows, qint16 viewMode,
+bool reports::writeCsvFile(const QString &path, qint16 mode, const ReportRowSource &rows, qint16 viewMode,
                            const QString &card, const ReportProgress &progress, qint64 total)
 {
     return guarded("basMain_CSVFileCreate", [&] {
-        return writeCsvFile(path, mode, [&](const PutBlock &put) {
+        return writeFileBlocks(path, mode, [&](const PutBlock &put) {
             QByteArray block;
             ReportRow row;
             qint64 done = 0;
@@ -328,14 +328,14 @@ bool basMain_CSVFileCreate(const QString &path, qint16 mode, const ReportRowSour
     });
 }
 
-bool basMain_CSVFileCreate(const QString &path, qint16 mode, const QString &card, const ReportProgress &progress)
+bool reports::writeCsvFile(const QString &path, qint16 mode, const QString &card, const ReportProgress &progress)
 {
     return guarded("basMain_CSVFileCreate", [&] {
         const QString statement = shownRowsStatement();
         const qint16 viewMode = ViewCondition.ViewMode;
         if (statement.isEmpty()) // the grid shows nothing: an empty file
-            return basMain_CSVFileCreate(path, mode, listRows({}), viewMode, card, progress);
-        return writeCsvFile(path, mode, [&](const PutBlock &put) {
+            return reports::writeCsvFile(path, mode, listRows({}), viewMode, card, progress);
+        return writeFileBlocks(path, mode, [&](const PutBlock &put) {
             return fillFromStore(statement, viewMode, card, progress, put);
         });
     });

@@ -14,6 +14,8 @@ enum CsvMode : qint16 { CsvCreate = 0, CsvAppend = 1 };
 // a card read) in view mode 1; in view mode 2 each row gives its own.
 QByteArray csvLine(const ReportRow &row, qint16 viewMode, const QString &card);
 
+namespace reports {
+
 // Writes the rows to path: mode CsvCreate makes a new file (or replaces an
 // old one), CsvAppend adds the lines after the last byte of the existing
 // file. The file is written beside the target and moved into place at the
@@ -24,13 +26,15 @@ QByteArray csvLine(const ReportRow &row, qint16 viewMode, const QString &card);
 // progress hears of the rows done every few thousand rows, of total (0: not
 // known). Other failures (no such folder, database error) go to the error
 // report.
-bool basMain_CSVFileCreate(const QString &path, qint16 mode, const ReportRowSource &rows, qint16 viewMode,
+bool writeCsvFile(const QString &path, qint16 mode, const ReportRowSource &rows, qint16 viewMode,
                            const QString &card, const ReportProgress &progress = {}, qint64 total = 0);
 // The same for the rows the grid shows now. From the history file the rows
 // are read straight from SQLite; from the shared history's server through
 // the source above. With a progress, the rows are counted first for its total.
-bool basMain_CSVFileCreate(const QString &path, qint16 mode, const QString &card,
+bool writeCsvFile(const QString &path, qint16 mode, const QString &card,
                            const ReportProgress &progress = {});
+
+} // namespace reports
 
 // The lines the file would hold for the rows of a history statement (view
 // mode 2: each row's own card number), one line at a time, CR LF included,

@@ -4,7 +4,7 @@
 #include "app/Failure.h"
 #include "app/Seams.h"
 #include "history/HistoryCheck.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 #include "reports/CsvRecords.h"
 #include "reports/ImportTally.h"
 #include "reports/ImportWriters.h"
@@ -161,7 +161,7 @@ qint64 CsvImport::write(const ReportProgress &progress)
             d->summary = tally.summary(std::move(s.files));
             return d->summary.added;
         };
-        if (basAccess_UsesServer()) {
+        if (history::usesServer()) {
             ServerWriter writer(keepGoing);
             return run(writer);
         }

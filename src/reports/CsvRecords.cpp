@@ -2,7 +2,7 @@
 
 #include "app/Cp932.h"
 #include "app/Failure.h"
-#include "history/basAccessEntry.h"
+#include "history/Registration.h"
 #include "reports/MonthlyReport.h"
 
 #include <QDate>
@@ -111,7 +111,7 @@ QString fault(Record &r, bool ownCard)
         }
         // A stored text holds no control character (the server takes no NUL).
         if (x.kind == Kind::Quoted)
-            if (const QString c = basAccess_ControlCharacterIn(x.raw); !c.isEmpty())
+            if (const QString c = history::controlCharacterIn(x.raw); !c.isEmpty())
                 return fieldName(i) + QStringLiteral("に制御文字 ") + c + QStringLiteral(" があります。");
     }
     return {};

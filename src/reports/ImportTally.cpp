@@ -1,7 +1,7 @@
 #include "reports/ImportTally.h"
 
 #include "app/Cp932.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 #include "reports/CsvExport.h"
 
 #include <QSqlQuery>
@@ -41,7 +41,7 @@ QString dateTimeOfSpot(quint64 spot)
 
 qint64 historyRows()
 {
-    QSqlQuery count = basAccess_Execute(DbConnection::History, QStringLiteral("SELECT COUNT(*) FROM ETC_DATA"));
+    QSqlQuery count = history::execute(DbConnection::History, QStringLiteral("SELECT COUNT(*) FROM ETC_DATA"));
     return count.next() ? count.value(0).toLongLong() : 0;
 }
 

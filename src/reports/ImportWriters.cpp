@@ -3,8 +3,8 @@
 #include "app/Failure.h"
 #include "history/DatabaseErrors.h"
 #include "history/HistoryColumns.h"
-#include "history/basAccess.h"
-#include "history/basAccessStaging.h"
+#include "history/Database.h"
+#include "history/Staging.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -40,7 +40,7 @@ void rowOf(const Record &r, const QString &card, const QString &regDate, const Q
         row[24].setText(unit.text);
     else if (money.type == Value::Integer)
         row[24].compose(unit.type == Value::Text
-                            ? basAccess_DisplayToll(qint32(money.number), unit.text.toString())
+                            ? history::displayToll(qint32(money.number), unit.text.toString())
                             : QString::number(money.number));
     else
         row[24].compose(unit.type == Value::Text ? unit.text : QStringView());
@@ -52,7 +52,7 @@ void rowOf(const Record &r, const QString &card, const QString &regDate, const Q
 
 FileWriter::FileWriter()
 {
-    const QString path = basAccess_Database(DbConnection::History).databaseName();
+    const QString path = history::database(DbConnection::History).databaseName();
     m_path = QDir::toNativeSeparators(path);
     if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK)
@@ -182,11 +182,11 @@ void FileWriter::run(const char *sql)
                  QStringLiteral(" [") + m_path + QLatin1Char(']'));
 }
 ServerWriter::ServerWriter(const KeepGoing &keepGoing)
-    : m_db(basAccess_Database(DbConnection::Server)), m_transaction(m_db, true)
+    : m_db(history::database(DbConnection::Server)), m_transaction(m_db, true)
 {
     // What the server holds is read after this lock is taken: a second PC
     // importing the same file waits, then finds this one's rows there.
-    basAccess_LockServerHistory(m_db, keepGoing);
+    history::lockServerHistoryWriters(m_db, keepGoing);
 }
 
 ServerWriter::~ServerWriter()

@@ -3,7 +3,7 @@
 #include "app/CheckedSaveFile.h"
 #include "app/Cp932.h"
 #include "app/Failure.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "history/ViewCondition.h"
 #include "reports/ReportRows.h"
 
@@ -29,7 +29,7 @@ QStringList fieldsOf(const QString &card, const QString &month, qint64 count, qi
 
 QList<MonthTotal> shownMonthlyTotals()
 {
-    return basAccess_MonthlyTotals(ViewCondition.ViewMode == 2 ? shownRowsStatement() : QString());
+    return history::monthlyTotals(ViewCondition.ViewMode == 2 ? shownRowsStatement() : QString());
 }
 
 QString groupedNumber(qint64 amount)
@@ -96,7 +96,7 @@ bool writeMonthlyCsv(const QString &path, const QList<MonthTotal> &months)
         const QByteArray bytes = monthlyCsv(months);
         if (out.write(bytes) != bytes.size() || !out.commit()) {
             out.close();
-            basCommon_ShowWarning(fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
+            app::showWarning(fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
             return false;
         }
         return true;

@@ -1,8 +1,8 @@
 #include "reports/ReportRows.h"
 
 #include "history/ViewCondition.h"
-#include "history/basAccessGrid.h"
-#include "history/basAccess.h"
+#include "history/GridLoad.h"
+#include "history/Database.h"
 
 #include <QSqlRecord>
 
@@ -28,7 +28,7 @@ QueryRows::QueryRows(const QString &jetStatement)
 {
     if (jetStatement.isEmpty())
         return; // no rows
-    m_query = basAccess_Execute(DbConnection::History, jetStatement);
+    m_query = history::execute(DbConnection::History, jetStatement);
     const QSqlRecord record = m_query.record();
     for (size_t i = 0; i < m_index.size(); ++i)
         m_index[i] = record.indexOf(QString::fromUtf8(kNames[i]));
@@ -49,15 +49,15 @@ qint64 reportRowCount(const QString &jetStatement)
 {
     if (jetStatement.isEmpty())
         return 0;
-    QSqlQuery totals = basAccess_Execute(DbConnection::History, basAccess_GridTotalsSql(jetStatement));
+    QSqlQuery totals = history::execute(DbConnection::History, history::gridTotalsSql(jetStatement));
     return totals.next() ? totals.value(0).toLongLong() : 0;
 }
 
 QString shownRowsStatement()
 {
     switch (ViewCondition.ViewMode) {
-    case 1: return basAccess_MakeHFGSQL(kTableTemp, QStringLiteral("SELECT"));
-    case 2: return basAccess_MakeHFGSQL(kTableData, QStringLiteral("SELECT"));
+    case 1: return history::shownViewSql(kTableTemp, QStringLiteral("SELECT"));
+    case 2: return history::shownViewSql(kTableData, QStringLiteral("SELECT"));
     default: return {}; // the grid shows nothing
     }
 }

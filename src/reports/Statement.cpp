@@ -1,15 +1,15 @@
 #include "reports/Statement.h"
 
 #include "app/Failure.h"
-#include "app/basCommon.h"
-#include "history/basAccessGrid.h"
+#include "app/Common.h"
+#include "history/GridLoad.h"
 
 namespace {
 QString blanks(int n) { return QString(n, QLatin1Char(' ')); }
 
-QString right(QString text, qint16 width) { return basCommon_RightString(text, width); }
+QString right(QString text, qint16 width) { return app::rightAligned(text, width); }
 
-QString fix(const QString &text, qint16 width) { return basCommon_FixString(text, width); }
+QString fix(const QString &text, qint16 width) { return app::fixedWidth(text, width); }
 
 // The card number of a history row; a row without one cannot be put under a card.
 QString rowCard(const ReportRow &row)

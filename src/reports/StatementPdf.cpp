@@ -585,7 +585,7 @@ qint32 writeStatementPdf(QIODevice &out, const ReportRowSource &rows, qint16 vie
     return pages;
 }
 
-qint32 basMain_PdfFileCreate(QIODevice &out, const QString &card, const StatementPdfInfo &info,
+qint32 reports::writeStatementPdf(QIODevice &out, const QString &card, const StatementPdfInfo &info,
                              const ReportProgress &progress)
 {
     return guarded("basMain_PdfFileCreate", [&] {

@@ -30,7 +30,11 @@ qint32 writeStatementPdf(QIODevice &out, const ReportRowSource &rows, qint16 vie
                          const QString &outputDate, const StatementPdfInfo &info,
                          const ReportProgress &progress = {}, qint64 total = 0);
 
+namespace reports {
+
 // The statement of the rows the grid shows (its view condition), dated today
 // by the program's clock, as a PDF file; card is the card read's number in view mode 1.
-qint32 basMain_PdfFileCreate(QIODevice &out, const QString &card, const StatementPdfInfo &info,
+qint32 writeStatementPdf(QIODevice &out, const QString &card, const StatementPdfInfo &info,
                              const ReportProgress &progress = {});
+
+} // namespace reports

@@ -90,7 +90,7 @@ void StatementSheet::newPage()
 
 bool StatementSheet::end() { return !m_painter.isActive() || m_painter.end(); }
 
-void basMain_PrintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QString &outputDate)
+void reports::paintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QString &outputDate)
 {
     guarded("basMain_PrintPageHeader", [&] {
         const QStringList lines = statementHeaderLines(pageNumber, outputDate);
@@ -118,7 +118,7 @@ qint32 printStatement(QPagedPaintDevice &device, const ReportRowSource &rows, qi
         [&](const StatementPage &page) {
             if (page.number > 1)
                 sheet.newPage();
-            basMain_PrintPageHeader(sheet, page.number, outputDate);
+            reports::paintPageHeader(sheet, page.number, outputDate);
             for (const QString &line : page.body)
                 sheet.printLine(line);
         },
@@ -130,7 +130,7 @@ qint32 printStatement(QPagedPaintDevice &device, const ReportRowSource &rows, qi
     return pages;
 }
 
-qint32 basMain_PrintPageCreate(QPagedPaintDevice &device, const QString &card, const ReportProgress &progress)
+qint32 reports::paintStatement(QPagedPaintDevice &device, const QString &card, const ReportProgress &progress)
 {
     return guarded("basMain_PrintPageCreate", [&] {
         const QString outputDate = statementOutputDate(seams::now().date());

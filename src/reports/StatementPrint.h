@@ -44,7 +44,11 @@ private:
     double m_y = 0; // print position from the top of the printable area, in device pixels
 };
 
-void basMain_PrintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QString &outputDate);
+namespace reports {
+
+void paintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QString &outputDate);
+
+} // namespace reports
 
 // Prints the statement of the rows on the device, A4 landscape. Returns the number of pages
 // printed (0: no rows, no job). Throws Failure when the device refuses the job.
@@ -54,6 +58,10 @@ void basMain_PrintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QSt
 qint32 printStatement(QPagedPaintDevice &device, const ReportRowSource &rows, qint16 viewMode, const QString &card,
                       const QString &outputDate, const ReportProgress &progress = {}, qint64 total = 0);
 
+namespace reports {
+
 // The statement of the rows the grid shows (its view condition), dated today
 // by the program's clock; card is the card read's number in view mode 1.
-qint32 basMain_PrintPageCreate(QPagedPaintDevice &device, const QString &card, const ReportProgress &progress = {});
+qint32 paintStatement(QPagedPaintDevice &device, const QString &card, const ReportProgress &progress = {});
+
+} // namespace reports

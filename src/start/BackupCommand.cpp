@@ -5,10 +5,10 @@
 #include "app/DataFolder.h"
 #include "app/Settings.h"
 #include "app/Seams.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
 #include "history/HistoryBackup.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -57,8 +57,8 @@ std::optional<int> parse(QCommandLineParser &parser, const QStringList &args, co
 
 QString historyPath()
 {
-    AppPath = basCommon_CheckPath(dataFolder());
-    return basAccess_FilePath(kDatFile);
+    AppPath = app::withTrailingSeparator(dataFolder());
+    return history::databasePath(kDatFile);
 }
 
 } // namespace
@@ -81,7 +81,7 @@ int runBackupCommand(const QStringList &args)
         return 1;
     }
     // Never over one of the program's own files.
-    for (const QString &own : {settingsFileName(), basAccess_FilePath(kMstFile)})
+    for (const QString &own : {settingsFileName(), history::databasePath(kMstFile)})
         if (QFileInfo::exists(target) && QFileInfo(target).canonicalFilePath() == QFileInfo(own).canonicalFilePath()) {
             err << QStringLiteral("'%1' は PASSLOG 自身のファイルです。別のファイルを指定してください。")
                        .arg(QDir::toNativeSeparators(target))

@@ -3,10 +3,10 @@
 #include "app/DataFolder.h"
 #include "app/Failure.h"
 #include "app/Version.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
-#include "history/basAccess.h"
-#include "history/basAccessEntry.h"
+#include "history/Database.h"
+#include "history/Registration.h"
 #include "start/BackupCommand.h"
 #include "start/Demo.h"
 #include "start/ExportCommand.h"
@@ -30,21 +30,21 @@ namespace {
 // nothing again. No window: failures go to the error stream.
 int copyHistoryToServer()
 {
-    AppPath = basCommon_CheckPath(dataFolder());
-    basAccess_MDBOpen(kDatFile);
+    AppPath = app::withTrailingSeparator(dataFolder());
+    history::openDatabase(kDatFile);
     QTextStream err(stderr);
     qint64 copied = 0;
     QElapsedTimer shown;
     shown.start();
     const QString failed = expectedFailureOf([&] {
-        copied = basAccess_CopyHistoryToServer([&](qint64 done, qint64 total) {
+        copied = history::copyHistoryToServer([&](qint64 done, qint64 total) {
             if (shown.elapsed() >= 500 || done == total) {
                 err << QStringLiteral("コピー中: %1 / %2件").arg(done).arg(total) << Qt::endl;
                 shown.restart();
             }
         });
     });
-    basAccess_MDBClose(kDatFile);
+    history::closeDatabase(kDatFile);
     if (!failed.isEmpty()) {
         err << failed.trimmed() << Qt::endl
             << QStringLiteral("サーバーには何もコピーされていません。もう一度実行してください。") << Qt::endl;

@@ -4,8 +4,8 @@
 
 #include "app/DataFolder.h"
 #include "app/Settings.h"
-#include "app/basCommon.h"
-#include "history/basAccess.h"
+#include "app/Common.h"
+#include "history/Database.h"
 #include "reader/PortDevice.h"
 #include "ui/MainWindow.h"
 
@@ -113,7 +113,7 @@ QString startDemo(const DemoFiles &files)
         return QStringLiteral("デモ用の利用履歴フォルダー %1 を作成できません。").arg(QDir::toNativeSeparators(history));
     }
     QFile::setPermissions(history, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    basAccess_UsePrivateHistory(history);
+    history::usePrivateHistory(history);
     g_history = history;
     g_emulator = std::move(emulator);
     g_link = link;
@@ -130,8 +130,8 @@ void stopDemo()
 {
     setConfiguredPortDeviceForThisRun(QString());
     if (!g_history.isEmpty()) {
-        basAccess_MDBClose(kDatFile); // (closed already by the end sequence)
-        basAccess_UsePrivateHistory(QString());
+        history::closeDatabase(kDatFile); // (closed already by the end sequence)
+        history::usePrivateHistory(QString());
         QDir(g_history).removeRecursively();
         g_history.clear();
     }

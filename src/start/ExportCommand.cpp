@@ -6,10 +6,10 @@
 #include "app/ProfileFile.h"
 #include "app/Seams.h"
 #include "app/Settings.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 #include "reports/CsvExport.h"
 #include "reports/MonthlyReport.h"
 #include "reports/StatementPdf.h"
@@ -102,15 +102,15 @@ bool parseDateTime(const QString &text, QDate &date, QTime &time)
 int runJob(const QString &kind, const QString &out, bool append, const ViewSelection &selection,
            const QString &sort)
 {
-    AppPath = basCommon_CheckPath(dataFolder());
-    const QString saved = basCommon_GetIniString(kSectionMain, QStringLiteral("ViewSort"), settingsFileName());
+    AppPath = app::withTrailingSeparator(dataFolder());
+    const QString saved = app::readProfileString(kSectionMain, QStringLiteral("ViewSort"), settingsFileName());
     ViewSort = !sort.isEmpty() ? sort : saved == kIniMissing || saved.isEmpty() ? QStringLiteral("NEW") : saved;
-    basAccess_MDBOpen(kDatFile, HistoryAccess::ReadOnly);
-    basAccess_MakeReadSQL(kTableData, 2, selection); // the view condition of a database read
+    history::openDatabase(kDatFile, HistoryAccess::ReadOnly);
+    history::viewStatement(kTableData, 2, selection); // the view condition of a database read
     int status = 1;
     if (kind == kCsv) {
         const qint16 mode = append && QFileInfo::exists(out) ? CsvAppend : CsvCreate;
-        status = basMain_CSVFileCreate(out, mode, QString()) ? 0 : 1;
+        status = reports::writeCsvFile(out, mode, QString()) ? 0 : 1;
     } else if (kind == kTotals) {
         status = writeMonthlyCsv(out, shownMonthlyTotals()) ? 0 : 1;
     } else {
@@ -122,7 +122,7 @@ int runJob(const QString &kind, const QString &out, bool append, const ViewSelec
                                      file.errorString());
         } else {
             const qint32 pages = guarded("basMain_PdfFileCreate", [&] {
-                return basMain_PdfFileCreate(file, QString(), {kStatementTitle, kAppTitle});
+                return reports::writeStatementPdf(file, QString(), {kStatementTitle, kAppTitle});
             });
             if (pages <= 0)
                 say(QStringLiteral("条件に合う利用履歴がありません。明細表は出力されていません。"));
@@ -132,7 +132,7 @@ int runJob(const QString &kind, const QString &out, bool append, const ViewSelec
                 status = 0;
         }
     }
-    basAccess_MDBClose(kDatFile);
+    history::closeDatabase(kDatFile);
     return status;
 }
 

@@ -2,9 +2,9 @@
 
 #include "app/DataFolder.h"
 #include "app/Failure.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 #include "reports/CsvImport.h"
 
 #include <QCommandLineParser>
@@ -74,9 +74,9 @@ int runImportCommand(const QStringList &args)
         f = QFileInfo(f).absoluteFilePath();
     }
 
-    AppPath = basCommon_CheckPath(dataFolder());
+    AppPath = app::withTrailingSeparator(dataFolder());
     // A dry run only reads: it neither waits for nor holds up a writer.
-    basAccess_MDBOpen(kDatFile, parser.isSet(dryRun) ? HistoryAccess::ReadOnly : HistoryAccess::ReadWrite);
+    history::openDatabase(kDatFile, parser.isSet(dryRun) ? HistoryAccess::ReadOnly : HistoryAccess::ReadWrite);
     QTextStream out(stdout);
     QTextStream err(stderr);
     CsvImport import(files, cardNo);
@@ -96,7 +96,7 @@ int runImportCommand(const QStringList &args)
             out << csvImportSummaryText(import.summary()) << added
                 << QStringLiteral("件の利用履歴を取り込みました。") << Qt::endl;
     }
-    basAccess_MDBClose(kDatFile);
+    history::closeDatabase(kDatFile);
     if (!failed.isEmpty()) {
         err << failed.trimmed() << Qt::endl;
         return 1;

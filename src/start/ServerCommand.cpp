@@ -3,9 +3,9 @@
 #include "app/DataFolder.h"
 #include "app/Failure.h"
 #include "app/Settings.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -50,19 +50,19 @@ int runServerCommand(const QStringList &args)
     static const QRegularExpression plainName(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
     if (!plainName.match(roleName).hasMatch())
         return usageError(QStringLiteral("passlog server: --role には英数字と _ のロール名を指定してください: ") + roleName);
-    AppPath = basCommon_CheckPath(dataFolder());
+    AppPath = app::withTrailingSeparator(dataFolder());
     QString grants;
     const QString failed = expectedFailureOf([&] {
-        basAccess_InitServer();
-        grants = basAccess_ServerGrants(roleName);
+        history::initServer();
+        grants = history::serverGrants(roleName);
     });
-    basAccess_MDBClose(kDatFile); // the server's connection
+    history::closeDatabase(kDatFile); // the server's connection
     QTextStream err(stderr);
     if (!failed.isEmpty()) {
         err << failed.trimmed() << Qt::endl;
         return 1;
     }
-    const HistoryServer server = basAccess_ServerSetting();
+    const HistoryServer server = history::serverSetting();
     QTextStream out(stdout);
     out << QStringLiteral("共有の利用履歴のテーブルを用意しました。 (") << server.describe() << QStringLiteral(")")
         << Qt::endl

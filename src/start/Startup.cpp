@@ -7,12 +7,12 @@
 #include "app/ProfileFile.h"
 #include "app/Seams.h"
 #include "app/Settings.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
 #include "history/HistoryBackup.h"
 #include "history/HistoryCheck.h"
-#include "history/basAccess.h"
-#include "reader/basRS232C.h"
+#include "history/Database.h"
+#include "reader/CardReader.h"
 #include "ui/Commands.h"
 #include "ui/DesktopDialogs.h"
 #include "ui/LineControl.h"
@@ -59,8 +59,8 @@ const QString kWindowTop = QStringLiteral("WindowTop");
 QPoint savedWindowPlace()
 {
     bool leftOk = false, topOk = false;
-    const int left = basCommon_GetIniString(kSectionMain, kWindowLeft, settingsFileName()).toInt(&leftOk);
-    const int top = basCommon_GetIniString(kSectionMain, kWindowTop, settingsFileName()).toInt(&topOk);
+    const int left = app::readProfileString(kSectionMain, kWindowLeft, settingsFileName()).toInt(&leftOk);
+    const int top = app::readProfileString(kSectionMain, kWindowTop, settingsFileName()).toInt(&topOk);
     return leftOk && topOk ? QPoint(left, top) : kNoPlace;
 }
 
@@ -87,7 +87,7 @@ QSize windowFrameSize(const ui::MainWindow &window)
 // What the reader link finds out, shown in the window's labels and bar.
 void connectReaderLink(ui::MainWindow *window)
 {
-    ReaderLink &link = basRS232C_Link();
+    ReaderLink &link = reader::link();
     QObject::connect(&link, &ReaderLink::cardStateChanged, window->lblCardValue, &QLabel::setText);
     QObject::connect(&link, &ReaderLink::recordCountChanged, window->lblCountValue, &QLabel::setText);
     QObject::connect(&link, &ReaderLink::cardReadableChanged, window->btnCardRead, &QWidget::setEnabled);
@@ -134,7 +134,7 @@ ui::MainWindow *loadMainWindow()
     window->onUnload = [w] { endSequence(w); };
     window->confirmClose = [] {
         return !ui::cardReadNotRegistered() ||
-               basCommon_AskYesNoDefaultNo(QStringLiteral("カードから読み込んだ利用履歴がDB登録されていません。"
+               app::askYesNoDefaultNo(QStringLiteral("カードから読み込んだ利用履歴がDB登録されていません。"
                                                           "終了すると、読み込んだ利用履歴は失われます。終了しますか?"));
     };
     connectReaderLink(w);
@@ -198,12 +198,12 @@ void startSequence(ui::MainWindow &window)
 {
     guarded("basMain_ETCStart", [&] {
         if (const QString refused = acquireSingleInstance(); !refused.isEmpty()) {
-            basCommon_ShowWarning(refused);
+            app::showWarning(refused);
             seams::endProgram(0);
         }
         checkScreen(window);
         drawMenuLine(window);
-        basMain_GetIniFile();
+        app::readSettingsFile();
         initializeWindow(window);
         // After a quick start the file is checked in full in the background:
         // a write that comes first waits with progress, and damage found is
@@ -211,21 +211,21 @@ void startSequence(ui::MainWindow &window)
         history::setCheckWaitHandler([w = QPointer<ui::MainWindow>(&window)] {
             return ui::busyProgressOf(w, QStringLiteral("利用履歴ファイルを確認中…"));
         });
-        history::setDamageHandler([](const QString &damage) { basCommon_ShowWarning(history::damagedHistoryText(damage)); });
-        basAccess_MDBOpen(kDatFile);
+        history::setDamageHandler([](const QString &damage) { app::showWarning(history::damagedHistoryText(damage)); });
+        history::openDatabase(kDatFile);
         // The first start of a day keeps a copy of the history (not of a
         // demo's own), in the background once the file has passed its check.
-        if (!basAccess_UsesPrivateHistory())
-            history::startDailyBackup(basAccess_FilePath(kDatFile), seams::now().date());
-        basAccess_MDBOpen(kMstFile);
+        if (!history::usesPrivateHistory())
+            history::startDailyBackup(history::databasePath(kDatFile), seams::now().date());
+        history::openDatabase(kMstFile);
         // The status bar follows the shared history's server, whichever
         // operation found it there or away.
-        basAccess_SetServerStateListener([w = QPointer<ui::MainWindow>(&window)] {
+        history::setServerStateListener([w = QPointer<ui::MainWindow>(&window)] {
             if (w)
                 ui::showServerState(*w);
         });
         ui::emptyStagingAndGrid(window);
-        if (basAccess_UsesServer()) {
+        if (history::usesServer()) {
             // The window does not wait for the server: DB読込 is offered, the
             // card-number list holds "0000" until the server has answered
             // (in the background), and then the server's numbers.
@@ -233,7 +233,7 @@ void startSequence(ui::MainWindow &window)
             window.cboCardSelect->clear();
             window.cboCardSelect->addItem(kNoCardNo);
             ui::showServerState(window);
-            basAccess_ConnectServerInBackground([w = QPointer<ui::MainWindow>(&window)] {
+            history::connectServerInBackground([w = QPointer<ui::MainWindow>(&window)] {
                 if (w)
                     guarded("basMain_ETCStart", [&w] { ui::refreshCardNumbersFromServer(*w); });
             });
@@ -241,15 +241,15 @@ void startSequence(ui::MainWindow &window)
             ui::enableDBReadIfHistory(window);
         }
         ui::showSelectMode(window, 0);
-        if (!basAccess_UsesServer())
+        if (!history::usesServer())
             ui::fillCardNumbers(window); // card-number list
         window.optCardNo[0]->setChecked(true);
         ui::fillPrinterList(window);
         // Reader probe: a usable port gets its first polling sequence now.
-        if (basRS232C_CheckPortExistence(comPortNumber()))
-            basRS232C_CommBasicSequence();
+        if (reader::portExists(comPortNumber()))
+            reader::pollReader();
         else
-            basCommon_ShowWarning(QStringLiteral("指定されたCOMポートが存在しないか既に使用中ため機器に接続できません。"));
+            app::showWarning(QStringLiteral("指定されたCOMポートが存在しないか既に使用中ため機器に接続できません。"));
         window.TimerPolling->setInterval(kPollingIntervalMs);
         window.TimerPolling->start();
     });
@@ -268,7 +268,7 @@ void checkScreen(ui::MainWindow &window)
         const int twipsX = int(1440.0 * ratio / m.dpiX + 1e-6);
         const int twipsY = int(1440.0 * ratio / m.dpiY + 1e-6);
         if (twipsX < kMinTwipsPerPixel || twipsY < kMinTwipsPerPixel) {
-            basCommon_ShowWarning(QStringLiteral("フォントサイズを小さいフォントに変更してください。") +
+            app::showWarning(QStringLiteral("フォントサイズを小さいフォントに変更してください。") +
                                   QStringLiteral("現在ご利用のフォントには対応しておりません｡"));
             seams::endProgram(0);
         }
@@ -282,7 +282,7 @@ void checkScreen(ui::MainWindow &window)
                          qRound((m.availableHeightPx > 0 ? m.availableHeightPx : m.heightPx) / ratio));
         const QSize needed = windowFrameSize(window);
         if (needed.width() > room.width() || needed.height() > room.height()) {
-            basCommon_ShowWarning(QStringLiteral("画面の領域を 1024 x 768 ピクセル以上に変更してください。") +
+            app::showWarning(QStringLiteral("画面の領域を 1024 x 768 ピクセル以上に変更してください。") +
                                   QString::number(width) + QStringLiteral(" x") + QString::number(height) +
                                   QStringLiteral(" ピクセルでは、起動することが出来ません。"));
             seams::endProgram(0);
@@ -326,10 +326,10 @@ void endSequence(ui::MainWindow *window)
             window->TimerPolling->stop();
             saveWindowPlace(*window);
         }
-        basRS232C_CommPortClose(comPortNumber());
+        reader::closePort(comPortNumber());
         history::stopDailyBackup(); // an unfinished copy is made again at the next start
-        basAccess_MDBClose(kMstFile);
-        basAccess_MDBClose(kDatFile);
+        history::closeDatabase(kMstFile);
+        history::closeDatabase(kDatFile);
         releaseSingleInstance();
         stopDemo();
         seams::endProgram(0);

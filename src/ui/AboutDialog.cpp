@@ -1,8 +1,8 @@
 #include "ui/AboutDialog.h"
 
 #include "app/Version.h"
-#include "app/basCommon.h"
-#include "history/basAccessRepeat.h"
+#include "app/Common.h"
+#include "history/Duplicates.h"
 #include "ui/Keyboard.h"
 #include "ui/ModalDialogs.h"
 #include "ui/Twips.h"
@@ -65,7 +65,7 @@ void AboutDialog::load()
         setWindowTitle(kAppTitle + QStringLiteral("のバージョン情報"));
         lblTitle->setText(QStringLiteral("利用履歴発行 ") + kAppTitle);
         lblVersionValue->setText(programVersionText(programVersion()));
-        lblMstVersionValue->setText(basAccess_MasterVersionText());
+        lblMstVersionValue->setText(history::masterVersionText());
     });
 }
 

@@ -2,13 +2,13 @@
 
 #include "ui/HistoryOperations.h"
 
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
 #include "decode/CardTable.h"
 #include "history/ViewCondition.h"
-#include "history/basAccess.h"
-#include "history/basAccessStaging.h"
-#include "reader/basRS232C.h"
+#include "history/Database.h"
+#include "history/Staging.h"
+#include "reader/CardReader.h"
 #include "ui/Commands.h"
 #include "ui/FrameControl.h"
 #include "ui/Conditions.h"
@@ -47,25 +47,25 @@ void readCard(MainWindow &f)
         f.ProgressBar->show();
         emptyStagingAndGrid(f);
 
-        basRS232C_CommCardRead(cardReadDateLimit(f));
+        reader::readCard(cardReadDateLimit(f));
 
         if (cardRecordCount() < 1) {
             if (blnReadError) {
-                basCommon_ShowWarning(QStringLiteral("カード読込中にエラーが発生しました。"));
+                app::showWarning(QStringLiteral("カード読込中にエラーが発生しました。"));
             } else {
                 f.ProgressBar->setValue(100);
-                basCommon_ShowWarning(kNoData);
+                app::showWarning(kNoData);
             }
         } else {
             f.ProgressBar->setValue(100);
             const ViewSelection selection = currentViewSelection(f);
-            basAccess_MDBAddTEMP(CardTable, basAccess_StagingCondition(selection));
-            showGrid(f, basAccess_MakeReadSQL(kTableTemp, 1, selection), 1);
+            history::stageRecords(CardTable, history::stagingCondition(selection));
+            showGrid(f, history::viewStatement(kTableTemp, 1, selection), 1);
             f.lblCardValue->setText(QStringLiteral("カード正常"));
             f.btnCardRead->setEnabled(true);
             if (f.lblCountValue->text() == recordCountText(0)) {
                 f.fraHFlexGrid->setTitle(kCaptionHistory);
-                basCommon_ShowWarning(kNoData);
+                app::showWarning(kNoData);
             } else {
                 f.fraHFlexGrid->setTitle(kCaptionHistory + QStringLiteral("(ETCカード)"));
                 f.btnViewCls->setEnabled(true);
@@ -90,7 +90,7 @@ void clearScreen(MainWindow &f)
         disableOutputCommands(f);
         f.fraHFlexGrid->setTitle(kCaptionHistory);
         emptyStagingAndGrid(f);
-        basAccess_ResetViewCondition();
+        history::resetViewCondition();
         restartPolling(f);
         f.btnCardRead->setEnabled(true);
     });

@@ -3,9 +3,9 @@
 #include "app/Failure.h"
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 #include "history/HistoryGridModel.h"
-#include "history/basAccessGrid.h"
+#include "history/GridLoad.h"
 #include "ui/Conditions.h"
 #include "ui/MainWindow.h"
 
@@ -34,7 +34,7 @@ HistoryGridModel *gridModel(MainWindow &window)
 
 void showGrid(MainWindow &f, const QString &source, qint16 viewType, const std::function<bool()> &keepGoing)
 {
-    const GridLoad load = basAccess_MDBtoMSHFlexGrid(*gridModel(f), source, viewType, keepGoing);
+    const GridLoad load = history::loadGrid(*gridModel(f), source, viewType, keepGoing);
     QTableView *grid = f.MSHFlexGrid;
     grid->verticalHeader()->setVisible(load.empty());
     if (!load.empty()) {
@@ -52,12 +52,12 @@ void showServerState(MainWindow &window)
     QString text;
     // "接続中" only while the connection is open: not before the first
     // try has answered, nor after a loss was reported.
-    if (basAccess_UsesServer())
-        text = basAccess_ServerConnected()           ? QStringLiteral("共有サーバー: 接続中")
-               : !basAccess_ServerAway().isEmpty() ? QStringLiteral("共有サーバーに接続できません")
+    if (history::usesServer())
+        text = history::serverConnected()           ? QStringLiteral("共有サーバー: 接続中")
+               : !history::serverAwayReason().isEmpty() ? QStringLiteral("共有サーバーに接続できません")
                                                    : QStringLiteral("共有サーバー: 接続を確認中…");
     window.lblServerState->setText(text);
-    window.lblServerState->setToolTip(basAccess_ServerAway());
+    window.lblServerState->setToolTip(history::serverAwayReason());
 }
 
 void refreshCardNumbersFromServer(MainWindow &f)
@@ -83,7 +83,7 @@ void fillCardNumbers(MainWindow &f)
     // Without the shared history's server the list holds "0000" alone; the
     // status bar says why.
     QStringList numbers;
-    expectedFailureOf([&] { numbers = basAccess_HistoryCardNumbers(); });
+    expectedFailureOf([&] { numbers = history::historyCardNumbers(); });
     showServerState(f);
     const QString remembered = selectedCardNumber(f);
     f.cboCardSelect->clear();
@@ -119,14 +119,14 @@ void enableOutputCommands(MainWindow &f)
 
 void emptyStagingAndGrid(MainWindow &window)
 {
-    basAccess_MDBTBLOpen(basAccess_MakeHFGSQL(kTableTemp, QStringLiteral("FORMAT")));
+    history::runStatement(history::shownViewSql(kTableTemp, QStringLiteral("FORMAT")));
     showGrid(window, kTableTemp, 0);
 }
 
 void enableDBReadIfHistory(MainWindow &window)
 {
     bool any = false;
-    if (!expectedFailureOf([&] { any = basAccess_MDBTBLCheck(kTableData); }).isEmpty())
+    if (!expectedFailureOf([&] { any = history::hasRows(kTableData); }).isEmpty())
         any = true;
     if (any)
         window.btnDBRead->setEnabled(true);
@@ -139,7 +139,7 @@ bool cardReadNotRegistered()
 {
     bool staged = false;
     if (ViewCondition.ViewMode == 1)
-        expectedFailureOf([&] { staged = basAccess_MDBTBLCheck(kTableTemp); });
+        expectedFailureOf([&] { staged = history::hasRows(kTableTemp); });
     return staged;
 }
 

@@ -1,7 +1,7 @@
 #include "ui/Conditions.h"
 
 #include "app/Seams.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
 #include "ui/MainWindow.h"
 
@@ -108,7 +108,7 @@ bool refuseReversedRange(MainWindow &f)
         if (!f.optSelectMode[1]->isChecked())
             return false;
         if (selectedRange(f).isReversed()) {
-            basCommon_ShowWarning(QStringLiteral("開始日時より前の日時を終了日時に設定することは出来ません。"));
+            app::showWarning(QStringLiteral("開始日時より前の日時を終了日時に設定することは出来ません。"));
             return true;
         }
         return false;
@@ -135,7 +135,7 @@ void setConditionsEnabled(MainWindow &f, bool enable)
     });
 }
 
-QString selectedCardNumber(MainWindow &window) { return basAccess_GetSelectCardNo(currentViewSelection(window)); }
+QString selectedCardNumber(MainWindow &window) { return history::selectedCardNo(currentViewSelection(window)); }
 
 QString normaliseCardNumber(const QString &typed)
 {
@@ -160,7 +160,7 @@ bool typedCardNumberRefused(MainWindow &f)
     const QString card = normaliseCardNumber(typed);
     if (card.size() == 4 && std::all_of(card.cbegin(), card.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
         return false;
-    basCommon_ShowWarning(QStringLiteral("カードNO:[") + typed +
+    app::showWarning(QStringLiteral("カードNO:[") + typed +
                           QStringLiteral("]は4桁の数字ではありません。カードNOは数字で入力してください。"));
     f.txtCardInput->setFocus();
     return true;

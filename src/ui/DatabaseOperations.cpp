@@ -2,13 +2,13 @@
 
 #include "ui/HistoryOperations.h"
 
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 #include "history/DeletedRows.h"
 #include "history/ShownRows.h"
-#include "history/basAccessEntry.h"
+#include "history/Registration.h"
 #include "ui/Commands.h"
 #include "ui/Progress.h"
 #include "ui/FrameControl.h"
@@ -35,7 +35,7 @@ void registerCardRead(MainWindow &f)
         QWidget *next = nullptr; // DB読込 once registered
         const auto focus = qScopeGuard([&f, &next] { focusNextUsefulControl(f, next); });
         if (f.optCardNo[0]->isChecked() && f.txtCardInput->text().isEmpty()) {
-            basCommon_ShowWarning(QStringLiteral("カードNOが入力されていません。"));
+            app::showWarning(QStringLiteral("カードNOが入力されていません。"));
             f.txtCardInput->setFocus();
             return;
         }
@@ -43,10 +43,10 @@ void registerCardRead(MainWindow &f)
             return;
         const QString cardNo = selectedCardNumber(f);
         if (cardNo == kNoCardNo) {
-            basCommon_ShowWarning(QStringLiteral("カードNO:[") + cardNo + QStringLiteral("]ではDB登録できません。"));
+            app::showWarning(QStringLiteral("カードNO:[") + cardNo + QStringLiteral("]ではDB登録できません。"));
             return;
         }
-        if (!basCommon_AskYesNo(QStringLiteral("カードNO:[") + cardNo +
+        if (!app::askYesNo(QStringLiteral("カードNO:[") + cardNo +
                                 QStringLiteral("]でDB登録を行います。よろしいですか?")))
             return;
         f.TimerPolling->stop();
@@ -56,7 +56,7 @@ void registerCardRead(MainWindow &f)
         f.fraHFlexGrid->setTitle(kCaptionHistory);
         qint64 registered = 0;
         const QString refused = expectedFailureOf(
-            [&] { registered = basAccess_MDBTBLEntry(cardNo, busyProgressOf(&f, QStringLiteral("DB登録中…"))); });
+            [&] { registered = history::registerStaged(cardNo, busyProgressOf(&f, QStringLiteral("DB登録中…"))); });
         if (!refused.isEmpty() || registered == 0) {
             // Nothing was registered: the card read stays shown for another try.
             f.fraHFlexGrid->setTitle(kCaptionHistory + QStringLiteral("(ETCカード)"));
@@ -66,19 +66,19 @@ void registerCardRead(MainWindow &f)
             restartPolling(f);
             showServerState(f);
             if (refused.isEmpty())
-                basCommon_ShowWarning(QStringLiteral("登録できるデータがありませんでした。"));
+                app::showWarning(QStringLiteral("登録できるデータがありませんでした。"));
             else if (!refused.trimmed().isEmpty()) // not stopped by the user
-                basCommon_ShowWarning(refused);
+                app::showWarning(refused);
             return;
         }
         emptyStagingAndGrid(f);
         fillCardNumbers(f);
-        basAccess_ResetViewCondition();
+        history::resetViewCondition();
         restartPolling(f);
         f.btnCardRead->setEnabled(true);
         enableDBReadIfHistory(f);
         next = f.btnDBRead;
-        basCommon_ShowInfo(QStringLiteral("DB登録が完了しました。"));
+        app::showInfo(QStringLiteral("DB登録が完了しました。"));
     });
 }
 
@@ -87,7 +87,7 @@ void readHistory(MainWindow &f)
     guarded("basMain_DBRead", [&] {
         const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f, f.btnPrintDefault); });
         if (f.lblCountValue->text() != kZeroCount && ViewCondition.ViewMode == 1 &&
-            !basCommon_AskYesNo(
+            !app::askYesNo(
                 QStringLiteral("DB登録を行わずにDB読込を行うと現在表示されている利用履歴は削除されます。") +
                 QStringLiteral("よろしいですか?")))
             return;
@@ -100,16 +100,16 @@ void readHistory(MainWindow &f)
         disableOutputCommands(f);
         f.mnuRecordCheck->setEnabled(false);
         const QString away = expectedFailureOf(
-            [&] { showGrid(f, basAccess_MakeReadSQL(kTableData, 2, currentViewSelection(f)), 2); });
+            [&] { showGrid(f, history::viewStatement(kTableData, 2, currentViewSelection(f)), 2); });
         if (!away.isEmpty()) {
             // The shared history could not be read: an empty grid, and the
             // button stays for another try.
             showGrid(f, kTableTemp, 0);
-            basAccess_ResetViewCondition();
+            history::resetViewCondition();
             f.fraHFlexGrid->setTitle(kCaptionHistory);
             f.btnDBRead->setEnabled(true);
             showServerState(f);
-            basCommon_ShowWarning(away);
+            app::showWarning(away);
             return;
         }
         if (f.lblCountValue->text() != kZeroCount) {
@@ -122,7 +122,7 @@ void readHistory(MainWindow &f)
             }
         } else {
             f.fraHFlexGrid->setTitle(kCaptionHistory);
-            basCommon_ShowWarning(kNoData);
+            app::showWarning(kNoData);
         }
         f.btnDBRead->setEnabled(true);
     });
@@ -139,24 +139,24 @@ void deleteShownRows(MainWindow &f)
         // question comes again with the new count.
         qint64 deleted = 0;
         for (;;) {
-            if (!basCommon_AskYesNoDefaultNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
+            if (!app::askYesNoDefaultNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
                                              QStringLiteral("の利用履歴をデータベースから削除します。よろしいですか?") +
                                              QStringLiteral("\r\n") + history::deletionUndoNote()))
                 return;
             try {
-                deleted = basAccess_DeleteShown("basAccess_MDBTBLOpen",
-                                                basAccess_MakeHFGSQL(kTableData, QStringLiteral("DELETE")),
+                deleted = history::deleteShown("basAccess_MDBTBLOpen",
+                                                history::shownViewSql(kTableData, QStringLiteral("DELETE")),
                                                 busyProgressOf(&f, QStringLiteral("DB削除中…")));
                 break;
             } catch (const ShownRowsChanged &changed) {
-                basCommon_ShowWarning(changed.description());
-                showGrid(f, basAccess_ShownRows().source.isEmpty() ? basAccess_MakeHFGSQL(kTableData, QStringLiteral("SELECT"))
-                                                                : basAccess_ShownRows().source,
+                app::showWarning(changed.description());
+                showGrid(f, history::shownRows().source.isEmpty() ? history::shownViewSql(kTableData, QStringLiteral("SELECT"))
+                                                                : history::shownRows().source,
                          2);
                 if (f.lblCountValue->text() == kZeroCount) {
                     f.btnDBDelete->setEnabled(false);
                     disableOutputCommands(f);
-                    basCommon_ShowWarning(kNoData);
+                    app::showWarning(kNoData);
                     return;
                 }
             }
@@ -167,9 +167,9 @@ void deleteShownRows(MainWindow &f)
         f.fraHFlexGrid->setTitle(kCaptionHistory);
         fillCardNumbers(f);
         emptyStagingAndGrid(f);
-        basAccess_ResetViewCondition();
+        history::resetViewCondition();
         enableDBReadIfHistory(f);
-        basCommon_ShowInfo(QStringLiteral("DB削除が完了しました。") + deletedCountText(deleted));
+        app::showInfo(QStringLiteral("DB削除が完了しました。") + deletedCountText(deleted));
     });
 }
 

@@ -1,12 +1,12 @@
 #include "ui/DeleteRowsDialog.h"
 
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 #include "history/DeletedRows.h"
 #include "history/ShownRows.h"
 #include "history/ViewCondition.h"
-#include "history/basAccessRepeat.h"
+#include "history/Duplicates.h"
 #include "ui/Commands.h"
 #include "ui/Progress.h"
 #include "ui/DuplicateOperations.h"
@@ -59,7 +59,7 @@ DeleteRowsDialog::DeleteRowsDialog(MainWindow &window) : QDialog(&window), m_win
 
 void DeleteRowsDialog::load()
 {
-    const QStringList cards = basAccess_RepeatCardNumbers();
+    const QStringList cards = history::duplicateCardNumbers();
     cboCardNo->clear();
     cboCardNo->addItems(cards);
     cboCardNo->setCurrentIndex(cards.isEmpty() ? -1 : 0);
@@ -73,20 +73,20 @@ void DeleteRowsDialog::deleteDuplicatesOfChosenCard()
         const QString cardNo = cboCardNo->currentIndex() < 0 ? QString() : cboCardNo->currentText();
         if (cardNo.isEmpty())
             return;
-        if (!basCommon_AskYesNoDefaultNo(QStringLiteral("カードNO:[") + cardNo +
+        if (!app::askYesNoDefaultNo(QStringLiteral("カードNO:[") + cardNo +
                                          QStringLiteral("]に該当する重複レコードを全て削除します。よろしいですか?") +
                                          QStringLiteral("\r\n") + history::deletionUndoNote()))
             return;
         int deleted = 0;
         try {
-            deleted = basAccess_DeleteRepeats(cardNo, busyProgressOf(&m_window, QStringLiteral("重複レコード削除中…")));
+            deleted = history::deleteDuplicates(cardNo, busyProgressOf(&m_window, QStringLiteral("重複レコード削除中…")));
         } catch (const ShownRowsChanged &changed) {
             // Another PC changed the history since the duplicates were shown:
             // nothing was deleted; they are shown again to be looked at.
             reject();
-            basCommon_ShowWarning(changed.description());
-            showGrid(m_window, basAccess_ShownRows().source.isEmpty() ? basAccess_MakeRepeatSQL(kNoCardNo, QStringLiteral("SELECT"))
-                                                            : basAccess_ShownRows().source,
+            app::showWarning(changed.description());
+            showGrid(m_window, history::shownRows().source.isEmpty() ? history::duplicatesSql(kNoCardNo, QStringLiteral("SELECT"))
+                                                            : history::shownRows().source,
                      2);
             return;
         }
@@ -98,7 +98,7 @@ void DeleteRowsDialog::deleteDuplicatesOfChosenCard()
         f.fraHFlexGrid->setTitle(kCaptionHistory);
         f.mnuRecordDelete->setEnabled(false);
         accept();
-        basCommon_ShowInfo(QStringLiteral("重複レコード削除が完了しました。") + deletedCountText(deleted));
+        app::showInfo(QStringLiteral("重複レコード削除が完了しました。") + deletedCountText(deleted));
     });
 }
 

@@ -1,10 +1,10 @@
 #include "ui/DesktopPrintDialog.h"
 
 #include "app/Failure.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
 #include "deskprint/DesktopPrint.h"
-#include "reader/basRS232C.h"
+#include "reader/CardReader.h"
 #include "ui/Commands.h"
 #include "ui/FrameControl.h"
 #include "ui/Keyboard.h"
@@ -97,7 +97,7 @@ void DesktopPrintDialog::load()
     guarded("frmPrintDesktop_Form_Load", [this] {
         m_window.TimerPolling->stop();
         intRelayMode = 0; // the print frames go out as built, not inside a "COM1:" envelope
-        fillList(frmPrintDesktop_MakeListViewSQL(frmPrintDesktop_ViewTable(), 0));
+        fillList(deskprint::listSql(deskprint::viewTable(), 0));
     });
 }
 
@@ -117,7 +117,7 @@ void DesktopPrintDialog::done(int result)
 void DesktopPrintDialog::unload()
 {
     guarded("frmPrintDesktop_Form_Unload", [this] {
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
         restartPolling(m_window);
     });
 }
@@ -125,13 +125,13 @@ void DesktopPrintDialog::unload()
 void DesktopPrintDialog::refill()
 {
     fillList(
-        frmPrintDesktop_MakeListViewSQL(frmPrintDesktop_ViewTable(), chkPrint->isChecked() ? 1 : 0));
+        deskprint::listSql(deskprint::viewTable(), chkPrint->isChecked() ? 1 : 0));
 }
 
 void DesktopPrintDialog::fillList(const QString &sql)
 {
     guarded("frmPrintDesktop_MDBtoListView", [&] {
-        const QList<DesktopPrintRow> rows = frmPrintDesktop_ListRows(sql);
+        const QList<DesktopPrintRow> rows = deskprint::listRows(sql);
         const QSignalBlocker quiet(ListView);
         ListView->clear();
         ListView->setColumnCount(int(kDesktopPrintHeaders.size()));
@@ -192,9 +192,9 @@ void DesktopPrintDialog::printChosenRows()
                 selected << rowOf(item);
         if (selected.isEmpty())
             return;
-        const int printed = frmPrintDesktop_PrintRows(frmPrintDesktop_ViewTable(), selected);
+        const int printed = deskprint::printRows(deskprint::viewTable(), selected);
         refill();
-        basCommon_ShowInfo(groupedNumber(printed) + QStringLiteral("件印刷しました。"));
+        app::showInfo(groupedNumber(printed) + QStringLiteral("件印刷しました。"));
     });
 }
 

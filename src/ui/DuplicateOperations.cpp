@@ -2,7 +2,7 @@
 
 #include "ui/DuplicateOperations.h"
 
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
 #include "ui/Commands.h"
@@ -25,10 +25,10 @@ void showDuplicates(MainWindow &f)
     guarded("basMain_RecordCheck", [&] {
         if (f.optCardNo[0]->isChecked())
             selectAllCardsFromList(f);
-        if (!basCommon_AskYesNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
+        if (!app::askYesNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
                                 QStringLiteral("の利用履歴からカード番号以外が同じ項目を絞り込みます。よろしいですか?")))
             return;
-        showGrid(f, basAccess_MakeRepeatSQL(kNoCardNo, QStringLiteral("SELECT")), 2,
+        showGrid(f, history::duplicatesSql(kNoCardNo, QStringLiteral("SELECT")), 2,
                  busyProgressOf(&f, QStringLiteral("重複レコード検索中…")));
         if (f.lblCountValue->text() != recordCountText(0)) {
             setConditionsEnabled(f, false);
@@ -37,7 +37,7 @@ void showDuplicates(MainWindow &f)
         } else {
             // The grid is empty now, whatever the caption said before.
             f.fraHFlexGrid->setTitle(kCaptionHistory);
-            basCommon_ShowInfo(QStringLiteral("重複レコードはありません。"));
+            app::showInfo(QStringLiteral("重複レコードはありません。"));
             f.mnuRecordCheck->setEnabled(false);
         }
         f.btnDBDelete->setEnabled(false);

@@ -1,7 +1,7 @@
 #include "ui/ImportOperations.h"
 
 #include "app/Failure.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
 #include "reports/CsvImport.h"
@@ -172,14 +172,14 @@ void importCsvFiles(MainWindow &f)
             if (failed.isEmpty() && !checked)
                 return; // stopped
             if (!failed.trimmed().isEmpty()) {
-                basCommon_ShowWarning(failed);
+                app::showWarning(failed);
                 return;
             }
             QString summary = changed + csvImportSummaryText(import.summary());
             if (!card.isEmpty())
                 summary += QStringLiteral("すべての行をカードNO:[") + card + QStringLiteral("]で取り込みます。\n");
             if (import.summary().added == 0) {
-                basCommon_ShowInfo(summary + QStringLiteral("新しい利用履歴はありません。何も取り込みません。"));
+                app::showInfo(summary + QStringLiteral("新しい利用履歴はありません。何も取り込みません。"));
                 return;
             }
             const ImportChoice choice = askImport(import.summary(), card, suggested);
@@ -209,14 +209,14 @@ void importCsvFiles(MainWindow &f)
                 continue;
             }
             if (!failed.trimmed().isEmpty()) {
-                basCommon_ShowWarning(failed);
+                app::showWarning(failed);
                 return;
             }
             if (!failed.isEmpty() || added < 0)
                 return; // stopped: the history is as it was
             fillCardNumbers(f);
             enableDBReadIfHistory(f);
-            basCommon_ShowInfo(QStringLiteral("CSV取込が完了しました。") + groupedNumber(added) +
+            app::showInfo(QStringLiteral("CSV取込が完了しました。") + groupedNumber(added) +
                                QStringLiteral("件の利用履歴を取り込みました。"));
             return;
         }

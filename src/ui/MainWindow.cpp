@@ -4,7 +4,7 @@
 #include "ui/RestoreDeletedDialog.h"
 
 #include "app/basGlobal.h"
-#include "reader/basRS232C.h"
+#include "reader/CardReader.h"
 #include "ui/DuplicateOperations.h"
 #include "ui/FrameControl.h"
 #include "ui/Keyboard.h"
@@ -256,7 +256,7 @@ void MainWindow::buildMenus()
 
 void MainWindow::wireEvents()
 {
-    connect(TimerPolling, &QTimer::timeout, this, [] { basRS232C_CommBasicSequence(); });
+    connect(TimerPolling, &QTimer::timeout, this, [] { reader::pollReader(); });
     connect(btnCardRead, &QPushButton::clicked, this, [this] { readCard(*this); });
     connect(btnViewCls, &QPushButton::clicked, this, [this] { clearScreen(*this); });
     connect(btnDBEntry, &QPushButton::clicked, this, [this] { registerCardRead(*this); });

@@ -1,7 +1,7 @@
 #include "ui/MainWindowAids.h"
 
 #include "app/DataFolder.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "ui/MainWindow.h"
 
 #include <QAction>
@@ -106,7 +106,7 @@ void addGuideMenuItem(MainWindow &w)
     QObject::connect(guide, &QAction::triggered, &w, [] {
         const QString path = guideFile();
         if (path.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
-            basCommon_ShowWarning(QStringLiteral("使い方のファイル(passlog-guide.html)を開けません。") +
+            app::showWarning(QStringLiteral("使い方のファイル(passlog-guide.html)を開けません。") +
                                   (path.isEmpty() ? QString() : QStringLiteral("\r\n") + QDir::toNativeSeparators(path)));
     });
 }

@@ -4,7 +4,7 @@
 #include "app/ProfileFile.h"
 #include "app/Seams.h"
 #include "app/Settings.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
 #include "ui/ModalDialogs.h"
@@ -63,7 +63,7 @@ const QString kNoCardName = QStringLiteral("(なし)");
 
 QString monthlySetting(const QString &key)
 {
-    const QString value = basCommon_GetIniString(kSectionMonthly, key, settingsFileName());
+    const QString value = app::readProfileString(kSectionMonthly, key, settingsFileName());
     return value == kIniMissing ? QString() : value;
 }
 
@@ -346,7 +346,7 @@ void MonthlyTotalsWindow::done(int result)
 {
     // A choice of display: remembered where the settings file is, nothing
     // said where it is not (the program warns of that where settings matter).
-    if (basCommon_CheckFileExistence(settingsFileName())) {
+    if (app::fileExists(settingsFileName())) {
         saveSetting(kSectionMonthly, QStringLiteral("ChartMode"), kModeKeys.value(cboChartMode->currentIndex()));
         saveSetting(kSectionMonthly, QStringLiteral("ChartCard"), cboChartCard->currentData().toString());
         saveSetting(kSectionMonthly, QStringLiteral("Width"), QString::number(width()));
@@ -365,7 +365,7 @@ void MonthlyTotalsWindow::print()
                 *m_window, kTitle, suggestedFileName(kTitle, QStringLiteral(".pdf")),
                 [this](QPagedPaintDevice &device) { return paintMonthlyTotals(device, m_lines, m_conditions, *chtTotals); },
                 &written))
-            basCommon_ShowInfo(QStringLiteral("印刷が完了しました。") + (written.isEmpty() ? QString() : savedToLine(written)));
+            app::showInfo(QStringLiteral("印刷が完了しました。") + (written.isEmpty() ? QString() : savedToLine(written)));
     });
 }
 
@@ -373,17 +373,17 @@ void MonthlyTotalsWindow::saveCsv()
 {
     guarded("frmMonthlyTotals_cmdCSVOutput_Click", [this] {
         const QString path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
-                                                    basCommon_CheckPath(CSVPath) + suggestedFileName(kTitle, QStringLiteral(".csv")),
+                                                    app::withTrailingSeparator(CSVPath) + suggestedFileName(kTitle, QStringLiteral(".csv")),
                                                     QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
         if (path.isEmpty())
             return;
         if (QFileInfo::exists(path) &&
-            !basCommon_AskYesNoDefaultNo(
+            !app::askYesNoDefaultNo(
                 QStringLiteral("同名のファイルが既に存在します。下記ファイルに上書きを行いますか?") +
                 QStringLiteral("\r\n\r\n") + QDir::toNativeSeparators(path)))
             return;
         if (writeMonthlyCsv(path, m_months))
-            basCommon_ShowInfo(QStringLiteral("CSV出力が完了しました。") + savedToLine(path));
+            app::showInfo(QStringLiteral("CSV出力が完了しました。") + savedToLine(path));
     });
 }
 
@@ -395,7 +395,7 @@ void showMonthlyTotals(MainWindow &window)
         QList<MonthTotal> months;
         const QString failed = expectedFailureOf([&] { months = shownMonthlyTotals(); });
         if (!failed.isEmpty()) {
-            basCommon_ShowWarning(failed.trimmed());
+            app::showWarning(failed.trimmed());
             return;
         }
         MonthlyTotalsWindow dialog(months, conditionsText(), &window);

@@ -2,12 +2,12 @@
 
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
 #include "reader/PortDevice.h"
 #include "reader/ReaderSearch.h"
-#include "reader/basRS232C.h"
+#include "reader/CardReader.h"
 #include "ui/Commands.h"
 #include "ui/FrameControl.h"
 #include "ui/Keyboard.h"
@@ -124,33 +124,33 @@ void PortSettingsDialog::load()
         setConditionsEnabled(m_window, true);
         f.fraHFlexGrid->setTitle(kCaptionHistory);
         emptyStagingAndGrid(m_window);
-        basAccess_ResetViewCondition();
+        history::resetViewCondition();
 
         cboPort->clear();
         for (int port = 1; port <= kMaxPortNumber; ++port)
             cboPort->addItem(QStringLiteral("Com") + QString::number(port));
         selectPort(comPortNumber());
 
-        basRS232C_ConnectionOut(0);
+        reader::connectionLost(0);
         f.TimerPolling->stop();
         intRelayMode = 0;
-        basRS232C_CommPortClose(comPortNumber());
+        reader::closePort(comPortNumber());
     });
 }
 
 void PortSettingsDialog::searchReader()
 {
     guarded("frmSetComm_btnETCSearch_Click", [this] {
-        const ReaderSearchResult result = basRS232C_SearchReader(comPortNumber());
+        const ReaderSearchResult result = reader::searchReader(comPortNumber());
         if (result.tooMany())
-            basCommon_ShowWarning(QStringLiteral("複数の機器が見つかりました。") +
+            app::showWarning(QStringLiteral("複数の機器が見つかりました。") +
                                   QStringLiteral("利用しない機器の電源を切るかパソコンから取り外してください｡ "));
         else if (result.none())
-            basCommon_ShowWarning(QStringLiteral("機器が見つかりませんでした。") +
+            app::showWarning(QStringLiteral("機器が見つかりませんでした。") +
                                   QStringLiteral("パソコンとの接続または機器の電源が入っているか確認してください。"));
         selectPort(result.proposed);
         if (result.found.size() == 1) // what was found, and where
-            basCommon_ShowInfo(QStringLiteral("Com%1 に機器が見つかりました。").arg(result.proposed) + deviceLine(result.proposed) +
+            app::showInfo(QStringLiteral("Com%1 に機器が見つかりました。").arg(result.proposed) + deviceLine(result.proposed) +
                                QStringLiteral("\r\n「OK」で、このポートを使います。"));
         cboPort->setFocus();
     });
@@ -160,14 +160,14 @@ void PortSettingsDialog::useChosenPort()
 {
     guarded("frmSetComm_btnOK_Click", [this] {
         const int port = cboPort->currentIndex() + 1;
-        if (!basRS232C_CheckPortExistence(port)) {
-            basCommon_ShowWarning(QStringLiteral("選択されたCom") + QString::number(port) +
+        if (!reader::portExists(port)) {
+            app::showWarning(QStringLiteral("選択されたCom") + QString::number(port) +
                                   QStringLiteral("は存在しないか既に使用中のため選択できません。") + portNextStep(port));
             selectPort(comPortNumber());
             return;
         }
         const QString file = settingsFileName();
-        if (basCommon_CheckFileExistence(file)) {
+        if (app::fileExists(file)) {
             // Where the number means a device found among those present, the
             // device is written down, so that the number keeps its meaning
             // when adapters are plugged in another order.
@@ -177,9 +177,9 @@ void PortSettingsDialog::useChosenPort()
 #ifndef Q_OS_WIN
             saveSetting(kSectionPort, QStringLiteral("Device") + ComPort, device);
 #endif
-            basRS232C_CommBasicSequence();
+            reader::pollReader();
         } else {
-            basCommon_ShowWarning(file + QStringLiteral(" が見つかりません。"));
+            app::showWarning(file + QStringLiteral(" が見つかりません。"));
         }
         accept();
     });

@@ -1,6 +1,6 @@
 #include "ui/Progress.h"
 
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "ui/Conditions.h"
 #include "ui/MainWindow.h"
 

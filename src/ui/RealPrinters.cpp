@@ -3,7 +3,7 @@
 // the widgets of this layer.
 
 #include "app/PrinterSeam.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "ui/ReportOperations.h"
 
 #include <QApplication>

@@ -5,7 +5,7 @@
 #include "app/CheckedSaveFile.h"
 #include "app/PrinterSeam.h"
 #include "app/Settings.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/ProfileFile.h"
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
@@ -65,7 +65,7 @@ bool selectedCardForOutput(MainWindow &f, const QString &refusal, QString &card)
     if (ViewCondition.ViewMode == 2)
         return true;
     if (f.optCardNo[0]->isChecked() && f.txtCardInput->text().isEmpty()) {
-        basCommon_ShowWarning(QStringLiteral("カードNOが入力されていません。"));
+        app::showWarning(QStringLiteral("カードNOが入力されていません。"));
         f.txtCardInput->setFocus();
         return false;
     }
@@ -73,7 +73,7 @@ bool selectedCardForOutput(MainWindow &f, const QString &refusal, QString &card)
         return false;
     card = selectedCardNumber(f);
     if (card == kAllCards) {
-        basCommon_ShowWarning(QStringLiteral("カードNO:[") + card + QStringLiteral("]では") + refusal);
+        app::showWarning(QStringLiteral("カードNO:[") + card + QStringLiteral("]では") + refusal);
         return false;
     }
     return true;
@@ -141,7 +141,7 @@ void setPdfPreviewPrinter(QPrinter &pages)
 // The statement's preview on printer; true if the user printed from it.
 bool previewStatement(MainWindow &window, QPrinter &printer, const QString &card)
 {
-    const auto paint = [&card](QPrinter *p) { basMain_PrintPageCreate(*p, card); };
+    const auto paint = [&card](QPrinter *p) { reports::paintStatement(*p, card); };
     return g_preview ? g_preview(printer, paint) : realPreview(window, printer, paint);
 }
 
@@ -155,7 +155,7 @@ QString askPdfFile(MainWindow &window, const QString &suggested, const char *las
         path = seams::askSaveFileName(
             QStringLiteral("PDFファイルを保存"),
             lastFile(window, lastKey).isEmpty()
-                ? rememberedFolder(QStringLiteral("PdfPath"), basCommon_CheckPath(CSVPath)) + suggested
+                ? rememberedFolder(QStringLiteral("PdfPath"), app::withTrailingSeparator(CSVPath)) + suggested
                 : lastFile(window, lastKey),
             QStringLiteral("PDFファイル (*.pdf);;すべてのファイル (*.*)"));
         if (path.isEmpty())
@@ -164,11 +164,11 @@ QString askPdfFile(MainWindow &window, const QString &suggested, const char *las
             path += QStringLiteral(".pdf");
         setLastFile(window, lastKey, path);
         if (const QString refusal = documentTargetRefusal(path); !refusal.isEmpty()) {
-            basCommon_ShowWarning(refusal); // and the dialog again
+            app::showWarning(refusal); // and the dialog again
             continue;
         }
         if (!QFileInfo::exists(path) ||
-            basCommon_AskYesNoDefaultNo(kSameNameExists + kCrLf + kCrLf + QDir::toNativeSeparators(path))) {
+            app::askYesNoDefaultNo(kSameNameExists + kCrLf + kCrLf + QDir::toNativeSeparators(path))) {
             rememberFolderOf(QStringLiteral("PdfPath"), path);
             return path;
         }
@@ -187,11 +187,11 @@ QString printToPdfFile(MainWindow &window, const QString &card)
     const bool existed = QFileInfo::exists(path);
     CheckedSaveFile file(path);
     openForWriting(file);
-    const qint32 pages = basMain_PdfFileCreate(file, card, {kStatementTitle, kAppTitle}, progressOf(&window, kPrintProgress));
+    const qint32 pages = reports::writeStatementPdf(file, card, {kStatementTitle, kAppTitle}, progressOf(&window, kPrintProgress));
     if (pages == kStatementStopped)
         return {}; // stopped: the unfinished file goes, an older one stays
     if (pages > 0 && !file.commit()) {
-        basCommon_ShowWarning(fileNotWrittenText(QStringLiteral("PDFファイル"), path, existed));
+        app::showWarning(fileNotWrittenText(QStringLiteral("PDFファイル"), path, existed));
         return {};
     }
     return path;
@@ -202,14 +202,14 @@ void setPreviewHandler(PreviewHandler handler) { g_preview = std::move(handler);
 
 QString rememberedFolder(const QString &key, const QString &fallback)
 {
-    const QString folder = basCommon_GetIniString(kSectionMain, key, settingsFileName());
-    return folder != kIniMissing && !folder.isEmpty() && QFileInfo(folder).isDir() ? basCommon_CheckPath(folder)
+    const QString folder = app::readProfileString(kSectionMain, key, settingsFileName());
+    return folder != kIniMissing && !folder.isEmpty() && QFileInfo(folder).isDir() ? app::withTrailingSeparator(folder)
                                                                                      : fallback;
 }
 
 void rememberFolderOf(const QString &key, const QString &file)
 {
-    const QString folder = basCommon_CheckPath(QDir::toNativeSeparators(QFileInfo(file).absolutePath()));
+    const QString folder = app::withTrailingSeparator(QDir::toNativeSeparators(QFileInfo(file).absolutePath()));
     if (QFileInfo::exists(settingsFileName()) && folder != rememberedFolder(key, QString()))
         saveSetting(kSectionMain, key, folder);
 }
@@ -236,7 +236,7 @@ bool printOnChosenPrinter(MainWindow &window, const QString &what, const QString
 {
     const QString printerText = window.cboPrinter->currentText();
     if (printerText == kNoPrinter) {
-        basCommon_ShowWarning(QStringLiteral("プリンタが見つかりません。プリンタをインストールしてください。"));
+        app::showWarning(QStringLiteral("プリンタが見つかりません。プリンタをインストールしてください。"));
         return false;
     }
     const seams::PrintAnswer answer = askBeforePrinting(printerText, what);
@@ -265,7 +265,7 @@ bool printOnChosenPrinter(MainWindow &window, const QString &what, const QString
             painted = paint(writer);
         } // the writer finishes the file here
         if (!painted || !file.commit()) {
-            basCommon_ShowWarning(fileNotWrittenText(QStringLiteral("PDFファイル"), path, existed));
+            app::showWarning(fileNotWrittenText(QStringLiteral("PDFファイル"), path, existed));
             return false;
         }
         if (written)
@@ -305,7 +305,7 @@ void printStatement(MainWindow &f)
     guarded("basMain_PrintDefult", [&] {
         const QString printerText = f.cboPrinter->currentText();
         if (printerText == kNoPrinter) {
-            basCommon_ShowWarning(QStringLiteral("プリンタが見つかりません。プリンタをインストールしてください。"));
+            app::showWarning(QStringLiteral("プリンタが見つかりません。プリンタをインストールしてください。"));
             return;
         }
         QString card;
@@ -323,7 +323,7 @@ void printStatement(MainWindow &f)
                     return;
             }
             if (const QString written = printToPdfFile(f, card); !written.isEmpty())
-                basCommon_ShowInfo(QStringLiteral("標準印刷が完了しました。") + savedToLine(written));
+                app::showInfo(QStringLiteral("標準印刷が完了しました。") + savedToLine(written));
             return;
         }
         QPrinter printer(QPrinter::HighResolution);
@@ -341,10 +341,10 @@ void printStatement(MainWindow &f)
                 printer.abort();
                 return false;
             };
-            if (basMain_PrintPageCreate(printer, card, printing) == kStatementStopped)
+            if (reports::paintStatement(printer, card, printing) == kStatementStopped)
                 return;
         }
-        basCommon_ShowInfo(QStringLiteral("標準印刷が完了しました。"));
+        app::showInfo(QStringLiteral("標準印刷が完了しました。"));
     });
 }
 
@@ -359,21 +359,21 @@ void exportCsv(MainWindow &f)
         for (;;) {
             path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
                                           lastFile(f, kLastCsvFile).isEmpty()
-                                              ? basCommon_CheckPath(CSVPath) + suggestedFileName(QStringLiteral("利用履歴"), QStringLiteral(".csv"))
+                                              ? app::withTrailingSeparator(CSVPath) + suggestedFileName(QStringLiteral("利用履歴"), QStringLiteral(".csv"))
                                               : lastFile(f, kLastCsvFile),
                                           QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
             if (path.isEmpty())
                 return; // cancelled: nothing written, the folder stays
             setLastFile(f, kLastCsvFile, path);
             if (const QString refusal = documentTargetRefusal(path); !refusal.isEmpty()) {
-                basCommon_ShowWarning(refusal); // and the dialog again
+                app::showWarning(refusal); // and the dialog again
                 continue;
             }
             if (!QFileInfo::exists(path)) {
                 mode = CsvCreate;
                 break;
             }
-            const seams::MsgAnswer answer = basCommon_AskYesNoCancel(
+            const seams::MsgAnswer answer = app::askYesNoCancel(
                 kSameNameExists + kCrLf + kCrLf + QDir::toNativeSeparators(path) + kCrLf + kCrLf +
                 QStringLiteral("※「いいえ」を選択した場合、既存のファイルに追加書込みを行います。"));
             if (answer == seams::MsgAnswer::Yes) {
@@ -386,13 +386,13 @@ void exportCsv(MainWindow &f)
             }
         }
         // The folder of the chosen file, remembered for the next export.
-        const QString folder = basCommon_CheckPath(QDir::toNativeSeparators(QFileInfo(path).absolutePath()));
+        const QString folder = app::withTrailingSeparator(QDir::toNativeSeparators(QFileInfo(path).absolutePath()));
         if (!saveSetting(kSectionMain, QStringLiteral("CSVPath"), folder) &&
-            !basCommon_CheckFileExistence(settingsFileName()))
+            !app::fileExists(settingsFileName()))
             return; // warned that the settings file is missing; nothing changes
         CSVPath = folder;
-        if (basMain_CSVFileCreate(path, mode, card, progressOf(&f, kCsvProgress)))
-            basCommon_ShowInfo(QStringLiteral("CSV出力が完了しました。") + savedToLine(path));
+        if (reports::writeCsvFile(path, mode, card, progressOf(&f, kCsvProgress)))
+            app::showInfo(QStringLiteral("CSV出力が完了しました。") + savedToLine(path));
     });
 }
 

@@ -1,6 +1,6 @@
 #include "ui/RestoreDeletedDialog.h"
 
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "history/ShownRows.h"
 #include "history/ViewCondition.h"
 #include "ui/Commands.h"
@@ -108,7 +108,7 @@ void RestoreDeletedDialog::restoreChosen()
         if (row < 0 || row >= m_deletions.size())
             return;
         const history::Deletion d = m_deletions[row];
-        if (!basCommon_AskYesNoDefaultNo(QStringLiteral("%1に削除した%2件の利用履歴(カードNO:%3)を元に戻します。よろしいですか?")
+        if (!app::askYesNoDefaultNo(QStringLiteral("%1に削除した%2件の利用履歴(カードNO:%3)を元に戻します。よろしいですか?")
                                              .arg(d.deletedAt)
                                              .arg(d.rows)
                                              .arg(d.cards.isEmpty() ? QStringLiteral("なし")
@@ -119,21 +119,21 @@ void RestoreDeletedDialog::restoreChosen()
             [&] { result = history::restoreDeletion(d.id, progressOf(&m_window, QStringLiteral("元に戻しています…"))); });
         if (!refused.isEmpty()) {
             if (!refused.trimmed().isEmpty()) // not stopped by the user
-                basCommon_ShowWarning(refused);
+                app::showWarning(refused);
             reload();
             return;
         }
         // The history changed: the card list, and a history view, show it.
         fillCardNumbers(m_window);
         enableDBReadIfHistory(m_window);
-        if (ViewCondition.ViewMode == 2 && !basAccess_ShownRows().source.isEmpty())
-            showGrid(m_window, basAccess_ShownRows().source, 2);
+        if (ViewCondition.ViewMode == 2 && !history::shownRows().source.isEmpty())
+            showGrid(m_window, history::shownRows().source, 2);
         reload();
         QString text = QString::number(result.restored) + QStringLiteral("件の利用履歴を元に戻しました。");
         if (result.alreadyThere > 0)
             text += QStringLiteral("\r\n(") + QString::number(result.alreadyThere) +
                     QStringLiteral("件は既に利用履歴にあったため、そのままにしました。)");
-        basCommon_ShowInfo(text);
+        app::showInfo(text);
     });
 }
 

@@ -1,10 +1,10 @@
 #include "ui/SortDialog.h"
 
 #include "app/Settings.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
 #include "history/ViewCondition.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 #include "ui/Commands.h"
 #include "ui/DuplicateOperations.h"
 #include "ui/FrameControl.h"
@@ -87,14 +87,14 @@ void SortDialog::saveOrder()
         saveSetting(kSectionMain, QStringLiteral("ViewSort"), ViewSort);
         // The grid again in the new order, from the window's conditions now.
         if (ViewCondition.ViewMode == 1) {
-            showGrid(m_window, basAccess_MakeReadSQL(kTableTemp, 1, currentViewSelection(m_window)), 1);
+            showGrid(m_window, history::viewStatement(kTableTemp, 1, currentViewSelection(m_window)), 1);
         } else if (ViewCondition.ViewMode == 2) {
             // The duplicate view stays the duplicate view; its range is that
             // of the read the duplicates were taken from.
             if (duplicatesShown(m_window))
-                showGrid(m_window, basAccess_MakeRepeatSQL(kNoCardNo, QStringLiteral("SELECT")), 2);
+                showGrid(m_window, history::duplicatesSql(kNoCardNo, QStringLiteral("SELECT")), 2);
             else
-                showGrid(m_window, basAccess_MakeReadSQL(kTableData, 2, currentViewSelection(m_window)), 2);
+                showGrid(m_window, history::viewStatement(kTableData, 2, currentViewSelection(m_window)), 2);
         }
         accept();
     });

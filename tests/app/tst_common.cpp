@@ -2,7 +2,7 @@
 // wait, and the text of the common error report.
 
 #include "app/Cp932.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "TestHarness.h"
 
 #include <QDir>
@@ -69,7 +69,7 @@ void TestCommon::fixString()
     QFETCH(QString, text);
     QFETCH(int, width);
     QFETCH(QString, expected);
-    const QString result = basCommon_FixString(text, qint16(width));
+    const QString result = app::fixedWidth(text, qint16(width));
     QCOMPARE(result, expected);
     QCOMPARE(cp932::width(result), width);
 }
@@ -77,44 +77,44 @@ void TestCommon::fixString()
 void TestCommon::rightStringPadsTheCallersVariable()
 {
     QString digits = QStringLiteral("123");
-    QCOMPARE(basCommon_RightString(digits, 6), QStringLiteral("   123"));
+    QCOMPARE(app::rightAligned(digits, 6), QStringLiteral("   123"));
     QCOMPARE(digits, QStringLiteral("   123"));
 
     QString wide = QStringLiteral("123");
-    QCOMPARE(basCommon_RightString(wide, 2), QStringLiteral("123"));
+    QCOMPARE(app::rightAligned(wide, 2), QStringLiteral("123"));
     QCOMPARE(wide, QStringLiteral("123"));
 
     QString kanji = QStringLiteral("円");
-    QCOMPARE(basCommon_RightString(kanji, 5), QStringLiteral("   円"));
+    QCOMPARE(app::rightAligned(kanji, 5), QStringLiteral("   円"));
     QString kana = QStringLiteral("ｶﾅ");
-    QCOMPARE(basCommon_RightString(kana, 4), QStringLiteral("  ｶﾅ"));
+    QCOMPARE(app::rightAligned(kana, 4), QStringLiteral("  ｶﾅ"));
 }
 
 void TestCommon::checkPathAndFileExistence()
 {
     const QChar sep = QDir::separator();
-    QCOMPARE(basCommon_CheckPath(QStringLiteral("abc")), QStringLiteral("abc") + sep);
-    QCOMPARE(basCommon_CheckPath(QStringLiteral("abc") + sep), QStringLiteral("abc") + sep);
-    QCOMPARE(basCommon_CheckPath(QString()), QString(sep));
+    QCOMPARE(app::withTrailingSeparator(QStringLiteral("abc")), QStringLiteral("abc") + sep);
+    QCOMPARE(app::withTrailingSeparator(QStringLiteral("abc") + sep), QStringLiteral("abc") + sep);
+    QCOMPARE(app::withTrailingSeparator(QString()), QString(sep));
 
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("a.txt"));
-    QVERIFY(!basCommon_CheckFileExistence(file));
+    QVERIFY(!app::fileExists(file));
     QFile f(file);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write("x");
     f.close();
-    QVERIFY(basCommon_CheckFileExistence(file));
-    QVERIFY(!basCommon_CheckFileExistence(dir.path())); // a folder is no file
+    QVERIFY(app::fileExists(file));
+    QVERIFY(!app::fileExists(dir.path())); // a folder is no file
     QCOMPARE(QFileInfo(file).size(), 1);                 // the probe does not change it
 }
 
 void TestCommon::checkNull()
 {
-    QCOMPARE(basCommon_CheckNull(QVariant()), QString());
-    QCOMPARE(basCommon_CheckNull(QVariant(QMetaType::fromType<QString>())), QString());
-    QCOMPARE(basCommon_CheckNull(QVariant(1200)), QStringLiteral("1200"));
-    QCOMPARE(basCommon_CheckNull(QVariant(QStringLiteral("東名"))), QStringLiteral("東名"));
+    QCOMPARE(app::textOrEmpty(QVariant()), QString());
+    QCOMPARE(app::textOrEmpty(QVariant(QMetaType::fromType<QString>())), QString());
+    QCOMPARE(app::textOrEmpty(QVariant(1200)), QStringLiteral("1200"));
+    QCOMPARE(app::textOrEmpty(QVariant(QStringLiteral("東名"))), QStringLiteral("東名"));
 }
 
 void TestCommon::waitKeepsEventsFlowingAndLastsItsTime()
@@ -125,19 +125,19 @@ void TestCommon::waitKeepsEventsFlowingAndLastsItsTime()
     timer.start(10);
     QElapsedTimer clock;
     clock.start();
-    basCommon_Wait(200);
+    app::waitResponsive(200);
     const qint64 elapsed = clock.elapsed();
     QVERIFY2(elapsed >= 199, qPrintable(QString::number(elapsed)));
     QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
     QVERIFY(ticks >= 5); // the window's events ran during the wait
-    basCommon_Wait(0);
-    basCommon_Wait(-5);
+    app::waitResponsive(0);
+    app::waitResponsive(-5);
 }
 
 void TestCommon::errorReportOrderAndEnd()
 {
     TestHarness h;
-    QVERIFY(endsProgram([] { basCommon_ReportError(QStringLiteral("basMain_CardRead"), 13, QStringLiteral("型が一致しません。")); }));
+    QVERIFY(endsProgram([] { app::reportErrorAndEnd(QStringLiteral("basMain_CardRead"), 13, QStringLiteral("型が一致しません。")); }));
     QCOMPARE(h.messages().size(), 1);
     const seams::Message &m = h.messages().first();
     QCOMPARE(m.text, QStringLiteral("型が一致しません。 (13: basMain_CardRead)"));
@@ -163,11 +163,11 @@ void TestCommon::questionsUseTheInformationIcon()
     TestHarness h;
     h.queueAnswer(seams::MsgAnswer::Yes);
     h.queueAnswer(seams::MsgAnswer::Cancel);
-    QVERIFY(basCommon_AskYesNo(QStringLiteral("登録しますか？")));
-    QCOMPARE(basCommon_AskYesNoCancel(QStringLiteral("上書きしますか？")), seams::MsgAnswer::Cancel);
-    QVERIFY(!basCommon_AskYesNo(QStringLiteral("もう一度？"))); // nothing queued: No
-    basCommon_ShowInfo(QStringLiteral("完了"));
-    basCommon_ShowWarning(QStringLiteral("注意"));
+    QVERIFY(app::askYesNo(QStringLiteral("登録しますか？")));
+    QCOMPARE(app::askYesNoCancel(QStringLiteral("上書きしますか？")), seams::MsgAnswer::Cancel);
+    QVERIFY(!app::askYesNo(QStringLiteral("もう一度？"))); // nothing queued: No
+    app::showInfo(QStringLiteral("完了"));
+    app::showWarning(QStringLiteral("注意"));
     const auto &ms = h.messages();
     QCOMPARE(ms.size(), 5);
     QCOMPARE(ms[0].icon, seams::MsgIcon::Information);

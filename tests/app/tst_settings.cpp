@@ -53,13 +53,13 @@ void TestSettings::lookupIgnoresCaseAndMissingReadsAsError()
 {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("a.ini"));
-    QCOMPARE(basCommon_GetIniString(QStringLiteral("PASSLOG"), QStringLiteral("ViewSort"), file), kIniMissing);
+    QCOMPARE(app::readProfileString(QStringLiteral("PASSLOG"), QStringLiteral("ViewSort"), file), kIniMissing);
     writeBytes(file, "; comment\r\n[passlog]\r\n  viewsort = OLD  \r\nEmpty=\r\nQuoted=\"a b\"\r\n");
-    QCOMPARE(basCommon_GetIniString(QStringLiteral("PASSLOG"), QStringLiteral("ViewSort"), file), QStringLiteral("OLD"));
-    QCOMPARE(basCommon_GetIniString(QStringLiteral("PASSLOG"), QStringLiteral("empty"), file), QString());
-    QCOMPARE(basCommon_GetIniString(QStringLiteral("PASSLOG"), QStringLiteral("Quoted"), file), QStringLiteral("a b"));
-    QCOMPARE(basCommon_GetIniString(QStringLiteral("PASSLOG"), QStringLiteral("Missing"), file), kIniMissing);
-    QCOMPARE(basCommon_GetIniString(QStringLiteral("RS232C"), QStringLiteral("ViewSort"), file), kIniMissing);
+    QCOMPARE(app::readProfileString(QStringLiteral("PASSLOG"), QStringLiteral("ViewSort"), file), QStringLiteral("OLD"));
+    QCOMPARE(app::readProfileString(QStringLiteral("PASSLOG"), QStringLiteral("empty"), file), QString());
+    QCOMPARE(app::readProfileString(QStringLiteral("PASSLOG"), QStringLiteral("Quoted"), file), QStringLiteral("a b"));
+    QCOMPARE(app::readProfileString(QStringLiteral("PASSLOG"), QStringLiteral("Missing"), file), kIniMissing);
+    QCOMPARE(app::readProfileString(QStringLiteral("RS232C"), QStringLiteral("ViewSort"), file), kIniMissing);
 }
 
 void TestSettings::writerKeepsOtherLinesAndAppendsInPlace()
@@ -67,9 +67,9 @@ void TestSettings::writerKeepsOtherLinesAndAppendsInPlace()
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("a.ini"));
     writeBytes(file, "; keep me\r\n[PASSLOG]\r\nAppPath=x\r\nViewSort=NEW\r\n\r\n[Other]\r\nk=v\r\n");
-    basCommon_WriteIniString(QStringLiteral("passlog"), QStringLiteral("VIEWSORT"), QStringLiteral("OLD"), file);
-    basCommon_WriteIniString(QStringLiteral("PASSLOG"), QStringLiteral("CSVPath"), QStringLiteral("/tmp/"), file);
-    basCommon_WriteIniString(QStringLiteral("RS232C"), QStringLiteral("ComPort"), QStringLiteral("3"), file);
+    app::writeProfileString(QStringLiteral("passlog"), QStringLiteral("VIEWSORT"), QStringLiteral("OLD"), file);
+    app::writeProfileString(QStringLiteral("PASSLOG"), QStringLiteral("CSVPath"), QStringLiteral("/tmp/"), file);
+    app::writeProfileString(QStringLiteral("RS232C"), QStringLiteral("ComPort"), QStringLiteral("3"), file);
     QCOMPARE(readBytes(file),
              QByteArray("; keep me\r\n[PASSLOG]\r\nAppPath=x\r\nVIEWSORT=OLD\r\nCSVPath=/tmp/\r\n\r\n"
                         "[Other]\r\nk=v\r\n[RS232C]\r\nComPort=3\r\n"));
@@ -79,22 +79,22 @@ void TestSettings::valuesAreCutAt254Bytes()
 {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("a.ini"));
-    basCommon_WriteIniString(QStringLiteral("S"), QStringLiteral("Long"), QString(300, QLatin1Char('a')), file);
-    QCOMPARE(basCommon_GetIniString(QStringLiteral("S"), QStringLiteral("Long"), file).size(), 254);
+    app::writeProfileString(QStringLiteral("S"), QStringLiteral("Long"), QString(300, QLatin1Char('a')), file);
+    QCOMPARE(app::readProfileString(QStringLiteral("S"), QStringLiteral("Long"), file).size(), 254);
     // A double-byte character is not split at the limit.
-    basCommon_WriteIniString(QStringLiteral("S"), QStringLiteral("Kanji"), QString(200, QChar(0x6771)), file);
-    QCOMPARE(basCommon_GetIniString(QStringLiteral("S"), QStringLiteral("Kanji"), file), QString(127, QChar(0x6771)));
+    app::writeProfileString(QStringLiteral("S"), QStringLiteral("Kanji"), QString(200, QChar(0x6771)), file);
+    QCOMPARE(app::readProfileString(QStringLiteral("S"), QStringLiteral("Kanji"), file), QString(127, QChar(0x6771)));
 }
 
 void TestSettings::fileIsWrittenInCodePage932()
 {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("a.ini"));
-    basCommon_WriteIniString(QStringLiteral("PASSLOG"), QStringLiteral("CSVPath"), QStringLiteral("C:\\デスクトップ\\"), file);
+    app::writeProfileString(QStringLiteral("PASSLOG"), QStringLiteral("CSVPath"), QStringLiteral("C:\\デスクトップ\\"), file);
     const QByteArray bytes = readBytes(file);
     QVERIFY(bytes.contains(cp932::encode(QStringLiteral("デスクトップ"))));
     QVERIFY(!bytes.contains(QStringLiteral("デスクトップ").toUtf8()));
-    QCOMPARE(basCommon_GetIniString(QStringLiteral("PASSLOG"), QStringLiteral("CSVPath"), file),
+    QCOMPARE(app::readProfileString(QStringLiteral("PASSLOG"), QStringLiteral("CSVPath"), file),
              QStringLiteral("C:\\デスクトップ\\"));
 }
 
@@ -109,7 +109,7 @@ void TestSettings::writeLeavesEveryOtherLineByteForByte()
     const QByteArray kanji = cp932::encode(QStringLiteral("CSVPath=D:\\出力\\\r\n"));
     writeBytes(h.settingsFile(), comment + "[PASSLOG]\r\nAppPath=C:\\old\\\r\n" + kanji + "ViewSort=OLD\n" +
                                      "[RS232C]\r\n" + device + stray + "ComPort=3");
-    basMain_GetIniFile();
+    app::readSettingsFile();
     QCOMPARE(readBytes(h.settingsFile()), comment + "[PASSLOG]\r\n" + cp932::encode(QStringLiteral("AppPath=") + AppPath) +
                                               "\r\n" + kanji + "ViewSort=OLD\n[RS232C]\r\n" + device + stray +
                                               "ComPort=3");
@@ -117,7 +117,7 @@ void TestSettings::writeLeavesEveryOtherLineByteForByte()
     QCOMPARE(ComPort, QStringLiteral("3"));
 
     // A key added after an unterminated last line ends that line first.
-    basCommon_WriteIniString(QStringLiteral("RS232C"), QStringLiteral("Device2"), QStringLiteral("/dev/ttyUSB1"),
+    app::writeProfileString(QStringLiteral("RS232C"), QStringLiteral("Device2"), QStringLiteral("/dev/ttyUSB1"),
                              h.settingsFile());
     QVERIFY(readBytes(h.settingsFile()).endsWith("\r\n" + device + stray + "ComPort=3\r\nDevice2=/dev/ttyUSB1\r\n"));
 }
@@ -125,16 +125,16 @@ void TestSettings::writeLeavesEveryOtherLineByteForByte()
 void TestSettings::lineBreaksInAValueAddNoLines()
 {
     TestHarness h;
-    basMain_GetIniFile();
+    app::readSettingsFile();
     const QString file = h.settingsFile();
     const QByteArray before = readBytes(file);
     for (const QString &value : {QStringLiteral("/home/u/x\nViewSort=OLD"), QStringLiteral("/home/u/x\r\n[RS232C]\r\nComPort=7"),
                                  QStringLiteral("/home/u/x\rViewSort=OLD")})
-        QVERIFY(basCommon_WriteIniString(kSectionMain, QStringLiteral("CSVPath"), value, file));
+        QVERIFY(app::writeProfileString(kSectionMain, QStringLiteral("CSVPath"), value, file));
     QCOMPARE(readBytes(file).count('\n'), before.count('\n'));
     QCOMPARE(readBytes(file).count('\r'), before.count('\r'));
-    QCOMPARE(basCommon_GetIniString(kSectionMain, QStringLiteral("CSVPath"), file), QStringLiteral("/home/u/xViewSort=OLD"));
-    basMain_GetIniFile();
+    QCOMPARE(app::readProfileString(kSectionMain, QStringLiteral("CSVPath"), file), QStringLiteral("/home/u/xViewSort=OLD"));
+    app::readSettingsFile();
     QCOMPARE(ViewSort, QStringLiteral("NEW"));
     QCOMPARE(ComPort, QStringLiteral("1"));
 }
@@ -144,21 +144,21 @@ void TestSettings::newFileIsReadableByItsOwnerOnly()
 #ifdef Q_OS_UNIX
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
     TestHarness h;
-    basMain_GetIniFile();
+    app::readSettingsFile();
     QCOMPARE(QFileInfo(h.settingsFile()).permissions(), ownerOnly);
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("a.ini"));
-    basCommon_WriteIniString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("v"), file);
+    app::writeProfileString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("v"), file);
     QCOMPARE(QFileInfo(file).permissions(), ownerOnly);
 
     // A file that exists keeps the permissions it was given.
     const auto shared = ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther;
     QVERIFY(QFile::setPermissions(file, shared));
-    basCommon_WriteIniString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("w"), file);
+    app::writeProfileString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("w"), file);
     QCOMPARE(QFileInfo(file).permissions(), shared);
-    basMain_GetIniFile();
+    app::readSettingsFile();
     QVERIFY(QFile::setPermissions(h.settingsFile(), shared));
-    basMain_GetIniFile();
+    app::readSettingsFile();
     QCOMPARE(QFileInfo(h.settingsFile()).permissions(), shared);
 #else
     QSKIP("owner-only file modes are POSIX");
@@ -168,7 +168,7 @@ void TestSettings::newFileIsReadableByItsOwnerOnly()
 void TestSettings::firstStartCreatesTheFileInOrder()
 {
     TestHarness h;
-    basMain_GetIniFile();
+    app::readSettingsFile();
     const QString appPath = QDir::toNativeSeparators(h.programFolder()) + QDir::separator();
     QCOMPARE(AppPath, appPath);
     QCOMPARE(ViewSort, QStringLiteral("NEW"));
@@ -190,15 +190,15 @@ void TestSettings::handEditedFileIsHonoured()
     TestHarness h;
     writeBytes(h.settingsFile(), cp932::encode(QStringLiteral("[PASSLOG]\r\nAppPath=old\r\nCSVPath=D:\\出力\\\r\n"
                                                               "ViewSort=OLD\r\n[RS232C]\r\nComPort=3\r\n")));
-    basMain_GetIniFile();
+    app::readSettingsFile();
     QCOMPARE(CSVPath, QStringLiteral("D:\\出力\\"));
     QCOMPARE(ViewSort, QStringLiteral("OLD"));
     QCOMPARE(ComPort, QStringLiteral("3"));
     QCOMPARE(comPortNumber(), 3);
 
     // "ERROR" is the reserved default: a stored ERROR reads as absent.
-    basCommon_WriteIniString(QStringLiteral("PASSLOG"), QStringLiteral("ViewSort"), QStringLiteral("ERROR"), h.settingsFile());
-    basMain_GetIniFile();
+    app::writeProfileString(QStringLiteral("PASSLOG"), QStringLiteral("ViewSort"), QStringLiteral("ERROR"), h.settingsFile());
+    app::readSettingsFile();
     QCOMPARE(ViewSort, QStringLiteral("NEW"));
 }
 
@@ -206,7 +206,7 @@ void TestSettings::movedProgramRewritesOnlyAppPath()
 {
     TestHarness h;
     writeBytes(h.settingsFile(), "[PASSLOG]\r\nAppPath=C:\\old\\\r\nCSVPath=C:\\csv\\\r\nViewSort=OLD\r\n[RS232C]\r\nComPort=2\r\n");
-    basMain_GetIniFile();
+    app::readSettingsFile();
     const QByteArray bytes = readBytes(h.settingsFile());
     QCOMPARE(bytes, cp932::encode(QStringLiteral("[PASSLOG]\r\nAppPath=%1\r\nCSVPath=C:\\csv\\\r\nViewSort=OLD\r\n"
                                                  "[RS232C]\r\nComPort=2\r\n").arg(AppPath)));
@@ -216,17 +216,17 @@ void TestSettings::missingKeyUsesDefaultWithoutAddingIt()
 {
     TestHarness h;
     writeBytes(h.settingsFile(), "[PASSLOG]\r\nViewSort=OLD\r\n");
-    basMain_GetIniFile();
+    app::readSettingsFile();
     QCOMPARE(ComPort, QStringLiteral("1"));
-    QCOMPARE(basCommon_GetIniString(QStringLiteral("RS232C"), QStringLiteral("ComPort"), h.settingsFile()), kIniMissing);
+    QCOMPARE(app::readProfileString(QStringLiteral("RS232C"), QStringLiteral("ComPort"), h.settingsFile()), kIniMissing);
 }
 
 void TestSettings::writerDoesNotRecreateADeletedFile()
 {
     TestHarness h;
-    basMain_GetIniFile();
+    app::readSettingsFile();
     QVERIFY(saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("OLD")));
-    QCOMPARE(basCommon_GetIniString(kSectionMain, QStringLiteral("ViewSort"), h.settingsFile()), QStringLiteral("OLD"));
+    QCOMPARE(app::readProfileString(kSectionMain, QStringLiteral("ViewSort"), h.settingsFile()), QStringLiteral("OLD"));
     QVERIFY(QFile::remove(h.settingsFile()));
     QVERIFY(!saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("NEW")));
     QVERIFY(!QFile::exists(h.settingsFile()));
@@ -242,7 +242,7 @@ void TestSettings::garbageFileDoesNotEndTheProgram()
         garbage += char((i * 7919 + 13) % 256);
     garbage += "\n[RS232C]\nComPort=\x82\xA0\xFF\x81\n[PASSLOG\nViewSort\n=\n";
     writeBytes(h.settingsFile(), garbage);
-    QVERIFY(!endsProgram([] { basMain_GetIniFile(); }));
+    QVERIFY(!endsProgram([] { app::readSettingsFile(); }));
     QCOMPARE(comPortNumber(), 0); // an unreadable port value is port 0, which the probe rejects
     QVERIFY(h.messages().isEmpty());
 }
@@ -258,18 +258,18 @@ void TestSettings::readOnlyFolderKeepsTheDefaults()
     const QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", QDir(h.programFolder()).filePath(QStringLiteral("data")).toUtf8());
     const QString userFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    QVERIFY(!endsProgram([] { basMain_GetIniFile(); }));
+    QVERIFY(!endsProgram([] { app::readSettingsFile(); }));
     QCOMPARE(AppPath, QDir::toNativeSeparators(userFolder) + QDir::separator());
     QCOMPARE(settingsFileName(), AppPath + QStringLiteral("passlog.ini"));
     QVERIFY(QFile::exists(settingsFileName()));
-    QCOMPARE(basCommon_GetIniString(kSectionMain, QStringLiteral("AppPath"), settingsFileName()), AppPath);
+    QCOMPARE(app::readProfileString(kSectionMain, QStringLiteral("AppPath"), settingsFileName()), AppPath);
     QVERIFY(saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("OLD")));
-    basMain_GetIniFile(); // the next start finds it again
+    app::readSettingsFile(); // the next start finds it again
     QCOMPARE(ViewSort, QStringLiteral("OLD"));
 
     // Neither folder can be written.
     qputenv("XDG_DATA_HOME", "/proc/passlog-data");
-    QVERIFY(!endsProgram([] { basMain_GetIniFile(); }));
+    QVERIFY(!endsProgram([] { app::readSettingsFile(); }));
     QCOMPARE(ViewSort, QStringLiteral("NEW"));
     QCOMPARE(ComPort, QStringLiteral("1"));
     QVERIFY(!QFile::exists(settingsFileName()));

@@ -17,14 +17,14 @@ class tst_cardtable : public QObject {
     void store(int first, int last)
     {
         for (int k = first; k <= last; ++k)
-            QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(k), limits), qint16(1));
+            QCOMPARE(decode::storeRecordFrame(count, recordFrame(k), limits), qint16(1));
     }
-    qint16 input(int k) { return basRS232C_VirtualTableInput(count, recordFrame(k), limits); }
+    qint16 input(int k) { return decode::storeRecordFrame(count, recordFrame(k), limits); }
 
 private slots:
     void init()
     {
-        basRS232C_ClearCardTable();
+        decode::clearCardTable();
         count = 0;
         intReadPhase = 0;
         intDupCount = 0;
@@ -107,8 +107,8 @@ private slots:
     void dateLimit()
     {
         limits.startDate = QDate(2005, 4, 1);
-        QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(1, 0x10, 0x81), limits), qint16(1)); // 2005/04/01
-        QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(2, 0x10, 0x7F), limits), qint16(0)); // 2005/03/31
+        QCOMPARE(decode::storeRecordFrame(count, recordFrame(1, 0x10, 0x81), limits), qint16(1)); // 2005/04/01
+        QCOMPARE(decode::storeRecordFrame(count, recordFrame(2, 0x10, 0x7F), limits), qint16(0)); // 2005/03/31
         QCOMPARE(count, qint16(1));
     }
 
@@ -117,8 +117,8 @@ private slots:
         limits.startDate = QDate(2005, 4, 1);
         TestHarness harness;
         bool ended = endsProgram([&] {
-            QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(1, 0x11, 0xA1), limits), qint16(1)); // 2005/13/01
-            QCOMPARE(basRS232C_VirtualTableInput(count, recordFrame(2, 0x10, 0x80), limits), qint16(1)); // 2005/04/00
+            QCOMPARE(decode::storeRecordFrame(count, recordFrame(1, 0x11, 0xA1), limits), qint16(1)); // 2005/13/01
+            QCOMPARE(decode::storeRecordFrame(count, recordFrame(2, 0x10, 0x80), limits), qint16(1)); // 2005/04/00
         });
         QVERIFY(!ended);
         QVERIFY(harness.messages().isEmpty());

@@ -11,7 +11,7 @@ class tst_recordlayout : public QObject {
     static CardRecord decode(const QByteArray &f)
     {
         CardRecord r;
-        basRS232C_VirtualRecordLayout(r, f);
+        decode::decodeRecord(r, f);
         return r;
     }
 
@@ -50,7 +50,7 @@ private slots:
 
         qint16 office = -1;
         QString code;
-        basRS232C_VirtualGateLayout(QStringLiteral("OUT"), ldFrame({{18, 0x01}, {19, 0x01}, {22, 0x01}}),
+        decode::decodeGate(QStringLiteral("OUT"), ldFrame({{18, 0x01}, {19, 0x01}, {22, 0x01}}),
                                     office, code);
         QCOMPARE(office, qint16(65));
         QCOMPARE(code, QStringLiteral("00001"));

@@ -29,7 +29,7 @@ QString reply(std::initializer_list<int> bytes)
 {
     QByteArray f = frame::of(bytes);
     f.append('\0');
-    f[f.size() - 1] = char(basRS232C_CalCheckSUM(f));
+    f[f.size() - 1] = char(reader::checksum(f));
     return hexOf(f);
 }
 const QString kAck = reply({0x06, 0x31, 0x32, 0x03});
@@ -39,7 +39,7 @@ void addRecord(const QString &card, const QString &date, const QString &time, in
                const QString &itcIn = QStringLiteral("A1B2C"), const QString &toll = QStringLiteral("1000円"),
                const QString &table = QStringLiteral("ETC_DATA"))
 {
-    QSqlQuery q(basAccess_Database(DbConnection::History));
+    QSqlQuery q(history::database(DbConnection::History));
     q.prepare(QStringLiteral("INSERT INTO ") + table +
               QStringLiteral(" (JID_IN,ITC_IN,JID_OUT,ITC_OUT,PASS_DATE,PASS_TIME,DATE_TIME,CAR_CODE,PASS_MONEY,"
                              "CARD_ID,カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所) "
@@ -59,7 +59,7 @@ QList<int> storedFlags(const QString &table = QStringLiteral("ETC_DATA"))
     QList<int> flags;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("observer"));
-        db.setDatabaseName(basAccess_FilePath(kDatFile));
+        db.setDatabaseName(history::databasePath(kDatFile));
         if (db.open()) {
             QSqlQuery q(db);
             q.exec(QStringLiteral("SELECT PRINT_FLAG FROM ") + table + QStringLiteral(" ORDER BY rowid"));
@@ -99,7 +99,7 @@ class tst_deskprint : public QObject {
             QStringList{QStringLiteral("--relay"), QStringLiteral("--printer"), mode});
         QVERIFY(emulator->started());
         useEmulatorAsPort1(*emulator);
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
         QCOMPARE(intRelayMode, 2);
         intRelayMode = 0;
         emulator->forgetLines();
@@ -120,17 +120,17 @@ class tst_deskprint : public QObject {
     }
     DesktopPrintRow onlyRow()
     {
-        const auto rows = frmPrintDesktop_ListRows(frmPrintDesktop_MakeListViewSQL(kTableData, 0));
+        const auto rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
         return rows.value(0);
     }
-    qint16 printOnlyRow() { return frmPrintDesktop_SendPrintCOM2(frmPrintDesktop_MakePrintDesktopSQL(kTableData, onlyRow())); }
+    qint16 printOnlyRow() { return deskprint::sendToPrinter(deskprint::printRowSql(kTableData, onlyRow())); }
 
 private slots:
     void init()
     {
         harness = std::make_unique<TestHarness>();
         openDatabases(*harness);
-        basAccess_ResetViewCondition();
+        history::resetViewCondition();
         ViewCondition.ViewMode = 2;
         ViewCondition.CardNo = kNoCardNo;
         ViewSort = QStringLiteral("NEW");
@@ -140,7 +140,7 @@ private slots:
     }
     void cleanup()
     {
-        basRS232C_CommPortClose(1);
+        reader::closePort(1);
         emulator.reset();
         seams::setPortDeviceHandler({});
         closeDatabases();
@@ -192,10 +192,10 @@ private slots:
         ViewCondition.CardNo = card;
         ViewSort = sort;
         const QString table = viewMode == 1 ? kTableTemp : kTableData;
-        QCOMPARE(frmPrintDesktop_ViewTable(), table);
-        const QString sql = frmPrintDesktop_MakeListViewSQL(table, qint16(unprinted));
+        QCOMPARE(deskprint::viewTable(), table);
+        const QString sql = deskprint::listSql(table, qint16(unprinted));
         QCOMPARE(sql, expected);
-        frmPrintDesktop_ListRows(sql); // the store takes it
+        deskprint::listRows(sql); // the store takes it
     }
 
     // The range and every display value go into the record statement; values
@@ -209,13 +209,13 @@ private slots:
         ViewCondition.SelectMode = 1;
         ViewCondition.StartDateTime = QStringLiteral("2024/01/01-00:00:00");
         ViewCondition.EndDateTime = QStringLiteral("2024/01/31-23:59:59");
-        const auto rows = frmPrintDesktop_ListRows(frmPrintDesktop_MakeListViewSQL(kTableData, 0));
+        const auto rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
         QCOMPARE(rows.size(), 2); // February is outside the range
         QCOMPARE(rows[0].values, QStringList({"0012", "2024/01/11", "08:00:00", "1'000円", "普通車", "東名 東京",
                                               "東名 厚木"}));
         QVERIFY(!rows[0].printed);
         QCOMPARE(rows[0].mark(), QStringLiteral("未"));
-        const QString sql = frmPrintDesktop_MakePrintDesktopSQL(kTableData, rows[0]);
+        const QString sql = deskprint::printRowSql(kTableData, rows[0]);
         QCOMPARE(sql, QStringLiteral("SELECT * FROM ETC_DATA WHERE '2024/01/01-00:00:00'<=DATE_TIME AND "
                                      "DATE_TIME<='2024/01/31-23:59:59' AND カードNO='0012' AND ご利用日='2024/01/11' "
                                      "AND 通過時間='08:00:00' AND 通行料金='1''000円' AND 車種='普通車' AND "
@@ -223,7 +223,7 @@ private slots:
                                      "ご利用日 DESC,通過時間 DESC,入口料金所 ASC,出口料金所 ASC;"));
         QCOMPARE(column(sql, 0).size(), 1);
         ViewCondition.SelectMode = 0;
-        QVERIFY(frmPrintDesktop_MakePrintDesktopSQL(kTableData, rows[1]).startsWith(
+        QVERIFY(deskprint::printRowSql(kTableData, rows[1]).startsWith(
             QStringLiteral("SELECT * FROM ETC_DATA WHERE カードNO='0012' AND ご利用日='2024/01/10' AND")));
     }
 
@@ -249,12 +249,12 @@ private slots:
     {
         QFETCH(QVariantList, values);
         QFETCH(QByteArray, line);
-        const QByteArray printed = frmPrintDesktop_PrintLine(printRecord(values));
+        const QByteArray printed = deskprint::printLine(printRecord(values));
         QCOMPARE(printed.size(), kPrintLineBytes);
         QCOMPARE(printed, line);
-        const QByteArray f = frmPrintDesktop_PrintFrame(printed);
+        const QByteArray f = deskprint::printFrame(printed);
         QCOMPARE(frame::ubound(f), 53);
-        QVERIFY(basRS232C_FrameIntact(f));
+        QVERIFY(reader::frameIntact(f));
     }
 
     // The amount column: yen bare, another unit with its mark, and an amount
@@ -278,7 +278,7 @@ private slots:
         QFETCH(QVariant, money);
         QFETCH(QVariant, unit);
         QFETCH(QString, column);
-        const QByteArray line = frmPrintDesktop_PrintLine(
+        const QByteArray line = deskprint::printLine(
             printRecord({69, "A1B2C", 1234, "0F00A", "2006/12/15", "17:52:58", 1, money, unit}));
         QCOMPARE(line.size(), kPrintLineBytes);
         QCOMPARE(line.left(35), QByteArray("69  A1B2C12340F00A200612151752581  "));
@@ -293,11 +293,11 @@ private slots:
             addRecord(QStringLiteral("0012"), QString::fromLatin1(date), QStringLiteral("08:00:00"));
         historyExec(QStringLiteral("UPDATE ETC_DATA SET 通行料金=NULL WHERE ご利用日='2024/01/11'"));
         startPrinter(QStringLiteral("ack"));
-        const auto rows = frmPrintDesktop_ListRows(frmPrintDesktop_MakeListViewSQL(kTableData, 0));
+        const auto rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
         QCOMPARE(rows.size(), 3);
         QCOMPARE(rows[1].nullColumns, QStringList{"通行料金"});
         QVERIFY(rows[0].nullColumns.isEmpty());
-        QCOMPARE(frmPrintDesktop_PrintRows(kTableData, rows), 2); // the refused row is not counted
+        QCOMPARE(deskprint::printRows(kTableData, rows), 2); // the refused row is not counted
         QCOMPARE(harness->messageTexts(),
                  QStringList{"「通行料金」が空欄のため、次の利用履歴は卓上プリンタで印刷できません。\r\n\r\n"
                              "カードNO:0012 ご利用日:2024/01/11 通過時間:08:00:00 通行料金: 車種:普通車 "
@@ -320,9 +320,9 @@ private slots:
         QCOMPARE(printFrames().last(), kExampleFrame);
         QCOMPARE(storedFlags(), QList<int>({1, 1}));
         QVERIFY(harness->messages().isEmpty());
-        const auto rows = frmPrintDesktop_ListRows(frmPrintDesktop_MakeListViewSQL(kTableData, 0));
+        const auto rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
         QCOMPARE(rows[0].mark(), QStringLiteral("済"));
-        QVERIFY(frmPrintDesktop_ListRows(frmPrintDesktop_MakeListViewSQL(kTableData, 1)).isEmpty());
+        QVERIFY(deskprint::listRows(deskprint::listSql(kTableData, 1)).isEmpty());
     }
 
     void repliesDecideTheMark_data()
@@ -375,7 +375,7 @@ private slots:
         startPrinter(QStringLiteral("silent"));
         if (staleAck) {
             QVERIFY(emulator->command(QStringLiteral("send ") + kAck));
-            QTRY_VERIFY(basRS232C_Port()->bytesAvailable() >= 5);
+            QTRY_VERIFY(reader::serialPort()->bytesAvailable() >= 5);
         }
         QElapsedTimer clock;
         clock.start();
@@ -391,7 +391,7 @@ private slots:
         startPrinter(QStringLiteral("ack"));
         DesktopPrintRow gone = onlyRow();
         gone.values[1] = QStringLiteral("2024/01/11");
-        QCOMPARE(frmPrintDesktop_SendPrintCOM2(frmPrintDesktop_MakePrintDesktopSQL(kTableData, gone)), qint16(0));
+        QCOMPARE(deskprint::sendToPrinter(deskprint::printRowSql(kTableData, gone)), qint16(0));
         QTest::qWait(200);
         QVERIFY(printFrames().isEmpty());
         QCOMPARE(storedFlags(), QList<int>({0}));
@@ -405,11 +405,11 @@ private slots:
         for (int i = 0; i < 2; ++i)
             addRecord(QStringLiteral("0012"), QStringLiteral("2024/01/10"), QStringLiteral("08:00:00"));
         startPrinter(QStringLiteral("ack"));
-        const auto rows = frmPrintDesktop_ListRows(frmPrintDesktop_MakeListViewSQL(kTableData, 0));
+        const auto rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
         QCOMPARE(rows.size(), 2);
-        QCOMPARE(frmPrintDesktop_SendPrintCOM2(frmPrintDesktop_MakePrintDesktopSQL(kTableData, rows[1])), qint16(0));
+        QCOMPARE(deskprint::sendToPrinter(deskprint::printRowSql(kTableData, rows[1])), qint16(0));
         QCOMPARE(storedFlags(), QList<int>({1, 0}));
-        QCOMPARE(frmPrintDesktop_SendPrintCOM2(frmPrintDesktop_MakePrintDesktopSQL(kTableData, rows[0])), qint16(0));
+        QCOMPARE(deskprint::sendToPrinter(deskprint::printRowSql(kTableData, rows[0])), qint16(0));
         QCOMPARE(storedFlags(), QList<int>({1, 0}));
         QCOMPARE(printFrames().size(), 2);
     }
@@ -423,7 +423,7 @@ private slots:
                       70 + day, QStringLiteral("A1B2C"), QStringLiteral("1000円"), kTableTemp);
         ViewCondition.ViewMode = 1;
         startPrinter(QStringLiteral("silent"));
-        const auto rows = frmPrintDesktop_ListRows(frmPrintDesktop_MakeListViewSQL(kTableTemp, 0));
+        const auto rows = deskprint::listRows(deskprint::listSql(kTableTemp, 0));
         QCOMPARE(rows.size(), 3);
         QList<QList<int>> seen;
         for (const DesktopPrintRow &row : rows) {
@@ -431,7 +431,7 @@ private slots:
                 seen << storedFlags(kTableTemp); // while the printer is still printing
                 emulator->command(QStringLiteral("send ") + kAck);
             });
-            QCOMPARE(frmPrintDesktop_SendPrintCOM2(frmPrintDesktop_MakePrintDesktopSQL(kTableTemp, row)), qint16(0));
+            QCOMPARE(deskprint::sendToPrinter(deskprint::printRowSql(kTableTemp, row)), qint16(0));
         }
         // stored order is oldest first; the list prints newest first
         QCOMPARE(seen, QList<QList<int>>({{0, 0, 0}, {0, 0, 1}, {0, 1, 1}}));

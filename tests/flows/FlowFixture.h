@@ -53,7 +53,7 @@ public:
                           .arg(emulator.link())
                           .toUtf8());
         AppPath = harness.programFolder() + QLatin1Char('/');
-        basAccess_ResetViewCondition();
+        history::resetViewCondition();
     }
     ~Flow()
     {
@@ -67,7 +67,7 @@ public:
     // History rows present before the program starts.
     void seedHistory(const QString &card, int rows)
     {
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
         for (int i = 0; i < rows; ++i)
             addHistoryRow(card, QStringLiteral("2024/01/%1").arg(i + 1, 2, 10, QLatin1Char('0')),
                           QStringLiteral("12:00:00"), QStringLiteral("%1円").arg(100 * (i + 1)));
@@ -162,7 +162,7 @@ public:
     // Rows of the history table, of one card or of all, passed in a month ("2024/04") or at any time.
     static int historyRows(const QString &card = QString(), const QString &month = QString())
     {
-        QSqlQuery q(basAccess_Database(DbConnection::History));
+        QSqlQuery q(history::database(DbConnection::History));
         q.prepare(QStringLiteral("SELECT count(*) FROM ETC_DATA WHERE (? = '' OR CARD_ID = ?) "
                                  "AND (? = '' OR substr(PASS_DATE, 1, 7) = ?)"));
         for (const QString &v : {card, card, month, month})

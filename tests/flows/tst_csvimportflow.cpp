@@ -3,7 +3,7 @@
 
 #include "FlowFixture.h"
 #include "app/Cp932.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "ui/ImportOperations.h"
 
 #include "reports/CsvImport.h"
@@ -120,7 +120,7 @@ private slots:
         f.w->mnuCSVImport->trigger();
         QCOMPARE(oneCards, (QStringList{QString(), QString(), "7777"}));
         QCOMPARE(Flow::historyRows(QStringLiteral("7777")), 3);
-        QCOMPARE(startedIn, basCommon_CheckPath(QDir::toNativeSeparators(f.harness.programFolder())));
+        QCOMPARE(startedIn, app::withTrailingSeparator(QDir::toNativeSeparators(f.harness.programFolder())));
 
         // The monthly totals' file: named, nothing imported.
         const QString totals = QDir(f.harness.programFolder()).filePath("totals.csv");

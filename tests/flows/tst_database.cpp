@@ -210,7 +210,7 @@ private slots:
         QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("14件"));
         {
             QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("another"));
-            other.setDatabaseName(basAccess_FilePath(kDatFile));
+            other.setDatabaseName(history::databasePath(kDatFile));
             QVERIFY(other.open());
             QSqlQuery q(other);
             QVERIFY(q.exec("INSERT INTO ETC_DATA (CARD_ID,カードNO,ご利用日,通過時間,DATE_TIME,通行料金) SELECT "

@@ -59,7 +59,7 @@ private slots:
         QCOMPARE(AppPath, QDir::toNativeSeparators(program) + QDir::separator());
         QVERIFY(exists(program, QStringLiteral("passlog.ini")));
         QVERIFY(exists(program, QStringLiteral("ETC_DAT.sqlite")));
-        QCOMPARE(basAccess_Database(DbConnection::Master).databaseName(), program + QStringLiteral("/ETC_MST.sqlite"));
+        QCOMPARE(history::database(DbConnection::Master).databaseName(), program + QStringLiteral("/ETC_MST.sqlite"));
         QVERIFY(!QFileInfo::exists(user.dataFolder())); // not even created
         QCOMPARE(QDir(program).entryList({QStringLiteral(".passlog-write-test-*")}, QDir::Files | QDir::Hidden),
                  QStringList());
@@ -127,13 +127,13 @@ private slots:
         QCOMPARE(AppPath, QDir::toNativeSeparators(data) + QDir::separator());
         QVERIFY(exists(data, QStringLiteral("passlog.ini")));
         QVERIFY(exists(data, QStringLiteral("ETC_DAT.sqlite")));
-        QCOMPARE(basAccess_Database(DbConnection::History).databaseName(), data + QStringLiteral("/ETC_DAT.sqlite"));
+        QCOMPARE(history::database(DbConnection::History).databaseName(), data + QStringLiteral("/ETC_DAT.sqlite"));
         // The shipped masters are read where they are.
-        QCOMPARE(basAccess_Database(DbConnection::Master).databaseName(), program + QStringLiteral("/ETC_MST.sqlite"));
+        QCOMPARE(history::database(DbConnection::Master).databaseName(), program + QStringLiteral("/ETC_MST.sqlite"));
         QVERIFY(!exists(program, QStringLiteral("passlog.ini")));
         QVERIFY(!exists(program, QStringLiteral("ETC_DAT.sqlite")));
         // The settings file names the folder in use; saves go there.
-        QVERIFY(basCommon_GetIniString(QStringLiteral("PASSLOG"), QStringLiteral("AppPath"), settingsFileName()) == AppPath);
+        QVERIFY(app::readProfileString(QStringLiteral("PASSLOG"), QStringLiteral("AppPath"), settingsFileName()) == AppPath);
         QVERIFY(saveSetting(QStringLiteral("PASSLOG"), QStringLiteral("ViewSort"), QStringLiteral("OLD")));
         // The user's folder holds the user's trips: owner only.
         QCOMPARE(QFileInfo(data).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
@@ -154,12 +154,12 @@ private slots:
         seams::setProgramFile(prefix.filePath(QStringLiteral("bin/passlog")));
         AppPath = h.programFolder() + QLatin1Char('/'); // a data folder without masters
         QFile::remove(h.programFolder() + QStringLiteral("/ETC_MST.sqlite"));
-        QCOMPARE(basAccess_FilePath(kMstFile), shipped);
+        QCOMPARE(history::databasePath(kMstFile), shipped);
         // A master in the data folder comes first (newer masters without administrator rights).
         QVERIFY(QFile::copy(shipped, h.programFolder() + QStringLiteral("/ETC_MST.sqlite")));
-        QCOMPARE(basAccess_FilePath(kMstFile), h.programFolder() + QStringLiteral("/ETC_MST.sqlite"));
+        QCOMPARE(history::databasePath(kMstFile), h.programFolder() + QStringLiteral("/ETC_MST.sqlite"));
         // The history never moves to the shipped folder.
-        QCOMPARE(basAccess_FilePath(kDatFile), h.programFolder() + QStringLiteral("/ETC_DAT.sqlite"));
+        QCOMPARE(history::databasePath(kDatFile), h.programFolder() + QStringLiteral("/ETC_DAT.sqlite"));
         AppPath.clear();
     }
 };

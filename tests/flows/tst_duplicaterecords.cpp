@@ -13,7 +13,7 @@ class tst_duplicaterecords : public QObject {
 
     static void seedPassage(const QString &card, const QString &date, const QString &toll)
     {
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
         addHistoryRow(card, date, QStringLiteral("08:00:00"), toll);
     }
 

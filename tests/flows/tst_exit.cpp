@@ -2,7 +2,7 @@
 // polling stops, the reader port and both database files are closed.
 
 #include "FlowFixture.h"
-#include "reader/basRS232C.h"
+#include "reader/CardReader.h"
 
 #include <QSerialPort>
 
@@ -26,8 +26,8 @@ private slots:
         Flow f;
         FLOW_START(f);
         QVERIFY(QTest::qWaitFor([&] { return f.w->lblCardValue->text() == QStringLiteral("カード正常"); }, 3000));
-        QVERIFY(basRS232C_Port()->isOpen());
-        QVERIFY(basAccess_IsOpen(DbConnection::History) && basAccess_IsOpen(DbConnection::Master));
+        QVERIFY(reader::serialPort()->isOpen());
+        QVERIFY(history::isOpen(DbConnection::History) && history::isOpen(DbConnection::Master));
 
         const bool ended = endsProgram([&] {
             if (way == QLatin1String("button"))
@@ -39,9 +39,9 @@ private slots:
         });
         QVERIFY(ended);
         QVERIFY(!f.w->TimerPolling->isActive());
-        QVERIFY(!basRS232C_Port()->isOpen());
-        QVERIFY(!basAccess_IsOpen(DbConnection::History));
-        QVERIFY(!basAccess_IsOpen(DbConnection::Master));
+        QVERIFY(!reader::serialPort()->isOpen());
+        QVERIFY(!history::isOpen(DbConnection::History));
+        QVERIFY(!history::isOpen(DbConnection::Master));
     }
 };
 

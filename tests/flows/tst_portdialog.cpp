@@ -7,7 +7,7 @@
 #include "FlowFixture.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
-#include "reader/basRS232C.h"
+#include "reader/CardReader.h"
 #include "ui/PortSettingsDialog.h"
 
 #include <QMap>
@@ -34,7 +34,7 @@ class tst_portdialog : public QObject {
 
     static QString ini(Flow &f, const QString &key)
     {
-        return basCommon_GetIniString("RS232C", key, f.harness.settingsFile());
+        return app::readProfileString("RS232C", key, f.harness.settingsFile());
     }
 
 private slots:
@@ -55,7 +55,7 @@ private slots:
             QVERIFY(!f.w->TimerPolling->isActive());
             QCOMPARE(f.w->lblCardValue->text(), QStringLiteral("未接続"));
             QVERIFY(!f.w->btnCardRead->isEnabled());
-            QVERIFY(!basRS232C_Port()->isOpen());
+            QVERIFY(!reader::serialPort()->isOpen());
             QCOMPARE(f.gridRows(), 0);
             QCOMPARE(column("SELECT count(*) FROM ETC_TEMP;").value(0), QStringLiteral("0"));
             QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴"));
@@ -190,7 +190,7 @@ private slots:
         Flow f;
         EmulatorProcess adapter(readerWith());
         QVERIFY(adapter.started());
-        QVERIFY(basCommon_WriteIniString("RS232C", "Device1", "/nonexistent/ttyPASSLOG1", f.harness.settingsFile()));
+        QVERIFY(app::writeProfileString("RS232C", "Device1", "/nonexistent/ttyPASSLOG1", f.harness.settingsFile()));
         const QString link = adapter.link();
         seams::setSerialDeviceLister([link] { return QStringList{link}; });
         FLOW_START(f);

@@ -17,11 +17,11 @@ class tst_viewsortabout : public QObject {
 
     static void writeViewSort(Flow &f, const QString &value)
     {
-        QVERIFY(basCommon_WriteIniString("PASSLOG", "ViewSort", value, f.harness.settingsFile()));
+        QVERIFY(app::writeProfileString("PASSLOG", "ViewSort", value, f.harness.settingsFile()));
     }
     static QString storedViewSort(Flow &f)
     {
-        return basCommon_GetIniString("PASSLOG", "ViewSort", f.harness.settingsFile());
+        return app::readProfileString("PASSLOG", "ViewSort", f.harness.settingsFile());
     }
 
     // Opens 表示設定, reports which options it opened with, chooses one

@@ -6,7 +6,7 @@
 #include "app/basGlobal.h"
 #include "app/ProfileFile.h"
 #include "history/JetSql.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -31,10 +31,10 @@ inline void writeMasterDatabase(const QString &path, const QString &extraSql = Q
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fixture"));
         db.setDatabaseName(path);
         QVERIFY(db.open());
-        basAccess_RunScript(db, readSourceFile(QStringLiteral("data/schema_master.sql")));
-        basAccess_RunScript(db, readSourceFile(QStringLiteral("data/master_sample.sql")));
+        history::runScript(db, readSourceFile(QStringLiteral("data/schema_master.sql")));
+        history::runScript(db, readSourceFile(QStringLiteral("data/master_sample.sql")));
         if (!extraSql.isEmpty())
-            basAccess_RunScript(db, extraSql);
+            history::runScript(db, extraSql);
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("fixture"));
@@ -54,11 +54,11 @@ inline bool onServerStore() { return qEnvironmentVariable("PASSLOG_TEST_STORE") 
 inline void pointAtServer(TestHarness &h)
 {
     const QString file = h.settingsFile();
-    basCommon_WriteIniString(QStringLiteral("DATABASE"), QStringLiteral("Driver"), QStringLiteral("PSQL"), file);
-    basCommon_WriteIniString(QStringLiteral("DATABASE"), QStringLiteral("Host"), qEnvironmentVariable("PASSLOG_PG_HOST"), file);
-    basCommon_WriteIniString(QStringLiteral("DATABASE"), QStringLiteral("Port"), qEnvironmentVariable("PASSLOG_PG_PORT"), file);
-    basCommon_WriteIniString(QStringLiteral("DATABASE"), QStringLiteral("Name"), qEnvironmentVariable("PASSLOG_PG_NAME"), file);
-    basCommon_WriteIniString(QStringLiteral("DATABASE"), QStringLiteral("User"), qEnvironmentVariable("PASSLOG_PG_USER"), file);
+    app::writeProfileString(QStringLiteral("DATABASE"), QStringLiteral("Driver"), QStringLiteral("PSQL"), file);
+    app::writeProfileString(QStringLiteral("DATABASE"), QStringLiteral("Host"), qEnvironmentVariable("PASSLOG_PG_HOST"), file);
+    app::writeProfileString(QStringLiteral("DATABASE"), QStringLiteral("Port"), qEnvironmentVariable("PASSLOG_PG_PORT"), file);
+    app::writeProfileString(QStringLiteral("DATABASE"), QStringLiteral("Name"), qEnvironmentVariable("PASSLOG_PG_NAME"), file);
+    app::writeProfileString(QStringLiteral("DATABASE"), QStringLiteral("User"), qEnvironmentVariable("PASSLOG_PG_USER"), file);
 }
 
 // Runs plain text on the test cluster's database, outside the program.
@@ -84,8 +84,8 @@ inline void serverAdminExec(const QString &sql)
 // cluster's owner: the program itself only checks the table.
 inline void initServer()
 {
-    basAccess_InitServer();
-    basAccess_MDBClose(kDatFile); // its connection
+    history::initServer();
+    history::closeDatabase(kDatFile); // its connection
 }
 
 inline void openDatabases(TestHarness &h, const QString &extraMasterSql = QString())
@@ -96,23 +96,23 @@ inline void openDatabases(TestHarness &h, const QString &extraMasterSql = QStrin
         serverAdminExec(QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED"));
         initServer();
     }
-    writeMasterDatabase(basAccess_FilePath(kMstFile), extraMasterSql);
-    basAccess_MDBOpen(kDatFile);
-    basAccess_MDBOpen(kMstFile);
+    writeMasterDatabase(history::databasePath(kMstFile), extraMasterSql);
+    history::openDatabase(kDatFile);
+    history::openDatabase(kMstFile);
 }
 
 inline void closeDatabases()
 {
-    basAccess_MDBClose(kMstFile);
-    basAccess_MDBClose(kDatFile);
+    history::closeDatabase(kMstFile);
+    history::closeDatabase(kDatFile);
 }
 
 // Runs plain SQLite text on the history database; on the server, what names
 // ETC_DATA goes there, with the Japanese names quoted.
 inline void historyExec(const QString &sql)
 {
-    const DbConnection where = basAccess_Route(DbConnection::History, sql);
-    QSqlQuery q(basAccess_Database(where));
+    const DbConnection where = history::route(DbConnection::History, sql);
+    QSqlQuery q(history::database(where));
     if (!q.exec(where == DbConnection::Server ? jetsql::toPostgres(sql) : sql))
         qFatal("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
 }
@@ -120,7 +120,7 @@ inline void historyExec(const QString &sql)
 inline QStringList column(const QString &jetSql, int index = 0)
 {
     QStringList out;
-    QSqlQuery q = basAccess_Execute(DbConnection::History, jetSql);
+    QSqlQuery q = history::execute(DbConnection::History, jetSql);
     while (q.next())
         out << q.value(index).toString();
     return out;
@@ -136,8 +136,8 @@ inline void addHistoryRow(const QString &card, const QString &date, const QStrin
     const QString sql = QStringLiteral("INSERT INTO ") + table +
                         QStringLiteral(" (CARD_ID,カードNO,PASS_DATE,ご利用日,PASS_TIME,通過時間,DATE_TIME,通行料金,車種,"
                                        "入口料金所,出口料金所) VALUES (?,?,?,?,?,?,?,?,?,?,?)");
-    const DbConnection where = basAccess_Route(DbConnection::History, sql);
-    QSqlQuery q(basAccess_Database(where));
+    const DbConnection where = history::route(DbConnection::History, sql);
+    QSqlQuery q(history::database(where));
     q.prepare(where == DbConnection::Server ? jetsql::toPostgres(sql) : sql);
     for (const QVariant &v : {QVariant(card), QVariant(card), QVariant(date), QVariant(date), QVariant(time),
                               QVariant(time), QVariant(date + QLatin1Char('-') + time), QVariant(toll),

@@ -4,7 +4,7 @@
 
 #include "HistoryFixture.h"
 #include "app/Failure.h"
-#include "history/basAccessEntry.h"
+#include "history/Registration.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -50,7 +50,7 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.close();
         AppPath = notAFolder + QLatin1Char('/');
-        QVERIFY(endsProgram([] { basAccess_MDBOpen(kDatFile); }));
+        QVERIFY(endsProgram([] { history::openDatabase(kDatFile); }));
         QVERIFY2(reads(lastReport(), QStringLiteral("データベースファイルを開けません。フォルダーとファイルの場所とアクセス権を確認してください。"),
                        QStringLiteral("unable to open database file"), notAFolder + QStringLiteral("/ETC_DAT.sqlite"),
                        QStringLiteral(" (14: basAccess_MDBOpen)")),
@@ -61,12 +61,12 @@ private slots:
     void fileThatIsNotADatabase()
     {
         AppPath = h->programFolder() + QLatin1Char('/');
-        const QString path = basAccess_FilePath(kDatFile);
+        const QString path = history::databasePath(kDatFile);
         QFile junk(path);
         QVERIFY(junk.open(QIODevice::WriteOnly));
         junk.write(QByteArray(8192, 'x'));
         junk.close();
-        QVERIFY(endsProgram([] { basAccess_MDBOpen(kDatFile); }));
+        QVERIFY(endsProgram([] { history::openDatabase(kDatFile); }));
         QVERIFY2(reads(lastReport(), QStringLiteral("データベースファイルが壊れているか、データベースファイルではありません。"),
                        QStringLiteral("file is not a database"), path, QStringLiteral(" (26: basAccess_MDBOpen)")),
                  qPrintable(lastReport()));
@@ -80,13 +80,13 @@ private slots:
         addHistoryRow(QStringLiteral("0000"), QStringLiteral("2024/06/01"), QStringLiteral("08:00:00"),
                       QStringLiteral("500円"), QStringLiteral("普通車"), QStringLiteral("a"), QStringLiteral("b"),
                       QStringLiteral("ETC_TEMP")); // something to delete
-        const QString path = basAccess_FilePath(kDatFile);
+        const QString path = history::databasePath(kDatFile);
         QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other_program"));
         other.setDatabaseName(path);
         QVERIFY(other.open());
         QSqlQuery hold(other);
         QVERIFY(hold.exec(QStringLiteral("BEGIN EXCLUSIVE")));
-        QVERIFY(endsProgram([] { basAccess_MDBTBLOpen(QStringLiteral("DELETE * FROM ETC_TEMP;")); }));
+        QVERIFY(endsProgram([] { history::runStatement(QStringLiteral("DELETE * FROM ETC_TEMP;")); }));
         QVERIFY(hold.exec(QStringLiteral("ROLLBACK")));
         other.close();
         QVERIFY2(reads(lastReport(), QStringLiteral("データベースファイルは他のプログラムが使用中です。他のプログラムを終了してから、やり直してください。"),
@@ -106,10 +106,10 @@ private slots:
         const QString pages = column(QStringLiteral("PRAGMA page_count")).value(0);
         historyExec(QStringLiteral("PRAGMA max_page_count = ") + pages);
         // A refused registration does not end the program: the card read stays staged.
-        QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("1234")), qint64(0));
+        QCOMPARE(history::registerStaged(QStringLiteral("1234")), qint64(0));
         QVERIFY2(lastReport().contains(QStringLiteral("ディスクの空き容量が不足しているため、データベースファイルに書き込めません。")) &&
                      lastReport().contains(QStringLiteral("database or disk is full")) &&
-                     lastReport().contains(basAccess_FilePath(kDatFile)),
+                     lastReport().contains(history::databasePath(kDatFile)),
                  qPrintable(lastReport()));
     }
 
@@ -118,13 +118,13 @@ private slots:
     {
         openDatabases(*h);
         try {
-            basAccess_Execute(DbConnection::Master, QStringLiteral("DELETE * FROM VERSION;"));
+            history::execute(DbConnection::Master, QStringLiteral("DELETE * FROM VERSION;"));
             QFAIL("the master database took a write");
         } catch (const Failure &f) {
             QCOMPARE(f.number() & 0xff, 8L);
             QVERIFY2(f.description().startsWith(QStringLiteral("データベースファイルは読み取り専用のため、書き込めません。 ")) &&
                          f.description().contains(QStringLiteral("readonly database")) &&
-                         f.description().endsWith(QStringLiteral("[") + basAccess_FilePath(kMstFile) + QStringLiteral("]")),
+                         f.description().endsWith(QStringLiteral("[") + history::databasePath(kMstFile) + QStringLiteral("]")),
                      qPrintable(f.description()));
         }
     }
@@ -140,7 +140,7 @@ private slots:
             QSKIP("needs root to act as another user");
         openDatabases(*h);
         closeDatabases();
-        const QString path = basAccess_FilePath(kDatFile);
+        const QString path = history::databasePath(kDatFile);
         QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other_program"));
         other.setDatabaseName(path);
         QVERIFY(other.open());
@@ -179,7 +179,7 @@ private slots:
     {
         openDatabases(*h);
         try {
-            basAccess_Execute(DbConnection::History, QStringLiteral("SELECT * FROM NO_SUCH_TABLE;"));
+            history::execute(DbConnection::History, QStringLiteral("SELECT * FROM NO_SUCH_TABLE;"));
             QFAIL("a missing table was found");
         } catch (const Failure &f) {
             QCOMPARE(f.description(), QStringLiteral("no such table: NO_SUCH_TABLE"));
@@ -194,15 +194,15 @@ static int otherUser(const QString &folder)
     TestHarness h;
     AppPath = folder + QLatin1Char('/');
     try {
-        basAccess_MDBOpen(kDatFile);
-        basAccess_Execute(DbConnection::History, QStringLiteral("DELETE * FROM ETC_TEMP;"));
+        history::openDatabase(kDatFile);
+        history::execute(DbConnection::History, QStringLiteral("DELETE * FROM ETC_TEMP;"));
         std::puts("written");
     } catch (const Failure &f) {
         std::puts(qPrintable(f.description()));
     } catch (const seams::ProgramEnded &) {
         std::puts(qPrintable(h.messages().isEmpty() ? QString() : h.messages().last().text));
     }
-    basAccess_MDBClose(kDatFile);
+    history::closeDatabase(kDatFile);
     return 0;
 }
 

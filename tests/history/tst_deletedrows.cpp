@@ -10,8 +10,8 @@
 #include "history/DeletedRows.h"
 #include "history/ShownRows.h"
 #include "history/ViewCondition.h"
-#include "history/basAccessGrid.h"
-#include "history/basAccessRepeat.h"
+#include "history/GridLoad.h"
+#include "history/Duplicates.h"
 
 #include <QDeadlineTimer>
 #include <QProcess>
@@ -29,7 +29,7 @@ constexpr char kChildGo[] = "PASSLOG_RESTORE_CHILD_GO";
 
 QSqlDatabase store()
 {
-    return basAccess_Database(onServerStore() ? DbConnection::Server : DbConnection::History);
+    return history::database(onServerStore() ? DbConnection::Server : DbConnection::History);
 }
 
 QString storeText(const QString &sql) { return onServerStore() ? jetsql::toPostgres(sql) : sql; }
@@ -95,11 +95,11 @@ void addRows(const QString &card, int n, const QString &day = "2024/05/01")
 // The delete DB削除 runs for the history shown of card (every card: "0000").
 qint64 deleteShownCard(const QString &card, const KeepGoing &keepGoing = {})
 {
-    basAccess_ResetViewCondition();
+    history::resetViewCondition();
     ViewCondition.ViewMode = 2;
     ViewCondition.CardNo = card;
-    basAccess_RememberShown({});
-    return basAccess_DeleteShown("test", basAccess_MakeHFGSQL(kTableData, "DELETE"), keepGoing);
+    history::rememberShown({});
+    return history::deleteShown("test", history::shownViewSql(kTableData, "DELETE"), keepGoing);
 }
 
 // On the server a deletion also has to be old by the server's clock, which
@@ -185,9 +185,9 @@ private slots:
                   "カードNO='0002'");
         giveIdentities();
         const QStringList withCopies = rowsOf("ETC_DATA");
-        basAccess_ResetViewCondition();
-        basAccess_RememberShown({});
-        QCOMPARE(basAccess_DeleteRepeats("0002"), 5);
+        history::resetViewCondition();
+        history::rememberShown({});
+        QCOMPARE(history::deleteDuplicates("0002"), 5);
         QCOMPARE(countOf("ETC_DATA", "カードNO='0002'"), 5);
         list = history::listDeletions();
         QCOMPARE(list.size(), 1);
@@ -236,7 +236,7 @@ private slots:
         QCOMPARE(countOf("ETC_DATA"), 0);
 
         // A shorter keep time from the settings file; values it cannot be are 30.
-        basCommon_WriteIniString("PASSLOG", "DeletedKeepDays", "5", h->settingsFile());
+        app::writeProfileString("PASSLOG", "DeletedKeepDays", "5", h->settingsFile());
         QCOMPARE(history::deletedKeepDays(), 5);
         QVERIFY(history::deletionUndoNote().contains("5日間"));
         QCOMPARE(history::listDeletions().size(), 1); // the one of today
@@ -259,7 +259,7 @@ private slots:
             QCOMPARE(history::restoreDeletion(kept[1].id).restored, qint64(2));
         }
         for (const char *value : {"0", "-3", "abc", "99999", ""}) {
-            basCommon_WriteIniString("PASSLOG", "DeletedKeepDays", value, h->settingsFile());
+            app::writeProfileString("PASSLOG", "DeletedKeepDays", value, h->settingsFile());
             QCOMPARE(history::deletedKeepDays(), 30);
         }
     }
@@ -335,7 +335,7 @@ private slots:
             QSKIP("a property of the shared history's server");
         closeDatabases();
         serverAdminExec("DROP TABLE ETC_DELETED");
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
         addRows("0001", 4);
         QVERIFY(history::listDeletions().isEmpty());
         QCOMPARE(deleteShownCard("0001"), qint64(0));
@@ -346,16 +346,16 @@ private slots:
         QCOMPARE(countOf("ETC_DATA"), 4);
         closeDatabases();
         initServer();
-        basAccess_MDBOpen(kDatFile);
-        QVERIFY(basAccess_ServerGrants("someone").contains("GRANT SELECT, INSERT, DELETE ON ETC_DELETED TO someone;"));
+        history::openDatabase(kDatFile);
+        QVERIFY(history::serverGrants("someone").contains("GRANT SELECT, INSERT, DELETE ON ETC_DELETED TO someone;"));
         QCOMPARE(deleteShownCard("0001"), qint64(4));
         QCOMPARE(countOf("ETC_DELETED"), 4);
         closeDatabases();
 
         serverAdminExec("DROP TABLE ETC_DELETED; CREATE TABLE ETC_DELETED (DELETE_ID INTEGER)");
         h->clearMessages();
-        basAccess_MDBOpen(kDatFile);
-        QVERIFY(basAccess_HistoryCardNumbers().isEmpty()); // the connection itself is refused
+        history::openDatabase(kDatFile);
+        QVERIFY(history::historyCardNumbers().isEmpty()); // the connection itself is refused
         closeDatabases();
         const QString refused = expectedFailureOf([] { initServer(); });
         QVERIFY2(refused.contains("ETC_DELETED") && refused.contains("delete_id の型が integer"), qPrintable(refused));
@@ -363,7 +363,7 @@ private slots:
                  qPrintable(h->messageTexts().join('\n')));
         serverAdminExec("DROP TABLE ETC_DELETED");
         initServer();
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
     }
 };
 
@@ -374,8 +374,8 @@ static int child(const QString &folder, const QString &id, qint64 goAt)
     TestHarness h;
     h.setNow(QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0)));
     AppPath = folder + QLatin1Char('/');
-    basAccess_MDBOpen(kDatFile);
-    basAccess_MDBOpen(kMstFile);
+    history::openDatabase(kDatFile);
+    history::openDatabase(kMstFile);
     QThread::msleep(qMax<qint64>(0, goAt - QDateTime::currentMSecsSinceEpoch()));
     history::Restored back;
     const QString refused = expectedFailureOf([&] { back = history::restoreDeletion(id); });
@@ -384,8 +384,8 @@ static int child(const QString &folder, const QString &id, qint64 goAt)
     else
         std::printf("%s\n", qPrintable(refused));
     std::fflush(stdout);
-    basAccess_MDBClose(kMstFile);
-    basAccess_MDBClose(kDatFile);
+    history::closeDatabase(kMstFile);
+    history::closeDatabase(kDatFile);
     return 0;
 }
 

@@ -6,9 +6,9 @@
 #include "HistoryFixture.h"
 #include "history/HistoryGridModel.h"
 #include "history/JetSql.h"
-#include "history/basAccessGrid.h"
+#include "history/GridLoad.h"
 #include "history/ViewCondition.h"
-#include "history/basAccessRepeat.h"
+#include "history/Duplicates.h"
 
 #include <QMap>
 #include <QRandomGenerator>
@@ -39,7 +39,7 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        basAccess_ResetViewCondition();
+        history::resetViewCondition();
         ViewSort = QStringLiteral("NEW");
         openDatabases(*h);
     }
@@ -52,24 +52,24 @@ private slots:
 
     void cardsOwningDuplicates()
     {
-        QCOMPARE(basAccess_RepeatCardNumbers(), QStringList());
+        QCOMPARE(history::duplicateCardNumbers(), QStringList());
         addHistoryRow("2222", "2024/03/01", "08:00:00", "1200円");
         addHistoryRow("1111", "2024/03/01", "08:00:00", "1200円");
         addHistoryRow("3333", "2024/03/01", "08:00:00", "1300円"); // another toll: no twin
         addHistoryRow("4444", "2024/04/01", "08:00:00", "500円");
         addHistoryRow("4444", "2024/04/01", "08:00:00", "500円");
         addHistoryRow("o'k", "2024/04/01", "08:00:00", "500円");
-        QCOMPARE(basAccess_RepeatCardNumbers(), (QStringList{"1111", "2222", "4444", "o'k"}));
+        QCOMPARE(history::duplicateCardNumbers(), (QStringList{"1111", "2222", "4444", "o'k"}));
 
         // The range limits the rows, never the grouping.
         setRange("2024/04/01-00:00:00", "2024/04/30-23:59:59");
-        QCOMPARE(basAccess_MakeRepeatCardSQL(),
+        QCOMPARE(history::duplicateCardsSql(),
                  "SELECT DISTINCT カードNO FROM ETC_DATA " + jetsql::correlatedDuplicateCondition("ETC_DATA") +
                      "AND '2024/04/01-00:00:00'<=DATE_TIME AND DATE_TIME<='2024/04/30-23:59:59' "
                      "ORDER BY カードNO ASC;");
-        QCOMPARE(basAccess_RepeatCardNumbers(), (QStringList{"4444", "o'k"}));
+        QCOMPARE(history::duplicateCardNumbers(), (QStringList{"4444", "o'k"}));
         setRange("2024/05/01-00:00:00", "2024/05/30-23:59:59");
-        QCOMPARE(basAccess_RepeatCardNumbers(), QStringList());
+        QCOMPARE(history::duplicateCardNumbers(), QStringList());
     }
 
     void deleteKeepsOtherCardsAndOneOwnCopy()
@@ -84,16 +84,16 @@ private slots:
         addHistoryRow("1111", "2024/03/03", "10:00:00", "700円");  // 8
         addHistoryRow("1111", "2024/03/04", "11:00:00", "600円");  // 9  no twin
 
-        QCOMPARE(basAccess_DeleteRepeats(QString()), 0);
+        QCOMPARE(history::deleteDuplicates(QString()), 0);
         QCOMPARE(rows().size(), 9);
-        QCOMPARE(basAccess_DeleteRepeats("9999"), 0);
+        QCOMPARE(history::deleteDuplicates("9999"), 0);
 
-        QCOMPARE(basAccess_DeleteRepeats("1111"), 5);
+        QCOMPARE(history::deleteDuplicates("1111"), 5);
         QCOMPARE(rows(), (QStringList{"1 2222 2024/03/01 08:00:00 1200円", "3 1111 2024/03/02 09:00:00 800円",
                                       "7 2222 2024/03/03 10:00:00 700円", "9 1111 2024/03/04 11:00:00 600円"}));
-        QCOMPARE(basAccess_RepeatCardNumbers(), QStringList());
-        QCOMPARE(basAccess_DeleteRepeats("1111"), 0);
-        QCOMPARE(basAccess_DeleteRepeats("2222"), 0);
+        QCOMPARE(history::duplicateCardNumbers(), QStringList());
+        QCOMPARE(history::deleteDuplicates("1111"), 0);
+        QCOMPARE(history::deleteDuplicates("2222"), 0);
     }
 
     void deleteInsideTheRangeOnly()
@@ -104,11 +104,11 @@ private slots:
         addHistoryRow("1111", "2024/04/01", "08:00:00", "1200円");
         addHistoryRow("2222", "2024/04/01", "08:00:00", "1200円");
         setRange("2024/04/01-00:00:00", "2024/04/01-23:59:59");
-        QCOMPARE(basAccess_DeleteRepeats("1111"), 1);
+        QCOMPARE(history::deleteDuplicates("1111"), 1);
         QCOMPARE(column("SELECT カードNO || ' ' || ご利用日 FROM ETC_DATA ORDER BY rowid;"),
                  (QStringList{"1111 2024/03/01", "1111 2024/03/01", "2222 2024/03/01", "2222 2024/04/01"}));
         // A card number with a quote stays one value.
-        QCOMPARE(basAccess_DeleteRepeats("' OR ''='"), 0);
+        QCOMPARE(history::deleteDuplicates("' OR ''='"), 0);
         QCOMPARE(rows().size(), 4);
     }
 
@@ -116,9 +116,9 @@ private slots:
     {
         const QString plain = "DELETE FROM ETC_DATA WHERE カードNO='1';";
         QCOMPARE(jetsql::keepOneCopy(plain, QStringLiteral("rowid")), plain);
-        const QString select = jetsql::toSqlite(basAccess_MakeRepeatSQL("0000", "SELECT"));
+        const QString select = jetsql::toSqlite(history::duplicatesSql("0000", "SELECT"));
         QCOMPARE(jetsql::keepOneCopy(select, QStringLiteral("rowid")), select);
-        QVERIFY(jetsql::toSqlite(basAccess_MakeRepeatSQL("1", "DELETE")).startsWith("WITH doomed"));
+        QVERIFY(jetsql::toSqlite(history::duplicatesSql("1", "DELETE")).startsWith("WITH doomed"));
     }
 
     // Random histories of few passages, cards and days: the rows the delete
@@ -142,7 +142,7 @@ private slots:
                 all << Row{i + 1, card, day, toll};
             }
             const bool range = rng.bounded(2);
-            basAccess_ResetViewCondition();
+            history::resetViewCondition();
             if (range)
                 setRange("2024/03/02-00:00:00", "2024/03/03-23:59:59");
             const QString card = QString::number(1000 + rng.bounded(3));
@@ -164,7 +164,7 @@ private slots:
                     expected << QString::number(r.id);
             }
 
-            QCOMPARE(basAccess_DeleteRepeats(card), int(all.size() - expected.size()));
+            QCOMPARE(history::deleteDuplicates(card), int(all.size() - expected.size()));
             QCOMPARE(column("SELECT rowid FROM ETC_DATA ORDER BY rowid;"), expected);
         }
     }
@@ -186,12 +186,12 @@ private slots:
         for (const char *sort : {"NEW", "OLD"}) {
             for (const bool range : {false, true}) {
                 ViewSort = QString::fromLatin1(sort);
-                basAccess_ResetViewCondition();
+                history::resetViewCondition();
                 if (range)
                     setRange("2024/03/03-00:00:00", "2024/03/06-23:59:59");
-                const QString statement = basAccess_MakeRepeatSQL("0000", "SELECT");
+                const QString statement = history::duplicatesSql("0000", "SELECT");
                 QStringList expected;
-                QSqlQuery q = basAccess_Execute(DbConnection::History, statement);
+                QSqlQuery q = history::execute(DbConnection::History, statement);
                 while (q.next()) {
                     QStringList cells;
                     for (int c = 0; c < 7; ++c)
@@ -201,7 +201,7 @@ private slots:
                 q.finish();
                 QVERIFY(expected.size() > HistoryGridModel::kPageRows || range);
                 HistoryGridModel grid;
-                const GridLoad load = basAccess_MDBtoMSHFlexGrid(grid, statement, 2);
+                const GridLoad load = history::loadGrid(grid, statement, 2);
                 QCOMPARE(load.totals.count, qint64(expected.size()));
                 QStringList shown;
                 for (int r = 0; r < grid.rowCount(); ++r) {
@@ -217,12 +217,12 @@ private slots:
 
     void masterVersionText()
     {
-        QCOMPARE(basAccess_MasterVersionText(), QStringLiteral("Ver 1.05"));
+        QCOMPARE(history::masterVersionText(), QStringLiteral("Ver 1.05"));
         closeDatabases();
-        writeMasterDatabase(basAccess_FilePath(kMstFile), "DELETE FROM VERSION;");
-        basAccess_MDBOpen(kDatFile);
-        basAccess_MDBOpen(kMstFile);
-        QCOMPARE(basAccess_MasterVersionText(), QStringLiteral("Ver ?.??"));
+        writeMasterDatabase(history::databasePath(kMstFile), "DELETE FROM VERSION;");
+        history::openDatabase(kDatFile);
+        history::openDatabase(kMstFile);
+        QCOMPARE(history::masterVersionText(), QStringLiteral("Ver ?.??"));
     }
 };
 

@@ -4,7 +4,7 @@
 #include "HistoryFixture.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
-#include "history/basAccessGrid.h"
+#include "history/GridLoad.h"
 
 class TestGrid : public QObject {
     Q_OBJECT
@@ -14,10 +14,10 @@ class TestGrid : public QObject {
     GridLoad last;
 
     // Loads the grid as the window does; all records, typed entry with nothing typed.
-    void load(const QString &source, qint16 viewType) { last = basAccess_MDBtoMSHFlexGrid(*grid, source, viewType); }
+    void load(const QString &source, qint16 viewType) { last = history::loadGrid(*grid, source, viewType); }
     static QString read(const QString &table, qint16 viewType)
     {
-        return basAccess_MakeReadSQL(table, viewType, ViewSelection{});
+        return history::viewStatement(table, viewType, ViewSelection{});
     }
     QString labels() const
     {
@@ -39,7 +39,7 @@ private slots:
         h = std::make_unique<TestHarness>();
         grid = std::make_unique<HistoryGridModel>();
         openDatabases(*h);
-        basAccess_ResetViewCondition();
+        history::resetViewCondition();
         ViewSort = QStringLiteral("NEW");
     }
     void cleanup()
@@ -109,7 +109,7 @@ private slots:
     void largeHistoryLoads()
     {
         SQLITE_FILE_ONLY();
-        QSqlDatabase db = basAccess_Database(DbConnection::History);
+        QSqlDatabase db = history::database(DbConnection::History);
         db.transaction();
         historyExec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<40000) "
                     "INSERT INTO ETC_DATA (CARD_ID,カードNO,ご利用日,通過時間,DATE_TIME,通行料金) "
@@ -124,12 +124,12 @@ private slots:
 
     void cardNumbers()
     {
-        QCOMPARE(basAccess_HistoryCardNumbers(), QStringList{});
+        QCOMPARE(history::historyCardNumbers(), QStringList{});
         addHistoryRow("5678", "2024/05/01", "10:00:00", "1500円");
         addHistoryRow("1234", "2024/05/01", "10:00:00", "1500円");
         addHistoryRow("1234", "2024/05/02", "10:00:00", "1500円");
         historyExec("INSERT INTO ETC_DATA (CARD_ID) VALUES (NULL)"); // no entry to offer
-        QCOMPARE(basAccess_HistoryCardNumbers(), (QStringList{"1234", "5678"}));
+        QCOMPARE(history::historyCardNumbers(), (QStringList{"1234", "5678"}));
         QVERIFY(h->messages().isEmpty());
     }
 };

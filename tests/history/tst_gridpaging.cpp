@@ -5,7 +5,7 @@
 #include "HistoryFixture.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
-#include "history/basAccessGrid.h"
+#include "history/GridLoad.h"
 
 #include <QRandomGenerator>
 #include <algorithm>
@@ -19,11 +19,11 @@ class TestGridPaging : public QObject {
     // The statement's rows in its order, ties in stored order, without DATE_TIME.
     static QList<QStringList> expectedRows(const QString &jet)
     {
-        const DbConnection where = basAccess_Route(DbConnection::History, jet);
-        QString sql = where == DbConnection::Server ? basAccess_ServerText(jet) : basAccess_SqliteText(jet);
+        const DbConnection where = history::route(DbConnection::History, jet);
+        QString sql = where == DbConnection::Server ? history::serverText(jet) : history::sqliteText(jet);
         sql.chop(1); // ";"
-        QSqlQuery q(basAccess_Database(where));
-        if (!q.exec(sql + QLatin1Char(',') + basAccess_RowKey(jet) + QLatin1Char(';')))
+        QSqlQuery q(history::database(where));
+        if (!q.exec(sql + QLatin1Char(',') + history::rowKeyColumn(jet) + QLatin1Char(';')))
             qFatal("reference statement refused");
         QList<QStringList> rows;
         while (q.next()) {
@@ -59,7 +59,7 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
-        basAccess_ResetViewCondition();
+        history::resetViewCondition();
         ViewSort = QStringLiteral("NEW");
     }
     void cleanup()
@@ -97,16 +97,16 @@ private slots:
             selection.SelectMode = 1;
             selection.Range = DateTimeRange(QDate(2024, 1, 2), QTime(10, 0, 1), QDate(2024, 1, 4), QTime(10, 0, 2));
         }
-        QString jet = basAccess_MakeReadSQL(QStringLiteral("ETC_DATA"), 2, selection);
+        QString jet = history::viewStatement(QStringLiteral("ETC_DATA"), 2, selection);
         if (duplicates)
-            jet = basAccess_MakeRepeatSQL(QStringLiteral("0000"), QStringLiteral("SELECT"));
+            jet = history::duplicatesSql(QStringLiteral("0000"), QStringLiteral("SELECT"));
         const QList<QStringList> expected = expectedRows(jet);
         QVERIFY(expected.size() > 3 * HistoryGridModel::kPageRows);
 
         // Down from the start, up from the end, and at random, each on a fresh load.
         for (int way = 0; way < 3; ++way) {
             HistoryGridModel model;
-            const GridLoad load = basAccess_MDBtoMSHFlexGrid(model, jet, 2);
+            const GridLoad load = history::loadGrid(model, jet, 2);
             QCOMPARE(load.totals.count, qint64(expected.size()));
             QCOMPARE(model.rowCount(), int(expected.size()));
             QCOMPARE(model.pagesRead(), 1); // the labels and the first page, nothing more
@@ -143,7 +143,7 @@ private slots:
         expected.add(QString());
         HistoryGridModel model;
         const GridLoad load =
-            basAccess_MDBtoMSHFlexGrid(model, basAccess_MakeReadSQL("ETC_DATA", 2, ViewSelection{}), 2);
+            history::loadGrid(model, history::viewStatement("ETC_DATA", 2, ViewSelection{}), 2);
         QCOMPARE(load.totals.count, expected.count);
         QCOMPARE(load.totals.sum, expected.sum);
         QCOMPARE(model.rowCount(), int(expected.count));
@@ -155,7 +155,7 @@ private slots:
         // rows still there, and empty rows where it runs out.
         fillWithTies(1000);
         HistoryGridModel model;
-        basAccess_MDBtoMSHFlexGrid(model, basAccess_MakeReadSQL("ETC_DATA", 2, ViewSelection{}), 2);
+        history::loadGrid(model, history::viewStatement("ETC_DATA", 2, ViewSelection{}), 2);
         historyExec("DELETE FROM ETC_DATA WHERE カードNO<>'1111'");
         QCOMPARE(model.rowCount(), 1000);
         for (int r : {999, 250, 600, 0, 998})

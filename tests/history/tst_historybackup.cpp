@@ -43,16 +43,16 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         AppPath = h->programFolder() + QLatin1Char('/');
-        writeMasterDatabase(basAccess_FilePath(kMstFile));
-        basAccess_MDBOpen(kDatFile);
+        writeMasterDatabase(history::databasePath(kMstFile));
+        history::openDatabase(kDatFile);
         for (int i = 0; i < 3; ++i)
             addHistoryRow("1234", "2024/05/01", QStringLiteral("13:45:0%1").arg(i), "1200円");
-        path = basAccess_FilePath(kDatFile);
+        path = history::databasePath(kDatFile);
     }
     void cleanup()
     {
         history::stopDailyBackup();
-        basAccess_MDBClose(kDatFile);
+        history::closeDatabase(kDatFile);
         h.reset();
         AppPath.clear();
     }
@@ -62,7 +62,7 @@ private slots:
     void copyIsConsistentAndNeverOntoTheHistory()
     {
         SQLITE_FILE_ONLY();
-        QSqlQuery writing(basAccess_Database(DbConnection::History));
+        QSqlQuery writing(history::database(DbConnection::History));
         QVERIFY(writing.exec("BEGIN IMMEDIATE"));
         QVERIFY(writing.exec("INSERT INTO ETC_DATA (カードNO) VALUES ('9999')"));
         const QString copy = QDir(h->programFolder()).filePath("copy.sqlite");
@@ -103,7 +103,7 @@ private slots:
         const QString good = QDir(h->programFolder()).filePath("good.sqlite");
         QCOMPARE(history::copyHistoryFile(path, good), QString());
         addHistoryRow("5678", "2024/06/01", "08:00:00", "500円");
-        basAccess_MDBClose(kDatFile);
+        history::closeDatabase(kDatFile);
         const QDateTime now(QDate(2026, 12, 7), QTime(9, 30, 0));
 
         const QString damaged = QDir(h->programFolder()).filePath("damaged.sqlite");
@@ -158,7 +158,7 @@ private slots:
         QCOMPARE(QFileInfo(kept).fileName(), QStringLiteral("ETC_DAT-before-restore-20261207-093000.sqlite"));
         QCOMPARE(rowsIn(kept), 4);
         QVERIFY(!QFileInfo::exists(path + "-closed")); // the next start checks it in full
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
         QCOMPARE(column("SELECT COUNT(*) FROM ETC_DATA"), QStringList{"3"});
     }
 };

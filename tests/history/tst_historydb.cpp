@@ -4,7 +4,7 @@
 #include "HistoryFixture.h"
 #include "app/Seams.h"
 #include "history/HistoryCheck.h"
-#include "history/basAccessStaging.h"
+#include "history/Staging.h"
 #include "history/JetSql.h"
 #include "history/ViewCondition.h"
 
@@ -34,9 +34,9 @@ class TestHistoryDb : public QObject {
     void openWithRows(int n)
     {
         AppPath = h->programFolder() + '/';
-        writeMasterDatabase(basAccess_FilePath(kMstFile));
-        basAccess_MDBOpen(kDatFile);
-        QSqlDatabase db = basAccess_Database(DbConnection::History);
+        writeMasterDatabase(history::databasePath(kMstFile));
+        history::openDatabase(kDatFile);
+        QSqlDatabase db = history::database(DbConnection::History);
         db.transaction();
         for (int i = 0; i < n; ++i)
             addHistoryRow("1234", QStringLiteral("2024/05/%1").arg(i % 28 + 1, 2, 10, QLatin1Char('0')),
@@ -48,7 +48,7 @@ class TestHistoryDb : public QObject {
     static QStringList cardsAndTimes(const QString &jet)
     {
         QStringList out;
-        QSqlQuery q = basAccess_Execute(DbConnection::History, jet);
+        QSqlQuery q = history::execute(DbConnection::History, jet);
         while (q.next())
             out << q.value(QStringLiteral("カードNO")).toString() + QLatin1Char(' ') +
                        q.value(QStringLiteral("DATE_TIME")).toString();
@@ -57,7 +57,7 @@ class TestHistoryDb : public QObject {
 
     static int rowCount(const QString &table)
     {
-        QSqlQuery q = basAccess_Execute(DbConnection::History, QStringLiteral("SELECT COUNT(*) FROM ") + table);
+        QSqlQuery q = history::execute(DbConnection::History, QStringLiteral("SELECT COUNT(*) FROM ") + table);
         q.next();
         return q.value(0).toInt();
     }
@@ -76,7 +76,7 @@ class TestHistoryDb : public QObject {
     // correlated sub-query, next to the form the program runs.
     static QStringList literalRows(const QString &jet)
     {
-        QSqlQuery q(basAccess_Database(DbConnection::History));
+        QSqlQuery q(history::database(DbConnection::History));
         if (!q.exec(jet))
             qFatal("literal form refused");
         QStringList out;
@@ -89,7 +89,7 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        basAccess_ResetViewCondition();
+        history::resetViewCondition();
         ViewSort = QStringLiteral("NEW");
     }
     void cleanup()
@@ -112,7 +112,7 @@ private slots:
                                   "PRINT_FLAG", "カードNO",    "ご利用日",    "通過時間", "通行料金",
                                   "車種",       "入口料金所",  "出口料金所"};
         for (const QString table : {"ETC_DATA", "ETC_TEMP"}) {
-            const QSqlRecord r = basAccess_Database(DbConnection::History).record(table);
+            const QSqlRecord r = history::database(DbConnection::History).record(table);
             QStringList names;
             for (int i = 0; i < r.count(); ++i)
                 names << r.fieldName(i);
@@ -134,31 +134,31 @@ private slots:
     {
         SQLITE_FILE_ONLY();
         AppPath = h->programFolder() + '/';
-        basAccess_MDBOpen(QStringLiteral("OTHER.mdb"));
-        QVERIFY(!basAccess_IsOpen(DbConnection::History) && !basAccess_IsOpen(DbConnection::Master));
+        history::openDatabase(QStringLiteral("OTHER.mdb"));
+        QVERIFY(!history::isOpen(DbConnection::History) && !history::isOpen(DbConnection::Master));
         QVERIFY(h->messages().isEmpty());
         openDatabases(*h);
-        basAccess_MDBClose(QStringLiteral("OTHER.mdb"));
-        QVERIFY(basAccess_IsOpen(DbConnection::History) && basAccess_IsOpen(DbConnection::Master));
-        basAccess_MDBClose(kMstFile);
-        QVERIFY(basAccess_IsOpen(DbConnection::History) && !basAccess_IsOpen(DbConnection::Master));
+        history::closeDatabase(QStringLiteral("OTHER.mdb"));
+        QVERIFY(history::isOpen(DbConnection::History) && history::isOpen(DbConnection::Master));
+        history::closeDatabase(kMstFile);
+        QVERIFY(history::isOpen(DbConnection::History) && !history::isOpen(DbConnection::Master));
     }
 
     void missingOrBrokenFilesEndTheProgram()
     {
         SQLITE_FILE_ONLY();
         AppPath = h->programFolder() + '/';
-        QFile::remove(basAccess_FilePath(kMstFile));
-        QVERIFY(endsProgram([] { basAccess_MDBOpen(kMstFile); }));
+        QFile::remove(history::databasePath(kMstFile));
+        QVERIFY(endsProgram([] { history::openDatabase(kMstFile); }));
         QVERIFY(h->messages().last().text.contains("basAccess_MDBOpen"));
-        QVERIFY(!QFileInfo::exists(basAccess_FilePath(kMstFile))); // no empty master left behind
+        QVERIFY(!QFileInfo::exists(history::databasePath(kMstFile))); // no empty master left behind
 
-        QFile junk(basAccess_FilePath(kDatFile));
+        QFile junk(history::databasePath(kDatFile));
         QVERIFY(junk.open(QIODevice::WriteOnly));
         junk.write(QByteArray(4096, 'x'));
         junk.close();
-        QVERIFY(endsProgram([] { basAccess_MDBOpen(kDatFile); }));
-        QVERIFY(!basAccess_IsOpen(DbConnection::History));
+        QVERIFY(endsProgram([] { history::openDatabase(kDatFile); }));
+        QVERIFY(!history::isOpen(DbConnection::History));
     }
 
     // Damaged pages behind a readable catalogue: the open reports the file by
@@ -169,22 +169,22 @@ private slots:
         SQLITE_FILE_ONLY();
         openWithRows(2000);
         {
-            QSqlDatabase db = basAccess_Database(DbConnection::History);
+            QSqlDatabase db = history::database(DbConnection::History);
             db.transaction();
             for (int i = 0; i < 20; ++i)
                 addHistoryRow("0000", "2024/06/01", "08:00:00", "500円", "普通車", "a", "b", "ETC_TEMP");
             db.commit();
         }
         const int pageSize = column("PRAGMA page_size").value(0).toInt();
-        basAccess_MDBClose(kDatFile);
+        history::closeDatabase(kDatFile);
 
-        const QString path = basAccess_FilePath(kDatFile);
+        const QString path = history::databasePath(kDatFile);
         // A clean end stamps the file; a start that finds it as stamped reads
         // no more than its header (and takes the stamp away while it runs).
         QVERIFY(QFile::exists(path + "-closed"));
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
         QVERIFY(!QFile::exists(path + "-closed"));
-        basAccess_MDBClose(kDatFile);
+        history::closeDatabase(kDatFile);
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite));
         QByteArray bytes = file.readAll();
@@ -196,10 +196,10 @@ private slots:
         QCOMPARE(file.write(bytes), bytes.size());
         file.close();
 
-        QVERIFY(endsProgram([] { basAccess_MDBOpen(kDatFile); }));
+        QVERIFY(endsProgram([] { history::openDatabase(kDatFile); }));
         const QString report = h->messages().last().text;
         QVERIFY2(report.contains(path) && report.contains("basAccess_MDBOpen"), qPrintable(report));
-        QVERIFY(!basAccess_IsOpen(DbConnection::History));
+        QVERIFY(!history::isOpen(DbConnection::History));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll() == bytes);
     }
@@ -220,16 +220,16 @@ private slots:
         const int pageSize = column("PRAGMA page_size").value(0).toInt();
         // An index the start itself never reads.
         const int page = column("SELECT rootpage FROM sqlite_master WHERE name='ETC_DATA_DATE_TIME'").value(0).toInt();
-        basAccess_MDBClose(kDatFile);
-        const QString path = basAccess_FilePath(kDatFile);
+        history::closeDatabase(kDatFile);
+        const QString path = history::databasePath(kDatFile);
         QVERIFY(QFile::exists(path + "-closed"));
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
         QVERIFY(history::checkedSound() && !history::checkRunning()); // checked today
-        basAccess_MDBClose(kDatFile);
+        history::closeDatabase(kDatFile);
         history::stampCleanEnd(path, seams::now().date().addDays(-1));
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
         history::requireSoundHistory(); // checked again in full
-        basAccess_MDBClose(kDatFile);
+        history::closeDatabase(kDatFile);
         QVERIFY(fileHash(path + "-closed").isEmpty() == false);
         {
             QFile stamp(path + "-closed");
@@ -245,7 +245,7 @@ private slots:
         }
         std::filesystem::last_write_time(path.toStdString(), modified);
         const QByteArray damaged = fileHash(path);
-        QVERIFY(endsProgram([] { basAccess_MDBOpen(kDatFile); }));
+        QVERIFY(endsProgram([] { history::openDatabase(kDatFile); }));
         QVERIFY(h->messages().last().text.contains(path));
         QCOMPARE(fileHash(path), damaged);
         // (The check's read-only connection leaves an empty log and its index.)
@@ -254,19 +254,19 @@ private slots:
 
         history::stampCleanEnd(path, seams::now().date().addDays(-1));
         const int before = h->messages().size();
-        basAccess_MDBOpen(kDatFile);
-        QVERIFY(basAccess_IsOpen(DbConnection::History));
+        history::openDatabase(kDatFile);
+        QVERIFY(history::isOpen(DbConnection::History));
         QCOMPARE(h->messages().size(), before);
         const QString refused = expectedFailureOf([] { history::requireSoundHistory(); });
         QVERIFY2(refused.contains(QStringLiteral("壊れています")) && refused.contains(QDir::toNativeSeparators(path)),
                  qPrintable(refused));
-        QCOMPARE(expectedFailureOf([] { basAccess_MDBTBLOpen("DELETE * FROM ETC_DATA WHERE カードNO='1234';"); }),
+        QCOMPARE(expectedFailureOf([] { history::runStatement("DELETE * FROM ETC_DATA WHERE カードNO='1234';"); }),
                  refused);
-        QCOMPARE(expectedFailureOf([] { basAccess_MDBAddTEMP({CardRecord{}, CardRecord{}}, {}); }), refused);
-        basAccess_MDBClose(kDatFile);
+        QCOMPARE(expectedFailureOf([] { history::stageRecords({CardRecord{}, CardRecord{}}, {}); }), refused);
+        history::closeDatabase(kDatFile);
         QVERIFY(!QFile::exists(path + "-closed"));
         QCOMPARE(fileHash(path), damaged);
-        QVERIFY(endsProgram([] { basAccess_MDBOpen(kDatFile); }));
+        QVERIFY(endsProgram([] { history::openDatabase(kDatFile); }));
         QVERIFY(h->messages().last().text.contains(path));
     }
 
@@ -281,7 +281,7 @@ private slots:
         addHistoryRow("1234", "2024/05/01", "13:45:00", "1200円");
         historyExec("UPDATE ETC_DATA SET ROW_UID='1'");
         closeDatabases();
-        const QString path = basAccess_FilePath(kDatFile);
+        const QString path = history::databasePath(kDatFile);
         const QByteArray stamp = fileHash(path + "-closed");
         QVERIFY(!stamp.isEmpty());
         {
@@ -293,16 +293,16 @@ private slots:
             QVERIFY(w.exec("INSERT INTO ETC_DATA (カードNO) VALUES ('9999')"));
             QElapsedTimer took;
             took.start();
-            basAccess_MDBOpen(kDatFile, HistoryAccess::ReadOnly);
+            history::openDatabase(kDatFile, HistoryAccess::ReadOnly);
             QCOMPARE(column("SELECT COUNT(*) FROM ETC_DATA"), QStringList{"1"});
-            basAccess_MDBClose(kDatFile);
+            history::closeDatabase(kDatFile);
             QCOMPARE(fileHash(path + "-closed"), stamp);
-            basAccess_MDBOpen(kDatFile);
-            basAccess_MDBTBLOpen("DELETE * FROM ETC_TEMP;"); // the start empties an empty staging
+            history::openDatabase(kDatFile);
+            history::runStatement("DELETE * FROM ETC_TEMP;"); // the start empties an empty staging
             QVERIFY2(took.elapsed() < 3000, qPrintable(QString::number(took.elapsed())));
-            QVERIFY(basAccess_IsOpen(DbConnection::History));
+            QVERIFY(history::isOpen(DbConnection::History));
             QVERIFY(w.exec("ROLLBACK"));
-            basAccess_MDBClose(kDatFile);
+            history::closeDatabase(kDatFile);
             writer.close();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("writer"));
@@ -316,15 +316,15 @@ private slots:
     {
         SQLITE_FILE_ONLY();
         AppPath = h->programFolder() + '/';
-        const QString path = basAccess_FilePath(kDatFile);
+        const QString path = history::databasePath(kDatFile);
         const QString wal = path + QStringLiteral("-wal"), shm = path + QStringLiteral("-shm");
         // The files as a killed run leaves them: rows in the file, more rows
         // committed to the log only.
         auto unfinishedRun = [&](int fileRows, int logRows) {
             for (const QString &f : {path, wal, shm})
                 QFile::remove(f);
-            basAccess_MDBOpen(kDatFile);
-            QSqlDatabase db = basAccess_Database(DbConnection::History);
+            history::openDatabase(kDatFile);
+            QSqlDatabase db = history::database(DbConnection::History);
             db.transaction();
             for (int i = 0; i < fileRows; ++i)
                 addHistoryRow("1234", "2024/05/01", QStringLiteral("13:%1:00").arg(i % 60, 2, 10, QLatin1Char('0')), "1200円");
@@ -335,7 +335,7 @@ private slots:
                 addHistoryRow("5678", "2024/06/01", "08:00:00", "500円");
             QTemporaryDir crashed;
             QVERIFY(QFile::copy(path, crashed.filePath("db")) && QFile::copy(wal, crashed.filePath("wal")));
-            basAccess_MDBClose(kDatFile);
+            history::closeDatabase(kDatFile);
             for (const QString &f : {path, wal, shm})
                 QFile::remove(f);
             QVERIFY(QFile::copy(crashed.filePath("db"), path) && QFile::copy(crashed.filePath("wal"), wal));
@@ -356,18 +356,18 @@ private slots:
                 QVERIFY(QFile::link(h->programFolder() + "/missing/shm", shm));
             const QByteArray fileHash = hash(path), walHash = hash(wal);
             QVERIFY(!walHash.isEmpty());
-            QVERIFY(endsProgram([] { basAccess_MDBOpen(kDatFile); }));
+            QVERIFY(endsProgram([] { history::openDatabase(kDatFile); }));
             const QString report = h->messages().last().text;
             QVERIFY2(report.contains(path) && report.contains("basAccess_MDBOpen"), qPrintable(report));
             QVERIFY2(report.contains(QStringLiteral("壊れ")), qPrintable(report));
-            QVERIFY(!basAccess_IsOpen(DbConnection::History));
+            QVERIFY(!history::isOpen(DbConnection::History));
             QCOMPARE(hash(path), fileHash);
             QCOMPARE(hash(wal), walHash);
         }
 
         unfinishedRun(5, 3);
         const int before = h->messages().size();
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
         QCOMPARE(h->messages().size(), before);
         QCOMPARE(rowCount("ETC_DATA"), 8);
         QCOMPARE(column("SELECT COUNT(*) FROM ETC_DATA WHERE CARD_ID='5678'"), QStringList{"3"});
@@ -376,16 +376,16 @@ private slots:
     void tableCheckAndStagingClear()
     {
         openDatabases(*h);
-        QVERIFY(!basAccess_MDBTBLCheck(kTableData));
+        QVERIFY(!history::hasRows(kTableData));
         addHistoryRow("1234", "2024/05/01", "13:45:00", "1200円");
-        QVERIFY(basAccess_MDBTBLCheck(kTableData));
+        QVERIFY(history::hasRows(kTableData));
 
         addHistoryRow("0000", "2024/05/01", "13:45:00", "1200円", "普通車", "a", "b", "ETC_TEMP");
-        basAccess_MDBTBLOpen(basAccess_MakeHFGSQL(kTableTemp, "FORMAT"));
+        history::runStatement(history::shownViewSql(kTableTemp, "FORMAT"));
         QCOMPARE(rowCount("ETC_TEMP"), 0);
         QCOMPARE(rowCount("ETC_DATA"), 1);
 
-        QVERIFY(endsProgram([] { basAccess_MDBTBLOpen("DELETE * FROM NO_SUCH_TABLE;"); }));
+        QVERIFY(endsProgram([] { history::runStatement("DELETE * FROM NO_SUCH_TABLE;"); }));
         QVERIFY(h->messages().last().text.contains("basAccess_MDBTBLOpen"));
     }
 
@@ -400,26 +400,26 @@ private slots:
         addHistoryRow("1'1", "2024/01/15", "12:00:00", "600円");
 
         setCondition(2, "1234", "2024/01/01-00:00:00", "2024/01/31-23:59:59");
-        QCOMPARE(cardsAndTimes(basAccess_MakeHFGSQL("ETC_DATA", "SELECT")),
+        QCOMPARE(cardsAndTimes(history::shownViewSql("ETC_DATA", "SELECT")),
                  (QStringList{"1234 2024/01/31-23:59:59", "1234 2024/01/01-00:00:00"}));
         setCondition(2, "0000", "2024/01/01-00:00:00", "2024/01/31-23:59:59");
-        QCOMPARE(cardsAndTimes(basAccess_MakeHFGSQL("ETC_DATA", "SELECT")).size(), 4);
+        QCOMPARE(cardsAndTimes(history::shownViewSql("ETC_DATA", "SELECT")).size(), 4);
 
         // A card number with a quote is one value, not a piece of statement.
         setCondition(2, "' OR ''='");
-        basAccess_MDBTBLOpen(basAccess_MakeHFGSQL("ETC_DATA", "DELETE"));
+        history::runStatement(history::shownViewSql("ETC_DATA", "DELETE"));
         QCOMPARE(rowCount("ETC_DATA"), 6);
         setCondition(2, "1'1");
-        QCOMPARE(cardsAndTimes(basAccess_MakeHFGSQL("ETC_DATA", "SELECT")), QStringList{"1'1 2024/01/15-12:00:00"});
-        basAccess_MDBTBLOpen(basAccess_MakeHFGSQL("ETC_DATA", "DELETE"));
+        QCOMPARE(cardsAndTimes(history::shownViewSql("ETC_DATA", "SELECT")), QStringList{"1'1 2024/01/15-12:00:00"});
+        history::runStatement(history::shownViewSql("ETC_DATA", "DELETE"));
         QCOMPARE(rowCount("ETC_DATA"), 5);
 
         setCondition(2, "1234", "2024/01/01-00:00:00", "2024/01/31-23:59:59");
-        basAccess_MDBTBLOpen(basAccess_MakeHFGSQL("ETC_DATA", "DELETE"));
+        history::runStatement(history::shownViewSql("ETC_DATA", "DELETE"));
         QCOMPARE(column("SELECT 通行料金 FROM ETC_DATA ORDER BY 通行料金;"), (QStringList{"300円", "400円", "500円"}));
 
         setCondition(2, "0000");
-        basAccess_MDBTBLOpen(basAccess_MakeHFGSQL("ETC_DATA", "DELETE"));
+        history::runStatement(history::shownViewSql("ETC_DATA", "DELETE"));
         QCOMPARE(rowCount("ETC_DATA"), 0);
     }
 
@@ -433,17 +433,17 @@ private slots:
         addHistoryRow("3333", "2024/03/02", "09:00:00", "800円");
         addHistoryRow("3333", "2024/03/02", "09:00:00", "800円");
 
-        QCOMPARE(column(basAccess_MakeRepeatSQL("0000", "SELECT")),
+        QCOMPARE(column(history::duplicatesSql("0000", "SELECT")),
                  (QStringList{"3333", "3333", "3333", "1111", "2222"}));
 
-        basAccess_MDBTBLOpen(basAccess_MakeRepeatSQL("1111", "DELETE"));
+        history::runStatement(history::duplicatesSql("1111", "DELETE"));
         QCOMPARE(column("SELECT カードNO FROM ETC_DATA ORDER BY カードNO, 通行料金;"),
                  (QStringList{"1111", "2222", "3333", "3333", "3333"}));
-        QCOMPARE(column(basAccess_MakeRepeatSQL("0000", "SELECT")), (QStringList{"3333", "3333", "3333"}));
+        QCOMPARE(column(history::duplicatesSql("0000", "SELECT")), (QStringList{"3333", "3333", "3333"}));
 
         // Every copy of that passage belongs to 3333: one copy stays, so that
         // deleting duplicates never deletes the passage itself.
-        basAccess_MDBTBLOpen(basAccess_MakeRepeatSQL("3333", "DELETE"));
+        history::runStatement(history::duplicatesSql("3333", "DELETE"));
         QCOMPARE(column("SELECT カードNO FROM ETC_DATA ORDER BY カードNO;"), (QStringList{"1111", "2222", "3333"}));
     }
 
@@ -458,8 +458,8 @@ private slots:
                     "('1111','2024/03/01','09:00:00','1円','a','b','2024/03/01-09:00:00'),"
                     "('2222','2024/03/01','09:00:00','1円','a','b','2024/03/01-09:00:00')");
         setCondition(2, "0000", "2024/03/01-00:00:00", "2024/03/01-23:59:59");
-        QCOMPARE(column(basAccess_MakeRepeatSQL("0000", "SELECT")), (QStringList{"1111", "2222"}));
-        basAccess_MDBTBLOpen(basAccess_MakeRepeatSQL("2222", "DELETE"));
+        QCOMPARE(column(history::duplicatesSql("0000", "SELECT")), (QStringList{"1111", "2222"}));
+        history::runStatement(history::duplicatesSql("2222", "DELETE"));
         QCOMPARE(column("SELECT カードNO || ' ' || DATE_TIME FROM ETC_DATA ORDER BY DATE_TIME, カードNO;"),
                  (QStringList{"1111 2024/03/01-08:00:00", "1111 2024/03/01-09:00:00", "2222 2024/03/01-09:00:00",
                               "1111 2024/04/01-08:00:00"}));
@@ -480,9 +480,9 @@ private slots:
         for (const bool range : {false, true}) {
             if (range)
                 setCondition(2, "0000", "2024/03/02-00:00:00", "2024/03/04-01:00:00");
-            const QString sql = basAccess_MakeRepeatSQL("0000", "SELECT");
+            const QString sql = history::duplicatesSql("0000", "SELECT");
             QStringList grouped;
-            QSqlQuery q = basAccess_Execute(DbConnection::History, sql);
+            QSqlQuery q = history::execute(DbConnection::History, sql);
             while (q.next())
                 grouped << q.value(0).toString() + QLatin1Char('|') + q.value(7).toString();
             q.finish();

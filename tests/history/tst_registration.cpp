@@ -6,9 +6,9 @@
 #include "history/HistoryGridModel.h"
 #include "history/ShownRows.h"
 #include "history/ViewCondition.h"
-#include "history/basAccessEntry.h"
-#include "history/basAccessGrid.h"
-#include "history/basAccessRepeat.h"
+#include "history/Registration.h"
+#include "history/GridLoad.h"
+#include "history/Duplicates.h"
 
 #include <QProcess>
 #include <QSqlError>
@@ -29,7 +29,7 @@ int count(const QString &table, const QString &where = QString())
 // n staged rows with every column filled, as a card read leaves them.
 void stageRows(int n, const QString &card = QStringLiteral("0000"))
 {
-    QSqlDatabase db = basAccess_Database(DbConnection::History);
+    QSqlDatabase db = history::database(DbConnection::History);
     db.transaction();
     QSqlQuery q(db);
     q.prepare(QStringLiteral(
@@ -59,7 +59,7 @@ void stageRows(int n, const QString &card = QStringLiteral("0000"))
 QStringList rows(const QString &table)
 {
     QStringList out;
-    QSqlQuery q(basAccess_Database(DbConnection::History));
+    QSqlQuery q(history::database(DbConnection::History));
     // The staged columns: the history's own row identity is not staged.
     q.exec(QStringLiteral("SELECT ITC_IN,ITC_IN_ROAD,ITC_IN_GATE,JID_IN,JID_IN_NAME,ITC_OUT,ITC_OUT_ROAD,ITC_OUT_GATE,"
                           "JID_OUT,JID_OUT_NAME,REG_DATE,REG_TIME,CARD_ID,PASS_DATE,PASS_TIME,DATE_TIME,CAR_CODE,"
@@ -94,7 +94,7 @@ void TestRegistration::emptyStagingRegistersNothing()
 {
     TestHarness h;
     openDatabases(h);
-    basAccess_MDBTBLEntry(QStringLiteral("1234"));
+    history::registerStaged(QStringLiteral("1234"));
     QCOMPARE(count(QStringLiteral("ETC_DATA")), 0);
     QVERIFY(h.messages().isEmpty());
 }
@@ -105,7 +105,7 @@ void TestRegistration::everyColumnCopiedUnderTheGivenNumber()
     TestHarness h;
     openDatabases(h);
     stageRows(3);
-    basAccess_MDBTBLEntry(QStringLiteral("5678"));
+    history::registerStaged(QStringLiteral("5678"));
     QCOMPARE(count(QStringLiteral("ETC_DATA"), QStringLiteral("CARD_ID = '5678' AND カードNO = '5678'")), 3);
     // Apart from the two card-number columns, each history row is its staged row, in staged order.
     QStringList expected = rows(QStringLiteral("ETC_TEMP"));
@@ -117,7 +117,7 @@ void TestRegistration::everyColumnCopiedUnderTheGivenNumber()
              QStringList{QStringLiteral("2010/06/03 10:20:30")});
     QCOMPARE(count(QStringLiteral("ETC_TEMP")), 3); // emptying the staging is the caller's step
     // A quote in the card number is a value, not a statement.
-    basAccess_MDBTBLEntry(QStringLiteral("1'2"));
+    history::registerStaged(QStringLiteral("1'2"));
     QCOMPARE(count(QStringLiteral("ETC_DATA"), QStringLiteral("CARD_ID = '1''2'")), 3);
 }
 
@@ -126,8 +126,8 @@ void TestRegistration::registeringTwiceAppendsTwice()
     TestHarness h;
     openDatabases(h);
     stageRows(4);
-    basAccess_MDBTBLEntry(QStringLiteral("0012"));
-    basAccess_MDBTBLEntry(QStringLiteral("0012"));
+    history::registerStaged(QStringLiteral("0012"));
+    history::registerStaged(QStringLiteral("0012"));
     QCOMPARE(count(QStringLiteral("ETC_DATA"), QStringLiteral("CARD_ID = '0012'")), 8);
 }
 
@@ -149,7 +149,7 @@ void TestRegistration::refusedRowRegistersNothingAndNamesIt()
     else
         historyExec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON ETC_DATA WHEN NEW.PASS_MONEY >= 102 "
                                    "BEGIN SELECT RAISE(ABORT, 'disk full'); END"));
-    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0001")), qint64(0));
+    QCOMPARE(history::registerStaged(QStringLiteral("0001")), qint64(0));
     QCOMPARE(h.messages().size(), 1);
     QCOMPARE(h.messages()[0].icon, seams::MsgIcon::Warning);
     const QString text = h.messages()[0].text;
@@ -165,8 +165,8 @@ void TestRegistration::refusedRowRegistersNothingAndNamesIt()
     else
         historyExec(QStringLiteral("DROP TRIGGER refuse"));
     h.clearMessages();
-    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0001")), qint64(5));
-    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0001")), qint64(5)); // the same passages twice: two rows each
+    QCOMPARE(history::registerStaged(QStringLiteral("0001")), qint64(5));
+    QCOMPARE(history::registerStaged(QStringLiteral("0001")), qint64(5)); // the same passages twice: two rows each
     QCOMPARE(count(QStringLiteral("ETC_DATA")), 10);
     QCOMPARE(column(QStringLiteral("SELECT COUNT(DISTINCT ROW_UID) FROM ETC_DATA")).value(0), QStringLiteral("10"));
     QVERIFY(h.messages().isEmpty());
@@ -207,7 +207,7 @@ void TestRegistration::transactionEndedByTheStoreRegistersNothing()
     const QStringList history = rows(QStringLiteral("ETC_DATA"));
     const QStringList staging = rows(QStringLiteral("ETC_TEMP"));
 
-    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0001")), qint64(0));
+    QCOMPARE(history::registerStaged(QStringLiteral("0001")), qint64(0));
     QCOMPARE(h.messages().size(), 1);
     QCOMPARE(h.messages()[0].icon, seams::MsgIcon::Warning);
     QVERIFY2(h.messages()[0].text.startsWith(QStringLiteral("DB登録できませんでした。")),
@@ -221,7 +221,7 @@ void TestRegistration::transactionEndedByTheStoreRegistersNothing()
     else
         historyExec(QStringLiteral("DROP TRIGGER lose"));
     h.clearMessages();
-    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0001")), qint64(staged));
+    QCOMPARE(history::registerStaged(QStringLiteral("0001")), qint64(staged));
     QCOMPARE(count(QStringLiteral("ETC_DATA"), QStringLiteral("CARD_ID = '0001'")), staged);
     QVERIFY(h.messages().isEmpty());
 }
@@ -254,13 +254,13 @@ void TestRegistration::killedRegistrationLeavesAllOrNothing()
             ++killedMidway;
 
         AppPath = folder + QLatin1Char('/');
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
         QCOMPARE(column(QStringLiteral("PRAGMA integrity_check")), QStringList{QStringLiteral("ok")});
         const int registered = count(QStringLiteral("ETC_DATA"));
         QVERIFY2(registered == 0 || registered == kRows, qPrintable(QString::number(registered)));
         QCOMPARE(count(QStringLiteral("ETC_TEMP")), kRows);
         historyExec(QStringLiteral("DELETE FROM ETC_DATA"));
-        basAccess_MDBClose(kDatFile);
+        history::closeDatabase(kDatFile);
     }
     QVERIFY2(killedMidway > 0, "no registration was killed while it copied");
 }
@@ -277,28 +277,28 @@ void TestRegistration::stoppedWorkLeavesEverything()
     const KeepGoing stop = [] { return false; };
     int asked = 0;
     const KeepGoing go = [&] { return ++asked > 0; };
-    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0001"), stop), qint64(0));
+    QCOMPARE(history::registerStaged(QStringLiteral("0001"), stop), qint64(0));
     QCOMPARE(count(QStringLiteral("ETC_DATA")), 0);
-    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0001"), go), qint64(20000));
-    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0002"), go), qint64(20000));
+    QCOMPARE(history::registerStaged(QStringLiteral("0001"), go), qint64(20000));
+    QCOMPARE(history::registerStaged(QStringLiteral("0002"), go), qint64(20000));
     QCOMPARE(count(QStringLiteral("ETC_TEMP")), 20000);
 
     HistoryGridModel grid;
     ViewSort = QStringLiteral("NEW");
-    basAccess_ResetViewCondition();
-    const QString duplicates = basAccess_MakeRepeatSQL(QStringLiteral("0000"), QStringLiteral("SELECT"));
-    QCOMPARE(basAccess_MDBtoMSHFlexGrid(grid, duplicates, 2, stop).totals.count, qint64(0));
+    history::resetViewCondition();
+    const QString duplicates = history::duplicatesSql(QStringLiteral("0000"), QStringLiteral("SELECT"));
+    QCOMPARE(history::loadGrid(grid, duplicates, 2, stop).totals.count, qint64(0));
     QCOMPARE(grid.rowCount(), 0);
-    QCOMPARE(basAccess_MDBtoMSHFlexGrid(grid, duplicates, 2, go).totals.count, qint64(40000));
+    QCOMPARE(history::loadGrid(grid, duplicates, 2, go).totals.count, qint64(40000));
     QCOMPARE(grid.cell(0, 0), QStringLiteral("0001"));
 
     ViewCondition.ViewMode = 2;
     ViewCondition.CardNo = QStringLiteral("0001");
-    const QString remove = basAccess_MakeHFGSQL(QStringLiteral("ETC_DATA"), QStringLiteral("DELETE"));
-    basAccess_MDBtoMSHFlexGrid(grid, basAccess_MakeHFGSQL(QStringLiteral("ETC_DATA"), QStringLiteral("SELECT")), 2);
-    QCOMPARE(basAccess_DeleteShown("basAccess_MDBTBLOpen", remove, stop), qint64(0));
+    const QString remove = history::shownViewSql(QStringLiteral("ETC_DATA"), QStringLiteral("DELETE"));
+    history::loadGrid(grid, history::shownViewSql(QStringLiteral("ETC_DATA"), QStringLiteral("SELECT")), 2);
+    QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", remove, stop), qint64(0));
     QCOMPARE(count(QStringLiteral("ETC_DATA")), 40000);
-    QCOMPARE(basAccess_DeleteShown("basAccess_MDBTBLOpen", remove, go), qint64(20000));
+    QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", remove, go), qint64(20000));
     QCOMPARE(count(QStringLiteral("ETC_DATA")), 20000);
     QVERIFY(h.messages().isEmpty()); // a stop says nothing more
 }
@@ -309,10 +309,10 @@ static int registrationChild(const QString &folder)
 {
     TestHarness h;
     AppPath = folder + QLatin1Char('/');
-    basAccess_MDBOpen(kDatFile);
+    history::openDatabase(kDatFile);
     std::fputs("copying\n", stdout);
     std::fflush(stdout);
-    basAccess_MDBTBLEntry(QStringLiteral("9999"));
+    history::registerStaged(QStringLiteral("9999"));
     std::fputs("done\n", stdout);
     std::fflush(stdout);
     QThread::sleep(60); // wait to be killed

@@ -14,10 +14,10 @@
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
 #include "history/ShownRows.h"
-#include "history/basAccessEntry.h"
-#include "history/basAccessGrid.h"
-#include "history/basAccessRepeat.h"
-#include "history/basAccessStaging.h"
+#include "history/Registration.h"
+#include "history/GridLoad.h"
+#include "history/Duplicates.h"
+#include "history/Staging.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -41,7 +41,7 @@ bool haveCluster() { return !qEnvironmentVariableIsEmpty("PASSLOG_PG_PORT"); }
 // n staged rows, the amount numbering them from base.
 void stageRows(int n, int base)
 {
-    QSqlDatabase db = basAccess_Database(DbConnection::History);
+    QSqlDatabase db = history::database(DbConnection::History);
     db.transaction();
     QSqlQuery q(db);
     q.prepare(QStringLiteral(
@@ -74,7 +74,7 @@ int serverCount(const QString &where = QString())
 
 int localCount(const QString &table)
 {
-    QSqlQuery q(basAccess_Database(DbConnection::History));
+    QSqlQuery q(history::database(DbConnection::History));
     q.exec(QStringLiteral("SELECT COUNT(*) FROM ") + table);
     q.next();
     return q.value(0).toInt();
@@ -83,7 +83,7 @@ int localCount(const QString &table)
 // Plain SQLite text on the history file, even where the history is the server's.
 void localExec(const QString &sql)
 {
-    QSqlQuery q(basAccess_Database(DbConnection::History));
+    QSqlQuery q(history::database(DbConnection::History));
     if (!q.exec(sql))
         qFatal("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
 }
@@ -239,7 +239,7 @@ private slots:
         qputenv("PASSLOG_TEST_STORE", "psql");
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
-        basAccess_ResetViewCondition();
+        history::resetViewCondition();
         ViewSort = QStringLiteral("NEW");
     }
     void cleanup()
@@ -253,25 +253,25 @@ private slots:
 
     void statementsAsTheServerGetsThem()
     {
-        QVERIFY(basAccess_UsesServer());
-        QCOMPARE(basAccess_Route(DbConnection::History, "DELETE * FROM ETC_TEMP;"), DbConnection::History);
-        QCOMPARE(basAccess_Route(DbConnection::History, "SELECT * FROM ETC_DATA WHERE カードNO='ETC_TEMP';"),
+        QVERIFY(history::usesServer());
+        QCOMPARE(history::route(DbConnection::History, "DELETE * FROM ETC_TEMP;"), DbConnection::History);
+        QCOMPARE(history::route(DbConnection::History, "SELECT * FROM ETC_DATA WHERE カードNO='ETC_TEMP';"),
                  DbConnection::Server);
-        QCOMPARE(basAccess_ServerText("DELETE * FROM ETC_DATA WHERE カードNO='1234';"),
+        QCOMPARE(history::serverText("DELETE * FROM ETC_DATA WHERE カードNO='1234';"),
                  QStringLiteral("DELETE FROM ETC_DATA WHERE \"カードNO\"='1234';"));
-        QCOMPARE(basAccess_ServerText("SELECT * FROM ETC_DATA WHERE PRINT_FLAG=False ORDER BY カードNO ASC, ご利用日 DESC;"),
+        QCOMPARE(history::serverText("SELECT * FROM ETC_DATA WHERE PRINT_FLAG=False ORDER BY カードNO ASC, ご利用日 DESC;"),
                  QStringLiteral("SELECT * FROM ETC_DATA WHERE PRINT_FLAG=False ORDER BY \"カードNO\" ASC NULLS FIRST, "
                                 "\"ご利用日\" DESC NULLS LAST;"));
-        QCOMPARE(basAccess_ServerText("ETC_DATA"), QStringLiteral("SELECT * FROM ETC_DATA ORDER BY ROW_ID"));
+        QCOMPARE(history::serverText("ETC_DATA"), QStringLiteral("SELECT * FROM ETC_DATA ORDER BY ROW_ID"));
         // A literal keeps its text: no quotes, no NULLS added inside it.
-        QCOMPARE(basAccess_ServerText("SELECT カードNO FROM ETC_DATA WHERE カードNO='ご利用日 ASC';"),
+        QCOMPARE(history::serverText("SELECT カードNO FROM ETC_DATA WHERE カードNO='ご利用日 ASC';"),
                  QStringLiteral("SELECT \"カードNO\" FROM ETC_DATA WHERE \"カードNO\"='ご利用日 ASC';"));
         // The duplicate statement runs on the server in its grouped form.
         addHistoryRow("1111", "2024/03/01", "08:00:00", "1200円");
         addHistoryRow("2222", "2024/03/01", "08:00:00", "1200円");
         addHistoryRow("3333", "2024/03/01", "09:00:00", "1200円");
-        const QString repeat = basAccess_MakeRepeatSQL("0000", "SELECT");
-        QVERIFY(basAccess_ServerText(repeat).contains("GROUP BY \"ご利用日\""));
+        const QString repeat = history::duplicatesSql("0000", "SELECT");
+        QVERIFY(history::serverText(repeat).contains("GROUP BY \"ご利用日\""));
         QCOMPARE(column(repeat), (QStringList{"1111", "2222"}));
         historyExec("UPDATE ETC_DATA SET PRINT_FLAG=TRUE WHERE カードNO='1111'");
         QCOMPARE(column("SELECT カードNO FROM ETC_DATA WHERE PRINT_FLAG=False ORDER BY カードNO;"),
@@ -282,12 +282,12 @@ private slots:
     void registrationCopiesEveryColumn()
     {
         stageRows(3, 500);
-        QCOMPARE(basAccess_MDBTBLEntry("5678"), qint64(3));
+        QCOMPARE(history::registerStaged("5678"), qint64(3));
         QCOMPARE(localCount("ETC_DATA"), 0); // the history file's own table is not used
         QCOMPARE(localCount("ETC_TEMP"), 3);
-        QSqlQuery staged(basAccess_Database(DbConnection::History));
+        QSqlQuery staged(history::database(DbConnection::History));
         staged.exec("SELECT * FROM ETC_TEMP ORDER BY rowid");
-        QSqlQuery shared = basAccess_Execute(DbConnection::History, "ETC_DATA");
+        QSqlQuery shared = history::execute(DbConnection::History, "ETC_DATA");
         const QSqlRecord fields = staged.record();
         while (staged.next()) {
             QVERIFY(shared.next());
@@ -321,13 +321,13 @@ private slots:
         while (std::any_of(children.begin(), children.end(), [](QProcess *c) { return c->state() != QProcess::NotRunning; }) &&
                t.elapsed() < 240000) {
             HistoryGridModel grid;
-            const GridLoad load = basAccess_MDBtoMSHFlexGrid(grid, basAccess_MakeReadSQL("ETC_DATA", 2, ViewSelection{}), 2);
+            const GridLoad load = history::loadGrid(grid, history::viewStatement("ETC_DATA", 2, ViewSelection{}), 2);
             QVERIFY(load.totals.count % kRows == (deleted ? 0 : 300)); // a registration is seen whole or not at all
             ++reads;
             if (reads == 3) {
                 ViewCondition.ViewMode = 2;
                 ViewCondition.CardNo = "0003";
-                basAccess_MDBTBLOpen(basAccess_MakeHFGSQL("ETC_DATA", "DELETE"));
+                history::runStatement(history::shownViewSql("ETC_DATA", "DELETE"));
                 deleted = true;
             }
             for (QProcess *c : children)
@@ -390,13 +390,13 @@ private slots:
                          output.contains(done + QString::number(kRows)),
                      qPrintable(output));
             QVERIFY2(output.contains(copy ? "history 10000" : "staged 10000"), qPrintable(output));
-            basAccess_MDBOpen(kDatFile);
+            history::openDatabase(kDatFile);
             QCOMPARE(serverCount(), 1 + (copy ? 2 : 1) * kRows);
             QCOMPARE(serverCount("CARD_ID='" + card + "'"), kRows);
             closeDatabases();
         }
         serverAdminExec("DROP TRIGGER slow ON ETC_DATA; DROP FUNCTION slow()");
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
     }
 
     void serverAwayAtTheStart()
@@ -416,16 +416,16 @@ private slots:
         QVERIFY(::listen(silent, 4) == 0); // the kernel takes connections; nobody ever answers
         QVERIFY(::getsockname(silent, reinterpret_cast<sockaddr *>(&address), &length) == 0);
         for (const int port : {1, int(ntohs(address.sin_port))}) {
-            basCommon_WriteIniString("DATABASE", "Port", QString::number(port), h->settingsFile());
+            app::writeProfileString("DATABASE", "Port", QString::number(port), h->settingsFile());
             QElapsedTimer t;
             t.start();
-            basAccess_MDBOpen(kDatFile);
-            QVERIFY(basAccess_IsOpen(DbConnection::History));
-            QVERIFY(basAccess_UsesServer());
-            QCOMPARE(basAccess_MDBTBLEntry("0001"), qint64(0));
-            QVERIFY(!basAccess_ServerAway().isEmpty());
+            history::openDatabase(kDatFile);
+            QVERIFY(history::isOpen(DbConnection::History));
+            QVERIFY(history::usesServer());
+            QCOMPARE(history::registerStaged("0001"), qint64(0));
+            QVERIFY(!history::serverAwayReason().isEmpty());
             QVERIFY2(t.elapsed() < 15000, qPrintable(QString::number(t.elapsed())));
-            QVERIFY(basAccess_HistoryCardNumbers().isEmpty());
+            QVERIFY(history::historyCardNumbers().isEmpty());
             QCOMPARE(h->messages().size(), 2);
             for (const auto &m : h->messages())
                 QVERIFY2(m.icon == seams::MsgIcon::Warning && m.text.contains("サーバーに接続できません") &&
@@ -438,15 +438,15 @@ private slots:
         }
         ::close(silent);
         pointAtServer(*h);
-        basAccess_MDBOpen(kDatFile);
-        QVERIFY(basAccess_ServerAway().isEmpty());
-        QCOMPARE(basAccess_MDBTBLEntry("0001"), qint64(3));
+        history::openDatabase(kDatFile);
+        QVERIFY(history::serverAwayReason().isEmpty());
+        QCOMPARE(history::registerStaged("0001"), qint64(3));
         // A connection lost while browsing is reported and opened again by the next operation.
         serverAdminExec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name='PASSLOG' "
                         "AND pid<>pg_backend_pid()");
-        QVERIFY(basAccess_HistoryCardNumbers().isEmpty());
+        QVERIFY(history::historyCardNumbers().isEmpty());
         QVERIFY(h->messages().last().text.contains("接続が切れました"));
-        QCOMPARE(basAccess_HistoryCardNumbers(), QStringList{"0001"});
+        QCOMPARE(history::historyCardNumbers(), QStringList{"0001"});
     }
 
     void deletesOnlyWhatWasShown()
@@ -461,32 +461,32 @@ private slots:
         one.CardNoMode = 0;
         one.TypedCardNo = "1234";
         HistoryGridModel grid;
-        QCOMPARE(basAccess_MDBtoMSHFlexGrid(grid, basAccess_MakeReadSQL("ETC_DATA", 2, one), 2).totals.count, 14);
+        QCOMPARE(history::loadGrid(grid, history::viewStatement("ETC_DATA", 2, one), 2).totals.count, 14);
         const QString other = "INSERT INTO ETC_DATA (CARD_ID,\"カードNO\",\"ご利用日\",\"通過時間\",DATE_TIME,\"通行料金\") "
                               "VALUES ('1234','1234','2024/03/02','09:00:00','2024/03/02-09:00:00','1円')";
         for (int i = 0; i < 3; ++i)
             serverAdminExec(other); // another PC
-        const QString remove = basAccess_MakeHFGSQL("ETC_DATA", "DELETE");
-        QCOMPARE(basAccess_DeleteShown("basAccess_MDBTBLOpen", remove), qint64(0));
+        const QString remove = history::shownViewSql("ETC_DATA", "DELETE");
+        QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", remove), qint64(0));
         QCOMPARE(h->messages().size(), 1);
         QVERIFY(h->messages()[0].text.startsWith("表示した後に他のPCで利用履歴が変更されたため"));
         QCOMPARE(serverCount(), 18);
-        QCOMPARE(basAccess_MDBtoMSHFlexGrid(grid, basAccess_ShownRows().source, 2).totals.count, 17);
-        QCOMPARE(basAccess_DeleteShown("basAccess_MDBTBLOpen", remove), qint64(17));
+        QCOMPARE(history::loadGrid(grid, history::shownRows().source, 2).totals.count, 17);
+        QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", remove), qint64(17));
         QCOMPARE(serverCount(), 1);
 
         // The duplicates: shown, then overtaken by another copy elsewhere.
         addHistoryRow("1111", "2024/04/01", "08:00:00", "100円");
         addHistoryRow("1111", "2024/04/01", "08:00:00", "100円");
-        basAccess_ResetViewCondition();
-        QCOMPARE(basAccess_MDBtoMSHFlexGrid(grid, basAccess_MakeRepeatSQL("0000", "SELECT"), 2).totals.count, 2);
+        history::resetViewCondition();
+        QCOMPARE(history::loadGrid(grid, history::duplicatesSql("0000", "SELECT"), 2).totals.count, 2);
         serverAdminExec(other);
         h->clearMessages();
-        QCOMPARE(basAccess_DeleteRepeats("1111"), 0);
+        QCOMPARE(history::deleteDuplicates("1111"), 0);
         QCOMPARE(h->messages().size(), 1);
         QCOMPARE(serverCount("CARD_ID='1111'"), 2);
-        QCOMPARE(basAccess_MDBtoMSHFlexGrid(grid, basAccess_ShownRows().source, 2).totals.count, 2);
-        QCOMPARE(basAccess_DeleteRepeats("1111"), 1);
+        QCOMPARE(history::loadGrid(grid, history::shownRows().source, 2).totals.count, 2);
+        QCOMPARE(history::deleteDuplicates("1111"), 1);
         QCOMPARE(serverCount("CARD_ID='1111'"), 1);
     }
 
@@ -496,42 +496,42 @@ private slots:
         // other control character) is staged without it, and every row of the
         // card read reaches the server.
         closeDatabases();
-        writeMasterDatabase(basAccess_FilePath(kMstFile),
+        writeMasterDatabase(history::databasePath(kMstFile),
                             "UPDATE ITC_MASTER SET IC_NAME='東京'||char(0)||'X'||char(9) WHERE IC_CODE='01001'");
-        basAccess_MDBOpen(kDatFile);
-        basAccess_MDBOpen(kMstFile);
+        history::openDatabase(kDatFile);
+        history::openDatabase(kMstFile);
         QString road, name;
-        basAccess_GetITC("01001", road, name);
+        history::lookUpInterchange("01001", road, name);
         QCOMPARE(name, QStringLiteral("東京X"));
         stageRows(2, 10);
         historyExec("UPDATE ETC_TEMP SET ITC_IN_GATE='" + name + "'");
-        QCOMPARE(basAccess_MDBTBLEntry("0002"), qint64(2));
+        QCOMPARE(history::registerStaged("0002"), qint64(2));
         QCOMPARE(serverCount("ITC_IN_GATE='東京X'"), 2);
     }
     void copyOfALocalHistoryRunTwice()
     {
-        QSqlQuery q(basAccess_Database(DbConnection::History));
+        QSqlQuery q(history::database(DbConnection::History));
         QVERIFY(q.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<1500) "
                        "INSERT INTO ETC_DATA (CARD_ID,カードNO,ご利用日,通過時間,DATE_TIME,通行料金,PRINT_FLAG) "
                        "SELECT '4444','4444','2024/02/01',i,'x',i||'円',i%2 FROM n"));
         addHistoryRow("5555", "2024/01/01", "00:00:00", "1円"); // already on the server
         QList<qint64> progress;
-        QCOMPARE(basAccess_CopyHistoryToServer([&](qint64 done, qint64 total) { progress << done << total; }),
+        QCOMPARE(history::copyHistoryToServer([&](qint64 done, qint64 total) { progress << done << total; }),
                  qint64(1500));
         QCOMPARE(progress.mid(progress.size() - 2), (QList<qint64>{1500, 1500}));
-        QCOMPARE(basAccess_CopyHistoryToServer(), qint64(0));
+        QCOMPARE(history::copyHistoryToServer(), qint64(0));
         QCOMPARE(serverCount(), 1501);
         QCOMPARE(serverCount("PRINT_FLAG"), 750);
         // A row added to the file later is copied by the next run, alone.
         QVERIFY(q.exec("INSERT INTO ETC_DATA (CARD_ID,カードNO) VALUES ('4444','4444')"));
-        QCOMPARE(basAccess_CopyHistoryToServer(), qint64(1));
+        QCOMPARE(history::copyHistoryToServer(), qint64(1));
         QCOMPARE(serverCount("CARD_ID='4444'"), 1501);
         // Rows deleted from the end and new ones stored under the same row
         // numbers: the new ones are copied, whatever their numbers.
         QVERIFY(q.exec("DELETE FROM ETC_DATA WHERE rowid > 1496"));
         QVERIFY(q.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<5) "
                        "INSERT INTO ETC_DATA (CARD_ID,カードNO,通行料金) SELECT '6666','6666',i||'円' FROM n"));
-        QCOMPARE(basAccess_CopyHistoryToServer(), qint64(5));
+        QCOMPARE(history::copyHistoryToServer(), qint64(5));
         QCOMPARE(serverCount("CARD_ID='6666'"), 5);
         QVERIFY(h->messages().isEmpty());
     }
@@ -548,7 +548,7 @@ private slots:
         ViewSelection one;
         one.CardNoMode = 0;
         one.TypedCardNo = "1234";
-        QCOMPARE(basAccess_MDBtoMSHFlexGrid(grid, basAccess_MakeReadSQL("ETC_DATA", 2, one), 2).totals.count, 5);
+        QCOMPARE(history::loadGrid(grid, history::viewStatement("ETC_DATA", 2, one), 2).totals.count, 5);
         stageRows(2, 900);
         {
             QSqlDatabase other = otherPc();
@@ -557,7 +557,7 @@ private slots:
             QVERIFY(hold.exec("SET idle_in_transaction_session_timeout = '25s'"));
             QVERIFY(hold.exec("BEGIN"));
             QVERIFY(hold.exec("LOCK TABLE ETC_DATA IN SHARE ROW EXCLUSIVE MODE"));
-            const QString remove = basAccess_MakeHFGSQL("ETC_DATA", "DELETE");
+            const QString remove = history::shownViewSql("ETC_DATA", "DELETE");
             for (const bool deleting : {true, false}) {
                 // 中止 after about a second.
                 int asked = 0;
@@ -567,16 +567,16 @@ private slots:
                     ++asked;
                     return t.elapsed() < 1000;
                 };
-                const qint64 done = deleting ? basAccess_DeleteShown("basAccess_MDBTBLOpen", remove, stopSoon)
-                                             : basAccess_MDBTBLEntry("5678", stopSoon);
+                const qint64 done = deleting ? history::deleteShown("basAccess_MDBTBLOpen", remove, stopSoon)
+                                             : history::registerStaged("5678", stopSoon);
                 QCOMPARE(done, qint64(0));
                 QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));
                 QVERIFY2(asked >= 3, qPrintable(QString::number(asked))); // the progress was heard while waiting
                 QVERIFY(h->messages().isEmpty()); // stopped by the user: nothing more to say
                 // Without 中止: bounded, and the cause named.
                 t.restart();
-                QCOMPARE(deleting ? basAccess_DeleteShown("basAccess_MDBTBLOpen", remove)
-                                  : basAccess_MDBTBLEntry("5678"),
+                QCOMPARE(deleting ? history::deleteShown("basAccess_MDBTBLOpen", remove)
+                                  : history::registerStaged("5678"),
                          qint64(0));
                 QVERIFY2(t.elapsed() >= kServerLockWaitMs - 500 && t.elapsed() < kServerLockWaitMs + 5000,
                          qPrintable(QString::number(t.elapsed())));
@@ -593,10 +593,10 @@ private slots:
         QCOMPARE(serverCount(), 5);
         QCOMPARE(localCount("ETC_TEMP"), 2);
         // The connection is still usable: the next tries succeed.
-        QVERIFY(basAccess_ServerConnected());
-        QCOMPARE(basAccess_MDBTBLEntry("5678"), qint64(2));
-        QCOMPARE(basAccess_MDBtoMSHFlexGrid(grid, basAccess_MakeReadSQL("ETC_DATA", 2, one), 2).totals.count, 5);
-        QCOMPARE(basAccess_DeleteShown("basAccess_MDBTBLOpen", basAccess_MakeHFGSQL("ETC_DATA", "DELETE")), qint64(5));
+        QVERIFY(history::serverConnected());
+        QCOMPARE(history::registerStaged("5678"), qint64(2));
+        QCOMPARE(history::loadGrid(grid, history::viewStatement("ETC_DATA", 2, one), 2).totals.count, 5);
+        QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", history::shownViewSql("ETC_DATA", "DELETE")), qint64(5));
         QCOMPARE(serverCount(), 2);
     }
 
@@ -609,34 +609,34 @@ private slots:
         closeDatabases();
         const int silent = silentSocket();
         QVERIFY(silent >= 0);
-        basCommon_WriteIniString("DATABASE", "Port", QString::number(boundPort(silent)), h->settingsFile());
+        app::writeProfileString("DATABASE", "Port", QString::number(boundPort(silent)), h->settingsFile());
         QElapsedTimer t;
         t.start();
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
         bool done = false;
-        basAccess_ConnectServerInBackground([&] { done = true; });
+        history::connectServerInBackground([&] { done = true; });
         QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
-        QVERIFY(!basAccess_ServerConnected() && basAccess_ServerAway().isEmpty()); // not known yet
-        QVERIFY(basAccess_HistoryCardNumbers().isEmpty());
+        QVERIFY(!history::serverConnected() && history::serverAwayReason().isEmpty()); // not known yet
+        QVERIFY(history::historyCardNumbers().isEmpty());
         QVERIFY2(t.elapsed() < 6500, qPrintable(QString::number(t.elapsed())));
         QCOMPARE(h->messages().size(), 1);
         QVERIFY(h->messages()[0].text.contains("サーバーに接続できません"));
-        QVERIFY(!basAccess_ServerAway().isEmpty());
+        QVERIFY(!history::serverAwayReason().isEmpty());
         QTest::qWait(200);
         QVERIFY(!done); // only once connected
         // Each later operation tries once more, within about 5 s.
         t.restart();
-        QVERIFY(basAccess_HistoryCardNumbers().isEmpty());
+        QVERIFY(history::historyCardNumbers().isEmpty());
         QVERIFY2(t.elapsed() < 6500, qPrintable(QString::number(t.elapsed())));
         closeDatabases();
         ::close(silent);
         // With the server there, the background try connects.
         pointAtServer(*h);
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
         done = false;
-        basAccess_ConnectServerInBackground([&] { done = true; });
+        history::connectServerInBackground([&] { done = true; });
         QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
-        QVERIFY(basAccess_ServerConnected() && basAccess_ServerAway().isEmpty());
+        QVERIFY(history::serverConnected() && history::serverAwayReason().isEmpty());
     }
 
     void leastPrivilegeRoleWorksAfterTheOwnersInit()
@@ -645,7 +645,7 @@ private slots:
         // table (and the row numbers' sequence), as passlog server init
         // prints them; nothing to create. Registration, reading, the
         // duplicates, the checked delete and the copy all work with it.
-        const QString grants = basAccess_ServerGrants("passlog_day");
+        const QString grants = history::serverGrants("passlog_day");
         QVERIFY2(grants.contains("GRANT SELECT, INSERT, UPDATE, DELETE ON ETC_DATA TO passlog_day;"), qPrintable(grants));
         serverAdminExec("DROP ROLE IF EXISTS passlog_day");
         serverAdminExec("CREATE ROLE passlog_day LOGIN PASSWORD 'day-pw'");
@@ -653,22 +653,22 @@ private slots:
         serverAdminExec(grants);
         closeDatabases();
         withPasswordLine("passlog_day", "day-pw");
-        basCommon_WriteIniString("DATABASE", "User", "passlog_day", h->settingsFile());
-        basAccess_MDBOpen(kDatFile);
+        app::writeProfileString("DATABASE", "User", "passlog_day", h->settingsFile());
+        history::openDatabase(kDatFile);
         stageRows(4, 100);
-        QCOMPARE(basAccess_MDBTBLEntry("1111"), qint64(4));
+        QCOMPARE(history::registerStaged("1111"), qint64(4));
         historyExec("UPDATE ETC_DATA SET PRINT_FLAG=TRUE WHERE PASS_MONEY=100");
-        QCOMPARE(basAccess_HistoryCardNumbers(), QStringList{"1111"});
+        QCOMPARE(history::historyCardNumbers(), QStringList{"1111"});
         localExec("INSERT INTO ETC_DATA (CARD_ID,カードNO,通行料金) VALUES ('2222','2222','1円')");
-        QCOMPARE(basAccess_CopyHistoryToServer(), qint64(1));
+        QCOMPARE(history::copyHistoryToServer(), qint64(1));
         addHistoryRow("3333", "2024/04/01", "08:00:00", "100円");
         addHistoryRow("3333", "2024/04/01", "08:00:00", "100円");
         HistoryGridModel grid;
-        QCOMPARE(basAccess_MDBtoMSHFlexGrid(grid, basAccess_MakeRepeatSQL("0000", "SELECT"), 2).totals.count, 2);
-        QCOMPARE(basAccess_DeleteRepeats("3333"), 1);
-        basAccess_ResetViewCondition();
-        QCOMPARE(basAccess_MDBtoMSHFlexGrid(grid, basAccess_MakeReadSQL("ETC_DATA", 2, ViewSelection{}), 2).totals.count, 6);
-        QCOMPARE(basAccess_DeleteShown("basAccess_MDBTBLOpen", basAccess_MakeHFGSQL("ETC_DATA", "DELETE")), qint64(6));
+        QCOMPARE(history::loadGrid(grid, history::duplicatesSql("0000", "SELECT"), 2).totals.count, 2);
+        QCOMPARE(history::deleteDuplicates("3333"), 1);
+        history::resetViewCondition();
+        QCOMPARE(history::loadGrid(grid, history::viewStatement("ETC_DATA", 2, ViewSelection{}), 2).totals.count, 6);
+        QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", history::shownViewSql("ETC_DATA", "DELETE")), qint64(6));
         // What they deleted is kept, listed and put back with the same grants.
         const QList<history::Deletion> kept = history::listDeletions();
         QCOMPARE(kept.size(), 2);
@@ -676,7 +676,7 @@ private slots:
         QCOMPARE(serverCount(), 6);
         QVERIFY2(h->messages().isEmpty(), qPrintable(h->messageTexts().join('\n')));
         // The day-to-day role cannot set the server up: said, nothing changed.
-        QVERIFY(!expectedFailureOf([] { basAccess_InitServer(); }).isEmpty());
+        QVERIFY(!expectedFailureOf([] { history::initServer(); }).isEmpty());
         closeDatabases();
         serverAdminExec("GRANT CREATE ON SCHEMA public TO PUBLIC");
     }
@@ -693,9 +693,9 @@ private slots:
         serverAdminExec("CREATE TABLE ETC_DATA (CARD_ID INTEGER, \"カードNO\" INTEGER, PASS_MONEY TEXT, ROW_ID SERIAL)");
         const QString before = serverCatalogue();
         for (int attempt = 0; attempt < 2; ++attempt) {
-            basAccess_MDBOpen(kDatFile);
-            QVERIFY(basAccess_HistoryCardNumbers().isEmpty());
-            const QString refused = expectedFailureOf([] { basAccess_InitServer(); });
+            history::openDatabase(kDatFile);
+            QVERIFY(history::historyCardNumbers().isEmpty());
+            const QString refused = expectedFailureOf([] { history::initServer(); });
             closeDatabases();
             QCOMPARE(h->messages().size(), 1);
             for (const QString &text : {h->messages()[0].text, refused})
@@ -706,23 +706,23 @@ private slots:
             h->clearMessages();
         }
         serverAdminExec("DROP TABLE ETC_DATA");
-        basAccess_MDBOpen(kDatFile);
-        QVERIFY(basAccess_HistoryCardNumbers().isEmpty());
+        history::openDatabase(kDatFile);
+        QVERIFY(history::historyCardNumbers().isEmpty());
         QVERIFY2(h->messages().size() == 1 && h->messages()[0].text.contains("テーブル ETC_DATA がありません") &&
                      h->messages()[0].text.contains("passlog server init"),
                  qPrintable(h->messageTexts().join('\n')));
         QCOMPARE(serverCatalogue(), QString());
         closeDatabases();
-        QVERIFY(basAccess_InitServer().contains("GRANT SELECT, INSERT, UPDATE, DELETE ON ETC_DATA"));
+        QVERIFY(history::initServer().contains("GRANT SELECT, INSERT, UPDATE, DELETE ON ETC_DATA"));
         const QString made = serverCatalogue();
         QVERIFY(made.contains("etc_data_row_uid") && made.contains("row_uid text"));
-        basAccess_InitServer();
+        history::initServer();
         QCOMPARE(serverCatalogue(), made);
-        basAccess_MDBClose(kDatFile);
+        history::closeDatabase(kDatFile);
         h->clearMessages();
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
         stageRows(1, 5);
-        QCOMPARE(basAccess_MDBTBLEntry("0001"), qint64(1));
+        QCOMPARE(history::registerStaged("0001"), qint64(1));
     }
 
     void tlsSettings()
@@ -732,11 +732,11 @@ private slots:
         closeDatabases();
         const QString ini = h->settingsFile();
         auto tryWith = [&](const QString &mode, const QString &root) {
-            basCommon_WriteIniString("DATABASE", "SSLMode", mode, ini);
-            basCommon_WriteIniString("DATABASE", "SSLRootCert", root, ini);
+            app::writeProfileString("DATABASE", "SSLMode", mode, ini);
+            app::writeProfileString("DATABASE", "SSLRootCert", root, ini);
             h->clearMessages();
-            basAccess_MDBOpen(kDatFile);
-            const QStringList numbers = basAccess_HistoryCardNumbers();
+            history::openDatabase(kDatFile);
+            const QStringList numbers = history::historyCardNumbers();
             const QString said = h->messages().isEmpty() ? QString() : h->messages().last().text;
             closeDatabases();
             return said;
@@ -770,9 +770,9 @@ private slots:
         serverAdminExec("SELECT pg_reload_conf()");
         QThread::msleep(500);
         QDir(dir).removeRecursively();
-        basCommon_WriteIniString("DATABASE", "SSLMode", "", ini);
-        basCommon_WriteIniString("DATABASE", "SSLRootCert", "", ini);
-        basAccess_MDBOpen(kDatFile);
+        app::writeProfileString("DATABASE", "SSLMode", "", ini);
+        app::writeProfileString("DATABASE", "SSLRootCert", "", ini);
+        history::openDatabase(kDatFile);
     }
 
     void wrongOrMissingPasswordIsNamed()
@@ -785,8 +785,8 @@ private slots:
             withPasswordLine(qEnvironmentVariable("PASSLOG_PG_USER"), password ? QString::fromLatin1(password) : QString(),
                              false);
             h->clearMessages();
-            basAccess_MDBOpen(kDatFile);
-            QVERIFY(basAccess_HistoryCardNumbers().isEmpty());
+            history::openDatabase(kDatFile);
+            QVERIFY(history::historyCardNumbers().isEmpty());
             closeDatabases();
             QCOMPARE(h->messages().size(), 1);
             const QString text = h->messages()[0].text;
@@ -796,7 +796,7 @@ private slots:
                      qPrintable(text));
         }
         qputenv("PGPASSFILE", m_pgpass.toLocal8Bit());
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
     }
 
     void statusFollowsALostConnection()
@@ -804,19 +804,19 @@ private slots:
         // Whoever finds the connection lost, those who show the server's
         // state hear of it at once, and "connected" is only said while it is.
         int heard = 0;
-        basAccess_SetServerStateListener([&] { ++heard; });
-        basAccess_HistoryCardNumbers(); // connected
-        QVERIFY(basAccess_ServerConnected());
+        history::setServerStateListener([&] { ++heard; });
+        history::historyCardNumbers(); // connected
+        QVERIFY(history::serverConnected());
         serverAdminExec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name='PASSLOG' "
                         "AND pid<>pg_backend_pid()");
-        QCOMPARE(basAccess_DeleteShown("basAccess_MDBTBLOpen", basAccess_MakeHFGSQL("ETC_DATA", "DELETE")), qint64(0));
+        QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", history::shownViewSql("ETC_DATA", "DELETE")), qint64(0));
         QVERIFY(h->messages().last().text.contains("接続が切れました"));
         QVERIFY(heard >= 1);
-        QVERIFY(!basAccess_ServerConnected() && !basAccess_ServerAway().isEmpty());
+        QVERIFY(!history::serverConnected() && !history::serverAwayReason().isEmpty());
         const int before = heard;
-        QVERIFY(basAccess_HistoryCardNumbers().isEmpty()); // connected again
-        QVERIFY(heard > before && basAccess_ServerConnected());
-        basAccess_SetServerStateListener({});
+        QVERIFY(history::historyCardNumbers().isEmpty()); // connected again
+        QVERIFY(heard > before && history::serverConnected());
+        history::setServerStateListener({});
     }
 
     void programFolderCopiedToASecondPc()
@@ -827,7 +827,7 @@ private slots:
         for (int i = 0; i < 10; ++i)
             localExec(QString("INSERT INTO ETC_DATA (CARD_ID,カードNO,通行料金) VALUES ('0001','0001','%1円')").arg(i));
         closeDatabases();
-        basAccess_MDBOpen(kDatFile); // the rows get their identities
+        history::openDatabase(kDatFile); // the rows get their identities
         closeDatabases();
         TestHarness second;
         for (const char *suffix : {"", "-wal", "-shm"})
@@ -836,15 +836,15 @@ private slots:
         pointAtServer(second);
         for (TestHarness *pc : {h.get(), &second}) {
             AppPath = pc->programFolder() + QLatin1Char('/');
-            basAccess_MDBOpen(kDatFile);
+            history::openDatabase(kDatFile);
             for (int i = 0; i < 3; ++i)
                 localExec(QString("INSERT INTO ETC_DATA (CARD_ID,カードNO,PASS_TIME) VALUES ('0002','0002','%1')")
                               .arg(pc == h.get() ? i : 10 + i));
-            QCOMPARE(basAccess_CopyHistoryToServer(), qint64(pc == h.get() ? 13 : 3));
-            basAccess_MDBClose(kDatFile);
+            QCOMPARE(history::copyHistoryToServer(), qint64(pc == h.get() ? 13 : 3));
+            history::closeDatabase(kDatFile);
         }
         AppPath = h->programFolder() + QLatin1Char('/');
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
         QCOMPARE(serverCount("CARD_ID='0001'"), 10);
         QCOMPARE(serverCount("CARD_ID='0002'"), 6);
     }
@@ -860,7 +860,7 @@ static int child(const QString &card, int rows, bool copy)
     pointAtServer(h);
     int status = 0;
     try {
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
         stageRows(rows, card.toInt() * 1000000);
         if (copy) // the staged rows as this PC's own history, to be copied
         {
@@ -875,7 +875,7 @@ static int child(const QString &card, int rows, bool copy)
         for (int attempt = 0; attempt < 6; ++attempt) {
             if (attempt > 0)
                 QThread::msleep(2000);
-            const qint64 done = copy ? basAccess_CopyHistoryToServer() : basAccess_MDBTBLEntry(card);
+            const qint64 done = copy ? history::copyHistoryToServer() : history::registerStaged(card);
             std::printf(copy ? "copied %lld\n" : "registered %lld\n", static_cast<long long>(done));
             std::fflush(stdout);
             if (done > 0)
@@ -889,7 +889,7 @@ static int child(const QString &card, int rows, bool copy)
     for (const QString &text : h.messageTexts())
         std::printf("%s\n", qPrintable(text));
     std::fflush(stdout);
-    basAccess_MDBClose(kDatFile);
+    history::closeDatabase(kDatFile);
     return status;
 }
 

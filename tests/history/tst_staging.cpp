@@ -1,7 +1,7 @@
 // Master look-ups and the staging of decoded records into ETC_TEMP.
 
 #include "HistoryFixture.h"
-#include "history/basAccessStaging.h"
+#include "history/Staging.h"
 
 #include <QSqlRecord>
 
@@ -40,7 +40,7 @@ StagingCondition rangeCondition()
 QList<QSqlRecord> stagedRows()
 {
     QList<QSqlRecord> out;
-    QSqlQuery q = basAccess_Execute(DbConnection::History, QStringLiteral("ETC_TEMP"));
+    QSqlQuery q = history::execute(DbConnection::History, QStringLiteral("ETC_TEMP"));
     while (q.next())
         out << q.record();
     return out;
@@ -55,7 +55,7 @@ class TestStaging : public QObject {
     static QStringList jid(const QString &ic, qint16 id, qint16 car)
     {
         QString office, carName;
-        basAccess_GetJID(ic, id, car, office, carName);
+        history::lookUpTollOffice(ic, id, car, office, carName);
         return {office, carName};
     }
 
@@ -78,15 +78,15 @@ private slots:
     void interchangeLookUp()
     {
         QString road, gate;
-        basAccess_GetITC("0100A", road, gate);
+        history::lookUpInterchange("0100A", road, gate);
         QCOMPARE(road + '/' + gate, QStringLiteral("東名高速道路/浜松"));
-        basAccess_GetITC("0100a", road, gate); // the master compares codes as Jet does, without case
+        history::lookUpInterchange("0100a", road, gate); // the master compares codes as Jet does, without case
         QCOMPARE(gate, QStringLiteral("浜松"));
-        basAccess_GetITC("FFFFF", road, gate);
+        history::lookUpInterchange("FFFFF", road, gate);
         QCOMPARE(road + '/' + gate, QStringLiteral("FFFFF/FFFFF"));
-        basAccess_GetITC("0'1", road, gate);
+        history::lookUpInterchange("0'1", road, gate);
         QCOMPARE(road + '/' + gate, QStringLiteral("0'1/0'1"));
-        basAccess_GetITC("0F0F0", road, gate);
+        history::lookUpInterchange("0F0F0", road, gate);
         QCOMPARE(road + '/' + gate, QStringLiteral("0F0F0/0F0F0"));
         QVERIFY(h->messages().isEmpty());
     }
@@ -131,7 +131,7 @@ private slots:
         r.JID_OUT = 69;             // exit office: 東京, class 2 is 中型車
         r.CAR_CODE = 2;
         StagingCondition all;
-        basAccess_MDBAddTEMP(table({r, record("2024/05/02", "07:00:00", 5000, "未確定"),
+        history::stageRecords(table({r, record("2024/05/02", "07:00:00", 5000, "未確定"),
                                     record("2024/05/03", "07:00:00", -300)}),
                              all);
         const QList<QSqlRecord> rows = stagedRows();
@@ -163,7 +163,7 @@ private slots:
     {
         StagingCondition c;
         c.cardNo = "1'23";
-        basAccess_MDBAddTEMP(table({record("2024/05/01", "13:45:00")}), c);
+        history::stageRecords(table({record("2024/05/01", "13:45:00")}), c);
         QCOMPARE(column("SELECT CARD_ID || カードNO FROM ETC_TEMP"), QStringList{"1'231'23"});
     }
 
@@ -174,7 +174,7 @@ private slots:
                    record("2024/05/01", "07:59:59", 3), record("2024/05/01", "18:00:01", 4),
                    record("2024/04/30", "12:00:00", 5), record("2024/13/01", "12:00:00", 6),
                    record("2024/05/01", "24:00:00", 7), record("", "", 8)});
-        basAccess_MDBAddTEMP(records, rangeCondition());
+        history::stageRecords(records, rangeCondition());
         QCOMPARE(column("SELECT PASS_MONEY FROM ETC_TEMP ORDER BY rowid"), (QStringList{"1", "2"}));
         QVERIFY(h->messages().isEmpty());
 
@@ -182,14 +182,14 @@ private slots:
         historyExec("DELETE FROM ETC_TEMP");
         StagingCondition all = rangeCondition();
         all.selectMode = 0;
-        basAccess_MDBAddTEMP(records, all);
+        history::stageRecords(records, all);
         QCOMPARE(column("SELECT PASS_MONEY FROM ETC_TEMP ORDER BY rowid"),
                  (QStringList{"1", "2", "3", "4", "5", "6", "7", "8"}));
     }
 
     void emptyTableStagesNothing()
     {
-        basAccess_MDBAddTEMP(table({}), StagingCondition{});
+        history::stageRecords(table({}), StagingCondition{});
         QVERIFY(stagedRows().isEmpty());
     }
 };

@@ -47,7 +47,7 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        basAccess_ResetViewCondition();
+        history::resetViewCondition();
         ViewSort = QStringLiteral("NEW");
     }
     void cleanup()
@@ -97,19 +97,19 @@ private slots:
         QFETCH(QString, sort);
         QFETCH(QString, expected);
         ViewSort = sort;
-        QCOMPARE(basAccess_MakeReadSQL(viewType == 1 ? "ETC_TEMP" : "ETC_DATA", viewType, selection(range, card)), expected);
+        QCOMPARE(history::viewStatement(viewType == 1 ? "ETC_TEMP" : "ETC_DATA", viewType, selection(range, card)), expected);
     }
 
     void readStatementSetsViewCondition()
     {
-        basAccess_MakeReadSQL(QStringLiteral("ETC_DATA"), 2, selection(true, QStringLiteral("1234")));
+        history::viewStatement(QStringLiteral("ETC_DATA"), 2, selection(true, QStringLiteral("1234")));
         QCOMPARE(ViewCondition.ViewMode, qint16(2));
         QCOMPARE(ViewCondition.SelectMode, qint16(1));
         QCOMPARE(ViewCondition.CardNo, QStringLiteral("1234"));
         QCOMPARE(ViewCondition.StartDateTime, kRangeStart);
         QCOMPARE(ViewCondition.EndDateTime, kRangeEnd);
 
-        basAccess_MakeReadSQL(QStringLiteral("ETC_TEMP"), 1, selection(false, QStringLiteral("1234")));
+        history::viewStatement(QStringLiteral("ETC_TEMP"), 1, selection(false, QStringLiteral("1234")));
         QCOMPARE(ViewCondition.ViewMode, qint16(1));
         QCOMPARE(ViewCondition.SelectMode, qint16(0));
         QCOMPARE(ViewCondition.CardNo, QStringLiteral("0000"));
@@ -160,7 +160,7 @@ private slots:
         QFETCH(QString, expected);
         setCondition(viewMode, range, card);
         ViewSort = sort;
-        QCOMPARE(basAccess_MakeHFGSQL(table, mode), expected);
+        QCOMPARE(history::shownViewSql(table, mode), expected);
     }
 
     void repeatStatement_data()
@@ -196,7 +196,7 @@ private slots:
         QFETCH(QString, expected);
         setCondition(2, range, QStringLiteral("9999"));
         ViewSort = sort;
-        QCOMPARE(basAccess_MakeRepeatSQL(card, mode), expected);
+        QCOMPARE(history::duplicatesSql(card, mode), expected);
     }
 
     void translation_data()

@@ -5,7 +5,7 @@
 
 #include "HistoryFixture.h"
 #include "history/ViewCondition.h"
-#include "history/basAccessStaging.h"
+#include "history/Staging.h"
 
 #include <QTimeZone>
 
@@ -53,7 +53,7 @@ private slots:
     {
         TestHarness h;
         ViewSort = QStringLiteral("NEW");
-        const QString sql = basAccess_MakeReadSQL(QStringLiteral("ETC_DATA"), 2, rangeFrom0230To0310());
+        const QString sql = history::viewStatement(QStringLiteral("ETC_DATA"), 2, rangeFrom0230To0310());
         QCOMPARE(sql, QStringLiteral("SELECT カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME "
                                      "FROM ETC_DATA WHERE '2024/03/31-02:30:00'<=DATE_TIME AND "
                                      "DATE_TIME<='2024/03/31-03:10:00' ORDER BY カードNO ASC,ご利用日 DESC,"
@@ -76,7 +76,7 @@ private slots:
         openDatabases(h);
         const QList<CardRecord> records{CardRecord{}, passageAt(QTime(2, 29, 58)), passageAt(QTime(2, 30, 0)),
                                         passageAt(QTime(2, 58, 0)), passageAt(QTime(3, 12, 0))};
-        basAccess_MDBAddTEMP(records, basAccess_StagingCondition(rangeFrom0230To0310()));
+        history::stageRecords(records, history::stagingCondition(rangeFrom0230To0310()));
         QCOMPARE(column("SELECT PASS_TIME FROM ETC_TEMP ORDER BY rowid"), (QStringList{"02:30:00", "02:58:00"}));
         closeDatabases();
     }

@@ -6,7 +6,7 @@
 #include "app/basGlobal.h"
 #include "decode/FrameBytes.h"
 #include "reader/PortDevice.h"
-#include "reader/basRS232C.h"
+#include "reader/CardReader.h"
 
 #include <QStringList>
 
@@ -32,7 +32,7 @@ inline QByteArray readerFrame(const QByteArray &command, const QByteArray &data)
     f += command + data;
     f.append(char(0x03));
     f.append('\0');
-    f[f.size() - 1] = char(basRS232C_CalCheckSUM(f));
+    f[f.size() - 1] = char(reader::checksum(f));
     return f;
 }
 

@@ -6,7 +6,7 @@
 #include "decode/CardTable.h"
 #include "decode/FrameBytes.h"
 #include "reader/FrameRecognizer.h"
-#include "reader/basRS232C.h"
+#include "reader/CardReader.h"
 
 #include <QList>
 #include <QRandomGenerator>
@@ -225,7 +225,7 @@ private slots:
                     const QByteArray &b = r.buffer();
                     const int n = r.count();
                     QCOMPARE(frame::at(b, n - 1), quint8(0x03));
-                    QCOMPARE(basRS232C_CalCheckSUM(b), int(frame::at(b, n)));
+                    QCOMPARE(reader::checksum(b), int(frame::at(b, n)));
                     const bool lengthRule =
                         (r.nakFrame() && n == 6) || (!r.nakFrame() && r.ackFrame() && n == 5) ||
                         (r.stxFrame() && n == frame::at(b, 6) + frame::at(b, 7) + 9) ||
@@ -292,7 +292,7 @@ private slots:
             QList<QByteArray> pool;
             for (int i = rng.bounded(2, 12); i > 0; --i)
                 pool << randomRecordBytes(rng);
-            basRS232C_ClearCardTable();
+            decode::clearCardTable();
             TableModel m;
             m.phase = intReadPhase = int(rng.bounded(3));
             m.dupCount = intDupCount = 0;
@@ -308,11 +308,11 @@ private slots:
                 const QByteArray bytes = rng.bounded(6) ? pool[rng.bounded(int(pool.size()))] : randomRecordBytes(rng);
                 const QByteArray f = recordFrameOf(bytes);
                 CardRecord decoded;
-                basRS232C_VirtualRecordLayout(decoded, f);
+                decode::decodeRecord(decoded, f);
                 const int phaseBefore = m.phase;
                 const bool wrapBefore = m.wrapCheck;
                 const qint16 expected = m.input(modelCount, decoded);
-                const qint16 result = basRS232C_VirtualTableInput(count, f);
+                const qint16 result = decode::storeRecordFrame(count, f);
                 QCOMPARE(result, expected);
                 QCOMPARE(count, modelCount);
                 QCOMPARE(CardTable, m.table);
@@ -339,7 +339,7 @@ private slots:
             return r;
         }();
         TableModel m;
-        basRS232C_ClearCardTable();
+        decode::clearCardTable();
         for (int i = 1; i <= 32765; ++i) {
             CardRecord r = filler;
             r.PASS_MONEY = i;
@@ -354,14 +354,14 @@ private slots:
         for (int i = 0; i < 4; ++i) {
             const QByteArray f = recordFrameOf(randomRecordBytes(rng));
             CardRecord decoded;
-            basRS232C_VirtualRecordLayout(decoded, f);
+            decode::decodeRecord(decoded, f);
             const qint16 expected = m.input(modelCount, decoded);
-            QCOMPARE(basRS232C_VirtualTableInput(count, f), expected);
+            QCOMPARE(decode::storeRecordFrame(count, f), expected);
             QCOMPARE(count, modelCount);
         }
         QCOMPARE(count, qint16(32767));
         QCOMPARE(CardTable, m.table);
-        basRS232C_ClearCardTable();
+        decode::clearCardTable();
     }
 
     void recordDecoder()
@@ -378,7 +378,7 @@ private slots:
             for (int i = 0; i < length; ++i)
                 f.append(char(rng.bounded(256)));
             CardRecord r;
-            basRS232C_VirtualRecordLayout(r, f);
+            decode::decodeRecord(r, f);
             QVERIFY(r.JID_IN >= 0 && r.JID_IN <= 4287);
             QVERIFY(r.JID_OUT >= 0 && r.JID_OUT <= 4287);
             QVERIFY(r.CAR_CODE >= 0 && r.CAR_CODE <= 255);
@@ -394,7 +394,7 @@ private slots:
         QRandomGenerator rng(seed() + 2);
         const CardTableLimits limits{QDate(2005, 4, 1), {}};
         for (int round = 0; round < iterations() / 100 + 1; ++round) {
-            basRS232C_ClearCardTable();
+            decode::clearCardTable();
             qint16 count = 0;
             intReadPhase = int(rng.bounded(3));
             intDupCount = 0;
@@ -405,7 +405,7 @@ private slots:
                 for (int k = 0; k < length; ++k)
                     f.append(char(rng.bounded(4) ? rng.bounded(4) : rng.bounded(256))); // repeats are likely
                 const qint16 before = count;
-                const qint16 result = basRS232C_VirtualTableInput(count, f, limits);
+                const qint16 result = decode::storeRecordFrame(count, f, limits);
                 QVERIFY(result == 1 || result == -1 || result == 0);
                 QCOMPARE(count, qint16(before + (result == 1 ? 1 : 0)));
                 QCOMPARE(CardTable.size(), count + 1);

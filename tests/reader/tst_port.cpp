@@ -56,7 +56,7 @@ private slots:
     }
     void cleanup()
     {
-        basRS232C_CommPortClose(1);
+        reader::closePort(1);
         emulator.reset();
         seams::setPortDeviceHandler({});
         harness.reset();
@@ -113,32 +113,32 @@ private slots:
     {
         intSendToggle = 128;
         const QByteArray data = frame::of({'N', 'M', 1, 0x32});
-        const QByteArray first = basRS232C_BuildTxtFrame(frame::of({'E', 'T'}), data, 1, 0);
-        const QByteArray retry = basRS232C_BuildTxtFrame(frame::of({'E', 'T'}), data, 1, 1);
+        const QByteArray first = reader::buildTextFrame(frame::of({'E', 'T'}), data, 1, 0);
+        const QByteArray retry = reader::buildTextFrame(frame::of({'E', 'T'}), data, 1, 1);
         QCOMPARE(frame::at(retry, 4), quint8(0x81));
         QCOMPARE(frame::at(retry, 5), frame::at(first, 5));
-        QCOMPARE(basRS232C_BuildTxtFrame(frame::of({'E', 'T'}), data, 1, 0), // the toggle goes on
+        QCOMPARE(reader::buildTextFrame(frame::of({'E', 'T'}), data, 1, 0), // the toggle goes on
                  QByteArray(first).replace(5, 1, "\x80").replace(15, 1, "\xD1"));
     }
 
     void framesOnTheLine()
     {
-        basRS232C_CommPortOpen(1);
-        basRS232C_SendENQ();
+        reader::openPort(1);
+        reader::sendEnq();
         QCOMPARE(emulator->nextLine("rx "), QStringLiteral("rx 05 30 31 03 64"));
-        basRS232C_SendACK();
+        reader::sendAck();
         QCOMPARE(emulator->nextLine("rx "), QStringLiteral("rx 06 30 31 03 64"));
-        basRS232C_SendET(0);
+        reader::sendEtAnswer(0);
         QCOMPARE(emulator->nextLine("rx "), QStringLiteral("rx 02 30 31 80 00 00 06 45 54 4E 4D 01 32 03 51"));
-        basRS232C_SendLR(QStringLiteral("O"), 0);
+        reader::requestRecords(QStringLiteral("O"), 0);
         QCOMPARE(emulator->nextLine("rx "), QStringLiteral("rx 02 30 31 00 80 00 03 4C 52 4F 03 D4"));
-        basRS232C_SendET(0);
+        reader::sendEtAnswer(0);
         QCOMPARE(emulator->nextLine("rx "), QStringLiteral("rx 02 30 31 80 00 00 06 45 54 4E 4D 01 32 03 51"));
 
         intRelayMode = 2;
-        basRS232C_SendENQ();
+        reader::sendEnq();
         QCOMPARE(emulator->nextLine("rx "), QStringLiteral("rx 02 43 4F 4D 31 3A 00 05 05 30 31 03 64 03 1F"));
-        basRS232C_SendLR(QStringLiteral("B"), 0);
+        reader::requestRecords(QStringLiteral("B"), 0);
         const QString envelope = emulator->nextLine("rx ").mid(3);
         const QByteArray raw = QByteArray::fromHex(envelope.toLatin1());
         QCOMPARE(raw.size(), 22);
@@ -149,19 +149,19 @@ private slots:
 
     void outputOnAClosedPortDoesNothing()
     {
-        basRS232C_CommPortClose(1);
-        basRS232C_SendENQ();
+        reader::closePort(1);
+        reader::sendEnq();
         QVERIFY(emulator->nextLine("rx ", 300).isNull());
     }
 
     // ---- receive -------------------------------------------------------------------
     void silentLineEndsAfterWaitAndThreeEndPolls()
     {
-        basRS232C_CommPortOpen(1);
+        reader::openPort(1);
         QByteArray buffer = frame::of({1, 2, 3});
         QElapsedTimer t;
         t.start();
-        basRS232C_CommInput(100, buffer);
+        reader::receiveFrame(100, buffer);
         const qint64 ms = t.elapsed();
         QCOMPARE(frame::ubound(buffer), 0);
         QVERIFY2(ms >= 245 && ms < 600, qPrintable(QString::number(ms)));
@@ -169,56 +169,56 @@ private slots:
 
     void receiveEndsAtTheFrameAndLeavesTheRest()
     {
-        basRS232C_CommPortOpen(1);
+        reader::openPort(1);
         QVERIFY(emulator->command("send 06 31 30 03 64 15 31 32 01 03 67 41"));
         QByteArray buffer;
         QElapsedTimer t;
         t.start();
-        basRS232C_CommInput(1000, buffer);
+        reader::receiveFrame(1000, buffer);
         QCOMPARE(hexOf(buffer), QStringLiteral("06 31 30 03 64"));
         QVERIFY2(t.elapsed() < 500, "a complete frame does not wait out the full wait");
-        basRS232C_CommInput(100, buffer);
+        reader::receiveFrame(100, buffer);
         QCOMPARE(hexOf(buffer), QStringLiteral("15 31 32 01 03 67"));
-        basRS232C_CommInput(100, buffer);
+        reader::receiveFrame(100, buffer);
         QCOMPARE(hexOf(buffer), QStringLiteral("41"));
     }
 
     void wrongChecksumIsReadOnToSilence()
     {
-        basRS232C_CommPortOpen(1);
+        reader::openPort(1);
         QByteArray cs = cardStateFrame('I');
         cs[16] = char(cs[16] ^ 0x55);
         QVERIFY(emulator->command(QStringLiteral("send ") + hexOf(cs) + QStringLiteral(" 41 42")));
         QByteArray buffer;
-        basRS232C_CommInput(100, buffer);
+        reader::receiveFrame(100, buffer);
         QCOMPARE(frame::ubound(buffer), 18);
         QCOMPARE(hexOf(buffer), hexOf(cs) + QStringLiteral(" 41 42"));
     }
 
     void endlessTalkIsCutIntoBoundedReceives()
     {
-        basRS232C_CommPortOpen(1);
+        reader::openPort(1);
         QVERIFY(emulator->command(QStringLiteral("send ") + QString(QStringLiteral("41 ")).repeated(1500).trimmed()));
         QByteArray buffer;
-        basRS232C_CommInput(100, buffer);
-        QCOMPARE(frame::ubound(buffer), kMaxReceiveBytes);
-        basRS232C_CommInput(100, buffer);
-        QCOMPARE(frame::ubound(buffer), 1500 - kMaxReceiveBytes);
+        reader::receiveFrame(100, buffer);
+        QCOMPARE(frame::ubound(buffer), reader::kMaxReceiveBytes);
+        reader::receiveFrame(100, buffer);
+        QCOMPARE(frame::ubound(buffer), 1500 - reader::kMaxReceiveBytes);
     }
 
     // ---- open, close, probe --------------------------------------------------------
     void probe()
     {
-        QSerialPort *port = basRS232C_Port();
-        QVERIFY(basRS232C_CheckPortExistence(1));
+        QSerialPort *port = reader::serialPort();
+        QVERIFY(reader::portExists(1));
         QVERIFY(!port->isOpen());
-        QVERIFY(!basRS232C_CheckPortExistence(2)); // no such device
-        QVERIFY(!basRS232C_CheckPortExistence(0));
+        QVERIFY(!reader::portExists(2)); // no such device
+        QVERIFY(!reader::portExists(0));
         QVERIFY(!port->isOpen());
 
-        basRS232C_CommPortOpen(1);
+        reader::openPort(1);
         QVERIFY(port->isOpen());
-        QVERIFY(basRS232C_CheckPortExistence(1)); // closes this program's port first
+        QVERIFY(reader::portExists(1)); // closes this program's port first
         QVERIFY(!port->isOpen());
     }
 
@@ -227,24 +227,24 @@ private slots:
         QSerialPort other;
         other.setPortName(emulator->link());
         QVERIFY(other.open(QIODevice::ReadWrite));
-        QVERIFY(!basRS232C_CheckPortExistence(1));
-        QVERIFY(!basRS232C_Port()->isOpen());
+        QVERIFY(!reader::portExists(1));
+        QVERIFY(!reader::serialPort()->isOpen());
         other.close();
-        QVERIFY(basRS232C_CheckPortExistence(1));
+        QVERIFY(reader::portExists(1));
     }
 
     void openWhileOpenKeepsThePort()
     {
-        basRS232C_CommPortOpen(1);
-        const QString name = basRS232C_Port()->portName();
-        basRS232C_CommPortOpen(2);
-        QCOMPARE(basRS232C_Port()->portName(), name);
-        QVERIFY(basRS232C_Port()->isOpen());
+        reader::openPort(1);
+        const QString name = reader::serialPort()->portName();
+        reader::openPort(2);
+        QCOMPARE(reader::serialPort()->portName(), name);
+        QVERIFY(reader::serialPort()->isOpen());
     }
 
     void openingAMissingPortIsReported()
     {
-        QVERIFY(endsProgram([] { basRS232C_CommPortOpen(3); }));
+        QVERIFY(endsProgram([] { reader::openPort(3); }));
         QCOMPARE(harness->messages().size(), 1);
         QVERIFY(harness->messages()[0].text.endsWith(QStringLiteral(": basRS232C_CommPortOpen)")));
     }
@@ -257,7 +257,7 @@ private slots:
         AppPath = harness->programFolder() + QLatin1Char('/');
         QCOMPARE(seams::portDevice(1), QStringLiteral("/dev/ttyS0"));
         QCOMPARE(seams::portDevice(16), QStringLiteral("/dev/ttyS15"));
-        basCommon_WriteIniString(QStringLiteral("RS232C"), QStringLiteral("Device3"), QStringLiteral("/dev/ttyUSB0"),
+        app::writeProfileString(QStringLiteral("RS232C"), QStringLiteral("Device3"), QStringLiteral("/dev/ttyUSB0"),
                                  settingsFileName());
         QCOMPARE(seams::portDevice(3), QStringLiteral("/dev/ttyUSB0"));
         QCOMPARE(seams::portDevice(4), QStringLiteral("/dev/ttyS3"));

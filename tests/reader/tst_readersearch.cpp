@@ -34,7 +34,7 @@ private slots:
     }
     void cleanup()
     {
-        basRS232C_CommPortClose(0);
+        reader::closePort(0);
         seams::setPortDeviceHandler({});
         seams::setSerialDeviceLister({});
         harness.reset();
@@ -48,14 +48,14 @@ private slots:
         EmulatorProcess com9({"--state", "readable"});
         QVERIFY(com3.started() && com5.started() && com9.started());
         mapPorts({{3, com3.link()}, {5, com5.link()}, {9, com9.link()}});
-        const ReaderSearchResult r = basRS232C_SearchReader(1);
+        const ReaderSearchResult r = reader::searchReader(1);
         QCOMPARE(r.found, (QList<int>{3, 5}));
         QVERIFY(r.tooMany());
         QCOMPARE(r.proposed, 3);
         QVERIFY(com9.takeLines("rx ").isEmpty()); // never asked
         QVERIFY(!com3.takeLines("rx 05 30 31 03 64").isEmpty());
         // The port last opened stays open until the next probe.
-        QVERIFY(basRS232C_Port()->isOpen());
+        QVERIFY(reader::serialPort()->isOpen());
     }
 
     void oneReaderIsProposed()
@@ -63,7 +63,7 @@ private slots:
         EmulatorProcess com7({"--state", "readable"});
         QVERIFY(com7.started());
         mapPorts({{7, com7.link()}});
-        const ReaderSearchResult r = basRS232C_SearchReader(2);
+        const ReaderSearchResult r = reader::searchReader(2);
         QCOMPARE(r.found, QList<int>{7});
         QVERIFY(!r.tooMany() && !r.none());
         QCOMPARE(r.proposed, 7);
@@ -79,7 +79,7 @@ private slots:
         QSerialPort other(busy.link());
         QVERIFY(other.open(QIODevice::ReadWrite));
         mapPorts({{2, silent.link()}, {3, garbage.link()}, {4, busy.link()}});
-        const ReaderSearchResult r = basRS232C_SearchReader(6);
+        const ReaderSearchResult r = reader::searchReader(6);
         QVERIFY(r.none());
         QCOMPARE(r.proposed, 6);
         QVERIFY(!silent.takeLines("rx ").isEmpty()); // asked, did not answer
@@ -106,7 +106,7 @@ private slots:
         QCOMPARE(seams::portDevice(0), QString());
 
         // A key fixes the number to its device whatever else is plugged in.
-        basCommon_WriteIniString(kSectionPort, "Device4", "/dev/ttyUSB0", settingsFileName());
+        app::writeProfileString(kSectionPort, "Device4", "/dev/ttyUSB0", settingsFileName());
         seams::setSerialDeviceLister([] { return QStringList{"/dev/ttyUSB0", "/dev/ttyUSB2"}; });
         QCOMPARE(seams::portDevice(1), QStringLiteral("/dev/ttyUSB2"));
         QCOMPARE(seams::portDevice(4), QStringLiteral("/dev/ttyUSB0"));
@@ -125,7 +125,7 @@ private slots:
         ini.close();
         const QString link = adapter.link();
         seams::setSerialDeviceLister([link] { return QStringList{link}; });
-        const ReaderSearchResult r = basRS232C_SearchReader(1);
+        const ReaderSearchResult r = reader::searchReader(1);
         QCOMPARE(r.found, QList<int>{2});
         QCOMPARE(seams::portDevice(2), link);
     }

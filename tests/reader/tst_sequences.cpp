@@ -23,7 +23,7 @@ public:
 
     LinkView()
     {
-        ReaderLink &link = basRS232C_Link();
+        ReaderLink &link = reader::link();
         connect(&link, &ReaderLink::cardStateChanged, this, [this](const QString &t) { card = t; });
         connect(&link, &ReaderLink::recordCountChanged, this, [this](const QString &t) { count = t; });
         connect(&link, &ReaderLink::cardReadableChanged, this, [this](bool on) { readable = on; });
@@ -62,7 +62,7 @@ class tst_sequences : public QObject {
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(n, wrap))));
-        basRS232C_CommCardRead();
+        reader::readCard();
         checkSyntheticTable(n);
         QCOMPARE(view->count, n ? QStringLiteral("%1件").arg(n) : QStringLiteral("0件"));
         QList<int> bar; // the bar follows the first 100 records
@@ -84,7 +84,7 @@ private slots:
     }
     void cleanup()
     {
-        basRS232C_CommPortClose(1);
+        reader::closePort(1);
         view.reset();
         emulator.reset();
         seams::setPortDeviceHandler({});
@@ -96,13 +96,13 @@ private slots:
     void pollingShowsTheCardState()
     {
         startEmulator({});
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("カードをセットして下さい"));
         QVERIFY(!view->readable);
         QCOMPARE(emulator->takeLines(QStringLiteral("rx ")),
                  QStringList({QStringLiteral("05 30 31 03 64"),
                               QStringLiteral("02 30 31 80 00 00 06 45 54 4E 4D 01 32 03 51")}));
-        QVERIFY(basRS232C_Port()->isOpen()); // the port stays open between polls
+        QVERIFY(reader::serialPort()->isOpen()); // the port stays open between polls
 
         const struct {
             const char *state;
@@ -114,7 +114,7 @@ private slots:
                       {"none", "カードをセットして下さい", false}};
         for (const auto &s : states) {
             QVERIFY(emulator->command(QStringLiteral("state ") + QLatin1String(s.state)));
-            basRS232C_CommBasicSequence();
+            reader::pollReader();
             QCOMPARE(cardLabel(), QString::fromUtf8(s.text));
             QCOMPARE(view->readable, s.enabled);
         }
@@ -123,14 +123,14 @@ private slots:
     void threeSilentTicksShowNotConnected()
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
         QVERIFY(emulator->command(QStringLiteral("fault silence")));
-        basRS232C_CommBasicSequence();
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
+        reader::pollReader();
         QCOMPARE(intNoReplyCount, 2);
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QVERIFY(!view->readable);
         QCOMPARE(intNoReplyCount, 0);
@@ -141,7 +141,7 @@ private slots:
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
         for (int i = 0; i < 6; ++i) {
             QVERIFY(emulator->command(i % 2 ? QStringLiteral("fault silence") : QStringLiteral("fault none")));
-            basRS232C_CommBasicSequence();
+            reader::pollReader();
             QVERIFY(cardLabel() != QStringLiteral("未接続"));
         }
     }
@@ -149,11 +149,11 @@ private slots:
     void missingPortShowsNotConnectedAtOnce()
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
         QVERIFY(view->readable);
         intRelayMode = 2;
         ComPort = QStringLiteral("2");
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QVERIFY(!view->readable);
         QCOMPARE(intRelayMode, 0);
@@ -165,13 +165,13 @@ private slots:
         view->card = QStringLiteral("カード正常");
         view->readable = true;
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(cardStateFrame('I', 3))));
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
         QVERIFY(!view->readable);
 
         QVERIFY(emulator->command(QStringLiteral("state readable")));
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(cardStateFrame('I', 3))));
-        basRS232C_CommCardRead();
+        reader::readCard();
         QCOMPARE(cardLabel(), QStringLiteral("カードをセットして下さい"));
         QVERIFY(blnReadError);
     }
@@ -180,10 +180,10 @@ private slots:
     {
         startEmulator({QStringLiteral("--relay"), QStringLiteral("--state"), QStringLiteral("readable")});
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(3))));
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
         QCOMPARE(intRelayMode, 2);
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
-        basRS232C_CommCardRead();
+        reader::readCard();
         checkSyntheticTable(3);
         const QStringList sent = emulator->takeLines(QStringLiteral("rx "));
         QCOMPARE(sent.first(), QStringLiteral("05 30 31 03 64"));
@@ -195,13 +195,13 @@ private slots:
     void desktopPrinterBehindTheRelayUnit()
     {
         startEmulator({QStringLiteral("--relay")});
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
         QCOMPARE(intRelayMode, 2);
         // The print window sends its own "COM2:" envelope with relay mode 0.
         intRelayMode = 0;
         QByteArray line = frame::empty();
         line += "69  A1B2C12340F00A200612151752581  1000    ";
-        const QByteArray envelope = basRS232C_RelayEnvelope("COM2:", line);
+        const QByteArray envelope = reader::relayEnvelope("COM2:", line);
         QCOMPARE(frame::ubound(envelope), 53);
         const struct {
             const char *printer;
@@ -209,9 +209,9 @@ private slots:
         } cases[] = {{"ack", "06 31 32 03 66"}, {"paperout", "15 31 32 01 03 67"}, {"silent", ""}};
         for (const auto &c : cases) {
             QVERIFY(emulator->command(QStringLiteral("printer ") + QLatin1String(c.printer)));
-            basRS232C_CommOutput(envelope);
+            reader::sendBytes(envelope);
             QByteArray reply;
-            basRS232C_CommInput(100, reply);
+            reader::receiveFrame(100, reply);
             QCOMPARE(hexOf(reply), QLatin1String(c.reply));
             QCOMPARE(emulator->nextLine(QStringLiteral("print ")),
                      QStringLiteral("print 69  A1B2C12340F00A200612151752581  1000    "));
@@ -225,10 +225,10 @@ private slots:
                                                QStringLiteral("# answers\n") + hexOf(cardStateFrame('P')) +
                                                    QStringLiteral("\n-\n"));
         startEmulator({QStringLiteral("--script"), script});
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("カード認証中"));
-        basRS232C_CommBasicSequence();
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
+        reader::pollReader();
         QCOMPARE(intNoReplyCount, 2);
         QCOMPARE(cardLabel(), QStringLiteral("カード認証中"));
     }
@@ -244,7 +244,7 @@ private slots:
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable"), QStringLiteral("--card"),
                        QStringLiteral(PASSLOG_SOURCE_DIR "/data/sample-card.txt")});
-        basRS232C_CommCardRead();
+        reader::readCard();
         QVERIFY(!blnReadError);
         QCOMPARE(CardTable.size(), 15);
         const CardRecord &newest = CardTable[1];
@@ -264,7 +264,7 @@ private slots:
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(2))));
-        basRS232C_CommCardRead();
+        reader::readCard();
         QTest::qWait(200); // the emulator logs the last acknowledgement
         QStringList commands;
         for (const QString &f : emulator->takeLines(QStringLiteral("rx "))) {
@@ -284,7 +284,7 @@ private slots:
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(readerFrame("AC", {}))));
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(cardStateFrame('I'))));
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(recordAnswerFrame('N'))));
-        basRS232C_CommCardRead();
+        reader::readCard();
         QCOMPARE(CardTable.size(), 1);
         QVERIFY(!blnReadError);
         QCOMPARE(intReadPhase, 0);
@@ -309,7 +309,7 @@ private slots:
         for (const QString &answer : {hexOf(readerFrame("AC", {})), hexOf(cardStateFrame('I')), recordAnswer,
                                       QStringLiteral("-") /* the ACK */, hexOf(cardStateFrame('I')), endAnswer})
             QVERIFY(emulator->command(QStringLiteral("answer ") + answer));
-        basRS232C_CommCardRead();
+        reader::readCard();
         QTest::qWait(200); // the emulator logs the last answer
 
         QStringList requests;
@@ -337,7 +337,7 @@ private slots:
         view->count = QStringLiteral("5件");
         QElapsedTimer t;
         t.start();
-        basRS232C_CommCardRead();
+        reader::readCard();
         QVERIFY(blnReadError);
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QCOMPARE(view->count, QStringLiteral("0件"));
@@ -348,12 +348,12 @@ private slots:
     void noReplyCountIsSharedWithPolling()
     {
         startEmulator({QStringLiteral("--fault"), QStringLiteral("silence")});
-        basRS232C_CommBasicSequence();
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
+        reader::pollReader();
         QCOMPARE(intNoReplyCount, 2);
         QElapsedTimer t;
         t.start();
-        basRS232C_CommCardRead();
+        reader::readCard();
         QVERIFY(blnReadError);
         QVERIFY2(t.elapsed() < 1000, "the read's first silent receive is its last");
     }
@@ -361,7 +361,7 @@ private slots:
     void cardTakenOutDuringTheRead()
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("auth")});
-        basRS232C_CommCardRead();
+        reader::readCard();
         QVERIFY(blnReadError);
         QCOMPARE(cardLabel(), QStringLiteral("カードをセットして下さい"));
         QVERIFY(!view->readable);
@@ -373,10 +373,10 @@ private slots:
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable"), QStringLiteral("--fault"),
                        QStringLiteral("garbage")});
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(3))));
-        basRS232C_CommCardRead();
+        reader::readCard();
         QVERIFY(blnReadError);
         QCOMPARE(CardTable.size(), 1);
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
         QVERIFY(!view->readable);
     }
 
@@ -389,7 +389,7 @@ private slots:
                        QStringLiteral("checksum")});
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(3))));
         emulator->forgetLines();
-        basRS232C_CommCardRead();
+        reader::readCard();
         QVERIFY(blnReadError);
         QCOMPARE(CardTable.size(), 1);
         QCOMPARE(view->count, QStringLiteral("0件"));
@@ -399,7 +399,7 @@ private slots:
 
         // The line is good again: the next read gets every record exactly once.
         QVERIFY(emulator->command(QStringLiteral("fault none")));
-        basRS232C_CommCardRead();
+        reader::readCard();
         checkSyntheticTable(3);
     }
 
@@ -415,27 +415,27 @@ private slots:
         startEmulator({QStringLiteral("--script"),
                        probe.writeFile(QStringLiteral("script.txt"), script.join(QLatin1Char('\n')))});
         emulator->forgetLines();
-        basRS232C_CommCardRead();
+        reader::readCard();
         QVERIFY(blnReadError);
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QCOMPARE(CardTable.size(), 1);
         const qsizetype recordRequests = emulator->takeLines(QStringLiteral("rx 02 30 31 00")).size();
-        QVERIFY2(recordRequests > kMaxSkippedRecordsInARow && recordRequests < 200,
+        QVERIFY2(recordRequests > reader::kMaxSkippedRecordsInARow && recordRequests < 200,
                  qPrintable(QString::number(recordRequests)));
     }
 
     void pulledCable()
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
         QVERIFY(emulator->command(QStringLiteral("cable out")));
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
-        basRS232C_CommCardRead();
+        reader::readCard();
         QVERIFY(blnReadError);
         QVERIFY(emulator->command(QStringLiteral("cable in")));
-        basRS232C_CommBasicSequence();
+        reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
     }
 };

@@ -75,8 +75,8 @@ inline void insertRecord(const QString &table, const QVariantMap &record, const 
     // The history table may live on the shared history's server.
     const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                             .arg(table, QStringList(r.keys()).join(','), marks.join(','));
-    const DbConnection where = basAccess_Route(DbConnection::History, sql);
-    QSqlQuery q(basAccess_Database(where));
+    const DbConnection where = history::route(DbConnection::History, sql);
+    QSqlQuery q(history::database(where));
     q.prepare(where == DbConnection::Server ? jetsql::toPostgres(sql) : sql);
     for (const QVariant &v : r)
         q.addBindValue(v);
@@ -87,7 +87,7 @@ inline void insertRecord(const QString &table, const QVariantMap &record, const 
 // The view the grid would show: the card read (1) or the whole history (2).
 inline void showView(qint16 viewMode)
 {
-    basAccess_ResetViewCondition();
+    history::resetViewCondition();
     ViewCondition.ViewMode = viewMode;
     ViewCondition.CardNo = QStringLiteral("0000");
 }

@@ -46,12 +46,12 @@ private slots:
     {
         insertRecord("ETC_DATA", tomeiRecord("5678"));
         showView(2);
-        basMain_CSVFileCreate(target, CsvCreate, "ignored");
+        reports::writeCsvFile(target, CsvCreate, "ignored");
         QCOMPARE(readAll(target), tomeiLine("5678"));
         // A card read is exported under the selected card number.
         insertRecord("ETC_TEMP", tomeiRecord("0000"));
         showView(1);
-        basMain_CSVFileCreate(target, CsvCreate, "1234");
+        reports::writeCsvFile(target, CsvCreate, "1234");
         QCOMPARE(readAll(target), tomeiLine("1234"));
     }
 
@@ -80,7 +80,7 @@ private slots:
         QFETCH(QString, expected);
         insertRecord("ETC_DATA", tomeiRecord(), changes);
         showView(2);
-        basMain_CSVFileCreate(target, CsvCreate, QString());
+        reports::writeCsvFile(target, CsvCreate, QString());
         QCOMPARE(cp932::decode(readAll(target)), "\"1234\"," + expected + "\r\n");
     }
 
@@ -88,7 +88,7 @@ private slots:
     {
         insertRecord("ETC_DATA", tomeiRecord(), {{"ITC_IN_GATE", "한남"}, {"ITC_OUT_GATE", "厚木😀"}});
         showView(2);
-        basMain_CSVFileCreate(target, CsvCreate, QString());
+        reports::writeCsvFile(target, CsvCreate, QString());
         const QByteArray bytes = readAll(target);
         QVERIFY(bytes.contains(",\"??\","));
         QVERIFY(bytes.endsWith(cp932::encode("\"厚木?\"\r\n")));
@@ -119,10 +119,10 @@ private slots:
         for (const qint16 viewMode : {qint16(1), qint16(2)}) {
             showView(viewMode);
             const QString card = viewMode == 1 ? QStringLiteral("1\"2ｱ") : QString();
-            QVERIFY(basMain_CSVFileCreate(target, CsvCreate, card));
+            QVERIFY(reports::writeCsvFile(target, CsvCreate, card));
             const QByteArray fromFile = readAll(target);
             QueryRows viaDriver(shownRowsStatement());
-            QVERIFY(basMain_CSVFileCreate(target, CsvCreate, std::ref(viaDriver), viewMode, card));
+            QVERIFY(reports::writeCsvFile(target, CsvCreate, std::ref(viaDriver), viewMode, card));
             const QByteArray fromDriver = readAll(target);
             QCOMPARE(fromFile.count("\r\n"), qsizetype(rows.size()));
             const QList<QByteArray> a = fromFile.split('\n'), b = fromDriver.split('\n');
@@ -138,23 +138,23 @@ private slots:
         writeFile(target, old);
         showView(2);
         // Nothing shown: a new file is empty, an appended one unchanged.
-        basMain_CSVFileCreate(target, CsvAppend, QString());
+        reports::writeCsvFile(target, CsvAppend, QString());
         QCOMPARE(readAll(target), old);
-        basMain_CSVFileCreate(target, CsvCreate, QString());
+        reports::writeCsvFile(target, CsvCreate, QString());
         QCOMPARE(readAll(target), QByteArray());
         QVERIFY(QFileInfo(target).isFile());
 
         insertRecord("ETC_DATA", tomeiRecord());
         insertRecord("ETC_DATA", tomeiRecord("5678"));
         writeFile(target, old);
-        basMain_CSVFileCreate(target, CsvAppend, QString());
-        basMain_CSVFileCreate(target, CsvAppend, QString());
+        reports::writeCsvFile(target, CsvAppend, QString());
+        reports::writeCsvFile(target, CsvAppend, QString());
         const QByteArray both = tomeiLine("1234") + tomeiLine("5678");
         // The old last line gets its line end: the first new line is a line of its own.
         QCOMPARE(readAll(target), old + "\r\n" + both + both);
-        basMain_CSVFileCreate(target, CsvCreate, QString());
+        reports::writeCsvFile(target, CsvCreate, QString());
         QCOMPARE(readAll(target), both);
-        basMain_CSVFileCreate(target + ".new", CsvAppend, QString());
+        reports::writeCsvFile(target + ".new", CsvAppend, QString());
         QCOMPARE(readAll(target + ".new"), both);
     }
 
@@ -172,7 +172,7 @@ private slots:
         showView(2);
         const QByteArray old = tomeiLine("0001");
         writeFile(target, old);
-        QVERIFY(endsProgram([&] { basMain_CSVFileCreate(target, mode, failingAfter(3), 2, QString()); }));
+        QVERIFY(endsProgram([&] { reports::writeCsvFile(target, mode, failingAfter(3), 2, QString()); }));
         QCOMPARE(h->messages().last().text,
                  QStringLiteral("BOF と EOF のいずれかが True になっているか、現在のレコードが削除されています。 "
                                 "(3021: basMain_CSVFileCreate)"));
@@ -180,7 +180,7 @@ private slots:
         QCOMPARE(QDir(h->programFolder()).entryList({"out.csv*"}, QDir::Files), QStringList{"out.csv"});
         // A Null card number of a history row is such a failure too.
         historyExec("UPDATE ETC_DATA SET カードNO = NULL WHERE rowid = 4");
-        QVERIFY(endsProgram([&] { basMain_CSVFileCreate(target, mode, QString()); }));
+        QVERIFY(endsProgram([&] { reports::writeCsvFile(target, mode, QString()); }));
         QVERIFY(h->messages().last().text.endsWith("(94: basMain_CSVFileCreate)"));
         QCOMPARE(readAll(target), old);
     }
@@ -189,7 +189,7 @@ private slots:
     {
         showView(2);
         const QString inMissingFolder = QDir(h->programFolder()).filePath("missing/out.csv");
-        QVERIFY(endsProgram([&] { basMain_CSVFileCreate(inMissingFolder, CsvCreate, QString()); }));
+        QVERIFY(endsProgram([&] { reports::writeCsvFile(inMissingFolder, CsvCreate, QString()); }));
         QVERIFY(h->messages().last().text.endsWith("(75: basMain_CSVFileCreate)"));
         QVERIFY(!QFileInfo::exists(inMissingFolder));
     }

@@ -6,8 +6,8 @@
 #include "app/Failure.h"
 #include "app/Seams.h"
 #include "history/HistoryColumns.h"
-#include "history/basAccessEntry.h"
-#include "history/basAccessStaging.h"
+#include "history/Registration.h"
+#include "history/Staging.h"
 #include "reports/CsvExport.h"
 #include "reports/CsvImport.h"
 
@@ -65,7 +65,7 @@ void compareExports(const QByteArray &expected, const QByteArray &actual)
 QStringList historyRows()
 {
     QStringList rows;
-    QSqlQuery q = basAccess_Execute(DbConnection::History, QStringLiteral("SELECT * FROM ETC_DATA"));
+    QSqlQuery q = history::execute(DbConnection::History, QStringLiteral("SELECT * FROM ETC_DATA"));
     while (q.next()) {
         QStringList values;
         for (const QString &c : kHistoryColumnNames)
@@ -79,7 +79,7 @@ QStringList historyRows()
 
 qint64 rowCount()
 {
-    QSqlQuery q = basAccess_Execute(DbConnection::History, QStringLiteral("SELECT COUNT(*) FROM ETC_DATA"));
+    QSqlQuery q = history::execute(DbConnection::History, QStringLiteral("SELECT COUNT(*) FROM ETC_DATA"));
     return q.next() ? q.value(0).toLongLong() : -1;
 }
 
@@ -152,9 +152,9 @@ private slots:
              << CardRecord{201, "02002", 202, "02003", "2023/12/31", "23:59:59", 255, 40, "度数"}
              << CardRecord{301, "03001", 302, "03002", "2024/01/01", "00:00:00", 2, 8388607, "未確定"}
              << CardRecord{301, "03001", 302, "03002", "2024/01/01", "00:00:00", 2, 8388607, "未確定"};
-        basAccess_MDBAddTEMP(card, {});
-        QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("1234")), qint64(5));
-        basAccess_MDBTBLOpen(QStringLiteral("DELETE * FROM ETC_TEMP;"));
+        history::stageRecords(card, {});
+        QCOMPARE(history::registerStaged(QStringLiteral("1234")), qint64(5));
+        history::runStatement(QStringLiteral("DELETE * FROM ETC_TEMP;"));
         const QList<QVariantMap> odd{
             {{"CAR_NAME", "\"普通車\",\"二輪\""}, {"ITC_IN", "\""}, {"ITC_OUT_ROAD", "a\"\"b"}},
             {{"CAR_CODE", QVariant()}, {"PASS_UNIT", QVariant()}, {"JID_OUT_NAME", QVariant()}, {"ITC_IN", QVariant()}},
@@ -190,7 +190,7 @@ private slots:
                         ViewCondition.EndDateTime = QStringLiteral("2024/05/20-18:42:10");
                     }
                     const QString path = QDir(folder).filePath("view.csv");
-                    [&] { QVERIFY(basMain_CSVFileCreate(path, CsvCreate, QString())); }();
+                    [&] { QVERIFY(reports::writeCsvFile(path, CsvCreate, QString())); }();
                     files << readAll(path);
                 }
             }
@@ -199,7 +199,7 @@ private slots:
         const QList<QByteArray> first = exportAll();
         const QString all = QDir(folder).filePath("all.csv");
         showView(2);
-        QVERIFY(basMain_CSVFileCreate(all, CsvCreate, QString()));
+        QVERIFY(reports::writeCsvFile(all, CsvCreate, QString()));
         QCOMPARE(readAll(all).count("\r\n"), rows);
 
         historyExec(QStringLiteral("DELETE FROM ETC_DATA"));
@@ -391,7 +391,7 @@ private slots:
         const auto indexes = [] {
             if (!onServerStore())
                 return column("SELECT sql FROM sqlite_master WHERE type='index' ORDER BY name");
-            QSqlQuery q(basAccess_Database(DbConnection::Server));
+            QSqlQuery q(history::database(DbConnection::Server));
             q.exec("SELECT indexdef FROM pg_indexes WHERE tablename='etc_data' ORDER BY indexname");
             QStringList out;
             while (q.next())
@@ -430,9 +430,9 @@ private slots:
         ViewCondition.CardNo = QStringLiteral("0000");
         ViewCondition.SelectMode = 0;
         int calls = 0;
-        QVERIFY(!basMain_CSVFileCreate(out, CsvCreate, QString(), [&](qint64, qint64) { return ++calls < 2; }));
+        QVERIFY(!reports::writeCsvFile(out, CsvCreate, QString(), [&](qint64, qint64) { return ++calls < 2; }));
         QVERIFY(!QFile::exists(out));
-        QVERIFY(basMain_CSVFileCreate(out, CsvCreate, QString()));
+        QVERIFY(reports::writeCsvFile(out, CsvCreate, QString()));
         QCOMPARE(readAll(out).count("\r\n"), 9000);
     }
 
@@ -477,7 +477,7 @@ private slots:
         if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1M", "tmpfs", small}) != 0)
             QSKIP("no small file system can be mounted here");
         AppPath = small + QLatin1Char('/');
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
         const QString a = QDir(folder).filePath("a.csv");
         QByteArray lines;
         for (int i = 0; i < 20000; ++i)

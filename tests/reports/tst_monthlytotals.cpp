@@ -3,7 +3,7 @@
 // chart's series and the window's chart as it is read.
 
 #include "ReportFixture.h"
-#include "history/basAccessGrid.h"
+#include "history/GridLoad.h"
 #include "reports/MonthlyReport.h"
 #include "reports/ReportRows.h"
 #include "app/ProfileFile.h"
@@ -30,7 +30,7 @@ namespace {
 GridTotals gridTotals()
 {
     GridTotals t;
-    QSqlQuery q = basAccess_Execute(DbConnection::History, basAccess_GridTotalsSql(shownRowsStatement()));
+    QSqlQuery q = history::execute(DbConnection::History, history::gridTotalsSql(shownRowsStatement()));
     if (q.next()) {
         t.count = q.value(0).toLongLong();
         t.sum = q.value(1).toLongLong();
@@ -271,11 +271,11 @@ private slots:
                  (QStringList{"-1,000", "0", "1,000", "2,000", "3,000"}));
         QCOMPARE(monthlyScale(MonthlyChart{}).labels(), (QStringList{"0", "200", "400", "600", "800", "1,000"}));
 
-        QVERIFY(basCommon_WriteIniString(kSectionMain, "ViewSort", "NEW", settingsFileName()));
+        QVERIFY(app::writeProfileString(kSectionMain, "ViewSort", "NEW", settingsFileName()));
         for (int cards : {3, 20}) {
             // The window as first opened (not as the last round left it).
-            basCommon_WriteIniString("MONTHLY", "Width", "", settingsFileName());
-            basCommon_WriteIniString("MONTHLY", "ChartMode", "", settingsFileName());
+            app::writeProfileString("MONTHLY", "Width", "", settingsFileName());
+            app::writeProfileString("MONTHLY", "ChartMode", "", settingsFileName());
             const QList<MonthTotal> year = cardsOverAYear(cards);
             auto w = std::make_unique<MonthlyTotalsWindow>(year, QStringLiteral("カードNO: 全カード"));
             w->show();
@@ -335,7 +335,7 @@ private slots:
 
             w->resize(1000 + cards, 700);
             w->cmdClose->click();
-            QCOMPARE(basCommon_GetIniString("MONTHLY", "ChartMode", settingsFileName()), QStringLiteral("CARD"));
+            QCOMPARE(app::readProfileString("MONTHLY", "ChartMode", settingsFileName()), QStringLiteral("CARD"));
             MonthlyTotalsWindow again(year, QString());
             QCOMPARE(again.chartMode(), MonthlyChartMode::OneCard);
             QCOMPARE(again.cboChartCard->currentText(), QStringLiteral("2119"));
@@ -344,7 +344,7 @@ private slots:
             // Closed with Esc or the window's ×: kept as well.
             again.cboChartMode->setCurrentIndex(int(MonthlyChartMode::AllStacked));
             again.reject();
-            QCOMPARE(basCommon_GetIniString("MONTHLY", "ChartMode", settingsFileName()), QStringLiteral("STACKED"));
+            QCOMPARE(app::readProfileString("MONTHLY", "ChartMode", settingsFileName()), QStringLiteral("STACKED"));
         }
         // Three years in the window at its smallest: the chart scrolls, no
         // month is cut short.
@@ -367,8 +367,8 @@ private slots:
 
         // A size the screen cannot hold and a choice the window does not
         // know are not taken back.
-        basCommon_WriteIniString("MONTHLY", "Width", "5000", settingsFileName());
-        basCommon_WriteIniString("MONTHLY", "ChartMode", "BARS", settingsFileName());
+        app::writeProfileString("MONTHLY", "Width", "5000", settingsFileName());
+        app::writeProfileString("MONTHLY", "ChartMode", "BARS", settingsFileName());
         MonthlyTotalsWindow tooWide(cardsOverAYear(3), QString());
         QCOMPARE(tooWide.chartMode(), MonthlyChartMode::TopCards);
         QVERIFY(tooWide.width() < 1280);

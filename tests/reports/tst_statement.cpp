@@ -218,7 +218,7 @@ private slots:
         QBuffer out;
         out.open(QIODevice::WriteOnly);
         QPdfWriter pdf(&out);
-        QCOMPARE(basMain_PrintPageCreate(pdf, QString()), qint32(0));
+        QCOMPARE(reports::paintStatement(pdf, QString()), qint32(0));
         QCOMPARE(out.size(), 0); // no job started
     }
 
@@ -235,7 +235,7 @@ private slots:
         const QString file = dir.filePath("statement.pdf");
         {
             QPdfWriter pdf(file);
-            QCOMPARE(basMain_PrintPageCreate(pdf, QString()), qint32(2));
+            QCOMPARE(reports::paintStatement(pdf, QString()), qint32(2));
         }
         const QStringList pages = pdfPages(pdftotext, file);
         QCOMPARE(pages.size(), 2);

@@ -220,7 +220,7 @@ private slots:
         showView(2);
         QBuffer out;
         out.open(QIODevice::WriteOnly);
-        QCOMPARE(basMain_PdfFileCreate(out, QString(), {}), qint32(0));
+        QCOMPARE(reports::writeStatementPdf(out, QString(), {}), qint32(0));
         QCOMPARE(out.size(), 0);
     }
 };

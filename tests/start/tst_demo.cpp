@@ -3,8 +3,8 @@
 // and the real program ending its emulator however it ends.
 
 #include "app/Settings.h"
-#include "history/basAccess.h"
-#include "history/basAccessEntry.h"
+#include "history/Database.h"
+#include "history/Registration.h"
 #include "reader/PortDevice.h"
 #include "reader/ReaderSearch.h"
 #include "start/Demo.h"
@@ -161,14 +161,14 @@ void TestDemo::demoRunReadsTheSampleCardWithoutTouchingTheSettings()
     QCOMPARE(window.lblCountValue->text(), QStringLiteral("%1件").arg(records));
     // What is registered goes to the demo's own history, never to the user's
     // file or the shared history.
-    QVERIFY(!basAccess_UsesServer());
-    const QString demoHistory = basAccess_FilePath(kDatFile);
+    QVERIFY(!history::usesServer());
+    const QString demoHistory = history::databasePath(kDatFile);
     QVERIFY2(demoHistory.startsWith(runtime.path()), qPrintable(demoHistory));
-    QCOMPARE(basAccess_MDBTBLEntry(QStringLiteral("0001")), qint64(records));
+    QCOMPARE(history::registerStaged(QStringLiteral("0001")), qint64(records));
 
     // The port dialog's search finds the emulator on the configured port.
     window.TimerPolling->stop();
-    const ReaderSearchResult found = basRS232C_SearchReader(1);
+    const ReaderSearchResult found = reader::searchReader(1);
     QCOMPARE(found.found, QList<int>{1});
 
     // What the dialogs save stays in memory.
@@ -181,7 +181,7 @@ void TestDemo::demoRunReadsTheSampleCardWithoutTouchingTheSettings()
     QVERIFY(!demoRunning());
     QVERIFY(!QFileInfo::exists(demoHistory));
     QVERIFY(!QFileInfo::exists(h.programFolder() + QStringLiteral("/ETC_DAT.sqlite")));
-    QVERIFY(!basAccess_FilePath(kDatFile).startsWith(runtime.path()));
+    QVERIFY(!history::databasePath(kDatFile).startsWith(runtime.path()));
     QVERIFY(!QFileInfo(link).isSymLink());
     QCOMPARE(processesNaming(link), 0);
     QCOMPARE(seams::portDevice(1), QStringLiteral("/nonexistent/passlog-test-port1"));

@@ -6,7 +6,7 @@
 
 #include "TestHarness.h"
 #include "app/Cp932.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,8 +36,8 @@ QStringList onServer(const QString &sql)
         if (!db.open())
             qFatal("test cluster: %s", qPrintable(db.lastError().text()));
         if (sql.isEmpty()) { // a new, empty shared history
-            basAccess_RunScript(db, QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED"));
-            basAccess_RunScript(db, serverSchemaSql());
+            history::runScript(db, QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED"));
+            history::runScript(db, serverSchemaSql());
         } else {
             QSqlQuery q(db);
             if (!q.exec(sql))

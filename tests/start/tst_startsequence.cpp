@@ -4,7 +4,7 @@
 #include "../history/HistoryFixture.h"
 #include "history/ShownRows.h"
 #include "history/ViewCondition.h"
-#include "history/basAccessGrid.h"
+#include "history/GridLoad.h"
 #include "start/Startup.h"
 #include "ui/MainWindow.h"
 
@@ -29,7 +29,7 @@ class TestStartSequence : public QObject {
 
     static int rowCount(const QString &table)
     {
-        QSqlQuery q = basAccess_Execute(DbConnection::History, QStringLiteral("SELECT COUNT(*) FROM ") + table);
+        QSqlQuery q = history::execute(DbConnection::History, QStringLiteral("SELECT COUNT(*) FROM ") + table);
         q.next();
         return q.value(0).toInt();
     }
@@ -39,7 +39,7 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         w = std::make_unique<MainWindow>();
-        basAccess_ResetViewCondition();
+        history::resetViewCondition();
         ViewSort = QStringLiteral("NEW");
     }
     void cleanup()
@@ -53,28 +53,28 @@ private slots:
     void startAndEndSequences()
     {
         AppPath = h->programFolder() + '/';
-        writeMasterDatabase(basAccess_FilePath(kMstFile));
+        writeMasterDatabase(history::databasePath(kMstFile));
         // A history left from an earlier run: staging rows and one record.
-        basAccess_MDBOpen(kDatFile);
+        history::openDatabase(kDatFile);
         addHistoryRow("0000", "2024/05/01", "13:45:00", "1200円", "普通車", "a", "b", "ETC_TEMP");
         addHistoryRow("4321", "2024/05/01", "13:45:00", "1200円");
-        basAccess_MDBClose(kDatFile);
+        history::closeDatabase(kDatFile);
 
         startSequence(*w);
-        QVERIFY(basAccess_IsOpen(DbConnection::History) && basAccess_IsOpen(DbConnection::Master));
+        QVERIFY(history::isOpen(DbConnection::History) && history::isOpen(DbConnection::Master));
         QCOMPARE(rowCount("ETC_TEMP"), 0);
         QVERIFY(w->btnDBRead->isEnabled());
         QCOMPARE(w->lblCountValue->text(), QStringLiteral("0件"));
 
         QVERIFY(endsProgram([&] { endSequence(w.get()); }));
-        QVERIFY(!basAccess_IsOpen(DbConnection::History) && !basAccess_IsOpen(DbConnection::Master));
+        QVERIFY(!history::isOpen(DbConnection::History) && !history::isOpen(DbConnection::Master));
         releaseSingleInstance();
     }
 
     void startWithEmptyHistoryLeavesDbReadOff()
     {
         AppPath = h->programFolder() + '/';
-        writeMasterDatabase(basAccess_FilePath(kMstFile));
+        writeMasterDatabase(history::databasePath(kMstFile));
         startSequence(*w);
         QVERIFY(!w->btnDBRead->isEnabled());
         QVERIFY(QFileInfo::exists(h->programFolder() + "/ETC_DAT.sqlite"));
@@ -88,7 +88,7 @@ private slots:
         // and the status bar says that the server is being checked, then
         // that it cannot be reached.
         AppPath = h->programFolder() + '/';
-        writeMasterDatabase(basAccess_FilePath(kMstFile));
+        writeMasterDatabase(history::databasePath(kMstFile));
         const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -98,11 +98,11 @@ private slots:
         QVERIFY(::listen(silent, 4) == 0);
         QVERIFY(::getsockname(silent, reinterpret_cast<sockaddr *>(&address), &length) == 0);
         const QString ini = h->settingsFile();
-        basCommon_WriteIniString("DATABASE", "Driver", "PSQL", ini);
-        basCommon_WriteIniString("DATABASE", "Host", "127.0.0.1", ini);
-        basCommon_WriteIniString("DATABASE", "Port", QString::number(ntohs(address.sin_port)), ini);
-        basCommon_WriteIniString("DATABASE", "Name", "passlog", ini);
-        basCommon_WriteIniString("DATABASE", "User", "passlog", ini);
+        app::writeProfileString("DATABASE", "Driver", "PSQL", ini);
+        app::writeProfileString("DATABASE", "Host", "127.0.0.1", ini);
+        app::writeProfileString("DATABASE", "Port", QString::number(ntohs(address.sin_port)), ini);
+        app::writeProfileString("DATABASE", "Name", "passlog", ini);
+        app::writeProfileString("DATABASE", "User", "passlog", ini);
         QElapsedTimer t;
         t.start();
         startSequence(*w);
@@ -124,7 +124,7 @@ private slots:
         if (qEnvironmentVariableIsEmpty("PASSLOG_PG_PORT"))
             QSKIP("no PostgreSQL cluster (scripts/test.sh starts one)");
         AppPath = h->programFolder() + '/';
-        writeMasterDatabase(basAccess_FilePath(kMstFile));
+        writeMasterDatabase(history::databasePath(kMstFile));
         pointAtServer(*h);
         serverAdminExec("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED");
         initServer();
@@ -134,7 +134,7 @@ private slots:
         QTRY_COMPARE(w->cboCardSelect->count(), 2); // "0000" and the server's card
         serverAdminExec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name='PASSLOG' "
                         "AND pid<>pg_backend_pid()");
-        QCOMPARE(basAccess_DeleteShown("basMain_DBDelete", basAccess_MakeHFGSQL(kTableData, "DELETE")), qint64(0));
+        QCOMPARE(history::deleteShown("basMain_DBDelete", history::shownViewSql(kTableData, "DELETE")), qint64(0));
         QVERIFY(h->messages().last().text.contains(QStringLiteral("接続が切れました")));
         QCOMPARE(w->lblServerState->text(), QStringLiteral("共有サーバーに接続できません"));
         QVERIFY(endsProgram([&] { endSequence(w.get()); }));

@@ -1,6 +1,6 @@
 #include "TestHarness.h"
 
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include "reader/PortDevice.h"
 
@@ -40,8 +40,8 @@ TestHarness::TestHarness()
 TestHarness::~TestHarness()
 {
     // ---- databases: no connection outlives the test's program folder ----
-    basAccess_MDBClose(kMstFile);
-    basAccess_MDBClose(kDatFile);
+    history::closeDatabase(kMstFile);
+    history::closeDatabase(kDatFile);
     // ---- end databases ----
     seams::setMessageBoxHandler({});
     seams::setSaveFileHandler({});

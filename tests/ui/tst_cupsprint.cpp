@@ -119,7 +119,7 @@ private slots:
         const QString direct = scratch.filePath("direct.pdf");
         {
             QPdfWriter pdf(direct);
-            QCOMPARE(basMain_PrintPageCreate(pdf, QString()), qint32(2));
+            QCOMPARE(reports::paintStatement(pdf, QString()), qint32(2));
         }
         // A full page of blocks, then a page with the last block and the subtotals.
         for (int page = 1; page <= 3; ++page) {

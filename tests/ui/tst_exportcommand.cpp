@@ -6,7 +6,7 @@
 #include "app/PrinterSeam.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "reports/MonthlyReport.h"
 #include "ui/Commands.h"
 #include "ui/ReportOperations.h"
@@ -102,7 +102,7 @@ class TestExportCommand : public QObject {
             const QDateTime t = QDateTime::fromString(to, "yyyy/MM/dd HH:mm:ss");
             s.Range = {f.date(), f.time(), t.date(), t.time()};
         }
-        basAccess_MakeReadSQL(kTableData, 2, s);
+        history::viewStatement(kTableData, 2, s);
     }
 
 private slots:
@@ -111,9 +111,9 @@ private slots:
         h = std::make_unique<TestHarness>();
         w = std::make_unique<MainWindow>();
         openDatabases(*h);
-        basMain_GetIniFile(); // the window's settings file
+        app::readSettingsFile(); // the window's settings file
         h->setNow(QDateTime::currentDateTime()); // the statement is dated the day it is written
-        CSVPath = basCommon_CheckPath(h->programFolder());
+        CSVPath = app::withTrailingSeparator(h->programFolder());
         chosen.clear();
         seams::setSaveFileHandler([this](const QString &, const QString &, const QString &) {
             return chosen.isEmpty() ? QString() : chosen.takeFirst();
@@ -122,7 +122,7 @@ private slots:
         seams::setPrintQuestionHandler([](const seams::Message &) { return seams::PrintAnswer::Print; });
         fillPrinterList(*w);
         QVERIFY(QFile::copy(QStringLiteral(PASSLOG_PROGRAM), path("passlog")));
-        basCommon_WriteIniString(kSectionMain, "ViewSort", "NEW", path("passlog.ini"));
+        app::writeProfileString(kSectionMain, "ViewSort", "NEW", path("passlog.ini"));
         const QList<std::tuple<QString, QString, QString>> rows{
             {"1111", "2024/03/31", "1320円"}, {"1111", "2024/04/01", "未確定"}, {"1111", "2024/04/02", "12度数"},
             {"2222", "2024/04/15", "980円"},  {"2222", "2024/05/01", "450円"},  {"2222", "2024/05/20", "3,0円"},

@@ -38,7 +38,7 @@ private slots:
         h = std::make_unique<TestHarness>();
         w = std::make_unique<MainWindow>();
         openDatabases(*h);
-        basAccess_ResetViewCondition();
+        history::resetViewCondition();
         ViewSort = QStringLiteral("NEW");
         w->optSelectMode[0]->setChecked(true);
     }
@@ -54,7 +54,7 @@ private slots:
     {
         addHistoryRow("1234", "2024/05/01", "10:00:00", "1500円");
         addHistoryRow("5678", "2024/05/01", "11:00:00", "-200円");
-        showGrid(*w, basAccess_MakeReadSQL("ETC_DATA", 2, currentViewSelection(*w)), 2);
+        showGrid(*w, history::viewStatement("ETC_DATA", 2, currentViewSelection(*w)), 2);
         QCOMPARE(labels(), QStringLiteral("2件 1,300円"));
         QCOMPARE(w->MSHFlexGrid->model()->rowCount(), 2);
         QCOMPARE(w->MSHFlexGrid->columnWidth(0), 55);

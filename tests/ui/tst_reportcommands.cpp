@@ -6,7 +6,7 @@
 #include "../reports/ReportFixture.h"
 #include "app/PrinterSeam.h"
 #include "app/ProfileFile.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/Settings.h"
 #include "ui/ReportOperations.h"
 #include "ui/MainWindow.h"
@@ -80,7 +80,7 @@ class TestReportCommands : public QObject {
     }
     QString iniValue(const QString &key) const
     {
-        return basCommon_GetIniString(kSectionMain, key, h->settingsFile());
+        return app::readProfileString(kSectionMain, key, h->settingsFile());
     }
 
 private slots:
@@ -89,8 +89,8 @@ private slots:
         h = std::make_unique<TestHarness>();
         w = std::make_unique<MainWindow>();
         openDatabases(*h);
-        basMain_GetIniFile(); // writes the settings file
-        CSVPath = basCommon_CheckPath(folder("desktop"));
+        app::readSettingsFile(); // writes the settings file
+        CSVPath = app::withTrailingSeparator(folder("desktop"));
         ViewSort = QStringLiteral("OLD");
         dialogs.clear();
         chosen.clear();
@@ -274,16 +274,16 @@ private slots:
         chosen << "" << target;
         exportCsv(*w); // cancelled: nothing happens
         QVERIFY(h->messageTexts().isEmpty());
-        QCOMPARE(CSVPath, basCommon_CheckPath(folder("desktop")));
+        QCOMPARE(CSVPath, app::withTrailingSeparator(folder("desktop")));
         exportCsv(*w);
         QCOMPARE(dialogs.size(), 2);
         QCOMPARE(dialogs[0].caption, QStringLiteral("CSVファイルを保存"));
         QCOMPARE(dialogs[0].filter, QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
-        QCOMPARE(dialogs[0].initialPath, basCommon_CheckPath(folder("desktop")) + "利用履歴_全カード_全期間.csv");
+        QCOMPARE(dialogs[0].initialPath, app::withTrailingSeparator(folder("desktop")) + "利用履歴_全カード_全期間.csv");
         // The completion says where the file went.
         QCOMPARE(h->messageTexts(), QStringList{kCsvDone + "\r\n" + QDir::toNativeSeparators(target) + " に保存しました。"});
         QCOMPARE(readAll(target), tomeiLine());
-        const QString remembered = basCommon_CheckPath(QDir::toNativeSeparators(folder("out.csv")));
+        const QString remembered = app::withTrailingSeparator(QDir::toNativeSeparators(folder("out.csv")));
         QCOMPARE(CSVPath, remembered);
         QCOMPARE(iniValue("CSVPath"), remembered);
     }
@@ -374,7 +374,7 @@ private slots:
         QVERIFY(!h->messageTexts().contains(kPrintDone));
         QCOMPARE(readAll(pdf), oldPdf);
 
-        QVERIFY(!basCommon_WriteIniString(kSectionMain, "CSVPath", QString(300, 'd'), ini));
+        QVERIFY(!app::writeProfileString(kSectionMain, "CSVPath", QString(300, 'd'), ini));
         QCOMPARE(readAll(ini), oldIni);
         QCOMPARE(QDir(disk).entryList(QDir::Files), files);
     }

@@ -1,7 +1,7 @@
 #pragma once
 // The card-reader link: the port, the reader's frames and checksum, the
 // polling and card-read sequences and the connection-lost handling. What the
-// sequences find out goes to the signals of basRS232C_Link().
+// sequences find out goes to the signals of reader::link().
 
 #include "decode/CardTable.h"
 #include "reader/ReaderLink.h"
@@ -11,43 +11,45 @@
 
 class QSerialPort;
 
+namespace reader {
+
 // ---- port ------------------------------------------------------------------
 // The port object of the reader link.
-QSerialPort *basRS232C_Port();
+QSerialPort *serialPort();
 
-void basRS232C_CommPortOpen(int port);
-void basRS232C_CommPortClose(int port);
-bool basRS232C_CheckPortExistence(int port);
+void openPort(int port);
+void closePort(int port);
+bool portExists(int port);
 // Receives one frame into buffer (1-based; upper bound 0 = nothing arrived).
-void basRS232C_CommInput(qint32 waitMs, QByteArray &buffer);
+void receiveFrame(qint32 waitMs, QByteArray &buffer);
 // Sends bytes 1..n of a 1-based frame, inside a "COM1:" envelope in relay mode.
-void basRS232C_CommOutput(const QByteArray &bytes);
+void sendBytes(const QByteArray &bytes);
 
 // A receive never keeps more bytes than this: a frame is at most 519 bytes
 // long, so a longer run can only be a device that never stops talking.
 constexpr int kMaxReceiveBytes = 1024;
 
 // ---- frames ----------------------------------------------------------------
-int basRS232C_CalCheckSUM(const QByteArray &bytes);
-void basRS232C_SendENQ();
-void basRS232C_SendACK();
+int checksum(const QByteArray &bytes);
+void sendEnq();
+void sendAck();
 // command: the two letters at positions 1 and 2; data: 1-based bytes.
-void basRS232C_CreateTxtFrame(const QByteArray &command, const QByteArray &data, int kind, int retry);
-void basRS232C_SendET(int retry);
-void basRS232C_SendLR(const QString &letter, int retry);
+void sendTextFrame(const QByteArray &command, const QByteArray &data, int kind, int retry);
+void sendEtAnswer(int retry);
+void requestRecords(const QString &letter, int retry);
 
-// The text frame that basRS232C_CreateTxtFrame sends (toggles intSendToggle).
-QByteArray basRS232C_BuildTxtFrame(const QByteArray &command, const QByteArray &data, int kind, int retry);
+// The text frame that reader::sendTextFrame sends (toggles intSendToggle).
+QByteArray buildTextFrame(const QByteArray &command, const QByteArray &data, int kind, int retry);
 // The relay envelope around bytes 1..n of payload for a target side
 // ("COM1:" the reader, "COM2:" the desktop printer); 1-based.
-QByteArray basRS232C_RelayEnvelope(const QByteArray &target, const QByteArray &payload);
+QByteArray relayEnvelope(const QByteArray &target, const QByteArray &payload);
 
 // ---- sequences -------------------------------------------------------------
-void basRS232C_CommBasicSequence();
+void pollReader();
 // Reads the card into CardTable. The limits carry the date limit of the
 // range condition; progress is reported through readProgress.
-void basRS232C_CommCardRead(const std::optional<QDate> &startDate = std::nullopt);
-void basRS232C_ConnectionOut(int type);
+void readCard(const std::optional<QDate> &startDate = std::nullopt);
+void connectionLost(int type);
 
 // Receives in one polling sequence before it gives the tick up, and receives
 // in a card read without a record frame before the read gives up: a device
@@ -61,4 +63,6 @@ constexpr int kMaxSkippedRecordsInARow = 128;
 
 // Whether a received frame ends in ETX and its checksum: a frame that does
 // not is damaged and is never acknowledged or decoded.
-bool basRS232C_FrameIntact(const QByteArray &buffer);
+bool frameIntact(const QByteArray &buffer);
+
+} // namespace reader

@@ -3,7 +3,7 @@
 #include "app/Failure.h"
 #include "app/basGlobal.h"
 #include "history/JetSql.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 ViewConditionRecord ViewCondition;
 
@@ -35,9 +35,9 @@ QString shownDateTerms()
 
 } // namespace
 
-void basAccess_ResetViewCondition() { ViewCondition = ViewConditionRecord{}; }
+void history::resetViewCondition() { ViewCondition = ViewConditionRecord{}; }
 
-QString basAccess_GetSelectCardNo(const ViewSelection &selection)
+QString history::selectedCardNo(const ViewSelection &selection)
 {
     return guarded("basAccess_GetSelectCardNo", [&] {
         QString result;
@@ -49,7 +49,7 @@ QString basAccess_GetSelectCardNo(const ViewSelection &selection)
     });
 }
 
-QString basAccess_MakeReadSQL(const QString &tableName, qint16 viewType, const ViewSelection &selection)
+QString history::viewStatement(const QString &tableName, qint16 viewType, const ViewSelection &selection)
 {
     return guarded("basAccess_MakeReadSQL", [&] {
         QString sql;
@@ -78,7 +78,7 @@ QString basAccess_MakeReadSQL(const QString &tableName, qint16 viewType, const V
         if (viewType == 1)
             sql += QStringLiteral("ORDER BY ");
         if (viewType == 2) {
-            ViewCondition.CardNo = basAccess_GetSelectCardNo(selection);
+            ViewCondition.CardNo = history::selectedCardNo(selection);
             if (ViewCondition.CardNo != kNoCardNo) {
                 sql += range ? QStringLiteral("AND ") : QStringLiteral("WHERE ");
                 sql += QStringLiteral("カードNO='") + jetsql::quoted(ViewCondition.CardNo) + QStringLiteral("' ");
@@ -90,7 +90,7 @@ QString basAccess_MakeReadSQL(const QString &tableName, qint16 viewType, const V
     });
 }
 
-QString basAccess_MakeHFGSQL(const QString &tableName, const QString &mode)
+QString history::shownViewSql(const QString &tableName, const QString &mode)
 {
     return guarded("basAccess_MakeHFGSQL", [&] {
         if (mode == QLatin1String("FORMAT"))
@@ -123,7 +123,7 @@ QString basAccess_MakeHFGSQL(const QString &tableName, const QString &mode)
     });
 }
 
-QString basAccess_MakeRepeatSQL(const QString &cardNo, const QString &mode)
+QString history::duplicatesSql(const QString &cardNo, const QString &mode)
 {
     return guarded("basAccess_MakeRepeatSQL", [&] {
         QString sql = mode + kRepeatColumns + QStringLiteral("FROM ") + kTableData + QStringLiteral(" ");

@@ -1,10 +1,10 @@
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include "app/CheckedSaveFile.h"
 #include "app/DataFolder.h"
 #include "app/Failure.h"
 #include "app/Seams.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "app/basGlobal.h"
 #include "history/DatabaseErrors.h"
 #include "history/HistoryCheck.h"
@@ -15,7 +15,7 @@
 #include "history/ShownRows.h"
 #include "history/Transaction.h"
 #include "history/HistoryWorker.h"
-#include "history/basAccessEntry.h"
+#include "history/Registration.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -74,7 +74,7 @@ void throwSqlError(const QSqlError &error, const QString &context, const QString
     // statement runs on it).
     const QString concerned = !file.isEmpty()                ? file
                               : QDir::isAbsolutePath(context) ? context
-                                                              : basAccess_FilePath(kDatFile);
+                                                              : history::databasePath(kDatFile);
     const QString sentence = databaseErrorSentence(error, concerned);
     if (!sentence.isEmpty()) {
         const QString path = concerned;
@@ -129,7 +129,7 @@ QStringList scriptStatements(const QString &script)
 QStringList databaseFiles()
 {
     QStringList files;
-    for (const QString &file : {basAccess_FilePath(kDatFile), basAccess_FilePath(kMstFile)})
+    for (const QString &file : {history::databasePath(kDatFile), history::databasePath(kMstFile)})
         files << file << file + QStringLiteral("-wal") << file + QStringLiteral("-shm")
               << file + QStringLiteral("-journal") << history::cleanEndMarkerPath(file);
     return files;
@@ -163,12 +163,12 @@ bool g_historyForReading = false;
 
 QString programFolder()
 {
-    return basCommon_CheckPath(AppPath.isEmpty() ? seams::programFolder() : AppPath);
+    return app::withTrailingSeparator(AppPath.isEmpty() ? seams::programFolder() : AppPath);
 }
 
 } // namespace
 
-QString basAccess_DiskFileName(const QString &fileName)
+QString history::diskFileName(const QString &fileName)
 {
     if (fileName.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive))
         return fileName.left(fileName.size() - 4) + QStringLiteral(".sqlite");
@@ -180,20 +180,20 @@ namespace {
 QString g_privateHistoryFolder;
 } // namespace
 
-void basAccess_UsePrivateHistory(const QString &folder) { g_privateHistoryFolder = folder; }
+void history::usePrivateHistory(const QString &folder) { g_privateHistoryFolder = folder; }
 
-bool basAccess_UsesPrivateHistory() { return !g_privateHistoryFolder.isEmpty(); }
+bool history::usesPrivateHistory() { return !g_privateHistoryFolder.isEmpty(); }
 
-QString basAccess_FilePath(const QString &fileName)
+QString history::databasePath(const QString &fileName)
 {
     if (fileName == kDatFile && !g_privateHistoryFolder.isEmpty())
-        return basCommon_CheckPath(g_privateHistoryFolder) + basAccess_DiskFileName(fileName);
-    const QString inDataFolder = programFolder() + basAccess_DiskFileName(fileName);
+        return app::withTrailingSeparator(g_privateHistoryFolder) + history::diskFileName(fileName);
+    const QString inDataFolder = programFolder() + history::diskFileName(fileName);
     // The masters ship with the program: when the data folder has none (the
     // user's folder of an installed program), the installed copy is read.
     if (fileName == kMstFile && !QFileInfo::exists(inDataFolder)) {
         for (const QString &folder : shippedDataFolders()) {
-            const QString shipped = basCommon_CheckPath(folder) + basAccess_DiskFileName(fileName);
+            const QString shipped = app::withTrailingSeparator(folder) + history::diskFileName(fileName);
             if (QFileInfo(shipped).isFile())
                 return shipped;
         }
@@ -201,22 +201,22 @@ QString basAccess_FilePath(const QString &fileName)
     return inDataFolder;
 }
 
-bool basAccess_IsOpen(DbConnection which)
+bool history::isOpen(DbConnection which)
 {
     return QSqlDatabase::contains(connectionName(which)) &&
            QSqlDatabase::database(connectionName(which), false).isOpen();
 }
 
-QSqlDatabase basAccess_Database(DbConnection which)
+QSqlDatabase history::database(DbConnection which)
 {
     if (which == DbConnection::Server && serverConfigured())
         return serverConnection();
-    if (!basAccess_IsOpen(which))
+    if (!history::isOpen(which))
         throw Failure(3704, QStringLiteral("データベースが開かれていません。"));
     return QSqlDatabase::database(connectionName(which), false);
 }
 
-void basAccess_RunScript(QSqlDatabase db, const QString &script)
+void history::runScript(QSqlDatabase db, const QString &script)
 {
     for (const QString &statement : scriptStatements(script)) {
         QSqlQuery q(db);
@@ -225,12 +225,12 @@ void basAccess_RunScript(QSqlDatabase db, const QString &script)
     }
 }
 
-HistoryServer basAccess_ServerSetting()
+HistoryServer history::serverSetting()
 {
     HistoryServer server;
     const QString file = settingsFileName();
     auto read = [&](const char *key) {
-        const QString value = basCommon_GetIniString(kSectionDatabase, QString::fromLatin1(key), file);
+        const QString value = app::readProfileString(kSectionDatabase, QString::fromLatin1(key), file);
         return value == kIniMissing ? QString() : value.trimmed();
     };
     // A history of the run's own never reaches the shared one.
@@ -275,7 +275,7 @@ const QString kServerOptions = QStringLiteral(
 
 // A statement of the program that waits for another session's lock gives up
 // after this long (the table locks of changes wait in short tries instead,
-// see basAccess_LockServerTable).
+// see history::lockServerTable).
 const QString kSessionLockTimeout = QStringLiteral("10s");
 
 const QString kSqlStateLockTimeout = QStringLiteral("55P03");
@@ -487,7 +487,7 @@ void closeServer()
 }
 
 // The connection the start tries on a thread of its own (see
-// basAccess_ConnectServerInBackground), and what became of it.
+// history::connectServerInBackground), and what became of it.
 struct BackgroundTry {
     QThread *thread = nullptr;
     QString away; // empty: the server answered and its table has the right shape
@@ -516,7 +516,7 @@ bool takeBackgroundTry()
 // or again after it was away): each operation that needs it tries once.
 QSqlDatabase serverConnection()
 {
-    if (!basAccess_IsOpen(DbConnection::Server)) {
+    if (!history::isOpen(DbConnection::Server)) {
         // The start's own try, still running or ended: its answer counts
         // for this operation, rather than a second wait as long.
         if (takeBackgroundTry())
@@ -550,7 +550,7 @@ bool namesHistoryTable(const QString &source)
 
 } // namespace
 
-void basAccess_MDBOpen(const QString &fileName, HistoryAccess access)
+void history::openDatabase(const QString &fileName, HistoryAccess access)
 {
     guarded("basAccess_MDBOpen", [&] {
         setProgramFilesSource(databaseFiles);
@@ -558,9 +558,9 @@ void basAccess_MDBOpen(const QString &fileName, HistoryAccess access)
         if (!history && fileName != kMstFile)
             return;
         const DbConnection which = history ? DbConnection::History : DbConnection::Master;
-        if (basAccess_IsOpen(which))
+        if (history::isOpen(which))
             return;
-        const QString path = basAccess_FilePath(fileName);
+        const QString path = history::databasePath(fileName);
         // A read takes no lock and changes nothing: not the schema, not the
         // rows' identities, not the clean-end stamp. Only a folder without a
         // history yet gets one made, as by any other start.
@@ -600,13 +600,13 @@ void basAccess_MDBOpen(const QString &fileName, HistoryAccess access)
                 if (history && !forReading) {
                     // (Statements that find everything in place write nothing
                     // and need no lock: a start beside a long import goes on.)
-                    basAccess_RunScript(db, historySchemaSql());
+                    history::runScript(db, historySchemaSql());
                     if (checkedInFull)
                         history::markCheckedSound();
                     else
                         history::startBackgroundCheck(path);
                     try {
-                        basAccess_EnsureRowIdentity(db);
+                        history::ensureRowIdentity(db);
                     } catch (const ExpectedFailure &damaged) { // (found by the check it waited for)
                         throw Failure(damaged.number(), damaged.description());
                     }
@@ -625,7 +625,7 @@ void basAccess_MDBOpen(const QString &fileName, HistoryAccess access)
                     // operation that needs it connects (the window's start
                     // tries in the background), and each operation after a
                     // failure tries to reach it again.
-                    const HistoryServer server = basAccess_ServerSetting();
+                    const HistoryServer server = history::serverSetting();
                     g_server.reset();
                     g_serverAway.clear();
                     if (server.shared)
@@ -641,7 +641,7 @@ void basAccess_MDBOpen(const QString &fileName, HistoryAccess access)
     });
 }
 
-void basAccess_MDBClose(const QString &fileName)
+void history::closeDatabase(const QString &fileName)
 {
     guarded("basAccess_MDBClose", [&] {
         if (fileName != kDatFile && fileName != kMstFile)
@@ -653,7 +653,7 @@ void basAccess_MDBClose(const QString &fileName)
             closeServer();
             g_server.reset();
             g_serverAway.clear();
-            basAccess_RememberShown({});
+            history::rememberShown({});
         }
         const QString name = connectionName(fileName == kDatFile ? DbConnection::History : DbConnection::Master);
         if (!QSqlDatabase::contains(name))
@@ -672,51 +672,51 @@ void basAccess_MDBClose(const QString &fileName)
     });
 }
 
-QString basAccess_SqliteText(const QString &source)
+QString history::sqliteText(const QString &source)
 {
     if (jetsql::isTableName(source))
         return QStringLiteral("SELECT * FROM ") + source + QStringLiteral(" ORDER BY rowid");
     return jetsql::toSqlite(source);
 }
 
-QString basAccess_ServerText(const QString &source)
+QString history::serverText(const QString &source)
 {
     if (jetsql::isTableName(source))
         return QStringLiteral("SELECT * FROM ") + source + QStringLiteral(" ORDER BY ") + kServerRowKey;
     return jetsql::toPostgres(source);
 }
 
-DbConnection basAccess_Route(DbConnection which, const QString &source)
+DbConnection history::route(DbConnection which, const QString &source)
 {
-    if (which == DbConnection::History && basAccess_UsesServer() && namesHistoryTable(source))
+    if (which == DbConnection::History && history::usesServer() && namesHistoryTable(source))
         return DbConnection::Server;
     return which;
 }
 
-QString basAccess_RowKey(const QString &statement)
+QString history::rowKeyColumn(const QString &statement)
 {
-    return basAccess_Route(DbConnection::History, statement) == DbConnection::Server ? kServerRowKey
+    return history::route(DbConnection::History, statement) == DbConnection::Server ? kServerRowKey
                                                                                        : QStringLiteral("rowid");
 }
 
-QSqlQuery basAccess_Execute(DbConnection which, const QString &source)
+QSqlQuery history::execute(DbConnection which, const QString &source)
 {
-    const DbConnection target = basAccess_Route(which, source);
-    QSqlQuery q(basAccess_Database(target));
+    const DbConnection target = history::route(which, source);
+    QSqlQuery q(history::database(target));
     q.setForwardOnly(true);
     if (target == DbConnection::Server) {
-        if (!q.exec(basAccess_ServerText(source)))
+        if (!q.exec(history::serverText(source)))
             throwServerError(q.lastError());
         return q;
     }
-    if (!q.exec(basAccess_SqliteText(source)))
-        throwSqlError(q.lastError(), QString(), QDir::toNativeSeparators(basAccess_Database(which).databaseName()));
+    if (!q.exec(history::sqliteText(source)))
+        throwSqlError(q.lastError(), QString(), QDir::toNativeSeparators(history::database(which).databaseName()));
     return q;
 }
 
-bool basAccess_UsesServer() { return g_server.has_value(); }
+bool history::usesServer() { return g_server.has_value(); }
 
-QString basAccess_ServerAway() { return g_server ? g_serverAway : QString(); }
+QString history::serverAwayReason() { return g_server ? g_serverAway : QString(); }
 
 void throwServerError(const QSqlError &error)
 {
@@ -732,7 +732,7 @@ void throwServerError(const QSqlError &error)
                     probe.lastError().nativeErrorCode() == QLatin1String("25P02"); // in a failed transaction
         }
     }
-    const HistoryServer server = g_server.value_or(basAccess_ServerSetting());
+    const HistoryServer server = g_server.value_or(history::serverSetting());
     bool ok = false;
     long number = error.nativeErrorCode().toLong(&ok);
     if (!ok)
@@ -762,13 +762,13 @@ void throwServerError(const QSqlError &error)
                                       server.describe() + QStringLiteral(") ") + text.trimmed());
 }
 
-bool basAccess_ServerConnected() { return g_server && basAccess_IsOpen(DbConnection::Server); }
+bool history::serverConnected() { return g_server && history::isOpen(DbConnection::Server); }
 
-void basAccess_SetServerStateListener(std::function<void()> listener) { g_serverListener = std::move(listener); }
+void history::setServerStateListener(std::function<void()> listener) { g_serverListener = std::move(listener); }
 
-void basAccess_ConnectServerInBackground(std::function<void()> done)
+void history::connectServerInBackground(std::function<void()> done)
 {
-    if (!g_server || basAccess_IsOpen(DbConnection::Server) || g_background)
+    if (!g_server || history::isOpen(DbConnection::Server) || g_background)
         return;
     auto attempt = std::make_unique<BackgroundTry>();
     BackgroundTry *raw = attempt.get();
@@ -793,7 +793,7 @@ void basAccess_ConnectServerInBackground(std::function<void()> done)
             return; // the history was closed in the meantime
         if (g_background && !takeBackgroundTry())
             expectedFailureOf([] { serverConnection(); });
-        if (done && basAccess_IsOpen(DbConnection::Server))
+        if (done && history::isOpen(DbConnection::Server))
             done();
     }, Qt::QueuedConnection);
     g_background = std::move(attempt);
@@ -806,40 +806,40 @@ namespace {
 void lockInTries(QSqlDatabase db, const QString &statement, const std::function<bool()> &keepGoing)
 {
     QSqlQuery q(db);
-    basAccess_Run(q, QStringLiteral("SET LOCAL lock_timeout = '%1ms'").arg(kServerLockTryMs), true);
+    history::runText(q, QStringLiteral("SET LOCAL lock_timeout = '%1ms'").arg(kServerLockTryMs), true);
     QElapsedTimer waited;
     waited.start();
     for (;;) {
-        basAccess_Run(q, QStringLiteral("SAVEPOINT passlog_table_lock"), true);
+        history::runText(q, QStringLiteral("SAVEPOINT passlog_table_lock"), true);
         if (q.exec(statement)) {
             q.finish();
-            basAccess_Run(q, QStringLiteral("RELEASE SAVEPOINT passlog_table_lock"), true);
-            basAccess_Run(q, QStringLiteral("SET LOCAL lock_timeout = '") + kSessionLockTimeout + QLatin1Char('\''), true);
+            history::runText(q, QStringLiteral("RELEASE SAVEPOINT passlog_table_lock"), true);
+            history::runText(q, QStringLiteral("SET LOCAL lock_timeout = '") + kSessionLockTimeout + QLatin1Char('\''), true);
             return;
         }
         const QSqlError refused = q.lastError();
         if (refused.nativeErrorCode() != kSqlStateLockTimeout || waited.elapsed() >= kServerLockWaitMs)
             throwServerError(refused);
-        basAccess_Run(q, QStringLiteral("ROLLBACK TO SAVEPOINT passlog_table_lock"), true);
+        history::runText(q, QStringLiteral("ROLLBACK TO SAVEPOINT passlog_table_lock"), true);
         if (keepGoing && !keepGoing())
             throw WorkStopped();
     }
 }
 } // namespace
 
-void basAccess_LockServerTable(QSqlDatabase db, const QString &mode, const std::function<bool()> &keepGoing)
+void history::lockServerTable(QSqlDatabase db, const QString &mode, const std::function<bool()> &keepGoing)
 {
     lockInTries(db, QStringLiteral("LOCK TABLE ETC_DATA IN ") + mode + QStringLiteral(" MODE"), keepGoing);
 }
 
-void basAccess_LockServerHistory(QSqlDatabase db, const std::function<bool()> &keepGoing)
+void history::lockServerHistoryWriters(QSqlDatabase db, const std::function<bool()> &keepGoing)
 {
     lockInTries(db, QStringLiteral("SELECT pg_advisory_xact_lock(20240502)"), keepGoing);
 }
 
-QString basAccess_ServerGrants(const QString &role)
+QString history::serverGrants(const QString &role)
 {
-    QSqlQuery q(basAccess_Database(DbConnection::Server));
+    QSqlQuery q(history::database(DbConnection::Server));
     QString sequence;
     if (q.exec(QStringLiteral("SELECT pg_get_serial_sequence('etc_data', 'row_id')")) && q.next())
         sequence = q.value(0).toString();
@@ -858,10 +858,10 @@ QString basAccess_ServerGrants(const QString &role)
     return grants;
 }
 
-QString basAccess_InitServer()
+QString history::initServer()
 {
     return guarded("basAccess_InitServer", [&]() -> QString {
-        const HistoryServer server = basAccess_ServerSetting();
+        const HistoryServer server = history::serverSetting();
         if (!server.shared)
             throw ExpectedFailure(-1, QStringLiteral("設定ファイルの [DATABASE] に共有の利用履歴サーバー(Driver=PSQL)が"
                                                      "設定されていません。 (設定ファイル: ") +
@@ -881,16 +881,16 @@ QString basAccess_InitServer()
         QSqlQuery q(db);
         try {
             history::Transaction transaction(db, true);
-            basAccess_Run(q, QStringLiteral("SELECT pg_advisory_xact_lock(20240501)"), true);
+            history::runText(q, QStringLiteral("SELECT pg_advisory_xact_lock(20240501)"), true);
             QSqlQuery exists(db);
-            basAccess_Run(exists, QStringLiteral("SELECT to_regclass('etc_data') IS NOT NULL"), true);
+            history::runText(exists, QStringLiteral("SELECT to_regclass('etc_data') IS NOT NULL"), true);
             if (exists.next() && exists.value(0).toBool()) {
                 const QString problem = serverShapeProblem(db, server, true);
                 if (!problem.isEmpty())
                     refuseShape(server, problem);
             }
             exists.finish();
-            basAccess_RunScript(db, serverSchemaSql());
+            history::runScript(db, serverSchemaSql());
             const QString problem = serverShapeProblem(db, server);
             if (!problem.isEmpty())
                 refuseShape(server, problem);
@@ -904,11 +904,11 @@ QString basAccess_InitServer()
             throw;
         }
         q.finish();
-        return basAccess_ServerGrants(QStringLiteral("passlog_user"));
+        return history::serverGrants(QStringLiteral("passlog_user"));
     });
 }
 
-void basAccess_Run(QSqlQuery &q, const QString &sql, bool server)
+void history::runText(QSqlQuery &q, const QString &sql, bool server)
 {
     if (q.exec(sql))
         return;
@@ -917,31 +917,31 @@ void basAccess_Run(QSqlQuery &q, const QString &sql, bool server)
     throwSqlError(q.lastError());
 }
 
-bool basAccess_MDBTBLCheck(const QString &source)
+bool history::hasRows(const QString &source)
 {
     return guarded("basAccess_MDBTBLCheck", [&] {
-        QSqlQuery q = basAccess_Execute(DbConnection::History, source);
+        QSqlQuery q = history::execute(DbConnection::History, source);
         const bool any = q.next();
         q.finish();
         return any;
     });
 }
 
-void basAccess_MDBTBLOpen(const QString &statement)
+void history::runStatement(const QString &statement)
 {
     guarded("basAccess_MDBTBLOpen", [&] {
         static const QRegularExpression change(QStringLiteral("^\\s*(DELETE|UPDATE|INSERT)\\b"),
                                                QRegularExpression::CaseInsensitiveOption);
         if (change.match(statement).hasMatch() &&
-            basAccess_Route(DbConnection::History, statement) == DbConnection::History) {
+            history::route(DbConnection::History, statement) == DbConnection::History) {
             // Emptying an empty staging table writes nothing: no wait for the
             // check of the file.
             if (statement.simplified() == QStringLiteral("DELETE * FROM ") + kTableTemp + QLatin1Char(';') &&
-                !basAccess_MDBTBLCheck(kTableTemp))
+                !history::hasRows(kTableTemp))
                 return;
             history::requireSoundHistory();
         }
-        QSqlQuery q = basAccess_Execute(DbConnection::History, statement);
+        QSqlQuery q = history::execute(DbConnection::History, statement);
         q.finish();
     });
 }

@@ -1,7 +1,7 @@
 // The polling sequence, the card-read sequence and the connection-lost
 // handling; the card state they find goes out through the reader link.
 
-#include "reader/basRS232C.h"
+#include "reader/CardReader.h"
 
 #include "app/Failure.h"
 #include "app/Settings.h"
@@ -16,9 +16,9 @@ namespace {
 const QString kNotConnected = QStringLiteral("未接続");
 const QString kSetCard = QStringLiteral("カードをセットして下さい");
 
-void showCardState(const QString &text) { emit basRS232C_Link().cardStateChanged(text); }
-void showCount(const QString &text) { emit basRS232C_Link().recordCountChanged(text); }
-void enableCardRead(bool enabled) { emit basRS232C_Link().cardReadableChanged(enabled); }
+void showCardState(const QString &text) { emit reader::link().cardStateChanged(text); }
+void showCount(const QString &text) { emit reader::link().recordCountChanged(text); }
+void enableCardRead(bool enabled) { emit reader::link().cardReadableChanged(enabled); }
 
 QString textAt(const QByteArray &buffer, int from, int to)
 {
@@ -39,13 +39,13 @@ QString cardStateLetter(const QByteArray &buffer)
 void failRead()
 {
     blnReadError = true;
-    basRS232C_ClearCardTable();
+    decode::clearCardTable();
     showCount(recordCountText(0));
 }
 
 } // namespace
 
-void basRS232C_ConnectionOut(int type)
+void reader::connectionLost(int type)
 {
     guarded("basRS232C_ConnectionOut", [&] {
         intRelayMode = 0;
@@ -57,12 +57,12 @@ void basRS232C_ConnectionOut(int type)
             showCardState(kNotConnected);
         }
         enableCardRead(false);
-        basRS232C_ClearCardTable();
-        emit basRS232C_Link().connectionLost(type);
+        decode::clearCardTable();
+        emit reader::link().connectionLost(type);
     });
 }
 
-void basRS232C_CommBasicSequence()
+void reader::pollReader()
 {
     // The receive waits let timer ticks through; a tick that arrives while a
     // polling sequence is still talking to the reader is left out.
@@ -74,22 +74,22 @@ void basRS232C_CommBasicSequence()
         const auto done = qScopeGuard([] { running = false; });
 
         const int port = comPortNumber();
-        if (!basRS232C_CheckPortExistence(port)) {
-            basRS232C_ConnectionOut(0);
+        if (!reader::portExists(port)) {
+            reader::connectionLost(0);
             return;
         }
-        basRS232C_CommPortOpen(port);
-        basRS232C_SendENQ();
+        reader::openPort(port);
+        reader::sendEnq();
         QByteArray buffer;
-        for (int receives = 0; receives < kMaxPollingReceives; ++receives) {
-            basRS232C_CommInput(100, buffer);
+        for (int receives = 0; receives < reader::kMaxPollingReceives; ++receives) {
+            reader::receiveFrame(100, buffer);
             const int n = frame::ubound(buffer);
             if (n >= 9) {
                 intNoReplyCount = 0;
                 const QString command = n == 12 ? textAt(buffer, 6, 10) : textAt(buffer, 8, 9);
                 if (command == QLatin1String("AC")) {
                     if (n == 11)
-                        basRS232C_SendET(0);
+                        reader::sendEtAnswer(0);
                 } else if (command == QLatin1String("CS")) {
                     const QString state = cardStateLetter(buffer);
                     if (state == QLatin1String("I"))
@@ -104,7 +104,7 @@ void basRS232C_CommBasicSequence()
                     return;
                 } else if (command == QLatin1String("PRINT")) {
                     intRelayMode = 2;
-                    basRS232C_SendENQ();
+                    reader::sendEnq();
                 }
                 continue;
             }
@@ -114,37 +114,37 @@ void basRS232C_CommBasicSequence()
             if (intNoReplyCount < 3)
                 return;
             intNoReplyCount = 0;
-            basRS232C_ConnectionOut(0);
+            reader::connectionLost(0);
             return;
         }
     });
 }
 
-void basRS232C_CommCardRead(const std::optional<QDate> &startDate)
+void reader::readCard(const std::optional<QDate> &startDate)
 {
     guarded("basRS232C_CommCardRead", [&] {
-        const CardTableLimits limits{startDate, [](int n) { emit basRS232C_Link().readProgress(n); }};
+        const CardTableLimits limits{startDate, [](int n) { emit reader::link().readProgress(n); }};
         blnReadForward = false;
         blnWrapCheck = false;
         blnReadError = false;
         intDupCount = 0;
-        basRS232C_ClearCardTable();
+        decode::clearCardTable();
         qint16 count = 0;
         qint16 lastResult = 0;
 
         const int port = comPortNumber();
-        if (!basRS232C_CheckPortExistence(port)) {
-            basRS232C_ConnectionOut(1);
+        if (!reader::portExists(port)) {
+            reader::connectionLost(1);
             return;
         }
-        basRS232C_CommPortOpen(port);
-        basRS232C_SendENQ();
+        reader::openPort(port);
+        reader::sendEnq();
         int wait = 100;
         int receivesWithoutRecord = 0;
         int skippedInARow = 0;
         QByteArray buffer;
         for (;;) {
-            basRS232C_CommInput(wait, buffer);
+            reader::receiveFrame(wait, buffer);
             const int n = frame::ubound(buffer);
             if (n >= 9) {
                 wait = 50;
@@ -152,14 +152,14 @@ void basRS232C_CommCardRead(const std::optional<QDate> &startDate)
                 const QString command = textAt(buffer, 8, 9);
                 if (command == QLatin1String("AC")) {
                     if (n == 11)
-                        basRS232C_SendET(0);
+                        reader::sendEtAnswer(0);
                 } else if (command == QLatin1String("CS")) {
                     if (cardStateLetter(buffer) != QLatin1String("I")) {
-                        basRS232C_ConnectionOut(2);
+                        reader::connectionLost(2);
                         return;
                     }
                     showCardState(QStringLiteral("カード読込中"));
-                    basRS232C_SendLR(count == 0 ? QStringLiteral("O")
+                    reader::requestRecords(count == 0 ? QStringLiteral("O")
                                      : blnReadForward ? QStringLiteral("F")
                                                       : QStringLiteral("B"),
                                      0);
@@ -168,21 +168,21 @@ void basRS232C_CommCardRead(const std::optional<QDate> &startDate)
                     if (n == 34) {
                         // A damaged record never reaches the history: the read
                         // ends with an error and nothing of it is kept.
-                        if (!basRS232C_FrameIntact(buffer)) {
+                        if (!reader::frameIntact(buffer)) {
                             failRead();
                             return;
                         }
-                        basRS232C_SendACK();
+                        reader::sendAck();
                         answer = frame::charAt(buffer, 10);
                         receivesWithoutRecord = 0;
                     }
                     if (answer == QLatin1String("Y")) {
-                        lastResult = basRS232C_VirtualTableInput(count, buffer, limits);
+                        lastResult = decode::storeRecordFrame(count, buffer, limits);
                         if (lastResult == 0)
                             return;
                         skippedInARow = lastResult == -1 ? skippedInARow + 1 : 0;
-                        if (skippedInARow > kMaxSkippedRecordsInARow) {
-                            basRS232C_ConnectionOut(1);
+                        if (skippedInARow > reader::kMaxSkippedRecordsInARow) {
+                            reader::connectionLost(1);
                             return;
                         }
                         showCount(recordCountText(count));
@@ -194,19 +194,19 @@ void basRS232C_CommCardRead(const std::optional<QDate> &startDate)
                     } else if (answer == QLatin1String("O")) {
                         return;
                     }
-                    basRS232C_SendENQ();
+                    reader::sendEnq();
                 }
             } else if (n == 0) {
                 ++intNoReplyCount;
                 if (intNoReplyCount >= 3) {
-                    basRS232C_ConnectionOut(1);
+                    reader::connectionLost(1);
                     return;
                 }
-                basRS232C_SendENQ();
+                reader::sendEnq();
                 wait = 1000;
             }
-            if (++receivesWithoutRecord > kMaxReceivesWithoutRecord) {
-                basRS232C_ConnectionOut(1);
+            if (++receivesWithoutRecord > reader::kMaxReceivesWithoutRecord) {
+                reader::connectionLost(1);
                 return;
             }
         }

@@ -44,86 +44,102 @@ struct HistoryServer {
     QString sslRootCert; // empty: the client library's default
     QString describe() const; // "PostgreSQL host:port/name", for error texts
 };
-HistoryServer basAccess_ServerSetting();
+namespace history {
+
+HistoryServer serverSetting();
 // True when the settings put the history table on a server, whether or not
 // the server can be reached right now.
-bool basAccess_UsesServer();
+bool usesServer();
 // Why the shared history's server could not be reached the last time it was
 // tried (empty while it is connected, and without a server).
-QString basAccess_ServerAway();
+QString serverAwayReason();
 // True while the shared history's connection is open (after a first
 // operation, or the background connection below, reached it).
-bool basAccess_ServerConnected();
+bool serverConnected();
 // Called (on the program's thread) whenever the shared history was reached
 // or found away: the window shows the state from it. Empty: nobody hears.
-void basAccess_SetServerStateListener(std::function<void()> listener);
+void setServerStateListener(std::function<void()> listener);
 // Tries to reach the shared history on a thread of its own, so that the
 // window need not wait for a server that does not answer; done() runs on
 // the program's event loop once the server has answered and is connected
 // (a failure is told to the state listener only). An operation that needs
 // the server in the meantime waits for this try rather than making another.
-void basAccess_ConnectServerInBackground(std::function<void()> done);
+void connectServerInBackground(std::function<void()> done);
+
+} // namespace history
 
 // How long a change of the shared history waits in all for another PC's
 // lock of the table before it gives up, and how long one try waits.
 inline constexpr int kServerLockWaitMs = 10000;
 inline constexpr int kServerLockTryMs = 250;
+namespace history {
+
 // Takes a lock of the shared history's table in the open transaction of db
 // (mode: "SHARE ROW EXCLUSIVE", ...), in short tries: between them
 // keepGoing is asked (the progress with 中止 repaints there); false throws
 // WorkStopped. Another PC holding the table for longer than
 // kServerLockWaitMs ends in an ExpectedFailure saying so.
-void basAccess_LockServerTable(QSqlDatabase db, const QString &mode, const std::function<bool()> &keepGoing = {});
+void lockServerTable(QSqlDatabase db, const QString &mode, const std::function<bool()> &keepGoing = {});
 // The writers that add to the shared history by what it already holds
 // (CSV取込, the copy of a history file) take turns: an advisory lock of the
 // server, held until db's transaction ends, taken in the same bounded,
 // stoppable tries, so that two PCs at once add what one of them alone would.
-void basAccess_LockServerHistory(QSqlDatabase db, const std::function<bool()> &keepGoing = {});
+void lockServerHistoryWriters(QSqlDatabase db, const std::function<bool()> &keepGoing = {});
 
 // "passlog server init": creates the shared history's table and indexes on
 // the server the settings name (or brings a table from before up to date),
 // as the database's owner, once. Safe to repeat; a table of another shape is
 // refused with nothing changed. Returns what to tell the owner: the GRANT
 // lines for the role of the day-to-day PCs.
-QString basAccess_InitServer();
+QString initServer();
 // The statements that give a day-to-day role what the program needs, and no more.
-QString basAccess_ServerGrants(const QString &role);
+QString serverGrants(const QString &role);
 
 // The connection a statement runs on: History statements that name ETC_DATA
 // go to the server while there is one.
-DbConnection basAccess_Route(DbConnection which, const QString &source);
+DbConnection route(DbConnection which, const QString &source);
+
+} // namespace history
 // A failure of the server as an ExpectedFailure naming the server: the
 // operation ends with a warning and the program goes on. When the connection
 // is gone it is closed, and the next operation connects again.
 [[noreturn]] void throwServerError(const QSqlError &error);
+namespace history {
+
 // The statement a source stands for on the server.
-QString basAccess_ServerText(const QString &source);
+QString serverText(const QString &source);
+
+} // namespace history
 QString serverSchemaSql();
 
 // ReadOnly: the caller only reads the history (an export): the file is
 // opened read-only, so that the open takes no lock, waits for no writer and
 // changes nothing in it.
 enum class HistoryAccess { ReadWrite, ReadOnly };
-void basAccess_MDBOpen(const QString &fileName, HistoryAccess access = HistoryAccess::ReadWrite);
-void basAccess_MDBClose(const QString &fileName);
-bool basAccess_MDBTBLCheck(const QString &source);
-void basAccess_MDBTBLOpen(const QString &statement);
+namespace history {
+
+void openDatabase(const QString &fileName, HistoryAccess access = HistoryAccess::ReadWrite);
+void closeDatabase(const QString &fileName);
+bool hasRows(const QString &source);
+void runStatement(const QString &statement);
 
 // The name on disk of "ETC_DAT.mdb" / "ETC_MST.mdb": "ETC_DAT.sqlite" /
 // "ETC_MST.sqlite". Other names are returned unchanged.
-QString basAccess_DiskFileName(const QString &fileName);
+QString diskFileName(const QString &fileName);
 // Full path of a database file in the program folder.
-QString basAccess_FilePath(const QString &fileName);
+QString databasePath(const QString &fileName);
 
 // For this run the history is a file in folder (the demo's, which goes with
 // it), never the user's history file or the shared history on a server.
 // Empty: the user's history again.
-void basAccess_UsePrivateHistory(const QString &folder);
-bool basAccess_UsesPrivateHistory();
+void usePrivateHistory(const QString &folder);
+bool usesPrivateHistory();
 
 // True while the connection is open.
-bool basAccess_IsOpen(DbConnection which);
-QSqlDatabase basAccess_Database(DbConnection which);
+bool isOpen(DbConnection which);
+QSqlDatabase database(DbConnection which);
+
+} // namespace history
 
 // A refused statement as a Failure: the database's error number (-1 when it
 // has none) and text, with an optional context (a file, a statement) after it.
@@ -133,28 +149,32 @@ QSqlDatabase basAccess_Database(DbConnection which);
 [[noreturn]] void throwSqlError(const QSqlError &error, const QString &context = QString(),
                                 const QString &file = QString());
 
+namespace history {
+
 // Runs text already in the store's dialect on q; a refusal throws as
 // throwServerError (server) or throwSqlError does.
-void basAccess_Run(QSqlQuery &q, const QString &sql, bool server = false);
+void runText(QSqlQuery &q, const QString &sql, bool server = false);
 
 // The one execution point: runs a Jet-dialect statement (or opens a bare
 // table name, in stored order) on one of the two connections and returns the
 // result positioned before its first row. A statement the database refuses
 // throws Failure with the database's error number and text.
-QSqlQuery basAccess_Execute(DbConnection which, const QString &source);
+QSqlQuery execute(DbConnection which, const QString &source);
 
 // The statement a source stands for: a table name becomes
 // "SELECT * FROM <name> ORDER BY rowid", a statement is translated to SQLite.
-QString basAccess_SqliteText(const QString &source);
+QString sqliteText(const QString &source);
 
 // The column that identifies a row of the table a statement reads, for
 // ordering ties and paging: SQLite's rowid, the server's ROW_ID.
-QString basAccess_RowKey(const QString &statement);
+QString rowKeyColumn(const QString &statement);
 
 // Runs a script of statements separated by ";" at line ends (the schema and
 // master files of data/) on an open database; throws Failure on the first
 // refused statement.
-void basAccess_RunScript(QSqlDatabase db, const QString &script);
+void runScript(QSqlDatabase db, const QString &script);
+
+} // namespace history
 
 // The schema of the history database (data/schema_history.sql).
 QString historySchemaSql();

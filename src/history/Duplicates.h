@@ -9,21 +9,25 @@
 #include <QString>
 #include <QStringList>
 
+namespace history {
+
 // "SELECT DISTINCT カードNO FROM ETC_DATA " + the duplicate condition, the
 // range when one is set, "ORDER BY カードNO ASC;".
-QString basAccess_MakeRepeatCardSQL();
+QString duplicateCardsSql();
 
 // The card numbers owning duplicate records, in order; rows without a card
 // number are left out.
-QStringList basAccess_RepeatCardNumbers();
+QStringList duplicateCardNumbers();
 
 // Deletes the duplicate records of one card and returns how many rows went.
 // Copies held by other cards stay; of a passage held by this card alone, the
 // first registered copy stays. An empty card number deletes nothing. The
 // duplicates shown must still be those of the history (see ShownRows.h):
 // otherwise nothing is deleted and ShownRowsChanged is thrown.
-int basAccess_DeleteRepeats(const QString &cardNo, const KeepGoing &keepGoing = {});
+int deleteDuplicates(const QString &cardNo, const KeepGoing &keepGoing = {});
 
 // The master data's version as the version dialog shows it: "Ver " followed
 // by MST_VER of the first row of VERSION, or "Ver ?.??" without a row.
-QString basAccess_MasterVersionText();
+QString masterVersionText();
+
+} // namespace history

@@ -1,6 +1,6 @@
 // Serial port management: open, close, probe, receive one frame, send.
 
-#include "reader/basRS232C.h"
+#include "reader/CardReader.h"
 
 #include "app/Failure.h"
 #include "app/basGlobal.h"
@@ -49,12 +49,12 @@ Failure portFailure(const QSerialPort &port)
 
 } // namespace
 
-QSerialPort *basRS232C_Port() { return basRS232C_Link().port(); }
+QSerialPort *reader::serialPort() { return reader::link().port(); }
 
-void basRS232C_CommPortOpen(int port)
+void reader::openPort(int port)
 {
     guarded("basRS232C_CommPortOpen", [&] {
-        QSerialPort *p = basRS232C_Port();
+        QSerialPort *p = reader::serialPort();
         if (p->isOpen())
             return;
         p->setPortName(seams::portDevice(port));
@@ -69,10 +69,10 @@ void basRS232C_CommPortOpen(int port)
     });
 }
 
-void basRS232C_CommPortClose(int /*port*/)
+void reader::closePort(int /*port*/)
 {
     guarded("basRS232C_CommPortClose", [&] {
-        QSerialPort *p = basRS232C_Port();
+        QSerialPort *p = reader::serialPort();
         if (!p->isOpen())
             return;
         p->clear();
@@ -80,11 +80,11 @@ void basRS232C_CommPortClose(int /*port*/)
     });
 }
 
-bool basRS232C_CheckPortExistence(int port)
+bool reader::portExists(int port)
 {
     return guarded("basRS232C_CheckPortExistence", [&] {
-        basRS232C_CommPortClose(port);
-        QSerialPort *p = basRS232C_Port();
+        reader::closePort(port);
+        QSerialPort *p = reader::serialPort();
         p->setPortName(seams::portDevice(port));
         const bool usable = p->open(QIODevice::ReadWrite);
         p->clearError();
@@ -94,10 +94,10 @@ bool basRS232C_CheckPortExistence(int port)
     });
 }
 
-void basRS232C_CommInput(qint32 waitMs, QByteArray &buffer)
+void reader::receiveFrame(qint32 waitMs, QByteArray &buffer)
 {
     guarded("basRS232C_CommInput", [&] {
-        QSerialPort *port = basRS232C_Port();
+        QSerialPort *port = reader::serialPort();
         FrameRecognizer recognizer;
         int emptyPolls = 0;
         int wait = waitMs;
@@ -114,21 +114,21 @@ void basRS232C_CommInput(qint32 waitMs, QByteArray &buffer)
             char byte = 0;
             if (!port->getChar(&byte))
                 continue;
-            if (recognizer.feed(quint8(byte)) || recognizer.count() >= kMaxReceiveBytes)
+            if (recognizer.feed(quint8(byte)) || recognizer.count() >= reader::kMaxReceiveBytes)
                 break;
         }
         buffer = recognizer.buffer();
     });
 }
 
-void basRS232C_CommOutput(const QByteArray &bytes)
+void reader::sendBytes(const QByteArray &bytes)
 {
     guarded("basRS232C_CommOutput", [&] {
-        QSerialPort *port = basRS232C_Port();
+        QSerialPort *port = reader::serialPort();
         if (!port->isOpen())
             return;
         const QByteArray out =
-            frame::raw(intRelayMode == 2 ? basRS232C_RelayEnvelope(QByteArrayLiteral("COM1:"), bytes) : bytes);
+            frame::raw(intRelayMode == 2 ? reader::relayEnvelope(QByteArrayLiteral("COM1:"), bytes) : bytes);
         if (port->write(out) != out.size())
             throw portFailure(*port);
         port->flush();

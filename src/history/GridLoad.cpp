@@ -1,14 +1,14 @@
-#include "history/basAccessGrid.h"
+#include "history/GridLoad.h"
 
 #include "app/Failure.h"
 #include "history/ShownRows.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "history/HistoryGridModel.h"
 #include "history/JetSql.h"
 #include "history/HistoryWorker.h"
 
 #include <QTemporaryDir>
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include <limits>
 #include <memory>
@@ -156,7 +156,7 @@ class SqlPageSource : public GridPageSource {
 public:
     explicit SqlPageSource(const GridStatement &statement) : m_terms(statement.terms)
     {
-        const QString rowKey = basAccess_RowKey(statement.base);
+        const QString rowKey = history::rowKeyColumn(statement.base);
         m_terms.append({QStringLiteral("grid_key"), false});
         QString base = statement.base;
         // The row key rides along in front of the statement's own columns.
@@ -194,7 +194,7 @@ public:
         qint64 seen = 0;
         const qint64 wanted = firstAt + qint64(every) * (count - 1);
         for (const QString &condition : conditions(key, forward)) {
-            QSqlQuery q = basAccess_Execute(DbConnection::History,
+            QSqlQuery q = history::execute(DbConnection::History,
                                             statement(condition, forward, int(wanted - seen), true));
             while (q.next()) {
                 ++seen;
@@ -295,7 +295,7 @@ private:
         for (const QString &condition : conditions(key, forward)) {
             if (page.rows >= count)
                 break;
-            QSqlQuery q = basAccess_Execute(DbConnection::History, statement(condition, forward, count - page.rows));
+            QSqlQuery q = history::execute(DbConnection::History, statement(condition, forward, count - page.rows));
             page = fill(q, std::move(page), count);
         }
         return page;
@@ -368,7 +368,7 @@ QString scratchKeysFile()
 void runOn(QSqlDatabase db, const QString &sql, bool server)
 {
     QSqlQuery q(db);
-    basAccess_Run(q, sql, server);
+    history::runText(q, sql, server);
 }
 
 // (Re)makes the table of the passages held twice, with their number of
@@ -377,18 +377,18 @@ void runOn(QSqlDatabase db, const QString &sql, bool server)
 // (keepGoing), a table that a worker makes in the scratch file.
 QString keepDuplicateKeys(const QString &statement, const KeepGoing &keepGoing)
 {
-    const DbConnection target = basAccess_Route(DbConnection::History, statement);
+    const DbConnection target = history::route(DbConnection::History, statement);
     const bool server = target == DbConnection::Server;
     const QString keys = jetsql::duplicateKeysQuery(kTableData, true);
     const QString scratch = scratchKeysFile();
     if (server || !keepGoing || scratch.isEmpty()) {
-        QSqlDatabase db = basAccess_Database(target);
+        QSqlDatabase db = history::database(target);
         runOn(db, QStringLiteral("DROP TABLE IF EXISTS ") + kDuplicateKeys, server);
         const QString make = QStringLiteral("CREATE TEMP TABLE ") + kDuplicateKeys + QStringLiteral(" AS ") + keys;
         runOn(db, server ? jetsql::toPostgres(make) : make, server);
         return kDuplicateKeys;
     }
-    QSqlDatabase own = basAccess_Database(DbConnection::History);
+    QSqlDatabase own = history::database(DbConnection::History);
     QSqlQuery attached(own);
     attached.exec(QStringLiteral("PRAGMA database_list"));
     bool isAttached = false;
@@ -467,7 +467,7 @@ bool wholeDuplicateView(const QString &viewed, const GridStatement &statement)
 }
 } // namespace
 
-QString basAccess_GridTotalsSql(const QString &source)
+QString history::gridTotalsSql(const QString &source)
 {
     // The rows are counted per toll text first (an index of card, toll and
     // date answers that without reading the rows).
@@ -475,7 +475,7 @@ QString basAccess_GridTotalsSql(const QString &source)
                             QStringLiteral(") AS g GROUP BY 通行料金"));
 }
 
-QString basAccess_MonthlyTotalsSql(const QString &source)
+QString history::monthlyTotalsSql(const QString &source)
 {
     // Counted per card, month and toll text first (the index of card, toll
     // and date/time holds every column read), then the yen rule of the
@@ -488,7 +488,7 @@ QString basAccess_MonthlyTotalsSql(const QString &source)
            QStringLiteral(") AS t GROUP BY カードNO,ym ORDER BY カードNO ASC,ym ASC;");
 }
 
-GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sourceText, qint16 viewType,
+GridLoad history::loadGrid(HistoryGridModel &model, const QString &sourceText, qint16 viewType,
                                     const KeepGoing &keepGoing)
 {
     return guarded("basAccess_MDBtoMSHFlexGrid", [&] {
@@ -501,10 +501,10 @@ GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sour
         const QString keysTable = duplicates ? keepDuplicateKeys(viewed, keepGoing) : QString();
         const QString source = duplicates ? jetsql::withDuplicateKeys(viewed, keysTable) : viewed;
         GridLoad load;
-        basAccess_RememberShown({});
+        history::rememberShown({});
         // Taken before the rows are counted: a row stored in between makes a
         // later delete ask again rather than miss it.
-        const QVariant highest = viewType == 2 ? basAccess_HighestRowKey() : QVariant();
+        const QVariant highest = viewType == 2 ? history::highestRowKey() : QVariant();
         // The whole duplicate display counts its rows from the kept passages
         // (each with its number of copies) and takes its first page from the
         // passages that come first: the view is ordered by the passage's six
@@ -514,18 +514,18 @@ GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sour
         // The labels: one aggregate over the rows, none of them read.
         // (The kept passages' own table names no history table: it is read
         // where the view's statement runs.)
-        QSqlQuery totals = basAccess_Execute(
-            basAccess_Route(DbConnection::History, viewed),
+        QSqlQuery totals = history::execute(
+            history::route(DbConnection::History, viewed),
             wholeDuplicates ? totalsOverCounts(QStringLiteral("SELECT 通行料金,SUM(copies) AS n FROM ") + keysTable +
                                                QStringLiteral(" GROUP BY 通行料金"))
-                            : basAccess_GridTotalsSql(source));
+                            : history::gridTotalsSql(source));
         if (totals.next()) {
             load.totals.count = totals.value(0).toLongLong();
             load.totals.sum = totals.value(1).toLongLong();
         }
         totals.finish();
         if (viewType == 2)
-            basAccess_RememberShown({viewed, load.totals.count, highest});
+            history::rememberShown({viewed, load.totals.count, highest});
 
         if (load.totals.count == 0 || (viewType != 1 && viewType != 2)) {
             model.clear();
@@ -546,7 +546,7 @@ GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sour
             firstSql = SqlPageSource(splitStatement(jetsql::withDuplicateKeys(viewed, firstKeys)))
                            .firstStatement(HistoryGridModel::kPageRows);
         }
-        QSqlQuery first = basAccess_Execute(DbConnection::History, firstSql);
+        QSqlQuery first = history::execute(DbConnection::History, firstSql);
         const QSqlRecord fields = first.record();
         // Behind the row key, every column but the last (DATE_TIME, which only orders the rows).
         const int shown = qMax(0, fields.count() - 2);
@@ -568,7 +568,7 @@ GridLoad basAccess_MDBtoMSHFlexGrid(HistoryGridModel &model, const QString &sour
     });
 }
 
-QStringList basAccess_HistoryCardNumbers()
+QStringList history::historyCardNumbers()
 {
     return guarded("basMain_GetCardNo", [] {
         // The distinct numbers in order, read as "the next number after the
@@ -578,7 +578,7 @@ QStringList basAccess_HistoryCardNumbers()
             "WITH RECURSIVE card(id) AS (SELECT MIN(CARD_ID) FROM ETC_DATA UNION ALL "
             "SELECT (SELECT MIN(CARD_ID) FROM ETC_DATA WHERE CARD_ID > card.id) FROM card WHERE card.id IS NOT NULL) "
             "SELECT id FROM card WHERE id IS NOT NULL;");
-        QSqlQuery q = basAccess_Execute(DbConnection::History, sql);
+        QSqlQuery q = history::execute(DbConnection::History, sql);
         QStringList numbers;
         while (q.next()) {
             const QVariant value = q.value(0);

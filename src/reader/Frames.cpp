@@ -1,7 +1,7 @@
 // The reader's frames: checksum, ENQ and ACK frames, text frames with the
 // sequence toggle, and the relay envelope.
 
-#include "reader/basRS232C.h"
+#include "reader/CardReader.h"
 
 #include "app/Failure.h"
 #include "app/basGlobal.h"
@@ -12,7 +12,7 @@ namespace {
 Failure overflow() { return Failure(6, QStringLiteral("オーバーフローしました。")); }
 } // namespace
 
-int basRS232C_CalCheckSUM(const QByteArray &bytes)
+int reader::checksum(const QByteArray &bytes)
 {
     return guarded("basRS232C_CalCheckSUM", [&] {
         quint32 sum = 0;
@@ -22,30 +22,30 @@ int basRS232C_CalCheckSUM(const QByteArray &bytes)
     });
 }
 
-bool basRS232C_FrameIntact(const QByteArray &buffer)
+bool reader::frameIntact(const QByteArray &buffer)
 {
     const int n = frame::ubound(buffer);
-    return n >= 3 && frame::at(buffer, n - 1) == ctl::ETX && frame::at(buffer, n) == basRS232C_CalCheckSUM(buffer);
+    return n >= 3 && frame::at(buffer, n - 1) == ctl::ETX && frame::at(buffer, n) == reader::checksum(buffer);
 }
 
 static QByteArray controlFrame(quint8 code)
 {
     QByteArray f = frame::of({code, 0x30, 0x31, ctl::ETX, 0});
-    f[5] = char(basRS232C_CalCheckSUM(f));
+    f[5] = char(reader::checksum(f));
     return f;
 }
 
-void basRS232C_SendENQ()
+void reader::sendEnq()
 {
-    guarded("basRS232C_SendENQ", [] { basRS232C_CommOutput(controlFrame(ctl::ENQ)); });
+    guarded("basRS232C_SendENQ", [] { reader::sendBytes(controlFrame(ctl::ENQ)); });
 }
 
-void basRS232C_SendACK()
+void reader::sendAck()
 {
-    guarded("basRS232C_SendACK", [] { basRS232C_CommOutput(controlFrame(ctl::ACK)); });
+    guarded("basRS232C_SendACK", [] { reader::sendBytes(controlFrame(ctl::ACK)); });
 }
 
-QByteArray basRS232C_BuildTxtFrame(const QByteArray &command, const QByteArray &data, int kind, int retry)
+QByteArray reader::buildTextFrame(const QByteArray &command, const QByteArray &data, int kind, int retry)
 {
     const int length = frame::ubound(command) + frame::ubound(data);
     if (length > 255)
@@ -59,34 +59,34 @@ QByteArray basRS232C_BuildTxtFrame(const QByteArray &command, const QByteArray &
         f.append(char(frame::at(data, i)));
     f.append(char(ctl::ETX));
     f.append('\0');
-    f[length + 9] = char(basRS232C_CalCheckSUM(f));
+    f[length + 9] = char(reader::checksum(f));
     return f;
 }
 
-void basRS232C_CreateTxtFrame(const QByteArray &command, const QByteArray &data, int kind, int retry)
+void reader::sendTextFrame(const QByteArray &command, const QByteArray &data, int kind, int retry)
 {
     guarded("basRS232C_CreateTxtFrame",
-            [&] { basRS232C_CommOutput(basRS232C_BuildTxtFrame(command, data, kind, retry)); });
+            [&] { reader::sendBytes(reader::buildTextFrame(command, data, kind, retry)); });
 }
 
-void basRS232C_SendET(int retry)
+void reader::sendEtAnswer(int retry)
 {
     guarded("basRS232C_SendET", [&] {
-        basRS232C_CreateTxtFrame(frame::of({'E', 'T'}), frame::of({'N', 'M', 0x01, 0x32}), 1, retry);
+        reader::sendTextFrame(frame::of({'E', 'T'}), frame::of({'N', 'M', 0x01, 0x32}), 1, retry);
     });
 }
 
-void basRS232C_SendLR(const QString &letter, int retry)
+void reader::requestRecords(const QString &letter, int retry)
 {
     guarded("basRS232C_SendLR", [&] {
         if (letter.isEmpty())
             throw Failure(5, QStringLiteral("プロシージャの呼び出し、または引数が不正です。"));
         const int code = letter.at(0).unicode() < 0x100 ? letter.at(0).unicode() : '?';
-        basRS232C_CreateTxtFrame(frame::of({'L', 'R'}), frame::of({code}), 0, retry);
+        reader::sendTextFrame(frame::of({'L', 'R'}), frame::of({code}), 0, retry);
     });
 }
 
-QByteArray basRS232C_RelayEnvelope(const QByteArray &target, const QByteArray &payload)
+QByteArray reader::relayEnvelope(const QByteArray &target, const QByteArray &payload)
 {
     const int n = frame::ubound(payload);
     if (n > 255)
@@ -98,6 +98,6 @@ QByteArray basRS232C_RelayEnvelope(const QByteArray &target, const QByteArray &p
     f.append(frame::raw(payload));
     f.append(char(ctl::ETX));
     f.append('\0');
-    f[n + 10] = char(basRS232C_CalCheckSUM(f));
+    f[n + 10] = char(reader::checksum(f));
     return f;
 }

@@ -1,15 +1,15 @@
-#include "history/basAccessRepeat.h"
+#include "history/Duplicates.h"
 #include "history/ShownRows.h"
 
 #include "app/Failure.h"
 #include "history/JetSql.h"
 #include "history/ViewCondition.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include <QSqlQuery>
 #include <QVariant>
 
-QString basAccess_MakeRepeatCardSQL()
+QString history::duplicateCardsSql()
 {
     QString sql = QStringLiteral("SELECT DISTINCT カードNO ") + QStringLiteral("FROM ") + kTableData +
                   QStringLiteral(" ") + jetsql::correlatedDuplicateCondition(kTableData);
@@ -20,10 +20,10 @@ QString basAccess_MakeRepeatCardSQL()
     return sql + QStringLiteral("ORDER BY カードNO ASC") + QStringLiteral(";");
 }
 
-QStringList basAccess_RepeatCardNumbers()
+QStringList history::duplicateCardNumbers()
 {
     return guarded("frmDelRecord_Form_Load", [] {
-        QSqlQuery q = basAccess_Execute(DbConnection::History, basAccess_MakeRepeatCardSQL());
+        QSqlQuery q = history::execute(DbConnection::History, history::duplicateCardsSql());
         QStringList numbers;
         while (q.next()) {
             const QVariant value = q.value(0);
@@ -35,20 +35,20 @@ QStringList basAccess_RepeatCardNumbers()
     });
 }
 
-int basAccess_DeleteRepeats(const QString &cardNo, const KeepGoing &keepGoing)
+int history::deleteDuplicates(const QString &cardNo, const KeepGoing &keepGoing)
 {
     return guarded("frmDelRecord_btnOK_Click", [&] {
         if (cardNo.isEmpty())
             return 0;
-        return int(basAccess_DeleteShown("frmDelRecord_btnOK_Click",
-                                         basAccess_MakeRepeatSQL(cardNo, QStringLiteral("DELETE")), keepGoing));
+        return int(history::deleteShown("frmDelRecord_btnOK_Click",
+                                         history::duplicatesSql(cardNo, QStringLiteral("DELETE")), keepGoing));
     });
 }
 
-QString basAccess_MasterVersionText()
+QString history::masterVersionText()
 {
     return guarded("frmAbout_Form_Load", [] {
-        QSqlQuery q = basAccess_Execute(DbConnection::Master, kTableVersion);
+        QSqlQuery q = history::execute(DbConnection::Master, kTableVersion);
         const QString text = q.next() ? QStringLiteral("Ver ") + q.value(QStringLiteral("MST_VER")).toString()
                                       : QStringLiteral("Ver ") + QStringLiteral("?.??");
         q.finish();

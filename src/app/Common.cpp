@@ -1,4 +1,4 @@
-#include "app/basCommon.h"
+#include "app/Common.h"
 
 #include "app/Cp932.h"
 
@@ -9,7 +9,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
-void basCommon_Wait(qint32 ms)
+void app::waitResponsive(qint32 ms)
 {
     if (ms <= 0)
         return;
@@ -25,7 +25,7 @@ void basCommon_Wait(qint32 ms)
     }
 }
 
-bool basCommon_CheckFileExistence(const QString &path)
+bool app::fileExists(const QString &path)
 {
     if (path.isEmpty() || QFileInfo(path).isDir())
         return false;
@@ -33,17 +33,17 @@ bool basCommon_CheckFileExistence(const QString &path)
     return file.open(QIODevice::ReadOnly);
 }
 
-QChar basCommon_PathSeparator() { return QDir::separator(); }
+QChar app::pathSeparator() { return QDir::separator(); }
 
-QString basCommon_CheckPath(const QString &path)
+QString app::withTrailingSeparator(const QString &path)
 {
-    const QChar sep = basCommon_PathSeparator();
+    const QChar sep = app::pathSeparator();
     if (path.isEmpty() || path.back() != sep)
         return path + sep;
     return path;
 }
 
-QString basCommon_CheckNull(const QVariant &value)
+QString app::textOrEmpty(const QVariant &value)
 {
     return guarded("basCommon_CheckNull", [&] {
         if (value.isNull() || !value.isValid())
@@ -52,7 +52,7 @@ QString basCommon_CheckNull(const QVariant &value)
     });
 }
 
-QString basCommon_RightString(QString &text, qint16 width)
+QString app::rightAligned(QString &text, qint16 width)
 {
     return guarded("basCommon_RightString", [&] {
         const int length = cp932::width(text);
@@ -62,7 +62,7 @@ QString basCommon_RightString(QString &text, qint16 width)
     });
 }
 
-QString basCommon_FixString(const QString &text, qint16 width)
+QString app::fixedWidth(const QString &text, qint16 width)
 {
     return guarded("basCommon_FixString", [&] {
         QString result;
@@ -89,33 +89,33 @@ static seams::MsgAnswer show(seams::MsgIcon icon, seams::MsgButtons buttons, con
     return seams::showMessageBox({icon, buttons, kAppTitle, text});
 }
 
-void basCommon_ShowInfo(const QString &message)
+void app::showInfo(const QString &message)
 {
     show(seams::MsgIcon::Information, seams::MsgButtons::Ok, message);
 }
 
-void basCommon_ShowWarning(const QString &message)
+void app::showWarning(const QString &message)
 {
     show(seams::MsgIcon::Warning, seams::MsgButtons::Ok, message);
 }
 
-bool basCommon_AskYesNo(const QString &message)
+bool app::askYesNo(const QString &message)
 {
     return show(seams::MsgIcon::Information, seams::MsgButtons::YesNo, message) == seams::MsgAnswer::Yes;
 }
 
-bool basCommon_AskYesNoDefaultNo(const QString &message)
+bool app::askYesNoDefaultNo(const QString &message)
 {
     return seams::showMessageBox({seams::MsgIcon::Information, seams::MsgButtons::YesNo, kAppTitle, message,
                                   seams::MsgAnswer::No}) == seams::MsgAnswer::Yes;
 }
 
-seams::MsgAnswer basCommon_AskYesNoCancel(const QString &message)
+seams::MsgAnswer app::askYesNoCancel(const QString &message)
 {
     return show(seams::MsgIcon::Information, seams::MsgButtons::YesNoCancel, message);
 }
 
-void basCommon_ReportError(const QString &procedureName, long number, const QString &description)
+void app::reportErrorAndEnd(const QString &procedureName, long number, const QString &description)
 {
     show(seams::MsgIcon::Critical, seams::MsgButtons::Ok,
          description + QStringLiteral(" (") + QString::number(number) + QStringLiteral(": ") +

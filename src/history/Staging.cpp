@@ -1,13 +1,13 @@
 #include "history/HistoryCheck.h"
-#include "history/basAccessStaging.h"
+#include "history/Staging.h"
 #include "history/Transaction.h"
 
 #include "app/Failure.h"
 #include "app/Seams.h"
-#include "app/basCommon.h"
+#include "app/Common.h"
 #include "history/JetSql.h"
 #include "history/HistoryColumns.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -36,27 +36,27 @@ QStringList stagedColumns()
 
 } // namespace
 
-QString basAccess_DisplayToll(qint32 money, const QString &unit)
+QString history::displayToll(qint32 money, const QString &unit)
 {
     if (unit == kUndetermined)
         return unit;
     return QString::number(money) + unit;
 }
 
-StagingCondition basAccess_StagingCondition(const ViewSelection &selection)
+StagingCondition history::stagingCondition(const ViewSelection &selection)
 {
     StagingCondition c;
     c.selectMode = selection.SelectMode == 1 ? 1 : 0;
     c.range = selection.Range;
-    c.cardNo = basAccess_GetSelectCardNo(selection);
+    c.cardNo = history::selectedCardNo(selection);
     return c;
 }
 
-void basAccess_MDBAddTEMP(const QList<CardRecord> &records, const StagingCondition &condition)
+void history::stageRecords(const QList<CardRecord> &records, const StagingCondition &condition)
 {
     guarded("basAccess_MDBAddTEMP", [&] {
         history::requireSoundHistory();
-        QSqlDatabase db = basAccess_Database(DbConnection::History);
+        QSqlDatabase db = history::database(DbConnection::History);
         const QString stamp = seams::now().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
         const QString regDate = stamp.mid(0, 10);
         const QString regTime = stamp.mid(11, 8);
@@ -70,12 +70,12 @@ void basAccess_MDBAddTEMP(const QList<CardRecord> &records, const StagingConditi
             if (!selected(r, condition))
                 continue;
             QString outRoad, outGate, outJidName, carName;
-            basAccess_GetITC(r.ITC_OUT, outRoad, outGate);
-            basAccess_GetJID(r.ITC_OUT, r.JID_OUT, r.CAR_CODE, outJidName, carName);
+            history::lookUpInterchange(r.ITC_OUT, outRoad, outGate);
+            history::lookUpTollOffice(r.ITC_OUT, r.JID_OUT, r.CAR_CODE, outJidName, carName);
             QString inRoad, inGate, inJidName;
-            basAccess_GetITC(r.ITC_IN, inRoad, inGate);
+            history::lookUpInterchange(r.ITC_IN, inRoad, inGate);
             // The entrance office's name for the vehicle class is the one kept.
-            basAccess_GetJID(r.ITC_IN, r.JID_IN, r.CAR_CODE, inJidName, carName);
+            history::lookUpTollOffice(r.ITC_IN, r.JID_IN, r.CAR_CODE, inJidName, carName);
             const QString inText = inRoad + QLatin1Char(' ') + inGate;
             const QString outText = outRoad + QLatin1Char(' ') + outGate;
             const QString cardNo = condition.cardNo;
@@ -87,7 +87,7 @@ void basAccess_MDBAddTEMP(const QList<CardRecord> &records, const StagingConditi
                 r.PASS_DATE + QLatin1Char('-') + r.PASS_TIME,
                 int(r.CAR_CODE), carName,  int(r.PASS_MONEY), r.PASS_UNIT,
                 cardNo,        r.PASS_DATE, r.PASS_TIME,
-                basAccess_DisplayToll(r.PASS_MONEY, r.PASS_UNIT),
+                history::displayToll(r.PASS_MONEY, r.PASS_UNIT),
                 carName,       inText,     outText};
             for (int k = 0; k < values.size(); ++k)
                 insert.bindValue(k, values[k]);
@@ -108,13 +108,13 @@ QString masterText(const QString &text)
     return out;
 }
 
-void basAccess_GetITC(const QString &icCode, QString &roadName, QString &icName)
+void history::lookUpInterchange(const QString &icCode, QString &roadName, QString &icName)
 {
     guarded("basAccess_GetITC", [&] {
         const QString sql = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + kTableItc + QStringLiteral(" ") +
                             QStringLiteral("WHERE IC_CODE = '") + jetsql::quoted(icCode) + QStringLiteral("' ") +
                             QStringLiteral("ORDER BY IC_CODE") + QStringLiteral(";");
-        QSqlQuery q = basAccess_Execute(DbConnection::Master, sql);
+        QSqlQuery q = history::execute(DbConnection::Master, sql);
         roadName = icCode;
         icName = icCode;
         if (q.next()) {
@@ -130,7 +130,7 @@ void basAccess_GetITC(const QString &icCode, QString &roadName, QString &icName)
     });
 }
 
-void basAccess_GetJID(const QString &icCode, qint16 jid, qint16 carCode, QString &jidName, QString &carName)
+void history::lookUpTollOffice(const QString &icCode, qint16 jid, qint16 carCode, QString &jidName, QString &carName)
 {
     guarded("basAccess_GetJID", [&] {
         const QString id = QString::number(jid);
@@ -147,7 +147,7 @@ void basAccess_GetJID(const QString &icCode, qint16 jid, qint16 carCode, QString
         QSqlRecord found;
         bool have = false;
         for (const QString &sql : {exact, office}) {
-            QSqlQuery q = basAccess_Execute(DbConnection::Master, sql);
+            QSqlQuery q = history::execute(DbConnection::Master, sql);
             if (q.next()) {
                 found = q.record();
                 have = true;
@@ -157,7 +157,7 @@ void basAccess_GetJID(const QString &icCode, qint16 jid, qint16 carCode, QString
                 break;
         }
         if (!have) {
-            QSqlQuery q = basAccess_Execute(DbConnection::Master, all);
+            QSqlQuery q = history::execute(DbConnection::Master, all);
             while (q.next()) {
                 const qint64 from = q.value(QStringLiteral("JID_CODE_FROM")).toLongLong();
                 const qint64 to = q.value(QStringLiteral("JID_CODE_TO")).toLongLong();
@@ -175,12 +175,12 @@ void basAccess_GetJID(const QString &icCode, qint16 jid, qint16 carCode, QString
             carName = QString::number(carCode);
             return;
         }
-        jidName = masterText(basCommon_CheckNull(found.value(QStringLiteral("JID_NAME"))));
-        basAccess_GetCarName(found, carCode, carName);
+        jidName = masterText(app::textOrEmpty(found.value(QStringLiteral("JID_NAME"))));
+        history::vehicleClassName(found, carCode, carName);
     });
 }
 
-void basAccess_GetCarName(const QSqlRecord &jidRow, qint16 carCode, QString &carName)
+void history::vehicleClassName(const QSqlRecord &jidRow, qint16 carCode, QString &carName)
 {
     guarded("basAccess_GetCarName", [&] {
         QString column;
@@ -191,7 +191,7 @@ void basAccess_GetCarName(const QSqlRecord &jidRow, qint16 carCode, QString &car
         default:
             break;
         }
-        carName = column.isEmpty() ? QString() : masterText(basCommon_CheckNull(jidRow.value(column)));
+        carName = column.isEmpty() ? QString() : masterText(app::textOrEmpty(jidRow.value(column)));
         if (carName.isEmpty())
             carName = QString::number(carCode);
     });

@@ -18,20 +18,24 @@ struct StagingCondition {
     QString cardNo = kNoCardNo;
 };
 
+namespace history {
+
 // The staging conditions of the window's view conditions.
-StagingCondition basAccess_StagingCondition(const ViewSelection &selection);
+StagingCondition stagingCondition(const ViewSelection &selection);
 
 // Stages records[1..] (element 0 is the table's empty element) into
 // ETC_TEMP. A record whose date or time is no valid date-time lies outside
 // every range: with a range it is not staged.
-void basAccess_MDBAddTEMP(const QList<CardRecord> &records, const StagingCondition &condition);
+void stageRecords(const QList<CardRecord> &records, const StagingCondition &condition);
 
-void basAccess_GetITC(const QString &icCode, QString &roadName, QString &icName);
-void basAccess_GetJID(const QString &icCode, qint16 jid, qint16 carCode, QString &jidName, QString &carName);
-void basAccess_GetCarName(const QSqlRecord &jidRow, qint16 carCode, QString &carName);
+void lookUpInterchange(const QString &icCode, QString &roadName, QString &icName);
+void lookUpTollOffice(const QString &icCode, qint16 jid, qint16 carCode, QString &jidName, QString &carName);
+void vehicleClassName(const QSqlRecord &jidRow, qint16 carCode, QString &carName);
 
 // The display toll: amount and unit, or "未確定" alone.
-QString basAccess_DisplayToll(qint32 money, const QString &unit);
+QString displayToll(qint32 money, const QString &unit);
+
+} // namespace history
 
 // A name from the masters as it is staged: without NUL and the other control
 // characters, which no store keeps alike (the server refuses a NUL) and no

@@ -12,6 +12,8 @@
 
 #include <functional>
 
+namespace history {
+
 // Copies ETC_TEMP into ETC_DATA with CARD_ID and カードNO set to cardNo and
 // returns the number of rows registered: every staged row, or none. The copy
 // is one statement in one transaction (on the server, one transaction of a
@@ -21,7 +23,7 @@
 // store's reason. Each registered row gets a new ROW_UID. With keepGoing the
 // copy runs without blocking the caller's thread (see HistoryWorker.h); a
 // "no" from it registers nothing and throws WorkStopped.
-qint64 basAccess_MDBTBLEntry(const QString &cardNo, const KeepGoing &keepGoing = {});
+qint64 registerStaged(const QString &cardNo, const KeepGoing &keepGoing = {});
 
 // Copies the rows of the history file's own ETC_DATA into the shared history
 // on the server, in one server transaction, and returns how many it copied.
@@ -29,25 +31,27 @@ qint64 basAccess_MDBTBLEntry(const QString &cardNo, const KeepGoing &keepGoing =
 // a program folder copied to another PC neither skip nor double a row.
 // progress(done, total) is called after each batch of rows. Without a server
 // in the settings, a failure.
-qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &progress = {});
+qint64 copyHistoryToServer(const std::function<void(qint64, qint64)> &progress = {});
 
 // "INSERT INTO ETC_DATA (<columns>) VALUES (?,...),(?,...)" with rows rows,
 // in the server's dialect, with tail (an ON CONFLICT clause) after it; into
 // another table when one is named.
-QString basAccess_ServerInsert(const QStringList &columns, int rows, const QString &tail = QString(),
+QString serverInsertSql(const QStringList &columns, int rows, const QString &tail = QString(),
                                const QString &table = QString());
 
 // The columns that make a passage: the 17 values a CSV line holds of it.
 // Rows alike in all of them are copies of one passage.
-QStringList basAccess_PassageColumns();
+QStringList passageColumns();
 
 // The first control character (C0 or DEL) of text as "U+0000", or empty.
 // Stored texts hold none: the staging leaves them out of the masters' names,
 // CSV取込 refuses them.
-QString basAccess_ControlCharacterIn(QStringView text);
+QString controlCharacterIn(QStringView text);
 
 // Every row of the history file's ETC_DATA has a stable identity (ROW_UID, a
 // random 128-bit number in hexadecimal) from the time it is stored: a file
 // from before gets the column and an identity for each row; rows stored
 // without one get theirs here. Run at each open of the history file.
-void basAccess_EnsureRowIdentity(QSqlDatabase db);
+void ensureRowIdentity(QSqlDatabase db);
+
+} // namespace history

@@ -1,4 +1,4 @@
-#include "history/basAccessEntry.h"
+#include "history/Registration.h"
 
 #include "app/Failure.h"
 #include "history/DatabaseErrors.h"
@@ -9,7 +9,7 @@
 #include "history/JetSql.h"
 #include "history/ServerCopy.h"
 #include "history/Transaction.h"
-#include "history/basAccess.h"
+#include "history/Database.h"
 
 #include <QElapsedTimer>
 #include <algorithm>
@@ -41,7 +41,7 @@ QVariant serverValue(const QString &column, const QVariant &value)
 
 } // namespace
 
-QString basAccess_ServerInsert(const QStringList &columns, int rows, const QString &tail, const QString &table)
+QString history::serverInsertSql(const QStringList &columns, int rows, const QString &tail, const QString &table)
 {
     const QString one = QLatin1Char('(') + QStringList(columns.size(), QStringLiteral("?")).join(QLatin1Char(',')) +
                         QLatin1Char(')');
@@ -96,9 +96,9 @@ QString reasonOf(const QSqlError &error)
 // text, and the file.
 QString fileReason(const QSqlError &error)
 {
-    const QString sentence = databaseErrorSentence(error, basAccess_FilePath(kDatFile));
+    const QString sentence = databaseErrorSentence(error, history::databasePath(kDatFile));
     return (sentence.isEmpty() ? QString() : sentence + QLatin1Char(' ')) + reasonOf(error) + QStringLiteral(" [") +
-           basAccess_FilePath(kDatFile) + QLatin1Char(']');
+           history::databasePath(kDatFile) + QLatin1Char(']');
 }
 
 // Reads the staged rows, in the order they were read from the card.
@@ -106,7 +106,7 @@ QSqlQuery stagedRows(QSqlDatabase local, const QString &cardNo)
 {
     QSqlQuery staged(local);
     staged.setForwardOnly(true);
-    basAccess_Run(staged, QStringLiteral("SELECT ") + stagedColumns(cardNo) + QStringLiteral(" FROM ETC_TEMP ORDER BY rowid"));
+    history::runText(staged, QStringLiteral("SELECT ") + stagedColumns(cardNo) + QStringLiteral(" FROM ETC_TEMP ORDER BY rowid"));
     return staged;
 }
 
@@ -169,7 +169,7 @@ qint64 registerInFile(QSqlDatabase db, const QString &cardNo, const std::functio
 // rolls the transaction back by itself.
 qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoing &keepGoing)
 {
-    QSqlDatabase server = basAccess_Database(DbConnection::Server);
+    QSqlDatabase server = history::database(DbConnection::Server);
     const QStringList &columns = kHistoryColumnNames;
     QSqlQuery staged = stagedRows(local, cardNo);
     qint64 registered = 0;
@@ -178,7 +178,7 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
         history::Transaction transaction(server, true);
         // A delete of another PC in progress holds the table: waited for
         // in short tries, bounded, with the progress between them.
-        basAccess_LockServerTable(server, QStringLiteral("ROW EXCLUSIVE"), keepGoing);
+        history::lockServerTable(server, QStringLiteral("ROW EXCLUSIVE"), keepGoing);
         try {
             history::ServerCopyIn copy(server, kTableData, columns);
             while (staged.next()) {
@@ -211,7 +211,7 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
         history::Transaction transaction(server, true);
         QSqlQuery control(server);
         QSqlQuery one(server);
-        one.prepare(basAccess_ServerInsert(columns, 1));
+        one.prepare(history::serverInsertSql(columns, 1));
         QSqlQuery again = stagedRows(local, cardNo);
         first = firstRefusedRow(again, [&](QSqlQuery &row) {
             control.exec(QStringLiteral("SAVEPOINT staged_row"));
@@ -226,14 +226,14 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
         // (no transaction to try them in: the server's own refusal is named)
     }
     refuseRegistration(first.first, (first.first.isEmpty() ? refusal : first.second) + QStringLiteral(" (") +
-                                        basAccess_ServerSetting().describe() + QLatin1Char(')'));
+                                        history::serverSetting().describe() + QLatin1Char(')'));
 }
 
 // The columns of the history file's ETC_DATA, by name.
 QStringList tableColumns(QSqlDatabase db, const QString &table)
 {
     QSqlQuery q(db);
-    basAccess_Run(q, QStringLiteral("PRAGMA table_info(") + table + QLatin1Char(')'));
+    history::runText(q, QStringLiteral("PRAGMA table_info(") + table + QLatin1Char(')'));
     QStringList names;
     while (q.next())
         names << q.value(1).toString();
@@ -252,48 +252,48 @@ QString legacyPcId(QSqlDatabase local)
 
 } // namespace
 
-void basAccess_EnsureRowIdentity(QSqlDatabase db)
+void history::ensureRowIdentity(QSqlDatabase db)
 {
     QSqlQuery q(db);
     if (!tableColumns(db, kTableData).contains(kRowUid, Qt::CaseInsensitive)) {
         history::requireSoundHistory();
         history::Transaction transaction(db, false);
-        basAccess_Run(q, QStringLiteral("ALTER TABLE ETC_DATA ADD COLUMN ") + kRowUid + QStringLiteral(" TEXT"));
+        history::runText(q, QStringLiteral("ALTER TABLE ETC_DATA ADD COLUMN ") + kRowUid + QStringLiteral(" TEXT"));
         // Rows this file copied to the server earlier are known there by the
         // file's name and their row number: they keep that as their
         // identity, so that the next copy finds them there.
         const QString pc = legacyPcId(db);
-        basAccess_Run(q, QStringLiteral("UPDATE ETC_DATA SET ") + kRowUid + QLatin1Char('=') +
+        history::runText(q, QStringLiteral("UPDATE ETC_DATA SET ") + kRowUid + QLatin1Char('=') +
                    (pc.isEmpty() ? kNewRowUidSql
                                  : QLatin1Char('\'') + jetsql::quoted(pc) + QStringLiteral(":'||rowid")));
         transaction.commit();
     }
-    basAccess_Run(q, QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS ETC_DATA_ROW_UID ON ETC_DATA (") + kRowUid +
+    history::runText(q, QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS ETC_DATA_ROW_UID ON ETC_DATA (") + kRowUid +
                QLatin1Char(')'));
     // Rows stored by other tools get theirs now (the index finds them at
     // once). Looked for first: an update takes the file's write lock even
     // when it changes nothing, and a start must not wait for a long import.
-    basAccess_Run(q, QStringLiteral("SELECT EXISTS (SELECT 1 FROM ETC_DATA WHERE ") + kRowUid +
+    history::runText(q, QStringLiteral("SELECT EXISTS (SELECT 1 FROM ETC_DATA WHERE ") + kRowUid +
                          QStringLiteral(" IS NULL)"));
     const bool missing = q.next() && q.value(0).toBool();
     q.finish();
     if (missing) {
         history::requireSoundHistory();
-        basAccess_Run(q, QStringLiteral("UPDATE ETC_DATA SET ") + kRowUid + QLatin1Char('=') + kNewRowUidSql +
+        history::runText(q, QStringLiteral("UPDATE ETC_DATA SET ") + kRowUid + QLatin1Char('=') + kNewRowUidSql +
                              QStringLiteral(" WHERE ") + kRowUid + QStringLiteral(" IS NULL"));
     }
 }
 
-qint64 basAccess_MDBTBLEntry(const QString &cardNo, const KeepGoing &keepGoing)
+qint64 history::registerStaged(const QString &cardNo, const KeepGoing &keepGoing)
 {
     return guarded("basAccess_MDBTBLEntry", [&]() -> qint64 {
-        QSqlDatabase db = basAccess_Database(DbConnection::History);
+        QSqlDatabase db = history::database(DbConnection::History);
         QSqlQuery control(db);
-        basAccess_Run(control, QStringLiteral("SELECT EXISTS (SELECT 1 FROM ETC_TEMP)"));
+        history::runText(control, QStringLiteral("SELECT EXISTS (SELECT 1 FROM ETC_TEMP)"));
         if (!control.next() || !control.value(0).toBool())
             return 0; // nothing staged: ETC_DATA is not touched
         control.finish();
-        if (basAccess_UsesServer())
+        if (history::usesServer())
             return registerOnServer(db, cardNo, keepGoing);
         history::requireSoundHistory(keepGoing);
         if (!keepGoing)
@@ -308,7 +308,7 @@ qint64 basAccess_MDBTBLEntry(const QString &cardNo, const KeepGoing &keepGoing)
     });
 }
 
-QStringList basAccess_PassageColumns()
+QStringList history::passageColumns()
 {
     return {QStringLiteral("カードNO"),     QStringLiteral("PASS_DATE"),   QStringLiteral("PASS_TIME"),
             QStringLiteral("CAR_CODE"),     QStringLiteral("PASS_MONEY"),  QStringLiteral("PASS_UNIT"),
@@ -318,7 +318,7 @@ QStringList basAccess_PassageColumns()
             QStringLiteral("ITC_OUT_ROAD"), QStringLiteral("ITC_OUT_GATE")};
 }
 
-QString basAccess_ControlCharacterIn(QStringView text)
+QString history::controlCharacterIn(QStringView text)
 {
     for (const QChar c : text)
         if (c.unicode() < 0x20 || c.unicode() == 0x7f)
@@ -355,15 +355,15 @@ QString serverColumns(const QStringList &columns, const QString &table = QString
 
 } // namespace
 
-qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &progress)
+qint64 history::copyHistoryToServer(const std::function<void(qint64, qint64)> &progress)
 {
     return guarded("basAccess_CopyHistoryToServer", [&]() -> qint64 {
-        if (!basAccess_UsesServer())
+        if (!history::usesServer())
             throw Failure(3704, QStringLiteral("共有の履歴サーバーが設定されていません。 ([") + kSectionDatabase +
                                     QStringLiteral("] Driver=PSQL)"));
-        QSqlDatabase local = basAccess_Database(DbConnection::History);
-        QSqlDatabase server = basAccess_Database(DbConnection::Server);
-        basAccess_EnsureRowIdentity(local);
+        QSqlDatabase local = history::database(DbConnection::History);
+        QSqlDatabase server = history::database(DbConnection::Server);
+        history::ensureRowIdentity(local);
         const QString pc = legacyPcId(local);
         // The rows go to a table of this transaction first; one statement then
         // adds those the server lacks. A row is there when its identity is
@@ -375,7 +375,7 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
         const QStringList columns = kHistoryColumnNames + QStringList{kRowUid, QStringLiteral("SOURCE_PC"),
                                                                       QStringLiteral("SOURCE_ROW")};
         QSqlQuery count(local);
-        basAccess_Run(count, QStringLiteral("SELECT COUNT(*) FROM ETC_DATA"));
+        history::runText(count, QStringLiteral("SELECT COUNT(*) FROM ETC_DATA"));
         const qint64 total = count.next() ? count.value(0).toLongLong() : 0;
         count.finish();
         // Straight from SQLite: a text's UTF-8 bytes go to the server as they are.
@@ -390,8 +390,8 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
         history::Transaction transaction(server, true);
         qint64 copied = 0;
         qint64 done = 0;
-        basAccess_LockServerHistory(server);
-        basAccess_Run(control, QStringLiteral("CREATE TEMP TABLE ") + staging + QStringLiteral(" ON COMMIT DROP AS SELECT ") +
+        history::lockServerHistoryWriters(server);
+        history::runText(control, QStringLiteral("CREATE TEMP TABLE ") + staging + QStringLiteral(" ON COMMIT DROP AS SELECT ") +
                                    serverColumns(columns) + QStringLiteral(" FROM ETC_DATA WITH NO DATA"),
                       true);
         const QByteArray sourcePc = pc.toUtf8();
@@ -446,19 +446,19 @@ qint64 basAccess_CopyHistoryToServer(const std::function<void(qint64, qint64)> &
         copy.finish();
         if (progress)
             progress(done, total);
-        basAccess_Run(control, QStringLiteral("ANALYZE ") + staging, true);
+        history::runText(control, QStringLiteral("ANALYZE ") + staging, true);
         // More rows than the server holds: its indexes are built once, after.
         history::ServerBulkLoad bulk(server, done, {});
         // The passage of a row: the values the CSV file holds of it.
-        const QStringList passage = basAccess_PassageColumns();
+        const QStringList passage = history::passageColumns();
         const QString key = QStringLiteral("ROW(") + serverColumns(passage, QStringLiteral("%1")) +
                             QStringLiteral(")::text");
         QSqlQuery add(server);
         // The server cannot foresee how many rows each part keeps, and a
         // nested loop over two parts that keep many is quadratic (minutes
         // for 20,000 rows): every join here hashes or merges.
-        basAccess_Run(add, QStringLiteral("SET LOCAL enable_nestloop = off"), true);
-        basAccess_Run(add,
+        history::runText(add, QStringLiteral("SET LOCAL enable_nestloop = off"), true);
+        history::runText(add,
                       QStringLiteral("WITH fresh AS (SELECT c.*, ") + key.arg(QStringLiteral("c")) +
                           QStringLiteral(" AS passlog_key, row_number() OVER (PARTITION BY ") +
                           key.arg(QStringLiteral("c")) + QStringLiteral(" ORDER BY c.SOURCE_ROW) AS passlog_nth FROM ") +
