@@ -4,7 +4,8 @@
 // cluster for the shared history.
 
 #include "app/Seams.h"
-#include "app/basGlobal.h"
+#include "app/ProgramState.h"
+#include "app/Constants.h"
 #include "history/Database.h"
 
 #include <QByteArray>
@@ -22,8 +23,8 @@ inline void openBenchHistory(const QTemporaryDir &dir)
         std::fprintf(stderr, "%s\n", qPrintable(m.text));
         return seams::MsgAnswer::Ok;
     });
-    AppPath = dir.path() + '/';
-    ViewSort = "NEW";
+    app::state().programFolder = dir.path() + '/';
+    app::state().viewSort = "NEW";
     history::openDatabase(kDatFile);
 }
 

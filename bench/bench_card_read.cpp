@@ -3,8 +3,9 @@
 // read takes with the pure line time of every byte exchanged.
 
 #include "BenchSupport.h"
+#include "app/ProgramState.h"
 #include "../tools/reader-emulator/EmulatorProcess.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "decode/CardTable.h"
 #include "reader/PortDevice.h"
 #include "reader/CardReader.h"
@@ -34,7 +35,7 @@ int main(int argc, char **argv)
     if (!emulator.command(QStringLiteral("card ") + card))
         return 2;
     const QString link = emulator.link();
-    ComPort = QStringLiteral("1");
+    app::state().comPort = QStringLiteral("1");
     seams::setPortDeviceHandler([link](int) { return link; });
 
     reader::pollReader(); // the reader answers and knows the program, as before a real read
@@ -47,7 +48,7 @@ int main(int argc, char **argv)
     reader::closePort(1);
     QThread::msleep(100);
 
-    bool right = !blnReadError && CardTable.size() == kRecords + 1;
+    bool right = !app::state().readError && CardTable.size() == kRecords + 1;
     for (int i = 0; right && i < kRecords; ++i)
         right = CardTable[i + 1] == cardimage::syntheticRecord(i);
 
@@ -63,7 +64,7 @@ int main(int argc, char **argv)
     std::printf("ratio: %.3f\n", lineTime > 0 ? readTime / lineTime : 0.0);
     if (!right) {
         std::fprintf(stderr, "bench_card_read: the card was not read exactly (error %d, %d records)\n",
-                     int(blnReadError), int(CardTable.size() - 1));
+                     int(app::state().readError), int(CardTable.size() - 1));
         return 1;
     }
     return 0;

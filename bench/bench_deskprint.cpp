@@ -4,8 +4,9 @@
 // the time the run takes with the pure line time of every byte exchanged.
 
 #include "BenchSupport.h"
+#include "app/ProgramState.h"
 #include "../tools/reader-emulator/EmulatorProcess.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "deskprint/DesktopPrint.h"
 #include "history/ViewCondition.h"
 #include "history/Database.h"
@@ -52,13 +53,13 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir folder;
-    AppPath = folder.path() + QLatin1Char('/');
+    app::state().programFolder = folder.path() + QLatin1Char('/');
     history::openDatabase(kDatFile);
     seedHistory();
     history::resetViewCondition();
-    ViewCondition.ViewMode = 2;
-    ViewCondition.CardNo = kNoCardNo;
-    ViewSort = QStringLiteral("NEW");
+    app::state().view.ViewMode = 2;
+    app::state().view.CardNo = kNoCardNo;
+    app::state().viewSort = QStringLiteral("NEW");
 
     EmulatorProcess emulator({QStringLiteral("--relay"), QStringLiteral("--printer"), QStringLiteral("ack"),
                               QStringLiteral("--baud"), QString::number(kBaud)});
@@ -67,12 +68,12 @@ int main(int argc, char **argv)
         return 2;
     }
     const QString link = emulator.link();
-    ComPort = QStringLiteral("1");
+    app::state().comPort = QStringLiteral("1");
     seams::setPortDeviceHandler([link](int) { return link; });
 
     reader::pollReader(); // finds the relay unit, as the main window's polling does
-    const bool relayFound = intRelayMode == 2;
-    intRelayMode = 0;              // as the print window leaves it
+    const bool relayFound = app::state().relayMode == 2;
+    app::state().relayMode = 0;              // as the print window leaves it
     const QList<DesktopPrintRow> rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
     QStringList statements;
     for (const DesktopPrintRow &row : rows)

@@ -18,8 +18,9 @@
 // deletion removes other rows than the rule says.
 
 #include "BenchSupport.h"
+#include "app/ProgramState.h"
 #include "app/Seams.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/HistoryGridModel.h"
 #include "history/MonthlyTotals.h"
 #include "history/ViewCondition.h"
@@ -185,8 +186,8 @@ void measureImport()
     QTemporaryDir fileDir;
     const QString csv = fileDir.filePath("history.csv");
     history::resetViewCondition();
-    ViewCondition.ViewMode = 2;
-    ViewCondition.CardNo = "0000";
+    app::state().view.ViewMode = 2;
+    app::state().view.CardNo = "0000";
     if (!reports::writeCsvFile(csv, CsvCreate, QString()))
         qFatal("export failed");
     history::closeDatabase(kDatFile);

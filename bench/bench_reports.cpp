@@ -19,8 +19,9 @@
 // PDF in its number of pages from the statement's layout.
 
 #include "BenchSupport.h"
+#include "app/ProgramState.h"
 #include "app/Seams.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/ViewCondition.h"
 #include "history/Database.h"
 #include "reports/CsvExport.h"
@@ -137,8 +138,8 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     openBenchHistory(dir);
     history::resetViewCondition();
-    ViewCondition.ViewMode = 2;
-    ViewCondition.CardNo = "0000";
+    app::state().view.ViewMode = 2;
+    app::state().view.CardNo = "0000";
 
     QRandomGenerator rng(20240501);
     qint64 serial = 0;

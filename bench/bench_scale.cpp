@@ -13,7 +13,7 @@
 #include "app/ProfileFile.h"
 #include "app/Seams.h"
 #include "app/Settings.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
 #include "history/Database.h"

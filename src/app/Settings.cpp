@@ -1,10 +1,11 @@
 #include "app/Settings.h"
+#include "app/ProgramState.h"
 
 #include "app/DataFolder.h"
 #include "app/ProfileFile.h"
 #include "app/Seams.h"
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 
 #include <QDir>
 #include <QSettings>
@@ -12,7 +13,7 @@
 
 QString settingsFileName()
 {
-    return app::withTrailingSeparator(AppPath) + seams::programBaseName() + QStringLiteral(".ini");
+    return app::withTrailingSeparator(app::state().programFolder) + seams::programBaseName() + QStringLiteral(".ini");
 }
 
 static bool g_settingsFileHeld = false;
@@ -29,35 +30,35 @@ void app::readSettingsFile()
     guarded("basMain_GetIniFile", [] {
         // The program folder, or the user's data folder when the program may
         // not write its own (an installation for all users).
-        AppPath = app::withTrailingSeparator(dataFolder());
+        app::state().programFolder = app::withTrailingSeparator(dataFolder());
 
         // The per-user store only records where the program was last started from.
         QSettings store(QSettings::NativeFormat, QSettings::UserScope, kAppTitle, kAppTitle);
-        store.setValue(QStringLiteral("PATH/vUP"), AppPath);
+        store.setValue(QStringLiteral("PATH/vUP"), app::state().programFolder);
         store.sync();
 
         const QString desktop = desktopFolder();
-        CSVPath = desktop.isEmpty() ? AppPath : app::withTrailingSeparator(desktop);
-        ViewSort = QStringLiteral("NEW");
-        ComPort = QStringLiteral("1");
+        app::state().csvFolder = desktop.isEmpty() ? app::state().programFolder : app::withTrailingSeparator(desktop);
+        app::state().viewSort = QStringLiteral("NEW");
+        app::state().comPort = QStringLiteral("1");
 
         const QString file = settingsFileName();
         if (app::fileExists(file)) {
             if (!g_settingsFileHeld)
-                app::writeProfileString(kSectionMain, QStringLiteral("AppPath"), AppPath, file);
+                app::writeProfileString(kSectionMain, QStringLiteral("AppPath"), app::state().programFolder, file);
             auto readInto = [&](const QString &section, const char *key, QString &target) {
                 const QString v = app::readProfileString(section, QString::fromLatin1(key), file);
                 if (v != kIniMissing)
                     target = v;
             };
-            readInto(kSectionMain, "CSVPath", CSVPath);
-            readInto(kSectionMain, "ViewSort", ViewSort);
-            readInto(kSectionPort, "ComPort", ComPort);
+            readInto(kSectionMain, "CSVPath", app::state().csvFolder);
+            readInto(kSectionMain, "ViewSort", app::state().viewSort);
+            readInto(kSectionPort, "ComPort", app::state().comPort);
         } else {
-            app::writeProfileString(kSectionMain, QStringLiteral("AppPath"), AppPath, file);
-            app::writeProfileString(kSectionMain, QStringLiteral("CSVPath"), CSVPath, file);
-            app::writeProfileString(kSectionMain, QStringLiteral("ViewSort"), ViewSort, file);
-            app::writeProfileString(kSectionPort, QStringLiteral("ComPort"), ComPort, file);
+            app::writeProfileString(kSectionMain, QStringLiteral("AppPath"), app::state().programFolder, file);
+            app::writeProfileString(kSectionMain, QStringLiteral("CSVPath"), app::state().csvFolder, file);
+            app::writeProfileString(kSectionMain, QStringLiteral("ViewSort"), app::state().viewSort, file);
+            app::writeProfileString(kSectionPort, QStringLiteral("ComPort"), app::state().comPort, file);
         }
     });
 }
@@ -90,4 +91,4 @@ int leadingNumber(const QString &text)
     return int(negative ? -value : value);
 }
 
-int comPortNumber() { return leadingNumber(ComPort); }
+int comPortNumber() { return leadingNumber(app::state().comPort); }

@@ -7,7 +7,7 @@
 inline const QString kSectionMain = QStringLiteral("PASSLOG");
 inline const QString kSectionPort = QStringLiteral("RS232C");
 
-// AppPath + executable base name + ".ini".
+// app::state().programFolder + executable base name + ".ini".
 QString settingsFileName();
 
 namespace app {
@@ -17,7 +17,7 @@ void readSettingsFile();
 } // namespace app
 
 // For a run that must leave the settings file as it is (the demo): from now
-// on the start reads the file without writing AppPath into it, and
+// on the start reads the file without writing app::state().programFolder into it, and
 // saveSetting changes only the values in memory. A missing file is still
 // created with the defaults, as at any first start.
 void holdSettingsFileForThisRun();
@@ -32,5 +32,5 @@ bool saveSetting(const QString &section, const QString &key, const QString &valu
 // " 12abc" -> 12, "COM3" -> 0, "" -> 0.
 int leadingNumber(const QString &text);
 
-// The reader's port number from the ComPort setting.
+// The reader's port number from the app::state().comPort setting.
 int comPortNumber();

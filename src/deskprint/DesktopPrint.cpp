@@ -2,11 +2,12 @@
 // the print of one record on the desktop printer behind the relay unit.
 
 #include "deskprint/DesktopPrint.h"
+#include "app/ProgramState.h"
 
 #include "app/Cp932.h"
 #include "app/Failure.h"
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "decode/FrameBytes.h"
 #include "history/HistoryCheck.h"
 #include "history/JetSql.h"
@@ -29,17 +30,17 @@ const QStringList kDisplayColumns{QStringLiteral("カードNO"), QStringLiteral(
 // The date terms of the sort setting, each beginning with a blank.
 QString sortTerms()
 {
-    if (ViewSort == QLatin1String("NEW"))
+    if (app::state().viewSort == QLatin1String("NEW"))
         return QStringLiteral(" ご利用日 DESC,通過時間 DESC,");
-    if (ViewSort == QLatin1String("OLD"))
+    if (app::state().viewSort == QLatin1String("OLD"))
         return QStringLiteral(" ご利用日 ASC,通過時間 ASC,");
     return {};
 }
 
 QString rangeCondition()
 {
-    return QStringLiteral(" WHERE '") + jetsql::quoted(ViewCondition.StartDateTime) + QStringLiteral("'<=DATE_TIME") +
-           QStringLiteral(" AND DATE_TIME<='") + jetsql::quoted(ViewCondition.EndDateTime) + QStringLiteral("'");
+    return QStringLiteral(" WHERE '") + jetsql::quoted(app::state().view.StartDateTime) + QStringLiteral("'<=DATE_TIME") +
+           QStringLiteral(" AND DATE_TIME<='") + jetsql::quoted(app::state().view.EndDateTime) + QStringLiteral("'");
 }
 
 // A record statement's table: the word after its first "FROM ".
@@ -115,27 +116,27 @@ void discardStaleInput()
 
 } // namespace
 
-QString deskprint::viewTable() { return ViewCondition.ViewMode == 2 ? kTableData : kTableTemp; }
+QString deskprint::viewTable() { return app::state().view.ViewMode == 2 ? kTableData : kTableTemp; }
 
 QString deskprint::listSql(const QString &tableName, qint16 unprintedOnly)
 {
     return guarded("frmPrintDesktop_MakeListViewSQL", [&] {
-        const bool range = ViewCondition.SelectMode == 1;
+        const bool range = app::state().view.SelectMode == 1;
         QString sql = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + tableName;
         if (range)
             sql += rangeCondition();
         if (unprintedOnly == 1)
             sql += (range ? QStringLiteral(" AND") : QStringLiteral(" WHERE")) + QStringLiteral(" PRINT_FLAG=False");
-        if (ViewCondition.ViewMode == 1)
+        if (app::state().view.ViewMode == 1)
             sql += QStringLiteral(" ORDER BY");
-        if (ViewCondition.ViewMode == 2) {
-            if (ViewCondition.CardNo != kNoCardNo)
+        if (app::state().view.ViewMode == 2) {
+            if (app::state().view.CardNo != kNoCardNo)
                 sql += (range || unprintedOnly == 1 ? QStringLiteral(" AND") : QStringLiteral(" WHERE")) +
-                       QStringLiteral(" カードNO='") + jetsql::quoted(ViewCondition.CardNo) + QStringLiteral("'");
+                       QStringLiteral(" カードNO='") + jetsql::quoted(app::state().view.CardNo) + QStringLiteral("'");
             sql += QStringLiteral(" ORDER BY カードNO ASC,");
         }
         QString terms = sortTerms();
-        if (terms.isEmpty() && ViewCondition.ViewMode == 1)
+        if (terms.isEmpty() && app::state().view.ViewMode == 1)
             terms = QStringLiteral(" "); // keeps "ORDER BY" apart from the gate terms
         return sql + terms + kGateTerms + QStringLiteral(";");
     });
@@ -146,7 +147,7 @@ QString deskprint::printRowSql(const QString &tableName, const DesktopPrintRow &
     return guarded("frmPrintDesktop_MakePrintDesktopSQL", [&] {
         if (row.values.size() != kDisplayColumns.size())
             throw Failure(9, QStringLiteral("インデックスが有効範囲にありません。"));
-        const bool range = ViewCondition.SelectMode == 1;
+        const bool range = app::state().view.SelectMode == 1;
         QString sql = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + tableName;
         if (range)
             sql += rangeCondition();

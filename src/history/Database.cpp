@@ -1,11 +1,12 @@
 #include "history/Database.h"
+#include "app/ProgramState.h"
 
 #include "app/CheckedSaveFile.h"
 #include "app/DataFolder.h"
 #include "app/Failure.h"
 #include "app/Seams.h"
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/DatabaseErrors.h"
 #include "history/HistoryCheck.h"
 #include "history/HistoryFileCheck.h"
@@ -163,7 +164,7 @@ bool g_historyForReading = false;
 
 QString programFolder()
 {
-    return app::withTrailingSeparator(AppPath.isEmpty() ? seams::programFolder() : AppPath);
+    return app::withTrailingSeparator(app::state().programFolder.isEmpty() ? seams::programFolder() : app::state().programFolder);
 }
 
 } // namespace
@@ -175,19 +176,14 @@ QString history::diskFileName(const QString &fileName)
     return fileName;
 }
 
-namespace {
-// The folder of a history of this run's own (the demo), empty for the user's.
-QString g_privateHistoryFolder;
-} // namespace
+void history::usePrivateHistory(const QString &folder) { app::state().privateHistoryFolder = folder; }
 
-void history::usePrivateHistory(const QString &folder) { g_privateHistoryFolder = folder; }
-
-bool history::usesPrivateHistory() { return !g_privateHistoryFolder.isEmpty(); }
+bool history::usesPrivateHistory() { return !app::state().privateHistoryFolder.isEmpty(); }
 
 QString history::databasePath(const QString &fileName)
 {
-    if (fileName == kDatFile && !g_privateHistoryFolder.isEmpty())
-        return app::withTrailingSeparator(g_privateHistoryFolder) + history::diskFileName(fileName);
+    if (fileName == kDatFile && !app::state().privateHistoryFolder.isEmpty())
+        return app::withTrailingSeparator(app::state().privateHistoryFolder) + history::diskFileName(fileName);
     const QString inDataFolder = programFolder() + history::diskFileName(fileName);
     // The masters ship with the program: when the data folder has none (the
     // user's folder of an installed program), the installed copy is read.
@@ -234,7 +230,7 @@ HistoryServer history::serverSetting()
         return value == kIniMissing ? QString() : value.trimmed();
     };
     // A history of the run's own never reaches the shared one.
-    server.shared = g_privateHistoryFolder.isEmpty() &&
+    server.shared = app::state().privateHistoryFolder.isEmpty() &&
                     read("Driver").compare(QLatin1String("PSQL"), Qt::CaseInsensitive) == 0;
     server.host = read("Host");
     server.port = read("Port").toInt();

@@ -1,4 +1,5 @@
 #include "history/Duplicates.h"
+#include "app/ProgramState.h"
 #include "history/ShownRows.h"
 
 #include "app/Failure.h"
@@ -13,10 +14,10 @@ QString history::duplicateCardsSql()
 {
     QString sql = QStringLiteral("SELECT DISTINCT カードNO ") + QStringLiteral("FROM ") + kTableData +
                   QStringLiteral(" ") + jetsql::correlatedDuplicateCondition(kTableData);
-    if (ViewCondition.SelectMode == 1)
-        sql += QStringLiteral("AND '") + jetsql::quoted(ViewCondition.StartDateTime) +
+    if (app::state().view.SelectMode == 1)
+        sql += QStringLiteral("AND '") + jetsql::quoted(app::state().view.StartDateTime) +
                QStringLiteral("'<=DATE_TIME ") + QStringLiteral("AND DATE_TIME<='") +
-               jetsql::quoted(ViewCondition.EndDateTime) + QStringLiteral("' ");
+               jetsql::quoted(app::state().view.EndDateTime) + QStringLiteral("' ");
     return sql + QStringLiteral("ORDER BY カードNO ASC") + QStringLiteral(";");
 }
 

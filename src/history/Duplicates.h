@@ -1,10 +1,11 @@
 #pragma once
 // Duplicate records of the history: the card numbers that own copies of a
 // passage, and the deletion of one card's copies. Both follow the date range
-// of ViewCondition, as the duplicate display does; the grouping always
+// of app::state().view, as the duplicate display does; the grouping always
 // covers the whole history.
 
 #include "history/HistoryWorker.h"
+#include "app/ProgramState.h"
 
 #include <QString>
 #include <QStringList>

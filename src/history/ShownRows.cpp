@@ -1,4 +1,5 @@
 #include "history/DeletedRows.h"
+#include "app/ProgramState.h"
 #include "history/HistoryCheck.h"
 #include "history/ShownRows.h"
 #include "history/Transaction.h"
@@ -9,17 +10,13 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-namespace {
-ShownRows g_shown;
-} // namespace
-
 const ShownRows &history::shownRows()
 {
-    return g_shown;
+    return app::state().shown;
 }
 void history::rememberShown(ShownRows shown)
 {
-    g_shown = std::move(shown);
+    app::state().shown = std::move(shown);
 }
 
 ShownRowsChanged::ShownRowsChanged()
@@ -89,7 +86,7 @@ qint64 history::deleteShown(const char *procedureName, const QString &deleteStat
 {
     return guarded(procedureName, [&]() -> qint64 {
         const bool server = history::route(DbConnection::History, deleteStatement) == DbConnection::Server;
-        const ShownRows shown = g_shown;
+        const ShownRows shown = app::state().shown;
         if (!server)
             history::requireSoundHistory(keepGoing);
         if (server || !keepGoing)

@@ -4,16 +4,11 @@
 // meantime, nothing is deleted and the view is shown again.
 
 #include "app/Failure.h"
+#include "app/ProgramState.h"
 #include "history/HistoryWorker.h"
 
 #include <QString>
 #include <QVariant>
-
-struct ShownRows {
-    QString source;     // the statement the grid was loaded from ("" when none)
-    qint64 count = 0;   // its rows
-    QVariant highestKey; // the highest row key of ETC_DATA just before
-};
 
 namespace history {
 

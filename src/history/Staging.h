@@ -3,7 +3,7 @@
 // roads, interchanges, toll offices and vehicle classes from the masters.
 
 #include "app/DateTimeRange.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "decode/CardRecord.h"
 #include "history/ViewCondition.h"
 

@@ -1,8 +1,10 @@
 #pragma once
-// What the grid shows, so that print, export, delete and re-sort reproduce
-// the same rows. Only history::viewStatement fills it.
+// The view conditions of the window and the statements built from them.
+// What the grid shows is app::state().view (app/ProgramState.h): only
+// history::viewStatement fills it.
 
 #include "app/DateTimeRange.h"
+#include "app/ProgramState.h"
 
 #include <QString>
 
@@ -15,16 +17,6 @@ struct ViewSelection {
     qint16 SelectMode = 0;  // checked date/time option: 0 all records, 1 range, -1 none
     DateTimeRange Range;    // the pickers
 };
-
-struct ViewConditionRecord {
-    qint16 ViewMode = 0;   // 0 nothing, 1 staging table (card read), 2 history table
-    qint16 SelectMode = 0; // 0 all records, 1 date/time range
-    QString CardNo;        // card-number condition of a history view, "0000" = all cards
-    QString StartDateTime; // "YYYY/MM/DD-HH:MM:SS", empty when SelectMode is 0
-    QString EndDateTime;
-};
-
-extern ViewConditionRecord ViewCondition;
 
 namespace history {
 

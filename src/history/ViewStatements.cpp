@@ -1,11 +1,10 @@
 #include "history/ViewCondition.h"
+#include "app/ProgramState.h"
 
 #include "app/Failure.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/JetSql.h"
 #include "history/Database.h"
-
-ViewConditionRecord ViewCondition;
 
 namespace {
 
@@ -19,9 +18,9 @@ const QString kRepeatClosingTerms = QStringLiteral("通行料金 ASC,車種 ASC,
 // Date terms of the grid and duplicate queries.
 QString readDateTerms()
 {
-    if (ViewSort == QLatin1String("NEW"))
+    if (app::state().viewSort == QLatin1String("NEW"))
         return QStringLiteral("ご利用日 DESC,通過時間 DESC,");
-    if (ViewSort == QLatin1String("OLD"))
+    if (app::state().viewSort == QLatin1String("OLD"))
         return QStringLiteral("ご利用日 ASC,通過時間 ASC,");
     return {};
 }
@@ -35,7 +34,7 @@ QString shownDateTerms()
 
 } // namespace
 
-void history::resetViewCondition() { ViewCondition = ViewConditionRecord{}; }
+void history::resetViewCondition() { app::state().view = ViewConditionRecord{}; }
 
 QString history::selectedCardNo(const ViewSelection &selection)
 {
@@ -53,7 +52,7 @@ QString history::viewStatement(const QString &tableName, qint16 viewType, const 
 {
     return guarded("basAccess_MakeReadSQL", [&] {
         QString sql;
-        ViewCondition.ViewMode = viewType;
+        app::state().view.ViewMode = viewType;
         if (viewType == 1)
             sql = kStagingColumns;
         else if (viewType == 2)
@@ -62,26 +61,26 @@ QString history::viewStatement(const QString &tableName, qint16 viewType, const 
 
         const bool range = selection.SelectMode == 1;
         if (selection.SelectMode == 0) {
-            ViewCondition.SelectMode = 0;
-            ViewCondition.StartDateTime.clear();
-            ViewCondition.EndDateTime.clear();
+            app::state().view.SelectMode = 0;
+            app::state().view.StartDateTime.clear();
+            app::state().view.EndDateTime.clear();
         }
         if (range) {
-            ViewCondition.SelectMode = 1;
-            ViewCondition.StartDateTime = selection.Range.startText();
-            ViewCondition.EndDateTime = selection.Range.endText();
-            sql += QStringLiteral("WHERE '") + jetsql::quoted(ViewCondition.StartDateTime) +
+            app::state().view.SelectMode = 1;
+            app::state().view.StartDateTime = selection.Range.startText();
+            app::state().view.EndDateTime = selection.Range.endText();
+            sql += QStringLiteral("WHERE '") + jetsql::quoted(app::state().view.StartDateTime) +
                    QStringLiteral("'<=DATE_TIME ") + QStringLiteral("AND DATE_TIME<='") +
-                   jetsql::quoted(ViewCondition.EndDateTime) + QStringLiteral("' ");
+                   jetsql::quoted(app::state().view.EndDateTime) + QStringLiteral("' ");
         }
-        ViewCondition.CardNo = kNoCardNo;
+        app::state().view.CardNo = kNoCardNo;
         if (viewType == 1)
             sql += QStringLiteral("ORDER BY ");
         if (viewType == 2) {
-            ViewCondition.CardNo = history::selectedCardNo(selection);
-            if (ViewCondition.CardNo != kNoCardNo) {
+            app::state().view.CardNo = history::selectedCardNo(selection);
+            if (app::state().view.CardNo != kNoCardNo) {
                 sql += range ? QStringLiteral("AND ") : QStringLiteral("WHERE ");
-                sql += QStringLiteral("カードNO='") + jetsql::quoted(ViewCondition.CardNo) + QStringLiteral("' ");
+                sql += QStringLiteral("カードNO='") + jetsql::quoted(app::state().view.CardNo) + QStringLiteral("' ");
             }
             sql += QStringLiteral("ORDER BY カードNO ASC,");
         }
@@ -97,14 +96,14 @@ QString history::shownViewSql(const QString &tableName, const QString &mode)
             return QStringLiteral("DELETE * ") + QStringLiteral("FROM ") + tableName + QStringLiteral(";");
         const bool select = mode == QLatin1String("SELECT");
         QString sql = mode + QStringLiteral(" * ") + QStringLiteral("FROM ") + tableName;
-        if (ViewCondition.SelectMode == 1)
-            sql += QStringLiteral(" WHERE '") + jetsql::quoted(ViewCondition.StartDateTime) +
+        if (app::state().view.SelectMode == 1)
+            sql += QStringLiteral(" WHERE '") + jetsql::quoted(app::state().view.StartDateTime) +
                    QStringLiteral("'<=DATE_TIME") + QStringLiteral(" AND DATE_TIME<='") +
-                   jetsql::quoted(ViewCondition.EndDateTime) + QStringLiteral("'");
-        if (ViewCondition.ViewMode == 2) {
-            if (ViewCondition.CardNo != kNoCardNo) {
-                sql += ViewCondition.SelectMode == 1 ? QStringLiteral(" AND") : QStringLiteral(" WHERE");
-                sql += QStringLiteral(" カードNO='") + jetsql::quoted(ViewCondition.CardNo) + QStringLiteral("'");
+                   jetsql::quoted(app::state().view.EndDateTime) + QStringLiteral("'");
+        if (app::state().view.ViewMode == 2) {
+            if (app::state().view.CardNo != kNoCardNo) {
+                sql += app::state().view.SelectMode == 1 ? QStringLiteral(" AND") : QStringLiteral(" WHERE");
+                sql += QStringLiteral(" カードNO='") + jetsql::quoted(app::state().view.CardNo) + QStringLiteral("'");
             }
             if (!select)
                 return sql + QStringLiteral(";");
@@ -116,7 +115,7 @@ QString history::shownViewSql(const QString &tableName, const QString &mode)
             sql += QStringLiteral(" ORDER BY");
         }
         QString dateTerms = shownDateTerms();
-        if (dateTerms.isEmpty() && ViewCondition.ViewMode != 2)
+        if (dateTerms.isEmpty() && app::state().view.ViewMode != 2)
             dateTerms = QStringLiteral(" "); // keeps "ORDER BY" apart from the gate terms
         sql += dateTerms + kGateTerms + QStringLiteral(";");
         return sql;
@@ -128,10 +127,10 @@ QString history::duplicatesSql(const QString &cardNo, const QString &mode)
     return guarded("basAccess_MakeRepeatSQL", [&] {
         QString sql = mode + kRepeatColumns + QStringLiteral("FROM ") + kTableData + QStringLiteral(" ");
         sql += jetsql::correlatedDuplicateCondition(kTableData);
-        if (ViewCondition.SelectMode == 1)
-            sql += QStringLiteral("AND '") + jetsql::quoted(ViewCondition.StartDateTime) +
+        if (app::state().view.SelectMode == 1)
+            sql += QStringLiteral("AND '") + jetsql::quoted(app::state().view.StartDateTime) +
                    QStringLiteral("'<=DATE_TIME ") + QStringLiteral("AND DATE_TIME<='") +
-                   jetsql::quoted(ViewCondition.EndDateTime) + QStringLiteral("' ");
+                   jetsql::quoted(app::state().view.EndDateTime) + QStringLiteral("' ");
         if (mode == QLatin1String("SELECT"))
             sql += QStringLiteral("ORDER BY ") + readDateTerms() + kRepeatClosingTerms;
         else if (mode == QLatin1String("DELETE"))

@@ -4,6 +4,7 @@
 // sequences find out goes to the signals of reader::link().
 
 #include "decode/CardTable.h"
+#include "app/ProgramState.h"
 #include "reader/ReaderLink.h"
 
 #include <QByteArray>
@@ -38,7 +39,7 @@ void sendTextFrame(const QByteArray &command, const QByteArray &data, int kind, 
 void sendEtAnswer(int retry);
 void requestRecords(const QString &letter, int retry);
 
-// The text frame that reader::sendTextFrame sends (toggles intSendToggle).
+// The text frame that reader::sendTextFrame sends (toggles app::state().sendToggle).
 QByteArray buildTextFrame(const QByteArray &command, const QByteArray &data, int kind, int retry);
 // The relay envelope around bytes 1..n of payload for a target side
 // ("COM1:" the reader, "COM2:" the desktop printer); 1-based.

@@ -2,9 +2,10 @@
 // sequence toggle, and the relay envelope.
 
 #include "reader/CardReader.h"
+#include "app/ProgramState.h"
 
 #include "app/Failure.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "decode/FrameBytes.h"
 #include "reader/FrameRecognizer.h"
 
@@ -51,8 +52,8 @@ QByteArray reader::buildTextFrame(const QByteArray &command, const QByteArray &d
     if (length > 255)
         throw overflow();
     if (retry == 0)
-        intSendToggle = intSendToggle == 128 ? 0 : 128;
-    QByteArray f = frame::of({ctl::STX, 0x30, 0x31, kind * 128 + retry, intSendToggle, 0x00, length});
+        app::state().sendToggle = app::state().sendToggle == 128 ? 0 : 128;
+    QByteArray f = frame::of({ctl::STX, 0x30, 0x31, kind * 128 + retry, app::state().sendToggle, 0x00, length});
     for (int i = 1; i <= frame::ubound(command); ++i)
         f.append(char(frame::at(command, i)));
     for (int i = 1; i <= frame::ubound(data); ++i)

@@ -26,7 +26,7 @@ void setSerialDeviceLister(SerialDeviceLister lister);
 QStringList serialDevices();
 } // namespace seams
 
-// For this run only (the demo): the configured port (ComPort, whatever it is
+// For this run only (the demo): the configured port (app::state().comPort, whatever it is
 // set to) means this device, ahead of the handler and the settings file; the
 // other numbers keep their meaning. An empty device ends the override.
 void setConfiguredPortDeviceForThisRun(const QString &device);

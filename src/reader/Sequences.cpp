@@ -2,10 +2,11 @@
 // handling; the card state they find goes out through the reader link.
 
 #include "reader/CardReader.h"
+#include "app/ProgramState.h"
 
 #include "app/Failure.h"
 #include "app/Settings.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "decode/CardTable.h"
 #include "decode/FrameBytes.h"
 
@@ -38,7 +39,7 @@ QString cardStateLetter(const QByteArray &buffer)
 // records read so far are dropped, so that a read is stored whole or not at all.
 void failRead()
 {
-    blnReadError = true;
+    app::state().readError = true;
     decode::clearCardTable();
     showCount(recordCountText(0));
 }
@@ -48,11 +49,11 @@ void failRead()
 void reader::connectionLost(int type)
 {
     guarded("basRS232C_ConnectionOut", [&] {
-        intRelayMode = 0;
+        app::state().relayMode = 0;
         if (type == 1 || type == 2) {
             showCardState(type == 1 ? kNotConnected : kSetCard);
             showCount(recordCountText(0));
-            blnReadError = true;
+            app::state().readError = true;
         } else if (type == 0) {
             showCardState(kNotConnected);
         }
@@ -85,7 +86,7 @@ void reader::pollReader()
             reader::receiveFrame(100, buffer);
             const int n = frame::ubound(buffer);
             if (n >= 9) {
-                intNoReplyCount = 0;
+                app::state().noReplyCount = 0;
                 const QString command = n == 12 ? textAt(buffer, 6, 10) : textAt(buffer, 8, 9);
                 if (command == QLatin1String("AC")) {
                     if (n == 11)
@@ -103,17 +104,17 @@ void reader::pollReader()
                     enableCardRead(state == QLatin1String("I"));
                     return;
                 } else if (command == QLatin1String("PRINT")) {
-                    intRelayMode = 2;
+                    app::state().relayMode = 2;
                     reader::sendEnq();
                 }
                 continue;
             }
             if (n >= 1)
                 continue;
-            ++intNoReplyCount;
-            if (intNoReplyCount < 3)
+            ++app::state().noReplyCount;
+            if (app::state().noReplyCount < 3)
                 return;
-            intNoReplyCount = 0;
+            app::state().noReplyCount = 0;
             reader::connectionLost(0);
             return;
         }
@@ -126,7 +127,7 @@ void reader::readCard(const std::optional<QDate> &startDate)
         const CardTableLimits limits{startDate, [](int n) { emit reader::link().readProgress(n); }};
         blnReadForward = false;
         blnWrapCheck = false;
-        blnReadError = false;
+        app::state().readError = false;
         intDupCount = 0;
         decode::clearCardTable();
         qint16 count = 0;
@@ -148,7 +149,7 @@ void reader::readCard(const std::optional<QDate> &startDate)
             const int n = frame::ubound(buffer);
             if (n >= 9) {
                 wait = 50;
-                intNoReplyCount = 0;
+                app::state().noReplyCount = 0;
                 const QString command = textAt(buffer, 8, 9);
                 if (command == QLatin1String("AC")) {
                     if (n == 11)
@@ -197,8 +198,8 @@ void reader::readCard(const std::optional<QDate> &startDate)
                     reader::sendEnq();
                 }
             } else if (n == 0) {
-                ++intNoReplyCount;
-                if (intNoReplyCount >= 3) {
+                ++app::state().noReplyCount;
+                if (app::state().noReplyCount >= 3) {
                     reader::connectionLost(1);
                     return;
                 }

@@ -1,9 +1,10 @@
 // Serial port management: open, close, probe, receive one frame, send.
 
 #include "reader/CardReader.h"
+#include "app/ProgramState.h"
 
 #include "app/Failure.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "decode/FrameBytes.h"
 #include "reader/FrameRecognizer.h"
 #include "reader/PortDevice.h"
@@ -128,7 +129,7 @@ void reader::sendBytes(const QByteArray &bytes)
         if (!port->isOpen())
             return;
         const QByteArray out =
-            frame::raw(intRelayMode == 2 ? reader::relayEnvelope(QByteArrayLiteral("COM1:"), bytes) : bytes);
+            frame::raw(app::state().relayMode == 2 ? reader::relayEnvelope(QByteArrayLiteral("COM1:"), bytes) : bytes);
         if (port->write(out) != out.size())
             throw portFailure(*port);
         port->flush();

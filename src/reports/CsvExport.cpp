@@ -1,4 +1,5 @@
 #include "reports/CsvExport.h"
+#include "app/ProgramState.h"
 
 #include "app/CheckedSaveFile.h"
 #include "app/Cp932.h"
@@ -332,7 +333,7 @@ bool reports::writeCsvFile(const QString &path, qint16 mode, const QString &card
 {
     return guarded("basMain_CSVFileCreate", [&] {
         const QString statement = shownRowsStatement();
-        const qint16 viewMode = ViewCondition.ViewMode;
+        const qint16 viewMode = app::state().view.ViewMode;
         if (statement.isEmpty()) // the grid shows nothing: an empty file
             return reports::writeCsvFile(path, mode, listRows({}), viewMode, card, progress);
         return writeFileBlocks(path, mode, [&](const PutBlock &put) {

@@ -1,4 +1,5 @@
 #include "reports/MonthlyReport.h"
+#include "app/ProgramState.h"
 
 #include "app/CheckedSaveFile.h"
 #include "app/Cp932.h"
@@ -29,7 +30,7 @@ QStringList fieldsOf(const QString &card, const QString &month, qint64 count, qi
 
 QList<MonthTotal> shownMonthlyTotals()
 {
-    return history::monthlyTotals(ViewCondition.ViewMode == 2 ? shownRowsStatement() : QString());
+    return history::monthlyTotals(app::state().view.ViewMode == 2 ? shownRowsStatement() : QString());
 }
 
 QString groupedNumber(qint64 amount)

@@ -1,4 +1,5 @@
 #include "reports/ReportRows.h"
+#include "app/ProgramState.h"
 
 #include "history/ViewCondition.h"
 #include "history/GridLoad.h"
@@ -55,7 +56,7 @@ qint64 reportRowCount(const QString &jetStatement)
 
 QString shownRowsStatement()
 {
-    switch (ViewCondition.ViewMode) {
+    switch (app::state().view.ViewMode) {
     case 1: return history::shownViewSql(kTableTemp, QStringLiteral("SELECT"));
     case 2: return history::shownViewSql(kTableData, QStringLiteral("SELECT"));
     default: return {}; // the grid shows nothing

@@ -1,4 +1,5 @@
 #include "reports/StatementPdf.h"
+#include "app/ProgramState.h"
 
 #include "app/Failure.h"
 #include "app/Seams.h"
@@ -593,6 +594,6 @@ qint32 reports::writeStatementPdf(QIODevice &out, const QString &card, const Sta
         const QString statement = shownRowsStatement();
         const qint64 total = progress ? reportRowCount(statement) : 0;
         QueryRows rows(statement);
-        return writeStatementPdf(out, std::ref(rows), ViewCondition.ViewMode, card, outputDate, info, progress, total);
+        return writeStatementPdf(out, std::ref(rows), app::state().view.ViewMode, card, outputDate, info, progress, total);
     });
 }

@@ -1,4 +1,5 @@
 #include "reports/StatementPrint.h"
+#include "app/ProgramState.h"
 
 #include "app/Failure.h"
 #include "app/Seams.h"
@@ -137,6 +138,6 @@ qint32 reports::paintStatement(QPagedPaintDevice &device, const QString &card, c
         const QString statement = shownRowsStatement();
         const qint64 total = progress ? reportRowCount(statement) : 0;
         QueryRows rows(statement);
-        return printStatement(device, std::ref(rows), ViewCondition.ViewMode, card, outputDate, progress, total);
+        return printStatement(device, std::ref(rows), app::state().view.ViewMode, card, outputDate, progress, total);
     });
 }

@@ -1,4 +1,5 @@
 #include "start/BackupCommand.h"
+#include "app/ProgramState.h"
 
 #include "start/Startup.h"
 
@@ -6,7 +7,7 @@
 #include "app/Settings.h"
 #include "app/Seams.h"
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/HistoryBackup.h"
 #include "history/Database.h"
 
@@ -57,7 +58,7 @@ std::optional<int> parse(QCommandLineParser &parser, const QStringList &args, co
 
 QString historyPath()
 {
-    AppPath = app::withTrailingSeparator(dataFolder());
+    app::state().programFolder = app::withTrailingSeparator(dataFolder());
     return history::databasePath(kDatFile);
 }
 

@@ -1,10 +1,11 @@
 #include "start/CommandLine.h"
+#include "app/ProgramState.h"
 
 #include "app/DataFolder.h"
 #include "app/Failure.h"
 #include "app/Version.h"
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/Database.h"
 #include "history/Registration.h"
 #include "start/BackupCommand.h"
@@ -30,7 +31,7 @@ namespace {
 // nothing again. No window: failures go to the error stream.
 int copyHistoryToServer()
 {
-    AppPath = app::withTrailingSeparator(dataFolder());
+    app::state().programFolder = app::withTrailingSeparator(dataFolder());
     history::openDatabase(kDatFile);
     QTextStream err(stderr);
     qint64 copied = 0;

@@ -1,4 +1,5 @@
 #include "start/ExportCommand.h"
+#include "app/ProgramState.h"
 
 #include "app/CheckedSaveFile.h"
 #include "app/DataFolder.h"
@@ -7,7 +8,7 @@
 #include "app/Seams.h"
 #include "app/Settings.h"
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/ViewCondition.h"
 #include "history/Database.h"
 #include "reports/CsvExport.h"
@@ -102,9 +103,9 @@ bool parseDateTime(const QString &text, QDate &date, QTime &time)
 int runJob(const QString &kind, const QString &out, bool append, const ViewSelection &selection,
            const QString &sort)
 {
-    AppPath = app::withTrailingSeparator(dataFolder());
+    app::state().programFolder = app::withTrailingSeparator(dataFolder());
     const QString saved = app::readProfileString(kSectionMain, QStringLiteral("ViewSort"), settingsFileName());
-    ViewSort = !sort.isEmpty() ? sort : saved == kIniMissing || saved.isEmpty() ? QStringLiteral("NEW") : saved;
+    app::state().viewSort = !sort.isEmpty() ? sort : saved == kIniMissing || saved.isEmpty() ? QStringLiteral("NEW") : saved;
     history::openDatabase(kDatFile, HistoryAccess::ReadOnly);
     history::viewStatement(kTableData, 2, selection); // the view condition of a database read
     int status = 1;

@@ -1,9 +1,10 @@
 #include "start/ImportCommand.h"
+#include "app/ProgramState.h"
 
 #include "app/DataFolder.h"
 #include "app/Failure.h"
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/Database.h"
 #include "reports/CsvImport.h"
 
@@ -74,7 +75,7 @@ int runImportCommand(const QStringList &args)
         f = QFileInfo(f).absoluteFilePath();
     }
 
-    AppPath = app::withTrailingSeparator(dataFolder());
+    app::state().programFolder = app::withTrailingSeparator(dataFolder());
     // A dry run only reads: it neither waits for nor holds up a writer.
     history::openDatabase(kDatFile, parser.isSet(dryRun) ? HistoryAccess::ReadOnly : HistoryAccess::ReadWrite);
     QTextStream out(stdout);

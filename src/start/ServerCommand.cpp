@@ -1,10 +1,11 @@
 #include "start/ServerCommand.h"
+#include "app/ProgramState.h"
 
 #include "app/DataFolder.h"
 #include "app/Failure.h"
 #include "app/Settings.h"
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/Database.h"
 
 #include <QCommandLineParser>
@@ -50,7 +51,7 @@ int runServerCommand(const QStringList &args)
     static const QRegularExpression plainName(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
     if (!plainName.match(roleName).hasMatch())
         return usageError(QStringLiteral("passlog server: --role には英数字と _ のロール名を指定してください: ") + roleName);
-    AppPath = app::withTrailingSeparator(dataFolder());
+    app::state().programFolder = app::withTrailingSeparator(dataFolder());
     QString grants;
     const QString failed = expectedFailureOf([&] {
         history::initServer();

@@ -1,4 +1,5 @@
 #include "start/Startup.h"
+#include "app/ProgramState.h"
 
 #include "start/Demo.h"
 #include "start/EndSignals.h"
@@ -8,7 +9,7 @@
 #include "app/Seams.h"
 #include "app/Settings.h"
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/HistoryBackup.h"
 #include "history/HistoryCheck.h"
 #include "history/Database.h"
@@ -313,9 +314,9 @@ void initializeWindow(ui::MainWindow &f)
             b->setEnabled(false);
         f.dtpDateStart->setDate(ui::todayStart().date());
         f.dtpDateEnd->setDate(ui::todayEnd().date());
-        intRelayMode = 0;
-        intNoReplyCount = 0;
-        intSendToggle = 128;
+        app::state().relayMode = 0;
+        app::state().noReplyCount = 0;
+        app::state().sendToggle = 128;
     });
 }
 

@@ -1,9 +1,10 @@
 // Card read and screen clear.
 
 #include "ui/HistoryOperations.h"
+#include "app/ProgramState.h"
 
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "decode/CardTable.h"
 #include "history/ViewCondition.h"
 #include "history/Database.h"
@@ -50,7 +51,7 @@ void readCard(MainWindow &f)
         reader::readCard(cardReadDateLimit(f));
 
         if (cardRecordCount() < 1) {
-            if (blnReadError) {
+            if (app::state().readError) {
                 app::showWarning(QStringLiteral("カード読込中にエラーが発生しました。"));
             } else {
                 f.ProgressBar->setValue(100);

@@ -1,7 +1,8 @@
 #include "ui/Commands.h"
+#include "app/ProgramState.h"
 
 #include "app/Failure.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/ViewCondition.h"
 #include "history/Database.h"
 #include "history/HistoryGridModel.h"
@@ -107,14 +108,14 @@ void enableOutputCommands(MainWindow &f)
 {
     f.btnPrintDefault->setEnabled(true);
     f.mnuPrintDefault->setEnabled(true);
-    if (intRelayMode == 2) {
+    if (app::state().relayMode == 2) {
         f.btnPrintDesktop->setEnabled(true);
         f.mnuPrintDesktop->setEnabled(true);
     }
     f.btnCSVOutput->setEnabled(true);
     f.mnuCSVOutput->setEnabled(true);
     // The totals are of the history: not of a card read.
-    f.mnuMonthlyTotals->setEnabled(ViewCondition.ViewMode == 2);
+    f.mnuMonthlyTotals->setEnabled(app::state().view.ViewMode == 2);
 }
 
 void emptyStagingAndGrid(MainWindow &window)
@@ -138,7 +139,7 @@ void restartPolling(MainWindow &window) { window.TimerPolling->start(kPollingInt
 bool cardReadNotRegistered()
 {
     bool staged = false;
-    if (ViewCondition.ViewMode == 1)
+    if (app::state().view.ViewMode == 1)
         expectedFailureOf([&] { staged = history::hasRows(kTableTemp); });
     return staged;
 }

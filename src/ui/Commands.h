@@ -2,7 +2,7 @@
 // Steps the operations of the main window share: the command buttons and
 // their menu twins, the empty grid, the polling restart.
 
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 
 #include <QString>
 #include <functional>

@@ -2,7 +2,7 @@
 
 #include "app/Seams.h"
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "ui/MainWindow.h"
 
 #include <QAction>

@@ -1,9 +1,10 @@
 // Registration, database read and database delete.
 
 #include "ui/HistoryOperations.h"
+#include "app/ProgramState.h"
 
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/ViewCondition.h"
 #include "history/Database.h"
 #include "history/DeletedRows.h"
@@ -86,7 +87,7 @@ void readHistory(MainWindow &f)
 {
     guarded("basMain_DBRead", [&] {
         const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f, f.btnPrintDefault); });
-        if (f.lblCountValue->text() != kZeroCount && ViewCondition.ViewMode == 1 &&
+        if (f.lblCountValue->text() != kZeroCount && app::state().view.ViewMode == 1 &&
             !app::askYesNo(
                 QStringLiteral("DB登録を行わずにDB読込を行うと現在表示されている利用履歴は削除されます。") +
                 QStringLiteral("よろしいですか?")))

@@ -1,7 +1,7 @@
 #include "ui/DeleteRowsDialog.h"
 
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/Database.h"
 #include "history/DeletedRows.h"
 #include "history/ShownRows.h"

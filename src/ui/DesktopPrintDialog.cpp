@@ -1,8 +1,9 @@
 #include "ui/DesktopPrintDialog.h"
+#include "app/ProgramState.h"
 
 #include "app/Failure.h"
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "deskprint/DesktopPrint.h"
 #include "reader/CardReader.h"
 #include "ui/Commands.h"
@@ -96,7 +97,7 @@ void DesktopPrintDialog::load()
 {
     guarded("frmPrintDesktop_Form_Load", [this] {
         m_window.TimerPolling->stop();
-        intRelayMode = 0; // the print frames go out as built, not inside a "COM1:" envelope
+        app::state().relayMode = 0; // the print frames go out as built, not inside a "COM1:" envelope
         fillList(deskprint::listSql(deskprint::viewTable(), 0));
     });
 }

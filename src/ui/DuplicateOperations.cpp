@@ -3,7 +3,7 @@
 #include "ui/DuplicateOperations.h"
 
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/ViewCondition.h"
 #include "ui/Commands.h"
 #include "ui/Progress.h"

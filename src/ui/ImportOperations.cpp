@@ -1,8 +1,9 @@
 #include "ui/ImportOperations.h"
+#include "app/ProgramState.h"
 
 #include "app/Failure.h"
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/ViewCondition.h"
 #include "reports/CsvImport.h"
 #include "ui/Commands.h"
@@ -149,7 +150,7 @@ void importCsvFiles(MainWindow &f)
     guarded("basMain_CSVImport", [&] {
         if (typedCardNumberRefused(f))
             return;
-        const QStringList files = askFiles(rememberedFolder(QStringLiteral("ImportPath"), CSVPath));
+        const QStringList files = askFiles(rememberedFolder(QStringLiteral("ImportPath"), app::state().csvFolder));
         if (files.isEmpty())
             return;
         rememberFolderOf(QStringLiteral("ImportPath"), files.first());

@@ -3,7 +3,7 @@
 #include "ui/MonthlyTotalsWindow.h"
 #include "ui/RestoreDeletedDialog.h"
 
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "reader/CardReader.h"
 #include "ui/DuplicateOperations.h"
 #include "ui/FrameControl.h"

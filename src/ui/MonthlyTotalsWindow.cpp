@@ -1,11 +1,12 @@
 #include "ui/MonthlyTotalsWindow.h"
+#include "app/ProgramState.h"
 
 #include "app/Failure.h"
 #include "app/ProfileFile.h"
 #include "app/Seams.h"
 #include "app/Settings.h"
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/ViewCondition.h"
 #include "ui/ModalDialogs.h"
 #include "ui/MonthlyTotalsPrint.h"
@@ -47,11 +48,11 @@ const QString kTitle = QStringLiteral("月別集計");
 QString conditionsText()
 {
     QString text = QStringLiteral("カードNO: ") +
-                   (ViewCondition.CardNo == kNoCardNo ? QStringLiteral("全カード") : ViewCondition.CardNo);
+                   (app::state().view.CardNo == kNoCardNo ? QStringLiteral("全カード") : app::state().view.CardNo);
     text += QStringLiteral("　期間: ");
-    text += ViewCondition.SelectMode == 1
-                ? QString(ViewCondition.StartDateTime).replace(QLatin1Char('-'), QLatin1Char(' ')) +
-                      QStringLiteral(" ～ ") + QString(ViewCondition.EndDateTime).replace(QLatin1Char('-'), QLatin1Char(' '))
+    text += app::state().view.SelectMode == 1
+                ? QString(app::state().view.StartDateTime).replace(QLatin1Char('-'), QLatin1Char(' ')) +
+                      QStringLiteral(" ～ ") + QString(app::state().view.EndDateTime).replace(QLatin1Char('-'), QLatin1Char(' '))
                 : QStringLiteral("全レコード");
     return text;
 }
@@ -148,7 +149,7 @@ QChart *makeChart(const QList<MonthTotal> &months, MonthlyChartMode mode, const 
 } // namespace
 
 MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const QString &conditions, MainWindow *window)
-    : QDialog(window), m_months(months), m_lines(monthlyTableLines(months, ViewSort == QLatin1String("NEW"))),
+    : QDialog(window), m_months(months), m_lines(monthlyTableLines(months, app::state().viewSort == QLatin1String("NEW"))),
       m_conditions(conditions), m_window(window)
 {
     setObjectName(QStringLiteral("frmMonthlyTotals"));
@@ -373,7 +374,7 @@ void MonthlyTotalsWindow::saveCsv()
 {
     guarded("frmMonthlyTotals_cmdCSVOutput_Click", [this] {
         const QString path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
-                                                    app::withTrailingSeparator(CSVPath) + suggestedFileName(kTitle, QStringLiteral(".csv")),
+                                                    app::withTrailingSeparator(app::state().csvFolder) + suggestedFileName(kTitle, QStringLiteral(".csv")),
                                                     QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
         if (path.isEmpty())
             return;
@@ -390,7 +391,7 @@ void MonthlyTotalsWindow::saveCsv()
 void showMonthlyTotals(MainWindow &window)
 {
     guarded("basMain_ShowMonthlyTotals", [&] {
-        if (ViewCondition.ViewMode != 2)
+        if (app::state().view.ViewMode != 2)
             return;
         QList<MonthTotal> months;
         const QString failed = expectedFailureOf([&] { months = shownMonthlyTotals(); });

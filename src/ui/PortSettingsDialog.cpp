@@ -1,9 +1,10 @@
 #include "ui/PortSettingsDialog.h"
+#include "app/ProgramState.h"
 
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/ViewCondition.h"
 #include "reader/PortDevice.h"
 #include "reader/ReaderSearch.h"
@@ -133,7 +134,7 @@ void PortSettingsDialog::load()
 
         reader::connectionLost(0);
         f.TimerPolling->stop();
-        intRelayMode = 0;
+        app::state().relayMode = 0;
         reader::closePort(comPortNumber());
     });
 }
@@ -172,10 +173,10 @@ void PortSettingsDialog::useChosenPort()
             // device is written down, so that the number keeps its meaning
             // when adapters are plugged in another order.
             const QString device = seams::portDevice(port);
-            ComPort = QString::number(port);
-            saveSetting(kSectionPort, QStringLiteral("ComPort"), ComPort);
+            app::state().comPort = QString::number(port);
+            saveSetting(kSectionPort, QStringLiteral("ComPort"), app::state().comPort);
 #ifndef Q_OS_WIN
-            saveSetting(kSectionPort, QStringLiteral("Device") + ComPort, device);
+            saveSetting(kSectionPort, QStringLiteral("Device") + app::state().comPort, device);
 #endif
             reader::pollReader();
         } else {
@@ -188,7 +189,7 @@ void PortSettingsDialog::useChosenPort()
 void PortSettingsDialog::unload()
 {
     guarded("frmSetComm_Form_Unload", [this] {
-        intRelayMode = 0;
+        app::state().relayMode = 0;
         restartPolling(m_window);
     });
 }

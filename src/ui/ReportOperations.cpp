@@ -1,13 +1,14 @@
 // The printer list, the standard print and the CSV export of the main window.
 
 #include "ui/ReportOperations.h"
+#include "app/ProgramState.h"
 
 #include "app/CheckedSaveFile.h"
 #include "app/PrinterSeam.h"
 #include "app/Settings.h"
 #include "app/Common.h"
 #include "app/ProfileFile.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/ViewCondition.h"
 #include "reports/CsvExport.h"
 #include "reports/StatementPdf.h"
@@ -62,7 +63,7 @@ const QString kPrintProgress = QStringLiteral("標準印刷中…");
 bool selectedCardForOutput(MainWindow &f, const QString &refusal, QString &card)
 {
     card.clear();
-    if (ViewCondition.ViewMode == 2)
+    if (app::state().view.ViewMode == 2)
         return true;
     if (f.optCardNo[0]->isChecked() && f.txtCardInput->text().isEmpty()) {
         app::showWarning(QStringLiteral("カードNOが入力されていません。"));
@@ -155,7 +156,7 @@ QString askPdfFile(MainWindow &window, const QString &suggested, const char *las
         path = seams::askSaveFileName(
             QStringLiteral("PDFファイルを保存"),
             lastFile(window, lastKey).isEmpty()
-                ? rememberedFolder(QStringLiteral("PdfPath"), app::withTrailingSeparator(CSVPath)) + suggested
+                ? rememberedFolder(QStringLiteral("PdfPath"), app::withTrailingSeparator(app::state().csvFolder)) + suggested
                 : lastFile(window, lastKey),
             QStringLiteral("PDFファイル (*.pdf);;すべてのファイル (*.*)"));
         if (path.isEmpty())
@@ -221,12 +222,12 @@ QString savedToLine(const QString &path)
 
 QString suggestedFileName(const QString &what, const QString &extension)
 {
-    const QString card = ViewCondition.CardNo.isEmpty() || ViewCondition.CardNo == kNoCardNo
+    const QString card = app::state().view.CardNo.isEmpty() || app::state().view.CardNo == kNoCardNo
                              ? QStringLiteral("全カード")
-                             : ViewCondition.CardNo;
+                             : app::state().view.CardNo;
     const auto day = [](const QString &dateTime) { return dateTime.left(10).remove(QLatin1Char('/')); };
-    const QString period = ViewCondition.SelectMode == 1
-                               ? day(ViewCondition.StartDateTime) + QLatin1Char('-') + day(ViewCondition.EndDateTime)
+    const QString period = app::state().view.SelectMode == 1
+                               ? day(app::state().view.StartDateTime) + QLatin1Char('-') + day(app::state().view.EndDateTime)
                                : QStringLiteral("全期間");
     return what + QLatin1Char('_') + card + QLatin1Char('_') + period + extension;
 }
@@ -359,7 +360,7 @@ void exportCsv(MainWindow &f)
         for (;;) {
             path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
                                           lastFile(f, kLastCsvFile).isEmpty()
-                                              ? app::withTrailingSeparator(CSVPath) + suggestedFileName(QStringLiteral("利用履歴"), QStringLiteral(".csv"))
+                                              ? app::withTrailingSeparator(app::state().csvFolder) + suggestedFileName(QStringLiteral("利用履歴"), QStringLiteral(".csv"))
                                               : lastFile(f, kLastCsvFile),
                                           QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
             if (path.isEmpty())
@@ -390,7 +391,7 @@ void exportCsv(MainWindow &f)
         if (!saveSetting(kSectionMain, QStringLiteral("CSVPath"), folder) &&
             !app::fileExists(settingsFileName()))
             return; // warned that the settings file is missing; nothing changes
-        CSVPath = folder;
+        app::state().csvFolder = folder;
         if (reports::writeCsvFile(path, mode, card, progressOf(&f, kCsvProgress)))
             app::showInfo(QStringLiteral("CSV出力が完了しました。") + savedToLine(path));
     });

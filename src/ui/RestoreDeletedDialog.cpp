@@ -1,4 +1,5 @@
 #include "ui/RestoreDeletedDialog.h"
+#include "app/ProgramState.h"
 
 #include "app/Common.h"
 #include "history/ShownRows.h"
@@ -126,7 +127,7 @@ void RestoreDeletedDialog::restoreChosen()
         // The history changed: the card list, and a history view, show it.
         fillCardNumbers(m_window);
         enableDBReadIfHistory(m_window);
-        if (ViewCondition.ViewMode == 2 && !history::shownRows().source.isEmpty())
+        if (app::state().view.ViewMode == 2 && !history::shownRows().source.isEmpty())
             showGrid(m_window, history::shownRows().source, 2);
         reload();
         QString text = QString::number(result.restored) + QStringLiteral("件の利用履歴を元に戻しました。");

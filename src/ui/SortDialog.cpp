@@ -1,8 +1,9 @@
 #include "ui/SortDialog.h"
+#include "app/ProgramState.h"
 
 #include "app/Settings.h"
 #include "app/Common.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "history/ViewCondition.h"
 #include "history/Database.h"
 #include "ui/Commands.h"
@@ -69,7 +70,7 @@ bool SortDialog::event(QEvent *event)
 void SortDialog::showSavedOrder()
 {
     guarded("frmSetSort_Form_Activate", [this] {
-        QRadioButton *option = ViewSort == kNewest ? optPassDate[0] : ViewSort == kOldest ? optPassDate[1] : nullptr;
+        QRadioButton *option = app::state().viewSort == kNewest ? optPassDate[0] : app::state().viewSort == kOldest ? optPassDate[1] : nullptr;
         if (!option)
             return;
         option->setChecked(true);
@@ -81,14 +82,14 @@ void SortDialog::saveOrder()
 {
     guarded("frmSetSort_btnOK_Click", [this] {
         if (optPassDate[0]->isChecked())
-            ViewSort = kNewest;
+            app::state().viewSort = kNewest;
         else if (optPassDate[1]->isChecked())
-            ViewSort = kOldest;
-        saveSetting(kSectionMain, QStringLiteral("ViewSort"), ViewSort);
+            app::state().viewSort = kOldest;
+        saveSetting(kSectionMain, QStringLiteral("ViewSort"), app::state().viewSort);
         // The grid again in the new order, from the window's conditions now.
-        if (ViewCondition.ViewMode == 1) {
+        if (app::state().view.ViewMode == 1) {
             showGrid(m_window, history::viewStatement(kTableTemp, 1, currentViewSelection(m_window)), 1);
-        } else if (ViewCondition.ViewMode == 2) {
+        } else if (app::state().view.ViewMode == 2) {
             // The duplicate view stays the duplicate view; its range is that
             // of the read the duplicates were taken from.
             if (duplicatesShown(m_window))

@@ -4,10 +4,11 @@
 // unit, with what the printer answers deciding the record's printed mark.
 
 #include "../history/HistoryFixture.h"
+#include "app/ProgramState.h"
 #include "../reader/ReaderTest.h"
 #include "TestHarness.h"
 #include "app/Cp932.h"
-#include "app/basGlobal.h"
+#include "app/Constants.h"
 #include "deskprint/DesktopPrint.h"
 #include "history/ViewCondition.h"
 
@@ -100,8 +101,8 @@ class tst_deskprint : public QObject {
         QVERIFY(emulator->started());
         useEmulatorAsPort1(*emulator);
         reader::pollReader();
-        QCOMPARE(intRelayMode, 2);
-        intRelayMode = 0;
+        QCOMPARE(app::state().relayMode, 2);
+        app::state().relayMode = 0;
         emulator->forgetLines();
     }
     // The print frames the emulator received since the last call.
@@ -131,12 +132,12 @@ private slots:
         harness = std::make_unique<TestHarness>();
         openDatabases(*harness);
         history::resetViewCondition();
-        ViewCondition.ViewMode = 2;
-        ViewCondition.CardNo = kNoCardNo;
-        ViewSort = QStringLiteral("NEW");
-        intRelayMode = 0;
-        intNoReplyCount = 0;
-        intSendToggle = 128;
+        app::state().view.ViewMode = 2;
+        app::state().view.CardNo = kNoCardNo;
+        app::state().viewSort = QStringLiteral("NEW");
+        app::state().relayMode = 0;
+        app::state().noReplyCount = 0;
+        app::state().sendToggle = 128;
     }
     void cleanup()
     {
@@ -185,12 +186,12 @@ private slots:
         QFETCH(QString, sort);
         QFETCH(int, unprinted);
         QFETCH(QString, expected);
-        ViewCondition.ViewMode = qint16(viewMode);
-        ViewCondition.SelectMode = range ? 1 : 0;
-        ViewCondition.StartDateTime = range ? QStringLiteral("2024/01/01-00:00:00") : QString();
-        ViewCondition.EndDateTime = range ? QStringLiteral("2024/01/31-23:59:59") : QString();
-        ViewCondition.CardNo = card;
-        ViewSort = sort;
+        app::state().view.ViewMode = qint16(viewMode);
+        app::state().view.SelectMode = range ? 1 : 0;
+        app::state().view.StartDateTime = range ? QStringLiteral("2024/01/01-00:00:00") : QString();
+        app::state().view.EndDateTime = range ? QStringLiteral("2024/01/31-23:59:59") : QString();
+        app::state().view.CardNo = card;
+        app::state().viewSort = sort;
         const QString table = viewMode == 1 ? kTableTemp : kTableData;
         QCOMPARE(deskprint::viewTable(), table);
         const QString sql = deskprint::listSql(table, qint16(unprinted));
@@ -206,9 +207,9 @@ private slots:
         addRecord(QStringLiteral("0012"), QStringLiteral("2024/02/10"), QStringLiteral("08:00:00"));
         addRecord(QStringLiteral("0012"), QStringLiteral("2024/01/11"), QStringLiteral("08:00:00"), 69,
                   QStringLiteral("A1B2C"), QStringLiteral("1'000円"));
-        ViewCondition.SelectMode = 1;
-        ViewCondition.StartDateTime = QStringLiteral("2024/01/01-00:00:00");
-        ViewCondition.EndDateTime = QStringLiteral("2024/01/31-23:59:59");
+        app::state().view.SelectMode = 1;
+        app::state().view.StartDateTime = QStringLiteral("2024/01/01-00:00:00");
+        app::state().view.EndDateTime = QStringLiteral("2024/01/31-23:59:59");
         const auto rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
         QCOMPARE(rows.size(), 2); // February is outside the range
         QCOMPARE(rows[0].values, QStringList({"0012", "2024/01/11", "08:00:00", "1'000円", "普通車", "東名 東京",
@@ -222,7 +223,7 @@ private slots:
                                      "入口料金所='東名 東京' AND 出口料金所='東名 厚木' ORDER BY カードNO ASC, "
                                      "ご利用日 DESC,通過時間 DESC,入口料金所 ASC,出口料金所 ASC;"));
         QCOMPARE(column(sql, 0).size(), 1);
-        ViewCondition.SelectMode = 0;
+        app::state().view.SelectMode = 0;
         QVERIFY(deskprint::printRowSql(kTableData, rows[1]).startsWith(
             QStringLiteral("SELECT * FROM ETC_DATA WHERE カードNO='0012' AND ご利用日='2024/01/10' AND")));
     }
@@ -315,7 +316,7 @@ private slots:
         startPrinter(QStringLiteral("ack"));
         QCOMPARE(printOnlyRow(), qint16(0)); // newest first: 2006/12/16
         QCOMPARE(storedFlags(), QList<int>({0, 1}));
-        ViewSort = QStringLiteral("OLD");
+        app::state().viewSort = QStringLiteral("OLD");
         QCOMPARE(printOnlyRow(), qint16(0));
         QCOMPARE(printFrames().last(), kExampleFrame);
         QCOMPARE(storedFlags(), QList<int>({1, 1}));
@@ -421,7 +422,7 @@ private slots:
         for (int day = 10; day < 13; ++day)
             addRecord(QStringLiteral("0012"), QStringLiteral("2024/01/%1").arg(day), QStringLiteral("08:00:00"),
                       70 + day, QStringLiteral("A1B2C"), QStringLiteral("1000円"), kTableTemp);
-        ViewCondition.ViewMode = 1;
+        app::state().view.ViewMode = 1;
         startPrinter(QStringLiteral("silent"));
         const auto rows = deskprint::listRows(deskprint::listSql(kTableTemp, 0));
         QCOMPARE(rows.size(), 3);

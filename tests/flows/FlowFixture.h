@@ -4,6 +4,7 @@
 // and the message boxes answered from the harness queue.
 
 #include "../../tools/reader-emulator/EmulatorProcess.h"
+#include "app/ProgramState.h"
 #include "../history/HistoryFixture.h"
 #include "start/Startup.h"
 #include "reader/PortDevice.h"
@@ -52,7 +53,7 @@ public:
             ini.write(QStringLiteral("[PASSLOG]\r\nViewSort=NEW\r\n[RS232C]\r\nComPort=1\r\nDevice1=%1\r\n")
                           .arg(emulator.link())
                           .toUtf8());
-        AppPath = harness.programFolder() + QLatin1Char('/');
+        app::state().programFolder = harness.programFolder() + QLatin1Char('/');
         history::resetViewCondition();
     }
     ~Flow()

@@ -3,6 +3,7 @@
 // a card with nothing to show, a reader that stops answering mid-read.
 
 #include "FlowFixture.h"
+#include "app/ProgramState.h"
 #include "decode/CardTable.h"
 
 using namespace ui;
@@ -45,7 +46,7 @@ private slots:
         QCOMPARE(out.first(), QStringLiteral("東名高速道路 名古屋"));
         QCOMPARE(f.gridColumn(QStringLiteral("ご利用日")).last(), QStringLiteral("2024/03/10"));
         QVERIFY(f.idle());
-        QCOMPARE(ViewCondition.ViewMode, qint16(1));
+        QCOMPARE(app::state().view.ViewMode, qint16(1));
         // Every staged row carries the card-number rule's "0000" (nothing typed).
         QCOMPARE(column(QStringLiteral("SELECT DISTINCT CARD_ID FROM ETC_TEMP")), QStringList{"0000"});
         QVERIFY(f.w->optCardNo[1]->isChecked());
@@ -70,7 +71,7 @@ private slots:
         QCOMPARE(f.w->lblSumValue->text(), QStringLiteral("0円"));
         QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴"));
         QCOMPARE(column(QStringLiteral("SELECT count(*) FROM ETC_TEMP")), QStringList{"0"});
-        QCOMPARE(ViewCondition.ViewMode, qint16(0));
+        QCOMPARE(app::state().view.ViewMode, qint16(0));
         QVERIFY(f.w->TimerPolling->isActive());
     }
 

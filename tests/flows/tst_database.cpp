@@ -2,6 +2,7 @@
 // sample card from the reader emulator.
 
 #include "DialogDriver.h"
+#include "app/ProgramState.h"
 #include "FlowFixture.h"
 #include "ui/RestoreDeletedDialog.h"
 
@@ -115,7 +116,7 @@ private slots:
         QVERIFY(f.w->optCardNo[1]->isChecked());
         QCOMPARE(f.w->cboCardSelect->currentText(), QStringLiteral("0012"));
         QCOMPARE(f.w->txtCardInput->text(), QString());
-        QCOMPARE(ViewCondition.ViewMode, qint16(0));
+        QCOMPARE(app::state().view.ViewMode, qint16(0));
         QVERIFY(f.w->TimerPolling->isActive());
 
         // The same card again under the listed number: every record twice.
@@ -175,7 +176,7 @@ private slots:
         QCOMPARE(f.harness.messageTexts(), QStringList{kReadQuestion});
         QCOMPARE(f.harness.messages()[0].buttons, seams::MsgButtons::YesNo);
         QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴(ETCカード)"));
-        QCOMPARE(ViewCondition.ViewMode, qint16(1));
+        QCOMPARE(app::state().view.ViewMode, qint16(1));
         QVERIFY(f.w->btnDBEntry->isEnabled());
 
         // Yes shows the history of the listed card; the staging stays as it was.
@@ -186,7 +187,7 @@ private slots:
         QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("14件"));
         QCOMPARE(f.w->lblSumValue->text(), QStringLiteral("31,934円"));
         QCOMPARE(f.gridColumn(QStringLiteral("カードNO")), QStringList(14, QStringLiteral("0012")));
-        QCOMPARE(ViewCondition.ViewMode, qint16(2));
+        QCOMPARE(app::state().view.ViewMode, qint16(2));
         QCOMPARE(stagedRows(), QStringLiteral("14"));
 
         // Over a database view another read does not ask.
@@ -270,7 +271,7 @@ private slots:
         QCOMPARE(f.gridRows(), 0);
         QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("0件"));
         QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴"));
-        QCOMPARE(ViewCondition.ViewMode, qint16(0));
+        QCOMPARE(app::state().view.ViewMode, qint16(0));
         QVERIFY(f.w->btnDBRead->isEnabled());
         QCOMPARE(f.cardList(), (QStringList{"0000", "0012", "0034"}));
 

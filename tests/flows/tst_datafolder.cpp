@@ -7,6 +7,7 @@
 // root, the test runs that case again as the unprivileged user "nobody".
 
 #include "FlowFixture.h"
+#include "app/ProgramState.h"
 #include "app/DataFolder.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
@@ -56,7 +57,7 @@ private slots:
         QVERIFY(f.registerAs(QStringLiteral("1234")));
         QCOMPARE(f.harness.messageTexts().last(), kRegisterDone);
         const QString program = f.harness.programFolder();
-        QCOMPARE(AppPath, QDir::toNativeSeparators(program) + QDir::separator());
+        QCOMPARE(app::state().programFolder, QDir::toNativeSeparators(program) + QDir::separator());
         QVERIFY(exists(program, QStringLiteral("passlog.ini")));
         QVERIFY(exists(program, QStringLiteral("ETC_DAT.sqlite")));
         QCOMPARE(history::database(DbConnection::Master).databaseName(), program + QStringLiteral("/ETC_MST.sqlite"));
@@ -124,7 +125,7 @@ private slots:
         QCOMPARE(Flow::historyRows(QStringLiteral("1234")), 14);
 
         const QString data = user.dataFolder();
-        QCOMPARE(AppPath, QDir::toNativeSeparators(data) + QDir::separator());
+        QCOMPARE(app::state().programFolder, QDir::toNativeSeparators(data) + QDir::separator());
         QVERIFY(exists(data, QStringLiteral("passlog.ini")));
         QVERIFY(exists(data, QStringLiteral("ETC_DAT.sqlite")));
         QCOMPARE(history::database(DbConnection::History).databaseName(), data + QStringLiteral("/ETC_DAT.sqlite"));
@@ -133,7 +134,7 @@ private slots:
         QVERIFY(!exists(program, QStringLiteral("passlog.ini")));
         QVERIFY(!exists(program, QStringLiteral("ETC_DAT.sqlite")));
         // The settings file names the folder in use; saves go there.
-        QVERIFY(app::readProfileString(QStringLiteral("PASSLOG"), QStringLiteral("AppPath"), settingsFileName()) == AppPath);
+        QVERIFY(app::readProfileString(QStringLiteral("PASSLOG"), QStringLiteral("AppPath"), settingsFileName()) == app::state().programFolder);
         QVERIFY(saveSetting(QStringLiteral("PASSLOG"), QStringLiteral("ViewSort"), QStringLiteral("OLD")));
         // The user's folder holds the user's trips: owner only.
         QCOMPARE(QFileInfo(data).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
@@ -152,7 +153,7 @@ private slots:
         const QString shipped = prefix.filePath(QStringLiteral("share/passlog/ETC_MST.sqlite"));
         QVERIFY(QFile::copy(QStringLiteral(PASSLOG_BINARY_DIR "/ETC_MST.sqlite"), shipped));
         seams::setProgramFile(prefix.filePath(QStringLiteral("bin/passlog")));
-        AppPath = h.programFolder() + QLatin1Char('/'); // a data folder without masters
+        app::state().programFolder = h.programFolder() + QLatin1Char('/'); // a data folder without masters
         QFile::remove(h.programFolder() + QStringLiteral("/ETC_MST.sqlite"));
         QCOMPARE(history::databasePath(kMstFile), shipped);
         // A master in the data folder comes first (newer masters without administrator rights).
@@ -160,7 +161,7 @@ private slots:
         QCOMPARE(history::databasePath(kMstFile), h.programFolder() + QStringLiteral("/ETC_MST.sqlite"));
         // The history never moves to the shipped folder.
         QCOMPARE(history::databasePath(kDatFile), h.programFolder() + QStringLiteral("/ETC_DAT.sqlite"));
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 };
 

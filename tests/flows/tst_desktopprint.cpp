@@ -4,7 +4,8 @@
 // answers, and the reader link given back when the window closes.
 
 #include "FlowFixture.h"
-#include "app/basGlobal.h"
+#include "app/ProgramState.h"
+#include "app/Constants.h"
 #include "deskprint/DesktopPrint.h"
 #include "ui/DesktopPrintDialog.h"
 
@@ -129,7 +130,7 @@ private slots:
                 [&](DesktopPrintDialog &d) {
                     QCOMPARE(d.windowTitle(), QStringLiteral("卓上プリンタ印刷"));
                     QVERIFY(!f.w->TimerPolling->isActive());
-                    QCOMPARE(intRelayMode, 0);
+                    QCOMPARE(app::state().relayMode, 0);
                     QVERIFY(!d.chkPrint->isChecked());
                     QStringList headers;
                     for (int c = 0; c < d.ListView->columnCount(); ++c)
@@ -142,7 +143,7 @@ private slots:
                 },
                 fromMenu));
             // The link sequence found the relay unit again; polling runs.
-            QCOMPARE(intRelayMode, 2);
+            QCOMPARE(app::state().relayMode, 2);
             QVERIFY(f.idle());
             QVERIFY(printFrames(f).isEmpty());
         }

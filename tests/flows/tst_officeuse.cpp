@@ -4,6 +4,7 @@
 // replace, which default to いいえ, with the counts in their completions.
 
 #include "DialogDriver.h"
+#include "app/ProgramState.h"
 #include "FlowFixture.h"
 #include "app/PrinterSeam.h"
 #include "app/QtTranslations.h"
@@ -272,7 +273,7 @@ private slots:
         f.w->mnuView->trigger();
         QCOMPARE(sortRing, (QStringList{"optPassDate(0)", "btnOK"})); // one stop for the option group
         QVERIFY(!sort.stayedOpen);
-        QCOMPARE(ViewSort, QStringLiteral("OLD"));
+        QCOMPARE(app::state().viewSort, QStringLiteral("OLD"));
 
         QStringList commRing;
         DialogDriver<PortSettingsDialog> comm([&](PortSettingsDialog &d) {

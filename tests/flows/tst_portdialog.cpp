@@ -4,6 +4,7 @@
 // port held by another program.
 
 #include "DialogDriver.h"
+#include "app/ProgramState.h"
 #include "FlowFixture.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
@@ -60,7 +61,7 @@ private slots:
             QCOMPARE(column("SELECT count(*) FROM ETC_TEMP;").value(0), QStringLiteral("0"));
             QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴"));
             QCOMPARE(f.commandStates(), QStringLiteral("0000000000"));
-            QCOMPARE(ViewCondition.ViewMode, qint16(0));
+            QCOMPARE(app::state().view.ViewMode, qint16(0));
             for (int i = 0; i < d.cboPort->count(); ++i)
                 items << d.cboPort->itemText(i);
             QCOMPARE(d.cboPort->currentText(), QStringLiteral("Com1"));
@@ -77,7 +78,7 @@ private slots:
         QVERIFY(f.w->TimerPolling->isActive());
         QCOMPARE(f.w->TimerPolling->interval(), 1000);
         QTRY_COMPARE(f.w->lblCardValue->text(), QStringLiteral("カード正常"));
-        QCOMPARE(ComPort, QStringLiteral("1"));
+        QCOMPARE(app::state().comPort, QStringLiteral("1"));
     }
 
     void searchWithTwoReadersProposesTheLowest()
@@ -98,7 +99,7 @@ private slots:
         });
         f.w->mnuPort->trigger();
         QVERIFY(!driver.stayedOpen);
-        QCOMPARE(ComPort, QStringLiteral("3"));
+        QCOMPARE(app::state().comPort, QStringLiteral("3"));
         QCOMPARE(ini(f, "ComPort"), QStringLiteral("3"));
         QCOMPARE(ini(f, "Device3"), com3.link());
         QCOMPARE(f.w->lblCardValue->text(), QStringLiteral("カード正常")); // polled once at once
@@ -123,7 +124,7 @@ private slots:
         QCOMPARE(f.harness.messageTexts(), QStringList{"Com7 に機器が見つかりました。\r\nデバイス: " + com7.link() +
                                                        "\r\n「OK」で、このポートを使います。"});
         f.harness.clearMessages();
-        QCOMPARE(ComPort, QStringLiteral("1"));
+        QCOMPARE(app::state().comPort, QStringLiteral("1"));
         QCOMPARE(ini(f, "ComPort"), QStringLiteral("1"));
 
         mapPorts({});
@@ -158,7 +159,7 @@ private slots:
         });
         f.w->mnuPort->trigger();
         QVERIFY(driver.stayedOpen);
-        QCOMPARE(ComPort, QStringLiteral("1"));
+        QCOMPARE(app::state().comPort, QStringLiteral("1"));
         QCOMPARE(ini(f, "ComPort"), QStringLiteral("1"));
         QCOMPARE(ini(f, "Device4"), QStringLiteral("ERROR"));
     }
@@ -179,7 +180,7 @@ private slots:
         f.w->mnuPort->trigger();
         QVERIFY(!driver.stayedOpen);
         QCOMPARE(f.harness.messageTexts(), QStringList{settingsFileName() + " が見つかりません。"});
-        QCOMPARE(ComPort, QStringLiteral("1"));
+        QCOMPARE(app::state().comPort, QStringLiteral("1"));
         QVERIFY(!QFile::exists(f.harness.settingsFile()));
         QVERIFY(f.w->TimerPolling->isActive());
     }

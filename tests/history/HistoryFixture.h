@@ -3,7 +3,8 @@
 // database connections open, for the history tests.
 
 #include "TestHarness.h"
-#include "app/basGlobal.h"
+#include "app/ProgramState.h"
+#include "app/Constants.h"
 #include "app/ProfileFile.h"
 #include "history/JetSql.h"
 #include "history/Database.h"
@@ -90,7 +91,7 @@ inline void initServer()
 
 inline void openDatabases(TestHarness &h, const QString &extraMasterSql = QString())
 {
-    AppPath = h.programFolder() + QLatin1Char('/');
+    app::state().programFolder = h.programFolder() + QLatin1Char('/');
     if (onServerStore()) {
         pointAtServer(h);
         serverAdminExec(QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED"));

@@ -3,6 +3,7 @@
 // the error report. Each failure is produced for real by SQLite.
 
 #include "HistoryFixture.h"
+#include "app/ProgramState.h"
 #include "app/Failure.h"
 #include "history/Registration.h"
 
@@ -39,7 +40,7 @@ private slots:
         closeDatabases();
         QSqlDatabase::removeDatabase(QStringLiteral("other_program"));
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     void fileThatCannotBeOpened()
@@ -49,7 +50,7 @@ private slots:
         QFile f(notAFolder);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.close();
-        AppPath = notAFolder + QLatin1Char('/');
+        app::state().programFolder = notAFolder + QLatin1Char('/');
         QVERIFY(endsProgram([] { history::openDatabase(kDatFile); }));
         QVERIFY2(reads(lastReport(), QStringLiteral("データベースファイルを開けません。フォルダーとファイルの場所とアクセス権を確認してください。"),
                        QStringLiteral("unable to open database file"), notAFolder + QStringLiteral("/ETC_DAT.sqlite"),
@@ -60,7 +61,7 @@ private slots:
 
     void fileThatIsNotADatabase()
     {
-        AppPath = h->programFolder() + QLatin1Char('/');
+        app::state().programFolder = h->programFolder() + QLatin1Char('/');
         const QString path = history::databasePath(kDatFile);
         QFile junk(path);
         QVERIFY(junk.open(QIODevice::WriteOnly));
@@ -192,7 +193,7 @@ private slots:
 static int otherUser(const QString &folder)
 {
     TestHarness h;
-    AppPath = folder + QLatin1Char('/');
+    app::state().programFolder = folder + QLatin1Char('/');
     try {
         history::openDatabase(kDatFile);
         history::execute(DbConnection::History, QStringLiteral("DELETE * FROM ETC_TEMP;"));

@@ -5,6 +5,7 @@
 // nothing. (Also run against the shared history on the server.)
 
 #include "HistoryFixture.h"
+#include "app/ProgramState.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
 #include "history/DeletedRows.h"
@@ -96,8 +97,8 @@ void addRows(const QString &card, int n, const QString &day = "2024/05/01")
 qint64 deleteShownCard(const QString &card, const KeepGoing &keepGoing = {})
 {
     history::resetViewCondition();
-    ViewCondition.ViewMode = 2;
-    ViewCondition.CardNo = card;
+    app::state().view.ViewMode = 2;
+    app::state().view.CardNo = card;
     history::rememberShown({});
     return history::deleteShown("test", history::shownViewSql(kTableData, "DELETE"), keepGoing);
 }
@@ -373,7 +374,7 @@ static int child(const QString &folder, const QString &id, qint64 goAt)
 {
     TestHarness h;
     h.setNow(QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0)));
-    AppPath = folder + QLatin1Char('/');
+    app::state().programFolder = folder + QLatin1Char('/');
     history::openDatabase(kDatFile);
     history::openDatabase(kMstFile);
     QThread::msleep(qMax<qint64>(0, goAt - QDateTime::currentMSecsSinceEpoch()));

@@ -4,6 +4,7 @@
 // version text.
 
 #include "HistoryFixture.h"
+#include "app/ProgramState.h"
 #include "history/HistoryGridModel.h"
 #include "history/JetSql.h"
 #include "history/GridLoad.h"
@@ -21,11 +22,11 @@ class TestDuplicates : public QObject {
 
     static void setRange(const QString &start, const QString &end)
     {
-        ViewCondition.ViewMode = 2;
-        ViewCondition.SelectMode = 1;
-        ViewCondition.CardNo = QStringLiteral("0000");
-        ViewCondition.StartDateTime = start;
-        ViewCondition.EndDateTime = end;
+        app::state().view.ViewMode = 2;
+        app::state().view.SelectMode = 1;
+        app::state().view.CardNo = QStringLiteral("0000");
+        app::state().view.StartDateTime = start;
+        app::state().view.EndDateTime = end;
     }
 
     // Every row as "rowid card date time toll", in stored order.
@@ -40,14 +41,14 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         history::resetViewCondition();
-        ViewSort = QStringLiteral("NEW");
+        app::state().viewSort = QStringLiteral("NEW");
         openDatabases(*h);
     }
     void cleanup()
     {
         closeDatabases();
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     void cardsOwningDuplicates()
@@ -185,7 +186,7 @@ private slots:
         historyExec("UPDATE ETC_DATA SET 通行料金=NULL WHERE 通行料金=''");
         for (const char *sort : {"NEW", "OLD"}) {
             for (const bool range : {false, true}) {
-                ViewSort = QString::fromLatin1(sort);
+                app::state().viewSort = QString::fromLatin1(sort);
                 history::resetViewCondition();
                 if (range)
                     setRange("2024/03/03-00:00:00", "2024/03/06-23:59:59");

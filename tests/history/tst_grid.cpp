@@ -2,6 +2,7 @@
 // the history.
 
 #include "HistoryFixture.h"
+#include "app/ProgramState.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
 #include "history/GridLoad.h"
@@ -40,14 +41,14 @@ private slots:
         grid = std::make_unique<HistoryGridModel>();
         openDatabases(*h);
         history::resetViewCondition();
-        ViewSort = QStringLiteral("NEW");
+        app::state().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
     {
         closeDatabases();
         grid.reset();
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     void totals()

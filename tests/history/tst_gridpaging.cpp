@@ -3,6 +3,7 @@
 // its order, and its labels are the count and sum of every row.
 
 #include "HistoryFixture.h"
+#include "app/ProgramState.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
 #include "history/GridLoad.h"
@@ -60,13 +61,13 @@ private slots:
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
         history::resetViewCondition();
-        ViewSort = QStringLiteral("NEW");
+        app::state().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
     {
         closeDatabases();
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     void everyOrderReadAnyWay_data()
@@ -90,7 +91,7 @@ private slots:
         if (onServerStore() && card == QLatin1String("ABCD"))
             QSKIP("the server compares card numbers with their letter case");
         fillWithTies(4000);
-        ViewSort = sort;
+        app::state().viewSort = sort;
         ViewSelection selection;
         selection.TypedCardNo = card;
         if (range) {

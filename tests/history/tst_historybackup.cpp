@@ -3,6 +3,7 @@
 // when it is a sound history file, the former file kept first.
 
 #include "HistoryFixture.h"
+#include "app/ProgramState.h"
 #include "history/HistoryBackup.h"
 #include "history/HistoryCheck.h"
 
@@ -42,7 +43,7 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        AppPath = h->programFolder() + QLatin1Char('/');
+        app::state().programFolder = h->programFolder() + QLatin1Char('/');
         writeMasterDatabase(history::databasePath(kMstFile));
         history::openDatabase(kDatFile);
         for (int i = 0; i < 3; ++i)
@@ -54,7 +55,7 @@ private slots:
         history::stopDailyBackup();
         history::closeDatabase(kDatFile);
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     // A copy taken while another connection is in the middle of writing

@@ -2,6 +2,7 @@
 // rows each built statement returns or deletes when SQLite runs it.
 
 #include "HistoryFixture.h"
+#include "app/ProgramState.h"
 #include "app/Seams.h"
 #include "history/HistoryCheck.h"
 #include "history/Staging.h"
@@ -33,7 +34,7 @@ class TestHistoryDb : public QObject {
     // The program folder with the masters and a history of n rows of card 1234, open.
     void openWithRows(int n)
     {
-        AppPath = h->programFolder() + '/';
+        app::state().programFolder = h->programFolder() + '/';
         writeMasterDatabase(history::databasePath(kMstFile));
         history::openDatabase(kDatFile);
         QSqlDatabase db = history::database(DbConnection::History);
@@ -65,11 +66,11 @@ class TestHistoryDb : public QObject {
     static void setCondition(qint16 viewMode, const QString &card, const QString &start = {},
                              const QString &end = {})
     {
-        ViewCondition.ViewMode = viewMode;
-        ViewCondition.SelectMode = start.isEmpty() ? 0 : 1;
-        ViewCondition.CardNo = card;
-        ViewCondition.StartDateTime = start;
-        ViewCondition.EndDateTime = end;
+        app::state().view.ViewMode = viewMode;
+        app::state().view.SelectMode = start.isEmpty() ? 0 : 1;
+        app::state().view.CardNo = card;
+        app::state().view.StartDateTime = start;
+        app::state().view.EndDateTime = end;
     }
 
     // The duplicate condition exactly as written, run by SQLite as a
@@ -90,13 +91,13 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         history::resetViewCondition();
-        ViewSort = QStringLiteral("NEW");
+        app::state().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
     {
         closeDatabases();
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     void historyFileIsCreatedWithSchema()
@@ -133,7 +134,7 @@ private slots:
     void openAndCloseTakeOnlyTheirNames()
     {
         SQLITE_FILE_ONLY();
-        AppPath = h->programFolder() + '/';
+        app::state().programFolder = h->programFolder() + '/';
         history::openDatabase(QStringLiteral("OTHER.mdb"));
         QVERIFY(!history::isOpen(DbConnection::History) && !history::isOpen(DbConnection::Master));
         QVERIFY(h->messages().isEmpty());
@@ -147,7 +148,7 @@ private slots:
     void missingOrBrokenFilesEndTheProgram()
     {
         SQLITE_FILE_ONLY();
-        AppPath = h->programFolder() + '/';
+        app::state().programFolder = h->programFolder() + '/';
         QFile::remove(history::databasePath(kMstFile));
         QVERIFY(endsProgram([] { history::openDatabase(kMstFile); }));
         QVERIFY(h->messages().last().text.contains("basAccess_MDBOpen"));
@@ -315,7 +316,7 @@ private slots:
     void logLeftByAnUnfinishedRun()
     {
         SQLITE_FILE_ONLY();
-        AppPath = h->programFolder() + '/';
+        app::state().programFolder = h->programFolder() + '/';
         const QString path = history::databasePath(kDatFile);
         const QString wal = path + QStringLiteral("-wal"), shm = path + QStringLiteral("-shm");
         // The files as a killed run leaves them: rows in the file, more rows

@@ -3,6 +3,7 @@
 // and a registration killed in the middle leaving all or nothing.
 
 #include "HistoryFixture.h"
+#include "app/ProgramState.h"
 #include "history/HistoryGridModel.h"
 #include "history/ShownRows.h"
 #include "history/ViewCondition.h"
@@ -253,7 +254,7 @@ void TestRegistration::killedRegistrationLeavesAllOrNothing()
         if (!finished && !child.readAll().contains("done"))
             ++killedMidway;
 
-        AppPath = folder + QLatin1Char('/');
+        app::state().programFolder = folder + QLatin1Char('/');
         history::openDatabase(kDatFile);
         QCOMPARE(column(QStringLiteral("PRAGMA integrity_check")), QStringList{QStringLiteral("ok")});
         const int registered = count(QStringLiteral("ETC_DATA"));
@@ -284,7 +285,7 @@ void TestRegistration::stoppedWorkLeavesEverything()
     QCOMPARE(count(QStringLiteral("ETC_TEMP")), 20000);
 
     HistoryGridModel grid;
-    ViewSort = QStringLiteral("NEW");
+    app::state().viewSort = QStringLiteral("NEW");
     history::resetViewCondition();
     const QString duplicates = history::duplicatesSql(QStringLiteral("0000"), QStringLiteral("SELECT"));
     QCOMPARE(history::loadGrid(grid, duplicates, 2, stop).totals.count, qint64(0));
@@ -292,8 +293,8 @@ void TestRegistration::stoppedWorkLeavesEverything()
     QCOMPARE(history::loadGrid(grid, duplicates, 2, go).totals.count, qint64(40000));
     QCOMPARE(grid.cell(0, 0), QStringLiteral("0001"));
 
-    ViewCondition.ViewMode = 2;
-    ViewCondition.CardNo = QStringLiteral("0001");
+    app::state().view.ViewMode = 2;
+    app::state().view.CardNo = QStringLiteral("0001");
     const QString remove = history::shownViewSql(QStringLiteral("ETC_DATA"), QStringLiteral("DELETE"));
     history::loadGrid(grid, history::shownViewSql(QStringLiteral("ETC_DATA"), QStringLiteral("SELECT")), 2);
     QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", remove, stop), qint64(0));
@@ -308,7 +309,7 @@ void TestRegistration::stoppedWorkLeavesEverything()
 static int registrationChild(const QString &folder)
 {
     TestHarness h;
-    AppPath = folder + QLatin1Char('/');
+    app::state().programFolder = folder + QLatin1Char('/');
     history::openDatabase(kDatFile);
     std::fputs("copying\n", stdout);
     std::fflush(stdout);

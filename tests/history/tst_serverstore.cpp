@@ -10,6 +10,7 @@
 // password, and the server's state heard by whoever shows it.
 
 #include "HistoryFixture.h"
+#include "app/ProgramState.h"
 #include "history/DeletedRows.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
@@ -240,7 +241,7 @@ private slots:
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
         history::resetViewCondition();
-        ViewSort = QStringLiteral("NEW");
+        app::state().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
     {
@@ -248,7 +249,7 @@ private slots:
         qputenv("PGPASSFILE", m_pgpass.toLocal8Bit());
         m_passwords.reset();
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     void statementsAsTheServerGetsThem()
@@ -325,8 +326,8 @@ private slots:
             QVERIFY(load.totals.count % kRows == (deleted ? 0 : 300)); // a registration is seen whole or not at all
             ++reads;
             if (reads == 3) {
-                ViewCondition.ViewMode = 2;
-                ViewCondition.CardNo = "0003";
+                app::state().view.ViewMode = 2;
+                app::state().view.CardNo = "0003";
                 history::runStatement(history::shownViewSql("ETC_DATA", "DELETE"));
                 deleted = true;
             }
@@ -835,7 +836,7 @@ private slots:
                         second.programFolder() + "/ETC_DAT.sqlite" + suffix);
         pointAtServer(second);
         for (TestHarness *pc : {h.get(), &second}) {
-            AppPath = pc->programFolder() + QLatin1Char('/');
+            app::state().programFolder = pc->programFolder() + QLatin1Char('/');
             history::openDatabase(kDatFile);
             for (int i = 0; i < 3; ++i)
                 localExec(QString("INSERT INTO ETC_DATA (CARD_ID,カードNO,PASS_TIME) VALUES ('0002','0002','%1')")
@@ -843,7 +844,7 @@ private slots:
             QCOMPARE(history::copyHistoryToServer(), qint64(pc == h.get() ? 13 : 3));
             history::closeDatabase(kDatFile);
         }
-        AppPath = h->programFolder() + QLatin1Char('/');
+        app::state().programFolder = h->programFolder() + QLatin1Char('/');
         history::openDatabase(kDatFile);
         QCOMPARE(serverCount("CARD_ID='0001'"), 10);
         QCOMPARE(serverCount("CARD_ID='0002'"), 6);
@@ -856,7 +857,7 @@ private slots:
 static int child(const QString &card, int rows, bool copy)
 {
     TestHarness h;
-    AppPath = h.programFolder() + QLatin1Char('/');
+    app::state().programFolder = h.programFolder() + QLatin1Char('/');
     pointAtServer(h);
     int status = 0;
     try {

@@ -1,6 +1,7 @@
 // Master look-ups and the staging of decoded records into ETC_TEMP.
 
 #include "HistoryFixture.h"
+#include "app/ProgramState.h"
 #include "history/Staging.h"
 
 #include <QSqlRecord>
@@ -72,7 +73,7 @@ private slots:
     {
         closeDatabases();
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     void interchangeLookUp()

@@ -2,7 +2,8 @@
 // translation of the Jet dialect into SQLite.
 
 #include "TestHarness.h"
-#include "app/basGlobal.h"
+#include "app/ProgramState.h"
+#include "app/Constants.h"
 #include "history/JetSql.h"
 #include "history/ViewCondition.h"
 
@@ -36,11 +37,11 @@ class TestStatements : public QObject {
 
     static void setCondition(qint16 viewMode, bool range, const QString &card)
     {
-        ViewCondition.ViewMode = viewMode;
-        ViewCondition.SelectMode = range ? 1 : 0;
-        ViewCondition.CardNo = card;
-        ViewCondition.StartDateTime = range ? kRangeStart : QString();
-        ViewCondition.EndDateTime = range ? kRangeEnd : QString();
+        app::state().view.ViewMode = viewMode;
+        app::state().view.SelectMode = range ? 1 : 0;
+        app::state().view.CardNo = card;
+        app::state().view.StartDateTime = range ? kRangeStart : QString();
+        app::state().view.EndDateTime = range ? kRangeEnd : QString();
     }
 
 private slots:
@@ -48,7 +49,7 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         history::resetViewCondition();
-        ViewSort = QStringLiteral("NEW");
+        app::state().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
     {
@@ -96,24 +97,24 @@ private slots:
         QFETCH(QString, card);
         QFETCH(QString, sort);
         QFETCH(QString, expected);
-        ViewSort = sort;
+        app::state().viewSort = sort;
         QCOMPARE(history::viewStatement(viewType == 1 ? "ETC_TEMP" : "ETC_DATA", viewType, selection(range, card)), expected);
     }
 
     void readStatementSetsViewCondition()
     {
         history::viewStatement(QStringLiteral("ETC_DATA"), 2, selection(true, QStringLiteral("1234")));
-        QCOMPARE(ViewCondition.ViewMode, qint16(2));
-        QCOMPARE(ViewCondition.SelectMode, qint16(1));
-        QCOMPARE(ViewCondition.CardNo, QStringLiteral("1234"));
-        QCOMPARE(ViewCondition.StartDateTime, kRangeStart);
-        QCOMPARE(ViewCondition.EndDateTime, kRangeEnd);
+        QCOMPARE(app::state().view.ViewMode, qint16(2));
+        QCOMPARE(app::state().view.SelectMode, qint16(1));
+        QCOMPARE(app::state().view.CardNo, QStringLiteral("1234"));
+        QCOMPARE(app::state().view.StartDateTime, kRangeStart);
+        QCOMPARE(app::state().view.EndDateTime, kRangeEnd);
 
         history::viewStatement(QStringLiteral("ETC_TEMP"), 1, selection(false, QStringLiteral("1234")));
-        QCOMPARE(ViewCondition.ViewMode, qint16(1));
-        QCOMPARE(ViewCondition.SelectMode, qint16(0));
-        QCOMPARE(ViewCondition.CardNo, QStringLiteral("0000"));
-        QVERIFY(ViewCondition.StartDateTime.isEmpty() && ViewCondition.EndDateTime.isEmpty());
+        QCOMPARE(app::state().view.ViewMode, qint16(1));
+        QCOMPARE(app::state().view.SelectMode, qint16(0));
+        QCOMPARE(app::state().view.CardNo, QStringLiteral("0000"));
+        QVERIFY(app::state().view.StartDateTime.isEmpty() && app::state().view.EndDateTime.isEmpty());
     }
 
     void shownStatement_data()
@@ -159,7 +160,7 @@ private slots:
         QFETCH(QString, sort);
         QFETCH(QString, expected);
         setCondition(viewMode, range, card);
-        ViewSort = sort;
+        app::state().viewSort = sort;
         QCOMPARE(history::shownViewSql(table, mode), expected);
     }
 
@@ -195,7 +196,7 @@ private slots:
         QFETCH(QString, sort);
         QFETCH(QString, expected);
         setCondition(2, range, QStringLiteral("9999"));
-        ViewSort = sort;
+        app::state().viewSort = sort;
         QCOMPARE(history::duplicatesSql(card, mode), expected);
     }
 

@@ -4,6 +4,7 @@
 // exactly as in Japan, which has no such gap.
 
 #include "HistoryFixture.h"
+#include "app/ProgramState.h"
 #include "history/ViewCondition.h"
 #include "history/Staging.h"
 
@@ -52,13 +53,13 @@ private slots:
     void statementKeepsThePickedTimes()
     {
         TestHarness h;
-        ViewSort = QStringLiteral("NEW");
+        app::state().viewSort = QStringLiteral("NEW");
         const QString sql = history::viewStatement(QStringLiteral("ETC_DATA"), 2, rangeFrom0230To0310());
         QCOMPARE(sql, QStringLiteral("SELECT カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME "
                                      "FROM ETC_DATA WHERE '2024/03/31-02:30:00'<=DATE_TIME AND "
                                      "DATE_TIME<='2024/03/31-03:10:00' ORDER BY カードNO ASC,ご利用日 DESC,"
                                      "通過時間 DESC,入口料金所 ASC,出口料金所 ASC;"));
-        QCOMPARE(ViewCondition.StartDateTime, QStringLiteral("2024/03/31-02:30:00"));
+        QCOMPARE(app::state().view.StartDateTime, QStringLiteral("2024/03/31-02:30:00"));
     }
 
     void rangeOrderIgnoresTheGap()

@@ -3,7 +3,8 @@
 // emulator's device, and reader-side frames as the emulator's hex text.
 
 #include "../../tools/reader-emulator/EmulatorProcess.h"
-#include "app/basGlobal.h"
+#include "app/ProgramState.h"
+#include "app/Constants.h"
 #include "decode/FrameBytes.h"
 #include "reader/PortDevice.h"
 #include "reader/CardReader.h"
@@ -13,7 +14,7 @@
 inline void useEmulatorAsPort1(const EmulatorProcess &emulator)
 {
     const QString link = emulator.link();
-    ComPort = QStringLiteral("1");
+    app::state().comPort = QStringLiteral("1");
     seams::setPortDeviceHandler([link](int port) {
         return port == 1 ? link : QStringLiteral("/nonexistent/ttyPASSLOG%1").arg(port);
     });

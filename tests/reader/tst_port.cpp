@@ -2,6 +2,7 @@
 // operations over a pseudo-terminal with the reader emulator.
 
 #include "ReaderTest.h"
+#include "app/ProgramState.h"
 #include "TestHarness.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
@@ -51,8 +52,8 @@ private slots:
         emulator = std::make_unique<EmulatorProcess>(QStringList{QStringLiteral("--state"), QStringLiteral("readable")});
         QVERIFY(emulator->started());
         useEmulatorAsPort1(*emulator);
-        intRelayMode = 0;
-        intSendToggle = 128;
+        app::state().relayMode = 0;
+        app::state().sendToggle = 128;
     }
     void cleanup()
     {
@@ -111,7 +112,7 @@ private slots:
     // ---- frames ------------------------------------------------------------------
     void retryRepeatsTheSequenceByte()
     {
-        intSendToggle = 128;
+        app::state().sendToggle = 128;
         const QByteArray data = frame::of({'N', 'M', 1, 0x32});
         const QByteArray first = reader::buildTextFrame(frame::of({'E', 'T'}), data, 1, 0);
         const QByteArray retry = reader::buildTextFrame(frame::of({'E', 'T'}), data, 1, 1);
@@ -135,7 +136,7 @@ private slots:
         reader::sendEtAnswer(0);
         QCOMPARE(emulator->nextLine("rx "), QStringLiteral("rx 02 30 31 80 00 00 06 45 54 4E 4D 01 32 03 51"));
 
-        intRelayMode = 2;
+        app::state().relayMode = 2;
         reader::sendEnq();
         QCOMPARE(emulator->nextLine("rx "), QStringLiteral("rx 02 43 4F 4D 31 3A 00 05 05 30 31 03 64 03 1F"));
         reader::requestRecords(QStringLiteral("B"), 0);
@@ -254,7 +255,7 @@ private slots:
         seams::setPortDeviceHandler({});
         QCOMPARE(seams::portDevice(0), QString());
 #ifndef Q_OS_WIN
-        AppPath = harness->programFolder() + QLatin1Char('/');
+        app::state().programFolder = harness->programFolder() + QLatin1Char('/');
         QCOMPARE(seams::portDevice(1), QStringLiteral("/dev/ttyS0"));
         QCOMPARE(seams::portDevice(16), QStringLiteral("/dev/ttyS15"));
         app::writeProfileString(QStringLiteral("RS232C"), QStringLiteral("Device3"), QStringLiteral("/dev/ttyUSB0"),

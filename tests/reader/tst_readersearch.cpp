@@ -2,6 +2,7 @@
 // pseudo-terminals, and the mapping of port numbers to the devices present.
 
 #include "ReaderTest.h"
+#include "app/ProgramState.h"
 #include "TestHarness.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
@@ -30,7 +31,7 @@ private slots:
     void init()
     {
         harness = std::make_unique<TestHarness>();
-        intRelayMode = 0;
+        app::state().relayMode = 0;
     }
     void cleanup()
     {
@@ -38,7 +39,7 @@ private slots:
         seams::setPortDeviceHandler({});
         seams::setSerialDeviceLister({});
         harness.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     void twoReadersStopTheSearchAtTheSecond()
@@ -91,7 +92,7 @@ private slots:
     void portNumbersReachAdaptersPresent()
     {
         seams::setPortDeviceHandler({});
-        AppPath = harness->programFolder() + QLatin1Char('/');
+        app::state().programFolder = harness->programFolder() + QLatin1Char('/');
         QFile ini(settingsFileName());
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write("[RS232C]\r\nComPort=1\r\nDevice3=/dev/ttyUSB1\r\n");
@@ -118,7 +119,7 @@ private slots:
         EmulatorProcess adapter({"--state", "readable"});
         QVERIFY(adapter.started());
         seams::setPortDeviceHandler({});
-        AppPath = harness->programFolder() + QLatin1Char('/');
+        app::state().programFolder = harness->programFolder() + QLatin1Char('/');
         QFile ini(settingsFileName());
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write("[RS232C]\r\nComPort=1\r\nDevice1=/nonexistent/ttyPASSLOG1\r\n");

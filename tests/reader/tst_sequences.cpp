@@ -4,6 +4,7 @@
 // wrapped 100 records read completely and exactly once.
 
 #include "ReaderTest.h"
+#include "app/ProgramState.h"
 #include "TestHarness.h"
 #include "decode/CardTable.h"
 #include "../decode/RecordFrames.h"
@@ -56,7 +57,7 @@ class tst_sequences : public QObject {
         QCOMPARE(CardTable[0], CardRecord{});
         for (int i = 0; i < n; ++i)
             QCOMPARE(CardTable[i + 1], cardimage::syntheticRecord(i));
-        QVERIFY(!blnReadError);
+        QVERIFY(!app::state().readError);
     }
     void readCard(int n, int wrap)
     {
@@ -76,11 +77,11 @@ private slots:
     {
         harness = std::make_unique<TestHarness>();
         view = std::make_unique<LinkView>();
-        intRelayMode = 0;
-        intNoReplyCount = 0;
+        app::state().relayMode = 0;
+        app::state().noReplyCount = 0;
         intReadPhase = 0;
-        intSendToggle = 128;
-        blnReadError = false;
+        app::state().sendToggle = 128;
+        app::state().readError = false;
     }
     void cleanup()
     {
@@ -128,12 +129,12 @@ private slots:
         QVERIFY(emulator->command(QStringLiteral("fault silence")));
         reader::pollReader();
         reader::pollReader();
-        QCOMPARE(intNoReplyCount, 2);
+        QCOMPARE(app::state().noReplyCount, 2);
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
         reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QVERIFY(!view->readable);
-        QCOMPARE(intNoReplyCount, 0);
+        QCOMPARE(app::state().noReplyCount, 0);
     }
 
     void readerAnsweringEveryOtherPollStaysConnected()
@@ -151,12 +152,12 @@ private slots:
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
         reader::pollReader();
         QVERIFY(view->readable);
-        intRelayMode = 2;
-        ComPort = QStringLiteral("2");
+        app::state().relayMode = 2;
+        app::state().comPort = QStringLiteral("2");
         reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QVERIFY(!view->readable);
-        QCOMPARE(intRelayMode, 0);
+        QCOMPARE(app::state().relayMode, 0);
     }
 
     void stateFrameOfTheWrongLength()
@@ -173,7 +174,7 @@ private slots:
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(cardStateFrame('I', 3))));
         reader::readCard();
         QCOMPARE(cardLabel(), QStringLiteral("カードをセットして下さい"));
-        QVERIFY(blnReadError);
+        QVERIFY(app::state().readError);
     }
 
     void relayModeWrapsEveryLaterFrame()
@@ -181,7 +182,7 @@ private slots:
         startEmulator({QStringLiteral("--relay"), QStringLiteral("--state"), QStringLiteral("readable")});
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(3))));
         reader::pollReader();
-        QCOMPARE(intRelayMode, 2);
+        QCOMPARE(app::state().relayMode, 2);
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
         reader::readCard();
         checkSyntheticTable(3);
@@ -196,9 +197,9 @@ private slots:
     {
         startEmulator({QStringLiteral("--relay")});
         reader::pollReader();
-        QCOMPARE(intRelayMode, 2);
+        QCOMPARE(app::state().relayMode, 2);
         // The print window sends its own "COM2:" envelope with relay mode 0.
-        intRelayMode = 0;
+        app::state().relayMode = 0;
         QByteArray line = frame::empty();
         line += "69  A1B2C12340F00A200612151752581  1000    ";
         const QByteArray envelope = reader::relayEnvelope("COM2:", line);
@@ -229,7 +230,7 @@ private slots:
         QCOMPARE(cardLabel(), QStringLiteral("カード認証中"));
         reader::pollReader();
         reader::pollReader();
-        QCOMPARE(intNoReplyCount, 2);
+        QCOMPARE(app::state().noReplyCount, 2);
         QCOMPARE(cardLabel(), QStringLiteral("カード認証中"));
     }
 
@@ -245,7 +246,7 @@ private slots:
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable"), QStringLiteral("--card"),
                        QStringLiteral(PASSLOG_SOURCE_DIR "/data/sample-card.txt")});
         reader::readCard();
-        QVERIFY(!blnReadError);
+        QVERIFY(!app::state().readError);
         QCOMPARE(CardTable.size(), 15);
         const CardRecord &newest = CardTable[1];
         QCOMPARE(newest.JID_IN, qint16(69));
@@ -286,7 +287,7 @@ private slots:
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(recordAnswerFrame('N'))));
         reader::readCard();
         QCOMPARE(CardTable.size(), 1);
-        QVERIFY(!blnReadError);
+        QVERIFY(!app::state().readError);
         QCOMPARE(intReadPhase, 0);
     }
 
@@ -324,7 +325,7 @@ private slots:
             ends += QByteArray::fromHex(f.toLatin1()) == QByteArray::fromHex(endAnswer.toLatin1());
         QCOMPARE(ends, 2);
         // The read ended without an error, with R exactly once.
-        QVERIFY(!blnReadError);
+        QVERIFY(!app::state().readError);
         QCOMPARE(CardTable.size(), 2);
         QVERIFY(!CardTable[1].PASS_DATE.isEmpty());
         QCOMPARE(intReadPhase, 1);
@@ -338,7 +339,7 @@ private slots:
         QElapsedTimer t;
         t.start();
         reader::readCard();
-        QVERIFY(blnReadError);
+        QVERIFY(app::state().readError);
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QCOMPARE(view->count, QStringLiteral("0件"));
         // 100 + 150, then twice 1000 + 150 ms.
@@ -350,11 +351,11 @@ private slots:
         startEmulator({QStringLiteral("--fault"), QStringLiteral("silence")});
         reader::pollReader();
         reader::pollReader();
-        QCOMPARE(intNoReplyCount, 2);
+        QCOMPARE(app::state().noReplyCount, 2);
         QElapsedTimer t;
         t.start();
         reader::readCard();
-        QVERIFY(blnReadError);
+        QVERIFY(app::state().readError);
         QVERIFY2(t.elapsed() < 1000, "the read's first silent receive is its last");
     }
 
@@ -362,7 +363,7 @@ private slots:
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("auth")});
         reader::readCard();
-        QVERIFY(blnReadError);
+        QVERIFY(app::state().readError);
         QCOMPARE(cardLabel(), QStringLiteral("カードをセットして下さい"));
         QVERIFY(!view->readable);
         QCOMPARE(CardTable.size(), 1);
@@ -374,7 +375,7 @@ private slots:
                        QStringLiteral("garbage")});
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(3))));
         reader::readCard();
-        QVERIFY(blnReadError);
+        QVERIFY(app::state().readError);
         QCOMPARE(CardTable.size(), 1);
         reader::pollReader();
         QVERIFY(!view->readable);
@@ -390,7 +391,7 @@ private slots:
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(3))));
         emulator->forgetLines();
         reader::readCard();
-        QVERIFY(blnReadError);
+        QVERIFY(app::state().readError);
         QCOMPARE(CardTable.size(), 1);
         QCOMPARE(view->count, QStringLiteral("0件"));
         const QStringList requests = emulator->takeLines(QStringLiteral("rx "));
@@ -416,7 +417,7 @@ private slots:
                        probe.writeFile(QStringLiteral("script.txt"), script.join(QLatin1Char('\n')))});
         emulator->forgetLines();
         reader::readCard();
-        QVERIFY(blnReadError);
+        QVERIFY(app::state().readError);
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QCOMPARE(CardTable.size(), 1);
         const qsizetype recordRequests = emulator->takeLines(QStringLiteral("rx 02 30 31 00")).size();
@@ -433,7 +434,7 @@ private slots:
         reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         reader::readCard();
-        QVERIFY(blnReadError);
+        QVERIFY(app::state().readError);
         QVERIFY(emulator->command(QStringLiteral("cable in")));
         reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));

@@ -3,6 +3,7 @@
 // CSV tests.
 
 #include "../history/HistoryFixture.h"
+#include "app/ProgramState.h"
 #include "app/Cp932.h"
 #include "history/ViewCondition.h"
 
@@ -88,8 +89,8 @@ inline void insertRecord(const QString &table, const QVariantMap &record, const 
 inline void showView(qint16 viewMode)
 {
     history::resetViewCondition();
-    ViewCondition.ViewMode = viewMode;
-    ViewCondition.CardNo = QStringLiteral("0000");
+    app::state().view.ViewMode = viewMode;
+    app::state().view.CardNo = QStringLiteral("0000");
 }
 
 // Columns from..from+width-1 (1-based, counted in code-page-932 bytes) of a line.

@@ -2,6 +2,7 @@
 // that leaves the target as it was.
 
 #include "ReportFixture.h"
+#include "app/ProgramState.h"
 #include "app/Failure.h"
 #include "reports/CsvExport.h"
 
@@ -32,14 +33,14 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
-        ViewSort = QStringLiteral("OLD");
+        app::state().viewSort = QStringLiteral("OLD");
         target = QDir(h->programFolder()).filePath("out.csv");
     }
     void cleanup()
     {
         closeDatabases();
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     void knownRecord()

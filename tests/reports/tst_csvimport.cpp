@@ -3,6 +3,7 @@
 // UTF-8 file.
 
 #include "ReportFixture.h"
+#include "app/ProgramState.h"
 #include "app/Failure.h"
 #include "app/Seams.h"
 #include "history/HistoryColumns.h"
@@ -128,14 +129,14 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
-        ViewSort = QStringLiteral("OLD");
+        app::state().viewSort = QStringLiteral("OLD");
         folder = h->programFolder();
     }
     void cleanup()
     {
         closeDatabases();
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     // Records read from a card (staged with the masters, registered) and rows
@@ -180,14 +181,14 @@ private slots:
         const auto exportAll = [&] {
             QList<QByteArray> files;
             for (const QString &sort : {QStringLiteral("NEW"), QStringLiteral("OLD")}) {
-                ViewSort = sort;
+                app::state().viewSort = sort;
                 for (const View &v : views) {
                     showView(2);
-                    ViewCondition.CardNo = v.card;
-                    ViewCondition.SelectMode = v.selectMode;
+                    app::state().view.CardNo = v.card;
+                    app::state().view.SelectMode = v.selectMode;
                     if (v.selectMode == 1) {
-                        ViewCondition.StartDateTime = QStringLiteral("2024/01/01-00:00:00");
-                        ViewCondition.EndDateTime = QStringLiteral("2024/05/20-18:42:10");
+                        app::state().view.StartDateTime = QStringLiteral("2024/01/01-00:00:00");
+                        app::state().view.EndDateTime = QStringLiteral("2024/05/20-18:42:10");
                     }
                     const QString path = QDir(folder).filePath("view.csv");
                     [&] { QVERIFY(reports::writeCsvFile(path, CsvCreate, QString())); }();
@@ -427,8 +428,8 @@ private slots:
         writeFile(a, lines);
         QCOMPARE(CsvImport({a}).write(), qint64(9000));
         showView(2);
-        ViewCondition.CardNo = QStringLiteral("0000");
-        ViewCondition.SelectMode = 0;
+        app::state().view.CardNo = QStringLiteral("0000");
+        app::state().view.SelectMode = 0;
         int calls = 0;
         QVERIFY(!reports::writeCsvFile(out, CsvCreate, QString(), [&](qint64, qint64) { return ++calls < 2; }));
         QVERIFY(!QFile::exists(out));
@@ -476,7 +477,7 @@ private slots:
         QVERIFY(QDir().mkdir(small));
         if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1M", "tmpfs", small}) != 0)
             QSKIP("no small file system can be mounted here");
-        AppPath = small + QLatin1Char('/');
+        app::state().programFolder = small + QLatin1Char('/');
         history::openDatabase(kDatFile);
         const QString a = QDir(folder).filePath("a.csv");
         QByteArray lines;

@@ -3,6 +3,7 @@
 // chart's series and the window's chart as it is read.
 
 #include "ReportFixture.h"
+#include "app/ProgramState.h"
 #include "history/GridLoad.h"
 #include "reports/MonthlyReport.h"
 #include "reports/ReportRows.h"
@@ -47,11 +48,11 @@ void plant(const QString &card, const QString &day, const QString &toll)
 void viewOf(const QString &card, const QString &from = QString(), const QString &to = QString())
 {
     showView(2);
-    ViewCondition.CardNo = card;
+    app::state().view.CardNo = card;
     if (!from.isEmpty()) {
-        ViewCondition.SelectMode = 1;
-        ViewCondition.StartDateTime = from;
-        ViewCondition.EndDateTime = to;
+        app::state().view.SelectMode = 1;
+        app::state().view.StartDateTime = from;
+        app::state().view.EndDateTime = to;
     }
 }
 // cards cards over the twelve months of 2024, the first with the largest
@@ -148,13 +149,13 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
-        ViewSort = QStringLiteral("NEW");
+        app::state().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
     {
         closeDatabases();
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     // Three months, two cards, yen amounts among 未確定, 度数 and a toll that

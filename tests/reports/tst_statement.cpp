@@ -2,6 +2,7 @@
 // and how they fall onto pages; then the same statement drawn into a PDF.
 
 #include "ReportFixture.h"
+#include "app/ProgramState.h"
 #include "reports/StatementPrint.h"
 
 #include <QBuffer>
@@ -27,7 +28,7 @@ void addRecords(const QString &table, const QString &card, int n, int firstDay =
 Statement shownStatement(const QString &card = QStringLiteral("1234"))
 {
     QueryRows rows(shownRowsStatement());
-    return buildStatement(std::ref(rows), ViewCondition.ViewMode, card, QDate(2010, 6, 3));
+    return buildStatement(std::ref(rows), app::state().view.ViewMode, card, QDate(2010, 6, 3));
 }
 
 QStringList subtotal(const QString &card, const QString &count, const QString &sum)
@@ -55,13 +56,13 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
-        ViewSort = QStringLiteral("OLD");
+        app::state().viewSort = QStringLiteral("OLD");
     }
     void cleanup()
     {
         closeDatabases();
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     void header()

@@ -3,6 +3,7 @@
 // the embedded font subsets, and the ink where QPdfWriter puts it.
 
 #include "ReportFixture.h"
+#include "app/ProgramState.h"
 #include "reports/StatementPdf.h"
 #include "reports/StatementPrint.h"
 
@@ -111,13 +112,13 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
-        ViewSort = QStringLiteral("OLD");
+        app::state().viewSort = QStringLiteral("OLD");
     }
     void cleanup()
     {
         closeDatabases();
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     // Every line of the statement comes back from pdftotext as printed, on

@@ -3,6 +3,7 @@
 // and the real program ending its emulator however it ends.
 
 #include "app/Settings.h"
+#include "app/ProgramState.h"
 #include "history/Database.h"
 #include "history/Registration.h"
 #include "reader/PortDevice.h"
@@ -132,7 +133,7 @@ void TestDemo::demoRunReadsTheSampleCardWithoutTouchingTheSettings()
     QTemporaryDir runtime;
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    // A settings file of someone's own: a real port, an AppPath from
+    // A settings file of someone's own: a real port, an app::state().programFolder from
     // elsewhere, a shared history on a server.
     const QByteArray settings = "[PASSLOG]\r\nAppPath=/somewhere/else/\r\nViewSort=OLD\r\n"
                                 "[RS232C]\r\nComPort=1\r\nDevice1=/dev/ttyUSB7\r\n"

@@ -2,6 +2,7 @@
 // DB読込 after the history, both files closed at the end.
 
 #include "../history/HistoryFixture.h"
+#include "app/ProgramState.h"
 #include "history/ShownRows.h"
 #include "history/ViewCondition.h"
 #include "history/GridLoad.h"
@@ -40,19 +41,19 @@ private slots:
         h = std::make_unique<TestHarness>();
         w = std::make_unique<MainWindow>();
         history::resetViewCondition();
-        ViewSort = QStringLiteral("NEW");
+        app::state().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
     {
         closeDatabases();
         w.reset();
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     void startAndEndSequences()
     {
-        AppPath = h->programFolder() + '/';
+        app::state().programFolder = h->programFolder() + '/';
         writeMasterDatabase(history::databasePath(kMstFile));
         // A history left from an earlier run: staging rows and one record.
         history::openDatabase(kDatFile);
@@ -73,7 +74,7 @@ private slots:
 
     void startWithEmptyHistoryLeavesDbReadOff()
     {
-        AppPath = h->programFolder() + '/';
+        app::state().programFolder = h->programFolder() + '/';
         writeMasterDatabase(history::databasePath(kMstFile));
         startSequence(*w);
         QVERIFY(!w->btnDBRead->isEnabled());
@@ -87,7 +88,7 @@ private slots:
         // the start is done at once (the window shows), DB読込 is offered,
         // and the status bar says that the server is being checked, then
         // that it cannot be reached.
-        AppPath = h->programFolder() + '/';
+        app::state().programFolder = h->programFolder() + '/';
         writeMasterDatabase(history::databasePath(kMstFile));
         const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
@@ -123,7 +124,7 @@ private slots:
         // the status bar no longer says "接続中".
         if (qEnvironmentVariableIsEmpty("PASSLOG_PG_PORT"))
             QSKIP("no PostgreSQL cluster (scripts/test.sh starts one)");
-        AppPath = h->programFolder() + '/';
+        app::state().programFolder = h->programFolder() + '/';
         writeMasterDatabase(history::databasePath(kMstFile));
         pointAtServer(*h);
         serverAdminExec("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED");

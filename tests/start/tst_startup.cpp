@@ -2,7 +2,8 @@
 // the settings file it creates, the initial state of the window, shutdown.
 
 #include "app/DataFolder.h"
-#include "app/basGlobal.h"
+#include "app/ProgramState.h"
+#include "app/Constants.h"
 #include "../../tools/reader-emulator/EmulatorProcess.h"
 #include "start/Startup.h"
 #include "ui/MainWindow.h"
@@ -289,9 +290,9 @@ void TestStartup::startUpPutsTheWindowInItsInitialState()
     TestHarness h;
     h.setNow(QDateTime(QDate(2026, 12, 7), QTime(15, 30, 12)));
     MainWindow window;
-    intRelayMode = 2;
-    intNoReplyCount = 5;
-    intSendToggle = 0;
+    app::state().relayMode = 2;
+    app::state().noReplyCount = 5;
+    app::state().sendToggle = 0;
     startSequence(window);
 
     QVERIFY(QFile::exists(h.settingsFile()));
@@ -312,9 +313,9 @@ void TestStartup::startUpPutsTheWindowInItsInitialState()
     QCOMPARE(window.dtpDateEnd->date(), QDate(2026, 12, 7));
     QCOMPARE(window.dtpTimeStart->time(), QTime(0, 0, 0));
     QCOMPARE(window.dtpTimeEnd->time(), QTime(23, 59, 59));
-    QCOMPARE(intRelayMode, 0);
-    QCOMPARE(intNoReplyCount, 0);
-    QCOMPARE(intSendToggle, 128);
+    QCOMPARE(app::state().relayMode, 0);
+    QCOMPARE(app::state().noReplyCount, 0);
+    QCOMPARE(app::state().sendToggle, 128);
     QVERIFY(window.optSelectMode[0]->isChecked());
     QVERIFY(window.dtpDateStart->isHidden());
     QVERIFY(window.optCardNo[0]->isChecked());

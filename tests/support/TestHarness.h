@@ -1,8 +1,10 @@
 #pragma once
 // Replaces every seam of the program for one test: message boxes answered from
 // a queue and recorded, the end of the program turned into an exception, a
-// fixed clock, a 1280 x 1024 screen at 96 dpi, and a fresh program folder.
+// fixed clock, a 1280 x 1024 screen at 96 dpi, a fresh program folder and a
+// program state of its own (settings in memory, reader link, view).
 
+#include "app/ProgramState.h"
 #include "app/Seams.h"
 
 #include <QDateTime>
@@ -36,6 +38,7 @@ public:
     QString lockPath() const;
 
 private:
+    app::StateScope m_state;
     QTemporaryDir m_dir;
     QList<seams::MsgAnswer> m_answers;
     QList<seams::Message> m_messages;

@@ -9,6 +9,7 @@
 // that direct PDF.
 
 #include "../reports/ReportFixture.h"
+#include "app/ProgramState.h"
 #include "app/PrinterSeam.h"
 #include "reports/StatementPrint.h"
 #include "ui/ReportOperations.h"
@@ -80,7 +81,7 @@ private slots:
         TestHarness h;
         MainWindow w;
         openDatabases(h);
-        ViewSort = QStringLiteral("OLD");
+        app::state().viewSort = QStringLiteral("OLD");
         for (int i = 0; i < 21; ++i) {
             const QString date = QDate(2024, 1, 1).addDays(i).toString("yyyy/MM/dd");
             insertRecord("ETC_DATA", tomeiRecord("1111"), {{"ご利用日", date}, {"DATE_TIME", date + "-18:42:10"}});

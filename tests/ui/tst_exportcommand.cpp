@@ -3,6 +3,7 @@
 // 月別集計's CSV出力), and its exit statuses, --force and --append.
 
 #include "../reports/ReportFixture.h"
+#include "app/ProgramState.h"
 #include "app/PrinterSeam.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
@@ -113,7 +114,7 @@ private slots:
         openDatabases(*h);
         app::readSettingsFile(); // the window's settings file
         h->setNow(QDateTime::currentDateTime()); // the statement is dated the day it is written
-        CSVPath = app::withTrailingSeparator(h->programFolder());
+        app::state().csvFolder = app::withTrailingSeparator(h->programFolder());
         chosen.clear();
         seams::setSaveFileHandler([this](const QString &, const QString &, const QString &) {
             return chosen.isEmpty() ? QString() : chosen.takeFirst();
@@ -138,13 +139,13 @@ private slots:
         closeDatabases();
         w.reset();
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     void csvEqualsTheWindows()
     {
         for (const QString &sort : {QStringLiteral("NEW"), QStringLiteral("OLD")}) {
-            ViewSort = sort;
+            app::state().viewSort = sort;
             readView("0000");
             chosen << path("window-" + sort + ".csv");
             exportCsv(*w);
@@ -156,7 +157,7 @@ private slots:
         }
         QVERIFY(readAll(path("cli-NEW.csv")) != readAll(path("cli-OLD.csv")));
         // A card and a range.
-        ViewSort = "NEW";
+        app::state().viewSort = "NEW";
         readView("2222", "2024/04/15 08:30:00", "2024/05/01 08:30:00");
         chosen << path("window-range.csv");
         exportCsv(*w);
@@ -173,7 +174,7 @@ private slots:
         const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
         if (pdftotext.isEmpty())
             QSKIP("pdftotext (poppler-utils) is not installed");
-        ViewSort = "NEW";
+        app::state().viewSort = "NEW";
         readView("0000", "2024/04/01 00:00:00", "2024/05/31 23:59:59");
         w->cboPrinter->setCurrentText(kPdfFilePrinter);
         chosen << path("window.pdf");
@@ -190,10 +191,10 @@ private slots:
     void totalsEqualTheWindows()
     {
         // The menu item is there for the history, not for a card read.
-        ViewCondition.ViewMode = 1;
+        app::state().view.ViewMode = 1;
         enableOutputCommands(*w);
         QVERIFY(!w->mnuMonthlyTotals->isEnabled());
-        ViewSort = "NEW";
+        app::state().viewSort = "NEW";
         readView("0000");
         enableOutputCommands(*w);
         QVERIFY(w->mnuMonthlyTotals->isEnabled());

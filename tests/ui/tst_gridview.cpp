@@ -2,6 +2,7 @@
 // and headers, and the card-number list filled from the history.
 
 #include "../history/HistoryFixture.h"
+#include "app/ProgramState.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
 #include "ui/Commands.h"
@@ -39,7 +40,7 @@ private slots:
         w = std::make_unique<MainWindow>();
         openDatabases(*h);
         history::resetViewCondition();
-        ViewSort = QStringLiteral("NEW");
+        app::state().viewSort = QStringLiteral("NEW");
         w->optSelectMode[0]->setChecked(true);
     }
     void cleanup()
@@ -47,7 +48,7 @@ private slots:
         closeDatabases();
         w.reset();
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     void layoutAndLabels()

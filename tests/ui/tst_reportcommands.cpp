@@ -4,6 +4,7 @@
 // they write on a disk that is full.
 
 #include "../reports/ReportFixture.h"
+#include "app/ProgramState.h"
 #include "app/PrinterSeam.h"
 #include "app/ProfileFile.h"
 #include "app/Common.h"
@@ -90,8 +91,8 @@ private slots:
         w = std::make_unique<MainWindow>();
         openDatabases(*h);
         app::readSettingsFile(); // writes the settings file
-        CSVPath = app::withTrailingSeparator(folder("desktop"));
-        ViewSort = QStringLiteral("OLD");
+        app::state().csvFolder = app::withTrailingSeparator(folder("desktop"));
+        app::state().viewSort = QStringLiteral("OLD");
         dialogs.clear();
         chosen.clear();
         seams::setSaveFileHandler([this](const QString &caption, const QString &initial, const QString &filter) {
@@ -111,7 +112,7 @@ private slots:
         closeDatabases();
         w.reset();
         h.reset();
-        AppPath.clear();
+        app::state().programFolder.clear();
     }
 
     void printerList_data()
@@ -245,7 +246,7 @@ private slots:
         printStatement(*w);
         QCOMPARE(dialogs.size(), 2);
         QCOMPARE(dialogs[0].caption, QStringLiteral("PDFファイルを保存"));
-        QCOMPARE(dialogs[0].initialPath, CSVPath + "ＥＴＣ利用履歴明細表_全カード_全期間.pdf"); // what and of which view
+        QCOMPARE(dialogs[0].initialPath, app::state().csvFolder + "ＥＴＣ利用履歴明細表_全カード_全期間.pdf"); // what and of which view
         QCOMPARE(dialogs[1].initialPath, dialogs[0].initialPath);
         QCOMPARE(doneTexts(h->messageTexts()), QStringList{kPrintDone});
         // The print question names the file, not a printer or its paper.
@@ -274,7 +275,7 @@ private slots:
         chosen << "" << target;
         exportCsv(*w); // cancelled: nothing happens
         QVERIFY(h->messageTexts().isEmpty());
-        QCOMPARE(CSVPath, app::withTrailingSeparator(folder("desktop")));
+        QCOMPARE(app::state().csvFolder, app::withTrailingSeparator(folder("desktop")));
         exportCsv(*w);
         QCOMPARE(dialogs.size(), 2);
         QCOMPARE(dialogs[0].caption, QStringLiteral("CSVファイルを保存"));
@@ -284,7 +285,7 @@ private slots:
         QCOMPARE(h->messageTexts(), QStringList{kCsvDone + "\r\n" + QDir::toNativeSeparators(target) + " に保存しました。"});
         QCOMPARE(readAll(target), tomeiLine());
         const QString remembered = app::withTrailingSeparator(QDir::toNativeSeparators(folder("out.csv")));
-        QCOMPARE(CSVPath, remembered);
+        QCOMPARE(app::state().csvFolder, remembered);
         QCOMPARE(iniValue("CSVPath"), remembered);
     }
 
@@ -452,13 +453,13 @@ private slots:
         insertRecord("ETC_DATA", tomeiRecord());
         showView(2);
         QVERIFY(QFile::remove(h->settingsFile()));
-        const QString before = CSVPath;
+        const QString before = app::state().csvFolder;
         const QString target = QDir(folder("csv")).filePath("history.csv");
         chosen << target;
         exportCsv(*w);
         QCOMPARE(h->messageTexts(), QStringList{settingsFileName() + " が見つかりません。"});
         QVERIFY(QFileInfo(settingsFileName()).isAbsolute());
-        QCOMPARE(CSVPath, before);
+        QCOMPARE(app::state().csvFolder, before);
         QVERIFY(!QFileInfo::exists(target));
         QVERIFY(!QFileInfo::exists(h->settingsFile()));
     }

@@ -1,0 +1,73 @@
+#pragma once
+// What the program keeps in memory from one operation to the next, in one
+// place: the settings read at the start, the state of the reader link and
+// what the grid shows. Nothing else in the program is kept between
+// operations except the open connections (history/Database.h) and the reader
+// link's port and card table (reader/ReaderLink.h), which the application
+// object owns.
+//
+// The state of the run is app::state(). A test, or the demo, that needs a
+// clean state of its own opens an app::StateScope: until the scope ends
+// app::state() is a fresh ProgramState, and the one before comes back after.
+
+#include <QString>
+#include <QVariant>
+
+// What the grid shows, so that print, export, delete and re-sort reproduce
+// the same rows. Only history::viewStatement fills it.
+struct ViewConditionRecord {
+    qint16 ViewMode = 0;   // 0 nothing, 1 staging table (card read), 2 history table
+    qint16 SelectMode = 0; // 0 all records, 1 date/time range
+    QString CardNo;        // card-number condition of a history view, "0000" = all cards
+    QString StartDateTime; // "YYYY/MM/DD-HH:MM:SS", empty when SelectMode is 0
+    QString EndDateTime;
+};
+
+// What the grid showed of the history, so that a delete removes exactly the
+// rows the user was asked about (see history/ShownRows.h).
+struct ShownRows {
+    QString source;      // the statement the grid was loaded from ("" when none)
+    qint64 count = 0;    // its rows
+    QVariant highestKey; // the highest row key of ETC_DATA just before
+};
+
+namespace app {
+
+struct ProgramState {
+    // Settings held for the run: read by app::readSettingsFile, changed by
+    // the dialogs (the settings keys in brackets).
+    QString programFolder;                   // the program's folder, ending in the path separator [AppPath]
+    QString csvFolder;                       // the first folder of the CSV dialogs [CSVPath]
+    QString viewSort = QStringLiteral("NEW"); // "NEW" newest first, "OLD" oldest first [ViewSort]
+    QString comPort = QStringLiteral("1");    // the reader's port number as decimal text [ComPort]
+
+    // The reader link.
+    int relayMode = 0;      // 0 direct, 2 relay unit present
+    int noReplyCount = 0;   // polls in a row without a reply
+    int sendToggle = 128;   // sequence toggle of the text frames, 128 or 0
+    bool readError = false; // the last card read failed
+
+    // The grid.
+    ViewConditionRecord view; // the conditions of what it shows
+    ShownRows shown;          // the history rows it shows (set by each history load)
+
+    // The history is a file in this folder for the run (the demo's), never
+    // the user's history file or the shared history; empty: the user's.
+    QString privateHistoryFolder;
+};
+
+ProgramState &state();
+
+class StateScope {
+public:
+    StateScope();
+    ~StateScope();
+    StateScope(const StateScope &) = delete;
+    StateScope &operator=(const StateScope &) = delete;
+
+private:
+    ProgramState m_state;
+    ProgramState *m_before;
+};
+
+} // namespace app
