@@ -7,6 +7,7 @@
 #include "../tools/reader-emulator/EmulatorProcess.h"
 #include "app/Constants.h"
 #include "decode/CardTable.h"
+#include "reader/ReaderLink.h"
 #include "reader/PortDevice.h"
 #include "reader/CardReader.h"
 
@@ -48,15 +49,15 @@ int main(int argc, char **argv)
     reader::closePort(1);
     QThread::msleep(100);
 
-    bool right = !app::state().readError && CardTable.size() == kRecords + 1;
+    bool right = !app::state().readError && reader::link().cardTable().records.size() == kRecords + 1;
     for (int i = 0; right && i < kRecords; ++i)
-        right = CardTable[i + 1] == cardimage::syntheticRecord(i);
+        right = reader::link().cardTable().records[i + 1] == cardimage::syntheticRecord(i);
 
     const qint64 sent = bytesIn(emulator.takeLines(QStringLiteral("rx ")));
     const qint64 received = bytesIn(emulator.takeLines(QStringLiteral("tx ")));
     const double lineTime = double(sent + received) * 10.0 / kBaud;
 
-    std::printf("records: %d\n", int(CardTable.size() - 1));
+    std::printf("records: %d\n", int(reader::link().cardTable().records.size() - 1));
     std::printf("bytes_sent: %lld\n", static_cast<long long>(sent));
     std::printf("bytes_received: %lld\n", static_cast<long long>(received));
     std::printf("read_time: %.3f\n", readTime);
@@ -64,7 +65,7 @@ int main(int argc, char **argv)
     std::printf("ratio: %.3f\n", lineTime > 0 ? readTime / lineTime : 0.0);
     if (!right) {
         std::fprintf(stderr, "bench_card_read: the card was not read exactly (error %d, %d records)\n",
-                     int(app::state().readError), int(CardTable.size() - 1));
+                     int(app::state().readError), int(reader::link().cardTable().records.size() - 1));
         return 1;
     }
     return 0;

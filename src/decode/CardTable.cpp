@@ -6,29 +6,17 @@
 
 #include <algorithm>
 
-QList<CardRecord> CardTable{CardRecord{}};
-int intDupCount = 0;
-bool blnWrapCheck = false;
-int intReadPhase = 0;
-bool blnReadForward = false;
-
-void decode::clearCardTable() { CardTable = QList<CardRecord>{CardRecord{}}; }
-
-namespace {
-
 // Whether the record equals one of elements max(count - back, 0) .. count.
-bool matchesLast(const CardRecord &record, int count, int back)
+bool decode::CardTable::matchesLast(const CardRecord &record, int count, int back) const
 {
-    const int last = std::min<int>(count, int(CardTable.size()) - 1);
+    const int last = std::min<int>(count, int(records.size()) - 1);
     for (int i = std::max(count - back, 0); i <= last; ++i)
-        if (CardTable[i] == record)
+        if (records[i] == record)
             return true;
     return false;
 }
 
-} // namespace
-
-qint16 decode::storeRecordFrame(qint16 &count, const QByteArray &frame, const CardTableLimits &limits)
+qint16 decode::CardTable::storeFrame(qint16 &count, const QByteArray &frame, const CardTableLimits &limits)
 {
     return guarded("basRS232C_VirtualTableInput", [&]() -> qint16 {
         CardRecord record;
@@ -36,32 +24,32 @@ qint16 decode::storeRecordFrame(qint16 &count, const QByteArray &frame, const Ca
         if (record.PASS_TIME.isEmpty() || record.PASS_DATE.isEmpty())
             return -1;
 
-        if (intReadPhase == 1) {
+        if (readPhase == 1) {
             if (matchesLast(record, count, 1)) {
-                blnReadForward = false;
-                ++intDupCount;
-                return intDupCount < 3 ? -1 : 0;
+                readForward = false;
+                ++repeatsInPhase1;
+                return repeatsInPhase1 < 3 ? -1 : 0;
             }
-            if (intDupCount != 0) {
-                intDupCount = 0;
-                intReadPhase = 0;
+            if (repeatsInPhase1 != 0) {
+                repeatsInPhase1 = 0;
+                readPhase = 0;
             } else {
-                intReadPhase = 2;
+                readPhase = 2;
             }
-        } else if (intReadPhase == 2) {
-            blnReadForward = false;
-            intReadPhase = 0;
+        } else if (readPhase == 2) {
+            readForward = false;
+            readPhase = 0;
             if (matchesLast(record, count, 1))
                 return -1;
-            blnWrapCheck = true;
+            wrapCheck = true;
         }
 
         if (matchesLast(record, count, 1))
             return -1;
-        if (blnWrapCheck) {
+        if (wrapCheck) {
             if (matchesLast(record, count, 5))
                 return 0;
-            blnWrapCheck = false;
+            wrapCheck = false;
         }
 
         // A date that is no calendar date cannot lie before the start date:
@@ -77,8 +65,8 @@ qint16 decode::storeRecordFrame(qint16 &count, const QByteArray &frame, const Ca
         ++count;
         if (limits.progress && count <= 100)
             limits.progress(count);
-        CardTable.resize(count + 1);
-        CardTable[count] = record;
+        records.resize(count + 1);
+        records[count] = record;
         return 1;
     });
 }

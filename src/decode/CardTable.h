@@ -11,12 +11,6 @@
 #include <functional>
 #include <optional>
 
-extern QList<CardRecord> CardTable;
-extern int intDupCount;     // repeats met in phase 1 of this read
-extern bool blnWrapCheck;   // compare the next record with the last six entries too
-extern int intReadPhase;    // duplicate-check phase of the input (0, 1, 2)
-extern bool blnReadForward; // the read asks for records with "F" instead of "B"
-
 // What the caller of a card read adds to the input step: the date limit (the
 // start date when reading is limited to a date/time range) and where the
 // progress goes (told each stored record's count up to 100).
@@ -27,12 +21,30 @@ struct CardTableLimits {
 
 namespace decode {
 
-// Reduces the table to its empty element 0.
-void clearCardTable();
+// One card read's table. The reader link keeps the one of the program
+// (reader::link().cardTable()); a test builds its own.
+struct CardTable {
+    QList<CardRecord> records{CardRecord{}}; // element 0 empty, then the card's records
 
-// Stores, skips or stops on one "LD" frame. Returns 1 stored (count was
-// incremented), -1 skipped, 0 stop the read.
-qint16 storeRecordFrame(qint16 &count, const QByteArray &frame, const CardTableLimits &limits = {});
+    // The state of the duplicate checks, which the card read sets as it asks
+    // for records and the input step changes.
+    int repeatsInPhase1 = 0; // repeats met in phase 1 of this read
+    bool wrapCheck = false;  // compare the next record with the last six entries too
+    int readPhase = 0;       // duplicate-check phase of the input (0, 1, 2)
+    bool readForward = false; // the read asks for records with "F" instead of "B"
+
+    // Reduces the table to its empty element 0 (the check state stays).
+    void clear() { records = QList<CardRecord>{CardRecord{}}; }
+    // Records stored (the last element's number).
+    int count() const { return int(records.size()) - 1; }
+
+    // Stores, skips or stops on one "LD" frame. Returns 1 stored (count was
+    // incremented), -1 skipped, 0 stop the read.
+    qint16 storeFrame(qint16 &count, const QByteArray &frame, const CardTableLimits &limits = {});
+
+private:
+    bool matchesLast(const CardRecord &record, int count, int back) const;
+};
 
 } // namespace decode
 

@@ -47,7 +47,7 @@ QByteArray relayEnvelope(const QByteArray &target, const QByteArray &payload);
 
 // ---- sequences -------------------------------------------------------------
 void pollReader();
-// Reads the card into CardTable. The limits carry the date limit of the
+// Reads the card into reader::link().cardTable(). The limits carry the date limit of the
 // range condition; progress is reported through readProgress.
 void readCard(const std::optional<QDate> &startDate = std::nullopt);
 void connectionLost(int type);

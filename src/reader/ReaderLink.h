@@ -5,6 +5,8 @@
 // tell whoever shows the reader's state. The link knows no window: the main
 // window listens to these signals and shows them in its labels.
 
+#include "decode/CardTable.h"
+
 #include <QObject>
 #include <QString>
 
@@ -17,6 +19,8 @@ public:
     ~ReaderLink() override;
 
     QSerialPort *port() const { return m_port; }
+    // The records of the last card read (kept until the next read or a lost link).
+    decode::CardTable &cardTable() { return m_cardTable; }
 
 signals:
     // The card state in words: "カード正常", "カードをセットして下さい", "未接続", ...
@@ -32,6 +36,7 @@ signals:
 
 private:
     QSerialPort *m_port;
+    decode::CardTable m_cardTable;
 };
 
 namespace reader {

@@ -40,7 +40,7 @@ QString cardStateLetter(const QByteArray &buffer)
 void failRead()
 {
     app::state().readError = true;
-    decode::clearCardTable();
+    reader::link().cardTable().clear();
     showCount(recordCountText(0));
 }
 
@@ -58,7 +58,7 @@ void reader::connectionLost(int type)
             showCardState(kNotConnected);
         }
         enableCardRead(false);
-        decode::clearCardTable();
+        reader::link().cardTable().clear();
         emit reader::link().connectionLost(type);
     });
 }
@@ -125,11 +125,12 @@ void reader::readCard(const std::optional<QDate> &startDate)
 {
     guarded("basRS232C_CommCardRead", [&] {
         const CardTableLimits limits{startDate, [](int n) { emit reader::link().readProgress(n); }};
-        blnReadForward = false;
-        blnWrapCheck = false;
+        decode::CardTable &table = reader::link().cardTable();
+        table.readForward = false;
+        table.wrapCheck = false;
         app::state().readError = false;
-        intDupCount = 0;
-        decode::clearCardTable();
+        table.repeatsInPhase1 = 0;
+        table.clear();
         qint16 count = 0;
         qint16 lastResult = 0;
 
@@ -161,7 +162,7 @@ void reader::readCard(const std::optional<QDate> &startDate)
                     }
                     showCardState(QStringLiteral("カード読込中"));
                     reader::requestRecords(count == 0 ? QStringLiteral("O")
-                                     : blnReadForward ? QStringLiteral("F")
+                                     : table.readForward ? QStringLiteral("F")
                                                       : QStringLiteral("B"),
                                      0);
                 } else if (command == QLatin1String("LD")) {
@@ -178,7 +179,7 @@ void reader::readCard(const std::optional<QDate> &startDate)
                         receivesWithoutRecord = 0;
                     }
                     if (answer == QLatin1String("Y")) {
-                        lastResult = decode::storeRecordFrame(count, buffer, limits);
+                        lastResult = table.storeFrame(count, buffer, limits);
                         if (lastResult == 0)
                             return;
                         skippedInARow = lastResult == -1 ? skippedInARow + 1 : 0;
@@ -188,10 +189,10 @@ void reader::readCard(const std::optional<QDate> &startDate)
                         }
                         showCount(recordCountText(count));
                     } else if (answer == QLatin1String("N")) {
-                        if (intReadPhase == 1 || lastResult == 0)
+                        if (table.readPhase == 1 || lastResult == 0)
                             return;
-                        blnReadForward = true;
-                        intReadPhase = 1;
+                        table.readForward = true;
+                        table.readPhase = 1;
                     } else if (answer == QLatin1String("O")) {
                         return;
                     }

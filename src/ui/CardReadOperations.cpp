@@ -27,7 +27,7 @@ namespace ui {
 namespace {
 
 // Records in the card data table (element 0 holds none).
-int cardRecordCount() { return int(CardTable.size()) - 1; }
+int cardRecordCount() { return reader::link().cardTable().count(); }
 } // namespace
 
 void readCard(MainWindow &f)
@@ -60,7 +60,7 @@ void readCard(MainWindow &f)
         } else {
             f.ProgressBar->setValue(100);
             const ViewSelection selection = currentViewSelection(f);
-            history::stageRecords(CardTable, history::stagingCondition(selection));
+            history::stageRecords(reader::link().cardTable().records, history::stagingCondition(selection));
             showGrid(f, history::viewStatement(kTableTemp, 1, selection), 1);
             f.lblCardValue->setText(QStringLiteral("カード正常"));
             f.btnCardRead->setEnabled(true);

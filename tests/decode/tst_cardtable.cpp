@@ -10,6 +10,7 @@
 class tst_cardtable : public QObject {
     Q_OBJECT
 
+    decode::CardTable table;
     qint16 count = 0;
     CardTableLimits limits; // no date limit, no progress unless a test sets them
 
@@ -17,19 +18,15 @@ class tst_cardtable : public QObject {
     void store(int first, int last)
     {
         for (int k = first; k <= last; ++k)
-            QCOMPARE(decode::storeRecordFrame(count, recordFrame(k), limits), qint16(1));
+            QCOMPARE(table.storeFrame(count, recordFrame(k), limits), qint16(1));
     }
-    qint16 input(int k) { return decode::storeRecordFrame(count, recordFrame(k), limits); }
+    qint16 input(int k) { return table.storeFrame(count, recordFrame(k), limits); }
 
 private slots:
     void init()
     {
-        decode::clearCardTable();
+        table = decode::CardTable{};
         count = 0;
-        intReadPhase = 0;
-        intDupCount = 0;
-        blnWrapCheck = false;
-        blnReadForward = false;
         limits = {};
     }
 
@@ -45,70 +42,70 @@ private slots:
     void phaseOneThreeRepeatsEndTheRead()
     {
         store(1, 5);
-        intReadPhase = 1;
-        blnReadForward = true;
+        table.readPhase = 1;
+        table.readForward = true;
         QCOMPARE(input(5), qint16(-1));
-        QVERIFY(!blnReadForward);
+        QVERIFY(!table.readForward);
         QCOMPARE(input(4), qint16(-1));
         QCOMPARE(input(5), qint16(0));
         QCOMPARE(count, qint16(5));
-        QCOMPARE(intDupCount, 3);
+        QCOMPARE(table.repeatsInPhase1, 3);
     }
 
     void phaseOneRepeatThenNewRecordReturnsToPhaseZero()
     {
         store(1, 2);
-        intReadPhase = 1;
+        table.readPhase = 1;
         QCOMPARE(input(2), qint16(-1));
         QCOMPARE(input(7), qint16(1));
-        QCOMPARE(intReadPhase, 0);
-        QCOMPARE(intDupCount, 0);
-        QVERIFY(!blnWrapCheck);
+        QCOMPARE(table.readPhase, 0);
+        QCOMPARE(table.repeatsInPhase1, 0);
+        QVERIFY(!table.wrapCheck);
     }
 
     void secondForwardRecordIsCheckedAgainstTheLastSix()
     {
         store(1, 10);
-        intReadPhase = 1;
-        blnReadForward = true;
+        table.readPhase = 1;
+        table.readForward = true;
         QCOMPARE(input(20), qint16(1)); // matches nothing: phase 2
-        QCOMPARE(intReadPhase, 2);
-        QVERIFY(blnReadForward);
+        QCOMPARE(table.readPhase, 2);
+        QVERIFY(table.readForward);
         // Entries now end 6 7 8 9 10 20: 7 is not one of the last two but one of the last six.
         QCOMPARE(input(7), qint16(0));
-        QCOMPARE(intReadPhase, 0);
-        QVERIFY(!blnReadForward);
-        QVERIFY(blnWrapCheck);
+        QCOMPARE(table.readPhase, 0);
+        QVERIFY(!table.readForward);
+        QVERIFY(table.wrapCheck);
         QCOMPARE(count, qint16(11));
     }
 
     void secondForwardRecordThatMatchesNothingIsStored()
     {
         store(1, 10);
-        intReadPhase = 1;
+        table.readPhase = 1;
         QCOMPARE(input(20), qint16(1));
         QCOMPARE(input(21), qint16(1));
-        QCOMPARE(intReadPhase, 0);
-        QVERIFY(!blnWrapCheck);
+        QCOMPARE(table.readPhase, 0);
+        QVERIFY(!table.wrapCheck);
         QCOMPARE(count, qint16(12));
     }
 
     void phaseTwoRepeatIsSkipped()
     {
         store(1, 3);
-        intReadPhase = 2;
-        blnReadForward = true;
+        table.readPhase = 2;
+        table.readForward = true;
         QCOMPARE(input(3), qint16(-1));
-        QCOMPARE(intReadPhase, 0);
-        QVERIFY(!blnReadForward);
-        QVERIFY(!blnWrapCheck);
+        QCOMPARE(table.readPhase, 0);
+        QVERIFY(!table.readForward);
+        QVERIFY(!table.wrapCheck);
     }
 
     void dateLimit()
     {
         limits.startDate = QDate(2005, 4, 1);
-        QCOMPARE(decode::storeRecordFrame(count, recordFrame(1, 0x10, 0x81), limits), qint16(1)); // 2005/04/01
-        QCOMPARE(decode::storeRecordFrame(count, recordFrame(2, 0x10, 0x7F), limits), qint16(0)); // 2005/03/31
+        QCOMPARE(table.storeFrame(count, recordFrame(1, 0x10, 0x81), limits), qint16(1)); // 2005/04/01
+        QCOMPARE(table.storeFrame(count, recordFrame(2, 0x10, 0x7F), limits), qint16(0)); // 2005/03/31
         QCOMPARE(count, qint16(1));
     }
 
@@ -117,12 +114,12 @@ private slots:
         limits.startDate = QDate(2005, 4, 1);
         TestHarness harness;
         bool ended = endsProgram([&] {
-            QCOMPARE(decode::storeRecordFrame(count, recordFrame(1, 0x11, 0xA1), limits), qint16(1)); // 2005/13/01
-            QCOMPARE(decode::storeRecordFrame(count, recordFrame(2, 0x10, 0x80), limits), qint16(1)); // 2005/04/00
+            QCOMPARE(table.storeFrame(count, recordFrame(1, 0x11, 0xA1), limits), qint16(1)); // 2005/13/01
+            QCOMPARE(table.storeFrame(count, recordFrame(2, 0x10, 0x80), limits), qint16(1)); // 2005/04/00
         });
         QVERIFY(!ended);
         QVERIFY(harness.messages().isEmpty());
-        QCOMPARE(CardTable[1].PASS_DATE, QStringLiteral("2005/13/01"));
+        QCOMPARE(table.records[1].PASS_DATE, QStringLiteral("2005/13/01"));
         QCOMPARE(count, qint16(2));
     }
 
@@ -137,7 +134,7 @@ private slots:
         QCOMPARE(input(101), qint16(1));
         QCOMPARE(count, qint16(101));
         QCOMPARE(bar, 50);
-        QCOMPARE(CardTable.size(), 102);
+        QCOMPARE(table.records.size(), 102);
     }
 
     void fullTableEndsTheRead()

@@ -5,6 +5,7 @@
 #include "FlowFixture.h"
 #include "app/ProgramState.h"
 #include "decode/CardTable.h"
+#include "reader/ReaderLink.h"
 
 using namespace ui;
 using namespace start;
@@ -150,8 +151,8 @@ private slots:
         FLOW_START(f);
         f.selectRange(QDateTime(QDate(2024, 4, 2), QTime(12, 0)), QDateTime(QDate(2024, 5, 31), QTime(0, 0)));
         QVERIFY(f.readCard());
-        QCOMPARE(CardTable.size(), 1 + 9); // 2024/05/20 .. 2024/04/02; 2024/03/30 stopped the read
-        QCOMPARE(CardTable.last().PASS_DATE, QStringLiteral("2024/04/02"));
+        QCOMPARE(reader::link().cardTable().records.size(), 1 + 9); // 2024/05/20 .. 2024/04/02; 2024/03/30 stopped the read
+        QCOMPARE(reader::link().cardTable().records.last().PASS_DATE, QStringLiteral("2024/04/02"));
         // The record of 04/02 19:12 lies inside the range, those before 12:00 would not.
         QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("9件"));
     }

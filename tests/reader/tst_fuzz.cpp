@@ -292,18 +292,18 @@ private slots:
             QList<QByteArray> pool;
             for (int i = rng.bounded(2, 12); i > 0; --i)
                 pool << randomRecordBytes(rng);
-            decode::clearCardTable();
+            decode::CardTable table;
             TableModel m;
-            m.phase = intReadPhase = int(rng.bounded(3));
-            m.dupCount = intDupCount = 0;
-            m.wrapCheck = blnWrapCheck = rng.bounded(2);
-            m.forward = blnReadForward = rng.bounded(2);
+            m.phase = table.readPhase = int(rng.bounded(3));
+            m.dupCount = table.repeatsInPhase1 = 0;
+            m.wrapCheck = table.wrapCheck = rng.bounded(2);
+            m.forward = table.readForward = rng.bounded(2);
             qint16 count = 0, modelCount = 0;
             for (int step = 0; step < 120; ++step) {
-                if (intReadPhase != 1 && rng.bounded(12) == 0) {
+                if (table.readPhase != 1 && rng.bounded(12) == 0) {
                     // The reader reported "N": the card read turns forward.
-                    m.forward = blnReadForward = true;
-                    m.phase = intReadPhase = 1;
+                    m.forward = table.readForward = true;
+                    m.phase = table.readPhase = 1;
                 }
                 const QByteArray bytes = rng.bounded(6) ? pool[rng.bounded(int(pool.size()))] : randomRecordBytes(rng);
                 const QByteArray f = recordFrameOf(bytes);
@@ -312,14 +312,14 @@ private slots:
                 const int phaseBefore = m.phase;
                 const bool wrapBefore = m.wrapCheck;
                 const qint16 expected = m.input(modelCount, decoded);
-                const qint16 result = decode::storeRecordFrame(count, f);
+                const qint16 result = table.storeFrame(count, f);
                 QCOMPARE(result, expected);
                 QCOMPARE(count, modelCount);
-                QCOMPARE(CardTable, m.table);
-                QCOMPARE(intReadPhase, m.phase);
-                QCOMPARE(intDupCount, m.dupCount);
-                QCOMPARE(blnWrapCheck, m.wrapCheck);
-                QCOMPARE(blnReadForward, m.forward);
+                QCOMPARE(table.records, m.table);
+                QCOMPARE(table.readPhase, m.phase);
+                QCOMPARE(table.repeatsInPhase1, m.dupCount);
+                QCOMPARE(table.wrapCheck, m.wrapCheck);
+                QCOMPARE(table.readForward, m.forward);
                 stops += result == 0;
                 stored += result == 1;
                 skipped += result == -1;
@@ -339,29 +339,29 @@ private slots:
             return r;
         }();
         TableModel m;
-        decode::clearCardTable();
+        decode::CardTable table;
         for (int i = 1; i <= 32765; ++i) {
             CardRecord r = filler;
             r.PASS_MONEY = i;
-            CardTable.append(r);
+            table.records.append(r);
             m.table.append(r);
         }
-        m.phase = intReadPhase = 0;
-        m.dupCount = intDupCount = 0;
-        m.wrapCheck = blnWrapCheck = false;
-        m.forward = blnReadForward = false;
+        m.phase = table.readPhase = 0;
+        m.dupCount = table.repeatsInPhase1 = 0;
+        m.wrapCheck = table.wrapCheck = false;
+        m.forward = table.readForward = false;
         qint16 count = 32765, modelCount = 32765;
         for (int i = 0; i < 4; ++i) {
             const QByteArray f = recordFrameOf(randomRecordBytes(rng));
             CardRecord decoded;
             decode::decodeRecord(decoded, f);
             const qint16 expected = m.input(modelCount, decoded);
-            QCOMPARE(decode::storeRecordFrame(count, f), expected);
+            QCOMPARE(table.storeFrame(count, f), expected);
             QCOMPARE(count, modelCount);
         }
         QCOMPARE(count, qint16(32767));
-        QCOMPARE(CardTable, m.table);
-        decode::clearCardTable();
+        QCOMPARE(table.records, m.table);
+        table.clear();
     }
 
     void recordDecoder()
@@ -394,22 +394,22 @@ private slots:
         QRandomGenerator rng(seed() + 2);
         const CardTableLimits limits{QDate(2005, 4, 1), {}};
         for (int round = 0; round < iterations() / 100 + 1; ++round) {
-            decode::clearCardTable();
+            decode::CardTable table;
             qint16 count = 0;
-            intReadPhase = int(rng.bounded(3));
-            intDupCount = 0;
-            blnWrapCheck = rng.bounded(2);
+            table.readPhase = int(rng.bounded(3));
+            table.repeatsInPhase1 = 0;
+            table.wrapCheck = rng.bounded(2);
             for (int i = 0; i < 200; ++i) {
                 QByteArray f = frame::empty();
                 const int length = rng.bounded(0, 40);
                 for (int k = 0; k < length; ++k)
                     f.append(char(rng.bounded(4) ? rng.bounded(4) : rng.bounded(256))); // repeats are likely
                 const qint16 before = count;
-                const qint16 result = decode::storeRecordFrame(count, f, limits);
+                const qint16 result = table.storeFrame(count, f, limits);
                 QVERIFY(result == 1 || result == -1 || result == 0);
                 QCOMPARE(count, qint16(before + (result == 1 ? 1 : 0)));
-                QCOMPARE(CardTable.size(), count + 1);
-                QVERIFY(intReadPhase >= 0 && intReadPhase <= 2);
+                QCOMPARE(table.records.size(), count + 1);
+                QVERIFY(table.readPhase >= 0 && table.readPhase <= 2);
                 if (result == 0)
                     break;
             }

@@ -7,6 +7,7 @@
 #include "app/ProgramState.h"
 #include "TestHarness.h"
 #include "decode/CardTable.h"
+#include "reader/ReaderLink.h"
 #include "../decode/RecordFrames.h"
 
 #include <QElapsedTimer>
@@ -53,10 +54,10 @@ class tst_sequences : public QObject {
     }
     void checkSyntheticTable(int n)
     {
-        QCOMPARE(CardTable.size(), n + 1);
-        QCOMPARE(CardTable[0], CardRecord{});
+        QCOMPARE(reader::link().cardTable().records.size(), n + 1);
+        QCOMPARE(reader::link().cardTable().records[0], CardRecord{});
         for (int i = 0; i < n; ++i)
-            QCOMPARE(CardTable[i + 1], cardimage::syntheticRecord(i));
+            QCOMPARE(reader::link().cardTable().records[i + 1], cardimage::syntheticRecord(i));
         QVERIFY(!app::state().readError);
     }
     void readCard(int n, int wrap)
@@ -79,7 +80,7 @@ private slots:
         view = std::make_unique<LinkView>();
         app::state().relayMode = 0;
         app::state().noReplyCount = 0;
-        intReadPhase = 0;
+        reader::link().cardTable().readPhase = 0;
         app::state().sendToggle = 128;
         app::state().readError = false;
     }
@@ -247,8 +248,8 @@ private slots:
                        QStringLiteral(PASSLOG_SOURCE_DIR "/data/sample-card.txt")});
         reader::readCard();
         QVERIFY(!app::state().readError);
-        QCOMPARE(CardTable.size(), 15);
-        const CardRecord &newest = CardTable[1];
+        QCOMPARE(reader::link().cardTable().records.size(), 15);
+        const CardRecord &newest = reader::link().cardTable().records[1];
         QCOMPARE(newest.JID_IN, qint16(69));
         QCOMPARE(newest.ITC_IN, QStringLiteral("01001"));
         QCOMPARE(newest.JID_OUT, qint16(104));
@@ -256,9 +257,9 @@ private slots:
         QCOMPARE(newest.PASS_DATE, QStringLiteral("2024/05/20"));
         QCOMPARE(newest.PASS_TIME, QStringLiteral("18:42:10"));
         QCOMPARE(newest.PASS_MONEY, 5250);
-        QCOMPARE(CardTable[11].PASS_MONEY, 1200);
-        QCOMPARE(CardTable[12].PASS_MONEY, 1234);
-        QCOMPARE(CardTable[14].ITC_OUT, QStringLiteral("FFFFF"));
+        QCOMPARE(reader::link().cardTable().records[11].PASS_MONEY, 1200);
+        QCOMPARE(reader::link().cardTable().records[12].PASS_MONEY, 1234);
+        QCOMPARE(reader::link().cardTable().records[14].ITC_OUT, QStringLiteral("FFFFF"));
     }
 
     void readExchangeInOrder()
@@ -286,9 +287,9 @@ private slots:
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(cardStateFrame('I'))));
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(recordAnswerFrame('N'))));
         reader::readCard();
-        QCOMPARE(CardTable.size(), 1);
+        QCOMPARE(reader::link().cardTable().records.size(), 1);
         QVERIFY(!app::state().readError);
-        QCOMPARE(intReadPhase, 0);
+        QCOMPARE(reader::link().cardTable().readPhase, 0);
     }
 
     void secondNEndsTheRead()
@@ -326,9 +327,9 @@ private slots:
         QCOMPARE(ends, 2);
         // The read ended without an error, with R exactly once.
         QVERIFY(!app::state().readError);
-        QCOMPARE(CardTable.size(), 2);
-        QVERIFY(!CardTable[1].PASS_DATE.isEmpty());
-        QCOMPARE(intReadPhase, 1);
+        QCOMPARE(reader::link().cardTable().records.size(), 2);
+        QVERIFY(!reader::link().cardTable().records[1].PASS_DATE.isEmpty());
+        QCOMPARE(reader::link().cardTable().readPhase, 1);
         QCOMPARE(view->count, QStringLiteral("1件"));
     }
 
@@ -366,7 +367,7 @@ private slots:
         QVERIFY(app::state().readError);
         QCOMPARE(cardLabel(), QStringLiteral("カードをセットして下さい"));
         QVERIFY(!view->readable);
-        QCOMPARE(CardTable.size(), 1);
+        QCOMPARE(reader::link().cardTable().records.size(), 1);
     }
 
     void garbageEndsTheReadWithAnError()
@@ -376,7 +377,7 @@ private slots:
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(3))));
         reader::readCard();
         QVERIFY(app::state().readError);
-        QCOMPARE(CardTable.size(), 1);
+        QCOMPARE(reader::link().cardTable().records.size(), 1);
         reader::pollReader();
         QVERIFY(!view->readable);
     }
@@ -392,7 +393,7 @@ private slots:
         emulator->forgetLines();
         reader::readCard();
         QVERIFY(app::state().readError);
-        QCOMPARE(CardTable.size(), 1);
+        QCOMPARE(reader::link().cardTable().records.size(), 1);
         QCOMPARE(view->count, QStringLiteral("0件"));
         const QStringList requests = emulator->takeLines(QStringLiteral("rx "));
         QVERIFY(!requests.isEmpty());
@@ -419,7 +420,7 @@ private slots:
         reader::readCard();
         QVERIFY(app::state().readError);
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
-        QCOMPARE(CardTable.size(), 1);
+        QCOMPARE(reader::link().cardTable().records.size(), 1);
         const qsizetype recordRequests = emulator->takeLines(QStringLiteral("rx 02 30 31 00")).size();
         QVERIFY2(recordRequests > reader::kMaxSkippedRecordsInARow && recordRequests < 200,
                  qPrintable(QString::number(recordRequests)));
