@@ -94,7 +94,7 @@ int main(int argc, char **argv)
     const qint64 received = bytesIn(emulator.takeLines(QStringLiteral("tx ")));
     const double lineTime = double(sent + received) * 10.0 / kBaud;
     QSqlQuery marked = history::execute(DbConnection::History,
-                                         QStringLiteral("SELECT count(*) FROM ETC_DATA WHERE PRINT_FLAG=True;"));
+                                        QStringLiteral("SELECT count(*) FROM ETC_DATA WHERE PRINT_FLAG=True;"));
     const int marks = marked.next() ? marked.value(0).toInt() : -1;
     marked.finish();
     history::closeDatabase(kDatFile);

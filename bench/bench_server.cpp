@@ -212,7 +212,7 @@ QString programFolder(const QString &root, const QString &name, bool server)
         app::writeProfileString("DATABASE", "Driver", "PSQL", ini);
         for (const char *key : {"Host", "Port", "Name", "User"})
             app::writeProfileString("DATABASE", key,
-                                     qEnvironmentVariable(("PASSLOG_PG_" + QByteArray(key).toUpper()).constData()), ini);
+                                    qEnvironmentVariable(("PASSLOG_PG_" + QByteArray(key).toUpper()).constData()), ini);
     }
     return dir;
 }

@@ -162,7 +162,7 @@ QString app::readProfileString(const QString &section, const QString &key, const
 }
 
 bool app::writeProfileString(const QString &section, const QString &key, const QString &value,
-                              const QString &file)
+                             const QString &file)
 {
     return guarded("basCommon_WriteIniString", [&] {
         bool exists = false;

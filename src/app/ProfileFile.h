@@ -15,6 +15,6 @@ QString readProfileString(const QString &section, const QString &key, const QStr
 // False when the file cannot be written (a read-only folder, say): like the
 // platform call it replaces, a failed write is not an error of the program.
 bool writeProfileString(const QString &section, const QString &key, const QString &value,
-                              const QString &file);
+                        const QString &file);
 
 } // namespace app

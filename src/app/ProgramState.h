@@ -10,6 +10,7 @@
 // clean state of its own opens an app::StateScope: until the scope ends
 // app::state() is a fresh ProgramState, and the one before comes back after.
 
+#include <QDate>
 #include <QString>
 #include <QVariant>
 
@@ -54,6 +55,21 @@ struct ProgramState {
     // The history is a file in this folder for the run (the demo's), never
     // the user's history file or the shared history; empty: the user's.
     QString privateHistoryFolder;
+    // The demo's reader link (its pseudo-terminal), empty without the demo.
+    QString demoReaderLink;
+    // The run leaves the settings file as it is (the demo).
+    bool settingsFileHeld = false;
+    // The device the configured port means for this run (the demo's
+    // emulator), empty: the usual device of the port number.
+    QString portDeviceForThisRun;
+    // The printer the statements went to last in this run.
+    QString statementPrinter;
+
+    // The history's connections (history/Database.cpp).
+    bool historyOpenedForReading = false; // the history file is open read-only
+    QString serverAway;                   // why the shared history was not reached the last time
+    int serverConnectRound = 0;           // the background tries to reach it, the newest wins
+    QDate historyFullCheckDay;            // the day the history file last passed its full check
 };
 
 ProgramState &state();

@@ -16,9 +16,8 @@ QString settingsFileName()
     return app::withTrailingSeparator(app::state().programFolder) + seams::programBaseName() + QStringLiteral(".ini");
 }
 
-static bool g_settingsFileHeld = false;
-void holdSettingsFileForThisRun() { g_settingsFileHeld = true; }
-bool settingsFileHeldForThisRun() { return g_settingsFileHeld; }
+void holdSettingsFileForThisRun() { app::state().settingsFileHeld = true; }
+bool settingsFileHeldForThisRun() { return app::state().settingsFileHeld; }
 
 static QString desktopFolder()
 {
@@ -44,7 +43,7 @@ void app::readSettingsFile()
 
         const QString file = settingsFileName();
         if (app::fileExists(file)) {
-            if (!g_settingsFileHeld)
+            if (!app::state().settingsFileHeld)
                 app::writeProfileString(kSectionMain, QStringLiteral("AppPath"), app::state().programFolder, file);
             auto readInto = [&](const QString &section, const char *key, QString &target) {
                 const QString v = app::readProfileString(section, QString::fromLatin1(key), file);
@@ -70,7 +69,7 @@ bool saveSetting(const QString &section, const QString &key, const QString &valu
         app::showWarning(file + QStringLiteral(" が見つかりません。"));
         return false;
     }
-    if (g_settingsFileHeld)
+    if (app::state().settingsFileHeld)
         return true;
     return app::writeProfileString(section, key, value, file);
 }

@@ -10,7 +10,7 @@
 #include "app/Constants.h"
 #include "decode/FrameBytes.h"
 #include "history/HistoryCheck.h"
-#include "history/JetSql.h"
+#include "history/SqlDialect.h"
 #include "history/ViewCondition.h"
 #include "history/Database.h"
 #include "reader/FrameRecognizer.h"
@@ -39,8 +39,8 @@ QString sortTerms()
 
 QString rangeCondition()
 {
-    return QStringLiteral(" WHERE '") + jetsql::quoted(app::state().view.StartDateTime) + QStringLiteral("'<=DATE_TIME") +
-           QStringLiteral(" AND DATE_TIME<='") + jetsql::quoted(app::state().view.EndDateTime) + QStringLiteral("'");
+    return QStringLiteral(" WHERE '") + sqldialect::quoted(app::state().view.StartDateTime) + QStringLiteral("'<=DATE_TIME") +
+           QStringLiteral(" AND DATE_TIME<='") + sqldialect::quoted(app::state().view.EndDateTime) + QStringLiteral("'");
 }
 
 // A record statement's table: the word after its first "FROM ".
@@ -132,7 +132,7 @@ QString deskprint::listSql(const QString &tableName, qint16 unprintedOnly)
         if (app::state().view.ViewMode == 2) {
             if (app::state().view.CardNo != kNoCardNo)
                 sql += (range || unprintedOnly == 1 ? QStringLiteral(" AND") : QStringLiteral(" WHERE")) +
-                       QStringLiteral(" カードNO='") + jetsql::quoted(app::state().view.CardNo) + QStringLiteral("'");
+                       QStringLiteral(" カードNO='") + sqldialect::quoted(app::state().view.CardNo) + QStringLiteral("'");
             sql += QStringLiteral(" ORDER BY カードNO ASC,");
         }
         QString terms = sortTerms();
@@ -154,7 +154,7 @@ QString deskprint::printRowSql(const QString &tableName, const DesktopPrintRow &
         sql += range ? QStringLiteral(" AND") : QStringLiteral(" WHERE");
         for (int i = 0; i < kDisplayColumns.size(); ++i)
             sql += (i == 0 ? QStringLiteral(" ") : QStringLiteral(" AND ")) + kDisplayColumns[i] +
-                   QStringLiteral("='") + jetsql::quoted(row.values[i]) + QStringLiteral("'");
+                   QStringLiteral("='") + sqldialect::quoted(row.values[i]) + QStringLiteral("'");
         return sql + QStringLiteral(" ORDER BY カードNO ASC,") + sortTerms() + kGateTerms + QStringLiteral(";");
     });
 }
@@ -267,10 +267,10 @@ qint16 deskprint::sendToPrinter(const QString &sql, bool *acknowledged)
             // Stored at once: a print run that breaks off later leaves every
             // record printed so far marked, and no other.
             QSqlQuery mark = history::execute(DbConnection::History,
-                                               QStringLiteral("UPDATE ") + table +
-                                                   QStringLiteral(" SET PRINT_FLAG=True WHERE ") +
-                                                   history::rowKeyColumn(table) + QLatin1Char('=') +
-                                                   QString::number(rowId) + QStringLiteral(";"));
+                                              QStringLiteral("UPDATE ") + table +
+                                              QStringLiteral(" SET PRINT_FLAG=True WHERE ") +
+                                              history::rowKeyColumn(table) + QLatin1Char('=') +
+                                              QString::number(rowId) + QStringLiteral(";"));
             mark.finish();
         }
         return status;

@@ -12,7 +12,7 @@
 #include "history/HistoryFileCheck.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
-#include "history/JetSql.h"
+#include "history/SqlDialect.h"
 #include "history/ShownRows.h"
 #include "history/Transaction.h"
 #include "history/HistoryWorker.h"
@@ -160,7 +160,6 @@ bool holdsHistoryTable(const QString &path)
 }
 
 // Whether the open history file was opened to be read only.
-bool g_historyForReading = false;
 
 QString programFolder()
 {
@@ -253,7 +252,6 @@ namespace {
 // and why the last attempt to reach it failed (empty while connected, and
 // before the first attempt).
 std::optional<HistoryServer> g_server;
-QString g_serverAway;
 std::function<void()> g_serverListener;
 
 void serverStateChanged()
@@ -490,10 +488,9 @@ struct BackgroundTry {
     long number = 0;
 };
 std::unique_ptr<BackgroundTry> g_background;
-int g_backgroundRound = 0;
 
 // Waits for the background try (when there is one) and takes its outcome:
-// true when it failed, and g_serverAway says why.
+// true when it failed, and app::state().serverAway says why.
 bool takeBackgroundTry()
 {
     if (!g_background)
@@ -503,7 +500,7 @@ bool takeBackgroundTry()
     delete done->thread;
     if (done->away.isEmpty())
         return false;
-    g_serverAway = done->away;
+    app::state().serverAway = done->away;
     serverStateChanged();
     return true;
 }
@@ -516,13 +513,13 @@ QSqlDatabase serverConnection()
         // The start's own try, still running or ended: its answer counts
         // for this operation, rather than a second wait as long.
         if (takeBackgroundTry())
-            throw ExpectedFailure(-1, g_serverAway);
+            throw ExpectedFailure(-1, app::state().serverAway);
         closeServer();
         try {
             openServer(*g_server);
-            g_serverAway.clear();
+            app::state().serverAway.clear();
         } catch (const Failure &f) {
-            g_serverAway = f.description();
+            app::state().serverAway = f.description();
             serverStateChanged();
             throw ExpectedFailure(f.number(), f.description());
         }
@@ -538,7 +535,7 @@ bool serverConfigured() { return g_server.has_value(); }
 bool namesHistoryTable(const QString &source)
 {
     static const QRegularExpression re(QStringLiteral("\\bETC_DATA\\b"), QRegularExpression::CaseInsensitiveOption);
-    for (const QString &code : jetsql::codeParts(source))
+    for (const QString &code : sqldialect::codeParts(source))
         if (re.match(code).hasMatch())
             return true;
     return false;
@@ -592,7 +589,7 @@ void history::openDatabase(const QString &fileName, HistoryAccess access)
                     throwSqlError(probe.lastError(), path);
                 probe.finish();
                 if (history)
-                    g_historyForReading = forReading;
+                    app::state().historyOpenedForReading = forReading;
                 if (history && !forReading) {
                     // (Statements that find everything in place write nothing
                     // and need no lock: a start beside a long import goes on.)
@@ -623,7 +620,7 @@ void history::openDatabase(const QString &fileName, HistoryAccess access)
                     // failure tries to reach it again.
                     const HistoryServer server = history::serverSetting();
                     g_server.reset();
-                    g_serverAway.clear();
+                    app::state().serverAway.clear();
                     if (server.shared)
                         g_server = server;
                 }
@@ -642,13 +639,13 @@ void history::closeDatabase(const QString &fileName)
     guarded("basAccess_MDBClose", [&] {
         if (fileName != kDatFile && fileName != kMstFile)
             return;
-        const bool vouched = fileName == kDatFile && !g_historyForReading && history::checkedSound();
+        const bool vouched = fileName == kDatFile && !app::state().historyOpenedForReading && history::checkedSound();
         if (fileName == kDatFile) {
             history::stopBackgroundCheck();
             takeBackgroundTry();
             closeServer();
             g_server.reset();
-            g_serverAway.clear();
+            app::state().serverAway.clear();
             history::rememberShown({});
         }
         const QString name = connectionName(fileName == kDatFile ? DbConnection::History : DbConnection::Master);
@@ -670,16 +667,16 @@ void history::closeDatabase(const QString &fileName)
 
 QString history::sqliteText(const QString &source)
 {
-    if (jetsql::isTableName(source))
+    if (sqldialect::isTableName(source))
         return QStringLiteral("SELECT * FROM ") + source + QStringLiteral(" ORDER BY rowid");
-    return jetsql::toSqlite(source);
+    return sqldialect::toSqlite(source);
 }
 
 QString history::serverText(const QString &source)
 {
-    if (jetsql::isTableName(source))
+    if (sqldialect::isTableName(source))
         return QStringLiteral("SELECT * FROM ") + source + QStringLiteral(" ORDER BY ") + kServerRowKey;
-    return jetsql::toPostgres(source);
+    return sqldialect::toPostgres(source);
 }
 
 DbConnection history::route(DbConnection which, const QString &source)
@@ -712,7 +709,7 @@ QSqlQuery history::execute(DbConnection which, const QString &source)
 
 bool history::usesServer() { return g_server.has_value(); }
 
-QString history::serverAwayReason() { return g_server ? g_serverAway : QString(); }
+QString history::serverAwayReason() { return g_server ? app::state().serverAway : QString(); }
 
 void throwServerError(const QSqlError &error)
 {
@@ -735,7 +732,7 @@ void throwServerError(const QSqlError &error)
         number = -1;
     if (!alive) {
         closeServer();
-        g_serverAway = QStringLiteral("サーバーとの接続が切れました: ") + server.describe() + QLatin1Char(' ') +
+        app::state().serverAway = QStringLiteral("サーバーとの接続が切れました: ") + server.describe() + QLatin1Char(' ') +
                        error.text().trimmed();
         serverStateChanged();
         throw ExpectedFailure(number, QStringLiteral("共有の利用履歴サーバーとの接続が切れました。操作は行われていません。"
@@ -769,7 +766,7 @@ void history::connectServerInBackground(std::function<void()> done)
     auto attempt = std::make_unique<BackgroundTry>();
     BackgroundTry *raw = attempt.get();
     const HistoryServer server = *g_server;
-    const int round = ++g_backgroundRound;
+    const int round = ++app::state().serverConnectRound;
     raw->thread = QThread::create([raw, server] {
         const QString name = QStringLiteral("passlog_server_background");
         try {
@@ -785,7 +782,7 @@ void history::connectServerInBackground(std::function<void()> done)
     // the thread that made it, so a server that answered is connected again
     // there (at once, now that it answers).
     QObject::connect(raw->thread, &QThread::finished, QCoreApplication::instance(), [round, done] {
-        if (round != g_backgroundRound || !g_server)
+        if (round != app::state().serverConnectRound || !g_server)
             return; // the history was closed in the meantime
         if (g_background && !takeBackgroundTry())
             expectedFailureOf([] { serverConnection(); });

@@ -155,8 +155,8 @@ namespace history {
 // throwServerError (server) or throwSqlError does.
 void runText(QSqlQuery &q, const QString &sql, bool server = false);
 
-// The one execution point: runs a Jet-dialect statement (or opens a bare
-// table name, in stored order) on one of the two connections and returns the
+// The one execution point: runs a statement in the program's own dialect (or
+// opens a bare table name, in stored order) on one of the two connections and returns the
 // result positioned before its first row. A statement the database refuses
 // throws Failure with the database's error number and text.
 QSqlQuery execute(DbConnection which, const QString &source);

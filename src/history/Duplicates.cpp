@@ -3,7 +3,7 @@
 #include "history/ShownRows.h"
 
 #include "app/Failure.h"
-#include "history/JetSql.h"
+#include "history/SqlDialect.h"
 #include "history/ViewCondition.h"
 #include "history/Database.h"
 
@@ -13,11 +13,11 @@
 QString history::duplicateCardsSql()
 {
     QString sql = QStringLiteral("SELECT DISTINCT カードNO ") + QStringLiteral("FROM ") + kTableData +
-                  QStringLiteral(" ") + jetsql::correlatedDuplicateCondition(kTableData);
+                  QStringLiteral(" ") + sqldialect::correlatedDuplicateCondition(kTableData);
     if (app::state().view.SelectMode == 1)
-        sql += QStringLiteral("AND '") + jetsql::quoted(app::state().view.StartDateTime) +
+        sql += QStringLiteral("AND '") + sqldialect::quoted(app::state().view.StartDateTime) +
                QStringLiteral("'<=DATE_TIME ") + QStringLiteral("AND DATE_TIME<='") +
-               jetsql::quoted(app::state().view.EndDateTime) + QStringLiteral("' ");
+               sqldialect::quoted(app::state().view.EndDateTime) + QStringLiteral("' ");
     return sql + QStringLiteral("ORDER BY カードNO ASC") + QStringLiteral(";");
 }
 
@@ -42,7 +42,7 @@ int history::deleteDuplicates(const QString &cardNo, const KeepGoing &keepGoing)
         if (cardNo.isEmpty())
             return 0;
         return int(history::deleteShown("frmDelRecord_btnOK_Click",
-                                         history::duplicatesSql(cardNo, QStringLiteral("DELETE")), keepGoing));
+                                        history::duplicatesSql(cardNo, QStringLiteral("DELETE")), keepGoing));
     });
 }
 

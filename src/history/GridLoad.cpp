@@ -4,7 +4,7 @@
 #include "history/ShownRows.h"
 #include "app/Common.h"
 #include "history/HistoryGridModel.h"
-#include "history/JetSql.h"
+#include "history/SqlDialect.h"
 #include "history/HistoryWorker.h"
 
 #include <QTemporaryDir>
@@ -84,7 +84,7 @@ struct GridStatement {
 GridStatement splitStatement(const QString &source)
 {
     GridStatement s;
-    if (jetsql::isTableName(source)) {
+    if (sqldialect::isTableName(source)) {
         s.base = QStringLiteral("SELECT * FROM ") + source;
         return s; // in stored order: the row key alone
     }
@@ -138,7 +138,7 @@ QString literalOf(const QVariant &v)
     case QMetaType::Double:
         return QString::number(v.toDouble(), 'g', 17);
     default:
-        return QLatin1Char('\'') + jetsql::quoted(v.toString()) + QLatin1Char('\'');
+        return QLatin1Char('\'') + sqldialect::quoted(v.toString()) + QLatin1Char('\'');
     }
 }
 
@@ -195,7 +195,7 @@ public:
         const qint64 wanted = firstAt + qint64(every) * (count - 1);
         for (const QString &condition : conditions(key, forward)) {
             QSqlQuery q = history::execute(DbConnection::History,
-                                            statement(condition, forward, int(wanted - seen), true));
+                                           statement(condition, forward, int(wanted - seen), true));
             while (q.next()) {
                 ++seen;
                 if (seen >= firstAt && (seen - firstAt) % every == 0)
@@ -379,13 +379,13 @@ QString keepDuplicateKeys(const QString &statement, const KeepGoing &keepGoing)
 {
     const DbConnection target = history::route(DbConnection::History, statement);
     const bool server = target == DbConnection::Server;
-    const QString keys = jetsql::duplicateKeysQuery(kTableData, true);
+    const QString keys = sqldialect::duplicateKeysQuery(kTableData, true);
     const QString scratch = scratchKeysFile();
     if (server || !keepGoing || scratch.isEmpty()) {
         QSqlDatabase db = history::database(target);
         runOn(db, QStringLiteral("DROP TABLE IF EXISTS ") + kDuplicateKeys, server);
         const QString make = QStringLiteral("CREATE TEMP TABLE ") + kDuplicateKeys + QStringLiteral(" AS ") + keys;
-        runOn(db, server ? jetsql::toPostgres(make) : make, server);
+        runOn(db, server ? sqldialect::toPostgres(make) : make, server);
         return kDuplicateKeys;
     }
     QSqlDatabase own = history::database(DbConnection::History);
@@ -398,7 +398,7 @@ QString keepDuplicateKeys(const QString &statement, const KeepGoing &keepGoing)
     if (isAttached) // the worker replaces the table: nobody may hold it open
         runOn(own, QStringLiteral("DETACH DATABASE ") + kKeysDatabase, false);
     const QString attach =
-        QStringLiteral("ATTACH DATABASE '") + jetsql::quoted(scratch) + QStringLiteral("' AS ") + kKeysDatabase;
+        QStringLiteral("ATTACH DATABASE '") + sqldialect::quoted(scratch) + QStringLiteral("' AS ") + kKeysDatabase;
     try {
         runOnOwnHistoryConnection(
             [&](QSqlDatabase db, const std::function<bool()> &stopped) {
@@ -462,7 +462,7 @@ bool wholeDuplicateView(const QString &viewed, const GridStatement &statement)
         if (statement.terms[t].column != passage[t])
             return false;
     bool found = false;
-    const QString base = jetsql::withDuplicateKeys(splitStatement(viewed).base, QStringLiteral("k"), &found);
+    const QString base = sqldialect::withDuplicateKeys(splitStatement(viewed).base, QStringLiteral("k"), &found);
     return found && base.trimmed().endsWith(QStringLiteral(" FROM k)"));
 }
 } // namespace
@@ -489,7 +489,7 @@ QString history::monthlyTotalsSql(const QString &source)
 }
 
 GridLoad history::loadGrid(HistoryGridModel &model, const QString &sourceText, qint16 viewType,
-                                    const KeepGoing &keepGoing)
+                           const KeepGoing &keepGoing)
 {
     return guarded("basAccess_MDBtoMSHFlexGrid", [&] {
         const QString viewed = sourceText; // it may be the shown rows' own, cleared below
@@ -497,9 +497,9 @@ GridLoad history::loadGrid(HistoryGridModel &model, const QString &sourceText, q
         // go into a temporary table of this connection, and the labels and
         // every page read them from there.
         bool duplicates = false;
-        jetsql::withDuplicateKeys(viewed, QString(), &duplicates);
+        sqldialect::withDuplicateKeys(viewed, QString(), &duplicates);
         const QString keysTable = duplicates ? keepDuplicateKeys(viewed, keepGoing) : QString();
-        const QString source = duplicates ? jetsql::withDuplicateKeys(viewed, keysTable) : viewed;
+        const QString source = duplicates ? sqldialect::withDuplicateKeys(viewed, keysTable) : viewed;
         GridLoad load;
         history::rememberShown({});
         // Taken before the rows are counted: a row stored in between makes a
@@ -543,7 +543,7 @@ GridLoad history::loadGrid(HistoryGridModel &model, const QString &sourceText, q
                                       keyOrder.join(QLatin1Char(',')) + QStringLiteral(" LIMIT ") +
                                       QString::number(HistoryGridModel::kPageRows) +
                                       QStringLiteral(") AS first_passages");
-            firstSql = SqlPageSource(splitStatement(jetsql::withDuplicateKeys(viewed, firstKeys)))
+            firstSql = SqlPageSource(splitStatement(sqldialect::withDuplicateKeys(viewed, firstKeys)))
                            .firstStatement(HistoryGridModel::kPageRows);
         }
         QSqlQuery first = history::execute(DbConnection::History, firstSql);

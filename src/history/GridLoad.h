@@ -33,7 +33,7 @@ namespace history {
 // history) runs without blocking the caller's thread (see HistoryWorker.h);
 // a "no" loads nothing and throws WorkStopped.
 GridLoad loadGrid(HistoryGridModel &model, const QString &source, qint16 viewType,
-                                    const KeepGoing &keepGoing = {});
+                  const KeepGoing &keepGoing = {});
 
 // The statement that counts a source's rows and sums their tolls in yen, for
 // the grid's labels.

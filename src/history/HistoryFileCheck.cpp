@@ -1,3 +1,4 @@
+#include "app/ProgramState.h"
 #include "history/HistoryFileCheck.h"
 
 #include "app/Failure.h"
@@ -92,7 +93,6 @@ QByteArray cleanEndStamp(const QString &path)
 }
 
 // The day the history open now was last checked in full (invalid: not yet).
-QDate g_fullCheckDay;
 
 bool logLeftOver(const QString &path)
 {
@@ -156,13 +156,13 @@ bool checkHistoryFile(const QString &path, bool forReading)
                 QFile::remove(cleanEndMarkerPath(path)); // this run has not ended yet
             // Checked in full today: as sound as after that check (otherwise
             // the background check runs today).
-            g_fullCheckDay = today;
+            app::state().historyFullCheckDay = today;
             return checkedOn == today;
         }
     }
     if (!forReading)
         QFile::remove(cleanEndMarkerPath(path));
-    g_fullCheckDay = today;
+    app::state().historyFullCheckDay = today;
     try {
         checkOnOwnConnection(path, true);
         return true;
@@ -196,8 +196,8 @@ bool checkHistoryFile(const QString &path, bool forReading)
 void stampCleanEndOfRun(const QString &path)
 {
     // (A file made in this run was checked as it was made: today.)
-    stampCleanEnd(path, g_fullCheckDay.isValid() ? g_fullCheckDay : seams::now().date());
-    g_fullCheckDay = QDate();
+    stampCleanEnd(path, app::state().historyFullCheckDay.isValid() ? app::state().historyFullCheckDay : seams::now().date());
+    app::state().historyFullCheckDay = QDate();
 }
 
 } // namespace history

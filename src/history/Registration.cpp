@@ -6,7 +6,7 @@
 #include "history/HistoryColumns.h"
 #include "history/HistoryFileRows.h"
 #include "history/HistoryWorker.h"
-#include "history/JetSql.h"
+#include "history/SqlDialect.h"
 #include "history/ServerCopy.h"
 #include "history/Transaction.h"
 #include "history/Database.h"
@@ -39,19 +39,16 @@ QVariant serverValue(const QString &column, const QVariant &value)
     return value;
 }
 
-} // namespace
-
-QString history::serverInsertSql(const QStringList &columns, int rows, const QString &tail, const QString &table)
+// "INSERT INTO ETC_DATA (<columns>) VALUES (?,...)" in the server's dialect:
+// one row, for naming the row the server refuses (the rows themselves go by
+// COPY).
+QString serverInsertRowSql(const QStringList &columns)
 {
-    const QString one = QLatin1Char('(') + QStringList(columns.size(), QStringLiteral("?")).join(QLatin1Char(',')) +
-                        QLatin1Char(')');
-    return jetsql::toPostgres(QStringLiteral("INSERT INTO ") + (table.isEmpty() ? kTableData : table) + QStringLiteral(" (") +
-                              columns.join(QLatin1Char(',')) + QStringLiteral(") VALUES ") +
-                              QStringList(rows, one).join(QLatin1Char(','))) +
-           tail;
+    return sqldialect::toPostgres(QStringLiteral("INSERT INTO ") + kTableData + QStringLiteral(" (") +
+                                  columns.join(QLatin1Char(',')) + QStringLiteral(") VALUES (") +
+                                  QStringList(columns.size(), QStringLiteral("?")).join(QLatin1Char(',')) +
+                                  QLatin1Char(')'));
 }
-
-namespace {
 
 // The staged columns as registration reads them: the two card-number
 // columns replaced by the number registered under.
@@ -59,7 +56,7 @@ QString stagedColumns(const QString &cardNo)
 {
     QStringList out;
     for (const QString &c : kHistoryColumnNames)
-        out << (isCardNumberColumn(c) ? QLatin1Char('\'') + jetsql::quoted(cardNo) + QLatin1Char('\'') : c);
+        out << (isCardNumberColumn(c) ? QLatin1Char('\'') + sqldialect::quoted(cardNo) + QLatin1Char('\'') : c);
     return out.join(QLatin1Char(','));
 }
 
@@ -211,7 +208,7 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
         history::Transaction transaction(server, true);
         QSqlQuery control(server);
         QSqlQuery one(server);
-        one.prepare(history::serverInsertSql(columns, 1));
+        one.prepare(serverInsertRowSql(columns));
         QSqlQuery again = stagedRows(local, cardNo);
         first = firstRefusedRow(again, [&](QSqlQuery &row) {
             control.exec(QStringLiteral("SAVEPOINT staged_row"));
@@ -265,7 +262,7 @@ void history::ensureRowIdentity(QSqlDatabase db)
         const QString pc = legacyPcId(db);
         history::runText(q, QStringLiteral("UPDATE ETC_DATA SET ") + kRowUid + QLatin1Char('=') +
                    (pc.isEmpty() ? kNewRowUidSql
-                                 : QLatin1Char('\'') + jetsql::quoted(pc) + QStringLiteral(":'||rowid")));
+                                 : QLatin1Char('\'') + sqldialect::quoted(pc) + QStringLiteral(":'||rowid")));
         transaction.commit();
     }
     history::runText(q, QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS ETC_DATA_ROW_UID ON ETC_DATA (") + kRowUid +
@@ -459,14 +456,14 @@ qint64 history::copyHistoryToServer(const std::function<void(qint64, qint64)> &p
         // for 20,000 rows): every join here hashes or merges.
         history::runText(add, QStringLiteral("SET LOCAL enable_nestloop = off"), true);
         history::runText(add,
-                      QStringLiteral("WITH fresh AS (SELECT c.*, ") + key.arg(QStringLiteral("c")) +
-                          QStringLiteral(" AS passlog_key, row_number() OVER (PARTITION BY ") +
-                          key.arg(QStringLiteral("c")) + QStringLiteral(" ORDER BY c.SOURCE_ROW) AS passlog_nth FROM ") +
-                          staging + QStringLiteral(" c WHERE NOT EXISTS (SELECT 1 FROM ETC_DATA d WHERE d.") + kRowUid +
-                          QStringLiteral(" = c.") + kRowUid +
-                          QStringLiteral(")), held AS (SELECT ") + key.arg(QStringLiteral("d")) +
-                          QStringLiteral(" AS passlog_key, count(*) AS n FROM ETC_DATA d WHERE NOT EXISTS (SELECT 1 FROM ") +
-                          staging + QStringLiteral(" c WHERE c.") + kRowUid + QStringLiteral(" = d.") + kRowUid +
+                         QStringLiteral("WITH fresh AS (SELECT c.*, ") + key.arg(QStringLiteral("c")) +
+                         QStringLiteral(" AS passlog_key, row_number() OVER (PARTITION BY ") +
+                         key.arg(QStringLiteral("c")) + QStringLiteral(" ORDER BY c.SOURCE_ROW) AS passlog_nth FROM ") +
+                         staging + QStringLiteral(" c WHERE NOT EXISTS (SELECT 1 FROM ETC_DATA d WHERE d.") + kRowUid +
+                         QStringLiteral(" = c.") + kRowUid +
+                         QStringLiteral(")), held AS (SELECT ") + key.arg(QStringLiteral("d")) +
+                         QStringLiteral(" AS passlog_key, count(*) AS n FROM ETC_DATA d WHERE NOT EXISTS (SELECT 1 FROM ") +
+                         staging + QStringLiteral(" c WHERE c.") + kRowUid + QStringLiteral(" = d.") + kRowUid +
                           // (only where the copied passages lie: the cost is the copy's, not the server's)
                           QStringLiteral(") AND EXISTS (SELECT 1 FROM ") + staging +
                           QStringLiteral(" c WHERE c.\"カードNO\" = d.\"カードNO\" AND c.DATE_TIME = d.DATE_TIME)"

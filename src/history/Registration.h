@@ -33,12 +33,6 @@ qint64 registerStaged(const QString &cardNo, const KeepGoing &keepGoing = {});
 // in the settings, a failure.
 qint64 copyHistoryToServer(const std::function<void(qint64, qint64)> &progress = {});
 
-// "INSERT INTO ETC_DATA (<columns>) VALUES (?,...),(?,...)" with rows rows,
-// in the server's dialect, with tail (an ON CONFLICT clause) after it; into
-// another table when one is named.
-QString serverInsertSql(const QStringList &columns, int rows, const QString &tail = QString(),
-                               const QString &table = QString());
-
 // The columns that make a passage: the 17 values a CSV line holds of it.
 // Rows alike in all of them are copies of one passage.
 QStringList passageColumns();

@@ -405,7 +405,7 @@ ServerBulkLoad::ServerBulkLoad(QSqlDatabase db, qint64 expectedRows, const std::
     history::lockServerTable(db, QStringLiteral("ACCESS EXCLUSIVE"), keepGoing);
     // Every index but the key's (a constraint, and kept up to date cheaply: it only grows).
     history::runText(q,
-                  QStringLiteral("SELECT quote_ident(n.nspname) || '.' || quote_ident(c.relname), "
+                     QStringLiteral("SELECT quote_ident(n.nspname) || '.' || quote_ident(c.relname), "
                                  "pg_get_indexdef(i.indexrelid) FROM pg_index i JOIN pg_class c ON c.oid = i.indexrelid "
                                  "JOIN pg_namespace n ON n.oid = c.relnamespace WHERE i.indrelid = to_regclass('etc_data') "
                                  "AND NOT EXISTS (SELECT 1 FROM pg_constraint k WHERE k.conindid = i.indexrelid)"),

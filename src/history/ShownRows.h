@@ -31,7 +31,7 @@ public:
 
 namespace history {
 
-// Runs a delete of ETC_DATA (a Jet-dialect statement) in one transaction
+// Runs a delete of ETC_DATA (in the program's own dialect) in one transaction
 // that first makes sure the shown rows are still the same: the same count,
 // and no row stored since (without a view shown, it just deletes). Returns the rows deleted; throws ShownRowsChanged
 // (nothing deleted) when they are not. procedureName names the caller in the
@@ -40,6 +40,6 @@ namespace history {
 // caller's thread (see HistoryWorker.h); a "no" deletes nothing and throws
 // WorkStopped.
 qint64 deleteShown(const char *procedureName, const QString &deleteStatement,
-                             const KeepGoing &keepGoing = {});
+                   const KeepGoing &keepGoing = {});
 
 } // namespace history

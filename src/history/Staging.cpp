@@ -5,7 +5,7 @@
 #include "app/Failure.h"
 #include "app/Seams.h"
 #include "app/Common.h"
-#include "history/JetSql.h"
+#include "history/SqlDialect.h"
 #include "history/HistoryColumns.h"
 #include "history/Database.h"
 
@@ -112,7 +112,7 @@ void history::lookUpInterchange(const QString &icCode, QString &roadName, QStrin
 {
     guarded("basAccess_GetITC", [&] {
         const QString sql = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + kTableItc + QStringLiteral(" ") +
-                            QStringLiteral("WHERE IC_CODE = '") + jetsql::quoted(icCode) + QStringLiteral("' ") +
+                            QStringLiteral("WHERE IC_CODE = '") + sqldialect::quoted(icCode) + QStringLiteral("' ") +
                             QStringLiteral("ORDER BY IC_CODE") + QStringLiteral(";");
         QSqlQuery q = history::execute(DbConnection::Master, sql);
         roadName = icCode;
@@ -137,7 +137,7 @@ void history::lookUpTollOffice(const QString &icCode, qint16 jid, qint16 carCode
         const QString head = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + kTableJid + QStringLiteral(" ");
         const QString exact = head + QStringLiteral("WHERE JID_CODE_FROM = ") + id + QStringLiteral(" ") +
                               QStringLiteral("AND JID_CODE_TO = ") + id + QStringLiteral(" ") +
-                              QStringLiteral("AND IC_CODE = '") + jetsql::quoted(icCode) + QStringLiteral("' ") +
+                              QStringLiteral("AND IC_CODE = '") + sqldialect::quoted(icCode) + QStringLiteral("' ") +
                               kJidOrder + QStringLiteral(";");
         const QString office = head + QStringLiteral("WHERE JID_CODE_FROM = ") + id + QStringLiteral(" ") +
                                QStringLiteral("AND JID_CODE_TO = ") + id + QStringLiteral(" ") + kJidOrder +

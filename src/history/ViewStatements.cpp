@@ -3,7 +3,7 @@
 
 #include "app/Failure.h"
 #include "app/Constants.h"
-#include "history/JetSql.h"
+#include "history/SqlDialect.h"
 #include "history/Database.h"
 
 namespace {
@@ -69,9 +69,9 @@ QString history::viewStatement(const QString &tableName, qint16 viewType, const 
             app::state().view.SelectMode = 1;
             app::state().view.StartDateTime = selection.Range.startText();
             app::state().view.EndDateTime = selection.Range.endText();
-            sql += QStringLiteral("WHERE '") + jetsql::quoted(app::state().view.StartDateTime) +
+            sql += QStringLiteral("WHERE '") + sqldialect::quoted(app::state().view.StartDateTime) +
                    QStringLiteral("'<=DATE_TIME ") + QStringLiteral("AND DATE_TIME<='") +
-                   jetsql::quoted(app::state().view.EndDateTime) + QStringLiteral("' ");
+                   sqldialect::quoted(app::state().view.EndDateTime) + QStringLiteral("' ");
         }
         app::state().view.CardNo = kNoCardNo;
         if (viewType == 1)
@@ -80,7 +80,7 @@ QString history::viewStatement(const QString &tableName, qint16 viewType, const 
             app::state().view.CardNo = history::selectedCardNo(selection);
             if (app::state().view.CardNo != kNoCardNo) {
                 sql += range ? QStringLiteral("AND ") : QStringLiteral("WHERE ");
-                sql += QStringLiteral("カードNO='") + jetsql::quoted(app::state().view.CardNo) + QStringLiteral("' ");
+                sql += QStringLiteral("カードNO='") + sqldialect::quoted(app::state().view.CardNo) + QStringLiteral("' ");
             }
             sql += QStringLiteral("ORDER BY カードNO ASC,");
         }
@@ -97,13 +97,13 @@ QString history::shownViewSql(const QString &tableName, const QString &mode)
         const bool select = mode == QLatin1String("SELECT");
         QString sql = mode + QStringLiteral(" * ") + QStringLiteral("FROM ") + tableName;
         if (app::state().view.SelectMode == 1)
-            sql += QStringLiteral(" WHERE '") + jetsql::quoted(app::state().view.StartDateTime) +
+            sql += QStringLiteral(" WHERE '") + sqldialect::quoted(app::state().view.StartDateTime) +
                    QStringLiteral("'<=DATE_TIME") + QStringLiteral(" AND DATE_TIME<='") +
-                   jetsql::quoted(app::state().view.EndDateTime) + QStringLiteral("'");
+                   sqldialect::quoted(app::state().view.EndDateTime) + QStringLiteral("'");
         if (app::state().view.ViewMode == 2) {
             if (app::state().view.CardNo != kNoCardNo) {
                 sql += app::state().view.SelectMode == 1 ? QStringLiteral(" AND") : QStringLiteral(" WHERE");
-                sql += QStringLiteral(" カードNO='") + jetsql::quoted(app::state().view.CardNo) + QStringLiteral("'");
+                sql += QStringLiteral(" カードNO='") + sqldialect::quoted(app::state().view.CardNo) + QStringLiteral("'");
             }
             if (!select)
                 return sql + QStringLiteral(";");
@@ -126,15 +126,15 @@ QString history::duplicatesSql(const QString &cardNo, const QString &mode)
 {
     return guarded("basAccess_MakeRepeatSQL", [&] {
         QString sql = mode + kRepeatColumns + QStringLiteral("FROM ") + kTableData + QStringLiteral(" ");
-        sql += jetsql::correlatedDuplicateCondition(kTableData);
+        sql += sqldialect::correlatedDuplicateCondition(kTableData);
         if (app::state().view.SelectMode == 1)
-            sql += QStringLiteral("AND '") + jetsql::quoted(app::state().view.StartDateTime) +
+            sql += QStringLiteral("AND '") + sqldialect::quoted(app::state().view.StartDateTime) +
                    QStringLiteral("'<=DATE_TIME ") + QStringLiteral("AND DATE_TIME<='") +
-                   jetsql::quoted(app::state().view.EndDateTime) + QStringLiteral("' ");
+                   sqldialect::quoted(app::state().view.EndDateTime) + QStringLiteral("' ");
         if (mode == QLatin1String("SELECT"))
             sql += QStringLiteral("ORDER BY ") + readDateTerms() + kRepeatClosingTerms;
         else if (mode == QLatin1String("DELETE"))
-            sql += QStringLiteral("AND カードNO='") + jetsql::quoted(cardNo) + QStringLiteral("'");
+            sql += QStringLiteral("AND カードNO='") + sqldialect::quoted(cardNo) + QStringLiteral("'");
         sql += QStringLiteral(";");
         return sql;
     });

@@ -1,3 +1,4 @@
+#include "app/ProgramState.h"
 #include "reader/PortDevice.h"
 
 #include "app/ProfileFile.h"
@@ -6,10 +7,9 @@
 #include <QSerialPortInfo>
 
 namespace {
-QString g_runDevice;
 } // namespace
 
-void setConfiguredPortDeviceForThisRun(const QString &device) { g_runDevice = device; }
+void setConfiguredPortDeviceForThisRun(const QString &device) { app::state().portDeviceForThisRun = device; }
 
 namespace seams {
 namespace {
@@ -19,8 +19,8 @@ SerialDeviceLister g_serialDevices;
 void setPortDeviceHandler(PortDeviceHandler handler) { g_portDevice = std::move(handler); }
 QString portDevice(int port)
 {
-    if (!g_runDevice.isEmpty() && port == comPortNumber())
-        return g_runDevice;
+    if (!app::state().portDeviceForThisRun.isEmpty() && port == comPortNumber())
+        return app::state().portDeviceForThisRun;
     return g_portDevice ? g_portDevice(port) : defaultPortDevice(port);
 }
 

@@ -27,12 +27,12 @@ namespace reports {
 // known). Other failures (no such folder, database error) go to the error
 // report.
 bool writeCsvFile(const QString &path, qint16 mode, const ReportRowSource &rows, qint16 viewMode,
-                           const QString &card, const ReportProgress &progress = {}, qint64 total = 0);
+                  const QString &card, const ReportProgress &progress = {}, qint64 total = 0);
 // The same for the rows the grid shows now. From the history file the rows
 // are read straight from SQLite; from the shared history's server through
 // the source above. With a progress, the rows are counted first for its total.
 bool writeCsvFile(const QString &path, qint16 mode, const QString &card,
-                           const ReportProgress &progress = {});
+                  const ReportProgress &progress = {});
 
 } // namespace reports
 

@@ -587,7 +587,7 @@ qint32 writeStatementPdf(QIODevice &out, const ReportRowSource &rows, qint16 vie
 }
 
 qint32 reports::writeStatementPdf(QIODevice &out, const QString &card, const StatementPdfInfo &info,
-                             const ReportProgress &progress)
+                                  const ReportProgress &progress)
 {
     return guarded("basMain_PdfFileCreate", [&] {
         const QString outputDate = statementOutputDate(seams::now().date());

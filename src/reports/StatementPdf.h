@@ -35,6 +35,6 @@ namespace reports {
 // The statement of the rows the grid shows (its view condition), dated today
 // by the program's clock, as a PDF file; card is the card read's number in view mode 1.
 qint32 writeStatementPdf(QIODevice &out, const QString &card, const StatementPdfInfo &info,
-                             const ReportProgress &progress = {});
+                         const ReportProgress &progress = {});
 
 } // namespace reports

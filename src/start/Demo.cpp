@@ -1,3 +1,4 @@
+#include "app/ProgramState.h"
 #include "start/Demo.h"
 
 #include "start/Startup.h"
@@ -31,8 +32,6 @@ namespace start {
 
 namespace {
 std::unique_ptr<QProcess> g_emulator;
-QString g_link;
-QString g_history; // the demo's own history folder
 
 QString firstExisting(const QStringList &folders, const QStringList &names)
 {
@@ -114,9 +113,8 @@ QString startDemo(const DemoFiles &files)
     }
     QFile::setPermissions(history, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     history::usePrivateHistory(history);
-    g_history = history;
     g_emulator = std::move(emulator);
-    g_link = link;
+    app::state().demoReaderLink = link;
     holdSettingsFileForThisRun();
     setConfiguredPortDeviceForThisRun(link);
     return {};
@@ -124,16 +122,15 @@ QString startDemo(const DemoFiles &files)
 
 bool demoRunning() { return g_emulator && g_emulator->state() != QProcess::NotRunning; }
 
-QString demoReaderLink() { return g_link; }
+QString demoReaderLink() { return app::state().demoReaderLink; }
 
 void stopDemo()
 {
     setConfiguredPortDeviceForThisRun(QString());
-    if (!g_history.isEmpty()) {
+    if (const QString folder = app::state().privateHistoryFolder; !folder.isEmpty()) {
         history::closeDatabase(kDatFile); // (closed already by the end sequence)
         history::usePrivateHistory(QString());
-        QDir(g_history).removeRecursively();
-        g_history.clear();
+        QDir(folder).removeRecursively();
     }
     if (!g_emulator)
         return;
@@ -147,7 +144,7 @@ void stopDemo()
         }
     }
     g_emulator.reset();
-    g_link.clear();
+    app::state().demoReaderLink.clear();
 }
 
 void markDemoWindow(ui::MainWindow *window)

@@ -146,8 +146,8 @@ void deleteShownRows(MainWindow &f)
                 return;
             try {
                 deleted = history::deleteShown("basAccess_MDBTBLOpen",
-                                                history::shownViewSql(kTableData, QStringLiteral("DELETE")),
-                                                busyProgressOf(&f, QStringLiteral("DB削除中…")));
+                                               history::shownViewSql(kTableData, QStringLiteral("DELETE")),
+                                               busyProgressOf(&f, QStringLiteral("DB削除中…")));
                 break;
             } catch (const ShownRowsChanged &changed) {
                 app::showWarning(changed.description());

@@ -43,7 +43,6 @@ const QString kSameNameExists = QStringLiteral("同名のファイルが既に�
                                 QStringLiteral("下記ファイルに上書きを行いますか?");
 
 // The printer the last job chose; empty: the system default.
-QString g_currentPrinter;
 // The file names chosen last stay with the window, like the file name of its
 // common dialog: the next dialog starts with them.
 const char *const kLastCsvFile = "CommonDialog.FileName";
@@ -85,9 +84,9 @@ void choosePrinter(MainWindow &window, QPrinter &printer)
 {
     const QString wanted = window.cboPrinter->currentText().trimmed();
     if (seams::installedPrinters().names.contains(wanted))
-        g_currentPrinter = wanted;
-    if (!g_currentPrinter.isEmpty())
-        printer.setPrinterName(g_currentPrinter);
+        app::state().statementPrinter = wanted;
+    if (!app::state().statementPrinter.isEmpty())
+        printer.setPrinterName(app::state().statementPrinter);
     printer.setDocName(kDocumentName);
     setStatementPage(printer);
 }

@@ -119,7 +119,7 @@ void TestSettings::writeLeavesEveryOtherLineByteForByte()
 
     // A key added after an unterminated last line ends that line first.
     app::writeProfileString(QStringLiteral("RS232C"), QStringLiteral("Device2"), QStringLiteral("/dev/ttyUSB1"),
-                             h.settingsFile());
+                            h.settingsFile());
     QVERIFY(readBytes(h.settingsFile()).endsWith("\r\n" + device + stray + "ComPort=3\r\nDevice2=/dev/ttyUSB1\r\n"));
 }
 

@@ -51,7 +51,7 @@ private slots:
         qint16 office = -1;
         QString code;
         decode::decodeGate(QStringLiteral("OUT"), ldFrame({{18, 0x01}, {19, 0x01}, {22, 0x01}}),
-                                    office, code);
+                           office, code);
         QCOMPARE(office, qint16(65));
         QCOMPARE(code, QStringLiteral("00001"));
     }

@@ -6,7 +6,7 @@
 #include "app/ProgramState.h"
 #include "app/Constants.h"
 #include "app/ProfileFile.h"
-#include "history/JetSql.h"
+#include "history/SqlDialect.h"
 #include "history/Database.h"
 
 #include <QFile>
@@ -114,7 +114,7 @@ inline void historyExec(const QString &sql)
 {
     const DbConnection where = history::route(DbConnection::History, sql);
     QSqlQuery q(history::database(where));
-    if (!q.exec(where == DbConnection::Server ? jetsql::toPostgres(sql) : sql))
+    if (!q.exec(where == DbConnection::Server ? sqldialect::toPostgres(sql) : sql))
         qFatal("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
 }
 
@@ -139,7 +139,7 @@ inline void addHistoryRow(const QString &card, const QString &date, const QStrin
                                        "入口料金所,出口料金所) VALUES (?,?,?,?,?,?,?,?,?,?,?)");
     const DbConnection where = history::route(DbConnection::History, sql);
     QSqlQuery q(history::database(where));
-    q.prepare(where == DbConnection::Server ? jetsql::toPostgres(sql) : sql);
+    q.prepare(where == DbConnection::Server ? sqldialect::toPostgres(sql) : sql);
     for (const QVariant &v : {QVariant(card), QVariant(card), QVariant(date), QVariant(date), QVariant(time),
                               QVariant(time), QVariant(date + QLatin1Char('-') + time), QVariant(toll),
                               QVariant(car), QVariant(in), QVariant(out)})

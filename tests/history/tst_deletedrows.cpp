@@ -33,7 +33,7 @@ QSqlDatabase store()
     return history::database(onServerStore() ? DbConnection::Server : DbConnection::History);
 }
 
-QString storeText(const QString &sql) { return onServerStore() ? jetsql::toPostgres(sql) : sql; }
+QString storeText(const QString &sql) { return onServerStore() ? sqldialect::toPostgres(sql) : sql; }
 
 // Every row of table (the columns ETC_DATA and ETC_DELETED share), one text
 // a row, in ROW_UID order.

@@ -6,7 +6,7 @@
 #include "HistoryFixture.h"
 #include "app/ProgramState.h"
 #include "history/HistoryGridModel.h"
-#include "history/JetSql.h"
+#include "history/SqlDialect.h"
 #include "history/GridLoad.h"
 #include "history/ViewCondition.h"
 #include "history/Duplicates.h"
@@ -65,8 +65,8 @@ private slots:
         // The range limits the rows, never the grouping.
         setRange("2024/04/01-00:00:00", "2024/04/30-23:59:59");
         QCOMPARE(history::duplicateCardsSql(),
-                 "SELECT DISTINCT カードNO FROM ETC_DATA " + jetsql::correlatedDuplicateCondition("ETC_DATA") +
-                     "AND '2024/04/01-00:00:00'<=DATE_TIME AND DATE_TIME<='2024/04/30-23:59:59' "
+                 "SELECT DISTINCT カードNO FROM ETC_DATA " + sqldialect::correlatedDuplicateCondition("ETC_DATA") +
+                 "AND '2024/04/01-00:00:00'<=DATE_TIME AND DATE_TIME<='2024/04/30-23:59:59' "
                      "ORDER BY カードNO ASC;");
         QCOMPARE(history::duplicateCardNumbers(), (QStringList{"4444", "o'k"}));
         setRange("2024/05/01-00:00:00", "2024/05/30-23:59:59");
@@ -116,10 +116,10 @@ private slots:
     void translationKeepsOtherStatements()
     {
         const QString plain = "DELETE FROM ETC_DATA WHERE カードNO='1';";
-        QCOMPARE(jetsql::keepOneCopy(plain, QStringLiteral("rowid")), plain);
-        const QString select = jetsql::toSqlite(history::duplicatesSql("0000", "SELECT"));
-        QCOMPARE(jetsql::keepOneCopy(select, QStringLiteral("rowid")), select);
-        QVERIFY(jetsql::toSqlite(history::duplicatesSql("1", "DELETE")).startsWith("WITH doomed"));
+        QCOMPARE(sqldialect::keepOneCopy(plain, QStringLiteral("rowid")), plain);
+        const QString select = sqldialect::toSqlite(history::duplicatesSql("0000", "SELECT"));
+        QCOMPARE(sqldialect::keepOneCopy(select, QStringLiteral("rowid")), select);
+        QVERIFY(sqldialect::toSqlite(history::duplicatesSql("1", "DELETE")).startsWith("WITH doomed"));
     }
 
     // Random histories of few passages, cards and days: the rows the delete

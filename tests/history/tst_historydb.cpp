@@ -6,7 +6,7 @@
 #include "app/Seams.h"
 #include "history/HistoryCheck.h"
 #include "history/Staging.h"
-#include "history/JetSql.h"
+#include "history/SqlDialect.h"
 #include "history/ViewCondition.h"
 
 #include <QCryptographicHash>
@@ -120,8 +120,8 @@ private slots:
             // The history adds each row's identity.
             QCOMPARE(names, table == QLatin1String("ETC_DATA") ? columns + QStringList{"ROW_UID"} : columns);
         }
-        // A new row that does not name PRINT_FLAG is not printed; the Jet
-        // literal False finds it.
+        // A new row that does not name PRINT_FLAG is not printed; the
+        // dialect's literal False finds it.
         addHistoryRow("1234", "2024/05/01", "13:45:00", "1200円");
         QCOMPARE(column("SELECT PRINT_FLAG FROM ETC_DATA WHERE PRINT_FLAG=False;"), QStringList{"0"});
 

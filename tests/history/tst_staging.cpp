@@ -81,7 +81,7 @@ private slots:
         QString road, gate;
         history::lookUpInterchange("0100A", road, gate);
         QCOMPARE(road + '/' + gate, QStringLiteral("東名高速道路/浜松"));
-        history::lookUpInterchange("0100a", road, gate); // the master compares codes as Jet does, without case
+        history::lookUpInterchange("0100a", road, gate); // the master compares codes as the program always has, without case
         QCOMPARE(gate, QStringLiteral("浜松"));
         history::lookUpInterchange("FFFFF", road, gate);
         QCOMPARE(road + '/' + gate, QStringLiteral("FFFFF/FFFFF"));
@@ -134,7 +134,7 @@ private slots:
         StagingCondition all;
         history::stageRecords(table({r, record("2024/05/02", "07:00:00", 5000, "未確定"),
                                     record("2024/05/03", "07:00:00", -300)}),
-                             all);
+                                    all);
         const QList<QSqlRecord> rows = stagedRows();
         QCOMPARE(rows.size(), 3);
         const QSqlRecord &s = rows[0];

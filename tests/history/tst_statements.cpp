@@ -1,10 +1,10 @@
 // Statement texts of the three builders, character for character, and the
-// translation of the Jet dialect into SQLite.
+// translation of the program's own dialect into SQLite.
 
 #include "TestHarness.h"
 #include "app/ProgramState.h"
 #include "app/Constants.h"
-#include "history/JetSql.h"
+#include "history/SqlDialect.h"
 #include "history/ViewCondition.h"
 
 #include <QTest>
@@ -248,7 +248,7 @@ private slots:
     {
         QFETCH(QString, jet);
         QFETCH(QString, sqlite);
-        QCOMPARE(jetsql::toSqlite(jet), sqlite);
+        QCOMPARE(sqldialect::toSqlite(jet), sqlite);
     }
 };
 

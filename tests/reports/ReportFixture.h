@@ -78,7 +78,7 @@ inline void insertRecord(const QString &table, const QVariantMap &record, const 
                             .arg(table, QStringList(r.keys()).join(','), marks.join(','));
     const DbConnection where = history::route(DbConnection::History, sql);
     QSqlQuery q(history::database(where));
-    q.prepare(where == DbConnection::Server ? jetsql::toPostgres(sql) : sql);
+    q.prepare(where == DbConnection::Server ? sqldialect::toPostgres(sql) : sql);
     for (const QVariant &v : r)
         q.addBindValue(v);
     if (!q.exec())

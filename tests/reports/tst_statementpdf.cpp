@@ -60,7 +60,7 @@ QString run(const QString &program, const QStringList &arguments)
 QImage pageImage(const QString &pdf, int n, const QString &stem)
 {
     QProcess::execute("pdftoppm", {"-gray", "-r", "60", "-f", QString::number(n), "-l", QString::number(n),
-                                   "-singlefile", pdf, stem});
+                      "-singlefile", pdf, stem});
     return QImage(stem + ".pgm");
 }
 

@@ -45,7 +45,7 @@ QImage pageImage(const QString &pdf, int page, const QString &scratch)
     const QString stem = QDir(scratch).filePath(QStringLiteral("page"));
     QFile::remove(stem + ".pgm");
     QProcess::execute(QStringLiteral("pdftoppm"), {"-gray", "-r", "100", "-f", QString::number(page), "-l",
-                                                   QString::number(page), "-singlefile", pdf, stem});
+                      QString::number(page), "-singlefile", pdf, stem});
     return QImage(stem + ".pgm").convertToFormat(QImage::Format_Grayscale8);
 }
 

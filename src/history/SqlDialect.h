@@ -1,12 +1,14 @@
 #pragma once
-// The program builds every statement as Jet-dialect text. This is the one
-// place that turns such a text into a statement SQLite runs with the same
-// meaning, plus the helper that keeps typed values inside their quotes.
+// The program writes its statements in one dialect of its own, that of the
+// Access files it once used ("DELETE * FROM", True and False, the correlated
+// duplicate condition). This is the one place that turns such a text into a
+// statement SQLite or PostgreSQL runs with the same meaning, plus the helper
+// that keeps typed values inside their quotes.
 
 #include <QString>
 #include <QStringList>
 
-namespace jetsql {
+namespace sqldialect {
 
 // A value as it goes between single quotes in a statement: every quote
 // doubled, so that no value can end its literal early. Values without
@@ -33,7 +35,7 @@ QString duplicateKeysQuery(const QString &table, bool copies = false);
 // other statement comes back unchanged.
 QString withDuplicateKeys(const QString &jet, const QString &keysTable, bool *found = nullptr);
 
-// Jet text to SQLite text. Outside string literals:
+// The program's text to SQLite text. Outside string literals:
 //  - "DELETE * FROM t" and "DELETE <columns> FROM t" become "DELETE FROM t";
 //  - the correlated duplicate condition becomes its grouped form;
 //  - the words True and False become 1 and 0;
@@ -50,7 +52,7 @@ QString toSqlite(const QString &jet);
 // statement comes back unchanged.
 QString keepOneCopy(const QString &sqlite, const QString &rowKey);
 
-// Jet text to PostgreSQL text: the same as for SQLite, except that True and
+// The program's text to PostgreSQL text: the same as for SQLite, except that True and
 // False stay (the server has booleans), names with characters outside ASCII
 // go between double quotes, and every ASC / DESC order term gets NULLS FIRST
 // / NULLS LAST, so that Null sorts before every value as in SQLite.
@@ -62,4 +64,4 @@ QStringList codeParts(const QString &sql);
 // A source that is a bare table name rather than a statement.
 bool isTableName(const QString &source);
 
-} // namespace jetsql
+} // namespace sqldialect

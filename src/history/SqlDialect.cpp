@@ -1,9 +1,9 @@
-#include "history/JetSql.h"
+#include "history/SqlDialect.h"
 
 #include <QList>
 #include <QRegularExpression>
 
-namespace jetsql {
+namespace sqldialect {
 
 namespace {
 
@@ -96,8 +96,8 @@ const QRegularExpression &wideNamePattern()
     return re;
 }
 
-// Null sorts before every value in SQLite (and in Jet): first when rising,
-// last when falling. The server is told so in every order term.
+// Null sorts before every value in SQLite (and in the program's own
+// dialect): first when rising, last when falling. The server is told so in every order term.
 const QRegularExpression &directionPattern()
 {
     static const QRegularExpression re(QStringLiteral("\\b(ASC|DESC)\\b(?!\\s+NULLS)"),
@@ -283,4 +283,4 @@ bool isTableName(const QString &source)
     return re.match(source).hasMatch();
 }
 
-} // namespace jetsql
+} // namespace sqldialect
