@@ -178,8 +178,8 @@ int main(int argc, char *argv[])
         print("pdf_seconds_" + n, t.elapsed() / 1000.0);
         print("pdf_pages_" + n, QString::number(pages));
         print("pdf_bytes_" + n, QString::number(QFileInfo(pdfPath).size()));
-        QueryRows rows(shownRowsStatement());
-        const qint32 laidOut = composeStatement(std::ref(rows), 2, QString(), [](const StatementPage &) {});
+        QueryRows rows(reports::shownRowsStatement());
+        const qint32 laidOut = reports::composeStatement(std::ref(rows), 2, QString(), [](const StatementPage &) {});
         same = same && pages == laidOut && pages > 0 && ownPages == laidOut;
         if (size == 100000) {
             print("statement_pages_per_s", QString::number(ownPages / ownSeconds, 'f', 0));
@@ -231,7 +231,7 @@ int main(int argc, char *argv[])
     const QString genericPath = dir.filePath("history-1m-qt.csv");
     t.restart();
     {
-        QueryRows rows(shownRowsStatement());
+        QueryRows rows(reports::shownRowsStatement());
         reports::writeCsvFile(genericPath, CsvCreate, std::ref(rows), 2, QString());
     }
     print("csv_1m_qt_driver_s", t.nsecsElapsed() / 1e9);

@@ -174,7 +174,7 @@ StoreFigures measureGrid(const QString &name)
     print(name + "_jump_to_end_seconds", f.jumpEnd);
     print(name + "_jump_to_middle_seconds", f.jumpMiddle);
     print(name + "_grid_rows", QString::number(model.rowCount()));
-    print(name + "_labels", recordCountText(f.count) + QLatin1Char(' ') + tollSumText(f.sum));
+    print(name + "_labels", app::recordCountText(f.count) + QLatin1Char(' ') + app::tollSumText(f.sum));
     print(name + "_peak_memory_bytes", QString::number(peakMemory()));
     return f;
 }
@@ -240,7 +240,7 @@ int main(int argc, char *argv[])
     if (!reason.isEmpty()) {
         print("postgres", "skipped (" + reason + ")");
     } else {
-        const QString ini = settingsFileName();
+        const QString ini = app::settingsFileName();
         app::writeProfileString("DATABASE", "Driver", "PSQL", ini);
         app::writeProfileString("DATABASE", "Host", qEnvironmentVariable("PASSLOG_PG_HOST"), ini);
         app::writeProfileString("DATABASE", "Port", qEnvironmentVariable("PASSLOG_PG_PORT"), ini);

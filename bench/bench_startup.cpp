@@ -84,7 +84,7 @@ void makeFolder(const QTemporaryDir &dir, qint64 rows, const QString &reader) {
     if (rows > 0 && !q.exec(sql.arg(rows)))
       qFatal("fill failed: %s", qPrintable(q.lastError().text()));
     q.finish();
-    history::runScript(db, historySchemaSql());
+    history::runScript(db, history::historySchemaSql());
     history::ensureRowIdentity(db);
   }
   history::closeDatabase(kDatFile);

@@ -18,7 +18,7 @@ int main(int argc, char *argv[])
         const int size = QByteArray(argv[i]).toInt();
         const QString folder = out.filePath(QString::number(size));
         if (size <= 0 || !QDir().mkpath(folder) ||
-            !programIcon(size).save(QDir(folder).filePath(QStringLiteral("passlog.png")))) {
+            !app::programIcon(size).save(QDir(folder).filePath(QStringLiteral("passlog.png")))) {
             std::fprintf(stderr, "make_icon: cannot write the %s px icon\n", argv[i]);
             return 1;
         }

@@ -19,7 +19,7 @@ std::function<QStringList()> &programFilesSource()
 
 } // namespace
 
-std::filesystem::path fileSystemPath(const QString &path)
+std::filesystem::path app::fileSystemPath(const QString &path)
 {
 #ifdef Q_OS_WIN
     return std::filesystem::path(path.toStdWString());
@@ -31,7 +31,7 @@ std::filesystem::path fileSystemPath(const QString &path)
 }
 
 namespace {
-const auto fsPath = fileSystemPath;
+const auto fsPath = app::fileSystemPath;
 
 bool sameName(const QString &a, const QString &b)
 {
@@ -60,14 +60,14 @@ bool sameFile(const QString &a, const QString &b)
 }
 } // namespace
 
-void setProgramFilesSource(std::function<QStringList()> source) { programFilesSource() = std::move(source); }
+void app::setProgramFilesSource(std::function<QStringList()> source) { programFilesSource() = std::move(source); }
 
-QString documentTargetRefusal(const QString &path)
+QString app::documentTargetRefusal(const QString &path)
 {
     const QString shown = QDir::toNativeSeparators(path);
     if (QFileInfo(path).isDir())
         return QStringLiteral("出力先はフォルダです。ファイル名を指定してください。\r\n\r\n") + shown;
-    QStringList own{settingsFileName()};
+    QStringList own{app::settingsFileName()};
     if (const auto &source = programFilesSource())
         own << source();
     for (const QString &file : std::as_const(own))
@@ -80,7 +80,7 @@ QString documentTargetRefusal(const QString &path)
     return {};
 }
 
-void openForWriting(CheckedSaveFile &file)
+void app::openForWriting(CheckedSaveFile &file)
 {
     if (file.open(QIODevice::WriteOnly))
         return;
@@ -105,8 +105,8 @@ bool CheckedSaveFile::open(OpenMode mode)
     m_refused = false;
     m_chunk.clear();
     const QFileInfo info(m_target); // a symbolic link: what it points to
-    const QString refusal = m_kind == Kind::Document ? documentTargetRefusal(m_target)
-                            : info.isDir()           ? documentTargetRefusal(m_target)
+    const QString refusal = m_kind == Kind::Document ? app::documentTargetRefusal(m_target)
+                            : info.isDir()           ? app::documentTargetRefusal(m_target)
                                                      : QString();
     if (!refusal.isEmpty()) {
         m_refused = true;
@@ -199,7 +199,7 @@ bool CheckedSaveFile::commit()
     return true;
 }
 
-QString fileNotWrittenText(const QString &what, const QString &path, bool oldFileKept)
+QString app::fileNotWrittenText(const QString &what, const QString &path, bool oldFileKept)
 {
     QString text = what + QStringLiteral("を書き込めませんでした。ディスクの空き容量と書き込み権限を確認してください。") +
                    QStringLiteral("\r\n\r\n") + QDir::toNativeSeparators(path);

@@ -74,6 +74,8 @@ private:
     bool m_refused = false;
 };
 
+namespace app {
+
 // A path as the standard library's file system functions take it.
 std::filesystem::path fileSystemPath(const QString &path);
 
@@ -92,3 +94,5 @@ QString documentTargetRefusal(const QString &path);
 // The warning for a file that could not be written, for example on a full
 // disk: what, the file, and whether an older file of that name is still as it was.
 QString fileNotWrittenText(const QString &what, const QString &path, bool oldFileKept);
+
+} // namespace app

@@ -11,7 +11,7 @@
 #define PASSLOG_SHARED_DATA_FROM_BIN "../share/passlog"
 #endif
 
-bool folderIsWritable(const QString &folder)
+bool app::folderIsWritable(const QString &folder)
 {
     if (!QFileInfo(folder).isDir())
         return false;
@@ -21,14 +21,14 @@ bool folderIsWritable(const QString &folder)
     return probe.open();
 }
 
-QString userDataFolder() { return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation); }
+QString app::userDataFolder() { return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation); }
 
-QString dataFolder()
+QString app::dataFolder()
 {
     const QString program = seams::programFolder();
-    if (folderIsWritable(program))
+    if (app::folderIsWritable(program))
         return QDir::toNativeSeparators(program);
-    const QString user = userDataFolder();
+    const QString user = app::userDataFolder();
     if (user.isEmpty())
         return QDir::toNativeSeparators(program);
     if (!QFileInfo(user).isDir() && QDir().mkpath(user))
@@ -36,7 +36,7 @@ QString dataFolder()
     return QDir::toNativeSeparators(user);
 }
 
-QStringList shippedDataFolders()
+QStringList app::shippedDataFolders()
 {
     const QString program = seams::programFolder();
     return {QDir::toNativeSeparators(program),

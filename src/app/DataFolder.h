@@ -10,6 +10,8 @@
 
 #include <QString>
 
+namespace app {
+
 // True if a file can be created in the folder (tried, then removed).
 bool folderIsWritable(const QString &folder);
 
@@ -25,3 +27,5 @@ QString dataFolder();
 // searched: the program folder, then the installed data folder relative to it
 // (<prefix>/share/passlog for <prefix>/bin).
 QStringList shippedDataFolders();
+
+} // namespace app

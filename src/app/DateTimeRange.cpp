@@ -10,7 +10,7 @@ std::pair<QDate, QTime> moment(const QDate &date, const QTime &time)
 }
 } // namespace
 
-QString dateTimeText(const QDate &date, const QTime &time)
+QString app::dateTimeText(const QDate &date, const QTime &time)
 {
     return date.toString(QStringLiteral("yyyy/MM/dd")) + QLatin1Char('-') + time.toString(QStringLiteral("HH:mm:ss"));
 }

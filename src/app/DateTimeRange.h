@@ -8,8 +8,12 @@
 #include <QString>
 #include <QTime>
 
+namespace app {
+
 // "YYYY/MM/DD-HH:MM:SS", the form of the DATE_TIME column.
 QString dateTimeText(const QDate &date, const QTime &time);
+
+} // namespace app
 
 struct DateTimeRange {
     QDate startDate;
@@ -17,8 +21,8 @@ struct DateTimeRange {
     QDate endDate;
     QTime endTime;
 
-    QString startText() const { return dateTimeText(startDate, startTime); }
-    QString endText() const { return dateTimeText(endDate, endTime); }
+    QString startText() const { return app::dateTimeText(startDate, startTime); }
+    QString endText() const { return app::dateTimeText(endDate, endTime); }
 
     // The end lies before the start.
     bool isReversed() const;

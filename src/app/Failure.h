@@ -51,6 +51,8 @@ struct GuardedLevel {
 };
 } // namespace detail
 
+namespace app {
+
 // Runs body and hands an ExpectedFailure from it back to the caller (its
 // text; empty when body ran through; a single blank for one without text,
 // work the user stopped) instead of showing it: for a caller that has state
@@ -66,6 +68,8 @@ QString expectedFailureOf(Body &&body)
     }
     return {};
 }
+
+} // namespace app
 
 template <typename Body>
 decltype(auto) guarded(const char *procedureName, Body &&body)

@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-QImage programIcon(int size)
+QImage app::programIcon(int size)
 {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);

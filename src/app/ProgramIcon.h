@@ -4,4 +4,8 @@
 
 #include <QImage>
 
+namespace app {
+
 QImage programIcon(int size);
+
+} // namespace app

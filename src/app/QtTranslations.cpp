@@ -31,12 +31,12 @@ public:
 
 } // namespace
 
-QStringList qtTranslationFolders()
+QStringList app::qtTranslationFolders()
 {
-    return QStringList{QLibraryInfo::path(QLibraryInfo::TranslationsPath)} + shippedDataFolders();
+    return QStringList{QLibraryInfo::path(QLibraryInfo::TranslationsPath)} + app::shippedDataFolders();
 }
 
-QStringList installQtTranslations(const QStringList &folders)
+QStringList app::installQtTranslations(const QStringList &folders)
 {
     static QStringList loaded;
     if (!loaded.isEmpty())

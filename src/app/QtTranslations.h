@@ -10,6 +10,8 @@
 // widgets, the dialogs and the print support) and the serial port's.
 inline const QStringList kQtCatalogues{QStringLiteral("qtbase_ja.qm"), QStringLiteral("qtserialport_ja.qm")};
 
+namespace app {
+
 // Where the catalogues are looked for, in order: Qt's own translations folder
 // (Debian's qt6-translations-l10n), then the copies the program ships beside
 // itself or in its installed data folder.
@@ -18,3 +20,5 @@ QStringList qtTranslationFolders();
 // Loads each catalogue from the first folder that holds it into the
 // application; a second call changes nothing. Returns the files loaded.
 QStringList installQtTranslations(const QStringList &folders = qtTranslationFolders());
+
+} // namespace app

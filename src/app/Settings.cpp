@@ -11,13 +11,13 @@
 #include <QSettings>
 #include <QStandardPaths>
 
-QString settingsFileName()
+QString app::settingsFileName()
 {
     return app::withTrailingSeparator(app::state().programFolder) + seams::programBaseName() + QStringLiteral(".ini");
 }
 
-void holdSettingsFileForThisRun() { app::state().settingsFileHeld = true; }
-bool settingsFileHeldForThisRun() { return app::state().settingsFileHeld; }
+void app::holdSettingsFileForThisRun() { app::state().settingsFileHeld = true; }
+bool app::settingsFileHeldForThisRun() { return app::state().settingsFileHeld; }
 
 static QString desktopFolder()
 {
@@ -29,7 +29,7 @@ void app::readSettingsFile()
     guarded("basMain_GetIniFile", [] {
         // The program folder, or the user's data folder when the program may
         // not write its own (an installation for all users).
-        app::state().programFolder = app::withTrailingSeparator(dataFolder());
+        app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
 
         // The per-user store only records where the program was last started from.
         QSettings store(QSettings::NativeFormat, QSettings::UserScope, kAppTitle, kAppTitle);
@@ -41,7 +41,7 @@ void app::readSettingsFile()
         app::state().viewSort = QStringLiteral("NEW");
         app::state().comPort = QStringLiteral("1");
 
-        const QString file = settingsFileName();
+        const QString file = app::settingsFileName();
         if (app::fileExists(file)) {
             if (!app::state().settingsFileHeld)
                 app::writeProfileString(kSectionMain, QStringLiteral("AppPath"), app::state().programFolder, file);
@@ -62,9 +62,9 @@ void app::readSettingsFile()
     });
 }
 
-bool saveSetting(const QString &section, const QString &key, const QString &value)
+bool app::saveSetting(const QString &section, const QString &key, const QString &value)
 {
-    const QString file = settingsFileName();
+    const QString file = app::settingsFileName();
     if (!app::fileExists(file)) {
         app::showWarning(file + QStringLiteral(" が見つかりません。"));
         return false;
@@ -74,7 +74,7 @@ bool saveSetting(const QString &section, const QString &key, const QString &valu
     return app::writeProfileString(section, key, value, file);
 }
 
-int leadingNumber(const QString &text)
+int app::leadingNumber(const QString &text)
 {
     const QString t = text.trimmed();
     qint64 value = 0;
@@ -90,4 +90,4 @@ int leadingNumber(const QString &text)
     return int(negative ? -value : value);
 }
 
-int comPortNumber() { return leadingNumber(app::state().comPort); }
+int app::comPortNumber() { return app::leadingNumber(app::state().comPort); }

@@ -7,14 +7,12 @@
 inline const QString kSectionMain = QStringLiteral("PASSLOG");
 inline const QString kSectionPort = QStringLiteral("RS232C");
 
+namespace app {
+
 // app::state().programFolder + executable base name + ".ini".
 QString settingsFileName();
 
-namespace app {
-
 void readSettingsFile();
-
-} // namespace app
 
 // For a run that must leave the settings file as it is (the demo): from now
 // on the start reads the file without writing app::state().programFolder into it, and
@@ -34,3 +32,5 @@ int leadingNumber(const QString &text);
 
 // The reader's port number from the app::state().comPort setting.
 int comPortNumber();
+
+} // namespace app

@@ -1,3 +1,3 @@
 #include "app/Version.h"
 
-QString programVersion() { return QStringLiteral(PASSLOG_VERSION); }
+QString app::programVersion() { return QStringLiteral(PASSLOG_VERSION); }

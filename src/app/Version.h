@@ -3,5 +3,9 @@
 
 #include <QString>
 
+namespace app {
+
 // "3.0.0.8": major, minor, patch and revision.
 QString programVersion();
+
+} // namespace app

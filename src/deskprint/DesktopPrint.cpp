@@ -181,7 +181,7 @@ QList<DesktopPrintRow> deskprint::listRows(const QString &sql)
             rows << row;
         }
         if (q.lastError().isValid())
-            throwSqlError(q.lastError());
+            history::throwSqlError(q.lastError());
         return rows;
     });
 }
@@ -231,7 +231,7 @@ qint16 deskprint::sendToPrinter(const QString &sql, bool *acknowledged)
         QSqlQuery q = history::execute(DbConnection::History, withRowIdentity(sql));
         if (!q.next()) {
             if (q.lastError().isValid())
-                throwSqlError(q.lastError());
+                history::throwSqlError(q.lastError());
             return 0;
         }
         const qint64 rowId = q.value(0).toLongLong();

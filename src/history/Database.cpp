@@ -59,7 +59,7 @@ QSqlDatabase serverConnection();
 
 } // namespace
 
-void throwSqlError(const QSqlError &error, const QString &context, const QString &file)
+void history::throwSqlError(const QSqlError &error, const QString &context, const QString &file)
 {
     bool ok = false;
     long number = error.nativeErrorCode().toLong(&ok);
@@ -76,7 +76,7 @@ void throwSqlError(const QSqlError &error, const QString &context, const QString
     const QString concerned = !file.isEmpty()                ? file
                               : QDir::isAbsolutePath(context) ? context
                                                               : history::databasePath(kDatFile);
-    const QString sentence = databaseErrorSentence(error, concerned);
+    const QString sentence = history::databaseErrorSentence(error, concerned);
     if (!sentence.isEmpty()) {
         const QString path = concerned;
         text = sentence + QLatin1Char(' ') + text;
@@ -187,7 +187,7 @@ QString history::databasePath(const QString &fileName)
     // The masters ship with the program: when the data folder has none (the
     // user's folder of an installed program), the installed copy is read.
     if (fileName == kMstFile && !QFileInfo::exists(inDataFolder)) {
-        for (const QString &folder : shippedDataFolders()) {
+        for (const QString &folder : app::shippedDataFolders()) {
             const QString shipped = app::withTrailingSeparator(folder) + history::diskFileName(fileName);
             if (QFileInfo(shipped).isFile())
                 return shipped;
@@ -216,14 +216,14 @@ void history::runScript(QSqlDatabase db, const QString &script)
     for (const QString &statement : scriptStatements(script)) {
         QSqlQuery q(db);
         if (!q.exec(statement))
-            throwSqlError(q.lastError(), statement.left(80));
+            history::throwSqlError(q.lastError(), statement.left(80));
     }
 }
 
 HistoryServer history::serverSetting()
 {
     HistoryServer server;
-    const QString file = settingsFileName();
+    const QString file = app::settingsFileName();
     auto read = [&](const char *key) {
         const QString value = app::readProfileString(kSectionDatabase, QString::fromLatin1(key), file);
         return value == kIniMissing ? QString() : value.trimmed();
@@ -276,13 +276,13 @@ const QString kSqlStateLockTimeout = QStringLiteral("55P03");
 
 QString serverAwayText(const HistoryServer &server, const QString &reason)
 {
-    return serverConnectSentence(reason) + QStringLiteral(" (") + server.describe() + QStringLiteral(") ") +
+    return history::serverConnectSentence(reason) + QStringLiteral(" (") + server.describe() + QStringLiteral(") ") +
            reason.trimmed();
 }
 
 [[noreturn]] void refuseSetting(const QString &text)
 {
-    throw ExpectedFailure(-1, text + QStringLiteral(" (設定ファイル: ") + QDir::toNativeSeparators(settingsFileName()) +
+    throw ExpectedFailure(-1, text + QStringLiteral(" (設定ファイル: ") + QDir::toNativeSeparators(app::settingsFileName()) +
                                   QLatin1Char(')'));
 }
 
@@ -546,7 +546,7 @@ bool namesHistoryTable(const QString &source)
 void history::openDatabase(const QString &fileName, HistoryAccess access)
 {
     guarded("basAccess_MDBOpen", [&] {
-        setProgramFilesSource(databaseFiles);
+        app::setProgramFilesSource(databaseFiles);
         const bool history = fileName == kDatFile;
         if (!history && fileName != kMstFile)
             return;
@@ -582,18 +582,18 @@ void history::openDatabase(const QString &fileName, HistoryAccess access)
                                                         : QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
             try {
                 if (!db.open())
-                    throwSqlError(db.lastError(), path);
+                    history::throwSqlError(db.lastError(), path);
                 // Reading the catalogue proves that the file is a database at all.
                 QSqlQuery probe(db);
                 if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-                    throwSqlError(probe.lastError(), path);
+                    history::throwSqlError(probe.lastError(), path);
                 probe.finish();
                 if (history)
                     app::state().historyOpenedForReading = forReading;
                 if (history && !forReading) {
                     // (Statements that find everything in place write nothing
                     // and need no lock: a start beside a long import goes on.)
-                    history::runScript(db, historySchemaSql());
+                    history::runScript(db, history::historySchemaSql());
                     if (checkedInFull)
                         history::markCheckedSound();
                     else
@@ -699,11 +699,11 @@ QSqlQuery history::execute(DbConnection which, const QString &source)
     q.setForwardOnly(true);
     if (target == DbConnection::Server) {
         if (!q.exec(history::serverText(source)))
-            throwServerError(q.lastError());
+            history::throwServerError(q.lastError());
         return q;
     }
     if (!q.exec(history::sqliteText(source)))
-        throwSqlError(q.lastError(), QString(), QDir::toNativeSeparators(history::database(which).databaseName()));
+        history::throwSqlError(q.lastError(), QString(), QDir::toNativeSeparators(history::database(which).databaseName()));
     return q;
 }
 
@@ -711,7 +711,7 @@ bool history::usesServer() { return g_server.has_value(); }
 
 QString history::serverAwayReason() { return g_server ? app::state().serverAway : QString(); }
 
-void throwServerError(const QSqlError &error)
+void history::throwServerError(const QSqlError &error)
 {
     // Whether the connection survived: a refused statement leaves it usable
     // (inside a transaction the server then refuses everything but its end),
@@ -785,7 +785,7 @@ void history::connectServerInBackground(std::function<void()> done)
         if (round != app::state().serverConnectRound || !g_server)
             return; // the history was closed in the meantime
         if (g_background && !takeBackgroundTry())
-            expectedFailureOf([] { serverConnection(); });
+            app::expectedFailureOf([] { serverConnection(); });
         if (done && history::isOpen(DbConnection::Server))
             done();
     }, Qt::QueuedConnection);
@@ -812,7 +812,7 @@ void lockInTries(QSqlDatabase db, const QString &statement, const std::function<
         }
         const QSqlError refused = q.lastError();
         if (refused.nativeErrorCode() != kSqlStateLockTimeout || waited.elapsed() >= kServerLockWaitMs)
-            throwServerError(refused);
+            history::throwServerError(refused);
         history::runText(q, QStringLiteral("ROLLBACK TO SAVEPOINT passlog_table_lock"), true);
         if (keepGoing && !keepGoing())
             throw WorkStopped();
@@ -858,7 +858,7 @@ QString history::initServer()
         if (!server.shared)
             throw ExpectedFailure(-1, QStringLiteral("設定ファイルの [DATABASE] に共有の利用履歴サーバー(Driver=PSQL)が"
                                                      "設定されていません。 (設定ファイル: ") +
-                                          QDir::toNativeSeparators(settingsFileName()) + QLatin1Char(')'));
+                                          QDir::toNativeSeparators(app::settingsFileName()) + QLatin1Char(')'));
         takeBackgroundTry();
         closeServer();
         g_server = server;
@@ -883,7 +883,7 @@ QString history::initServer()
                     refuseShape(server, problem);
             }
             exists.finish();
-            history::runScript(db, serverSchemaSql());
+            history::runScript(db, history::serverSchemaSql());
             const QString problem = serverShapeProblem(db, server);
             if (!problem.isEmpty())
                 refuseShape(server, problem);
@@ -906,8 +906,8 @@ void history::runText(QSqlQuery &q, const QString &sql, bool server)
     if (q.exec(sql))
         return;
     if (server)
-        throwServerError(q.lastError());
-    throwSqlError(q.lastError());
+        history::throwServerError(q.lastError());
+    history::throwSqlError(q.lastError());
 }
 
 bool history::hasRows(const QString &source)

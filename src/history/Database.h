@@ -99,18 +99,17 @@ QString serverGrants(const QString &role);
 // go to the server while there is one.
 DbConnection route(DbConnection which, const QString &source);
 
-} // namespace history
 // A failure of the server as an ExpectedFailure naming the server: the
 // operation ends with a warning and the program goes on. When the connection
 // is gone it is closed, and the next operation connects again.
 [[noreturn]] void throwServerError(const QSqlError &error);
-namespace history {
 
 // The statement a source stands for on the server.
 QString serverText(const QString &source);
 
-} // namespace history
 QString serverSchemaSql();
+
+} // namespace history
 
 // ReadOnly: the caller only reads the history (an export): the file is
 // opened read-only, so that the open takes no lock, waits for no writer and
@@ -139,8 +138,6 @@ bool usesPrivateHistory();
 bool isOpen(DbConnection which);
 QSqlDatabase database(DbConnection which);
 
-} // namespace history
-
 // A refused statement as a Failure: the database's error number (-1 when it
 // has none) and text, with an optional context (a file, a statement) after it.
 // The common failures (cannot open, in use, disk full, read-only, damaged)
@@ -149,10 +146,8 @@ QSqlDatabase database(DbConnection which);
 [[noreturn]] void throwSqlError(const QSqlError &error, const QString &context = QString(),
                                 const QString &file = QString());
 
-namespace history {
-
 // Runs text already in the store's dialect on q; a refusal throws as
-// throwServerError (server) or throwSqlError does.
+// history::throwServerError (server) or throwSqlError does.
 void runText(QSqlQuery &q, const QString &sql, bool server = false);
 
 // The one execution point: runs a statement in the program's own dialect (or
@@ -174,7 +169,7 @@ QString rowKeyColumn(const QString &statement);
 // refused statement.
 void runScript(QSqlDatabase db, const QString &script);
 
-} // namespace history
-
 // The schema of the history database (data/schema_history.sql).
 QString historySchemaSql();
+
+} // namespace history

@@ -3,14 +3,14 @@
 #include <QDir>
 #include <QFileInfo>
 
-QString databaseErrorSentence(const QSqlError &error, const QString &path)
+QString history::databaseErrorSentence(const QSqlError &error, const QString &path)
 {
     bool ok = false;
     const long code = error.nativeErrorCode().toLong(&ok);
-    return ok ? databaseErrorSentence(code, path) : QString();
+    return ok ? history::databaseErrorSentence(code, path) : QString();
 }
 
-QString databaseErrorSentence(long code, const QString &path)
+QString history::databaseErrorSentence(long code, const QString &path)
 {
     // SQLite's result codes: the primary code in the low byte, an extended
     // code's detail above it. Other engines' codes (SQLSTATE) do not fit.
@@ -46,7 +46,7 @@ QString databaseErrorSentence(long code, const QString &path)
     }
 }
 
-QString serverConnectSentence(const QString &libraryText)
+QString history::serverConnectSentence(const QString &libraryText)
 {
     const QString text = libraryText.toLower();
     if (text.contains(QLatin1String("password authentication failed")) ||

@@ -5,6 +5,8 @@
 #include <QSqlError>
 #include <QString>
 
+namespace history {
+
 // The Japanese sentence for the engine's error, or an empty text when the
 // error is not one of the common ones (cannot open, in use by another
 // program, disk full, read-only, damaged file). With the database file's
@@ -19,3 +21,5 @@ QString databaseErrorSentence(long code, const QString &path = QString());
 // password, an unknown user or database, a certificate that does not
 // check out, or else the network and the server.
 QString serverConnectSentence(const QString &libraryText);
+
+} // namespace history

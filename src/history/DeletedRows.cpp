@@ -66,15 +66,15 @@ void runPrepared(QSqlQuery &q, const QString &sql, const QVariantList &values, b
 {
     if (!q.prepare(sql)) {
         if (server)
-            throwServerError(q.lastError());
-        throwSqlError(q.lastError());
+            history::throwServerError(q.lastError());
+        history::throwSqlError(q.lastError());
     }
     for (const QVariant &v : values)
         q.addBindValue(v);
     if (!q.exec()) {
         if (server)
-            throwServerError(q.lastError());
-        throwSqlError(q.lastError());
+            history::throwServerError(q.lastError());
+        history::throwSqlError(q.lastError());
     }
 }
 
@@ -154,7 +154,7 @@ DeletionGone::DeletionGone()
 int deletedKeepDays()
 {
     const QString value =
-        app::readProfileString(kSectionMain, QStringLiteral("DeletedKeepDays"), settingsFileName()).trimmed();
+        app::readProfileString(kSectionMain, QStringLiteral("DeletedKeepDays"), app::settingsFileName()).trimmed();
     bool ok = false;
     const int days = value.toInt(&ok);
     return ok && days >= 1 && days <= 3650 ? days : kDefaultKeepDays;
@@ -211,8 +211,8 @@ qint64 deleteKeepingCopy(QSqlDatabase db, bool server, const QString &storeDelet
     }
     if (gone.lastError().isValid()) {
         if (server)
-            throwServerError(gone.lastError());
-        throwSqlError(gone.lastError());
+            history::throwServerError(gone.lastError());
+        history::throwSqlError(gone.lastError());
     }
     gone.finish();
     flush();

@@ -400,7 +400,7 @@ QString keepDuplicateKeys(const QString &statement, const KeepGoing &keepGoing)
     const QString attach =
         QStringLiteral("ATTACH DATABASE '") + sqldialect::quoted(scratch) + QStringLiteral("' AS ") + kKeysDatabase;
     try {
-        runOnOwnHistoryConnection(
+        history::runOnOwnHistoryConnection(
             [&](QSqlDatabase db, const std::function<bool()> &stopped) {
                 runOn(db, attach, false);
                 for (const QString &sql :
@@ -411,7 +411,7 @@ QString keepDuplicateKeys(const QString &statement, const KeepGoing &keepGoing)
                           QStringLiteral(" AS ") + keys}) {
                     QSqlQuery q(db);
                     if (!q.exec(sql) && !sql.startsWith(QStringLiteral("PRAGMA")))
-                        throwSqlError(q.lastError());
+                        history::throwSqlError(q.lastError());
                 }
                 runOn(db, QStringLiteral("DETACH DATABASE ") + kKeysDatabase, false);
                 if (stopped())

@@ -19,6 +19,8 @@ inline const QStringList kHistoryColumnNames = {
 
 inline const QString kColumnPrintFlag = QStringLiteral("PRINT_FLAG");
 
+namespace history {
+
 // "INSERT INTO <table> (<columns>) VALUES (?,...)" for a prepared insert.
 inline QString insertStatement(const QString &table, const QStringList &columns)
 {
@@ -26,3 +28,5 @@ inline QString insertStatement(const QString &table, const QStringList &columns)
            QStringLiteral(") VALUES (") + QStringList(columns.size(), QStringLiteral("?")).join(QLatin1Char(',')) +
            QLatin1Char(')');
 }
+
+} // namespace history

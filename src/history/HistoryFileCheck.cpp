@@ -29,19 +29,19 @@ void checkIntact(QSqlDatabase db, const QString &path)
     // Reading the catalogue proves that the file is a database at all.
     QSqlQuery probe(db);
     if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-        throwSqlError(probe.lastError(), path);
+        history::throwSqlError(probe.lastError(), path);
     probe.finish();
     QSqlQuery check(db);
     check.setForwardOnly(true);
     // The first problem found is enough to report (the full list of a badly
     // damaged file runs to a hundred lines).
     if (!check.exec(QStringLiteral("PRAGMA quick_check(1)")))
-        throwSqlError(check.lastError(), path);
+        history::throwSqlError(check.lastError(), path);
     QStringList problems;
     while (check.next())
         problems << check.value(0).toString();
     if (check.lastError().isValid())
-        throwSqlError(check.lastError(), path);
+        history::throwSqlError(check.lastError(), path);
     check.finish();
     if (problems == QStringList{QStringLiteral("ok")})
         return;
@@ -62,7 +62,7 @@ void checkOnOwnConnection(const QString &path, bool readOnly)
                                       : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
         try {
             if (!db.open())
-                throwSqlError(db.lastError(), path);
+                history::throwSqlError(db.lastError(), path);
             checkIntact(db, path);
         } catch (const Failure &f) {
             failure = f;

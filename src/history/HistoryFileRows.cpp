@@ -14,7 +14,7 @@ constexpr int kStepsPerQuestion = 20000;
 [[noreturn]] void throwFileError(sqlite3 *db, int code, const QString &path)
 {
     const QString text = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(code));
-    throwSqlError(QSqlError(QStringLiteral("Unable to fetch row"), text, QSqlError::StatementError,
+    history::throwSqlError(QSqlError(QStringLiteral("Unable to fetch row"), text, QSqlError::StatementError,
                             QString::number(code)),
                   QString(), QDir::toNativeSeparators(path));
 }
@@ -38,7 +38,7 @@ HistoryFileRows::HistoryFileRows(const QString &jetStatement, std::function<bool
         const QString text = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString();
         sqlite3_close(m_db);
         m_db = nullptr;
-        throwSqlError(QSqlError(QStringLiteral("Error opening database"), text, QSqlError::ConnectionError,
+        history::throwSqlError(QSqlError(QStringLiteral("Error opening database"), text, QSqlError::ConnectionError,
                                 QString::number(rc)),
                       QString(), QDir::toNativeSeparators(path));
     }

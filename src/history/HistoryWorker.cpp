@@ -8,7 +8,7 @@
 
 #include <exception>
 
-void runOnOwnHistoryConnection(const std::function<void(QSqlDatabase, const std::function<bool()> &)> &work,
+void history::runOnOwnHistoryConnection(const std::function<void(QSqlDatabase, const std::function<bool()> &)> &work,
                                const KeepGoing &keepGoing)
 {
     // Taken here: a connection belongs to the thread that made it.
@@ -27,7 +27,7 @@ void runOnOwnHistoryConnection(const std::function<void(QSqlDatabase, const std:
                 db.setDatabaseName(path);
                 db.setConnectOptions(options);
                 if (!db.open())
-                    throwSqlError(db.lastError(), path);
+                    history::throwSqlError(db.lastError(), path);
                 work(db, [&] { return stopped.loadAcquire() != 0; });
                 db.close();
             }

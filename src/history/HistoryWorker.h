@@ -23,8 +23,12 @@ public:
     WorkStopped() : ExpectedFailure(-1, QString()) {}
 };
 
+namespace history {
+
 // Runs work(connection, stopped) on a worker thread with its own connection
 // to the history file, and returns when it has ended; its failure is thrown
 // here. stopped() tells the work whether keepGoing() has said no.
 void runOnOwnHistoryConnection(const std::function<void(QSqlDatabase, const std::function<bool()> &)> &work,
                                const KeepGoing &keepGoing);
+
+} // namespace history

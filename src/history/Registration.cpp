@@ -93,7 +93,7 @@ QString reasonOf(const QSqlError &error)
 // text, and the file.
 QString fileReason(const QSqlError &error)
 {
-    const QString sentence = databaseErrorSentence(error, history::databasePath(kDatFile));
+    const QString sentence = history::databaseErrorSentence(error, history::databasePath(kDatFile));
     return (sentence.isEmpty() ? QString() : sentence + QLatin1Char(' ')) + reasonOf(error) + QStringLiteral(" [") +
            history::databasePath(kDatFile) + QLatin1Char(']');
 }
@@ -147,7 +147,7 @@ qint64 registerInFile(QSqlDatabase db, const QString &cardNo, const std::functio
     try {
         history::Transaction probe(db, false);
         QSqlQuery one(db);
-        one.prepare(insertStatement(kTableData, columns));
+        one.prepare(history::insertStatement(kTableData, columns));
         QSqlQuery staged = stagedRows(db, cardNo);
         first = firstRefusedRow(staged, [&](QSqlQuery &row) {
             for (int i = 0; i < columns.size(); ++i)
@@ -186,7 +186,7 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
                     throw WorkStopped(); // rolled back by the guard
             }
             if (staged.lastError().isValid())
-                throwSqlError(staged.lastError());
+                history::throwSqlError(staged.lastError());
             registered = copy.finish();
         } catch (const WorkStopped &) {
             throw;
@@ -202,7 +202,7 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
     // Which row, when the server is still there.
     QSqlQuery probe(server);
     if (!probe.exec(QStringLiteral("SELECT 1")))
-        throwServerError(probe.lastError());
+        history::throwServerError(probe.lastError());
     std::pair<QString, QString> first;
     try {
         history::Transaction transaction(server, true);
@@ -296,7 +296,7 @@ qint64 history::registerStaged(const QString &cardNo, const KeepGoing &keepGoing
         if (!keepGoing)
             return registerInFile(db, cardNo);
         qint64 registered = 0;
-        runOnOwnHistoryConnection(
+        history::runOnOwnHistoryConnection(
             [&](QSqlDatabase own, const std::function<bool()> &stopped) {
                 registered = registerInFile(own, cardNo, stopped);
             },

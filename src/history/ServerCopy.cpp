@@ -47,7 +47,7 @@ PGconn *connectionOf(QSqlDatabase db)
     if (!lost)
         while (PGresult *rest = PQgetResult(conn))
             PQclear(rest);
-    throwServerError(QSqlError(QString(), text, lost ? QSqlError::ConnectionError : QSqlError::StatementError,
+    history::throwServerError(QSqlError(QString(), text, lost ? QSqlError::ConnectionError : QSqlError::StatementError,
                                state ? QString::fromLatin1(state) : QString()));
 }
 

@@ -93,7 +93,7 @@ qint64 history::deleteShown(const char *procedureName, const QString &deleteStat
             return deleteChecked(history::database(server ? DbConnection::Server : DbConnection::History), server,
                                  shown, deleteStatement, {}, keepGoing);
         qint64 deleted = 0;
-        runOnOwnHistoryConnection(
+        history::runOnOwnHistoryConnection(
             [&](QSqlDatabase own, const std::function<bool()> &stopped) {
                 deleted = deleteChecked(own, false, shown, deleteStatement, stopped);
             },

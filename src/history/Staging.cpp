@@ -63,8 +63,8 @@ void history::stageRecords(const QList<CardRecord> &records, const StagingCondit
 
         history::Transaction transaction(db, false);
         QSqlQuery insert(db);
-        if (!insert.prepare(insertStatement(kTableTemp, stagedColumns())))
-            throwSqlError(insert.lastError());
+        if (!insert.prepare(history::insertStatement(kTableTemp, stagedColumns())))
+            history::throwSqlError(insert.lastError());
         for (qsizetype i = 1; i < records.size(); ++i) {
             const CardRecord &r = records[i];
             if (!selected(r, condition))
@@ -92,13 +92,13 @@ void history::stageRecords(const QList<CardRecord> &records, const StagingCondit
             for (int k = 0; k < values.size(); ++k)
                 insert.bindValue(k, values[k]);
             if (!insert.exec())
-                throwSqlError(insert.lastError());
+                history::throwSqlError(insert.lastError());
         }
         transaction.commit();
     });
 }
 
-QString masterText(const QString &text)
+QString history::masterText(const QString &text)
 {
     QString out;
     out.reserve(text.size());
@@ -122,9 +122,9 @@ void history::lookUpInterchange(const QString &icCode, QString &roadName, QStrin
             const QVariant road = q.value(QStringLiteral("ROAD_NAME"));
             const QVariant name = q.value(QStringLiteral("IC_NAME"));
             if (!road.isNull())
-                roadName = masterText(road.toString());
+                roadName = history::masterText(road.toString());
             if (!name.isNull())
-                icName = masterText(name.toString());
+                icName = history::masterText(name.toString());
         }
         q.finish();
     });
@@ -175,7 +175,7 @@ void history::lookUpTollOffice(const QString &icCode, qint16 jid, qint16 carCode
             carName = QString::number(carCode);
             return;
         }
-        jidName = masterText(app::textOrEmpty(found.value(QStringLiteral("JID_NAME"))));
+        jidName = history::masterText(app::textOrEmpty(found.value(QStringLiteral("JID_NAME"))));
         history::vehicleClassName(found, carCode, carName);
     });
 }
@@ -191,7 +191,7 @@ void history::vehicleClassName(const QSqlRecord &jidRow, qint16 carCode, QString
         default:
             break;
         }
-        carName = column.isEmpty() ? QString() : masterText(app::textOrEmpty(jidRow.value(column)));
+        carName = column.isEmpty() ? QString() : history::masterText(app::textOrEmpty(jidRow.value(column)));
         if (carName.isEmpty())
             carName = QString::number(carCode);
     });

@@ -35,9 +35,9 @@ void vehicleClassName(const QSqlRecord &jidRow, qint16 carCode, QString &carName
 // The display toll: amount and unit, or "未確定" alone.
 QString displayToll(qint32 money, const QString &unit);
 
-} // namespace history
-
 // A name from the masters as it is staged: without NUL and the other control
 // characters, which no store keeps alike (the server refuses a NUL) and no
 // statement prints.
 QString masterText(const QString &text);
+
+} // namespace history

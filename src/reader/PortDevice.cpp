@@ -9,7 +9,7 @@
 namespace {
 } // namespace
 
-void setConfiguredPortDeviceForThisRun(const QString &device) { app::state().portDeviceForThisRun = device; }
+void reader::setConfiguredPortDeviceForThisRun(const QString &device) { app::state().portDeviceForThisRun = device; }
 
 namespace seams {
 namespace {
@@ -19,9 +19,9 @@ SerialDeviceLister g_serialDevices;
 void setPortDeviceHandler(PortDeviceHandler handler) { g_portDevice = std::move(handler); }
 QString portDevice(int port)
 {
-    if (!app::state().portDeviceForThisRun.isEmpty() && port == comPortNumber())
+    if (!app::state().portDeviceForThisRun.isEmpty() && port == app::comPortNumber())
         return app::state().portDeviceForThisRun;
-    return g_portDevice ? g_portDevice(port) : defaultPortDevice(port);
+    return g_portDevice ? g_portDevice(port) : reader::defaultPortDevice(port);
 }
 
 void setSerialDeviceLister(SerialDeviceLister lister) { g_serialDevices = std::move(lister); }
@@ -42,14 +42,14 @@ namespace {
 QString configuredDevice(int port)
 {
     const QString configured =
-        app::readProfileString(kSectionPort, QStringLiteral("Device%1").arg(port), settingsFileName()).trimmed();
+        app::readProfileString(kSectionPort, QStringLiteral("Device%1").arg(port), app::settingsFileName()).trimmed();
     return configured == kIniMissing ? QString() : configured;
 }
 QString fixedDevice(int port) { return QStringLiteral("/dev/ttyS%1").arg(port - 1); }
 } // namespace
 #endif
 
-QString defaultPortDevice(int port)
+QString reader::defaultPortDevice(int port)
 {
     if (port < 1)
         return QString();

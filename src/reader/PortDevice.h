@@ -26,6 +26,8 @@ void setSerialDeviceLister(SerialDeviceLister lister);
 QStringList serialDevices();
 } // namespace seams
 
+namespace reader {
+
 // For this run only (the demo): the configured port (app::state().comPort, whatever it is
 // set to) means this device, ahead of the handler and the settings file; the
 // other numbers keep their meaning. An empty device ends the override.
@@ -33,6 +35,8 @@ void setConfiguredPortDeviceForThisRun(const QString &device);
 
 // The mapping without the handler.
 QString defaultPortDevice(int port);
+
+} // namespace reader
 
 // The highest port number the program offers.
 constexpr int kMaxPortNumber = 16;

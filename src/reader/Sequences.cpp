@@ -41,7 +41,7 @@ void failRead()
 {
     app::state().readError = true;
     reader::link().cardTable().clear();
-    showCount(recordCountText(0));
+    showCount(app::recordCountText(0));
 }
 
 } // namespace
@@ -52,7 +52,7 @@ void reader::connectionLost(int type)
         app::state().relayMode = 0;
         if (type == 1 || type == 2) {
             showCardState(type == 1 ? kNotConnected : kSetCard);
-            showCount(recordCountText(0));
+            showCount(app::recordCountText(0));
             app::state().readError = true;
         } else if (type == 0) {
             showCardState(kNotConnected);
@@ -74,7 +74,7 @@ void reader::pollReader()
         running = true;
         const auto done = qScopeGuard([] { running = false; });
 
-        const int port = comPortNumber();
+        const int port = app::comPortNumber();
         if (!reader::portExists(port)) {
             reader::connectionLost(0);
             return;
@@ -134,7 +134,7 @@ void reader::readCard(const std::optional<QDate> &startDate)
         qint16 count = 0;
         qint16 lastResult = 0;
 
-        const int port = comPortNumber();
+        const int port = app::comPortNumber();
         if (!reader::portExists(port)) {
             reader::connectionLost(1);
             return;
@@ -187,7 +187,7 @@ void reader::readCard(const std::optional<QDate> &startDate)
                             reader::connectionLost(1);
                             return;
                         }
-                        showCount(recordCountText(count));
+                        showCount(app::recordCountText(count));
                     } else if (answer == QLatin1String("N")) {
                         if (table.readPhase == 1 || lastResult == 0)
                             return;

@@ -93,10 +93,10 @@ bool writeFileBlocks(const QString &path, qint16 mode, const std::function<Outco
     // fails half-way (a full disk) never leaves a cut line in the old file.
     const bool existed = QFile::exists(path);
     CheckedSaveFile out(path);
-    openForWriting(out);
+    app::openForWriting(out);
     const auto notWritten = [&] {
         out.close();
-        app::showWarning(fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
+        app::showWarning(app::fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
         return false;
     };
     // The line end an old file lacks, written before the first new line.
@@ -161,10 +161,10 @@ Outcome fillFromRows(Rows &rows, qint16 viewMode, const QString &card, const std
                      const std::function<void()> &countRow, const PutBlock &put, qsizetype blockBytes)
 {
     using Kind = typename Rows::Kind;
-    const int cardColumn = rows.column(reportColumnName(C::CardNo));
+    const int cardColumn = rows.column(reports::reportColumnName(C::CardNo));
     int columns[std::size(kFields)];
     for (size_t i = 0; i < std::size(kFields); ++i)
-        columns[i] = rows.column(reportColumnName(kFields[i]));
+        columns[i] = rows.column(reports::reportColumnName(kFields[i]));
 
     qint64 sinceReport = 0;
     cp932::Utf8Encoder encoder;
@@ -247,9 +247,9 @@ QString withFileColumns(const QString &select)
     const QRegularExpressionMatch m = star.match(select);
     if (!m.hasMatch())
         return select;
-    QStringList columns{reportColumnName(C::CardNo)};
+    QStringList columns{reports::reportColumnName(C::CardNo)};
     for (const C c : kFields)
-        columns << reportColumnName(c);
+        columns << reports::reportColumnName(c);
     for (QString &c : columns) {
         if (std::any_of(c.cbegin(), c.cend(), [](QChar x) { return x.unicode() >= 0x80; }))
             c = QLatin1Char('"') + c + QLatin1Char('"');
@@ -262,12 +262,12 @@ QString withFileColumns(const QString &select)
 // The rows of a history statement as its store gives them (the history file
 // straight from SQLite, the server through COPY): the UTF-8 bytes of each
 // value go into the block in code page 932 as they are, with no value object
-// and no UTF-16 text per field. The same bytes as csvLine() of the same row.
+// and no UTF-16 text per field. The same bytes as reports::csvLine() of the same row.
 Outcome fillFromStore(const QString &statement, qint16 viewMode, const QString &card, const ReportProgress &progress,
                       const PutBlock &put, qsizetype blockBytes = kBlockBytes, const PassageSpots &spots = {})
 {
     // (A statement that joins the spots is not counted: they are not loaded yet.)
-    const qint64 total = progress && !spots ? reportRowCount(statement) : 0;
+    const qint64 total = progress && !spots ? reports::reportRowCount(statement) : 0;
     qint64 done = 0;
     bool stop = false;
     const auto keepGoing = [&] {
@@ -287,7 +287,7 @@ Outcome fillFromStore(const QString &statement, qint16 viewMode, const QString &
 }
 } // namespace
 
-QByteArray csvLine(const ReportRow &row, qint16 viewMode, const QString &card)
+QByteArray reports::csvLine(const ReportRow &row, qint16 viewMode, const QString &card)
 {
     QString line;
     line.reserve(256);
@@ -315,7 +315,7 @@ bool reports::writeCsvFile(const QString &path, qint16 mode, const ReportRowSour
             ReportRow row;
             qint64 done = 0;
             while (rows(row)) {
-                block += csvLine(row, viewMode, card);
+                block += reports::csvLine(row, viewMode, card);
                 ++done;
                 if (block.size() >= kBlockBytes && !put(block))
                     return Outcome::NotWritten;
@@ -332,7 +332,7 @@ bool reports::writeCsvFile(const QString &path, qint16 mode, const ReportRowSour
 bool reports::writeCsvFile(const QString &path, qint16 mode, const QString &card, const ReportProgress &progress)
 {
     return guarded("basMain_CSVFileCreate", [&] {
-        const QString statement = shownRowsStatement();
+        const QString statement = reports::shownRowsStatement();
         const qint16 viewMode = app::state().view.ViewMode;
         if (statement.isEmpty()) // the grid shows nothing: an empty file
             return reports::writeCsvFile(path, mode, listRows({}), viewMode, card, progress);
@@ -342,7 +342,7 @@ bool reports::writeCsvFile(const QString &path, qint16 mode, const QString &card
     });
 }
 
-bool csvLinesOf(const QString &statement, const std::function<void(const QByteArray &line)> &each,
+bool reports::csvLinesOf(const QString &statement, const std::function<void(const QByteArray &line)> &each,
                 const ReportProgress &progress, const PassageSpots &spots)
 {
     return guarded("csvLinesOf", [&] {

@@ -10,11 +10,11 @@
 
 enum CsvMode : qint16 { CsvCreate = 0, CsvAppend = 1 };
 
+namespace reports {
+
 // One line of the file, CR LF included. card is field 1 (the card number of
 // a card read) in view mode 1; in view mode 2 each row gives its own.
 QByteArray csvLine(const ReportRow &row, qint16 viewMode, const QString &card);
-
-namespace reports {
 
 // Writes the rows to path: mode CsvCreate makes a new file (or replaces an
 // old one), CsvAppend adds the lines after the last byte of the existing
@@ -34,8 +34,6 @@ bool writeCsvFile(const QString &path, qint16 mode, const ReportRowSource &rows,
 bool writeCsvFile(const QString &path, qint16 mode, const QString &card,
                   const ReportProgress &progress = {});
 
-} // namespace reports
-
 // The lines the file would hold for the rows of a history statement (view
 // mode 2: each row's own card number), one line at a time, CR LF included,
 // the same bytes as an export of those rows. False when progress asked to
@@ -43,3 +41,5 @@ bool writeCsvFile(const QString &path, qint16 mode, const QString &card,
 // (card, dt) of its store.
 bool csvLinesOf(const QString &statement, const std::function<void(const QByteArray &line)> &each,
                 const ReportProgress &progress = {}, const PassageSpots &spots = {});
+
+} // namespace reports

@@ -70,7 +70,7 @@ CsvImport::CsvImport(QStringList files, QString cardNo) : d(new Private)
 {
     // A file named twice is read once (its own copies of a record still count),
     // also under another name: a link, "./x" for "x". One file is one device and inode.
-    const auto fsPath = fileSystemPath;
+    const auto fsPath = app::fileSystemPath;
     for (const QString &f : std::as_const(files)) {
         const QFileInfo info(f);
         const QString path = info.canonicalFilePath().isEmpty() ? info.absoluteFilePath() : info.canonicalFilePath();
@@ -177,7 +177,7 @@ CsvFilesChanged::CsvFilesChanged()
 {
 }
 
-QString csvImportSummaryText(const CsvImportSummary &s, bool listCards)
+QString reports::csvImportSummaryText(const CsvImportSummary &s, bool listCards)
 {
     const QLocale c(QLocale::Japanese, QLocale::Japan);
     const auto n = [&](qint64 v) { return c.toString(v); };

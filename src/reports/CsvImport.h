@@ -39,8 +39,12 @@ struct CsvImportSummary {
     QString first, last; // DATE_TIME range of the records ("" without records)
 };
 
+namespace reports {
+
 // The summary as the window and the terminal show it, one item a line.
 QString csvImportSummaryText(const CsvImportSummary &summary, bool listCards = true);
+
+} // namespace reports
 
 // write() after check(): a file is no longer what check() read (replaced or
 // changed in between). Nothing was imported.

@@ -65,7 +65,7 @@ QHash<Key, qint32> heldKeys(const std::vector<Mark> &marks, qint64 rows, const R
     const ReportProgress asked =
         progress ? ReportProgress([&](qint64, qint64) { return progress(0, 0); }) : ReportProgress();
     if (rows <= qint64(spots.size())) {
-        stopped = !csvLinesOf(QStringLiteral("SELECT * FROM ETC_DATA WHERE カードNO IS NOT NULL"), add, asked);
+        stopped = !reports::csvLinesOf(QStringLiteral("SELECT * FROM ETC_DATA WHERE カードNO IS NOT NULL"), add, asked);
         return keys;
     }
     size_t next = 0;
@@ -77,7 +77,7 @@ QHash<Key, qint32> heldKeys(const std::vector<Mark> &marks, qint64 rows, const R
         ++next;
         return true;
     };
-    stopped = !csvLinesOf(QStringLiteral("SELECT ETC_DATA.* FROM passlog_spots CROSS JOIN ETC_DATA "
+    stopped = !reports::csvLinesOf(QStringLiteral("SELECT ETC_DATA.* FROM passlog_spots CROSS JOIN ETC_DATA "
                                          "WHERE ETC_DATA.カードNO = passlog_spots.card "
                                          "AND ETC_DATA.DATE_TIME = passlog_spots.dt"),
                           add, asked, at);

@@ -176,7 +176,7 @@ void FileWriter::run(const char *sql)
 [[noreturn]] void FileWriter::fail()
 {
     // The common causes (a full disk, a read-only file, ...) in Japanese first.
-    const QString sentence = m_db ? databaseErrorSentence(long(sqlite3_extended_errcode(m_db)), m_path) : QString();
+    const QString sentence = m_db ? history::databaseErrorSentence(long(sqlite3_extended_errcode(m_db)), m_path) : QString();
     refuseImport((sentence.isEmpty() ? QString() : sentence + QLatin1Char(' ')) +
                  (m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("SQLite")) +
                  QStringLiteral(" [") + m_path + QLatin1Char(']'));

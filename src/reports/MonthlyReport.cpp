@@ -24,16 +24,16 @@ bool byCardAndMonth(const MonthTotal &a, const MonthTotal &b)
 
 QStringList fieldsOf(const QString &card, const QString &month, qint64 count, qint64 sum, qint64 nonYen)
 {
-    return {card, month, QString::number(count), yenText(sum), QString::number(nonYen)};
+    return {card, month, QString::number(count), reports::yenText(sum), QString::number(nonYen)};
 }
 } // namespace
 
-QList<MonthTotal> shownMonthlyTotals()
+QList<MonthTotal> reports::shownMonthlyTotals()
 {
-    return history::monthlyTotals(app::state().view.ViewMode == 2 ? shownRowsStatement() : QString());
+    return history::monthlyTotals(app::state().view.ViewMode == 2 ? reports::shownRowsStatement() : QString());
 }
 
-QString groupedNumber(qint64 amount)
+QString reports::groupedNumber(qint64 amount)
 {
     QString digits = QString::number(amount < 0 ? -quint64(amount) : quint64(amount));
     for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
@@ -41,12 +41,12 @@ QString groupedNumber(qint64 amount)
     return (amount < 0 ? QStringLiteral("-") : QString()) + digits;
 }
 
-QString yenText(qint64 amount)
+QString reports::yenText(qint64 amount)
 {
     return groupedNumber(amount) + QStringLiteral("円");
 }
 
-QList<MonthlyLine> monthlyTableLines(const QList<MonthTotal> &months, bool newestFirst)
+QList<MonthlyLine> reports::monthlyTableLines(const QList<MonthTotal> &months, bool newestFirst)
 {
     QList<MonthTotal> sorted = months;
     std::stable_sort(sorted.begin(), sorted.end(), [&](const MonthTotal &a, const MonthTotal &b) {
@@ -74,7 +74,7 @@ QList<MonthlyLine> monthlyTableLines(const QList<MonthTotal> &months, bool newes
     return lines;
 }
 
-QByteArray monthlyCsv(QList<MonthTotal> months)
+QByteArray reports::monthlyCsv(QList<MonthTotal> months)
 {
     std::stable_sort(months.begin(), months.end(), byCardAndMonth);
     const auto quoted = [](QString text) {
@@ -88,23 +88,23 @@ QByteArray monthlyCsv(QList<MonthTotal> months)
     return cp932::encode(text);
 }
 
-bool writeMonthlyCsv(const QString &path, const QList<MonthTotal> &months)
+bool reports::writeMonthlyCsv(const QString &path, const QList<MonthTotal> &months)
 {
     return guarded("writeMonthlyCsv", [&] {
         const bool existed = QFile::exists(path);
         CheckedSaveFile out(path);
-        openForWriting(out);
-        const QByteArray bytes = monthlyCsv(months);
+        app::openForWriting(out);
+        const QByteArray bytes = reports::monthlyCsv(months);
         if (out.write(bytes) != bytes.size() || !out.commit()) {
             out.close();
-            app::showWarning(fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
+            app::showWarning(app::fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
             return false;
         }
         return true;
     });
 }
 
-MonthlyChart monthlyChart(const QList<MonthTotal> &months, int maxCards)
+MonthlyChart reports::monthlyChart(const QList<MonthTotal> &months, int maxCards)
 {
     MonthlyChart chart;
     QMap<QString, int> monthIndex;
@@ -130,12 +130,12 @@ MonthlyChart monthlyChart(const QList<MonthTotal> &months, int maxCards)
     return chart;
 }
 
-MonthlyChart monthlyChartFor(const QList<MonthTotal> &months, MonthlyChartMode mode, const QString &card)
+MonthlyChart reports::monthlyChartFor(const QList<MonthTotal> &months, MonthlyChartMode mode, const QString &card)
 {
     if (mode == MonthlyChartMode::TopCards)
-        return monthlyChart(months, kMonthlyTopCards);
+        return reports::monthlyChart(months, kMonthlyTopCards);
     // As many series as cards: no その他.
-    MonthlyChart chart = monthlyChart(months, int(qMin<qsizetype>(months.size(), 1 << 20)));
+    MonthlyChart chart = reports::monthlyChart(months, int(qMin<qsizetype>(months.size(), 1 << 20)));
     if (mode == MonthlyChartMode::OneCard)
         chart.series.removeIf([&](const MonthlySeries &s) { return s.name != card; });
     return chart;
@@ -145,11 +145,11 @@ QStringList MonthlyScale::labels() const
 {
     QStringList out;
     for (qint64 v = low; v <= high; v += step)
-        out << groupedNumber(v);
+        out << reports::groupedNumber(v);
     return out;
 }
 
-MonthlyScale monthlyScale(const MonthlyChart &chart, int ticks)
+MonthlyScale reports::monthlyScale(const MonthlyChart &chart, int ticks)
 {
     // Stacked bars grow up by their positive parts and down by their negative ones.
     qint64 high = 0, low = 0;

@@ -17,7 +17,7 @@ const char *const kNames[] = {
 static_assert(std::size(kNames) == size_t(ReportColumn::Count));
 } // namespace
 
-QString reportColumnName(ReportColumn column) { return QString::fromUtf8(kNames[size_t(column)]); }
+QString reports::reportColumnName(ReportColumn column) { return QString::fromUtf8(kNames[size_t(column)]); }
 
 QString ReportRow::text(ReportColumn c) const
 {
@@ -46,7 +46,7 @@ bool QueryRows::operator()(ReportRow &row)
     return true;
 }
 
-qint64 reportRowCount(const QString &jetStatement)
+qint64 reports::reportRowCount(const QString &jetStatement)
 {
     if (jetStatement.isEmpty())
         return 0;
@@ -54,7 +54,7 @@ qint64 reportRowCount(const QString &jetStatement)
     return totals.next() ? totals.value(0).toLongLong() : 0;
 }
 
-QString shownRowsStatement()
+QString reports::shownRowsStatement()
 {
     switch (app::state().view.ViewMode) {
     case 1: return history::shownViewSql(kTableTemp, QStringLiteral("SELECT"));
@@ -63,7 +63,7 @@ QString shownRowsStatement()
     }
 }
 
-ReportRowSource listRows(const QList<ReportRow> &rows)
+ReportRowSource reports::listRows(const QList<ReportRow> &rows)
 {
     return [rows, next = qsizetype(0)](ReportRow &row) mutable {
         if (next >= rows.size())

@@ -36,8 +36,12 @@ enum class ReportColumn {
     Count
 };
 
+namespace reports {
+
 // The column name in the history tables.
 QString reportColumnName(ReportColumn column);
+
+} // namespace reports
 
 // One row: the values as the database gives them (Null stays a null value,
 // numbers stay numbers).
@@ -57,9 +61,13 @@ using ReportRowSource = std::function<bool(ReportRow &row)>;
 // when the user asked to stop; the report then ends without a result.
 using ReportProgress = std::function<bool(qint64 done, qint64 total)>;
 
+namespace reports {
+
 // The number of rows of a select statement of the history, counted without
 // reading them.
 qint64 reportRowCount(const QString &jetStatement);
+
+} // namespace reports
 
 // The rows of a statement of the history database, in its order (none for
 // an empty statement).
@@ -73,6 +81,8 @@ private:
     std::array<int, size_t(ReportColumn::Count)> m_index{};
 };
 
+namespace reports {
+
 // The rows the grid shows: the select statement of the current view
 // (ETC_TEMP after a card read, ETC_DATA after a database read); empty while
 // the grid shows nothing.
@@ -80,3 +90,5 @@ QString shownRowsStatement();
 
 // A source over a fixed list of rows (tests, examples).
 ReportRowSource listRows(const QList<ReportRow> &rows);
+
+} // namespace reports

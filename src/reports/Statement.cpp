@@ -21,23 +21,23 @@ QString rowCard(const ReportRow &row)
 }
 } // namespace
 
-QString signedText(qint64 value)
+QString reports::signedText(qint64 value)
 {
     return value < 0 ? QString::number(value) : QLatin1Char(' ') + QString::number(value);
 }
 
-QString statementOutputDate(const QDate &date)
+QString reports::statementOutputDate(const QDate &date)
 {
-    return right(signedText(date.year()), 4) + QStringLiteral("年") + right(QString::number(date.month()), 2) +
+    return right(reports::signedText(date.year()), 4) + QStringLiteral("年") + right(QString::number(date.month()), 2) +
            QStringLiteral("月") + right(QString::number(date.day()), 2) + QStringLiteral("日");
 }
 
-QStringList statementHeaderLines(qint32 pageNumber, const QString &outputDate)
+QStringList reports::statementHeaderLines(qint32 pageNumber, const QString &outputDate)
 {
     QStringList lines(HeaderLineCount);
     lines[TitleLine] = blanks(10) + fix(kStatementTitle, 40);
     lines[DateLine] = blanks(110) + fix(QStringLiteral("出力日："), 8) + outputDate;
-    lines[PageLine] = blanks(126) + right(signedText(pageNumber), 5) + QStringLiteral("頁");
+    lines[PageLine] = blanks(126) + right(reports::signedText(pageNumber), 5) + QStringLiteral("頁");
     lines[HeadingLine] = fix(QStringLiteral("ご利用日"), 11) + fix(QStringLiteral("通過時間"), 10) +
                          right(QStringLiteral("通行料金"), 9) + blanks(1) + fix(QStringLiteral("車種"), 11) +
                          fix(QStringLiteral("事業所"), 16) + fix(QStringLiteral("入口料金所"), 38) +
@@ -45,7 +45,7 @@ QStringList statementHeaderLines(qint32 pageNumber, const QString &outputDate)
     return lines;
 }
 
-QStringList statementRecordLines(const ReportRow &row, const QString &card)
+QStringList reports::statementRecordLines(const ReportRow &row, const QString &card)
 {
     using C = ReportColumn;
     const QString a = fix(card, 4) + blanks(30) + fix(row.text(C::CarCode), 12) + fix(row.text(C::JidIn), 18) +
@@ -56,13 +56,13 @@ QStringList statementRecordLines(const ReportRow &row, const QString &card)
     return {a, b};
 }
 
-QStringList statementSubtotalLines(const QString &card, qint64 count, qint64 sum)
+QStringList reports::statementSubtotalLines(const QString &card, qint64 count, qint64 sum)
 {
     return {fix(card, 4),
-            right(signedText(count), 18) + QStringLiteral("件") + right(signedText(sum), 10) + QStringLiteral("円")};
+            right(reports::signedText(count), 18) + QStringLiteral("件") + right(reports::signedText(sum), 10) + QStringLiteral("円")};
 }
 
-qint32 composeStatement(const ReportRowSource &rows, qint16 viewMode, const QString &card,
+qint32 reports::composeStatement(const ReportRowSource &rows, qint16 viewMode, const QString &card,
                         const std::function<void(const StatementPage &)> &pageDone)
 {
     ReportRow row;
@@ -79,7 +79,7 @@ qint32 composeStatement(const ReportRowSource &rows, qint16 viewMode, const QStr
         if (viewMode == 2)
             current = rowCard(row);
         if (current != previous) {
-            page.body << statementSubtotalLines(previous, totals.count, totals.sum);
+            page.body << reports::statementSubtotalLines(previous, totals.count, totals.sum);
             ++block;
             totals = GridTotals();
             previous = current;
@@ -90,17 +90,17 @@ qint32 composeStatement(const ReportRowSource &rows, qint16 viewMode, const QStr
             ++page.number;
             block = 1;
         }
-        page.body << statementRecordLines(row, current);
+        page.body << reports::statementRecordLines(row, current);
         totals.add(row.text(ReportColumn::Toll));
         ++block;
         more = rows(row);
     }
-    page.body << statementSubtotalLines(previous, totals.count, totals.sum);
+    page.body << reports::statementSubtotalLines(previous, totals.count, totals.sum);
     pageDone(page);
     return page.number;
 }
 
-qint32 composeStoppable(const ReportRowSource &rows, qint16 viewMode, const QString &card,
+qint32 reports::composeStoppable(const ReportRowSource &rows, qint16 viewMode, const QString &card,
                         const std::function<void(const StatementPage &)> &pageDone, const ReportProgress &progress,
                         qint64 total)
 {
@@ -112,7 +112,7 @@ qint32 composeStoppable(const ReportRowSource &rows, qint16 viewMode, const QStr
     };
     struct Stopped {};
     try {
-        return composeStatement(counted, viewMode, card, [&](const StatementPage &page) {
+        return reports::composeStatement(counted, viewMode, card, [&](const StatementPage &page) {
             pageDone(page);
             if (progress && !progress(done, total))
                 throw Stopped{};
@@ -122,10 +122,10 @@ qint32 composeStoppable(const ReportRowSource &rows, qint16 viewMode, const QStr
     }
 }
 
-Statement buildStatement(const ReportRowSource &rows, qint16 viewMode, const QString &card, const QDate &today)
+Statement reports::buildStatement(const ReportRowSource &rows, qint16 viewMode, const QString &card, const QDate &today)
 {
     Statement statement;
-    statement.outputDate = statementOutputDate(today);
-    composeStatement(rows, viewMode, card, [&](const StatementPage &page) { statement.pages << page; });
+    statement.outputDate = reports::statementOutputDate(today);
+    reports::composeStatement(rows, viewMode, card, [&](const StatementPage &page) { statement.pages << page; });
     return statement;
 }

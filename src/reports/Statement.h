@@ -28,6 +28,8 @@ struct Statement {
     QList<StatementPage> pages;
 };
 
+namespace reports {
+
 // " 2024年 5月 1日": the output date printed on every page.
 QString statementOutputDate(const QDate &date);
 // A number as the statement prints it: a blank in the sign position of a
@@ -47,13 +49,19 @@ QStringList statementSubtotalLines(const QString &card, qint64 count, qint64 sum
 qint32 composeStatement(const ReportRowSource &rows, qint16 viewMode, const QString &card,
                         const std::function<void(const StatementPage &)> &pageDone);
 
+} // namespace reports
+
 // composeStatement with progress(rows done, total) asked after each page:
 // when it answers false the composing ends there and the result is
 // kStatementStopped.
 constexpr qint32 kStatementStopped = -1;
+namespace reports {
+
 qint32 composeStoppable(const ReportRowSource &rows, qint16 viewMode, const QString &card,
                         const std::function<void(const StatementPage &)> &pageDone, const ReportProgress &progress,
                         qint64 total);
 
 // All pages at once.
 Statement buildStatement(const ReportRowSource &rows, qint16 viewMode, const QString &card, const QDate &today);
+
+} // namespace reports

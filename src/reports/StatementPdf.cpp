@@ -422,7 +422,7 @@ public:
         // margins included), so that the text lands on the same spots.
         QBuffer unused;
         QPdfWriter device(&unused);
-        setStatementPage(device);
+        reports::setStatementPage(device);
         const QPageLayout layout = device.pageLayout();
         m_pageSize = layout.fullRectPoints().size();
         m_printable = layout.paintRectPixels(kDots);
@@ -443,7 +443,7 @@ public:
         m_content += "2 J\n"; // the painter's square line ends
         m_y = 0;
         m_font = -1;
-        const QStringList header = statementHeaderLines(page.number, m_outputDate);
+        const QStringList header = reports::statementHeaderLines(page.number, m_outputDate);
         line(header[TitleLine], kTitlePoints, true);
         line(header[DateLine], kBodyPoints, false);
         line(header[PageLine], kBodyPoints, false);
@@ -551,7 +551,7 @@ private:
     PdfFile m_pdf;
     QString m_outputDate;
     StatementPdfInfo m_info;
-    PdfFont m_fonts[2] = {PdfFont(statementFont(kBodyPoints, false)), PdfFont(statementFont(kTitlePoints, true))};
+    PdfFont m_fonts[2] = {PdfFont(reports::statementFont(kBodyPoints, false)), PdfFont(reports::statementFont(kTitlePoints, true))};
     int m_fontObjects[2] = {0, 0};
     int m_catalog = 0, m_pages = 0, m_resources = 0, m_infoObject = 0;
     std::vector<int> m_pageObjects;
@@ -566,12 +566,12 @@ private:
 
 } // namespace
 
-qint32 writeStatementPdf(QIODevice &out, const ReportRowSource &rows, qint16 viewMode, const QString &card,
+qint32 reports::writeStatementPdf(QIODevice &out, const ReportRowSource &rows, qint16 viewMode, const QString &card,
                          const QString &outputDate, const StatementPdfInfo &info, const ReportProgress &progress,
                          qint64 total)
 {
     std::optional<StatementPdfWriter> writer; // begun with the first page: no rows, no file
-    const qint32 pages = composeStoppable(
+    const qint32 pages = reports::composeStoppable(
         rows, viewMode, card,
         [&](const StatementPage &page) {
             if (!writer)
@@ -590,9 +590,9 @@ qint32 reports::writeStatementPdf(QIODevice &out, const QString &card, const Sta
                                   const ReportProgress &progress)
 {
     return guarded("basMain_PdfFileCreate", [&] {
-        const QString outputDate = statementOutputDate(seams::now().date());
-        const QString statement = shownRowsStatement();
-        const qint64 total = progress ? reportRowCount(statement) : 0;
+        const QString outputDate = reports::statementOutputDate(seams::now().date());
+        const QString statement = reports::shownRowsStatement();
+        const qint64 total = progress ? reports::reportRowCount(statement) : 0;
         QueryRows rows(statement);
         return writeStatementPdf(out, std::ref(rows), app::state().view.ViewMode, card, outputDate, info, progress, total);
     });

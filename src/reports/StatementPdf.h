@@ -19,6 +19,8 @@ struct StatementPdfInfo {
     QString creator;
 };
 
+namespace reports {
+
 // Writes the statement of the rows to out, looking like the printed one
 // (StatementPrint.h) on A4 landscape paper with the margins of a PDF file.
 // Returns the number of pages; with no rows nothing is written. A write the
@@ -29,8 +31,6 @@ struct StatementPdfInfo {
 qint32 writeStatementPdf(QIODevice &out, const ReportRowSource &rows, qint16 viewMode, const QString &card,
                          const QString &outputDate, const StatementPdfInfo &info,
                          const ReportProgress &progress = {}, qint64 total = 0);
-
-namespace reports {
 
 // The statement of the rows the grid shows (its view condition), dated today
 // by the program's clock, as a PDF file; card is the card read's number in view mode 1.

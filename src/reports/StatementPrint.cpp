@@ -12,7 +12,7 @@
 
 using namespace statement_layout;
 
-QFont statementFont(int pointSize, bool bold)
+QFont reports::statementFont(int pointSize, bool bold)
 {
     QFont f;
     f.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"), QStringLiteral("Noto Sans Mono CJK JP")});
@@ -24,7 +24,7 @@ QFont statementFont(int pointSize, bool bold)
     return f;
 }
 
-void setStatementPage(QPagedPaintDevice &device)
+void reports::setStatementPage(QPagedPaintDevice &device)
 {
     device.setPageSize(QPageSize(QPageSize::A4));
     device.setPageOrientation(QPageLayout::Landscape);
@@ -54,7 +54,7 @@ double StatementSheet::twips(double t) const { return t * m_device.logicalDpiY()
 
 void StatementSheet::setFont(int pointSize, bool bold)
 {
-    m_font = statementFont(pointSize, bold);
+    m_font = reports::statementFont(pointSize, bold);
     if (m_painter.isActive())
         m_painter.setFont(m_font);
 }
@@ -94,7 +94,7 @@ bool StatementSheet::end() { return !m_painter.isActive() || m_painter.end(); }
 void reports::paintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QString &outputDate)
 {
     guarded("basMain_PrintPageHeader", [&] {
-        const QStringList lines = statementHeaderLines(pageNumber, outputDate);
+        const QStringList lines = reports::statementHeaderLines(pageNumber, outputDate);
         sheet.setFont(kTitlePoints, true);
         sheet.printLine(lines[TitleLine]);
         sheet.setFont(kBodyPoints, false);
@@ -109,12 +109,12 @@ void reports::paintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QS
     });
 }
 
-qint32 printStatement(QPagedPaintDevice &device, const ReportRowSource &rows, qint16 viewMode, const QString &card,
+qint32 reports::printStatement(QPagedPaintDevice &device, const ReportRowSource &rows, qint16 viewMode, const QString &card,
                       const QString &outputDate, const ReportProgress &progress, qint64 total)
 {
-    setStatementPage(device);
+    reports::setStatementPage(device);
     StatementSheet sheet(device);
-    const qint32 pages = composeStoppable(
+    const qint32 pages = reports::composeStoppable(
         rows, viewMode, card,
         [&](const StatementPage &page) {
             if (page.number > 1)
@@ -134,9 +134,9 @@ qint32 printStatement(QPagedPaintDevice &device, const ReportRowSource &rows, qi
 qint32 reports::paintStatement(QPagedPaintDevice &device, const QString &card, const ReportProgress &progress)
 {
     return guarded("basMain_PrintPageCreate", [&] {
-        const QString outputDate = statementOutputDate(seams::now().date());
-        const QString statement = shownRowsStatement();
-        const qint64 total = progress ? reportRowCount(statement) : 0;
+        const QString outputDate = reports::statementOutputDate(seams::now().date());
+        const QString statement = reports::shownRowsStatement();
+        const qint64 total = progress ? reports::reportRowCount(statement) : 0;
         QueryRows rows(statement);
         return printStatement(device, std::ref(rows), app::state().view.ViewMode, card, outputDate, progress, total);
     });

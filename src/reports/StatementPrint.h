@@ -9,6 +9,8 @@
 
 class QPagedPaintDevice;
 
+namespace reports {
+
 // The statement font: "ＭＳ ゴシック" where installed, otherwise a monospaced
 // CJK font in which a full-width character is exactly two half-width columns.
 QFont statementFont(int pointSize, bool bold);
@@ -16,6 +18,8 @@ QFont statementFont(int pointSize, bool bold);
 // A4 landscape on the device. A device without an unprintable border of its
 // own (a PDF file) gets margins like a printer's.
 void setStatementPage(QPagedPaintDevice &device);
+
+} // namespace reports
 
 // The print position on the current page of a statement job. The job (the
 // painter) starts with the first line, so that a statement without rows
@@ -40,15 +44,13 @@ private:
 
     QPagedPaintDevice &m_device;
     QPainter m_painter;
-    QFont m_font = statementFont(11, false);
+    QFont m_font = reports::statementFont(11, false);
     double m_y = 0; // print position from the top of the printable area, in device pixels
 };
 
 namespace reports {
 
 void paintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QString &outputDate);
-
-} // namespace reports
 
 // Prints the statement of the rows on the device, A4 landscape. Returns the number of pages
 // printed (0: no rows, no job). Throws Failure when the device refuses the job.
@@ -57,8 +59,6 @@ void paintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QString &ou
 // job is the caller's to abort, from progress, before the job ends).
 qint32 printStatement(QPagedPaintDevice &device, const ReportRowSource &rows, qint16 viewMode, const QString &card,
                       const QString &outputDate, const ReportProgress &progress = {}, qint64 total = 0);
-
-namespace reports {
 
 // The statement of the rows the grid shows (its view condition), dated today
 // by the program's clock; card is the card read's number in view mode 1.

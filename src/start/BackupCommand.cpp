@@ -58,7 +58,7 @@ std::optional<int> parse(QCommandLineParser &parser, const QStringList &args, co
 
 QString historyPath()
 {
-    app::state().programFolder = app::withTrailingSeparator(dataFolder());
+    app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
     return history::databasePath(kDatFile);
 }
 
@@ -82,7 +82,7 @@ int runBackupCommand(const QStringList &args)
         return 1;
     }
     // Never over one of the program's own files.
-    for (const QString &own : {settingsFileName(), history::databasePath(kMstFile)})
+    for (const QString &own : {app::settingsFileName(), history::databasePath(kMstFile)})
         if (QFileInfo::exists(target) && QFileInfo(target).canonicalFilePath() == QFileInfo(own).canonicalFilePath()) {
             err << QStringLiteral("'%1' は PASSLOG 自身のファイルです。別のファイルを指定してください。")
                        .arg(QDir::toNativeSeparators(target))

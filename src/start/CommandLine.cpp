@@ -31,13 +31,13 @@ namespace {
 // nothing again. No window: failures go to the error stream.
 int copyHistoryToServer()
 {
-    app::state().programFolder = app::withTrailingSeparator(dataFolder());
+    app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
     history::openDatabase(kDatFile);
     QTextStream err(stderr);
     qint64 copied = 0;
     QElapsedTimer shown;
     shown.start();
-    const QString failed = expectedFailureOf([&] {
+    const QString failed = app::expectedFailureOf([&] {
         copied = history::copyHistoryToServer([&](qint64 done, qint64 total) {
             if (shown.elapsed() >= 500 || done == total) {
                 err << QStringLiteral("コピー中: %1 / %2件").arg(done).arg(total) << Qt::endl;
@@ -126,7 +126,7 @@ const QList<Subcommand> &subcommands()
 void setApplicationInfo()
 {
     QCoreApplication::setApplicationName(QStringLiteral("PASSLOG"));
-    QCoreApplication::setApplicationVersion(programVersion());
+    QCoreApplication::setApplicationVersion(app::programVersion());
 }
 
 // A first word that is not an option names a subcommand. "--version" and

@@ -52,7 +52,7 @@ QCommandLineOption demoOption()
                                               "（設定ファイルは変更しません）。"));
 }
 
-QStringList demoFolders() { return shippedDataFolders(); }
+QStringList demoFolders() { return app::shippedDataFolders(); }
 
 DemoFiles findDemoFiles(const QStringList &folders)
 {
@@ -115,8 +115,8 @@ QString startDemo(const DemoFiles &files)
     history::usePrivateHistory(history);
     g_emulator = std::move(emulator);
     app::state().demoReaderLink = link;
-    holdSettingsFileForThisRun();
-    setConfiguredPortDeviceForThisRun(link);
+    app::holdSettingsFileForThisRun();
+    reader::setConfiguredPortDeviceForThisRun(link);
     return {};
 }
 
@@ -126,7 +126,7 @@ QString demoReaderLink() { return app::state().demoReaderLink; }
 
 void stopDemo()
 {
-    setConfiguredPortDeviceForThisRun(QString());
+    reader::setConfiguredPortDeviceForThisRun(QString());
     if (const QString folder = app::state().privateHistoryFolder; !folder.isEmpty()) {
         history::closeDatabase(kDatFile); // (closed already by the end sequence)
         history::usePrivateHistory(QString());

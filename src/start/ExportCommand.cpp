@@ -103,8 +103,8 @@ bool parseDateTime(const QString &text, QDate &date, QTime &time)
 int runJob(const QString &kind, const QString &out, bool append, const ViewSelection &selection,
            const QString &sort)
 {
-    app::state().programFolder = app::withTrailingSeparator(dataFolder());
-    const QString saved = app::readProfileString(kSectionMain, QStringLiteral("ViewSort"), settingsFileName());
+    app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
+    const QString saved = app::readProfileString(kSectionMain, QStringLiteral("ViewSort"), app::settingsFileName());
     app::state().viewSort = !sort.isEmpty() ? sort : saved == kIniMissing || saved.isEmpty() ? QStringLiteral("NEW") : saved;
     history::openDatabase(kDatFile, HistoryAccess::ReadOnly);
     history::viewStatement(kTableData, 2, selection); // the view condition of a database read
@@ -113,7 +113,7 @@ int runJob(const QString &kind, const QString &out, bool append, const ViewSelec
         const qint16 mode = append && QFileInfo::exists(out) ? CsvAppend : CsvCreate;
         status = reports::writeCsvFile(out, mode, QString()) ? 0 : 1;
     } else if (kind == kTotals) {
-        status = writeMonthlyCsv(out, shownMonthlyTotals()) ? 0 : 1;
+        status = reports::writeMonthlyCsv(out, reports::shownMonthlyTotals()) ? 0 : 1;
     } else {
         const bool existed = QFileInfo::exists(out);
         CheckedSaveFile file(out);
@@ -128,7 +128,7 @@ int runJob(const QString &kind, const QString &out, bool append, const ViewSelec
             if (pages <= 0)
                 say(QStringLiteral("条件に合う利用履歴がありません。明細表は出力されていません。"));
             else if (!file.commit())
-                say(fileNotWrittenText(QStringLiteral("PDFファイル"), out, existed));
+                say(app::fileNotWrittenText(QStringLiteral("PDFファイル"), out, existed));
             else
                 status = 0;
         }

@@ -75,7 +75,7 @@ int runImportCommand(const QStringList &args)
         f = QFileInfo(f).absoluteFilePath();
     }
 
-    app::state().programFolder = app::withTrailingSeparator(dataFolder());
+    app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
     // A dry run only reads: it neither waits for nor holds up a writer.
     history::openDatabase(kDatFile, parser.isSet(dryRun) ? HistoryAccess::ReadOnly : HistoryAccess::ReadWrite);
     QTextStream out(stdout);
@@ -84,17 +84,17 @@ int runImportCommand(const QStringList &args)
     QString failed;
     if (parser.isSet(dryRun)) {
         bool checked = false;
-        failed = expectedFailureOf([&] { checked = import.check(terminalProgress(QStringLiteral("確認中"))); });
+        failed = app::expectedFailureOf([&] { checked = import.check(terminalProgress(QStringLiteral("確認中"))); });
         if (failed.isEmpty() && checked)
-            out << csvImportSummaryText(import.summary())
+            out << reports::csvImportSummaryText(import.summary())
                 << QStringLiteral("--dry-run: 何も取り込んでいません。") << Qt::endl;
     } else {
         // One reading: every line is checked inside the transaction, and the
         // first bad one rolls everything back.
         qint64 added = 0;
-        failed = expectedFailureOf([&] { added = import.write(terminalProgress(QStringLiteral("取込中"))); });
+        failed = app::expectedFailureOf([&] { added = import.write(terminalProgress(QStringLiteral("取込中"))); });
         if (failed.isEmpty())
-            out << csvImportSummaryText(import.summary()) << added
+            out << reports::csvImportSummaryText(import.summary()) << added
                 << QStringLiteral("件の利用履歴を取り込みました。") << Qt::endl;
     }
     history::closeDatabase(kDatFile);

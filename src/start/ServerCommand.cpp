@@ -51,9 +51,9 @@ int runServerCommand(const QStringList &args)
     static const QRegularExpression plainName(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
     if (!plainName.match(roleName).hasMatch())
         return usageError(QStringLiteral("passlog server: --role には英数字と _ のロール名を指定してください: ") + roleName);
-    app::state().programFolder = app::withTrailingSeparator(dataFolder());
+    app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
     QString grants;
-    const QString failed = expectedFailureOf([&] {
+    const QString failed = app::expectedFailureOf([&] {
         history::initServer();
         grants = history::serverGrants(roleName);
     });

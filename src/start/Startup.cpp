@@ -60,21 +60,21 @@ const QString kWindowTop = QStringLiteral("WindowTop");
 QPoint savedWindowPlace()
 {
     bool leftOk = false, topOk = false;
-    const int left = app::readProfileString(kSectionMain, kWindowLeft, settingsFileName()).toInt(&leftOk);
-    const int top = app::readProfileString(kSectionMain, kWindowTop, settingsFileName()).toInt(&topOk);
+    const int left = app::readProfileString(kSectionMain, kWindowLeft, app::settingsFileName()).toInt(&leftOk);
+    const int top = app::readProfileString(kSectionMain, kWindowTop, app::settingsFileName()).toInt(&topOk);
     return leftOk && topOk ? QPoint(left, top) : kNoPlace;
 }
 
 void saveWindowPlace(const ui::MainWindow &window)
 {
     // (Not worth a warning at the end when the settings file has gone.)
-    if (!window.isVisible() || !QFileInfo::exists(settingsFileName()))
+    if (!window.isVisible() || !QFileInfo::exists(app::settingsFileName()))
         return;
     const QPoint place = window.frameGeometry().topLeft();
     if (place == savedWindowPlace())
         return;
-    saveSetting(kSectionMain, kWindowLeft, QString::number(place.x()));
-    saveSetting(kSectionMain, kWindowTop, QString::number(place.y()));
+    app::saveSetting(kSectionMain, kWindowLeft, QString::number(place.x()));
+    app::saveSetting(kSectionMain, kWindowTop, QString::number(place.y()));
 }
 
 // The main window's size on the screen, its title bar included, in its own
@@ -110,7 +110,7 @@ QString acquireSingleInstance()
         const QString folder = QFileInfo(path).absolutePath();
         const QString reason = !QFileInfo(folder).isDir()
                                    ? QStringLiteral("フォルダー '%1' がありません。").arg(QDir::toNativeSeparators(folder))
-                               : lock->error() == QLockFile::PermissionError || !folderIsWritable(folder)
+                               : lock->error() == QLockFile::PermissionError || !app::folderIsWritable(folder)
                                    ? QStringLiteral("フォルダー '%1' に書き込む権限がありません。")
                                          .arg(QDir::toNativeSeparators(folder))
                                    : QStringLiteral("ファイルを作成できません。");
@@ -247,7 +247,7 @@ void startSequence(ui::MainWindow &window)
         window.optCardNo[0]->setChecked(true);
         ui::fillPrinterList(window);
         // Reader probe: a usable port gets its first polling sequence now.
-        if (reader::portExists(comPortNumber()))
+        if (reader::portExists(app::comPortNumber()))
             reader::pollReader();
         else
             app::showWarning(QStringLiteral("指定されたCOMポートが存在しないか既に使用中ため機器に接続できません。"));
@@ -307,8 +307,8 @@ void initializeWindow(ui::MainWindow &f)
     guarded("basMain_Initialize", [&] {
         f.ProgressBar->hide();
         ui::disableOutputMenuItems(f);
-        f.lblCountValue->setText(recordCountText(0));
-        f.lblSumValue->setText(tollSumText(0));
+        f.lblCountValue->setText(app::recordCountText(0));
+        f.lblSumValue->setText(app::tollSumText(0));
         for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry, f.btnDBRead, f.btnDBDelete,
                                f.btnPrintDefault, f.btnPrintDesktop, f.btnCSVOutput})
             b->setEnabled(false);
@@ -327,7 +327,7 @@ void endSequence(ui::MainWindow *window)
             window->TimerPolling->stop();
             saveWindowPlace(*window);
         }
-        reader::closePort(comPortNumber());
+        reader::closePort(app::comPortNumber());
         history::stopDailyBackup(); // an unfinished copy is made again at the next start
         history::closeDatabase(kMstFile);
         history::closeDatabase(kDatFile);

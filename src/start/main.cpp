@@ -20,7 +20,7 @@ int main(int argc, char *argv[])
     start::setApplicationInfo();
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addPixmap(QPixmap::fromImage(programIcon(size)));
+        icon.addPixmap(QPixmap::fromImage(app::programIcon(size)));
     QApplication::setWindowIcon(icon);
     start::watchSessionEnd();
     const bool demo = QCoreApplication::arguments().contains(QStringLiteral("--") + start::demoOption().names().at(0));

@@ -64,7 +64,7 @@ void AboutDialog::load()
     guarded("frmAbout_Form_Load", [this] {
         setWindowTitle(kAppTitle + QStringLiteral("のバージョン情報"));
         lblTitle->setText(QStringLiteral("利用履歴発行 ") + kAppTitle);
-        lblVersionValue->setText(programVersionText(programVersion()));
+        lblVersionValue->setText(programVersionText(app::programVersion()));
         lblMstVersionValue->setText(history::masterVersionText());
     });
 }

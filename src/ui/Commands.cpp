@@ -43,8 +43,8 @@ void showGrid(MainWindow &f, const QString &source, qint16 viewType, const std::
         for (int c = 0; c < load.columnWidths.size(); ++c)
             grid->setColumnWidth(c, load.columnWidths[c]);
     }
-    f.lblCountValue->setText(recordCountText(load.totals.count));
-    f.lblSumValue->setText(tollSumText(load.totals.sum));
+    f.lblCountValue->setText(app::recordCountText(load.totals.count));
+    f.lblSumValue->setText(app::tollSumText(load.totals.sum));
     showServerState(f);
 }
 
@@ -84,7 +84,7 @@ void fillCardNumbers(MainWindow &f)
     // Without the shared history's server the list holds "0000" alone; the
     // status bar says why.
     QStringList numbers;
-    expectedFailureOf([&] { numbers = history::historyCardNumbers(); });
+    app::expectedFailureOf([&] { numbers = history::historyCardNumbers(); });
     showServerState(f);
     const QString remembered = selectedCardNumber(f);
     f.cboCardSelect->clear();
@@ -127,7 +127,7 @@ void emptyStagingAndGrid(MainWindow &window)
 void enableDBReadIfHistory(MainWindow &window)
 {
     bool any = false;
-    if (!expectedFailureOf([&] { any = history::hasRows(kTableData); }).isEmpty())
+    if (!app::expectedFailureOf([&] { any = history::hasRows(kTableData); }).isEmpty())
         any = true;
     if (any)
         window.btnDBRead->setEnabled(true);
@@ -140,7 +140,7 @@ bool cardReadNotRegistered()
 {
     bool staged = false;
     if (app::state().view.ViewMode == 1)
-        expectedFailureOf([&] { staged = history::hasRows(kTableTemp); });
+        app::expectedFailureOf([&] { staged = history::hasRows(kTableTemp); });
     return staged;
 }
 

@@ -65,7 +65,7 @@ void selectAllCardsFromList(MainWindow &window);
 // The second line of a deletion's completion: "\r\n495件削除しました。".
 inline QString deletedCountText(qint64 rows)
 {
-    return QStringLiteral("\r\n") + groupedNumber(rows) + QStringLiteral("件削除しました。");
+    return QStringLiteral("\r\n") + app::groupedNumber(rows) + QStringLiteral("件削除しました。");
 }
 
 } // namespace ui

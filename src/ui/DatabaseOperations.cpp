@@ -27,7 +27,7 @@
 namespace ui {
 
 namespace {
-const QString kZeroCount = recordCountText(0);
+const QString kZeroCount = app::recordCountText(0);
 } // namespace
 
 void registerCardRead(MainWindow &f)
@@ -56,7 +56,7 @@ void registerCardRead(MainWindow &f)
         disableOutputCommands(f);
         f.fraHFlexGrid->setTitle(kCaptionHistory);
         qint64 registered = 0;
-        const QString refused = expectedFailureOf(
+        const QString refused = app::expectedFailureOf(
             [&] { registered = history::registerStaged(cardNo, busyProgressOf(&f, QStringLiteral("DB登録中…"))); });
         if (!refused.isEmpty() || registered == 0) {
             // Nothing was registered: the card read stays shown for another try.
@@ -100,7 +100,7 @@ void readHistory(MainWindow &f)
             b->setEnabled(false);
         disableOutputCommands(f);
         f.mnuRecordCheck->setEnabled(false);
-        const QString away = expectedFailureOf(
+        const QString away = app::expectedFailureOf(
             [&] { showGrid(f, history::viewStatement(kTableData, 2, currentViewSelection(f)), 2); });
         if (!away.isEmpty()) {
             // The shared history could not be read: an empty grid, and the

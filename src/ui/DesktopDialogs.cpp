@@ -77,7 +77,7 @@ QString realSaveFileDialog(const QString &caption, const QString &initialPath, c
 
 void installDesktopDialogs()
 {
-    installQtTranslations();
+    app::installQtTranslations();
     seams::setMessageBoxHandler(realMessageBox);
     seams::setSaveFileHandler(realSaveFileDialog);
     installRealPrinterList();

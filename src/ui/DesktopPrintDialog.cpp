@@ -195,7 +195,7 @@ void DesktopPrintDialog::printChosenRows()
             return;
         const int printed = deskprint::printRows(deskprint::viewTable(), selected);
         refill();
-        app::showInfo(groupedNumber(printed) + QStringLiteral("件印刷しました。"));
+        app::showInfo(app::groupedNumber(printed) + QStringLiteral("件印刷しました。"));
     });
 }
 

@@ -30,7 +30,7 @@ void showDuplicates(MainWindow &f)
             return;
         showGrid(f, history::duplicatesSql(kNoCardNo, QStringLiteral("SELECT")), 2,
                  busyProgressOf(&f, QStringLiteral("重複レコード検索中…")));
-        if (f.lblCountValue->text() != recordCountText(0)) {
+        if (f.lblCountValue->text() != app::recordCountText(0)) {
             setConditionsEnabled(f, false);
             f.fraHFlexGrid->setTitle(kCaptionDuplicates);
             f.mnuRecordDelete->setEnabled(true);

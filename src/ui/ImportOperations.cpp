@@ -54,7 +54,7 @@ QStringList askFiles(const QString &folder)
 ImportChoice askImport(const CsvImportSummary &summary, const QString &oneCard, const QString &suggestedCard)
 {
     if (g_question)
-        return g_question(csvImportSummaryText(summary), oneCard);
+        return g_question(reports::csvImportSummaryText(summary), oneCard);
     std::unique_ptr<QDialog> box(importSummaryDialog(summary, oneCard, suggestedCard));
     ImportChoice choice;
     choice.import = box->exec() == QDialog::Accepted;
@@ -73,7 +73,7 @@ QDialog *importSummaryDialog(const CsvImportSummary &summary, const QString &one
     box->setWindowTitle(kAppTitle);
     auto *layout = new QVBoxLayout(box);
     layout->addWidget(new QLabel(QStringLiteral("次の利用履歴を取り込みます。"), box));
-    auto *text = new QLabel(csvImportSummaryText(summary, false).trimmed(), box);
+    auto *text = new QLabel(reports::csvImportSummaryText(summary, false).trimmed(), box);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     text->setWordWrap(true);
     layout->addWidget(text);
@@ -169,14 +169,14 @@ void importCsvFiles(MainWindow &f)
             CsvImport &import = *checking;
             bool checked = false;
             QString failed =
-                expectedFailureOf([&] { checked = import.check(progressOf(&f, QStringLiteral("CSV取込の確認中…"))); });
+                app::expectedFailureOf([&] { checked = import.check(progressOf(&f, QStringLiteral("CSV取込の確認中…"))); });
             if (failed.isEmpty() && !checked)
                 return; // stopped
             if (!failed.trimmed().isEmpty()) {
                 app::showWarning(failed);
                 return;
             }
-            QString summary = changed + csvImportSummaryText(import.summary());
+            QString summary = changed + reports::csvImportSummaryText(import.summary());
             if (!card.isEmpty())
                 summary += QStringLiteral("すべての行をカードNO:[") + card + QStringLiteral("]で取り込みます。\n");
             if (import.summary().added == 0) {
@@ -195,7 +195,7 @@ void importCsvFiles(MainWindow &f)
             }
             qint64 added = 0;
             bool filesChanged = false;
-            failed = expectedFailureOf([&] {
+            failed = app::expectedFailureOf([&] {
                 try {
                     added = import.write(progressOf(&f, QStringLiteral("CSV取込中…")));
                 } catch (const CsvFilesChanged &) {
@@ -217,7 +217,7 @@ void importCsvFiles(MainWindow &f)
                 return; // stopped: the history is as it was
             fillCardNumbers(f);
             enableDBReadIfHistory(f);
-            app::showInfo(QStringLiteral("CSV取込が完了しました。") + groupedNumber(added) +
+            app::showInfo(QStringLiteral("CSV取込が完了しました。") + app::groupedNumber(added) +
                                QStringLiteral("件の利用履歴を取り込みました。"));
             return;
         }

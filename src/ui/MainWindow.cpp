@@ -183,7 +183,7 @@ void MainWindow::buildControls()
     lblCardStatus = label(c, "lblCardStatus", QStringLiteral("カード状況"), 120, 8160, 1095);
     lblCardValue = label(c, "lblCardValue", QStringLiteral("未接続"), 1200, 8160, 2895, true);
     lblCount = label(c, "lblCount", QStringLiteral("件数"), 4200, 8160, 495);
-    lblCountValue = label(c, "lblCountValue", recordCountText(0), 4680, 8160, 1215, true, right);
+    lblCountValue = label(c, "lblCountValue", app::recordCountText(0), 4680, 8160, 1215, true, right);
     lblSumMoney = label(c, "lblSumMoney", QStringLiteral("合計金額"), 6000, 8160, 975);
     lblSumValue = label(c, "lblSumValue", QStringLiteral("0円"), 6960, 8160, 1455, true, right);
     lblPrinter = label(c, "lblPrinter", QStringLiteral("プリンタ"), 8520, 8160, 975);

@@ -89,7 +89,7 @@ void addTooltips(MainWindow &w)
 
 QString guideFile()
 {
-    for (const QString &folder : shippedDataFolders()) {
+    for (const QString &folder : app::shippedDataFolders()) {
         const QString path = QDir(folder).filePath(QStringLiteral("passlog-guide.html"));
         if (QFileInfo(path).isFile())
             return path;

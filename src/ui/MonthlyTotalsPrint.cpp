@@ -27,16 +27,16 @@ bool paintMonthlyTotals(QPagedPaintDevice &device, const QList<MonthlyLine> &lin
         if (p > 0 && !device.newPage())
             return false;
         const double line = page.height() / (kMonthlyLinesPerPage + 6.0);
-        painter.setFont(statementFont(14, true));
+        painter.setFont(reports::statementFont(14, true));
         painter.drawText(QRectF(0, 0, page.width(), line * 1.6), Qt::AlignLeft | Qt::AlignVCenter, kTitle);
-        painter.setFont(statementFont(9, false));
+        painter.setFont(reports::statementFont(9, false));
         painter.drawText(QRectF(0, 0, page.width(), line * 1.6), Qt::AlignRight | Qt::AlignVCenter,
                          QStringLiteral("%1 / %2 ページ").arg(p + 1).arg(pages));
         painter.drawText(QRectF(0, line * 1.6, page.width(), line), Qt::AlignLeft | Qt::AlignVCenter, conditions);
 
         const QRectF table(0, line * 3, page.width() * 0.42, line * (kMonthlyLinesPerPage + 1));
         const auto drawRow = [&](int row, const QStringList &fields, bool bold) {
-            QFont font = statementFont(9, bold);
+            QFont font = reports::statementFont(9, bold);
             painter.setFont(font);
             double x = table.left();
             for (int c = 0; c < 5; ++c) {

@@ -64,7 +64,7 @@ const QString kNoCardName = QStringLiteral("(なし)");
 
 QString monthlySetting(const QString &key)
 {
-    const QString value = app::readProfileString(kSectionMonthly, key, settingsFileName());
+    const QString value = app::readProfileString(kSectionMonthly, key, app::settingsFileName());
     return value == kIniMissing ? QString() : value;
 }
 
@@ -80,7 +80,7 @@ QColor cardColor(int i)
 
 QChart *makeChart(const QList<MonthTotal> &months, MonthlyChartMode mode, const QString &card, const QFont &font)
 {
-    const MonthlyChart data = monthlyChartFor(months, mode, card);
+    const MonthlyChart data = reports::monthlyChartFor(months, mode, card);
     auto *chart = new QChart;
     // One bar a month: the cards stacked in it, or the one card.
     QAbstractBarSeries *series = mode == MonthlyChartMode::OneCard ? static_cast<QAbstractBarSeries *>(new QBarSeries(chart))
@@ -113,7 +113,7 @@ QChart *makeChart(const QList<MonthTotal> &months, MonthlyChartMode mode, const 
 
     // Qt's value axis cannot group digits: the ticks are categories of their
     // own, each labelled at its value.
-    const MonthlyScale scale = monthlyScale(data);
+    const MonthlyScale scale = reports::monthlyScale(data);
     auto *y = new QCategoryAxis(chart);
     y->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     y->setRange(double(scale.low), double(scale.high));
@@ -133,7 +133,7 @@ QChart *makeChart(const QList<MonthTotal> &months, MonthlyChartMode mode, const 
             return;
         }
         QToolTip::showText(QCursor::pos(), QStringLiteral("%1　%2　%3")
-                                               .arg(set->label(), data.months[index], yenText(qint64(set->at(index)))));
+                                               .arg(set->label(), data.months[index], reports::yenText(qint64(set->at(index)))));
     });
 
     QFont titleFont = font;
@@ -149,7 +149,7 @@ QChart *makeChart(const QList<MonthTotal> &months, MonthlyChartMode mode, const 
 } // namespace
 
 MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const QString &conditions, MainWindow *window)
-    : QDialog(window), m_months(months), m_lines(monthlyTableLines(months, app::state().viewSort == QLatin1String("NEW"))),
+    : QDialog(window), m_months(months), m_lines(reports::monthlyTableLines(months, app::state().viewSort == QLatin1String("NEW"))),
       m_conditions(conditions), m_window(window)
 {
     setObjectName(QStringLiteral("frmMonthlyTotals"));
@@ -265,8 +265,8 @@ MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const 
     // The size it was closed at, where it still fits the screen.
     const seams::ScreenMetrics screen = seams::screenMetrics();
     const QSize least = minimumSizeHint();
-    const QSize last(leadingNumber(monthlySetting(QStringLiteral("Width"))),
-                     leadingNumber(monthlySetting(QStringLiteral("Height"))));
+    const QSize last(app::leadingNumber(monthlySetting(QStringLiteral("Width"))),
+                     app::leadingNumber(monthlySetting(QStringLiteral("Height"))));
     if (last.width() >= least.width() && last.height() >= least.height() && last.width() <= screen.widthPx &&
         last.height() <= screen.heightPx)
         resize(last);
@@ -347,11 +347,11 @@ void MonthlyTotalsWindow::done(int result)
 {
     // A choice of display: remembered where the settings file is, nothing
     // said where it is not (the program warns of that where settings matter).
-    if (app::fileExists(settingsFileName())) {
-        saveSetting(kSectionMonthly, QStringLiteral("ChartMode"), kModeKeys.value(cboChartMode->currentIndex()));
-        saveSetting(kSectionMonthly, QStringLiteral("ChartCard"), cboChartCard->currentData().toString());
-        saveSetting(kSectionMonthly, QStringLiteral("Width"), QString::number(width()));
-        saveSetting(kSectionMonthly, QStringLiteral("Height"), QString::number(height()));
+    if (app::fileExists(app::settingsFileName())) {
+        app::saveSetting(kSectionMonthly, QStringLiteral("ChartMode"), kModeKeys.value(cboChartMode->currentIndex()));
+        app::saveSetting(kSectionMonthly, QStringLiteral("ChartCard"), cboChartCard->currentData().toString());
+        app::saveSetting(kSectionMonthly, QStringLiteral("Width"), QString::number(width()));
+        app::saveSetting(kSectionMonthly, QStringLiteral("Height"), QString::number(height()));
     }
     QDialog::done(result);
 }
@@ -383,7 +383,7 @@ void MonthlyTotalsWindow::saveCsv()
                 QStringLiteral("同名のファイルが既に存在します。下記ファイルに上書きを行いますか?") +
                 QStringLiteral("\r\n\r\n") + QDir::toNativeSeparators(path)))
             return;
-        if (writeMonthlyCsv(path, m_months))
+        if (reports::writeMonthlyCsv(path, m_months))
             app::showInfo(QStringLiteral("CSV出力が完了しました。") + savedToLine(path));
     });
 }
@@ -394,7 +394,7 @@ void showMonthlyTotals(MainWindow &window)
         if (app::state().view.ViewMode != 2)
             return;
         QList<MonthTotal> months;
-        const QString failed = expectedFailureOf([&] { months = shownMonthlyTotals(); });
+        const QString failed = app::expectedFailureOf([&] { months = reports::shownMonthlyTotals(); });
         if (!failed.isEmpty()) {
             app::showWarning(failed.trimmed());
             return;

@@ -130,19 +130,19 @@ void PortSettingsDialog::load()
         cboPort->clear();
         for (int port = 1; port <= kMaxPortNumber; ++port)
             cboPort->addItem(QStringLiteral("Com") + QString::number(port));
-        selectPort(comPortNumber());
+        selectPort(app::comPortNumber());
 
         reader::connectionLost(0);
         f.TimerPolling->stop();
         app::state().relayMode = 0;
-        reader::closePort(comPortNumber());
+        reader::closePort(app::comPortNumber());
     });
 }
 
 void PortSettingsDialog::searchReader()
 {
     guarded("frmSetComm_btnETCSearch_Click", [this] {
-        const ReaderSearchResult result = reader::searchReader(comPortNumber());
+        const ReaderSearchResult result = reader::searchReader(app::comPortNumber());
         if (result.tooMany())
             app::showWarning(QStringLiteral("複数の機器が見つかりました。") +
                                   QStringLiteral("利用しない機器の電源を切るかパソコンから取り外してください｡ "));
@@ -164,19 +164,19 @@ void PortSettingsDialog::useChosenPort()
         if (!reader::portExists(port)) {
             app::showWarning(QStringLiteral("選択されたCom") + QString::number(port) +
                                   QStringLiteral("は存在しないか既に使用中のため選択できません。") + portNextStep(port));
-            selectPort(comPortNumber());
+            selectPort(app::comPortNumber());
             return;
         }
-        const QString file = settingsFileName();
+        const QString file = app::settingsFileName();
         if (app::fileExists(file)) {
             // Where the number means a device found among those present, the
             // device is written down, so that the number keeps its meaning
             // when adapters are plugged in another order.
             const QString device = seams::portDevice(port);
             app::state().comPort = QString::number(port);
-            saveSetting(kSectionPort, QStringLiteral("ComPort"), app::state().comPort);
+            app::saveSetting(kSectionPort, QStringLiteral("ComPort"), app::state().comPort);
 #ifndef Q_OS_WIN
-            saveSetting(kSectionPort, QStringLiteral("Device") + app::state().comPort, device);
+            app::saveSetting(kSectionPort, QStringLiteral("Device") + app::state().comPort, device);
 #endif
             reader::pollReader();
         } else {

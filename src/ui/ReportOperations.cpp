@@ -88,7 +88,7 @@ void choosePrinter(MainWindow &window, QPrinter &printer)
     if (!app::state().statementPrinter.isEmpty())
         printer.setPrinterName(app::state().statementPrinter);
     printer.setDocName(kDocumentName);
-    setStatementPage(printer);
+    reports::setStatementPage(printer);
 }
 
 // The preview fills the screen, so that a page is read at its width. For a
@@ -135,7 +135,7 @@ void setPdfPreviewPrinter(QPrinter &pages)
 {
     pages.setOutputFormat(QPrinter::PdfFormat);
     pages.setDocName(kDocumentName);
-    setStatementPage(pages);
+    reports::setStatementPage(pages);
 }
 
 // The statement's preview on printer; true if the user printed from it.
@@ -163,7 +163,7 @@ QString askPdfFile(MainWindow &window, const QString &suggested, const char *las
         if (QFileInfo(path).suffix().isEmpty())
             path += QStringLiteral(".pdf");
         setLastFile(window, lastKey, path);
-        if (const QString refusal = documentTargetRefusal(path); !refusal.isEmpty()) {
+        if (const QString refusal = app::documentTargetRefusal(path); !refusal.isEmpty()) {
             app::showWarning(refusal); // and the dialog again
             continue;
         }
@@ -186,12 +186,12 @@ QString printToPdfFile(MainWindow &window, const QString &card)
     // PDF that did not fit on the disk leaves an older file as it was.
     const bool existed = QFileInfo::exists(path);
     CheckedSaveFile file(path);
-    openForWriting(file);
+    app::openForWriting(file);
     const qint32 pages = reports::writeStatementPdf(file, card, {kStatementTitle, kAppTitle}, progressOf(&window, kPrintProgress));
     if (pages == kStatementStopped)
         return {}; // stopped: the unfinished file goes, an older one stays
     if (pages > 0 && !file.commit()) {
-        app::showWarning(fileNotWrittenText(QStringLiteral("PDFファイル"), path, existed));
+        app::showWarning(app::fileNotWrittenText(QStringLiteral("PDFファイル"), path, existed));
         return {};
     }
     return path;
@@ -202,7 +202,7 @@ void setPreviewHandler(PreviewHandler handler) { g_preview = std::move(handler);
 
 QString rememberedFolder(const QString &key, const QString &fallback)
 {
-    const QString folder = app::readProfileString(kSectionMain, key, settingsFileName());
+    const QString folder = app::readProfileString(kSectionMain, key, app::settingsFileName());
     return folder != kIniMissing && !folder.isEmpty() && QFileInfo(folder).isDir() ? app::withTrailingSeparator(folder)
                                                                                      : fallback;
 }
@@ -210,8 +210,8 @@ QString rememberedFolder(const QString &key, const QString &fallback)
 void rememberFolderOf(const QString &key, const QString &file)
 {
     const QString folder = app::withTrailingSeparator(QDir::toNativeSeparators(QFileInfo(file).absolutePath()));
-    if (QFileInfo::exists(settingsFileName()) && folder != rememberedFolder(key, QString()))
-        saveSetting(kSectionMain, key, folder);
+    if (QFileInfo::exists(app::settingsFileName()) && folder != rememberedFolder(key, QString()))
+        app::saveSetting(kSectionMain, key, folder);
 }
 
 QString savedToLine(const QString &path)
@@ -255,17 +255,17 @@ bool printOnChosenPrinter(MainWindow &window, const QString &what, const QString
             return false;
         const bool existed = QFileInfo::exists(path);
         CheckedSaveFile file(path);
-        openForWriting(file);
+        app::openForWriting(file);
         bool painted = false;
         {
             QPdfWriter writer(&file);
             writer.setTitle(what);
             writer.setCreator(kAppTitle);
-            setStatementPage(writer);
+            reports::setStatementPage(writer);
             painted = paint(writer);
         } // the writer finishes the file here
         if (!painted || !file.commit()) {
-            app::showWarning(fileNotWrittenText(QStringLiteral("PDFファイル"), path, existed));
+            app::showWarning(app::fileNotWrittenText(QStringLiteral("PDFファイル"), path, existed));
             return false;
         }
         if (written)
@@ -365,7 +365,7 @@ void exportCsv(MainWindow &f)
             if (path.isEmpty())
                 return; // cancelled: nothing written, the folder stays
             setLastFile(f, kLastCsvFile, path);
-            if (const QString refusal = documentTargetRefusal(path); !refusal.isEmpty()) {
+            if (const QString refusal = app::documentTargetRefusal(path); !refusal.isEmpty()) {
                 app::showWarning(refusal); // and the dialog again
                 continue;
             }
@@ -387,8 +387,8 @@ void exportCsv(MainWindow &f)
         }
         // The folder of the chosen file, remembered for the next export.
         const QString folder = app::withTrailingSeparator(QDir::toNativeSeparators(QFileInfo(path).absolutePath()));
-        if (!saveSetting(kSectionMain, QStringLiteral("CSVPath"), folder) &&
-            !app::fileExists(settingsFileName()))
+        if (!app::saveSetting(kSectionMain, QStringLiteral("CSVPath"), folder) &&
+            !app::fileExists(app::settingsFileName()))
             return; // warned that the settings file is missing; nothing changes
         app::state().csvFolder = folder;
         if (reports::writeCsvFile(path, mode, card, progressOf(&f, kCsvProgress)))

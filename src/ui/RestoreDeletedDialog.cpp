@@ -75,7 +75,7 @@ RestoreDeletedDialog::RestoreDeletedDialog(MainWindow &window) : QDialog(&window
 void RestoreDeletedDialog::reload()
 {
     m_deletions.clear();
-    const QString failed = expectedFailureOf([&] { m_deletions = history::listDeletions(); });
+    const QString failed = app::expectedFailureOf([&] { m_deletions = history::listDeletions(); });
     grdDeletions->setRowCount(int(m_deletions.size()));
     for (int r = 0; r < m_deletions.size(); ++r) {
         const history::Deletion &d = m_deletions[r];
@@ -116,7 +116,7 @@ void RestoreDeletedDialog::restoreChosen()
                                                                     : d.cards.join(QStringLiteral("、")))))
             return;
         history::Restored result;
-        const QString refused = expectedFailureOf(
+        const QString refused = app::expectedFailureOf(
             [&] { result = history::restoreDeletion(d.id, progressOf(&m_window, QStringLiteral("元に戻しています…"))); });
         if (!refused.isEmpty()) {
             if (!refused.trimmed().isEmpty()) // not stopped by the user

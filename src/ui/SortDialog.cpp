@@ -85,7 +85,7 @@ void SortDialog::saveOrder()
             app::state().viewSort = kNewest;
         else if (optPassDate[1]->isChecked())
             app::state().viewSort = kOldest;
-        saveSetting(kSectionMain, QStringLiteral("ViewSort"), app::state().viewSort);
+        app::saveSetting(kSectionMain, QStringLiteral("ViewSort"), app::state().viewSort);
         // The grid again in the new order, from the window's conditions now.
         if (app::state().view.ViewMode == 1) {
             showGrid(m_window, history::viewStatement(kTableTemp, 1, currentViewSelection(m_window)), 1);

@@ -176,7 +176,7 @@ void TestSettings::firstStartCreatesTheFileInOrder()
     QCOMPARE(app::state().comPort, QStringLiteral("1"));
     QVERIFY(!app::state().csvFolder.isEmpty());
     QVERIFY(app::state().csvFolder.endsWith(QDir::separator()));
-    QCOMPARE(settingsFileName(), h.settingsFile());
+    QCOMPARE(app::settingsFileName(), h.settingsFile());
     const QByteArray expected = cp932::encode(QStringLiteral("[PASSLOG]\r\nAppPath=%1\r\nCSVPath=%2\r\nViewSort=NEW\r\n"
                                                              "[RS232C]\r\nComPort=1\r\n")
                                                   .arg(appPath, app::state().csvFolder));
@@ -195,7 +195,7 @@ void TestSettings::handEditedFileIsHonoured()
     QCOMPARE(app::state().csvFolder, QStringLiteral("D:\\出力\\"));
     QCOMPARE(app::state().viewSort, QStringLiteral("OLD"));
     QCOMPARE(app::state().comPort, QStringLiteral("3"));
-    QCOMPARE(comPortNumber(), 3);
+    QCOMPARE(app::comPortNumber(), 3);
 
     // "ERROR" is the reserved default: a stored ERROR reads as absent.
     app::writeProfileString(QStringLiteral("PASSLOG"), QStringLiteral("ViewSort"), QStringLiteral("ERROR"), h.settingsFile());
@@ -226,10 +226,10 @@ void TestSettings::writerDoesNotRecreateADeletedFile()
 {
     TestHarness h;
     app::readSettingsFile();
-    QVERIFY(saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("OLD")));
+    QVERIFY(app::saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("OLD")));
     QCOMPARE(app::readProfileString(kSectionMain, QStringLiteral("ViewSort"), h.settingsFile()), QStringLiteral("OLD"));
     QVERIFY(QFile::remove(h.settingsFile()));
-    QVERIFY(!saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("NEW")));
+    QVERIFY(!app::saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("NEW")));
     QVERIFY(!QFile::exists(h.settingsFile()));
     QCOMPARE(h.messageTexts().last(), h.settingsFile() + QStringLiteral(" が見つかりません。"));
     QCOMPARE(h.messages().last().icon, seams::MsgIcon::Warning);
@@ -244,7 +244,7 @@ void TestSettings::garbageFileDoesNotEndTheProgram()
     garbage += "\n[RS232C]\nComPort=\x82\xA0\xFF\x81\n[PASSLOG\nViewSort\n=\n";
     writeBytes(h.settingsFile(), garbage);
     QVERIFY(!endsProgram([] { app::readSettingsFile(); }));
-    QCOMPARE(comPortNumber(), 0); // an unreadable port value is port 0, which the probe rejects
+    QCOMPARE(app::comPortNumber(), 0); // an unreadable port value is port 0, which the probe rejects
     QVERIFY(h.messages().isEmpty());
 }
 
@@ -261,10 +261,10 @@ void TestSettings::readOnlyFolderKeepsTheDefaults()
     const QString userFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QVERIFY(!endsProgram([] { app::readSettingsFile(); }));
     QCOMPARE(app::state().programFolder, QDir::toNativeSeparators(userFolder) + QDir::separator());
-    QCOMPARE(settingsFileName(), app::state().programFolder + QStringLiteral("passlog.ini"));
-    QVERIFY(QFile::exists(settingsFileName()));
-    QCOMPARE(app::readProfileString(kSectionMain, QStringLiteral("AppPath"), settingsFileName()), app::state().programFolder);
-    QVERIFY(saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("OLD")));
+    QCOMPARE(app::settingsFileName(), app::state().programFolder + QStringLiteral("passlog.ini"));
+    QVERIFY(QFile::exists(app::settingsFileName()));
+    QCOMPARE(app::readProfileString(kSectionMain, QStringLiteral("AppPath"), app::settingsFileName()), app::state().programFolder);
+    QVERIFY(app::saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("OLD")));
     app::readSettingsFile(); // the next start finds it again
     QCOMPARE(app::state().viewSort, QStringLiteral("OLD"));
 
@@ -273,8 +273,8 @@ void TestSettings::readOnlyFolderKeepsTheDefaults()
     QVERIFY(!endsProgram([] { app::readSettingsFile(); }));
     QCOMPARE(app::state().viewSort, QStringLiteral("NEW"));
     QCOMPARE(app::state().comPort, QStringLiteral("1"));
-    QVERIFY(!QFile::exists(settingsFileName()));
-    QVERIFY(!saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("OLD")));
+    QVERIFY(!QFile::exists(app::settingsFileName()));
+    QVERIFY(!app::saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("OLD")));
     qputenv("XDG_DATA_HOME", savedDataHome);
     if (savedDataHome.isEmpty())
         qunsetenv("XDG_DATA_HOME");
@@ -295,7 +295,7 @@ void TestSettings::leadingNumberOfComPort()
 {
     QFETCH(QString, text);
     QFETCH(int, number);
-    QCOMPARE(leadingNumber(text), number);
+    QCOMPARE(app::leadingNumber(text), number);
 }
 
 QTEST_MAIN(TestSettings)

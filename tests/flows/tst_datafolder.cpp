@@ -38,7 +38,7 @@ struct UserFolders {
         qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
         qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
     }
-    QString dataFolder() const { return userDataFolder(); }
+    QString dataFolder() const { return app::userDataFolder(); }
 };
 } // namespace
 
@@ -115,7 +115,7 @@ private slots:
         } restore{program};
         QVERIFY(QFile::setPermissions(program, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
                                                    QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther));
-        QVERIFY2(!folderIsWritable(program), "the program folder is still writable");
+        QVERIFY2(!app::folderIsWritable(program), "the program folder is still writable");
 
         FLOW_START(f);
         QVERIFY(f.readCard());
@@ -134,8 +134,8 @@ private slots:
         QVERIFY(!exists(program, QStringLiteral("passlog.ini")));
         QVERIFY(!exists(program, QStringLiteral("ETC_DAT.sqlite")));
         // The settings file names the folder in use; saves go there.
-        QVERIFY(app::readProfileString(QStringLiteral("PASSLOG"), QStringLiteral("AppPath"), settingsFileName()) == app::state().programFolder);
-        QVERIFY(saveSetting(QStringLiteral("PASSLOG"), QStringLiteral("ViewSort"), QStringLiteral("OLD")));
+        QVERIFY(app::readProfileString(QStringLiteral("PASSLOG"), QStringLiteral("AppPath"), app::settingsFileName()) == app::state().programFolder);
+        QVERIFY(app::saveSetting(QStringLiteral("PASSLOG"), QStringLiteral("ViewSort"), QStringLiteral("OLD")));
         // The user's folder holds the user's trips: owner only.
         QCOMPARE(QFileInfo(data).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
 #else

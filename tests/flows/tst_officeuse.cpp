@@ -106,7 +106,7 @@ private slots:
         QVERIFY(Flow::click(f.w->btnDBRead));
         QCOMPARE(f.gridRows(), 3);
 
-        const QStringList loaded = installQtTranslations();
+        const QStringList loaded = app::installQtTranslations();
         QCOMPARE(QCoreApplication::translate("QAbstractFileIconProvider", "Folder"), QStringLiteral("フォルダ"));
         QVERIFY2(loaded.contains(QDir(QLibraryInfo::path(QLibraryInfo::TranslationsPath)).filePath("qtbase_ja.qm")),
                  qPrintable(loaded.join(' ')));

@@ -179,7 +179,7 @@ private slots:
         });
         f.w->mnuPort->trigger();
         QVERIFY(!driver.stayedOpen);
-        QCOMPARE(f.harness.messageTexts(), QStringList{settingsFileName() + " が見つかりません。"});
+        QCOMPARE(f.harness.messageTexts(), QStringList{app::settingsFileName() + " が見つかりません。"});
         QCOMPARE(app::state().comPort, QStringLiteral("1"));
         QVERIFY(!QFile::exists(f.harness.settingsFile()));
         QVERIFY(f.w->TimerPolling->isActive());

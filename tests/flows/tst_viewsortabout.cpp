@@ -117,7 +117,7 @@ private slots:
         QVERIFY(QFile::remove(f.harness.settingsFile()));
         f.harness.clearMessages();
         runSetSort(f, 1);
-        QCOMPARE(f.harness.messageTexts(), QStringList{settingsFileName() + " が見つかりません。"});
+        QCOMPARE(f.harness.messageTexts(), QStringList{app::settingsFileName() + " が見つかりません。"});
         QCOMPARE(app::state().viewSort, QStringLiteral("OLD"));
         QCOMPARE(f.gridColumn("ご利用日"), (QStringList{"2024/01/01", "2024/01/02"}));
         QVERIFY(!QFile::exists(f.harness.settingsFile()));

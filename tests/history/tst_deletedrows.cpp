@@ -175,7 +175,7 @@ private slots:
         QCOMPARE(rowsOf("ETC_DATA"), all);
         QCOMPARE(countOf("ETC_DELETED"), 0);
         QVERIFY(history::listDeletions().isEmpty());
-        const QString gone = expectedFailureOf([&] { history::restoreDeletion(list[0].id); });
+        const QString gone = app::expectedFailureOf([&] { history::restoreDeletion(list[0].id); });
         QVERIFY2(gone.contains("元に戻せませんでした") && gone.contains("何も変更していません"), qPrintable(gone));
         QCOMPARE(rowsOf("ETC_DATA"), all);
 
@@ -233,7 +233,7 @@ private slots:
         QCOMPARE(deleteShownCard("0003"), qint64(2));
         QCOMPARE(countOf("ETC_DELETED", "DELETE_ID='" + first + "'"), 0);
         QCOMPARE(countOf("ETC_DELETED"), 6);
-        QVERIFY(!expectedFailureOf([&] { history::restoreDeletion(first); }).isEmpty());
+        QVERIFY(!app::expectedFailureOf([&] { history::restoreDeletion(first); }).isEmpty());
         QCOMPARE(countOf("ETC_DATA"), 0);
 
         // A shorter keep time from the settings file; values it cannot be are 30.
@@ -304,7 +304,7 @@ private slots:
             int asked = 0;
             QVERIFY(stopAt < 20);
             history::Restored back;
-            const QString stopped = expectedFailureOf([&] {
+            const QString stopped = app::expectedFailureOf([&] {
                 back = history::restoreDeletion(id, [&](qint64, qint64) { return ++asked < stopAt; });
             });
             if (stopped.isEmpty()) {
@@ -319,7 +319,7 @@ private slots:
         QCOMPARE(rowsOf("ETC_DATA"), all);
 
         // A delete stopped: nothing deleted, nothing kept.
-        QVERIFY(!expectedFailureOf([&] { deleteShownCard("0001", [] { return false; }); }).isEmpty());
+        QVERIFY(!app::expectedFailureOf([&] { deleteShownCard("0001", [] { return false; }); }).isEmpty());
         QCOMPARE(rowsOf("ETC_DATA"), all);
         QCOMPARE(countOf("ETC_DELETED"), 0);
         QVERIFY(h->messages().isEmpty());
@@ -358,7 +358,7 @@ private slots:
         history::openDatabase(kDatFile);
         QVERIFY(history::historyCardNumbers().isEmpty()); // the connection itself is refused
         closeDatabases();
-        const QString refused = expectedFailureOf([] { initServer(); });
+        const QString refused = app::expectedFailureOf([] { initServer(); });
         QVERIFY2(refused.contains("ETC_DELETED") && refused.contains("delete_id の型が integer"), qPrintable(refused));
         QVERIFY2(!h->messages().isEmpty() && h->messages()[0].text.contains("ETC_DELETED"),
                  qPrintable(h->messageTexts().join('\n')));
@@ -379,7 +379,7 @@ static int child(const QString &folder, const QString &id, qint64 goAt)
     history::openDatabase(kMstFile);
     QThread::msleep(qMax<qint64>(0, goAt - QDateTime::currentMSecsSinceEpoch()));
     history::Restored back;
-    const QString refused = expectedFailureOf([&] { back = history::restoreDeletion(id); });
+    const QString refused = app::expectedFailureOf([&] { back = history::restoreDeletion(id); });
     if (refused.isEmpty())
         std::printf("restored %lld\n", static_cast<long long>(back.restored));
     else

@@ -22,7 +22,7 @@ class TestGrid : public QObject {
     }
     QString labels() const
     {
-        return recordCountText(last.totals.count) + ' ' + tollSumText(last.totals.sum);
+        return app::recordCountText(last.totals.count) + ' ' + app::tollSumText(last.totals.sum);
     }
     HistoryGridModel *model() const { return grid.get(); }
     QStringList headers() const

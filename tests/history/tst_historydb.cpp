@@ -258,12 +258,12 @@ private slots:
         history::openDatabase(kDatFile);
         QVERIFY(history::isOpen(DbConnection::History));
         QCOMPARE(h->messages().size(), before);
-        const QString refused = expectedFailureOf([] { history::requireSoundHistory(); });
+        const QString refused = app::expectedFailureOf([] { history::requireSoundHistory(); });
         QVERIFY2(refused.contains(QStringLiteral("壊れています")) && refused.contains(QDir::toNativeSeparators(path)),
                  qPrintable(refused));
-        QCOMPARE(expectedFailureOf([] { history::runStatement("DELETE * FROM ETC_DATA WHERE カードNO='1234';"); }),
+        QCOMPARE(app::expectedFailureOf([] { history::runStatement("DELETE * FROM ETC_DATA WHERE カードNO='1234';"); }),
                  refused);
-        QCOMPARE(expectedFailureOf([] { history::stageRecords({CardRecord{}, CardRecord{}}, {}); }), refused);
+        QCOMPARE(app::expectedFailureOf([] { history::stageRecords({CardRecord{}, CardRecord{}}, {}); }), refused);
         history::closeDatabase(kDatFile);
         QVERIFY(!QFile::exists(path + "-closed"));
         QCOMPARE(fileHash(path), damaged);

@@ -677,7 +677,7 @@ private slots:
         QCOMPARE(serverCount(), 6);
         QVERIFY2(h->messages().isEmpty(), qPrintable(h->messageTexts().join('\n')));
         // The day-to-day role cannot set the server up: said, nothing changed.
-        QVERIFY(!expectedFailureOf([] { history::initServer(); }).isEmpty());
+        QVERIFY(!app::expectedFailureOf([] { history::initServer(); }).isEmpty());
         closeDatabases();
         serverAdminExec("GRANT CREATE ON SCHEMA public TO PUBLIC");
     }
@@ -696,7 +696,7 @@ private slots:
         for (int attempt = 0; attempt < 2; ++attempt) {
             history::openDatabase(kDatFile);
             QVERIFY(history::historyCardNumbers().isEmpty());
-            const QString refused = expectedFailureOf([] { history::initServer(); });
+            const QString refused = app::expectedFailureOf([] { history::initServer(); });
             closeDatabases();
             QCOMPARE(h->messages().size(), 1);
             for (const QString &text : {h->messages()[0].text, refused})

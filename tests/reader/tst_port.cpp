@@ -259,7 +259,7 @@ private slots:
         QCOMPARE(seams::portDevice(1), QStringLiteral("/dev/ttyS0"));
         QCOMPARE(seams::portDevice(16), QStringLiteral("/dev/ttyS15"));
         app::writeProfileString(QStringLiteral("RS232C"), QStringLiteral("Device3"), QStringLiteral("/dev/ttyUSB0"),
-                                settingsFileName());
+                                app::settingsFileName());
         QCOMPARE(seams::portDevice(3), QStringLiteral("/dev/ttyUSB0"));
         QCOMPARE(seams::portDevice(4), QStringLiteral("/dev/ttyS3"));
 #else

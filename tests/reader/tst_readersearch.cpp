@@ -93,7 +93,7 @@ private slots:
     {
         seams::setPortDeviceHandler({});
         app::state().programFolder = harness->programFolder() + QLatin1Char('/');
-        QFile ini(settingsFileName());
+        QFile ini(app::settingsFileName());
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write("[RS232C]\r\nComPort=1\r\nDevice3=/dev/ttyUSB1\r\n");
         ini.close();
@@ -107,7 +107,7 @@ private slots:
         QCOMPARE(seams::portDevice(0), QString());
 
         // A key fixes the number to its device whatever else is plugged in.
-        app::writeProfileString(kSectionPort, "Device4", "/dev/ttyUSB0", settingsFileName());
+        app::writeProfileString(kSectionPort, "Device4", "/dev/ttyUSB0", app::settingsFileName());
         seams::setSerialDeviceLister([] { return QStringList{"/dev/ttyUSB0", "/dev/ttyUSB2"}; });
         QCOMPARE(seams::portDevice(1), QStringLiteral("/dev/ttyUSB2"));
         QCOMPARE(seams::portDevice(4), QStringLiteral("/dev/ttyUSB0"));
@@ -120,7 +120,7 @@ private slots:
         QVERIFY(adapter.started());
         seams::setPortDeviceHandler({});
         app::state().programFolder = harness->programFolder() + QLatin1Char('/');
-        QFile ini(settingsFileName());
+        QFile ini(app::settingsFileName());
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write("[RS232C]\r\nComPort=1\r\nDevice1=/nonexistent/ttyPASSLOG1\r\n");
         ini.close();

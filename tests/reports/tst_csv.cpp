@@ -13,7 +13,7 @@ namespace {
 // A source that gives `good` rows of the shown view and then fails as the database would.
 ReportRowSource failingAfter(int good)
 {
-    auto rows = std::make_shared<QueryRows>(shownRowsStatement());
+    auto rows = std::make_shared<QueryRows>(reports::shownRowsStatement());
     return [rows, good](ReportRow &row) mutable {
         if (good-- == 0)
             throw Failure(3021, QStringLiteral("BOF と EOF のいずれかが True になっているか、現在のレコードが削除されています。"));
@@ -97,7 +97,7 @@ private slots:
 
     // The shown rows of the history file are read straight from SQLite and
     // encoded from UTF-8; rows given as values (the server's way) go through
-    // Qt's driver and csvLine(). Both must give the same bytes for any value.
+    // Qt's driver and reports::csvLine(). Both must give the same bytes for any value.
     void historyFileMatchesQtDriver()
     {
         const QList<QVariantMap> rows{
@@ -122,7 +122,7 @@ private slots:
             const QString card = viewMode == 1 ? QStringLiteral("1\"2ｱ") : QString();
             QVERIFY(reports::writeCsvFile(target, CsvCreate, card));
             const QByteArray fromFile = readAll(target);
-            QueryRows viaDriver(shownRowsStatement());
+            QueryRows viaDriver(reports::shownRowsStatement());
             QVERIFY(reports::writeCsvFile(target, CsvCreate, std::ref(viaDriver), viewMode, card));
             const QByteArray fromDriver = readAll(target);
             QCOMPARE(fromFile.count("\r\n"), qsizetype(rows.size()));

@@ -88,7 +88,7 @@ qint64 rowCount()
 QString importFiles(const QStringList &files, const QString &card = QString(), qint64 *added = nullptr,
                     CsvImportSummary *summary = nullptr)
 {
-    return expectedFailureOf([&] {
+    return app::expectedFailureOf([&] {
         CsvImport import(files, card);
         QVERIFY(import.check());
         if (summary)
@@ -291,7 +291,7 @@ private slots:
         QVERIFY(failed.contains(QStringLiteral("何も取り込まれていません")));
         QCOMPARE(rowCount(), qint64(0));
         // The command line's one reading writes as it checks: rolled back.
-        const QString unchecked = expectedFailureOf([&] { CsvImport({a, b}).write(); });
+        const QString unchecked = app::expectedFailureOf([&] { CsvImport({a, b}).write(); });
         QCOMPARE(unchecked, failed);
         QCOMPARE(rowCount(), qint64(0));
     }
@@ -338,7 +338,7 @@ private slots:
             QVERIFY2(failed.contains(QStringLiteral("カードNO「") + card +
                                      QStringLiteral("」は取り込みに使えません。0000 以外の4桁の数字")),
                      qPrintable(failed));
-            QCOMPARE(expectedFailureOf([&] { CsvImport({a}, card).write(); }), failed);
+            QCOMPARE(app::expectedFailureOf([&] { CsvImport({a}, card).write(); }), failed);
             QCOMPARE(rowCount(), qint64(0));
         }
         qint64 added = 0;
@@ -451,7 +451,7 @@ private slots:
         writeFile(other, tomeiLine("3333") + tomeiLine("3333") + tomeiLine("3333"));
         QVERIFY(QFile::remove(a) && QFile::rename(other, a)); // replaced, as an editor saves
         bool changed = false;
-        expectedFailureOf([&] {
+        app::expectedFailureOf([&] {
             try {
                 import.write();
             } catch (const CsvFilesChanged &) {
@@ -514,7 +514,7 @@ private slots:
         QStringList gates = column("SELECT ITC_OUT_GATE FROM ETC_DATA");
         gates.sort();
         QCOMPARE(gates, (QStringList{"厚木", "厚木?", "厚木😀"}));
-        QCOMPARE(csvImportSummaryText(s).count(QStringLiteral("UTF-8 として読みました")), 1);
+        QCOMPARE(reports::csvImportSummaryText(s).count(QStringLiteral("UTF-8 として読みました")), 1);
         QCOMPARE(column("SELECT 入口料金所 || '/' || 通行料金 FROM ETC_DATA WHERE カードNO='5678'").value(0), QStringLiteral("東名高速道路 東京/1320円"));
     }
 };

@@ -31,7 +31,7 @@ namespace {
 GridTotals gridTotals()
 {
     GridTotals t;
-    QSqlQuery q = history::execute(DbConnection::History, history::gridTotalsSql(shownRowsStatement()));
+    QSqlQuery q = history::execute(DbConnection::History, history::gridTotalsSql(reports::shownRowsStatement()));
     if (q.next()) {
         t.count = q.value(0).toLongLong();
         t.sum = q.value(1).toLongLong();
@@ -120,7 +120,7 @@ QString printedText(const MonthlyTotalsWindow &w, const QList<MonthTotal> &month
         QPdfWriter writer(pdf);
         writer.setPageSize(QPageSize(QPageSize::A4));
         writer.setPageOrientation(QPageLayout::Landscape);
-        if (!paintMonthlyTotals(writer, monthlyTableLines(months, true), QString(), *w.chtTotals))
+        if (!paintMonthlyTotals(writer, reports::monthlyTableLines(months, true), QString(), *w.chtTotals))
             return QStringLiteral("<not printed>");
     }
     QProcess run;
@@ -176,7 +176,7 @@ private slots:
         for (const View &v : {View{"0000"}, View{"1111"}, View{"2222"},
                               View{"0000", "2024/04/01-00:00:00", "2024/05/01-23:59:59"}}) {
             viewOf(v.card, v.from, v.to);
-            const QList<MonthTotal> months = shownMonthlyTotals();
+            const QList<MonthTotal> months = reports::shownMonthlyTotals();
             qint64 allCount = 0, allSum = 0;
             for (const QString &card : {QStringLiteral("1111"), QStringLiteral("2222")}) {
                 qint64 count = 0, sum = 0;
@@ -198,7 +198,7 @@ private slots:
         }
 
         viewOf("0000");
-        const QList<MonthTotal> months = shownMonthlyTotals();
+        const QList<MonthTotal> months = reports::shownMonthlyTotals();
         QCOMPARE(months.size(), 6);
         QCOMPARE(months[1].card, QStringLiteral("1111"));
         QCOMPARE(months[1].month, QStringLiteral("2024/04"));
@@ -213,29 +213,29 @@ private slots:
         QCOMPARE(months[5].sum, 900);
 
         // The table: months newest first under NEW, a total per card and one for all.
-        const QList<MonthlyLine> lines = monthlyTableLines(months, true);
+        const QList<MonthlyLine> lines = reports::monthlyTableLines(months, true);
         QCOMPARE(lines.size(), 6 + 2 + 1);
         QCOMPARE(lines[0].fields, (QStringList{"1111", "2024/05", "2", "-300円", "0"}));
         QCOMPARE(lines[3].kind, MonthlyLine::CardTotal);
         QCOMPARE(lines[3].fields, (QStringList{"1111", "合計", "7", "4,000,001,020円", "2"}));
         QCOMPARE(lines[8].kind, MonthlyLine::GrandTotal);
         QCOMPARE(lines[8].fields, (QStringList{"全カード", "合計", "12", "4,000,002,900円", "4"}));
-        QCOMPARE(monthlyTableLines(months, false)[0].fields.at(1), QStringLiteral("2024/03"));
-        QCOMPARE(yenText(-1234567), QStringLiteral("-1,234,567円"));
-        QCOMPARE(yenText(999), QStringLiteral("999円"));
+        QCOMPARE(reports::monthlyTableLines(months, false)[0].fields.at(1), QStringLiteral("2024/03"));
+        QCOMPARE(reports::yenText(-1234567), QStringLiteral("-1,234,567円"));
+        QCOMPARE(reports::yenText(999), QStringLiteral("999円"));
 
         // The CSV file: ascending whatever the order given, no totals.
         QList<MonthTotal> reversed(months.rbegin(), months.rend());
-        QCOMPARE(monthlyCsv(reversed),
+        QCOMPARE(reports::monthlyCsv(reversed),
                  cp932::encode("カードNO,年月,件数,合計金額,円以外件数\r\n"
                                "\"1111\",\"2024/03\",1,1320,0\r\n\"1111\",\"2024/04\",4,4000000000,2\r\n"
                                "\"1111\",\"2024/05\",2,-300,0\r\n\"2222\",\"2024/03\",2,0,2\r\n"
                                "\"2222\",\"2024/04\",1,980,0\r\n\"2222\",\"2024/05\",2,900,0\r\n"));
         const QString file = QDir(h->programFolder()).filePath("totals.csv");
-        QVERIFY(writeMonthlyCsv(file, months));
+        QVERIFY(reports::writeMonthlyCsv(file, months));
         QFile written(file);
         QVERIFY(written.open(QIODevice::ReadOnly));
-        QCOMPARE(written.readAll(), monthlyCsv(months));
+        QCOMPARE(written.readAll(), reports::monthlyCsv(months));
     }
 
     // At most twelve cards by their totals, the others as "その他"; no more
@@ -247,7 +247,7 @@ private slots:
             for (const char *month : {"2024/01", "2024/02"})
                 months << MonthTotal{QStringLiteral("%1").arg(c, 4, 10, QLatin1Char('0')), month, 1, c * 100, 0};
         months << MonthTotal{"0001", "2023/12", 1, 5000, 0}; // card 1 largest with this
-        const MonthlyChart chart = monthlyChart(months);
+        const MonthlyChart chart = reports::monthlyChart(months);
         QCOMPARE(chart.months, (QStringList{"2023/12", "2024/01", "2024/02"}));
         QCOMPARE(chart.series.size(), 13);
         QCOMPARE(chart.series[0].name, QStringLiteral("0001"));
@@ -255,8 +255,8 @@ private slots:
         QCOMPARE(chart.series[1].name, QStringLiteral("0014"));
         QCOMPARE(chart.series[12].name, kOtherCards);
         QCOMPARE(chart.series[12].sums, (QList<qint64>{0, 200 + 300, 200 + 300})); // cards 2 and 3
-        QCOMPARE(monthlyChart(months.mid(0, 4)).series.size(), 2);
-        QVERIFY(monthlyChart({}).series.isEmpty());
+        QCOMPARE(reports::monthlyChart(months.mid(0, 4)).series.size(), 2);
+        QVERIFY(reports::monthlyChart({}).series.isEmpty());
     }
 
     // 3 and 20 cards over a year at the window's first size: every month
@@ -264,19 +264,19 @@ private slots:
     // the month's totals; the choice and the size back at the next opening.
     void chartReadableAndRemembered()
     {
-        QCOMPARE(monthlyScale(MonthlyChart{{"2024/05"}, {{"1111", {38000000}}}}).labels(),
+        QCOMPARE(reports::monthlyScale(MonthlyChart{{"2024/05"}, {{"1111", {38000000}}}}).labels(),
                  (QStringList{"0", "10,000,000", "20,000,000", "30,000,000", "40,000,000"}));
         // Stacked: the positive parts up, the negative ones down.
-        QCOMPARE(monthlyScale(MonthlyChart{{"2024/04", "2024/05"}, {{"1111", {1320, -300}}, {"2222", {980, -450}}}})
+        QCOMPARE(reports::monthlyScale(MonthlyChart{{"2024/04", "2024/05"}, {{"1111", {1320, -300}}, {"2222", {980, -450}}}})
                      .labels(),
                  (QStringList{"-1,000", "0", "1,000", "2,000", "3,000"}));
-        QCOMPARE(monthlyScale(MonthlyChart{}).labels(), (QStringList{"0", "200", "400", "600", "800", "1,000"}));
+        QCOMPARE(reports::monthlyScale(MonthlyChart{}).labels(), (QStringList{"0", "200", "400", "600", "800", "1,000"}));
 
-        QVERIFY(app::writeProfileString(kSectionMain, "ViewSort", "NEW", settingsFileName()));
+        QVERIFY(app::writeProfileString(kSectionMain, "ViewSort", "NEW", app::settingsFileName()));
         for (int cards : {3, 20}) {
             // The window as first opened (not as the last round left it).
-            app::writeProfileString("MONTHLY", "Width", "", settingsFileName());
-            app::writeProfileString("MONTHLY", "ChartMode", "", settingsFileName());
+            app::writeProfileString("MONTHLY", "Width", "", app::settingsFileName());
+            app::writeProfileString("MONTHLY", "ChartMode", "", app::settingsFileName());
             const QList<MonthTotal> year = cardsOverAYear(cards);
             auto w = std::make_unique<MonthlyTotalsWindow>(year, QStringLiteral("カードNO: 全カード"));
             w->show();
@@ -336,7 +336,7 @@ private slots:
 
             w->resize(1000 + cards, 700);
             w->cmdClose->click();
-            QCOMPARE(app::readProfileString("MONTHLY", "ChartMode", settingsFileName()), QStringLiteral("CARD"));
+            QCOMPARE(app::readProfileString("MONTHLY", "ChartMode", app::settingsFileName()), QStringLiteral("CARD"));
             MonthlyTotalsWindow again(year, QString());
             QCOMPARE(again.chartMode(), MonthlyChartMode::OneCard);
             QCOMPARE(again.cboChartCard->currentText(), QStringLiteral("2119"));
@@ -345,7 +345,7 @@ private slots:
             // Closed with Esc or the window's ×: kept as well.
             again.cboChartMode->setCurrentIndex(int(MonthlyChartMode::AllStacked));
             again.reject();
-            QCOMPARE(app::readProfileString("MONTHLY", "ChartMode", settingsFileName()), QStringLiteral("STACKED"));
+            QCOMPARE(app::readProfileString("MONTHLY", "ChartMode", app::settingsFileName()), QStringLiteral("STACKED"));
         }
         // Three years in the window at its smallest: the chart scrolls, no
         // month is cut short.
@@ -368,8 +368,8 @@ private slots:
 
         // A size the screen cannot hold and a choice the window does not
         // know are not taken back.
-        app::writeProfileString("MONTHLY", "Width", "5000", settingsFileName());
-        app::writeProfileString("MONTHLY", "ChartMode", "BARS", settingsFileName());
+        app::writeProfileString("MONTHLY", "Width", "5000", app::settingsFileName());
+        app::writeProfileString("MONTHLY", "ChartMode", "BARS", app::settingsFileName());
         MonthlyTotalsWindow tooWide(cardsOverAYear(3), QString());
         QCOMPARE(tooWide.chartMode(), MonthlyChartMode::TopCards);
         QVERIFY(tooWide.width() < 1280);

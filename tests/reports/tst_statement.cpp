@@ -27,8 +27,8 @@ void addRecords(const QString &table, const QString &card, int n, int firstDay =
 
 Statement shownStatement(const QString &card = QStringLiteral("1234"))
 {
-    QueryRows rows(shownRowsStatement());
-    return buildStatement(std::ref(rows), app::state().view.ViewMode, card, QDate(2010, 6, 3));
+    QueryRows rows(reports::shownRowsStatement());
+    return reports::buildStatement(std::ref(rows), app::state().view.ViewMode, card, QDate(2010, 6, 3));
 }
 
 QStringList subtotal(const QString &card, const QString &count, const QString &sum)
@@ -67,9 +67,9 @@ private slots:
 
     void header()
     {
-        QCOMPARE(statementOutputDate(QDate(2024, 5, 1)), QStringLiteral(" 2024年 5月 1日"));
-        QCOMPARE(statementOutputDate(QDate(2024, 12, 31)), QStringLiteral(" 2024年12月31日"));
-        const QStringList lines = statementHeaderLines(12, statementOutputDate(QDate(2010, 6, 3)));
+        QCOMPARE(reports::statementOutputDate(QDate(2024, 5, 1)), QStringLiteral(" 2024年 5月 1日"));
+        QCOMPARE(reports::statementOutputDate(QDate(2024, 12, 31)), QStringLiteral(" 2024年12月31日"));
+        const QStringList lines = reports::statementHeaderLines(12, reports::statementOutputDate(QDate(2010, 6, 3)));
         QCOMPARE(lines.size(), 5);
         QCOMPARE(lines[TitleLine], blanks(10) + "ＥＴＣ利用履歴明細表" + blanks(20));
         QCOMPARE(lines[DateLine], blanks(110) + "出力日： 2010年 6月 3日");
@@ -83,12 +83,12 @@ private slots:
     // One complete record block and subtotal, column for column.
     void recordBlock()
     {
-        const QStringList lines = statementRecordLines(
+        const QStringList lines = reports::statementRecordLines(
             [] {
                 ReportRow r;
                 const QVariantMap m = tomeiRecord();
                 for (int c = 0; c < int(ReportColumn::Count); ++c)
-                    r.values[c] = m.value(reportColumnName(ReportColumn(c)));
+                    r.values[c] = m.value(reports::reportColumnName(ReportColumn(c)));
                 return r;
             }(),
             "1234");
@@ -98,8 +98,8 @@ private slots:
                                "  東名高速道路 厚木" + blanks(23));
         QCOMPARE(cp932::width(lines[0]), 146);
         QCOMPARE(cp932::width(lines[1]), 146);
-        QCOMPARE(statementSubtotalLines("1234", 3, 1500), subtotal("1234", " 3", " 1500"));
-        QCOMPARE(statementSubtotalLines("1234", 1, -500), subtotal("1234", " 1", "-500"));
+        QCOMPARE(reports::statementSubtotalLines("1234", 3, 1500), subtotal("1234", " 3", " 1500"));
+        QCOMPARE(reports::statementSubtotalLines("1234", 1, -500), subtotal("1234", " 1", "-500"));
     }
 
     void pages_data()
@@ -129,7 +129,7 @@ private slots:
                  subtotal("1234", " " + QString::number(records), " " + QString::number(sum)));
         QCOMPARE(s.pages.last().number, qint32(bodyLines.size()));
         if (bodyLines.size() > 1)
-            QCOMPARE(statementHeaderLines(2, s.outputDate)[PageLine], blanks(126) + "    2頁");
+            QCOMPARE(reports::statementHeaderLines(2, s.outputDate)[PageLine], blanks(126) + "    2頁");
         // Oldest first: the first block of page 2 is the 21st record.
         if (records > 20)
             QCOMPARE(s.pages[1].body[1].left(10), QStringLiteral("2024/01/21"));
@@ -211,7 +211,7 @@ private slots:
     {
         addRecords("ETC_DATA", "1111", 2);
         showView(0); // nothing shown: nothing printed, whatever the history holds
-        QVERIFY(shownRowsStatement().isEmpty());
+        QVERIFY(reports::shownRowsStatement().isEmpty());
         QCOMPARE(shownStatement(QString()).pages.size(), 0);
         historyExec("DELETE FROM ETC_DATA");
         showView(2);

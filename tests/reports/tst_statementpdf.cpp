@@ -134,16 +134,16 @@ private slots:
         const QString masterCharacters = addMasterCharacters();
         QVERIFY(masterCharacters.size() > 50);
         showView(2);
-        QueryRows rows(shownRowsStatement());
-        const Statement statement = buildStatement(std::ref(rows), 2, QString(), QDate(2010, 6, 3));
+        QueryRows rows(reports::shownRowsStatement());
+        const Statement statement = reports::buildStatement(std::ref(rows), 2, QString(), QDate(2010, 6, 3));
         const qint32 pageCount = qint32(statement.pages.size());
         QVERIFY(pageCount >= 3);
 
         QTemporaryDir dir;
         QFile file(dir.filePath("statement.pdf"));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        QueryRows again(shownRowsStatement());
-        QCOMPARE(writeStatementPdf(file, std::ref(again), 2, QString(), statement.outputDate, {"明細", "PASSLOG"}),
+        QueryRows again(reports::shownRowsStatement());
+        QCOMPARE(reports::writeStatementPdf(file, std::ref(again), 2, QString(), statement.outputDate, {"明細", "PASSLOG"}),
                  pageCount);
         file.close();
 
@@ -162,7 +162,7 @@ private slots:
         for (int i = 0; i < pageCount; ++i) {
             const StatementPage &page = statement.pages[i];
             QCOMPARE(linesOf(pages[i].split('\n')),
-                     linesOf(statementHeaderLines(page.number, statement.outputDate) + page.body));
+                     linesOf(reports::statementHeaderLines(page.number, statement.outputDate) + page.body));
         }
         const QString all = pages.join('\n');
         for (const QChar c : all)
@@ -193,13 +193,13 @@ private slots:
         const QString painted = dir.filePath("painted.pdf"), written = dir.filePath("written.pdf");
         {
             QPdfWriter pdf(painted);
-            QueryRows rows(shownRowsStatement());
-            QCOMPARE(printStatement(pdf, std::ref(rows), 2, QString(), " 2010年 6月 3日"), qint32(3));
+            QueryRows rows(reports::shownRowsStatement());
+            QCOMPARE(reports::printStatement(pdf, std::ref(rows), 2, QString(), " 2010年 6月 3日"), qint32(3));
         }
         QFile file(written);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        QueryRows rows(shownRowsStatement());
-        QCOMPARE(writeStatementPdf(file, std::ref(rows), 2, QString(), " 2010年 6月 3日", {}), qint32(3));
+        QueryRows rows(reports::shownRowsStatement());
+        QCOMPARE(reports::writeStatementPdf(file, std::ref(rows), 2, QString(), " 2010年 6月 3日", {}), qint32(3));
         file.close();
         for (int n : {1, 3}) {
             const QImage a = pageImage(painted, n, dir.filePath("a")), b = pageImage(written, n, dir.filePath("b"));

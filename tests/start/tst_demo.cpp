@@ -173,8 +173,8 @@ void TestDemo::demoRunReadsTheSampleCardWithoutTouchingTheSettings()
     QCOMPARE(found.found, QList<int>{1});
 
     // What the dialogs save stays in memory.
-    QVERIFY(saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("NEW")));
-    QVERIFY(saveSetting(kSectionPort, QStringLiteral("Device1"), link));
+    QVERIFY(app::saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("NEW")));
+    QVERIFY(app::saveSetting(kSectionPort, QStringLiteral("Device1"), link));
     QCOMPARE(readAll(h.settingsFile()), settings);
 
     // The end sequence ends the emulator, its link and the port's override.

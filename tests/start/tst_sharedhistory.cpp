@@ -37,7 +37,7 @@ QStringList onServer(const QString &sql)
             qFatal("test cluster: %s", qPrintable(db.lastError().text()));
         if (sql.isEmpty()) { // a new, empty shared history
             history::runScript(db, QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED"));
-            history::runScript(db, serverSchemaSql());
+            history::runScript(db, history::serverSchemaSql());
         } else {
             QSqlQuery q(db);
             if (!q.exec(sql))

@@ -163,9 +163,9 @@ void TestStartup::lockThatCannotBeTakenSaysWhy()
     QVERIFY(QDir().mkdir(closed, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     // Root writes any folder, though not the kernel's (where they are mounted).
     for (const QString kernels : {QStringLiteral("/sys"), QStringLiteral("/proc")})
-        if (folderIsWritable(closed))
+        if (app::folderIsWritable(closed))
             closed = kernels;
-    if (folderIsWritable(closed))
+    if (app::folderIsWritable(closed))
         QSKIP("no folder here refuses a new file");
     const QString missing = dir.filePath(QStringLiteral("missing"));
     for (const auto &[folder, reason] : {std::pair{missing, QStringLiteral("がありません。")},

@@ -200,7 +200,7 @@ private slots:
         QVERIFY(w->mnuMonthlyTotals->isEnabled());
         disableOutputCommands(*w);
         QVERIFY(!w->mnuMonthlyTotals->isEnabled());
-        MonthlyTotalsWindow window(shownMonthlyTotals(), QString());
+        MonthlyTotalsWindow window(reports::shownMonthlyTotals(), QString());
         chosen << path("window-totals.csv");
         window.saveCsv();
         QCOMPARE(run({"export", "totals", "--out", path("cli-totals.csv")}).status, 0);
@@ -378,7 +378,7 @@ private slots:
                  qPrintable(h->messageTexts().join('|')));
         QVERIFY(!h->messageTexts().join('|').contains(QStringLiteral("完了")));
         h->clearMessages();
-        QVERIFY(!writeMonthlyCsv(path("links/soft.sqlite"), shownMonthlyTotals()));
+        QVERIFY(!reports::writeMonthlyCsv(path("links/soft.sqlite"), reports::shownMonthlyTotals()));
         QVERIFY(h->messageTexts().value(0).contains(QStringLiteral("このプログラムが使っているファイルです")));
         QVERIFY(readAll(history).startsWith(QByteArray("SQLite format 3", 16)));
         QCOMPARE(column("SELECT COUNT(*) FROM ETC_DATA"), QStringList{"6"});
@@ -455,7 +455,7 @@ private slots:
         // The window's monthly totals onto the full device: warned, not reported as written.
         h->clearMessages();
         readView("0000");
-        QVERIFY(!writeMonthlyCsv(full, shownMonthlyTotals()));
+        QVERIFY(!reports::writeMonthlyCsv(full, reports::shownMonthlyTotals()));
         QVERIFY(h->messageTexts().value(0).contains(QStringLiteral("書き込めませんでした")));
     }
 

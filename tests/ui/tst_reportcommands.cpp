@@ -457,8 +457,8 @@ private slots:
         const QString target = QDir(folder("csv")).filePath("history.csv");
         chosen << target;
         exportCsv(*w);
-        QCOMPARE(h->messageTexts(), QStringList{settingsFileName() + " が見つかりません。"});
-        QVERIFY(QFileInfo(settingsFileName()).isAbsolute());
+        QCOMPARE(h->messageTexts(), QStringList{app::settingsFileName() + " が見つかりません。"});
+        QVERIFY(QFileInfo(app::settingsFileName()).isAbsolute());
         QCOMPARE(app::state().csvFolder, before);
         QVERIFY(!QFileInfo::exists(target));
         QVERIFY(!QFileInfo::exists(h->settingsFile()));
