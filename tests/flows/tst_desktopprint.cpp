@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QTreeWidget>
@@ -88,13 +89,21 @@ class tst_desktopprint : public QObject {
         return opened;
     }
 
-    static QStringList printFrames(Flow &f)
+    // The print frames the emulator received since the last call. The
+    // emulator logs a frame on its own time: with `expected`, waits up to 5 s
+    // for that many to show up in its log (never for fewer).
+    static QStringList printFrames(Flow &f, int expected = 0)
     {
         QStringList frames;
-        for (const QString &line : f.emulator.takeLines(QStringLiteral("rx ")))
-            if (line.startsWith(QStringLiteral("02 43 4F 4D 32 3A")))
-                frames << line;
-        return frames;
+        const QDeadlineTimer deadline(expected > 0 ? 5000 : 0);
+        for (;;) {
+            for (const QString &line : f.emulator.takeLines(QStringLiteral("rx ")))
+                if (line.startsWith(QStringLiteral("02 43 4F 4D 32 3A")))
+                    frames << line;
+            if (frames.size() >= expected || deadline.hasExpired())
+                return frames;
+            QTest::qWait(20);
+        }
     }
 
     static QList<int> historyFlags()
@@ -175,7 +184,7 @@ private slots:
             QCOMPARE(dates(d), QStringList({"2024/01/02", "2024/01/01"}));
             selectRows(d, {0});
             QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
-            QCOMPARE(printFrames(f).size(), 1);
+            QCOMPARE(printFrames(f, 1).size(), 1);
             QCOMPARE(dates(d), QStringList({"2024/01/01"}));
             QCOMPARE(marks(d), QStringList({"未-"}));
             QTest::mouseClick(d.chkPrint, Qt::LeftButton);
@@ -184,7 +193,7 @@ private slots:
             // A printed record can be printed again.
             selectRows(d, {0, 2});
             QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
-            QCOMPARE(printFrames(f).size(), 2);
+            QCOMPARE(printFrames(f, 2).size(), 2);
             QCOMPARE(marks(d), QStringList({"済+", "済+", "済+"}));
         }));
         QCOMPARE(historyFlags(), QList<int>({1, 1, 1}));
@@ -204,7 +213,7 @@ private slots:
             selectRows(d, {0, 1, 2});
             QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
             QCOMPARE(f.harness.messageTexts(), QStringList({kPaperOut, "1件印刷しました。"}));
-            QCOMPARE(printFrames(f).size(), 2);
+            QCOMPARE(printFrames(f, 2).size(), 2);
             QCOMPARE(marks(d), QStringList({"済+", "未-", "未-"}));
             QVERIFY(d.cmdPrint->isEnabled() && d.cmdExit->isEnabled() && d.ListView->isEnabled());
         }));
@@ -234,7 +243,7 @@ private slots:
             QVERIFY(!closedWhilePrinting);
             QVERIFY(!f.w->TimerPolling->isActive());
             QCOMPARE(f.harness.messageTexts(), QStringList({kPrinterSilent, kPrinterSilent, "0件印刷しました。"}));
-            QCOMPARE(printFrames(f).size(), 2);
+            QCOMPARE(printFrames(f, 2).size(), 2);
             QCOMPARE(marks(d), QStringList({"済+", "未-", "未-"}));
         }));
         QVERIFY(f.idle());
