@@ -1,14 +1,15 @@
 #pragma once
 // What the program keeps in memory from one operation to the next, in one
-// place: the settings read at the start, the state of the reader link and
-// what the grid shows. Nothing else in the program is kept between
-// operations except the open connections (history/Database.h) and the reader
-// link's port and card table (reader/ReaderLink.h), which the application
-// object owns.
+// place: the settings held for the run, the reader link's counters, what the
+// grid shows, the demo's private files and the history connection's
+// bookkeeping. Besides it only objects with an owner keep state: the reader
+// link with its port and card table (reader/ReaderLink.h, owned by the
+// application object), Qt's database connections (history/Database.cpp) and
+// the start sequence's window and instance lock (start/Startup.cpp).
 //
-// The state of the run is app::state(). A test, or the demo, that needs a
-// clean state of its own opens an app::StateScope: until the scope ends
-// app::state() is a fresh ProgramState, and the one before comes back after.
+// The state of the run is app::state(). A test that needs a clean state of
+// its own opens an app::StateScope (every TestHarness does): until the scope
+// ends app::state() is a fresh ProgramState, and the one before comes back.
 
 #include <QDate>
 #include <QString>
