@@ -74,9 +74,9 @@ int main(int argc, char **argv)
     reader::pollReader(); // finds the relay unit, as the main window's polling does
     const bool relayFound = app::state().relayMode == 2;
     app::state().relayMode = 0;              // as the print window leaves it
-    const QList<DesktopPrintRow> rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
+    const QList<deskprint::DesktopPrintRow> rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
     QStringList statements;
-    for (const DesktopPrintRow &row : rows)
+    for (const deskprint::DesktopPrintRow &row : rows)
         statements << deskprint::printRowSql(kTableData, row);
     emulator.forgetLines();
 

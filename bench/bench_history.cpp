@@ -188,7 +188,7 @@ void measureImport()
     history::resetViewCondition();
     app::state().view.ViewMode = 2;
     app::state().view.CardNo = "0000";
-    if (!reports::writeCsvFile(csv, CsvCreate, QString()))
+    if (!reports::writeCsvFile(csv, reports::CsvCreate, QString()))
         qFatal("export failed");
     history::closeDatabase(kDatFile);
 
@@ -197,14 +197,14 @@ void measureImport()
     // The command line: one reading, every line checked inside the transaction.
     QElapsedTimer t;
     t.start();
-    CsvImport import({csv});
+    reports::CsvImport import({csv});
     const qint64 added = import.write();
     const double ours = t.nsecsElapsed() / 1e9;
     print("import_1m_s", ours);
     print("import_added", QString::number(added));
     // The window reads the files once more before, for what it shows.
     t.restart();
-    CsvImport again({csv});
+    reports::CsvImport again({csv});
     if (!again.check() || again.summary().present != added)
         qFatal("the check of the same file found other records");
     print("import_check_1m_s", t.nsecsElapsed() / 1e9);
@@ -237,8 +237,8 @@ void measureSize(qint64 rows)
 
     QElapsedTimer t;
     t.start();
-    HistoryGridModel model;
-    const GridLoad load = history::loadGrid(model, history::viewStatement(kTableData, 2, allCards), 2);
+    history::HistoryGridModel model;
+    const history::GridLoad load = history::loadGrid(model, history::viewStatement(kTableData, 2, allCards), 2);
     print("read_and_grid_load_seconds_" + n, t.elapsed() / 1000.0);
     print("grid_rows_" + n, QString::number(model.rowCount()));
 
@@ -277,7 +277,7 @@ void measureSize(qint64 rows)
 
     // The duplicate display as the window runs it: the grid load of the statement.
     t.restart();
-    HistoryGridModel duplicateGrid;
+    history::HistoryGridModel duplicateGrid;
     history::loadGrid(duplicateGrid, history::duplicatesSql("0000", "SELECT"), 2);
     const double display = t.nsecsElapsed() / 1e9;
     print("duplicate_display_seconds_" + n, display);

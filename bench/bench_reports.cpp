@@ -178,8 +178,8 @@ int main(int argc, char *argv[])
         print("pdf_seconds_" + n, t.elapsed() / 1000.0);
         print("pdf_pages_" + n, QString::number(pages));
         print("pdf_bytes_" + n, QString::number(QFileInfo(pdfPath).size()));
-        QueryRows rows(reports::shownRowsStatement());
-        const qint32 laidOut = reports::composeStatement(std::ref(rows), 2, QString(), [](const StatementPage &) {});
+        reports::QueryRows rows(reports::shownRowsStatement());
+        const qint32 laidOut = reports::composeStatement(std::ref(rows), 2, QString(), [](const reports::StatementPage &) {});
         same = same && pages == laidOut && pages > 0 && ownPages == laidOut;
         if (size == 100000) {
             print("statement_pages_per_s", QString::number(ownPages / ownSeconds, 'f', 0));
@@ -188,7 +188,7 @@ int main(int argc, char *argv[])
 
         const QString csvPath = dir.filePath("history.csv");
         t.restart();
-        reports::writeCsvFile(csvPath, CsvCreate, QString());
+        reports::writeCsvFile(csvPath, reports::CsvCreate, QString());
         const double csvSeconds = t.nsecsElapsed() / 1e9;
         print("csv_seconds_" + n, csvSeconds);
         print("csv_rows_" + n, QString::number(lines(csvPath)));
@@ -218,7 +218,7 @@ int main(int argc, char *argv[])
     QElapsedTimer t;
     t.start();
     qint64 reports = 0;
-    reports::writeCsvFile(csvPath, CsvCreate, QString(), [&](qint64, qint64) { return ++reports > 0; });
+    reports::writeCsvFile(csvPath, reports::CsvCreate, QString(), [&](qint64, qint64) { return ++reports > 0; });
     const double csvSeconds = t.nsecsElapsed() / 1e9;
     const QString shellPath = dir.filePath("sqlite3-iconv-1m.csv");
     QProcess shell;
@@ -231,8 +231,8 @@ int main(int argc, char *argv[])
     const QString genericPath = dir.filePath("history-1m-qt.csv");
     t.restart();
     {
-        QueryRows rows(reports::shownRowsStatement());
-        reports::writeCsvFile(genericPath, CsvCreate, std::ref(rows), 2, QString());
+        reports::QueryRows rows(reports::shownRowsStatement());
+        reports::writeCsvFile(genericPath, reports::CsvCreate, std::ref(rows), 2, QString());
     }
     print("csv_1m_qt_driver_s", t.nsecsElapsed() / 1e9);
     QFile a(csvPath), b(genericPath);

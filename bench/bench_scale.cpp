@@ -121,7 +121,7 @@ struct StoreFigures {
     QStringList firstRow, lastRow;
 };
 
-QStringList rowOf(const HistoryGridModel &m, int row)
+QStringList rowOf(const history::HistoryGridModel &m, int row)
 {
     QStringList cells;
     for (int c = 0; c < m.columnCount(); ++c)
@@ -138,10 +138,10 @@ StoreFigures measureGrid(const QString &name)
     card.TypedCardNo = kCard;
     const QString sql = history::viewStatement(kTableData, 2, card);
 
-    HistoryGridModel model;
+    history::HistoryGridModel model;
     QElapsedTimer t;
     t.start();
-    const GridLoad load = history::loadGrid(model, sql, 2);
+    const history::GridLoad load = history::loadGrid(model, sql, 2);
     f.firstRow = rowOf(model, 0); // what the window shows at once
     f.open = t.nsecsElapsed() / 1e9;
     f.count = load.totals.count;
@@ -152,7 +152,7 @@ StoreFigures measureGrid(const QString &name)
     const int pages = 200;
     for (int p = 1; p <= pages; ++p) {
         t.restart();
-        model.cell(p * HistoryGridModel::kPageRows, 0);
+        model.cell(p * history::HistoryGridModel::kPageRows, 0);
         const double s = t.nsecsElapsed() / 1e9;
         total += s;
         f.pageMax = qMax(f.pageMax, s);
@@ -161,7 +161,7 @@ StoreFigures measureGrid(const QString &name)
     // The scroll bar dragged to the end, then one page up from there.
     t.restart();
     f.lastRow = rowOf(model, model.rowCount() - 1);
-    model.cell(model.rowCount() - 1 - HistoryGridModel::kPageRows, 0);
+    model.cell(model.rowCount() - 1 - history::HistoryGridModel::kPageRows, 0);
     f.jumpEnd = t.nsecsElapsed() / 1e9;
     // And to the middle, which first steps over the keys in between.
     t.restart();

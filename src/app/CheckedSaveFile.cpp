@@ -80,7 +80,7 @@ QString app::documentTargetRefusal(const QString &path)
     return {};
 }
 
-void app::openForWriting(CheckedSaveFile &file)
+void app::openForWriting(app::CheckedSaveFile &file)
 {
     if (file.open(QIODevice::WriteOnly))
         return;
@@ -90,14 +90,14 @@ void app::openForWriting(CheckedSaveFile &file)
                           file.errorString());
 }
 
-CheckedSaveFile::CheckedSaveFile(const QString &target, Kind kind)
+app::CheckedSaveFile::CheckedSaveFile(const QString &target, Kind kind)
     : m_target(target), m_kind(kind), m_file(target), m_plain(target)
 {
 }
 
-CheckedSaveFile::~CheckedSaveFile() { CheckedSaveFile::close(); }
+app::CheckedSaveFile::~CheckedSaveFile() { app::CheckedSaveFile::close(); }
 
-bool CheckedSaveFile::open(OpenMode mode)
+bool app::CheckedSaveFile::open(OpenMode mode)
 {
     if ((mode & ReadOnly) || !(mode & WriteOnly))
         return false;
@@ -127,7 +127,7 @@ bool CheckedSaveFile::open(OpenMode mode)
     return QIODevice::open(QIODevice::WriteOnly | QIODevice::Unbuffered);
 }
 
-void CheckedSaveFile::close()
+void app::CheckedSaveFile::close()
 {
     // commit() after cancelWriting() removes the temporary file and keeps the target.
     if (m_file.isOpen()) {
@@ -141,7 +141,7 @@ void CheckedSaveFile::close()
         QIODevice::close();
 }
 
-bool CheckedSaveFile::writeOut(const char *data, qint64 len)
+bool app::CheckedSaveFile::writeOut(const char *data, qint64 len)
 {
     // A full disk may take part of a write and refuse the rest; only a write
     // that took every byte counts as done.
@@ -154,7 +154,7 @@ bool CheckedSaveFile::writeOut(const char *data, qint64 len)
     return true;
 }
 
-qint64 CheckedSaveFile::writeData(const char *data, qint64 len)
+qint64 app::CheckedSaveFile::writeData(const char *data, qint64 len)
 {
     if (m_failed || !device().isOpen())
         return -1;
@@ -169,7 +169,7 @@ qint64 CheckedSaveFile::writeData(const char *data, qint64 len)
     return len;
 }
 
-bool CheckedSaveFile::commit()
+bool app::CheckedSaveFile::commit()
 {
     if (!device().isOpen())
         return false;

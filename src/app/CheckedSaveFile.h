@@ -28,6 +28,8 @@
 #include <filesystem>
 #include <functional>
 
+namespace app {
+
 class CheckedSaveFile : public QIODevice {
 public:
     enum class Kind {
@@ -73,8 +75,6 @@ private:
     bool m_failed = false;
     bool m_refused = false;
 };
-
-namespace app {
 
 // A path as the standard library's file system functions take it.
 std::filesystem::path fileSystemPath(const QString &path);

@@ -124,7 +124,7 @@ bool writeLines(const QString &file, QList<QByteArray> lines)
     // Written to a temporary file and renamed only when every byte is written,
     // so neither a crash nor a full disk ever leaves half a file.
     const bool existed = QFile::exists(file);
-    CheckedSaveFile f(file, CheckedSaveFile::Kind::ProgramFile);
+    app::CheckedSaveFile f(file, app::CheckedSaveFile::Kind::ProgramFile);
     if (!f.open(QIODevice::WriteOnly))
         return false;
     // A new file holds private settings (folders of the user): readable by its

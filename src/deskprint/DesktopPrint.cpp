@@ -142,7 +142,7 @@ QString deskprint::listSql(const QString &tableName, qint16 unprintedOnly)
     });
 }
 
-QString deskprint::printRowSql(const QString &tableName, const DesktopPrintRow &row)
+QString deskprint::printRowSql(const QString &tableName, const deskprint::DesktopPrintRow &row)
 {
     return guarded("frmPrintDesktop_MakePrintDesktopSQL", [&] {
         if (row.values.size() != kDisplayColumns.size())
@@ -159,10 +159,10 @@ QString deskprint::printRowSql(const QString &tableName, const DesktopPrintRow &
     });
 }
 
-QList<DesktopPrintRow> deskprint::listRows(const QString &sql)
+QList<deskprint::DesktopPrintRow> deskprint::listRows(const QString &sql)
 {
     return guarded("frmPrintDesktop_MDBtoListView", [&] {
-        QList<DesktopPrintRow> rows;
+        QList<deskprint::DesktopPrintRow> rows;
         QSqlQuery q = history::execute(DbConnection::History, sql);
         const QSqlRecord fields = q.record();
         QList<int> columns;
@@ -170,7 +170,7 @@ QList<DesktopPrintRow> deskprint::listRows(const QString &sql)
             columns << fields.indexOf(name);
         const int flag = fields.indexOf(QStringLiteral("PRINT_FLAG"));
         while (q.next()) {
-            DesktopPrintRow row;
+            deskprint::DesktopPrintRow row;
             row.printed = flag >= 0 && q.value(flag).toBool();
             for (int i = 0; i < columns.size(); ++i) {
                 const QVariant value = columns[i] >= 0 ? q.value(columns[i]) : QVariant();
@@ -186,7 +186,7 @@ QList<DesktopPrintRow> deskprint::listRows(const QString &sql)
     });
 }
 
-QString deskprint::nullRowWarning(const DesktopPrintRow &row)
+QString deskprint::nullRowWarning(const deskprint::DesktopPrintRow &row)
 {
     if (row.nullColumns.isEmpty())
         return {};
@@ -277,10 +277,10 @@ qint16 deskprint::sendToPrinter(const QString &sql, bool *acknowledged)
     });
 }
 
-int deskprint::printRows(const QString &tableName, const QList<DesktopPrintRow> &rows)
+int deskprint::printRows(const QString &tableName, const QList<deskprint::DesktopPrintRow> &rows)
 {
     int printedRows = 0;
-    for (const DesktopPrintRow &row : rows) {
+    for (const deskprint::DesktopPrintRow &row : rows) {
         if (const QString refusal = deskprint::nullRowWarning(row); !refusal.isEmpty()) {
             app::showWarning(refusal);
             continue;

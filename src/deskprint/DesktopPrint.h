@@ -24,6 +24,8 @@ inline const QString kNotPrintedMark = QStringLiteral("未");
 inline const QString kPaperOut = QStringLiteral("用紙切れです。卓上プリンタに用紙を補充してください。");
 inline const QString kPrinterSilent = QStringLiteral("卓上プリンタからの応答がありません。");
 
+namespace deskprint {
+
 // One row of the list: the record's PRINT_FLAG and its display columns
 // カードNO, ご利用日, 通過時間, 通行料金, 車種, 入口料金所, 出口料金所 as text
 // (a Null as an empty text), with the names of the columns that are Null.
@@ -33,8 +35,6 @@ struct DesktopPrintRow {
     QStringList nullColumns;
     QString mark() const { return printed ? kPrintedMark : kNotPrintedMark; }
 };
-
-namespace deskprint {
 
 // The table the main grid shows: "ETC_TEMP" after a card read (ViewMode 1),
 // "ETC_DATA" for a history view (ViewMode 2).

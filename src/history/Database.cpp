@@ -220,9 +220,9 @@ void history::runScript(QSqlDatabase db, const QString &script)
     }
 }
 
-HistoryServer history::serverSetting()
+history::HistoryServer history::serverSetting()
 {
-    HistoryServer server;
+    history::HistoryServer server;
     const QString file = app::settingsFileName();
     auto read = [&](const char *key) {
         const QString value = app::readProfileString(kSectionDatabase, QString::fromLatin1(key), file);
@@ -240,7 +240,7 @@ HistoryServer history::serverSetting()
     return server;
 }
 
-QString HistoryServer::describe() const
+QString history::HistoryServer::describe() const
 {
     return QStringLiteral("PostgreSQL ") + (host.isEmpty() ? QStringLiteral("localhost") : host) +
            (port > 0 ? QLatin1Char(':') + QString::number(port) : QString()) + QLatin1Char('/') + name;
@@ -251,7 +251,7 @@ namespace {
 // The shared history named by the settings when the history file was opened,
 // and why the last attempt to reach it failed (empty while connected, and
 // before the first attempt).
-std::optional<HistoryServer> g_server;
+std::optional<history::HistoryServer> g_server;
 std::function<void()> g_serverListener;
 
 void serverStateChanged()
@@ -274,7 +274,7 @@ const QString kSessionLockTimeout = QStringLiteral("10s");
 
 const QString kSqlStateLockTimeout = QStringLiteral("55P03");
 
-QString serverAwayText(const HistoryServer &server, const QString &reason)
+QString serverAwayText(const history::HistoryServer &server, const QString &reason)
 {
     return history::serverConnectSentence(reason) + QStringLiteral(" (") + server.describe() + QStringLiteral(") ") +
            reason.trimmed();
@@ -297,7 +297,7 @@ QString conninfoValue(const QString &value)
 
 // The options of the connection to server; a setting the client library
 // could not use is refused here, naming the key and what it takes.
-QString serverOptions(const HistoryServer &server)
+QString serverOptions(const history::HistoryServer &server)
 {
     QString options = kServerOptions;
     // One try of the plain connection (with TLS when the server offers it),
@@ -326,7 +326,7 @@ QString serverOptions(const HistoryServer &server)
     return options;
 }
 
-QSqlDatabase addServerConnection(const HistoryServer &server, const QString &name)
+QSqlDatabase addServerConnection(const history::HistoryServer &server, const QString &name)
 {
     const QString options = serverOptions(server); // refused before a connection is made
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
@@ -369,7 +369,7 @@ const QString kNoServerTable = QStringLiteral("テーブル ETC_DATA があり�
 const QString kDeletedTableProblem = QStringLiteral("ETC_DELETED の列: ");
 
 // The columns of table with their types, as the catalogue names them.
-QHash<QString, QString> serverColumnTypes(QSqlDatabase db, const HistoryServer &server, const QString &table)
+QHash<QString, QString> serverColumnTypes(QSqlDatabase db, const history::HistoryServer &server, const QString &table)
 {
     QSqlQuery q(db);
     // (From the system catalogue itself: information_schema's view of it
@@ -403,7 +403,7 @@ void checkColumn(const QHash<QString, QString> &types, const ServerColumn &c, QS
 // brings it up to date).
 // (Also run on the start's background thread: nothing here touches the
 // program's own connection or state.)
-QString serverShapeProblem(QSqlDatabase db, const HistoryServer &server, bool withoutRowUid = false)
+QString serverShapeProblem(QSqlDatabase db, const history::HistoryServer &server, bool withoutRowUid = false)
 {
     const QHash<QString, QString> types = serverColumnTypes(db, server, QStringLiteral("etc_data"));
     if (types.isEmpty())
@@ -426,7 +426,7 @@ QString serverShapeProblem(QSqlDatabase db, const HistoryServer &server, bool wi
     return wrong.isEmpty() ? QString() : kDeletedTableProblem + wrong.join(QStringLiteral("、"));
 }
 
-[[noreturn]] void refuseShape(const HistoryServer &server, const QString &problem)
+[[noreturn]] void refuseShape(const history::HistoryServer &server, const QString &problem)
 {
     const bool missing = problem == kNoServerTable;
     if (problem.startsWith(kDeletedTableProblem))
@@ -447,7 +447,7 @@ QString serverShapeProblem(QSqlDatabase db, const HistoryServer &server, bool wi
 // Connects to the shared history under the connection name given and makes
 // sure its table has the program's shape, reading the catalogue only: a
 // day-to-day role needs no right to create anything.
-void openServer(const HistoryServer &server, const QString &name = kServerConnection)
+void openServer(const history::HistoryServer &server, const QString &name = kServerConnection)
 {
     QSqlDatabase db = addServerConnection(server, name);
     try {
@@ -543,7 +543,7 @@ bool namesHistoryTable(const QString &source)
 
 } // namespace
 
-void history::openDatabase(const QString &fileName, HistoryAccess access)
+void history::openDatabase(const QString &fileName, history::HistoryAccess access)
 {
     guarded("basAccess_MDBOpen", [&] {
         app::setProgramFilesSource(databaseFiles);
@@ -557,7 +557,7 @@ void history::openDatabase(const QString &fileName, HistoryAccess access)
         // A read takes no lock and changes nothing: not the schema, not the
         // rows' identities, not the clean-end stamp. Only a folder without a
         // history yet gets one made, as by any other start.
-        const bool forReading = history && access == HistoryAccess::ReadOnly && holdsHistoryTable(path);
+        const bool forReading = history && access == history::HistoryAccess::ReadOnly && holdsHistoryTable(path);
         // The masters ship with the program: a missing file is a failure, and
         // opening it must not leave an empty database behind.
         if (!history && !QFileInfo(path).isFile())
@@ -618,7 +618,7 @@ void history::openDatabase(const QString &fileName, HistoryAccess access)
                     // operation that needs it connects (the window's start
                     // tries in the background), and each operation after a
                     // failure tries to reach it again.
-                    const HistoryServer server = history::serverSetting();
+                    const history::HistoryServer server = history::serverSetting();
                     g_server.reset();
                     app::state().serverAway.clear();
                     if (server.shared)
@@ -725,7 +725,7 @@ void history::throwServerError(const QSqlError &error)
                     probe.lastError().nativeErrorCode() == QLatin1String("25P02"); // in a failed transaction
         }
     }
-    const HistoryServer server = g_server.value_or(history::serverSetting());
+    const history::HistoryServer server = g_server.value_or(history::serverSetting());
     bool ok = false;
     long number = error.nativeErrorCode().toLong(&ok);
     if (!ok)
@@ -765,7 +765,7 @@ void history::connectServerInBackground(std::function<void()> done)
         return;
     auto attempt = std::make_unique<BackgroundTry>();
     BackgroundTry *raw = attempt.get();
-    const HistoryServer server = *g_server;
+    const history::HistoryServer server = *g_server;
     const int round = ++app::state().serverConnectRound;
     raw->thread = QThread::create([raw, server] {
         const QString name = QStringLiteral("passlog_server_background");
@@ -815,7 +815,7 @@ void lockInTries(QSqlDatabase db, const QString &statement, const std::function<
             history::throwServerError(refused);
         history::runText(q, QStringLiteral("ROLLBACK TO SAVEPOINT passlog_table_lock"), true);
         if (keepGoing && !keepGoing())
-            throw WorkStopped();
+            throw history::WorkStopped();
     }
 }
 } // namespace
@@ -854,7 +854,7 @@ QString history::serverGrants(const QString &role)
 QString history::initServer()
 {
     return guarded("basAccess_InitServer", [&]() -> QString {
-        const HistoryServer server = history::serverSetting();
+        const history::HistoryServer server = history::serverSetting();
         if (!server.shared)
             throw ExpectedFailure(-1, QStringLiteral("設定ファイルの [DATABASE] に共有の利用履歴サーバー(Driver=PSQL)が"
                                                      "設定されていません。 (設定ファイル: ") +

@@ -25,6 +25,8 @@ enum class DbConnection { History, Master, Server };
 
 inline const QString kSectionDatabase = QStringLiteral("DATABASE");
 
+namespace history {
+
 // Where the history table lives: the [DATABASE] section of the settings file,
 //   Driver=SQLITE (the default: the history file in the program folder) or
 //   Driver=PSQL with Host, Port, Name (the database) and User, and
@@ -44,7 +46,6 @@ struct HistoryServer {
     QString sslRootCert; // empty: the client library's default
     QString describe() const; // "PostgreSQL host:port/name", for error texts
 };
-namespace history {
 
 HistoryServer serverSetting();
 // True when the settings put the history table on a server, whether or not
@@ -109,13 +110,10 @@ QString serverText(const QString &source);
 
 QString serverSchemaSql();
 
-} // namespace history
-
 // ReadOnly: the caller only reads the history (an export): the file is
 // opened read-only, so that the open takes no lock, waits for no writer and
 // changes nothing in it.
 enum class HistoryAccess { ReadWrite, ReadOnly };
-namespace history {
 
 void openDatabase(const QString &fileName, HistoryAccess access = HistoryAccess::ReadWrite);
 void closeDatabase(const QString &fileName);

@@ -299,7 +299,7 @@ Restored restoreDeletion(const QString &id, const std::function<bool(qint64, qin
     qint64 last = -1;
     for (;;) {
         if (!keepGoing(done, total))
-            throw WorkStopped();
+            throw history::WorkStopped();
         // The next part, in the order the rows were deleted.
         runPrepared(q,
                     QStringLiteral("SELECT COUNT(*),MAX(DELETED_ROW) FROM (SELECT DELETED_ROW FROM ETC_DELETED "
@@ -326,7 +326,7 @@ Restored restoreDeletion(const QString &id, const std::function<bool(qint64, qin
     runPrepared(q, QStringLiteral("DELETE FROM ETC_DELETED WHERE DELETE_ID=?"), {id}, server);
     q.finish();
     if (!keepGoing(total, total))
-        throw WorkStopped();
+        throw history::WorkStopped();
     result.alreadyThere = total - result.restored;
     transaction.commit();
     return result;

@@ -36,7 +36,7 @@ QStringList history::duplicateCardNumbers()
     });
 }
 
-int history::deleteDuplicates(const QString &cardNo, const KeepGoing &keepGoing)
+int history::deleteDuplicates(const QString &cardNo, const history::KeepGoing &keepGoing)
 {
     return guarded("frmDelRecord_btnOK_Click", [&] {
         if (cardNo.isEmpty())

@@ -52,7 +52,7 @@ bool parseAmount(QStringView text, qint64 &value)
 
 } // namespace
 
-void GridTotals::add(const QString &displayToll)
+void history::GridTotals::add(const QString &displayToll)
 {
     ++count;
     if (!displayToll.endsWith(kYen))
@@ -152,7 +152,7 @@ QString literalOf(const QVariant &v)
 // index in the statement's order seeks to directly, so a slice costs the
 // same at the end of a million rows as at the start. Null sorts before every
 // value, as in the store's own order.
-class SqlPageSource : public GridPageSource {
+class SqlPageSource : public history::GridPageSource {
 public:
     explicit SqlPageSource(const GridStatement &statement) : m_terms(statement.terms)
     {
@@ -168,13 +168,13 @@ public:
     // The shown columns follow the row key in every row read.
     void setShownColumns(int shown) { m_shown = shown; }
 
-    GridPage after(const QVariantList &key, int count) override { return read(key, true, count); }
+    history::GridPage after(const QVariantList &key, int count) override { return read(key, true, count); }
 
-    GridPage before(const QVariantList &key, int count) override
+    history::GridPage before(const QVariantList &key, int count) override
     {
-        GridPage reversed = read(key, false, count);
+        history::GridPage reversed = read(key, false, count);
         // Back into grid order.
-        GridPage page;
+        history::GridPage page;
         const int columns = m_shown;
         page.rows = reversed.rows;
         for (int r = reversed.rows - 1; r >= 0; --r)
@@ -209,7 +209,7 @@ public:
     }
 
     // Reads one statement's rows into a page (cells and keys).
-    GridPage fill(QSqlQuery &q, GridPage page, int count)
+    history::GridPage fill(QSqlQuery &q, history::GridPage page, int count)
     {
         if (m_keyColumns.isEmpty()) {
             const QSqlRecord fields = q.record();
@@ -289,9 +289,9 @@ private:
         return sql + QStringLiteral(" LIMIT ") + QString::number(qMax(limit, 0)) + QLatin1Char(';');
     }
 
-    GridPage read(const QVariantList &key, bool forward, int count)
+    history::GridPage read(const QVariantList &key, bool forward, int count)
     {
-        GridPage page;
+        history::GridPage page;
         for (const QString &condition : conditions(key, forward)) {
             if (page.rows >= count)
                 break;
@@ -312,14 +312,14 @@ private:
 // server goes away while the grid is shown, the user is told once and the
 // rows not read yet stay blank until the next load, instead of a wait and a
 // message for every page scrolled to.
-class GuardedPageSource : public GridPageSource {
+class GuardedPageSource : public history::GridPageSource {
 public:
     explicit GuardedPageSource(std::unique_ptr<SqlPageSource> inner) : m_inner(std::move(inner)) {}
-    GridPage after(const QVariantList &key, int count) override
+    history::GridPage after(const QVariantList &key, int count) override
     {
         return attempt([&] { return m_inner->after(key, count); });
     }
-    GridPage before(const QVariantList &key, int count) override
+    history::GridPage before(const QVariantList &key, int count) override
     {
         return attempt([&] { return m_inner->before(key, count); });
     }
@@ -375,7 +375,7 @@ void runOn(QSqlDatabase db, const QString &sql, bool server)
 // copies, and returns its name for the statements: a temporary table of the
 // connection the statement runs on, or, when the window must stay live
 // (keepGoing), a table that a worker makes in the scratch file.
-QString keepDuplicateKeys(const QString &statement, const KeepGoing &keepGoing)
+QString keepDuplicateKeys(const QString &statement, const history::KeepGoing &keepGoing)
 {
     const DbConnection target = history::route(DbConnection::History, statement);
     const bool server = target == DbConnection::Server;
@@ -415,7 +415,7 @@ QString keepDuplicateKeys(const QString &statement, const KeepGoing &keepGoing)
                 }
                 runOn(db, QStringLiteral("DETACH DATABASE ") + kKeysDatabase, false);
                 if (stopped())
-                    throw WorkStopped();
+                    throw history::WorkStopped();
             },
             keepGoing);
     } catch (...) {
@@ -488,8 +488,8 @@ QString history::monthlyTotalsSql(const QString &source)
            QStringLiteral(") AS t GROUP BY カードNO,ym ORDER BY カードNO ASC,ym ASC;");
 }
 
-GridLoad history::loadGrid(HistoryGridModel &model, const QString &sourceText, qint16 viewType,
-                           const KeepGoing &keepGoing)
+history::GridLoad history::loadGrid(history::HistoryGridModel &model, const QString &sourceText, qint16 viewType,
+                                    const history::KeepGoing &keepGoing)
 {
     return guarded("basAccess_MDBtoMSHFlexGrid", [&] {
         const QString viewed = sourceText; // it may be the shown rows' own, cleared below
@@ -500,7 +500,7 @@ GridLoad history::loadGrid(HistoryGridModel &model, const QString &sourceText, q
         sqldialect::withDuplicateKeys(viewed, QString(), &duplicates);
         const QString keysTable = duplicates ? keepDuplicateKeys(viewed, keepGoing) : QString();
         const QString source = duplicates ? sqldialect::withDuplicateKeys(viewed, keysTable) : viewed;
-        GridLoad load;
+        history::GridLoad load;
         history::rememberShown({});
         // Taken before the rows are counted: a row stored in between makes a
         // later delete ask again rather than miss it.
@@ -533,7 +533,7 @@ GridLoad history::loadGrid(HistoryGridModel &model, const QString &sourceText, q
         }
         // The grid: the first page now, the others when they are shown.
         auto pages = std::make_unique<SqlPageSource>(statement);
-        QString firstSql = pages->firstStatement(HistoryGridModel::kPageRows);
+        QString firstSql = pages->firstStatement(history::HistoryGridModel::kPageRows);
         if (wholeDuplicates) {
             QStringList keyOrder;
             for (int t = 0; t < 6; ++t)
@@ -541,10 +541,10 @@ GridLoad history::loadGrid(HistoryGridModel &model, const QString &sourceText, q
                                                                                          : QStringLiteral(" ASC"));
             const QString firstKeys = QStringLiteral("(SELECT * FROM ") + keysTable + QStringLiteral(" ORDER BY ") +
                                       keyOrder.join(QLatin1Char(',')) + QStringLiteral(" LIMIT ") +
-                                      QString::number(HistoryGridModel::kPageRows) +
+                                      QString::number(history::HistoryGridModel::kPageRows) +
                                       QStringLiteral(") AS first_passages");
             firstSql = SqlPageSource(splitStatement(sqldialect::withDuplicateKeys(viewed, firstKeys)))
-                           .firstStatement(HistoryGridModel::kPageRows);
+                           .firstStatement(history::HistoryGridModel::kPageRows);
         }
         QSqlQuery first = history::execute(DbConnection::History, firstSql);
         const QSqlRecord fields = first.record();
@@ -555,7 +555,7 @@ GridLoad history::loadGrid(HistoryGridModel &model, const QString &sourceText, q
             headers << fields.fieldName(c);
         pages->setShownColumns(shown);
         const int rows = int(qMin<qint64>(load.totals.count, std::numeric_limits<int>::max()));
-        GridPage firstPage = pages->fill(first, GridPage(), HistoryGridModel::kPageRows);
+        history::GridPage firstPage = pages->fill(first, history::GridPage(), history::HistoryGridModel::kPageRows);
         model.setPaged(headers, rows, std::make_unique<GuardedPageSource>(std::move(pages)), std::move(firstPage));
         if (shown == 0) {
             model.clear();

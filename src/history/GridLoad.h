@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace history {
+
 class HistoryGridModel;
 
 // Record count and toll sum of a grid load.
@@ -23,8 +25,6 @@ struct GridLoad {
     QList<int> columnWidths; // pixels, one per shown column
     bool empty() const { return columnWidths.isEmpty(); }
 };
-
-namespace history {
 
 // Fills the model with the shown columns of the source's rows (every column
 // but the last, DATE_TIME, which only orders them) in layout viewType: 0 the

@@ -154,14 +154,14 @@ bool checkedSound() { return check().checkedSound; }
 
 bool checkRunning() { return check().state == State::Checking; }
 
-void requireSoundHistory(const KeepGoing &keepGoing)
+void requireSoundHistory(const history::KeepGoing &keepGoing)
 {
     Check &c = check();
     if (c.state == State::Checking) {
-        const KeepGoing ask = keepGoing ? keepGoing : c.waitHandler ? c.waitHandler() : KeepGoing();
+        const history::KeepGoing ask = keepGoing ? keepGoing : c.waitHandler ? c.waitHandler() : history::KeepGoing();
         while (c.state == State::Checking) {
             if (ask && !ask())
-                throw WorkStopped();
+                throw history::WorkStopped();
             QThread::msleep(ask ? 50 : 10);
         }
     }

@@ -20,13 +20,13 @@ constexpr int kStepsPerQuestion = 20000;
 }
 } // namespace
 
-bool HistoryFileRows::readsFile(const QString &jetStatement)
+bool history::HistoryFileRows::readsFile(const QString &jetStatement)
 {
     return history::route(DbConnection::History, jetStatement) == DbConnection::History;
 }
 
-HistoryFileRows::HistoryFileRows(const QString &jetStatement, std::function<bool()> keepGoing,
-                                 const PassageSpots &spots)
+history::HistoryFileRows::HistoryFileRows(const QString &jetStatement, std::function<bool()> keepGoing,
+                                          const history::PassageSpots &spots)
     : m_keepGoing(std::move(keepGoing))
 {
     // The file the history connection has open, read through a connection of
@@ -44,7 +44,7 @@ HistoryFileRows::HistoryFileRows(const QString &jetStatement, std::function<bool
     }
     sqlite3_busy_timeout(m_db, 5000);
     if (m_keepGoing)
-        sqlite3_progress_handler(m_db, kStepsPerQuestion, &HistoryFileRows::progress, this);
+        sqlite3_progress_handler(m_db, kStepsPerQuestion, &history::HistoryFileRows::progress, this);
     const QByteArray sql = history::sqliteText(jetStatement).toUtf8();
     if (spots) {
         try {
@@ -67,7 +67,7 @@ HistoryFileRows::HistoryFileRows(const QString &jetStatement, std::function<bool
     }
 }
 
-void HistoryFileRows::loadSpots(const PassageSpots &spots, const QString &path)
+void history::HistoryFileRows::loadSpots(const history::PassageSpots &spots, const QString &path)
 {
     // (The temporary tables of a read-only connection are its own and writable.)
     int rc = sqlite3_exec(m_db, "CREATE TEMP TABLE passlog_spots (card TEXT, dt TEXT)", nullptr, nullptr, nullptr);
@@ -85,21 +85,21 @@ void HistoryFileRows::loadSpots(const PassageSpots &spots, const QString &path)
         throwFileError(m_db, rc, path);
 }
 
-HistoryFileRows::~HistoryFileRows()
+history::HistoryFileRows::~HistoryFileRows()
 {
     sqlite3_finalize(m_statement);
     sqlite3_close(m_db);
 }
 
-int HistoryFileRows::progress(void *self)
+int history::HistoryFileRows::progress(void *self)
 {
-    auto *rows = static_cast<HistoryFileRows *>(self);
+    auto *rows = static_cast<history::HistoryFileRows *>(self);
     if (!rows->m_keepGoing())
         rows->m_stopped = true;
     return rows->m_stopped ? 1 : 0;
 }
 
-int HistoryFileRows::column(const QString &name) const
+int history::HistoryFileRows::column(const QString &name) const
 {
     const QByteArray wanted = name.toUtf8();
     const int n = sqlite3_column_count(m_statement);
@@ -110,7 +110,7 @@ int HistoryFileRows::column(const QString &name) const
     return -1;
 }
 
-bool HistoryFileRows::next()
+bool history::HistoryFileRows::next()
 {
     if (m_done || m_stopped)
         return false;
@@ -123,7 +123,7 @@ bool HistoryFileRows::next()
     throwFileError(m_db, rc, QString::fromUtf8(sqlite3_db_filename(m_db, "main")));
 }
 
-HistoryFileRows::Kind HistoryFileRows::kind(int column) const
+history::HistoryFileRows::Kind history::HistoryFileRows::kind(int column) const
 {
     switch (sqlite3_column_type(m_statement, column)) {
     case SQLITE_INTEGER: return Kind::Integer;
@@ -134,11 +134,11 @@ HistoryFileRows::Kind HistoryFileRows::kind(int column) const
     }
 }
 
-qint64 HistoryFileRows::integer(int column) const { return sqlite3_column_int64(m_statement, column); }
+qint64 history::HistoryFileRows::integer(int column) const { return sqlite3_column_int64(m_statement, column); }
 
-double HistoryFileRows::real(int column) const { return sqlite3_column_double(m_statement, column); }
+double history::HistoryFileRows::real(int column) const { return sqlite3_column_double(m_statement, column); }
 
-std::string_view HistoryFileRows::bytes(int column) const
+std::string_view history::HistoryFileRows::bytes(int column) const
 {
     // A text as UTF-8 (no conversion in a UTF-8 database), a blob as it is.
     const void *data = sqlite3_column_type(m_statement, column) == SQLITE_BLOB

@@ -14,6 +14,8 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
+namespace history {
+
 // Where passages lie: each call gives the next card number and DATE_TIME
 // (UTF-8, as stored) and returns true, or returns false after the last.
 // A statement reads them as the table passlog_spots (card, dt).
@@ -61,3 +63,5 @@ private:
     bool m_stopped = false;
     bool m_done = false;
 };
+
+} // namespace history

@@ -1,6 +1,6 @@
 #include "history/HistoryGridModel.h"
 
-QString GridPage::cell(int row, int column, int columns) const
+QString history::GridPage::cell(int row, int column, int columns) const
 {
     if (row < 0 || row >= rows || column < 0 || column >= columns)
         return {};
@@ -11,11 +11,11 @@ QString GridPage::cell(int row, int column, int columns) const
     return text.mid(start, ends[k] - start);
 }
 
-HistoryGridModel::HistoryGridModel(QObject *parent) : QAbstractTableModel(parent) {}
+history::HistoryGridModel::HistoryGridModel(QObject *parent) : QAbstractTableModel(parent) {}
 
-HistoryGridModel::~HistoryGridModel() = default;
+history::HistoryGridModel::~HistoryGridModel() = default;
 
-void HistoryGridModel::beginLoad(const QStringList &headers)
+void history::HistoryGridModel::beginLoad(const QStringList &headers)
 {
     beginResetModel();
     m_headers = headers;
@@ -30,7 +30,7 @@ void HistoryGridModel::beginLoad(const QStringList &headers)
     m_pagesRead = 0;
 }
 
-void HistoryGridModel::endLoad()
+void history::HistoryGridModel::endLoad()
 {
     const qsizetype columns = m_headers.size();
     m_rows = columns > 0 ? int(m_ends.size() / columns) : 0;
@@ -40,14 +40,14 @@ void HistoryGridModel::endLoad()
     endResetModel();
 }
 
-void HistoryGridModel::clear()
+void history::HistoryGridModel::clear()
 {
     beginLoad({});
     endLoad();
 }
 
-void HistoryGridModel::setPaged(const QStringList &headers, int rows, std::unique_ptr<GridPageSource> source,
-                                GridPage firstPage)
+void history::HistoryGridModel::setPaged(const QStringList &headers, int rows, std::unique_ptr<history::GridPageSource> source,
+                                         history::GridPage firstPage)
 {
     beginLoad(headers);
     m_rows = headers.isEmpty() ? 0 : rows;
@@ -57,7 +57,7 @@ void HistoryGridModel::setPaged(const QStringList &headers, int rows, std::uniqu
     endResetModel();
 }
 
-void HistoryGridModel::keep(int index, GridPage page) const
+void history::HistoryGridModel::keep(int index, history::GridPage page) const
 {
     if (page.rows == kPageRows && !page.lastKey.isEmpty())
         m_startKeys.insert(index + 1, page.lastKey);
@@ -70,7 +70,7 @@ void HistoryGridModel::keep(int index, GridPage page) const
         m_pages.remove(m_recent.takeFirst());
 }
 
-GridPage HistoryGridModel::readPage(int index) const
+history::GridPage history::HistoryGridModel::readPage(int index) const
 {
     ++m_pagesRead;
     const int count = qMin(kPageRows, m_rows - index * kPageRows);
@@ -115,7 +115,7 @@ GridPage HistoryGridModel::readPage(int index) const
     return {}; // the rows are gone (deleted by someone else meanwhile)
 }
 
-const GridPage &HistoryGridModel::page(int index) const
+const history::GridPage &history::HistoryGridModel::page(int index) const
 {
     if (const auto it = m_pages.constFind(index); it != m_pages.cend()) {
         if (m_recent.constLast() != index) {
@@ -128,7 +128,7 @@ const GridPage &HistoryGridModel::page(int index) const
     return m_pages[index];
 }
 
-QString HistoryGridModel::cell(int row, int column) const
+QString history::HistoryGridModel::cell(int row, int column) const
 {
     if (row < 0 || row >= m_rows || column < 0 || column >= m_headers.size())
         return {};
@@ -140,21 +140,21 @@ QString HistoryGridModel::cell(int row, int column) const
     return m_text.mid(start, m_ends[k] - start);
 }
 
-int HistoryGridModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : m_rows; }
+int history::HistoryGridModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : m_rows; }
 
-int HistoryGridModel::columnCount(const QModelIndex &parent) const
+int history::HistoryGridModel::columnCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_headers.size());
 }
 
-QVariant HistoryGridModel::data(const QModelIndex &index, int role) const
+QVariant history::HistoryGridModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || role != Qt::DisplayRole)
         return {};
     return cell(index.row(), index.column());
 }
 
-QVariant HistoryGridModel::headerData(int section, Qt::Orientation orientation, int role) const
+QVariant history::HistoryGridModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (role != Qt::DisplayRole)
         return {};

@@ -15,6 +15,8 @@
 #include <functional>
 #include <memory>
 
+namespace history {
+
 // The cells of consecutive rows, with the sort key of the first and last row.
 struct GridPage {
     QString text;
@@ -84,3 +86,5 @@ private:
     mutable QHash<int, QVariantList> m_endKeys;   // page -> key of the row after its last row
     mutable int m_pagesRead = 0;
 };
+
+} // namespace history

@@ -9,14 +9,14 @@
 #include <exception>
 
 void history::runOnOwnHistoryConnection(const std::function<void(QSqlDatabase, const std::function<bool()> &)> &work,
-                               const KeepGoing &keepGoing)
+                               const history::KeepGoing &keepGoing)
 {
     // Taken here: a connection belongs to the thread that made it.
     const QSqlDatabase own = history::database(DbConnection::History);
     const QString path = own.databaseName();
     const QString options = own.connectOptions();
     if (keepGoing && !keepGoing())
-        throw WorkStopped(); // stopped before it began
+        throw history::WorkStopped(); // stopped before it began
     QAtomicInt stopped(0);
     std::exception_ptr failure;
     QThread *worker = QThread::create([&] {

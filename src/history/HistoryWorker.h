@@ -14,6 +14,8 @@
 
 #include <functional>
 
+namespace history {
+
 // Asked on the calling thread while long work runs: false stops it.
 using KeepGoing = std::function<bool()>;
 
@@ -22,8 +24,6 @@ class WorkStopped : public ExpectedFailure {
 public:
     WorkStopped() : ExpectedFailure(-1, QString()) {}
 };
-
-namespace history {
 
 // Runs work(connection, stopped) on a worker thread with its own connection
 // to the history file, and returns when it has ended; its failure is thrown

@@ -134,7 +134,7 @@ qint64 registerInFile(QSqlDatabase db, const QString &cardNo, const std::functio
             const qint64 registered = copy.numRowsAffected();
             copy.finish();
             if (stopped && stopped())
-                throw WorkStopped();
+                throw history::WorkStopped();
             QSqlError failed;
             if (transaction.commit(failed))
                 return registered;
@@ -164,7 +164,7 @@ qint64 registerInFile(QSqlDatabase db, const QString &cardNo, const std::functio
 // The staged rows into the server's history, in one server transaction, a
 // batch of rows per statement: all of them or none. A server that goes away
 // rolls the transaction back by itself.
-qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoing &keepGoing)
+qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const history::KeepGoing &keepGoing)
 {
     QSqlDatabase server = history::database(DbConnection::Server);
     const QStringList &columns = kHistoryColumnNames;
@@ -183,12 +183,12 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const KeepGoi
                     copy.field(serverValue(columns[i], staged.value(i)));
                 copy.endRow();
                 if (keepGoing && ++registered % 4096 == 0 && !keepGoing())
-                    throw WorkStopped(); // rolled back by the guard
+                    throw history::WorkStopped(); // rolled back by the guard
             }
             if (staged.lastError().isValid())
                 history::throwSqlError(staged.lastError());
             registered = copy.finish();
-        } catch (const WorkStopped &) {
+        } catch (const history::WorkStopped &) {
             throw;
         } catch (const ExpectedFailure &refused) {
             refusal = refused.description();
@@ -281,7 +281,7 @@ void history::ensureRowIdentity(QSqlDatabase db)
     }
 }
 
-qint64 history::registerStaged(const QString &cardNo, const KeepGoing &keepGoing)
+qint64 history::registerStaged(const QString &cardNo, const history::KeepGoing &keepGoing)
 {
     return guarded("basAccess_MDBTBLEntry", [&]() -> qint64 {
         QSqlDatabase db = history::database(DbConnection::History);
@@ -376,7 +376,7 @@ qint64 history::copyHistoryToServer(const std::function<void(qint64, qint64)> &p
         const qint64 total = count.next() ? count.value(0).toLongLong() : 0;
         count.finish();
         // Straight from SQLite: a text's UTF-8 bytes go to the server as they are.
-        HistoryFileRows rows(QStringLiteral("SELECT rowid,") + kHistoryColumnNames.join(QLatin1Char(',')) +
+        history::HistoryFileRows rows(QStringLiteral("SELECT rowid,") + kHistoryColumnNames.join(QLatin1Char(',')) +
                              QLatin1Char(',') + kRowUid + QStringLiteral(" FROM ETC_DATA ORDER BY rowid"));
         const auto textOf = [&](const QString &column) {
             const int i = rows.column(column);
@@ -397,13 +397,13 @@ qint64 history::copyHistoryToServer(const std::function<void(qint64, qint64)> &p
             for (int i = 0; i < kHistoryColumnNames.size(); ++i) {
                 const int column = i + 1;
                 switch (rows.kind(column)) {
-                case HistoryFileRows::Kind::Null:
+                case history::HistoryFileRows::Kind::Null:
                     if (kHistoryColumnNames[i] == kColumnPrintFlag)
                         copy.boolean(false);
                     else
                         copy.null();
                     break;
-                case HistoryFileRows::Kind::Integer:
+                case history::HistoryFileRows::Kind::Integer:
                     if (kHistoryColumnNames[i] == kColumnPrintFlag)
                         copy.boolean(rows.integer(column) != 0);
                     else
@@ -427,7 +427,7 @@ qint64 history::copyHistoryToServer(const std::function<void(qint64, qint64)> &p
                 }
             }
             const int uid = int(kHistoryColumnNames.size()) + 1;
-            if (rows.kind(uid) == HistoryFileRows::Kind::Null)
+            if (rows.kind(uid) == history::HistoryFileRows::Kind::Null)
                 copy.null();
             else
                 copy.text(rows.bytes(uid));

@@ -366,7 +366,7 @@ double ServerCopyOut::real(int column) const
 
 std::string_view ServerCopyOut::bytes(int column) const { return m_fields[column]; }
 
-void loadSpotsOnServer(QSqlDatabase db, const PassageSpots &spots)
+void loadSpotsOnServer(QSqlDatabase db, const history::PassageSpots &spots)
 {
     {
         QSqlQuery q(db);

@@ -19,7 +19,7 @@ void history::rememberShown(ShownRows shown)
     app::state().shown = std::move(shown);
 }
 
-ShownRowsChanged::ShownRowsChanged()
+history::ShownRowsChanged::ShownRowsChanged()
     : ExpectedFailure(-1, QStringLiteral("表示した後に他のPCで利用履歴が変更された"
                                          "ため、削除しませんでした。"
                                          "最新の利用履歴を表示しますので、確認して"
@@ -41,7 +41,7 @@ namespace {
 // The checked delete on one connection: the server's, the program's own to
 // the history file, or a worker's own to it.
 qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const QString &deleteStatement,
-                     const std::function<bool()> &stopped, const KeepGoing &keepGoing = {})
+                     const std::function<bool()> &stopped, const history::KeepGoing &keepGoing = {})
 {
     auto exec = [&](const QString &jet) {
         QSqlQuery q(db);
@@ -68,7 +68,7 @@ qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const
         const qint64 count = totals.next() ? totals.value(0).toLongLong() : 0;
         totals.finish();
         if (count != shown.count || key.toString() != shown.highestKey.toString())
-            throw ShownRowsChanged();
+            throw history::ShownRowsChanged();
     }
     // What goes is kept in ETC_DELETED, in this same transaction, so
     // that the deletion can be undone for a while.
@@ -76,13 +76,13 @@ qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const
         db, server, server ? history::serverText(deleteStatement) : history::sqliteText(deleteStatement));
     // A 中止 while the server worked undoes the delete as well.
     if ((stopped && stopped()) || (server && keepGoing && !keepGoing()))
-        throw WorkStopped();
+        throw history::WorkStopped();
     transaction.commit();
     return deleted;
 }
 } // namespace
 
-qint64 history::deleteShown(const char *procedureName, const QString &deleteStatement, const KeepGoing &keepGoing)
+qint64 history::deleteShown(const char *procedureName, const QString &deleteStatement, const history::KeepGoing &keepGoing)
 {
     return guarded(procedureName, [&]() -> qint64 {
         const bool server = history::route(DbConnection::History, deleteStatement) == DbConnection::Server;

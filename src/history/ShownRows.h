@@ -21,15 +21,11 @@ void rememberShown(ShownRows shown);
 // later have higher keys.
 QVariant highestRowKey();
 
-} // namespace history
-
 // The rows behind the view are not those shown any more.
 class ShownRowsChanged : public ExpectedFailure {
 public:
     ShownRowsChanged();
 };
-
-namespace history {
 
 // Runs a delete of ETC_DATA (in the program's own dialect) in one transaction
 // that first makes sure the shown rows are still the same: the same count,

@@ -17,7 +17,7 @@ namespace {
 const QString kUndetermined = QStringLiteral("未確定");
 const QString kJidOrder = QStringLiteral("ORDER BY JID_CODE_FROM,JID_CODE_TO,IC_CODE");
 
-bool selected(const CardRecord &r, const StagingCondition &c)
+bool selected(const CardRecord &r, const history::StagingCondition &c)
 {
     if (c.selectMode != 1)
         return true;
@@ -43,16 +43,16 @@ QString history::displayToll(qint32 money, const QString &unit)
     return QString::number(money) + unit;
 }
 
-StagingCondition history::stagingCondition(const ViewSelection &selection)
+history::StagingCondition history::stagingCondition(const ViewSelection &selection)
 {
-    StagingCondition c;
+    history::StagingCondition c;
     c.selectMode = selection.SelectMode == 1 ? 1 : 0;
     c.range = selection.Range;
     c.cardNo = history::selectedCardNo(selection);
     return c;
 }
 
-void history::stageRecords(const QList<CardRecord> &records, const StagingCondition &condition)
+void history::stageRecords(const QList<CardRecord> &records, const history::StagingCondition &condition)
 {
     guarded("basAccess_MDBAddTEMP", [&] {
         history::requireSoundHistory();

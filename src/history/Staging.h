@@ -11,14 +11,14 @@
 #include <QSqlRecord>
 #include <QString>
 
+namespace history {
+
 // The conditions at the moment of staging.
 struct StagingCondition {
     qint16 selectMode = 0; // 0 all records, 1 date/time range
     DateTimeRange range;   // both ends inclusive, to the second
     QString cardNo = kNoCardNo;
 };
-
-namespace history {
 
 // The staging conditions of the window's view conditions.
 StagingCondition stagingCondition(const ViewSelection &selection);

@@ -2,7 +2,7 @@
 
 #include "decode/FrameBytes.h"
 
-void FrameRecognizer::reset()
+void reader::FrameRecognizer::reset()
 {
     m_buffer = frame::empty();
     m_count = 0;
@@ -12,14 +12,14 @@ void FrameRecognizer::reset()
     m_sum = 0;
 }
 
-bool FrameRecognizer::checksumMatches(quint8 candidate) const
+bool reader::FrameRecognizer::checksumMatches(quint8 candidate) const
 {
     // Every byte but the first and the candidate itself, modulo 256.
     const quint32 sum = m_count >= 2 ? m_sum - candidate : 0;
     return quint8(sum & 0xFF) == candidate;
 }
 
-bool FrameRecognizer::feed(quint8 byte)
+bool reader::FrameRecognizer::feed(quint8 byte)
 {
     ++m_count;
     m_buffer.append(char(byte));

@@ -16,6 +16,8 @@ constexpr quint8 ACK = 0x06;
 constexpr quint8 NAK = 0x15;
 } // namespace ctl
 
+namespace reader {
+
 class FrameRecognizer {
 public:
     FrameRecognizer() { reset(); }
@@ -45,3 +47,5 @@ private:
     bool m_etxSeen = false;
     quint32 m_sum = 0; // running sum of bytes 2..count
 };
+
+} // namespace reader

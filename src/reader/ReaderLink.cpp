@@ -4,21 +4,21 @@
 #include <QPointer>
 #include <QSerialPort>
 
-ReaderLink::ReaderLink(QObject *parent) : QObject(parent), m_port(new QSerialPort(this))
+reader::ReaderLink::ReaderLink(QObject *parent) : QObject(parent), m_port(new QSerialPort(this))
 {
     m_port->setObjectName(QStringLiteral("MSComm"));
 }
 
-ReaderLink::~ReaderLink()
+reader::ReaderLink::~ReaderLink()
 {
     if (m_port->isOpen())
         m_port->close();
 }
 
-ReaderLink &reader::link()
+reader::ReaderLink &reader::link()
 {
-    static QPointer<ReaderLink> link;
+    static QPointer<reader::ReaderLink> link;
     if (!link)
-        link = new ReaderLink(QCoreApplication::instance());
+        link = new reader::ReaderLink(QCoreApplication::instance());
     return *link;
 }

@@ -12,6 +12,8 @@
 
 class QSerialPort;
 
+namespace reader {
+
 class ReaderLink : public QObject {
     Q_OBJECT
 public:
@@ -38,8 +40,6 @@ private:
     QSerialPort *m_port;
     decode::CardTable m_cardTable;
 };
-
-namespace reader {
 
 // The link of this run, created on first use and owned by the application
 // object (destroyed with it).

@@ -22,10 +22,10 @@ QString answerOf(const QByteArray &buffer)
 
 } // namespace
 
-ReaderSearchResult reader::searchReader(int currentPort)
+reader::ReaderSearchResult reader::searchReader(int currentPort)
 {
     return guarded("frmSetComm_btnETCSearch_Click", [&] {
-        ReaderSearchResult result;
+        reader::ReaderSearchResult result;
         for (int port = 1; port <= kMaxPortNumber; ++port) {
             if (!reader::portExists(port))
                 continue;

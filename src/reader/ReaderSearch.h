@@ -4,14 +4,14 @@
 
 #include <QList>
 
+namespace reader {
+
 struct ReaderSearchResult {
     QList<int> found;  // port numbers that answered as a reader or relay unit, ascending
     int proposed = 0;  // the port to select: the lowest found, or the current one
     bool tooMany() const { return found.size() >= 2; }
     bool none() const { return found.isEmpty(); }
 };
-
-namespace reader {
 
 // Probes ports 1..16 in order; a port that exists and is free gets the ENQ
 // frame, and counts as found when it answers "CS", "AC" or "PRINT" in a frame

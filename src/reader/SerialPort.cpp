@@ -99,7 +99,7 @@ void reader::receiveFrame(qint32 waitMs, QByteArray &buffer)
 {
     guarded("basRS232C_CommInput", [&] {
         QSerialPort *port = reader::serialPort();
-        FrameRecognizer recognizer;
+        reader::FrameRecognizer recognizer;
         int emptyPolls = 0;
         int wait = waitMs;
         for (;;) {

@@ -19,7 +19,7 @@
 #include <charconv>
 
 namespace {
-using C = ReportColumn;
+using C = reports::ReportColumn;
 
 // Fields 2 to 17, after the card number.
 constexpr C kFields[] = {C::PassDate, C::PassTime,  C::CarCode,   C::PassMoney, C::PassUnit,   C::CarName,
@@ -92,7 +92,7 @@ bool writeFileBlocks(const QString &path, qint16 mode, const std::function<Outco
     // complete: an append copies the old bytes first, so that a write that
     // fails half-way (a full disk) never leaves a cut line in the old file.
     const bool existed = QFile::exists(path);
-    CheckedSaveFile out(path);
+    app::CheckedSaveFile out(path);
     app::openForWriting(out);
     const auto notWritten = [&] {
         out.close();
@@ -103,7 +103,7 @@ bool writeFileBlocks(const QString &path, qint16 mode, const std::function<Outco
     QByteArray lineEnd;
     // A FIFO or a device takes the lines as they come: an append there is
     // the same as a new file, and nothing is read from it.
-    if (mode == CsvAppend && existed && !out.writesDirectly()) {
+    if (mode == reports::CsvAppend && existed && !out.writesDirectly()) {
         QFile old(path);
         if (!old.open(QIODevice::ReadOnly))
             fileFailure(path, old.errorString());
@@ -263,8 +263,8 @@ QString withFileColumns(const QString &select)
 // straight from SQLite, the server through COPY): the UTF-8 bytes of each
 // value go into the block in code page 932 as they are, with no value object
 // and no UTF-16 text per field. The same bytes as reports::csvLine() of the same row.
-Outcome fillFromStore(const QString &statement, qint16 viewMode, const QString &card, const ReportProgress &progress,
-                      const PutBlock &put, qsizetype blockBytes = kBlockBytes, const PassageSpots &spots = {})
+Outcome fillFromStore(const QString &statement, qint16 viewMode, const QString &card, const reports::ReportProgress &progress,
+                      const PutBlock &put, qsizetype blockBytes = kBlockBytes, const history::PassageSpots &spots = {})
 {
     // (A statement that joins the spots is not counted: they are not loaded yet.)
     const qint64 total = progress && !spots ? reports::reportRowCount(statement) : 0;
@@ -275,8 +275,8 @@ Outcome fillFromStore(const QString &statement, qint16 viewMode, const QString &
         return !stop;
     };
     const std::function<bool()> asked = progress ? std::function<bool()>(keepGoing) : std::function<bool()>();
-    if (HistoryFileRows::readsFile(statement)) {
-        HistoryFileRows rows(statement, asked, spots);
+    if (history::HistoryFileRows::readsFile(statement)) {
+        history::HistoryFileRows rows(statement, asked, spots);
         return fillFromRows(rows, viewMode, card, asked, [&] { ++done; }, put, blockBytes);
     }
     QSqlDatabase server = history::database(DbConnection::Server);
@@ -306,8 +306,8 @@ QByteArray reports::csvLine(const ReportRow &row, qint16 viewMode, const QString
     return cp932::encode(line);
 }
 
-bool reports::writeCsvFile(const QString &path, qint16 mode, const ReportRowSource &rows, qint16 viewMode,
-                           const QString &card, const ReportProgress &progress, qint64 total)
+bool reports::writeCsvFile(const QString &path, qint16 mode, const reports::ReportRowSource &rows, qint16 viewMode,
+                           const QString &card, const reports::ReportProgress &progress, qint64 total)
 {
     return guarded("basMain_CSVFileCreate", [&] {
         return writeFileBlocks(path, mode, [&](const PutBlock &put) {
@@ -329,7 +329,7 @@ bool reports::writeCsvFile(const QString &path, qint16 mode, const ReportRowSour
     });
 }
 
-bool reports::writeCsvFile(const QString &path, qint16 mode, const QString &card, const ReportProgress &progress)
+bool reports::writeCsvFile(const QString &path, qint16 mode, const QString &card, const reports::ReportProgress &progress)
 {
     return guarded("basMain_CSVFileCreate", [&] {
         const QString statement = reports::shownRowsStatement();
@@ -343,7 +343,7 @@ bool reports::writeCsvFile(const QString &path, qint16 mode, const QString &card
 }
 
 bool reports::csvLinesOf(const QString &statement, const std::function<void(const QByteArray &line)> &each,
-                const ReportProgress &progress, const PassageSpots &spots)
+                const reports::ReportProgress &progress, const history::PassageSpots &spots)
 {
     return guarded("csvLinesOf", [&] {
         // A block of one byte is put after every line: each block is one line.

@@ -8,9 +8,9 @@
 #include <QByteArray>
 #include <QString>
 
-enum CsvMode : qint16 { CsvCreate = 0, CsvAppend = 1 };
-
 namespace reports {
+
+enum CsvMode : qint16 { CsvCreate = 0, CsvAppend = 1 };
 
 // One line of the file, CR LF included. card is field 1 (the card number of
 // a card read) in view mode 1; in view mode 2 each row gives its own.
@@ -40,6 +40,6 @@ bool writeCsvFile(const QString &path, qint16 mode, const QString &card,
 // stop. With spots, the statement may join them as the table passlog_spots
 // (card, dt) of its store.
 bool csvLinesOf(const QString &statement, const std::function<void(const QByteArray &line)> &each,
-                const ReportProgress &progress = {}, const PassageSpots &spots = {});
+                const ReportProgress &progress = {}, const history::PassageSpots &spots = {});
 
 } // namespace reports

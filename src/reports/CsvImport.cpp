@@ -19,19 +19,19 @@
 
 using namespace reports::csvimport;
 
-struct CsvImport::Private {
+struct reports::CsvImport::Private {
     QStringList files;
     QString card;
-    CsvImportSummary summary;
+    reports::CsvImportSummary summary;
     bool checked = false;
     qint64 totalBytes = 0;
     QList<quint64> digests;    // of each file, as the last reading found it
     std::vector<Mark> marks;   // of every record, as check() read them
 
     // Reads every file; each(record, its card number, its mark). False when stopped.
-    bool readAll(const ReportProgress &progress,
+    bool readAll(const reports::ReportProgress &progress,
                  const std::function<void(const Record &, const QString &, const Mark &)> &each,
-                 CsvImportSummary *counts)
+                 reports::CsvImportSummary *counts)
     {
         if (!card.isEmpty() && !isCardNumber(card))
             refuseImport(QStringLiteral("カードNO「") + shownValue(card) +
@@ -53,20 +53,20 @@ struct CsvImport::Private {
             readDigests << reader.digest();
             before += QFileInfo(path).size();
             if (counts)
-                counts->files << CsvImportSummary::File{path, reader.records(), reader.utf8()};
+                counts->files << reports::CsvImportSummary::File{path, reader.records(), reader.utf8()};
         }
         return true;
     }
 
     // The marks of every record; false when stopped.
-    bool readMarks(const ReportProgress &progress, std::vector<Mark> &out, CsvImportSummary &counts)
+    bool readMarks(const reports::ReportProgress &progress, std::vector<Mark> &out, reports::CsvImportSummary &counts)
     {
         out.clear();
         return readAll(progress, [&](const Record &, const QString &, const Mark &m) { out.push_back(m); }, &counts);
     }
 };
 
-CsvImport::CsvImport(QStringList files, QString cardNo) : d(new Private)
+reports::CsvImport::CsvImport(QStringList files, QString cardNo) : d(new Private)
 {
     // A file named twice is read once (its own copies of a record still count),
     // also under another name: a link, "./x" for "x". One file is one device and inode.
@@ -86,14 +86,14 @@ CsvImport::CsvImport(QStringList files, QString cardNo) : d(new Private)
         d->totalBytes += QFileInfo(f).size();
 }
 
-CsvImport::~CsvImport() = default;
+reports::CsvImport::~CsvImport() = default;
 
-const CsvImportSummary &CsvImport::summary() const { return d->summary; }
+const reports::CsvImportSummary &reports::CsvImport::summary() const { return d->summary; }
 
-bool CsvImport::check(const ReportProgress &progress)
+bool reports::CsvImport::check(const reports::ReportProgress &progress)
 {
     return guarded("CsvImport::check", [&] {
-        CsvImportSummary s;
+        reports::CsvImportSummary s;
         if (!d->readMarks(progress, d->marks, s))
             return false;
         bool stopped = false;
@@ -108,13 +108,13 @@ bool CsvImport::check(const ReportProgress &progress)
     });
 }
 
-qint64 CsvImport::write(const ReportProgress &progress)
+qint64 reports::CsvImport::write(const reports::ReportProgress &progress)
 {
     return guarded("CsvImport::write", [&]() -> qint64 {
         const QString stamp = seams::now().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
         const QString regDate = stamp.mid(0, 10);
         const QString regTime = stamp.mid(11, 8);
-        const KeepGoing keepGoing = progress ? KeepGoing([&] { return progress(0, 0); }) : KeepGoing();
+        const history::KeepGoing keepGoing = progress ? history::KeepGoing([&] { return progress(0, 0); }) : history::KeepGoing();
         const auto run = [&](auto &writer) -> qint64 {
             // The history as it is now, under the writer's lock (the server: its transaction).
             const qint64 rows = historyRows();
@@ -123,7 +123,7 @@ qint64 CsvImport::write(const ReportProgress &progress)
             std::vector<Mark> read;
             const bool marked = d->checked || rows > 0;
             if (!d->checked && rows > 0) {
-                CsvImportSummary unused;
+                reports::CsvImportSummary unused;
                 if (!d->readMarks(progress, read, unused))
                     return -1;
             }
@@ -142,7 +142,7 @@ qint64 CsvImport::write(const ReportProgress &progress)
             writer.begin(marked ? counted.added() : d->totalBytes / 100, keepGoing);
             Tally tally = held;
             Row row;
-            CsvImportSummary s;
+            reports::CsvImportSummary s;
             const bool complete = d->readAll(
                 progress,
                 [&](const Record &r, const QString &card, const Mark &m) {
@@ -155,7 +155,7 @@ qint64 CsvImport::write(const ReportProgress &progress)
             if (!complete)
                 return -1; // the writer rolls back
             if (marked && d->digests != expectedDigests)
-                throw CsvFilesChanged();
+                throw reports::CsvFilesChanged();
             if (!writer.commit(keepGoing))
                 return -1;
             d->summary = tally.summary(std::move(s.files));
@@ -171,19 +171,19 @@ qint64 CsvImport::write(const ReportProgress &progress)
     });
 }
 
-CsvFilesChanged::CsvFilesChanged()
+reports::CsvFilesChanged::CsvFilesChanged()
     : ExpectedFailure(-1, QStringLiteral("CSV取込できませんでした。何も取り込まれていません。"
                                          "確認した後で、CSVファイルが変更されています。"))
 {
 }
 
-QString reports::csvImportSummaryText(const CsvImportSummary &s, bool listCards)
+QString reports::csvImportSummaryText(const reports::CsvImportSummary &s, bool listCards)
 {
     const QLocale c(QLocale::Japanese, QLocale::Japan);
     const auto n = [&](qint64 v) { return c.toString(v); };
     QString text = QStringLiteral("ファイル: %1個\n").arg(s.files.size());
     bool anyUtf8 = false;
-    for (const CsvImportSummary::File &f : s.files) {
+    for (const reports::CsvImportSummary::File &f : s.files) {
         text += QStringLiteral("  ") + QDir::toNativeSeparators(f.path) + QStringLiteral(" (") + n(f.lines) +
                 QStringLiteral("件") + (f.utf8 ? QStringLiteral(", UTF-8") : QString()) + QStringLiteral(")\n");
         anyUtf8 = anyUtf8 || f.utf8;

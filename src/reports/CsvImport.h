@@ -21,6 +21,8 @@
 #include <QStringList>
 #include <memory>
 
+namespace reports {
+
 struct CsvImportSummary {
     struct File {
         QString path;
@@ -39,12 +41,8 @@ struct CsvImportSummary {
     QString first, last; // DATE_TIME range of the records ("" without records)
 };
 
-namespace reports {
-
 // The summary as the window and the terminal show it, one item a line.
 QString csvImportSummaryText(const CsvImportSummary &summary, bool listCards = true);
-
-} // namespace reports
 
 // write() after check(): a file is no longer what check() read (replaced or
 // changed in between). Nothing was imported.
@@ -78,3 +76,5 @@ private:
     struct Private;
     std::unique_ptr<Private> d;
 };
+
+} // namespace reports

@@ -45,7 +45,7 @@ qint64 historyRows()
     return count.next() ? count.value(0).toLongLong() : 0;
 }
 
-QHash<Key, qint32> heldKeys(const std::vector<Mark> &marks, qint64 rows, const ReportProgress &progress, bool &stopped)
+QHash<Key, qint32> heldKeys(const std::vector<Mark> &marks, qint64 rows, const reports::ReportProgress &progress, bool &stopped)
 {
     QHash<Key, qint32> keys;
     stopped = false;
@@ -62,14 +62,14 @@ QHash<Key, qint32> heldKeys(const std::vector<Mark> &marks, qint64 rows, const R
     const auto add = [&](const QByteArray &line) {
         ++keys[keyOf(cp932::decode(line.chopped(2)))]; // without CR LF
     };
-    const ReportProgress asked =
-        progress ? ReportProgress([&](qint64, qint64) { return progress(0, 0); }) : ReportProgress();
+    const reports::ReportProgress asked =
+        progress ? reports::ReportProgress([&](qint64, qint64) { return progress(0, 0); }) : reports::ReportProgress();
     if (rows <= qint64(spots.size())) {
         stopped = !reports::csvLinesOf(QStringLiteral("SELECT * FROM ETC_DATA WHERE カードNO IS NOT NULL"), add, asked);
         return keys;
     }
     size_t next = 0;
-    const PassageSpots at = [&](QByteArray &card, QByteArray &dateTime) {
+    const history::PassageSpots at = [&](QByteArray &card, QByteArray &dateTime) {
         if (next == spots.size())
             return false;
         card = cardOfSpot(spots[next]).toLatin1();
@@ -86,7 +86,7 @@ QHash<Key, qint32> heldKeys(const std::vector<Mark> &marks, qint64 rows, const R
 
 bool Tally::isNew(const Mark &m)
 {
-    CsvImportSummary::Card &c = m_cards[int(m.spot / kCardScale)];
+    reports::CsvImportSummary::Card &c = m_cards[int(m.spot / kCardScale)];
     const quint64 when = m.spot % kCardScale;
     if (m_summary.lines == 0 || when < m_first)
         m_first = when;
@@ -105,9 +105,9 @@ bool Tally::isNew(const Mark &m)
     return true;
 }
 
-CsvImportSummary Tally::summary(QList<CsvImportSummary::File> files) const
+reports::CsvImportSummary Tally::summary(QList<reports::CsvImportSummary::File> files) const
 {
-    CsvImportSummary s = m_summary;
+    reports::CsvImportSummary s = m_summary;
     s.files = std::move(files);
     for (auto it = m_cards.cbegin(); it != m_cards.cend(); ++it)
         s.cards.insert(cardOfSpot(quint64(it.key()) * kCardScale), *it);

@@ -181,7 +181,7 @@ void FileWriter::run(const char *sql)
                  (m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("SQLite")) +
                  QStringLiteral(" [") + m_path + QLatin1Char(']'));
 }
-ServerWriter::ServerWriter(const KeepGoing &keepGoing)
+ServerWriter::ServerWriter(const history::KeepGoing &keepGoing)
     : m_db(history::database(DbConnection::Server)), m_transaction(m_db, true)
 {
     // What the server holds is read after this lock is taken: a second PC

@@ -101,7 +101,7 @@ private:
 // through COPY.
 class ServerWriter {
 public:
-    explicit ServerWriter(const KeepGoing &keepGoing);
+    explicit ServerWriter(const history::KeepGoing &keepGoing);
     ~ServerWriter();
     void begin(qint64 expected, const std::function<bool()> &keepGoing);
     void add(const Row &row);

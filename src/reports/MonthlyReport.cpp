@@ -46,7 +46,7 @@ QString reports::yenText(qint64 amount)
     return groupedNumber(amount) + QStringLiteral("円");
 }
 
-QList<MonthlyLine> reports::monthlyTableLines(const QList<MonthTotal> &months, bool newestFirst)
+QList<reports::MonthlyLine> reports::monthlyTableLines(const QList<MonthTotal> &months, bool newestFirst)
 {
     QList<MonthTotal> sorted = months;
     std::stable_sort(sorted.begin(), sorted.end(), [&](const MonthTotal &a, const MonthTotal &b) {
@@ -54,23 +54,23 @@ QList<MonthlyLine> reports::monthlyTableLines(const QList<MonthTotal> &months, b
             return a.card < b.card;
         return newestFirst ? a.month > b.month : a.month < b.month;
     });
-    QList<MonthlyLine> lines;
+    QList<reports::MonthlyLine> lines;
     MonthTotal card, all;
     for (qsizetype i = 0; i < sorted.size(); ++i) {
         const MonthTotal &m = sorted[i];
-        lines << MonthlyLine{MonthlyLine::Month, fieldsOf(m.card, m.month, m.count, m.sum, m.nonYen)};
+        lines << reports::MonthlyLine{reports::MonthlyLine::Month, fieldsOf(m.card, m.month, m.count, m.sum, m.nonYen)};
         for (MonthTotal *t : {&card, &all}) {
             t->count += m.count;
             t->sum += m.sum;
             t->nonYen += m.nonYen;
         }
         if (i + 1 == sorted.size() || sorted[i + 1].card != m.card) {
-            lines << MonthlyLine{MonthlyLine::CardTotal, fieldsOf(m.card, kTotal, card.count, card.sum, card.nonYen)};
+            lines << reports::MonthlyLine{reports::MonthlyLine::CardTotal, fieldsOf(m.card, kTotal, card.count, card.sum, card.nonYen)};
             card = MonthTotal();
         }
     }
     if (!sorted.isEmpty())
-        lines << MonthlyLine{MonthlyLine::GrandTotal, fieldsOf(kAllCards, kTotal, all.count, all.sum, all.nonYen)};
+        lines << reports::MonthlyLine{reports::MonthlyLine::GrandTotal, fieldsOf(kAllCards, kTotal, all.count, all.sum, all.nonYen)};
     return lines;
 }
 
@@ -92,7 +92,7 @@ bool reports::writeMonthlyCsv(const QString &path, const QList<MonthTotal> &mont
 {
     return guarded("writeMonthlyCsv", [&] {
         const bool existed = QFile::exists(path);
-        CheckedSaveFile out(path);
+        app::CheckedSaveFile out(path);
         app::openForWriting(out);
         const QByteArray bytes = reports::monthlyCsv(months);
         if (out.write(bytes) != bytes.size() || !out.commit()) {
@@ -104,9 +104,9 @@ bool reports::writeMonthlyCsv(const QString &path, const QList<MonthTotal> &mont
     });
 }
 
-MonthlyChart reports::monthlyChart(const QList<MonthTotal> &months, int maxCards)
+reports::MonthlyChart reports::monthlyChart(const QList<MonthTotal> &months, int maxCards)
 {
-    MonthlyChart chart;
+    reports::MonthlyChart chart;
     QMap<QString, int> monthIndex;
     QMap<QString, qint64> cardSums;
     for (const MonthTotal &m : months) {
@@ -124,24 +124,24 @@ MonthlyChart reports::monthlyChart(const QList<MonthTotal> &months, int maxCards
         seriesOf.insert(cards[i], qMin(i, maxCards));
     const int seriesCount = int(qMin<qsizetype>(cards.size(), maxCards + 1));
     for (int i = 0; i < seriesCount; ++i)
-        chart.series << MonthlySeries{i < maxCards ? cards[i] : kOtherCards, QList<qint64>(chart.months.size(), 0)};
+        chart.series << reports::MonthlySeries{i < maxCards ? cards[i] : kOtherCards, QList<qint64>(chart.months.size(), 0)};
     for (const MonthTotal &m : months)
         chart.series[seriesOf.value(m.card)].sums[monthIndex.value(m.month)] += m.sum;
     return chart;
 }
 
-MonthlyChart reports::monthlyChartFor(const QList<MonthTotal> &months, MonthlyChartMode mode, const QString &card)
+reports::MonthlyChart reports::monthlyChartFor(const QList<MonthTotal> &months, reports::MonthlyChartMode mode, const QString &card)
 {
-    if (mode == MonthlyChartMode::TopCards)
+    if (mode == reports::MonthlyChartMode::TopCards)
         return reports::monthlyChart(months, kMonthlyTopCards);
     // As many series as cards: no その他.
-    MonthlyChart chart = reports::monthlyChart(months, int(qMin<qsizetype>(months.size(), 1 << 20)));
-    if (mode == MonthlyChartMode::OneCard)
-        chart.series.removeIf([&](const MonthlySeries &s) { return s.name != card; });
+    reports::MonthlyChart chart = reports::monthlyChart(months, int(qMin<qsizetype>(months.size(), 1 << 20)));
+    if (mode == reports::MonthlyChartMode::OneCard)
+        chart.series.removeIf([&](const reports::MonthlySeries &s) { return s.name != card; });
     return chart;
 }
 
-QStringList MonthlyScale::labels() const
+QStringList reports::MonthlyScale::labels() const
 {
     QStringList out;
     for (qint64 v = low; v <= high; v += step)
@@ -149,13 +149,13 @@ QStringList MonthlyScale::labels() const
     return out;
 }
 
-MonthlyScale reports::monthlyScale(const MonthlyChart &chart, int ticks)
+reports::MonthlyScale reports::monthlyScale(const reports::MonthlyChart &chart, int ticks)
 {
     // Stacked bars grow up by their positive parts and down by their negative ones.
     qint64 high = 0, low = 0;
     for (qsizetype m = 0; m < chart.months.size(); ++m) {
         qint64 up = 0, down = 0;
-        for (const MonthlySeries &s : chart.series)
+        for (const reports::MonthlySeries &s : chart.series)
             (s.sums.value(m) > 0 ? up : down) += s.sums.value(m);
         high = qMax(high, up);
         low = qMin(low, down);
@@ -166,7 +166,7 @@ MonthlyScale reports::monthlyScale(const MonthlyChart &chart, int ticks)
     qint64 power = 1;
     while (power <= wanted / 10)
         power *= 10;
-    MonthlyScale scale;
+    reports::MonthlyScale scale;
     for (qint64 factor : {1, 2, 5, 10}) {
         scale.step = factor * power;
         if (scale.step >= wanted)

@@ -20,14 +20,14 @@ QString yenText(qint64 amount);
 // "1,234,567": the chart's amounts.
 QString groupedNumber(qint64 amount);
 
-} // namespace reports
-
 // One line of the table: a month of a card, the total of a card, or the
 // total of all cards.
 struct MonthlyLine {
     enum Kind { Month, CardTotal, GrandTotal } kind = Month;
     QStringList fields; // カードNO, 年月, 件数, 合計金額, 円以外件数 as shown
 };
+
+} // namespace reports
 inline const QStringList kMonthlyHeader{QStringLiteral("カードNO"), QStringLiteral("年月"), QStringLiteral("件数"),
                                         QStringLiteral("合計金額"), QStringLiteral("円以外件数")};
 
@@ -47,24 +47,23 @@ QByteArray monthlyCsv(QList<MonthTotal> months);
 // warned, an older file is as it was). Other failures go to the error report.
 bool writeMonthlyCsv(const QString &path, const QList<MonthTotal> &months);
 
-} // namespace reports
-
 // The chart: one bar series per card, the cards with the largest totals
 // first (at most maxCards), the others added up as "その他".
 struct MonthlySeries {
     QString name;
     QList<qint64> sums; // one per entry of MonthlyChart::months
 };
+
 struct MonthlyChart {
     QStringList months; // ascending
     QList<MonthlySeries> series;
 };
+
+} // namespace reports
 inline const QString kOtherCards = QStringLiteral("その他");
 namespace reports {
 
 MonthlyChart monthlyChart(const QList<MonthTotal> &months, int maxCards = 12);
-
-} // namespace reports
 
 // What the chart shows, chosen in the window: every card stacked per month,
 // the months of one card, or the cards with the largest totals stacked with
@@ -72,14 +71,10 @@ MonthlyChart monthlyChart(const QList<MonthTotal> &months, int maxCards = 12);
 enum class MonthlyChartMode { AllStacked, OneCard, TopCards };
 constexpr int kMonthlyTopCards = 5;
 
-namespace reports {
-
 // The series of a mode over every month of the totals: AllStacked one per
 // card, the largest totals first; OneCard only card's (none when it has no
 // months); TopCards as reports::monthlyChart(months, kMonthlyTopCards).
 MonthlyChart monthlyChartFor(const QList<MonthTotal> &months, MonthlyChartMode mode, const QString &card = QString());
-
-} // namespace reports
 
 // The amount axis of a chart whose series are stacked: from low to high
 // (multiples of step, 1, 2 or 5 times a power of ten) holding every month's
@@ -90,7 +85,6 @@ struct MonthlyScale {
     qint64 step = 1;
     QStringList labels() const; // low, low + step, ..., high
 };
-namespace reports {
 
 MonthlyScale monthlyScale(const MonthlyChart &chart, int ticks = 5);
 

@@ -14,18 +14,18 @@ const char *const kNames[] = {
     "ITC_IN_ROAD",  "ITC_IN_GATE",  "JID_OUT_NAME", "ITC_OUT_ROAD", "ITC_OUT_GATE", "ご利用日",
     "通過時間",     "通行料金",     "車種",         "入口料金所",  "出口料金所",
 };
-static_assert(std::size(kNames) == size_t(ReportColumn::Count));
+static_assert(std::size(kNames) == size_t(reports::ReportColumn::Count));
 } // namespace
 
-QString reports::reportColumnName(ReportColumn column) { return QString::fromUtf8(kNames[size_t(column)]); }
+QString reports::reportColumnName(reports::ReportColumn column) { return QString::fromUtf8(kNames[size_t(column)]); }
 
-QString ReportRow::text(ReportColumn c) const
+QString ReportRow::text(reports::ReportColumn c) const
 {
     const QVariant &v = (*this)[c];
     return v.isNull() ? QString() : v.toString();
 }
 
-QueryRows::QueryRows(const QString &jetStatement)
+reports::QueryRows::QueryRows(const QString &jetStatement)
 {
     if (jetStatement.isEmpty())
         return; // no rows
@@ -35,7 +35,7 @@ QueryRows::QueryRows(const QString &jetStatement)
         m_index[i] = record.indexOf(QString::fromUtf8(kNames[i]));
 }
 
-bool QueryRows::operator()(ReportRow &row)
+bool reports::QueryRows::operator()(ReportRow &row)
 {
     if (!m_query.isActive() || !m_query.next()) {
         m_query.finish();
@@ -63,7 +63,7 @@ QString reports::shownRowsStatement()
     }
 }
 
-ReportRowSource reports::listRows(const QList<ReportRow> &rows)
+reports::ReportRowSource reports::listRows(const QList<ReportRow> &rows)
 {
     return [rows, next = qsizetype(0)](ReportRow &row) mutable {
         if (next >= rows.size())

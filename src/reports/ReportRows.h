@@ -9,6 +9,8 @@
 #include <array>
 #include <functional>
 
+namespace reports {
+
 enum class ReportColumn {
     CardNo, // カードNO
     PassDate,
@@ -36,8 +38,6 @@ enum class ReportColumn {
     Count
 };
 
-namespace reports {
-
 // The column name in the history tables.
 QString reportColumnName(ReportColumn column);
 
@@ -46,12 +46,14 @@ QString reportColumnName(ReportColumn column);
 // One row: the values as the database gives them (Null stays a null value,
 // numbers stay numbers).
 struct ReportRow {
-    std::array<QVariant, size_t(ReportColumn::Count)> values;
-    QVariant &operator[](ReportColumn c) { return values[size_t(c)]; }
-    const QVariant &operator[](ReportColumn c) const { return values[size_t(c)]; }
+    std::array<QVariant, size_t(reports::ReportColumn::Count)> values;
+    QVariant &operator[](reports::ReportColumn c) { return values[size_t(c)]; }
+    const QVariant &operator[](reports::ReportColumn c) const { return values[size_t(c)]; }
     // The value as text; Null gives the empty text.
-    QString text(ReportColumn c) const;
+    QString text(reports::ReportColumn c) const;
 };
+
+namespace reports {
 
 // Fills the row with the next one and returns true, or returns false after
 // the last row. A source may throw Failure.
@@ -61,13 +63,9 @@ using ReportRowSource = std::function<bool(ReportRow &row)>;
 // when the user asked to stop; the report then ends without a result.
 using ReportProgress = std::function<bool(qint64 done, qint64 total)>;
 
-namespace reports {
-
 // The number of rows of a select statement of the history, counted without
 // reading them.
 qint64 reportRowCount(const QString &jetStatement);
-
-} // namespace reports
 
 // The rows of a statement of the history database, in its order (none for
 // an empty statement).
@@ -80,8 +78,6 @@ private:
     QSqlQuery m_query;
     std::array<int, size_t(ReportColumn::Count)> m_index{};
 };
-
-namespace reports {
 
 // The rows the grid shows: the select statement of the current view
 // (ETC_TEMP after a card read, ETC_DATA after a database read); empty while

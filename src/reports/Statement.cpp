@@ -14,7 +14,7 @@ QString fix(const QString &text, qint16 width) { return app::fixedWidth(text, wi
 // The card number of a history row; a row without one cannot be put under a card.
 QString rowCard(const ReportRow &row)
 {
-    const QVariant &v = row[ReportColumn::CardNo];
+    const QVariant &v = row[reports::ReportColumn::CardNo];
     if (v.isNull())
         throw Failure(94, QStringLiteral("Null の使い方が不正です。"));
     return v.toString();
@@ -47,7 +47,7 @@ QStringList reports::statementHeaderLines(qint32 pageNumber, const QString &outp
 
 QStringList reports::statementRecordLines(const ReportRow &row, const QString &card)
 {
-    using C = ReportColumn;
+    using C = reports::ReportColumn;
     const QString a = fix(card, 4) + blanks(30) + fix(row.text(C::CarCode), 12) + fix(row.text(C::JidIn), 18) +
                       fix(row.text(C::ItcIn), 42) + fix(row.text(C::ItcOut), 40);
     const QString b = fix(row.text(C::UseDate), 12) + fix(row.text(C::TollTime), 10) + right(row.text(C::Toll), 10) +
@@ -62,18 +62,18 @@ QStringList reports::statementSubtotalLines(const QString &card, qint64 count, q
             right(reports::signedText(count), 18) + QStringLiteral("件") + right(reports::signedText(sum), 10) + QStringLiteral("円")};
 }
 
-qint32 reports::composeStatement(const ReportRowSource &rows, qint16 viewMode, const QString &card,
-                        const std::function<void(const StatementPage &)> &pageDone)
+qint32 reports::composeStatement(const reports::ReportRowSource &rows, qint16 viewMode, const QString &card,
+                                 const std::function<void(const reports::StatementPage &)> &pageDone)
 {
     ReportRow row;
     if (!rows(row))
         return 0;
-    StatementPage page;
+    reports::StatementPage page;
     page.number = 1;
     int block = 1;
     QString previous = viewMode == 2 ? rowCard(row) : card;
     QString current = card;
-    GridTotals totals; // the grid's own rule: count every record, sum the amounts in 円
+    history::GridTotals totals; // the grid's own rule: count every record, sum the amounts in 円
     bool more = true;
     while (more) {
         if (viewMode == 2)
@@ -81,7 +81,7 @@ qint32 reports::composeStatement(const ReportRowSource &rows, qint16 viewMode, c
         if (current != previous) {
             page.body << reports::statementSubtotalLines(previous, totals.count, totals.sum);
             ++block;
-            totals = GridTotals();
+            totals = history::GridTotals();
             previous = current;
         }
         if (block > kBlocksPerPage) {
@@ -91,7 +91,7 @@ qint32 reports::composeStatement(const ReportRowSource &rows, qint16 viewMode, c
             block = 1;
         }
         page.body << reports::statementRecordLines(row, current);
-        totals.add(row.text(ReportColumn::Toll));
+        totals.add(row.text(reports::ReportColumn::Toll));
         ++block;
         more = rows(row);
     }
@@ -100,19 +100,19 @@ qint32 reports::composeStatement(const ReportRowSource &rows, qint16 viewMode, c
     return page.number;
 }
 
-qint32 reports::composeStoppable(const ReportRowSource &rows, qint16 viewMode, const QString &card,
-                        const std::function<void(const StatementPage &)> &pageDone, const ReportProgress &progress,
-                        qint64 total)
+qint32 reports::composeStoppable(const reports::ReportRowSource &rows, qint16 viewMode, const QString &card,
+                                 const std::function<void(const reports::StatementPage &)> &pageDone, const reports::ReportProgress &progress,
+                                 qint64 total)
 {
     qint64 done = 0;
-    const ReportRowSource counted = [&](ReportRow &row) {
+    const reports::ReportRowSource counted = [&](ReportRow &row) {
         const bool more = rows(row);
         done += more ? 1 : 0;
         return more;
     };
     struct Stopped {};
     try {
-        return reports::composeStatement(counted, viewMode, card, [&](const StatementPage &page) {
+        return reports::composeStatement(counted, viewMode, card, [&](const reports::StatementPage &page) {
             pageDone(page);
             if (progress && !progress(done, total))
                 throw Stopped{};
@@ -122,10 +122,10 @@ qint32 reports::composeStoppable(const ReportRowSource &rows, qint16 viewMode, c
     }
 }
 
-Statement reports::buildStatement(const ReportRowSource &rows, qint16 viewMode, const QString &card, const QDate &today)
+reports::Statement reports::buildStatement(const reports::ReportRowSource &rows, qint16 viewMode, const QString &card, const QDate &today)
 {
-    Statement statement;
+    reports::Statement statement;
     statement.outputDate = reports::statementOutputDate(today);
-    reports::composeStatement(rows, viewMode, card, [&](const StatementPage &page) { statement.pages << page; });
+    reports::composeStatement(rows, viewMode, card, [&](const reports::StatementPage &page) { statement.pages << page; });
     return statement;
 }

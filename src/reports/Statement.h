@@ -18,6 +18,8 @@ constexpr int kBlocksPerPage = 20;
 // an empty line.
 enum StatementHeaderLine { TitleLine, DateLine, PageLine, EmptyLine, HeadingLine, HeaderLineCount };
 
+namespace reports {
+
 struct StatementPage {
     qint32 number = 0;
     QStringList body; // record blocks (two lines each) and card subtotals (two lines each), in order
@@ -27,8 +29,6 @@ struct Statement {
     QString outputDate;
     QList<StatementPage> pages;
 };
-
-namespace reports {
 
 // " 2024年 5月 1日": the output date printed on every page.
 QString statementOutputDate(const QDate &date);

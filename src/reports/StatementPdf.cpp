@@ -415,7 +415,7 @@ void PdfFont::write(PdfFile &pdf, Deflater &deflate, int type0) const
 // order and at the places StatementSheet puts them on paper.
 class StatementPdfWriter {
 public:
-    StatementPdfWriter(QIODevice &out, const QString &outputDate, const StatementPdfInfo &info)
+    StatementPdfWriter(QIODevice &out, const QString &outputDate, const reports::StatementPdfInfo &info)
         : m_pdf(out), m_outputDate(outputDate), m_info(info)
     {
         // The page as QPdfWriter sets it up for the painter (its own default
@@ -437,7 +437,7 @@ public:
                                       QByteArray::number(m_fontObjects[1]) + " 0 R >> /ProcSet [/PDF /Text] >>");
     }
 
-    void page(const StatementPage &page)
+    void page(const reports::StatementPage &page)
     {
         m_content.resize(0);
         m_content += "2 J\n"; // the painter's square line ends
@@ -550,7 +550,7 @@ private:
 
     PdfFile m_pdf;
     QString m_outputDate;
-    StatementPdfInfo m_info;
+    reports::StatementPdfInfo m_info;
     PdfFont m_fonts[2] = {PdfFont(reports::statementFont(kBodyPoints, false)), PdfFont(reports::statementFont(kTitlePoints, true))};
     int m_fontObjects[2] = {0, 0};
     int m_catalog = 0, m_pages = 0, m_resources = 0, m_infoObject = 0;
@@ -566,14 +566,14 @@ private:
 
 } // namespace
 
-qint32 reports::writeStatementPdf(QIODevice &out, const ReportRowSource &rows, qint16 viewMode, const QString &card,
-                         const QString &outputDate, const StatementPdfInfo &info, const ReportProgress &progress,
-                         qint64 total)
+qint32 reports::writeStatementPdf(QIODevice &out, const reports::ReportRowSource &rows, qint16 viewMode, const QString &card,
+                                  const QString &outputDate, const reports::StatementPdfInfo &info, const reports::ReportProgress &progress,
+                                  qint64 total)
 {
     std::optional<StatementPdfWriter> writer; // begun with the first page: no rows, no file
     const qint32 pages = reports::composeStoppable(
         rows, viewMode, card,
-        [&](const StatementPage &page) {
+        [&](const reports::StatementPage &page) {
             if (!writer)
                 writer.emplace(out, outputDate, info);
             writer->page(page);
@@ -586,14 +586,14 @@ qint32 reports::writeStatementPdf(QIODevice &out, const ReportRowSource &rows, q
     return pages;
 }
 
-qint32 reports::writeStatementPdf(QIODevice &out, const QString &card, const StatementPdfInfo &info,
-                                  const ReportProgress &progress)
+qint32 reports::writeStatementPdf(QIODevice &out, const QString &card, const reports::StatementPdfInfo &info,
+                                  const reports::ReportProgress &progress)
 {
     return guarded("basMain_PdfFileCreate", [&] {
         const QString outputDate = reports::statementOutputDate(seams::now().date());
         const QString statement = reports::shownRowsStatement();
         const qint64 total = progress ? reports::reportRowCount(statement) : 0;
-        QueryRows rows(statement);
+        reports::QueryRows rows(statement);
         return writeStatementPdf(out, std::ref(rows), app::state().view.ViewMode, card, outputDate, info, progress, total);
     });
 }

@@ -14,12 +14,12 @@
 
 class QIODevice;
 
+namespace reports {
+
 struct StatementPdfInfo {
     QString title;
     QString creator;
 };
-
-namespace reports {
 
 // Writes the statement of the rows to out, looking like the printed one
 // (StatementPrint.h) on A4 landscape paper with the margins of a PDF file.

@@ -33,13 +33,13 @@ void reports::setStatementPage(QPagedPaintDevice &device)
                               QPageLayout::Millimeter);
 }
 
-StatementSheet::~StatementSheet()
+reports::StatementSheet::~StatementSheet()
 {
     if (m_painter.isActive())
         m_painter.end();
 }
 
-void StatementSheet::begin()
+void reports::StatementSheet::begin()
 {
     if (m_painter.isActive())
         return;
@@ -50,16 +50,16 @@ void StatementSheet::begin()
     m_y = 0;
 }
 
-double StatementSheet::twips(double t) const { return t * m_device.logicalDpiY() / 1440.0; }
+double reports::StatementSheet::twips(double t) const { return t * m_device.logicalDpiY() / 1440.0; }
 
-void StatementSheet::setFont(int pointSize, bool bold)
+void reports::StatementSheet::setFont(int pointSize, bool bold)
 {
     m_font = reports::statementFont(pointSize, bold);
     if (m_painter.isActive())
         m_painter.setFont(m_font);
 }
 
-void StatementSheet::printLine(const QString &text)
+void reports::StatementSheet::printLine(const QString &text)
 {
     begin();
     const double em = twips(m_font.pointSize() * 20.0);
@@ -69,7 +69,7 @@ void StatementSheet::printLine(const QString &text)
     m_y += em;
 }
 
-void StatementSheet::rule(int twipsBelow, int dots)
+void reports::StatementSheet::rule(int twipsBelow, int dots)
 {
     begin();
     const double y = std::floor(m_y + twips(twipsBelow));
@@ -81,7 +81,7 @@ void StatementSheet::rule(int twipsBelow, int dots)
     m_painter.setPen(Qt::black);
 }
 
-void StatementSheet::newPage()
+void reports::StatementSheet::newPage()
 {
     begin();
     if (!m_device.newPage())
@@ -89,9 +89,9 @@ void StatementSheet::newPage()
     m_y = 0;
 }
 
-bool StatementSheet::end() { return !m_painter.isActive() || m_painter.end(); }
+bool reports::StatementSheet::end() { return !m_painter.isActive() || m_painter.end(); }
 
-void reports::paintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QString &outputDate)
+void reports::paintPageHeader(reports::StatementSheet &sheet, qint32 pageNumber, const QString &outputDate)
 {
     guarded("basMain_PrintPageHeader", [&] {
         const QStringList lines = reports::statementHeaderLines(pageNumber, outputDate);
@@ -109,14 +109,14 @@ void reports::paintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QS
     });
 }
 
-qint32 reports::printStatement(QPagedPaintDevice &device, const ReportRowSource &rows, qint16 viewMode, const QString &card,
-                      const QString &outputDate, const ReportProgress &progress, qint64 total)
+qint32 reports::printStatement(QPagedPaintDevice &device, const reports::ReportRowSource &rows, qint16 viewMode, const QString &card,
+                               const QString &outputDate, const reports::ReportProgress &progress, qint64 total)
 {
     reports::setStatementPage(device);
-    StatementSheet sheet(device);
+    reports::StatementSheet sheet(device);
     const qint32 pages = reports::composeStoppable(
         rows, viewMode, card,
-        [&](const StatementPage &page) {
+        [&](const reports::StatementPage &page) {
             if (page.number > 1)
                 sheet.newPage();
             reports::paintPageHeader(sheet, page.number, outputDate);
@@ -131,13 +131,13 @@ qint32 reports::printStatement(QPagedPaintDevice &device, const ReportRowSource 
     return pages;
 }
 
-qint32 reports::paintStatement(QPagedPaintDevice &device, const QString &card, const ReportProgress &progress)
+qint32 reports::paintStatement(QPagedPaintDevice &device, const QString &card, const reports::ReportProgress &progress)
 {
     return guarded("basMain_PrintPageCreate", [&] {
         const QString outputDate = reports::statementOutputDate(seams::now().date());
         const QString statement = reports::shownRowsStatement();
         const qint64 total = progress ? reports::reportRowCount(statement) : 0;
-        QueryRows rows(statement);
+        reports::QueryRows rows(statement);
         return printStatement(device, std::ref(rows), app::state().view.ViewMode, card, outputDate, progress, total);
     });
 }

@@ -19,8 +19,6 @@ QFont statementFont(int pointSize, bool bold);
 // own (a PDF file) gets margins like a printer's.
 void setStatementPage(QPagedPaintDevice &device);
 
-} // namespace reports
-
 // The print position on the current page of a statement job. The job (the
 // painter) starts with the first line, so that a statement without rows
 // starts none.
@@ -47,8 +45,6 @@ private:
     QFont m_font = reports::statementFont(11, false);
     double m_y = 0; // print position from the top of the printable area, in device pixels
 };
-
-namespace reports {
 
 void paintPageHeader(StatementSheet &sheet, qint32 pageNumber, const QString &outputDate);
 

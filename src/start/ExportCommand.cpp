@@ -106,17 +106,17 @@ int runJob(const QString &kind, const QString &out, bool append, const ViewSelec
     app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
     const QString saved = app::readProfileString(kSectionMain, QStringLiteral("ViewSort"), app::settingsFileName());
     app::state().viewSort = !sort.isEmpty() ? sort : saved == kIniMissing || saved.isEmpty() ? QStringLiteral("NEW") : saved;
-    history::openDatabase(kDatFile, HistoryAccess::ReadOnly);
+    history::openDatabase(kDatFile, history::HistoryAccess::ReadOnly);
     history::viewStatement(kTableData, 2, selection); // the view condition of a database read
     int status = 1;
     if (kind == kCsv) {
-        const qint16 mode = append && QFileInfo::exists(out) ? CsvAppend : CsvCreate;
+        const qint16 mode = append && QFileInfo::exists(out) ? reports::CsvAppend : reports::CsvCreate;
         status = reports::writeCsvFile(out, mode, QString()) ? 0 : 1;
     } else if (kind == kTotals) {
         status = reports::writeMonthlyCsv(out, reports::shownMonthlyTotals()) ? 0 : 1;
     } else {
         const bool existed = QFileInfo::exists(out);
-        CheckedSaveFile file(out);
+        app::CheckedSaveFile file(out);
         if (!file.open(QIODevice::WriteOnly)) {
             say(file.refused() ? file.errorString()
                                : QStringLiteral("パス/ファイル アクセス エラーです。") + out + QStringLiteral(": ") +

@@ -32,7 +32,7 @@ int usageError(const QString &what)
 }
 
 // Progress on the error stream, at most twice a second.
-ReportProgress terminalProgress(const QString &label)
+reports::ReportProgress terminalProgress(const QString &label)
 {
     auto shown = std::make_shared<QElapsedTimer>();
     shown->start();
@@ -77,10 +77,10 @@ int runImportCommand(const QStringList &args)
 
     app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
     // A dry run only reads: it neither waits for nor holds up a writer.
-    history::openDatabase(kDatFile, parser.isSet(dryRun) ? HistoryAccess::ReadOnly : HistoryAccess::ReadWrite);
+    history::openDatabase(kDatFile, parser.isSet(dryRun) ? history::HistoryAccess::ReadOnly : history::HistoryAccess::ReadWrite);
     QTextStream out(stdout);
     QTextStream err(stderr);
-    CsvImport import(files, cardNo);
+    reports::CsvImport import(files, cardNo);
     QString failed;
     if (parser.isSet(dryRun)) {
         bool checked = false;

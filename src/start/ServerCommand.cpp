@@ -63,7 +63,7 @@ int runServerCommand(const QStringList &args)
         err << failed.trimmed() << Qt::endl;
         return 1;
     }
-    const HistoryServer server = history::serverSetting();
+    const history::HistoryServer server = history::serverSetting();
     QTextStream out(stdout);
     out << QStringLiteral("共有の利用履歴のテーブルを用意しました。 (") << server.describe() << QStringLiteral(")")
         << Qt::endl

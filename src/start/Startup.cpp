@@ -88,11 +88,11 @@ QSize windowFrameSize(const ui::MainWindow &window)
 // What the reader link finds out, shown in the window's labels and bar.
 void connectReaderLink(ui::MainWindow *window)
 {
-    ReaderLink &link = reader::link();
-    QObject::connect(&link, &ReaderLink::cardStateChanged, window->lblCardValue, &QLabel::setText);
-    QObject::connect(&link, &ReaderLink::recordCountChanged, window->lblCountValue, &QLabel::setText);
-    QObject::connect(&link, &ReaderLink::cardReadableChanged, window->btnCardRead, &QWidget::setEnabled);
-    QObject::connect(&link, &ReaderLink::readProgress, window->ProgressBar, &QProgressBar::setValue);
+    reader::ReaderLink &link = reader::link();
+    QObject::connect(&link, &reader::ReaderLink::cardStateChanged, window->lblCardValue, &QLabel::setText);
+    QObject::connect(&link, &reader::ReaderLink::recordCountChanged, window->lblCountValue, &QLabel::setText);
+    QObject::connect(&link, &reader::ReaderLink::cardReadableChanged, window->btnCardRead, &QWidget::setEnabled);
+    QObject::connect(&link, &reader::ReaderLink::readProgress, window->ProgressBar, &QProgressBar::setValue);
 }
 } // namespace
 

@@ -23,19 +23,19 @@
 
 namespace ui {
 
-HistoryGridModel *gridModel(MainWindow &window)
+history::HistoryGridModel *gridModel(MainWindow &window)
 {
     QTableView *grid = window.MSHFlexGrid;
-    if (auto *model = qobject_cast<HistoryGridModel *>(grid->model()))
+    if (auto *model = qobject_cast<history::HistoryGridModel *>(grid->model()))
         return model;
-    auto *model = new HistoryGridModel(grid);
+    auto *model = new history::HistoryGridModel(grid);
     grid->setModel(model);
     return model;
 }
 
 void showGrid(MainWindow &f, const QString &source, qint16 viewType, const std::function<bool()> &keepGoing)
 {
-    const GridLoad load = history::loadGrid(*gridModel(f), source, viewType, keepGoing);
+    const history::GridLoad load = history::loadGrid(*gridModel(f), source, viewType, keepGoing);
     QTableView *grid = f.MSHFlexGrid;
     grid->verticalHeader()->setVisible(load.empty());
     if (!load.empty()) {

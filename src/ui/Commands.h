@@ -8,7 +8,9 @@
 #include <functional>
 
 class QWidget;
+namespace history {
 class HistoryGridModel;
+}
 
 namespace ui {
 
@@ -23,7 +25,7 @@ void disableOutputCommands(MainWindow &window);
 void enableOutputCommands(MainWindow &window);
 
 // The grid model attached to the window's MSHFlexGrid (created on first use).
-HistoryGridModel *gridModel(MainWindow &window);
+history::HistoryGridModel *gridModel(MainWindow &window);
 // Loads the grid from a statement or table in a layout (0 empty, 1 card read,
 // 2 history) and shows the count and sum.
 // With keepGoing, long work of the load lets the window live (see

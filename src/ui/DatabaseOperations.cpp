@@ -149,7 +149,7 @@ void deleteShownRows(MainWindow &f)
                                                history::shownViewSql(kTableData, QStringLiteral("DELETE")),
                                                busyProgressOf(&f, QStringLiteral("DB削除中…")));
                 break;
-            } catch (const ShownRowsChanged &changed) {
+            } catch (const history::ShownRowsChanged &changed) {
                 app::showWarning(changed.description());
                 showGrid(f, history::shownRows().source.isEmpty() ? history::shownViewSql(kTableData, QStringLiteral("SELECT"))
                                                                 : history::shownRows().source,

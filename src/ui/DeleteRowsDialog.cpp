@@ -80,7 +80,7 @@ void DeleteRowsDialog::deleteDuplicatesOfChosenCard()
         int deleted = 0;
         try {
             deleted = history::deleteDuplicates(cardNo, busyProgressOf(&m_window, QStringLiteral("重複レコード削除中…")));
-        } catch (const ShownRowsChanged &changed) {
+        } catch (const history::ShownRowsChanged &changed) {
             // Another PC changed the history since the duplicates were shown:
             // nothing was deleted; they are shown again to be looked at.
             reject();

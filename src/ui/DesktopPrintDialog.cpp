@@ -29,9 +29,9 @@ namespace {
 constexpr int kPrintedRole = Qt::UserRole;
 constexpr int kNullColumnsRole = Qt::UserRole + 1;
 
-DesktopPrintRow rowOf(const QTreeWidgetItem *item)
+deskprint::DesktopPrintRow rowOf(const QTreeWidgetItem *item)
 {
-    DesktopPrintRow row;
+    deskprint::DesktopPrintRow row;
     row.printed = item->data(0, kPrintedRole).toBool();
     row.nullColumns = item->data(0, kNullColumnsRole).toStringList();
     for (int c = 1; c < kDesktopPrintHeaders.size(); ++c)
@@ -132,7 +132,7 @@ void DesktopPrintDialog::refill()
 void DesktopPrintDialog::fillList(const QString &sql)
 {
     guarded("frmPrintDesktop_MDBtoListView", [&] {
-        const QList<DesktopPrintRow> rows = deskprint::listRows(sql);
+        const QList<deskprint::DesktopPrintRow> rows = deskprint::listRows(sql);
         const QSignalBlocker quiet(ListView);
         ListView->clear();
         ListView->setColumnCount(int(kDesktopPrintHeaders.size()));
@@ -141,7 +141,7 @@ void DesktopPrintDialog::fillList(const QString &sql)
             ListView->setColumnWidth(c, twipsToPx(kDesktopPrintColumnTwips[c]));
         QList<QTreeWidgetItem *> items;
         items.reserve(rows.size());
-        for (const DesktopPrintRow &row : rows) {
+        for (const deskprint::DesktopPrintRow &row : rows) {
             auto *item = new QTreeWidgetItem(QStringList{row.mark()} + row.values);
             // The check mark shows PRINT_FLAG; the user cannot change it.
             item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
@@ -187,7 +187,7 @@ void DesktopPrintDialog::printChosenRows()
         });
         // The selected rows as they are now, in list order: the filter box
         // stays usable and may refill the list while the records go out.
-        QList<DesktopPrintRow> selected;
+        QList<deskprint::DesktopPrintRow> selected;
         for (int i = 0; i < ListView->topLevelItemCount(); ++i)
             if (QTreeWidgetItem *item = ListView->topLevelItem(i); item->isSelected())
                 selected << rowOf(item);

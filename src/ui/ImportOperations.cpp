@@ -51,7 +51,7 @@ QStringList askFiles(const QString &folder)
                                          options);
 }
 
-ImportChoice askImport(const CsvImportSummary &summary, const QString &oneCard, const QString &suggestedCard)
+ImportChoice askImport(const reports::CsvImportSummary &summary, const QString &oneCard, const QString &suggestedCard)
 {
     if (g_question)
         return g_question(reports::csvImportSummaryText(summary), oneCard);
@@ -67,7 +67,7 @@ ImportChoice askImport(const CsvImportSummary &summary, const QString &oneCard, 
 
 } // namespace
 
-QDialog *importSummaryDialog(const CsvImportSummary &summary, const QString &oneCard, const QString &suggestedCard)
+QDialog *importSummaryDialog(const reports::CsvImportSummary &summary, const QString &oneCard, const QString &suggestedCard)
 {
     auto *box = new QDialog(QApplication::activeWindow());
     box->setWindowTitle(kAppTitle);
@@ -161,12 +161,12 @@ void importCsvFiles(MainWindow &f)
         if (suggested == kNoCardNo)
             suggested.clear();
         QString card;
-        std::unique_ptr<CsvImport> checking;
+        std::unique_ptr<reports::CsvImport> checking;
         QString changed; // said before the summary when the files changed after the last one
         for (;;) {
             if (!checking)
-                checking = std::make_unique<CsvImport>(files, card);
-            CsvImport &import = *checking;
+                checking = std::make_unique<reports::CsvImport>(files, card);
+            reports::CsvImport &import = *checking;
             bool checked = false;
             QString failed =
                 app::expectedFailureOf([&] { checked = import.check(progressOf(&f, QStringLiteral("CSV取込の確認中…"))); });
@@ -198,7 +198,7 @@ void importCsvFiles(MainWindow &f)
             failed = app::expectedFailureOf([&] {
                 try {
                     added = import.write(progressOf(&f, QStringLiteral("CSV取込中…")));
-                } catch (const CsvFilesChanged &) {
+                } catch (const reports::CsvFilesChanged &) {
                     filesChanged = true;
                 }
             });

@@ -6,7 +6,9 @@
 #include <functional>
 
 class QDialog;
+namespace reports {
 struct CsvImportSummary;
+}
 
 namespace ui {
 
@@ -32,7 +34,7 @@ void setImportQuestionHandler(ImportQuestionHandler handler);
 // The summary window: the files and counts, the cards in a scrolling table,
 // the choice of one card for every line (suggested: suggestedCard), 取込 and
 // キャンセル. It fits the screen whatever the number of cards.
-QDialog *importSummaryDialog(const CsvImportSummary &summary, const QString &oneCard, const QString &suggestedCard);
+QDialog *importSummaryDialog(const reports::CsvImportSummary &summary, const QString &oneCard, const QString &suggestedCard);
 
 // CSV取込 (mnuCSVImport; was basMain_CSVImport).
 void importCsvFiles(MainWindow &window);

@@ -15,7 +15,7 @@ constexpr double kShares[] = {0.16, 0.16, 0.17, 0.30, 0.21};
 constexpr bool kRight[] = {false, false, true, true, true};
 } // namespace
 
-bool paintMonthlyTotals(QPagedPaintDevice &device, const QList<MonthlyLine> &lines, const QString &conditions,
+bool paintMonthlyTotals(QPagedPaintDevice &device, const QList<reports::MonthlyLine> &lines, const QString &conditions,
                         QGraphicsView &chart)
 {
     QPainter painter;
@@ -51,7 +51,7 @@ bool paintMonthlyTotals(QPagedPaintDevice &device, const QList<MonthlyLine> &lin
         painter.drawLine(QLineF(table.left(), table.top() + line, table.right(), table.top() + line));
         const qsizetype first = qsizetype(p) * kMonthlyLinesPerPage;
         for (qsizetype i = first; i < qMin(lines.size(), first + kMonthlyLinesPerPage); ++i)
-            drawRow(int(i - first) + 1, lines[i].fields, lines[i].kind != MonthlyLine::Month);
+            drawRow(int(i - first) + 1, lines[i].fields, lines[i].kind != reports::MonthlyLine::Month);
 
         const QRectF area(page.width() * 0.45, line * 3, page.width() * 0.55, page.height() - line * 3);
         // The scene as the window shows it, scaled to its place: its texts

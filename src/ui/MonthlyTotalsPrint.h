@@ -14,7 +14,7 @@ constexpr int kMonthlyLinesPerPage = 40;
 // Draws every page onto the device (A4 landscape set by the caller).
 // conditions is the line under the title (card and period); chart is drawn
 // as it is shown, scaled to its place. False when the device refused the job.
-bool paintMonthlyTotals(QPagedPaintDevice &device, const QList<MonthlyLine> &lines, const QString &conditions,
+bool paintMonthlyTotals(QPagedPaintDevice &device, const QList<reports::MonthlyLine> &lines, const QString &conditions,
                         QGraphicsView &chart);
 
 } // namespace ui

@@ -78,20 +78,20 @@ QColor cardColor(int i)
     return QColor(colors[i % n]).darker(100 + 25 * (i / n));
 }
 
-QChart *makeChart(const QList<MonthTotal> &months, MonthlyChartMode mode, const QString &card, const QFont &font)
+QChart *makeChart(const QList<MonthTotal> &months, reports::MonthlyChartMode mode, const QString &card, const QFont &font)
 {
-    const MonthlyChart data = reports::monthlyChartFor(months, mode, card);
+    const reports::MonthlyChart data = reports::monthlyChartFor(months, mode, card);
     auto *chart = new QChart;
     // One bar a month: the cards stacked in it, or the one card.
-    QAbstractBarSeries *series = mode == MonthlyChartMode::OneCard ? static_cast<QAbstractBarSeries *>(new QBarSeries(chart))
+    QAbstractBarSeries *series = mode == reports::MonthlyChartMode::OneCard ? static_cast<QAbstractBarSeries *>(new QBarSeries(chart))
                                                                     : new QStackedBarSeries(chart);
     series->setBarWidth(0.7);
     QSet<QString> cards;
     for (const MonthTotal &m : months)
         cards.insert(m.card);
-    for (const MonthlySeries &s : data.series) {
+    for (const reports::MonthlySeries &s : data.series) {
         QString label = s.name.isEmpty() ? kNoCardName : s.name;
-        if (mode == MonthlyChartMode::TopCards && s.name == kOtherCards)
+        if (mode == reports::MonthlyChartMode::TopCards && s.name == kOtherCards)
             label = QStringLiteral("%1 (%2枚)").arg(kOtherCards).arg(cards.size() - (data.series.size() - 1));
         auto *set = new QBarSet(label);
         for (qint64 sum : s.sums)
@@ -101,7 +101,7 @@ QChart *makeChart(const QList<MonthTotal> &months, MonthlyChartMode mode, const 
     chart->addSeries(series);
     const QList<QBarSet *> sets = series->barSets();
     for (int i = 0; i < sets.size(); ++i) {
-        const bool other = i == sets.size() - 1 && data.series[i].name == kOtherCards && mode == MonthlyChartMode::TopCards;
+        const bool other = i == sets.size() - 1 && data.series[i].name == kOtherCards && mode == reports::MonthlyChartMode::TopCards;
         sets[i]->setColor(other ? QColor(0xb0, 0xb0, 0xb0) : cardColor(i));
         sets[i]->setBorderColor(Qt::white);
     }
@@ -113,7 +113,7 @@ QChart *makeChart(const QList<MonthTotal> &months, MonthlyChartMode mode, const 
 
     // Qt's value axis cannot group digits: the ticks are categories of their
     // own, each labelled at its value.
-    const MonthlyScale scale = reports::monthlyScale(data);
+    const reports::MonthlyScale scale = reports::monthlyScale(data);
     auto *y = new QCategoryAxis(chart);
     y->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     y->setRange(double(scale.low), double(scale.high));
@@ -166,15 +166,15 @@ MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const 
     grdTotals->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdTotals->setSelectionBehavior(QAbstractItemView::SelectRows);
     for (int r = 0; r < m_lines.size(); ++r) {
-        const MonthlyLine &line = m_lines[r];
+        const reports::MonthlyLine &line = m_lines[r];
         for (int c = 0; c < line.fields.size(); ++c) {
             auto *item = new QTableWidgetItem(line.fields[c]);
             item->setTextAlignment(Qt::AlignVCenter | (c >= 2 ? Qt::AlignRight : Qt::AlignLeft));
-            if (line.kind != MonthlyLine::Month) {
+            if (line.kind != reports::MonthlyLine::Month) {
                 QFont bold = font;
                 bold.setBold(true);
                 item->setFont(bold);
-                item->setBackground(line.kind == MonthlyLine::GrandTotal ? QColor(0xdd, 0xe6, 0xf4)
+                item->setBackground(line.kind == reports::MonthlyLine::GrandTotal ? QColor(0xdd, 0xe6, 0xf4)
                                                                          : QColor(0xee, 0xf2, 0xf8));
             }
             grdTotals->setItem(r, c, item);
@@ -191,7 +191,7 @@ MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const 
     cboChartMode = new QComboBox(this);
     cboChartMode->setObjectName(QStringLiteral("cboChartMode"));
     cboChartMode->addItems({QStringLiteral("全カード (積み上げ)"), QStringLiteral("カード別"),
-                            QStringLiteral("上位%1件 + その他").arg(kMonthlyTopCards)});
+                            QStringLiteral("上位%1件 + その他").arg(reports::kMonthlyTopCards)});
     cboChartCard = new QComboBox(this);
     cboChartCard->setObjectName(QStringLiteral("cboChartCard"));
     QStringList cards;
@@ -204,7 +204,7 @@ MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const 
     // The last choice; the largest cards with the others together at first,
     // readable for few cards and for many.
     const qsizetype mode = kModeKeys.indexOf(monthlySetting(QStringLiteral("ChartMode")));
-    cboChartMode->setCurrentIndex(mode < 0 ? int(MonthlyChartMode::TopCards) : int(mode));
+    cboChartMode->setCurrentIndex(mode < 0 ? int(reports::MonthlyChartMode::TopCards) : int(mode));
     const int card = cboChartCard->findData(monthlySetting(QStringLiteral("ChartCard")));
     cboChartCard->setCurrentIndex(qMax(card, 0));
 
@@ -282,14 +282,14 @@ MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const 
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-MonthlyChartMode MonthlyTotalsWindow::chartMode() const
+reports::MonthlyChartMode MonthlyTotalsWindow::chartMode() const
 {
-    return MonthlyChartMode(cboChartMode->currentIndex());
+    return reports::MonthlyChartMode(cboChartMode->currentIndex());
 }
 
 void MonthlyTotalsWindow::showChart()
 {
-    cboChartCard->setEnabled(chartMode() == MonthlyChartMode::OneCard && cboChartCard->count() > 0);
+    cboChartCard->setEnabled(chartMode() == reports::MonthlyChartMode::OneCard && cboChartCard->count() > 0);
     QChart *old = chtTotals->chart();
     QChart *chart = makeChart(m_months, chartMode(), cboChartCard->currentData().toString(), font());
     // The months stand upright when side by side they would be cut short;

@@ -38,7 +38,7 @@ public:
     void print();
     void saveCsv();
 
-    MonthlyChartMode chartMode() const;
+    reports::MonthlyChartMode chartMode() const;
 
 protected:
     // Closing remembers the chart's choice and the window's size.
@@ -49,7 +49,7 @@ private:
     void fitLabels();
 
     QList<MonthTotal> m_months;
-    QList<MonthlyLine> m_lines;
+    QList<reports::MonthlyLine> m_lines;
     QString m_conditions;
     MainWindow *m_window = nullptr;
 };

@@ -142,7 +142,7 @@ void PortSettingsDialog::load()
 void PortSettingsDialog::searchReader()
 {
     guarded("frmSetComm_btnETCSearch_Click", [this] {
-        const ReaderSearchResult result = reader::searchReader(app::comPortNumber());
+        const reader::ReaderSearchResult result = reader::searchReader(app::comPortNumber());
         if (result.tooMany())
             app::showWarning(QStringLiteral("複数の機器が見つかりました。") +
                                   QStringLiteral("利用しない機器の電源を切るかパソコンから取り外してください｡ "));

@@ -185,7 +185,7 @@ QString printToPdfFile(MainWindow &window, const QString &card)
     // Written beside the target and moved into place only when complete: a
     // PDF that did not fit on the disk leaves an older file as it was.
     const bool existed = QFileInfo::exists(path);
-    CheckedSaveFile file(path);
+    app::CheckedSaveFile file(path);
     app::openForWriting(file);
     const qint32 pages = reports::writeStatementPdf(file, card, {kStatementTitle, kAppTitle}, progressOf(&window, kPrintProgress));
     if (pages == kStatementStopped)
@@ -254,7 +254,7 @@ bool printOnChosenPrinter(MainWindow &window, const QString &what, const QString
         if (path.isEmpty())
             return false;
         const bool existed = QFileInfo::exists(path);
-        CheckedSaveFile file(path);
+        app::CheckedSaveFile file(path);
         app::openForWriting(file);
         bool painted = false;
         {
@@ -334,7 +334,7 @@ void printStatement(MainWindow &f)
         } else {
             // Stopped: the job is aborted while it is still open, so that no
             // part of it reaches the printer where the system allows that.
-            const ReportProgress progress = progressOf(&f, kPrintProgress);
+            const reports::ReportProgress progress = progressOf(&f, kPrintProgress);
             const auto printing = [&](qint64 done, qint64 total) {
                 if (progress(done, total))
                     return true;
@@ -354,7 +354,7 @@ void exportCsv(MainWindow &f)
         QString card;
         if (!selectedCardForOutput(f, QStringLiteral("CSV出力できません。"), card))
             return;
-        qint16 mode = CsvCreate;
+        qint16 mode = reports::CsvCreate;
         QString path;
         for (;;) {
             path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
@@ -370,18 +370,18 @@ void exportCsv(MainWindow &f)
                 continue;
             }
             if (!QFileInfo::exists(path)) {
-                mode = CsvCreate;
+                mode = reports::CsvCreate;
                 break;
             }
             const seams::MsgAnswer answer = app::askYesNoCancel(
                 kSameNameExists + kCrLf + kCrLf + QDir::toNativeSeparators(path) + kCrLf + kCrLf +
                 QStringLiteral("※「いいえ」を選択した場合、既存のファイルに追加書込みを行います。"));
             if (answer == seams::MsgAnswer::Yes) {
-                mode = CsvCreate;
+                mode = reports::CsvCreate;
                 break;
             }
             if (answer == seams::MsgAnswer::No) {
-                mode = CsvAppend;
+                mode = reports::CsvAppend;
                 break;
             }
         }

@@ -119,7 +119,7 @@ class tst_deskprint : public QObject {
     {
         QTimer::singleShot(ms, this, [this, hex] { emulator->command(QStringLiteral("send ") + hex); });
     }
-    DesktopPrintRow onlyRow()
+    deskprint::DesktopPrintRow onlyRow()
     {
         const auto rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
         return rows.value(0);
@@ -390,7 +390,7 @@ private slots:
     {
         addRecord(QStringLiteral("0012"), QStringLiteral("2024/01/10"), QStringLiteral("08:00:00"));
         startPrinter(QStringLiteral("ack"));
-        DesktopPrintRow gone = onlyRow();
+        deskprint::DesktopPrintRow gone = onlyRow();
         gone.values[1] = QStringLiteral("2024/01/11");
         QCOMPARE(deskprint::sendToPrinter(deskprint::printRowSql(kTableData, gone)), qint16(0));
         QTest::qWait(200);
@@ -427,7 +427,7 @@ private slots:
         const auto rows = deskprint::listRows(deskprint::listSql(kTableTemp, 0));
         QCOMPARE(rows.size(), 3);
         QList<QList<int>> seen;
-        for (const DesktopPrintRow &row : rows) {
+        for (const deskprint::DesktopPrintRow &row : rows) {
             QTimer::singleShot(30, this, [&] {
                 seen << storedFlags(kTableTemp); // while the printer is still printing
                 emulator->command(QStringLiteral("send ") + kAck);

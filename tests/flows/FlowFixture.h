@@ -151,7 +151,7 @@ public:
     // The cells of one grid column, top to bottom.
     QStringList gridColumn(const QString &header) const
     {
-        auto *model = qobject_cast<HistoryGridModel *>(w->MSHFlexGrid->model());
+        auto *model = qobject_cast<history::HistoryGridModel *>(w->MSHFlexGrid->model());
         QStringList cells;
         const int c = model ? int(model->headers().indexOf(header)) : -1;
         for (int r = 0; c >= 0 && r < model->rowCount(); ++r)

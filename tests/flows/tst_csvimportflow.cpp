@@ -138,7 +138,7 @@ private slots:
         setOpenCsvFilesHandler({});
         setImportQuestionHandler({});
 
-        CsvImportSummary many;
+        reports::CsvImportSummary many;
         for (int i = 0; i < 5000; ++i)
             many.cards.insert(QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0')), {1, 1});
         many.lines = many.added = 5000;

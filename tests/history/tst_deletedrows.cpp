@@ -94,7 +94,7 @@ void addRows(const QString &card, int n, const QString &day = "2024/05/01")
 }
 
 // The delete DB削除 runs for the history shown of card (every card: "0000").
-qint64 deleteShownCard(const QString &card, const KeepGoing &keepGoing = {})
+qint64 deleteShownCard(const QString &card, const history::KeepGoing &keepGoing = {})
 {
     history::resetViewCondition();
     app::state().view.ViewMode = 2;

@@ -200,9 +200,9 @@ private slots:
                     expected << cells.join('|');
                 }
                 q.finish();
-                QVERIFY(expected.size() > HistoryGridModel::kPageRows || range);
-                HistoryGridModel grid;
-                const GridLoad load = history::loadGrid(grid, statement, 2);
+                QVERIFY(expected.size() > history::HistoryGridModel::kPageRows || range);
+                history::HistoryGridModel grid;
+                const history::GridLoad load = history::loadGrid(grid, statement, 2);
                 QCOMPARE(load.totals.count, qint64(expected.size()));
                 QStringList shown;
                 for (int r = 0; r < grid.rowCount(); ++r) {

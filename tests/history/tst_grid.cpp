@@ -11,8 +11,8 @@ class TestGrid : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TestHarness> h;
-    std::unique_ptr<HistoryGridModel> grid;
-    GridLoad last;
+    std::unique_ptr<history::HistoryGridModel> grid;
+    history::GridLoad last;
 
     // Loads the grid as the window does; all records, typed entry with nothing typed.
     void load(const QString &source, qint16 viewType) { last = history::loadGrid(*grid, source, viewType); }
@@ -24,7 +24,7 @@ class TestGrid : public QObject {
     {
         return app::recordCountText(last.totals.count) + ' ' + app::tollSumText(last.totals.sum);
     }
-    HistoryGridModel *model() const { return grid.get(); }
+    history::HistoryGridModel *model() const { return grid.get(); }
     QStringList headers() const
     {
         QStringList out;
@@ -38,7 +38,7 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        grid = std::make_unique<HistoryGridModel>();
+        grid = std::make_unique<history::HistoryGridModel>();
         openDatabases(*h);
         history::resetViewCondition();
         app::state().viewSort = QStringLiteral("NEW");
@@ -54,7 +54,7 @@ private slots:
     void totals()
     {
         auto total = [](const QStringList &tolls) {
-            GridTotals t;
+            history::GridTotals t;
             for (const QString &s : tolls)
                 t.add(s);
             return QString::number(t.count) + '/' + QString::number(t.sum);

@@ -35,7 +35,7 @@ class TestGridPaging : public QObject {
         }
         return rows;
     }
-    static QStringList gridRow(const HistoryGridModel &m, int row)
+    static QStringList gridRow(const history::HistoryGridModel &m, int row)
     {
         QStringList cells;
         for (int c = 0; c < m.columnCount(); ++c)
@@ -102,12 +102,12 @@ private slots:
         if (duplicates)
             jet = history::duplicatesSql(QStringLiteral("0000"), QStringLiteral("SELECT"));
         const QList<QStringList> expected = expectedRows(jet);
-        QVERIFY(expected.size() > 3 * HistoryGridModel::kPageRows);
+        QVERIFY(expected.size() > 3 * history::HistoryGridModel::kPageRows);
 
         // Down from the start, up from the end, and at random, each on a fresh load.
         for (int way = 0; way < 3; ++way) {
-            HistoryGridModel model;
-            const GridLoad load = history::loadGrid(model, jet, 2);
+            history::HistoryGridModel model;
+            const history::GridLoad load = history::loadGrid(model, jet, 2);
             QCOMPARE(load.totals.count, qint64(expected.size()));
             QCOMPARE(model.rowCount(), int(expected.size()));
             QCOMPARE(model.pagesRead(), 1); // the labels and the first page, nothing more
@@ -134,7 +134,7 @@ private slots:
             for (const QString &toll : tolls)
                 addHistoryRow("1234", "2024/05/01", "10:00:00", toll);
         historyExec("INSERT INTO ETC_DATA (CARD_ID,カードNO,通行料金) VALUES ('1234','1234',NULL)");
-        GridTotals expected;
+        history::GridTotals expected;
         for (int copy = 0; copy < 3; ++copy)
             for (const QString &toll : tolls)
                 if (toll == QStringLiteral("12345678901円")) // more digits than a card's amount has
@@ -142,8 +142,8 @@ private slots:
                 else
                     expected.add(toll);
         expected.add(QString());
-        HistoryGridModel model;
-        const GridLoad load =
+        history::HistoryGridModel model;
+        const history::GridLoad load =
             history::loadGrid(model, history::viewStatement("ETC_DATA", 2, ViewSelection{}), 2);
         QCOMPARE(load.totals.count, expected.count);
         QCOMPARE(load.totals.sum, expected.sum);
@@ -155,7 +155,7 @@ private slots:
         // Someone else deletes rows after the grid opened: the grid shows the
         // rows still there, and empty rows where it runs out.
         fillWithTies(1000);
-        HistoryGridModel model;
+        history::HistoryGridModel model;
         history::loadGrid(model, history::viewStatement("ETC_DATA", 2, ViewSelection{}), 2);
         historyExec("DELETE FROM ETC_DATA WHERE カードNO<>'1111'");
         QCOMPARE(model.rowCount(), 1000);

@@ -294,7 +294,7 @@ private slots:
             QVERIFY(w.exec("INSERT INTO ETC_DATA (カードNO) VALUES ('9999')"));
             QElapsedTimer took;
             took.start();
-            history::openDatabase(kDatFile, HistoryAccess::ReadOnly);
+            history::openDatabase(kDatFile, history::HistoryAccess::ReadOnly);
             QCOMPARE(column("SELECT COUNT(*) FROM ETC_DATA"), QStringList{"1"});
             history::closeDatabase(kDatFile);
             QCOMPARE(fileHash(path + "-closed"), stamp);

@@ -275,16 +275,16 @@ void TestRegistration::stoppedWorkLeavesEverything()
     TestHarness h;
     openDatabases(h);
     stageRows(20000);
-    const KeepGoing stop = [] { return false; };
+    const history::KeepGoing stop = [] { return false; };
     int asked = 0;
-    const KeepGoing go = [&] { return ++asked > 0; };
+    const history::KeepGoing go = [&] { return ++asked > 0; };
     QCOMPARE(history::registerStaged(QStringLiteral("0001"), stop), qint64(0));
     QCOMPARE(count(QStringLiteral("ETC_DATA")), 0);
     QCOMPARE(history::registerStaged(QStringLiteral("0001"), go), qint64(20000));
     QCOMPARE(history::registerStaged(QStringLiteral("0002"), go), qint64(20000));
     QCOMPARE(count(QStringLiteral("ETC_TEMP")), 20000);
 
-    HistoryGridModel grid;
+    history::HistoryGridModel grid;
     app::state().viewSort = QStringLiteral("NEW");
     history::resetViewCondition();
     const QString duplicates = history::duplicatesSql(QStringLiteral("0000"), QStringLiteral("SELECT"));

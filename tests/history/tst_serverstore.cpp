@@ -321,8 +321,8 @@ private slots:
         t.start();
         while (std::any_of(children.begin(), children.end(), [](QProcess *c) { return c->state() != QProcess::NotRunning; }) &&
                t.elapsed() < 240000) {
-            HistoryGridModel grid;
-            const GridLoad load = history::loadGrid(grid, history::viewStatement("ETC_DATA", 2, ViewSelection{}), 2);
+            history::HistoryGridModel grid;
+            const history::GridLoad load = history::loadGrid(grid, history::viewStatement("ETC_DATA", 2, ViewSelection{}), 2);
             QVERIFY(load.totals.count % kRows == (deleted ? 0 : 300)); // a registration is seen whole or not at all
             ++reads;
             if (reads == 3) {
@@ -461,7 +461,7 @@ private slots:
         ViewSelection one;
         one.CardNoMode = 0;
         one.TypedCardNo = "1234";
-        HistoryGridModel grid;
+        history::HistoryGridModel grid;
         QCOMPARE(history::loadGrid(grid, history::viewStatement("ETC_DATA", 2, one), 2).totals.count, 14);
         const QString other = "INSERT INTO ETC_DATA (CARD_ID,\"カードNO\",\"ご利用日\",\"通過時間\",DATE_TIME,\"通行料金\") "
                               "VALUES ('1234','1234','2024/03/02','09:00:00','2024/03/02-09:00:00','1円')";
@@ -545,7 +545,7 @@ private slots:
         // wait saying that another PC is using the history. Nothing changes.
         for (int i = 0; i < 5; ++i)
             addHistoryRow("1234", "2024/03/01", QString("08:00:%1").arg(i, 2, 10, QLatin1Char('0')), "100円");
-        HistoryGridModel grid;
+        history::HistoryGridModel grid;
         ViewSelection one;
         one.CardNoMode = 0;
         one.TypedCardNo = "1234";
@@ -564,7 +564,7 @@ private slots:
                 int asked = 0;
                 QElapsedTimer t;
                 t.start();
-                const KeepGoing stopSoon = [&] {
+                const history::KeepGoing stopSoon = [&] {
                     ++asked;
                     return t.elapsed() < 1000;
                 };
@@ -664,7 +664,7 @@ private slots:
         QCOMPARE(history::copyHistoryToServer(), qint64(1));
         addHistoryRow("3333", "2024/04/01", "08:00:00", "100円");
         addHistoryRow("3333", "2024/04/01", "08:00:00", "100円");
-        HistoryGridModel grid;
+        history::HistoryGridModel grid;
         QCOMPARE(history::loadGrid(grid, history::duplicatesSql("0000", "SELECT"), 2).totals.count, 2);
         QCOMPARE(history::deleteDuplicates("3333"), 1);
         history::resetViewCondition();

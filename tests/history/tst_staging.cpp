@@ -30,9 +30,9 @@ QList<CardRecord> table(std::initializer_list<CardRecord> records)
     return t;
 }
 
-StagingCondition rangeCondition()
+history::StagingCondition rangeCondition()
 {
-    StagingCondition c;
+    history::StagingCondition c;
     c.selectMode = 1;
     c.range = {QDate(2024, 5, 1), QTime(8, 0, 0), QDate(2024, 5, 1), QTime(18, 0, 0)};
     return c;
@@ -131,7 +131,7 @@ private slots:
         r.ITC_IN = "01001";
         r.JID_OUT = 69;             // exit office: 東京, class 2 is 中型車
         r.CAR_CODE = 2;
-        StagingCondition all;
+        history::StagingCondition all;
         history::stageRecords(table({r, record("2024/05/02", "07:00:00", 5000, "未確定"),
                                     record("2024/05/03", "07:00:00", -300)}),
                                     all);
@@ -162,7 +162,7 @@ private slots:
 
     void cardNumberIsStored()
     {
-        StagingCondition c;
+        history::StagingCondition c;
         c.cardNo = "1'23";
         history::stageRecords(table({record("2024/05/01", "13:45:00")}), c);
         QCOMPARE(column("SELECT CARD_ID || カードNO FROM ETC_TEMP"), QStringList{"1'231'23"});
@@ -181,7 +181,7 @@ private slots:
 
         // All records: the pickers do not matter, and bad dates are kept as read.
         historyExec("DELETE FROM ETC_TEMP");
-        StagingCondition all = rangeCondition();
+        history::StagingCondition all = rangeCondition();
         all.selectMode = 0;
         history::stageRecords(records, all);
         QCOMPARE(column("SELECT PASS_MONEY FROM ETC_TEMP ORDER BY rowid"),
@@ -190,7 +190,7 @@ private slots:
 
     void emptyTableStagesNothing()
     {
-        history::stageRecords(table({}), StagingCondition{});
+        history::stageRecords(table({}), history::StagingCondition{});
         QVERIFY(stagedRows().isEmpty());
     }
 };

@@ -214,7 +214,7 @@ private slots:
         QRandomGenerator rng(seed());
         int frames = 0;
         for (int round = 0; round < iterations(); ++round) {
-            FrameRecognizer r;
+            reader::FrameRecognizer r;
             const int length = rng.bounded(1, 600);
             for (int i = 0; i < length; ++i) {
                 const bool complete = r.feed(lineByte(rng));
@@ -246,7 +246,7 @@ private slots:
         QRandomGenerator rng(seed() + 3);
         int completed = 0, nakFrames = 0, ackFrames = 0, shortFrames = 0;
         for (int round = 0; round < iterations(); ++round) {
-            FrameRecognizer r;
+            reader::FrameRecognizer r;
             ReceiveModel m;
             QByteArray line;
             while (line.size() < 400) {

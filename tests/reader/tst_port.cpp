@@ -14,9 +14,9 @@
 
 namespace {
 // Feeds bytes; returns the 1-based position of the byte that completed a frame, or 0.
-int completesAt(const QByteArray &raw, FrameRecognizer *out = nullptr)
+int completesAt(const QByteArray &raw, reader::FrameRecognizer *out = nullptr)
 {
-    FrameRecognizer r;
+    reader::FrameRecognizer r;
     for (int i = 0; i < raw.size(); ++i) {
         if (r.feed(quint8(raw[i]))) {
             if (out)
@@ -79,7 +79,7 @@ private slots:
         QCOMPARE(completesAt(cs + "xyz"), 16);
         QByteArray bad = cs;
         bad[15] = char(bad[15] + 1);
-        FrameRecognizer r;
+        reader::FrameRecognizer r;
         // A bad frame is read on; a good one behind it no longer fits the length of the call.
         QCOMPARE(completesAt(bad + cs, &r), 0);
         QCOMPARE(r.count(), 32);
@@ -99,7 +99,7 @@ private slots:
 
     void stxMarkInTheMiddleOfDataMarksTheCall()
     {
-        FrameRecognizer r;
+        reader::FrameRecognizer r;
         QCOMPARE(completesAt(bytes({0x41, 0x42, 0x02, 0x31, 0x30, 0x43}), &r), 0);
         QVERIFY(r.stxFrame());
         QVERIFY(!r.ackFrame());

@@ -49,7 +49,7 @@ private slots:
         EmulatorProcess com9({"--state", "readable"});
         QVERIFY(com3.started() && com5.started() && com9.started());
         mapPorts({{3, com3.link()}, {5, com5.link()}, {9, com9.link()}});
-        const ReaderSearchResult r = reader::searchReader(1);
+        const reader::ReaderSearchResult r = reader::searchReader(1);
         QCOMPARE(r.found, (QList<int>{3, 5}));
         QVERIFY(r.tooMany());
         QCOMPARE(r.proposed, 3);
@@ -64,7 +64,7 @@ private slots:
         EmulatorProcess com7({"--state", "readable"});
         QVERIFY(com7.started());
         mapPorts({{7, com7.link()}});
-        const ReaderSearchResult r = reader::searchReader(2);
+        const reader::ReaderSearchResult r = reader::searchReader(2);
         QCOMPARE(r.found, QList<int>{7});
         QVERIFY(!r.tooMany() && !r.none());
         QCOMPARE(r.proposed, 7);
@@ -80,7 +80,7 @@ private slots:
         QSerialPort other(busy.link());
         QVERIFY(other.open(QIODevice::ReadWrite));
         mapPorts({{2, silent.link()}, {3, garbage.link()}, {4, busy.link()}});
-        const ReaderSearchResult r = reader::searchReader(6);
+        const reader::ReaderSearchResult r = reader::searchReader(6);
         QVERIFY(r.none());
         QCOMPARE(r.proposed, 6);
         QVERIFY(!silent.takeLines("rx ").isEmpty()); // asked, did not answer
@@ -126,7 +126,7 @@ private slots:
         ini.close();
         const QString link = adapter.link();
         seams::setSerialDeviceLister([link] { return QStringList{link}; });
-        const ReaderSearchResult r = reader::searchReader(1);
+        const reader::ReaderSearchResult r = reader::searchReader(1);
         QCOMPARE(r.found, QList<int>{2});
         QCOMPARE(seams::portDevice(2), link);
     }

@@ -25,12 +25,12 @@ public:
 
     LinkView()
     {
-        ReaderLink &link = reader::link();
-        connect(&link, &ReaderLink::cardStateChanged, this, [this](const QString &t) { card = t; });
-        connect(&link, &ReaderLink::recordCountChanged, this, [this](const QString &t) { count = t; });
-        connect(&link, &ReaderLink::cardReadableChanged, this, [this](bool on) { readable = on; });
-        connect(&link, &ReaderLink::readProgress, this, [this](int n) { progress << n; });
-        connect(&link, &ReaderLink::connectionLost, this, [this](int type) { lost << type; });
+        reader::ReaderLink &link = reader::link();
+        connect(&link, &reader::ReaderLink::cardStateChanged, this, [this](const QString &t) { card = t; });
+        connect(&link, &reader::ReaderLink::recordCountChanged, this, [this](const QString &t) { count = t; });
+        connect(&link, &reader::ReaderLink::cardReadableChanged, this, [this](bool on) { readable = on; });
+        connect(&link, &reader::ReaderLink::readProgress, this, [this](int n) { progress << n; });
+        connect(&link, &reader::ReaderLink::connectionLost, this, [this](int type) { lost << type; });
     }
 };
 

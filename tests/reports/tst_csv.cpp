@@ -11,9 +11,9 @@
 
 namespace {
 // A source that gives `good` rows of the shown view and then fails as the database would.
-ReportRowSource failingAfter(int good)
+reports::ReportRowSource failingAfter(int good)
 {
-    auto rows = std::make_shared<QueryRows>(reports::shownRowsStatement());
+    auto rows = std::make_shared<reports::QueryRows>(reports::shownRowsStatement());
     return [rows, good](ReportRow &row) mutable {
         if (good-- == 0)
             throw Failure(3021, QStringLiteral("BOF と EOF のいずれかが True になっているか、現在のレコードが削除されています。"));
@@ -47,12 +47,12 @@ private slots:
     {
         insertRecord("ETC_DATA", tomeiRecord("5678"));
         showView(2);
-        reports::writeCsvFile(target, CsvCreate, "ignored");
+        reports::writeCsvFile(target, reports::CsvCreate, "ignored");
         QCOMPARE(readAll(target), tomeiLine("5678"));
         // A card read is exported under the selected card number.
         insertRecord("ETC_TEMP", tomeiRecord("0000"));
         showView(1);
-        reports::writeCsvFile(target, CsvCreate, "1234");
+        reports::writeCsvFile(target, reports::CsvCreate, "1234");
         QCOMPARE(readAll(target), tomeiLine("1234"));
     }
 
@@ -81,7 +81,7 @@ private slots:
         QFETCH(QString, expected);
         insertRecord("ETC_DATA", tomeiRecord(), changes);
         showView(2);
-        reports::writeCsvFile(target, CsvCreate, QString());
+        reports::writeCsvFile(target, reports::CsvCreate, QString());
         QCOMPARE(cp932::decode(readAll(target)), "\"1234\"," + expected + "\r\n");
     }
 
@@ -89,7 +89,7 @@ private slots:
     {
         insertRecord("ETC_DATA", tomeiRecord(), {{"ITC_IN_GATE", "한남"}, {"ITC_OUT_GATE", "厚木😀"}});
         showView(2);
-        reports::writeCsvFile(target, CsvCreate, QString());
+        reports::writeCsvFile(target, reports::CsvCreate, QString());
         const QByteArray bytes = readAll(target);
         QVERIFY(bytes.contains(",\"??\","));
         QVERIFY(bytes.endsWith(cp932::encode("\"厚木?\"\r\n")));
@@ -120,10 +120,10 @@ private slots:
         for (const qint16 viewMode : {qint16(1), qint16(2)}) {
             showView(viewMode);
             const QString card = viewMode == 1 ? QStringLiteral("1\"2ｱ") : QString();
-            QVERIFY(reports::writeCsvFile(target, CsvCreate, card));
+            QVERIFY(reports::writeCsvFile(target, reports::CsvCreate, card));
             const QByteArray fromFile = readAll(target);
-            QueryRows viaDriver(reports::shownRowsStatement());
-            QVERIFY(reports::writeCsvFile(target, CsvCreate, std::ref(viaDriver), viewMode, card));
+            reports::QueryRows viaDriver(reports::shownRowsStatement());
+            QVERIFY(reports::writeCsvFile(target, reports::CsvCreate, std::ref(viaDriver), viewMode, card));
             const QByteArray fromDriver = readAll(target);
             QCOMPARE(fromFile.count("\r\n"), qsizetype(rows.size()));
             const QList<QByteArray> a = fromFile.split('\n'), b = fromDriver.split('\n');
@@ -139,31 +139,31 @@ private slots:
         writeFile(target, old);
         showView(2);
         // Nothing shown: a new file is empty, an appended one unchanged.
-        reports::writeCsvFile(target, CsvAppend, QString());
+        reports::writeCsvFile(target, reports::CsvAppend, QString());
         QCOMPARE(readAll(target), old);
-        reports::writeCsvFile(target, CsvCreate, QString());
+        reports::writeCsvFile(target, reports::CsvCreate, QString());
         QCOMPARE(readAll(target), QByteArray());
         QVERIFY(QFileInfo(target).isFile());
 
         insertRecord("ETC_DATA", tomeiRecord());
         insertRecord("ETC_DATA", tomeiRecord("5678"));
         writeFile(target, old);
-        reports::writeCsvFile(target, CsvAppend, QString());
-        reports::writeCsvFile(target, CsvAppend, QString());
+        reports::writeCsvFile(target, reports::CsvAppend, QString());
+        reports::writeCsvFile(target, reports::CsvAppend, QString());
         const QByteArray both = tomeiLine("1234") + tomeiLine("5678");
         // The old last line gets its line end: the first new line is a line of its own.
         QCOMPARE(readAll(target), old + "\r\n" + both + both);
-        reports::writeCsvFile(target, CsvCreate, QString());
+        reports::writeCsvFile(target, reports::CsvCreate, QString());
         QCOMPARE(readAll(target), both);
-        reports::writeCsvFile(target + ".new", CsvAppend, QString());
+        reports::writeCsvFile(target + ".new", reports::CsvAppend, QString());
         QCOMPARE(readAll(target + ".new"), both);
     }
 
     void failureLeavesOldFile_data()
     {
         QTest::addColumn<qint16>("mode");
-        QTest::newRow("overwrite") << qint16(CsvCreate);
-        QTest::newRow("append") << qint16(CsvAppend);
+        QTest::newRow("overwrite") << qint16(reports::CsvCreate);
+        QTest::newRow("append") << qint16(reports::CsvAppend);
     }
     void failureLeavesOldFile()
     {
@@ -190,7 +190,7 @@ private slots:
     {
         showView(2);
         const QString inMissingFolder = QDir(h->programFolder()).filePath("missing/out.csv");
-        QVERIFY(endsProgram([&] { reports::writeCsvFile(inMissingFolder, CsvCreate, QString()); }));
+        QVERIFY(endsProgram([&] { reports::writeCsvFile(inMissingFolder, reports::CsvCreate, QString()); }));
         QVERIFY(h->messages().last().text.endsWith("(75: basMain_CSVFileCreate)"));
         QVERIFY(!QFileInfo::exists(inMissingFolder));
     }

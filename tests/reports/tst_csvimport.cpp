@@ -86,10 +86,10 @@ qint64 rowCount()
 
 // Checks and writes; the failure text when refused.
 QString importFiles(const QStringList &files, const QString &card = QString(), qint64 *added = nullptr,
-                    CsvImportSummary *summary = nullptr)
+                    reports::CsvImportSummary *summary = nullptr)
 {
     return app::expectedFailureOf([&] {
-        CsvImport import(files, card);
+        reports::CsvImport import(files, card);
         QVERIFY(import.check());
         if (summary)
             *summary = import.summary();
@@ -191,7 +191,7 @@ private slots:
                         app::state().view.EndDateTime = QStringLiteral("2024/05/20-18:42:10");
                     }
                     const QString path = QDir(folder).filePath("view.csv");
-                    [&] { QVERIFY(reports::writeCsvFile(path, CsvCreate, QString())); }();
+                    [&] { QVERIFY(reports::writeCsvFile(path, reports::CsvCreate, QString())); }();
                     files << readAll(path);
                 }
             }
@@ -200,13 +200,13 @@ private slots:
         const QList<QByteArray> first = exportAll();
         const QString all = QDir(folder).filePath("all.csv");
         showView(2);
-        QVERIFY(reports::writeCsvFile(all, CsvCreate, QString()));
+        QVERIFY(reports::writeCsvFile(all, reports::CsvCreate, QString()));
         QCOMPARE(readAll(all).count("\r\n"), rows);
 
         historyExec(QStringLiteral("DELETE FROM ETC_DATA"));
         seams::setClock([] { return QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)); });
         qint64 added = 0;
-        CsvImportSummary summary;
+        reports::CsvImportSummary summary;
         QCOMPARE(importFiles({all}, QString(), &added, &summary), QString());
         seams::setClock({});
         QCOMPARE(added, rows);
@@ -291,7 +291,7 @@ private slots:
         QVERIFY(failed.contains(QStringLiteral("何も取り込まれていません")));
         QCOMPARE(rowCount(), qint64(0));
         // The command line's one reading writes as it checks: rolled back.
-        const QString unchecked = app::expectedFailureOf([&] { CsvImport({a, b}).write(); });
+        const QString unchecked = app::expectedFailureOf([&] { reports::CsvImport({a, b}).write(); });
         QCOMPARE(unchecked, failed);
         QCOMPARE(rowCount(), qint64(0));
     }
@@ -307,7 +307,7 @@ private slots:
         writeFile(a, tomeiLine() + tomeiLine() + tomeiLine("5678") + other);
         writeFile(b, tomeiLine() + "\r\n" + other); // an empty line is no record
         qint64 added = 0;
-        CsvImportSummary s;
+        reports::CsvImportSummary s;
         QCOMPARE(importFiles({a, b}, QString(), &added, &s), QString());
         QCOMPARE(s.lines, qint64(6));
         QCOMPARE(s.present, qint64(1));
@@ -338,7 +338,7 @@ private slots:
             QVERIFY2(failed.contains(QStringLiteral("カードNO「") + card +
                                      QStringLiteral("」は取り込みに使えません。0000 以外の4桁の数字")),
                      qPrintable(failed));
-            QCOMPARE(app::expectedFailureOf([&] { CsvImport({a}, card).write(); }), failed);
+            QCOMPARE(app::expectedFailureOf([&] { reports::CsvImport({a}, card).write(); }), failed);
             QCOMPARE(rowCount(), qint64(0));
         }
         qint64 added = 0;
@@ -359,7 +359,7 @@ private slots:
         const QString before = QDir::currentPath();
         QDir::setCurrent(folder);
         qint64 added = 0;
-        CsvImportSummary s;
+        reports::CsvImportSummary s;
         const QString failed = importFiles({a, hard, "./a.csv", "sub/../a.csv", soft, "sub/利用履歴.csv"}, QString(),
                                            &added, &s);
         QDir::setCurrent(before);
@@ -404,7 +404,7 @@ private slots:
         qint64 added = -1;
         for (; added < 0 && stopAt < 1000; ++stopAt) {
             int calls = 0;
-            added = CsvImport({a}).write([&](qint64, qint64) { return ++calls < stopAt; });
+            added = reports::CsvImport({a}).write([&](qint64, qint64) { return ++calls < stopAt; });
             if (added < 0) {
                 QCOMPARE(rowCount(), qint64(1));
                 QCOMPARE(indexes(), before);
@@ -426,14 +426,14 @@ private slots:
         for (int i = 0; i < 9000; ++i)
             lines += cp932::encode(cp932::decode(tomeiLine()).replace("18:42:10", QTime(0, 0).addSecs(i).toString("HH:mm:ss")));
         writeFile(a, lines);
-        QCOMPARE(CsvImport({a}).write(), qint64(9000));
+        QCOMPARE(reports::CsvImport({a}).write(), qint64(9000));
         showView(2);
         app::state().view.CardNo = QStringLiteral("0000");
         app::state().view.SelectMode = 0;
         int calls = 0;
-        QVERIFY(!reports::writeCsvFile(out, CsvCreate, QString(), [&](qint64, qint64) { return ++calls < 2; }));
+        QVERIFY(!reports::writeCsvFile(out, reports::CsvCreate, QString(), [&](qint64, qint64) { return ++calls < 2; }));
         QVERIFY(!QFile::exists(out));
-        QVERIFY(reports::writeCsvFile(out, CsvCreate, QString()));
+        QVERIFY(reports::writeCsvFile(out, reports::CsvCreate, QString()));
         QCOMPARE(readAll(out).count("\r\n"), 9000);
     }
 
@@ -444,7 +444,7 @@ private slots:
     {
         const QString a = QDir(folder).filePath("a.csv");
         writeFile(a, tomeiLine("1111") + tomeiLine("2222"));
-        CsvImport import({a});
+        reports::CsvImport import({a});
         QVERIFY(import.check());
         QCOMPARE(import.summary().added, qint64(2));
         const QString other = QDir(folder).filePath("other.csv");
@@ -454,7 +454,7 @@ private slots:
         app::expectedFailureOf([&] {
             try {
                 import.write();
-            } catch (const CsvFilesChanged &) {
+            } catch (const reports::CsvFilesChanged &) {
                 changed = true;
             }
         });
@@ -506,7 +506,7 @@ private slots:
         writeFile(a, "\xEF\xBB\xBF" + line.toUtf8() + QString(line).replace("厚木", "厚木😀").toUtf8());
         writeFile(b, QString(line).replace("1234", "5678").replace("厚木", "厚木?").toUtf8());
         qint64 added = 0;
-        CsvImportSummary s;
+        reports::CsvImportSummary s;
         QCOMPARE(importFiles({a, b}, QString(), &added, &s), QString());
         QVERIFY(s.files.at(0).utf8 && s.files.at(1).utf8);
         QCOMPARE(s.present, qint64(1));

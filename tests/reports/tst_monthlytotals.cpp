@@ -28,9 +28,9 @@ using namespace ui;
 
 namespace {
 // The grid's count and sum of a view, by the labels' own statement.
-GridTotals gridTotals()
+history::GridTotals gridTotals()
 {
-    GridTotals t;
+    history::GridTotals t;
     QSqlQuery q = history::execute(DbConnection::History, history::gridTotalsSql(reports::shownRowsStatement()));
     if (q.next()) {
         t.count = q.value(0).toLongLong();
@@ -186,7 +186,7 @@ private slots:
                         sum += m.sum;
                     }
                 viewOf(v.card == "0000" || v.card == card ? card : QStringLiteral("none"), v.from, v.to);
-                const GridTotals grid = gridTotals();
+                const history::GridTotals grid = gridTotals();
                 QCOMPARE(count, grid.count);
                 QCOMPARE(sum, grid.sum);
                 allCount += count;
@@ -213,12 +213,12 @@ private slots:
         QCOMPARE(months[5].sum, 900);
 
         // The table: months newest first under NEW, a total per card and one for all.
-        const QList<MonthlyLine> lines = reports::monthlyTableLines(months, true);
+        const QList<reports::MonthlyLine> lines = reports::monthlyTableLines(months, true);
         QCOMPARE(lines.size(), 6 + 2 + 1);
         QCOMPARE(lines[0].fields, (QStringList{"1111", "2024/05", "2", "-300円", "0"}));
-        QCOMPARE(lines[3].kind, MonthlyLine::CardTotal);
+        QCOMPARE(lines[3].kind, reports::MonthlyLine::CardTotal);
         QCOMPARE(lines[3].fields, (QStringList{"1111", "合計", "7", "4,000,001,020円", "2"}));
-        QCOMPARE(lines[8].kind, MonthlyLine::GrandTotal);
+        QCOMPARE(lines[8].kind, reports::MonthlyLine::GrandTotal);
         QCOMPARE(lines[8].fields, (QStringList{"全カード", "合計", "12", "4,000,002,900円", "4"}));
         QCOMPARE(reports::monthlyTableLines(months, false)[0].fields.at(1), QStringLiteral("2024/03"));
         QCOMPARE(reports::yenText(-1234567), QStringLiteral("-1,234,567円"));
@@ -247,7 +247,7 @@ private slots:
             for (const char *month : {"2024/01", "2024/02"})
                 months << MonthTotal{QStringLiteral("%1").arg(c, 4, 10, QLatin1Char('0')), month, 1, c * 100, 0};
         months << MonthTotal{"0001", "2023/12", 1, 5000, 0}; // card 1 largest with this
-        const MonthlyChart chart = reports::monthlyChart(months);
+        const reports::MonthlyChart chart = reports::monthlyChart(months);
         QCOMPARE(chart.months, (QStringList{"2023/12", "2024/01", "2024/02"}));
         QCOMPARE(chart.series.size(), 13);
         QCOMPARE(chart.series[0].name, QStringLiteral("0001"));
@@ -264,13 +264,13 @@ private slots:
     // the month's totals; the choice and the size back at the next opening.
     void chartReadableAndRemembered()
     {
-        QCOMPARE(reports::monthlyScale(MonthlyChart{{"2024/05"}, {{"1111", {38000000}}}}).labels(),
+        QCOMPARE(reports::monthlyScale(reports::MonthlyChart{{"2024/05"}, {{"1111", {38000000}}}}).labels(),
                  (QStringList{"0", "10,000,000", "20,000,000", "30,000,000", "40,000,000"}));
         // Stacked: the positive parts up, the negative ones down.
-        QCOMPARE(reports::monthlyScale(MonthlyChart{{"2024/04", "2024/05"}, {{"1111", {1320, -300}}, {"2222", {980, -450}}}})
+        QCOMPARE(reports::monthlyScale(reports::MonthlyChart{{"2024/04", "2024/05"}, {{"1111", {1320, -300}}, {"2222", {980, -450}}}})
                      .labels(),
                  (QStringList{"-1,000", "0", "1,000", "2,000", "3,000"}));
-        QCOMPARE(reports::monthlyScale(MonthlyChart{}).labels(), (QStringList{"0", "200", "400", "600", "800", "1,000"}));
+        QCOMPARE(reports::monthlyScale(reports::MonthlyChart{}).labels(), (QStringList{"0", "200", "400", "600", "800", "1,000"}));
 
         QVERIFY(app::writeProfileString(kSectionMain, "ViewSort", "NEW", app::settingsFileName()));
         for (int cards : {3, 20}) {
@@ -338,12 +338,12 @@ private slots:
             w->cmdClose->click();
             QCOMPARE(app::readProfileString("MONTHLY", "ChartMode", app::settingsFileName()), QStringLiteral("CARD"));
             MonthlyTotalsWindow again(year, QString());
-            QCOMPARE(again.chartMode(), MonthlyChartMode::OneCard);
+            QCOMPARE(again.chartMode(), reports::MonthlyChartMode::OneCard);
             QCOMPARE(again.cboChartCard->currentText(), QStringLiteral("2119"));
             QCOMPARE(shownBars(again).names, QStringList{"2119"});
             QCOMPARE(again.size(), QSize(1000 + cards, 700));
             // Closed with Esc or the window's ×: kept as well.
-            again.cboChartMode->setCurrentIndex(int(MonthlyChartMode::AllStacked));
+            again.cboChartMode->setCurrentIndex(int(reports::MonthlyChartMode::AllStacked));
             again.reject();
             QCOMPARE(app::readProfileString("MONTHLY", "ChartMode", app::settingsFileName()), QStringLiteral("STACKED"));
         }
@@ -371,7 +371,7 @@ private slots:
         app::writeProfileString("MONTHLY", "Width", "5000", app::settingsFileName());
         app::writeProfileString("MONTHLY", "ChartMode", "BARS", app::settingsFileName());
         MonthlyTotalsWindow tooWide(cardsOverAYear(3), QString());
-        QCOMPARE(tooWide.chartMode(), MonthlyChartMode::TopCards);
+        QCOMPARE(tooWide.chartMode(), reports::MonthlyChartMode::TopCards);
         QVERIFY(tooWide.width() < 1280);
     }
 

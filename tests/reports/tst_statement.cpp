@@ -25,9 +25,9 @@ void addRecords(const QString &table, const QString &card, int n, int firstDay =
     }
 }
 
-Statement shownStatement(const QString &card = QStringLiteral("1234"))
+reports::Statement shownStatement(const QString &card = QStringLiteral("1234"))
 {
-    QueryRows rows(reports::shownRowsStatement());
+    reports::QueryRows rows(reports::shownRowsStatement());
     return reports::buildStatement(std::ref(rows), app::state().view.ViewMode, card, QDate(2010, 6, 3));
 }
 
@@ -37,7 +37,7 @@ QStringList subtotal(const QString &card, const QString &count, const QString &s
 }
 
 // The card numbers and kinds of the body lines: "R1234" a record block, "S1234" a subtotal.
-QStringList blocks(const StatementPage &page)
+QStringList blocks(const reports::StatementPage &page)
 {
     QStringList out;
     for (int i = 0; i + 1 < page.body.size(); i += 2)
@@ -87,8 +87,8 @@ private slots:
             [] {
                 ReportRow r;
                 const QVariantMap m = tomeiRecord();
-                for (int c = 0; c < int(ReportColumn::Count); ++c)
-                    r.values[c] = m.value(reports::reportColumnName(ReportColumn(c)));
+                for (int c = 0; c < int(reports::ReportColumn::Count); ++c)
+                    r.values[c] = m.value(reports::reportColumnName(reports::ReportColumn(c)));
                 return r;
             }(),
             "1234");
@@ -116,10 +116,10 @@ private slots:
         QFETCH(QList<int>, bodyLines);
         addRecords("ETC_TEMP", "9999", records);
         showView(1);
-        const Statement s = shownStatement("1234");
+        const reports::Statement s = shownStatement("1234");
         QCOMPARE(s.outputDate, QStringLiteral(" 2010年 6月 3日"));
         QList<int> sizes;
-        for (const StatementPage &p : s.pages)
+        for (const reports::StatementPage &p : s.pages)
             sizes << int(p.body.size());
         QCOMPARE(sizes, bodyLines);
         // A card read prints under the selected card, not the staged one.
@@ -161,12 +161,12 @@ private slots:
         addRecords("ETC_DATA", "2222", second, 1);
         addRecords("ETC_DATA", "1111", first, 10);
         showView(2);
-        const Statement s = shownStatement(QString());
+        const reports::Statement s = shownStatement(QString());
         QCOMPARE(s.pages.size(), page2.isEmpty() ? 1 : 2);
         QCOMPARE(blocks(s.pages[0]), page1);
         if (!page2.isEmpty())
             QCOMPARE(blocks(s.pages[1]), page2);
-        const StatementPage &firstCardEnd = s.pages[0];
+        const reports::StatementPage &firstCardEnd = s.pages[0];
         const int at = int(page1.indexOf("S1111")) * 2;
         const int sum = 100 * first * (first + 1) / 2;
         QCOMPARE(firstCardEnd.body.mid(at, 2), subtotal("1111", " " + QString::number(first), " " + QString::number(sum)));
@@ -178,7 +178,7 @@ private slots:
         for (const QString &toll : {"1200円", "未確定", "300円", "12度数"})
             insertRecord("ETC_TEMP", tomeiRecord(), {{"通行料金", toll}});
         showView(1);
-        const Statement s = shownStatement();
+        const reports::Statement s = shownStatement();
         QCOMPARE(s.pages[0].body.mid(8), subtotal("1234", " 4", " 1500"));
         // The toll column is right-aligned in 10 columns.
         QVERIFY(s.pages[0].body.join('\n').contains("18:42:10      未確定  普通車"));
@@ -193,7 +193,7 @@ private slots:
                      {{"入口料金所", entrance}, {"出口料金所", exit}, {"JID_IN_NAME", QVariant()}, {"JID_IN", QVariant()},
                       {"ITC_IN", "ＩＣ１２３４５６７８９０１２３４５６７８９０１２３"}});
         showView(2);
-        const Statement s = shownStatement(QString());
+        const reports::Statement s = shownStatement(QString());
         const QStringList body = s.pages[0].body;
         QCOMPARE(body[0].left(4), QStringLiteral("1234"));
         QCOMPARE(body[2], QStringLiteral("1234"));

@@ -134,15 +134,15 @@ private slots:
         const QString masterCharacters = addMasterCharacters();
         QVERIFY(masterCharacters.size() > 50);
         showView(2);
-        QueryRows rows(reports::shownRowsStatement());
-        const Statement statement = reports::buildStatement(std::ref(rows), 2, QString(), QDate(2010, 6, 3));
+        reports::QueryRows rows(reports::shownRowsStatement());
+        const reports::Statement statement = reports::buildStatement(std::ref(rows), 2, QString(), QDate(2010, 6, 3));
         const qint32 pageCount = qint32(statement.pages.size());
         QVERIFY(pageCount >= 3);
 
         QTemporaryDir dir;
         QFile file(dir.filePath("statement.pdf"));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        QueryRows again(reports::shownRowsStatement());
+        reports::QueryRows again(reports::shownRowsStatement());
         QCOMPARE(reports::writeStatementPdf(file, std::ref(again), 2, QString(), statement.outputDate, {"明細", "PASSLOG"}),
                  pageCount);
         file.close();
@@ -160,7 +160,7 @@ private slots:
             return lines;
         };
         for (int i = 0; i < pageCount; ++i) {
-            const StatementPage &page = statement.pages[i];
+            const reports::StatementPage &page = statement.pages[i];
             QCOMPARE(linesOf(pages[i].split('\n')),
                      linesOf(reports::statementHeaderLines(page.number, statement.outputDate) + page.body));
         }
@@ -193,12 +193,12 @@ private slots:
         const QString painted = dir.filePath("painted.pdf"), written = dir.filePath("written.pdf");
         {
             QPdfWriter pdf(painted);
-            QueryRows rows(reports::shownRowsStatement());
+            reports::QueryRows rows(reports::shownRowsStatement());
             QCOMPARE(reports::printStatement(pdf, std::ref(rows), 2, QString(), " 2010年 6月 3日"), qint32(3));
         }
         QFile file(written);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        QueryRows rows(reports::shownRowsStatement());
+        reports::QueryRows rows(reports::shownRowsStatement());
         QCOMPARE(reports::writeStatementPdf(file, std::ref(rows), 2, QString(), " 2010年 6月 3日", {}), qint32(3));
         file.close();
         for (int n : {1, 3}) {

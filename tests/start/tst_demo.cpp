@@ -169,7 +169,7 @@ void TestDemo::demoRunReadsTheSampleCardWithoutTouchingTheSettings()
 
     // The port dialog's search finds the emulator on the configured port.
     window.TimerPolling->stop();
-    const ReaderSearchResult found = reader::searchReader(1);
+    const reader::ReaderSearchResult found = reader::searchReader(1);
     QCOMPARE(found.found, QList<int>{1});
 
     // What the dialogs save stays in memory.

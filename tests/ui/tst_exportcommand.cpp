@@ -474,7 +474,7 @@ private slots:
         QCOMPARE(run({"export", "csv", "--card", "2222", "--append", "--out", cut}).status, 0);
         QVERIFY(readAll(cut).startsWith(bytes + "\r\n"));
         {
-            CsvImport import({cut});
+            reports::CsvImport import({cut});
             QVERIFY(import.check());
             QCOMPARE(import.summary().lines, qint64(6));
             QCOMPARE(import.summary().present, qint64(6));
@@ -492,7 +492,7 @@ private slots:
         // A file of code page 932 takes the lines as before.
         QCOMPARE(run({"export", "csv", "--card", "2222", "--append", "--out", path("cli-cp932.csv")}).status, 0);
         QCOMPARE(run({"export", "csv", "--card", "1111", "--append", "--out", path("cli-cp932.csv")}).status, 0);
-        CsvImport import({path("cli-cp932.csv")});
+        reports::CsvImport import({path("cli-cp932.csv")});
         QVERIFY(import.check());
         QCOMPARE(import.summary().lines, qint64(6));
     }
