@@ -23,6 +23,9 @@ public:
     QSerialPort *port() const { return m_port; }
     // The records of the last card read (kept until the next read or a lost link).
     decode::CardTable &cardTable() { return m_cardTable; }
+    // A polling sequence is talking to the reader (a timer tick that comes
+    // meanwhile is left out).
+    bool polling = false;
 
 signals:
     // The card state in words: "カード正常", "カードをセットして下さい", "未接続", ...

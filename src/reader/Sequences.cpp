@@ -67,12 +67,12 @@ void reader::pollReader()
 {
     // The receive waits let timer ticks through; a tick that arrives while a
     // polling sequence is still talking to the reader is left out.
-    static bool running = false;
-    if (running)
+    ReaderLink &link = reader::link();
+    if (link.polling)
         return;
-    guarded("basRS232C_CommBasicSequence", [] {
-        running = true;
-        const auto done = qScopeGuard([] { running = false; });
+    guarded("basRS232C_CommBasicSequence", [&link] {
+        link.polling = true;
+        const auto done = qScopeGuard([&link] { link.polling = false; });
 
         const int port = app::comPortNumber();
         if (!reader::portExists(port)) {
