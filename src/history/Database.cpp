@@ -17,6 +17,8 @@
 #include "history/Transaction.h"
 #include "history/HistoryWorker.h"
 #include "history/Registration.h"
+#include "history/HistorySchemaObjects.h"
+#include "history/HistoryUse.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -30,11 +32,14 @@
 #include <QSqlError>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTextStream>
+#include <QScopeGuard>
 #include <QVariant>
 #include <filesystem>
 #include <sys/stat.h>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -132,8 +137,71 @@ QStringList databaseFiles()
     QStringList files;
     for (const QString &file : {history::databasePath(kDatFile), history::databasePath(kMstFile)})
         files << file << file + QStringLiteral("-wal") << file + QStringLiteral("-shm")
-              << file + QStringLiteral("-journal") << history::cleanEndMarkerPath(file);
+              << file + QStringLiteral("-journal") << history::cleanEndMarkerPath(file)
+              << history::historyUseLockPath(file);
     return files;
+}
+
+// This process's use of the history file, from its open to its close.
+std::unique_ptr<history::HistoryUse> g_historyUse;
+std::function<void(const QString &)> g_useWaitNotice = [](const QString &text) {
+    QTextStream(stderr) << text << Qt::endl;
+};
+QStringList g_schemaNotices;
+
+// What the program does not make in a history file goes before the program
+// writes: triggers, views and other programs' indexes are dropped and named;
+// a view or the like in the place of one of the program's tables is refused.
+// refuseOnly: only the refusal, before the schema script runs (it would
+// trip over a view in a table's place); the drops come once the file may be
+// written.
+void removeForeignObjects(QSqlDatabase db, const QString &path, bool refuseOnly)
+{
+    QList<history::SchemaObject> catalogue;
+    {
+        QSqlQuery q(db);
+        if (!q.exec(QString::fromLatin1(history::kCatalogueStatement)))
+            history::throwSqlError(q.lastError(), path);
+        while (q.next())
+            catalogue.append({q.value(0).toString(), q.value(1).toString()});
+    }
+    const history::ForeignObjects foreign = history::foreignObjects(catalogue);
+    if (foreign.empty())
+        return;
+    if (!foreign.inPlaceOfTables.isEmpty())
+        throw history::SchemaRefused(QStringLiteral("利用履歴ファイル '%1' の %2 がテーブルではありません(%3)。PASSLOG の利用履歴ファイルではないため、"
+                               "開けません。何も変更していません。バックアップから戻してください(passlog restore)。")
+                    .arg(QDir::toNativeSeparators(path), foreign.inPlaceOfTables.join(QStringLiteral("、")), foreign.describe()));
+    if (refuseOnly)
+        return;
+    history::requireSoundHistory();
+    history::Transaction transaction(db, false);
+    QSqlQuery q(db);
+    for (const QString &drop : foreign.dropStatements())
+        history::runText(q, drop);
+    transaction.commit();
+    g_schemaNotices << QStringLiteral("利用履歴ファイルにあった、PASSLOG が作らないもの(%1)を取り除きました。利用履歴の行はそのままです。")
+                           .arg(foreign.describe());
+}
+
+// Rows written by older versions and other tools may carry a DATE_TIME
+// that is not their passage's date and time; every lookup by passage goes
+// through that column, so it is mended before anything else reads it.
+// Looked for first: an update takes the write lock even when it changes nothing.
+void mendPassageTimes(QSqlDatabase db)
+{
+    const QString wrong =
+        QStringLiteral(" WHERE PASS_DATE IS NOT NULL AND PASS_TIME IS NOT NULL AND DATE_TIME IS NOT PASS_DATE||'-'||PASS_TIME");
+    QSqlQuery q(db);
+    history::runText(q, QStringLiteral("SELECT EXISTS (SELECT 1 FROM ETC_DATA") + wrong + QLatin1Char(')'));
+    const bool found = q.next() && q.value(0).toBool();
+    q.finish();
+    if (!found)
+        return;
+    history::requireSoundHistory();
+    history::Transaction transaction(db, false);
+    history::runText(q, QStringLiteral("UPDATE ETC_DATA SET DATE_TIME=PASS_DATE||'-'||PASS_TIME") + wrong);
+    transaction.commit();
 }
 
 // True when the file holds the history table: a file that does not is made
@@ -554,6 +622,15 @@ void history::openDatabase(const QString &fileName, history::HistoryAccess acces
         if (history::isOpen(which))
             return;
         const QString path = history::databasePath(fileName);
+        // Used by this process until it closes it: a restore waits for that,
+        // and this waits for a restore that runs.
+        if (history && !g_historyUse) {
+            QString why;
+            g_historyUse = history::HistoryUse::take(path, history::HistoryUse::Mode::Shared, history::kWaitForRestoreMs,
+                                                     &why, g_useWaitNotice);
+            if (!g_historyUse)
+                throw ExpectedFailure(-1, why);
+        }
         // A read takes no lock and changes nothing: not the schema, not the
         // rows' identities, not the clean-end stamp. Only a folder without a
         // history yet gets one made, as by any other start.
@@ -572,8 +649,15 @@ void history::openDatabase(const QString &fileName, history::HistoryAccess acces
         // A damaged file is reported before anything is written to it, so
         // that it stays exactly as it was for a repair.
         bool checkedInFull = false;
-        if (history)
-            checkedInFull = history::checkHistoryFile(path, forReading);
+        bool vouched = false;
+        if (history) {
+            try {
+                checkedInFull = history::checkHistoryFile(path, forReading, &vouched);
+            } catch (...) {
+                g_historyUse.reset();
+                throw;
+            }
+        }
         const QString name = connectionName(which);
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
@@ -593,13 +677,19 @@ void history::openDatabase(const QString &fileName, history::HistoryAccess acces
                 if (history && !forReading) {
                     // (Statements that find everything in place write nothing
                     // and need no lock: a start beside a long import goes on.)
+                    removeForeignObjects(db, path, true);
                     history::runScript(db, history::historySchemaSql());
                     if (checkedInFull)
                         history::markCheckedSound();
                     else
                         history::startBackgroundCheck(path);
                     try {
+                        removeForeignObjects(db, path, false);
                         history::ensureRowIdentity(db);
+                        if (!vouched) // changed since this program closed it
+                            mendPassageTimes(db);
+                    } catch (const history::SchemaRefused &) {
+                        throw;
                     } catch (const ExpectedFailure &damaged) { // (found by the check it waited for)
                         throw Failure(damaged.number(), damaged.description());
                     }
@@ -628,11 +718,19 @@ void history::openDatabase(const QString &fileName, history::HistoryAccess acces
                 db.close();
                 db = QSqlDatabase();
                 QSqlDatabase::removeDatabase(name);
+                if (history)
+                    g_historyUse.reset();
                 throw;
             }
         }
     });
 }
+
+QStringList history::takeSchemaNotices() { return std::exchange(g_schemaNotices, {}); }
+
+void history::setHistoryUseWaitNotice(std::function<void(const QString &)> notice) { g_useWaitNotice = std::move(notice); }
+
+QStringList history::programFiles() { return databaseFiles(); }
 
 void history::closeDatabase(const QString &fileName)
 {
@@ -649,6 +747,11 @@ void history::closeDatabase(const QString &fileName)
             history::rememberShown({});
         }
         const QString name = connectionName(fileName == kDatFile ? DbConnection::History : DbConnection::Master);
+        // The use of the history ends once its connection is closed.
+        const auto endUse = qScopeGuard([&] {
+            if (fileName == kDatFile)
+                g_historyUse.reset();
+        });
         if (!QSqlDatabase::contains(name))
             return;
         QString path;

@@ -115,7 +115,16 @@ QString serverSchemaSql();
 // changes nothing in it.
 enum class HistoryAccess { ReadWrite, ReadOnly };
 
+// The history is used (shared) from its open to its close: a restore that
+// runs is waited for (the notice is told so, by default on standard error).
 void openDatabase(const QString &fileName, HistoryAccess access = HistoryAccess::ReadWrite);
+void setHistoryUseWaitNotice(std::function<void(const QString &)> notice);
+// What the last opens removed from the history file that the program does
+// not make (triggers, views, other programs' indexes), to be told the user.
+QStringList takeSchemaNotices();
+// The files the program keeps in its data folder (the databases, their logs,
+// stamps and locks): no output is ever written onto one of them.
+QStringList programFiles();
 void closeDatabase(const QString &fileName);
 bool hasRows(const QString &source);
 void runStatement(const QString &statement);

@@ -16,13 +16,13 @@
 #include <QSysInfo>
 #include <QUuid>
 #include <QVariant>
+#include <QScopeGuard>
 
 namespace history {
 
 namespace {
 
 constexpr int kDefaultKeepDays = 30;
-constexpr int kRowsPerInsert = 200;    // rows of one multi-row insert into ETC_DELETED
 constexpr int kRowsPerRestore = 1000;  // rows put back between two progress reports
 const QString kTimeFormat = QStringLiteral("yyyy/MM/dd HH:mm:ss");
 
@@ -100,8 +100,29 @@ void requireDeletedTable(QSqlDatabase db, bool server)
                                                  "をもう一度実行して、サーバーを新しい形にしてください。"));
 }
 
-// The oldest deletion time still kept.
+// The oldest deletion time still kept, by this PC's clock: what is older is
+// neither listed nor put back.
 QString keepFrom() { return seams::now().addDays(-deletedKeepDays()).toString(kTimeFormat); }
+
+// The oldest deletion time that is not removed for good: by this PC's clock,
+// but never later than the newest deletion already kept allows. A clock far
+// ahead (a year after a wrong setting) would otherwise call every deletion
+// expired and remove them all; what it hides now, a run with the right clock
+// lists again. (So a deletion may stay stored for up to the keep time after
+// the next one.)
+QString purgeFrom(QSqlDatabase db, bool server)
+{
+    QDateTime reference = seams::now();
+    QSqlQuery q(db);
+    run(q, QStringLiteral("SELECT MAX(DELETED_AT) FROM ETC_DELETED"), server);
+    if (q.next()) {
+        const QDateTime newest = QDateTime::fromString(q.value(0).toString(), kTimeFormat);
+        if (newest.isValid() && newest < reference)
+            reference = newest;
+    }
+    q.finish();
+    return reference.addDays(-deletedKeepDays()).toString(kTimeFormat);
+}
 
 // The rows past their keep time, with its values: by this PC's clock, and on
 // the server by the server's own as well (a PC whose clock is wrong, say
@@ -112,9 +133,9 @@ QString expiredCondition(bool server)
     return server ? QStringLiteral("DELETED_AT<? AND DELETED_ON_SERVER<now()-make_interval(days => ?)")
                   : QStringLiteral("DELETED_AT<?");
 }
-QVariantList expiredValues(bool server)
+QVariantList expiredValues(bool server, const QString &from = keepFrom())
 {
-    QVariantList values{keepFrom()};
+    QVariantList values{from};
     if (server)
         values << deletedKeepDays();
     return values;
@@ -123,8 +144,8 @@ QVariantList expiredValues(bool server)
 void purgeExpired(QSqlDatabase db, bool server)
 {
     QSqlQuery q(db);
-    runPrepared(q, QStringLiteral("DELETE FROM ETC_DELETED WHERE ") + expiredCondition(server), expiredValues(server),
-                server);
+    runPrepared(q, QStringLiteral("DELETE FROM ETC_DELETED WHERE ") + expiredCondition(server),
+                expiredValues(server, purgeFrom(db, server)), server);
     q.finish();
 }
 
@@ -175,47 +196,51 @@ qint64 deleteKeepingCopy(QSqlDatabase db, bool server, const QString &storeDelet
     QString statement = storeDelete.trimmed();
     while (statement.endsWith(QLatin1Char(';')))
         statement.chop(1);
-    statement += QStringLiteral(" RETURNING ") + storeNames(kept, server);
-
-    QSqlQuery gone(db);
-    gone.setForwardOnly(!server); // the server's answer is read whole before the copy is written
-    run(gone, statement, server);
-
-    const QVariantList deletion = {QUuid::createUuid().toString(QUuid::WithoutBraces),
-                                   seams::now().toString(kTimeFormat), QSysInfo::machineHostName(), loginName()};
-    const QString head = QStringLiteral("INSERT INTO ETC_DELETED (") + storeNames(kept + kDeletionColumns, server) +
-                         QStringLiteral(") VALUES ");
-    const QString one =
-        QLatin1Char('(') + QStringList(kept.size() + kDeletionColumns.size(), QStringLiteral("?")).join(QLatin1Char(',')) +
-        QLatin1Char(')');
-    QSqlQuery copy(db);
-    QVariantList values;
-    int pending = 0;
-    qint64 deleted = 0;
-    auto flush = [&] {
-        if (pending == 0)
-            return;
-        runPrepared(copy, head + QStringList(pending, one).join(QLatin1Char(',')), values, server);
-        copy.finish();
-        values.clear();
-        pending = 0;
-    };
-    while (gone.next()) {
-        for (int i = 0; i < kept.size(); ++i)
-            values << gone.value(i);
-        values << deletion;
-        ++pending;
-        ++deleted;
-        if (pending == kRowsPerInsert)
-            flush();
+    const QStringList deletion = {QUuid::createUuid().toString(QUuid::WithoutBraces), seams::now().toString(kTimeFormat),
+                                  QSysInfo::machineHostName(), loginName()};
+    const QString into =
+        QStringLiteral("INSERT INTO ETC_DELETED (") + storeNames(kept + kDeletionColumns, server) + QLatin1Char(')');
+    QSqlQuery q(db);
+    if (server) {
+        // One statement: the rows the delete returns go straight into the
+        // table of deleted rows, in the order they were deleted.
+        QString head, del = statement;
+        if (statement.startsWith(QLatin1String("WITH "), Qt::CaseInsensitive)) {
+            const qsizetype at = statement.indexOf(QLatin1String(") DELETE FROM "), 0, Qt::CaseInsensitive);
+            head = statement.left(at + 1) + QStringLiteral(", ");
+            del = statement.mid(at + 2);
+        } else {
+            head = QStringLiteral("WITH ");
+        }
+        runPrepared(q,
+                    head + QStringLiteral("gone AS (") + del + QStringLiteral(" RETURNING ") + storeNames(kept, server) +
+                        QStringLiteral(") ") + into + QStringLiteral(" SELECT ") + storeNames(kept, server) +
+                        QStringLiteral(",?,?,?,? FROM gone"),
+                    {deletion[0], deletion[1], deletion[2], deletion[3]}, server);
+        const qint64 deleted = q.numRowsAffected();
+        q.finish();
+        return deleted;
     }
-    if (gone.lastError().isValid()) {
-        if (server)
-            history::throwServerError(gone.lastError());
-        history::throwSqlError(gone.lastError());
-    }
-    gone.finish();
-    flush();
+    // The file: a trigger of this connection alone, for this one delete,
+    // copies each row as it goes (SQLite has no delete inside an insert).
+    QStringList olds, literals;
+    for (const QString &c : kept)
+        olds << QStringLiteral("OLD.") + c;
+    for (const QString &v : deletion)
+        literals << QLatin1Char('\'') + QString(v).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+    run(q, QStringLiteral("DROP TRIGGER IF EXISTS temp.passlog_keep_deleted"), false);
+    run(q,
+        QStringLiteral("CREATE TEMP TRIGGER passlog_keep_deleted BEFORE DELETE ON main.ETC_DATA BEGIN ") + into +
+            QStringLiteral(" VALUES (") + olds.join(QLatin1Char(',')) + QLatin1Char(',') + literals.join(QLatin1Char(',')) +
+            QStringLiteral("); END"),
+        false);
+    const auto dropTrigger = qScopeGuard([&db] {
+        QSqlQuery drop(db);
+        drop.exec(QStringLiteral("DROP TRIGGER IF EXISTS temp.passlog_keep_deleted"));
+    });
+    run(q, statement, false);
+    const qint64 deleted = q.numRowsAffected();
+    q.finish();
     return deleted;
 }
 
@@ -270,6 +295,53 @@ QList<Deletion> listDeletions()
     return out;
 }
 
+namespace {
+// The passage of a row as a CSV line holds it: its 17 values.
+const QStringList kPassageValues = {
+    QStringLiteral("カードNO"),     QStringLiteral("PASS_DATE"),    QStringLiteral("PASS_TIME"),
+    QStringLiteral("CAR_CODE"),     QStringLiteral("PASS_MONEY"),   QStringLiteral("PASS_UNIT"),
+    QStringLiteral("CAR_NAME"),     QStringLiteral("JID_IN"),       QStringLiteral("ITC_IN"),
+    QStringLiteral("JID_OUT"),      QStringLiteral("ITC_OUT"),      QStringLiteral("JID_IN_NAME"),
+    QStringLiteral("ITC_IN_ROAD"),  QStringLiteral("ITC_IN_GATE"),  QStringLiteral("JID_OUT_NAME"),
+    QStringLiteral("ITC_OUT_ROAD"), QStringLiteral("ITC_OUT_GATE")};
+
+// The deleted rows of deletion id whose passage the history holds again
+// (imported or registered anew since the deletion), as the temporary table
+// passlog_held: by the rule of CSV取込, a deleted copy of a passage comes
+// back only once the history's new copies of it are used up. (The copies
+// that were there before the deletion do not count: the copy 重複レコード削除
+// kept is what its deletion's copies were removed beside.)
+void markPassagesHeld(QSqlDatabase db, bool server, const QString &id)
+{
+    QStringList partition, same;
+    const QString equal = server ? QStringLiteral(" IS NOT DISTINCT FROM ") : QStringLiteral(" IS ");
+    for (const QString &c : kPassageValues) {
+        const QString name = storeName(c, server);
+        partition << name;
+        same << QStringLiteral("h.") + name + equal + QStringLiteral("d.") + name;
+    }
+    // (The card and DATE_TIME find the history's copies through their index;
+    // a row stored by an older version may carry a DATE_TIME of its own.)
+    const QString card = storeName(QStringLiteral("カードNO"), server);
+    const QString held = QStringLiteral("INSERT INTO passlog_held SELECT d.DELETED_ROW FROM (SELECT DELETED_ROW,DELETED_AT,DATE_TIME,") + partition.join(QLatin1Char(',')) +
+                         QStringLiteral(",ROW_NUMBER() OVER (PARTITION BY ") + partition.join(QLatin1Char(',')) +
+                         QStringLiteral(" ORDER BY DELETED_ROW) AS rn FROM ETC_DELETED WHERE DELETE_ID=?) d "
+                                        "WHERE d.rn<=(SELECT COUNT(*) FROM ETC_DATA h WHERE h.") +
+                         card + QStringLiteral("=d.") + card +
+                         QStringLiteral(" AND h.DATE_TIME IN (d.DATE_TIME,d.PASS_DATE||'-'||d.PASS_TIME) AND h.REG_DATE||' '||h.REG_TIME>=d.DELETED_AT AND ") +
+                         same.join(QStringLiteral(" AND ")) +
+                         QLatin1Char(')');
+    QSqlQuery q(db);
+    run(q, QStringLiteral("DROP TABLE IF EXISTS passlog_held"), server);
+    run(q,
+        server ? QStringLiteral("CREATE TEMP TABLE passlog_held (DELETED_ROW BIGINT) ON COMMIT DROP")
+               : QStringLiteral("CREATE TEMP TABLE passlog_held (DELETED_ROW INTEGER PRIMARY KEY)"),
+        server);
+    runPrepared(q, held, {id}, server);
+    q.finish();
+}
+} // namespace
+
 Restored restoreDeletion(const QString &id, const std::function<bool(qint64, qint64)> &progress)
 {
     const bool server = useServer();
@@ -287,12 +359,16 @@ Restored restoreDeletion(const QString &id, const std::function<bool(qint64, qin
         history::lockServerTable(db, QStringLiteral("SHARE ROW EXCLUSIVE"), [&] { return keepGoing(0, 0); });
     purgeExpired(db, server);
     QSqlQuery q(db);
-    runPrepared(q, QStringLiteral("SELECT COUNT(*) FROM ETC_DELETED WHERE DELETE_ID=?"), {id}, server);
+    runPrepared(q,
+                QStringLiteral("SELECT COUNT(*) FROM ETC_DELETED WHERE DELETE_ID=? AND NOT (") + expiredCondition(server) +
+                    QLatin1Char(')'),
+                QVariantList{id} + expiredValues(server), server);
     const qint64 total = q.next() ? q.value(0).toLongLong() : 0;
     q.finish();
     if (total == 0)
         throw DeletionGone();
 
+    markPassagesHeld(db, server, id);
     const QString columns = storeNames(keptColumns(server), server);
     Restored result;
     qint64 done = 0;
@@ -316,6 +392,7 @@ Restored restoreDeletion(const QString &id, const std::function<bool(qint64, qin
         runPrepared(q,
                     QStringLiteral("INSERT INTO ETC_DATA (") + columns + QStringLiteral(") SELECT ") + columns +
                         QStringLiteral(" FROM ETC_DELETED WHERE DELETE_ID=? AND DELETED_ROW>? AND DELETED_ROW<=? "
+                                       "AND DELETED_ROW NOT IN (SELECT DELETED_ROW FROM passlog_held) "
                                        "ORDER BY DELETED_ROW ON CONFLICT (ROW_UID) DO NOTHING"),
                     {id, last, upTo}, server);
         result.restored += q.numRowsAffected();

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace history {
 
 // Copies the history file at path into target, a new file: written beside
@@ -34,13 +36,21 @@ QStringList backupFiles(const QString &historyPath);
 // file is not copied over a good copy); stopDailyBackup() ends it.
 void startDailyBackup(const QString &historyPath, const QDate &day, int keep = 7);
 void stopDailyBackup();
+// Why the daily copy started last could not be made (Japanese), empty while
+// it runs or once it is made.
+QString dailyBackupFailure();
 
-// Puts file in place of the history file at historyPath. The current file
-// is first copied into the backup folder (as
-// "ETC_DAT-before-restore-YYYYMMDD-HHMMSS.sqlite"). Refuses a file that is not
-// restorable, the history file itself, and a history file another program
-// has open. Empty when done (kept: where the former file went), else why
-// not; the history file is then as it was.
-QString restoreHistoryFile(const QString &file, const QString &historyPath, const QDateTime &now, QString *kept);
+// Puts file in place of the history file at historyPath (the file a
+// symbolic link there points to). The current file is first copied into the
+// backup folder (as "ETC_DAT-before-restore-YYYYMMDD-HHMMSS.sqlite").
+// Refuses a file that is not restorable (a damaged file, another program's,
+// one that carries triggers or views), the history file itself, and a
+// history file another program has open. Holds the history alone for its
+// whole run: the users before it are waited for a while (waiting(text) is
+// told so), those after it wait for it. Indexes of another program in the
+// file are dropped, and named in dropped. Empty when done (kept: where the
+// former file went), else why not; the history file is then as it was.
+QString restoreHistoryFile(const QString &file, const QString &historyPath, const QDateTime &now, QString *kept,
+                           const std::function<void(const QString &)> &waiting = {}, QStringList *dropped = nullptr);
 
 } // namespace history

@@ -131,10 +131,12 @@ void stampCleanEnd(const QString &path, QDate checkedOn)
     }
 }
 
-bool checkHistoryFile(const QString &path, bool forReading)
+bool checkHistoryFile(const QString &path, bool forReading, bool *vouched)
 {
     const QDate today = seams::now().date();
     QDate checkedOn;
+    if (vouched)
+        *vouched = false;
     if (endedCleanly(path, &checkedOn)) {
         const QString name = QStringLiteral("passlog_history_probe");
         std::optional<Failure> failure;
@@ -157,6 +159,8 @@ bool checkHistoryFile(const QString &path, bool forReading)
             // Checked in full today: as sound as after that check (otherwise
             // the background check runs today).
             app::state().historyFullCheckDay = today;
+            if (vouched)
+                *vouched = true;
             return checkedOn == today;
         }
     }

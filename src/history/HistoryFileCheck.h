@@ -42,7 +42,9 @@ QString cleanEndMarkerPath(const QString &path);
 // the file was checked in full here, or a full check of today vouches for
 // it. forReading: the caller only reads (it
 // leaves the clean-end stamp alone).
-bool checkHistoryFile(const QString &path, bool forReading);
+// vouched: set true when the clean-end stamp matched (nothing changed the
+// file since this program closed it).
+bool checkHistoryFile(const QString &path, bool forReading, bool *vouched = nullptr);
 
 // The end of a run that opened the history file to write: the stamp of its
 // clean end, vouched for by the run's full check (or today's, for a file

@@ -10,6 +10,8 @@
 #include "app/Constants.h"
 #include "history/HistoryBackup.h"
 #include "history/Database.h"
+#include "history/HistoryUse.h"
+#include "app/CheckedSaveFile.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -34,7 +36,7 @@ const QString kRestoreUsage = QStringLiteral(
     "バックアップした利用履歴ファイルを、今の利用履歴ファイルの代わりに戻します。\n"
     "今のファイルは、先にデータフォルダーの backup にコピーしておきます。\n"
     "壊れたファイルや PASSLOG の利用履歴ファイルでないものは戻しません。\n"
-    "PASSLOG のウィンドウが起動している間は実行できません。\n");
+    "PASSLOG のウィンドウや取込・出力が利用履歴を使っている間は、それが終わるまで最長10秒待ち、終わらなければ戻しません。\n");
 
 int usageError(const QString &what, const QString &usage)
 {
@@ -59,6 +61,7 @@ std::optional<int> parse(QCommandLineParser &parser, const QStringList &args, co
 QString historyPath()
 {
     app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
+    app::setProgramFilesSource(history::programFiles);
     return history::databasePath(kDatFile);
 }
 
@@ -81,15 +84,17 @@ int runBackupCommand(const QStringList &args)
             << QStringLiteral("置き換えるには --force を指定してください。") << Qt::endl;
         return 1;
     }
-    // Never over one of the program's own files.
-    for (const QString &own : {app::settingsFileName(), history::databasePath(kMstFile)})
-        if (QFileInfo::exists(target) && QFileInfo(target).canonicalFilePath() == QFileInfo(own).canonicalFilePath()) {
-            err << QStringLiteral("'%1' は PASSLOG 自身のファイルです。別のファイルを指定してください。")
-                       .arg(QDir::toNativeSeparators(target))
-                << Qt::endl;
-            return 1;
-        }
-    if (const QString why = history::copyHistoryFile(historyPath(), target); !why.isEmpty()) {
+    // Never over one of the program's own files (the copy refuses them all,
+    // by the same list as every other writer), and not while a restore runs.
+    const QString path = historyPath();
+    QString why;
+    const auto use = history::HistoryUse::take(path, history::HistoryUse::Mode::Shared, history::kWaitForRestoreMs, &why,
+                                               [&err](const QString &text) { err << text << Qt::endl; });
+    if (!use) {
+        err << why << Qt::endl;
+        return 1;
+    }
+    if (const QString why = history::copyHistoryFile(path, target); !why.isEmpty()) {
         err << why << Qt::endl;
         return 1;
     }
@@ -107,21 +112,20 @@ int runRestoreCommand(const QStringList &args)
         return usageError(QStringLiteral("passlog restore: 戻すファイルを一つ指定してください。"), kRestoreUsage);
     const QString file = QFileInfo(parser.positionalArguments().at(0)).absoluteFilePath();
     QTextStream err(stderr);
-    // The window holds the history for its whole run: not while it runs.
-    if (const QString refused = acquireSingleInstance(); !refused.isEmpty()) {
-        err << QStringLiteral("PASSLOG のウィンドウが起動しているため、利用履歴を戻せません。終了してから、もう一度実行してください。")
-            << Qt::endl;
-        return 1;
-    }
+    // Every other user of the history (the window included) holds it for as
+    // long as it uses it: the restore waits for them a while, or refuses.
     QString kept;
-    const QString why = history::restoreHistoryFile(file, historyPath(), seams::now(), &kept);
-    releaseSingleInstance();
+    QStringList dropped;
+    const QString why = history::restoreHistoryFile(
+        file, historyPath(), seams::now(), &kept, [&err](const QString &text) { err << text << Qt::endl; }, &dropped);
     if (!why.isEmpty()) {
         err << why << Qt::endl;
         return 1;
     }
     QTextStream out(stdout);
     out << QStringLiteral("%1 を利用履歴に戻しました。").arg(QDir::toNativeSeparators(file)) << Qt::endl;
+    for (const QString &d : std::as_const(dropped))
+        out << QStringLiteral("PASSLOG が作らないもの(%1)は取り除きました。").arg(d) << Qt::endl;
     if (!kept.isEmpty())
         out << QStringLiteral("それまでの利用履歴は %1 に保存しました。").arg(QDir::toNativeSeparators(kept)) << Qt::endl;
     return 0;

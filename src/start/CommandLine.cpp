@@ -40,7 +40,7 @@ int copyHistoryToServer()
     const QString failed = app::expectedFailureOf([&] {
         copied = history::copyHistoryToServer([&](qint64 done, qint64 total) {
             if (shown.elapsed() >= 500 || done == total) {
-                err << QStringLiteral("コピー中: %1 / %2件").arg(done).arg(total) << Qt::endl;
+                err << QStringLiteral("コピー中: %1 / %2件").arg(app::groupedNumber(done), app::groupedNumber(total)) << Qt::endl;
                 shown.restart();
             }
         });
@@ -51,7 +51,7 @@ int copyHistoryToServer()
             << QStringLiteral("サーバーには何もコピーされていません。もう一度実行してください。") << Qt::endl;
         return 1;
     }
-    QTextStream(stdout) << copied << QStringLiteral("件の利用履歴をサーバーにコピーしました。") << Qt::endl;
+    QTextStream(stdout) << app::recordCountText(copied) << QStringLiteral("の利用履歴をサーバーにコピーしました。") << Qt::endl;
     return 0;
 }
 

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLockFile>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -32,6 +33,25 @@ namespace start {
 
 namespace {
 std::unique_ptr<QProcess> g_emulator;
+// Held while this run's demo history exists: a later demo removes the
+// folders whose holder is gone (a demo killed without its end).
+std::unique_ptr<QLockFile> g_demoHistoryLock;
+const QString kDemoHistoryPrefix = QStringLiteral("passlog-demo-history-");
+const QString kDemoLockName = QStringLiteral("demo.lock");
+
+void removeAbandonedDemoHistories(const QString &runtime)
+{
+    const QDir folder(runtime);
+    for (const QString &name : folder.entryList({kDemoHistoryPrefix + QLatin1Char('*')}, QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString path = folder.filePath(name);
+        QLockFile lock(QDir(path).filePath(kDemoLockName));
+        lock.setStaleLockTime(0); // stale once its process is gone
+        if (!lock.tryLock(0))
+            continue; // a demo that runs
+        lock.unlock();
+        QDir(path).removeRecursively();
+    }
+}
 
 QString firstExisting(const QStringList &folders, const QStringList &names)
 {
@@ -103,16 +123,18 @@ QString startDemo(const DemoFiles &files)
     emulator->readLine();
     // A history of the demo's own: what is tried goes neither into the
     // user's history nor to the shared history, and goes with the demo.
-    const QString history =
-        QDir(runtime).filePath(QStringLiteral("passlog-demo-history-%1").arg(QCoreApplication::applicationPid()));
+    removeAbandonedDemoHistories(runtime);
+    const QString history = QDir(runtime).filePath(kDemoHistoryPrefix + QString::number(QCoreApplication::applicationPid()));
     QDir(history).removeRecursively();
-    if (!QDir().mkpath(history)) {
+    auto lock = std::make_unique<QLockFile>(QDir(history).filePath(kDemoLockName));
+    if (!QDir().mkpath(history) || !lock->tryLock(0)) {
         emulator->kill();
         emulator->waitForFinished(2000);
         return QStringLiteral("デモ用の利用履歴フォルダー %1 を作成できません。").arg(QDir::toNativeSeparators(history));
     }
     QFile::setPermissions(history, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     history::usePrivateHistory(history);
+    g_demoHistoryLock = std::move(lock);
     g_emulator = std::move(emulator);
     app::state().demoReaderLink = link;
     app::holdSettingsFileForThisRun();
@@ -130,6 +152,7 @@ void stopDemo()
     if (const QString folder = app::state().privateHistoryFolder; !folder.isEmpty()) {
         history::closeDatabase(kDatFile); // (closed already by the end sequence)
         history::usePrivateHistory(QString());
+        g_demoHistoryLock.reset();
         QDir(folder).removeRecursively();
     }
     if (!g_emulator)

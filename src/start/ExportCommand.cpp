@@ -19,6 +19,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QTextStream>
 #include <QRegularExpression>
 #include <cstdio>
 
@@ -106,7 +107,12 @@ int runJob(const QString &kind, const QString &out, bool append, const ViewSelec
     app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
     const QString saved = app::readProfileString(kSectionMain, QStringLiteral("ViewSort"), app::settingsFileName());
     app::state().viewSort = !sort.isEmpty() ? sort : saved == kIniMissing || saved.isEmpty() ? QStringLiteral("NEW") : saved;
-    history::openDatabase(kDatFile, history::HistoryAccess::ReadOnly);
+    if (const QString failed =
+            app::expectedFailureOf([] { history::openDatabase(kDatFile, history::HistoryAccess::ReadOnly); });
+        !failed.isEmpty()) {
+        QTextStream(stderr) << failed.trimmed() << Qt::endl;
+        return 1;
+    }
     history::viewStatement(kTableData, 2, selection); // the view condition of a database read
     int status = 1;
     if (kind == kCsv) {

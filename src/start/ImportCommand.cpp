@@ -77,9 +77,18 @@ int runImportCommand(const QStringList &args)
 
     app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
     // A dry run only reads: it neither waits for nor holds up a writer.
-    history::openDatabase(kDatFile, parser.isSet(dryRun) ? history::HistoryAccess::ReadOnly : history::HistoryAccess::ReadWrite);
     QTextStream out(stdout);
     QTextStream err(stderr);
+    if (const QString failed = app::expectedFailureOf([&] {
+            history::openDatabase(kDatFile, parser.isSet(dryRun) ? history::HistoryAccess::ReadOnly
+                                                                 : history::HistoryAccess::ReadWrite);
+        });
+        !failed.isEmpty()) {
+        err << failed.trimmed() << Qt::endl;
+        return 1;
+    }
+    for (const QString &notice : history::takeSchemaNotices())
+        err << notice << Qt::endl;
     reports::CsvImport import(files, cardNo);
     QString failed;
     if (parser.isSet(dryRun)) {

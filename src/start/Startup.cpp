@@ -195,6 +195,43 @@ ui::MainWindow *showMainWindow()
     return window;
 }
 
+void dailyBackupTick(DailyBackupWatch &watch, const QString &historyPath)
+{
+    const QDate today = seams::now().date();
+    if (today != watch.day) { // a window left open over midnight
+        watch.day = today;
+        watch.told = false;
+        history::startDailyBackup(historyPath, today);
+        return;
+    }
+    const QString failure = history::dailyBackupFailure();
+    if (failure.isEmpty() || watch.told)
+        return;
+    watch.told = true;
+    app::showWarning(QStringLiteral("今日の利用履歴のバックアップを作れませんでした。データフォルダーの backup フォルダーに"
+                                    "書き込めるか確認してください。") +
+                     QStringLiteral("\r\n\r\n") + failure);
+}
+
+namespace {
+// The first start of a day keeps a copy of the history (not of a demo's
+// own), in the background once the file has passed its check; a window
+// open over midnight makes the next day's, and a copy that could not be
+// made is told once.
+void keepDailyBackups(ui::MainWindow &window)
+{
+    const QString path = history::databasePath(kDatFile);
+    history::startDailyBackup(path, seams::now().date());
+    auto *timer = new QTimer(&window);
+    timer->setObjectName(QStringLiteral("TimerDailyBackup"));
+    timer->setInterval(10'000);
+    auto watch = std::make_shared<DailyBackupWatch>();
+    watch->day = seams::now().date();
+    QObject::connect(timer, &QTimer::timeout, &window, [watch, path] { dailyBackupTick(*watch, path); });
+    timer->start();
+}
+} // namespace
+
 void startSequence(ui::MainWindow &window)
 {
     guarded("basMain_ETCStart", [&] {
@@ -214,10 +251,10 @@ void startSequence(ui::MainWindow &window)
         });
         history::setDamageHandler([](const QString &damage) { app::showWarning(history::damagedHistoryText(damage)); });
         history::openDatabase(kDatFile);
-        // The first start of a day keeps a copy of the history (not of a
-        // demo's own), in the background once the file has passed its check.
         if (!history::usesPrivateHistory())
-            history::startDailyBackup(history::databasePath(kDatFile), seams::now().date());
+            keepDailyBackups(window);
+        for (const QString &notice : history::takeSchemaNotices())
+            app::showInfo(notice);
         history::openDatabase(kMstFile);
         // The status bar follows the shared history's server, whichever
         // operation found it there or away.

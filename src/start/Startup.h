@@ -2,6 +2,7 @@
 // Start-up and shutdown of the program: the one place that builds the main
 // window and wires it to the modules.
 
+#include <QDate>
 #include <QString>
 
 namespace ui {
@@ -44,6 +45,16 @@ void endForSessionEnd();
 // otherwise the warning to show: the second-instance text when a running
 // instance holds the lock, or why the lock could not be taken.
 QString acquireSingleInstance();
+
+// The window's watch over the daily copy of the history: the day it was
+// made for, and whether its failure was told.
+struct DailyBackupWatch {
+    QDate day;
+    bool told = false;
+};
+// One look (the window makes one every few seconds): a new day starts the
+// day's copy; a copy that failed is told once.
+void dailyBackupTick(DailyBackupWatch &watch, const QString &historyPath);
 void releaseSingleInstance();
 
 } // namespace start

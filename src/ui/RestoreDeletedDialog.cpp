@@ -1,4 +1,5 @@
 #include "ui/RestoreDeletedDialog.h"
+#include "app/Constants.h"
 #include "app/ProgramState.h"
 
 #include "app/Common.h"
@@ -79,7 +80,7 @@ void RestoreDeletedDialog::reload()
     grdDeletions->setRowCount(int(m_deletions.size()));
     for (int r = 0; r < m_deletions.size(); ++r) {
         const history::Deletion &d = m_deletions[r];
-        const QStringList fields = {d.deletedAt, d.pc, d.user, QString::number(d.rows) + QStringLiteral("件"),
+        const QStringList fields = {d.deletedAt, d.pc, d.user, app::recordCountText(d.rows),
                                     d.cards.join(QStringLiteral("、")), periodText(d)};
         for (int c = 0; c < fields.size(); ++c) {
             auto *item = new QTableWidgetItem(fields[c]);
@@ -111,7 +112,7 @@ void RestoreDeletedDialog::restoreChosen()
         const history::Deletion d = m_deletions[row];
         if (!app::askYesNoDefaultNo(QStringLiteral("%1に削除した%2件の利用履歴(カードNO:%3)を元に戻します。よろしいですか?")
                                              .arg(d.deletedAt)
-                                             .arg(d.rows)
+                                             .arg(app::groupedNumber(d.rows))
                                              .arg(d.cards.isEmpty() ? QStringLiteral("なし")
                                                                     : d.cards.join(QStringLiteral("、")))))
             return;
@@ -130,10 +131,10 @@ void RestoreDeletedDialog::restoreChosen()
         if (app::state().view.ViewMode == 2 && !history::shownRows().source.isEmpty())
             showGrid(m_window, history::shownRows().source, 2);
         reload();
-        QString text = QString::number(result.restored) + QStringLiteral("件の利用履歴を元に戻しました。");
+        QString text = app::recordCountText(result.restored) + QStringLiteral("の利用履歴を元に戻しました。");
         if (result.alreadyThere > 0)
-            text += QStringLiteral("\r\n(") + QString::number(result.alreadyThere) +
-                    QStringLiteral("件は既に利用履歴にあったため、そのままにしました。)");
+            text += QStringLiteral("\r\n(") + app::recordCountText(result.alreadyThere) +
+                    QStringLiteral("は既に利用履歴にあったため、そのままにしました。)");
         app::showInfo(text);
     });
 }

@@ -6,11 +6,15 @@
 #include "app/ProgramState.h"
 #include "history/HistoryBackup.h"
 #include "history/HistoryCheck.h"
+#include "history/HistoryUse.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlRecord>
+#include <QThread>
 #include <QtTest>
+
+#include <thread>
 
 namespace {
 // The rows of ETC_DATA in a history file, read on a connection of their own.
@@ -161,6 +165,142 @@ private slots:
         QVERIFY(!QFileInfo::exists(path + "-closed")); // the next start checks it in full
         history::openDatabase(kDatFile);
         QCOMPARE(column("SELECT COUNT(*) FROM ETC_DATA"), QStringList{"3"});
+    }
+
+    // A history file is data, never code: a file with a trigger or with a
+    // view in the place of ETC_DATA is not put back (the history as it
+    // was); another program's index is dropped on the way and named. A
+    // history file that arrived by other means loses its triggers and
+    // foreign indexes at the open, named to the user, and one whose table
+    // is a view is refused.
+    void historyFilesCarryNoCode()
+    {
+        SQLITE_FILE_ONLY();
+        history::closeDatabase(kDatFile);
+        const QDateTime now(QDate(2026, 12, 7), QTime(9, 30, 0));
+        const auto variant = [&](const QString &name, const QStringList &sql) {
+            const QString file = QDir(h->programFolder()).filePath(name);
+            QFile::remove(file);
+            if (!QFile::copy(path, file))
+                qFatal("copy");
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("variant"));
+            db.setDatabaseName(file);
+            if (!db.open())
+                qFatal("open");
+            for (const QString &statement : sql) {
+                QSqlQuery q(db);
+                if (!q.exec(statement))
+                    qFatal("%s", qPrintable(q.lastError().text()));
+            }
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("variant"));
+            return file;
+        };
+        const QString trigger = variant("trigger.sqlite", {"CREATE TRIGGER wipe AFTER INSERT ON ETC_DATA BEGIN "
+                                                           "DELETE FROM ETC_DATA WHERE rowid<>NEW.rowid; END"});
+        const QString view = variant("view.sqlite", {"ALTER TABLE ETC_DATA RENAME TO real_data",
+                                                     "CREATE VIEW ETC_DATA AS SELECT * FROM real_data"});
+        const QString index = variant("index.sqlite", {"CREATE INDEX their_card ON ETC_DATA (カードNO, PASS_DATE)"});
+        for (const auto &[file, says] : {std::pair{trigger, QStringLiteral("トリガー wipe")},
+                                         std::pair{view, QStringLiteral("ビュー ETC_DATA")}}) {
+            const QString why = history::restoreHistoryFile(file, path, now, nullptr);
+            QVERIFY2(why.contains(says) && why.contains(QStringLiteral("変更していません")), qPrintable(why));
+            QCOMPARE(rowsIn(path), 3);
+        }
+        QStringList dropped;
+        QCOMPARE(history::restoreHistoryFile(index, path, now, nullptr, {}, &dropped), QString());
+        QCOMPARE(dropped, QStringList{QStringLiteral("索引 their_card")});
+        history::openDatabase(kDatFile);
+        QCOMPARE(column("SELECT COUNT(*) FROM sqlite_master WHERE name='their_card'"), QStringList{"0"});
+        QCOMPARE(column("SELECT COUNT(*) FROM ETC_DATA"), QStringList{"3"});
+        QVERIFY(history::takeSchemaNotices().isEmpty());
+        history::closeDatabase(kDatFile);
+
+        // Put in place by hand: the open drops the trigger and names it.
+        QVERIFY(QFile::remove(path) && QFile::copy(trigger, path));
+        QFile::remove(path + "-closed");
+        history::openDatabase(kDatFile);
+        const QStringList notices = history::takeSchemaNotices();
+        QVERIFY2(notices.size() == 1 && notices[0].contains(QStringLiteral("トリガー wipe")), qPrintable(notices.join('\n')));
+        addHistoryRow("5678", "2024/06/01", "08:00:00", "500円");
+        QCOMPARE(column("SELECT COUNT(*) FROM ETC_DATA"), QStringList{"4"});
+        history::closeDatabase(kDatFile);
+        QVERIFY(QFile::remove(path) && QFile::copy(view, path));
+        QFile::remove(path + "-closed");
+        const QString refused = app::expectedFailureOf([] { history::openDatabase(kDatFile); });
+        QVERIFY2(refused.contains(QStringLiteral("テーブルではありません")) && refused.contains("ETC_DATA"), qPrintable(refused));
+        QVERIFY(!history::isOpen(DbConnection::History));
+    }
+
+    // The file put in place never has another file's log beside it: a log
+    // left beside a missing history, or a stale empty one, is gone; a
+    // history reached through a symbolic link is restored where the link
+    // points, the link kept. A writer before the restore is waited for.
+    void restorePutsOnlyItsOwnFileInPlace()
+    {
+        SQLITE_FILE_ONLY();
+        const QString good = QDir(h->programFolder()).filePath("good.sqlite");
+        QCOMPARE(history::copyHistoryFile(path, good), QString());
+        history::closeDatabase(kDatFile);
+        const QDateTime now(QDate(2026, 12, 7), QTime(9, 30, 0));
+        const auto writeFile = [](const QString &file, const QByteArray &bytes) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bytes);
+        };
+        // A stale empty log of a read-only open.
+        writeFile(path + "-wal", QByteArray());
+        QCOMPARE(history::restoreHistoryFile(good, path, now, nullptr), QString());
+        QVERIFY(!QFileInfo::exists(path + "-wal") && !QFileInfo::exists(path + "-shm"));
+        // Logs of a file that is gone.
+        QVERIFY(QFile::remove(path));
+        writeFile(path + "-wal", QByteArray(8192, 'x'));
+        writeFile(path + "-shm", QByteArray(32768, 'y'));
+        QCOMPARE(history::restoreHistoryFile(good, path, now, nullptr), QString());
+        QVERIFY(!QFileInfo::exists(path + "-wal") && !QFileInfo::exists(path + "-shm"));
+        QCOMPARE(rowsIn(path), 3);
+
+        // Through a link.
+        const QString elsewhere = QDir(h->programFolder()).filePath("elsewhere");
+        QVERIFY(QDir().mkpath(elsewhere));
+        const QString real = QDir(elsewhere).filePath("ETC_DAT.sqlite");
+        QVERIFY(QFile::rename(path, real));
+        QVERIFY(QFile::link(real, path));
+        history::openDatabase(kDatFile);
+        addHistoryRow("5678", "2024/06/01", "08:00:00", "500円");
+        history::closeDatabase(kDatFile);
+        QCOMPARE(history::restoreHistoryFile(good, path, now, nullptr), QString());
+        QVERIFY(QFileInfo(path).isSymLink());
+        QCOMPARE(rowsIn(real), 3);
+
+        // A user of the history before the restore: waited for.
+        QString why;
+        auto user = history::HistoryUse::take(path, history::HistoryUse::Mode::Shared, 0, &why);
+        QVERIFY2(user, qPrintable(why));
+        std::thread ends([&user] {
+            QThread::msleep(700);
+            user.reset();
+        });
+        QStringList told;
+        QCOMPARE(history::restoreHistoryFile(good, path, now, nullptr, [&](const QString &t) { told << t; }), QString());
+        ends.join();
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told[0].contains(QStringLiteral("待っています")), qPrintable(told[0]));
+        history::openDatabase(kDatFile);
+    }
+
+    // A backup folder that cannot be written is told, not passed over.
+    void dailyCopyThatFailsIsTold()
+    {
+        QVERIFY(!QFileInfo::exists(history::backupFolder(path)));
+        {
+            QFile blocker(history::backupFolder(path)); // a file where the folder belongs
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
+        history::startDailyBackup(path, QDate(2026, 12, 1));
+        QTRY_VERIFY(!history::dailyBackupFailure().isEmpty());
+        QVERIFY2(history::dailyBackupFailure().contains(QStringLiteral("作成できません")), qPrintable(history::dailyBackupFailure()));
     }
 };
 

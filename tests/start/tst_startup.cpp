@@ -6,6 +6,7 @@
 #include "app/Constants.h"
 #include "../../tools/reader-emulator/EmulatorProcess.h"
 #include "start/Startup.h"
+#include "history/HistoryUse.h"
 #include "ui/MainWindow.h"
 #include "TestHarness.h"
 
@@ -365,28 +366,40 @@ void TestStartup::filesTheStartCreatesAreReadableByTheirOwnerOnly()
 #endif
 }
 
-// passlog backup and restore as a user runs them: a copy that is never put
-// over a file without --force, and a restore refused while the window runs.
+// passlog backup and restore as a user runs them, in a folder named in
+// Japanese under the C locale: a copy that is never put over a file without
+// --force nor over one of the program's own files; a restore that holds the
+// history alone (a writer before it is waited for, one after it waits), never
+// leaves a log beside the file it puts in place, and is not refused for a
+// window on another folder.
 void TestStartup::backupAndRestoreOnTheCommandLine()
 {
     QTemporaryDir dir;
-    const QDir folder(dir.path());
+    const QDir folder(QDir(dir.path()).filePath(QStringLiteral("経理")));
+    QVERIFY(QDir().mkpath(folder.path()));
     QVERIFY(QFile::copy(QStringLiteral(PASSLOG_PROGRAM), folder.filePath(QStringLiteral("passlog"))));
-    const QString runtime = folder.filePath(QStringLiteral("run"));
+    const QString runtime = QDir(dir.path()).filePath(QStringLiteral("run"));
     QVERIFY(QDir().mkdir(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    const auto run = [&](const QStringList &args) {
-        QProcess p;
+    env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    const auto start = [&](QProcess &p, const QStringList &args) {
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(folder.filePath(QStringLiteral("passlog")), args);
+    };
+    const auto run = [&](const QStringList &args) {
+        QProcess p;
+        start(p, args);
         p.waitForFinished(60000);
         return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAll()));
     };
+    const QString history = folder.filePath(QStringLiteral("ETC_DAT.sqlite"));
     const auto rows = [&] {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("rows"));
-        db.setDatabaseName(folder.filePath(QStringLiteral("ETC_DAT.sqlite")));
+        db.setDatabaseName(history);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
         int n = -1;
         if (db.open()) {
             QSqlQuery q(QStringLiteral("SELECT COUNT(*) FROM ETC_DATA"), db);
@@ -397,10 +410,10 @@ void TestStartup::backupAndRestoreOnTheCommandLine()
         QSqlDatabase::removeDatabase(QStringLiteral("rows"));
         return n;
     };
-    const auto csv = [&](const QString &name, int lines) {
+    const auto csv = [&](const QString &name, int lines, int from = 0) {
         QFile f(folder.filePath(name));
         QVERIFY(f.open(QIODevice::WriteOnly));
-        for (int i = 0; i < lines; ++i)
+        for (int i = from; i < from + lines; ++i)
             f.write(QStringLiteral("\"1234\",\"2024/05/20\",\"18:42:%1\",1,1320,\"yen\",\"car\",101,\"01001\",104,"
                                    "\"01005\",\"a\",\"b\",\"c\",\"d\",\"e\",\"f\"\r\n")
                         .arg(i, 2, 10, QLatin1Char('0'))
@@ -408,28 +421,98 @@ void TestStartup::backupAndRestoreOnTheCommandLine()
     };
     csv(QStringLiteral("one.csv"), 1);
     csv(QStringLiteral("three.csv"), 3);
-    const QString copy = folder.filePath(QStringLiteral("copy.sqlite"));
+    csv(QStringLiteral("later.csv"), 2, 10);
+    const QString copy = folder.filePath(QStringLiteral("バックアップ.sqlite"));
     QCOMPARE(run({"import", "csv", folder.filePath("one.csv")}).first, 0);
     QCOMPARE(run({"backup", "--out", copy}).first, 0);
     QCOMPARE(run({"backup", "--out", copy}).first, 1); // not over a file without --force
     QCOMPARE(run({"import", "csv", folder.filePath("three.csv")}).first, 0);
     QCOMPARE(rows(), 3);
 
+    // Never over the program's own files, under any of their names.
+    QFile settings(folder.filePath(QStringLiteral("passlog.ini")));
+    if (!settings.exists()) {
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("[PASSLOG]\r\nPortNo=1\r\n");
+        settings.close();
+    }
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    const QByteArray settingsBytes = settings.readAll();
+    settings.close();
+    for (const QString &own : {QStringLiteral("passlog.ini"), QStringLiteral("ETC_DAT.sqlite-closed"),
+                               QStringLiteral("ETC_DAT.sqlite-journal"), QStringLiteral("ETC_DAT.sqlite-lock"),
+                               QStringLiteral("./ETC_DAT.sqlite")}) {
+        const auto refused = run({"backup", "--out", folder.filePath(own), "--force"});
+        QVERIFY2(refused.first == 1, qPrintable(own + ": " + refused.second));
+    }
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    QCOMPARE(settings.readAll(), settingsBytes);
+    settings.close();
+    QVERIFY(!QFileInfo::exists(history + "-journal"));
+    QCOMPARE(rows(), 3);
+
 #ifdef Q_OS_UNIX
-    // The window of the same user runs (it holds the instance lock).
+    // A window of the same user on another folder (it holds the instance
+    // lock) does not keep a restore from this one; an export before it
+    // leaves nothing that stops a restore, also twice in a row.
     QLockFile window(QDir(runtime).filePath(
         QStringLiteral("PASSLOG-%1.lock").arg(QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name))));
     QVERIFY(window.tryLock(0));
-    const auto refused = run({"restore", copy});
-    QCOMPARE(refused.first, 1);
-    QVERIFY2(refused.second.contains(QStringLiteral("ウィンドウが起動している")), qPrintable(refused.second));
-    QCOMPARE(rows(), 3);
+    QCOMPARE(run({"export", "csv", "--out", folder.filePath("out.csv")}).first, 0);
+    for (int i = 0; i < 2; ++i) {
+        const auto [status, said] = run({"restore", copy});
+        QVERIFY2(status == 0 && said.contains(QStringLiteral("利用履歴に戻しました")), qPrintable(said));
+        QCOMPARE(rows(), 1);
+        for (const char *log : {"-wal", "-shm", "-journal"})
+            QVERIFY2(!QFileInfo::exists(history + log), log);
+    }
     window.unlock();
 #endif
-    const auto [status, said] = run({"restore", copy});
-    QCOMPARE(status, 0);
-    QVERIFY2(said.contains(QStringLiteral("利用履歴に戻しました")), qPrintable(said));
-    QCOMPARE(rows(), 1);
+
+    // A restore that runs: an import started after it waits, and then adds
+    // its rows to the file put in place, which opens soundly after.
+    {
+        QString why;
+        auto alone = history::HistoryUse::take(history, history::HistoryUse::Mode::Alone, 0, &why);
+        QVERIFY2(alone, qPrintable(why));
+        QProcess import;
+        start(import, {"import", "csv", folder.filePath("later.csv")});
+        QVERIFY(!import.waitForFinished(1500));
+        QVERIFY(QFile::copy(copy, history + ".new"));
+        QVERIFY(QFile::remove(history));
+        QVERIFY(QFile::rename(history + ".new", history));
+        alone.reset();
+        QVERIFY(import.waitForFinished(60000));
+        const QString said = QString::fromUtf8(import.readAll());
+        QVERIFY2(import.exitCode() == 0 && said.contains(QStringLiteral("戻している最中")), qPrintable(said));
+        QCOMPARE(rows(), 3);
+    }
+    // A user before the restore: waited for, then the restore goes on.
+    {
+        QString why;
+        auto shared = history::HistoryUse::take(history, history::HistoryUse::Mode::Shared, 0, &why);
+        QVERIFY2(shared, qPrintable(why));
+        QProcess restore;
+        start(restore, {"restore", copy});
+        QVERIFY(!restore.waitForFinished(1500));
+        shared.reset();
+        QVERIFY(restore.waitForFinished(60000));
+        const QString said = QString::fromUtf8(restore.readAll());
+        QVERIFY2(restore.exitCode() == 0 && said.contains(QStringLiteral("待っています")), qPrintable(said));
+        QCOMPARE(rows(), 1);
+    }
+    // One that does not end within the wait: refused, the history as it was.
+    {
+        QString why;
+        auto shared = history::HistoryUse::take(history, history::HistoryUse::Mode::Shared, 0, &why);
+        QCOMPARE(run({"import", "csv", folder.filePath("later.csv")}).first, 0); // users share it
+        QCOMPARE(rows(), 3);
+        const auto [status, said] = run({"restore", copy});
+        QCOMPARE(status, 1);
+        QVERIFY2(said.contains(QStringLiteral("使用中のため、戻せませんでした")) && said.contains(QStringLiteral("変更していません")),
+                 qPrintable(said));
+        QCOMPARE(rows(), 3);
+    }
 }
 
 QTEST_MAIN(TestStartup)
