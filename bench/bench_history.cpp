@@ -11,7 +11,9 @@
 // with the shell's INSERT … SELECT in one transaction on a copy of the same
 // file (register_ratio). The 1,000,000 rows are then exported as a CSV
 // file and imported into an empty history (import_1m_s), against the shell's
-// ".import" of the same file into a plain table (import_ratio).
+// ".import" of the same file into a plain table (import_ratio), and DB削除
+// of all 1,000,000 rows, kept for undo, against the same DELETE in the shell
+// (delete_1m_ratio, with how fast a 中止 in the middle answers).
 //
 // Prints "name: value" lines, times in seconds; the last line is the
 // 4,000-row ratio. Exits 1 when the two forms return different rows or a
@@ -27,6 +29,7 @@
 #include "history/Database.h"
 #include "history/GridLoad.h"
 #include "history/Duplicates.h"
+#include "history/ShownRows.h"
 
 #include "history/Registration.h"
 #include "reports/CsvExport.h"
@@ -229,6 +232,64 @@ void measureImport()
     print("import_ratio", QString::number(ours / plain, 'f', 2));
 }
 
+// DB削除 of the whole 1,000,000-row history, its rows kept for undo, with
+// 中止 once in the middle first (the stop must answer within a second and
+// change nothing), against the shell running the same DELETE on a copy of
+// the same file (delete_1m_ratio).
+void measureDeletion()
+{
+    const QString file = history::databasePath(kDatFile);
+    history::closeDatabase(kDatFile);
+    QTemporaryDir copyDir;
+    const QString copy = copyDir.filePath("ETC_DAT.sqlite");
+    if (!QFile::copy(file, copy))
+        qFatal("copy failed");
+    history::openDatabase(kDatFile);
+    const auto showAll = [] {
+        history::resetViewCondition();
+        app::state().view.ViewMode = 2;
+        app::state().view.CardNo = "0000";
+        history::rememberShown({});
+    };
+    const auto rows = [] {
+        QSqlQuery q(history::database(DbConnection::History));
+        q.exec("SELECT COUNT(*) FROM ETC_DATA");
+        return q.next() ? q.value(0).toLongLong() : -1;
+    };
+    const qint64 before = rows();
+    showAll();
+    const QString statement = history::shownViewSql(kTableData, "DELETE");
+    // 中止 half a second in.
+    QElapsedTimer t;
+    t.start();
+    qint64 stoppedAt = 0;
+    const bool stopped = app::expectedFailureOf([&] {
+                             history::deleteShown("bench", statement, [&] {
+                                 if (t.elapsed() < 500)
+                                     return true;
+                                 if (!stoppedAt)
+                                     stoppedAt = t.elapsed();
+                                 return false;
+                             });
+                         }) == QStringLiteral(" ");
+    const double stopAnswer = (t.elapsed() - stoppedAt) / 1000.0;
+    if (!stopped || rows() != before)
+        g_deleteOk = false;
+    print("delete_stop_answer_s", stopAnswer);
+    showAll();
+    t.restart();
+    const qint64 deleted = history::deleteShown("bench", statement, [] { return true; });
+    const double ours = t.nsecsElapsed() / 1e9;
+    QSqlQuery kept(history::database(DbConnection::History));
+    kept.exec("SELECT COUNT(*) FROM ETC_DELETED");
+    if (deleted != before || rows() != 0 || !kept.next() || kept.value(0).toLongLong() != before)
+        g_deleteOk = false;
+    const double shell = shellSeconds(copy, "PRAGMA journal_mode=WAL; " + history::sqliteText(statement));
+    print("delete_1m_s", ours);
+    print("delete_sqlite3_s", shell);
+    print("delete_1m_ratio", QString::number(ours / shell, 'f', 2));
+}
+
 void measureSize(qint64 rows)
 {
     const QString n = QString::number(rows);
@@ -362,6 +423,7 @@ int main(int argc, char *argv[])
     }
     measureImport();
     openBenchHistory(dir);
+    measureDeletion();
 
     history::closeDatabase(kDatFile);
     measureRegistration();

@@ -326,6 +326,42 @@ private slots:
                  (QStringList{"18:42:10", "18:42:11"}));
     }
 
+    // Rows another tool stored with a DATE_TIME that is not their passage's
+    // date and time are found all the same when the history is larger than
+    // the file: the next open mends the column, the import adds only what is new.
+    void rowsOfOtherToolsAreFound()
+    {
+        SQLITE_FILE_ONLY();
+        for (int i = 0; i < 6; ++i)
+            insertRecord("ETC_DATA", staged({{"PASS_TIME", QStringLiteral("07:00:0%1").arg(i)}}));
+        const QString a = QDir(folder).filePath("a.csv");
+        QByteArray lines;
+        for (int i = 0; i < 3; ++i) {
+            const QString time = QStringLiteral("18:42:1%1").arg(i);
+            insertRecord("ETC_DATA", staged({{"PASS_TIME", time}}));
+            lines += cp932::encode(cp932::decode(tomeiLine()).replace(QStringLiteral("18:42:10"), time));
+        }
+        writeFile(a, lines);
+        closeDatabases();
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other_tool"));
+            db.setDatabaseName(history::databasePath(kDatFile));
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("UPDATE ETC_DATA SET DATE_TIME='2024/05/20 '||PASS_TIME "
+                                          "WHERE PASS_TIME LIKE '18:42:1_'")));
+            q.finish();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("other_tool"));
+        openDatabases(*h);
+        QCOMPARE(column("SELECT COUNT(*) FROM ETC_DATA WHERE DATE_TIME<>PASS_DATE||'-'||PASS_TIME"), QStringList{"0"});
+        qint64 added = 0;
+        QCOMPARE(importFiles({a}, QString(), &added), QString());
+        QCOMPARE(added, qint64(0));
+        QCOMPARE(rowCount(), qint64(9));
+    }
+
     // The card number given for every line is four digits, not 0000; the
     // file is not read and nothing is imported otherwise.
     void givenCardNumber()

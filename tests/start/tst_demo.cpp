@@ -250,6 +250,21 @@ void TestDemo::programEndsItsEmulatorHoweverItEnds()
         QVERIFY2(QTest::qWaitFor([&] { return emulatorsLeft() == 0; }, 5000), qPrintable(QString::number(signal)));
         QCOMPARE(readAll(ini), settings);
     }
+    // The history folder the killed demo left is removed by the next demo.
+    const auto demoHistories = [&] {
+        return QDir(runtime).entryList({QStringLiteral("passlog-demo-history-*")}, QDir::Dirs).size();
+    };
+    QCOMPARE(demoHistories(), 1);
+    {
+        QProcess passlog;
+        QProcessEnvironment readEnv = env;
+        readEnv.insert(QStringLiteral("PASSLOG_DEMO_READ_AND_QUIT"), QStringLiteral("1"));
+        passlog.setProcessEnvironment(readEnv);
+        passlog.start(folder.filePath(QStringLiteral("passlog")), {QStringLiteral("--demo")});
+        QVERIFY(passlog.waitForFinished(40000));
+        QCOMPARE(passlog.exitCode(), 0);
+        QCOMPARE(demoHistories(), 0);
+    }
 #else
     QSKIP("the demo's pseudo-terminal and the end of its emulator are Linux ones");
 #endif
