@@ -7,6 +7,8 @@
 #include "../../tools/reader-emulator/EmulatorProcess.h"
 #include "start/Startup.h"
 #include "history/HistoryUse.h"
+#include "history/HistoryBackup.h"
+#include "history/Database.h"
 #include "ui/MainWindow.h"
 #include "TestHarness.h"
 
@@ -70,6 +72,7 @@ private slots:
     void shutdownStopsTheTimerAndEnds();
     void filesTheStartCreatesAreReadableByTheirOwnerOnly();
     void backupAndRestoreOnTheCommandLine();
+    void dailyCopyFollowsTheDay();
 };
 
 void TestStartup::secondInstanceIsRefusedWithoutTouchingSettings()
@@ -513,6 +516,37 @@ void TestStartup::backupAndRestoreOnTheCommandLine()
                  qPrintable(said));
         QCOMPARE(rows(), 3);
     }
+}
+
+// A window left open over midnight makes the new day's copy; a copy that
+// cannot be made is told once, not passed over.
+void TestStartup::dailyCopyFollowsTheDay()
+{
+    TestHarness h;
+    app::state().programFolder = h.programFolder() + QLatin1Char('/');
+    history::openDatabase(kDatFile);
+    const QString path = history::databasePath(kDatFile);
+    const QDir backups(history::backupFolder(path));
+    DailyBackupWatch watch;
+    watch.day = QDate(2026, 12, 1);
+    h.setNow(QDateTime(QDate(2026, 12, 2), QTime(0, 0, 5)));
+    dailyBackupTick(watch, path);
+    QTRY_VERIFY(QFileInfo::exists(backups.filePath(QStringLiteral("ETC_DAT-2026-12-02.sqlite"))));
+    history::stopDailyBackup();
+    QVERIFY(QDir(backups).removeRecursively());
+    {
+        QFile blocker(backups.path()); // a file where the folder belongs
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    h.setNow(QDateTime(QDate(2026, 12, 3), QTime(0, 0, 5)));
+    dailyBackupTick(watch, path);
+    QTRY_VERIFY(!history::dailyBackupFailure().isEmpty());
+    for (int i = 0; i < 3; ++i)
+        dailyBackupTick(watch, path);
+    QCOMPARE(h.messages().size(), 1);
+    QVERIFY2(h.messages()[0].text.contains(QStringLiteral("バックアップを作れませんでした")), qPrintable(h.messages()[0].text));
+    history::stopDailyBackup();
+    history::closeDatabase(kDatFile);
 }
 
 QTEST_MAIN(TestStartup)
