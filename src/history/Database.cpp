@@ -17,6 +17,7 @@
 #include "history/Transaction.h"
 #include "history/HistoryWorker.h"
 #include "history/Registration.h"
+#include "history/ServerCopy.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -753,6 +754,20 @@ void history::throwServerError(const QSqlError &error)
                                           server.describe() + QStringLiteral(") ") + text.trimmed());
     throw ExpectedFailure(number, QStringLiteral("共有の利用履歴サーバーが処理を受け付けませんでした。 (") +
                                       server.describe() + QStringLiteral(") ") + text.trimmed());
+}
+
+void history::throwServerSilent()
+{
+    const history::HistoryServer server = g_server.value_or(history::serverSetting());
+    closeServer();
+    const QString seconds = QString::number(kServerSilenceMs / 1000);
+    app::state().serverAway = QStringLiteral("サーバーが応答しません: ") + server.describe();
+    serverStateChanged();
+    throw ExpectedFailure(-1, QStringLiteral("共有の利用履歴サーバーが%1秒以上応答しなくなったため、処理を中止しました。"
+                                             "何も変更していません。サーバーが止まっていないか、データベースの管理者に"
+                                             "確認してもらってから、もう一度操作してください。 (")
+                                  .arg(seconds) +
+                                  server.describe() + QLatin1Char(')'));
 }
 
 bool history::serverConnected() { return g_server && history::isOpen(DbConnection::Server); }
