@@ -614,11 +614,11 @@ ServerBulkLoad::ServerBulkLoad(QSqlDatabase db, qint64 expectedRows, const std::
         return;
     QSqlQuery q(db);
     history::runText(q, QStringLiteral("SELECT pg_has_role(c.relowner, 'USAGE') FROM pg_class c "
-                                    "WHERE c.oid = to_regclass('etc_data')"),
+                                    "WHERE c.oid = to_regclass('public.etc_data')"),
                   true);
     if (!q.next() || !q.value(0).toBool())
         return; // not the table's owner: the indexes stay
-    history::runText(q, QStringLiteral("SELECT count(*) FROM ETC_DATA"), true);
+    history::runText(q, QStringLiteral("SELECT count(*) FROM public.ETC_DATA"), true);
     if (!q.next() || q.value(0).toLongLong() >= expectedRows)
         return;
     q.finish();
@@ -627,7 +627,7 @@ ServerBulkLoad::ServerBulkLoad(QSqlDatabase db, qint64 expectedRows, const std::
     history::runText(q,
                      QStringLiteral("SELECT quote_ident(n.nspname) || '.' || quote_ident(c.relname), "
                                  "pg_get_indexdef(i.indexrelid) FROM pg_index i JOIN pg_class c ON c.oid = i.indexrelid "
-                                 "JOIN pg_namespace n ON n.oid = c.relnamespace WHERE i.indrelid = to_regclass('etc_data') "
+                                 "JOIN pg_namespace n ON n.oid = c.relnamespace WHERE i.indrelid = to_regclass('public.etc_data') "
                                  "AND NOT EXISTS (SELECT 1 FROM pg_constraint k WHERE k.conindid = i.indexrelid)"),
                   true);
     QStringList names;
