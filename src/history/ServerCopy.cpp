@@ -605,6 +605,21 @@ void loadSpotsOnServer(QSqlDatabase db, const history::PassageSpots &spots)
     in.finish();
     QSqlQuery q(db);
     history::runText(q, QStringLiteral("ANALYZE passlog_spots"), true);
+    // A spot is a passage's card and its date and time as a CSV line holds
+    // them: PASS_DATE and PASS_TIME. Rows stored by older versions or other
+    // tools may carry a DATE_TIME that says otherwise, and a statement that
+    // joins the spots by DATE_TIME would miss them (and CSV取込 would store
+    // their passages again). Their DATE_TIME values join the spots as well,
+    // found through the index of card, PASS_DATE and PASS_TIME, so that the
+    // lookup still costs what the spots hold. Each (card, dt) stays once, or
+    // a row would be counted twice.
+    history::runText(q,
+                     QStringLiteral("INSERT INTO passlog_spots (card, dt) SELECT DISTINCT d.\"カードNO\", d.DATE_TIME "
+                                    "FROM passlog_spots s JOIN public.ETC_DATA d ON d.\"カードNO\" = s.card "
+                                    "AND d.PASS_DATE = substr(s.dt, 1, 10) AND d.PASS_TIME = substr(s.dt, 12) "
+                                    "WHERE d.DATE_TIME IS NOT NULL AND d.DATE_TIME <> s.dt AND NOT EXISTS "
+                                    "(SELECT 1 FROM passlog_spots o WHERE o.card = d.\"カードNO\" AND o.dt = d.DATE_TIME)"),
+                     true);
 }
 
 ServerBulkLoad::ServerBulkLoad(QSqlDatabase db, qint64 expectedRows, const std::function<bool()> &keepGoing)
