@@ -294,15 +294,15 @@ QStringList indexesFor(const QString &table)
     if (!f.open(QIODevice::ReadOnly))
         fail("cannot read data/schema_history_server.sql");
     static const QRegularExpression index(
-        QStringLiteral("CREATE (UNIQUE )?INDEX IF NOT EXISTS ETC_DATA(\\w*)\\s+ON ETC_DATA\\b([^;]*);"));
+        QStringLiteral("CREATE (UNIQUE )?INDEX IF NOT EXISTS ETC_DATA(\\w*)\\s+ON (?:public\\.)?ETC_DATA\\b([^;]*);"));
     QStringList statements{"ALTER TABLE " + table + " ADD PRIMARY KEY (ROW_ID)"};
     for (auto it = index.globalMatch(QString::fromUtf8(f.readAll())); it.hasNext();) {
         const QRegularExpressionMatch m = it.next();
         statements << "CREATE " + m.captured(1) + "INDEX " + table + m.captured(2) + " ON " + table +
                           QString(m.captured(3)).simplified();
     }
-    if (statements.size() != 10)
-        fail("expected 10 indexes of ETC_DATA in data/schema_history_server.sql, found " +
+    if (statements.size() != 11)
+        fail("expected 11 indexes of ETC_DATA in data/schema_history_server.sql, found " +
              QString::number(statements.size()));
     return statements;
 }

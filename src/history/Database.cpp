@@ -19,6 +19,7 @@
 #include "history/Registration.h"
 #include "history/HistorySchemaObjects.h"
 #include "history/HistoryUse.h"
+#include "history/ServerCopy.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -330,10 +331,14 @@ void serverStateChanged()
 
 // Connection options of libpq: a server that takes the connection but does
 // not answer is given up after about 5 s, and a connection whose peer
-// vanished is noticed by the keepalives instead of hanging.
+// vanished is noticed by the keepalives instead of hanging. The tables live
+// in the schema public (data/schema_history_server.sql): the search path is
+// public alone, so that the set-up, the grants it prints and every statement
+// of the day-to-day PCs mean the same tables, whatever schemas the roles
+// have of their own (temporary tables are found first all the same).
 const QString kServerOptions = QStringLiteral(
     "connect_timeout=5;application_name=PASSLOG;keepalives=1;keepalives_idle=10;keepalives_interval=2;"
-    "keepalives_count=3;tcp_user_timeout=10000");
+    "keepalives_count=3;tcp_user_timeout=10000;options=-csearch_path=public");
 
 // A statement of the program that waits for another session's lock gives up
 // after this long (the table locks of changes wait in short tries instead,
@@ -443,7 +448,7 @@ QHash<QString, QString> serverColumnTypes(QSqlDatabase db, const history::Histor
     // (From the system catalogue itself: information_schema's view of it
     // costs more than the rest of a short command's talk with the server.)
     if (!q.exec(QStringLiteral("SELECT a.attname, format_type(a.atttypid, NULL) FROM pg_catalog.pg_attribute a "
-                               "WHERE a.attrelid = to_regclass('") +
+                               "WHERE a.attrelid = to_regclass('public.") +
                 table + QStringLiteral("') AND a.attnum > 0 AND NOT a.attisdropped")))
         throw ExpectedFailure(-1, serverAwayText(server, q.lastError().text()));
     QHash<QString, QString> types;
@@ -465,6 +470,23 @@ void checkColumn(const QHash<QString, QString> &types, const ServerColumn &c, QS
     }
 }
 
+// What is wrong with the shape of the table of deleted rows: empty when it
+// has every column with its type, or when there is none (a server set up
+// before it came: deletions then wait for the owner's next init). One of
+// another shape is not used, and the set-up leaves it as it is.
+QString deletedShapeProblem(QSqlDatabase db, const history::HistoryServer &server)
+{
+    const QHash<QString, QString> deleted = serverColumnTypes(db, server, QStringLiteral("etc_deleted"));
+    if (deleted.isEmpty())
+        return QString();
+    QStringList wrong;
+    for (int i = 0; i < 28; ++i)
+        checkColumn(deleted, kServerColumns[i], wrong);
+    for (const ServerColumn &c : kDeletedColumns)
+        checkColumn(deleted, c, wrong);
+    return wrong.isEmpty() ? QString() : kDeletedTableProblem + wrong.join(QStringLiteral("、"));
+}
+
 // What is wrong with the shape of the shared history's table, read from
 // the catalogue only: empty when it has every column with its type.
 // withoutRowUid: a table from before row identities passes (the set-up
@@ -481,17 +503,7 @@ QString serverShapeProblem(QSqlDatabase db, const history::HistoryServer &server
         checkColumn(types, c, wrong, withoutRowUid && qstrcmp(c.name, "row_uid") == 0);
     if (!wrong.isEmpty())
         return QStringLiteral("ETC_DATA の列: ") + wrong.join(QStringLiteral("、"));
-    // The table of deleted rows: a server set up before it came has none
-    // (deletions then wait for the owner's next init); one of another
-    // shape is not used.
-    const QHash<QString, QString> deleted = serverColumnTypes(db, server, QStringLiteral("etc_deleted"));
-    if (deleted.isEmpty())
-        return QString();
-    for (int i = 0; i < 28; ++i)
-        checkColumn(deleted, kServerColumns[i], wrong);
-    for (const ServerColumn &c : kDeletedColumns)
-        checkColumn(deleted, c, wrong);
-    return wrong.isEmpty() ? QString() : kDeletedTableProblem + wrong.join(QStringLiteral("、"));
+    return deletedShapeProblem(db, server);
 }
 
 [[noreturn]] void refuseShape(const history::HistoryServer &server, const QString &problem)
@@ -858,6 +870,20 @@ void history::throwServerError(const QSqlError &error)
                                       server.describe() + QStringLiteral(") ") + text.trimmed());
 }
 
+void history::throwServerSilent()
+{
+    const history::HistoryServer server = g_server.value_or(history::serverSetting());
+    closeServer();
+    const QString seconds = QString::number(kServerSilenceMs / 1000);
+    app::state().serverAway = QStringLiteral("サーバーが応答しません: ") + server.describe();
+    serverStateChanged();
+    throw ExpectedFailure(-1, QStringLiteral("共有の利用履歴サーバーが%1秒以上応答しなくなったため、処理を中止しました。"
+                                             "何も変更していません。サーバーが止まっていないか、データベースの管理者に"
+                                             "確認してもらってから、もう一度操作してください。 (")
+                                  .arg(seconds) +
+                                  server.describe() + QLatin1Char(')'));
+}
+
 bool history::serverConnected() { return g_server && history::isOpen(DbConnection::Server); }
 
 void history::setServerStateListener(std::function<void()> listener) { g_serverListener = std::move(listener); }
@@ -936,18 +962,28 @@ void history::lockServerHistoryWriters(QSqlDatabase db, const std::function<bool
 QString history::serverGrants(const QString &role)
 {
     QSqlQuery q(history::database(DbConnection::Server));
+    // The temporary tables the program makes on its connection (the
+    // passages CSV取込 looks up, the rows a copy brings) need TEMPORARY on
+    // the database, which an administrator may have taken from PUBLIC.
+    QString database;
+    if (q.exec(QStringLiteral("SELECT quote_ident(current_database())")) && q.next())
+        database = q.value(0).toString();
+    QString grants = QStringLiteral("GRANT USAGE ON SCHEMA public TO ") + role + QStringLiteral(";\n");
+    if (!database.isEmpty())
+        grants += QStringLiteral("GRANT TEMPORARY ON DATABASE ") + database + QStringLiteral(" TO ") + role +
+                  QStringLiteral(";\n");
     QString sequence;
-    if (q.exec(QStringLiteral("SELECT pg_get_serial_sequence('etc_data', 'row_id')")) && q.next())
+    if (q.exec(QStringLiteral("SELECT pg_get_serial_sequence('public.etc_data', 'row_id')")) && q.next())
         sequence = q.value(0).toString();
-    QString grants = QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON ETC_DATA TO ") + role + QStringLiteral(";\n");
+    grants += QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON public.ETC_DATA TO ") + role + QStringLiteral(";\n");
     if (!sequence.isEmpty())
         grants += QStringLiteral("GRANT USAGE ON SEQUENCE ") + sequence + QStringLiteral(" TO ") + role +
                   QStringLiteral(";\n");
     // The deleted rows: kept by a delete, put back and removed by a restore.
     QString deletedSequence;
-    if (q.exec(QStringLiteral("SELECT pg_get_serial_sequence('etc_deleted', 'deleted_row')")) && q.next())
+    if (q.exec(QStringLiteral("SELECT pg_get_serial_sequence('public.etc_deleted', 'deleted_row')")) && q.next())
         deletedSequence = q.value(0).toString();
-    grants += QStringLiteral("GRANT SELECT, INSERT, DELETE ON ETC_DELETED TO ") + role + QStringLiteral(";\n");
+    grants += QStringLiteral("GRANT SELECT, INSERT, DELETE ON public.ETC_DELETED TO ") + role + QStringLiteral(";\n");
     if (!deletedSequence.isEmpty())
         grants += QStringLiteral("GRANT USAGE ON SEQUENCE ") + deletedSequence + QStringLiteral(" TO ") + role +
                   QStringLiteral(";\n");
@@ -979,13 +1015,14 @@ QString history::initServer()
             history::Transaction transaction(db, true);
             history::runText(q, QStringLiteral("SELECT pg_advisory_xact_lock(20240501)"), true);
             QSqlQuery exists(db);
-            history::runText(exists, QStringLiteral("SELECT to_regclass('etc_data') IS NOT NULL"), true);
-            if (exists.next() && exists.value(0).toBool()) {
-                const QString problem = serverShapeProblem(db, server, true);
-                if (!problem.isEmpty())
-                    refuseShape(server, problem);
-            }
+            history::runText(exists, QStringLiteral("SELECT to_regclass('public.etc_data') IS NOT NULL"), true);
+            const bool hasTable = exists.next() && exists.value(0).toBool();
             exists.finish();
+            // Either table of another shape is refused before the script
+            // touches it (its indexes would name columns it lacks).
+            const QString before = hasTable ? serverShapeProblem(db, server, true) : deletedShapeProblem(db, server);
+            if (!before.isEmpty())
+                refuseShape(server, before);
             history::runScript(db, history::serverSchemaSql());
             const QString problem = serverShapeProblem(db, server);
             if (!problem.isEmpty())

@@ -10,6 +10,8 @@
 #include "history/ServerCopy.h"
 #include "history/Transaction.h"
 #include "history/Database.h"
+#include "history/DeletedRows.h"
+#include "app/Seams.h"
 
 #include <QElapsedTimer>
 #include <algorithm>
@@ -350,6 +352,112 @@ QString serverColumns(const QStringList &columns, const QString &table = QString
     throw ExpectedFailure(-1, text + QStringLiteral(" 理由: ") + reason.trimmed());
 }
 
+// One of the 28 columns of a history file's row (column of rows, named
+// name) into the copy, as the server's column takes it. The server takes no
+// NUL and the history keeps no control character: a row that holds one is
+// named, not sent.
+void copyFileValue(history::ServerCopyIn &copy, history::HistoryFileRows &rows, int column, const QString &name)
+{
+    switch (rows.kind(column)) {
+    case history::HistoryFileRows::Kind::Null:
+        if (name == kColumnPrintFlag)
+            copy.boolean(false);
+        else
+            copy.null();
+        return;
+    case history::HistoryFileRows::Kind::Integer:
+        if (name == kColumnPrintFlag)
+            copy.boolean(rows.integer(column) != 0);
+        else
+            copy.integer(rows.integer(column));
+        return;
+    default: {
+        const std::string_view v = rows.bytes(column);
+        const auto bad = std::find_if(v.begin(), v.end(), [](char c) { return quint8(c) < 0x20 || c == 0x7f; });
+        if (bad != v.end()) {
+            const auto textOf = [&](const QString &column) {
+                const int i = rows.column(column);
+                const std::string_view t = i < 0 ? std::string_view() : rows.bytes(i);
+                return QString::fromUtf8(t.data(), qsizetype(t.size()));
+            };
+            refuseCopy(QStringLiteral("%1 %2 %3 → %4")
+                           .arg(textOf(QStringLiteral("ご利用日")), textOf(QStringLiteral("通過時間")),
+                                textOf(QStringLiteral("入口料金所")), textOf(QStringLiteral("出口料金所")))
+                           .simplified(),
+                       name + QStringLiteral(" に制御文字 ") +
+                           QStringLiteral("U+%1").arg(int(quint8(*bad)), 4, 16, QLatin1Char('0')).toUpper() +
+                           QStringLiteral(" があります。"));
+        }
+        copy.text(v);
+    }
+    }
+}
+
+// The deletions the history file keeps within their keep time (DB削除 and
+// 重複レコード削除 made before the PC joined the server) go to the server's
+// table of deleted rows with its rows, in the same transaction, so that
+// they can still be undone there. A deletion is known by its id: one the
+// server holds already is not copied again, and each goes whole. Their time
+// on the server starts with the copy (the server's clock only ever keeps a
+// deletion longer). A server set up before that table came gets them at a
+// copy after its owner's next init.
+void copyDeletionsToServer(QSqlDatabase local, QSqlDatabase server)
+{
+    QSqlQuery q(server);
+    history::runText(q, QStringLiteral("SELECT to_regclass('public.etc_deleted') IS NOT NULL"), true);
+    const bool serverKeeps = q.next() && q.value(0).toBool();
+    q.finish();
+    QSqlQuery l(local);
+    history::runText(l, QStringLiteral("SELECT EXISTS (SELECT 1 FROM sqlite_master WHERE type='table' AND "
+                                       "name='ETC_DELETED')"));
+    const bool fileKeeps = l.next() && l.value(0).toBool();
+    l.finish();
+    if (!serverKeeps || !fileKeeps)
+        return;
+    const QStringList columns = kHistoryColumnNames + QStringList{kRowUid,
+                                                                  QStringLiteral("DELETE_ID"),
+                                                                  QStringLiteral("DELETED_AT"),
+                                                                  QStringLiteral("DELETED_PC"),
+                                                                  QStringLiteral("DELETED_USER")};
+    const QString keptFrom =
+        seams::now().addDays(-history::deletedKeepDays()).toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+    history::HistoryFileRows rows(QStringLiteral("SELECT ") + columns.join(QLatin1Char(',')) +
+                                  QStringLiteral(" FROM ETC_DELETED WHERE DELETED_AT >= '") + keptFrom +
+                                  QStringLiteral("' ORDER BY DELETED_ROW"));
+    const QString staging = QStringLiteral("passlog_copy_deleted");
+    history::runText(q, QStringLiteral("CREATE TEMP TABLE ") + staging + QStringLiteral(" ON COMMIT DROP AS SELECT ") +
+                            serverColumns(columns) +
+                            QStringLiteral(", 0::bigint AS passlog_nth FROM public.ETC_DELETED WITH NO DATA"),
+                     true);
+    history::ServerCopyIn copy(server, staging, columns + QStringList{QStringLiteral("passlog_nth")});
+    qint64 nth = 0;
+    while (rows.next()) {
+        for (int i = 0; i < kHistoryColumnNames.size(); ++i)
+            copyFileValue(copy, rows, i, kHistoryColumnNames[i]);
+        for (int i = int(kHistoryColumnNames.size()); i < columns.size(); ++i) {
+            if (rows.kind(i) == history::HistoryFileRows::Kind::Null)
+                copy.null();
+            else
+                copy.text(rows.bytes(i));
+        }
+        copy.integer(++nth);
+        copy.endRow();
+    }
+    copy.finish();
+    if (nth == 0)
+        return;
+    history::runText(q, QStringLiteral("INSERT INTO public.ETC_DELETED (") + serverColumns(columns) +
+                            QStringLiteral(") SELECT ") +
+                            serverColumns(columns, QStringLiteral("c"))
+                                .replace(QStringLiteral("c.ROW_UID"),
+                                         QStringLiteral("COALESCE(c.ROW_UID, gen_random_uuid()::text)")) +
+                            QStringLiteral(" FROM ") + staging +
+                            QStringLiteral(" c WHERE NOT EXISTS (SELECT 1 FROM public.ETC_DELETED e WHERE "
+                                           "e.DELETE_ID = c.DELETE_ID) ORDER BY c.passlog_nth"),
+                     true);
+    q.finish();
+}
+
 } // namespace
 
 qint64 history::copyHistoryToServer(const std::function<void(qint64, qint64)> &progress)
@@ -378,11 +486,6 @@ qint64 history::copyHistoryToServer(const std::function<void(qint64, qint64)> &p
         // Straight from SQLite: a text's UTF-8 bytes go to the server as they are.
         history::HistoryFileRows rows(QStringLiteral("SELECT rowid,") + kHistoryColumnNames.join(QLatin1Char(',')) +
                              QLatin1Char(',') + kRowUid + QStringLiteral(" FROM ETC_DATA ORDER BY rowid"));
-        const auto textOf = [&](const QString &column) {
-            const int i = rows.column(column);
-            const std::string_view v = rows.bytes(i);
-            return QString::fromUtf8(v.data(), qsizetype(v.size()));
-        };
         QSqlQuery control(server);
         history::Transaction transaction(server, true);
         qint64 copied = 0;
@@ -394,38 +497,8 @@ qint64 history::copyHistoryToServer(const std::function<void(qint64, qint64)> &p
         const QByteArray sourcePc = pc.toUtf8();
         history::ServerCopyIn copy(server, staging, columns);
         while (rows.next()) {
-            for (int i = 0; i < kHistoryColumnNames.size(); ++i) {
-                const int column = i + 1;
-                switch (rows.kind(column)) {
-                case history::HistoryFileRows::Kind::Null:
-                    if (kHistoryColumnNames[i] == kColumnPrintFlag)
-                        copy.boolean(false);
-                    else
-                        copy.null();
-                    break;
-                case history::HistoryFileRows::Kind::Integer:
-                    if (kHistoryColumnNames[i] == kColumnPrintFlag)
-                        copy.boolean(rows.integer(column) != 0);
-                    else
-                        copy.integer(rows.integer(column));
-                    break;
-                default: {
-                    // The server takes no NUL and the history keeps no control
-                    // character: a row that holds one is named, not sent.
-                    const std::string_view v = rows.bytes(column);
-                    const auto bad = std::find_if(v.begin(), v.end(), [](char c) { return quint8(c) < 0x20 || c == 0x7f; });
-                    if (bad != v.end())
-                        refuseCopy(QStringLiteral("%1 %2 %3 → %4")
-                                       .arg(textOf(QStringLiteral("ご利用日")), textOf(QStringLiteral("通過時間")),
-                                            textOf(QStringLiteral("入口料金所")), textOf(QStringLiteral("出口料金所")))
-                                       .simplified(),
-                                   kHistoryColumnNames[i] + QStringLiteral(" に制御文字 ") +
-                                       QStringLiteral("U+%1").arg(int(quint8(*bad)), 4, 16, QLatin1Char('0')).toUpper() +
-                                       QStringLiteral(" があります。"));
-                    copy.text(v);
-                }
-                }
-            }
+            for (int i = 0; i < kHistoryColumnNames.size(); ++i)
+                copyFileValue(copy, rows, i + 1, kHistoryColumnNames[i]);
             const int uid = int(kHistoryColumnNames.size()) + 1;
             if (rows.kind(uid) == history::HistoryFileRows::Kind::Null)
                 copy.null();
@@ -474,6 +547,7 @@ qint64 history::copyHistoryToServer(const std::function<void(qint64, qint64)> &p
                       true);
         copied = qMax(0, add.numRowsAffected());
         add.finish();
+        copyDeletionsToServer(local, server);
         bulk.rebuild({});
         transaction.commit();
         return copied;

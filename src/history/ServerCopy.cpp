@@ -3,14 +3,23 @@
 #include "app/Failure.h"
 #include "history/Database.h"
 
+#include <QElapsedTimer>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <string>
 #include <libpq-fe.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <poll.h>
+#include <sys/socket.h>
+#endif
 
 namespace history {
 
@@ -20,6 +29,98 @@ namespace {
 constexpr qsizetype kBlockBytes = 1 << 20;
 // Rows between two questions to keepGoing.
 constexpr qint64 kRowsPerQuestion = 4096;
+
+// Waits on the server's socket in slices this long, so that 中止 is asked
+// between them.
+constexpr int kWaitSliceMs = 250;
+
+enum class Waited { Ready, Stopped };
+
+// Thrown where the server stayed silent for too long; each entry point of
+// the copies forgets the connection and turns it into
+// history::throwServerSilent(), which closes it.
+struct ServerSilent {};
+
+// Waits until the connection's socket can be read (forWrite: also written)
+// or the slice is over; true when it can.
+bool socketReady(PGconn *conn, bool forWrite, int ms)
+{
+    const auto sock = PQsocket(conn);
+    if (sock < 0)
+        return true; // (the next call of the client library reports the lost connection)
+#ifdef _WIN32
+    fd_set readable, writable;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_SET(SOCKET(sock), &readable);
+    if (forWrite)
+        FD_SET(SOCKET(sock), &writable);
+    timeval timeout{ms / 1000, (ms % 1000) * 1000};
+    return select(0, &readable, forWrite ? &writable : nullptr, nullptr, &timeout) != 0; // (an error: let libpq say it)
+#else
+    pollfd p{sock, short(POLLIN | (forWrite ? POLLOUT : 0)), 0};
+    const int n = ::poll(&p, 1, ms);
+    return n != 0 && !(n < 0 && errno == EINTR);
+#endif
+}
+
+// The server stopped answering: its socket is shut, so that nothing of the
+// client library waits for it any more (closing the connection sends no
+// farewell into a full buffer), and the operation ends with the server named.
+[[noreturn]] void giveUp(PGconn *conn)
+{
+    const auto sock = PQsocket(conn);
+    if (sock >= 0) {
+#ifdef _WIN32
+        ::shutdown(SOCKET(sock), SD_BOTH);
+#else
+        ::shutdown(sock, SHUT_RDWR);
+#endif
+    }
+    throw ServerSilent{};
+}
+
+// Waits for the server's socket: between slices keepGoing is asked (false:
+// Stopped), and a server silent for kServerSilenceMs is given up.
+Waited waitForServer(PGconn *conn, bool forWrite, const std::function<bool()> &keepGoing = {})
+{
+    QElapsedTimer silent;
+    silent.start();
+    for (;;) {
+        if (socketReady(conn, forWrite, kWaitSliceMs))
+            return Waited::Ready;
+        if (keepGoing && !keepGoing())
+            return Waited::Stopped;
+        if (silent.elapsed() >= kServerSilenceMs)
+            giveUp(conn);
+    }
+}
+
+// The next result of what was sent, waiting for it within the bound (null
+// after the last). The connection is in the client library's blocking mode,
+// but nothing here blocks: input is read only once it has arrived.
+PGresult *nextResult(PGconn *conn)
+{
+    for (;;) {
+        if (!PQconsumeInput(conn))
+            return PQgetResult(conn); // lost: the error result, or null
+        if (!PQisBusy(conn))
+            return PQgetResult(conn);
+        waitForServer(conn, false);
+    }
+}
+
+// Reads and drops what the server still sends for a statement, within the
+// bound; for clean-ups that must not throw: a silent server's socket is shut
+// (the next statement then finds the connection lost).
+void dropResults(PGconn *conn)
+{
+    try {
+        while (PGresult *rest = nextResult(conn))
+            PQclear(rest);
+    } catch (const ServerSilent &) {
+    }
+}
 
 PGconn *connectionOf(QSqlDatabase db)
 {
@@ -45,8 +146,7 @@ PGconn *connectionOf(QSqlDatabase db)
         PQclear(result);
     // The results a refused copy leaves behind, so that the connection takes the next statement.
     if (!lost)
-        while (PGresult *rest = PQgetResult(conn))
-            PQclear(rest);
+        dropResults(conn);
     history::throwServerError(QSqlError(QString(), text, lost ? QSqlError::ConnectionError : QSqlError::StatementError,
                                state ? QString::fromLatin1(state) : QString()));
 }
@@ -57,6 +157,40 @@ PGresult *expect(PGconn *conn, PGresult *result, ExecStatusType status)
     if (!result || PQresultStatus(result) != status)
         throwFrom(conn, result);
     return result;
+}
+
+// The first result of a statement just sent (sent: what PQsend… returned),
+// which must be in status.
+PGresult *expectSent(PGconn *conn, int sent, ExecStatusType status)
+{
+    if (!sent)
+        throwFrom(conn, nullptr);
+    return expect(conn, nextResult(conn), status);
+}
+
+// A statement just sent that ends in status, with nothing after it.
+void runSent(PGconn *conn, int sent, ExecStatusType status)
+{
+    PQclear(expectSent(conn, sent, status));
+    while (PGresult *rest = nextResult(conn))
+        PQclear(rest);
+}
+
+// Sends what the client library holds, within the bound: a server that
+// takes nothing for kServerSilenceMs is given up.
+void flushAll(PGconn *conn)
+{
+    for (;;) {
+        const int left = PQflush(conn);
+        if (left == 0)
+            return;
+        if (left < 0)
+            throwFrom(conn, nullptr);
+        waitForServer(conn, true);
+        // (What the server said meanwhile, an error say, is read so that it never waits on us.)
+        if (!PQconsumeInput(conn))
+            throwFrom(conn, nullptr);
+    }
 }
 
 void appendUtf8(QByteArray &out, QStringView text)
@@ -105,8 +239,15 @@ ServerCopyIn::ServerCopyIn(QSqlDatabase db, const QString &table, const QStringL
     const QByteArray sql = (QStringLiteral("COPY ") + table + QStringLiteral(" (") + quoted.join(QLatin1Char(',')) +
                             QStringLiteral(") FROM STDIN"))
                                .toUtf8();
-    PQclear(expect(m_conn, PQexec(m_conn, sql.constData()), PGRES_COPY_IN));
+    try {
+        PQclear(expectSent(m_conn, PQsendQuery(m_conn, sql.constData()), PGRES_COPY_IN));
+    } catch (const ServerSilent &) {
+        history::throwServerSilent();
+    }
     m_open = true;
+    // The rows are handed over without blocking: a server that stops taking
+    // them is waited for within the bound, not for ever.
+    PQsetnonblocking(m_conn, 1);
     m_block.reserve(kBlockBytes + 64 * 1024);
 }
 
@@ -114,9 +255,22 @@ ServerCopyIn::~ServerCopyIn()
 {
     if (!m_open)
         return;
-    if (PQputCopyEnd(m_conn, "abandoned") == 1)
-        while (PGresult *rest = PQgetResult(m_conn))
-            PQclear(rest);
+    try {
+        if (PQputCopyEnd(m_conn, "abandoned") >= 0)
+            flushAll(m_conn);
+    } catch (const ServerSilent &) {
+    } catch (const Failure &) {
+    }
+    dropResults(m_conn);
+    PQsetnonblocking(m_conn, 0);
+}
+
+void ServerCopyIn::abandon()
+{
+    // (The connection goes with the failure: nothing here may touch it again.)
+    m_open = false;
+    m_conn = nullptr;
+    history::throwServerSilent();
 }
 
 void ServerCopyIn::separate()
@@ -189,23 +343,48 @@ void ServerCopyIn::endRow()
 
 void ServerCopyIn::send()
 {
-    if (!m_block.isEmpty() && PQputCopyData(m_conn, m_block.constData(), int(m_block.size())) != 1)
-        throwFrom(m_conn, nullptr);
-    m_block.resize(0);
+    try {
+        while (!m_block.isEmpty()) {
+            const int queued = PQputCopyData(m_conn, m_block.constData(), int(m_block.size()));
+            if (queued < 0)
+                throwFrom(m_conn, nullptr);
+            if (queued == 1)
+                break;
+            flushAll(m_conn); // full: what is queued goes first
+        }
+        m_block.resize(0);
+        // (Sent now, not at the next block: the server reads as it goes.)
+        flushAll(m_conn);
+    } catch (const ServerSilent &) {
+        abandon();
+    }
 }
 
 qint64 ServerCopyIn::finish()
 {
     send();
     m_open = false;
-    if (PQputCopyEnd(m_conn, nullptr) != 1)
-        throwFrom(m_conn, nullptr);
-    PGresult *done = expect(m_conn, PQgetResult(m_conn), PGRES_COMMAND_OK);
-    const qint64 rows = QByteArray(PQcmdTuples(done)).toLongLong();
-    PQclear(done);
-    while (PGresult *rest = PQgetResult(m_conn))
-        PQclear(rest);
-    return rows;
+    try {
+        int ended;
+        while ((ended = PQputCopyEnd(m_conn, nullptr)) == 0)
+            flushAll(m_conn);
+        if (ended < 0)
+            throwFrom(m_conn, nullptr);
+        flushAll(m_conn);
+        PQsetnonblocking(m_conn, 0);
+        PGresult *done = expect(m_conn, nextResult(m_conn), PGRES_COMMAND_OK);
+        const qint64 rows = QByteArray(PQcmdTuples(done)).toLongLong();
+        PQclear(done);
+        while (PGresult *rest = nextResult(m_conn))
+            PQclear(rest);
+        return rows;
+    } catch (const ServerSilent &) {
+        abandon();
+    } catch (...) {
+        if (m_conn)
+            PQsetnonblocking(m_conn, 0);
+        throw;
+    }
 }
 
 ServerCopyOut::ServerCopyOut(QSqlDatabase db, const QString &select, std::function<bool()> keepGoing)
@@ -215,32 +394,38 @@ ServerCopyOut::ServerCopyOut(QSqlDatabase db, const QString &select, std::functi
     QByteArray sql = select.toUtf8().trimmed();
     while (sql.endsWith(';'))
         sql = sql.chopped(1).trimmed();
-    // The columns first: names and types.
-    PQclear(expect(m_conn, PQprepare(m_conn, "", sql.constData(), 0, nullptr), PGRES_COMMAND_OK));
-    PGresult *described = expect(m_conn, PQdescribePrepared(m_conn, ""), PGRES_COMMAND_OK);
-    for (int i = 0; i < PQnfields(described); ++i) {
-        m_names << QString::fromUtf8(PQfname(described, i));
-        // The types' numbers are fixed in every server (pg_type.h).
-        switch (PQftype(described, i)) {
-        case 16: case 20: case 21: case 23: m_kinds.push_back(Kind::Integer); break; // bool, int8, int2, int4
-        case 700: case 701: m_kinds.push_back(Kind::Real); break;                    // float4, float8
-        case 17: m_kinds.push_back(Kind::Blob); break;                               // bytea
-        case 25: case 1042: case 1043: case 19: m_kinds.push_back(Kind::Text); break; // text, char, varchar, name
-        default: {
-            const unsigned type = PQftype(described, i);
-            PQclear(described);
-            throw Failure(-1, QStringLiteral("共有の利用履歴サーバーの列 %1 の型(%2)は読めません。")
-                                  .arg(m_names.last())
-                                  .arg(type));
+    try {
+        // The columns first: names and types.
+        runSent(m_conn, PQsendPrepare(m_conn, "", sql.constData(), 0, nullptr), PGRES_COMMAND_OK);
+        PGresult *described = expectSent(m_conn, PQsendDescribePrepared(m_conn, ""), PGRES_COMMAND_OK);
+        while (PGresult *rest = nextResult(m_conn))
+            PQclear(rest);
+        for (int i = 0; i < PQnfields(described); ++i) {
+            m_names << QString::fromUtf8(PQfname(described, i));
+            // The types' numbers are fixed in every server (pg_type.h).
+            switch (PQftype(described, i)) {
+            case 16: case 20: case 21: case 23: m_kinds.push_back(Kind::Integer); break; // bool, int8, int2, int4
+            case 700: case 701: m_kinds.push_back(Kind::Real); break;                    // float4, float8
+            case 17: m_kinds.push_back(Kind::Blob); break;                               // bytea
+            case 25: case 1042: case 1043: case 19: m_kinds.push_back(Kind::Text); break; // text, char, varchar, name
+            default: {
+                const unsigned type = PQftype(described, i);
+                PQclear(described);
+                throw Failure(-1, QStringLiteral("共有の利用履歴サーバーの列 %1 の型(%2)は読めません。")
+                                      .arg(m_names.last())
+                                      .arg(type));
+            }
+            }
         }
-        }
+        PQclear(described);
+        m_fields.resize(m_kinds.size());
+        m_nulls.resize(m_kinds.size());
+        m_unescaped.resize(m_kinds.size());
+        // (The text form costs the server less than the binary one.)
+        PQclear(expectSent(m_conn, PQsendQuery(m_conn, "COPY (" + sql + ") TO STDOUT"), PGRES_COPY_OUT));
+    } catch (const ServerSilent &) {
+        history::throwServerSilent();
     }
-    PQclear(described);
-    m_fields.resize(m_kinds.size());
-    m_nulls.resize(m_kinds.size());
-    m_unescaped.resize(m_kinds.size());
-    // (The text form costs the server less than the binary one.)
-    PQclear(expect(m_conn, PQexec(m_conn, "COPY (" + sql + ") TO STDOUT"), PGRES_COPY_OUT));
 }
 
 ServerCopyOut::~ServerCopyOut()
@@ -249,17 +434,31 @@ ServerCopyOut::~ServerCopyOut()
         PQfreemem(m_message);
     if (m_done)
         return;
-    // Stopped half-way: the server is asked to cancel, the rest is read and dropped.
+    // Stopped half-way: the server is asked to cancel, the rest is read and
+    // dropped (within the bound: a silent server's connection is shut).
     if (PGcancel *cancel = PQgetCancel(m_conn)) {
         char error[256];
         PQcancel(cancel, error, sizeof error);
         PQfreeCancel(cancel);
     }
-    char *rest = nullptr;
-    while (PQgetCopyData(m_conn, &rest, 0) > 0)
-        PQfreemem(rest);
-    while (PGresult *result = PQgetResult(m_conn))
-        PQclear(result);
+    try {
+        for (;;) {
+            char *rest = nullptr;
+            const int n = PQgetCopyData(m_conn, &rest, 1);
+            if (rest)
+                PQfreemem(rest);
+            if (n > 0)
+                continue;
+            if (n < 0)
+                break;
+            waitForServer(m_conn, false);
+            if (!PQconsumeInput(m_conn))
+                break;
+        }
+    } catch (const ServerSilent &) {
+        return;
+    }
+    dropResults(m_conn);
 }
 
 int ServerCopyOut::column(const QString &name) const
@@ -290,17 +489,38 @@ bool ServerCopyOut::next()
             PQfreemem(m_message);
             m_message = nullptr;
         }
-        const int n = PQgetCopyData(m_conn, &m_message, 0);
-        if (n == -1) {
+        // A row when one has arrived; otherwise the socket is waited for,
+        // within the bound and asking keepGoing, never blocking.
+        int n = 0;
+        try {
+            n = PQgetCopyData(m_conn, &m_message, 1);
+            if (n == 0) {
+                if (waitForServer(m_conn, false, m_keepGoing) == Waited::Stopped) {
+                    m_stopped = true;
+                    return false;
+                }
+                if (!PQconsumeInput(m_conn)) {
+                    m_done = true;
+                    throwFrom(m_conn, nextResult(m_conn));
+                }
+                continue;
+            }
+            if (n == -1) {
+                m_done = true;
+                PQclear(expect(m_conn, nextResult(m_conn), PGRES_COMMAND_OK));
+                while (PGresult *rest = nextResult(m_conn))
+                    PQclear(rest);
+                return false;
+            }
+            if (n < 0) {
+                m_done = true;
+                throwFrom(m_conn, nextResult(m_conn));
+            }
+        } catch (const ServerSilent &) {
+            // (The connection goes with the failure: the destructor leaves it alone.)
             m_done = true;
-            PQclear(expect(m_conn, PQgetResult(m_conn), PGRES_COMMAND_OK));
-            while (PGresult *rest = PQgetResult(m_conn))
-                PQclear(rest);
-            return false;
-        }
-        if (n < 0) {
-            m_done = true;
-            throwFrom(m_conn, PQgetResult(m_conn));
+            m_conn = nullptr;
+            history::throwServerSilent();
         }
         // One row a message: fields apart by tabs, a line end last; Null is
         // \N; a backslash, tab, line end or other control character in a
@@ -385,6 +605,21 @@ void loadSpotsOnServer(QSqlDatabase db, const history::PassageSpots &spots)
     in.finish();
     QSqlQuery q(db);
     history::runText(q, QStringLiteral("ANALYZE passlog_spots"), true);
+    // A spot is a passage's card and its date and time as a CSV line holds
+    // them: PASS_DATE and PASS_TIME. Rows stored by older versions or other
+    // tools may carry a DATE_TIME that says otherwise, and a statement that
+    // joins the spots by DATE_TIME would miss them (and CSV取込 would store
+    // their passages again). Their DATE_TIME values join the spots as well,
+    // found through the index of card, PASS_DATE and PASS_TIME, so that the
+    // lookup still costs what the spots hold. Each (card, dt) stays once, or
+    // a row would be counted twice.
+    history::runText(q,
+                     QStringLiteral("INSERT INTO passlog_spots (card, dt) SELECT DISTINCT d.\"カードNO\", d.DATE_TIME "
+                                    "FROM passlog_spots s JOIN public.ETC_DATA d ON d.\"カードNO\" = s.card "
+                                    "AND d.PASS_DATE = substr(s.dt, 1, 10) AND d.PASS_TIME = substr(s.dt, 12) "
+                                    "WHERE d.DATE_TIME IS NOT NULL AND d.DATE_TIME <> s.dt AND NOT EXISTS "
+                                    "(SELECT 1 FROM passlog_spots o WHERE o.card = d.\"カードNO\" AND o.dt = d.DATE_TIME)"),
+                     true);
 }
 
 ServerBulkLoad::ServerBulkLoad(QSqlDatabase db, qint64 expectedRows, const std::function<bool()> &keepGoing)
@@ -394,11 +629,11 @@ ServerBulkLoad::ServerBulkLoad(QSqlDatabase db, qint64 expectedRows, const std::
         return;
     QSqlQuery q(db);
     history::runText(q, QStringLiteral("SELECT pg_has_role(c.relowner, 'USAGE') FROM pg_class c "
-                                    "WHERE c.oid = to_regclass('etc_data')"),
+                                    "WHERE c.oid = to_regclass('public.etc_data')"),
                   true);
     if (!q.next() || !q.value(0).toBool())
         return; // not the table's owner: the indexes stay
-    history::runText(q, QStringLiteral("SELECT count(*) FROM ETC_DATA"), true);
+    history::runText(q, QStringLiteral("SELECT count(*) FROM public.ETC_DATA"), true);
     if (!q.next() || q.value(0).toLongLong() >= expectedRows)
         return;
     q.finish();
@@ -407,7 +642,7 @@ ServerBulkLoad::ServerBulkLoad(QSqlDatabase db, qint64 expectedRows, const std::
     history::runText(q,
                      QStringLiteral("SELECT quote_ident(n.nspname) || '.' || quote_ident(c.relname), "
                                  "pg_get_indexdef(i.indexrelid) FROM pg_index i JOIN pg_class c ON c.oid = i.indexrelid "
-                                 "JOIN pg_namespace n ON n.oid = c.relnamespace WHERE i.indrelid = to_regclass('etc_data') "
+                                 "JOIN pg_namespace n ON n.oid = c.relnamespace WHERE i.indrelid = to_regclass('public.etc_data') "
                                  "AND NOT EXISTS (SELECT 1 FROM pg_constraint k WHERE k.conindid = i.indexrelid)"),
                   true);
     QStringList names;

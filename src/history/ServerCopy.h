@@ -8,6 +8,11 @@
 // A refusal of the server throws as throwServerError does (a lost connection
 // is told apart from a refused row). Every Qt query on the connection must
 // be finished before a copy starts and wait until it ends.
+//
+// No wait of a copy is unbounded: the client library is never left to block
+// on the socket. A server silent for kServerSilenceMs (its process halted,
+// its machine frozen: the connection stays up, so neither the keepalives nor
+// lock_timeout end the wait) is given up with history::throwServerSilent().
 
 #include "history/HistoryFileRows.h"
 
@@ -22,7 +27,20 @@
 
 struct pg_conn;
 
+// How long a copy to or from the shared history waits for a server that
+// sends and takes nothing before it gives up on it. Longer than
+// lock_timeout (10 s), so that a lock another PC holds is refused by the
+// server, with its own message, before the server is taken for stopped.
+inline constexpr int kServerSilenceMs = 15000;
+
 namespace history {
+
+// The server stopped answering in the middle of an operation (a copy waited
+// kServerSilenceMs for it): its connection is closed (the next operation
+// connects again) and an ExpectedFailure names the server. The server rolls
+// back the transaction by itself once it notices. (In Database.cpp, beside
+// the connection it closes.)
+[[noreturn]] void throwServerSilent();
 
 // Rows into a table: COPY table (columns) FROM STDIN, text format.
 class ServerCopyIn {
@@ -49,6 +67,7 @@ public:
 private:
     void separate();
     void send();
+    [[noreturn]] void abandon();
 
     pg_conn *m_conn = nullptr;
     QByteArray m_block;
@@ -62,8 +81,9 @@ private:
 // them by name.
 class ServerCopyOut {
 public:
-    // keepGoing, when given, is asked every few thousand rows; false ends
-    // the copy (next() returns false, stopped() true).
+    // keepGoing, when given, is asked every few thousand rows and while the
+    // server is waited for; false ends the copy (next() returns false,
+    // stopped() true).
     ServerCopyOut(QSqlDatabase db, const QString &select, std::function<bool()> keepGoing = {});
     ~ServerCopyOut();
     ServerCopyOut(const ServerCopyOut &) = delete;

@@ -282,7 +282,8 @@ Outcome fillFromStore(const QString &statement, qint16 viewMode, const QString &
     QSqlDatabase server = history::database(DbConnection::Server);
     if (spots)
         history::loadSpotsOnServer(server, spots);
-    history::ServerCopyOut rows(server, withFileColumns(history::serverText(statement)));
+    // (中止 is asked also while the server is waited for.)
+    history::ServerCopyOut rows(server, withFileColumns(history::serverText(statement)), asked);
     return fillFromRows(rows, viewMode, card, asked, [&] { ++done; }, put, blockBytes);
 }
 } // namespace

@@ -51,6 +51,12 @@ int runServerCommand(const QStringList &args)
     static const QRegularExpression plainName(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
     if (!plainName.match(roleName).hasMatch())
         return usageError(QStringLiteral("passlog server: --role には英数字と _ のロール名を指定してください: ") + roleName);
+    // PUBLIC is every role that can connect, not one: the printed lines would
+    // give all of them the history to read, change and delete.
+    if (roleName.compare(QStringLiteral("public"), Qt::CaseInsensitive) == 0)
+        return usageError(QStringLiteral("passlog server: --role に ") + roleName +
+                          QStringLiteral(" は指定できません。すべてのロールに利用履歴の読み書きと削除を許すことになります。"
+                                         "日々使う PC 専用のロール(例: passlog_user)を作って、その名前を指定してください。"));
     app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
     QString grants;
     const QString failed = app::expectedFailureOf([&] {

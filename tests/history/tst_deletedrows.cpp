@@ -426,7 +426,7 @@ private slots:
         closeDatabases();
         initServer();
         history::openDatabase(kDatFile);
-        QVERIFY(history::serverGrants("someone").contains("GRANT SELECT, INSERT, DELETE ON ETC_DELETED TO someone;"));
+        QVERIFY(history::serverGrants("someone").contains("GRANT SELECT, INSERT, DELETE ON public.ETC_DELETED TO someone;"));
         QCOMPARE(deleteShownCard("0001"), qint64(4));
         QCOMPARE(countOf("ETC_DELETED"), 4);
         closeDatabases();

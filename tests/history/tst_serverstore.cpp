@@ -7,7 +7,9 @@
 // by the rows' identities; another PC holding the table (bounded, stoppable
 // waits), a server that never answers, a least-privilege role after the
 // owner's set-up, a table of another shape, TLS settings, a wrong or missing
-// password, and the server's state heard by whoever shows it.
+// password, and the server's state heard by whoever shows it; an owner with
+// a schema of its own name, a table of deleted rows of another shape on a
+// new server, the deletions of a PC's history going with its copy.
 
 #include "HistoryFixture.h"
 #include "app/ProgramState.h"
@@ -19,9 +21,11 @@
 #include "history/GridLoad.h"
 #include "history/Duplicates.h"
 #include "history/Staging.h"
+#include "history/ServerCopy.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QThread>
@@ -647,10 +651,15 @@ private slots:
         // prints them; nothing to create. Registration, reading, the
         // duplicates, the checked delete and the copy all work with it.
         const QString grants = history::serverGrants("passlog_day");
-        QVERIFY2(grants.contains("GRANT SELECT, INSERT, UPDATE, DELETE ON ETC_DATA TO passlog_day;"), qPrintable(grants));
+        QVERIFY2(grants.contains("GRANT SELECT, INSERT, UPDATE, DELETE ON public.ETC_DATA TO passlog_day;"), qPrintable(grants));
         serverAdminExec("DROP ROLE IF EXISTS passlog_day");
         serverAdminExec("CREATE ROLE passlog_day LOGIN PASSWORD 'day-pw'");
         serverAdminExec("REVOKE CREATE ON SCHEMA public FROM PUBLIC");
+        // Temporary tables only through the printed grants, too.
+        const QString database = qEnvironmentVariable("PASSLOG_PG_NAME");
+        serverAdminExec("REVOKE TEMPORARY ON DATABASE " + database + " FROM PUBLIC");
+        const auto temporaries = qScopeGuard([&] { serverAdminExec("GRANT TEMPORARY ON DATABASE " + database + " TO PUBLIC"); });
+        QVERIFY2(grants.contains("GRANT TEMPORARY ON DATABASE " + database + " TO passlog_day;"), qPrintable(grants));
         serverAdminExec(grants);
         closeDatabases();
         withPasswordLine("passlog_day", "day-pw");
@@ -675,6 +684,13 @@ private slots:
         QCOMPARE(kept.size(), 2);
         QCOMPARE(history::restoreDeletion(kept[0].id).restored, qint64(6));
         QCOMPARE(serverCount(), 6);
+        // CSV取込's lookup of passages (a temporary table of the connection).
+        int spot = 0;
+        history::loadSpotsOnServer(history::database(DbConnection::Server), [&](QByteArray &card, QByteArray &at) {
+            card = "1111";
+            at = "2010/06/01-00:00:00";
+            return spot++ == 0;
+        });
         QVERIFY2(h->messages().isEmpty(), qPrintable(h->messageTexts().join('\n')));
         // The day-to-day role cannot set the server up: said, nothing changed.
         QVERIFY(!app::expectedFailureOf([] { history::initServer(); }).isEmpty());
@@ -714,7 +730,7 @@ private slots:
                  qPrintable(h->messageTexts().join('\n')));
         QCOMPARE(serverCatalogue(), QString());
         closeDatabases();
-        QVERIFY(history::initServer().contains("GRANT SELECT, INSERT, UPDATE, DELETE ON ETC_DATA"));
+        QVERIFY(history::initServer().contains("GRANT SELECT, INSERT, UPDATE, DELETE ON public.ETC_DATA"));
         const QString made = serverCatalogue();
         QVERIFY(made.contains("etc_data_row_uid") && made.contains("row_uid text"));
         history::initServer();
@@ -724,6 +740,124 @@ private slots:
         history::openDatabase(kDatFile);
         stageRows(1, 5);
         QCOMPARE(history::registerStaged("0001"), qint64(1));
+    }
+
+    void ownersSchemaOfItsNameHoldsNothing()
+    {
+        // The owner has a schema of its own name, which the default
+        // search_path puts first: the set-up still makes the tables in
+        // public, the grants it prints name them there, and a day-to-day
+        // role given those grants uses them (not told to run init again).
+        closeDatabases();
+        const QString owner = qEnvironmentVariable("PASSLOG_PG_USER");
+        serverAdminExec("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED");
+        serverAdminExec("DROP SCHEMA IF EXISTS " + owner + " CASCADE");
+        serverAdminExec("CREATE SCHEMA AUTHORIZATION " + owner);
+        const auto dropSchema = qScopeGuard([&] {
+            serverAdminExec("SET client_min_messages = warning; DROP SCHEMA IF EXISTS " + owner + " CASCADE");
+        });
+        const QString grants = history::initServer();
+        const QString ownGrants = history::serverGrants("passlog_own");
+        QCOMPARE(serverAdminValue("SELECT count(*) FROM pg_tables WHERE schemaname = '" + owner + "'"), QString("0"));
+        QCOMPARE(serverAdminValue("SELECT string_agg(schemaname || '.' || tablename, ',' ORDER BY tablename) FROM pg_tables "
+                                  "WHERE tablename IN ('etc_data', 'etc_deleted')"),
+                 QString("public.etc_data,public.etc_deleted"));
+        QVERIFY2(grants.contains("ON public.ETC_DATA TO passlog_user;") &&
+                     grants.contains("ON public.ETC_DELETED TO passlog_user;") &&
+                     grants.contains("GRANT USAGE ON SEQUENCE public.etc_data_row_id_seq"),
+                 qPrintable(grants));
+        history::closeDatabase(kDatFile);
+        serverAdminExec("DROP ROLE IF EXISTS passlog_own");
+        serverAdminExec("CREATE ROLE passlog_own LOGIN PASSWORD 'own-pw'");
+        const auto dropRole = qScopeGuard([&] { serverAdminExec("DROP OWNED BY passlog_own; DROP ROLE passlog_own"); });
+        serverAdminExec("CREATE SCHEMA AUTHORIZATION passlog_own"); // the day-to-day role's own, too
+        serverAdminExec(ownGrants);
+        withPasswordLine("passlog_own", "own-pw");
+        app::writeProfileString("DATABASE", "User", "passlog_own", h->settingsFile());
+        history::openDatabase(kDatFile);
+        stageRows(3, 10);
+        QCOMPARE(history::registerStaged("2222"), qint64(3));
+        QCOMPARE(history::historyCardNumbers(), QStringList{"2222"});
+        QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", history::shownViewSql("ETC_DATA", "DELETE")), qint64(3));
+        QCOMPARE(history::restoreDeletion(history::listDeletions().value(0).id).restored, qint64(3));
+        QVERIFY2(h->messages().isEmpty(), qPrintable(h->messageTexts().join('\n')));
+        QCOMPARE(serverAdminValue("SELECT count(*) FROM public.etc_data"), QString("3"));
+        closeDatabases();
+    }
+
+    void deletedTableOfAnotherShapeIsRefusedAsSuch()
+    {
+        // A new server (no ETC_DATA yet) with an ETC_DELETED of its own: the
+        // set-up refuses it as a table of another shape, naming it, with
+        // nothing made; so does the day-to-day connection once ETC_DATA is
+        // there. Never "run it as the owner": the owner ran it.
+        closeDatabases();
+        serverAdminExec("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED");
+        serverAdminExec("CREATE TABLE ETC_DELETED (ROW_UID INTEGER, NOTE TEXT)");
+        const auto drop = qScopeGuard([] { serverAdminExec("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DELETED"); });
+        const QString refused = app::expectedFailureOf([] { history::initServer(); });
+        QVERIFY2(refused.contains("ETC_DELETED") && refused.contains("使う形ではない") &&
+                     refused.contains("row_uid の型が integer") && !refused.contains("所有者として実行"),
+                 qPrintable(refused));
+        QCOMPARE(serverCatalogue(), QString());
+        // ETC_DATA made beside it (by the owner, as a former set-up would have).
+        serverAdminExec("ALTER TABLE ETC_DELETED RENAME TO etc_deleted_aside");
+        history::initServer();
+        serverAdminExec("DROP TABLE ETC_DELETED; ALTER TABLE etc_deleted_aside RENAME TO etc_deleted");
+        const QString again = app::expectedFailureOf([] { history::initServer(); });
+        QVERIFY2(again.contains("使う形ではない") && !again.contains("所有者として実行"), qPrintable(again));
+        history::closeDatabase(kDatFile);
+        h->clearMessages();
+        history::openDatabase(kDatFile);
+        QVERIFY(history::historyCardNumbers().isEmpty());
+        QVERIFY2(h->messages().size() == 1 && h->messages()[0].text.contains("ETC_DELETED") &&
+                     h->messages()[0].text.contains("使う形ではない"),
+                 qPrintable(h->messageTexts().join('\n')));
+        closeDatabases();
+    }
+
+    void deletionsOfAJoiningPcCanBeUndoneOnTheServer()
+    {
+        // A PC deleted rows from its own history file before it joined the
+        // server: the copy brings its rows and those deletions (within their
+        // keep time), and the deletion is undone on the server. A second
+        // copy adds no deletion again; one past its keep time stays behind.
+        closeDatabases();
+        const QString ini = h->settingsFile();
+        app::writeProfileString("DATABASE", "Driver", "SQLITE", ini);
+        history::openDatabase(kDatFile);
+        QVERIFY(!history::usesServer());
+        addHistoryRow("4444", "2024/03/01", "08:00:00", "100円");
+        addHistoryRow("4444", "2024/03/02", "08:00:00", "200円");
+        addHistoryRow("5555", "2024/03/03", "08:00:00", "300円");
+        addHistoryRow("6666", "2024/03/04", "08:00:00", "400円");
+        ViewSelection card;
+        card.TypedCardNo = "4444";
+        history::viewStatement("ETC_DATA", 2, card);
+        QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", history::shownViewSql("ETC_DATA", "DELETE")), qint64(2));
+        // An old deletion, made 40 days before.
+        h->setNow(h->now().addDays(-40));
+        card.TypedCardNo = "6666";
+        history::viewStatement("ETC_DATA", 2, card);
+        QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", history::shownViewSql("ETC_DATA", "DELETE")), qint64(1));
+        h->setNow(h->now().addDays(40));
+        QCOMPARE(localCount("ETC_DELETED"), 3);
+        history::closeDatabase(kDatFile);
+        pointAtServer(*h);
+        history::openDatabase(kDatFile);
+        history::resetViewCondition();
+        for (int run = 0; run < 2; ++run) {
+            QCOMPARE(history::copyHistoryToServer(), qint64(run == 0 ? 1 : 0));
+            QCOMPARE(serverAdminValue("SELECT count(*) FROM ETC_DELETED"), QString("2"));
+        }
+        const QList<history::Deletion> kept = history::listDeletions();
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(kept[0].rows, qint64(2));
+        QCOMPARE(kept[0].cards, QStringList{"4444"});
+        QCOMPARE(history::restoreDeletion(kept[0].id).restored, qint64(2));
+        QCOMPARE(serverCount(), 3);
+        QCOMPARE(serverCount("\"カードNO\" = '4444'"), 2);
+        QVERIFY2(h->messages().isEmpty(), qPrintable(h->messageTexts().join('\n')));
     }
 
     void tlsSettings()

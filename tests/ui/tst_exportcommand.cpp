@@ -299,9 +299,9 @@ private slots:
         QString out;
         for (int run = 0; run < 2; ++run) {
             QCOMPARE(init({"--role", "office_pc"}, &out), 0);
-            QVERIFY2(out.contains("GRANT SELECT, INSERT, UPDATE, DELETE ON ETC_DATA TO office_pc;") &&
+            QVERIFY2(out.contains("GRANT SELECT, INSERT, UPDATE, DELETE ON public.ETC_DATA TO office_pc;") &&
                          out.contains("GRANT USAGE ON SEQUENCE") && out.contains("テーブルを用意しました") &&
-                         out.contains("GRANT SELECT, INSERT, DELETE ON ETC_DELETED TO office_pc;"),
+                         out.contains("GRANT SELECT, INSERT, DELETE ON public.ETC_DELETED TO office_pc;"),
                      qPrintable(out));
         }
         QCOMPARE(init({"--role", "x; DROP TABLE ETC_DATA"}, &out), 2);
