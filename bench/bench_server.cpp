@@ -15,6 +15,9 @@
 //   server_copy     passlog --copy-history-to-server of an N-row history file
 //                   into the empty indexed ETC_DATA, against psql \copy of
 //                   the same rows (28 columns and ROW_UID) into it
+//   server_delete_1m DB削除 of the whole server history (its rows kept in
+//                   ETC_DELETED), in this process through the program's
+//                   library, against psql running the same DELETE
 //   import_10k_into_1m  passlog import csv of 10,000 new passages into a
 //                   history file of N rows, against the same into one of
 //                   10,000 rows (no server), each into the history its
@@ -35,6 +38,8 @@
 #include "BenchSupport.h"
 #include "app/Cp932.h"
 #include "app/ProfileFile.h"
+#include "history/ShownRows.h"
+#include "history/ViewCondition.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -237,10 +242,10 @@ void copyHistory(const QString &from, const QString &to)
 // The number in "<n>件の…" on the child's standard output.
 qint64 reportedCount(const Run &r)
 {
-    static const QRegularExpression n(QStringLiteral("^(\\d+)件の利用履歴を(取り込みました|サーバーにコピーしました)。$"),
+    static const QRegularExpression n(QStringLiteral("^([\\d,]+)件の利用履歴を(取り込みました|サーバーにコピーしました)。$"),
                                       QRegularExpression::MultilineOption);
     const QRegularExpressionMatch m = n.match(QString::fromLocal8Bit(r.out));
-    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+    return m.hasMatch() ? m.captured(1).remove(',').toLongLong() : -1;
 }
 
 void expectCount(const QString &what, qint64 found, qint64 expected)
@@ -465,6 +470,37 @@ int main(int argc, char *argv[])
             expectCount("copy to the server (psql)", serverCount(), rows);
         }
         copy.report("server_copy");
+
+        // 5. DB削除 of the whole server history, its rows kept for undo,
+        // against psql running the same DELETE.
+        step("deletion on the server");
+        seams::setMessageBoxHandler([](const seams::Message &m) {
+            std::fprintf(stderr, "%s\n", qPrintable(m.text));
+            return seams::MsgAnswer::Ok;
+        });
+        Pair deletion;
+        for (int k = 0; k < repeat; ++k) {
+            psql({"TRUNCATE ETC_DATA, ETC_DELETED", "\\copy ETC_DATA (" + kColumns28 + ",ROW_UID) FROM " + psqlFile(copyRows)});
+            app::state().programFolder = prog + '/';
+            history::openDatabase(kDatFile);
+            history::resetViewCondition();
+            app::state().view.ViewMode = 2;
+            app::state().view.CardNo = "0000";
+            history::rememberShown({});
+            const QString statement = history::shownViewSql(kTableData, "DELETE");
+            QElapsedTimer t;
+            t.start();
+            const qint64 deleted = history::deleteShown("bench", statement, [] { return true; });
+            deletion.ours << t.nsecsElapsed() / 1e9;
+            const QString serverDelete = history::serverText(statement);
+            history::closeDatabase(kDatFile);
+            expectCount("deletion on the server", deleted, rows);
+            expectCount("deletion on the server (kept)", serverCount("ETC_DELETED"), rows);
+            psql({"TRUNCATE ETC_DATA, ETC_DELETED", "\\copy ETC_DATA (" + kColumns28 + ",ROW_UID) FROM " + psqlFile(copyRows)});
+            deletion.peer << psql({serverDelete}).seconds;
+            expectCount("deletion on the server (psql)", serverCount(), 0);
+        }
+        deletion.report("server_delete_1m");
         psql({"SET client_min_messages = warning", "DROP TABLE ETC_DATA CASCADE", "DROP TABLE ETC_DELETED"});
         stopCluster(g_startedCluster);
         g_startedCluster.clear();

@@ -139,7 +139,8 @@ QStringList databaseFiles()
     for (const QString &file : {history::databasePath(kDatFile), history::databasePath(kMstFile)})
         files << file << file + QStringLiteral("-wal") << file + QStringLiteral("-shm")
               << file + QStringLiteral("-journal") << history::cleanEndMarkerPath(file)
-              << history::historyUseLockPath(file);
+              << history::historyUseLockPath(file) << history::historyUseLockPath(file) + QStringLiteral("-journal");
+    files << QCoreApplication::applicationFilePath(); // the program itself
     return files;
 }
 

@@ -221,26 +221,34 @@ qint64 deleteKeepingCopy(QSqlDatabase db, bool server, const QString &storeDelet
         q.finish();
         return deleted;
     }
-    // The file: a trigger of this connection alone, for this one delete,
-    // copies each row as it goes (SQLite has no delete inside an insert).
-    QStringList olds, literals;
-    for (const QString &c : kept)
-        olds << QStringLiteral("OLD.") + c;
-    for (const QString &v : deletion)
-        literals << QLatin1Char('\'') + QString(v).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
-    run(q, QStringLiteral("DROP TRIGGER IF EXISTS temp.passlog_keep_deleted"), false);
-    run(q,
-        QStringLiteral("CREATE TEMP TRIGGER passlog_keep_deleted BEFORE DELETE ON main.ETC_DATA BEGIN ") + into +
-            QStringLiteral(" VALUES (") + olds.join(QLatin1Char(',')) + QLatin1Char(',') + literals.join(QLatin1Char(',')) +
-            QStringLiteral("); END"),
-        false);
-    const auto dropTrigger = qScopeGuard([&db] {
-        QSqlQuery drop(db);
-        drop.exec(QStringLiteral("DROP TRIGGER IF EXISTS temp.passlog_keep_deleted"));
+    // The file: the rows the delete is about to remove copied in one
+    // INSERT … SELECT of the same condition (the write lock is held: nothing
+    // changes them meanwhile), then the delete itself, as the user's tools
+    // would run it (all rows at once when it names no condition).
+    const qsizetype at = statement.indexOf(QLatin1String("DELETE FROM ETC_DATA"), 0, Qt::CaseInsensitive);
+    if (at < 0)
+        throw Failure(-1, QStringLiteral("削除の文を読めません: ") + statement.left(80));
+    const QString copy = statement.left(at) + into + QStringLiteral(" SELECT ") + storeNames(kept, false) +
+                         QStringLiteral(",?,?,?,? FROM ETC_DATA") +
+                         statement.mid(at + qsizetype(qstrlen("DELETE FROM ETC_DATA"))) + QStringLiteral(" ORDER BY rowid");
+    // Room for the indexes the delete changes and the pages the copy adds:
+    // with the default cache a large delete writes its pages to the log
+    // again and again.
+    run(q, QStringLiteral("PRAGMA cache_size"), false);
+    const QString cacheSize = q.next() ? q.value(0).toString() : QStringLiteral("-2000");
+    q.finish();
+    const auto restore = qScopeGuard([&db, cacheSize] {
+        QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size=") + cacheSize);
     });
+    run(q, QStringLiteral("PRAGMA cache_size=-262144"), false);
+    runPrepared(q, copy, {deletion[0], deletion[1], deletion[2], deletion[3]}, false);
+    const qint64 copied = q.numRowsAffected();
+    q.finish();
     run(q, statement, false);
     const qint64 deleted = q.numRowsAffected();
     q.finish();
+    if (deleted != copied) // (the caller's transaction takes both back)
+        throw Failure(-1, QStringLiteral("削除した行(%1件)と保管した行(%2件)の数が合いません。").arg(deleted).arg(copied));
     return deleted;
 }
 

@@ -7,7 +7,9 @@
 #include "history/HistoryFileCheck.h"
 #include "app/CheckedSaveFile.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QScopeGuard>
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
@@ -91,7 +93,8 @@ QStringList historyFileSet(const QString &path)
             path + QStringLiteral("-shm"),
             path + QStringLiteral("-journal"),
             cleanEndMarkerPath(path),
-            historyUseLockPath(path)};
+            historyUseLockPath(path),
+            historyUseLockPath(path) + QStringLiteral("-journal")};
 }
 
 // The catalogue of the SQLite file open on db.
@@ -182,17 +185,34 @@ QString copyHistoryFile(const QString &path, const QString &target)
     return {};
 }
 
-QString whyNotRestorable(const QString &file)
+namespace {
+QStringList columnsOf(sqlite3 *db, const char *table)
+{
+    QStringList columns;
+    sqlite3_stmt *q = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT name FROM pragma_table_info(?)", -1, &q, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(q, 1, table, -1, SQLITE_STATIC);
+        while (sqlite3_step(q) == SQLITE_ROW)
+            columns << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(q, 0)));
+    }
+    sqlite3_finalize(q);
+    return columns;
+}
+
+// whyNotRestorable of file, its texts naming shown.
+QString whyNotRestorableAs(const QString &file, const QString &shown)
 {
     const QFileInfo info(file);
     if (!info.isFile())
-        return QStringLiteral("'%1' は見つからないか、通常のファイルではありません。").arg(nativePath(file));
+        return QStringLiteral("'%1' は見つからないか、通常のファイルではありません。").arg(nativePath(shown));
+    if (!info.isReadable())
+        return QStringLiteral("'%1' を読めません(読み取りの権限がありません)。").arg(nativePath(shown));
     sqlite3 *db = nullptr;
     const int rc =
         sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
     QString why;
     const auto notHistory = [&] {
-        return QStringLiteral("'%1' は PASSLOG の利用履歴ファイルではありません。").arg(nativePath(file));
+        return QStringLiteral("'%1' は PASSLOG の利用履歴ファイルではありません。").arg(nativePath(shown));
     };
     if (rc != SQLITE_OK) {
         why = notHistory();
@@ -202,7 +222,7 @@ QString whyNotRestorable(const QString &file)
         if (sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &q, nullptr) != SQLITE_OK) {
             why = sqlite3_errcode(db) == SQLITE_NOTADB ? notHistory()
                                                        : QStringLiteral("'%1' を読めません。 (%2)")
-                                                             .arg(nativePath(file), sqliteMessage(db, rc));
+                                                             .arg(nativePath(shown), sqliteMessage(db, rc));
         } else {
             while (sqlite3_step(q) == SQLITE_ROW)
                 problems << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(q, 0)));
@@ -210,35 +230,39 @@ QString whyNotRestorable(const QString &file)
                 why = notHistory();
             else if (problems != QStringList{QStringLiteral("ok")})
                 why = QStringLiteral("'%1' は壊れています。 (%2)")
-                          .arg(nativePath(file), problems.isEmpty() ? sqliteMessage(db, SQLITE_CORRUPT) : problems.first());
+                          .arg(nativePath(shown), problems.isEmpty() ? sqliteMessage(db, SQLITE_CORRUPT) : problems.first());
         }
         sqlite3_finalize(q);
         if (why.isEmpty()) {
             // Data, never code: a trigger or a view would run on the
             // program's own writes and reads.
-            const ForeignObjects foreign = foreignObjects(catalogueOf(db));
-            if (!foreign.code.isEmpty()) {
-                ForeignObjects code = foreign;
-                code.indexes.clear();
+            ForeignObjects code = foreignObjects(catalogueOf(db));
+            code.indexes.clear();
+            if (!code.empty())
                 why = QStringLiteral("'%1' には PASSLOG が作らないもの(%2)があるため、戻しません。PASSLOG の利用履歴"
                                      "ファイルのバックアップを指定してください。")
-                          .arg(nativePath(file), code.describe());
-            }
+                          .arg(nativePath(shown), code.describe());
         }
         if (why.isEmpty()) {
-            QStringList columns;
-            if (sqlite3_prepare_v2(db, "SELECT name FROM pragma_table_info('ETC_DATA')", -1, &q, nullptr) == SQLITE_OK)
-                while (sqlite3_step(q) == SQLITE_ROW)
-                    columns << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(q, 0)));
-            sqlite3_finalize(q);
+            const QStringList columns = columnsOf(db, "ETC_DATA");
             for (const QString &c : kHistoryColumnNames)
                 if (!columns.contains(c, Qt::CaseInsensitive))
                     why = notHistory();
+        }
+        if (why.isEmpty()) {
+            // (A file from before deleted rows were kept has no such table.)
+            const QStringList deleted = columnsOf(db, "ETC_DELETED");
+            if (!deleted.isEmpty())
+                if (const QStringList missing = missingDeletedColumns(deleted); !missing.isEmpty())
+                    why = deletedTableRefusal(shown, missing);
         }
     }
     sqlite3_close(db);
     return why;
 }
+} // namespace
+
+QString whyNotRestorable(const QString &file) { return whyNotRestorableAs(file, file); }
 
 QString backupFolder(const QString &historyPath)
 {
@@ -311,6 +335,7 @@ void stopDailyBackup()
 namespace {
 
 const QString kUnchanged = QStringLiteral(" 利用履歴は変更していません。");
+const QString kIncomingSuffix = QStringLiteral(".restoring-");
 
 // The history file as it is on disk: the file a symbolic link points to.
 QString realHistoryFile(const QString &historyPath)
@@ -322,10 +347,11 @@ QString realHistoryFile(const QString &historyPath)
     return target.isEmpty() ? info.symLinkTarget() : target;
 }
 
-// Closes the history file's log on a connection of its own (the file goes
-// back to a rollback journal, which SQLite allows only when no other
-// connection has it open) and then holds it locked, so that no other
-// program opens it until the file in its place is there.
+// The history file held for the restore on a connection of its own: its log
+// closed (the file goes back to a rollback journal, which SQLite allows only
+// when no other connection has it open), then locked against every reader
+// and writer, of this program or another, until the file in its place is
+// there. A restore that does not get that far puts the log back.
 class HeldHistory {
 public:
     explicit HeldHistory(const QString &path)
@@ -336,18 +362,20 @@ public:
             return;
         }
         sqlite3_busy_timeout(m_db, 2000);
-        sqlite3_stmt *q = nullptr;
         QString mode;
-        int rc = sqlite3_prepare_v2(m_db, "PRAGMA journal_mode=DELETE", -1, &q, nullptr);
-        if (rc == SQLITE_OK) {
-            rc = sqlite3_step(q);
-            if (rc == SQLITE_ROW)
-                mode = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(q, 0)));
-        }
+        sqlite3_stmt *q = nullptr;
+        if (sqlite3_prepare_v2(m_db, "PRAGMA journal_mode=DELETE", -1, &q, nullptr) == SQLITE_OK &&
+            sqlite3_step(q) == SQLITE_ROW)
+            mode = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(q, 0)));
         sqlite3_finalize(q);
         const int code = sqlite3_errcode(m_db) & 0xff;
-        if (mode.compare(QLatin1String("delete"), Qt::CaseInsensitive) == 0)
+        if (mode.compare(QLatin1String("delete"), Qt::CaseInsensitive) == 0) {
+            m_switched = true;
+            // (No reader either: the copy kept of it is a copy of its bytes.)
+            if (sqlite3_exec(m_db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
+                m_busy = true;
             return;
+        }
         if (code == SQLITE_BUSY || code == SQLITE_LOCKED || mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0)
             m_busy = true;
         else
@@ -355,13 +383,14 @@ public:
     }
     ~HeldHistory()
     {
-        if (m_db) {
-            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-            sqlite3_close(m_db);
-        }
+        if (!m_db)
+            return;
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (m_switched && !m_replaced)
+            sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        sqlite3_close(m_db);
     }
-    // No other program may read it while it is replaced.
-    bool lock() { return m_db && sqlite3_exec(m_db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK; }
+    void replaced() { m_replaced = true; }
     bool busy() const { return m_busy; }
     bool damaged() const { return m_damaged; }
 
@@ -369,33 +398,56 @@ private:
     sqlite3 *m_db = nullptr;
     bool m_busy = false;
     bool m_damaged = false;
+    bool m_switched = false;
+    bool m_replaced = false;
 };
 
 const QString kInUseElsewhere =
     QStringLiteral("利用履歴ファイルを他のプログラムが使用中です。そのプログラムを終了してから、もう一度実行してください。");
 
-// The former history file kept in the backup folder first: a sound file as
-// a consistent copy, a damaged one byte for byte with its logs.
-QString keepFormerHistory(const QString &path, const QString &before, bool damaged)
+// The former history file kept in the backup folder first, byte for byte
+// with its logs (the file is held: what is on disk is the whole of it).
+QString keepFormerHistory(const QString &path, const QString &before)
 {
-    if (!damaged) {
-        const QString why = copyHistoryFile(path, before);
-        if (why.isEmpty())
-            return {};
-        QFile::remove(before);
-    }
     if (!QDir().mkpath(QFileInfo(before).absolutePath()))
         return QStringLiteral("フォルダー '%1' を作成できません。").arg(nativePath(QFileInfo(before).absolutePath()));
     for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-journal")}) {
         if (!QFileInfo::exists(path + suffix))
             continue;
-        QFile::remove(before + suffix);
-        if (!QFile::copy(path + suffix, before + suffix))
+        const QString partial = before + suffix + QStringLiteral(".partial");
+        QFile::remove(partial);
+        if (!QFile::copy(path + suffix, partial) || !QFile::rename(partial, before + suffix)) {
+            QFile::remove(partial);
+            for (const QString &s : {QString(), QStringLiteral("-wal"), QStringLiteral("-journal")})
+                QFile::remove(before + s);
             return QStringLiteral("今の利用履歴ファイルを '%1' にコピーできませんでした。ディスクの空き容量と書き込み権限を"
                                   "確認してください。")
                 .arg(nativePath(before + suffix));
+        }
     }
+    QFile::setPermissions(before, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     return {};
+}
+
+// A name in the backup folder that no earlier restore took (two restores
+// in one second keep both former files).
+QString freeBeforeName(const QString &path, const QDateTime &now)
+{
+    const QString stem = QDir(backupFolder(path)).filePath(kDailyPrefix + QStringLiteral("before-restore-") +
+                                                           now.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    QString name = stem + QStringLiteral(".sqlite");
+    for (int n = 2; QFileInfo::exists(name) || QFileInfo(name).isSymLink(); ++n)
+        name = stem + QStringLiteral("-%1.sqlite").arg(n);
+    return name;
+}
+
+// Copies of a source that restores killed in the middle left beside the history.
+void removeAbandonedIncoming(const QString &path)
+{
+    const QFileInfo info(path);
+    const QDir folder = info.absoluteDir();
+    for (const QString &name : folder.entryList({info.fileName() + kIncomingSuffix + QLatin1Char('*')}, QDir::Files))
+        QFile::remove(folder.filePath(name));
 }
 
 } // namespace
@@ -415,44 +467,41 @@ QString restoreHistoryFile(const QString &file, const QString &historyPath, cons
         HistoryUse::take(historyPath, HistoryUse::Mode::Alone, kRestoreWaitsForUsersMs, &why, waiting);
     if (!use)
         return why + kUnchanged;
+    removeAbandonedIncoming(path);
+    // The file put in place is the copy checked here: a source changed or
+    // swapped meanwhile changes nothing of it.
+    const QString incoming = path + kIncomingSuffix + QString::number(QCoreApplication::applicationPid());
+    const auto dropIncoming = qScopeGuard([&incoming] { QFile::remove(incoming); });
+    if (const QString why = copyHistoryFile(file, incoming); !why.isEmpty())
+        return why + kUnchanged;
+    if (const QString why = whyNotRestorableAs(incoming, file); !why.isEmpty())
+        return why + kUnchanged;
+    if (const QString why = dropForeignIndexes(incoming, dropped); !why.isEmpty())
+        return QStringLiteral("戻すファイルを整えられませんでした。 (%1)").arg(why) + kUnchanged;
     std::optional<HeldHistory> held;
     if (QFileInfo::exists(path)) {
         held.emplace(path);
         if (held->busy())
             return kInUseElsewhere + kUnchanged;
-        const QString before = QDir(backupFolder(path))
-                                   .filePath(kDailyPrefix + QStringLiteral("before-restore-") +
-                                             now.toString(QStringLiteral("yyyyMMdd-HHmmss")) + QStringLiteral(".sqlite"));
-        if (const QString why = keepFormerHistory(path, before, held->damaged()); !why.isEmpty())
+        const QString before = freeBeforeName(path, now);
+        if (const QString why = keepFormerHistory(path, before); !why.isEmpty())
             return why + kUnchanged;
         if (kept)
             *kept = before;
     }
-    const QString incoming = path + QStringLiteral(".restoring");
-    QFile::remove(incoming);
-    if (const QString why = copyHistoryFile(file, incoming); !why.isEmpty())
-        return why + kUnchanged;
-    if (const QString why = dropForeignIndexes(incoming, dropped); !why.isEmpty()) {
-        QFile::remove(incoming);
-        return QStringLiteral("戻すファイルを整えられませんでした。 (%1)").arg(why) + kUnchanged;
-    }
-    if (held && !held->damaged() && !held->lock()) {
-        QFile::remove(incoming);
-        return kInUseElsewhere + kUnchanged;
-    }
-    // The logs beside the file are the former file's (empty or kept with
+    // The logs beside the file are the former file's (empty, or kept with
     // it): never beside the file put in place.
     for (const QString &suffix : {QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")})
         QFile::remove(path + suffix);
     QFile::remove(cleanEndMarkerPath(path)); // the next start checks the file in full
     std::error_code error;
     std::filesystem::rename(app::fileSystemPath(incoming), app::fileSystemPath(path), error);
-    if (error) {
-        QFile::remove(incoming);
+    if (error)
         return QStringLiteral("利用履歴ファイルを置き換えられませんでした。 (%1)")
                    .arg(QString::fromLocal8Bit(error.message().c_str())) +
                kUnchanged;
-    }
+    if (held)
+        held->replaced();
     return {};
 }
 

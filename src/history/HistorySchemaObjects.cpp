@@ -1,6 +1,9 @@
 #include "history/HistorySchemaObjects.h"
 
 #include "history/Database.h"
+#include "history/HistoryColumns.h"
+
+#include <QDir>
 
 #include <QRegularExpression>
 #include <QSet>
@@ -78,6 +81,26 @@ ForeignObjects foreignObjects(const QList<SchemaObject> &catalogue)
             out.inPlaceOfTables << o.name;
     }
     return out;
+}
+
+QStringList missingDeletedColumns(const QStringList &columns)
+{
+    QStringList needed = kHistoryColumnNames;
+    needed << QStringLiteral("ROW_UID") << QStringLiteral("DELETE_ID") << QStringLiteral("DELETED_AT")
+           << QStringLiteral("DELETED_PC") << QStringLiteral("DELETED_USER") << QStringLiteral("DELETED_ROW");
+    QStringList missing;
+    for (const QString &c : std::as_const(needed))
+        if (!columns.contains(c, Qt::CaseInsensitive))
+            missing << c;
+    return missing;
+}
+
+QString deletedTableRefusal(const QString &shown, const QStringList &missing)
+{
+    return QStringLiteral("'%1' の削除した利用履歴のテーブル(ETC_DELETED)は、PASSLOG の使う形ではありません(%2 がありません)。"
+                          "PASSLOG の利用履歴ファイルのバックアップを指定してください。")
+        .arg(QDir::toNativeSeparators(shown), missing.mid(0, 3).join(QStringLiteral("、")) +
+                                                   (missing.size() > 3 ? QStringLiteral(" ほか") : QString()));
 }
 
 } // namespace history

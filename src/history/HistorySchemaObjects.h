@@ -36,6 +36,12 @@ public:
     explicit SchemaRefused(const QString &text) : ExpectedFailure(-1, text) {}
 };
 
+// The columns a table of deleted rows must have that columns (its own) lack:
+// empty when ETC_DELETED is of the program's shape.
+QStringList missingDeletedColumns(const QStringList &columns);
+// The refusal of a history file (shown: its name) whose ETC_DELETED lacks them.
+QString deletedTableRefusal(const QString &shown, const QStringList &missing);
+
 // The statement that reads a catalogue for foreignObjects.
 inline const char *kCatalogueStatement = "SELECT type, name FROM sqlite_master";
 

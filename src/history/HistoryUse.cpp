@@ -49,13 +49,28 @@ QString busyText(HistoryUse::Mode mode)
 
 } // namespace
 
-QString historyUseLockPath(const QString &historyPath) { return historyPath + QStringLiteral("-lock"); }
+QString historyUseLockPath(const QString &historyPath)
+{
+    // Beside the file itself: every name of it (a link) shares one lock.
+    const QFileInfo info(historyPath);
+    const QString real = info.isSymLink() ? info.canonicalFilePath() : QString();
+    return (real.isEmpty() ? historyPath : real) + QStringLiteral("-lock");
+}
 
 std::unique_ptr<HistoryUse> HistoryUse::take(const QString &historyPath, Mode mode, int waitMs, QString *why,
                                              const std::function<void(const QString &)> &waiting)
 {
     const QString path = historyUseLockPath(historyPath);
     const QByteArray name = QFile::encodeName(path);
+    // Something else in its place (a FIFO would block the open for ever).
+    const QFileInfo lockInfo(path);
+    if (lockInfo.exists() && !lockInfo.isFile()) {
+        if (why)
+            *why = QStringLiteral("利用履歴の使用を確かめるファイル '%1' が通常のファイルではありません(フォルダーや特殊な"
+                                  "ファイル)。取り除いてから、もう一度実行してください。")
+                       .arg(QDir::toNativeSeparators(path));
+        return nullptr;
+    }
     sqlite3 *db = nullptr;
     int rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                              nullptr);
@@ -69,15 +84,20 @@ std::unique_ptr<HistoryUse> HistoryUse::take(const QString &historyPath, Mode mo
             if (mode == Mode::Shared && !QFileInfo::exists(path))
                 return std::unique_ptr<HistoryUse>(new HistoryUse(nullptr, mode));
             if (why)
-                *why = QStringLiteral("利用履歴の使用を確かめるファイル '%1' を作成できません。フォルダーの書き込み権限を"
-                                      "確認してください。")
-                           .arg(QDir::toNativeSeparators(path));
+                *why = lockInfo.exists()
+                           ? QStringLiteral("利用履歴の使用を確かめるファイル '%1' を読み書きできません。ファイルの権限を"
+                                            "確認してください。")
+                                 .arg(QDir::toNativeSeparators(path))
+                           : QStringLiteral("利用履歴の使用を確かめるファイル '%1' を作成できません。フォルダーの書き込み"
+                                            "権限を確認してください。")
+                                 .arg(QDir::toNativeSeparators(path));
             return nullptr;
         }
-    } else {
-        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                                        QFileDevice::WriteGroup);
+    } else if (!lockInfo.exists()) {
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
+    // Nothing is ever written to it: no journal file beside it either.
+    sqlite3_exec(db, "PRAGMA journal_mode=OFF", nullptr, nullptr, nullptr);
     sqlite3_busy_timeout(db, 0);
     rc = begin(db, mode);
     if ((rc & 0xff) == SQLITE_BUSY && waitMs > 0) {

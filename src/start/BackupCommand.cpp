@@ -84,6 +84,15 @@ int runBackupCommand(const QStringList &args)
             << QStringLiteral("置き換えるには --force を指定してください。") << Qt::endl;
         return 1;
     }
+    // --force replaces an earlier copy, never a file of another kind (the
+    // program, a document): only what is a history file itself.
+    const QString kind = QFileInfo(target).isFile() ? history::whyNotRestorable(target) : QString();
+    if (kind.contains(QStringLiteral("利用履歴ファイルではありません")) || kind.contains(QStringLiteral("読めません"))) {
+        err << QStringLiteral("'%1' は利用履歴のバックアップではないため、置き換えません。別のファイル名を指定してください。")
+                   .arg(QDir::toNativeSeparators(target))
+            << Qt::endl;
+        return 1;
+    }
     // Never over one of the program's own files (the copy refuses them all,
     // by the same list as every other writer), and not while a restore runs.
     const QString path = historyPath();

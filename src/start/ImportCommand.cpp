@@ -103,8 +103,8 @@ int runImportCommand(const QStringList &args)
         qint64 added = 0;
         failed = app::expectedFailureOf([&] { added = import.write(terminalProgress(QStringLiteral("取込中"))); });
         if (failed.isEmpty())
-            out << reports::csvImportSummaryText(import.summary()) << added
-                << QStringLiteral("件の利用履歴を取り込みました。") << Qt::endl;
+            out << reports::csvImportSummaryText(import.summary()) << app::recordCountText(added)
+                << QStringLiteral("の利用履歴を取り込みました。") << Qt::endl;
     }
     history::closeDatabase(kDatFile);
     if (!failed.isEmpty()) {

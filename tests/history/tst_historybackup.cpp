@@ -11,10 +11,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlRecord>
+#include <QProcess>
 #include <QThread>
 #include <QtTest>
 
 #include <thread>
+#include <sys/stat.h>
 
 namespace {
 // The rows of ETC_DATA in a history file, read on a connection of their own.
@@ -301,6 +303,69 @@ private slots:
         history::startDailyBackup(path, QDate(2026, 12, 1));
         QTRY_VERIFY(!history::dailyBackupFailure().isEmpty());
         QVERIFY2(history::dailyBackupFailure().contains(QStringLiteral("作成できません")), qPrintable(history::dailyBackupFailure()));
+    }
+
+    // What a tester found: a lock file that is a FIFO refuses at once (no
+    // open that blocks for ever); a history reached through a link shares
+    // the lock of its target; a table of deleted rows of another shape is
+    // refused; a source swapped while the restore waits changes nothing of
+    // what it puts in place; two restores in one second keep both former files.
+    void restoreTrustsOnlyWhatItChecked()
+    {
+        SQLITE_FILE_ONLY();
+        history::closeDatabase(kDatFile);
+        const QDir dir(h->programFolder());
+        const QDateTime now(QDate(2026, 12, 7), QTime(9, 30, 0));
+
+        const QString lock = history::historyUseLockPath(path);
+        QFile::remove(lock);
+        QVERIFY(::mkfifo(QFile::encodeName(lock).constData(), 0600) == 0);
+        QString why;
+        QVERIFY(!history::HistoryUse::take(path, history::HistoryUse::Mode::Shared, 0, &why));
+        QVERIFY2(why.contains(QStringLiteral("通常のファイルではありません")), qPrintable(why));
+        QVERIFY(QFile::remove(lock));
+
+        const QString link = dir.filePath("link/ETC_DAT.sqlite");
+        QVERIFY(QDir().mkpath(dir.filePath("link")) && QFile::link(path, link));
+        QCOMPARE(history::historyUseLockPath(link), lock);
+
+        const QString good = dir.filePath("good.sqlite");
+        QCOMPARE(history::copyHistoryFile(path, good), QString());
+        const QString shape = dir.filePath("shape.sqlite"), trigger = dir.filePath("trigger.sqlite");
+        for (const auto &[file, sql] : {std::pair{shape, QStringLiteral("DROP TABLE ETC_DELETED; CREATE TABLE ETC_DELETED (x)")},
+                                        std::pair{trigger, QStringLiteral("CREATE TRIGGER t AFTER INSERT ON ETC_DATA BEGIN "
+                                                                          "DELETE FROM ETC_DATA; END")}}) {
+            QVERIFY(QFile::copy(good, file));
+            QProcess sqlite;
+            sqlite.start("sqlite3", {file, sql});
+            QVERIFY(sqlite.waitForFinished() && sqlite.exitCode() == 0);
+        }
+        why = history::restoreHistoryFile(shape, path, now, nullptr);
+        QVERIFY2(why.contains("ETC_DELETED") && why.contains(QStringLiteral("変更していません")), qPrintable(why));
+
+        // The source named by a link that is turned to another file while
+        // the restore waits for a user of the history.
+        const QString source = dir.filePath("source.sqlite");
+        QVERIFY(QFile::link(good, source));
+        auto user = history::HistoryUse::take(path, history::HistoryUse::Mode::Shared, 0, &why);
+        QVERIFY(user);
+        std::thread ends([&user] {
+            QThread::msleep(500);
+            user.reset();
+        });
+        why = history::restoreHistoryFile(source, path, now, nullptr, [&](const QString &) {
+            QFile::remove(source);
+            QFile::link(trigger, source);
+        });
+        ends.join();
+        QVERIFY2(why.contains(QStringLiteral("トリガー t")), qPrintable(why));
+        QCOMPARE(rowsIn(path), 3);
+
+        QString first, second;
+        QCOMPARE(history::restoreHistoryFile(good, path, now, &first), QString());
+        QCOMPARE(history::restoreHistoryFile(good, path, now, &second), QString());
+        QVERIFY(first != second && QFileInfo::exists(first) && QFileInfo::exists(second));
+        history::openDatabase(kDatFile);
     }
 };
 

@@ -181,7 +181,7 @@ private slots:
         const QStringList outputs = atOnce(a, b, {QStringLiteral("import"), QStringLiteral("csv"), csv});
         QCOMPARE(outputs.size(), 2);
         QCOMPARE(serverRows(), kLines);
-        const QString added = QStringLiteral("\n%1件の利用履歴を取り込みました。").arg(kLines);
+        const QString added = QStringLiteral("\n%1件の利用履歴を取り込みました。").arg(QLocale(QLocale::Japanese).toString(kLines));
         const QString none = QStringLiteral("\n0件の利用履歴を取り込みました。");
         const QString busy = QStringLiteral("他のPCが共有の利用履歴を使用中");
         const int first = outputs[0].contains(added) ? 0 : 1;

@@ -448,6 +448,15 @@ void TestStartup::backupAndRestoreOnTheCommandLine()
         const auto refused = run({"backup", "--out", folder.filePath(own), "--force"});
         QVERIFY2(refused.first == 1, qPrintable(own + ": " + refused.second));
     }
+    // --force replaces an earlier copy, not the program nor a document.
+    for (const QString &other : {QStringLiteral("passlog"), QStringLiteral("one.csv")}) {
+        const auto refused = run({"backup", "--out", folder.filePath(other), "--force"});
+        QVERIFY2(refused.first == 1 && refused.second.contains(QStringLiteral("バックアップではないため")),
+                 qPrintable(other + ": " + refused.second));
+    }
+    const QString second = folder.filePath(QStringLiteral("second.sqlite"));
+    QCOMPARE(run({"backup", "--out", second}).first, 0);
+    QCOMPARE(run({"backup", "--out", second, "--force"}).first, 0); // an earlier copy is replaced
     QVERIFY(settings.open(QIODevice::ReadOnly));
     QCOMPARE(settings.readAll(), settingsBytes);
     settings.close();
