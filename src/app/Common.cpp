@@ -112,7 +112,15 @@ bool app::askYesNoDefaultNo(const QString &message)
 
 seams::MsgAnswer app::askYesNoCancel(const QString &message)
 {
-    return show(seams::MsgIcon::Information, seams::MsgButtons::YesNoCancel, message);
+    // Return and Escape both cancel: neither replaces nor appends by accident.
+    return seams::showMessageBox({seams::MsgIcon::Information, seams::MsgButtons::YesNoCancel, kAppTitle, message,
+                                  seams::MsgAnswer::Cancel});
+}
+
+seams::MsgAnswer app::askChoice(const QString &message, const QStringList &buttonTexts)
+{
+    return seams::showMessageBox({seams::MsgIcon::Information, seams::MsgButtons::YesNoCancel, kAppTitle, message,
+                                  seams::MsgAnswer::Yes, buttonTexts});
 }
 
 void app::reportErrorAndEnd(const QString &procedureName, long number, const QString &description)

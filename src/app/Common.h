@@ -29,7 +29,11 @@ void showWarning(const QString &message);
 bool askYesNo(const QString &message);
 // The same question with いいえ as its default button: for questions that delete or replace.
 bool askYesNoDefaultNo(const QString &message);
+// Yes / No / Cancel, Return and Escape on キャンセル.
 seams::MsgAnswer askYesNoCancel(const QString &message);
+// A question of three answers named by buttonTexts (Yes, No, Cancel in that
+// order); Return takes the first, Escape the last.
+seams::MsgAnswer askChoice(const QString &message, const QStringList &buttonTexts);
 
 // The folder separator that ends a folder path on this platform ("\" on Windows).
 QChar pathSeparator();

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <optional>
 
@@ -23,6 +24,9 @@ struct Message {
     // The button that Return presses: empty for the box's usual one (はい or
     // OK); No for the questions that delete or replace something.
     std::optional<MsgAnswer> defaultButton = std::nullopt;
+    // Captions of the buttons in the order Yes, No, Cancel, for questions
+    // whose answers はい/いいえ would not say (empty: the usual ones).
+    QStringList buttonTexts = {};
 };
 
 using MessageBoxHandler = std::function<MsgAnswer(const Message &)>;

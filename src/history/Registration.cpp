@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <algorithm>
 #include <QSqlError>
+#include <QHash>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStringList>
@@ -101,11 +102,23 @@ QString fileReason(const QSqlError &error)
 }
 
 // Reads the staged rows, in the order they were read from the card.
-QSqlQuery stagedRows(QSqlDatabase local, const QString &cardNo)
+// The staging rows to leave out (their rowid) as a condition of ETC_TEMP.
+QString stagedCondition(const QList<qint64> &skip)
+{
+    if (skip.isEmpty())
+        return QString();
+    QStringList ids;
+    for (const qint64 id : skip)
+        ids << QString::number(id);
+    return QStringLiteral(" WHERE rowid NOT IN (") + ids.join(QLatin1Char(',')) + QLatin1Char(')');
+}
+
+QSqlQuery stagedRows(QSqlDatabase local, const QString &cardNo, const QList<qint64> &skip = {})
 {
     QSqlQuery staged(local);
     staged.setForwardOnly(true);
-    history::runText(staged, QStringLiteral("SELECT ") + stagedColumns(cardNo) + QStringLiteral(" FROM ETC_TEMP ORDER BY rowid"));
+    history::runText(staged, QStringLiteral("SELECT ") + stagedColumns(cardNo) + QStringLiteral(" FROM ETC_TEMP") +
+                                 stagedCondition(skip) + QStringLiteral(" ORDER BY rowid"));
     return staged;
 }
 
@@ -123,7 +136,8 @@ std::pair<QString, QString> firstRefusedRow(QSqlQuery &staged, Insert insertOne)
     return {};
 }
 
-qint64 registerInFile(QSqlDatabase db, const QString &cardNo, const std::function<bool()> &stopped = {})
+qint64 registerInFile(QSqlDatabase db, const QString &cardNo, const QList<qint64> &skip,
+                      const std::function<bool()> &stopped = {})
 {
     const QStringList &columns = kHistoryColumnNames;
     QSqlError refused;
@@ -132,7 +146,8 @@ qint64 registerInFile(QSqlDatabase db, const QString &cardNo, const std::functio
         QSqlQuery copy(db);
         if (copy.exec(QStringLiteral("INSERT INTO ETC_DATA (") + columns.join(QLatin1Char(',')) + QLatin1Char(',') +
                       kRowUid + QStringLiteral(") SELECT ") + stagedColumns(cardNo) + QLatin1Char(',') +
-                      kNewRowUidSql + QStringLiteral(" FROM ETC_TEMP ORDER BY rowid"))) {
+                      kNewRowUidSql + QStringLiteral(" FROM ETC_TEMP") + stagedCondition(skip) +
+                      QStringLiteral(" ORDER BY rowid"))) {
             const qint64 registered = copy.numRowsAffected();
             copy.finish();
             if (stopped && stopped())
@@ -150,7 +165,7 @@ qint64 registerInFile(QSqlDatabase db, const QString &cardNo, const std::functio
         history::Transaction probe(db, false);
         QSqlQuery one(db);
         one.prepare(history::insertStatement(kTableData, columns));
-        QSqlQuery staged = stagedRows(db, cardNo);
+        QSqlQuery staged = stagedRows(db, cardNo, skip);
         first = firstRefusedRow(staged, [&](QSqlQuery &row) {
             for (int i = 0; i < columns.size(); ++i)
                 one.bindValue(i, row.value(i));
@@ -166,11 +181,12 @@ qint64 registerInFile(QSqlDatabase db, const QString &cardNo, const std::functio
 // The staged rows into the server's history, in one server transaction, a
 // batch of rows per statement: all of them or none. A server that goes away
 // rolls the transaction back by itself.
-qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const history::KeepGoing &keepGoing)
+qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const QList<qint64> &skip,
+                        const history::KeepGoing &keepGoing)
 {
     QSqlDatabase server = history::database(DbConnection::Server);
     const QStringList &columns = kHistoryColumnNames;
-    QSqlQuery staged = stagedRows(local, cardNo);
+    QSqlQuery staged = stagedRows(local, cardNo, skip);
     qint64 registered = 0;
     QString refusal;
     {
@@ -211,7 +227,7 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const history
         QSqlQuery control(server);
         QSqlQuery one(server);
         one.prepare(serverInsertRowSql(columns));
-        QSqlQuery again = stagedRows(local, cardNo);
+        QSqlQuery again = stagedRows(local, cardNo, skip);
         first = firstRefusedRow(again, [&](QSqlQuery &row) {
             control.exec(QStringLiteral("SAVEPOINT staged_row"));
             for (int i = 0; i < columns.size(); ++i)
@@ -283,7 +299,70 @@ void history::ensureRowIdentity(QSqlDatabase db)
     }
 }
 
-qint64 history::registerStaged(const QString &cardNo, const history::KeepGoing &keepGoing)
+history::StagedPassages history::stagedPassagesHeld(const QString &cardNo)
+{
+    return guarded("basAccess_MDBTBLEntry", [&] {
+        StagedPassages out;
+        const QStringList passage = history::passageColumns();
+        QStringList read;
+        for (const QString &c : passage)
+            read << (isCardNumberColumn(c) ? QLatin1Char('\'') + sqldialect::quoted(cardNo) + QLatin1Char('\'') : c);
+        QSqlQuery staged(history::database(DbConnection::History));
+        staged.setForwardOnly(true);
+        history::runText(staged, QStringLiteral("SELECT rowid,") + read.join(QLatin1Char(',')) +
+                                     QStringLiteral(" FROM ETC_TEMP ORDER BY rowid"));
+        // The staged rows of each passage, in their order.
+        QHash<QString, QList<qint64>> rowsOf;
+        QHash<QString, QVariantList> valuesOf;
+        QStringList order;
+        while (staged.next()) {
+            QVariantList values;
+            QStringList key;
+            for (int i = 0; i < passage.size(); ++i) {
+                values << staged.value(i + 1);
+                key << (values.last().isNull() ? QStringLiteral("\x01") : values.last().toString());
+            }
+            const QString k = key.join(QChar(0x1f));
+            if (!rowsOf.contains(k)) {
+                order << k;
+                valuesOf.insert(k, values);
+            }
+            rowsOf[k] << staged.value(0).toLongLong();
+            ++out.staged;
+        }
+        staged.finish();
+        // The copies the history holds of each, under this card number.
+        const bool server = history::usesServer();
+        QSqlDatabase store = history::database(server ? DbConnection::Server : DbConnection::History);
+        QStringList same;
+        for (const QString &c : passage) {
+            const QString name = server && c.at(0).unicode() > 0x7f ? QLatin1Char('"') + c + QLatin1Char('"') : c;
+            same << name + (server ? QStringLiteral(" IS NOT DISTINCT FROM ?") : QStringLiteral(" IS ?"));
+        }
+        const QString card = server ? QStringLiteral("\"カードNO\"") : QStringLiteral("カードNO");
+        QSqlQuery held(store);
+        if (!held.prepare(QStringLiteral("SELECT COUNT(*) FROM ETC_DATA WHERE ") + card + QStringLiteral("=? AND DATE_TIME=? AND ") +
+                          same.join(QStringLiteral(" AND "))))
+            server ? history::throwServerError(held.lastError()) : history::throwSqlError(held.lastError());
+        for (const QString &k : std::as_const(order)) {
+            const QVariantList &values = valuesOf[k];
+            held.addBindValue(cardNo);
+            held.addBindValue(values.value(1).toString() + QLatin1Char('-') + values.value(2).toString());
+            for (const QVariant &v : values)
+                held.addBindValue(v);
+            if (!held.exec())
+                server ? history::throwServerError(held.lastError()) : history::throwSqlError(held.lastError());
+            const qint64 copies = held.next() ? held.value(0).toLongLong() : 0;
+            held.finish();
+            const QList<qint64> &rows = rowsOf[k];
+            for (qint64 i = 0; i < qMin<qint64>(copies, rows.size()); ++i)
+                out.heldRows << rows[i];
+        }
+        return out;
+    });
+}
+
+qint64 history::registerStaged(const QString &cardNo, const history::KeepGoing &keepGoing, const QList<qint64> &skip)
 {
     return guarded("basAccess_MDBTBLEntry", [&]() -> qint64 {
         QSqlDatabase db = history::database(DbConnection::History);
@@ -293,14 +372,14 @@ qint64 history::registerStaged(const QString &cardNo, const history::KeepGoing &
             return 0; // nothing staged: ETC_DATA is not touched
         control.finish();
         if (history::usesServer())
-            return registerOnServer(db, cardNo, keepGoing);
+            return registerOnServer(db, cardNo, skip, keepGoing);
         history::requireSoundHistory(keepGoing);
         if (!keepGoing)
-            return registerInFile(db, cardNo);
+            return registerInFile(db, cardNo, skip);
         qint64 registered = 0;
         history::runOnOwnHistoryConnection(
             [&](QSqlDatabase own, const std::function<bool()> &stopped) {
-                registered = registerInFile(own, cardNo, stopped);
+                registered = registerInFile(own, cardNo, skip, stopped);
             },
             keepGoing);
         return registered;

@@ -6,6 +6,7 @@
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -23,7 +24,19 @@ namespace history {
 // store's reason. Each registered row gets a new ROW_UID. With keepGoing the
 // copy runs without blocking the caller's thread (see HistoryWorker.h); a
 // "no" from it registers nothing and throws WorkStopped.
-qint64 registerStaged(const QString &cardNo, const KeepGoing &keepGoing = {});
+// skip: staging rows (their rowid) left out, as stagedPassagesHeld names them.
+qint64 registerStaged(const QString &cardNo, const KeepGoing &keepGoing = {}, const QList<qint64> &skip = {});
+
+// The staged card read against the history under cardNo: how many rows are
+// staged, and which of them (their rowid in ETC_TEMP) the history holds
+// already, by the rule of CSV取込 (the 17 values of a CSV line; a copy is new
+// once the history's copies of its passage are used up). A card re-read a
+// month later still holds last month's passages.
+struct StagedPassages {
+    qint64 staged = 0;
+    QList<qint64> heldRows;
+};
+StagedPassages stagedPassagesHeld(const QString &cardNo);
 
 // Copies the rows of the history file's own ETC_DATA into the shared history
 // on the server, in one server transaction, and returns how many it copied.

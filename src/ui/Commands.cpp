@@ -146,6 +146,13 @@ bool cardReadNotRegistered()
 
 void focusNextUsefulControl(MainWindow &f, QWidget *preferred)
 {
+    if (QWidget *asked = f.focusAfterCommand.data()) {
+        f.focusAfterCommand.clear();
+        if (asked->isEnabled()) {
+            asked->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
     if (preferred && preferred->isEnabled()) {
         preferred->setFocus(Qt::OtherFocusReason);
         return;

@@ -162,8 +162,16 @@ bool typedCardNumberRefused(MainWindow &f)
         return false;
     app::showWarning(QStringLiteral("カードNO:[") + typed +
                           QStringLiteral("]は4桁の数字ではありません。カードNOは数字で入力してください。"));
-    f.txtCardInput->setFocus();
+    focusCardNumber(f);
     return true;
+}
+
+void focusCardNumber(MainWindow &f)
+{
+    QWidget *box = f.optCardNo[0]->isChecked() ? static_cast<QWidget *>(f.txtCardInput)
+                                               : static_cast<QWidget *>(f.cboCardSelect);
+    f.focusAfterCommand = box;
+    box->setFocus(Qt::OtherFocusReason);
 }
 
 void setRangeStartToToday(MainWindow &f)

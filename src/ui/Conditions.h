@@ -44,6 +44,9 @@ QString normaliseCardNumber(const QString &typed);
 // (a letter, a blank): the user has been warned and the focus is in the box.
 // The box takes digits only as they are typed; this catches a text put there
 // by other means.
+// After a warning about the card number: the focus in the box it is typed
+// or chosen in, also once the command has ended.
+void focusCardNumber(MainWindow &window);
 bool typedCardNumberRefused(MainWindow &window);
 
 // Today at 00:00:00 and at 23:59:59 by the program's clock.

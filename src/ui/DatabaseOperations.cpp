@@ -37,7 +37,7 @@ void registerCardRead(MainWindow &f)
         const auto focus = qScopeGuard([&f, &next] { focusNextUsefulControl(f, next); });
         if (f.optCardNo[0]->isChecked() && f.txtCardInput->text().isEmpty()) {
             app::showWarning(QStringLiteral("カードNOが入力されていません。"));
-            f.txtCardInput->setFocus();
+            focusCardNumber(f);
             return;
         }
         if (typedCardNumberRefused(f))
@@ -45,11 +45,40 @@ void registerCardRead(MainWindow &f)
         const QString cardNo = selectedCardNumber(f);
         if (cardNo == kNoCardNo) {
             app::showWarning(QStringLiteral("カードNO:[") + cardNo + QStringLiteral("]ではDB登録できません。"));
+            focusCardNumber(f);
             return;
         }
         if (!app::askYesNo(QStringLiteral("カードNO:[") + cardNo +
                                 QStringLiteral("]でDB登録を行います。よろしいですか?")))
             return;
+        // A card re-read a month later still holds last month's passages:
+        // what this card number holds already is not registered twice
+        // unless the user says so.
+        history::StagedPassages staged;
+        if (const QString failed = app::expectedFailureOf([&] { staged = history::stagedPassagesHeld(cardNo); });
+            !failed.isEmpty()) {
+            app::showWarning(failed);
+            return;
+        }
+        QList<qint64> skip;
+        if (!staged.heldRows.isEmpty()) {
+            const qint64 fresh = staged.staged - staged.heldRows.size();
+            const seams::MsgAnswer answer = app::askChoice(
+                QStringLiteral("読み込んだ%1件のうち%2件は、カードNO:[%3]に登録済みです。")
+                    .arg(app::groupedNumber(staged.staged), app::groupedNumber(staged.heldRows.size()), cardNo),
+                {QStringLiteral("新しい%1件だけ登録").arg(app::groupedNumber(fresh)), QStringLiteral("すべて登録"),
+                 QStringLiteral("キャンセル")});
+            if (answer == seams::MsgAnswer::Cancel)
+                return;
+            if (answer == seams::MsgAnswer::Yes) {
+                if (fresh == 0) {
+                    app::showInfo(QStringLiteral("読み込んだ利用履歴は、すべてカードNO:[%1]に登録済みです。何も登録していません。")
+                                      .arg(cardNo));
+                    return;
+                }
+                skip = staged.heldRows;
+            }
+        }
         f.TimerPolling->stop();
         for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry})
             b->setEnabled(false);
@@ -57,7 +86,7 @@ void registerCardRead(MainWindow &f)
         f.fraHFlexGrid->setTitle(kCaptionHistory);
         qint64 registered = 0;
         const QString refused = app::expectedFailureOf(
-            [&] { registered = history::registerStaged(cardNo, busyProgressOf(&f, QStringLiteral("DB登録中…"))); });
+            [&] { registered = history::registerStaged(cardNo, busyProgressOf(&f, QStringLiteral("DB登録中…")), skip); });
         if (!refused.isEmpty() || registered == 0) {
             // Nothing was registered: the card read stays shown for another try.
             f.fraHFlexGrid->setTitle(kCaptionHistory + QStringLiteral("(ETCカード)"));
@@ -79,7 +108,11 @@ void registerCardRead(MainWindow &f)
         f.btnCardRead->setEnabled(true);
         enableDBReadIfHistory(f);
         next = f.btnDBRead;
-        app::showInfo(QStringLiteral("DB登録が完了しました。"));
+        app::showInfo(QStringLiteral("DB登録が完了しました。\r\n") + app::recordCountText(registered) +
+                      QStringLiteral("を登録しました。") +
+                      (skip.isEmpty() ? QString()
+                                      : QStringLiteral("(登録済みの%1は登録しませんでした。)")
+                                            .arg(app::recordCountText(skip.size()))));
     });
 }
 

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QRegularExpression>
 
@@ -30,6 +31,10 @@ seams::MsgAnswer realMessageBox(const seams::Message &m)
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         break;
     }
+    const QMessageBox::StandardButton order[] = {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel};
+    for (qsizetype i = 0; i < m.buttonTexts.size() && i < 3; ++i)
+        if (QAbstractButton *b = box.button(order[i]))
+            b->setText(m.buttonTexts[i]);
     if (m.defaultButton) {
         switch (*m.defaultButton) {
         case seams::MsgAnswer::Ok: box.setDefaultButton(QMessageBox::Ok); break;

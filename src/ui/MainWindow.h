@@ -4,6 +4,7 @@
 // window, can set them. The window only wires events to operations.
 
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 
 class QAction;
@@ -35,6 +36,10 @@ public:
     static constexpr int kClientHeight = 593;
 
     QWidget *client = nullptr;
+
+    // Where the focus goes when the command that runs ends (a warning about
+    // the card number leaves it in the card-number box); cleared once used.
+    QPointer<QWidget> focusAfterCommand;
 
     // Card-number condition
     FrameControl *fraCardNo = nullptr;

@@ -66,7 +66,7 @@ bool selectedCardForOutput(MainWindow &f, const QString &refusal, QString &card)
         return true;
     if (f.optCardNo[0]->isChecked() && f.txtCardInput->text().isEmpty()) {
         app::showWarning(QStringLiteral("カードNOが入力されていません。"));
-        f.txtCardInput->setFocus();
+        focusCardNumber(f);
         return false;
     }
     if (typedCardNumberRefused(f))
@@ -74,6 +74,7 @@ bool selectedCardForOutput(MainWindow &f, const QString &refusal, QString &card)
     card = selectedCardNumber(f);
     if (card == kAllCards) {
         app::showWarning(QStringLiteral("カードNO:[") + card + QStringLiteral("]では") + refusal);
+        focusCardNumber(f);
         return false;
     }
     return true;

@@ -6,13 +6,16 @@
 #include "FlowFixture.h"
 #include "ui/RestoreDeletedDialog.h"
 
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 #include <QTableWidget>
 
 using namespace ui;
 using namespace start;
 
 namespace {
-const QString kRegisterDone = QStringLiteral("DB登録が完了しました。");
+const QString kRegisterDone = QStringLiteral("DB登録が完了しました。\r\n14件を登録しました。");
 // The completion of DB削除, with the count of rows it deleted.
 QString deleteDone(int rows) { return QStringLiteral("DB削除が完了しました。\r\n%1件削除しました。").arg(rows); }
 const QString kReadQuestion =
@@ -95,7 +98,7 @@ private slots:
         }
     }
 
-    void registeringTwiceAppendsTwice()
+    void registeringTheSameReadAgainAsksFirst()
     {
         Flow f;
         FLOW_START(f);
@@ -119,15 +122,91 @@ private slots:
         QCOMPARE(app::state().view.ViewMode, qint16(0));
         QVERIFY(f.w->TimerPolling->isActive());
 
-        // The same card again under the listed number: every record twice.
+        // The same card again under the listed number (a card re-read a
+        // month later): the question names what is held already; Return
+        // (new ones only) registers nothing, the card read stays; すべて登録
+        // registers every record twice, as the user asked.
         QVERIFY(f.readCard());
         QCOMPARE(column(QStringLiteral("SELECT DISTINCT CARD_ID FROM ETC_TEMP")), QStringList{"0012"});
         f.harness.clearMessages();
+        f.harness.queueAnswer(seams::MsgAnswer::Yes);
         QVERIFY(f.clickYes(f.w->btnDBEntry));
-        QCOMPARE(f.harness.messageTexts(), (QStringList{registerQuestion("0012"), kRegisterDone}));
+        const QString held = QStringLiteral("読み込んだ14件のうち14件は、カードNO:[0012]に登録済みです。");
+        QCOMPARE(f.harness.messageTexts(),
+                 (QStringList{registerQuestion("0012"), held,
+                              QStringLiteral("読み込んだ利用履歴は、すべてカードNO:[0012]に登録済みです。何も登録していません。")}));
+        QCOMPARE(f.harness.messages()[1].buttonTexts,
+                 (QStringList{QStringLiteral("新しい0件だけ登録"), QStringLiteral("すべて登録"), QStringLiteral("キャンセル")}));
+        QCOMPARE(f.harness.messages()[1].defaultButton, std::optional(seams::MsgAnswer::Yes));
+        QCOMPARE(Flow::historyRows(QStringLiteral("0012")), 14);
+        QCOMPARE(stagedRows(), QStringLiteral("14"));
+        // Cancel: nothing.
+        f.harness.clearMessages();
+        f.harness.queueAnswer(seams::MsgAnswer::Yes);
+        f.harness.queueAnswer(seams::MsgAnswer::Cancel);
+        QVERIFY(f.click(f.w->btnDBEntry));
+        QCOMPARE(f.harness.messageTexts(), (QStringList{registerQuestion("0012"), held}));
+        QCOMPARE(Flow::historyRows(QStringLiteral("0012")), 14);
+        // Half of them gone from the history: the new ones only.
+        historyExec(QStringLiteral("DELETE FROM ETC_DATA WHERE rowid IN (SELECT rowid FROM ETC_DATA ORDER BY rowid LIMIT 5)"));
+        f.harness.clearMessages();
+        f.harness.queueAnswer(seams::MsgAnswer::Yes);
+        QVERIFY(f.clickYes(f.w->btnDBEntry));
+        QCOMPARE(f.harness.messageTexts(),
+                 (QStringList{registerQuestion("0012"), QStringLiteral("読み込んだ14件のうち9件は、カードNO:[0012]に登録済みです。"),
+                              QStringLiteral("DB登録が完了しました。\r\n5件を登録しました。(登録済みの9件は登録しませんでした。)")}));
+        QCOMPARE(Flow::historyRows(QStringLiteral("0012")), 14);
+        QCOMPARE(Flow::historyMoments(QStringLiteral("0012")), 14);
+        // すべて登録: twice.
+        QVERIFY(f.readCard());
+        f.harness.clearMessages();
+        f.harness.queueAnswer(seams::MsgAnswer::Yes);
+        f.harness.queueAnswer(seams::MsgAnswer::No);
+        QVERIFY(f.click(f.w->btnDBEntry));
+        QCOMPARE(f.harness.messageTexts(), (QStringList{registerQuestion("0012"), held, kRegisterDone}));
         QCOMPARE(Flow::historyRows(QStringLiteral("0012")), 28);
         QCOMPARE(Flow::historyMoments(QStringLiteral("0012")), 14);
         QCOMPARE(f.cardList(), (QStringList{"0000", "0012"}));
+    }
+
+    // A warning about the card number leaves the focus in the box the number
+    // is typed or chosen in, so that typed digits land there.
+    void cardNumberWarningsLeaveTheFocusInItsBox()
+    {
+        Flow f;
+        FLOW_START(f);
+        QVERIFY(f.readCard());
+        QVERIFY(QTest::qWaitForWindowActive(f.w));
+        for (const QString &typed : {QString(), QStringLiteral("0000")}) {
+            f.typeCardNumber(typed);
+            QVERIFY(f.click(f.w->btnDBEntry));
+            QCOMPARE(f.harness.messages().size(), 1);
+            f.harness.clearMessages();
+            QTRY_COMPARE(QApplication::focusWidget(), f.w->txtCardInput);
+            QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("7"));
+            QVERIFY(f.w->txtCardInput->text().endsWith(QLatin1Char('7')));
+        }
+        f.selectListEntry(QStringLiteral("0000"));
+        f.w->btnExit->setFocus();
+        QVERIFY(f.click(f.w->btnDBEntry));
+        QVERIFY2(f.harness.messageTexts() == QStringList{QStringLiteral("カードNO:[0000]ではDB登録できません。")},
+                 qPrintable(f.harness.messageTexts().join('|')));
+        QTRY_COMPARE(QApplication::focusWidget(), f.w->cboCardSelect);
+        QCOMPARE(Flow::historyRows(), 0);
+        // With a real message box, whose window gives the focus back when it closes.
+        seams::setMessageBoxHandler([](const seams::Message &m) {
+            QMessageBox box(QApplication::activeWindow());
+            box.setText(m.text);
+            QTimer::singleShot(50, &box, [&box] { QTest::keyClick(&box, Qt::Key_Return); });
+            box.exec();
+            return seams::MsgAnswer::Ok;
+        });
+        f.typeCardNumber(QString());
+        f.w->btnExit->setFocus();
+        QVERIFY(f.click(f.w->btnDBEntry));
+        f.w->activateWindow(); // as the window system does once the box is gone
+        QVERIFY(QTest::qWaitForWindowActive(f.w));
+        QTRY_COMPARE(QApplication::focusWidget(), f.w->txtCardInput);
     }
 
     void registrationThatRegistersNothingKeepsTheCardRead()

@@ -25,7 +25,7 @@ using namespace ui;
 using namespace start;
 
 namespace {
-const QString kRegisterDone = QStringLiteral("DB登録が完了しました。");
+const QString kRegisterDone = QStringLiteral("DB登録が完了しました。\r\n14件を登録しました。");
 const char *kAsUnprivileged = "PASSLOG_TEST_UNPRIVILEGED";
 
 bool exists(const QString &folder, const QString &name) { return QFileInfo::exists(QDir(folder).filePath(name)); }

@@ -315,6 +315,7 @@ private slots:
                              QDir::toNativeSeparators(target) +
                              "\r\n\r\n※「いいえ」を選択した場合、既存のファイルに追加書込みを行います。"});
         QCOMPARE(h->messages()[0].buttons, seams::MsgButtons::YesNoCancel);
+        QCOMPARE(h->messages()[0].defaultButton, std::optional(seams::MsgAnswer::Cancel)); // Return replaces nothing
         h->clearMessages();
         chosen << target;
         h->queueAnswer(seams::MsgAnswer::Yes);
