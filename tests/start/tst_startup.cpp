@@ -426,6 +426,39 @@ void TestStartup::backupAndRestoreOnTheCommandLine()
     csv(QStringLiteral("three.csv"), 3);
     csv(QStringLiteral("later.csv"), 2, 10);
     const QString copy = folder.filePath(QStringLiteral("バックアップ.sqlite"));
+    // Every path in the Japanese-named folder under the C locale: an import
+    // of a Japanese-named file, the CSV, the statement and the totals, the
+    // window's start with its daily copy.
+    QVERIFY(QFile::copy(folder.filePath("one.csv"), folder.filePath(QStringLiteral("取込.csv"))));
+    QCOMPARE(run({"import", "csv", folder.filePath(QStringLiteral("取込.csv"))}).first, 0);
+    for (const auto &[kind, name] : {std::pair{"csv", QStringLiteral("出力.csv")}, std::pair{"statement", QStringLiteral("明細.pdf")},
+                                     std::pair{"totals", QStringLiteral("月別.csv")}}) {
+        const auto [status, said] = run({"export", kind, "--out", folder.filePath(name)});
+        QVERIFY2(status == 0 && QFileInfo(folder.filePath(name)).size() > 0, qPrintable(said));
+    }
+    {
+        QVERIFY(QFile::copy(QStringLiteral(PASSLOG_BINARY_DIR "/ETC_MST.sqlite"), folder.filePath(QStringLiteral("ETC_MST.sqlite"))));
+        EmulatorProcess emulator({QStringLiteral("--state"), QStringLiteral("readable")});
+        QVERIFY(emulator.started());
+        QFile ini(folder.filePath(QStringLiteral("passlog.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(QStringLiteral("[RS232C]\r\nComPort=1\r\nDevice1=%1\r\n").arg(emulator.link()).toUtf8());
+        ini.close();
+        QFile screen(QDir(dir.path()).filePath(QStringLiteral("screen.json"))); // (Qt's offscreen platform reads an ASCII name only)
+        QVERIFY(screen.open(QIODevice::WriteOnly));
+        screen.write(R"({"screens": [{"name": "s", "x": 0, "y": 0, "width": 1280, "height": 1024, "logicalDpi": 96}]})");
+        screen.close();
+        QProcess window;
+        QProcessEnvironment shown = env;
+        shown.insert(QStringLiteral("PASSLOG_QUIT_WHEN_SHOWN"), QStringLiteral("1"));
+        shown.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + screen.fileName());
+        window.setProcessEnvironment(shown);
+        window.setProcessChannelMode(QProcess::MergedChannels);
+        window.start(folder.filePath(QStringLiteral("passlog")), {});
+        QVERIFY(window.waitForFinished(60000));
+        QVERIFY2(window.exitStatus() == QProcess::NormalExit && window.exitCode() == 0, window.readAll().constData());
+    }
+    QVERIFY(QFile::remove(history));
     QCOMPARE(run({"import", "csv", folder.filePath("one.csv")}).first, 0);
     QCOMPARE(run({"backup", "--out", copy}).first, 0);
     QCOMPARE(run({"backup", "--out", copy}).first, 1); // not over a file without --force
@@ -513,6 +546,18 @@ void TestStartup::backupAndRestoreOnTheCommandLine()
         QVERIFY2(restore.exitCode() == 0 && said.contains(QStringLiteral("待っています")), qPrintable(said));
         QCOMPARE(rows(), 1);
     }
+    // The same paths under the other locales an office PC may run with.
+    for (const QString &locale : {QStringLiteral("C.UTF-8"), QStringLiteral("ja_JP.UTF-8")}) {
+        env.insert(QStringLiteral("LANG"), locale);
+        env.insert(QStringLiteral("LC_ALL"), locale);
+        const QString again = folder.filePath(QStringLiteral("バックアップ-%1.sqlite").arg(locale));
+        QCOMPARE(run({"backup", "--out", again}).first, 0);
+        const auto [status, said] = run({"restore", again});
+        QVERIFY2(status == 0, qPrintable(said));
+        QCOMPARE(run({"export", "csv", "--out", folder.filePath(QStringLiteral("出力-%1.csv").arg(locale))}).first, 0);
+    }
+    env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
     // One that does not end within the wait: refused, the history as it was.
     {
         QString why;
