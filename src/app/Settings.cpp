@@ -8,6 +8,7 @@
 #include "app/Constants.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -36,8 +37,10 @@ void app::readSettingsFile()
         store.setValue(QStringLiteral("PATH/vUP"), app::state().programFolder);
         store.sync();
 
+        // The desktop, or the data folder where the desktop does not exist.
         const QString desktop = desktopFolder();
-        app::state().csvFolder = desktop.isEmpty() ? app::state().programFolder : app::withTrailingSeparator(desktop);
+        app::state().csvFolder = desktop.isEmpty() || !QFileInfo(desktop).isDir() ? app::state().programFolder
+                                                                                  : app::withTrailingSeparator(desktop);
         app::state().viewSort = QStringLiteral("NEW");
         app::state().comPort = QStringLiteral("1");
 

@@ -320,9 +320,15 @@ void checkScreen(ui::MainWindow &window)
                          qRound((m.availableHeightPx > 0 ? m.availableHeightPx : m.heightPx) / ratio));
         const QSize needed = windowFrameSize(window);
         if (needed.width() > room.width() || needed.height() > room.height()) {
+            // A screen of that size at a high display scaling is big
+            // enough: what helps there is a lower scaling.
+            const bool scaled = ratio > 1.0 && m.widthPx >= 1024 && m.heightPx >= 768;
             app::showWarning(QStringLiteral("画面の領域を 1024 x 768 ピクセル以上に変更してください。") +
-                                  QString::number(width) + QStringLiteral(" x") + QString::number(height) +
-                                  QStringLiteral(" ピクセルでは、起動することが出来ません。"));
+                             QString::number(width) + QStringLiteral(" x") + QString::number(height) +
+                             QStringLiteral(" ピクセルでは、起動することが出来ません。") +
+                             (scaled ? QStringLiteral("\r\n画面は十分な大きさです。ディスプレイの拡大率(現在 %1 %)を小さくしてください。")
+                                           .arg(qRound(ratio * 100))
+                                     : QString()));
             seams::endProgram(0);
         }
     });

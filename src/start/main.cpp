@@ -29,6 +29,9 @@ int main(int argc, char *argv[])
             std::fputs(qPrintable(QStringLiteral("デモを開始できません: ") + refused + QLatin1Char('\n')), stderr);
             return 1;
         }
+        // A start refused (a screen too small, a second instance) ends at
+        // once: the demo's emulator and history go with it.
+        seams::setProgramEndHandler([](int) { start::stopDemo(); });
     }
     ui::MainWindow *window = start::showMainWindow();
     if (demo) {

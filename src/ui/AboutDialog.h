@@ -10,8 +10,10 @@ class QPushButton;
 
 namespace ui {
 
-// The address where newer toll-gate masters are published.
-inline const QString kMasterDownloadUrl = QStringLiteral("https://passlog.example.jp/master/");
+// The address where newer toll-gate masters are published, when the office
+// has one: MasterURL of [PASSLOG] in the settings file (http or https).
+// Empty: the dialog shows no link.
+QString masterDownloadUrl();
 
 // "Ver " + major + "." + minor + revision, without leading zeros or a
 // separator between minor and revision: 3.0.0.8 gives "Ver 3.08".
@@ -28,6 +30,7 @@ public:
     QLabel *lblVersionValue = nullptr;
     QLabel *lblMstVersion = nullptr;
     QLabel *lblMstVersionValue = nullptr;
+    QLabel *lblFolders = nullptr;
     QLabel *lblInfo = nullptr;
     QLabel *lblURL = nullptr;
     QLabel *lblText = nullptr;

@@ -39,8 +39,7 @@ DeleteRowsDialog::DeleteRowsDialog(MainWindow &window) : QDialog(&window), m_win
     cboCardNo = placeInDialog(new QComboBox(this), "cboCardNo", 1200, 960, 1335, 360);
     cboCardNo->setFont(gothicFont(12));
     lblAttention = placeInDialog(new QLabel(QStringLiteral("※選択後は、必ず「決定」ボタンを押してください。\n"
-                                                   "※削除したレコードを復元することは出来ません。\n"
-                                                   "　必ず確認してから削除を行うようにしてください。"),
+                                                   "※削除したレコードは30日間、編集メニューの「削除した利用履歴を元に戻す」で元に戻せます。"),
                                     this),
                          "lblAttention", 120, 1500, 4815, 735);
     QPalette red = lblAttention->palette();

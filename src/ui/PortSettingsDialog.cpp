@@ -152,7 +152,7 @@ void PortSettingsDialog::searchReader()
         selectPort(result.proposed);
         if (result.found.size() == 1) // what was found, and where
             app::showInfo(QStringLiteral("Com%1 に機器が見つかりました。").arg(result.proposed) + deviceLine(result.proposed) +
-                               QStringLiteral("\r\n「OK」で、このポートを使います。"));
+                               QStringLiteral("\r\n「決定」で、このポートを使います。"));
         cboPort->setFocus();
     });
 }

@@ -122,7 +122,7 @@ private slots:
         f.w->mnuPort->trigger();
         // What was found and where, said.
         QCOMPARE(f.harness.messageTexts(), QStringList{"Com7 に機器が見つかりました。\r\nデバイス: " + com7.link() +
-                                                       "\r\n「OK」で、このポートを使います。"});
+                                                       "\r\n「決定」で、このポートを使います。"});
         f.harness.clearMessages();
         QCOMPARE(app::state().comPort, QStringLiteral("1"));
         QCOMPARE(ini(f, "ComPort"), QStringLiteral("1"));
@@ -205,7 +205,7 @@ private slots:
         });
         f.w->mnuPort->trigger();
         QCOMPARE(f.harness.messageTexts(), QStringList{"Com2 に機器が見つかりました。\r\nデバイス: " + link +
-                                                       "\r\n「OK」で、このポートを使います。"});
+                                                       "\r\n「決定」で、このポートを使います。"});
         QCOMPARE(ini(f, "ComPort"), QStringLiteral("2"));
         QCOMPARE(ini(f, "Device2"), link);
         QCOMPARE(f.w->lblCardValue->text(), QStringLiteral("カード正常"));

@@ -4,6 +4,7 @@
 #include "DialogDriver.h"
 #include "app/ProgramState.h"
 #include "FlowFixture.h"
+#include "history/HistoryBackup.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
 #include "ui/AboutDialog.h"
@@ -129,6 +130,17 @@ private slots:
         QCOMPARE(programVersionText("3.10.0.12"), QStringLiteral("Ver 3.1012"));
         Flow f;
         FLOW_START(f);
+        // A link only where the office has one.
+        DialogDriver<AboutDialog> none([&](AboutDialog &d) {
+            QVERIFY(!d.lblURL->isVisible() && !d.lblText->isVisible());
+            QVERIFY2(d.lblFolders->text().contains(QStringLiteral("データフォルダー: ")) &&
+                         d.lblFolders->text().contains(QDir::toNativeSeparators(history::backupFolder(history::databasePath(kDatFile)))),
+                     qPrintable(d.lblFolders->text()));
+            QTest::keyClick(&d, Qt::Key_Escape);
+        });
+        f.w->mnuAbout->trigger();
+        const QString kMasterDownloadUrl = QStringLiteral("https://master.example.com/etc/");
+        app::writeProfileString(QStringLiteral("PASSLOG"), QStringLiteral("MasterURL"), kMasterDownloadUrl, f.harness.settingsFile());
         QList<QUrl> opened;
         setUrlOpener([&](const QUrl &url) { opened << url; });
         QStringList texts;

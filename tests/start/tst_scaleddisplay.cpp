@@ -55,11 +55,17 @@ private slots:
         const bool ended = endsProgram([&] { window = loadMainWindow(); });
         QCOMPARE(ended, !fits);
         if (!fits) {
+            // At a display scaling above 100 % on a screen of that size the
+            // next step is a lower scaling, and the line says so.
+            const bool scaled = g_screen.ratio > 1.0 && g_screen.width >= 1024 && g_screen.height >= 768;
             QCOMPARE(h.messageTexts(),
                      QStringList{QStringLiteral("画面の領域を 1024 x 768 ピクセル以上に変更してください。%1 x%2 "
                                                 "ピクセルでは、起動することが出来ません。")
-                                     .arg(logicalWidth)
-                                     .arg(logicalHeight)});
+                                         .arg(logicalWidth)
+                                         .arg(logicalHeight) +
+                                 (scaled ? QStringLiteral("\r\n画面は十分な大きさです。ディスプレイの拡大率(現在 %1 %)を小さくしてください。")
+                                               .arg(qRound(g_screen.ratio * 100))
+                                         : QString())});
             // The window of a start that did not come back is gone with it.
             QVERIFY(window == nullptr);
             for (QWidget *top : QApplication::topLevelWidgets())
