@@ -122,6 +122,8 @@ void setMenusAndConditionsEnabled(MainWindow &f, bool enable)
             disableOutputMenuItems(f);
         for (QMenu *m : {f.mnuEdit, f.mnuConfig, f.mnuHelp})
             setMenuEnabled(m, enable);
+        // CSV取込 changes the history a card read is about to stage against.
+        f.mnuCSVImport->setEnabled(enable);
         setConditionControlsEnabled(f, enable);
     });
 }

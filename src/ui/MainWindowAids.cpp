@@ -85,6 +85,10 @@ void addTooltips(MainWindow &w)
     w.btnPrintDesktop->setToolTip(QStringLiteral("卓上プリンタで1件ずつ印刷します (Ctrl+Shift+P)。"));
     w.btnCSVOutput->setToolTip(QStringLiteral("表示している利用履歴をCSVファイルに出力します (Ctrl+E)。"));
     w.btnExit->setToolTip(QStringLiteral("PASSLOG を終了します (Ctrl+Q)。"));
+    // Greyed-out duplicate tools say how they come to be offered.
+    w.mnuRecordCheck->setToolTip(QStringLiteral("カードNO「0000」(全カード)を選んでDB読込をすると使えます。"));
+    w.mnuRecordDelete->setToolTip(QStringLiteral("重複レコード表示で重複が見つかると使えます。"));
+    w.mnuEdit->setToolTipsVisible(true);
 }
 
 QString guideFile()

@@ -214,6 +214,7 @@ public:
             if (!c->isEnabled())
                 return false;
         return w->mnuEdit->isEnabled() && w->mnuConfig->isEnabled() && w->mnuHelp->isEnabled() &&
+               w->mnuCSVImport->isEnabled() &&
                w->ProgressBar->isHidden() && w->TimerPolling->isActive() && w->TimerPolling->interval() == 1000;
     }
 };

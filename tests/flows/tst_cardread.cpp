@@ -26,7 +26,8 @@ private slots:
                        << QString::number(f.w->ProgressBar->isVisible())
                        << QString::number(f.w->TimerPolling->isActive())
                        << QString::number(f.w->txtCardInput->isEnabled() || f.w->optSelectMode[1]->isEnabled())
-                       << QString::number(f.w->mnuEdit->isEnabled() || f.w->mnuConfig->isEnabled());
+                       << QString::number(f.w->mnuEdit->isEnabled() || f.w->mnuConfig->isEnabled() ||
+                                          f.w->mnuCSVImport->isEnabled());
         });
         QVERIFY(f.readCard());
         QCOMPARE(during, (QStringList{"0000000000", "利用履歴", "1", "0", "0", "0"}));
