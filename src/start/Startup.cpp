@@ -65,12 +65,31 @@ QPoint savedWindowPlace()
     return leftOk && topOk ? QPoint(left, top) : kNoPlace;
 }
 
+// True when the window's area at place, with a frame around it (its title
+// bar at least as high as the style's), lies wholly on one screen.
+bool placeFits(const ui::MainWindow &window, const QPoint &place)
+{
+    const QMargins known(window.geometry().left() - window.frameGeometry().left(),
+                         window.geometry().top() - window.frameGeometry().top(),
+                         window.frameGeometry().right() - window.geometry().right(),
+                         window.frameGeometry().bottom() - window.geometry().bottom());
+    const int titleBar = qMax(known.top(), window.style()->pixelMetric(QStyle::PM_TitleBarHeight));
+    const QRect frame = QRect(place, window.size()).marginsAdded(QMargins(known.left(), titleBar, known.right(), known.bottom()));
+    for (const QScreen *screen : QGuiApplication::screens())
+        if (screen->availableGeometry().contains(frame))
+            return true;
+    return false;
+}
+
 void saveWindowPlace(const ui::MainWindow &window)
 {
     // (Not worth a warning at the end when the settings file has gone.)
     if (!window.isVisible() || !QFileInfo::exists(app::settingsFileName()))
         return;
-    const QPoint place = window.frameGeometry().topLeft();
+    // The window's own area, not its frame: a frame's place given back
+    // before the window system has framed the window is taken as the
+    // area's, which moved the window up one title bar at every start.
+    const QPoint place = window.geometry().topLeft();
     if (place == savedWindowPlace())
         return;
     app::saveSetting(kSectionMain, kWindowLeft, QString::number(place.x()));
@@ -178,19 +197,15 @@ ui::MainWindow *showMainWindow()
         window = loadMainWindow();
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->show();
-        // Where the user left it, when it is still wholly on a screen;
-        // otherwise centred on the screen, frame included.
-        QRect frame = window->frameGeometry();
-        bool placed = false;
-        const QPoint saved = savedWindowPlace();
-        if (saved != kNoPlace) {
-            frame.moveTopLeft(saved);
-            for (const QScreen *screen : QGuiApplication::screens())
-                placed = placed || screen->availableGeometry().contains(frame);
-        }
-        if (!placed && window->screen())
+        // Where the user left it, when it is still wholly on a screen with
+        // its title bar; otherwise centred on the screen, frame included.
+        if (const QPoint saved = savedWindowPlace(); saved != kNoPlace && placeFits(*window, saved)) {
+            window->setGeometry(QRect(saved, window->size()));
+        } else if (window->screen()) {
+            QRect frame = window->frameGeometry();
             frame.moveCenter(window->screen()->availableGeometry().center());
-        window->move(frame.topLeft());
+            window->move(frame.topLeft());
+        }
     });
     return window;
 }
