@@ -971,7 +971,7 @@ QString history::serverGrants(const QString &role)
         database = q.value(0).toString();
     QString grants = QStringLiteral("GRANT USAGE ON SCHEMA public TO ") + role + QStringLiteral(";\n");
     if (!database.isEmpty())
-        grants += QStringLiteral("GRANT TEMPORARY ON DATABASE ") + database + QStringLiteral(" TO ") + role +
+        grants += QStringLiteral("GRANT CONNECT, TEMPORARY ON DATABASE ") + database + QStringLiteral(" TO ") + role +
                   QStringLiteral(";\n");
     QString sequence;
     if (q.exec(QStringLiteral("SELECT pg_get_serial_sequence('public.etc_data', 'row_id')")) && q.next())

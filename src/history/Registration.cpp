@@ -618,7 +618,9 @@ qint64 history::copyHistoryToServer(const std::function<void(qint64, qint64)> &p
                          staging + QStringLiteral(" c WHERE c.") + kRowUid + QStringLiteral(" = d.") + kRowUid +
                           // (only where the copied passages lie: the cost is the copy's, not the server's)
                           QStringLiteral(") AND EXISTS (SELECT 1 FROM ") + staging +
-                          QStringLiteral(" c WHERE c.\"カードNO\" = d.\"カードNO\" AND c.DATE_TIME = d.DATE_TIME)"
+                          // (by the passage's date and time: a server row's DATE_TIME may say otherwise)
+                          QStringLiteral(" c WHERE c.\"カードNO\" = d.\"カードNO\" AND c.PASS_DATE = d.PASS_DATE "
+                                         "AND c.PASS_TIME = d.PASS_TIME)"
                                          " GROUP BY 1) INSERT INTO ETC_DATA (") + serverColumns(columns) +
                           QStringLiteral(") SELECT ") + serverColumns(columns, QStringLiteral("f")) +
                           QStringLiteral(" FROM fresh f LEFT JOIN held h ON h.passlog_key = f.passlog_key"

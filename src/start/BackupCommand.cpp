@@ -109,6 +109,12 @@ int runBackupCommand(const QStringList &args)
     }
     QTextStream(stdout) << QStringLiteral("利用履歴を %1 に保存しました。").arg(QDir::toNativeSeparators(target))
                         << Qt::endl;
+    // A PC of the shared history keeps its card reads here, the history
+    // itself on the server: that is backed up there.
+    if (history::serverSetting().shared)
+        err << QStringLiteral("この PC は共有の利用履歴サーバーを使う設定です。保存したのはこの PC の利用履歴ファイルで、"
+                              "サーバーの利用履歴は含まれません。サーバーの利用履歴は pg_dump でバックアップしてください(README)。")
+            << Qt::endl;
     return 0;
 }
 

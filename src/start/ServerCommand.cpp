@@ -48,15 +48,22 @@ int runServerCommand(const QStringList &args)
     if (parser.positionalArguments() != QStringList{QStringLiteral("init")})
         return usageError(QStringLiteral("passlog server: init を指定してください。"));
     const QString roleName = parser.isSet(role) ? parser.value(role) : QStringLiteral("passlog_user");
-    static const QRegularExpression plainName(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
-    if (!plainName.match(roleName).hasMatch())
-        return usageError(QStringLiteral("passlog server: --role には英数字と _ のロール名を指定してください: ") + roleName);
     // PUBLIC is every role that can connect, not one: the printed lines would
     // give all of them the history to read, change and delete.
     if (roleName.compare(QStringLiteral("public"), Qt::CaseInsensitive) == 0)
         return usageError(QStringLiteral("passlog server: --role に ") + roleName +
                           QStringLiteral(" は指定できません。すべてのロールに利用履歴の読み書きと削除を許すことになります。"
                                          "日々使う PC 専用のロール(例: passlog_user)を作って、その名前を指定してください。"));
+    // A plain name of one role, as the server folds it: lower case (a name
+    // typed with capitals is another role there), at most 63 characters,
+    // not a word that names a role by context, no role of the server's own.
+    static const QRegularExpression plainName(QStringLiteral("^[a-z_][a-z0-9_]{0,62}$"));
+    static const QStringList reserved{QStringLiteral("current_user"), QStringLiteral("session_user"),
+                                      QStringLiteral("current_role"), QStringLiteral("user"), QStringLiteral("none")};
+    if (!plainName.match(roleName).hasMatch() || reserved.contains(roleName) || roleName.startsWith(QLatin1String("pg_")))
+        return usageError(QStringLiteral("passlog server: --role には、日々使う PC 専用のロール名を英小文字・数字・_ の63文字以内で"
+                                         "指定してください(current_user、none、pg_ で始まる名前などは使えません): ") +
+                          roleName);
     app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
     QString grants;
     const QString failed = app::expectedFailureOf([&] {

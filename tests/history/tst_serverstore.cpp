@@ -659,7 +659,7 @@ private slots:
         const QString database = qEnvironmentVariable("PASSLOG_PG_NAME");
         serverAdminExec("REVOKE TEMPORARY ON DATABASE " + database + " FROM PUBLIC");
         const auto temporaries = qScopeGuard([&] { serverAdminExec("GRANT TEMPORARY ON DATABASE " + database + " TO PUBLIC"); });
-        QVERIFY2(grants.contains("GRANT TEMPORARY ON DATABASE " + database + " TO passlog_day;"), qPrintable(grants));
+        QVERIFY2(grants.contains("GRANT CONNECT, TEMPORARY ON DATABASE " + database + " TO passlog_day;"), qPrintable(grants));
         serverAdminExec(grants);
         closeDatabases();
         withPasswordLine("passlog_day", "day-pw");

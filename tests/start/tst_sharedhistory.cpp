@@ -231,6 +231,25 @@ private slots:
     // so only the program's own bound ends the wait. The export ends with
     // status 1, names the server and says it stopped answering; no file is
     // left behind.
+    // A server that refuses the connection: every export says so and ends
+    // with status 1 (the totals ended the program with an abort).
+    void exportsToAServerThatIsAwayEndCleanly()
+    {
+        Pc a;
+        QFile ini(a.path(QStringLiteral("passlog.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[DATABASE]\r\nDriver=PSQL\r\nHost=127.0.0.1\r\nPort=1\r\nName=none\r\nUser=none\r\n");
+        ini.close();
+        for (const char *kind : {"csv", "totals", "statement"}) {
+            auto p = a.start({QStringLiteral("export"), QString::fromLatin1(kind), QStringLiteral("--out"), a.path(QStringLiteral("out"))});
+            QVERIFY(p->waitForFinished(60000));
+            const QString output = QString::fromUtf8(p->readAll());
+            QVERIFY2(p->exitStatus() == QProcess::NormalExit && p->exitCode() == 1 &&
+                         output.contains(QStringLiteral("共有の利用履歴サーバー")),
+                     qPrintable(QString::fromLatin1(kind) + ": " + output));
+        }
+    }
+
     void exportFromAHaltedServerEnds()
     {
         constexpr int kRows = 300000;
@@ -300,6 +319,14 @@ private slots:
             QVERIFY2(output.contains(role + QStringLiteral(" は指定できません")) && !output.contains(QStringLiteral("GRANT SELECT")),
                      qPrintable(output));
         }
+        // Nor a name that is no one role of its own, or that the server would
+        // read as another (capitals, over 63 characters).
+        for (const QString &role : {QStringLiteral("CURRENT_USER"), QStringLiteral("session_user"), QStringLiteral("none"),
+                                    QStringLiteral("Keiri"), QStringLiteral("pg_read_all_data"), QString(70, QLatin1Char('a'))}) {
+            auto p = a.start({QStringLiteral("server"), QStringLiteral("init"), QStringLiteral("--role"), role});
+            QVERIFY(p->waitForFinished(60000));
+            QVERIFY2(p->exitCode() == 2 && !p->readAll().contains("GRANT SELECT"), qPrintable(role));
+        }
     }
 
     // A role given exactly the lines "passlog server init" prints, where
@@ -329,7 +356,7 @@ private slots:
         for (const QString &line : printed.split(QLatin1Char('\n')))
             if (line.startsWith(QStringLiteral("GRANT ")))
                 grants << line;
-        QVERIFY2(printed.contains(QStringLiteral("GRANT TEMPORARY ON DATABASE")), qPrintable(printed));
+        QVERIFY2(printed.contains(QStringLiteral("GRANT CONNECT, TEMPORARY ON DATABASE")), qPrintable(printed));
         for (const QString &grant : std::as_const(grants))
             onServer(grant);
 
