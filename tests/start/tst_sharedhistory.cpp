@@ -411,6 +411,18 @@ private slots:
         const QString output = QString::fromUtf8(p->readAll());
         QVERIFY2(p->exitCode() == 0 && output.contains(QStringLiteral("\n0件の利用履歴を取り込みました。")), qPrintable(output));
         QCOMPARE(serverRows(), 30);
+        // Nor copied again from a PC's file that holds the same passages
+        // under identities of its own.
+        Pc b;
+        b.useServer(false);
+        p = b.start({QStringLiteral("import"), QStringLiteral("csv"), few});
+        QVERIFY(p->waitForFinished(60000) && p->exitCode() == 0);
+        b.useServer(true);
+        p = b.start({QStringLiteral("--copy-history-to-server")});
+        QVERIFY(p->waitForFinished(60000));
+        const QString copied = QString::fromUtf8(p->readAll());
+        QVERIFY2(p->exitCode() == 0 && copied.contains(QStringLiteral("0件の利用履歴をサーバーにコピーしました。")), qPrintable(copied));
+        QCOMPARE(serverRows(), 30);
     }
 
     void rowTheServerCannotTakeIsNamed()
