@@ -81,6 +81,16 @@ QHash<Key, qint32> heldKeys(const std::vector<Mark> &marks, qint64 rows, const r
                                          "WHERE ETC_DATA.カードNO = passlog_spots.card "
                                          "AND ETC_DATA.DATE_TIME = passlog_spots.dt"),
                           add, asked, at);
+    // Rows another tool stored on the server without a DATE_TIME at all
+    // (the history file has its column mended at the open): found by their
+    // passage's date and time, each at its one spot.
+    if (!stopped && history::usesServer()) {
+        next = 0;
+        stopped = !reports::csvLinesOf(QStringLiteral("SELECT ETC_DATA.* FROM passlog_spots CROSS JOIN ETC_DATA "
+                                             "WHERE ETC_DATA.カードNO = passlog_spots.card AND ETC_DATA.DATE_TIME IS NULL "
+                                             "AND passlog_spots.dt = ETC_DATA.PASS_DATE || '-' || ETC_DATA.PASS_TIME"),
+                              add, asked, at);
+    }
     return keys;
 }
 

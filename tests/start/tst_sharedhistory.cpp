@@ -404,6 +404,7 @@ private slots:
         QVERIFY(p->waitForFinished(60000) && p->exitCode() == 0);
         onServer(QStringLiteral("UPDATE ETC_DATA SET DATE_TIME = PASS_DATE || ' ' || PASS_TIME WHERE PASS_TIME IN "
                                 "('00:00:01', '00:00:02')"));
+        onServer(QStringLiteral("UPDATE ETC_DATA SET DATE_TIME = NULL WHERE PASS_TIME = '00:00:03'"));
         const QString few = files.filePath(QStringLiteral("held-few.csv"));
         QVERIFY(writeFile(few, csvLines(5)));
         p = a.start({QStringLiteral("import"), QStringLiteral("csv"), few});
