@@ -481,8 +481,11 @@ int main(int argc, char *argv[])
         Pair deletion;
         for (int k = 0; k < repeat; ++k) {
             psql({"TRUNCATE ETC_DATA, ETC_DELETED", "\\copy ETC_DATA (" + kColumns28 + ",ROW_UID) FROM " + psqlFile(copyRows)});
+            seams::setProgramFile(prog + "/passlog"); // its settings: passlog.ini, naming the server
             app::state().programFolder = prog + '/';
             history::openDatabase(kDatFile);
+            if (!history::usesServer())
+                fail("the deletion's program folder does not name the server");
             history::resetViewCondition();
             app::state().view.ViewMode = 2;
             app::state().view.CardNo = "0000";
