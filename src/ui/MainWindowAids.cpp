@@ -13,6 +13,7 @@
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QMenu>
+#include <QShortcut>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -47,6 +48,16 @@ void addCommandMenu(MainWindow &w)
                 b->click();
         });
     }
+    // F6: to the card number, typed (the box is six Shift+Tabs from DB登録).
+    auto *toCardNumber = new QShortcut(QKeySequence(Qt::Key_F6), &w);
+    toCardNumber->setObjectName(QStringLiteral("shortcutCardNumber"));
+    QObject::connect(toCardNumber, &QShortcut::activated, &w, [&w] {
+        if (!w.txtCardInput->isEnabled())
+            return;
+        w.optCardNo[0]->setChecked(true);
+        w.txtCardInput->setFocus(Qt::ShortcutFocusReason);
+        w.txtCardInput->selectAll();
+    });
     // The file menu's commands show their shortcuts too.
     w.mnuCSVOutput->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     w.mnuCSVImport->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
@@ -65,7 +76,7 @@ void addCommandMenu(MainWindow &w)
 void addTooltips(MainWindow &w)
 {
     w.optCardNo[0]->setToolTip(QStringLiteral("カードNOを右の欄に4桁の数字で入力します(DB登録はこのカードNOで行います)。"));
-    w.txtCardInput->setToolTip(QStringLiteral("カードNO(4桁の数字)。12 と入力すると 0012 になります。"));
+    w.txtCardInput->setToolTip(QStringLiteral("カードNO(4桁の数字)。12 と入力すると 0012 になります (F6)。"));
     w.optCardNo[1]->setToolTip(QStringLiteral("登録済みのカードNOを右の一覧から選びます。"));
     w.cboCardSelect->setToolTip(QStringLiteral("登録済みのカードNO。「0000」は全カードです(読込・印刷・CSV出力の対象が全カードになります)。"));
     w.optSelectMode[0]->setToolTip(QStringLiteral("期間を限らず、すべての利用履歴を対象にします。"));

@@ -165,6 +165,7 @@ MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const 
     grdTotals->verticalHeader()->setVisible(false);
     grdTotals->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdTotals->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grdTotals->setTabKeyNavigation(false); // Tab leaves the table for the buttons
     for (int r = 0; r < m_lines.size(); ++r) {
         const reports::MonthlyLine &line = m_lines[r];
         for (int c = 0; c < line.fields.size(); ++c) {
@@ -247,7 +248,7 @@ MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const 
     cmdPrint->setObjectName(QStringLiteral("cmdPrint"));
     cmdCSVOutput = new QPushButton(QStringLiteral("CSV出力(&C)"), this);
     cmdCSVOutput->setObjectName(QStringLiteral("cmdCSVOutput"));
-    cmdClose = new QPushButton(QStringLiteral("閉じる"), this);
+    cmdClose = new QPushButton(QStringLiteral("閉じる(&X)"), this);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
     const bool any = !months.isEmpty();
     cmdPrint->setEnabled(any);

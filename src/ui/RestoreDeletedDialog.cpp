@@ -49,9 +49,11 @@ RestoreDeletedDialog::RestoreDeletedDialog(MainWindow &window) : QDialog(&window
     grdDeletions->setSelectionBehavior(QAbstractItemView::SelectRows);
     grdDeletions->setSelectionMode(QAbstractItemView::SingleSelection);
     grdDeletions->horizontalHeader()->setStretchLastSection(true);
-    cmdRestore = new QPushButton(QStringLiteral("元に戻す"), this);
+    // Tab leaves the list for the buttons (arrows move within it).
+    grdDeletions->setTabKeyNavigation(false);
+    cmdRestore = new QPushButton(QStringLiteral("元に戻す(&R)"), this);
     cmdRestore->setObjectName(QStringLiteral("cmdRestore"));
-    cmdClose = new QPushButton(QStringLiteral("閉じる"), this);
+    cmdClose = new QPushButton(QStringLiteral("閉じる(&C)"), this);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
     cmdRestore->setAutoDefault(false);
     cmdClose->setAutoDefault(false);

@@ -207,6 +207,12 @@ private slots:
         f.w->activateWindow(); // as the window system does once the box is gone
         QVERIFY(QTest::qWaitForWindowActive(f.w));
         QTRY_COMPARE(QApplication::focusWidget(), f.w->txtCardInput);
+        // F6 goes to the typed card number from anywhere.
+        f.selectListEntry(QStringLiteral("0000"));
+        f.w->btnDBRead->setFocus();
+        QTest::keyClick(f.w, Qt::Key_F6);
+        QTRY_COMPARE(QApplication::focusWidget(), f.w->txtCardInput);
+        QVERIFY(f.w->optCardNo[0]->isChecked());
     }
 
     void registrationThatRegistersNothingKeepsTheCardRead()
@@ -399,6 +405,11 @@ private slots:
                     fields << d.grdDeletions->item(r, c)->text();
                 listed << fields.join('|');
             }
+            // Tab leaves the list for the buttons, which have mnemonics.
+            d.grdDeletions->setFocus();
+            QTest::keyClick(d.grdDeletions, Qt::Key_Tab);
+            QVERIFY(!d.grdDeletions->hasFocus());
+            QVERIFY(d.cmdRestore->text().contains(QStringLiteral("(&R)")) && d.cmdClose->text().contains(QStringLiteral("(&C)")));
             d.grdDeletions->selectRow(1); // the first deletion, of card 0012
             f.harness.queueAnswer(seams::MsgAnswer::No);
             QTest::mouseClick(d.cmdRestore, Qt::LeftButton);
