@@ -123,7 +123,8 @@ void setMenusAndConditionsEnabled(MainWindow &f, bool enable)
         for (QMenu *m : {f.mnuEdit, f.mnuConfig, f.mnuHelp})
             setMenuEnabled(m, enable);
         // CSV取込 changes the history a card read is about to stage against.
-        f.mnuCSVImport->setEnabled(enable);
+        for (QAction *a : {f.mnuCSVImport, f.mnuBackup, f.mnuRestoreBackup})
+            a->setEnabled(enable);
         setConditionControlsEnabled(f, enable);
     });
 }

@@ -1,4 +1,5 @@
 #include "ui/MainWindow.h"
+#include "ui/BackupOperations.h"
 #include "ui/MainWindowAids.h"
 #include "ui/MonthlyTotalsWindow.h"
 #include "ui/RestoreDeletedDialog.h"
@@ -238,6 +239,8 @@ void MainWindow::buildMenus()
     mnuCSVImport = item(mnuFile, "mnuCSVImport", QStringLiteral("CSV取込(&I)"));
     mnuMonthlyTotals = item(mnuFile, "mnuMonthlyTotals", QStringLiteral("月別集計(&M)"));
     mnuMonthlyTotals->setEnabled(false); // a database read shows what it adds up
+    mnuBackup = item(mnuFile, "mnuBackup", QStringLiteral("バックアップ(&B)…"));
+    mnuRestoreBackup = item(mnuFile, "mnuRestoreBackup", QStringLiteral("バックアップから戻す(&R)…"));
     mnuBarF1 = separator(mnuFile, "mnuBarF1");
     mnuPrintDefault = item(mnuFile, "mnuPrintDefault", QStringLiteral("標準印刷(&P)"));
     mnuPrintDesktop = item(mnuFile, "mnuPrintDesktop", QStringLiteral("卓上プリンタ印刷(&D)"));
@@ -270,6 +273,8 @@ void MainWindow::wireEvents()
     connect(mnuCSVOutput, &QAction::triggered, this, [this] { exportCsv(*this); });
     connect(mnuMonthlyTotals, &QAction::triggered, this, [this] { showMonthlyTotals(*this); });
     connect(mnuCSVImport, &QAction::triggered, this, [this] { importCsvFiles(*this); });
+    connect(mnuBackup, &QAction::triggered, this, [this] { backUpHistory(*this); });
+    connect(mnuRestoreBackup, &QAction::triggered, this, [this] { restoreHistoryFromBackup(*this); });
     connect(mnuRecordCheck, &QAction::triggered, this, [this] { showDuplicates(*this); });
     connect(mnuRecordDelete, &QAction::triggered, this, [this] { deleteDuplicates(*this); });
     connect(mnuRestoreDeleted, &QAction::triggered, this, [this] { showRestoreDeleted(*this); });

@@ -98,6 +98,8 @@ public:
     QAction *mnuCSVOutput = nullptr;
     QAction *mnuMonthlyTotals = nullptr;
     QAction *mnuCSVImport = nullptr;
+    QAction *mnuBackup = nullptr;
+    QAction *mnuRestoreBackup = nullptr;
     QAction *mnuBarF1 = nullptr;
     QAction *mnuPrintDefault = nullptr;
     QAction *mnuPrintDesktop = nullptr;

@@ -5,6 +5,7 @@
 #include "app/ProgramState.h"
 #include "FlowFixture.h"
 #include "ui/RestoreDeletedDialog.h"
+#include "ui/BackupOperations.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -213,6 +214,45 @@ private slots:
         QTest::keyClick(f.w, Qt::Key_F6);
         QTRY_COMPARE(QApplication::focusWidget(), f.w->txtCardInput);
         QVERIFY(f.w->optCardNo[0]->isChecked());
+    }
+
+    // ファイル → バックアップ… and バックアップから戻す…: a copy made from the
+    // window, not over a file that is no copy; put back while the window
+    // runs (it lets go of the history for that), the former kept.
+    void backupAndRestoreFromTheWindow()
+    {
+        Flow f;
+        FLOW_START(f);
+        QVERIFY(f.readCard());
+        QVERIFY(f.registerAs(QStringLiteral("12")));
+        const QString copy = QDir(f.harness.programFolder()).filePath(QStringLiteral("経理/b.sqlite"));
+        QVERIFY(QDir().mkpath(QFileInfo(copy).absolutePath()));
+        f.harness.clearMessages();
+        f.harness.queueSaveFile(copy);
+        f.w->mnuBackup->trigger();
+        QCOMPARE(f.harness.messageTexts(), QStringList{QStringLiteral("利用履歴を %1 に保存しました。").arg(QDir::toNativeSeparators(copy))});
+        const QString settings = f.harness.settingsFile();
+        f.harness.clearMessages();
+        f.harness.queueSaveFile(settings);
+        f.w->mnuBackup->trigger();
+        QVERIFY2(f.harness.messageTexts().value(0).contains(QStringLiteral("バックアップではないため")),
+                 qPrintable(f.harness.messageTexts().join('|')));
+
+        QVERIFY(f.readCard());
+        QVERIFY(f.registerAs(QStringLiteral("34")));
+        QCOMPARE(Flow::historyRows(), 28);
+        setOpenBackupFileHandler([&](const QString &) { return copy; });
+        const auto reset = qScopeGuard([] { setOpenBackupFileHandler({}); });
+        f.harness.clearMessages();
+        f.harness.queueAnswer(seams::MsgAnswer::Yes);
+        f.w->mnuRestoreBackup->trigger();
+        const QStringList texts = f.harness.messageTexts();
+        QVERIFY2(texts.size() == 2 && texts[1].contains(QStringLiteral("を利用履歴に戻しました。")) &&
+                     texts[1].contains(QStringLiteral("ETC_DAT-before-restore-")),
+                 qPrintable(texts.join('|')));
+        QCOMPARE(Flow::historyRows(), 14);
+        QCOMPARE(f.cardList(), (QStringList{"0000", "0012"}));
+        QVERIFY(f.idle());
     }
 
     void registrationThatRegistersNothingKeepsTheCardRead()
