@@ -85,7 +85,8 @@ DesktopPrintDialog::DesktopPrintDialog(MainWindow &window) : QDialog(&window), m
     connect(cmdExit, &QPushButton::clicked, this, [this] {
         guarded("frmPrintDesktop_cmdExit_Click", [this] { close(); });
     });
-    connect(chkPrint, &QCheckBox::clicked, this, [this] { printedMarksToggled(); });
+    // Every change refilters: a click, the keyboard, an accessibility tool.
+    connect(chkPrint, &QCheckBox::toggled, this, [this] { printedMarksToggled(); });
     connect(ListView, &QTreeWidget::itemChanged, this,
             [this](QTreeWidgetItem *item, int column) {
                 if (column == 0)
@@ -191,8 +192,10 @@ void DesktopPrintDialog::printChosenRows()
         for (int i = 0; i < ListView->topLevelItemCount(); ++i)
             if (QTreeWidgetItem *item = ListView->topLevelItem(i); item->isSelected())
                 selected << rowOf(item);
-        if (selected.isEmpty())
+        if (selected.isEmpty()) {
+            refill(); // nothing chosen: the list as it is now
             return;
+        }
         const int printed = deskprint::printRows(deskprint::viewTable(), selected);
         refill();
         app::showInfo(app::groupedNumber(printed) + QStringLiteral("件印刷しました。"));
