@@ -180,7 +180,7 @@ QString askPdfFile(MainWindow &window, const QString &suggested, const char *las
 // when cancelled or when it could not be written (the user has been warned).
 QString printToPdfFile(MainWindow &window, const QString &card)
 {
-    const QString path = askPdfFile(window, suggestedFileName(kStatementTitle, QStringLiteral(".pdf")));
+    const QString path = askPdfFile(window, suggestedFileName(kStatementTitle, QStringLiteral(".pdf"), card));
     if (path.isEmpty())
         return {};
     // Written beside the target and moved into place only when complete: a
@@ -220,11 +220,10 @@ QString savedToLine(const QString &path)
     return kCrLf + QDir::toNativeSeparators(path) + QStringLiteral(" に保存しました。");
 }
 
-QString suggestedFileName(const QString &what, const QString &extension)
+QString suggestedFileName(const QString &what, const QString &extension, const QString &held)
 {
-    const QString card = app::state().view.CardNo.isEmpty() || app::state().view.CardNo == kNoCardNo
-                             ? QStringLiteral("全カード")
-                             : app::state().view.CardNo;
+    const QString viewed = held.isEmpty() ? app::state().view.CardNo : held;
+    const QString card = viewed.isEmpty() || viewed == kNoCardNo ? QStringLiteral("全カード") : viewed;
     const auto day = [](const QString &dateTime) { return dateTime.left(10).remove(QLatin1Char('/')); };
     const QString period = app::state().view.SelectMode == 1
                                ? day(app::state().view.StartDateTime) + QLatin1Char('-') + day(app::state().view.EndDateTime)
@@ -360,7 +359,7 @@ void exportCsv(MainWindow &f)
         for (;;) {
             path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
                                           lastFile(f, kLastCsvFile).isEmpty()
-                                              ? app::withTrailingSeparator(app::state().csvFolder) + suggestedFileName(QStringLiteral("利用履歴"), QStringLiteral(".csv"))
+                                              ? app::withTrailingSeparator(app::state().csvFolder) + suggestedFileName(QStringLiteral("利用履歴"), QStringLiteral(".csv"), card)
                                               : lastFile(f, kLastCsvFile),
                                           QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
             if (path.isEmpty())

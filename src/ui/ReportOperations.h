@@ -56,6 +56,8 @@ void rememberFolderOf(const QString &key, const QString &file);
 QString savedToLine(const QString &path);
 // A file name that says what, of which card and period the view shows:
 // "利用履歴_1234_20240501-20240531.csv", "…_全カード_全期間.pdf".
-QString suggestedFileName(const QString &what, const QString &extension);
+// card: the card number the file holds when the caller knows it (a card
+// read written under the number typed for it); else the view's.
+QString suggestedFileName(const QString &what, const QString &extension, const QString &card = QString());
 
 } // namespace ui

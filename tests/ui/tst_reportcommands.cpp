@@ -287,6 +287,15 @@ private slots:
         const QString remembered = app::withTrailingSeparator(QDir::toNativeSeparators(folder("out.csv")));
         QCOMPARE(app::state().csvFolder, remembered);
         QCOMPARE(iniValue("CSVPath"), remembered);
+
+        // A card read written under the number typed for it: the name says that card.
+        insertRecord("ETC_TEMP", tomeiRecord());
+        showView(1);
+        typeCard("1234");
+        w->setProperty("CommonDialog.FileName", QVariant()); // a first export of the run
+        chosen << "";
+        exportCsv(*w);
+        QCOMPARE(dialogs.last().initialPath.section('/', -1), QStringLiteral("利用履歴_1234_全期間.csv"));
     }
 
     void csvOverwriteQuestion()
