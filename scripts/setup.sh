@@ -6,7 +6,8 @@
 #   setup.sh        all of it: also what the tests, the benchmarks and the
 #                   package check need (CUPS with cups-pdf, poppler, sqlite3,
 #                   the PostgreSQL server and Qt's driver for it, dpkg-dev,
-#                   lintian, desktop-file-utils)
+#                   lintian, desktop-file-utils, LibreOffice Calc for the
+#                   spreadsheet round trip of CSV取込, the ja_JP.UTF-8 locale)
 #
 # Idempotent: packages already present are not asked for again.
 set -euo pipefail
@@ -21,6 +22,7 @@ if [ "${1:-all}" != run ]; then
     cups printer-driver-cups-pdf poppler-utils sqlite3
     dpkg-dev file lintian desktop-file-utils
     postgresql libqt6sql6-psql
+    libreoffice-calc-nogui locales
   )
 fi
 missing=()
@@ -32,4 +34,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+fi
+# The tests run the program and LibreOffice Calc under a Japanese locale too.
+if [ "${1:-all}" != run ] && ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
+  sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  if [ -f /etc/locale.gen ]; then
+    $sudo sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+    $sudo locale-gen >/dev/null || true
+  fi
 fi

@@ -53,7 +53,7 @@ struct reports::CsvImport::Private {
             readDigests << reader.digest();
             before += QFileInfo(path).size();
             if (counts)
-                counts->files << reports::CsvImportSummary::File{path, reader.records(), reader.utf8()};
+                counts->files << reports::CsvImportSummary::File{path, reader.records(), reader.utf8(), reader.skippedHeader()};
         }
         return true;
     }
@@ -185,7 +185,8 @@ QString reports::csvImportSummaryText(const reports::CsvImportSummary &s, bool l
     bool anyUtf8 = false;
     for (const reports::CsvImportSummary::File &f : s.files) {
         text += QStringLiteral("  ") + QDir::toNativeSeparators(f.path) + QStringLiteral(" (") + n(f.lines) +
-                QStringLiteral("件") + (f.utf8 ? QStringLiteral(", UTF-8") : QString()) + QStringLiteral(")\n");
+                QStringLiteral("件") + (f.utf8 ? QStringLiteral(", UTF-8") : QString()) +
+                (f.skippedHeader ? QStringLiteral(", 1行目の見出しは読み飛ばしました") : QString()) + QStringLiteral(")\n");
         anyUtf8 = anyUtf8 || f.utf8;
     }
     if (anyUtf8)

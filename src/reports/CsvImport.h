@@ -28,6 +28,7 @@ struct CsvImportSummary {
         QString path;
         qint64 lines = 0; // records (a record may span lines when a text holds a line break)
         bool utf8 = false;
+        bool skippedHeader = false; // a header line a spreadsheet added
     };
     struct Card {
         qint64 lines = 0;

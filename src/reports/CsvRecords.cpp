@@ -1,5 +1,7 @@
 #include "reports/CsvRecords.h"
 
+#include <QRegularExpression>
+
 #include "app/Cp932.h"
 #include "app/Failure.h"
 #include "history/Registration.h"
@@ -70,10 +72,84 @@ bool toInteger(QStringView s, qint64 &value)
     return true;
 }
 
+// A field saved again by a spreadsheet from the program's own CSV, put back
+// into the export's form: a text without its quotes is a text again (an
+// empty one the empty text), a card number or interchange code that lost
+// its leading zeros gets them back, a date or time without its zero padding
+// (or with AM/PM) is padded. Empty when it is fine, else the real problem.
+QString restoreSpreadsheetField(Record &r, int i, bool ownCard)
+{
+    Field &x = r.f[i];
+    const bool number = i == fCarCode || i == fMoney || i == fJidIn || i == fJidOut;
+    if (number || x.kind == Kind::Null)
+        return {};
+    const auto put = [&](const QString &value) {
+        r.restored[i] = value;
+        x.raw = r.restored[i];
+        x.doubled = false;
+        x.kind = Kind::Quoted;
+    };
+    const QString raw = x.raw.toString();
+    static const QRegularExpression allDigits(QStringLiteral("^[0-9]+$"));
+    if (i == fCard && ownCard) {
+        if (x.kind == Kind::Bare && raw.size() < 4 && allDigits.match(raw).hasMatch())
+            put(QStringLiteral("%1").arg(raw, 4, QLatin1Char('0')));
+        else if (x.kind == Kind::Bare && !raw.isEmpty())
+            put(raw);
+        return {};
+    }
+    if (i == fDate) {
+        static const QRegularExpression date(QStringLiteral("^([0-9]{4})[/-]([0-9]{1,2})[/-]([0-9]{1,2})$"));
+        static const QRegularExpression noYear(QStringLiteral("^[0-9]{1,2}月[0-9]{1,2}日$"));
+        if (const auto m = date.match(raw); m.hasMatch() && (x.kind == Kind::Bare || raw.size() != 10))
+            put(QStringLiteral("%1/%2/%3").arg(m.captured(1)).arg(m.captured(2).toInt(), 2, 10, QLatin1Char('0'))
+                    .arg(m.captured(3).toInt(), 2, 10, QLatin1Char('0')));
+        else if (noYear.match(raw).hasMatch())
+            return fieldName(i) + QStringLiteral("「") + raw +
+                   QStringLiteral("」に年がありません。表計算ソフトで保存したときに年が失われています。表計算ソフトで"
+                                  "この列(2列目)のセルの書式を yyyy/mm/dd にしてから、CSVで保存し直してください。");
+        return {};
+    }
+    if (i == fTime) {
+        static const QRegularExpression time(
+            QStringLiteral("^([0-9]{1,2}):([0-9]{1,2}):([0-9]{1,2})(?: ?([AaPp])[Mm])?$"));
+        if (const auto m = time.match(raw); m.hasMatch() && (x.kind == Kind::Bare || raw.size() != 8)) {
+            int h = m.captured(1).toInt();
+            const QString half = m.captured(4).toUpper();
+            if (!half.isEmpty() && (h < 1 || h > 12))
+                return fieldName(i) + QStringLiteral("「") + raw + QStringLiteral("」は時刻(HH:MM:SS)ではありません。");
+            if (half == QLatin1String("A") && h == 12)
+                h = 0;
+            else if (half == QLatin1String("P") && h != 12)
+                h += 12;
+            put(QStringLiteral("%1:%2:%3").arg(h, 2, 10, QLatin1Char('0')).arg(m.captured(2).toInt(), 2, 10, QLatin1Char('0'))
+                    .arg(m.captured(3).toInt(), 2, 10, QLatin1Char('0')));
+        }
+        return {};
+    }
+    if (x.kind != Kind::Bare)
+        return {};
+    if ((i == fItcIn || i == fItcOut) && raw.size() < 5 && allDigits.match(raw).hasMatch())
+        put(QStringLiteral("%1").arg(raw, 5, QLatin1Char('0')));
+    else
+        put(raw);
+    return {};
+}
+
+// A first line a spreadsheet added: names where the date and the time are.
+bool isHeaderLine(const Record &r)
+{
+    const auto startsWithDigit = [](QStringView s) { return !s.isEmpty() && s[0] >= u'0' && s[0] <= u'9'; };
+    return !startsWithDigit(r.f[fDate].raw) && !startsWithDigit(r.f[fTime].raw) && r.f[fDate].kind != Kind::Null;
+}
+
 // What is wrong with a record of 17 fields (empty when nothing is); numbers
 // are converted on the way.
 QString fault(Record &r, bool ownCard)
 {
+    for (int i = 0; i < kFields; ++i)
+        if (const QString wrong = restoreSpreadsheetField(r, i, ownCard); !wrong.isEmpty())
+            return wrong;
     for (int i = 0; i < kFields; ++i) {
         Field &x = r.f[i];
         const bool number = i == fCarCode || i == fMoney || i == fJidIn || i == fJidOut;
@@ -356,6 +432,12 @@ qsizetype FileReader::parse(QStringView text, qint64 &line, bool final, const st
         }
         if (count != kFields)
             badLine(m_path, r.line, QStringLiteral("項目の数が %1 です(%2 項目のはずです)。").arg(count).arg(kFields));
+        if (m_records == 0 && !m_skippedHeader && r.line == 1 && isHeaderLine(r)) {
+            m_skippedHeader = true; // said in the summary
+            line = l;
+            pos = p;
+            continue;
+        }
         const QString wrong = fault(r, m_ownCard);
         if (!wrong.isEmpty())
             badLine(m_path, r.line, wrong);

@@ -30,6 +30,9 @@ struct Field {
 struct Record {
     std::array<Field, kFields> f;
     qint64 line = 0;
+    // Values put back into the export's form (a field saved again by a
+    // spreadsheet): a field's raw text points here then.
+    std::array<QString, kFields> restored;
 
     bool isNull(int i) const { return f[i].kind == Kind::Null; }
     QString text(int i) const
@@ -65,6 +68,8 @@ public:
 
     bool utf8() const { return m_encoding == Encoding::Utf8; }
     qint64 records() const { return m_records; }
+    // A header line a spreadsheet added before the records: skipped.
+    bool skippedHeader() const { return m_skippedHeader; }
     // The bytes read, as one number: a file that changed between two readings
     // differs here.
     quint64 digest() const { return m_digest; }
@@ -86,6 +91,7 @@ private:
     QString m_path;
     bool m_ownCard;
     Encoding m_encoding = Encoding::Unknown;
+    bool m_skippedHeader = false;
     qint64 m_records = 0;
     quint64 m_digest = 0x9e3779b97f4a7c15ULL;
 };
