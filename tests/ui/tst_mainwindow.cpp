@@ -121,7 +121,8 @@ void TestMainWindow::menusAndFixedClientSize()
         return out;
     };
     QCOMPARE(names(w.mnuFile), (QStringList{"mnuCSVOutput=CSV出力(&C)", "mnuCSVImport=CSV取込(&I)",
-                                            "mnuMonthlyTotals=月別集計(&M)", "mnuBarF1=", "mnuPrintDefault=標準印刷(&P)",
+                                            "mnuMonthlyTotals=月別集計(&M)", "mnuBackup=バックアップ(&B)…",
+                                            "mnuRestoreBackup=バックアップから戻す(&R)…", "mnuBarF1=", "mnuPrintDefault=標準印刷(&P)",
                                             "mnuPrintDesktop=卓上プリンタ印刷(&D)", "mnuBarF2=", "mnuExit=終了(&X)"}));
     QCOMPARE(names(w.mnuEdit), (QStringList{"mnuRecordCheck=重複レコード表示(&R)", "mnuRecordDelete=重複レコード削除(&D)",
                                             "mnuRestoreDeleted=削除した利用履歴を元に戻す"}));
