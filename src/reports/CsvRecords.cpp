@@ -108,6 +108,8 @@ QString restoreSpreadsheetField(Record &r, int i, bool ownCard)
             return fieldName(i) + QStringLiteral("「") + raw +
                    QStringLiteral("」に年がありません。表計算ソフトで保存したときに年が失われています。表計算ソフトで"
                                   "この列(2列目)のセルの書式を yyyy/mm/dd にしてから、CSVで保存し直してください。");
+        else if (x.kind == Kind::Bare && !raw.isEmpty())
+            put(raw); // checked as a date below, and named with its value
         return {};
     }
     if (i == fTime) {
@@ -124,29 +126,50 @@ QString restoreSpreadsheetField(Record &r, int i, bool ownCard)
                 h += 12;
             put(QStringLiteral("%1:%2:%3").arg(h, 2, 10, QLatin1Char('0')).arg(m.captured(2).toInt(), 2, 10, QLatin1Char('0'))
                     .arg(m.captured(3).toInt(), 2, 10, QLatin1Char('0')));
+        } else if (x.kind == Kind::Bare && !raw.isEmpty()) {
+            put(raw); // checked as a time below, and named with its value
         }
         return {};
     }
     if (x.kind != Kind::Bare)
         return {};
-    if ((i == fItcIn || i == fItcOut) && raw.size() < 5 && allDigits.match(raw).hasMatch())
-        put(QStringLiteral("%1").arg(raw, 5, QLatin1Char('0')));
-    else
-        put(raw);
+    if (i == fItcIn || i == fItcOut) {
+        // An interchange code is five hexadecimal digits; a spreadsheet
+        // that read one as a number (1E5 as 100000 or 1.00E+05) lost it.
+        static const QRegularExpression code(QStringLiteral("^[0-9A-Fa-f]{5}$"));
+        if (raw.size() < 5 && allDigits.match(raw).hasMatch())
+            put(QStringLiteral("%1").arg(raw, 5, QLatin1Char('0')));
+        else if (raw.isEmpty() || code.match(raw).hasMatch())
+            put(raw);
+        else
+            return fieldName(i) + QStringLiteral("「") + raw +
+                   QStringLiteral("」は5桁のIC番号ではありません。表計算ソフトが数値に変えた可能性があります。表計算ソフトで"
+                                  "この列のセルの書式を文字列にしてから、CSVで保存し直してください。");
+        return {};
+    }
+    put(raw);
     return {};
 }
 
 // A first line a spreadsheet added: names where the date and the time are.
+// (A first line whose card number is a number is a record, however broken.)
 bool isHeaderLine(const Record &r)
 {
     const auto startsWithDigit = [](QStringView s) { return !s.isEmpty() && s[0] >= u'0' && s[0] <= u'9'; };
-    return !startsWithDigit(r.f[fDate].raw) && !startsWithDigit(r.f[fTime].raw) && r.f[fDate].kind != Kind::Null;
+    return !startsWithDigit(r.f[fCard].raw) && !startsWithDigit(r.f[fDate].raw) && !startsWithDigit(r.f[fTime].raw) &&
+           !r.f[fDate].raw.isEmpty() && r.f[fDate].kind != Kind::Null;
 }
 
 // What is wrong with a record of 17 fields (empty when nothing is); numbers
 // are converted on the way.
 QString fault(Record &r, bool ownCard)
 {
+    // A card number without its quotes: a spreadsheet saved the line, and a
+    // "#NULL#" it put in quotes (its "quote all text cells") is still Null.
+    if (r.f[fCard].kind == Kind::Bare)
+        for (Field &x : r.f)
+            if (x.kind == Kind::Quoted && x.raw == u"#NULL#")
+                x.kind = Kind::Null;
     for (int i = 0; i < kFields; ++i)
         if (const QString wrong = restoreSpreadsheetField(r, i, ownCard); !wrong.isEmpty())
             return wrong;

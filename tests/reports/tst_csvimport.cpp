@@ -262,6 +262,10 @@ private slots:
                                          << "4項目目(車種コード)の値 40000 は大きすぎます";
         QTest::newRow("open quote") << cp932::encode(QString(good).replace("\"厚木\"", "\"厚木")) << "17項目目(出口IC名)の引用符";
         // A date whose year a spreadsheet dropped: named, with how to save it.
+        QTest::newRow("code a spreadsheet made a number") << cp932::encode(QString(good).replace("\"01005\"", "1.00E+05"))
+                                                          << "11項目目(出口IC)「1.00E+05」は5桁のIC番号ではありません";
+        QTest::newRow("time without seconds") << cp932::encode(QString(good).replace("\"18:42:10\"", "18:42"))
+                                              << "3項目目(通過時間)「18:42」は時刻";
         QTest::newRow("date without its year") << cp932::encode(QString(good).replace("\"2024/05/20\"", "5月20日"))
                                                << "2項目目(ご利用日)「5月20日」に年がありません";
         QTest::newRow("not code page 932") << QByteArray(tomeiLine()).replace("\"1234\"", "\"12\x85\xFF\"")
@@ -343,6 +347,16 @@ private slots:
         QCOMPARE(added, qint64(0));
         QCOMPARE(summary.present, qint64(3));
         QVERIFY(reports::csvImportSummaryText(summary).contains(QStringLiteral("1行目の見出しは読み飛ばしました")));
+        // Saved with Calc's "quote all text cells": a quoted #NULL# is Null
+        // still. A broken first line whose card is a number is no header.
+        QVERIFY(bytes.contains(",#NULL#,") || !bytes.contains("#NULL#"));
+        QByteArray quoted = bytes;
+        quoted.replace(",#NULL#,", ",\"#NULL#\",");
+        writeFile(saved, quoted);
+        QCOMPARE(importFiles({saved}, QString(), &added), QString());
+        QCOMPARE(added, qint64(0));
+        writeFile(saved, cp932::encode(QStringLiteral("12,,,1,5250,円,普通車,69,1001,104,0100B,a,b,c,d,e,f\r\n")) + tomeiLine());
+        QVERIFY2(importFiles({saved}).contains(QStringLiteral("1行目")), "the first line is read as a record");
 
         const QString japanese = calc(QStringLiteral("ja_JP.UTF-8"));
         const QString refused = importFiles({japanese});
