@@ -20,6 +20,7 @@
 #include <optional>
 #include <sqlite3.h>
 #include <thread>
+#include <unistd.h>
 
 namespace history {
 
@@ -34,41 +35,58 @@ QString sqliteMessage(sqlite3 *db, int rc)
     return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
 }
 
-// The connection of a running copy, so that it can be stopped.
-std::mutex g_copyMutex;
-sqlite3 *g_copying = nullptr;
+const QString kStopped = QStringLiteral("中止しました。");
 
-// VACUUM INTO target from a read-only connection to path.
-QString vacuumInto(const QString &path, const QString &target)
+// Copies the file at path into target, a new file, through SQLite's online
+// backup: page by page from one read transaction, so that the copy is one
+// consistent state while others go on writing, and going(done, total) is
+// told the pages after each step (false stops the copy). The copy is a file
+// of its own, in rollback-journal mode.
+QString backupInto(const QString &path, const QString &target, const CopyProgress &going)
 {
-    sqlite3 *db = nullptr;
-    int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-    QString why;
-    if (rc == SQLITE_OK) {
-        sqlite3_busy_timeout(db, 5000);
-        {
-            const std::lock_guard lock(g_copyMutex);
-            g_copying = db;
-        }
-        sqlite3_stmt *q = nullptr;
-        rc = sqlite3_prepare_v2(db, "VACUUM INTO ?", -1, &q, nullptr);
-        if (rc == SQLITE_OK) {
-            const QByteArray name = target.toUtf8();
-            sqlite3_bind_text(q, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
-            rc = sqlite3_step(q);
-            if (rc == SQLITE_DONE)
-                rc = SQLITE_OK;
-        }
-        if (rc != SQLITE_OK)
-            why = sqliteMessage(db, rc);
-        sqlite3_finalize(q);
-        const std::lock_guard lock(g_copyMutex);
-        g_copying = nullptr;
-    } else {
-        why = sqliteMessage(db, rc);
-    }
-    sqlite3_close(db);
-    return why;
+    sqlite3 *from = nullptr, *to = nullptr;
+    const auto closeBoth = qScopeGuard([&] {
+        sqlite3_close(to);
+        sqlite3_close(from);
+    });
+    int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &from, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK)
+        return sqliteMessage(from, rc);
+    sqlite3_busy_timeout(from, 5000);
+    // The read transaction held over every step keeps the copy's view still.
+    rc = sqlite3_exec(from, "BEGIN; SELECT count(*) FROM sqlite_schema;", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        return sqliteMessage(from, rc);
+    rc = sqlite3_open_v2(QFile::encodeName(target).constData(), &to,
+                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK)
+        return sqliteMessage(to, rc);
+    sqlite3_exec(to, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;", nullptr, nullptr, nullptr);
+    sqlite3_backup *copy = sqlite3_backup_init(to, "main", from, "main");
+    if (!copy)
+        return sqliteMessage(to, SQLITE_ERROR);
+    constexpr int kPagesPerStep = 2048;
+    bool stopped = false;
+    do {
+        rc = sqlite3_backup_step(copy, kPagesPerStep);
+        const qint64 total = sqlite3_backup_pagecount(copy);
+        if (going && !going(total - sqlite3_backup_remaining(copy), total))
+            stopped = true;
+    } while ((rc == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && !stopped);
+    sqlite3_backup_finish(copy);
+    if (stopped)
+        return kStopped;
+    if (rc != SQLITE_DONE)
+        return sqliteMessage(to, rc);
+    sqlite3_exec(from, "COMMIT", nullptr, nullptr, nullptr);
+    // The copy of a history in WAL mode would still say so in its header.
+    rc = sqlite3_exec(to, "PRAGMA journal_mode=DELETE;", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        return sqliteMessage(to, rc);
+    QFile written(target);
+    if (!written.open(QIODevice::ReadWrite) || ::fsync(written.handle()) != 0)
+        return QStringLiteral("書き込めません");
+    return {};
 }
 
 // True when a and b are one file: the same device and inode when both
@@ -132,6 +150,8 @@ QString dropForeignIndexes(const QString &path, QStringList *dropped)
     return why;
 }
 
+std::mutex g_copyMutex; // guards the daily copy's failure
+
 struct Daily {
     std::thread thread;
     std::atomic<bool> stop{false};
@@ -151,7 +171,7 @@ Daily &daily()
 
 } // namespace
 
-QString copyHistoryFile(const QString &path, const QString &target)
+QString copyHistoryFile(const QString &path, const QString &target, const CopyProgress &going)
 {
     if (!QFileInfo(path).isFile())
         return QStringLiteral("利用履歴ファイル '%1' がありません。").arg(nativePath(path));
@@ -168,7 +188,7 @@ QString copyHistoryFile(const QString &path, const QString &target)
         return QStringLiteral("フォルダー '%1' を作成できません。").arg(nativePath(to.absolutePath()));
     const QString partial = to.absoluteFilePath() + QStringLiteral(".partial");
     QFile::remove(partial);
-    if (const QString why = vacuumInto(path, partial); !why.isEmpty()) {
+    if (const QString why = backupInto(path, partial, going); !why.isEmpty()) {
         QFile::remove(partial);
         return QStringLiteral("利用履歴ファイルをコピーできませんでした。ディスクの空き容量と書き込み権限を確認してください。 (") +
                why + QStringLiteral(") ") + nativePath(target);
@@ -199,8 +219,9 @@ QStringList columnsOf(sqlite3 *db, const char *table)
     return columns;
 }
 
-// whyNotRestorable of file, its texts naming shown.
-QString whyNotRestorableAs(const QString &file, const QString &shown)
+// whyNotRestorable of file, its texts naming shown; going() is asked now
+// and then during the check (false stops it).
+QString whyNotRestorableAs(const QString &file, const QString &shown, const CopyProgress &going = {})
 {
     const QFileInfo info(file);
     if (!info.isFile())
@@ -217,6 +238,10 @@ QString whyNotRestorableAs(const QString &file, const QString &shown)
     if (rc != SQLITE_OK) {
         why = notHistory();
     } else {
+        if (going)
+            sqlite3_progress_handler(
+                db, 200000, [](void *g) { return (*static_cast<const CopyProgress *>(g))(0, 0) ? 0 : 1; },
+                const_cast<CopyProgress *>(&going));
         sqlite3_stmt *q = nullptr;
         QStringList problems;
         if (sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &q, nullptr) != SQLITE_OK) {
@@ -228,6 +253,8 @@ QString whyNotRestorableAs(const QString &file, const QString &shown)
                 problems << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(q, 0)));
             if (sqlite3_errcode(db) == SQLITE_NOTADB)
                 why = notHistory();
+            else if (sqlite3_errcode(db) == SQLITE_INTERRUPT)
+                why = kStopped;
             else if (problems != QStringList{QStringLiteral("ok")})
                 why = QStringLiteral("'%1' は壊れています。 (%2)")
                           .arg(nativePath(shown), problems.isEmpty() ? sqliteMessage(db, SQLITE_CORRUPT) : problems.first());
@@ -297,7 +324,8 @@ void startDailyBackup(const QString &historyPath, const QDate &day, int keep)
             QThread::msleep(50);
         if (d.stop || !checkedSound())
             return;
-        if (const QString why = copyHistoryFile(historyPath, target); !why.isEmpty()) {
+        if (const QString why = copyHistoryFile(historyPath, target, [&d](qint64, qint64) { return !d.stop; });
+            !why.isEmpty()) {
             if (!d.stop) {
                 const std::lock_guard lock(g_copyMutex);
                 d.failure = why;
@@ -323,11 +351,6 @@ void stopDailyBackup()
 {
     Daily &d = daily();
     d.stop = true;
-    {
-        const std::lock_guard lock(g_copyMutex);
-        if (g_copying)
-            sqlite3_interrupt(g_copying);
-    }
     if (d.thread.joinable())
         d.thread.join();
 }
@@ -405,9 +428,30 @@ private:
 const QString kInUseElsewhere =
     QStringLiteral("利用履歴ファイルを他のプログラムが使用中です。そのプログラムを終了してから、もう一度実行してください。");
 
+// Copies the bytes of from into to, a new file, telling going() the bytes.
+bool copyBytes(const QString &from, const QString &to, const CopyProgress &going)
+{
+    QFile in(from), out(to);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return false;
+    const qint64 total = in.size();
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (qint64 done = 0;;) {
+        const qint64 n = in.read(block.data(), block.size());
+        if (n < 0 || out.write(block.constData(), n) != n)
+            return false;
+        if (n == 0)
+            break;
+        done += n;
+        if (going)
+            going(done, total); // not stopped here: the restore is past its last check
+    }
+    return out.flush() && ::fsync(out.handle()) == 0;
+}
+
 // The former history file kept in the backup folder first, byte for byte
 // with its logs (the file is held: what is on disk is the whole of it).
-QString keepFormerHistory(const QString &path, const QString &before)
+QString keepFormerHistory(const QString &path, const QString &before, const CopyProgress &going)
 {
     if (!QDir().mkpath(QFileInfo(before).absolutePath()))
         return QStringLiteral("フォルダー '%1' を作成できません。").arg(nativePath(QFileInfo(before).absolutePath()));
@@ -416,7 +460,7 @@ QString keepFormerHistory(const QString &path, const QString &before)
             continue;
         const QString partial = before + suffix + QStringLiteral(".partial");
         QFile::remove(partial);
-        if (!QFile::copy(path + suffix, partial) || !QFile::rename(partial, before + suffix)) {
+        if (!copyBytes(path + suffix, partial, going) || !QFile::rename(partial, before + suffix)) {
             QFile::remove(partial);
             for (const QString &s : {QString(), QStringLiteral("-wal"), QStringLiteral("-journal")})
                 QFile::remove(before + s);
@@ -453,12 +497,13 @@ void removeAbandonedIncoming(const QString &path)
 } // namespace
 
 QString restoreHistoryFile(const QString &file, const QString &historyPath, const QDateTime &now, QString *kept,
-                           const std::function<void(const QString &)> &waiting, QStringList *dropped)
+                           const std::function<void(const QString &)> &waiting, QStringList *dropped,
+                           const CopyProgress &going)
 {
     const QString path = realHistoryFile(historyPath);
     if (QFileInfo::exists(path) && sameFile(file, path))
         return QStringLiteral("'%1' は今の利用履歴ファイルそのものです。").arg(nativePath(file));
-    if (const QString why = whyNotRestorable(file); !why.isEmpty())
+    if (const QString why = whyNotRestorableAs(file, file, going); !why.isEmpty())
         return why + kUnchanged;
     // Every other user of the history waits for the end of this, and this
     // for the users before it.
@@ -472,9 +517,9 @@ QString restoreHistoryFile(const QString &file, const QString &historyPath, cons
     // swapped meanwhile changes nothing of it.
     const QString incoming = path + kIncomingSuffix + QString::number(QCoreApplication::applicationPid());
     const auto dropIncoming = qScopeGuard([&incoming] { QFile::remove(incoming); });
-    if (const QString why = copyHistoryFile(file, incoming); !why.isEmpty())
+    if (const QString why = copyHistoryFile(file, incoming, going); !why.isEmpty())
         return why + kUnchanged;
-    if (const QString why = whyNotRestorableAs(incoming, file); !why.isEmpty())
+    if (const QString why = whyNotRestorableAs(incoming, file, going); !why.isEmpty())
         return why + kUnchanged;
     if (const QString why = dropForeignIndexes(incoming, dropped); !why.isEmpty())
         return QStringLiteral("戻すファイルを整えられませんでした。 (%1)").arg(why) + kUnchanged;
@@ -484,7 +529,7 @@ QString restoreHistoryFile(const QString &file, const QString &historyPath, cons
         if (held->busy())
             return kInUseElsewhere + kUnchanged;
         const QString before = freeBeforeName(path, now);
-        if (const QString why = keepFormerHistory(path, before); !why.isEmpty())
+        if (const QString why = keepFormerHistory(path, before, going); !why.isEmpty())
             return why + kUnchanged;
         if (kept)
             *kept = before;

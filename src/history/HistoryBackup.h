@@ -14,10 +14,13 @@
 
 namespace history {
 
+// Told the pages copied and the pages in all while a copy runs; false stops it.
+using CopyProgress = std::function<bool(qint64 done, qint64 total)>;
+
 // Copies the history file at path into target, a new file: written beside
 // target and moved into place once complete, so that target is never half
 // written. Empty when done, else why not (Japanese).
-QString copyHistoryFile(const QString &path, const QString &target);
+QString copyHistoryFile(const QString &path, const QString &target, const CopyProgress &going = {});
 
 // Why file cannot be put back as the history (Japanese), empty when it can:
 // it must be an SQLite file that passes the full check and holds ETC_DATA
@@ -48,9 +51,12 @@ QString dailyBackupFailure();
 // history file another program has open. Holds the history alone for its
 // whole run: the users before it are waited for a while (waiting(text) is
 // told so), those after it wait for it. Indexes of another program in the
-// file are dropped, and named in dropped. Empty when done (kept: where the
-// former file went), else why not; the history file is then as it was.
+// file are dropped, and named in dropped. going() is told the progress
+// (0, 0 while a file is checked); false stops the restore until the former
+// file is being kept. Empty when done (kept: where the former file went),
+// else why not; the history file is then as it was.
 QString restoreHistoryFile(const QString &file, const QString &historyPath, const QDateTime &now, QString *kept,
-                           const std::function<void(const QString &)> &waiting = {}, QStringList *dropped = nullptr);
+                           const std::function<void(const QString &)> &waiting = {}, QStringList *dropped = nullptr,
+                           const CopyProgress &going = {});
 
 } // namespace history

@@ -7,6 +7,7 @@
 #include "history/HistoryBackup.h"
 #include "ui/Commands.h"
 #include "ui/MainWindow.h"
+#include "ui/Progress.h"
 
 #include <QApplication>
 #include <QDir>
@@ -61,7 +62,14 @@ void backUpHistory(MainWindow &f)
             if (!app::askYesNoDefaultNo(QStringLiteral("'%1' は既にあります。置き換えますか?").arg(QDir::toNativeSeparators(target))))
                 return;
         }
-        if (const QString why = history::copyHistoryFile(history, target); !why.isEmpty()) {
+        bool stopped = false;
+        const auto progress = progressOf(&f, QStringLiteral("バックアップ中…"));
+        const QString why = history::copyHistoryFile(history, target, [&](qint64 done, qint64 total) {
+            return !(stopped = !progress(done, total));
+        });
+        if (stopped)
+            return; // the user's own stop: nothing written, nothing to say
+        if (!why.isEmpty()) {
             app::showWarning(why);
             return;
         }
@@ -91,14 +99,20 @@ void restoreHistoryFromBackup(MainWindow &f)
         history::closeDatabase(kDatFile);
         QString kept;
         QStringList dropped;
-        const QString why = history::restoreHistoryFile(file, history, seams::now(), &kept, {}, &dropped);
+        bool stopped = false;
+        const auto progress = progressOf(&f, QStringLiteral("利用履歴を戻しています…"));
+        const QString why = history::restoreHistoryFile(file, history, seams::now(), &kept, {}, &dropped,
+                                                        [&](qint64 done, qint64 total) {
+                                                            return !(stopped = !progress(done, total));
+                                                        });
         history::openDatabase(kDatFile);
         emptyStagingAndGrid(f);
         fillCardNumbers(f);
         enableDBReadIfHistory(f);
         restartPolling(f);
         if (!why.isEmpty()) {
-            app::showWarning(why);
+            if (!stopped)
+                app::showWarning(why);
             return;
         }
         QString done = QStringLiteral("%1 を利用履歴に戻しました。").arg(QDir::toNativeSeparators(file));

@@ -142,7 +142,10 @@ void setPdfPreviewPrinter(QPrinter &pages)
 // The statement's preview on printer; true if the user printed from it.
 bool previewStatement(MainWindow &window, QPrinter &printer, const QString &card)
 {
-    const auto paint = [&card](QPrinter *p) { reports::paintStatement(*p, card); };
+    // Stopped, the preview shows the pages made so far.
+    const auto paint = [&](QPrinter *p) {
+        reports::paintStatement(*p, card, progressOf(&window, QStringLiteral("印刷プレビューを作成中…")));
+    };
     return g_preview ? g_preview(printer, paint) : realPreview(window, printer, paint);
 }
 

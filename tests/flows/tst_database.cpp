@@ -6,6 +6,7 @@
 #include "FlowFixture.h"
 #include "ui/RestoreDeletedDialog.h"
 #include "ui/BackupOperations.h"
+#include "ui/Progress.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -218,19 +219,34 @@ private slots:
 
     // ファイル → バックアップ… and バックアップから戻す…: a copy made from the
     // window, not over a file that is no copy; put back while the window
-    // runs (it lets go of the history for that), the former kept.
+    // runs (it lets go of the history for that), the former kept. Both show
+    // their progress, and a copy stopped by the user leaves nothing.
     void backupAndRestoreFromTheWindow()
     {
         Flow f;
         FLOW_START(f);
         QVERIFY(f.readCard());
         QVERIFY(f.registerAs(QStringLiteral("12")));
+        QMap<QString, QList<qint64>> progress; // label: the pages done
+        bool stopBackup = true;
+        setProgressHandler([&](const QString &label, qint64 done, qint64) {
+            progress[label] << done;
+            return !(stopBackup && label == QStringLiteral("バックアップ中…"));
+        });
+        const auto noProgress = qScopeGuard([] { setProgressHandler({}); });
         const QString copy = QDir(f.harness.programFolder()).filePath(QStringLiteral("経理/b.sqlite"));
         QVERIFY(QDir().mkpath(QFileInfo(copy).absolutePath()));
         f.harness.clearMessages();
         f.harness.queueSaveFile(copy);
         f.w->mnuBackup->trigger();
+        QCOMPARE(f.harness.messageTexts(), QStringList{});
+        QCOMPARE(QDir(QFileInfo(copy).absolutePath()).entryList(QDir::Files), QStringList{});
+        stopBackup = false;
+        progress.clear();
+        f.harness.queueSaveFile(copy);
+        f.w->mnuBackup->trigger();
         QCOMPARE(f.harness.messageTexts(), QStringList{QStringLiteral("利用履歴を %1 に保存しました。").arg(QDir::toNativeSeparators(copy))});
+        QVERIFY(progress.value(QStringLiteral("バックアップ中…")).value(0) > 0);
         const QString settings = f.harness.settingsFile();
         f.harness.clearMessages();
         f.harness.queueSaveFile(settings);
@@ -252,6 +268,8 @@ private slots:
                  qPrintable(texts.join('|')));
         QCOMPARE(Flow::historyRows(), 14);
         QCOMPARE(f.cardList(), (QStringList{"0000", "0012"}));
+        const QList<qint64> restoring = progress.value(QStringLiteral("利用履歴を戻しています…"));
+        QVERIFY(!restoring.isEmpty() && restoring.last() > 0);
         QVERIFY(f.idle());
     }
 

@@ -77,6 +77,9 @@ private slots:
         QVERIFY(writing.exec("COMMIT"));
         QCOMPARE(rowsIn(copy), 3);
         QVERIFY(!QFileInfo::exists(copy + "-wal"));
+        QFile header(copy); // a file of its own: no write-ahead log in its header
+        QVERIFY(header.open(QIODevice::ReadOnly));
+        QCOMPARE(header.read(20).mid(18, 2), QByteArray("\x01\x01", 2));
         QVERIFY(history::copyHistoryFile(path, path).contains(QStringLiteral("利用履歴ファイルそのもの")));
         QVERIFY(history::copyHistoryFile(path, path + "-wal").contains(QStringLiteral("利用履歴ファイルそのもの")));
         QCOMPARE(rowsIn(path), 4);

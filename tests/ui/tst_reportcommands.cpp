@@ -11,8 +11,13 @@
 #include "app/Settings.h"
 #include "ui/ReportOperations.h"
 #include "ui/MainWindow.h"
+#include "ui/Progress.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QProgressDialog>
+#include <QThread>
+#include <QTimer>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -227,6 +232,57 @@ private slots:
         printFromPreview = true;
         printStatement(*w);
         QCOMPARE(doneTexts(h->messageTexts()), QStringList{kPrintDone});
+    }
+
+    // Long work shows a progress window: shown while the work goes on, its
+    // bar moving, and 中止 stops the work. The statement's preview reports.
+    void longWorkShowsProgress()
+    {
+        {
+            const auto report = progressOf(w.get(), QStringLiteral("テスト中…"));
+            QList<int> values;
+            QElapsedTimer t;
+            t.start();
+            bool going = true;
+            for (qint64 done = 0; going && t.elapsed() < 6000; ++done) {
+                QThread::msleep(20);
+                going = report(done, 200);
+                auto *dialog = w->findChild<QProgressDialog *>();
+                if (!dialog || !dialog->isVisible())
+                    continue;
+                if (values.isEmpty() || values.last() != dialog->value())
+                    values << dialog->value();
+                if (values.size() == 4) {
+                    auto *stop = dialog->findChild<QPushButton *>();
+                    QVERIFY(stop);
+                    QCOMPARE(stop->text(), QStringLiteral("中止"));
+                    QTimer::singleShot(0, stop, &QPushButton::click);
+                }
+            }
+            QVERIFY2(values.size() >= 4, qPrintable(QString::number(values.size())));
+            QVERIFY(!going);
+            QVERIFY(t.elapsed() < 3000);
+        }
+
+        for (int i = 0; i < 300; ++i)
+            insertRecord("ETC_DATA", tomeiRecord());
+        showView(2);
+        seams::setPrintQuestionHandler([](const seams::Message &) { return seams::PrintAnswer::Preview; });
+        QList<qint64> previewed;
+        setProgressHandler([&](const QString &label, qint64 done, qint64 total) {
+            if (label == QStringLiteral("印刷プレビューを作成中…") && total == 300)
+                previewed << done;
+            return true;
+        });
+        setPreviewHandler([&](QPrinter &, const std::function<void(QPrinter *)> &paint) {
+            QPrinter pdf(QPrinter::HighResolution);
+            pdf.setOutputFormat(QPrinter::PdfFormat);
+            pdf.setOutputFileName(QDir(h->programFolder()).filePath("preview.pdf"));
+            paint(&pdf);
+            return false;
+        });
+        printStatement(*w);
+        QVERIFY(!previewed.isEmpty());
     }
 
     void pdfFile()
