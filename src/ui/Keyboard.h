@@ -6,6 +6,7 @@
 #include <QList>
 
 class QAbstractItemView;
+class QDateEdit;
 class QWidget;
 
 namespace ui {
@@ -19,6 +20,11 @@ void leaveOnTab(QAbstractItemView *view);
 // A date or time picker is one Tab stop: Tab leaves it rather than moving
 // between its sections (the arrow keys and typing still do).
 void leaveSectionsOnTab(QWidget *picker);
+
+// A click into picker selects the section clicked, and a whole date typed
+// after a click or Tab ("2024/05/01", "2024/5/1", "20240501") becomes its
+// date, whichever section the cursor was in.
+void takeTypedDates(QDateEdit *picker);
 
 // Return and Enter press each push button of window while it has the focus;
 // the dialogs' default buttons keep their meaning elsewhere.

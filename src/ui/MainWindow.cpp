@@ -101,6 +101,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     for (QWidget *picker : {static_cast<QWidget *>(dtpDateStart), static_cast<QWidget *>(dtpTimeStart),
                             static_cast<QWidget *>(dtpDateEnd), static_cast<QWidget *>(dtpTimeEnd)})
         leaveSectionsOnTab(picker);
+    takeTypedDates(dtpDateStart);
+    takeTypedDates(dtpDateEnd);
     pressFocusedButtonOnReturn(this);
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 }

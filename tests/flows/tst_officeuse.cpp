@@ -21,6 +21,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPrintPreviewDialog>
 #include <QPointer>
@@ -243,6 +244,20 @@ private slots:
         QCOMPARE(range.mid(0, 7),
                  (QStringList{"cmdDateStart", "dtpDateStart", "dtpTimeStart", "cmdDateEnd", "dtpDateEnd",
                               "dtpTimeEnd", "MSHFlexGrid"}));
+        // A date typed after a click into the picker, wherever the click fell;
+        // a day typed alone still sets the day.
+        QLineEdit *startField = f.w->dtpDateStart->findChild<QLineEdit *>();
+        for (const char *typed : {"2024/05/01", "2024/5/1", "20240501"})
+            for (const int x : {4, 40, 70}) {
+                f.w->dtpDateStart->setDate(QDate(2026, 12, 8));
+                QTest::mouseClick(startField, Qt::LeftButton, {}, QPoint(x, startField->height() / 2));
+                QTest::keyClicks(f.w->dtpDateStart, typed);
+                QCOMPARE(f.w->dtpDateStart->date(), QDate(2024, 5, 1));
+            }
+        f.w->dtpDateStart->setDate(QDate(2026, 12, 8));
+        QTest::mouseClick(startField, Qt::LeftButton, {}, QPoint(startField->width() - 8, startField->height() / 2));
+        QTest::keyClicks(f.w->dtpDateStart, "20");
+        QCOMPARE(f.w->dtpDateStart->date(), QDate(2026, 12, 20));
         QStringList back = tabRing(grid, Qt::Key_Backtab);
         std::reverse(back.begin(), back.end());
         QCOMPARE(back.mid(0, commands.size() + 1), ring.mid(0, commands.size() + 1));
