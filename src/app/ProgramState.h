@@ -12,6 +12,7 @@
 // ends app::state() is a fresh ProgramState, and the one before comes back.
 
 #include <QDate>
+#include <QMap>
 #include <QString>
 #include <QVariant>
 
@@ -63,6 +64,9 @@ struct ProgramState {
     // The device the configured port means for this run (the demo's
     // emulator), empty: the usual device of the port number.
     QString portDeviceForThisRun;
+    // The devices the settings file named per port number when it was last
+    // read: kept while the file is away, so that the reader stays where it is.
+    QMap<int, QString> configuredPortDevices;
     // The printer the statements went to last in this run.
     QString statementPrinter;
 

@@ -4,10 +4,8 @@
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
 
+#include <QFileInfo>
 #include <QSerialPortInfo>
-
-namespace {
-} // namespace
 
 void reader::setConfiguredPortDeviceForThisRun(const QString &device) { app::state().portDeviceForThisRun = device; }
 
@@ -39,11 +37,17 @@ QStringList serialDevices()
 
 #ifndef Q_OS_WIN
 namespace {
+// The device the settings file names for port; while the file is away
+// (deleted or moved during the run), the one it named when last read.
 QString configuredDevice(int port)
 {
+    QMap<int, QString> &known = app::state().configuredPortDevices;
+    const QString file = app::settingsFileName();
+    if (!QFileInfo::exists(file))
+        return known.value(port);
     const QString configured =
-        app::readProfileString(kSectionPort, QStringLiteral("Device%1").arg(port), app::settingsFileName()).trimmed();
-    return configured == kIniMissing ? QString() : configured;
+        app::readProfileString(kSectionPort, QStringLiteral("Device%1").arg(port), file).trimmed();
+    return known[port] = configured == kIniMissing ? QString() : configured;
 }
 QString fixedDevice(int port) { return QStringLiteral("/dev/ttyS%1").arg(port - 1); }
 } // namespace

@@ -262,6 +262,9 @@ private slots:
                                 app::settingsFileName());
         QCOMPARE(seams::portDevice(3), QStringLiteral("/dev/ttyUSB0"));
         QCOMPARE(seams::portDevice(4), QStringLiteral("/dev/ttyS3"));
+        // The settings file deleted during the run: the reader stays where it was.
+        QVERIFY(QFile::remove(app::settingsFileName()));
+        QCOMPARE(seams::portDevice(3), QStringLiteral("/dev/ttyUSB0"));
 #else
         QCOMPARE(seams::portDevice(3), QStringLiteral("COM3"));
 #endif
