@@ -2,6 +2,7 @@
 // run in the program (port, title, card read, the settings file left alone),
 // and the real program ending its emulator however it ends.
 
+#include "history/HistoryUse.h"
 #include "app/Settings.h"
 #include "app/ProgramState.h"
 #include "history/Database.h"
@@ -166,6 +167,11 @@ void TestDemo::demoRunReadsTheSampleCardWithoutTouchingTheSettings()
     const QString demoHistory = history::databasePath(kDatFile);
     QVERIFY2(demoHistory.startsWith(runtime.path()), qPrintable(demoHistory));
     QCOMPARE(history::registerStaged(QStringLiteral("0001")), qint64(records));
+    // Nor does it hold the user's history: a restore of it goes ahead.
+    QString held;
+    QVERIFY2(history::HistoryUse::take(QDir(h.programFolder()).filePath(QStringLiteral("ETC_DAT.sqlite")),
+                                       history::HistoryUse::Mode::Alone, 0, &held, {}),
+             qPrintable(held));
 
     // The port dialog's search finds the emulator on the configured port.
     window.TimerPolling->stop();
