@@ -15,7 +15,6 @@
 #include "history/Database.h"
 #include "reader/CardReader.h"
 #include "ui/Commands.h"
-#include "ui/DesktopDialogs.h"
 #include "ui/LineControl.h"
 #include "ui/Progress.h"
 #include "ui/ReportOperations.h"
@@ -193,7 +192,6 @@ ui::MainWindow *showMainWindow()
 {
     ui::MainWindow *window = nullptr;
     guarded("basMain_Main", [&] {
-        ui::installDesktopDialogs();
         window = loadMainWindow();
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->show();

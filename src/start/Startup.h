@@ -16,9 +16,8 @@ namespace start {
 // The caller owns the window; it is the one the end of a session closes
 // (was basMain_LoadMainWindow).
 ui::MainWindow *loadMainWindow();
-// The program's entry: the real dialogs, the main window loaded, shown and
-// centred. The window deletes itself when closed; null when it could not be
-// built (was basMain_Main).
+// The main window loaded and shown where the user left it (else centred).
+// The window deletes itself when closed; null when it could not be built.
 ui::MainWindow *showMainWindow();
 // The start sequence, run by the window's load (was basMain_ETCStart).
 void startSequence(ui::MainWindow &window);

@@ -4,6 +4,7 @@
 
 #include "app/ProgramIcon.h"
 #include "app/Seams.h"
+#include "ui/DesktopDialogs.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -33,6 +34,7 @@ int main(int argc, char *argv[])
         // once: the demo's emulator and history go with it.
         seams::setProgramEndHandler([](int) { start::stopDemo(); });
     }
+    ui::installDesktopDialogs();
     ui::MainWindow *window = start::showMainWindow();
     if (demo) {
         start::markDemoWindow(window);

@@ -4,6 +4,7 @@
 // of its own, since a process has one screen configuration.
 
 #include "TestHarness.h"
+#include "app/Settings.h"
 #include "start/Startup.h"
 #include "ui/MainWindow.h"
 
@@ -110,6 +111,41 @@ private slots:
         const QPixmap shot = window->grab();
         QCOMPARE(shot.size(), QSize(qRound(window->width() * g_screen.ratio), qRound(window->height() * g_screen.ratio)));
         delete window;
+    }
+
+    // The window comes back where it was left, start after start (it crept
+    // up one title bar each time), and a place whose title bar would be off
+    // every screen is not taken back: the window is centred instead.
+    void windowPlaceStaysAcrossStarts()
+    {
+        if (qEnvironmentVariableIsSet(kScreenVariable))
+            QSKIP("run by the parent process only");
+        TestHarness h;
+        seams::setScreenMetrics(std::nullopt);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const QPoint place(screen.left() + 40, screen.top() + 60);
+        const auto start = [] {
+            MainWindow *window = showMainWindow();
+            window->TimerPolling->stop();
+            return std::unique_ptr<MainWindow>(window);
+        };
+        for (int run = 0; run < 3; ++run) {
+            const std::unique_ptr<MainWindow> window = start();
+            if (run == 0)
+                window->setGeometry(QRect(place, window->size()));
+            QCOMPARE(window->geometry().topLeft(), place);
+            QVERIFY(endsProgram([&] { endSequence(window.get()); }));
+            releaseSingleInstance();
+        }
+        for (const QPoint off : {QPoint(place.x(), screen.top()), QPoint(screen.right() - 100, place.y())}) {
+            QVERIFY(app::saveSetting(kSectionMain, QStringLiteral("WindowLeft"), QString::number(off.x())));
+            QVERIFY(app::saveSetting(kSectionMain, QStringLiteral("WindowTop"), QString::number(off.y())));
+            const std::unique_ptr<MainWindow> window = start();
+            QVERIFY(screen.contains(window->frameGeometry()));
+            QVERIFY(window->geometry().topLeft() != off);
+            QVERIFY(endsProgram([&] { endSequence(window.get()); }));
+            releaseSingleInstance();
+        }
     }
 
     void otherScales_data()
