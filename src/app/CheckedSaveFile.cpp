@@ -42,10 +42,9 @@ bool sameName(const QString &a, const QString &b)
 #endif
 }
 
-// True when a and b are one file: the same device and inode when both
-// exist, otherwise the same name in the same folder (a log the program has
-// not made yet is still its own).
-bool sameFile(const QString &a, const QString &b)
+} // namespace
+
+bool app::sameFile(const QString &a, const QString &b)
 {
     std::error_code error;
     const bool aExists = std::filesystem::exists(fsPath(a), error);
@@ -58,7 +57,6 @@ bool sameFile(const QString &a, const QString &b)
     const QString folderA = ia.absolutePath(), folderB = ib.absolutePath();
     return std::filesystem::equivalent(fsPath(folderA), fsPath(folderB), error) && !error;
 }
-} // namespace
 
 void app::setProgramFilesSource(std::function<QStringList()> source) { programFilesSource() = std::move(source); }
 

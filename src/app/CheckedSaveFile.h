@@ -79,6 +79,11 @@ private:
 // A path as the standard library's file system functions take it.
 std::filesystem::path fileSystemPath(const QString &path);
 
+// True when a and b are one file: the same device and inode when both
+// exist, otherwise the same name in the same folder (a log not made yet is
+// still its own).
+bool sameFile(const QString &a, const QString &b);
+
 // Opens file for writing; a refusal (a folder, one of the program's own
 // files) throws ExpectedFailure with its Japanese text, any other failure
 // the path/file access error.

@@ -9,6 +9,7 @@
 #include "app/Common.h"
 #include "app/Constants.h"
 #include "history/HistoryBackup.h"
+#include "history/HistoryRestore.h"
 #include "history/Database.h"
 #include "history/HistoryUse.h"
 #include "app/CheckedSaveFile.h"

@@ -5,6 +5,7 @@
 #include "app/Seams.h"
 #include "history/Database.h"
 #include "history/HistoryBackup.h"
+#include "history/HistoryRestore.h"
 #include "ui/Commands.h"
 #include "ui/MainWindow.h"
 #include "ui/Progress.h"

@@ -5,6 +5,7 @@
 #include "HistoryFixture.h"
 #include "app/ProgramState.h"
 #include "history/HistoryBackup.h"
+#include "history/HistoryRestore.h"
 #include "history/HistoryCheck.h"
 #include "history/HistoryUse.h"
 
