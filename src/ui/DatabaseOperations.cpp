@@ -121,7 +121,7 @@ void readHistory(MainWindow &f)
     guarded("basMain_DBRead", [&] {
         const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f, f.btnPrintDefault); });
         if (f.lblCountValue->text() != kZeroCount && app::state().view.ViewMode == 1 &&
-            !app::askYesNo(
+            !app::askYesNoDefaultNo(
                 QStringLiteral("DB登録を行わずにDB読込を行うと現在表示されている利用履歴は削除されます。") +
                 QStringLiteral("よろしいですか?")))
             return;

@@ -318,6 +318,7 @@ private slots:
         QVERIFY(f.click(f.w->btnDBRead));
         QCOMPARE(f.harness.messageTexts(), QStringList{kReadQuestion});
         QCOMPARE(f.harness.messages()[0].buttons, seams::MsgButtons::YesNo);
+        QCOMPARE(f.harness.messages()[0].defaultButton, std::optional(seams::MsgAnswer::No)); // Return keeps the read
         QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴(ETCカード)"));
         QCOMPARE(app::state().view.ViewMode, qint16(1));
         QVERIFY(f.w->btnDBEntry->isEnabled());
