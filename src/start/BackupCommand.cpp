@@ -78,7 +78,7 @@ int runBackupCommand(const QStringList &args)
         return *answered;
     if (!parser.positionalArguments().isEmpty() || parser.value(out).trimmed().isEmpty())
         return usageError(QStringLiteral("passlog backup: 書き先を --out で一つ指定してください。"), kBackupUsage);
-    const QString target = QFileInfo(parser.value(out).trimmed()).absoluteFilePath();
+    const QString target = QFileInfo(parser.value(out)).absoluteFilePath(); // (blanks are part of a name)
     QTextStream err(stderr);
     if (QFileInfo::exists(target) && !parser.isSet(force)) {
         err << QStringLiteral("書き先のファイルが既に存在します: ") << QDir::toNativeSeparators(target) << Qt::endl

@@ -16,6 +16,9 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QTextStream>
@@ -63,6 +66,37 @@ const Subcommand *findSubcommand(const QString &name)
     return nullptr;
 }
 
+// Why the program cannot go on with the names it was given, empty when it
+// can. The file system's names are bytes, and a name that is not UTF-8 (a
+// Shift_JIS name from a Windows disk) would come back as other characters:
+// a command would write or read another file than the one named. The
+// program's own folder is read the same way: a history beside the program
+// would be missed.
+QString unreadableNameRefusal(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray raw(argv[i]);
+        if (QFile::encodeName(QFile::decodeName(raw)) != raw)
+            return QStringLiteral("passlog: %1番目の引数 '%2' に、読み取れない文字(UTF-8 ではない文字)があります。"
+                                  "ファイル名やフォルダー名を変えてから、もう一度実行してください。")
+                .arg(i)
+                .arg(QFile::decodeName(raw));
+    }
+    if (QCoreApplication::instance() && !QFileInfo(QCoreApplication::applicationDirPath()).isDir())
+        return QStringLiteral("passlog: プログラムのフォルダー名 '%1' に、読み取れない文字(UTF-8 ではない文字)があります。"
+                              "フォルダー名を変えてから起動してください。")
+            .arg(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
+    return {};
+}
+
+bool refusedName(int argc, char *argv[])
+{
+    const QString refusal = unreadableNameRefusal(argc, argv);
+    if (!refusal.isEmpty())
+        std::fputs(qPrintable(refusal + QLatin1Char('\n')), stderr);
+    return !refusal.isEmpty();
+}
+
 // A subcommand runs on a core application; one that lays out text gets the
 // font database of a GUI application on the offscreen platform: no display either way.
 int runSubcommand(const Subcommand &command, int argc, char *argv[])
@@ -82,6 +116,8 @@ int runSubcommand(const Subcommand &command, int argc, char *argv[])
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
     setApplicationInfo();
+    if (refusedName(argc, argv))
+        return 2;
     return command.run(QStringList{QStringLiteral("passlog ") + QString::fromLatin1(command.name)} + rest);
 }
 
@@ -147,6 +183,8 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
     }
     QCoreApplication core(argc, argv);
     setApplicationInfo();
+    if (refusedName(argc, argv))
+        return 2;
     QCommandLineParser parser;
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("この説明を表示して終了します。"));

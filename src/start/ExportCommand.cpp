@@ -218,7 +218,7 @@ int runExportCommand(const QStringList &args)
             return usageError(QStringLiteral("--sort には NEW か OLD を指定してください。"));
     }
 
-    const QString path = QFileInfo(parser.value(out).trimmed()).absoluteFilePath();
+    const QString path = QFileInfo(parser.value(out)).absoluteFilePath(); // (blanks are part of a name)
     if (QFileInfo::exists(path) && !parser.isSet(force) && !parser.isSet(append)) {
         say(QStringLiteral("出力先のファイルが既に存在します: ") + QDir::toNativeSeparators(path));
         say(kind == kCsv ? QStringLiteral("置き換えるには --force を、追加書込みするには --append を指定してください。")

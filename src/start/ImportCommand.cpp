@@ -70,8 +70,10 @@ int runImportCommand(const QStringList &args)
         (!QRegularExpression(QStringLiteral("^[0-9]{4}$")).match(cardNo).hasMatch() || cardNo == kNoCardNo))
         return usageError(QStringLiteral("--card には 0000 以外の4桁の数字を指定してください: ") + cardNo);
     for (QString &f : files) {
-        if (!QFileInfo(f).isFile())
+        if (!QFileInfo::exists(f))
             return usageError(QStringLiteral("ファイルが見つかりません: ") + f);
+        if (!QFileInfo(f).isFile())
+            return usageError(QStringLiteral("通常のファイルではありません(フォルダーや装置は取り込めません): ") + f);
         f = QFileInfo(f).absoluteFilePath();
     }
 

@@ -468,6 +468,23 @@ void TestStartup::backupAndRestoreOnTheCommandLine()
     QCOMPARE(run({"import", "csv", folder.filePath("one.csv")}).first, 0);
     QCOMPARE(run({"backup", "--out", copy}).first, 0);
     QCOMPARE(run({"backup", "--out", copy}).first, 1); // not over a file without --force
+    // A name that is not UTF-8 (Shift_JIS from a Windows disk) is refused,
+    // never taken for a look-alike; a blank at the end of a name is its own.
+    {
+        const QStringList before = folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" backup --out \"$1$(printf '\\202\\240')/b.sqlite\""),
+                                            folder.filePath(QStringLiteral("passlog")), folder.path() + QLatin1Char('/')});
+        QVERIFY(p.waitForFinished(60000));
+        const QString said = QString::fromUtf8(p.readAll());
+        QVERIFY2(p.exitCode() == 2 && said.contains(QStringLiteral("読み取れない文字")), qPrintable(said));
+        QCOMPARE(folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+        QCOMPARE(run({"backup", "--out", folder.filePath(QStringLiteral("blank.sqlite "))}).first, 0);
+        QVERIFY(QFileInfo::exists(folder.filePath(QStringLiteral("blank.sqlite "))));
+        QVERIFY(!QFileInfo::exists(folder.filePath(QStringLiteral("blank.sqlite"))));
+    }
     QCOMPARE(run({"import", "csv", folder.filePath("three.csv")}).first, 0);
     QCOMPARE(rows(), 3);
 
