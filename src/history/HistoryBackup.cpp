@@ -115,7 +115,7 @@ Daily &daily()
 
 QString copyStoppedText() { return QStringLiteral("中止しました。"); }
 
-QString copyHistoryFile(const QString &path, const QString &target, const CopyProgress &going)
+QString copyTargetRefusal(const QString &path, const QString &target)
 {
     if (!QFileInfo(path).isFile())
         return QStringLiteral("利用履歴ファイル '%1' がありません。").arg(nativePath(path));
@@ -128,6 +128,14 @@ QString copyHistoryFile(const QString &path, const QString &target, const CopyPr
     // Nor onto any other file of the program (the settings, the masters).
     if (const QString refusal = app::documentTargetRefusal(to.absoluteFilePath()); !refusal.isEmpty())
         return refusal.section(QStringLiteral("\r\n"), 0, 0);
+    return {};
+}
+
+QString copyHistoryFile(const QString &path, const QString &target, const CopyProgress &going)
+{
+    if (const QString refusal = copyTargetRefusal(path, target); !refusal.isEmpty())
+        return refusal;
+    const QFileInfo to(target);
     if (!QDir().mkpath(to.absolutePath()))
         return QStringLiteral("フォルダー '%1' を作成できません。").arg(nativePath(to.absolutePath()));
     const QString partial = to.absoluteFilePath() + QStringLiteral(".partial");
@@ -148,8 +156,6 @@ QString copyHistoryFile(const QString &path, const QString &target, const CopyPr
     }
     return {};
 }
-
-
 
 QString backupFolder(const QString &historyPath)
 {

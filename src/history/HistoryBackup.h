@@ -16,6 +16,11 @@ namespace history {
 // Told the pages copied and the pages in all while a copy runs; false stops it.
 using CopyProgress = std::function<bool(qint64 done, qint64 total)>;
 
+// Why target may not take a copy of the history file at path (Japanese:
+// the history itself or one of its files, another file of the program, no
+// regular file), empty when it may.
+QString copyTargetRefusal(const QString &path, const QString &target);
+
 // Copies the history file at path into target, a new file: written beside
 // target and moved into place once complete, so that target is never half
 // written. Empty when done, else why not (Japanese).

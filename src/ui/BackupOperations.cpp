@@ -51,6 +51,10 @@ void backUpHistory(MainWindow &f)
         const QString target = seams::askSaveFileName(QStringLiteral("利用履歴のバックアップ"), suggested, kFilter);
         if (target.isEmpty())
             return;
+        if (const QString refusal = history::copyTargetRefusal(history, target); !refusal.isEmpty()) {
+            app::showWarning(refusal);
+            return;
+        }
         if (QFileInfo(target).isFile()) {
             // An earlier copy may be replaced, nothing else.
             const QString kind = history::whyNotRestorable(target);

@@ -9,6 +9,7 @@
 #include "ui/Progress.h"
 
 #include <QApplication>
+#include <unistd.h>
 #include <QMessageBox>
 #include <QTimer>
 #include <QTableWidget>
@@ -247,12 +248,35 @@ private slots:
         f.w->mnuBackup->trigger();
         QCOMPARE(f.harness.messageTexts(), QStringList{QStringLiteral("利用履歴を %1 に保存しました。").arg(QDir::toNativeSeparators(copy))});
         QVERIFY(progress.value(QStringLiteral("バックアップ中…")).value(0) > 0);
-        const QString settings = f.harness.settingsFile();
-        f.harness.clearMessages();
-        f.harness.queueSaveFile(settings);
-        f.w->mnuBackup->trigger();
-        QVERIFY2(f.harness.messageTexts().value(0).contains(QStringLiteral("バックアップではないため")),
-                 qPrintable(f.harness.messageTexts().join('|')));
+        // Not over a file that is no copy, nor over the program's own files.
+        const QString memo = QDir(f.harness.programFolder()).filePath(QStringLiteral("memo.txt"));
+        QFile memoFile(memo);
+        QVERIFY(memoFile.open(QIODevice::WriteOnly) && memoFile.write("memo") == 4);
+        memoFile.close();
+        for (const auto &[target, said] : {std::pair{memo, QStringLiteral("バックアップではないため")},
+                                           std::pair{f.harness.settingsFile(), QStringLiteral("このプログラムが使っているファイル")}}) {
+            f.harness.clearMessages();
+            f.harness.queueSaveFile(target);
+            f.w->mnuBackup->trigger();
+            QVERIFY2(f.harness.messageTexts().size() == 1 && f.harness.messageTexts()[0].contains(said),
+                     qPrintable(f.harness.messageTexts().join('|')));
+        }
+        QVERIFY(memoFile.open(QIODevice::ReadOnly));
+        QCOMPARE(memoFile.readAll(), QByteArray("memo"));
+        memoFile.close();
+        // The history itself, by its name or a hard link, is refused before any question.
+        const QString historyFile = history::databasePath(kDatFile);
+        const QString linked = QDir(f.harness.programFolder()).filePath(QStringLiteral("link.sqlite"));
+        QVERIFY(::link(QFile::encodeName(historyFile).constData(), QFile::encodeName(linked).constData()) == 0);
+        for (const QString &target : {historyFile, linked}) {
+            f.harness.clearMessages();
+            f.harness.queueSaveFile(target);
+            f.w->mnuBackup->trigger();
+            QCOMPARE(f.harness.messageTexts().size(), 1);
+            QVERIFY2(f.harness.messageTexts()[0].contains(QStringLiteral("利用履歴ファイルそのもの")),
+                     qPrintable(f.harness.messageTexts()[0]));
+        }
+        QVERIFY(QFile::remove(linked));
 
         QVERIFY(f.readCard());
         QVERIFY(f.registerAs(QStringLiteral("34")));
