@@ -135,7 +135,8 @@ QString restoreSpreadsheetField(Record &r, int i, bool ownCard)
         return {};
     if (i == fItcIn || i == fItcOut) {
         // An interchange code is five hexadecimal digits; a spreadsheet
-        // that read one as a number (1E5 as 100000 or 1.00E+05) lost it.
+        // that read one as a number (1E5 as 100000 or 1.00E+05) lost it for
+        // good: only the original file, read with the column as text, has it.
         static const QRegularExpression code(QStringLiteral("^[0-9A-Fa-f]{5}$"));
         if (raw.size() < 5 && allDigits.match(raw).hasMatch())
             put(QStringLiteral("%1").arg(raw, 5, QLatin1Char('0')));
@@ -143,8 +144,9 @@ QString restoreSpreadsheetField(Record &r, int i, bool ownCard)
             put(raw);
         else
             return fieldName(i) + QStringLiteral("「") + raw +
-                   QStringLiteral("」は5桁のIC番号ではありません。表計算ソフトが数値に変えた可能性があります。表計算ソフトで"
-                                  "この列のセルの書式を文字列にしてから、CSVで保存し直してください。");
+                   QStringLiteral("」は5桁のIC番号ではありません。表計算ソフトが数値に変えた可能性があります。数値に変わった"
+                                  "IC番号は、書式を変えても元に戻りません。PASSLOG が出力した元のCSVファイルを、表計算ソフトの"
+                                  "読み込みの画面でこの列を「テキスト」にして開き直してから、CSVで保存し直してください。");
         return {};
     }
     put(raw);
