@@ -341,13 +341,16 @@ history::StagedPassages history::stagedPassagesHeld(const QString &cardNo)
         }
         const QString card = server ? QStringLiteral("\"カードNO\"") : QStringLiteral("カードNO");
         QSqlQuery held(store);
-        if (!held.prepare(QStringLiteral("SELECT COUNT(*) FROM ETC_DATA WHERE ") + card + QStringLiteral("=? AND DATE_TIME=? AND ") +
-                          same.join(QStringLiteral(" AND "))))
+        // Found by the passage's own date and time: the DATE_TIME another
+        // tool stored may disagree with them.
+        if (!held.prepare(QStringLiteral("SELECT COUNT(*) FROM ETC_DATA WHERE ") + card +
+                          QStringLiteral("=? AND PASS_DATE=? AND PASS_TIME=? AND ") + same.join(QStringLiteral(" AND "))))
             server ? history::throwServerError(held.lastError()) : history::throwSqlError(held.lastError());
         for (const QString &k : std::as_const(order)) {
             const QVariantList &values = valuesOf[k];
             held.addBindValue(cardNo);
-            held.addBindValue(values.value(1).toString() + QLatin1Char('-') + values.value(2).toString());
+            held.addBindValue(values.value(1));
+            held.addBindValue(values.value(2));
             for (const QVariant &v : values)
                 held.addBindValue(v);
             if (!held.exec())

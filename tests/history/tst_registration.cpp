@@ -84,6 +84,7 @@ private slots:
     void emptyStagingRegistersNothing();
     void everyColumnCopiedUnderTheGivenNumber();
     void registeringTwiceAppendsTwice();
+    void heldPassagesFoundWhateverTheirDateTime();
     void refusedRowRegistersNothingAndNamesIt();
     void transactionEndedByTheStoreRegistersNothing_data();
     void transactionEndedByTheStoreRegistersNothing();
@@ -130,6 +131,25 @@ void TestRegistration::registeringTwiceAppendsTwice()
     history::registerStaged(QStringLiteral("0012"));
     history::registerStaged(QStringLiteral("0012"));
     QCOMPARE(count(QStringLiteral("ETC_DATA"), QStringLiteral("CARD_ID = '0012'")), 8);
+}
+
+// A card read again: the copies the card number holds already are found by
+// their passage (whatever DATE_TIME another tool stored), each once, and
+// under that card number only.
+void TestRegistration::heldPassagesFoundWhateverTheirDateTime()
+{
+    TestHarness h;
+    openDatabases(h);
+    stageRows(4);
+    history::registerStaged(QStringLiteral("0012"));
+    QSqlQuery other = history::execute(DbConnection::History,
+                                       QStringLiteral("UPDATE ETC_DATA SET DATE_TIME = '1999/01/01-00:00:00' WHERE PASS_TIME <= '00:00:01'"));
+    other.finish();
+    stageRows(5);
+    const history::StagedPassages held = history::stagedPassagesHeld(QStringLiteral("0012"));
+    QCOMPARE(held.staged, qint64(9)); // the four twice and a new one
+    QCOMPARE(held.heldRows.size(), qsizetype(4));
+    QVERIFY(history::stagedPassagesHeld(QStringLiteral("0034")).heldRows.isEmpty());
 }
 
 // The store refuses one row (a trigger; on the server one that reports a
