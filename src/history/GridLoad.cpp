@@ -1,4 +1,5 @@
 #include "history/GridLoad.h"
+#include "history/GridStatement.h"
 
 #include "app/Failure.h"
 #include "history/ShownRows.h"
@@ -16,131 +17,19 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+using history::GridStatement;
+using history::literalOf;
+using history::OrderTerm;
+using history::splitStatement;
+using history::totalsOverCounts;
+
 namespace {
 
-const QString kYen = QStringLiteral("円");
 constexpr int kTwipsPerPixel = 15;
 
 // Column widths in twips of the two layouts that show data.
 const QList<int> kStagingWidths{1200, 900, 900, 975, 3975, 3975};
 const QList<int> kHistoryWidths{825, 1200, 900, 900, 975, 3975, 3975};
-
-// An integer written in decimal with an optional sign; nothing else.
-bool parseAmount(QStringView text, qint64 &value)
-{
-    if (text.isEmpty())
-        return false;
-    qsizetype i = 0;
-    bool negative = false;
-    if (text[0] == QLatin1Char('-') || text[0] == QLatin1Char('+')) {
-        negative = text[0] == QLatin1Char('-');
-        i = 1;
-    }
-    if (i == text.size())
-        return false;
-    qint64 v = 0;
-    for (; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < u'0' || c > u'9')
-            return false;
-        if (__builtin_mul_overflow(v, 10, &v) || __builtin_add_overflow(v, qint64(c - u'0'), &v))
-            return false;
-    }
-    value = negative ? -v : v;
-    return true;
-}
-
-} // namespace
-
-void history::GridTotals::add(const QString &displayToll)
-{
-    ++count;
-    if (!displayToll.endsWith(kYen))
-        return;
-    // A toll that is not a number counts as a record and adds nothing.
-    qint64 amount = 0;
-    if (!parseAmount(QStringView(displayToll).chopped(kYen.size()), amount))
-        return;
-    qint64 total = 0;
-    if (__builtin_add_overflow(sum, amount, &total))
-        return;
-    sum = total;
-}
-
-namespace {
-
-struct OrderTerm {
-    QString column;
-    bool descending = false;
-};
-
-// A grid statement taken apart: the statement without its ORDER BY (and
-// without its ";"), and the terms of the ORDER BY.
-struct GridStatement {
-    QString base;
-    QList<OrderTerm> terms;
-};
-
-GridStatement splitStatement(const QString &source)
-{
-    GridStatement s;
-    if (sqldialect::isTableName(source)) {
-        s.base = QStringLiteral("SELECT * FROM ") + source;
-        return s; // in stored order: the row key alone
-    }
-    QString text = source.trimmed();
-    if (text.endsWith(QLatin1Char(';')))
-        text.chop(1);
-    // The last ORDER BY outside literals and parentheses is the statement's own.
-    qsizetype orderAt = -1;
-    int depth = 0;
-    bool literal = false;
-    static const QString kOrderBy = QStringLiteral("ORDER BY");
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c == QLatin1Char('\''))
-            literal = !literal;
-        if (literal)
-            continue;
-        if (c == QLatin1Char('('))
-            ++depth;
-        else if (c == QLatin1Char(')'))
-            --depth;
-        else if (depth == 0 && text.mid(i, kOrderBy.size()).compare(kOrderBy, Qt::CaseInsensitive) == 0 &&
-                 (i == 0 || text[i - 1].isSpace()))
-            orderAt = i;
-    }
-    if (orderAt < 0) {
-        s.base = text;
-        return s;
-    }
-    s.base = text.left(orderAt).trimmed();
-    for (const QString &term : text.mid(orderAt + kOrderBy.size()).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        const QStringList words = term.simplified().split(QLatin1Char(' '));
-        if (words.isEmpty() || words[0].isEmpty())
-            continue;
-        s.terms.append({words[0], words.size() > 1 && words[1].compare(QLatin1String("DESC"), Qt::CaseInsensitive) == 0});
-    }
-    return s;
-}
-
-QString literalOf(const QVariant &v)
-{
-    switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Bool:
-        return QString::number(v.toLongLong());
-    case QMetaType::Double:
-        return QString::number(v.toDouble(), 'g', 17);
-    default:
-        return QLatin1Char('\'') + sqldialect::quoted(v.toString()) + QLatin1Char('\'');
-    }
-}
 
 // Reads a grid statement's rows in its order, a slice at a time, from the
 // key of a row on: the statement runs once per slice with a condition on the
@@ -428,27 +317,6 @@ QString keepDuplicateKeys(const QString &statement, const history::KeepGoing &ke
 } // namespace
 
 namespace {
-// The yen a group of n rows of one toll text adds to the sum: a toll ending
-// in "円" adds its amount times n, the text before "円" as an optional sign
-// and one to ten digits (a card's amount is 32-bit, so the sum of any
-// history fits in 64 bits). Any other toll counts as a record and adds nothing.
-QString yenOfGroup()
-{
-    const QString body = QStringLiteral("SUBSTR(通行料金,1,LENGTH(通行料金)-1)");
-    const QString digits = QStringLiteral("(CASE WHEN SUBSTR(") + body + QStringLiteral(",1,1) IN ('-','+') THEN SUBSTR(") +
-                           body + QStringLiteral(",2) ELSE ") + body + QStringLiteral(" END)");
-    return QStringLiteral("CASE WHEN 通行料金 LIKE '%円' AND LENGTH(") + digits +
-           QStringLiteral(") BETWEEN 1 AND 10 AND LTRIM(") + digits + QStringLiteral(",'0123456789')='' THEN n*CAST(") +
-           body + QStringLiteral(" AS BIGINT) ELSE 0 END");
-}
-
-// The count and yen sum over "SELECT 通行料金, <count> AS n ... GROUP BY 通行料金".
-QString totalsOverCounts(const QString &counts)
-{
-    return QStringLiteral("SELECT SUM(n),SUM(") + yenOfGroup() + QStringLiteral(") FROM (") + counts +
-           QStringLiteral(") AS t;");
-}
-
 // The duplicate display of the whole history (no range, no card: nothing
 // but the duplicate condition before its ORDER BY, which begins with the six
 // columns of the passage), whose rows are exactly those of the kept passages.
@@ -466,27 +334,6 @@ bool wholeDuplicateView(const QString &viewed, const GridStatement &statement)
     return found && base.trimmed().endsWith(QStringLiteral(" FROM k)"));
 }
 } // namespace
-
-QString history::gridTotalsSql(const QString &source)
-{
-    // The rows are counted per toll text first (an index of card, toll and
-    // date answers that without reading the rows).
-    return totalsOverCounts(QStringLiteral("SELECT 通行料金,COUNT(*) AS n FROM (") + splitStatement(source).base +
-                            QStringLiteral(") AS g GROUP BY 通行料金"));
-}
-
-QString history::monthlyTotalsSql(const QString &source)
-{
-    // Counted per card, month and toll text first (the index of card, toll
-    // and date/time holds every column read), then the yen rule of the
-    // labels applied to each toll text of a month.
-    const QString counts = QStringLiteral("SELECT カードNO,SUBSTR(DATE_TIME,1,7) AS ym,通行料金,COUNT(*) AS n FROM (") +
-                           splitStatement(source).base +
-                           QStringLiteral(") AS g GROUP BY カードNO,SUBSTR(DATE_TIME,1,7),通行料金");
-    return QStringLiteral("SELECT カードNO AS card,ym,SUM(n) AS n,SUM(") + yenOfGroup() +
-           QStringLiteral(") AS yen,SUM(CASE WHEN 通行料金 LIKE '%円' THEN 0 ELSE n END) AS other FROM (") + counts +
-           QStringLiteral(") AS t GROUP BY カードNO,ym ORDER BY カードNO ASC,ym ASC;");
-}
 
 history::GridLoad history::loadGrid(history::HistoryGridModel &model, const QString &sourceText, qint16 viewType,
                                     const history::KeepGoing &keepGoing)

@@ -3,6 +3,7 @@
 // table under one card number.
 
 #include "history/HistoryWorker.h"
+#include "history/RowIdentity.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -54,11 +55,5 @@ QStringList passageColumns();
 // Stored texts hold none: the staging leaves them out of the masters' names,
 // CSV取込 refuses them.
 QString controlCharacterIn(QStringView text);
-
-// Every row of the history file's ETC_DATA has a stable identity (ROW_UID, a
-// random 128-bit number in hexadecimal) from the time it is stored: a file
-// from before gets the column and an identity for each row; rows stored
-// without one get theirs here. Run at each open of the history file.
-void ensureRowIdentity(QSqlDatabase db);
 
 } // namespace history
