@@ -270,7 +270,7 @@ void measureDeletion()
     t.start();
     qint64 stoppedAt = 0;
     const bool stopped = app::expectedFailureOf([&] {
-                             history::deleteShown("bench", statement, [&] {
+                             history::deleteShown(app::Procedure::DeleteShownRows, statement, [&] {
                                  if (t.elapsed() < 500)
                                      return true;
                                  if (!stoppedAt)
@@ -286,7 +286,7 @@ void measureDeletion()
     print("delete_stop_answer_s", stopAnswer);
     showAll();
     t.restart();
-    const qint64 deleted = history::deleteShown("bench", statement, [] { return true; });
+    const qint64 deleted = history::deleteShown(app::Procedure::DeleteShownRows, statement, [] { return true; });
     const double ours = t.nsecsElapsed() / 1e9;
     if (deleted != before || rows() != 0 || keptRows() != keptBefore + before) {
         std::fprintf(stderr, "the deletion removed or kept other rows than it should\n");

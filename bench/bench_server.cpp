@@ -493,7 +493,7 @@ int main(int argc, char *argv[])
             const QString statement = history::shownViewSql(kTableData, "DELETE");
             QElapsedTimer t;
             t.start();
-            const qint64 deleted = history::deleteShown("bench", statement, [] { return true; });
+            const qint64 deleted = history::deleteShown(app::Procedure::DeleteShownRows, statement, [] { return true; });
             deletion.ours << t.nsecsElapsed() / 1e9;
             const QString serverDelete = history::serverText(statement);
             history::closeDatabase(kDatFile);

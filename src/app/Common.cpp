@@ -45,7 +45,7 @@ QString app::withTrailingSeparator(const QString &path)
 
 QString app::textOrEmpty(const QVariant &value)
 {
-    return guarded("basCommon_CheckNull", [&] {
+    return guarded(app::Procedure::TextOrEmpty, [&] {
         if (value.isNull() || !value.isValid())
             return QString();
         return value.toString();
@@ -54,7 +54,7 @@ QString app::textOrEmpty(const QVariant &value)
 
 QString app::rightAligned(QString &text, qint16 width)
 {
-    return guarded("basCommon_RightString", [&] {
+    return guarded(app::Procedure::RightText, [&] {
         const int length = cp932::width(text);
         if (length < width)
             text = QString(width - length, QLatin1Char(' ')) + text;
@@ -64,7 +64,7 @@ QString app::rightAligned(QString &text, qint16 width)
 
 QString app::fixedWidth(const QString &text, qint16 width)
 {
-    return guarded("basCommon_FixString", [&] {
+    return guarded(app::Procedure::FixedWidthText, [&] {
         QString result;
         int used = 0;
         for (char32_t cp : text.toUcs4()) {

@@ -2,7 +2,10 @@
 // Failures carry a number and a description, like the platform's own errors.
 // Each procedure covered by the error convention runs its body through
 // guarded(): an unexpected failure is handed to the common error report under
-// that procedure's name, exactly once, and the program ends.
+// that procedure's reported name (app/Procedures.h), exactly once, and the
+// program ends.
+
+#include "app/Procedures.h"
 
 #include <QString>
 #include <exception>
@@ -72,7 +75,7 @@ QString expectedFailureOf(Body &&body)
 } // namespace app
 
 template <typename Body>
-decltype(auto) guarded(const char *procedureName, Body &&body)
+decltype(auto) guarded(app::Procedure procedure, Body &&body)
 {
     const detail::GuardedLevel level;
     try {
@@ -86,10 +89,10 @@ decltype(auto) guarded(const char *procedureName, Body &&body)
         if constexpr (!std::is_void_v<Result>)
             return Result{};
     } catch (const Failure &f) {
-        app::reportErrorAndEnd(QString::fromLatin1(procedureName), f.number(), f.description());
+        app::reportErrorAndEnd(QString::fromLatin1(app::reportedName(procedure)), f.number(), f.description());
     } catch (const std::bad_alloc &) {
-        app::reportErrorAndEnd(QString::fromLatin1(procedureName), 7, QStringLiteral("メモリが不足しています。"));
+        app::reportErrorAndEnd(QString::fromLatin1(app::reportedName(procedure)), 7, QStringLiteral("メモリが不足しています。"));
     } catch (const std::exception &e) {
-        app::reportErrorAndEnd(QString::fromLatin1(procedureName), 5, QString::fromUtf8(e.what()));
+        app::reportErrorAndEnd(QString::fromLatin1(app::reportedName(procedure)), 5, QString::fromUtf8(e.what()));
     }
 }

@@ -120,7 +120,7 @@ QString deskprint::viewTable() { return app::state().view.ViewMode == 2 ? kTable
 
 QString deskprint::listSql(const QString &tableName, qint16 unprintedOnly)
 {
-    return guarded("frmPrintDesktop_MakeListViewSQL", [&] {
+    return guarded(app::Procedure::DesktopPrintListStatement, [&] {
         const bool range = app::state().view.SelectMode == 1;
         QString sql = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + tableName;
         if (range)
@@ -144,7 +144,7 @@ QString deskprint::listSql(const QString &tableName, qint16 unprintedOnly)
 
 QString deskprint::printRowSql(const QString &tableName, const deskprint::DesktopPrintRow &row)
 {
-    return guarded("frmPrintDesktop_MakePrintDesktopSQL", [&] {
+    return guarded(app::Procedure::DesktopPrintRowStatement, [&] {
         if (row.values.size() != kDisplayColumns.size())
             throw Failure(9, QStringLiteral("インデックスが有効範囲にありません。"));
         const bool range = app::state().view.SelectMode == 1;
@@ -161,7 +161,7 @@ QString deskprint::printRowSql(const QString &tableName, const deskprint::Deskto
 
 QList<deskprint::DesktopPrintRow> deskprint::listRows(const QString &sql)
 {
-    return guarded("frmPrintDesktop_MDBtoListView", [&] {
+    return guarded(app::Procedure::FillDesktopPrintList, [&] {
         QList<deskprint::DesktopPrintRow> rows;
         QSqlQuery q = history::execute(DbConnection::History, sql);
         const QSqlRecord fields = q.record();
@@ -222,7 +222,7 @@ qint16 deskprint::sendToPrinter(const QString &sql, bool *acknowledged)
 {
     if (acknowledged)
         *acknowledged = false;
-    return guarded("frmPrintDesktop_SendPrintCOM2", [&]() -> qint16 {
+    return guarded(app::Procedure::SendToDesktopPrinter, [&]() -> qint16 {
         const QString table = statementTable(sql);
         // The printed mark is stored right after the print: nothing is
         // printed that could not be marked.

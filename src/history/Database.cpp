@@ -215,7 +215,7 @@ void history::runText(QSqlQuery &q, const QString &sql, bool server)
 
 bool history::hasRows(const QString &source)
 {
-    return guarded("basAccess_MDBTBLCheck", [&] {
+    return guarded(app::Procedure::CheckRows, [&] {
         QSqlQuery q = history::execute(DbConnection::History, source);
         const bool any = q.next();
         q.finish();
@@ -225,7 +225,7 @@ bool history::hasRows(const QString &source)
 
 void history::runStatement(const QString &statement)
 {
-    guarded("basAccess_MDBTBLOpen", [&] {
+    guarded(app::Procedure::RunStatement, [&] {
         static const QRegularExpression change(QStringLiteral("^\\s*(DELETE|UPDATE|INSERT)\\b"),
                                                QRegularExpression::CaseInsensitiveOption);
         if (change.match(statement).hasMatch() &&

@@ -23,7 +23,7 @@ QString history::duplicateCardsSql()
 
 QStringList history::duplicateCardNumbers()
 {
-    return guarded("frmDelRecord_Form_Load", [] {
+    return guarded(app::Procedure::LoadDuplicateDeletion, [] {
         QSqlQuery q = history::execute(DbConnection::History, history::duplicateCardsSql());
         QStringList numbers;
         while (q.next()) {
@@ -38,17 +38,17 @@ QStringList history::duplicateCardNumbers()
 
 int history::deleteDuplicates(const QString &cardNo, const history::KeepGoing &keepGoing)
 {
-    return guarded("frmDelRecord_btnOK_Click", [&] {
+    return guarded(app::Procedure::DeleteDuplicates, [&] {
         if (cardNo.isEmpty())
             return 0;
-        return int(history::deleteShown("frmDelRecord_btnOK_Click",
+        return int(history::deleteShown(app::Procedure::DeleteDuplicates,
                                         history::duplicatesSql(cardNo, QStringLiteral("DELETE")), keepGoing));
     });
 }
 
 QString history::masterVersionText()
 {
-    return guarded("frmAbout_Form_Load", [] {
+    return guarded(app::Procedure::LoadAbout, [] {
         QSqlQuery q = history::execute(DbConnection::Master, kTableVersion);
         const QString text = q.next() ? QStringLiteral("Ver ") + q.value(QStringLiteral("MST_VER")).toString()
                                       : QStringLiteral("Ver ") + QStringLiteral("?.??");

@@ -131,7 +131,7 @@ bool holdsHistoryTable(const QString &path)
 
 void history::openDatabase(const QString &fileName, history::HistoryAccess access)
 {
-    guarded("basAccess_MDBOpen", [&] {
+    guarded(app::Procedure::OpenDatabase, [&] {
         app::setProgramFilesSource(databaseFiles);
         const bool history = fileName == kDatFile;
         if (!history && fileName != kMstFile)
@@ -248,7 +248,7 @@ QStringList history::programFiles() { return databaseFiles(); }
 
 void history::closeDatabase(const QString &fileName)
 {
-    guarded("basAccess_MDBClose", [&] {
+    guarded(app::Procedure::CloseDatabase, [&] {
         if (fileName != kDatFile && fileName != kMstFile)
             return;
         const bool vouched = fileName == kDatFile && !app::state().historyOpenedForReading && history::checkedSound();

@@ -82,9 +82,9 @@ qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const
 }
 } // namespace
 
-qint64 history::deleteShown(const char *procedureName, const QString &deleteStatement, const history::KeepGoing &keepGoing)
+qint64 history::deleteShown(app::Procedure procedure, const QString &deleteStatement, const history::KeepGoing &keepGoing)
 {
-    return guarded(procedureName, [&]() -> qint64 {
+    return guarded(procedure, [&]() -> qint64 {
         const bool server = history::route(DbConnection::History, deleteStatement) == DbConnection::Server;
         const ShownRows shown = app::state().shown;
         if (!server)

@@ -3,6 +3,7 @@
 // rows the user was asked about: when another PC changed them in the
 // meantime, nothing is deleted and the view is shown again.
 
+#include "app/Procedures.h"
 #include "app/Failure.h"
 #include "app/ProgramState.h"
 #include "history/HistoryWorker.h"
@@ -30,12 +31,12 @@ public:
 // Runs a delete of ETC_DATA (in the program's own dialect) in one transaction
 // that first makes sure the shown rows are still the same: the same count,
 // and no row stored since (without a view shown, it just deletes). Returns the rows deleted; throws ShownRowsChanged
-// (nothing deleted) when they are not. procedureName names the caller in the
+// (nothing deleted) when they are not. procedure names the caller in the
 // error report.
 // With keepGoing the delete on the history file runs without blocking the
 // caller's thread (see HistoryWorker.h); a "no" deletes nothing and throws
 // WorkStopped.
-qint64 deleteShown(const char *procedureName, const QString &deleteStatement,
+qint64 deleteShown(app::Procedure procedure, const QString &deleteStatement,
                    const KeepGoing &keepGoing = {});
 
 } // namespace history

@@ -38,7 +38,7 @@ void history::resetViewCondition() { app::state().view = ViewConditionRecord{}; 
 
 QString history::selectedCardNo(const ViewSelection &selection)
 {
-    return guarded("basAccess_GetSelectCardNo", [&] {
+    return guarded(app::Procedure::CardNumberCondition, [&] {
         QString result;
         if (selection.CardNoMode == 0)
             result = selection.TypedCardNo;
@@ -50,7 +50,7 @@ QString history::selectedCardNo(const ViewSelection &selection)
 
 QString history::viewStatement(const QString &tableName, qint16 viewType, const ViewSelection &selection)
 {
-    return guarded("basAccess_MakeReadSQL", [&] {
+    return guarded(app::Procedure::ReadStatement, [&] {
         QString sql;
         app::state().view.ViewMode = viewType;
         if (viewType == 1)
@@ -91,7 +91,7 @@ QString history::viewStatement(const QString &tableName, qint16 viewType, const 
 
 QString history::shownViewSql(const QString &tableName, const QString &mode)
 {
-    return guarded("basAccess_MakeHFGSQL", [&] {
+    return guarded(app::Procedure::GridStatement, [&] {
         if (mode == QLatin1String("FORMAT"))
             return QStringLiteral("DELETE * ") + QStringLiteral("FROM ") + tableName + QStringLiteral(";");
         const bool select = mode == QLatin1String("SELECT");
@@ -124,7 +124,7 @@ QString history::shownViewSql(const QString &tableName, const QString &mode)
 
 QString history::duplicatesSql(const QString &cardNo, const QString &mode)
 {
-    return guarded("basAccess_MakeRepeatSQL", [&] {
+    return guarded(app::Procedure::DuplicateStatement, [&] {
         QString sql = mode + kRepeatColumns + QStringLiteral("FROM ") + kTableData + QStringLiteral(" ");
         sql += sqldialect::correlatedDuplicateCondition(kTableData);
         if (app::state().view.SelectMode == 1)

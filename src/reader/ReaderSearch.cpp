@@ -24,7 +24,7 @@ QString answerOf(const QByteArray &buffer)
 
 reader::ReaderSearchResult reader::searchReader(int currentPort)
 {
-    return guarded("frmSetComm_btnETCSearch_Click", [&] {
+    return guarded(app::Procedure::SearchReader, [&] {
         reader::ReaderSearchResult result;
         for (int port = 1; port <= kMaxPortNumber; ++port) {
             if (!reader::portExists(port))

@@ -48,7 +48,7 @@ void failRead()
 
 void reader::connectionLost(int type)
 {
-    guarded("basRS232C_ConnectionOut", [&] {
+    guarded(app::Procedure::EndConnection, [&] {
         app::state().relayMode = 0;
         if (type == 1 || type == 2) {
             showCardState(type == 1 ? kNotConnected : kSetCard);
@@ -70,7 +70,7 @@ void reader::pollReader()
     ReaderLink &link = reader::link();
     if (link.polling)
         return;
-    guarded("basRS232C_CommBasicSequence", [&link] {
+    guarded(app::Procedure::PollReader, [&link] {
         link.polling = true;
         const auto done = qScopeGuard([&link] { link.polling = false; });
 
@@ -123,7 +123,7 @@ void reader::pollReader()
 
 void reader::readCard(const std::optional<QDate> &startDate)
 {
-    guarded("basRS232C_CommCardRead", [&] {
+    guarded(app::Procedure::ReadCardRecords, [&] {
         const CardTableLimits limits{startDate, [](int n) { emit reader::link().readProgress(n); }};
         decode::CardTable &table = reader::link().cardTable();
         table.readForward = false;

@@ -54,7 +54,7 @@ QSerialPort *reader::serialPort() { return reader::link().port(); }
 
 void reader::openPort(int port)
 {
-    guarded("basRS232C_CommPortOpen", [&] {
+    guarded(app::Procedure::OpenPort, [&] {
         QSerialPort *p = reader::serialPort();
         if (p->isOpen())
             return;
@@ -72,7 +72,7 @@ void reader::openPort(int port)
 
 void reader::closePort(int /*port*/)
 {
-    guarded("basRS232C_CommPortClose", [&] {
+    guarded(app::Procedure::ClosePort, [&] {
         QSerialPort *p = reader::serialPort();
         if (!p->isOpen())
             return;
@@ -83,7 +83,7 @@ void reader::closePort(int /*port*/)
 
 bool reader::portExists(int port)
 {
-    return guarded("basRS232C_CheckPortExistence", [&] {
+    return guarded(app::Procedure::CheckPortExists, [&] {
         reader::closePort(port);
         QSerialPort *p = reader::serialPort();
         p->setPortName(seams::portDevice(port));
@@ -97,7 +97,7 @@ bool reader::portExists(int port)
 
 void reader::receiveFrame(qint32 waitMs, QByteArray &buffer)
 {
-    guarded("basRS232C_CommInput", [&] {
+    guarded(app::Procedure::ReceiveFrame, [&] {
         QSerialPort *port = reader::serialPort();
         reader::FrameRecognizer recognizer;
         int emptyPolls = 0;
@@ -124,7 +124,7 @@ void reader::receiveFrame(qint32 waitMs, QByteArray &buffer)
 
 void reader::sendBytes(const QByteArray &bytes)
 {
-    guarded("basRS232C_CommOutput", [&] {
+    guarded(app::Procedure::SendFrame, [&] {
         QSerialPort *port = reader::serialPort();
         if (!port->isOpen())
             return;

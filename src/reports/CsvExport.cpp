@@ -310,7 +310,7 @@ QByteArray reports::csvLine(const ReportRow &row, qint16 viewMode, const QString
 bool reports::writeCsvFile(const QString &path, qint16 mode, const reports::ReportRowSource &rows, qint16 viewMode,
                            const QString &card, const reports::ReportProgress &progress, qint64 total)
 {
-    return guarded("basMain_CSVFileCreate", [&] {
+    return guarded(app::Procedure::WriteCsvFile, [&] {
         return writeFileBlocks(path, mode, [&](const PutBlock &put) {
             QByteArray block;
             ReportRow row;
@@ -332,7 +332,7 @@ bool reports::writeCsvFile(const QString &path, qint16 mode, const reports::Repo
 
 bool reports::writeCsvFile(const QString &path, qint16 mode, const QString &card, const reports::ReportProgress &progress)
 {
-    return guarded("basMain_CSVFileCreate", [&] {
+    return guarded(app::Procedure::WriteCsvFile, [&] {
         const QString statement = reports::shownRowsStatement();
         const qint16 viewMode = app::state().view.ViewMode;
         if (statement.isEmpty()) // the grid shows nothing: an empty file
@@ -346,7 +346,7 @@ bool reports::writeCsvFile(const QString &path, qint16 mode, const QString &card
 bool reports::csvLinesOf(const QString &statement, const std::function<void(const QByteArray &line)> &each,
                 const reports::ReportProgress &progress, const history::PassageSpots &spots)
 {
-    return guarded("csvLinesOf", [&] {
+    return guarded(app::Procedure::CsvLines, [&] {
         // A block of one byte is put after every line: each block is one line.
         const PutBlock put = [&](QByteArray &block) {
             each(block);

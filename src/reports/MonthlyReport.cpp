@@ -90,7 +90,7 @@ QByteArray reports::monthlyCsv(QList<MonthTotal> months)
 
 bool reports::writeMonthlyCsv(const QString &path, const QList<MonthTotal> &months)
 {
-    return guarded("writeMonthlyCsv", [&] {
+    return guarded(app::Procedure::WriteMonthlyCsv, [&] {
         const bool existed = QFile::exists(path);
         app::CheckedSaveFile out(path);
         app::openForWriting(out);

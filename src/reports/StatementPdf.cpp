@@ -210,7 +210,7 @@ qint32 reports::writeStatementPdf(QIODevice &out, const reports::ReportRowSource
 qint32 reports::writeStatementPdf(QIODevice &out, const QString &card, const reports::StatementPdfInfo &info,
                                   const reports::ReportProgress &progress)
 {
-    return guarded("basMain_PdfFileCreate", [&] {
+    return guarded(app::Procedure::WriteStatementPdf, [&] {
         const QString outputDate = reports::statementOutputDate(seams::now().date());
         const QString statement = reports::shownRowsStatement();
         const qint64 total = progress ? reports::reportRowCount(statement) : 0;

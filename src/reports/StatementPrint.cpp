@@ -93,7 +93,7 @@ bool reports::StatementSheet::end() { return !m_painter.isActive() || m_painter.
 
 void reports::paintPageHeader(reports::StatementSheet &sheet, qint32 pageNumber, const QString &outputDate)
 {
-    guarded("basMain_PrintPageHeader", [&] {
+    guarded(app::Procedure::StatementPageHeader, [&] {
         const QStringList lines = reports::statementHeaderLines(pageNumber, outputDate);
         sheet.setFont(kTitlePoints, true);
         sheet.printLine(lines[TitleLine]);
@@ -133,7 +133,7 @@ qint32 reports::printStatement(QPagedPaintDevice &device, const reports::ReportR
 
 qint32 reports::paintStatement(QPagedPaintDevice &device, const QString &card, const reports::ReportProgress &progress)
 {
-    return guarded("basMain_PrintPageCreate", [&] {
+    return guarded(app::Procedure::StatementPages, [&] {
         const QString outputDate = reports::statementOutputDate(seams::now().date());
         const QString statement = reports::shownRowsStatement();
         const qint64 total = progress ? reports::reportRowCount(statement) : 0;

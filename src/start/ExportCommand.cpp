@@ -135,7 +135,7 @@ int runJob(const QString &kind, const QString &out, bool append, const ViewSelec
                                : QStringLiteral("パス/ファイル アクセス エラーです。") + out + QStringLiteral(": ") +
                                      file.errorString());
         } else {
-            const qint32 pages = guarded("basMain_PdfFileCreate", [&] {
+            const qint32 pages = guarded(app::Procedure::WriteStatementPdf, [&] {
                 return reports::writeStatementPdf(file, QString(), {kStatementTitle, kAppTitle});
             });
             if (pages <= 0)

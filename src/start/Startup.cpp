@@ -191,7 +191,7 @@ void watchSessionEnd()
 ui::MainWindow *showMainWindow()
 {
     ui::MainWindow *window = nullptr;
-    guarded("basMain_Main", [&] {
+    guarded(app::Procedure::ShowMainWindow, [&] {
         window = loadMainWindow();
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->show();
@@ -247,7 +247,7 @@ void keepDailyBackups(ui::MainWindow &window)
 
 void startSequence(ui::MainWindow &window)
 {
-    guarded("basMain_ETCStart", [&] {
+    guarded(app::Procedure::StartProgram, [&] {
         if (const QString refused = acquireSingleInstance(); !refused.isEmpty()) {
             app::showWarning(refused);
             seams::endProgram(0);
@@ -286,7 +286,7 @@ void startSequence(ui::MainWindow &window)
             ui::showServerState(window);
             history::connectServerInBackground([w = QPointer<ui::MainWindow>(&window)] {
                 if (w)
-                    guarded("basMain_ETCStart", [&w] { ui::refreshCardNumbersFromServer(*w); });
+                    guarded(app::Procedure::StartProgram, [&w] { ui::refreshCardNumbersFromServer(*w); });
             });
         } else {
             ui::enableDBReadIfHistory(window);
@@ -308,7 +308,7 @@ void startSequence(ui::MainWindow &window)
 
 void checkScreen(ui::MainWindow &window)
 {
-    guarded("basMain_GetScreen", [&] {
+    guarded(app::Procedure::CheckScreen, [&] {
         const seams::ScreenMetrics m = seams::screenMetrics();
         // The window's layout is fixed in its own pixels. On a display that Qt
         // scales (125 %, 150 %, 200 %) the layout scales with the fonts, so
@@ -349,7 +349,7 @@ void checkScreen(ui::MainWindow &window)
 
 void drawMenuLine(ui::MainWindow &f)
 {
-    guarded("basMain_Line3D", [&] {
+    guarded(app::Procedure::DrawFrameLines, [&] {
         const int inner = f.client->width();
         f.LineA->setLine(QPalette::Dark, 0, 0, inner);  // button shadow
         f.LineB->setLine(QPalette::Light, 0, 1, inner); // 3-D highlight, one pixel lower
@@ -360,7 +360,7 @@ void drawMenuLine(ui::MainWindow &f)
 
 void initializeWindow(ui::MainWindow &f)
 {
-    guarded("basMain_Initialize", [&] {
+    guarded(app::Procedure::InitializeWindow, [&] {
         f.ProgressBar->hide();
         ui::disableOutputMenuItems(f);
         f.lblCountValue->setText(app::recordCountText(0));
@@ -378,7 +378,7 @@ void initializeWindow(ui::MainWindow &f)
 
 void endSequence(ui::MainWindow *window)
 {
-    guarded("basMain_ETCEnd", [&] {
+    guarded(app::Procedure::EndProgram, [&] {
         if (window) {
             window->TimerPolling->stop();
             saveWindowPlace(*window);

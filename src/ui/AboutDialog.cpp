@@ -83,7 +83,7 @@ QString masterDownloadUrl()
 
 void AboutDialog::load()
 {
-    guarded("frmAbout_Form_Load", [this] {
+    guarded(app::Procedure::LoadAbout, [this] {
         setWindowTitle(kAppTitle + QStringLiteral("のバージョン情報"));
         lblTitle->setText(QStringLiteral("利用履歴発行 ") + kAppTitle);
         lblVersionValue->setText(programVersionText(app::programVersion()));
@@ -108,7 +108,7 @@ bool AboutDialog::eventFilter(QObject *watched, QEvent *event)
 
 void AboutDialog::openMasterDataPage()
 {
-    guarded("frmAbout_lblURL_Click", [this] { openUrl(QUrl(lblURL->text())); });
+    guarded(app::Procedure::OpenMasterUrl, [this] { openUrl(QUrl(lblURL->text())); });
 }
 
 } // namespace ui

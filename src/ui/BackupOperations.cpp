@@ -42,7 +42,7 @@ void setOpenBackupFileHandler(OpenBackupFileHandler handler) { g_openBackup = st
 
 void backUpHistory(MainWindow &f)
 {
-    guarded("basMain_Backup", [&] {
+    guarded(app::Procedure::BackUpHistory, [&] {
         const QString history = history::databasePath(kDatFile);
         const QString suggested = QDir(history::backupFolder(history))
                                       .filePath(QStringLiteral("ETC_DAT-") +
@@ -84,7 +84,7 @@ void backUpHistory(MainWindow &f)
 
 void restoreHistoryFromBackup(MainWindow &f)
 {
-    guarded("basMain_Restore", [&] {
+    guarded(app::Procedure::RestoreHistory, [&] {
         const QString history = history::databasePath(kDatFile);
         if (cardReadNotRegistered() &&
             !app::askYesNoDefaultNo(QStringLiteral("カードから読み込んだ利用履歴がDB登録されていません。戻すと、読み込んだ利用履歴は"

@@ -32,7 +32,7 @@ int cardRecordCount() { return reader::link().cardTable().count(); }
 
 void readCard(MainWindow &f)
 {
-    guarded("basMain_CardRead", [&] {
+    guarded(app::Procedure::ReadCard, [&] {
         const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f, f.btnDBEntry); });
         if (refuseReversedRange(f) || typedCardNumberRefused(f))
             return;
@@ -83,7 +83,7 @@ void readCard(MainWindow &f)
 
 void clearScreen(MainWindow &f)
 {
-    guarded("basMain_ViewCls", [&] {
+    guarded(app::Procedure::ClearView, [&] {
         const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f); });
         f.TimerPolling->stop();
         for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry})

@@ -65,7 +65,7 @@ void refreshCardNumbersFromServer(MainWindow &f)
 {
     if (QApplication::activeModalWidget()) {
         // Tried again while the window lives.
-        QTimer::singleShot(200, &f, [w = &f] { guarded("basMain_GetCardNo", [w] { refreshCardNumbersFromServer(*w); }); });
+        QTimer::singleShot(200, &f, [w = &f] { guarded(app::Procedure::ListCardNumbers, [w] { refreshCardNumbersFromServer(*w); }); });
         return;
     }
     const bool typed = f.optCardNo[0]->isChecked();

@@ -64,7 +64,7 @@ QDateTime todayEnd() { return QDateTime(seams::now().date(), QTime(23, 59, 59));
 
 void showSelectMode(MainWindow &f, qint16 index)
 {
-    guarded("basMain_SelectMode", [&] {
+    guarded(app::Procedure::SelectRangeMode, [&] {
         if (index != 0 && index != 1)
             return;
         const bool range = index == 1;
@@ -104,7 +104,7 @@ std::optional<QDate> cardReadDateLimit(MainWindow &f)
 
 bool refuseReversedRange(MainWindow &f)
 {
-    return guarded("basMain_CheckDateTime", [&] {
+    return guarded(app::Procedure::CheckRange, [&] {
         if (!f.optSelectMode[1]->isChecked())
             return false;
         if (selectedRange(f).isReversed()) {
@@ -117,7 +117,7 @@ bool refuseReversedRange(MainWindow &f)
 
 void setMenusAndConditionsEnabled(MainWindow &f, bool enable)
 {
-    guarded("basMain_BanCardRead", [&] {
+    guarded(app::Procedure::LockCommandsForCardRead, [&] {
         if (!enable)
             disableOutputMenuItems(f);
         for (QMenu *m : {f.mnuEdit, f.mnuConfig, f.mnuHelp})
@@ -131,7 +131,7 @@ void setMenusAndConditionsEnabled(MainWindow &f, bool enable)
 
 void setConditionsEnabled(MainWindow &f, bool enable)
 {
-    guarded("basMain_BanRecordCheck", [&] {
+    guarded(app::Procedure::OfferDuplicateTools, [&] {
         if (!enable)
             disableOutputMenuItems(f);
         setConditionControlsEnabled(f, enable);

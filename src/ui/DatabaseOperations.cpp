@@ -32,7 +32,7 @@ const QString kZeroCount = app::recordCountText(0);
 
 void registerCardRead(MainWindow &f)
 {
-    guarded("basMain_DBEntry", [&] {
+    guarded(app::Procedure::RegisterCard, [&] {
         QWidget *next = nullptr; // DB読込 once registered
         const auto focus = qScopeGuard([&f, &next] { focusNextUsefulControl(f, next); });
         if (f.optCardNo[0]->isChecked() && f.txtCardInput->text().isEmpty()) {
@@ -118,7 +118,7 @@ void registerCardRead(MainWindow &f)
 
 void readHistory(MainWindow &f)
 {
-    guarded("basMain_DBRead", [&] {
+    guarded(app::Procedure::ReadHistory, [&] {
         const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f, f.btnPrintDefault); });
         if (f.lblCountValue->text() != kZeroCount && app::state().view.ViewMode == 1 &&
             !app::askYesNoDefaultNo(
@@ -165,7 +165,7 @@ void readHistory(MainWindow &f)
 void deleteShownRows(MainWindow &f)
 {
     const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f); });
-    guarded("basMain_DBDelete", [&] {
+    guarded(app::Procedure::DeleteShownRows, [&] {
         if (f.optCardNo[0]->isChecked())
             selectAllCardsFromList(f);
         // Exactly the rows counted in the question go: when another PC changed
@@ -178,7 +178,7 @@ void deleteShownRows(MainWindow &f)
                                              QStringLiteral("\r\n") + history::deletionUndoNote()))
                 return;
             try {
-                deleted = history::deleteShown("basAccess_MDBTBLOpen",
+                deleted = history::deleteShown(app::Procedure::RunStatement,
                                                history::shownViewSql(kTableData, QStringLiteral("DELETE")),
                                                busyProgressOf(&f, QStringLiteral("DB削除中…")));
                 break;

@@ -66,7 +66,7 @@ void DeleteRowsDialog::load()
 
 void DeleteRowsDialog::deleteDuplicatesOfChosenCard()
 {
-    guarded("frmDelRecord_btnOK_Click", [this] {
+    guarded(app::Procedure::DeleteDuplicates, [this] {
         // Nothing to choose, nothing chosen: nothing to delete, and the
         // staging table keeps an unregistered card read.
         const QString cardNo = cboCardNo->currentIndex() < 0 ? QString() : cboCardNo->currentText();

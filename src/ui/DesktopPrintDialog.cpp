@@ -83,7 +83,7 @@ DesktopPrintDialog::DesktopPrintDialog(MainWindow &window) : QDialog(&window), m
 
     connect(cmdPrint, &QPushButton::clicked, this, [this] { printChosenRows(); });
     connect(cmdExit, &QPushButton::clicked, this, [this] {
-        guarded("frmPrintDesktop_cmdExit_Click", [this] { close(); });
+        guarded(app::Procedure::CloseDesktopPrintDialog, [this] { close(); });
     });
     // Every change refilters: a click, the keyboard, an accessibility tool.
     connect(chkPrint, &QCheckBox::toggled, this, [this] { printedMarksToggled(); });
@@ -96,7 +96,7 @@ DesktopPrintDialog::DesktopPrintDialog(MainWindow &window) : QDialog(&window), m
 
 void DesktopPrintDialog::load()
 {
-    guarded("frmPrintDesktop_Form_Load", [this] {
+    guarded(app::Procedure::LoadDesktopPrint, [this] {
         m_window.TimerPolling->stop();
         app::state().relayMode = 0; // the print frames go out as built, not inside a "COM1:" envelope
         fillList(deskprint::listSql(deskprint::viewTable(), 0));
@@ -118,7 +118,7 @@ void DesktopPrintDialog::done(int result)
 
 void DesktopPrintDialog::unload()
 {
-    guarded("frmPrintDesktop_Form_Unload", [this] {
+    guarded(app::Procedure::CloseDesktopPrint, [this] {
         reader::pollReader();
         restartPolling(m_window);
     });
@@ -132,7 +132,7 @@ void DesktopPrintDialog::refill()
 
 void DesktopPrintDialog::fillList(const QString &sql)
 {
-    guarded("frmPrintDesktop_MDBtoListView", [&] {
+    guarded(app::Procedure::FillDesktopPrintList, [&] {
         const QList<deskprint::DesktopPrintRow> rows = deskprint::listRows(sql);
         const QSignalBlocker quiet(ListView);
         ListView->clear();
@@ -157,7 +157,7 @@ void DesktopPrintDialog::fillList(const QString &sql)
 
 void DesktopPrintDialog::rowChecked(QTreeWidgetItem *item)
 {
-    guarded("frmPrintDesktop_ListView_ItemCheck", [&] {
+    guarded(app::Procedure::CheckDesktopPrintItem, [&] {
         const Qt::CheckState mark = item->data(0, kPrintedRole).toBool() ? Qt::Checked : Qt::Unchecked;
         if (item->checkState(0) != mark) {
             const QSignalBlocker quiet(ListView);
@@ -168,12 +168,12 @@ void DesktopPrintDialog::rowChecked(QTreeWidgetItem *item)
 
 void DesktopPrintDialog::printedMarksToggled()
 {
-    guarded("frmPrintDesktop_chkPrint_Click", [this] { refill(); });
+    guarded(app::Procedure::FilterDesktopPrintList, [this] { refill(); });
 }
 
 void DesktopPrintDialog::printChosenRows()
 {
-    guarded("frmPrintDesktop_cmdPrint_Click", [this] {
+    guarded(app::Procedure::PrintSelectedRows, [this] {
         // One run at a time, and none once the window is closing (its link
         // sequence is then talking to the reader).
         if (m_printing || m_unloaded)
@@ -204,7 +204,7 @@ void DesktopPrintDialog::printChosenRows()
 
 void printOnDesktopPrinter(MainWindow &window)
 {
-    guarded("basMain_PrintDesktop", [&] {
+    guarded(app::Procedure::OpenDesktopPrint, [&] {
         DesktopPrintDialog dialog(window);
         dialog.load();
         dialog.exec();

@@ -22,7 +22,7 @@ namespace ui {
 
 void showDuplicates(MainWindow &f)
 {
-    guarded("basMain_RecordCheck", [&] {
+    guarded(app::Procedure::FindDuplicates, [&] {
         if (f.optCardNo[0]->isChecked())
             selectAllCardsFromList(f);
         if (!app::askYesNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +

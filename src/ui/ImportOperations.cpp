@@ -147,7 +147,7 @@ void setImportQuestionHandler(ImportQuestionHandler handler) { g_question = std:
 
 void importCsvFiles(MainWindow &f)
 {
-    guarded("basMain_CSVImport", [&] {
+    guarded(app::Procedure::ImportCsv, [&] {
         if (typedCardNumberRefused(f))
             return;
         const QStringList files = askFiles(rememberedFolder(QStringLiteral("ImportPath"), app::state().csvFolder));

@@ -359,7 +359,7 @@ void MonthlyTotalsWindow::done(int result)
 
 void MonthlyTotalsWindow::print()
 {
-    guarded("frmMonthlyTotals_cmdPrint_Click", [this] {
+    guarded(app::Procedure::PrintMonthlyTotals, [this] {
         if (!m_window)
             return;
         QString written;
@@ -373,7 +373,7 @@ void MonthlyTotalsWindow::print()
 
 void MonthlyTotalsWindow::saveCsv()
 {
-    guarded("frmMonthlyTotals_cmdCSVOutput_Click", [this] {
+    guarded(app::Procedure::ExportMonthlyTotals, [this] {
         const QString path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
                                                     app::withTrailingSeparator(app::state().csvFolder) + suggestedFileName(kTitle, QStringLiteral(".csv")),
                                                     QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
@@ -391,7 +391,7 @@ void MonthlyTotalsWindow::saveCsv()
 
 void showMonthlyTotals(MainWindow &window)
 {
-    guarded("basMain_ShowMonthlyTotals", [&] {
+    guarded(app::Procedure::ShowMonthlyTotals, [&] {
         if (app::state().view.ViewMode != 2)
             return;
         QList<MonthTotal> months;

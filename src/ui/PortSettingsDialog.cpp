@@ -113,7 +113,7 @@ QString portNextStep(int port)
 
 void PortSettingsDialog::load()
 {
-    guarded("frmSetComm_Form_Load", [this] {
+    guarded(app::Procedure::LoadPortSettings, [this] {
         MainWindow &f = m_window;
         for (QPushButton *b : {f.btnViewCls, f.btnDBEntry, f.btnDBDelete})
             b->setEnabled(false);
@@ -141,7 +141,7 @@ void PortSettingsDialog::load()
 
 void PortSettingsDialog::searchReader()
 {
-    guarded("frmSetComm_btnETCSearch_Click", [this] {
+    guarded(app::Procedure::SearchReader, [this] {
         const reader::ReaderSearchResult result = reader::searchReader(app::comPortNumber());
         if (result.tooMany())
             app::showWarning(QStringLiteral("複数の機器が見つかりました。") +
@@ -159,7 +159,7 @@ void PortSettingsDialog::searchReader()
 
 void PortSettingsDialog::useChosenPort()
 {
-    guarded("frmSetComm_btnOK_Click", [this] {
+    guarded(app::Procedure::SavePortSettings, [this] {
         const int port = cboPort->currentIndex() + 1;
         if (!reader::portExists(port)) {
             app::showWarning(QStringLiteral("選択されたCom") + QString::number(port) +
@@ -188,7 +188,7 @@ void PortSettingsDialog::useChosenPort()
 
 void PortSettingsDialog::unload()
 {
-    guarded("frmSetComm_Form_Unload", [this] {
+    guarded(app::Procedure::ClosePortSettings, [this] {
         app::state().relayMode = 0;
         restartPolling(m_window);
     });

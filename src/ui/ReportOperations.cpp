@@ -285,7 +285,7 @@ bool printOnChosenPrinter(MainWindow &window, const QString &what, const QString
 
 void fillPrinterList(MainWindow &window)
 {
-    guarded("basMain_GetPrinter", [&] {
+    guarded(app::Procedure::ListPrinters, [&] {
         QComboBox *list = window.cboPrinter;
         list->clear();
         const seams::PrinterList printers = seams::installedPrinters();
@@ -305,7 +305,7 @@ void fillPrinterList(MainWindow &window)
 
 void printStatement(MainWindow &f)
 {
-    guarded("basMain_PrintDefult", [&] {
+    guarded(app::Procedure::PrintStatement, [&] {
         const QString printerText = f.cboPrinter->currentText();
         if (printerText == kNoPrinter) {
             app::showWarning(QStringLiteral("プリンタが見つかりません。プリンタをインストールしてください。"));
@@ -353,7 +353,7 @@ void printStatement(MainWindow &f)
 
 void exportCsv(MainWindow &f)
 {
-    guarded("basMain_CSVOutput", [&] {
+    guarded(app::Procedure::ExportCsv, [&] {
         QString card;
         if (!selectedCardForOutput(f, QStringLiteral("CSV出力できません。"), card))
             return;

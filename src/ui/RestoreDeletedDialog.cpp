@@ -107,7 +107,7 @@ void RestoreDeletedDialog::reload()
 
 void RestoreDeletedDialog::restoreChosen()
 {
-    guarded("frmRestoreDeleted_cmdRestore_Click", [this] {
+    guarded(app::Procedure::RestoreDeletion, [this] {
         const int row = grdDeletions->currentRow();
         if (row < 0 || row >= m_deletions.size())
             return;
@@ -143,7 +143,7 @@ void RestoreDeletedDialog::restoreChosen()
 
 void showRestoreDeleted(MainWindow &window)
 {
-    guarded("basMain_ShowRestoreDeleted", [&] {
+    guarded(app::Procedure::ShowRestoreDeleted, [&] {
         RestoreDeletedDialog dialog(window);
         runModal(dialog);
     });

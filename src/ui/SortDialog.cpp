@@ -69,7 +69,7 @@ bool SortDialog::event(QEvent *event)
 
 void SortDialog::showSavedOrder()
 {
-    guarded("frmSetSort_Form_Activate", [this] {
+    guarded(app::Procedure::LoadSortOrder, [this] {
         QRadioButton *option = app::state().viewSort == kNewest ? optPassDate[0] : app::state().viewSort == kOldest ? optPassDate[1] : nullptr;
         if (!option)
             return;
@@ -80,7 +80,7 @@ void SortDialog::showSavedOrder()
 
 void SortDialog::saveOrder()
 {
-    guarded("frmSetSort_btnOK_Click", [this] {
+    guarded(app::Procedure::SaveSortOrder, [this] {
         if (optPassDate[0]->isChecked())
             app::state().viewSort = kNewest;
         else if (optPassDate[1]->isChecked())

@@ -150,12 +150,12 @@ void TestCommon::guardedReportsOnceUnderTheInnermostName()
 {
     TestHarness h;
     const bool ended = endsProgram([] {
-        guarded("basMain_Outer", [] {
-            guarded("basCommon_Inner", [] { throw Failure(52, QStringLiteral("ファイル名が不正です。")); });
+        guarded(app::Procedure::ReadHistory, [] {
+            guarded(app::Procedure::FixedWidthText, [] { throw Failure(52, QStringLiteral("ファイル名が不正です。")); });
         });
     });
     QVERIFY(ended);
-    QCOMPARE(h.messageTexts(), QStringList{QStringLiteral("ファイル名が不正です。 (52: basCommon_Inner)")});
+    QCOMPARE(h.messageTexts(), QStringList{QStringLiteral("ファイル名が不正です。 (52: basCommon_FixString)")});
 }
 
 void TestCommon::questionsUseTheInformationIcon()

@@ -100,7 +100,7 @@ qint64 deleteShownCard(const QString &card, const history::KeepGoing &keepGoing 
     app::state().view.ViewMode = 2;
     app::state().view.CardNo = card;
     history::rememberShown({});
-    return history::deleteShown("test", history::shownViewSql(kTableData, "DELETE"), keepGoing);
+    return history::deleteShown(app::Procedure::DeleteShownRows, history::shownViewSql(kTableData, "DELETE"), keepGoing);
 }
 
 // On the server a deletion also has to be old by the server's clock, which

@@ -317,9 +317,9 @@ void TestRegistration::stoppedWorkLeavesEverything()
     app::state().view.CardNo = QStringLiteral("0001");
     const QString remove = history::shownViewSql(QStringLiteral("ETC_DATA"), QStringLiteral("DELETE"));
     history::loadGrid(grid, history::shownViewSql(QStringLiteral("ETC_DATA"), QStringLiteral("SELECT")), 2);
-    QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", remove, stop), qint64(0));
+    QCOMPARE(history::deleteShown(app::Procedure::RunStatement, remove, stop), qint64(0));
     QCOMPARE(count(QStringLiteral("ETC_DATA")), 40000);
-    QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", remove, go), qint64(20000));
+    QCOMPARE(history::deleteShown(app::Procedure::RunStatement, remove, go), qint64(20000));
     QCOMPARE(count(QStringLiteral("ETC_DATA")), 20000);
     QVERIFY(h.messages().isEmpty()); // a stop says nothing more
 }

@@ -472,12 +472,12 @@ private slots:
         for (int i = 0; i < 3; ++i)
             serverAdminExec(other); // another PC
         const QString remove = history::shownViewSql("ETC_DATA", "DELETE");
-        QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", remove), qint64(0));
+        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, remove), qint64(0));
         QCOMPARE(h->messages().size(), 1);
         QVERIFY(h->messages()[0].text.startsWith("表示した後に他のPCで利用履歴が変更されたため"));
         QCOMPARE(serverCount(), 18);
         QCOMPARE(history::loadGrid(grid, history::shownRows().source, 2).totals.count, 17);
-        QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", remove), qint64(17));
+        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, remove), qint64(17));
         QCOMPARE(serverCount(), 1);
 
         // The duplicates: shown, then overtaken by another copy elsewhere.
@@ -572,7 +572,7 @@ private slots:
                     ++asked;
                     return t.elapsed() < 1000;
                 };
-                const qint64 done = deleting ? history::deleteShown("basAccess_MDBTBLOpen", remove, stopSoon)
+                const qint64 done = deleting ? history::deleteShown(app::Procedure::RunStatement, remove, stopSoon)
                                              : history::registerStaged("5678", stopSoon);
                 QCOMPARE(done, qint64(0));
                 QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));
@@ -580,7 +580,7 @@ private slots:
                 QVERIFY(h->messages().isEmpty()); // stopped by the user: nothing more to say
                 // Without 中止: bounded, and the cause named.
                 t.restart();
-                QCOMPARE(deleting ? history::deleteShown("basAccess_MDBTBLOpen", remove)
+                QCOMPARE(deleting ? history::deleteShown(app::Procedure::RunStatement, remove)
                                   : history::registerStaged("5678"),
                          qint64(0));
                 QVERIFY2(t.elapsed() >= kServerLockWaitMs - 500 && t.elapsed() < kServerLockWaitMs + 5000,
@@ -601,7 +601,7 @@ private slots:
         QVERIFY(history::serverConnected());
         QCOMPARE(history::registerStaged("5678"), qint64(2));
         QCOMPARE(history::loadGrid(grid, history::viewStatement("ETC_DATA", 2, one), 2).totals.count, 5);
-        QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", history::shownViewSql("ETC_DATA", "DELETE")), qint64(5));
+        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql("ETC_DATA", "DELETE")), qint64(5));
         QCOMPARE(serverCount(), 2);
     }
 
@@ -678,7 +678,7 @@ private slots:
         QCOMPARE(history::deleteDuplicates("3333"), 1);
         history::resetViewCondition();
         QCOMPARE(history::loadGrid(grid, history::viewStatement("ETC_DATA", 2, ViewSelection{}), 2).totals.count, 6);
-        QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", history::shownViewSql("ETC_DATA", "DELETE")), qint64(6));
+        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql("ETC_DATA", "DELETE")), qint64(6));
         // What they deleted is kept, listed and put back with the same grants.
         const QList<history::Deletion> kept = history::listDeletions();
         QCOMPARE(kept.size(), 2);
@@ -778,7 +778,7 @@ private slots:
         stageRows(3, 10);
         QCOMPARE(history::registerStaged("2222"), qint64(3));
         QCOMPARE(history::historyCardNumbers(), QStringList{"2222"});
-        QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", history::shownViewSql("ETC_DATA", "DELETE")), qint64(3));
+        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql("ETC_DATA", "DELETE")), qint64(3));
         QCOMPARE(history::restoreDeletion(history::listDeletions().value(0).id).restored, qint64(3));
         QVERIFY2(h->messages().isEmpty(), qPrintable(h->messageTexts().join('\n')));
         QCOMPARE(serverAdminValue("SELECT count(*) FROM public.etc_data"), QString("3"));
@@ -834,12 +834,12 @@ private slots:
         ViewSelection card;
         card.TypedCardNo = "4444";
         history::viewStatement("ETC_DATA", 2, card);
-        QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", history::shownViewSql("ETC_DATA", "DELETE")), qint64(2));
+        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql("ETC_DATA", "DELETE")), qint64(2));
         // An old deletion, made 40 days before.
         h->setNow(h->now().addDays(-40));
         card.TypedCardNo = "6666";
         history::viewStatement("ETC_DATA", 2, card);
-        QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", history::shownViewSql("ETC_DATA", "DELETE")), qint64(1));
+        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql("ETC_DATA", "DELETE")), qint64(1));
         h->setNow(h->now().addDays(40));
         QCOMPARE(localCount("ETC_DELETED"), 3);
         history::closeDatabase(kDatFile);
@@ -944,7 +944,7 @@ private slots:
         QVERIFY(history::serverConnected());
         serverAdminExec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name='PASSLOG' "
                         "AND pid<>pg_backend_pid()");
-        QCOMPARE(history::deleteShown("basAccess_MDBTBLOpen", history::shownViewSql("ETC_DATA", "DELETE")), qint64(0));
+        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql("ETC_DATA", "DELETE")), qint64(0));
         QVERIFY(h->messages().last().text.contains("接続が切れました"));
         QVERIFY(heard >= 1);
         QVERIFY(!history::serverConnected() && !history::serverAwayReason().isEmpty());
