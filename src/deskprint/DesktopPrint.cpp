@@ -218,10 +218,12 @@ QByteArray deskprint::printFrame(const QByteArray &printLine)
     return reader::relayEnvelope(QByteArrayLiteral("COM2:"), frame::fromRaw(printLine));
 }
 
-qint16 deskprint::sendToPrinter(const QString &sql, bool *acknowledged)
+qint16 deskprint::sendToPrinter(const QString &sql, bool *acknowledged, bool *silent)
 {
     if (acknowledged)
         *acknowledged = false;
+    if (silent)
+        *silent = false;
     return guarded(app::Procedure::SendToDesktopPrinter, [&]() -> qint16 {
         const QString table = statementTable(sql);
         // The printed mark is stored right after the print: nothing is
@@ -259,8 +261,8 @@ qint16 deskprint::sendToPrinter(const QString &sql, bool *acknowledged)
                 break;
             }
         }
-        if (!answered)
-            app::showWarning(kPrinterSilent);
+        if (silent)
+            *silent = !answered;
         if (acknowledged)
             *acknowledged = printed;
         if (printed) {
@@ -277,19 +279,22 @@ qint16 deskprint::sendToPrinter(const QString &sql, bool *acknowledged)
     });
 }
 
-int deskprint::printRows(const QString &tableName, const QList<deskprint::DesktopPrintRow> &rows)
+int deskprint::printRows(const QString &tableName, const QList<deskprint::DesktopPrintRow> &rows,
+                         const std::function<void(const QString &)> &warn)
 {
     int printedRows = 0;
     for (const deskprint::DesktopPrintRow &row : rows) {
         if (const QString refusal = deskprint::nullRowWarning(row); !refusal.isEmpty()) {
-            app::showWarning(refusal);
+            warn(refusal);
             continue;
         }
-        bool printed = false;
-        const qint16 status = deskprint::sendToPrinter(deskprint::printRowSql(tableName, row), &printed);
+        bool printed = false, silent = false;
+        const qint16 status = deskprint::sendToPrinter(deskprint::printRowSql(tableName, row), &printed, &silent);
         printedRows += printed ? 1 : 0;
+        if (silent)
+            warn(kPrinterSilent);
         if (status != 0) {
-            app::showWarning(kPaperOut);
+            warn(kPaperOut);
             break;
         }
     }

@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+
+#include <functional>
 #include <QStringList>
 
 class QSqlRecord;
@@ -71,17 +73,19 @@ QByteArray printFrame(const QByteArray &printLine);
 // Prints the first record sql selects on the desktop printer and marks it
 // printed (PRINT_FLAG) once the printer has acknowledged it; the mark is
 // stored before this returns. Returns 0 when printed, when the printer did
-// not answer (warned here) or when sql selects nothing; otherwise the code of
-// the printer's refusal (paper out). Relay mode must be 0: the envelope goes
-// out as built.
-// printed, when given, says whether the printer acknowledged the record.
-qint16 sendToPrinter(const QString &sql, bool *printed = nullptr);
+// not answer or when sql selects nothing; otherwise the code of the
+// printer's refusal (paper out). Relay mode must be 0: the envelope goes out
+// as built. printed, when given, says whether the printer acknowledged the
+// record; silent, whether it did not answer at all.
+qint16 sendToPrinter(const QString &sql, bool *printed = nullptr, bool *silent = nullptr);
 
 // The print run of the window: the rows in order, one record each. A row with
-// a Null display column is refused with a warning naming it and the others
-// still print; a refusal of the printer (paper out) is warned and ends the run.
-// Returns how many records the printer acknowledged.
-int printRows(const QString &tableName, const QList<DesktopPrintRow> &rows);
+// a Null display column is refused, warn() told why, and the others still
+// print; a printer that does not answer is told to warn() for that record; a
+// refusal of the printer (paper out) is told and ends the run. Returns how
+// many records the printer acknowledged.
+int printRows(const QString &tableName, const QList<DesktopPrintRow> &rows,
+              const std::function<void(const QString &)> &warn);
 
 } // namespace deskprint
 

@@ -94,10 +94,10 @@ bool writeFileBlocks(const QString &path, qint16 mode, const std::function<Outco
     const bool existed = QFile::exists(path);
     app::CheckedSaveFile out(path);
     app::openForWriting(out);
-    const auto notWritten = [&] {
+    // The caller's command tells the user (the old file stays as it was).
+    const auto notWritten = [&]() -> bool {
         out.close();
-        app::showWarning(app::fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
-        return false;
+        throw ExpectedFailure(-1, app::fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
     };
     // The line end an old file lacks, written before the first new line.
     QByteArray lineEnd;

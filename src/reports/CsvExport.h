@@ -20,9 +20,10 @@ QByteArray csvLine(const ReportRow &row, qint16 viewMode, const QString &card);
 // old one), CsvAppend adds the lines after the last byte of the existing
 // file. The file is written beside the target and moved into place at the
 // end, so the target is always either the old file or the complete new one.
-// False when the file could not be written (a full disk): the user has been
-// warned, the old file is as it was and nothing is left beside it. False
-// too, without a warning, when progress asked to stop: nothing is written.
+// A file that could not be written (a full disk) is an ExpectedFailure that
+// names it: the old file is as it was and nothing is left beside it (the
+// guard of the outermost caller warns and hands it false). False, without a
+// warning, when progress asked to stop: nothing is written.
 // progress hears of the rows done every few thousand rows, of total (0: not
 // known). Other failures (no such folder, database error) go to the error
 // report.

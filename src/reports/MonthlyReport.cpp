@@ -96,9 +96,8 @@ bool reports::writeMonthlyCsv(const QString &path, const QList<MonthTotal> &mont
         app::openForWriting(out);
         const QByteArray bytes = reports::monthlyCsv(months);
         if (out.write(bytes) != bytes.size() || !out.commit()) {
-            out.close();
-            app::showWarning(app::fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
-            return false;
+            out.close(); // the old file stays; the caller's command tells the user
+            throw ExpectedFailure(-1, app::fileNotWrittenText(QStringLiteral("CSVファイル"), path, existed));
         }
         return true;
     });

@@ -43,8 +43,8 @@ QList<MonthlyLine> monthlyTableLines(const QList<MonthTotal> &months, bool newes
 QByteArray monthlyCsv(QList<MonthTotal> months);
 
 // Writes monthlyCsv to path beside the target and moves it into place when
-// complete. False when the file could not be written (the user has been
-// warned, an older file is as it was). Other failures go to the error report.
+// complete. A file that could not be written is an ExpectedFailure naming
+// it (an older file is as it was). Other failures go to the error report.
 bool writeMonthlyCsv(const QString &path, const QList<MonthTotal> &months);
 
 // The chart: one bar series per card, the cards with the largest totals

@@ -196,7 +196,7 @@ void DesktopPrintDialog::printChosenRows()
             refill(); // nothing chosen: the list as it is now
             return;
         }
-        const int printed = deskprint::printRows(deskprint::viewTable(), selected);
+        const int printed = deskprint::printRows(deskprint::viewTable(), selected, app::showWarning);
         refill();
         app::showInfo(app::groupedNumber(printed) + QStringLiteral("件印刷しました。"));
     });
