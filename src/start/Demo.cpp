@@ -6,6 +6,7 @@
 #include "app/DataFolder.h"
 #include "app/Settings.h"
 #include "app/Common.h"
+#include "app/Constants.h"
 #include "history/Database.h"
 #include "reader/PortDevice.h"
 #include "ui/MainWindow.h"
@@ -190,7 +191,7 @@ void readCardAndQuitWhenAsked(ui::MainWindow *shown)
         if (offered) {
             window->btnCardRead->click(); // returns once the read is over
             // (The demo's history goes with it: the count read is told here.)
-            std::fputs(qPrintable(QStringLiteral("カード読込: ") + window->lblCountValue->text() + QLatin1Char('\n')),
+            std::fputs(qPrintable(QStringLiteral("カード読込: ") + app::recordCountText(window->shownCount()) + QLatin1Char('\n')),
                        stdout);
             std::fflush(stdout);
         }

@@ -363,8 +363,7 @@ void initializeWindow(ui::MainWindow &f)
     guarded(app::Procedure::InitializeWindow, [&] {
         f.ProgressBar->hide();
         ui::disableOutputMenuItems(f);
-        f.lblCountValue->setText(app::recordCountText(0));
-        f.lblSumValue->setText(app::tollSumText(0));
+        f.showTotals(0, 0);
         for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry, f.btnDBRead, f.btnDBDelete,
                                f.btnPrintDefault, f.btnPrintDesktop, f.btnCSVOutput})
             b->setEnabled(false);

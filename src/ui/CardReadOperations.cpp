@@ -64,7 +64,7 @@ void readCard(MainWindow &f)
             showGrid(f, history::viewStatement(kTableTemp, 1, selection), 1);
             f.lblCardValue->setText(QStringLiteral("カード正常"));
             f.btnCardRead->setEnabled(true);
-            if (f.lblCountValue->text() == app::recordCountText(0)) {
+            if (f.shownCount() == 0) {
                 f.fraHFlexGrid->setTitle(kCaptionHistory);
                 app::showWarning(kNoData);
             } else {

@@ -43,8 +43,7 @@ void showGrid(MainWindow &f, const QString &source, qint16 viewType, const std::
         for (int c = 0; c < load.columnWidths.size(); ++c)
             grid->setColumnWidth(c, load.columnWidths[c]);
     }
-    f.lblCountValue->setText(app::recordCountText(load.totals.count));
-    f.lblSumValue->setText(app::tollSumText(load.totals.sum));
+    f.showTotals(load.totals.count, load.totals.sum);
     showServerState(f);
 }
 

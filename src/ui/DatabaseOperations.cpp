@@ -27,7 +27,6 @@
 namespace ui {
 
 namespace {
-const QString kZeroCount = app::recordCountText(0);
 } // namespace
 
 void registerCardRead(MainWindow &f)
@@ -120,7 +119,7 @@ void readHistory(MainWindow &f)
 {
     guarded(app::Procedure::ReadHistory, [&] {
         const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f, f.btnPrintDefault); });
-        if (f.lblCountValue->text() != kZeroCount && app::state().view.ViewMode == 1 &&
+        if (f.shownCount() != 0 && app::state().view.ViewMode == 1 &&
             !app::askYesNoDefaultNo(
                 QStringLiteral("DB登録を行わずにDB読込を行うと現在表示されている利用履歴は削除されます。") +
                 QStringLiteral("よろしいですか?")))
@@ -146,7 +145,7 @@ void readHistory(MainWindow &f)
             app::showWarning(away);
             return;
         }
-        if (f.lblCountValue->text() != kZeroCount) {
+        if (f.shownCount() != 0) {
             f.fraHFlexGrid->setTitle(kCaptionHistory + QStringLiteral("(データベース)"));
             f.btnDBDelete->setEnabled(true);
             enableOutputCommands(f);
@@ -173,7 +172,7 @@ void deleteShownRows(MainWindow &f)
         // question comes again with the new count.
         qint64 deleted = 0;
         for (;;) {
-            if (!app::askYesNoDefaultNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
+            if (!app::askYesNoDefaultNo(QStringLiteral("現在表示されている") + app::recordCountText(f.shownCount()) +
                                              QStringLiteral("の利用履歴をデータベースから削除します。よろしいですか?") +
                                              QStringLiteral("\r\n") + history::deletionUndoNote()))
                 return;
@@ -187,7 +186,7 @@ void deleteShownRows(MainWindow &f)
                 showGrid(f, history::shownRows().source.isEmpty() ? history::shownViewSql(kTableData, QStringLiteral("SELECT"))
                                                                 : history::shownRows().source,
                          2);
-                if (f.lblCountValue->text() == kZeroCount) {
+                if (f.shownCount() == 0) {
                     f.btnDBDelete->setEnabled(false);
                     disableOutputCommands(f);
                     app::showWarning(kNoData);

@@ -25,12 +25,12 @@ void showDuplicates(MainWindow &f)
     guarded(app::Procedure::FindDuplicates, [&] {
         if (f.optCardNo[0]->isChecked())
             selectAllCardsFromList(f);
-        if (!app::askYesNo(QStringLiteral("現在表示されている") + f.lblCountValue->text() +
+        if (!app::askYesNo(QStringLiteral("現在表示されている") + app::recordCountText(f.shownCount()) +
                                 QStringLiteral("の利用履歴からカード番号以外が同じ項目を絞り込みます。よろしいですか?")))
             return;
         showGrid(f, history::duplicatesSql(kNoCardNo, QStringLiteral("SELECT")), 2,
                  busyProgressOf(&f, QStringLiteral("重複レコード検索中…")));
-        if (f.lblCountValue->text() != app::recordCountText(0)) {
+        if (f.shownCount() != 0) {
             setConditionsEnabled(f, false);
             f.fraHFlexGrid->setTitle(kCaptionDuplicates);
             f.mnuRecordDelete->setEnabled(true);

@@ -330,4 +330,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
         onUnload();
 }
 
+void MainWindow::showTotals(qint64 count, qint64 sum)
+{
+    m_shownCount = count;
+    lblCountValue->setText(app::recordCountText(count));
+    lblSumValue->setText(app::tollSumText(sum));
+}
+
 } // namespace ui

@@ -37,6 +37,11 @@ public:
 
     QWidget *client = nullptr;
 
+    // The rows the grid shows and their toll sum: the labels say them, and
+    // commands ask shownCount() (never the labels' text).
+    void showTotals(qint64 count, qint64 sum);
+    qint64 shownCount() const { return m_shownCount; }
+
     // Where the focus goes when the command that runs ends (a warning about
     // the card number leaves it in the card-number box); cleared once used.
     QPointer<QWidget> focusAfterCommand;
@@ -131,6 +136,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    qint64 m_shownCount = 0;
     void buildControls();
     void buildMenus();
     void wireEvents();

@@ -315,7 +315,7 @@ void printStatement(MainWindow &f)
         if (!selectedCardForOutput(f, QStringLiteral("印刷できません。"), card))
             return;
         const seams::PrintAnswer answer =
-            askBeforePrinting(printerText, f.lblCountValue->text() + QStringLiteral("の利用履歴"));
+            askBeforePrinting(printerText, app::recordCountText(f.shownCount()) + QStringLiteral("の利用履歴"));
         if (answer == seams::PrintAnswer::Stop)
             return;
         if (printerText == kPdfFilePrinter) {

@@ -91,7 +91,7 @@ private slots:
         fillPrinterList(w);
         QCOMPARE(w.cboPrinter->findText(queueName()), int(printers.names.indexOf(queueName())));
         w.cboPrinter->setCurrentText(queueName());
-        w.lblCountValue->setText("22件");
+        w.showTotals(22, 0);
 
         QTemporaryDir scratch;
         const QStringList before = pdfFiles();

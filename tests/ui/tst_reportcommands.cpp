@@ -106,7 +106,7 @@ private slots:
         });
         fakePrinters({"Office", "Laser"}, "Laser");
         fillPrinterList(*w);
-        w->lblCountValue->setText("1件");
+        w->showTotals(1, 0);
     }
     void cleanup()
     {
@@ -186,7 +186,7 @@ private slots:
     {
         insertRecord("ETC_DATA", tomeiRecord());
         showView(2);
-        w->lblCountValue->setText("12件");
+        w->showTotals(12, 0);
         typeCard(""); // a database view needs no card number
         printStatement(*w); // answered No
         QCOMPARE(h->messageTexts(),
