@@ -49,7 +49,7 @@ int main(int argc, char **argv)
     reader::closePort(1);
     QThread::msleep(100);
 
-    bool right = !app::state().readError && reader::link().cardTable().records.size() == kRecords + 1;
+    bool right = !reader::link().readFailed && reader::link().cardTable().records.size() == kRecords + 1;
     for (int i = 0; right && i < kRecords; ++i)
         right = reader::link().cardTable().records[i + 1] == cardimage::syntheticRecord(i);
 
@@ -65,7 +65,7 @@ int main(int argc, char **argv)
     std::printf("ratio: %.3f\n", lineTime > 0 ? readTime / lineTime : 0.0);
     if (!right) {
         std::fprintf(stderr, "bench_card_read: the card was not read exactly (error %d, %d records)\n",
-                     int(app::state().readError), int(reader::link().cardTable().records.size() - 1));
+                     int(reader::link().readFailed), int(reader::link().cardTable().records.size() - 1));
         return 1;
     }
     return 0;

@@ -48,7 +48,6 @@ struct ProgramState {
     int relayMode = 0;      // 0 direct, 2 relay unit present
     int noReplyCount = 0;   // polls in a row without a reply
     int sendToggle = 128;   // sequence toggle of the text frames, 128 or 0
-    bool readError = false; // the last card read failed
 
     // The grid.
     ViewConditionRecord view; // the conditions of what it shows

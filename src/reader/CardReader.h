@@ -48,8 +48,9 @@ QByteArray relayEnvelope(const QByteArray &target, const QByteArray &payload);
 // ---- sequences -------------------------------------------------------------
 void pollReader();
 // Reads the card into reader::link().cardTable(). The limits carry the date limit of the
-// range condition; progress is reported through readProgress.
-void readCard(const std::optional<QDate> &startDate = std::nullopt);
+// range condition; progress is reported through readProgress. False when the
+// read broke off (nothing of it is kept).
+bool readCard(const std::optional<QDate> &startDate = std::nullopt);
 void connectionLost(int type);
 
 // Receives in one polling sequence before it gives the tick up, and receives

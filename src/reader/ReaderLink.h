@@ -26,6 +26,9 @@ public:
     // A polling sequence is talking to the reader (a timer tick that comes
     // meanwhile is left out).
     bool polling = false;
+    // The last card read broke off (a damaged record, the card or the
+    // reader gone): nothing of it is kept.
+    bool readFailed = false;
 
 signals:
     // The card state in words: "カード正常", "カードをセットして下さい", "未接続", ...

@@ -39,7 +39,7 @@ QString cardStateLetter(const QByteArray &buffer)
 // records read so far are dropped, so that a read is stored whole or not at all.
 void failRead()
 {
-    app::state().readError = true;
+    reader::link().readFailed = true;
     reader::link().cardTable().clear();
     showCount(app::recordCountText(0));
 }
@@ -53,7 +53,7 @@ void reader::connectionLost(int type)
         if (type == 1 || type == 2) {
             showCardState(type == 1 ? kNotConnected : kSetCard);
             showCount(app::recordCountText(0));
-            app::state().readError = true;
+            reader::link().readFailed = true;
         } else if (type == 0) {
             showCardState(kNotConnected);
         }
@@ -121,14 +121,14 @@ void reader::pollReader()
     });
 }
 
-void reader::readCard(const std::optional<QDate> &startDate)
+bool reader::readCard(const std::optional<QDate> &startDate)
 {
     guarded(app::Procedure::ReadCardRecords, [&] {
         const CardTableLimits limits{startDate, [](int n) { emit reader::link().readProgress(n); }};
         decode::CardTable &table = reader::link().cardTable();
         table.readForward = false;
         table.wrapCheck = false;
-        app::state().readError = false;
+        reader::link().readFailed = false;
         table.repeatsInPhase1 = 0;
         table.clear();
         qint16 count = 0;
@@ -213,4 +213,5 @@ void reader::readCard(const std::optional<QDate> &startDate)
             }
         }
     });
+    return !reader::link().readFailed;
 }

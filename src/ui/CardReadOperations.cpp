@@ -48,10 +48,10 @@ void readCard(MainWindow &f)
         f.ProgressBar->show();
         emptyStagingAndGrid(f);
 
-        reader::readCard(cardReadDateLimit(f));
+        const bool readWhole = reader::readCard(cardReadDateLimit(f));
 
         if (cardRecordCount() < 1) {
-            if (app::state().readError) {
+            if (!readWhole) {
                 app::showWarning(QStringLiteral("カード読込中にエラーが発生しました。"));
             } else {
                 f.ProgressBar->setValue(100);

@@ -58,7 +58,7 @@ class tst_sequences : public QObject {
         QCOMPARE(reader::link().cardTable().records[0], CardRecord{});
         for (int i = 0; i < n; ++i)
             QCOMPARE(reader::link().cardTable().records[i + 1], cardimage::syntheticRecord(i));
-        QVERIFY(!app::state().readError);
+        QVERIFY(!reader::link().readFailed);
     }
     void readCard(int n, int wrap)
     {
@@ -82,7 +82,7 @@ private slots:
         app::state().noReplyCount = 0;
         reader::link().cardTable().readPhase = 0;
         app::state().sendToggle = 128;
-        app::state().readError = false;
+        reader::link().readFailed = false;
     }
     void cleanup()
     {
@@ -177,7 +177,7 @@ private slots:
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(cardStateFrame('I', 3))));
         reader::readCard();
         QCOMPARE(cardLabel(), QStringLiteral("カードをセットして下さい"));
-        QVERIFY(app::state().readError);
+        QVERIFY(reader::link().readFailed);
     }
 
     void relayModeWrapsEveryLaterFrame()
@@ -249,7 +249,7 @@ private slots:
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable"), QStringLiteral("--card"),
                        QStringLiteral(PASSLOG_SOURCE_DIR "/data/sample-card.txt")});
         reader::readCard();
-        QVERIFY(!app::state().readError);
+        QVERIFY(!reader::link().readFailed);
         QCOMPARE(reader::link().cardTable().records.size(), 15);
         const CardRecord &newest = reader::link().cardTable().records[1];
         QCOMPARE(newest.JID_IN, qint16(69));
@@ -290,7 +290,7 @@ private slots:
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(recordAnswerFrame('N'))));
         reader::readCard();
         QCOMPARE(reader::link().cardTable().records.size(), 1);
-        QVERIFY(!app::state().readError);
+        QVERIFY(!reader::link().readFailed);
         QCOMPARE(reader::link().cardTable().readPhase, 0);
     }
 
@@ -328,7 +328,7 @@ private slots:
             ends += QByteArray::fromHex(f.toLatin1()) == QByteArray::fromHex(endAnswer.toLatin1());
         QCOMPARE(ends, 2);
         // The read ended without an error, with R exactly once.
-        QVERIFY(!app::state().readError);
+        QVERIFY(!reader::link().readFailed);
         QCOMPARE(reader::link().cardTable().records.size(), 2);
         QVERIFY(!reader::link().cardTable().records[1].PASS_DATE.isEmpty());
         QCOMPARE(reader::link().cardTable().readPhase, 1);
@@ -342,7 +342,7 @@ private slots:
         QElapsedTimer t;
         t.start();
         reader::readCard();
-        QVERIFY(app::state().readError);
+        QVERIFY(reader::link().readFailed);
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QCOMPARE(view->count, QStringLiteral("0件"));
         // 100 + 150, then twice 1000 + 150 ms.
@@ -358,7 +358,7 @@ private slots:
         QElapsedTimer t;
         t.start();
         reader::readCard();
-        QVERIFY(app::state().readError);
+        QVERIFY(reader::link().readFailed);
         QVERIFY2(t.elapsed() < 1000, "the read's first silent receive is its last");
     }
 
@@ -366,7 +366,7 @@ private slots:
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("auth")});
         reader::readCard();
-        QVERIFY(app::state().readError);
+        QVERIFY(reader::link().readFailed);
         QCOMPARE(cardLabel(), QStringLiteral("カードをセットして下さい"));
         QVERIFY(!view->readable);
         QCOMPARE(reader::link().cardTable().records.size(), 1);
@@ -378,7 +378,7 @@ private slots:
                        QStringLiteral("garbage")});
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(3))));
         reader::readCard();
-        QVERIFY(app::state().readError);
+        QVERIFY(reader::link().readFailed);
         QCOMPARE(reader::link().cardTable().records.size(), 1);
         reader::pollReader();
         QVERIFY(!view->readable);
@@ -394,7 +394,7 @@ private slots:
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(3))));
         emulator->forgetLines();
         reader::readCard();
-        QVERIFY(app::state().readError);
+        QVERIFY(reader::link().readFailed);
         QCOMPARE(reader::link().cardTable().records.size(), 1);
         QCOMPARE(view->count, QStringLiteral("0件"));
         const QStringList requests = emulator->takeLines(QStringLiteral("rx "));
@@ -420,7 +420,7 @@ private slots:
                        probe.writeFile(QStringLiteral("script.txt"), script.join(QLatin1Char('\n')))});
         emulator->forgetLines();
         reader::readCard();
-        QVERIFY(app::state().readError);
+        QVERIFY(reader::link().readFailed);
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QCOMPARE(reader::link().cardTable().records.size(), 1);
         const qsizetype recordRequests = emulator->takeLines(QStringLiteral("rx 02 30 31 00")).size();
@@ -437,7 +437,7 @@ private slots:
         reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         reader::readCard();
-        QVERIFY(app::state().readError);
+        QVERIFY(reader::link().readFailed);
         QVERIFY(emulator->command(QStringLiteral("cable in")));
         reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
