@@ -72,8 +72,8 @@ int main(int argc, char **argv)
     seams::setPortDeviceHandler([link](int) { return link; });
 
     reader::pollReader(); // finds the relay unit, as the main window's polling does
-    const bool relayFound = app::state().relayMode == 2;
-    app::state().relayMode = 0;              // as the print window leaves it
+    const bool relayFound = reader::link().relayMode == reader::RelayMode::ThroughRelayUnit;
+    reader::link().relayMode = reader::RelayMode::Direct;              // as the print window leaves it
     const QList<deskprint::DesktopPrintRow> rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
     QStringList statements;
     for (const deskprint::DesktopPrintRow &row : rows)

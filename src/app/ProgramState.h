@@ -44,10 +44,6 @@ struct ProgramState {
     QString viewSort = QStringLiteral("NEW"); // "NEW" newest first, "OLD" oldest first [ViewSort]
     QString comPort = QStringLiteral("1");    // the reader's port number as decimal text [ComPort]
 
-    // The reader link.
-    int relayMode = 0;      // 0 direct, 2 relay unit present
-    int noReplyCount = 0;   // polls in a row without a reply
-    int sendToggle = 128;   // sequence toggle of the text frames, 128 or 0
 
     // The grid.
     ViewConditionRecord view; // the conditions of what it shows

@@ -39,7 +39,7 @@ void sendTextFrame(const QByteArray &command, const QByteArray &data, int kind, 
 void sendEtAnswer(int retry);
 void requestRecords(const QString &letter, int retry);
 
-// The text frame that reader::sendTextFrame sends (toggles app::state().sendToggle).
+// The text frame that reader::sendTextFrame sends (toggles reader::link().sendToggle).
 QByteArray buildTextFrame(const QByteArray &command, const QByteArray &data, int kind, int retry);
 // The relay envelope around bytes 1..n of payload for a target side
 // ("COM1:" the reader, "COM2:" the desktop printer); 1-based.

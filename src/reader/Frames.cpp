@@ -52,8 +52,8 @@ QByteArray reader::buildTextFrame(const QByteArray &command, const QByteArray &d
     if (length > 255)
         throw overflow();
     if (retry == 0)
-        app::state().sendToggle = app::state().sendToggle == 128 ? 0 : 128;
-    QByteArray f = frame::of({ctl::STX, 0x30, 0x31, kind * 128 + retry, app::state().sendToggle, 0x00, length});
+        reader::link().sendToggle = reader::link().sendToggle == 128 ? 0 : 128;
+    QByteArray f = frame::of({ctl::STX, 0x30, 0x31, kind * 128 + retry, reader::link().sendToggle, 0x00, length});
     for (int i = 1; i <= frame::ubound(command); ++i)
         f.append(char(frame::at(command, i)));
     for (int i = 1; i <= frame::ubound(data); ++i)

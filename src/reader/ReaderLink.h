@@ -14,6 +14,10 @@ class QSerialPort;
 
 namespace reader {
 
+// How frames reach the reader: as they are, or inside the relay unit's
+// "COM1:" envelope once a relay unit answered.
+enum class RelayMode { Direct = 0, ThroughRelayUnit = 2 };
+
 class ReaderLink : public QObject {
     Q_OBJECT
 public:
@@ -29,6 +33,19 @@ public:
     // The last card read broke off (a damaged record, the card or the
     // reader gone): nothing of it is kept.
     bool readFailed = false;
+    RelayMode relayMode = RelayMode::Direct;
+    int noReplyCount = 0; // polls in a row without a reply
+    int sendToggle = 128; // sequence toggle of the text frames, 128 or 0
+    // The line as a new start finds it: direct, no reply missed, the toggle
+    // at its first value.
+    void resetLine()
+    {
+        relayMode = RelayMode::Direct;
+        noReplyCount = 0;
+        sendToggle = 128;
+        readFailed = false;
+        polling = false;
+    }
 
 signals:
     // The card state in words: "カード正常", "カードをセットして下さい", "未接続", ...

@@ -49,7 +49,7 @@ void failRead()
 void reader::connectionLost(int type)
 {
     guarded(app::Procedure::EndConnection, [&] {
-        app::state().relayMode = 0;
+        reader::link().relayMode = reader::RelayMode::Direct;
         if (type == 1 || type == 2) {
             showCardState(type == 1 ? kNotConnected : kSetCard);
             showCount(app::recordCountText(0));
@@ -86,7 +86,7 @@ void reader::pollReader()
             reader::receiveFrame(100, buffer);
             const int n = frame::ubound(buffer);
             if (n >= 9) {
-                app::state().noReplyCount = 0;
+                reader::link().noReplyCount = 0;
                 const QString command = n == 12 ? textAt(buffer, 6, 10) : textAt(buffer, 8, 9);
                 if (command == QLatin1String("AC")) {
                     if (n == 11)
@@ -104,17 +104,17 @@ void reader::pollReader()
                     enableCardRead(state == QLatin1String("I"));
                     return;
                 } else if (command == QLatin1String("PRINT")) {
-                    app::state().relayMode = 2;
+                    reader::link().relayMode = reader::RelayMode::ThroughRelayUnit;
                     reader::sendEnq();
                 }
                 continue;
             }
             if (n >= 1)
                 continue;
-            ++app::state().noReplyCount;
-            if (app::state().noReplyCount < 3)
+            ++reader::link().noReplyCount;
+            if (reader::link().noReplyCount < 3)
                 return;
-            app::state().noReplyCount = 0;
+            reader::link().noReplyCount = 0;
             reader::connectionLost(0);
             return;
         }
@@ -150,7 +150,7 @@ bool reader::readCard(const std::optional<QDate> &startDate)
             const int n = frame::ubound(buffer);
             if (n >= 9) {
                 wait = 50;
-                app::state().noReplyCount = 0;
+                reader::link().noReplyCount = 0;
                 const QString command = textAt(buffer, 8, 9);
                 if (command == QLatin1String("AC")) {
                     if (n == 11)
@@ -199,8 +199,8 @@ bool reader::readCard(const std::optional<QDate> &startDate)
                     reader::sendEnq();
                 }
             } else if (n == 0) {
-                ++app::state().noReplyCount;
-                if (app::state().noReplyCount >= 3) {
+                ++reader::link().noReplyCount;
+                if (reader::link().noReplyCount >= 3) {
                     reader::connectionLost(1);
                     return;
                 }

@@ -129,7 +129,7 @@ void reader::sendBytes(const QByteArray &bytes)
         if (!port->isOpen())
             return;
         const QByteArray out =
-            frame::raw(app::state().relayMode == 2 ? reader::relayEnvelope(QByteArrayLiteral("COM1:"), bytes) : bytes);
+            frame::raw(reader::link().relayMode == reader::RelayMode::ThroughRelayUnit ? reader::relayEnvelope(QByteArrayLiteral("COM1:"), bytes) : bytes);
         if (port->write(out) != out.size())
             throw portFailure(*port);
         port->flush();

@@ -369,9 +369,9 @@ void initializeWindow(ui::MainWindow &f)
             b->setEnabled(false);
         f.dtpDateStart->setDate(ui::todayStart().date());
         f.dtpDateEnd->setDate(ui::todayEnd().date());
-        app::state().relayMode = 0;
-        app::state().noReplyCount = 0;
-        app::state().sendToggle = 128;
+        reader::link().relayMode = reader::RelayMode::Direct;
+        reader::link().noReplyCount = 0;
+        reader::link().sendToggle = 128;
     });
 }
 

@@ -1,4 +1,5 @@
 #include "ui/Commands.h"
+#include "reader/ReaderLink.h"
 #include "app/ProgramState.h"
 
 #include "app/Failure.h"
@@ -107,7 +108,7 @@ void enableOutputCommands(MainWindow &f)
 {
     f.btnPrintDefault->setEnabled(true);
     f.mnuPrintDefault->setEnabled(true);
-    if (app::state().relayMode == 2) {
+    if (reader::link().relayMode == reader::RelayMode::ThroughRelayUnit) {
         f.btnPrintDesktop->setEnabled(true);
         f.mnuPrintDesktop->setEnabled(true);
     }

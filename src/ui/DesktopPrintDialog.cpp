@@ -98,7 +98,7 @@ void DesktopPrintDialog::load()
 {
     guarded(app::Procedure::LoadDesktopPrint, [this] {
         m_window.TimerPolling->stop();
-        app::state().relayMode = 0; // the print frames go out as built, not inside a "COM1:" envelope
+        reader::link().relayMode = reader::RelayMode::Direct; // the print frames go out as built, not inside a "COM1:" envelope
         fillList(deskprint::listSql(deskprint::viewTable(), 0));
     });
 }

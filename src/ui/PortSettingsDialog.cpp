@@ -134,7 +134,7 @@ void PortSettingsDialog::load()
 
         reader::connectionLost(0);
         f.TimerPolling->stop();
-        app::state().relayMode = 0;
+        reader::link().relayMode = reader::RelayMode::Direct;
         reader::closePort(app::comPortNumber());
     });
 }
@@ -189,7 +189,7 @@ void PortSettingsDialog::useChosenPort()
 void PortSettingsDialog::unload()
 {
     guarded(app::Procedure::ClosePortSettings, [this] {
-        app::state().relayMode = 0;
+        reader::link().relayMode = reader::RelayMode::Direct;
         restartPolling(m_window);
     });
 }

@@ -4,6 +4,7 @@
 // unit, with what the printer answers deciding the record's printed mark.
 
 #include "../history/HistoryFixture.h"
+#include "reader/ReaderLink.h"
 #include "app/ProgramState.h"
 #include "../reader/ReaderTest.h"
 #include "TestHarness.h"
@@ -101,8 +102,8 @@ class tst_deskprint : public QObject {
         QVERIFY(emulator->started());
         useEmulatorAsPort1(*emulator);
         reader::pollReader();
-        QCOMPARE(app::state().relayMode, 2);
-        app::state().relayMode = 0;
+        QCOMPARE(reader::link().relayMode, reader::RelayMode::ThroughRelayUnit);
+        reader::link().relayMode = reader::RelayMode::Direct;
         emulator->forgetLines();
     }
     // The print frames the emulator received since the last call.
@@ -135,9 +136,9 @@ private slots:
         app::state().view.ViewMode = 2;
         app::state().view.CardNo = kNoCardNo;
         app::state().viewSort = QStringLiteral("NEW");
-        app::state().relayMode = 0;
-        app::state().noReplyCount = 0;
-        app::state().sendToggle = 128;
+        reader::link().relayMode = reader::RelayMode::Direct;
+        reader::link().noReplyCount = 0;
+        reader::link().sendToggle = 128;
     }
     void cleanup()
     {

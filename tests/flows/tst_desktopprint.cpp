@@ -4,6 +4,7 @@
 // answers, and the reader link given back when the window closes.
 
 #include "FlowFixture.h"
+#include "reader/ReaderLink.h"
 #include "app/ProgramState.h"
 #include "app/Constants.h"
 #include "deskprint/DesktopPrint.h"
@@ -139,7 +140,7 @@ private slots:
                 [&](DesktopPrintDialog &d) {
                     QCOMPARE(d.windowTitle(), QStringLiteral("卓上プリンタ印刷"));
                     QVERIFY(!f.w->TimerPolling->isActive());
-                    QCOMPARE(app::state().relayMode, 0);
+                    QCOMPARE(reader::link().relayMode, reader::RelayMode::Direct);
                     QVERIFY(!d.chkPrint->isChecked());
                     QStringList headers;
                     for (int c = 0; c < d.ListView->columnCount(); ++c)
@@ -152,7 +153,7 @@ private slots:
                 },
                 fromMenu));
             // The link sequence found the relay unit again; polling runs.
-            QCOMPARE(app::state().relayMode, 2);
+            QCOMPARE(reader::link().relayMode, reader::RelayMode::ThroughRelayUnit);
             QVERIFY(f.idle());
             QVERIFY(printFrames(f).isEmpty());
         }

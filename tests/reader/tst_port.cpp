@@ -2,6 +2,7 @@
 // operations over a pseudo-terminal with the reader emulator.
 
 #include "ReaderTest.h"
+#include "reader/ReaderLink.h"
 #include "app/ProgramState.h"
 #include "TestHarness.h"
 #include "app/ProfileFile.h"
@@ -52,8 +53,8 @@ private slots:
         emulator = std::make_unique<EmulatorProcess>(QStringList{QStringLiteral("--state"), QStringLiteral("readable")});
         QVERIFY(emulator->started());
         useEmulatorAsPort1(*emulator);
-        app::state().relayMode = 0;
-        app::state().sendToggle = 128;
+        reader::link().relayMode = reader::RelayMode::Direct;
+        reader::link().sendToggle = 128;
     }
     void cleanup()
     {
@@ -112,7 +113,7 @@ private slots:
     // ---- frames ------------------------------------------------------------------
     void retryRepeatsTheSequenceByte()
     {
-        app::state().sendToggle = 128;
+        reader::link().sendToggle = 128;
         const QByteArray data = frame::of({'N', 'M', 1, 0x32});
         const QByteArray first = reader::buildTextFrame(frame::of({'E', 'T'}), data, 1, 0);
         const QByteArray retry = reader::buildTextFrame(frame::of({'E', 'T'}), data, 1, 1);
@@ -136,7 +137,7 @@ private slots:
         reader::sendEtAnswer(0);
         QCOMPARE(emulator->nextLine("rx "), QStringLiteral("rx 02 30 31 80 00 00 06 45 54 4E 4D 01 32 03 51"));
 
-        app::state().relayMode = 2;
+        reader::link().relayMode = reader::RelayMode::ThroughRelayUnit;
         reader::sendEnq();
         QCOMPARE(emulator->nextLine("rx "), QStringLiteral("rx 02 43 4F 4D 31 3A 00 05 05 30 31 03 64 03 1F"));
         reader::requestRecords(QStringLiteral("B"), 0);

@@ -2,6 +2,7 @@
 // pseudo-terminals, and the mapping of port numbers to the devices present.
 
 #include "ReaderTest.h"
+#include "reader/ReaderLink.h"
 #include "app/ProgramState.h"
 #include "TestHarness.h"
 #include "app/ProfileFile.h"
@@ -31,7 +32,7 @@ private slots:
     void init()
     {
         harness = std::make_unique<TestHarness>();
-        app::state().relayMode = 0;
+        reader::link().relayMode = reader::RelayMode::Direct;
     }
     void cleanup()
     {

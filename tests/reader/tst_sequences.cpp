@@ -78,10 +78,10 @@ private slots:
     {
         harness = std::make_unique<TestHarness>();
         view = std::make_unique<LinkView>();
-        app::state().relayMode = 0;
-        app::state().noReplyCount = 0;
+        reader::link().relayMode = reader::RelayMode::Direct;
+        reader::link().noReplyCount = 0;
         reader::link().cardTable().readPhase = 0;
-        app::state().sendToggle = 128;
+        reader::link().sendToggle = 128;
         reader::link().readFailed = false;
     }
     void cleanup()
@@ -132,12 +132,12 @@ private slots:
         QVERIFY(emulator->command(QStringLiteral("fault silence")));
         reader::pollReader();
         reader::pollReader();
-        QCOMPARE(app::state().noReplyCount, 2);
+        QCOMPARE(reader::link().noReplyCount, 2);
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
         reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QVERIFY(!view->readable);
-        QCOMPARE(app::state().noReplyCount, 0);
+        QCOMPARE(reader::link().noReplyCount, 0);
     }
 
     void readerAnsweringEveryOtherPollStaysConnected()
@@ -155,12 +155,12 @@ private slots:
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
         reader::pollReader();
         QVERIFY(view->readable);
-        app::state().relayMode = 2;
+        reader::link().relayMode = reader::RelayMode::ThroughRelayUnit;
         app::state().comPort = QStringLiteral("2");
         reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QVERIFY(!view->readable);
-        QCOMPARE(app::state().relayMode, 0);
+        QCOMPARE(reader::link().relayMode, reader::RelayMode::Direct);
     }
 
     void stateFrameOfTheWrongLength()
@@ -185,7 +185,7 @@ private slots:
         startEmulator({QStringLiteral("--relay"), QStringLiteral("--state"), QStringLiteral("readable")});
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(3))));
         reader::pollReader();
-        QCOMPARE(app::state().relayMode, 2);
+        QCOMPARE(reader::link().relayMode, reader::RelayMode::ThroughRelayUnit);
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
         reader::readCard();
         checkSyntheticTable(3);
@@ -200,9 +200,9 @@ private slots:
     {
         startEmulator({QStringLiteral("--relay")});
         reader::pollReader();
-        QCOMPARE(app::state().relayMode, 2);
+        QCOMPARE(reader::link().relayMode, reader::RelayMode::ThroughRelayUnit);
         // The print window sends its own "COM2:" envelope with relay mode 0.
-        app::state().relayMode = 0;
+        reader::link().relayMode = reader::RelayMode::Direct;
         QByteArray line = frame::empty();
         line += "69  A1B2C12340F00A200612151752581  1000    ";
         const QByteArray envelope = reader::relayEnvelope("COM2:", line);
@@ -233,7 +233,7 @@ private slots:
         QCOMPARE(cardLabel(), QStringLiteral("カード認証中"));
         reader::pollReader();
         reader::pollReader();
-        QCOMPARE(app::state().noReplyCount, 2);
+        QCOMPARE(reader::link().noReplyCount, 2);
         QCOMPARE(cardLabel(), QStringLiteral("カード認証中"));
     }
 
@@ -354,7 +354,7 @@ private slots:
         startEmulator({QStringLiteral("--fault"), QStringLiteral("silence")});
         reader::pollReader();
         reader::pollReader();
-        QCOMPARE(app::state().noReplyCount, 2);
+        QCOMPARE(reader::link().noReplyCount, 2);
         QElapsedTimer t;
         t.start();
         reader::readCard();

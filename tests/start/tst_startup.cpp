@@ -2,6 +2,7 @@
 // the settings file it creates, the initial state of the window, shutdown.
 
 #include "app/DataFolder.h"
+#include "reader/ReaderLink.h"
 #include "app/ProgramState.h"
 #include "app/Constants.h"
 #include "../../tools/reader-emulator/EmulatorProcess.h"
@@ -300,9 +301,9 @@ void TestStartup::startUpPutsTheWindowInItsInitialState()
     TestHarness h;
     h.setNow(QDateTime(QDate(2026, 12, 7), QTime(15, 30, 12)));
     MainWindow window;
-    app::state().relayMode = 2;
-    app::state().noReplyCount = 5;
-    app::state().sendToggle = 0;
+    reader::link().relayMode = reader::RelayMode::ThroughRelayUnit;
+    reader::link().noReplyCount = 5;
+    reader::link().sendToggle = 0;
     startSequence(window);
 
     QVERIFY(QFile::exists(h.settingsFile()));
@@ -323,9 +324,9 @@ void TestStartup::startUpPutsTheWindowInItsInitialState()
     QCOMPARE(window.dtpDateEnd->date(), QDate(2026, 12, 7));
     QCOMPARE(window.dtpTimeStart->time(), QTime(0, 0, 0));
     QCOMPARE(window.dtpTimeEnd->time(), QTime(23, 59, 59));
-    QCOMPARE(app::state().relayMode, 0);
-    QCOMPARE(app::state().noReplyCount, 0);
-    QCOMPARE(app::state().sendToggle, 128);
+    QCOMPARE(reader::link().relayMode, reader::RelayMode::Direct);
+    QCOMPARE(reader::link().noReplyCount, 0);
+    QCOMPARE(reader::link().sendToggle, 128);
     QVERIFY(window.optSelectMode[0]->isChecked());
     QVERIFY(window.dtpDateStart->isHidden());
     QVERIFY(window.optCardNo[0]->isChecked());

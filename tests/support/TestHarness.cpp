@@ -3,7 +3,9 @@
 #include "history/Database.h"
 
 #include "reader/PortDevice.h"
+#include "reader/ReaderLink.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -11,6 +13,8 @@
 TestHarness::TestHarness()
 {
     m_now = QDateTime(QDate(2010, 6, 3), QTime(10, 0, 0));
+    if (QCoreApplication::instance())
+        reader::link().resetLine(); // each test finds the line as a start does
     qputenv("XDG_CONFIG_HOME", QDir(m_dir.path()).filePath(QStringLiteral(".config")).toUtf8());
     qputenv("HOME", m_dir.path().toUtf8());
     seams::setMessageBoxHandler([this](const seams::Message &m) {
