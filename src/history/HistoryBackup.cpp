@@ -63,6 +63,8 @@ QString backupInto(const QString &path, const QString &target, const CopyProgres
         const qint64 total = sqlite3_backup_pagecount(copy);
         if (going && !going(total - sqlite3_backup_remaining(copy), total))
             stopped = true;
+        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
+            sqlite3_sleep(50); // (another connection writes the target: a moment)
     } while ((rc == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && !stopped);
     sqlite3_backup_finish(copy);
     if (stopped)

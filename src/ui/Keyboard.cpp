@@ -68,9 +68,9 @@ protected:
 
 // A click into a date picker selects the section clicked (typed digits
 // replace it), and a whole date typed into it ("2024/05/01", "2024/5/1",
-// "20240501", with / - or .) becomes its date, wherever the click fell. The picker's own section editing runs first, key by key (it
-// still takes a day typed alone); the typed date then overrides what those
-// keys made of it.
+// "20240501", with / - or .) becomes its date, wherever the click fell.
+// The picker's own section editing runs first, key by key (it still takes a
+// day typed alone); the typed date then overrides what those keys made of it.
 class TypedDate : public QObject {
 public:
     explicit TypedDate(QDateEdit *picker) : QObject(picker) {}
