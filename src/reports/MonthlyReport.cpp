@@ -1,4 +1,5 @@
 #include "reports/MonthlyReport.h"
+#include "app/Constants.h"
 #include "app/ProgramState.h"
 
 #include "app/CheckedSaveFile.h"
@@ -33,17 +34,9 @@ QList<MonthTotal> reports::shownMonthlyTotals()
     return history::monthlyTotals(app::state().view.ViewMode == 2 ? reports::shownRowsStatement() : QString());
 }
 
-QString reports::groupedNumber(qint64 amount)
-{
-    QString digits = QString::number(amount < 0 ? -quint64(amount) : quint64(amount));
-    for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
-        digits.insert(at, QLatin1Char(','));
-    return (amount < 0 ? QStringLiteral("-") : QString()) + digits;
-}
-
 QString reports::yenText(qint64 amount)
 {
-    return groupedNumber(amount) + QStringLiteral("円");
+    return app::groupedNumber(amount) + QStringLiteral("円");
 }
 
 QList<reports::MonthlyLine> reports::monthlyTableLines(const QList<MonthTotal> &months, bool newestFirst)
@@ -144,7 +137,7 @@ QStringList reports::MonthlyScale::labels() const
 {
     QStringList out;
     for (qint64 v = low; v <= high; v += step)
-        out << reports::groupedNumber(v);
+        out << app::groupedNumber(v);
     return out;
 }
 

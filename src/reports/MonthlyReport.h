@@ -15,10 +15,9 @@ namespace reports {
 // the grid shows nothing. Throws Failure when the store refuses the statement.
 QList<MonthTotal> shownMonthlyTotals();
 
-// "1,234,567円".
+// "1,234,567円" (the grouping is app::groupedNumber's, the chart's amounts'
+// too).
 QString yenText(qint64 amount);
-// "1,234,567": the chart's amounts.
-QString groupedNumber(qint64 amount);
 
 // One line of the table: a month of a card, the total of a card, or the
 // total of all cards.
