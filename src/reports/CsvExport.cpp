@@ -1,4 +1,5 @@
 #include "reports/CsvExport.h"
+#include "reports/CsvLine.h"
 #include "app/ProgramState.h"
 
 #include "app/CheckedSaveFile.h"
@@ -26,21 +27,11 @@ constexpr C kFields[] = {C::PassDate, C::PassTime,  C::CarCode,   C::PassMoney, 
                          C::JidIn,    C::ItcIn,     C::JidOut,    C::ItcOut,    C::JidInName,  C::ItcInRoad,
                          C::ItcInGate, C::JidOutName, C::ItcOutRoad, C::ItcOutGate};
 
-void appendText(QString &line, const QString &text)
-{
-    line += QLatin1Char('"');
-    if (text.contains(QLatin1Char('"')))
-        line += QString(text).replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    else
-        line += text;
-    line += QLatin1Char('"');
-}
-
 // A field as its value's own type: text quoted, a number bare, Null as #NULL#.
 void appendField(QString &line, const QVariant &value)
 {
     if (value.isNull()) {
-        line += QStringLiteral("#NULL#");
+        line += reports::csv::kNull;
         return;
     }
     switch (value.typeId()) {
@@ -52,7 +43,7 @@ void appendField(QString &line, const QVariant &value)
         line += value.toString();
         return;
     default:
-        appendText(line, value.toString());
+        reports::csv::appendQuoted(line, value.toString());
     }
 }
 
@@ -295,9 +286,9 @@ QByteArray reports::csvLine(const ReportRow &row, qint16 viewMode, const QString
     if (viewMode == 2) {
         if (row[C::CardNo].isNull())
             nullCardNumber();
-        appendText(line, row[C::CardNo].toString());
+        reports::csv::appendQuoted(line, row[C::CardNo].toString());
     } else {
-        appendText(line, card);
+        reports::csv::appendQuoted(line, card);
     }
     for (C c : kFields) {
         line += QLatin1Char(',');

@@ -1,4 +1,5 @@
 #include "reports/CsvRecords.h"
+#include "reports/CsvLine.h"
 
 #include <QRegularExpression>
 
@@ -170,7 +171,7 @@ QString fault(Record &r, bool ownCard)
     // "#NULL#" it put in quotes (its "quote all text cells") is still Null.
     if (r.f[fCard].kind == Kind::Bare)
         for (Field &x : r.f)
-            if (x.kind == Kind::Quoted && x.raw == u"#NULL#")
+            if (x.kind == Kind::Quoted && x.raw == reports::csv::kNull)
                 x.kind = Kind::Null;
     for (int i = 0; i < kFields; ++i)
         if (const QString wrong = restoreSpreadsheetField(r, i, ownCard); !wrong.isEmpty())
@@ -259,10 +260,9 @@ QString exportedText(const Record &r, const QString &card, bool utf8)
             line += QLatin1Char(',');
         const Field &x = r.f[i];
         if (i == fCard && !card.isEmpty()) {
-            line += QLatin1Char('"') + QString(card).replace(QStringLiteral("\""), QStringLiteral("\"\"")) +
-                    QLatin1Char('"');
+            reports::csv::appendQuoted(line, card);
         } else if (x.kind == Kind::Null) {
-            line += QStringLiteral("#NULL#");
+            line += reports::csv::kNull;
         } else if (x.kind == Kind::Bare) {
             line += QString::number(x.number);
         } else {
@@ -429,7 +429,7 @@ qsizetype FileReader::parse(QStringView text, qint64 &line, bool final, const st
                 if (x.raw.contains(u'"'))
                     badLine(m_path, r.line, fieldName(qMin(count, kFields - 1)) +
                                            QStringLiteral("の途中に引用符(\")があります: ") + x.raw.toString());
-                x.kind = x.raw == u"#NULL#" ? Kind::Null : Kind::Bare;
+                x.kind = x.raw == reports::csv::kNull ? Kind::Null : Kind::Bare;
                 p = q;
             }
             if (count < kFields)

@@ -1,4 +1,5 @@
 #include "reports/MonthlyReport.h"
+#include "reports/CsvLine.h"
 #include "app/Constants.h"
 #include "app/ProgramState.h"
 
@@ -70,14 +71,12 @@ QList<reports::MonthlyLine> reports::monthlyTableLines(const QList<MonthTotal> &
 QByteArray reports::monthlyCsv(QList<MonthTotal> months)
 {
     std::stable_sort(months.begin(), months.end(), byCardAndMonth);
-    const auto quoted = [](QString text) {
-        return QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
-    };
-    QString text = kMonthlyHeader.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    using reports::csv::quoted;
+    QString text = kMonthlyHeader.join(QLatin1Char(',')) + reports::csv::kLineEnd;
     for (const MonthTotal &m : months)
         text += quoted(m.card) + QLatin1Char(',') + quoted(m.month) + QLatin1Char(',') + QString::number(m.count) +
                 QLatin1Char(',') + QString::number(m.sum) + QLatin1Char(',') + QString::number(m.nonYen) +
-                QStringLiteral("\r\n");
+                reports::csv::kLineEnd;
     return cp932::encode(text);
 }
 
