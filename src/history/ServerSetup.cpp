@@ -137,21 +137,22 @@ QString history::serverGrants(const QString &role)
     if (!database.isEmpty())
         grants += QStringLiteral("GRANT CONNECT, TEMPORARY ON DATABASE ") + database + QStringLiteral(" TO ") + role +
                   QStringLiteral(";\n");
-    QString sequence;
-    if (q.exec(QStringLiteral("SELECT pg_get_serial_sequence('public.etc_data', 'row_id')")) && q.next())
-        sequence = q.value(0).toString();
-    grants += QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON public.ETC_DATA TO ") + role + QStringLiteral(";\n");
-    if (!sequence.isEmpty())
-        grants += QStringLiteral("GRANT USAGE ON SEQUENCE ") + sequence + QStringLiteral(" TO ") + role +
+    // Each table's rights, and the use of the sequence that numbers its rows.
+    const auto grantTable = [&](const QString &table, const QString &rights, const char *serialColumn) {
+        QString sequence;
+        if (q.exec(QStringLiteral("SELECT pg_get_serial_sequence('public.%1', '%2')")
+                       .arg(table.toLower(), QLatin1String(serialColumn))) &&
+            q.next())
+            sequence = q.value(0).toString();
+        grants += QStringLiteral("GRANT ") + rights + QStringLiteral(" ON public.") + table + QStringLiteral(" TO ") + role +
                   QStringLiteral(";\n");
+        if (!sequence.isEmpty())
+            grants += QStringLiteral("GRANT USAGE ON SEQUENCE ") + sequence + QStringLiteral(" TO ") + role +
+                      QStringLiteral(";\n");
+    };
+    grantTable(QStringLiteral("ETC_DATA"), QStringLiteral("SELECT, INSERT, UPDATE, DELETE"), "row_id");
     // The deleted rows: kept by a delete, put back and removed by a restore.
-    QString deletedSequence;
-    if (q.exec(QStringLiteral("SELECT pg_get_serial_sequence('public.etc_deleted', 'deleted_row')")) && q.next())
-        deletedSequence = q.value(0).toString();
-    grants += QStringLiteral("GRANT SELECT, INSERT, DELETE ON public.ETC_DELETED TO ") + role + QStringLiteral(";\n");
-    if (!deletedSequence.isEmpty())
-        grants += QStringLiteral("GRANT USAGE ON SEQUENCE ") + deletedSequence + QStringLiteral(" TO ") + role +
-                  QStringLiteral(";\n");
+    grantTable(QStringLiteral("ETC_DELETED"), QStringLiteral("SELECT, INSERT, DELETE"), "deleted_row");
     return grants;
 }
 
