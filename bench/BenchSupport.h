@@ -3,6 +3,7 @@
 // the byte count of the emulator's traffic log, and a private PostgreSQL
 // cluster for the shared history.
 
+#include "app/RunSettings.h"
 #include "app/Seams.h"
 #include "app/ProgramState.h"
 #include "app/Constants.h"
@@ -23,8 +24,8 @@ inline void openBenchHistory(const QTemporaryDir &dir)
         std::fprintf(stderr, "%s\n", qPrintable(m.text));
         return seams::MsgAnswer::Ok;
     });
-    app::state().programFolder = dir.path() + '/';
-    app::state().viewSort = "NEW";
+    app::runSettings().programFolder = dir.path() + '/';
+    app::runSettings().viewSort = "NEW";
     history::openDatabase(kDatFile);
 }
 

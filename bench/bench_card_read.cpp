@@ -2,6 +2,7 @@
 // from the reader emulator paced at 19,200 baud and compares the time the
 // read takes with the pure line time of every byte exchanged.
 
+#include "app/RunSettings.h"
 #include "BenchSupport.h"
 #include "app/ProgramState.h"
 #include "../tools/reader-emulator/EmulatorProcess.h"
@@ -36,7 +37,7 @@ int main(int argc, char **argv)
     if (!emulator.command(QStringLiteral("card ") + card))
         return 2;
     const QString link = emulator.link();
-    app::state().comPort = QStringLiteral("1");
+    app::runSettings().comPort = QStringLiteral("1");
     seams::setPortDeviceHandler([link](int) { return link; });
 
     reader::pollReader(); // the reader answers and knows the program, as before a real read

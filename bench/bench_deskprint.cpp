@@ -3,6 +3,7 @@
 // 19,200 baud, each marked printed as the printer confirms it, and compares
 // the time the run takes with the pure line time of every byte exchanged.
 
+#include "app/RunSettings.h"
 #include "BenchSupport.h"
 #include "app/ProgramState.h"
 #include "../tools/reader-emulator/EmulatorProcess.h"
@@ -53,13 +54,13 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir folder;
-    app::state().programFolder = folder.path() + QLatin1Char('/');
+    app::runSettings().programFolder = folder.path() + QLatin1Char('/');
     history::openDatabase(kDatFile);
     seedHistory();
     history::resetViewCondition();
     app::state().view.ViewMode = 2;
     app::state().view.CardNo = kNoCardNo;
-    app::state().viewSort = QStringLiteral("NEW");
+    app::runSettings().viewSort = QStringLiteral("NEW");
 
     EmulatorProcess emulator({QStringLiteral("--relay"), QStringLiteral("--printer"), QStringLiteral("ack"),
                               QStringLiteral("--baud"), QString::number(kBaud)});
@@ -68,7 +69,7 @@ int main(int argc, char **argv)
         return 2;
     }
     const QString link = emulator.link();
-    app::state().comPort = QStringLiteral("1");
+    app::runSettings().comPort = QStringLiteral("1");
     seams::setPortDeviceHandler([link](int) { return link; });
 
     reader::pollReader(); // finds the relay unit, as the main window's polling does

@@ -35,6 +35,7 @@
 // the per-pair ratios (ours/peer). Exits 1 only on wrong results: files that
 // differ, row counts that are not the ones expected, a run that failed.
 
+#include "app/RunSettings.h"
 #include "BenchSupport.h"
 #include "app/Cp932.h"
 #include "app/ProfileFile.h"
@@ -482,7 +483,7 @@ int main(int argc, char *argv[])
         for (int k = 0; k < repeat; ++k) {
             psql({"TRUNCATE ETC_DATA, ETC_DELETED", "\\copy ETC_DATA (" + kColumns28 + ",ROW_UID) FROM " + psqlFile(copyRows)});
             seams::setProgramFile(prog + "/passlog"); // its settings: passlog.ini, naming the server
-            app::state().programFolder = prog + '/';
+            app::runSettings().programFolder = prog + '/';
             history::openDatabase(kDatFile);
             if (!history::usesServer())
                 fail("the deletion's program folder does not name the server");

@@ -37,39 +37,9 @@ struct ShownRows {
 namespace app {
 
 struct ProgramState {
-    // Settings held for the run: read by app::readSettingsFile, changed by
-    // the dialogs (the settings keys in brackets).
-    QString programFolder;                   // the program's folder, ending in the path separator [AppPath]
-    QString csvFolder;                       // the first folder of the CSV dialogs [CSVPath]
-    QString viewSort = QStringLiteral("NEW"); // "NEW" newest first, "OLD" oldest first [ViewSort]
-    QString comPort = QStringLiteral("1");    // the reader's port number as decimal text [ComPort]
-
-
     // The grid.
     ViewConditionRecord view; // the conditions of what it shows
     ShownRows shown;          // the history rows it shows (set by each history load)
-
-    // The history is a file in this folder for the run (the demo's), never
-    // the user's history file or the shared history; empty: the user's.
-    QString privateHistoryFolder;
-    // The demo's reader link (its pseudo-terminal), empty without the demo.
-    QString demoReaderLink;
-    // The run leaves the settings file as it is (the demo).
-    bool settingsFileHeld = false;
-    // The device the configured port means for this run (the demo's
-    // emulator), empty: the usual device of the port number.
-    QString portDeviceForThisRun;
-    // The devices the settings file named per port number when it was last
-    // read: kept while the file is away, so that the reader stays where it is.
-    QMap<int, QString> configuredPortDevices;
-    // The printer the statements went to last in this run.
-    QString statementPrinter;
-
-    // The history's connections (history/Database.cpp).
-    bool historyOpenedForReading = false; // the history file is open read-only
-    QString serverAway;                   // why the shared history was not reached the last time
-    int serverConnectRound = 0;           // the background tries to reach it, the newest wins
-    QDate historyFullCheckDay;            // the day the history file last passed its full check
 };
 
 ProgramState &state();

@@ -1,3 +1,4 @@
+#include "app/RunSettings.h"
 #include "app/Settings.h"
 #include "app/ProgramState.h"
 
@@ -14,11 +15,11 @@
 
 QString app::settingsFileName()
 {
-    return app::withTrailingSeparator(app::state().programFolder) + seams::programBaseName() + QStringLiteral(".ini");
+    return app::withTrailingSeparator(app::runSettings().programFolder) + seams::programBaseName() + QStringLiteral(".ini");
 }
 
-void app::holdSettingsFileForThisRun() { app::state().settingsFileHeld = true; }
-bool app::settingsFileHeldForThisRun() { return app::state().settingsFileHeld; }
+void app::holdSettingsFileForThisRun() { app::runSettings().fileHeld = true; }
+bool app::settingsFileHeldForThisRun() { return app::runSettings().fileHeld; }
 
 static QString desktopFolder()
 {
@@ -30,37 +31,37 @@ void app::readSettingsFile()
     guarded(app::Procedure::ReadSettingsFile, [] {
         // The program folder, or the user's data folder when the program may
         // not write its own (an installation for all users).
-        app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
+        app::runSettings().programFolder = app::withTrailingSeparator(app::dataFolder());
 
         // The per-user store only records where the program was last started from.
         QSettings store(QSettings::NativeFormat, QSettings::UserScope, kAppTitle, kAppTitle);
-        store.setValue(QStringLiteral("PATH/vUP"), app::state().programFolder);
+        store.setValue(QStringLiteral("PATH/vUP"), app::runSettings().programFolder);
         store.sync();
 
         // The desktop, or the data folder where the desktop does not exist.
         const QString desktop = desktopFolder();
-        app::state().csvFolder = desktop.isEmpty() || !QFileInfo(desktop).isDir() ? app::state().programFolder
+        app::runSettings().csvFolder = desktop.isEmpty() || !QFileInfo(desktop).isDir() ? app::runSettings().programFolder
                                                                                   : app::withTrailingSeparator(desktop);
-        app::state().viewSort = QStringLiteral("NEW");
-        app::state().comPort = QStringLiteral("1");
+        app::runSettings().viewSort = QStringLiteral("NEW");
+        app::runSettings().comPort = QStringLiteral("1");
 
         const QString file = app::settingsFileName();
         if (app::fileExists(file)) {
-            if (!app::state().settingsFileHeld)
-                app::writeProfileString(kSectionMain, QStringLiteral("AppPath"), app::state().programFolder, file);
+            if (!app::runSettings().fileHeld)
+                app::writeProfileString(kSectionMain, QStringLiteral("AppPath"), app::runSettings().programFolder, file);
             auto readInto = [&](const QString &section, const char *key, QString &target) {
                 const QString v = app::readProfileString(section, QString::fromLatin1(key), file);
                 if (v != kIniMissing)
                     target = v;
             };
-            readInto(kSectionMain, "CSVPath", app::state().csvFolder);
-            readInto(kSectionMain, "ViewSort", app::state().viewSort);
-            readInto(kSectionPort, "ComPort", app::state().comPort);
+            readInto(kSectionMain, "CSVPath", app::runSettings().csvFolder);
+            readInto(kSectionMain, "ViewSort", app::runSettings().viewSort);
+            readInto(kSectionPort, "ComPort", app::runSettings().comPort);
         } else {
-            app::writeProfileString(kSectionMain, QStringLiteral("AppPath"), app::state().programFolder, file);
-            app::writeProfileString(kSectionMain, QStringLiteral("CSVPath"), app::state().csvFolder, file);
-            app::writeProfileString(kSectionMain, QStringLiteral("ViewSort"), app::state().viewSort, file);
-            app::writeProfileString(kSectionPort, QStringLiteral("ComPort"), app::state().comPort, file);
+            app::writeProfileString(kSectionMain, QStringLiteral("AppPath"), app::runSettings().programFolder, file);
+            app::writeProfileString(kSectionMain, QStringLiteral("CSVPath"), app::runSettings().csvFolder, file);
+            app::writeProfileString(kSectionMain, QStringLiteral("ViewSort"), app::runSettings().viewSort, file);
+            app::writeProfileString(kSectionPort, QStringLiteral("ComPort"), app::runSettings().comPort, file);
         }
     });
 }
@@ -72,7 +73,7 @@ bool app::saveSetting(const QString &section, const QString &key, const QString 
         app::showWarning(file + QStringLiteral(" が見つかりません。"));
         return false;
     }
-    if (app::state().settingsFileHeld)
+    if (app::runSettings().fileHeld)
         return true;
     return app::writeProfileString(section, key, value, file);
 }
@@ -93,4 +94,4 @@ int app::leadingNumber(const QString &text)
     return int(negative ? -value : value);
 }
 
-int app::comPortNumber() { return app::leadingNumber(app::state().comPort); }
+int app::comPortNumber() { return app::leadingNumber(app::runSettings().comPort); }

@@ -9,13 +9,13 @@ inline const QString kSectionPort = QStringLiteral("RS232C");
 
 namespace app {
 
-// app::state().programFolder + executable base name + ".ini".
+// app::runSettings().programFolder + executable base name + ".ini".
 QString settingsFileName();
 
 void readSettingsFile();
 
 // For a run that must leave the settings file as it is (the demo): from now
-// on the start reads the file without writing app::state().programFolder into it, and
+// on the start reads the file without writing app::runSettings().programFolder into it, and
 // saveSetting changes only the values in memory. A missing file is still
 // created with the defaults, as at any first start.
 void holdSettingsFileForThisRun();
@@ -30,7 +30,7 @@ bool saveSetting(const QString &section, const QString &key, const QString &valu
 // " 12abc" -> 12, "COM3" -> 0, "" -> 0.
 int leadingNumber(const QString &text);
 
-// The reader's port number from the app::state().comPort setting.
+// The reader's port number from the app::runSettings().comPort setting.
 int comPortNumber();
 
 } // namespace app

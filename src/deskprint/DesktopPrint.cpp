@@ -1,6 +1,7 @@
 // The desktop print window's statements and list rows, the print line and
 // the print of one record on the desktop printer behind the relay unit.
 
+#include "app/RunSettings.h"
 #include "deskprint/DesktopPrint.h"
 #include "app/ProgramState.h"
 
@@ -30,9 +31,9 @@ const QStringList kDisplayColumns{QStringLiteral("カードNO"), QStringLiteral(
 // The date terms of the sort setting, each beginning with a blank.
 QString sortTerms()
 {
-    if (app::state().viewSort == QLatin1String("NEW"))
+    if (app::runSettings().viewSort == QLatin1String("NEW"))
         return QStringLiteral(" ご利用日 DESC,通過時間 DESC,");
-    if (app::state().viewSort == QLatin1String("OLD"))
+    if (app::runSettings().viewSort == QLatin1String("OLD"))
         return QStringLiteral(" ご利用日 ASC,通過時間 ASC,");
     return {};
 }

@@ -1,10 +1,11 @@
+#include "app/RunSettings.h"
 #include "history/Database.h"
 #include "history/ServerConnection.h"
 
 #include "app/Constants.h"
 #include "app/DataFolder.h"
 #include "app/Failure.h"
-#include "app/ProgramState.h"
+#include "history/HistoryStore.h"
 #include "app/Seams.h"
 #include "app/Common.h"
 #include "app/ProfileFile.h"
@@ -26,7 +27,7 @@ const QString kServerRowKey = QStringLiteral("ROW_ID");
 
 QString programFolder()
 {
-    return app::withTrailingSeparator(app::state().programFolder.isEmpty() ? seams::programFolder() : app::state().programFolder);
+    return app::withTrailingSeparator(app::runSettings().programFolder.isEmpty() ? seams::programFolder() : app::runSettings().programFolder);
 }
 
 // A statement that reads or changes the history table (rather than the
@@ -116,14 +117,14 @@ QString history::diskFileName(const QString &fileName)
     return fileName;
 }
 
-void history::usePrivateHistory(const QString &folder) { app::state().privateHistoryFolder = folder; }
+void history::usePrivateHistory(const QString &folder) { history::store().privateFolder = folder; }
 
-bool history::usesPrivateHistory() { return !app::state().privateHistoryFolder.isEmpty(); }
+bool history::usesPrivateHistory() { return !history::store().privateFolder.isEmpty(); }
 
 QString history::databasePath(const QString &fileName)
 {
-    if (fileName == kDatFile && !app::state().privateHistoryFolder.isEmpty())
-        return app::withTrailingSeparator(app::state().privateHistoryFolder) + history::diskFileName(fileName);
+    if (fileName == kDatFile && !history::store().privateFolder.isEmpty())
+        return app::withTrailingSeparator(history::store().privateFolder) + history::diskFileName(fileName);
     const QString inDataFolder = programFolder() + history::diskFileName(fileName);
     // The masters ship with the program: when the data folder has none (the
     // user's folder of an installed program), the installed copy is read.

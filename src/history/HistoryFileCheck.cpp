@@ -1,4 +1,4 @@
-#include "app/ProgramState.h"
+#include "history/HistoryStore.h"
 #include "history/HistoryFileCheck.h"
 
 #include "app/Failure.h"
@@ -158,7 +158,7 @@ bool checkHistoryFile(const QString &path, bool forReading, bool *vouched)
                 QFile::remove(cleanEndMarkerPath(path)); // this run has not ended yet
             // Checked in full today: as sound as after that check (otherwise
             // the background check runs today).
-            app::state().historyFullCheckDay = today;
+            history::store().fullCheckDay = today;
             if (vouched)
                 *vouched = true;
             return checkedOn == today;
@@ -166,7 +166,7 @@ bool checkHistoryFile(const QString &path, bool forReading, bool *vouched)
     }
     if (!forReading)
         QFile::remove(cleanEndMarkerPath(path));
-    app::state().historyFullCheckDay = today;
+    history::store().fullCheckDay = today;
     try {
         checkOnOwnConnection(path, true);
         return true;
@@ -200,8 +200,8 @@ bool checkHistoryFile(const QString &path, bool forReading, bool *vouched)
 void stampCleanEndOfRun(const QString &path)
 {
     // (A file made in this run was checked as it was made: today.)
-    stampCleanEnd(path, app::state().historyFullCheckDay.isValid() ? app::state().historyFullCheckDay : seams::now().date());
-    app::state().historyFullCheckDay = QDate();
+    stampCleanEnd(path, history::store().fullCheckDay.isValid() ? history::store().fullCheckDay : seams::now().date());
+    history::store().fullCheckDay = QDate();
 }
 
 } // namespace history

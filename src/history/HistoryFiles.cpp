@@ -5,7 +5,7 @@
 #include "app/Common.h"
 #include "app/Constants.h"
 #include "app/Failure.h"
-#include "app/ProgramState.h"
+#include "history/HistoryStore.h"
 #include "history/HistoryCheck.h"
 #include "history/HistoryFileCheck.h"
 #include "history/HistorySchemaObjects.h"
@@ -42,12 +42,9 @@ QStringList databaseFiles()
     return files;
 }
 
-// This process's use of the history file, from its open to its close.
-std::unique_ptr<history::HistoryUse> g_historyUse;
 std::function<void(const QString &)> g_useWaitNotice = [](const QString &text) {
     QTextStream(stderr) << text << Qt::endl;
 };
-QStringList g_schemaNotices;
 
 // What the program does not make in a history file goes before the program
 // writes: triggers, views and other programs' indexes are dropped and named;
@@ -80,7 +77,7 @@ void removeForeignObjects(QSqlDatabase db, const QString &path, bool refuseOnly)
     for (const QString &drop : foreign.dropStatements())
         history::runText(q, drop);
     transaction.commit();
-    g_schemaNotices << QStringLiteral("利用履歴ファイルにあった、PASSLOG が作らないもの(%1)を取り除きました。利用履歴の行はそのままです。")
+    history::store().schemaNotices << QStringLiteral("利用履歴ファイルにあった、PASSLOG が作らないもの(%1)を取り除きました。利用履歴の行はそのままです。")
                            .arg(foreign.describe());
 }
 
@@ -142,11 +139,11 @@ void history::openDatabase(const QString &fileName, history::HistoryAccess acces
         const QString path = history::databasePath(fileName);
         // Used by this process until it closes it: a restore waits for that,
         // and this waits for a restore that runs.
-        if (history && !g_historyUse) {
+        if (history && !history::store().fileUse) {
             QString why;
-            g_historyUse = history::HistoryUse::take(path, history::HistoryUse::Mode::Shared, history::kWaitForRestoreMs,
+            history::store().fileUse = history::HistoryUse::take(path, history::HistoryUse::Mode::Shared, history::kWaitForRestoreMs,
                                                      &why, g_useWaitNotice);
-            if (!g_historyUse)
+            if (!history::store().fileUse)
                 throw ExpectedFailure(-1, why);
         }
         // A read takes no lock and changes nothing: not the schema, not the
@@ -172,7 +169,7 @@ void history::openDatabase(const QString &fileName, history::HistoryAccess acces
             try {
                 checkedInFull = history::checkHistoryFile(path, forReading, &vouched);
             } catch (...) {
-                g_historyUse.reset();
+                history::store().fileUse.reset();
                 throw;
             }
         }
@@ -191,7 +188,7 @@ void history::openDatabase(const QString &fileName, history::HistoryAccess acces
                     history::throwSqlError(probe.lastError(), path);
                 probe.finish();
                 if (history)
-                    app::state().historyOpenedForReading = forReading;
+                    history::store().openedForReading = forReading;
                 if (history && !forReading) {
                     // (Statements that find everything in place write nothing
                     // and need no lock: a start beside a long import goes on.)
@@ -233,14 +230,14 @@ void history::openDatabase(const QString &fileName, history::HistoryAccess acces
                 db = QSqlDatabase();
                 QSqlDatabase::removeDatabase(name);
                 if (history)
-                    g_historyUse.reset();
+                    history::store().fileUse.reset();
                 throw;
             }
         }
     });
 }
 
-QStringList history::takeSchemaNotices() { return std::exchange(g_schemaNotices, {}); }
+QStringList history::takeSchemaNotices() { return std::exchange(history::store().schemaNotices, {}); }
 
 void history::setHistoryUseWaitNotice(std::function<void(const QString &)> notice) { g_useWaitNotice = std::move(notice); }
 
@@ -251,7 +248,7 @@ void history::closeDatabase(const QString &fileName)
     guarded(app::Procedure::CloseDatabase, [&] {
         if (fileName != kDatFile && fileName != kMstFile)
             return;
-        const bool vouched = fileName == kDatFile && !app::state().historyOpenedForReading && history::checkedSound();
+        const bool vouched = fileName == kDatFile && !history::store().openedForReading && history::checkedSound();
         if (fileName == kDatFile) {
             history::stopBackgroundCheck();
             history::forgetServer();
@@ -261,7 +258,7 @@ void history::closeDatabase(const QString &fileName)
         // The use of the history ends once its connection is closed.
         const auto endUse = qScopeGuard([&] {
             if (fileName == kDatFile)
-                g_historyUse.reset();
+                history::store().fileUse.reset();
         });
         if (!QSqlDatabase::contains(name))
             return;

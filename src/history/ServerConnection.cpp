@@ -2,10 +2,10 @@
 
 #include "app/Common.h"
 #include "app/Failure.h"
-#include "app/ProgramState.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
 #include "history/DatabaseErrors.h"
+#include "history/HistoryStore.h"
 #include "history/HistoryWorker.h"
 #include "history/ServerCopy.h"
 
@@ -29,7 +29,7 @@ history::HistoryServer history::serverSetting()
         return value == kIniMissing ? QString() : value.trimmed();
     };
     // A history of the run's own never reaches the shared one.
-    server.shared = app::state().privateHistoryFolder.isEmpty() &&
+    server.shared = history::store().privateFolder.isEmpty() &&
                     read("Driver").compare(QLatin1String("PSQL"), Qt::CaseInsensitive) == 0;
     server.host = read("Host");
     server.port = read("Port").toInt();
@@ -50,17 +50,10 @@ namespace {
 
 const QString kServerConnection = history::connectionName(DbConnection::Server);
 
-
-// The shared history named by the settings when the history file was opened,
-// and why the last attempt to reach it failed (empty while connected, and
-// before the first attempt).
-std::optional<history::HistoryServer> g_server;
-std::function<void()> g_serverListener;
-
 void serverStateChanged()
 {
-    if (g_serverListener)
-        g_serverListener();
+    if (history::store().serverListener)
+        history::store().serverListener();
 }
 
 // Connection options of libpq: a server that takes the connection but does
@@ -192,53 +185,41 @@ void closeServer()
     QSqlDatabase::removeDatabase(kServerConnection);
 }
 
-// The connection the start tries on a thread of its own (see
-// history::connectServerInBackground), and what became of it.
-struct BackgroundTry {
-    QThread *thread = nullptr;
-    QString away; // empty: the server answered and its table has the right shape
-    long number = 0;
-};
-std::unique_ptr<BackgroundTry> g_background;
-
 // Waits for the background try (when there is one) and takes its outcome:
-// true when it failed, and app::state().serverAway says why.
+// true when it failed, and history::store().serverAway says why.
 bool takeBackgroundTry()
 {
-    if (!g_background)
+    if (!history::store().background)
         return false;
-    std::unique_ptr<BackgroundTry> done = std::move(g_background);
+    std::unique_ptr<history::BackgroundTry> done = std::move(history::store().background);
     done->thread->wait();
     delete done->thread;
     if (done->away.isEmpty())
         return false;
-    app::state().serverAway = done->away;
+    history::store().serverAway = done->away;
     serverStateChanged();
     return true;
 }
-
-
-
 
 } // namespace
 
 void history::useServerOf(const history::HistoryServer &setting)
 {
-    g_server.reset();
-    app::state().serverAway.clear();
+    history::store().server.reset();
+    history::store().serverAway.clear();
     if (setting.shared)
-        g_server = setting;
+        history::store().server = setting;
 }
 
 void history::forgetServer()
 {
     takeBackgroundTry();
     closeServer();
-    g_server.reset();
-    app::state().serverAway.clear();
+    history::store().server.reset();
+    history::store().serverAway.clear();
 }
 
-bool history::serverConfigured() { return g_server.has_value(); }
+bool history::serverConfigured() { return history::store().server.has_value(); }
 
 QSqlDatabase history::serverConnection()
 {
@@ -246,13 +227,13 @@ QSqlDatabase history::serverConnection()
         // The start's own try, still running or ended: its answer counts
         // for this operation, rather than a second wait as long.
         if (takeBackgroundTry())
-            throw ExpectedFailure(-1, app::state().serverAway);
+            throw ExpectedFailure(-1, history::store().serverAway);
         closeServer();
         try {
-            openServer(*g_server);
-            app::state().serverAway.clear();
+            openServer(*history::store().server);
+            history::store().serverAway.clear();
         } catch (const Failure &f) {
-            app::state().serverAway = f.description();
+            history::store().serverAway = f.description();
             serverStateChanged();
             throw ExpectedFailure(f.number(), f.description());
         }
@@ -261,10 +242,9 @@ QSqlDatabase history::serverConnection()
     return QSqlDatabase::database(kServerConnection, false);
 }
 
-bool history::usesServer() { return g_server.has_value(); }
+bool history::usesServer() { return history::store().server.has_value(); }
 
-QString history::serverAwayReason() { return g_server ? app::state().serverAway : QString(); }
-
+QString history::serverAwayReason() { return history::store().server ? history::store().serverAway : QString(); }
 
 void history::throwServerError(const QSqlError &error)
 {
@@ -280,14 +260,14 @@ void history::throwServerError(const QSqlError &error)
                     probe.lastError().nativeErrorCode() == QLatin1String("25P02"); // in a failed transaction
         }
     }
-    const history::HistoryServer server = g_server.value_or(history::serverSetting());
+    const history::HistoryServer server = history::store().server.value_or(history::serverSetting());
     bool ok = false;
     long number = error.nativeErrorCode().toLong(&ok);
     if (!ok)
         number = -1;
     if (!alive) {
         closeServer();
-        app::state().serverAway = QStringLiteral("サーバーとの接続が切れました: ") + server.describe() + QLatin1Char(' ') +
+        history::store().serverAway = QStringLiteral("サーバーとの接続が切れました: ") + server.describe() + QLatin1Char(' ') +
                        error.text().trimmed();
         serverStateChanged();
         throw ExpectedFailure(number, QStringLiteral("共有の利用履歴サーバーとの接続が切れました。操作は行われていません。"
@@ -312,10 +292,10 @@ void history::throwServerError(const QSqlError &error)
 
 void history::throwServerSilent()
 {
-    const history::HistoryServer server = g_server.value_or(history::serverSetting());
+    const history::HistoryServer server = history::store().server.value_or(history::serverSetting());
     closeServer();
     const QString seconds = QString::number(kServerSilenceMs / 1000);
-    app::state().serverAway = QStringLiteral("サーバーが応答しません: ") + server.describe();
+    history::store().serverAway = QStringLiteral("サーバーが応答しません: ") + server.describe();
     serverStateChanged();
     throw ExpectedFailure(-1, QStringLiteral("共有の利用履歴サーバーが%1秒以上応答しなくなったため、処理を中止しました。"
                                              "何も変更していません。サーバーが止まっていないか、データベースの管理者に"
@@ -324,20 +304,20 @@ void history::throwServerSilent()
                                   server.describe() + QLatin1Char(')'));
 }
 
-bool history::serverConnected() { return g_server && history::isOpen(DbConnection::Server); }
+bool history::serverConnected() { return history::store().server && history::isOpen(DbConnection::Server); }
 
-void history::setServerStateListener(std::function<void()> listener) { g_serverListener = std::move(listener); }
+void history::setServerStateListener(std::function<void()> listener) { history::store().serverListener = std::move(listener); }
 
 void history::connectServerInBackground(std::function<void()> done)
 {
-    if (!g_server || history::isOpen(DbConnection::Server) || g_background)
+    if (!history::store().server || history::isOpen(DbConnection::Server) || history::store().background)
         return;
-    auto attempt = std::make_unique<BackgroundTry>();
-    BackgroundTry *raw = attempt.get();
-    const history::HistoryServer server = *g_server;
-    const int round = ++app::state().serverConnectRound;
+    auto attempt = std::make_unique<history::BackgroundTry>();
+    history::BackgroundTry *raw = attempt.get();
+    const history::HistoryServer server = *history::store().server;
+    const int round = ++history::store().serverConnectRound;
     raw->thread = QThread::create([raw, server] {
-        const QString name = QStringLiteral("passlog_server_background");
+        const QString name = QStringLiteral("passlohistory::store().server_background");
         try {
             openServer(server, name);
             QSqlDatabase::database(name, false).close();
@@ -351,14 +331,14 @@ void history::connectServerInBackground(std::function<void()> done)
     // the thread that made it, so a server that answered is connected again
     // there (at once, now that it answers).
     QObject::connect(raw->thread, &QThread::finished, QCoreApplication::instance(), [round, done] {
-        if (round != app::state().serverConnectRound || !g_server)
+        if (round != history::store().serverConnectRound || !history::store().server)
             return; // the history was closed in the meantime
-        if (g_background && !takeBackgroundTry())
+        if (history::store().background && !takeBackgroundTry())
             app::expectedFailureOf([] { serverConnection(); });
         if (done && history::isOpen(DbConnection::Server))
             done();
     }, Qt::QueuedConnection);
-    g_background = std::move(attempt);
+    history::store().background = std::move(attempt);
     raw->thread->start();
 }
 

@@ -1,3 +1,4 @@
+#include "app/RunSettings.h"
 #include "history/ViewCondition.h"
 #include "app/ProgramState.h"
 
@@ -18,9 +19,9 @@ const QString kRepeatClosingTerms = QStringLiteral("通行料金 ASC,車種 ASC,
 // Date terms of the grid and duplicate queries.
 QString readDateTerms()
 {
-    if (app::state().viewSort == QLatin1String("NEW"))
+    if (app::runSettings().viewSort == QLatin1String("NEW"))
         return QStringLiteral("ご利用日 DESC,通過時間 DESC,");
-    if (app::state().viewSort == QLatin1String("OLD"))
+    if (app::runSettings().viewSort == QLatin1String("OLD"))
         return QStringLiteral("ご利用日 ASC,通過時間 ASC,");
     return {};
 }

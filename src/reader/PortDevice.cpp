@@ -1,13 +1,13 @@
-#include "app/ProgramState.h"
 #include "reader/PortDevice.h"
 
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
+#include "reader/ReaderLink.h"
 
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
-void reader::setConfiguredPortDeviceForThisRun(const QString &device) { app::state().portDeviceForThisRun = device; }
+void reader::setConfiguredPortDeviceForThisRun(const QString &device) { reader::link().portDeviceForThisRun = device; }
 
 namespace seams {
 namespace {
@@ -17,8 +17,8 @@ SerialDeviceLister g_serialDevices;
 void setPortDeviceHandler(PortDeviceHandler handler) { g_portDevice = std::move(handler); }
 QString portDevice(int port)
 {
-    if (!app::state().portDeviceForThisRun.isEmpty() && port == app::comPortNumber())
-        return app::state().portDeviceForThisRun;
+    if (!reader::link().portDeviceForThisRun.isEmpty() && port == app::comPortNumber())
+        return reader::link().portDeviceForThisRun;
     return g_portDevice ? g_portDevice(port) : reader::defaultPortDevice(port);
 }
 
@@ -41,7 +41,7 @@ namespace {
 // (deleted or moved during the run), the one it named when last read.
 QString configuredDevice(int port)
 {
-    QMap<int, QString> &known = app::state().configuredPortDevices;
+    QMap<int, QString> &known = reader::link().configuredPortDevices;
     const QString file = app::settingsFileName();
     if (!QFileInfo::exists(file))
         return known.value(port);

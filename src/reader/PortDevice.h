@@ -28,7 +28,7 @@ QStringList serialDevices();
 
 namespace reader {
 
-// For this run only (the demo): the configured port (app::state().comPort, whatever it is
+// For this run only (the demo): the configured port (app::runSettings().comPort, whatever it is
 // set to) means this device, ahead of the handler and the settings file; the
 // other numbers keep their meaning. An empty device ends the override.
 void setConfiguredPortDeviceForThisRun(const QString &device);

@@ -7,6 +7,7 @@
 
 #include "decode/CardTable.h"
 
+#include <QMap>
 #include <QObject>
 #include <QString>
 
@@ -36,6 +37,12 @@ public:
     RelayMode relayMode = RelayMode::Direct;
     int noReplyCount = 0; // polls in a row without a reply
     int sendToggle = 128; // sequence toggle of the text frames, 128 or 0
+    // The device the configured port means for this run (the demo's
+    // emulator); empty: the usual device of the port number.
+    QString portDeviceForThisRun;
+    // The devices the settings file named per port number when it was last
+    // read: kept while the file is away, so that the reader stays where it is.
+    QMap<int, QString> configuredPortDevices;
     // The line as a new start finds it: direct, no reply missed, the toggle
     // at its first value.
     void resetLine()
@@ -45,6 +52,8 @@ public:
         sendToggle = 128;
         readFailed = false;
         polling = false;
+        portDeviceForThisRun.clear();
+        configuredPortDevices.clear();
     }
 
 signals:

@@ -1,3 +1,4 @@
+#include "app/RunSettings.h"
 #include "start/BackupCommand.h"
 #include "app/ProgramState.h"
 
@@ -61,7 +62,7 @@ std::optional<int> parse(QCommandLineParser &parser, const QStringList &args, co
 
 QString historyPath()
 {
-    app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
+    app::runSettings().programFolder = app::withTrailingSeparator(app::dataFolder());
     app::setProgramFilesSource(history::programFiles);
     return history::databasePath(kDatFile);
 }

@@ -1,3 +1,4 @@
+#include "app/RunSettings.h"
 #include "start/CommandLine.h"
 #include "app/ProgramState.h"
 
@@ -34,7 +35,7 @@ namespace {
 // nothing again. No window: failures go to the error stream.
 int copyHistoryToServer()
 {
-    app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
+    app::runSettings().programFolder = app::withTrailingSeparator(app::dataFolder());
     history::openDatabase(kDatFile);
     QTextStream err(stderr);
     qint64 copied = 0;

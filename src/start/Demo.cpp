@@ -33,10 +33,6 @@
 namespace start {
 
 namespace {
-std::unique_ptr<QProcess> g_emulator;
-// Held while this run's demo history exists: a later demo removes the
-// folders whose holder is gone (a demo killed without its end).
-std::unique_ptr<QLockFile> g_demoHistoryLock;
 const QString kDemoHistoryPrefix = QStringLiteral("passlog-demo-history-");
 const QString kDemoLockName = QStringLiteral("demo.lock");
 
@@ -91,11 +87,21 @@ DemoFiles findDemoFiles(const QStringList &folders)
     return files;
 }
 
-QString startDemo(const DemoFiles &files)
+DemoSession::DemoSession(QObject *application) : QObject(application) {}
+
+DemoSession::~DemoSession() { stop(); }
+
+DemoSession *DemoSession::ofThisRun()
+{
+    QObject *application = QCoreApplication::instance();
+    return application ? application->findChild<DemoSession *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+}
+
+QString DemoSession::start(const DemoFiles &files)
 {
     if (!files.missing.isEmpty())
         return files.missing;
-    stopDemo();
+    stop();
     // The runtime folder is the user's own (created owner-only by Qt); the
     // process id keeps two users' or two attempts' links apart.
     const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -135,40 +141,41 @@ QString startDemo(const DemoFiles &files)
     }
     QFile::setPermissions(history, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     history::usePrivateHistory(history);
-    g_demoHistoryLock = std::move(lock);
-    g_emulator = std::move(emulator);
-    app::state().demoReaderLink = link;
+    m_historyFolder = history;
+    m_historyLock = std::move(lock);
+    m_emulator = std::move(emulator);
+    m_readerLink = link;
     app::holdSettingsFileForThisRun();
     reader::setConfiguredPortDeviceForThisRun(link);
     return {};
 }
 
-bool demoRunning() { return g_emulator && g_emulator->state() != QProcess::NotRunning; }
+bool DemoSession::running() const { return m_emulator && m_emulator->state() != QProcess::NotRunning; }
 
-QString demoReaderLink() { return app::state().demoReaderLink; }
-
-void stopDemo()
+void DemoSession::stop()
 {
-    reader::setConfiguredPortDeviceForThisRun(QString());
-    if (const QString folder = app::state().privateHistoryFolder; !folder.isEmpty()) {
+    if (!m_readerLink.isEmpty())
+        reader::setConfiguredPortDeviceForThisRun(QString());
+    if (!m_historyFolder.isEmpty()) {
         history::closeDatabase(kDatFile); // (closed already by the end sequence)
         history::usePrivateHistory(QString());
-        g_demoHistoryLock.reset();
-        QDir(folder).removeRecursively();
+        m_historyLock.reset();
+        QDir(m_historyFolder).removeRecursively();
+        m_historyFolder.clear();
     }
-    if (!g_emulator)
+    m_readerLink.clear();
+    if (!m_emulator)
         return;
-    if (g_emulator->state() != QProcess::NotRunning) {
-        g_emulator->write("quit\n");
-        if (!g_emulator->waitForFinished(2000)) {
-            g_emulator->terminate();
-            if (!g_emulator->waitForFinished(2000))
-                g_emulator->kill();
-            g_emulator->waitForFinished(2000);
+    if (m_emulator->state() != QProcess::NotRunning) {
+        m_emulator->write("quit\n");
+        if (!m_emulator->waitForFinished(2000)) {
+            m_emulator->terminate();
+            if (!m_emulator->waitForFinished(2000))
+                m_emulator->kill();
+            m_emulator->waitForFinished(2000);
         }
     }
-    g_emulator.reset();
-    app::state().demoReaderLink.clear();
+    m_emulator.reset();
 }
 
 void markDemoWindow(ui::MainWindow *window)

@@ -7,8 +7,14 @@
 // the program (its end sequence, an end signal, or the program's death).
 
 #include <QCommandLineOption>
+#include <QObject>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
+
+class QLockFile;
+class QProcess;
 
 namespace ui {
 class MainWindow;
@@ -32,15 +38,37 @@ DemoFiles findDemoFiles(const QStringList &folders);
 // The folders the program looks in: its own, then where it is installed.
 QStringList demoFolders();
 
-// Starts the emulator and points the configured port at it; the settings
-// file is held for this run. Empty when running; otherwise why not.
-QString startDemo(const DemoFiles &files);
-bool demoRunning();
-// The pseudo-terminal's link the port means during the demo.
-QString demoReaderLink();
-// Ends the emulator (its link goes with it) and the port's override. Safe to
-// call when no demo runs.
-void stopDemo();
+// The demo of a run: the emulator it started, the pseudo-terminal's link
+// that the configured port means meanwhile, and the demo's own history. The
+// application object holds it (it ends with it); the end sequence ends it
+// through DemoSession::ofThisRun().
+class DemoSession : public QObject {
+    Q_OBJECT
+public:
+    explicit DemoSession(QObject *application);
+    ~DemoSession() override;
+
+    // Starts the emulator and points the configured port at it; the settings
+    // file is held for this run. Empty when running; otherwise why not.
+    QString start(const DemoFiles &files);
+    bool running() const;
+    // The pseudo-terminal's link the port means during the demo.
+    QString readerLink() const { return m_readerLink; }
+    // Ends the emulator (its link goes with it), the port's override and the
+    // demo's history. Safe to call when nothing runs.
+    void stop();
+
+    // The session the application object holds, or none.
+    static DemoSession *ofThisRun();
+
+private:
+    std::unique_ptr<QProcess> m_emulator;
+    // Held while the demo's history exists: a later demo removes the folders
+    // whose holder is gone (a demo killed without its end).
+    std::unique_ptr<QLockFile> m_historyLock;
+    QString m_historyFolder;
+    QString m_readerLink;
+};
 
 // " (デモ)" appended to the main window's title.
 void markDemoWindow(ui::MainWindow *window);

@@ -1,3 +1,4 @@
+#include "app/RunSettings.h"
 #include "start/ExportCommand.h"
 #include "app/ProgramState.h"
 
@@ -104,9 +105,9 @@ bool parseDateTime(const QString &text, QDate &date, QTime &time)
 int runJob(const QString &kind, const QString &out, bool append, const ViewSelection &selection,
            const QString &sort)
 {
-    app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
+    app::runSettings().programFolder = app::withTrailingSeparator(app::dataFolder());
     const QString saved = app::readProfileString(kSectionMain, QStringLiteral("ViewSort"), app::settingsFileName());
-    app::state().viewSort = !sort.isEmpty() ? sort : saved == kIniMissing || saved.isEmpty() ? QStringLiteral("NEW") : saved;
+    app::runSettings().viewSort = !sort.isEmpty() ? sort : saved == kIniMissing || saved.isEmpty() ? QStringLiteral("NEW") : saved;
     if (const QString failed =
             app::expectedFailureOf([] { history::openDatabase(kDatFile, history::HistoryAccess::ReadOnly); });
         !failed.isEmpty()) {

@@ -1,3 +1,4 @@
+#include "app/RunSettings.h"
 #include "start/ImportCommand.h"
 #include "app/ProgramState.h"
 
@@ -77,7 +78,7 @@ int runImportCommand(const QStringList &args)
         f = QFileInfo(f).absoluteFilePath();
     }
 
-    app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
+    app::runSettings().programFolder = app::withTrailingSeparator(app::dataFolder());
     // A dry run only reads: it neither waits for nor holds up a writer.
     QTextStream out(stdout);
     QTextStream err(stderr);

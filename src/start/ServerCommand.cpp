@@ -1,3 +1,4 @@
+#include "app/RunSettings.h"
 #include "start/ServerCommand.h"
 #include "app/ProgramState.h"
 
@@ -64,7 +65,7 @@ int runServerCommand(const QStringList &args)
         return usageError(QStringLiteral("passlog server: --role には、日々使う PC 専用のロール名を英小文字・数字・_ の63文字以内で"
                                          "指定してください(current_user、none、pg_ で始まる名前などは使えません): ") +
                           roleName);
-    app::state().programFolder = app::withTrailingSeparator(app::dataFolder());
+    app::runSettings().programFolder = app::withTrailingSeparator(app::dataFolder());
     QString grants;
     const QString failed = app::expectedFailureOf([&] {
         history::initServer();

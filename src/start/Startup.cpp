@@ -387,7 +387,8 @@ void endSequence(ui::MainWindow *window)
         history::closeDatabase(kMstFile);
         history::closeDatabase(kDatFile);
         releaseSingleInstance();
-        stopDemo();
+        if (DemoSession *demo = DemoSession::ofThisRun())
+            demo->stop();
         seams::endProgram(0);
     });
 }

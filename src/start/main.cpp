@@ -26,13 +26,14 @@ int main(int argc, char *argv[])
     start::watchSessionEnd();
     const bool demo = QCoreApplication::arguments().contains(QStringLiteral("--") + start::demoOption().names().at(0));
     if (demo) {
-        if (const QString refused = start::startDemo(start::findDemoFiles(start::demoFolders())); !refused.isEmpty()) {
+        auto *session = new start::DemoSession(&app);
+        if (const QString refused = session->start(start::findDemoFiles(start::demoFolders())); !refused.isEmpty()) {
             std::fputs(qPrintable(QStringLiteral("デモを開始できません: ") + refused + QLatin1Char('\n')), stderr);
             return 1;
         }
         // A start refused (a screen too small, a second instance) ends at
         // once: the demo's emulator and history go with it.
-        seams::setProgramEndHandler([](int) { start::stopDemo(); });
+        seams::setProgramEndHandler([session](int) { session->stop(); });
     }
     ui::installDesktopDialogs();
     ui::MainWindow *window = start::showMainWindow();

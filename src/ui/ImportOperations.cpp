@@ -1,3 +1,4 @@
+#include "app/RunSettings.h"
 #include "ui/ImportOperations.h"
 #include "app/ProgramState.h"
 
@@ -150,7 +151,7 @@ void importCsvFiles(MainWindow &f)
     guarded(app::Procedure::ImportCsv, [&] {
         if (typedCardNumberRefused(f))
             return;
-        const QStringList files = askFiles(rememberedFolder(QStringLiteral("ImportPath"), app::state().csvFolder));
+        const QStringList files = askFiles(rememberedFolder(QStringLiteral("ImportPath"), app::runSettings().csvFolder));
         if (files.isEmpty())
             return;
         rememberFolderOf(QStringLiteral("ImportPath"), files.first());

@@ -41,6 +41,8 @@ public:
     // commands ask shownCount() (never the labels' text).
     void showTotals(qint64 count, qint64 sum);
     qint64 shownCount() const { return m_shownCount; }
+    // The printer the statements went to last in this run.
+    QString statementPrinter;
 
     // Where the focus goes when the command that runs ends (a warning about
     // the card number leaves it in the card-number box); cleared once used.

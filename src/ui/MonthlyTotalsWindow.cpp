@@ -1,3 +1,4 @@
+#include "app/RunSettings.h"
 #include "ui/MonthlyTotalsWindow.h"
 #include "app/ProgramState.h"
 
@@ -149,7 +150,7 @@ QChart *makeChart(const QList<MonthTotal> &months, reports::MonthlyChartMode mod
 } // namespace
 
 MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const QString &conditions, MainWindow *window)
-    : QDialog(window), m_months(months), m_lines(reports::monthlyTableLines(months, app::state().viewSort == QLatin1String("NEW"))),
+    : QDialog(window), m_months(months), m_lines(reports::monthlyTableLines(months, app::runSettings().viewSort == QLatin1String("NEW"))),
       m_conditions(conditions), m_window(window)
 {
     setObjectName(QStringLiteral("frmMonthlyTotals"));
@@ -375,7 +376,7 @@ void MonthlyTotalsWindow::saveCsv()
 {
     guarded(app::Procedure::ExportMonthlyTotals, [this] {
         const QString path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
-                                                    app::withTrailingSeparator(app::state().csvFolder) + suggestedFileName(kTitle, QStringLiteral(".csv")),
+                                                    app::withTrailingSeparator(app::runSettings().csvFolder) + suggestedFileName(kTitle, QStringLiteral(".csv")),
                                                     QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
         if (path.isEmpty())
             return;

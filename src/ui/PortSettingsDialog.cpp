@@ -1,3 +1,4 @@
+#include "app/RunSettings.h"
 #include "ui/PortSettingsDialog.h"
 #include "app/ProgramState.h"
 
@@ -173,10 +174,10 @@ void PortSettingsDialog::useChosenPort()
             // device is written down, so that the number keeps its meaning
             // when adapters are plugged in another order.
             const QString device = seams::portDevice(port);
-            app::state().comPort = QString::number(port);
-            app::saveSetting(kSectionPort, QStringLiteral("ComPort"), app::state().comPort);
+            app::runSettings().comPort = QString::number(port);
+            app::saveSetting(kSectionPort, QStringLiteral("ComPort"), app::runSettings().comPort);
 #ifndef Q_OS_WIN
-            app::saveSetting(kSectionPort, QStringLiteral("Device") + app::state().comPort, device);
+            app::saveSetting(kSectionPort, QStringLiteral("Device") + app::runSettings().comPort, device);
 #endif
             reader::pollReader();
         } else {

@@ -1,6 +1,6 @@
 #pragma once
 // "通信ポート設定": the reader's port number, chosen from Com1 to Com16 or found
-// by the automatic search, saved as app::state().comPort. Polling stops while it is open.
+// by the automatic search, saved as app::runSettings().comPort. Polling stops while it is open.
 
 #include <QDialog>
 

@@ -1,5 +1,6 @@
 // The printer list, the standard print and the CSV export of the main window.
 
+#include "app/RunSettings.h"
 #include "ui/ReportOperations.h"
 #include "app/ProgramState.h"
 
@@ -85,9 +86,9 @@ void choosePrinter(MainWindow &window, QPrinter &printer)
 {
     const QString wanted = window.cboPrinter->currentText().trimmed();
     if (seams::installedPrinters().names.contains(wanted))
-        app::state().statementPrinter = wanted;
-    if (!app::state().statementPrinter.isEmpty())
-        printer.setPrinterName(app::state().statementPrinter);
+        window.statementPrinter = wanted;
+    if (!window.statementPrinter.isEmpty())
+        printer.setPrinterName(window.statementPrinter);
     printer.setDocName(kDocumentName);
     reports::setStatementPage(printer);
 }
@@ -159,7 +160,7 @@ QString askPdfFile(MainWindow &window, const QString &suggested, const char *las
         path = seams::askSaveFileName(
             QStringLiteral("PDFファイルを保存"),
             lastFile(window, lastKey).isEmpty()
-                ? rememberedFolder(QStringLiteral("PdfPath"), app::withTrailingSeparator(app::state().csvFolder)) + suggested
+                ? rememberedFolder(QStringLiteral("PdfPath"), app::withTrailingSeparator(app::runSettings().csvFolder)) + suggested
                 : lastFile(window, lastKey),
             QStringLiteral("PDFファイル (*.pdf);;すべてのファイル (*.*)"));
         if (path.isEmpty())
@@ -362,7 +363,7 @@ void exportCsv(MainWindow &f)
         for (;;) {
             path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
                                           lastFile(f, kLastCsvFile).isEmpty()
-                                              ? app::withTrailingSeparator(app::state().csvFolder) + suggestedFileName(QStringLiteral("利用履歴"), QStringLiteral(".csv"), card)
+                                              ? app::withTrailingSeparator(app::runSettings().csvFolder) + suggestedFileName(QStringLiteral("利用履歴"), QStringLiteral(".csv"), card)
                                               : lastFile(f, kLastCsvFile),
                                           QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
             if (path.isEmpty())
@@ -393,7 +394,7 @@ void exportCsv(MainWindow &f)
         if (!app::saveSetting(kSectionMain, QStringLiteral("CSVPath"), folder) &&
             !app::fileExists(app::settingsFileName()))
             return; // warned that the settings file is missing; nothing changes
-        app::state().csvFolder = folder;
+        app::runSettings().csvFolder = folder;
         if (reports::writeCsvFile(path, mode, card, progressOf(&f, kCsvProgress)))
             app::showInfo(QStringLiteral("CSV出力が完了しました。") + savedToLine(path));
     });

@@ -1,3 +1,4 @@
+#include "app/RunSettings.h"
 #include "ui/SortDialog.h"
 #include "app/ProgramState.h"
 
@@ -70,7 +71,7 @@ bool SortDialog::event(QEvent *event)
 void SortDialog::showSavedOrder()
 {
     guarded(app::Procedure::LoadSortOrder, [this] {
-        QRadioButton *option = app::state().viewSort == kNewest ? optPassDate[0] : app::state().viewSort == kOldest ? optPassDate[1] : nullptr;
+        QRadioButton *option = app::runSettings().viewSort == kNewest ? optPassDate[0] : app::runSettings().viewSort == kOldest ? optPassDate[1] : nullptr;
         if (!option)
             return;
         option->setChecked(true);
@@ -82,10 +83,10 @@ void SortDialog::saveOrder()
 {
     guarded(app::Procedure::SaveSortOrder, [this] {
         if (optPassDate[0]->isChecked())
-            app::state().viewSort = kNewest;
+            app::runSettings().viewSort = kNewest;
         else if (optPassDate[1]->isChecked())
-            app::state().viewSort = kOldest;
-        app::saveSetting(kSectionMain, QStringLiteral("ViewSort"), app::state().viewSort);
+            app::runSettings().viewSort = kOldest;
+        app::saveSetting(kSectionMain, QStringLiteral("ViewSort"), app::runSettings().viewSort);
         // The grid again in the new order, from the window's conditions now.
         if (app::state().view.ViewMode == 1) {
             showGrid(m_window, history::viewStatement(kTableTemp, 1, currentViewSelection(m_window)), 1);

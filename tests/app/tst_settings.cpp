@@ -1,6 +1,7 @@
 // The settings file: profile-file semantics, the start-up read/create, and
 // the one-key save of later writers.
 
+#include "app/RunSettings.h"
 #include "app/Cp932.h"
 #include "app/ProgramState.h"
 #include "app/ProfileFile.h"
@@ -111,11 +112,11 @@ void TestSettings::writeLeavesEveryOtherLineByteForByte()
     writeBytes(h.settingsFile(), comment + "[PASSLOG]\r\nAppPath=C:\\old\\\r\n" + kanji + "ViewSort=OLD\n" +
                                      "[RS232C]\r\n" + device + stray + "ComPort=3");
     app::readSettingsFile();
-    QCOMPARE(readBytes(h.settingsFile()), comment + "[PASSLOG]\r\n" + cp932::encode(QStringLiteral("AppPath=") + app::state().programFolder) +
+    QCOMPARE(readBytes(h.settingsFile()), comment + "[PASSLOG]\r\n" + cp932::encode(QStringLiteral("AppPath=") + app::runSettings().programFolder) +
                                               "\r\n" + kanji + "ViewSort=OLD\n[RS232C]\r\n" + device + stray +
                                               "ComPort=3");
-    QCOMPARE(app::state().csvFolder, QStringLiteral("D:\\出力\\"));
-    QCOMPARE(app::state().comPort, QStringLiteral("3"));
+    QCOMPARE(app::runSettings().csvFolder, QStringLiteral("D:\\出力\\"));
+    QCOMPARE(app::runSettings().comPort, QStringLiteral("3"));
 
     // A key added after an unterminated last line ends that line first.
     app::writeProfileString(QStringLiteral("RS232C"), QStringLiteral("Device2"), QStringLiteral("/dev/ttyUSB1"),
@@ -136,8 +137,8 @@ void TestSettings::lineBreaksInAValueAddNoLines()
     QCOMPARE(readBytes(file).count('\r'), before.count('\r'));
     QCOMPARE(app::readProfileString(kSectionMain, QStringLiteral("CSVPath"), file), QStringLiteral("/home/u/xViewSort=OLD"));
     app::readSettingsFile();
-    QCOMPARE(app::state().viewSort, QStringLiteral("NEW"));
-    QCOMPARE(app::state().comPort, QStringLiteral("1"));
+    QCOMPARE(app::runSettings().viewSort, QStringLiteral("NEW"));
+    QCOMPARE(app::runSettings().comPort, QStringLiteral("1"));
 }
 
 void TestSettings::newFileIsReadableByItsOwnerOnly()
@@ -171,15 +172,15 @@ void TestSettings::firstStartCreatesTheFileInOrder()
     TestHarness h;
     app::readSettingsFile();
     const QString appPath = QDir::toNativeSeparators(h.programFolder()) + QDir::separator();
-    QCOMPARE(app::state().programFolder, appPath);
-    QCOMPARE(app::state().viewSort, QStringLiteral("NEW"));
-    QCOMPARE(app::state().comPort, QStringLiteral("1"));
-    QVERIFY(!app::state().csvFolder.isEmpty());
-    QVERIFY(app::state().csvFolder.endsWith(QDir::separator()));
+    QCOMPARE(app::runSettings().programFolder, appPath);
+    QCOMPARE(app::runSettings().viewSort, QStringLiteral("NEW"));
+    QCOMPARE(app::runSettings().comPort, QStringLiteral("1"));
+    QVERIFY(!app::runSettings().csvFolder.isEmpty());
+    QVERIFY(app::runSettings().csvFolder.endsWith(QDir::separator()));
     QCOMPARE(app::settingsFileName(), h.settingsFile());
     const QByteArray expected = cp932::encode(QStringLiteral("[PASSLOG]\r\nAppPath=%1\r\nCSVPath=%2\r\nViewSort=NEW\r\n"
                                                              "[RS232C]\r\nComPort=1\r\n")
-                                                  .arg(appPath, app::state().csvFolder));
+                                                  .arg(appPath, app::runSettings().csvFolder));
     QCOMPARE(readBytes(h.settingsFile()), expected);
 
     QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("PASSLOG"), QStringLiteral("PASSLOG"));
@@ -192,15 +193,15 @@ void TestSettings::handEditedFileIsHonoured()
     writeBytes(h.settingsFile(), cp932::encode(QStringLiteral("[PASSLOG]\r\nAppPath=old\r\nCSVPath=D:\\出力\\\r\n"
                                                               "ViewSort=OLD\r\n[RS232C]\r\nComPort=3\r\n")));
     app::readSettingsFile();
-    QCOMPARE(app::state().csvFolder, QStringLiteral("D:\\出力\\"));
-    QCOMPARE(app::state().viewSort, QStringLiteral("OLD"));
-    QCOMPARE(app::state().comPort, QStringLiteral("3"));
+    QCOMPARE(app::runSettings().csvFolder, QStringLiteral("D:\\出力\\"));
+    QCOMPARE(app::runSettings().viewSort, QStringLiteral("OLD"));
+    QCOMPARE(app::runSettings().comPort, QStringLiteral("3"));
     QCOMPARE(app::comPortNumber(), 3);
 
     // "ERROR" is the reserved default: a stored ERROR reads as absent.
     app::writeProfileString(QStringLiteral("PASSLOG"), QStringLiteral("ViewSort"), QStringLiteral("ERROR"), h.settingsFile());
     app::readSettingsFile();
-    QCOMPARE(app::state().viewSort, QStringLiteral("NEW"));
+    QCOMPARE(app::runSettings().viewSort, QStringLiteral("NEW"));
 }
 
 void TestSettings::movedProgramRewritesOnlyAppPath()
@@ -210,7 +211,7 @@ void TestSettings::movedProgramRewritesOnlyAppPath()
     app::readSettingsFile();
     const QByteArray bytes = readBytes(h.settingsFile());
     QCOMPARE(bytes, cp932::encode(QStringLiteral("[PASSLOG]\r\nAppPath=%1\r\nCSVPath=C:\\csv\\\r\nViewSort=OLD\r\n"
-                                                 "[RS232C]\r\nComPort=2\r\n").arg(app::state().programFolder)));
+                                                 "[RS232C]\r\nComPort=2\r\n").arg(app::runSettings().programFolder)));
 }
 
 void TestSettings::missingKeyUsesDefaultWithoutAddingIt()
@@ -218,7 +219,7 @@ void TestSettings::missingKeyUsesDefaultWithoutAddingIt()
     TestHarness h;
     writeBytes(h.settingsFile(), "[PASSLOG]\r\nViewSort=OLD\r\n");
     app::readSettingsFile();
-    QCOMPARE(app::state().comPort, QStringLiteral("1"));
+    QCOMPARE(app::runSettings().comPort, QStringLiteral("1"));
     QCOMPARE(app::readProfileString(QStringLiteral("RS232C"), QStringLiteral("ComPort"), h.settingsFile()), kIniMissing);
 }
 
@@ -260,19 +261,19 @@ void TestSettings::readOnlyFolderKeepsTheDefaults()
     qputenv("XDG_DATA_HOME", QDir(h.programFolder()).filePath(QStringLiteral("data")).toUtf8());
     const QString userFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QVERIFY(!endsProgram([] { app::readSettingsFile(); }));
-    QCOMPARE(app::state().programFolder, QDir::toNativeSeparators(userFolder) + QDir::separator());
-    QCOMPARE(app::settingsFileName(), app::state().programFolder + QStringLiteral("passlog.ini"));
+    QCOMPARE(app::runSettings().programFolder, QDir::toNativeSeparators(userFolder) + QDir::separator());
+    QCOMPARE(app::settingsFileName(), app::runSettings().programFolder + QStringLiteral("passlog.ini"));
     QVERIFY(QFile::exists(app::settingsFileName()));
-    QCOMPARE(app::readProfileString(kSectionMain, QStringLiteral("AppPath"), app::settingsFileName()), app::state().programFolder);
+    QCOMPARE(app::readProfileString(kSectionMain, QStringLiteral("AppPath"), app::settingsFileName()), app::runSettings().programFolder);
     QVERIFY(app::saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("OLD")));
     app::readSettingsFile(); // the next start finds it again
-    QCOMPARE(app::state().viewSort, QStringLiteral("OLD"));
+    QCOMPARE(app::runSettings().viewSort, QStringLiteral("OLD"));
 
     // Neither folder can be written.
     qputenv("XDG_DATA_HOME", "/proc/passlog-data");
     QVERIFY(!endsProgram([] { app::readSettingsFile(); }));
-    QCOMPARE(app::state().viewSort, QStringLiteral("NEW"));
-    QCOMPARE(app::state().comPort, QStringLiteral("1"));
+    QCOMPARE(app::runSettings().viewSort, QStringLiteral("NEW"));
+    QCOMPARE(app::runSettings().comPort, QStringLiteral("1"));
     QVERIFY(!QFile::exists(app::settingsFileName()));
     QVERIFY(!app::saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("OLD")));
     qputenv("XDG_DATA_HOME", savedDataHome);

@@ -3,6 +3,7 @@
 // line, and the print of single records through the reader emulator's relay
 // unit, with what the printer answers deciding the record's printed mark.
 
+#include "app/RunSettings.h"
 #include "../history/HistoryFixture.h"
 #include "reader/ReaderLink.h"
 #include "app/ProgramState.h"
@@ -135,7 +136,7 @@ private slots:
         history::resetViewCondition();
         app::state().view.ViewMode = 2;
         app::state().view.CardNo = kNoCardNo;
-        app::state().viewSort = QStringLiteral("NEW");
+        app::runSettings().viewSort = QStringLiteral("NEW");
         reader::link().relayMode = reader::RelayMode::Direct;
         reader::link().noReplyCount = 0;
         reader::link().sendToggle = 128;
@@ -192,7 +193,7 @@ private slots:
         app::state().view.StartDateTime = range ? QStringLiteral("2024/01/01-00:00:00") : QString();
         app::state().view.EndDateTime = range ? QStringLiteral("2024/01/31-23:59:59") : QString();
         app::state().view.CardNo = card;
-        app::state().viewSort = sort;
+        app::runSettings().viewSort = sort;
         const QString table = viewMode == 1 ? kTableTemp : kTableData;
         QCOMPARE(deskprint::viewTable(), table);
         const QString sql = deskprint::listSql(table, qint16(unprinted));
@@ -318,7 +319,7 @@ private slots:
         startPrinter(QStringLiteral("ack"));
         QCOMPARE(printOnlyRow(), qint16(0)); // newest first: 2006/12/16
         QCOMPARE(storedFlags(), QList<int>({0, 1}));
-        app::state().viewSort = QStringLiteral("OLD");
+        app::runSettings().viewSort = QStringLiteral("OLD");
         QCOMPARE(printOnlyRow(), qint16(0));
         QCOMPARE(printFrames().last(), kExampleFrame);
         QCOMPARE(storedFlags(), QList<int>({1, 1}));

@@ -3,6 +3,7 @@
 // the settings file's device key), with the buttons clicked as a user would
 // and the message boxes answered from the harness queue.
 
+#include "app/RunSettings.h"
 #include "../../tools/reader-emulator/EmulatorProcess.h"
 #include "app/ProgramState.h"
 #include "../history/HistoryFixture.h"
@@ -53,7 +54,7 @@ public:
             ini.write(QStringLiteral("[PASSLOG]\r\nViewSort=NEW\r\n[RS232C]\r\nComPort=1\r\nDevice1=%1\r\n")
                           .arg(emulator.link())
                           .toUtf8());
-        app::state().programFolder = harness.programFolder() + QLatin1Char('/');
+        app::runSettings().programFolder = harness.programFolder() + QLatin1Char('/');
         history::resetViewCondition();
     }
     ~Flow()

@@ -6,6 +6,7 @@
 // The read-only case needs a user who really cannot write the folder: run as
 // root, the test runs that case again as the unprivileged user "nobody".
 
+#include "app/RunSettings.h"
 #include "FlowFixture.h"
 #include "app/ProgramState.h"
 #include "app/DataFolder.h"
@@ -57,7 +58,7 @@ private slots:
         QVERIFY(f.registerAs(QStringLiteral("1234")));
         QCOMPARE(f.harness.messageTexts().last(), kRegisterDone);
         const QString program = f.harness.programFolder();
-        QCOMPARE(app::state().programFolder, QDir::toNativeSeparators(program) + QDir::separator());
+        QCOMPARE(app::runSettings().programFolder, QDir::toNativeSeparators(program) + QDir::separator());
         QVERIFY(exists(program, QStringLiteral("passlog.ini")));
         QVERIFY(exists(program, QStringLiteral("ETC_DAT.sqlite")));
         QCOMPARE(history::database(DbConnection::Master).databaseName(), program + QStringLiteral("/ETC_MST.sqlite"));
@@ -125,7 +126,7 @@ private slots:
         QCOMPARE(Flow::historyRows(QStringLiteral("1234")), 14);
 
         const QString data = user.dataFolder();
-        QCOMPARE(app::state().programFolder, QDir::toNativeSeparators(data) + QDir::separator());
+        QCOMPARE(app::runSettings().programFolder, QDir::toNativeSeparators(data) + QDir::separator());
         QVERIFY(exists(data, QStringLiteral("passlog.ini")));
         QVERIFY(exists(data, QStringLiteral("ETC_DAT.sqlite")));
         QCOMPARE(history::database(DbConnection::History).databaseName(), data + QStringLiteral("/ETC_DAT.sqlite"));
@@ -134,7 +135,7 @@ private slots:
         QVERIFY(!exists(program, QStringLiteral("passlog.ini")));
         QVERIFY(!exists(program, QStringLiteral("ETC_DAT.sqlite")));
         // The settings file names the folder in use; saves go there.
-        QVERIFY(app::readProfileString(QStringLiteral("PASSLOG"), QStringLiteral("AppPath"), app::settingsFileName()) == app::state().programFolder);
+        QVERIFY(app::readProfileString(QStringLiteral("PASSLOG"), QStringLiteral("AppPath"), app::settingsFileName()) == app::runSettings().programFolder);
         QVERIFY(app::saveSetting(QStringLiteral("PASSLOG"), QStringLiteral("ViewSort"), QStringLiteral("OLD")));
         // The user's folder holds the user's trips: owner only.
         QCOMPARE(QFileInfo(data).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
@@ -153,7 +154,7 @@ private slots:
         const QString shipped = prefix.filePath(QStringLiteral("share/passlog/ETC_MST.sqlite"));
         QVERIFY(QFile::copy(QStringLiteral(PASSLOG_BINARY_DIR "/ETC_MST.sqlite"), shipped));
         seams::setProgramFile(prefix.filePath(QStringLiteral("bin/passlog")));
-        app::state().programFolder = h.programFolder() + QLatin1Char('/'); // a data folder without masters
+        app::runSettings().programFolder = h.programFolder() + QLatin1Char('/'); // a data folder without masters
         QFile::remove(h.programFolder() + QStringLiteral("/ETC_MST.sqlite"));
         QCOMPARE(history::databasePath(kMstFile), shipped);
         // A master in the data folder comes first (newer masters without administrator rights).
@@ -161,7 +162,7 @@ private slots:
         QCOMPARE(history::databasePath(kMstFile), h.programFolder() + QStringLiteral("/ETC_MST.sqlite"));
         // The history never moves to the shipped folder.
         QCOMPARE(history::databasePath(kDatFile), h.programFolder() + QStringLiteral("/ETC_DAT.sqlite"));
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 };
 

@@ -3,6 +3,7 @@
 // button), the start without a printer, and the questions that delete or
 // replace, which default to いいえ, with the counts in their completions.
 
+#include "app/RunSettings.h"
 #include "DialogDriver.h"
 #include "app/ProgramState.h"
 #include "FlowFixture.h"
@@ -288,7 +289,7 @@ private slots:
         f.w->mnuView->trigger();
         QCOMPARE(sortRing, (QStringList{"optPassDate(0)", "btnOK"})); // one stop for the option group
         QVERIFY(!sort.stayedOpen);
-        QCOMPARE(app::state().viewSort, QStringLiteral("OLD"));
+        QCOMPARE(app::runSettings().viewSort, QStringLiteral("OLD"));
 
         QStringList commRing;
         DialogDriver<PortSettingsDialog> comm([&](PortSettingsDialog &d) {

@@ -3,6 +3,7 @@
 // two, one and no readers, a reader on an adapter that no key names, and a
 // port held by another program.
 
+#include "app/RunSettings.h"
 #include "DialogDriver.h"
 #include "app/ProgramState.h"
 #include "FlowFixture.h"
@@ -78,7 +79,7 @@ private slots:
         QVERIFY(f.w->TimerPolling->isActive());
         QCOMPARE(f.w->TimerPolling->interval(), 1000);
         QTRY_COMPARE(f.w->lblCardValue->text(), QStringLiteral("カード正常"));
-        QCOMPARE(app::state().comPort, QStringLiteral("1"));
+        QCOMPARE(app::runSettings().comPort, QStringLiteral("1"));
     }
 
     void searchWithTwoReadersProposesTheLowest()
@@ -99,7 +100,7 @@ private slots:
         });
         f.w->mnuPort->trigger();
         QVERIFY(!driver.stayedOpen);
-        QCOMPARE(app::state().comPort, QStringLiteral("3"));
+        QCOMPARE(app::runSettings().comPort, QStringLiteral("3"));
         QCOMPARE(ini(f, "ComPort"), QStringLiteral("3"));
         QCOMPARE(ini(f, "Device3"), com3.link());
         QCOMPARE(f.w->lblCardValue->text(), QStringLiteral("カード正常")); // polled once at once
@@ -124,7 +125,7 @@ private slots:
         QCOMPARE(f.harness.messageTexts(), QStringList{"Com7 に機器が見つかりました。\r\nデバイス: " + com7.link() +
                                                        "\r\n「決定」で、このポートを使います。"});
         f.harness.clearMessages();
-        QCOMPARE(app::state().comPort, QStringLiteral("1"));
+        QCOMPARE(app::runSettings().comPort, QStringLiteral("1"));
         QCOMPARE(ini(f, "ComPort"), QStringLiteral("1"));
 
         mapPorts({});
@@ -159,7 +160,7 @@ private slots:
         });
         f.w->mnuPort->trigger();
         QVERIFY(driver.stayedOpen);
-        QCOMPARE(app::state().comPort, QStringLiteral("1"));
+        QCOMPARE(app::runSettings().comPort, QStringLiteral("1"));
         QCOMPARE(ini(f, "ComPort"), QStringLiteral("1"));
         QCOMPARE(ini(f, "Device4"), QStringLiteral("ERROR"));
     }
@@ -180,7 +181,7 @@ private slots:
         f.w->mnuPort->trigger();
         QVERIFY(!driver.stayedOpen);
         QCOMPARE(f.harness.messageTexts(), QStringList{app::settingsFileName() + " が見つかりません。"});
-        QCOMPARE(app::state().comPort, QStringLiteral("1"));
+        QCOMPARE(app::runSettings().comPort, QStringLiteral("1"));
         QVERIFY(!QFile::exists(f.harness.settingsFile()));
         QVERIFY(f.w->TimerPolling->isActive());
     }

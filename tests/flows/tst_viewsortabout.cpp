@@ -1,6 +1,7 @@
 // The view-sort dialog (the option it opens with, what "決定" stores and how
 // the grid follows) and the version dialog.
 
+#include "app/RunSettings.h"
 #include "DialogDriver.h"
 #include "app/ProgramState.h"
 #include "FlowFixture.h"
@@ -50,25 +51,25 @@ private slots:
         f.seedHistory("0012", 3);
         writeViewSort(f, "OLD");
         FLOW_START(f);
-        QCOMPARE(app::state().viewSort, QStringLiteral("OLD"));
+        QCOMPARE(app::runSettings().viewSort, QStringLiteral("OLD"));
         QCOMPARE(runSetSort(f, -1, false), QStringLiteral("01"));
         QCOMPARE(runSetSort(f, 0, false), QStringLiteral("01")); // cancelled: nothing changes
-        QCOMPARE(app::state().viewSort, QStringLiteral("OLD"));
+        QCOMPARE(app::runSettings().viewSort, QStringLiteral("OLD"));
         QCOMPARE(storedViewSort(f), QStringLiteral("OLD"));
 
         // Nothing shown: "決定" only stores the setting.
         f.harness.clearMessages();
         QCOMPARE(runSetSort(f, 0), QStringLiteral("01"));
-        QCOMPARE(app::state().viewSort, QStringLiteral("NEW"));
+        QCOMPARE(app::runSettings().viewSort, QStringLiteral("NEW"));
         QCOMPARE(storedViewSort(f), QStringLiteral("NEW"));
         QCOMPARE(f.gridRows(), 0);
         QVERIFY(f.harness.messageTexts().isEmpty());
         QCOMPARE(runSetSort(f, -1), QStringLiteral("10"));
 
         // A hand-edited value: neither option, and "決定" without a choice keeps it.
-        app::state().viewSort = QStringLiteral("DATE");
+        app::runSettings().viewSort = QStringLiteral("DATE");
         QCOMPARE(runSetSort(f, -1), QStringLiteral("00"));
-        QCOMPARE(app::state().viewSort, QStringLiteral("DATE"));
+        QCOMPARE(app::runSettings().viewSort, QStringLiteral("DATE"));
         QCOMPARE(storedViewSort(f), QStringLiteral("DATE"));
     }
 
@@ -119,7 +120,7 @@ private slots:
         f.harness.clearMessages();
         runSetSort(f, 1);
         QCOMPARE(f.harness.messageTexts(), QStringList{app::settingsFileName() + " が見つかりません。"});
-        QCOMPARE(app::state().viewSort, QStringLiteral("OLD"));
+        QCOMPARE(app::runSettings().viewSort, QStringLiteral("OLD"));
         QCOMPARE(f.gridColumn("ご利用日"), (QStringList{"2024/01/01", "2024/01/02"}));
         QVERIFY(!QFile::exists(f.harness.settingsFile()));
     }

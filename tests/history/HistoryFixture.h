@@ -2,6 +2,7 @@
 // A program folder with a master database built from data/ and both
 // database connections open, for the history tests.
 
+#include "app/RunSettings.h"
 #include "TestHarness.h"
 #include "app/ProgramState.h"
 #include "app/Constants.h"
@@ -91,7 +92,7 @@ inline void initServer()
 
 inline void openDatabases(TestHarness &h, const QString &extraMasterSql = QString())
 {
-    app::state().programFolder = h.programFolder() + QLatin1Char('/');
+    app::runSettings().programFolder = h.programFolder() + QLatin1Char('/');
     if (onServerStore()) {
         pointAtServer(h);
         serverAdminExec(QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED"));

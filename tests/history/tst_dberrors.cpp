@@ -2,6 +2,7 @@
 // by the engine's own text and the full path of the file, in the usual form of
 // the error report. Each failure is produced for real by SQLite.
 
+#include "app/RunSettings.h"
 #include "HistoryFixture.h"
 #include "app/ProgramState.h"
 #include "app/Failure.h"
@@ -40,7 +41,7 @@ private slots:
         closeDatabases();
         QSqlDatabase::removeDatabase(QStringLiteral("other_program"));
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     void fileThatCannotBeOpened()
@@ -50,7 +51,7 @@ private slots:
         QFile f(notAFolder);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.close();
-        app::state().programFolder = notAFolder + QLatin1Char('/');
+        app::runSettings().programFolder = notAFolder + QLatin1Char('/');
         QVERIFY(endsProgram([] { history::openDatabase(kDatFile); }));
         QVERIFY2(reads(lastReport(), QStringLiteral("データベースファイルを開けません。フォルダーとファイルの場所とアクセス権を確認してください。"),
                        QStringLiteral("unable to open database file"), notAFolder + QStringLiteral("/ETC_DAT.sqlite"),
@@ -61,7 +62,7 @@ private slots:
 
     void fileThatIsNotADatabase()
     {
-        app::state().programFolder = h->programFolder() + QLatin1Char('/');
+        app::runSettings().programFolder = h->programFolder() + QLatin1Char('/');
         const QString path = history::databasePath(kDatFile);
         QFile junk(path);
         QVERIFY(junk.open(QIODevice::WriteOnly));
@@ -193,7 +194,7 @@ private slots:
 static int otherUser(const QString &folder)
 {
     TestHarness h;
-    app::state().programFolder = folder + QLatin1Char('/');
+    app::runSettings().programFolder = folder + QLatin1Char('/');
     try {
         history::openDatabase(kDatFile);
         history::execute(DbConnection::History, QStringLiteral("DELETE * FROM ETC_TEMP;"));

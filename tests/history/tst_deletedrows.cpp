@@ -4,6 +4,7 @@
 // one deletion at once restore it once, and a stop in the middle changes
 // nothing. (Also run against the shared history on the server.)
 
+#include "app/RunSettings.h"
 #include "HistoryFixture.h"
 #include "app/ProgramState.h"
 #include "app/ProfileFile.h"
@@ -452,7 +453,7 @@ static int child(const QString &folder, const QString &id, qint64 goAt)
 {
     TestHarness h;
     h.setNow(QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0)));
-    app::state().programFolder = folder + QLatin1Char('/');
+    app::runSettings().programFolder = folder + QLatin1Char('/');
     history::openDatabase(kDatFile);
     history::openDatabase(kMstFile);
     QThread::msleep(qMax<qint64>(0, goAt - QDateTime::currentMSecsSinceEpoch()));

@@ -3,6 +3,7 @@
 // against a plain model of the rule on random histories, and the master
 // version text.
 
+#include "app/RunSettings.h"
 #include "HistoryFixture.h"
 #include "app/ProgramState.h"
 #include "history/HistoryGridModel.h"
@@ -41,14 +42,14 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         history::resetViewCondition();
-        app::state().viewSort = QStringLiteral("NEW");
+        app::runSettings().viewSort = QStringLiteral("NEW");
         openDatabases(*h);
     }
     void cleanup()
     {
         closeDatabases();
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     void cardsOwningDuplicates()
@@ -186,7 +187,7 @@ private slots:
         historyExec("UPDATE ETC_DATA SET 通行料金=NULL WHERE 通行料金=''");
         for (const char *sort : {"NEW", "OLD"}) {
             for (const bool range : {false, true}) {
-                app::state().viewSort = QString::fromLatin1(sort);
+                app::runSettings().viewSort = QString::fromLatin1(sort);
                 history::resetViewCondition();
                 if (range)
                     setRange("2024/03/03-00:00:00", "2024/03/06-23:59:59");

@@ -1,6 +1,7 @@
 // Grid loading with its layouts, count and toll sum, and the card numbers of
 // the history.
 
+#include "app/RunSettings.h"
 #include "HistoryFixture.h"
 #include "app/ProgramState.h"
 #include "history/HistoryGridModel.h"
@@ -41,14 +42,14 @@ private slots:
         grid = std::make_unique<history::HistoryGridModel>();
         openDatabases(*h);
         history::resetViewCondition();
-        app::state().viewSort = QStringLiteral("NEW");
+        app::runSettings().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
     {
         closeDatabases();
         grid.reset();
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     void totals()

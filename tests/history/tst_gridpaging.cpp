@@ -2,6 +2,7 @@
 // from the end, jumping), the grid shows exactly the rows of the statement in
 // its order, and its labels are the count and sum of every row.
 
+#include "app/RunSettings.h"
 #include "HistoryFixture.h"
 #include "app/ProgramState.h"
 #include "history/HistoryGridModel.h"
@@ -61,13 +62,13 @@ private slots:
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
         history::resetViewCondition();
-        app::state().viewSort = QStringLiteral("NEW");
+        app::runSettings().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
     {
         closeDatabases();
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     void everyOrderReadAnyWay_data()
@@ -91,7 +92,7 @@ private slots:
         if (onServerStore() && card == QLatin1String("ABCD"))
             QSKIP("the server compares card numbers with their letter case");
         fillWithTies(4000);
-        app::state().viewSort = sort;
+        app::runSettings().viewSort = sort;
         ViewSelection selection;
         selection.TypedCardNo = card;
         if (range) {

@@ -2,6 +2,7 @@
 // daily copy made once a day and kept seven days, and a copy put back only
 // when it is a sound history file, the former file kept first.
 
+#include "app/RunSettings.h"
 #include "HistoryFixture.h"
 #include "app/ProgramState.h"
 #include "history/HistoryBackup.h"
@@ -50,7 +51,7 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        app::state().programFolder = h->programFolder() + QLatin1Char('/');
+        app::runSettings().programFolder = h->programFolder() + QLatin1Char('/');
         writeMasterDatabase(history::databasePath(kMstFile));
         history::openDatabase(kDatFile);
         for (int i = 0; i < 3; ++i)
@@ -62,7 +63,7 @@ private slots:
         history::stopDailyBackup();
         history::closeDatabase(kDatFile);
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     // A copy taken while another connection is in the middle of writing

@@ -1,6 +1,7 @@
 // The two database files, the table check and action statements, and the
 // rows each built statement returns or deletes when SQLite runs it.
 
+#include "app/RunSettings.h"
 #include "HistoryFixture.h"
 #include "app/ProgramState.h"
 #include "app/Seams.h"
@@ -34,7 +35,7 @@ class TestHistoryDb : public QObject {
     // The program folder with the masters and a history of n rows of card 1234, open.
     void openWithRows(int n)
     {
-        app::state().programFolder = h->programFolder() + '/';
+        app::runSettings().programFolder = h->programFolder() + '/';
         writeMasterDatabase(history::databasePath(kMstFile));
         history::openDatabase(kDatFile);
         QSqlDatabase db = history::database(DbConnection::History);
@@ -91,13 +92,13 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         history::resetViewCondition();
-        app::state().viewSort = QStringLiteral("NEW");
+        app::runSettings().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
     {
         closeDatabases();
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     void historyFileIsCreatedWithSchema()
@@ -134,7 +135,7 @@ private slots:
     void openAndCloseTakeOnlyTheirNames()
     {
         SQLITE_FILE_ONLY();
-        app::state().programFolder = h->programFolder() + '/';
+        app::runSettings().programFolder = h->programFolder() + '/';
         history::openDatabase(QStringLiteral("OTHER.mdb"));
         QVERIFY(!history::isOpen(DbConnection::History) && !history::isOpen(DbConnection::Master));
         QVERIFY(h->messages().isEmpty());
@@ -148,7 +149,7 @@ private slots:
     void missingOrBrokenFilesEndTheProgram()
     {
         SQLITE_FILE_ONLY();
-        app::state().programFolder = h->programFolder() + '/';
+        app::runSettings().programFolder = h->programFolder() + '/';
         QFile::remove(history::databasePath(kMstFile));
         QVERIFY(endsProgram([] { history::openDatabase(kMstFile); }));
         QVERIFY(h->messages().last().text.contains("basAccess_MDBOpen"));
@@ -316,7 +317,7 @@ private slots:
     void logLeftByAnUnfinishedRun()
     {
         SQLITE_FILE_ONLY();
-        app::state().programFolder = h->programFolder() + '/';
+        app::runSettings().programFolder = h->programFolder() + '/';
         const QString path = history::databasePath(kDatFile);
         const QString wal = path + QStringLiteral("-wal"), shm = path + QStringLiteral("-shm");
         // The files as a killed run leaves them: rows in the file, more rows

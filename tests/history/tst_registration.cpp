@@ -2,6 +2,7 @@
 // appending twice, a refused row refusing the whole card read (naming it),
 // and a registration killed in the middle leaving all or nothing.
 
+#include "app/RunSettings.h"
 #include "HistoryFixture.h"
 #include "app/ProgramState.h"
 #include "history/HistoryGridModel.h"
@@ -274,7 +275,7 @@ void TestRegistration::killedRegistrationLeavesAllOrNothing()
         if (!finished && !child.readAll().contains("done"))
             ++killedMidway;
 
-        app::state().programFolder = folder + QLatin1Char('/');
+        app::runSettings().programFolder = folder + QLatin1Char('/');
         history::openDatabase(kDatFile);
         QCOMPARE(column(QStringLiteral("PRAGMA integrity_check")), QStringList{QStringLiteral("ok")});
         const int registered = count(QStringLiteral("ETC_DATA"));
@@ -305,7 +306,7 @@ void TestRegistration::stoppedWorkLeavesEverything()
     QCOMPARE(count(QStringLiteral("ETC_TEMP")), 20000);
 
     history::HistoryGridModel grid;
-    app::state().viewSort = QStringLiteral("NEW");
+    app::runSettings().viewSort = QStringLiteral("NEW");
     history::resetViewCondition();
     const QString duplicates = history::duplicatesSql(QStringLiteral("0000"), QStringLiteral("SELECT"));
     QCOMPARE(history::loadGrid(grid, duplicates, 2, stop).totals.count, qint64(0));
@@ -329,7 +330,7 @@ void TestRegistration::stoppedWorkLeavesEverything()
 static int registrationChild(const QString &folder)
 {
     TestHarness h;
-    app::state().programFolder = folder + QLatin1Char('/');
+    app::runSettings().programFolder = folder + QLatin1Char('/');
     history::openDatabase(kDatFile);
     std::fputs("copying\n", stdout);
     std::fflush(stdout);

@@ -11,6 +11,7 @@
 // a schema of its own name, a table of deleted rows of another shape on a
 // new server, the deletions of a PC's history going with its copy.
 
+#include "app/RunSettings.h"
 #include "HistoryFixture.h"
 #include "app/ProgramState.h"
 #include "history/DeletedRows.h"
@@ -245,7 +246,7 @@ private slots:
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
         history::resetViewCondition();
-        app::state().viewSort = QStringLiteral("NEW");
+        app::runSettings().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
     {
@@ -253,7 +254,7 @@ private slots:
         qputenv("PGPASSFILE", m_pgpass.toLocal8Bit());
         m_passwords.reset();
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     void statementsAsTheServerGetsThem()
@@ -970,7 +971,7 @@ private slots:
                         second.programFolder() + "/ETC_DAT.sqlite" + suffix);
         pointAtServer(second);
         for (TestHarness *pc : {h.get(), &second}) {
-            app::state().programFolder = pc->programFolder() + QLatin1Char('/');
+            app::runSettings().programFolder = pc->programFolder() + QLatin1Char('/');
             history::openDatabase(kDatFile);
             for (int i = 0; i < 3; ++i)
                 localExec(QString("INSERT INTO ETC_DATA (CARD_ID,カードNO,PASS_TIME) VALUES ('0002','0002','%1')")
@@ -978,7 +979,7 @@ private slots:
             QCOMPARE(history::copyHistoryToServer(), qint64(pc == h.get() ? 13 : 3));
             history::closeDatabase(kDatFile);
         }
-        app::state().programFolder = h->programFolder() + QLatin1Char('/');
+        app::runSettings().programFolder = h->programFolder() + QLatin1Char('/');
         history::openDatabase(kDatFile);
         QCOMPARE(serverCount("CARD_ID='0001'"), 10);
         QCOMPARE(serverCount("CARD_ID='0002'"), 6);
@@ -991,7 +992,7 @@ private slots:
 static int child(const QString &card, int rows, bool copy)
 {
     TestHarness h;
-    app::state().programFolder = h.programFolder() + QLatin1Char('/');
+    app::runSettings().programFolder = h.programFolder() + QLatin1Char('/');
     pointAtServer(h);
     int status = 0;
     try {

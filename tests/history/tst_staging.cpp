@@ -1,5 +1,6 @@
 // Master look-ups and the staging of decoded records into ETC_TEMP.
 
+#include "app/RunSettings.h"
 #include "HistoryFixture.h"
 #include "app/ProgramState.h"
 #include "history/Staging.h"
@@ -73,7 +74,7 @@ private slots:
     {
         closeDatabases();
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     void interchangeLookUp()

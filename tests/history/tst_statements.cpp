@@ -1,6 +1,7 @@
 // Statement texts of the three builders, character for character, and the
 // translation of the program's own dialect into SQLite.
 
+#include "app/RunSettings.h"
 #include "TestHarness.h"
 #include "app/ProgramState.h"
 #include "app/Constants.h"
@@ -49,7 +50,7 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         history::resetViewCondition();
-        app::state().viewSort = QStringLiteral("NEW");
+        app::runSettings().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
     {
@@ -97,7 +98,7 @@ private slots:
         QFETCH(QString, card);
         QFETCH(QString, sort);
         QFETCH(QString, expected);
-        app::state().viewSort = sort;
+        app::runSettings().viewSort = sort;
         QCOMPARE(history::viewStatement(viewType == 1 ? "ETC_TEMP" : "ETC_DATA", viewType, selection(range, card)), expected);
     }
 
@@ -160,7 +161,7 @@ private slots:
         QFETCH(QString, sort);
         QFETCH(QString, expected);
         setCondition(viewMode, range, card);
-        app::state().viewSort = sort;
+        app::runSettings().viewSort = sort;
         QCOMPARE(history::shownViewSql(table, mode), expected);
     }
 
@@ -196,7 +197,7 @@ private slots:
         QFETCH(QString, sort);
         QFETCH(QString, expected);
         setCondition(2, range, QStringLiteral("9999"));
-        app::state().viewSort = sort;
+        app::runSettings().viewSort = sort;
         QCOMPARE(history::duplicatesSql(card, mode), expected);
     }
 

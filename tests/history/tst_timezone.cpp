@@ -3,6 +3,7 @@
 // 02:30, in the statement text, in the order of its ends and in the staging,
 // exactly as in Japan, which has no such gap.
 
+#include "app/RunSettings.h"
 #include "HistoryFixture.h"
 #include "app/ProgramState.h"
 #include "history/ViewCondition.h"
@@ -53,7 +54,7 @@ private slots:
     void statementKeepsThePickedTimes()
     {
         TestHarness h;
-        app::state().viewSort = QStringLiteral("NEW");
+        app::runSettings().viewSort = QStringLiteral("NEW");
         const QString sql = history::viewStatement(QStringLiteral("ETC_DATA"), 2, rangeFrom0230To0310());
         QCOMPARE(sql, QStringLiteral("SELECT カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME "
                                      "FROM ETC_DATA WHERE '2024/03/31-02:30:00'<=DATE_TIME AND "

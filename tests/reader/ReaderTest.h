@@ -2,6 +2,7 @@
 // Shared pieces of the reader tests: the port number 1 mapped to the
 // emulator's device, and reader-side frames as the emulator's hex text.
 
+#include "app/RunSettings.h"
 #include "../../tools/reader-emulator/EmulatorProcess.h"
 #include "app/ProgramState.h"
 #include "app/Constants.h"
@@ -14,7 +15,7 @@
 inline void useEmulatorAsPort1(const EmulatorProcess &emulator)
 {
     const QString link = emulator.link();
-    app::state().comPort = QStringLiteral("1");
+    app::runSettings().comPort = QStringLiteral("1");
     seams::setPortDeviceHandler([link](int port) {
         return port == 1 ? link : QStringLiteral("/nonexistent/ttyPASSLOG%1").arg(port);
     });

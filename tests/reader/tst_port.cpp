@@ -1,6 +1,7 @@
 // Frame recognition, the reader's frames byte for byte, and the port
 // operations over a pseudo-terminal with the reader emulator.
 
+#include "app/RunSettings.h"
 #include "ReaderTest.h"
 #include "reader/ReaderLink.h"
 #include "app/ProgramState.h"
@@ -256,7 +257,7 @@ private slots:
         seams::setPortDeviceHandler({});
         QCOMPARE(seams::portDevice(0), QString());
 #ifndef Q_OS_WIN
-        app::state().programFolder = harness->programFolder() + QLatin1Char('/');
+        app::runSettings().programFolder = harness->programFolder() + QLatin1Char('/');
         QCOMPARE(seams::portDevice(1), QStringLiteral("/dev/ttyS0"));
         QCOMPARE(seams::portDevice(16), QStringLiteral("/dev/ttyS15"));
         app::writeProfileString(QStringLiteral("RS232C"), QStringLiteral("Device3"), QStringLiteral("/dev/ttyUSB0"),

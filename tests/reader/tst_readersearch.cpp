@@ -1,6 +1,7 @@
 // The reader search over port numbers 1..16 with reader emulators on real
 // pseudo-terminals, and the mapping of port numbers to the devices present.
 
+#include "app/RunSettings.h"
 #include "ReaderTest.h"
 #include "reader/ReaderLink.h"
 #include "app/ProgramState.h"
@@ -40,7 +41,7 @@ private slots:
         seams::setPortDeviceHandler({});
         seams::setSerialDeviceLister({});
         harness.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     void twoReadersStopTheSearchAtTheSecond()
@@ -93,7 +94,7 @@ private slots:
     void portNumbersReachAdaptersPresent()
     {
         seams::setPortDeviceHandler({});
-        app::state().programFolder = harness->programFolder() + QLatin1Char('/');
+        app::runSettings().programFolder = harness->programFolder() + QLatin1Char('/');
         QFile ini(app::settingsFileName());
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write("[RS232C]\r\nComPort=1\r\nDevice3=/dev/ttyUSB1\r\n");
@@ -120,7 +121,7 @@ private slots:
         EmulatorProcess adapter({"--state", "readable"});
         QVERIFY(adapter.started());
         seams::setPortDeviceHandler({});
-        app::state().programFolder = harness->programFolder() + QLatin1Char('/');
+        app::runSettings().programFolder = harness->programFolder() + QLatin1Char('/');
         QFile ini(app::settingsFileName());
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write("[RS232C]\r\nComPort=1\r\nDevice1=/nonexistent/ttyPASSLOG1\r\n");

@@ -3,6 +3,7 @@
 // reader link, the silent-tick rule, relay mode, and cards of 0, 1, 50 and a
 // wrapped 100 records read completely and exactly once.
 
+#include "app/RunSettings.h"
 #include "ReaderTest.h"
 #include "app/ProgramState.h"
 #include "TestHarness.h"
@@ -156,7 +157,7 @@ private slots:
         reader::pollReader();
         QVERIFY(view->readable);
         reader::link().relayMode = reader::RelayMode::ThroughRelayUnit;
-        app::state().comPort = QStringLiteral("2");
+        app::runSettings().comPort = QStringLiteral("2");
         reader::pollReader();
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QVERIFY(!view->readable);

@@ -1,6 +1,7 @@
 // The CSV file: the bytes of a line, the two modes, and a failure half-way
 // that leaves the target as it was.
 
+#include "app/RunSettings.h"
 #include "ReportFixture.h"
 #include "app/ProgramState.h"
 #include "app/Failure.h"
@@ -33,14 +34,14 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
-        app::state().viewSort = QStringLiteral("OLD");
+        app::runSettings().viewSort = QStringLiteral("OLD");
         target = QDir(h->programFolder()).filePath("out.csv");
     }
     void cleanup()
     {
         closeDatabases();
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     void knownRecord()

@@ -2,6 +2,7 @@
 // lines for every view; the refusal of a bad line; the multiset rule; a
 // UTF-8 file.
 
+#include "app/RunSettings.h"
 #include "ReportFixture.h"
 #include "app/ProgramState.h"
 #include "app/Failure.h"
@@ -131,14 +132,14 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
-        app::state().viewSort = QStringLiteral("OLD");
+        app::runSettings().viewSort = QStringLiteral("OLD");
         folder = h->programFolder();
     }
     void cleanup()
     {
         closeDatabases();
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     // Records read from a card (staged with the masters, registered) and rows
@@ -183,7 +184,7 @@ private slots:
         const auto exportAll = [&] {
             QList<QByteArray> files;
             for (const QString &sort : {QStringLiteral("NEW"), QStringLiteral("OLD")}) {
-                app::state().viewSort = sort;
+                app::runSettings().viewSort = sort;
                 for (const View &v : views) {
                     showView(2);
                     app::state().view.CardNo = v.card;
@@ -584,7 +585,7 @@ private slots:
         QVERIFY(QDir().mkdir(small));
         if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1M", "tmpfs", small}) != 0)
             QSKIP("no small file system can be mounted here");
-        app::state().programFolder = small + QLatin1Char('/');
+        app::runSettings().programFolder = small + QLatin1Char('/');
         history::openDatabase(kDatFile);
         const QString a = QDir(folder).filePath("a.csv");
         QByteArray lines;

@@ -2,6 +2,7 @@
 // card for any view, the table's total lines, the CSV file's bytes, the
 // chart's series and the window's chart as it is read.
 
+#include "app/RunSettings.h"
 #include "ReportFixture.h"
 #include "app/ProgramState.h"
 #include "history/GridLoad.h"
@@ -149,13 +150,13 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
-        app::state().viewSort = QStringLiteral("NEW");
+        app::runSettings().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
     {
         closeDatabases();
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     // Three months, two cards, yen amounts among 未確定, 度数 and a toll that

@@ -1,6 +1,7 @@
 // The A4 statement: the texts of its headers, record blocks and subtotals,
 // and how they fall onto pages; then the same statement drawn into a PDF.
 
+#include "app/RunSettings.h"
 #include "ReportFixture.h"
 #include "app/ProgramState.h"
 #include "reports/StatementPrint.h"
@@ -56,13 +57,13 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
-        app::state().viewSort = QStringLiteral("OLD");
+        app::runSettings().viewSort = QStringLiteral("OLD");
     }
     void cleanup()
     {
         closeDatabases();
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     void header()

@@ -2,6 +2,7 @@
 // poppler's tools: the text as printed (no look-alike radicals), the pages,
 // the embedded font subsets, and the ink where QPdfWriter puts it.
 
+#include "app/RunSettings.h"
 #include "ReportFixture.h"
 #include "app/ProgramState.h"
 #include "reports/StatementPdf.h"
@@ -112,13 +113,13 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
-        app::state().viewSort = QStringLiteral("OLD");
+        app::runSettings().viewSort = QStringLiteral("OLD");
     }
     void cleanup()
     {
         closeDatabases();
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     // Every line of the statement comes back from pdftotext as printed, on

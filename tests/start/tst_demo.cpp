@@ -2,6 +2,7 @@
 // run in the program (port, title, card read, the settings file left alone),
 // and the real program ending its emulator however it ends.
 
+#include "app/RunSettings.h"
 #include "history/HistoryUse.h"
 #include "app/Settings.h"
 #include "app/ProgramState.h"
@@ -134,16 +135,17 @@ void TestDemo::demoRunReadsTheSampleCardWithoutTouchingTheSettings()
     QTemporaryDir runtime;
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    // A settings file of someone's own: a real port, an app::state().programFolder from
+    // A settings file of someone's own: a real port, an app::runSettings().programFolder from
     // elsewhere, a shared history on a server.
     const QByteArray settings = "[PASSLOG]\r\nAppPath=/somewhere/else/\r\nViewSort=OLD\r\n"
                                 "[RS232C]\r\nComPort=1\r\nDevice1=/dev/ttyUSB7\r\n"
                                 "[DATABASE]\r\nDriver=PSQL\r\nHost=127.0.0.1\r\nPort=1\r\nName=office\r\n";
     QVERIFY(writeFile(h.settingsFile(), settings));
 
-    QCOMPARE(startDemo(findDemoFiles({QStringLiteral(PASSLOG_BINARY_DIR)})), QString());
-    QVERIFY(demoRunning());
-    const QString link = demoReaderLink();
+    std::unique_ptr<DemoSession> demo(new DemoSession(QCoreApplication::instance()));
+    QCOMPARE(demo->start(findDemoFiles({QStringLiteral(PASSLOG_BINARY_DIR)})), QString());
+    QVERIFY(demo->running());
+    const QString link = demo->readerLink();
     QCOMPARE(QFileInfo(link).absolutePath(), runtime.path());
     QVERIFY(QFileInfo(link).isSymLink());
 
@@ -185,7 +187,7 @@ void TestDemo::demoRunReadsTheSampleCardWithoutTouchingTheSettings()
 
     // The end sequence ends the emulator, its link and the port's override.
     QVERIFY(endsProgram([&] { endSequence(&window); }));
-    QVERIFY(!demoRunning());
+    QVERIFY(!demo->running());
     QVERIFY(!QFileInfo::exists(demoHistory));
     QVERIFY(!QFileInfo::exists(h.programFolder() + QStringLiteral("/ETC_DAT.sqlite")));
     QVERIFY(!history::databasePath(kDatFile).startsWith(runtime.path()));

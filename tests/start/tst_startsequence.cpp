@@ -1,6 +1,7 @@
 // The start and end sequences against the databases: staging emptied,
 // DB読込 after the history, both files closed at the end.
 
+#include "app/RunSettings.h"
 #include "../history/HistoryFixture.h"
 #include "app/ProgramState.h"
 #include "history/ShownRows.h"
@@ -41,19 +42,19 @@ private slots:
         h = std::make_unique<TestHarness>();
         w = std::make_unique<MainWindow>();
         history::resetViewCondition();
-        app::state().viewSort = QStringLiteral("NEW");
+        app::runSettings().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
     {
         closeDatabases();
         w.reset();
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     void startAndEndSequences()
     {
-        app::state().programFolder = h->programFolder() + '/';
+        app::runSettings().programFolder = h->programFolder() + '/';
         writeMasterDatabase(history::databasePath(kMstFile));
         // A history left from an earlier run: staging rows and one record.
         history::openDatabase(kDatFile);
@@ -74,7 +75,7 @@ private slots:
 
     void startWithEmptyHistoryLeavesDbReadOff()
     {
-        app::state().programFolder = h->programFolder() + '/';
+        app::runSettings().programFolder = h->programFolder() + '/';
         writeMasterDatabase(history::databasePath(kMstFile));
         startSequence(*w);
         QVERIFY(!w->btnDBRead->isEnabled());
@@ -88,7 +89,7 @@ private slots:
         // the start is done at once (the window shows), DB読込 is offered,
         // and the status bar says that the server is being checked, then
         // that it cannot be reached.
-        app::state().programFolder = h->programFolder() + '/';
+        app::runSettings().programFolder = h->programFolder() + '/';
         writeMasterDatabase(history::databasePath(kMstFile));
         const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
@@ -124,7 +125,7 @@ private slots:
         // the status bar no longer says "接続中".
         if (qEnvironmentVariableIsEmpty("PASSLOG_PG_PORT"))
             QSKIP("no PostgreSQL cluster (scripts/test.sh starts one)");
-        app::state().programFolder = h->programFolder() + '/';
+        app::runSettings().programFolder = h->programFolder() + '/';
         writeMasterDatabase(history::databasePath(kMstFile));
         pointAtServer(*h);
         serverAdminExec("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED");

@@ -1,6 +1,7 @@
 // The start sequence: its refusals (second instance, font size, screen size),
 // the settings file it creates, the initial state of the window, shutdown.
 
+#include "app/RunSettings.h"
 #include "app/DataFolder.h"
 #include "reader/ReaderLink.h"
 #include "app/ProgramState.h"
@@ -601,7 +602,7 @@ void TestStartup::backupAndRestoreOnTheCommandLine()
 void TestStartup::dailyCopyFollowsTheDay()
 {
     TestHarness h;
-    app::state().programFolder = h.programFolder() + QLatin1Char('/');
+    app::runSettings().programFolder = h.programFolder() + QLatin1Char('/');
     history::openDatabase(kDatFile);
     const QString path = history::databasePath(kDatFile);
     const QDir backups(history::backupFolder(path));

@@ -5,6 +5,8 @@
 // program state of its own (settings in memory, reader link, view).
 
 #include "app/ProgramState.h"
+#include "app/RunSettings.h"
+#include "history/HistoryStore.h"
 #include "app/Seams.h"
 
 #include <QDateTime>
@@ -39,6 +41,8 @@ public:
 
 private:
     app::StateScope m_state;
+    app::RunSettingsScope m_settings;
+    history::StoreScope m_store;
     QTemporaryDir m_dir;
     QList<seams::MsgAnswer> m_answers;
     QList<seams::Message> m_messages;

@@ -8,6 +8,7 @@
 // PDF; here the job's pages must be printed over the same areas as those of
 // that direct PDF.
 
+#include "app/RunSettings.h"
 #include "../reports/ReportFixture.h"
 #include "app/ProgramState.h"
 #include "app/PrinterSeam.h"
@@ -81,7 +82,7 @@ private slots:
         TestHarness h;
         MainWindow w;
         openDatabases(h);
-        app::state().viewSort = QStringLiteral("OLD");
+        app::runSettings().viewSort = QStringLiteral("OLD");
         for (int i = 0; i < 21; ++i) {
             const QString date = QDate(2024, 1, 1).addDays(i).toString("yyyy/MM/dd");
             insertRecord("ETC_DATA", tomeiRecord("1111"), {{"ご利用日", date}, {"DATE_TIME", date + "-18:42:10"}});

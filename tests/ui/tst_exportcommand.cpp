@@ -2,6 +2,7 @@
 // for the same history and conditions (CSV出力, 標準印刷 to "PDFファイル",
 // 月別集計's CSV出力), and its exit statuses, --force and --append.
 
+#include "app/RunSettings.h"
 #include "../reports/ReportFixture.h"
 #include "app/ProgramState.h"
 #include "app/PrinterSeam.h"
@@ -114,7 +115,7 @@ private slots:
         openDatabases(*h);
         app::readSettingsFile(); // the window's settings file
         h->setNow(QDateTime::currentDateTime()); // the statement is dated the day it is written
-        app::state().csvFolder = app::withTrailingSeparator(h->programFolder());
+        app::runSettings().csvFolder = app::withTrailingSeparator(h->programFolder());
         chosen.clear();
         seams::setSaveFileHandler([this](const QString &, const QString &, const QString &) {
             return chosen.isEmpty() ? QString() : chosen.takeFirst();
@@ -139,13 +140,13 @@ private slots:
         closeDatabases();
         w.reset();
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     void csvEqualsTheWindows()
     {
         for (const QString &sort : {QStringLiteral("NEW"), QStringLiteral("OLD")}) {
-            app::state().viewSort = sort;
+            app::runSettings().viewSort = sort;
             readView("0000");
             chosen << path("window-" + sort + ".csv");
             exportCsv(*w);
@@ -157,7 +158,7 @@ private slots:
         }
         QVERIFY(readAll(path("cli-NEW.csv")) != readAll(path("cli-OLD.csv")));
         // A card and a range.
-        app::state().viewSort = "NEW";
+        app::runSettings().viewSort = "NEW";
         readView("2222", "2024/04/15 08:30:00", "2024/05/01 08:30:00");
         chosen << path("window-range.csv");
         exportCsv(*w);
@@ -174,7 +175,7 @@ private slots:
         const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
         if (pdftotext.isEmpty())
             QSKIP("pdftotext (poppler-utils) is not installed");
-        app::state().viewSort = "NEW";
+        app::runSettings().viewSort = "NEW";
         readView("0000", "2024/04/01 00:00:00", "2024/05/31 23:59:59");
         w->cboPrinter->setCurrentText(kPdfFilePrinter);
         chosen << path("window.pdf");
@@ -194,7 +195,7 @@ private slots:
         app::state().view.ViewMode = 1;
         enableOutputCommands(*w);
         QVERIFY(!w->mnuMonthlyTotals->isEnabled());
-        app::state().viewSort = "NEW";
+        app::runSettings().viewSort = "NEW";
         readView("0000");
         enableOutputCommands(*w);
         QVERIFY(w->mnuMonthlyTotals->isEnabled());

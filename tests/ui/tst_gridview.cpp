@@ -1,6 +1,7 @@
 // The window's side of the grid: count and sum labels, the layout's widths
 // and headers, and the card-number list filled from the history.
 
+#include "app/RunSettings.h"
 #include "../history/HistoryFixture.h"
 #include "app/ProgramState.h"
 #include "history/HistoryGridModel.h"
@@ -40,7 +41,7 @@ private slots:
         w = std::make_unique<MainWindow>();
         openDatabases(*h);
         history::resetViewCondition();
-        app::state().viewSort = QStringLiteral("NEW");
+        app::runSettings().viewSort = QStringLiteral("NEW");
         w->optSelectMode[0]->setChecked(true);
     }
     void cleanup()
@@ -48,7 +49,7 @@ private slots:
         closeDatabases();
         w.reset();
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     void layoutAndLabels()

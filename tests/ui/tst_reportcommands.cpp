@@ -3,6 +3,7 @@
 // export's dialog, overwrite question and remembered folder, and the files
 // they write on a disk that is full.
 
+#include "app/RunSettings.h"
 #include "../reports/ReportFixture.h"
 #include "app/ProgramState.h"
 #include "app/PrinterSeam.h"
@@ -96,8 +97,8 @@ private slots:
         w = std::make_unique<MainWindow>();
         openDatabases(*h);
         app::readSettingsFile(); // writes the settings file
-        app::state().csvFolder = app::withTrailingSeparator(folder("desktop"));
-        app::state().viewSort = QStringLiteral("OLD");
+        app::runSettings().csvFolder = app::withTrailingSeparator(folder("desktop"));
+        app::runSettings().viewSort = QStringLiteral("OLD");
         dialogs.clear();
         chosen.clear();
         seams::setSaveFileHandler([this](const QString &caption, const QString &initial, const QString &filter) {
@@ -117,7 +118,7 @@ private slots:
         closeDatabases();
         w.reset();
         h.reset();
-        app::state().programFolder.clear();
+        app::runSettings().programFolder.clear();
     }
 
     void printerList_data()
@@ -302,7 +303,7 @@ private slots:
         printStatement(*w);
         QCOMPARE(dialogs.size(), 2);
         QCOMPARE(dialogs[0].caption, QStringLiteral("PDFファイルを保存"));
-        QCOMPARE(dialogs[0].initialPath, app::state().csvFolder + "ＥＴＣ利用履歴明細表_全カード_全期間.pdf"); // what and of which view
+        QCOMPARE(dialogs[0].initialPath, app::runSettings().csvFolder + "ＥＴＣ利用履歴明細表_全カード_全期間.pdf"); // what and of which view
         QCOMPARE(dialogs[1].initialPath, dialogs[0].initialPath);
         QCOMPARE(doneTexts(h->messageTexts()), QStringList{kPrintDone});
         // The print question names the file, not a printer or its paper.
@@ -331,7 +332,7 @@ private slots:
         chosen << "" << target;
         exportCsv(*w); // cancelled: nothing happens
         QVERIFY(h->messageTexts().isEmpty());
-        QCOMPARE(app::state().csvFolder, app::withTrailingSeparator(folder("desktop")));
+        QCOMPARE(app::runSettings().csvFolder, app::withTrailingSeparator(folder("desktop")));
         exportCsv(*w);
         QCOMPARE(dialogs.size(), 2);
         QCOMPARE(dialogs[0].caption, QStringLiteral("CSVファイルを保存"));
@@ -341,7 +342,7 @@ private slots:
         QCOMPARE(h->messageTexts(), QStringList{kCsvDone + "\r\n" + QDir::toNativeSeparators(target) + " に保存しました。"});
         QCOMPARE(readAll(target), tomeiLine());
         const QString remembered = app::withTrailingSeparator(QDir::toNativeSeparators(folder("out.csv")));
-        QCOMPARE(app::state().csvFolder, remembered);
+        QCOMPARE(app::runSettings().csvFolder, remembered);
         QCOMPARE(iniValue("CSVPath"), remembered);
 
         // A card read written under the number typed for it: the name says that card.
@@ -519,13 +520,13 @@ private slots:
         insertRecord("ETC_DATA", tomeiRecord());
         showView(2);
         QVERIFY(QFile::remove(h->settingsFile()));
-        const QString before = app::state().csvFolder;
+        const QString before = app::runSettings().csvFolder;
         const QString target = QDir(folder("csv")).filePath("history.csv");
         chosen << target;
         exportCsv(*w);
         QCOMPARE(h->messageTexts(), QStringList{app::settingsFileName() + " が見つかりません。"});
         QVERIFY(QFileInfo(app::settingsFileName()).isAbsolute());
-        QCOMPARE(app::state().csvFolder, before);
+        QCOMPARE(app::runSettings().csvFolder, before);
         QVERIFY(!QFileInfo::exists(target));
         QVERIFY(!QFileInfo::exists(h->settingsFile()));
     }
