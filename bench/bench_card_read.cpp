@@ -6,6 +6,7 @@
 #include "BenchSupport.h"
 #include "app/ProgramState.h"
 #include "../tools/reader-emulator/EmulatorProcess.h"
+#include "../tests/support/LineWait.h"
 #include "app/Constants.h"
 #include "decode/CardTable.h"
 #include "reader/ReaderLink.h"
@@ -41,11 +42,14 @@ int main(int argc, char **argv)
     seams::setPortDeviceHandler([link](int) { return link; });
 
     reader::pollReader(); // the reader answers and knows the program, as before a real read
+    waitForLine();
     emulator.forgetLines();
 
     QElapsedTimer timer;
     timer.start();
-    reader::readCard();
+    bool ended = false;
+    reader::readCard(std::nullopt, [&ended](bool) { ended = true; });
+    waitUntil([&ended] { return ended; });
     const double readTime = double(timer.nsecsElapsed()) / 1e9;
     reader::closePort(1);
     QThread::msleep(100);

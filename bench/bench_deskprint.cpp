@@ -7,6 +7,7 @@
 #include "BenchSupport.h"
 #include "app/ProgramState.h"
 #include "../tools/reader-emulator/EmulatorProcess.h"
+#include "../tests/support/LineWait.h"
 #include "app/Constants.h"
 #include "deskprint/DesktopPrint.h"
 #include "history/ViewCondition.h"
@@ -73,6 +74,7 @@ int main(int argc, char **argv)
     seams::setPortDeviceHandler([link](int) { return link; });
 
     reader::pollReader(); // finds the relay unit, as the main window's polling does
+    waitForLine();
     const bool relayFound = reader::link().relayMode == reader::RelayMode::ThroughRelayUnit;
     reader::link().relayMode = reader::RelayMode::Direct;              // as the print window leaves it
     const QList<deskprint::DesktopPrintRow> rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
@@ -84,8 +86,14 @@ int main(int argc, char **argv)
     QElapsedTimer timer;
     timer.start();
     int refused = 0;
-    for (const QString &sql : statements)
-        refused += deskprint::sendToPrinter(sql) != 0;
+    for (const QString &sql : statements) {
+        bool ended = false;
+        deskprint::sendToPrinter(sql, [&](const deskprint::PrinterReply &reply) {
+            refused += reply.status != 0;
+            ended = true;
+        });
+        waitUntil([&ended] { return ended; });
+    }
     const double printTime = double(timer.nsecsElapsed()) / 1e9;
     reader::closePort(1);
     QThread::msleep(100);

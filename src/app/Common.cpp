@@ -2,28 +2,9 @@
 
 #include "app/Cp932.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QTimer>
-
-void app::waitResponsive(qint32 ms)
-{
-    if (ms <= 0)
-        return;
-    QDeadlineTimer deadline(ms, Qt::PreciseTimer);
-    QEventLoop loop;
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    while (!deadline.hasExpired()) {
-        timer.start(int(std::max<qint64>(1, deadline.remainingTime())));
-        loop.exec();
-    }
-}
 
 bool app::fileExists(const QString &path)
 {

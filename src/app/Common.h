@@ -13,10 +13,6 @@ inline const QString kAppTitle = QStringLiteral("PASSLOG");
 
 namespace app {
 
-// Keeps the window responsive for `ms` milliseconds (a local event loop on a
-// monotonic clock: midnight does not cut it short).
-void waitResponsive(qint32 ms);
-
 bool fileExists(const QString &path);
 QString withTrailingSeparator(const QString &path);
 QString textOrEmpty(const QVariant &value);

@@ -219,85 +219,128 @@ QByteArray deskprint::printFrame(const QByteArray &printLine)
     return reader::relayEnvelope(QByteArrayLiteral("COM2:"), frame::fromRaw(printLine));
 }
 
-qint16 deskprint::sendToPrinter(const QString &sql, bool *acknowledged, bool *silent)
-{
-    if (acknowledged)
-        *acknowledged = false;
-    if (silent)
-        *silent = false;
-    return guarded(app::Procedure::SendToDesktopPrinter, [&]() -> qint16 {
-        const QString table = statementTable(sql);
-        // The printed mark is stored right after the print: nothing is
-        // printed that could not be marked.
-        if (history::route(DbConnection::History, table) == DbConnection::History)
-            history::requireSoundHistory();
-        QSqlQuery q = history::execute(DbConnection::History, withRowIdentity(sql));
-        if (!q.next()) {
-            if (q.lastError().isValid())
-                history::throwSqlError(q.lastError());
-            return 0;
-        }
-        const qint64 rowId = q.value(0).toLongLong();
-        const QByteArray line = deskprint::printLine(q.record());
-        q.finish();
+namespace {
 
-        discardStaleInput();
-        reader::sendBytes(deskprint::printFrame(line));
-        bool answered = false;
-        bool printed = false;
-        qint16 status = 0;
-        QByteArray reply;
-        for (int wait : kPrinterReplyWaits) {
-            reader::receiveFrame(wait, reply);
-            // Only a whole reply counts: a damaged one confirms nothing.
-            if (frame::ubound(reply) < 5 || !reader::frameIntact(reply))
-                continue;
-            if (frame::at(reply, 1) == ctl::ACK) {
-                printed = answered = true;
-                break;
+// Marks the record printed, at once: a print run that breaks off later
+// leaves every record printed so far marked, and no other.
+void markPrinted(const QString &table, qint64 rowId)
+{
+    QSqlQuery mark = history::execute(DbConnection::History,
+                                      QStringLiteral("UPDATE ") + table + QStringLiteral(" SET PRINT_FLAG=True WHERE ") +
+                                          history::rowKeyColumn(table) + QLatin1Char('=') + QString::number(rowId) +
+                                          QStringLiteral(";"));
+    mark.finish();
+}
+
+} // namespace
+
+void deskprint::sendToPrinter(const QString &sql, std::function<void(const PrinterReply &)> ended)
+{
+    struct Record {
+        QString table;
+        qint64 rowId = 0;
+        QByteArray line;
+    };
+    // The record is read, and the frame sent, once the line is free.
+    reader::link().whenFree([sql, ended = std::move(ended)] {
+        const std::optional<Record> record = guarded(app::Procedure::SendToDesktopPrinter, [&]() -> std::optional<Record> {
+            Record r;
+            r.table = statementTable(sql);
+            // The printed mark is stored right after the print: nothing is
+            // printed that could not be marked.
+            if (history::route(DbConnection::History, r.table) == DbConnection::History)
+                history::requireSoundHistory();
+            QSqlQuery q = history::execute(DbConnection::History, withRowIdentity(sql));
+            if (!q.next()) {
+                if (q.lastError().isValid())
+                    history::throwSqlError(q.lastError());
+                return std::nullopt;
             }
-            if (frame::at(reply, 1) == ctl::NAK) {
-                status = qint16(frame::at(reply, 4));
-                answered = true;
-                break;
-            }
+            r.rowId = q.value(0).toLongLong();
+            r.line = deskprint::printLine(q.record());
+            q.finish();
+            discardStaleInput();
+            reader::sendBytes(deskprint::printFrame(r.line));
+            return r;
+        });
+        if (!record) {
+            ended(PrinterReply{});
+            return;
         }
-        if (silent)
-            *silent = !answered;
-        if (acknowledged)
-            *acknowledged = printed;
-        if (printed) {
-            // Stored at once: a print run that breaks off later leaves every
-            // record printed so far marked, and no other.
-            QSqlQuery mark = history::execute(DbConnection::History,
-                                              QStringLiteral("UPDATE ") + table +
-                                              QStringLiteral(" SET PRINT_FLAG=True WHERE ") +
-                                              history::rowKeyColumn(table) + QLatin1Char('=') +
-                                              QString::number(rowId) + QStringLiteral(";"));
-            mark.finish();
-        }
-        return status;
+        auto reply = std::make_shared<PrinterReply>();
+        reply->silent = true;
+        reader::link().runSequence(
+            app::Procedure::SendToDesktopPrinter, kPrinterReplyWaits.first(),
+            [reply, receives = 0](const QByteArray &frame) mutable -> std::optional<int> {
+                ++receives;
+                // Only a whole reply counts: a damaged one confirms nothing.
+                if (frame::ubound(frame) >= 5 && reader::frameIntact(frame)) {
+                    if (frame::at(frame, 1) == ctl::ACK) {
+                        reply->printed = true;
+                        reply->silent = false;
+                        return std::nullopt;
+                    }
+                    if (frame::at(frame, 1) == ctl::NAK) {
+                        reply->status = qint16(frame::at(frame, 4));
+                        reply->silent = false;
+                        return std::nullopt;
+                    }
+                }
+                return receives < kPrinterReplyWaits.size() ? std::optional<int>(kPrinterReplyWaits[receives])
+                                                            : std::nullopt;
+            },
+            [reply, record, ended] {
+                if (reply->printed)
+                    guarded(app::Procedure::SendToDesktopPrinter, [&] { markPrinted(record->table, record->rowId); });
+                ended(*reply);
+            });
     });
 }
 
-int deskprint::printRows(const QString &tableName, const QList<deskprint::DesktopPrintRow> &rows,
-                         const std::function<void(const QString &)> &warn)
+namespace {
+
+struct PrintRun {
+    QString table;
+    QList<deskprint::DesktopPrintRow> rows;
+    std::function<void(const QString &)> warn;
+    std::function<void(int)> ended;
+    int next = 0;
+    int printed = 0;
+};
+
+void printNext(const std::shared_ptr<PrintRun> &run)
 {
-    int printedRows = 0;
-    for (const deskprint::DesktopPrintRow &row : rows) {
+    while (run->next < run->rows.size()) {
+        const deskprint::DesktopPrintRow &row = run->rows[run->next++];
         if (const QString refusal = deskprint::nullRowWarning(row); !refusal.isEmpty()) {
-            warn(refusal);
+            run->warn(refusal);
             continue;
         }
-        bool printed = false, silent = false;
-        const qint16 status = deskprint::sendToPrinter(deskprint::printRowSql(tableName, row), &printed, &silent);
-        printedRows += printed ? 1 : 0;
-        if (silent)
-            warn(kPrinterSilent);
-        if (status != 0) {
-            warn(kPaperOut);
-            break;
-        }
+        deskprint::sendToPrinter(deskprint::printRowSql(run->table, row), [run](const deskprint::PrinterReply &reply) {
+            run->printed += reply.printed ? 1 : 0;
+            if (reply.silent)
+                run->warn(kPrinterSilent);
+            if (reply.status != 0) {
+                run->warn(kPaperOut);
+                run->ended(run->printed);
+                return;
+            }
+            printNext(run);
+        });
+        return;
     }
-    return printedRows;
+    run->ended(run->printed);
+}
+
+} // namespace
+
+void deskprint::printRows(const QString &tableName, const QList<deskprint::DesktopPrintRow> &rows,
+                          std::function<void(const QString &)> warn, std::function<void(int printed)> ended)
+{
+    auto run = std::make_shared<PrintRun>();
+    run->table = tableName;
+    run->rows = rows;
+    run->warn = std::move(warn);
+    run->ended = std::move(ended);
+    printNext(run);
 }

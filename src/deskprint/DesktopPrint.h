@@ -70,22 +70,27 @@ QByteArray printLine(const QSqlRecord &record);
 // 1-based as every frame: 53 bytes.
 QByteArray printFrame(const QByteArray &printLine);
 
-// Prints the first record sql selects on the desktop printer and marks it
-// printed (PRINT_FLAG) once the printer has acknowledged it; the mark is
-// stored before this returns. Returns 0 when printed, when the printer did
-// not answer or when sql selects nothing; otherwise the code of the
-// printer's refusal (paper out). Relay mode must be 0: the envelope goes out
-// as built. printed, when given, says whether the printer acknowledged the
-// record; silent, whether it did not answer at all.
-qint16 sendToPrinter(const QString &sql, bool *printed = nullptr, bool *silent = nullptr);
+// What the printer made of a record.
+struct PrinterReply {
+    qint16 status = 0;    // the code of the printer's refusal (paper out), 0 otherwise
+    bool printed = false; // the printer acknowledged the record
+    bool silent = false;  // the printer did not answer at all
+};
+
+// Prints the first record sql selects on the desktop printer, once the line
+// is free, and marks it printed (PRINT_FLAG) once the printer has
+// acknowledged it; the mark is stored before ended runs. A statement that
+// selects nothing ends with an empty reply. Relay mode must be 0: the
+// envelope goes out as built.
+void sendToPrinter(const QString &sql, std::function<void(const PrinterReply &)> ended);
 
 // The print run of the window: the rows in order, one record each. A row with
 // a Null display column is refused, warn() told why, and the others still
 // print; a printer that does not answer is told to warn() for that record; a
-// refusal of the printer (paper out) is told and ends the run. Returns how
-// many records the printer acknowledged.
-int printRows(const QString &tableName, const QList<DesktopPrintRow> &rows,
-              const std::function<void(const QString &)> &warn);
+// refusal of the printer (paper out) is told and ends the run. ended gets
+// how many records the printer acknowledged.
+void printRows(const QString &tableName, const QList<DesktopPrintRow> &rows,
+               std::function<void(const QString &)> warn, std::function<void(int printed)> ended);
 
 } // namespace deskprint
 

@@ -4,11 +4,13 @@
 // sequences find out goes to the signals of reader::link().
 
 #include "decode/CardTable.h"
-#include "app/ProgramState.h"
 #include "reader/ReaderLink.h"
 
 #include <QByteArray>
 #include <QString>
+
+#include <functional>
+#include <optional>
 
 class QSerialPort;
 
@@ -21,8 +23,6 @@ QSerialPort *serialPort();
 void openPort(int port);
 void closePort(int port);
 bool portExists(int port);
-// Receives one frame into buffer (1-based; upper bound 0 = nothing arrived).
-void receiveFrame(qint32 waitMs, QByteArray &buffer);
 // Sends bytes 1..n of a 1-based frame, inside a "COM1:" envelope in relay mode.
 void sendBytes(const QByteArray &bytes);
 
@@ -46,11 +46,16 @@ QByteArray buildTextFrame(const QByteArray &command, const QByteArray &data, int
 QByteArray relayEnvelope(const QByteArray &target, const QByteArray &payload);
 
 // ---- sequences -------------------------------------------------------------
+// One polling sequence, unless another sequence talks on the line: the card
+// state goes out through the link's signals.
 void pollReader();
-// Reads the card into reader::link().cardTable(). The limits carry the date limit of the
-// range condition; progress is reported through readProgress. False when the
-// read broke off (nothing of it is kept).
-bool readCard(const std::optional<QDate> &startDate = std::nullopt);
+// Reads the card into reader::link().cardTable(), stopping at startDate (the
+// range condition's date limit); progress is reported through readProgress.
+// ended gets false when the read broke off (nothing of it is kept). Runs
+// once the line is free; returns at once.
+void readCard(const std::optional<QDate> &startDate, std::function<void(bool whole)> ended);
+// The same on a line known to be free.
+void startCardRead(const std::optional<QDate> &startDate, std::function<void(bool whole)> ended);
 void connectionLost(int type);
 
 // Receives in one polling sequence before it gives the tick up, and receives

@@ -5,15 +5,23 @@
 // tell whoever shows the reader's state. The link knows no window: the main
 // window listens to these signals and shows them in its labels.
 
+#include "app/Procedures.h"
 #include "decode/CardTable.h"
 
+#include <QByteArray>
 #include <QMap>
 #include <QObject>
 #include <QString>
 
+#include <functional>
+#include <memory>
+#include <optional>
+
 class QSerialPort;
 
 namespace reader {
+
+class FrameReceiver;
 
 // How frames reach the reader: as they are, or inside the relay unit's
 // "COM1:" envelope once a relay unit answered.
@@ -28,9 +36,22 @@ public:
     QSerialPort *port() const { return m_port; }
     // The records of the last card read (kept until the next read or a lost link).
     decode::CardTable &cardTable() { return m_cardTable; }
-    // A polling sequence is talking to the reader (a timer tick that comes
-    // meanwhile is left out).
-    bool polling = false;
+
+    // ---- sequences ---------------------------------------------------------
+    // One sequence talks on the line at a time. A step gets each frame the
+    // line brought (empty when the reader stayed silent) and returns how long
+    // the next receive waits, or nothing when the sequence is over; then
+    // ended runs. A failure inside a step goes to the error report under
+    // procedure and ends the sequence.
+    using Step = std::function<std::optional<int>(const QByteArray &frame)>;
+    bool busy() const { return m_step != nullptr; }
+    void runSequence(app::Procedure procedure, int firstWait, Step step, std::function<void()> ended = {});
+    // Runs start now when the line is free, else once the sequence on it
+    // ended (a later request replaces one not started yet).
+    void whenFree(std::function<void()> start);
+    // Drops the sequence on the line and any waiting one, without their ends
+    // (the program ends, or a test starts afresh).
+    void dropSequences();
     // The last card read broke off (a damaged record, the card or the
     // reader gone): nothing of it is kept.
     bool readFailed = false;
@@ -51,7 +72,7 @@ public:
         noReplyCount = 0;
         sendToggle = 128;
         readFailed = false;
-        polling = false;
+        dropSequences();
         portDeviceForThisRun.clear();
         configuredPortDevices.clear();
     }
@@ -67,10 +88,21 @@ signals:
     void readProgress(int count);
     // The link to the reader ended (type as reader::connectionLost takes it).
     void connectionLost(int type);
+    // A relay unit answered: frames go inside its envelope from now on.
+    void relayUnitFound();
+    // A sequence ended and the line is free.
+    void sequenceEnded();
 
 private:
+    void takeFrame(const QByteArray &frame);
+
     QSerialPort *m_port;
+    FrameReceiver *m_receiver;
     decode::CardTable m_cardTable;
+    app::Procedure m_procedure = app::Procedure::PollReader;
+    std::shared_ptr<Step> m_step;
+    std::function<void()> m_ended;
+    std::function<void()> m_waiting;
 };
 
 // The link of this run, created on first use and owned by the application

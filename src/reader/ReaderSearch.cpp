@@ -22,27 +22,56 @@ QString answerOf(const QByteArray &buffer)
 
 } // namespace
 
-reader::ReaderSearchResult reader::searchReader(int currentPort)
+namespace {
+
+struct Search {
+    reader::ReaderSearchResult result;
+    int currentPort = 0;
+    int lastProbed = 0;
+    std::function<void(const reader::ReaderSearchResult &)> ended;
+};
+
+// Probes the ports after the last one probed, one enquiry at a time, and
+// ends the search after the last port or the second device found.
+void probeNext(const std::shared_ptr<Search> &search)
 {
-    return guarded(app::Procedure::SearchReader, [&] {
-        reader::ReaderSearchResult result;
-        for (int port = 1; port <= kMaxPortNumber; ++port) {
-            if (!reader::portExists(port))
-                continue;
-            reader::openPort(port);
-            reader::sendEnq();
-            QByteArray buffer;
-            reader::receiveFrame(100, buffer);
-            if (frame::ubound(buffer) < 9)
-                continue;
-            const QString answer = answerOf(buffer);
-            if (answer == QLatin1String("CS") || answer == QLatin1String("AC") || answer == QLatin1String("PRINT")) {
-                result.found << port;
-                if (result.found.size() == 2)
-                    break;
+    const bool probing = guarded(app::Procedure::SearchReader, [&] {
+        if (search->result.found.size() < 2) {
+            while (search->lastProbed < kMaxPortNumber) {
+                const int port = ++search->lastProbed;
+                if (!reader::portExists(port))
+                    continue;
+                reader::openPort(port);
+                reader::sendEnq();
+                return true;
             }
         }
-        result.proposed = result.found.isEmpty() ? currentPort : result.found.first();
-        return result;
+        return false;
     });
+    if (!probing) {
+        search->result.proposed = search->result.found.isEmpty() ? search->currentPort : search->result.found.first();
+        search->ended(search->result);
+        return;
+    }
+    reader::link().runSequence(
+        app::Procedure::SearchReader, 100,
+        [search](const QByteArray &buffer) -> std::optional<int> {
+            if (frame::ubound(buffer) >= 9) {
+                const QString answer = answerOf(buffer);
+                if (answer == QLatin1String("CS") || answer == QLatin1String("AC") || answer == QLatin1String("PRINT"))
+                    search->result.found << search->lastProbed;
+            }
+            return std::nullopt;
+        },
+        [search] { probeNext(search); });
+}
+
+} // namespace
+
+void reader::searchReader(int currentPort, std::function<void(const ReaderSearchResult &)> ended)
+{
+    auto search = std::make_shared<Search>();
+    search->currentPort = currentPort;
+    search->ended = std::move(ended);
+    reader::link().whenFree([search] { probeNext(search); });
 }

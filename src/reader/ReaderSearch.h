@@ -4,6 +4,8 @@
 
 #include <QList>
 
+#include <functional>
+
 namespace reader {
 
 struct ReaderSearchResult {
@@ -17,7 +19,8 @@ struct ReaderSearchResult {
 // frame, and counts as found when it answers "CS", "AC" or "PRINT" in a frame
 // of 9 bytes or more. The search ends at the second device found. The port
 // last opened by the search stays open (the next probe closes it).
-// currentPort is proposed when nothing is found.
-ReaderSearchResult searchReader(int currentPort);
+// currentPort is proposed when nothing is found. Runs once the line is free;
+// ended gets the result.
+void searchReader(int currentPort, std::function<void(const ReaderSearchResult &)> ended);
 
 } // namespace reader

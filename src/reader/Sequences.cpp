@@ -2,7 +2,6 @@
 // handling; the card state they find goes out through the reader link.
 
 #include "reader/CardReader.h"
-#include "app/ProgramState.h"
 
 #include "app/Failure.h"
 #include "app/Settings.h"
@@ -10,7 +9,6 @@
 #include "decode/CardTable.h"
 #include "decode/FrameBytes.h"
 
-#include <QScopeGuard>
 
 namespace {
 
@@ -65,153 +63,182 @@ void reader::connectionLost(int type)
 
 void reader::pollReader()
 {
-    // The receive waits let timer ticks through; a tick that arrives while a
-    // polling sequence is still talking to the reader is left out.
+    // A tick that comes while another sequence talks on the line is left out.
     ReaderLink &link = reader::link();
-    if (link.polling)
+    if (link.busy())
         return;
-    guarded(app::Procedure::PollReader, [&link] {
-        link.polling = true;
-        const auto done = qScopeGuard([&link] { link.polling = false; });
-
+    const bool started = guarded(app::Procedure::PollReader, [] {
         const int port = app::comPortNumber();
         if (!reader::portExists(port)) {
             reader::connectionLost(0);
-            return;
+            return false;
         }
         reader::openPort(port);
         reader::sendEnq();
-        QByteArray buffer;
-        for (int receives = 0; receives < reader::kMaxPollingReceives; ++receives) {
-            reader::receiveFrame(100, buffer);
-            const int n = frame::ubound(buffer);
-            if (n >= 9) {
-                reader::link().noReplyCount = 0;
-                const QString command = n == 12 ? textAt(buffer, 6, 10) : textAt(buffer, 8, 9);
-                if (command == QLatin1String("AC")) {
-                    if (n == 11)
-                        reader::sendEtAnswer(0);
-                } else if (command == QLatin1String("CS")) {
-                    const QString state = cardStateLetter(buffer);
-                    if (state == QLatin1String("I"))
-                        showCardState(QStringLiteral("カード正常"));
-                    else if (state == QLatin1String("O"))
-                        showCardState(kSetCard);
-                    else if (state == QLatin1String("P"))
-                        showCardState(QStringLiteral("カード認証中"));
-                    else if (state == QLatin1String("E"))
-                        showCardState(QStringLiteral("カードエラー"));
-                    enableCardRead(state == QLatin1String("I"));
-                    return;
-                } else if (command == QLatin1String("PRINT")) {
-                    reader::link().relayMode = reader::RelayMode::ThroughRelayUnit;
-                    reader::sendEnq();
-                }
-                continue;
-            }
-            if (n >= 1)
-                continue;
-            ++reader::link().noReplyCount;
-            if (reader::link().noReplyCount < 3)
-                return;
+        return true;
+    });
+    if (!started)
+        return;
+    link.runSequence(app::Procedure::PollReader, 100, [receives = 0](const QByteArray &buffer) mutable -> std::optional<int> {
+        ++receives;
+        const int n = frame::ubound(buffer);
+        if (n >= 9) {
             reader::link().noReplyCount = 0;
-            reader::connectionLost(0);
-            return;
+            const QString command = n == 12 ? textAt(buffer, 6, 10) : textAt(buffer, 8, 9);
+            if (command == QLatin1String("AC")) {
+                if (n == 11)
+                    reader::sendEtAnswer(0);
+            } else if (command == QLatin1String("CS")) {
+                const QString state = cardStateLetter(buffer);
+                if (state == QLatin1String("I"))
+                    showCardState(QStringLiteral("カード正常"));
+                else if (state == QLatin1String("O"))
+                    showCardState(kSetCard);
+                else if (state == QLatin1String("P"))
+                    showCardState(QStringLiteral("カード認証中"));
+                else if (state == QLatin1String("E"))
+                    showCardState(QStringLiteral("カードエラー"));
+                enableCardRead(state == QLatin1String("I"));
+                return std::nullopt;
+            } else if (command == QLatin1String("PRINT")) {
+                reader::link().relayMode = reader::RelayMode::ThroughRelayUnit;
+                emit reader::link().relayUnitFound();
+                reader::sendEnq();
+            }
+            return receives < reader::kMaxPollingReceives ? std::optional<int>(100) : std::nullopt;
         }
+        if (n >= 1)
+            return receives < reader::kMaxPollingReceives ? std::optional<int>(100) : std::nullopt;
+        ++reader::link().noReplyCount;
+        if (reader::link().noReplyCount < 3)
+            return std::nullopt;
+        reader::link().noReplyCount = 0;
+        reader::connectionLost(0);
+        return std::nullopt;
     });
 }
 
-bool reader::readCard(const std::optional<QDate> &startDate)
+namespace {
+
+// What a card read carries from one frame to the next.
+struct CardRead {
+    CardTableLimits limits;
+    qint16 count = 0;
+    qint16 lastResult = 0;
+    int receivesWithoutRecord = 0;
+    int skippedInARow = 0;
+    int wait = 100; // of the next receive
+
+    // Takes one frame; the wait of the next receive, or nothing at the end.
+    std::optional<int> take(const QByteArray &buffer);
+};
+
+std::optional<int> CardRead::take(const QByteArray &buffer)
 {
-    guarded(app::Procedure::ReadCardRecords, [&] {
-        const CardTableLimits limits{startDate, [](int n) { emit reader::link().readProgress(n); }};
+    decode::CardTable &table = reader::link().cardTable();
+    const int n = frame::ubound(buffer);
+    if (n >= 9) {
+        wait = 50;
+        reader::link().noReplyCount = 0;
+        const QString command = textAt(buffer, 8, 9);
+        if (command == QLatin1String("AC")) {
+            if (n == 11)
+                reader::sendEtAnswer(0);
+        } else if (command == QLatin1String("CS")) {
+            if (cardStateLetter(buffer) != QLatin1String("I")) {
+                reader::connectionLost(2);
+                return std::nullopt;
+            }
+            showCardState(QStringLiteral("カード読込中"));
+            reader::requestRecords(count == 0 ? QStringLiteral("O")
+                                   : table.readForward ? QStringLiteral("F")
+                                                       : QStringLiteral("B"),
+                                   0);
+        } else if (command == QLatin1String("LD")) {
+            QString answer;
+            if (n == 34) {
+                // A damaged record never reaches the history: the read
+                // ends with an error and nothing of it is kept.
+                if (!reader::frameIntact(buffer)) {
+                    failRead();
+                    return std::nullopt;
+                }
+                reader::sendAck();
+                answer = frame::charAt(buffer, 10);
+                receivesWithoutRecord = 0;
+            }
+            if (answer == QLatin1String("Y")) {
+                lastResult = table.storeFrame(count, buffer, limits);
+                if (lastResult == 0)
+                    return std::nullopt;
+                skippedInARow = lastResult == -1 ? skippedInARow + 1 : 0;
+                if (skippedInARow > reader::kMaxSkippedRecordsInARow) {
+                    reader::connectionLost(1);
+                    return std::nullopt;
+                }
+                showCount(app::recordCountText(count));
+            } else if (answer == QLatin1String("N")) {
+                if (table.readPhase == 1 || lastResult == 0)
+                    return std::nullopt;
+                table.readForward = true;
+                table.readPhase = 1;
+            } else if (answer == QLatin1String("O")) {
+                return std::nullopt;
+            }
+            reader::sendEnq();
+        }
+    } else if (n == 0) {
+        ++reader::link().noReplyCount;
+        if (reader::link().noReplyCount >= 3) {
+            reader::connectionLost(1);
+            return std::nullopt;
+        }
+        reader::sendEnq();
+        wait = 1000;
+    }
+    if (++receivesWithoutRecord > reader::kMaxReceivesWithoutRecord) {
+        reader::connectionLost(1);
+        return std::nullopt;
+    }
+    return wait;
+}
+
+} // namespace
+
+void reader::readCard(const std::optional<QDate> &startDate, std::function<void(bool whole)> ended)
+{
+    reader::link().whenFree([startDate, ended = std::move(ended)]() mutable { startCardRead(startDate, std::move(ended)); });
+}
+
+void reader::startCardRead(const std::optional<QDate> &startDate, std::function<void(bool whole)> ended)
+{
+    auto read = std::make_shared<CardRead>();
+    read->limits = CardTableLimits{startDate, [](int n) { emit reader::link().readProgress(n); }};
+    const bool started = guarded(app::Procedure::ReadCardRecords, [] {
         decode::CardTable &table = reader::link().cardTable();
         table.readForward = false;
         table.wrapCheck = false;
         reader::link().readFailed = false;
         table.repeatsInPhase1 = 0;
         table.clear();
-        qint16 count = 0;
-        qint16 lastResult = 0;
-
         const int port = app::comPortNumber();
         if (!reader::portExists(port)) {
             reader::connectionLost(1);
-            return;
+            return false;
         }
         reader::openPort(port);
         reader::sendEnq();
-        int wait = 100;
-        int receivesWithoutRecord = 0;
-        int skippedInARow = 0;
-        QByteArray buffer;
-        for (;;) {
-            reader::receiveFrame(wait, buffer);
-            const int n = frame::ubound(buffer);
-            if (n >= 9) {
-                wait = 50;
-                reader::link().noReplyCount = 0;
-                const QString command = textAt(buffer, 8, 9);
-                if (command == QLatin1String("AC")) {
-                    if (n == 11)
-                        reader::sendEtAnswer(0);
-                } else if (command == QLatin1String("CS")) {
-                    if (cardStateLetter(buffer) != QLatin1String("I")) {
-                        reader::connectionLost(2);
-                        return;
-                    }
-                    showCardState(QStringLiteral("カード読込中"));
-                    reader::requestRecords(count == 0 ? QStringLiteral("O")
-                                     : table.readForward ? QStringLiteral("F")
-                                                      : QStringLiteral("B"),
-                                     0);
-                } else if (command == QLatin1String("LD")) {
-                    QString answer;
-                    if (n == 34) {
-                        // A damaged record never reaches the history: the read
-                        // ends with an error and nothing of it is kept.
-                        if (!reader::frameIntact(buffer)) {
-                            failRead();
-                            return;
-                        }
-                        reader::sendAck();
-                        answer = frame::charAt(buffer, 10);
-                        receivesWithoutRecord = 0;
-                    }
-                    if (answer == QLatin1String("Y")) {
-                        lastResult = table.storeFrame(count, buffer, limits);
-                        if (lastResult == 0)
-                            return;
-                        skippedInARow = lastResult == -1 ? skippedInARow + 1 : 0;
-                        if (skippedInARow > reader::kMaxSkippedRecordsInARow) {
-                            reader::connectionLost(1);
-                            return;
-                        }
-                        showCount(app::recordCountText(count));
-                    } else if (answer == QLatin1String("N")) {
-                        if (table.readPhase == 1 || lastResult == 0)
-                            return;
-                        table.readForward = true;
-                        table.readPhase = 1;
-                    } else if (answer == QLatin1String("O")) {
-                        return;
-                    }
-                    reader::sendEnq();
-                }
-            } else if (n == 0) {
-                ++reader::link().noReplyCount;
-                if (reader::link().noReplyCount >= 3) {
-                    reader::connectionLost(1);
-                    return;
-                }
-                reader::sendEnq();
-                wait = 1000;
-            }
-            if (++receivesWithoutRecord > reader::kMaxReceivesWithoutRecord) {
-                reader::connectionLost(1);
-                return;
-            }
-        }
+        return true;
     });
-    return !reader::link().readFailed;
+    if (!started) {
+        if (ended)
+            ended(!reader::link().readFailed);
+        return;
+    }
+    reader::link().runSequence(
+        app::Procedure::ReadCardRecords, 100, [read](const QByteArray &buffer) { return read->take(buffer); },
+        [ended = std::move(ended)] {
+            if (ended)
+                ended(!reader::link().readFailed);
+        });
 }

@@ -1,40 +1,15 @@
-// Serial port management: open, close, probe, receive one frame, send.
+// Serial port management: open, close, probe, send (a receive is reader::FrameReceiver).
 
 #include "reader/CardReader.h"
-#include "app/ProgramState.h"
 
 #include "app/Failure.h"
 #include "app/Constants.h"
 #include "decode/FrameBytes.h"
-#include "reader/FrameRecognizer.h"
 #include "reader/PortDevice.h"
 
-#include <QEventLoop>
 #include <QSerialPort>
-#include <QTimer>
 
 namespace {
-
-constexpr int kEndPollMs = 50;
-constexpr int kMaxEmptyPolls = 3;
-
-qint64 inBufferCount(QSerialPort *port) { return port->isOpen() ? port->bytesAvailable() : 0; }
-
-// Waits up to ms for the first byte to be there, keeping the window
-// responsive; returns as soon as the port has something to read.
-void waitForInput(QSerialPort *port, int ms)
-{
-    if (ms <= 0 || inBufferCount(port) > 0)
-        return;
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(port, &QSerialPort::readyRead, &loop, &QEventLoop::quit);
-    timer.start(ms);
-    loop.exec();
-}
 
 Failure portFailure(const QSerialPort &port)
 {
@@ -92,33 +67,6 @@ bool reader::portExists(int port)
         if (p->isOpen())
             p->close();
         return usable;
-    });
-}
-
-void reader::receiveFrame(qint32 waitMs, QByteArray &buffer)
-{
-    guarded(app::Procedure::ReceiveFrame, [&] {
-        QSerialPort *port = reader::serialPort();
-        reader::FrameRecognizer recognizer;
-        int emptyPolls = 0;
-        int wait = waitMs;
-        for (;;) {
-            if (inBufferCount(port) == 0)
-                waitForInput(port, wait);
-            if (inBufferCount(port) < 1) {
-                if (emptyPolls >= kMaxEmptyPolls)
-                    break;
-                ++emptyPolls;
-                wait = kEndPollMs;
-                continue;
-            }
-            char byte = 0;
-            if (!port->getChar(&byte))
-                continue;
-            if (recognizer.feed(quint8(byte)) || recognizer.count() >= reader::kMaxReceiveBytes)
-                break;
-        }
-        buffer = recognizer.buffer();
     });
 }
 

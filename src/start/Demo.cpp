@@ -190,19 +190,30 @@ void readCardAndQuitWhenAsked(ui::MainWindow *shown)
         return;
     auto *poll = new QTimer(QCoreApplication::instance());
     auto waited = std::make_shared<int>(0);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, waited, window = QPointer<ui::MainWindow>(shown)] {
+    auto pressed = std::make_shared<bool>(false);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, waited, pressed, window = QPointer<ui::MainWindow>(shown)] {
+        if (*pressed) {
+            if (window && window->cardReadRunning())
+                return; // the read talks to the reader
+            poll->stop();
+            // (The demo's history goes with it: the count read is told here.)
+            std::fputs(qPrintable(QStringLiteral("カード読込: ") +
+                                  app::recordCountText(window ? window->shownCount() : 0) + QLatin1Char('\n')),
+                       stdout);
+            std::fflush(stdout);
+            endForSessionEnd();
+            return;
+        }
         const bool offered = window && window->btnCardRead->isEnabled();
         if (!offered && ++*waited < 150)
             return;
-        poll->stop();
-        if (offered) {
-            window->btnCardRead->click(); // returns once the read is over
-            // (The demo's history goes with it: the count read is told here.)
-            std::fputs(qPrintable(QStringLiteral("カード読込: ") + app::recordCountText(window->shownCount()) + QLatin1Char('\n')),
-                       stdout);
-            std::fflush(stdout);
+        if (!offered) {
+            poll->stop();
+            endForSessionEnd();
+            return;
         }
-        endForSessionEnd();
+        *pressed = true;
+        window->btnCardRead->click();
     });
     poll->start(200);
 }

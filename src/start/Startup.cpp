@@ -111,6 +111,14 @@ void connectReaderLink(ui::MainWindow *window)
     QObject::connect(&link, &reader::ReaderLink::recordCountChanged, window->lblCountValue, &QLabel::setText);
     QObject::connect(&link, &reader::ReaderLink::cardReadableChanged, window->btnCardRead, &QWidget::setEnabled);
     QObject::connect(&link, &reader::ReaderLink::readProgress, window->ProgressBar, &QProgressBar::setValue);
+    // A relay unit found while the outputs are offered offers the desktop
+    // print as well (the outputs may have been offered before it answered).
+    QObject::connect(&link, &reader::ReaderLink::relayUnitFound, window, [window] {
+        if (window->btnPrintDefault->isEnabled()) {
+            window->btnPrintDesktop->setEnabled(true);
+            window->mnuPrintDesktop->setEnabled(true);
+        }
+    });
 }
 } // namespace
 
@@ -382,6 +390,7 @@ void endSequence(ui::MainWindow *window)
             window->TimerPolling->stop();
             saveWindowPlace(*window);
         }
+        reader::link().dropSequences();
         reader::closePort(app::comPortNumber());
         history::stopDailyBackup(); // an unfinished copy is made again at the next start
         history::closeDatabase(kMstFile);

@@ -3,6 +3,8 @@
 #include "ui/HistoryOperations.h"
 #include "app/ProgramState.h"
 
+#include <QPointer>
+
 #include "app/Common.h"
 #include "app/Constants.h"
 #include "decode/CardTable.h"
@@ -30,26 +32,13 @@ namespace {
 int cardRecordCount() { return reader::link().cardTable().count(); }
 } // namespace
 
-void readCard(MainWindow &f)
+namespace {
+
+// What the window shows once the card read ended.
+void showCardRead(MainWindow &f, bool readWhole)
 {
     guarded(app::Procedure::ReadCard, [&] {
         const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f, f.btnDBEntry); });
-        if (refuseReversedRange(f) || typedCardNumberRefused(f))
-            return;
-        useAllCardsIfNothingTyped(f);
-        setMenusAndConditionsEnabled(f, false);
-        f.TimerPolling->stop();
-        for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry, f.btnDBRead, f.btnDBDelete})
-            b->setEnabled(false);
-        disableOutputCommands(f);
-        f.fraHFlexGrid->setTitle(kCaptionHistory);
-        f.ProgressBar->setRange(0, 100);
-        f.ProgressBar->setValue(0);
-        f.ProgressBar->show();
-        emptyStagingAndGrid(f);
-
-        const bool readWhole = reader::readCard(cardReadDateLimit(f));
-
         if (cardRecordCount() < 1) {
             if (!readWhole) {
                 app::showWarning(QStringLiteral("カード読込中にエラーが発生しました。"));
@@ -74,10 +63,44 @@ void readCard(MainWindow &f)
                 enableOutputCommands(f);
             }
         }
-        enableDBReadIfHistory(f);
-        f.ProgressBar->hide();
-        restartPolling(f);
-        setMenusAndConditionsEnabled(f, true);
+    });
+    enableDBReadIfHistory(f);
+    f.ProgressBar->hide();
+    restartPolling(f);
+    setMenusAndConditionsEnabled(f, true);
+    f.setCardReadRunning(false);
+}
+
+} // namespace
+
+void readCard(MainWindow &f)
+{
+    const bool started = guarded(app::Procedure::ReadCard, [&] {
+        if (refuseReversedRange(f) || typedCardNumberRefused(f)) {
+            focusNextUsefulControl(f, f.btnDBEntry);
+            return false;
+        }
+        useAllCardsIfNothingTyped(f);
+        setMenusAndConditionsEnabled(f, false);
+        f.TimerPolling->stop();
+        for (QPushButton *b : {f.btnCardRead, f.btnViewCls, f.btnDBEntry, f.btnDBRead, f.btnDBDelete})
+            b->setEnabled(false);
+        disableOutputCommands(f);
+        f.fraHFlexGrid->setTitle(kCaptionHistory);
+        f.ProgressBar->setRange(0, 100);
+        f.ProgressBar->setValue(0);
+        f.ProgressBar->show();
+        emptyStagingAndGrid(f);
+        return true;
+    });
+    if (!started)
+        return;
+    // The read talks to the reader while the window goes on; the rest
+    // follows once it ended.
+    f.setCardReadRunning(true);
+    reader::readCard(cardReadDateLimit(f), [window = QPointer<MainWindow>(&f)](bool readWhole) {
+        if (window)
+            showCardRead(*window, readWhole);
     });
 }
 

@@ -13,11 +13,11 @@
 #include "ui/UiFonts.h"
 #include "ui/MainWindow.h"
 
+#include <QPointer>
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -178,14 +178,6 @@ void DesktopPrintDialog::printChosenRows()
         // sequence is then talking to the reader).
         if (m_printing || m_unloaded)
             return;
-        m_printing = true;
-        for (QWidget *w : {(QWidget *)ListView, (QWidget *)cmdPrint, (QWidget *)cmdExit})
-            w->setEnabled(false);
-        const auto enableAgain = qScopeGuard([this] {
-            m_printing = false;
-            for (QWidget *w : {(QWidget *)ListView, (QWidget *)cmdPrint, (QWidget *)cmdExit})
-                w->setEnabled(true);
-        });
         // The selected rows as they are now, in list order: the filter box
         // stays usable and may refill the list while the records go out.
         QList<deskprint::DesktopPrintRow> selected;
@@ -196,10 +188,25 @@ void DesktopPrintDialog::printChosenRows()
             refill(); // nothing chosen: the list as it is now
             return;
         }
-        const int printed = deskprint::printRows(deskprint::viewTable(), selected, app::showWarning);
-        refill();
-        app::showInfo(app::groupedNumber(printed) + QStringLiteral("件印刷しました。"));
+        setPrinting(true);
+        deskprint::printRows(deskprint::viewTable(), selected, app::showWarning,
+                             [dialog = QPointer<DesktopPrintDialog>(this)](int printed) {
+                                 if (!dialog)
+                                     return;
+                                 dialog->setPrinting(false);
+                                 guarded(app::Procedure::PrintSelectedRows, [&] {
+                                     dialog->refill();
+                                     app::showInfo(app::groupedNumber(printed) + QStringLiteral("件印刷しました。"));
+                                 });
+                             });
     });
+}
+
+void DesktopPrintDialog::setPrinting(bool printing)
+{
+    m_printing = printing;
+    for (QWidget *w : {(QWidget *)ListView, (QWidget *)cmdPrint, (QWidget *)cmdExit})
+        w->setEnabled(!printing);
 }
 
 void printOnDesktopPrinter(MainWindow &window)

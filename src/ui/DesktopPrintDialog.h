@@ -46,6 +46,7 @@ public:
     void done(int result) override;
 
 private:
+    void setPrinting(bool printing);
     void unload();
     void printChosenRows();
     void printedMarksToggled();

@@ -41,6 +41,9 @@ public:
     // commands ask shownCount() (never the labels' text).
     void showTotals(qint64 count, qint64 sum);
     qint64 shownCount() const { return m_shownCount; }
+    // A card read talks to the reader (its end shows what it read).
+    bool cardReadRunning() const { return m_cardReadRunning; }
+    void setCardReadRunning(bool running) { m_cardReadRunning = running; }
     // The printer the statements went to last in this run.
     QString statementPrinter;
 
@@ -139,6 +142,7 @@ protected:
 
 private:
     qint64 m_shownCount = 0;
+    bool m_cardReadRunning = false;
     void buildControls();
     void buildMenus();
     void wireEvents();

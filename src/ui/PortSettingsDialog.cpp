@@ -19,6 +19,7 @@
 #include "ui/Conditions.h"
 #include "ui/MainWindow.h"
 
+#include <QPointer>
 #include <QFileInfo>
 #include <QAction>
 #include <QComboBox>
@@ -142,8 +143,22 @@ void PortSettingsDialog::load()
 
 void PortSettingsDialog::searchReader()
 {
-    guarded(app::Procedure::SearchReader, [this] {
-        const reader::ReaderSearchResult result = reader::searchReader(app::comPortNumber());
+    // The dialog waits for the search (a probe of every port) without
+    // taking input; the search itself talks on the line meanwhile.
+    m_searching = true;
+    setEnabled(false);
+    reader::searchReader(app::comPortNumber(), [dialog = QPointer<PortSettingsDialog>(this)](const reader::ReaderSearchResult &result) {
+        if (!dialog)
+            return;
+        dialog->m_searching = false;
+        dialog->setEnabled(true);
+        dialog->showSearchResult(result);
+    });
+}
+
+void PortSettingsDialog::showSearchResult(const reader::ReaderSearchResult &result)
+{
+    guarded(app::Procedure::SearchReader, [&] {
         if (result.tooMany())
             app::showWarning(QStringLiteral("複数の機器が見つかりました。") +
                                   QStringLiteral("利用しない機器の電源を切るかパソコンから取り外してください｡ "));

@@ -2,6 +2,8 @@
 // "通信ポート設定": the reader's port number, chosen from Com1 to Com16 or found
 // by the automatic search, saved as app::runSettings().comPort. Polling stops while it is open.
 
+#include "reader/ReaderSearch.h"
+
 #include <QDialog>
 
 class QComboBox;
@@ -34,10 +36,15 @@ public:
 
     void done(int result) override;
 
+    // The reader search runs (the dialog takes no input meanwhile).
+    bool searching() const { return m_searching; }
+
 private:
+    void showSearchResult(const reader::ReaderSearchResult &result);
     void selectPort(int port);
     void showDevice();
     bool m_unloaded = false;
+    bool m_searching = false;
     MainWindow &m_window;
 };
 

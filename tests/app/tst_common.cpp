@@ -21,7 +21,6 @@ private slots:
     void rightStringPadsTheCallersVariable();
     void checkPathAndFileExistence();
     void checkNull();
-    void waitKeepsEventsFlowingAndLastsItsTime();
     void errorReportOrderAndEnd();
     void guardedReportsOnceUnderTheInnermostName();
     void questionsUseTheInformationIcon();
@@ -115,23 +114,6 @@ void TestCommon::checkNull()
     QCOMPARE(app::textOrEmpty(QVariant(QMetaType::fromType<QString>())), QString());
     QCOMPARE(app::textOrEmpty(QVariant(1200)), QStringLiteral("1200"));
     QCOMPARE(app::textOrEmpty(QVariant(QStringLiteral("東名"))), QStringLiteral("東名"));
-}
-
-void TestCommon::waitKeepsEventsFlowingAndLastsItsTime()
-{
-    int ticks = 0;
-    QTimer timer;
-    connect(&timer, &QTimer::timeout, [&] { ++ticks; });
-    timer.start(10);
-    QElapsedTimer clock;
-    clock.start();
-    app::waitResponsive(200);
-    const qint64 elapsed = clock.elapsed();
-    QVERIFY2(elapsed >= 199, qPrintable(QString::number(elapsed)));
-    QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
-    QVERIFY(ticks >= 5); // the window's events ran during the wait
-    app::waitResponsive(0);
-    app::waitResponsive(-5);
 }
 
 void TestCommon::errorReportOrderAndEnd()

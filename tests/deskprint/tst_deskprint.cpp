@@ -8,6 +8,7 @@
 #include "reader/ReaderLink.h"
 #include "app/ProgramState.h"
 #include "../reader/ReaderTest.h"
+#include "LineWait.h"
 #include "TestHarness.h"
 #include "app/Cp932.h"
 #include "app/Constants.h"
@@ -102,7 +103,8 @@ class tst_deskprint : public QObject {
             QStringList{QStringLiteral("--relay"), QStringLiteral("--printer"), mode});
         QVERIFY(emulator->started());
         useEmulatorAsPort1(*emulator);
-        reader::pollReader();
+        pollNow();
+        QVERIFY(waitForLine());
         QCOMPARE(reader::link().relayMode, reader::RelayMode::ThroughRelayUnit);
         reader::link().relayMode = reader::RelayMode::Direct;
         emulator->forgetLines();
@@ -126,7 +128,15 @@ class tst_deskprint : public QObject {
         const auto rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
         return rows.value(0);
     }
-    qint16 printOnlyRow() { return deskprint::sendToPrinter(deskprint::printRowSql(kTableData, onlyRow())); }
+    // One record to the printer, its reply once the line is free again.
+    deskprint::PrinterReply print(const QString &sql)
+    {
+        std::optional<deskprint::PrinterReply> reply;
+        deskprint::sendToPrinter(sql, [&reply](const deskprint::PrinterReply &r) { reply = r; });
+        waitUntil([&reply] { return reply.has_value(); });
+        return reply.value_or(deskprint::PrinterReply{});
+    }
+    qint16 printOnlyRow() { return print(deskprint::printRowSql(kTableData, onlyRow())).status; }
 
 private slots:
     void init()
@@ -301,7 +311,10 @@ private slots:
         QCOMPARE(rows[1].nullColumns, QStringList{"通行料金"});
         QVERIFY(rows[0].nullColumns.isEmpty());
         QStringList warned;
-        QCOMPARE(deskprint::printRows(kTableData, rows, [&](const QString &w) { warned << w; }), 2); // the refused row is not counted
+        std::optional<int> printed;
+        deskprint::printRows(kTableData, rows, [&](const QString &w) { warned << w; }, [&](int n) { printed = n; });
+        QVERIFY(waitUntil([&] { return printed.has_value(); }));
+        QCOMPARE(*printed, 2); // the refused row is not counted
         QCOMPARE(warned,
                  QStringList{"「通行料金」が空欄のため、次の利用履歴は卓上プリンタで印刷できません。\r\n\r\n"
                              "カードNO:0012 ご利用日:2024/01/11 通過時間:08:00:00 通行料金: 車種:普通車 "
@@ -383,10 +396,10 @@ private slots:
         }
         QElapsedTimer clock;
         clock.start();
-        bool silent = false;
-        QCOMPARE(deskprint::sendToPrinter(deskprint::printRowSql(kTableData, onlyRow()), nullptr, &silent), qint16(0));
+        const deskprint::PrinterReply reply = print(deskprint::printRowSql(kTableData, onlyRow()));
+        QCOMPARE(reply.status, qint16(0));
         QVERIFY(clock.elapsed() >= 7100); // 100 + 3000 + 8 x 500 ms
-        QVERIFY(silent);
+        QVERIFY(reply.silent);
         QVERIFY(harness->messageTexts().isEmpty());
         QCOMPARE(storedFlags(), QList<int>({0}));
     }
@@ -397,7 +410,7 @@ private slots:
         startPrinter(QStringLiteral("ack"));
         deskprint::DesktopPrintRow gone = onlyRow();
         gone.values[1] = QStringLiteral("2024/01/11");
-        QCOMPARE(deskprint::sendToPrinter(deskprint::printRowSql(kTableData, gone)), qint16(0));
+        QCOMPARE(print(deskprint::printRowSql(kTableData, gone)).status, qint16(0));
         QTest::qWait(200);
         QVERIFY(printFrames().isEmpty());
         QCOMPARE(storedFlags(), QList<int>({0}));
@@ -413,9 +426,9 @@ private slots:
         startPrinter(QStringLiteral("ack"));
         const auto rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
         QCOMPARE(rows.size(), 2);
-        QCOMPARE(deskprint::sendToPrinter(deskprint::printRowSql(kTableData, rows[1])), qint16(0));
+        QCOMPARE(print(deskprint::printRowSql(kTableData, rows[1])).status, qint16(0));
         QCOMPARE(storedFlags(), QList<int>({1, 0}));
-        QCOMPARE(deskprint::sendToPrinter(deskprint::printRowSql(kTableData, rows[0])), qint16(0));
+        QCOMPARE(print(deskprint::printRowSql(kTableData, rows[0])).status, qint16(0));
         QCOMPARE(storedFlags(), QList<int>({1, 0}));
         QCOMPARE(printFrames().size(), 2);
     }
@@ -437,7 +450,7 @@ private slots:
                 seen << storedFlags(kTableTemp); // while the printer is still printing
                 emulator->command(QStringLiteral("send ") + kAck);
             });
-            QCOMPARE(deskprint::sendToPrinter(deskprint::printRowSql(kTableTemp, row)), qint16(0));
+            QCOMPARE(print(deskprint::printRowSql(kTableTemp, row)).status, qint16(0));
         }
         // stored order is oldest first; the list prints newest first
         QCOMPARE(seen, QList<QList<int>>({{0, 0, 0}, {0, 0, 1}, {0, 1, 1}}));

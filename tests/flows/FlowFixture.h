@@ -5,6 +5,7 @@
 
 #include "app/RunSettings.h"
 #include "../../tools/reader-emulator/EmulatorProcess.h"
+#include "../support/LineWait.h"
 #include "app/ProgramState.h"
 #include "../history/HistoryFixture.h"
 #include "start/Startup.h"
@@ -83,7 +84,8 @@ public:
         w = start::loadMainWindow();
         w->show();
         w->activateWindow();
-        return QTest::qWaitForWindowActive(w);
+        // The start's first polling sequence talks to the reader meanwhile.
+        return QTest::qWaitForWindowActive(w) && waitForLine();
     }
 
     // Clicks a button as the user does; false if it is disabled.
@@ -106,7 +108,7 @@ public:
         if (!QTest::qWaitFor([this] { return w->btnCardRead->isEnabled(); }, 3000))
             return false;
         harness.clearMessages();
-        return click(w->btnCardRead);
+        return click(w->btnCardRead) && QTest::qWaitFor([this] { return !w->cardReadRunning(); }, 30000);
     }
 
     // Types into the card-number box and leaves it, as the user does.

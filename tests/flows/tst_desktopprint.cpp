@@ -79,6 +79,8 @@ class tst_desktopprint : public QObject {
             act(*d);
             QTest::mouseClick(d->cmdExit, Qt::LeftButton);
         };
+        // The print commands are offered once the polling found the relay unit.
+        waitForLine();
         QTimer::singleShot(0, attempt);
         if (fromMenu) {
             if (!f.w->mnuPrintDesktop->isEnabled())
@@ -153,7 +155,7 @@ private slots:
                 },
                 fromMenu));
             // The link sequence found the relay unit again; polling runs.
-            QCOMPARE(reader::link().relayMode, reader::RelayMode::ThroughRelayUnit);
+            QTRY_COMPARE(reader::link().relayMode, reader::RelayMode::ThroughRelayUnit);
             QVERIFY(f.idle());
             QVERIFY(printFrames(f).isEmpty());
         }
@@ -177,6 +179,7 @@ private slots:
 
             d.ListView->clearSelection();
             QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!d.printing(), 30000);
             QVERIFY(printFrames(f).isEmpty());
             QCOMPARE(marks(d), QStringList({"済+", "未-", "未-"}));
             QVERIFY(d.cmdPrint->isEnabled() && d.cmdExit->isEnabled() && d.ListView->isEnabled());
@@ -185,6 +188,7 @@ private slots:
             QCOMPARE(dates(d), QStringList({"2024/01/02", "2024/01/01"}));
             selectRows(d, {0});
             QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!d.printing(), 30000);
             QCOMPARE(printFrames(f, 1).size(), 1);
             QCOMPARE(dates(d), QStringList({"2024/01/01"}));
             QCOMPARE(marks(d), QStringList({"未-"}));
@@ -194,6 +198,7 @@ private slots:
             // A printed record can be printed again.
             selectRows(d, {0, 2});
             QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!d.printing(), 30000);
             QCOMPARE(printFrames(f, 2).size(), 2);
             QCOMPARE(marks(d), QStringList({"済+", "済+", "済+"}));
         }));
@@ -213,6 +218,7 @@ private slots:
         QVERIFY(inPrintWindow(f, [&](DesktopPrintDialog &d) {
             selectRows(d, {0, 1, 2});
             QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!d.printing(), 30000);
             QCOMPARE(f.harness.messageTexts(), QStringList({kPaperOut, "1件印刷しました。"}));
             QCOMPARE(printFrames(f, 2).size(), 2);
             QCOMPARE(marks(d), QStringList({"済+", "未-", "未-"}));
@@ -240,6 +246,7 @@ private slots:
             QElapsedTimer clock;
             clock.start();
             QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!d.printing(), 30000);
             QVERIFY(clock.elapsed() >= 2 * 7100);
             QVERIFY(!closedWhilePrinting);
             QVERIFY(!f.w->TimerPolling->isActive());
@@ -265,6 +272,7 @@ private slots:
             QCOMPARE(d.ListView->topLevelItemCount(), shown);
             selectRows(d, {0});
             QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!d.printing(), 30000);
             QCOMPARE(marks(d).first(), QStringLiteral("済+"));
         }));
         QCOMPARE(column(QStringLiteral("SELECT count(*) FROM ETC_TEMP WHERE PRINT_FLAG=1;")),

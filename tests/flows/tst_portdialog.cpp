@@ -93,6 +93,7 @@ private slots:
         f.harness.clearMessages();
         DialogDriver<PortSettingsDialog> driver([&](PortSettingsDialog &d) {
             QTest::mouseClick(d.btnETCSearch, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!d.searching(), 20000);
             QCOMPARE(f.harness.messageTexts(), QStringList{kTwoFound});
             QCOMPARE(d.cboPort->currentText(), QStringLiteral("Com3"));
             QVERIFY(d.cboPort->hasFocus());
@@ -103,7 +104,7 @@ private slots:
         QCOMPARE(app::runSettings().comPort, QStringLiteral("3"));
         QCOMPARE(ini(f, "ComPort"), QStringLiteral("3"));
         QCOMPARE(ini(f, "Device3"), com3.link());
-        QCOMPARE(f.w->lblCardValue->text(), QStringLiteral("カード正常")); // polled once at once
+        QTRY_COMPARE(f.w->lblCardValue->text(), QStringLiteral("カード正常")); // polled once at once
         QVERIFY(f.w->TimerPolling->isActive());
     }
 
@@ -117,6 +118,7 @@ private slots:
         f.harness.clearMessages();
         DialogDriver<PortSettingsDialog> one([&](PortSettingsDialog &d) {
             QTest::mouseClick(d.btnETCSearch, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!d.searching(), 20000);
             QCOMPARE(d.cboPort->currentText(), QStringLiteral("Com7"));
             QTest::mouseClick(d.btnCancel, Qt::LeftButton); // nothing saved
         });
@@ -132,6 +134,7 @@ private slots:
         DialogDriver<PortSettingsDialog> none([&](PortSettingsDialog &d) {
             d.cboPort->setCurrentIndex(9);
             QTest::mouseClick(d.btnETCSearch, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!d.searching(), 20000);
             QCOMPARE(d.cboPort->currentText(), QStringLiteral("Com1")); // the current setting
         });
         f.w->mnuPort->trigger();
@@ -200,6 +203,7 @@ private slots:
         f.harness.clearMessages();
         DialogDriver<PortSettingsDialog> driver([&](PortSettingsDialog &d) {
             QTest::mouseClick(d.btnETCSearch, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!d.searching(), 20000);
             QCOMPARE(d.cboPort->currentText(), QStringLiteral("Com2"));
             QCOMPARE(d.lblDevice->text(), QStringLiteral("デバイス：") + link);
             QTest::mouseClick(d.btnOK, Qt::LeftButton);
@@ -209,7 +213,7 @@ private slots:
                                                        "\r\n「決定」で、このポートを使います。"});
         QCOMPARE(ini(f, "ComPort"), QStringLiteral("2"));
         QCOMPARE(ini(f, "Device2"), link);
-        QCOMPARE(f.w->lblCardValue->text(), QStringLiteral("カード正常"));
+        QTRY_COMPARE(f.w->lblCardValue->text(), QStringLiteral("カード正常"));
         // Another adapter plugged in first: port 2 keeps its reader.
         seams::setSerialDeviceLister([link] { return QStringList{"/dev/ttyACM0", link}; });
         QCOMPARE(seams::portDevice(2), link);

@@ -9,6 +9,9 @@
 #include "decode/FrameBytes.h"
 #include "reader/PortDevice.h"
 #include "reader/CardReader.h"
+#include "reader/FrameReceiver.h"
+#include "reader/ReaderSearch.h"
+#include "../support/LineWait.h"
 
 #include <QStringList>
 
@@ -46,4 +49,42 @@ inline QByteArray cardStateFrame(char letter, int extra = 4)
 inline QByteArray recordAnswerFrame(char answer)
 {
     return readerFrame("LD", QByteArray(1, answer) + QByteArray(22, '\0'));
+}
+
+// The sequences run on the event loop: these start one and wait for its end.
+inline void pollNow()
+{
+    reader::pollReader();
+    waitForLine();
+}
+
+// A card read; false when it broke off.
+inline bool readCardNow(const std::optional<QDate> &startDate = std::nullopt)
+{
+    std::optional<bool> whole;
+    reader::readCard(startDate, [&whole](bool w) { whole = w; });
+    waitUntil([&whole] { return whole.has_value(); });
+    return whole.value_or(false);
+}
+
+// One receive on the link's port, as a sequence makes it.
+inline void receiveNow(int waitMs, QByteArray &buffer)
+{
+    reader::FrameReceiver receiver(reader::serialPort());
+    bool ended = false;
+    QObject::connect(&receiver, &reader::FrameReceiver::received, [&](const QByteArray &b) {
+        buffer = b;
+        ended = true;
+    });
+    receiver.start(waitMs);
+    waitUntil([&ended] { return ended; });
+}
+
+// The reader search, from currentPort.
+inline reader::ReaderSearchResult searchNow(int currentPort)
+{
+    std::optional<reader::ReaderSearchResult> result;
+    reader::searchReader(currentPort, [&result](const reader::ReaderSearchResult &r) { result = r; });
+    waitUntil([&result] { return result.has_value(); });
+    return result.value_or(reader::ReaderSearchResult{});
 }

@@ -164,7 +164,7 @@ private slots:
         QByteArray buffer = frame::of({1, 2, 3});
         QElapsedTimer t;
         t.start();
-        reader::receiveFrame(100, buffer);
+        receiveNow(100, buffer);
         const qint64 ms = t.elapsed();
         QCOMPARE(frame::ubound(buffer), 0);
         QVERIFY2(ms >= 245 && ms < 600, qPrintable(QString::number(ms)));
@@ -177,12 +177,12 @@ private slots:
         QByteArray buffer;
         QElapsedTimer t;
         t.start();
-        reader::receiveFrame(1000, buffer);
+        receiveNow(1000, buffer);
         QCOMPARE(hexOf(buffer), QStringLiteral("06 31 30 03 64"));
         QVERIFY2(t.elapsed() < 500, "a complete frame does not wait out the full wait");
-        reader::receiveFrame(100, buffer);
+        receiveNow(100, buffer);
         QCOMPARE(hexOf(buffer), QStringLiteral("15 31 32 01 03 67"));
-        reader::receiveFrame(100, buffer);
+        receiveNow(100, buffer);
         QCOMPARE(hexOf(buffer), QStringLiteral("41"));
     }
 
@@ -193,7 +193,7 @@ private slots:
         cs[16] = char(cs[16] ^ 0x55);
         QVERIFY(emulator->command(QStringLiteral("send ") + hexOf(cs) + QStringLiteral(" 41 42")));
         QByteArray buffer;
-        reader::receiveFrame(100, buffer);
+        receiveNow(100, buffer);
         QCOMPARE(frame::ubound(buffer), 18);
         QCOMPARE(hexOf(buffer), hexOf(cs) + QStringLiteral(" 41 42"));
     }
@@ -203,9 +203,9 @@ private slots:
         reader::openPort(1);
         QVERIFY(emulator->command(QStringLiteral("send ") + QString(QStringLiteral("41 ")).repeated(1500).trimmed()));
         QByteArray buffer;
-        reader::receiveFrame(100, buffer);
+        receiveNow(100, buffer);
         QCOMPARE(frame::ubound(buffer), reader::kMaxReceiveBytes);
-        reader::receiveFrame(100, buffer);
+        receiveNow(100, buffer);
         QCOMPARE(frame::ubound(buffer), 1500 - reader::kMaxReceiveBytes);
     }
 

@@ -51,7 +51,7 @@ private slots:
         EmulatorProcess com9({"--state", "readable"});
         QVERIFY(com3.started() && com5.started() && com9.started());
         mapPorts({{3, com3.link()}, {5, com5.link()}, {9, com9.link()}});
-        const reader::ReaderSearchResult r = reader::searchReader(1);
+        const reader::ReaderSearchResult r = searchNow(1);
         QCOMPARE(r.found, (QList<int>{3, 5}));
         QVERIFY(r.tooMany());
         QCOMPARE(r.proposed, 3);
@@ -66,7 +66,7 @@ private slots:
         EmulatorProcess com7({"--state", "readable"});
         QVERIFY(com7.started());
         mapPorts({{7, com7.link()}});
-        const reader::ReaderSearchResult r = reader::searchReader(2);
+        const reader::ReaderSearchResult r = searchNow(2);
         QCOMPARE(r.found, QList<int>{7});
         QVERIFY(!r.tooMany() && !r.none());
         QCOMPARE(r.proposed, 7);
@@ -82,7 +82,7 @@ private slots:
         QSerialPort other(busy.link());
         QVERIFY(other.open(QIODevice::ReadWrite));
         mapPorts({{2, silent.link()}, {3, garbage.link()}, {4, busy.link()}});
-        const reader::ReaderSearchResult r = reader::searchReader(6);
+        const reader::ReaderSearchResult r = searchNow(6);
         QVERIFY(r.none());
         QCOMPARE(r.proposed, 6);
         QVERIFY(!silent.takeLines("rx ").isEmpty()); // asked, did not answer
@@ -128,7 +128,7 @@ private slots:
         ini.close();
         const QString link = adapter.link();
         seams::setSerialDeviceLister([link] { return QStringList{link}; });
-        const reader::ReaderSearchResult r = reader::searchReader(1);
+        const reader::ReaderSearchResult r = searchNow(1);
         QCOMPARE(r.found, QList<int>{2});
         QCOMPARE(seams::portDevice(2), link);
     }

@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QSerialPort>
 #include <QTest>
+#include <QTimer>
 
 // What a window listening to the reader link would show.
 class LinkView : public QObject {
@@ -65,7 +66,7 @@ class tst_sequences : public QObject {
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(n, wrap))));
-        reader::readCard();
+        readCardNow();
         checkSyntheticTable(n);
         QCOMPARE(view->count, n ? QStringLiteral("%1件").arg(n) : QStringLiteral("0件"));
         QList<int> bar; // the bar follows the first 100 records
@@ -99,7 +100,7 @@ private slots:
     void pollingShowsTheCardState()
     {
         startEmulator({});
-        reader::pollReader();
+        pollNow();
         QCOMPARE(cardLabel(), QStringLiteral("カードをセットして下さい"));
         QVERIFY(!view->readable);
         // (The emulator logs a frame a moment after it answers: waited for.)
@@ -119,7 +120,7 @@ private slots:
                       {"none", "カードをセットして下さい", false}};
         for (const auto &s : states) {
             QVERIFY(emulator->command(QStringLiteral("state ") + QLatin1String(s.state)));
-            reader::pollReader();
+            pollNow();
             QCOMPARE(cardLabel(), QString::fromUtf8(s.text));
             QCOMPARE(view->readable, s.enabled);
         }
@@ -128,14 +129,14 @@ private slots:
     void threeSilentTicksShowNotConnected()
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
-        reader::pollReader();
+        pollNow();
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
         QVERIFY(emulator->command(QStringLiteral("fault silence")));
-        reader::pollReader();
-        reader::pollReader();
+        pollNow();
+        pollNow();
         QCOMPARE(reader::link().noReplyCount, 2);
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
-        reader::pollReader();
+        pollNow();
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QVERIFY(!view->readable);
         QCOMPARE(reader::link().noReplyCount, 0);
@@ -146,7 +147,7 @@ private slots:
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
         for (int i = 0; i < 6; ++i) {
             QVERIFY(emulator->command(i % 2 ? QStringLiteral("fault silence") : QStringLiteral("fault none")));
-            reader::pollReader();
+            pollNow();
             QVERIFY(cardLabel() != QStringLiteral("未接続"));
         }
     }
@@ -154,11 +155,11 @@ private slots:
     void missingPortShowsNotConnectedAtOnce()
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
-        reader::pollReader();
+        pollNow();
         QVERIFY(view->readable);
         reader::link().relayMode = reader::RelayMode::ThroughRelayUnit;
         app::runSettings().comPort = QStringLiteral("2");
-        reader::pollReader();
+        pollNow();
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QVERIFY(!view->readable);
         QCOMPARE(reader::link().relayMode, reader::RelayMode::Direct);
@@ -170,13 +171,13 @@ private slots:
         view->card = QStringLiteral("カード正常");
         view->readable = true;
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(cardStateFrame('I', 3))));
-        reader::pollReader();
+        pollNow();
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
         QVERIFY(!view->readable);
 
         QVERIFY(emulator->command(QStringLiteral("state readable")));
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(cardStateFrame('I', 3))));
-        reader::readCard();
+        readCardNow();
         QCOMPARE(cardLabel(), QStringLiteral("カードをセットして下さい"));
         QVERIFY(reader::link().readFailed);
     }
@@ -185,10 +186,10 @@ private slots:
     {
         startEmulator({QStringLiteral("--relay"), QStringLiteral("--state"), QStringLiteral("readable")});
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(3))));
-        reader::pollReader();
+        pollNow();
         QCOMPARE(reader::link().relayMode, reader::RelayMode::ThroughRelayUnit);
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
-        reader::readCard();
+        readCardNow();
         checkSyntheticTable(3);
         const QStringList sent = emulator->takeLines(QStringLiteral("rx "));
         QCOMPARE(sent.first(), QStringLiteral("05 30 31 03 64"));
@@ -200,7 +201,7 @@ private slots:
     void desktopPrinterBehindTheRelayUnit()
     {
         startEmulator({QStringLiteral("--relay")});
-        reader::pollReader();
+        pollNow();
         QCOMPARE(reader::link().relayMode, reader::RelayMode::ThroughRelayUnit);
         // The print window sends its own "COM2:" envelope with relay mode 0.
         reader::link().relayMode = reader::RelayMode::Direct;
@@ -216,7 +217,7 @@ private slots:
             QVERIFY(emulator->command(QStringLiteral("printer ") + QLatin1String(c.printer)));
             reader::sendBytes(envelope);
             QByteArray reply;
-            reader::receiveFrame(100, reply);
+            receiveNow(100, reply);
             QCOMPARE(hexOf(reply), QLatin1String(c.reply));
             QCOMPARE(emulator->nextLine(QStringLiteral("print ")),
                      QStringLiteral("print 69  A1B2C12340F00A200612151752581  1000    "));
@@ -230,15 +231,64 @@ private slots:
                                                QStringLiteral("# answers\n") + hexOf(cardStateFrame('P')) +
                                                    QStringLiteral("\n-\n"));
         startEmulator({QStringLiteral("--script"), script});
-        reader::pollReader();
+        pollNow();
         QCOMPARE(cardLabel(), QStringLiteral("カード認証中"));
-        reader::pollReader();
-        reader::pollReader();
+        pollNow();
+        pollNow();
         QCOMPARE(reader::link().noReplyCount, 2);
         QCOMPARE(cardLabel(), QStringLiteral("カード認証中"));
     }
 
     // ---- card read ---------------------------------------------------------------------
+    // The sequences run on the program's event loop: while a card read talks
+    // to the reader, the loop serves timers and input; a polling tick that
+    // comes meanwhile is left out (nothing of it reaches the line); a read
+    // asked for while a poll talks starts once the poll ended; and a line
+    // dropped in the middle (the program ends) ends nothing it should not.
+    void sequencesShareTheLineOnTheEventLoop()
+    {
+        startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
+        QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(100, 0))));
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+        ticker.start(10);
+
+        pollNow();
+        QVERIFY(view->readable);
+        emulator->forgetLines();
+        reader::pollReader(); // a poll talks on the line...
+        QVERIFY(reader::link().busy());
+        std::optional<bool> whole;
+        reader::readCard(std::nullopt, [&whole](bool w) { whole = w; }); // ...the read waits for it
+        QElapsedTimer clock;
+        clock.start();
+        bool tickLeftOut = false;
+        while (!whole && clock.elapsed() < 60000) {
+            QTest::qWait(20);
+            if (!tickLeftOut && reader::link().cardTable().count() > 0) {
+                const QStringList before = emulator->takeLines(QStringLiteral("rx "));
+                reader::pollReader(); // a tick in the middle of the read
+                tickLeftOut = true;
+                QVERIFY(!before.isEmpty());
+            }
+        }
+        QCOMPARE(whole, std::optional<bool>(true));
+        QVERIFY(tickLeftOut);
+        checkSyntheticTable(100);
+        QVERIFY2(ticks > 20, qPrintable(QString::number(ticks))); // the loop ran all along
+        QVERIFY(!reader::link().busy());
+
+        // Dropped in the middle: no end is told, and the line is free.
+        reader::readCard(std::nullopt, [&whole](bool w) { whole = w; });
+        whole.reset();
+        QTest::qWait(100);
+        reader::link().dropSequences();
+        QVERIFY(!reader::link().busy());
+        QTest::qWait(1500);
+        QVERIFY(!whole.has_value());
+    }
+
     void readsAnEmptyCard() { readCard(0, 0); }
     void readsOneRecord() { readCard(1, 0); }
     void readsFiftyRecords() { readCard(50, 0); }
@@ -249,7 +299,7 @@ private slots:
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable"), QStringLiteral("--card"),
                        QStringLiteral(PASSLOG_SOURCE_DIR "/data/sample-card.txt")});
-        reader::readCard();
+        readCardNow();
         QVERIFY(!reader::link().readFailed);
         QCOMPARE(reader::link().cardTable().records.size(), 15);
         const CardRecord &newest = reader::link().cardTable().records[1];
@@ -269,7 +319,7 @@ private slots:
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(2))));
-        reader::readCard();
+        readCardNow();
         QTest::qWait(200); // the emulator logs the last acknowledgement
         QStringList commands;
         for (const QString &f : emulator->takeLines(QStringLiteral("rx "))) {
@@ -289,7 +339,7 @@ private slots:
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(readerFrame("AC", {}))));
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(cardStateFrame('I'))));
         QVERIFY(emulator->command(QStringLiteral("answer ") + hexOf(recordAnswerFrame('N'))));
-        reader::readCard();
+        readCardNow();
         QCOMPARE(reader::link().cardTable().records.size(), 1);
         QVERIFY(!reader::link().readFailed);
         QCOMPARE(reader::link().cardTable().readPhase, 0);
@@ -314,7 +364,7 @@ private slots:
         for (const QString &answer : {hexOf(readerFrame("AC", {})), hexOf(cardStateFrame('I')), recordAnswer,
                                       QStringLiteral("-") /* the ACK */, hexOf(cardStateFrame('I')), endAnswer})
             QVERIFY(emulator->command(QStringLiteral("answer ") + answer));
-        reader::readCard();
+        readCardNow();
         QTest::qWait(200); // the emulator logs the last answer
 
         QStringList requests;
@@ -342,7 +392,7 @@ private slots:
         view->count = QStringLiteral("5件");
         QElapsedTimer t;
         t.start();
-        reader::readCard();
+        readCardNow();
         QVERIFY(reader::link().readFailed);
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QCOMPARE(view->count, QStringLiteral("0件"));
@@ -353,12 +403,12 @@ private slots:
     void noReplyCountIsSharedWithPolling()
     {
         startEmulator({QStringLiteral("--fault"), QStringLiteral("silence")});
-        reader::pollReader();
-        reader::pollReader();
+        pollNow();
+        pollNow();
         QCOMPARE(reader::link().noReplyCount, 2);
         QElapsedTimer t;
         t.start();
-        reader::readCard();
+        readCardNow();
         QVERIFY(reader::link().readFailed);
         QVERIFY2(t.elapsed() < 1000, "the read's first silent receive is its last");
     }
@@ -366,7 +416,7 @@ private slots:
     void cardTakenOutDuringTheRead()
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("auth")});
-        reader::readCard();
+        readCardNow();
         QVERIFY(reader::link().readFailed);
         QCOMPARE(cardLabel(), QStringLiteral("カードをセットして下さい"));
         QVERIFY(!view->readable);
@@ -378,10 +428,10 @@ private slots:
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable"), QStringLiteral("--fault"),
                        QStringLiteral("garbage")});
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(3))));
-        reader::readCard();
+        readCardNow();
         QVERIFY(reader::link().readFailed);
         QCOMPARE(reader::link().cardTable().records.size(), 1);
-        reader::pollReader();
+        pollNow();
         QVERIFY(!view->readable);
     }
 
@@ -394,7 +444,7 @@ private slots:
                        QStringLiteral("checksum")});
         QVERIFY(emulator->command(QStringLiteral("card ") + loadCard(cardimage::synthetic(3))));
         emulator->forgetLines();
-        reader::readCard();
+        readCardNow();
         QVERIFY(reader::link().readFailed);
         QCOMPARE(reader::link().cardTable().records.size(), 1);
         QCOMPARE(view->count, QStringLiteral("0件"));
@@ -404,7 +454,7 @@ private slots:
 
         // The line is good again: the next read gets every record exactly once.
         QVERIFY(emulator->command(QStringLiteral("fault none")));
-        reader::readCard();
+        readCardNow();
         checkSyntheticTable(3);
     }
 
@@ -420,7 +470,7 @@ private slots:
         startEmulator({QStringLiteral("--script"),
                        probe.writeFile(QStringLiteral("script.txt"), script.join(QLatin1Char('\n')))});
         emulator->forgetLines();
-        reader::readCard();
+        readCardNow();
         QVERIFY(reader::link().readFailed);
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
         QCOMPARE(reader::link().cardTable().records.size(), 1);
@@ -432,15 +482,15 @@ private slots:
     void pulledCable()
     {
         startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
-        reader::pollReader();
+        pollNow();
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
         QVERIFY(emulator->command(QStringLiteral("cable out")));
-        reader::pollReader();
+        pollNow();
         QCOMPARE(cardLabel(), QStringLiteral("未接続"));
-        reader::readCard();
+        readCardNow();
         QVERIFY(reader::link().readFailed);
         QVERIFY(emulator->command(QStringLiteral("cable in")));
-        reader::pollReader();
+        pollNow();
         QCOMPARE(cardLabel(), QStringLiteral("カード正常"));
     }
 };

@@ -160,6 +160,7 @@ void TestDemo::demoRunReadsTheSampleCardWithoutTouchingTheSettings()
 
     QVERIFY(QTest::qWaitFor([&] { return window.btnCardRead->isEnabled(); }, 5000));
     window.btnCardRead->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.cardReadRunning(), 10000);
     const int records = sampleCardRecords();
     QVERIFY(records > 0);
     QCOMPARE(window.lblCountValue->text(), QStringLiteral("%1件").arg(records));
@@ -177,8 +178,10 @@ void TestDemo::demoRunReadsTheSampleCardWithoutTouchingTheSettings()
 
     // The port dialog's search finds the emulator on the configured port.
     window.TimerPolling->stop();
-    const reader::ReaderSearchResult found = reader::searchReader(1);
-    QCOMPARE(found.found, QList<int>{1});
+    std::optional<reader::ReaderSearchResult> found;
+    reader::searchReader(1, [&found](const reader::ReaderSearchResult &r) { found = r; });
+    QTRY_VERIFY_WITH_TIMEOUT(found.has_value(), 10000);
+    QCOMPARE(found->found, QList<int>{1});
 
     // What the dialogs save stays in memory.
     QVERIFY(app::saveSetting(kSectionMain, QStringLiteral("ViewSort"), QStringLiteral("NEW")));
