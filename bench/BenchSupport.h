@@ -5,7 +5,6 @@
 
 #include "app/RunSettings.h"
 #include "app/Seams.h"
-#include "app/ProgramState.h"
 #include "app/Constants.h"
 #include "history/Database.h"
 

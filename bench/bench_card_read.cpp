@@ -4,7 +4,6 @@
 
 #include "app/RunSettings.h"
 #include "BenchSupport.h"
-#include "app/ProgramState.h"
 #include "../tools/reader-emulator/EmulatorProcess.h"
 #include "../tests/support/LineWait.h"
 #include "app/Constants.h"

@@ -5,7 +5,6 @@
 
 #include "app/RunSettings.h"
 #include "BenchSupport.h"
-#include "app/ProgramState.h"
 #include "../tools/reader-emulator/EmulatorProcess.h"
 #include "../tests/support/LineWait.h"
 #include "app/Constants.h"
@@ -22,6 +21,9 @@
 #include <QThread>
 #include <QVariant>
 #include <cstdio>
+
+// The view the tests show (a window keeps its own).
+static history::ViewQuery testView;
 
 namespace {
 constexpr int kRecords = 100;
@@ -58,9 +60,9 @@ int main(int argc, char **argv)
     app::runSettings().programFolder = folder.path() + QLatin1Char('/');
     history::openDatabase(kDatFile);
     seedHistory();
-    history::resetViewCondition();
-    app::state().view.ViewMode = 2;
-    app::state().view.CardNo = kNoCardNo;
+    testView = {};
+    testView.viewType = 2;
+    testView.cardNo = kNoCardNo;
     app::runSettings().viewSort = QStringLiteral("NEW");
 
     EmulatorProcess emulator({QStringLiteral("--relay"), QStringLiteral("--printer"), QStringLiteral("ack"),
@@ -77,10 +79,10 @@ int main(int argc, char **argv)
     waitForLine();
     const bool relayFound = reader::link().relayMode == reader::RelayMode::ThroughRelayUnit;
     reader::link().relayMode = reader::RelayMode::Direct;              // as the print window leaves it
-    const QList<deskprint::DesktopPrintRow> rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
+    const QList<deskprint::DesktopPrintRow> rows = deskprint::listRows(deskprint::listSql(testView, kTableData, 0));
     QStringList statements;
     for (const deskprint::DesktopPrintRow &row : rows)
-        statements << deskprint::printRowSql(kTableData, row);
+        statements << deskprint::printRowSql(testView, kTableData, row);
     emulator.forgetLines();
 
     QElapsedTimer timer;

@@ -20,7 +20,6 @@
 // deletion removes other rows than the rule says.
 
 #include "BenchSupport.h"
-#include "app/ProgramState.h"
 #include "app/Seams.h"
 #include "app/Constants.h"
 #include "history/HistoryGridModel.h"
@@ -44,6 +43,9 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <cstdio>
+
+// The view the tests show (a window keeps its own).
+static history::ViewQuery testView;
 
 namespace {
 
@@ -188,10 +190,10 @@ void measureImport()
 {
     QTemporaryDir fileDir;
     const QString csv = fileDir.filePath("history.csv");
-    history::resetViewCondition();
-    app::state().view.ViewMode = 2;
-    app::state().view.CardNo = "0000";
-    if (!reports::writeCsvFile(csv, reports::CsvCreate, QString()))
+    testView = {};
+    testView.viewType = 2;
+    testView.cardNo = "0000";
+    if (!reports::writeCsvFile(csv, reports::CsvCreate, testView, QString()))
         qFatal("export failed");
     history::closeDatabase(kDatFile);
 
@@ -246,9 +248,9 @@ void measureDeletion()
         qFatal("copy failed");
     history::openDatabase(kDatFile);
     const auto showAll = [] {
-        history::resetViewCondition();
-        app::state().view.ViewMode = 2;
-        app::state().view.CardNo = "0000";
+        testView = {};
+        testView.viewType = 2;
+        testView.cardNo = "0000";
         history::rememberShown({});
     };
     const auto rows = [] {
@@ -264,7 +266,7 @@ void measureDeletion()
     const qint64 before = rows();
     const qint64 keptBefore = keptRows();
     showAll();
-    const QString statement = history::shownViewSql(kTableData, "DELETE");
+    const QString statement = history::shownViewSql(testView, kTableData, "DELETE");
     // 中止 half a second in.
     QElapsedTimer t;
     t.start();
@@ -301,19 +303,19 @@ void measureDeletion()
 void measureSize(qint64 rows)
 {
     const QString n = QString::number(rows);
-    history::resetViewCondition();
+    testView = {};
     const ViewSelection allCards; // typed entry, nothing typed, all records
 
     QElapsedTimer t;
     t.start();
     history::HistoryGridModel model;
-    const history::GridLoad load = history::loadGrid(model, history::viewStatement(kTableData, 2, allCards), 2);
+    const history::GridLoad load = history::loadGrid(model, history::viewStatement(kTableData, (testView = history::viewQuery(2, allCards))), 2);
     print("read_and_grid_load_seconds_" + n, t.elapsed() / 1000.0);
     print("grid_rows_" + n, QString::number(model.rowCount()));
 
     // 月別集計 of that view: its one grouped statement, as the window opens.
     t.restart();
-    const QList<MonthTotal> months = history::monthlyTotals(history::shownViewSql(kTableData, "SELECT"));
+    const QList<MonthTotal> months = history::monthlyTotals(history::shownViewSql(testView, kTableData, "SELECT"));
     print("monthly_totals_open_seconds_" + n, t.nsecsElapsed() / 1e9);
     qint64 counted = 0, sum = 0;
     for (const MonthTotal &m : months) {
@@ -329,14 +331,14 @@ void measureSize(qint64 rows)
     ViewSelection quarter;
     quarter.SelectMode = 1;
     quarter.Range = {QDate(2016, 4, 1), QTime(0, 0), QDate(2016, 6, 30), QTime(23, 59, 59)};
-    history::viewStatement(kTableData, 2, quarter);
+    history::viewStatement(kTableData, (testView = history::viewQuery(2, quarter)));
     t.restart();
-    history::monthlyTotals(history::shownViewSql(kTableData, "SELECT"));
+    history::monthlyTotals(history::shownViewSql(testView, kTableData, "SELECT"));
     print("monthly_totals_quarter_open_seconds_" + n, t.nsecsElapsed() / 1e9);
-    history::viewStatement(kTableData, 2, allCards);
+    history::viewStatement(kTableData, (testView = history::viewQuery(2, allCards)));
 
     t.restart();
-    QSqlQuery q = history::execute(DbConnection::History, history::duplicatesSql("0000", "SELECT"));
+    QSqlQuery q = history::execute(DbConnection::History, history::duplicatesSql(testView, "0000", "SELECT"));
     qint64 duplicates = 0;
     while (q.next())
         ++duplicates;
@@ -347,7 +349,7 @@ void measureSize(qint64 rows)
     // The duplicate display as the window runs it: the grid load of the statement.
     t.restart();
     history::HistoryGridModel duplicateGrid;
-    history::loadGrid(duplicateGrid, history::duplicatesSql("0000", "SELECT"), 2);
+    history::loadGrid(duplicateGrid, history::duplicatesSql(testView, "0000", "SELECT"), 2);
     const double display = t.nsecsElapsed() / 1e9;
     print("duplicate_display_seconds_" + n, display);
     if (rows == 1000000) {
@@ -375,7 +377,7 @@ void measureSize(qint64 rows)
                                    ") WHERE copies>1");
     const qint64 passages = scalar("SELECT count(*) FROM (" + groups + ")");
     t.restart();
-    const int deleted = history::deleteDuplicates(card);
+    const int deleted = history::deleteDuplicates(testView, card);
     print("duplicate_delete_seconds_" + n, t.elapsed() / 1000.0);
     print("duplicate_delete_rows_" + n, QString::number(deleted));
     if (deleted != expected || scalar("SELECT count(*) FROM (" + groups + ")") != passages) {
@@ -402,8 +404,8 @@ int main(int argc, char *argv[])
     // 4,000 rows: the correlated form as written against the grouped form.
     Filler small;
     small.fill(4000);
-    history::resetViewCondition();
-    const QString jet = history::duplicatesSql("0000", "SELECT");
+    testView = {};
+    const QString jet = history::duplicatesSql(testView, "0000", "SELECT");
     QElapsedTimer t;
     t.start();
     QSqlQuery literal(history::database(DbConnection::History));

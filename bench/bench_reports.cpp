@@ -19,7 +19,6 @@
 // PDF in its number of pages from the statement's layout.
 
 #include "BenchSupport.h"
-#include "app/ProgramState.h"
 #include "app/Seams.h"
 #include "app/Constants.h"
 #include "history/ViewCondition.h"
@@ -40,6 +39,9 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <cstdio>
+
+// The view the tests show (a window keeps its own).
+static history::ViewQuery testView;
 
 namespace {
 
@@ -137,9 +139,9 @@ int main(int argc, char *argv[])
     }
     QTemporaryDir dir;
     openBenchHistory(dir);
-    history::resetViewCondition();
-    app::state().view.ViewMode = 2;
-    app::state().view.CardNo = "0000";
+    testView = {};
+    testView.viewType = 2;
+    testView.cardNo = "0000";
 
     QRandomGenerator rng(20240501);
     qint64 serial = 0;
@@ -158,7 +160,7 @@ int main(int argc, char *argv[])
             QFile own(ownPath);
             if (!own.open(QIODevice::WriteOnly))
                 qFatal("cannot write %s", qPrintable(ownPath));
-            ownPages = reports::writeStatementPdf(own, QString(), {kStatementTitle, "bench_reports"});
+            ownPages = reports::writeStatementPdf(own, testView, QString(), {kStatementTitle, "bench_reports"});
         }
         const double ownSeconds = qMax(t.nsecsElapsed() / 1e9, 1e-6);
         const double ownPeak = peakMemoryMb();
@@ -173,12 +175,12 @@ int main(int argc, char *argv[])
         qint32 pages = 0;
         {
             QPdfWriter pdf(pdfPath);
-            pages = reports::paintStatement(pdf, QString());
+            pages = reports::paintStatement(pdf, testView, QString());
         }
         print("pdf_seconds_" + n, t.elapsed() / 1000.0);
         print("pdf_pages_" + n, QString::number(pages));
         print("pdf_bytes_" + n, QString::number(QFileInfo(pdfPath).size()));
-        reports::QueryRows rows(reports::shownRowsStatement());
+        reports::QueryRows rows(reports::shownRowsStatement(testView));
         const qint32 laidOut = reports::composeStatement(std::ref(rows), 2, QString(), [](const reports::StatementPage &) {});
         same = same && pages == laidOut && pages > 0 && ownPages == laidOut;
         if (size == 100000) {
@@ -188,7 +190,7 @@ int main(int argc, char *argv[])
 
         const QString csvPath = dir.filePath("history.csv");
         t.restart();
-        reports::writeCsvFile(csvPath, reports::CsvCreate, QString());
+        reports::writeCsvFile(csvPath, reports::CsvCreate, testView, QString());
         const double csvSeconds = t.nsecsElapsed() / 1e9;
         print("csv_seconds_" + n, csvSeconds);
         print("csv_rows_" + n, QString::number(lines(csvPath)));
@@ -218,7 +220,7 @@ int main(int argc, char *argv[])
     QElapsedTimer t;
     t.start();
     qint64 reports = 0;
-    reports::writeCsvFile(csvPath, reports::CsvCreate, QString(), [&](qint64, qint64) { return ++reports > 0; });
+    reports::writeCsvFile(csvPath, reports::CsvCreate, testView, QString(), [&](qint64, qint64) { return ++reports > 0; });
     const double csvSeconds = t.nsecsElapsed() / 1e9;
     const QString shellPath = dir.filePath("sqlite3-iconv-1m.csv");
     QProcess shell;
@@ -231,7 +233,7 @@ int main(int argc, char *argv[])
     const QString genericPath = dir.filePath("history-1m-qt.csv");
     t.restart();
     {
-        reports::QueryRows rows(reports::shownRowsStatement());
+        reports::QueryRows rows(reports::shownRowsStatement(testView));
         reports::writeCsvFile(genericPath, reports::CsvCreate, std::ref(rows), 2, QString());
     }
     print("csv_1m_qt_driver_s", t.nsecsElapsed() / 1e9);

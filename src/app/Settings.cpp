@@ -1,6 +1,5 @@
 #include "app/RunSettings.h"
 #include "app/Settings.h"
-#include "app/ProgramState.h"
 
 #include "app/DataFolder.h"
 #include "app/ProfileFile.h"

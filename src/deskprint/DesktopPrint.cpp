@@ -3,7 +3,6 @@
 
 #include "app/RunSettings.h"
 #include "deskprint/DesktopPrint.h"
-#include "app/ProgramState.h"
 
 #include "app/Cp932.h"
 #include "app/Failure.h"
@@ -38,10 +37,10 @@ QString sortTerms()
     return {};
 }
 
-QString rangeCondition()
+QString rangeCondition(const history::ViewQuery &view)
 {
-    return QStringLiteral(" WHERE '") + sqldialect::quoted(app::state().view.StartDateTime) + QStringLiteral("'<=DATE_TIME") +
-           QStringLiteral(" AND DATE_TIME<='") + sqldialect::quoted(app::state().view.EndDateTime) + QStringLiteral("'");
+    return QStringLiteral(" WHERE '") + sqldialect::quoted(view.start) + QStringLiteral("'<=DATE_TIME") +
+           QStringLiteral(" AND DATE_TIME<='") + sqldialect::quoted(view.end) + QStringLiteral("'");
 }
 
 // A record statement's table: the word after its first "FROM ".
@@ -117,41 +116,41 @@ void discardStaleInput()
 
 } // namespace
 
-QString deskprint::viewTable() { return app::state().view.ViewMode == 2 ? kTableData : kTableTemp; }
+QString deskprint::viewTable(const history::ViewQuery &view) { return view.viewType == 2 ? kTableData : kTableTemp; }
 
-QString deskprint::listSql(const QString &tableName, qint16 unprintedOnly)
+QString deskprint::listSql(const history::ViewQuery &view, const QString &tableName, qint16 unprintedOnly)
 {
     return guarded(app::Procedure::DesktopPrintListStatement, [&] {
-        const bool range = app::state().view.SelectMode == 1;
+        const bool range = view.ranged;
         QString sql = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + tableName;
         if (range)
-            sql += rangeCondition();
+            sql += rangeCondition(view);
         if (unprintedOnly == 1)
             sql += (range ? QStringLiteral(" AND") : QStringLiteral(" WHERE")) + QStringLiteral(" PRINT_FLAG=False");
-        if (app::state().view.ViewMode == 1)
+        if (view.viewType == 1)
             sql += QStringLiteral(" ORDER BY");
-        if (app::state().view.ViewMode == 2) {
-            if (app::state().view.CardNo != kNoCardNo)
+        if (view.viewType == 2) {
+            if (view.cardNo != kNoCardNo)
                 sql += (range || unprintedOnly == 1 ? QStringLiteral(" AND") : QStringLiteral(" WHERE")) +
-                       QStringLiteral(" カードNO='") + sqldialect::quoted(app::state().view.CardNo) + QStringLiteral("'");
+                       QStringLiteral(" カードNO='") + sqldialect::quoted(view.cardNo) + QStringLiteral("'");
             sql += QStringLiteral(" ORDER BY カードNO ASC,");
         }
         QString terms = sortTerms();
-        if (terms.isEmpty() && app::state().view.ViewMode == 1)
+        if (terms.isEmpty() && view.viewType == 1)
             terms = QStringLiteral(" "); // keeps "ORDER BY" apart from the gate terms
         return sql + terms + kGateTerms + QStringLiteral(";");
     });
 }
 
-QString deskprint::printRowSql(const QString &tableName, const deskprint::DesktopPrintRow &row)
+QString deskprint::printRowSql(const history::ViewQuery &view, const QString &tableName, const deskprint::DesktopPrintRow &row)
 {
     return guarded(app::Procedure::DesktopPrintRowStatement, [&] {
         if (row.values.size() != kDisplayColumns.size())
             throw Failure(9, QStringLiteral("インデックスが有効範囲にありません。"));
-        const bool range = app::state().view.SelectMode == 1;
+        const bool range = view.ranged;
         QString sql = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + tableName;
         if (range)
-            sql += rangeCondition();
+            sql += rangeCondition(view);
         sql += range ? QStringLiteral(" AND") : QStringLiteral(" WHERE");
         for (int i = 0; i < kDisplayColumns.size(); ++i)
             sql += (i == 0 ? QStringLiteral(" ") : QStringLiteral(" AND ")) + kDisplayColumns[i] +
@@ -300,6 +299,7 @@ void deskprint::sendToPrinter(const QString &sql, std::function<void(const Print
 namespace {
 
 struct PrintRun {
+    history::ViewQuery view;
     QString table;
     QList<deskprint::DesktopPrintRow> rows;
     std::function<void(const QString &)> warn;
@@ -316,7 +316,7 @@ void printNext(const std::shared_ptr<PrintRun> &run)
             run->warn(refusal);
             continue;
         }
-        deskprint::sendToPrinter(deskprint::printRowSql(run->table, row), [run](const deskprint::PrinterReply &reply) {
+        deskprint::sendToPrinter(deskprint::printRowSql(run->view, run->table, row), [run](const deskprint::PrinterReply &reply) {
             run->printed += reply.printed ? 1 : 0;
             if (reply.silent)
                 run->warn(kPrinterSilent);
@@ -334,10 +334,11 @@ void printNext(const std::shared_ptr<PrintRun> &run)
 
 } // namespace
 
-void deskprint::printRows(const QString &tableName, const QList<deskprint::DesktopPrintRow> &rows,
+void deskprint::printRows(const history::ViewQuery &view, const QString &tableName, const QList<deskprint::DesktopPrintRow> &rows,
                           std::function<void(const QString &)> warn, std::function<void(int printed)> ended)
 {
     auto run = std::make_shared<PrintRun>();
+    run->view = view;
     run->table = tableName;
     run->rows = rows;
     run->warn = std::move(warn);

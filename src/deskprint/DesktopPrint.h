@@ -5,6 +5,8 @@
 // No widgets here: the window (ui::DesktopPrintDialog) shows the rows and calls
 // these procedures.
 
+#include "history/ViewCondition.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -40,14 +42,14 @@ struct DesktopPrintRow {
 
 // The table the main grid shows: "ETC_TEMP" after a card read (ViewMode 1),
 // "ETC_DATA" for a history view (ViewMode 2).
-QString viewTable();
+QString viewTable(const history::ViewQuery &view);
 
 // The list statement of the view's records (unprintedOnly 1: only those not
 // yet printed), in the grid's order and with its conditions.
-QString listSql(const QString &tableName, qint16 unprintedOnly);
+QString listSql(const history::ViewQuery &view, const QString &tableName, qint16 unprintedOnly);
 // The statement that selects the record of one list row: every display
 // column equal, with the view's date/time range.
-QString printRowSql(const QString &tableName, const DesktopPrintRow &row);
+QString printRowSql(const history::ViewQuery &view, const QString &tableName, const DesktopPrintRow &row);
 // The rows a list statement gives, in its order.
 QList<DesktopPrintRow> listRows(const QString &sql);
 
@@ -89,7 +91,7 @@ void sendToPrinter(const QString &sql, std::function<void(const PrinterReply &)>
 // print; a printer that does not answer is told to warn() for that record; a
 // refusal of the printer (paper out) is told and ends the run. ended gets
 // how many records the printer acknowledged.
-void printRows(const QString &tableName, const QList<DesktopPrintRow> &rows,
+void printRows(const history::ViewQuery &view, const QString &tableName, const QList<DesktopPrintRow> &rows,
                std::function<void(const QString &)> warn, std::function<void(int printed)> ended);
 
 } // namespace deskprint

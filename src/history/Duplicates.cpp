@@ -1,5 +1,4 @@
 #include "history/Duplicates.h"
-#include "app/ProgramState.h"
 #include "history/ShownRows.h"
 
 #include "app/Failure.h"
@@ -10,21 +9,21 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-QString history::duplicateCardsSql()
+QString history::duplicateCardsSql(const ViewQuery &view)
 {
     QString sql = QStringLiteral("SELECT DISTINCT カードNO ") + QStringLiteral("FROM ") + kTableData +
                   QStringLiteral(" ") + sqldialect::correlatedDuplicateCondition(kTableData);
-    if (app::state().view.SelectMode == 1)
-        sql += QStringLiteral("AND '") + sqldialect::quoted(app::state().view.StartDateTime) +
+    if (view.ranged)
+        sql += QStringLiteral("AND '") + sqldialect::quoted(view.start) +
                QStringLiteral("'<=DATE_TIME ") + QStringLiteral("AND DATE_TIME<='") +
-               sqldialect::quoted(app::state().view.EndDateTime) + QStringLiteral("' ");
+               sqldialect::quoted(view.end) + QStringLiteral("' ");
     return sql + QStringLiteral("ORDER BY カードNO ASC") + QStringLiteral(";");
 }
 
-QStringList history::duplicateCardNumbers()
+QStringList history::duplicateCardNumbers(const ViewQuery &view)
 {
-    return guarded(app::Procedure::LoadDuplicateDeletion, [] {
-        QSqlQuery q = history::execute(DbConnection::History, history::duplicateCardsSql());
+    return guarded(app::Procedure::LoadDuplicateDeletion, [&] {
+        QSqlQuery q = history::execute(DbConnection::History, history::duplicateCardsSql(view));
         QStringList numbers;
         while (q.next()) {
             const QVariant value = q.value(0);
@@ -36,13 +35,13 @@ QStringList history::duplicateCardNumbers()
     });
 }
 
-int history::deleteDuplicates(const QString &cardNo, const history::KeepGoing &keepGoing)
+int history::deleteDuplicates(const ViewQuery &view, const QString &cardNo, const history::KeepGoing &keepGoing)
 {
     return guarded(app::Procedure::DeleteDuplicates, [&] {
         if (cardNo.isEmpty())
             return 0;
         return int(history::deleteShown(app::Procedure::DeleteDuplicates,
-                                        history::duplicatesSql(cardNo, QStringLiteral("DELETE")), keepGoing));
+                                        history::duplicatesSql(view, cardNo, QStringLiteral("DELETE")), keepGoing));
     });
 }
 

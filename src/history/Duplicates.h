@@ -1,11 +1,11 @@
 #pragma once
 // Duplicate records of the history: the card numbers that own copies of a
 // passage, and the deletion of one card's copies. Both follow the date range
-// of app::state().view, as the duplicate display does; the grouping always
-// covers the whole history.
+// of the view, as the duplicate display does; the grouping always covers the
+// whole history.
 
 #include "history/HistoryWorker.h"
-#include "app/ProgramState.h"
+#include "history/ViewCondition.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,18 +14,18 @@ namespace history {
 
 // "SELECT DISTINCT カードNO FROM ETC_DATA " + the duplicate condition, the
 // range when one is set, "ORDER BY カードNO ASC;".
-QString duplicateCardsSql();
+QString duplicateCardsSql(const ViewQuery &view);
 
 // The card numbers owning duplicate records, in order; rows without a card
 // number are left out.
-QStringList duplicateCardNumbers();
+QStringList duplicateCardNumbers(const ViewQuery &view);
 
 // Deletes the duplicate records of one card and returns how many rows went.
 // Copies held by other cards stay; of a passage held by this card alone, the
 // first registered copy stays. An empty card number deletes nothing. The
 // duplicates shown must still be those of the history (see ShownRows.h):
 // otherwise nothing is deleted and ShownRowsChanged is thrown.
-int deleteDuplicates(const QString &cardNo, const KeepGoing &keepGoing = {});
+int deleteDuplicates(const ViewQuery &view, const QString &cardNo, const KeepGoing &keepGoing = {});
 
 // The master data's version as the version dialog shows it: "Ver " followed
 // by MST_VER of the first row of VERSION, or "Ver ?.??" without a row.

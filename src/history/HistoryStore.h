@@ -10,6 +10,7 @@
 
 #include "history/Database.h"
 #include "history/HistoryUse.h"
+#include "history/ShownRowsRecord.h"
 
 #include <QDate>
 #include <QString>
@@ -39,6 +40,8 @@ struct HistoryStore {
     std::unique_ptr<HistoryUse> fileUse;
     bool openedForReading = false; // the history file is open read-only
     QDate fullCheckDay;            // the day the history file last passed its full check
+    // The history rows the grid was last loaded with (see history/ShownRows.h).
+    ShownRows shown;
     // What the last open removed from the file that the program does not make.
     QStringList schemaNotices;
 

@@ -1,7 +1,7 @@
 #include "history/DeletedRows.h"
-#include "app/ProgramState.h"
 #include "history/HistoryCheck.h"
 #include "history/ShownRows.h"
+#include "history/HistoryStore.h"
 #include "history/Transaction.h"
 
 #include "history/Database.h"
@@ -12,11 +12,11 @@
 
 const ShownRows &history::shownRows()
 {
-    return app::state().shown;
+    return history::store().shown;
 }
 void history::rememberShown(ShownRows shown)
 {
-    app::state().shown = std::move(shown);
+    history::store().shown = std::move(shown);
 }
 
 history::ShownRowsChanged::ShownRowsChanged()
@@ -86,7 +86,7 @@ qint64 history::deleteShown(app::Procedure procedure, const QString &deleteState
 {
     return guarded(procedure, [&]() -> qint64 {
         const bool server = history::route(DbConnection::History, deleteStatement) == DbConnection::Server;
-        const ShownRows shown = app::state().shown;
+        const ShownRows shown = history::store().shown;
         if (!server)
             history::requireSoundHistory(keepGoing);
         if (server || !keepGoing)

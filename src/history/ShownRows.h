@@ -5,7 +5,7 @@
 
 #include "app/Procedures.h"
 #include "app/Failure.h"
-#include "app/ProgramState.h"
+#include "history/ShownRowsRecord.h"
 #include "history/HistoryWorker.h"
 
 #include <QString>

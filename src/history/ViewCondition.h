@@ -1,10 +1,7 @@
 #pragma once
 // The view conditions of the window and the statements built from them.
-// What the grid shows is app::state().view (app/ProgramState.h): only
-// history::viewStatement fills it.
 
 #include "app/DateTimeRange.h"
-#include "app/ProgramState.h"
 
 #include <QString>
 
@@ -20,8 +17,19 @@ struct ViewSelection {
 
 namespace history {
 
-// Back to the empty record the program starts with.
-void resetViewCondition();
+// What a view shows, so that print, export, delete and re-sort reproduce the
+// same rows: made by history::viewQuery from the window's conditions, kept by
+// whoever shows the rows (the main window) and handed to every output.
+struct ViewQuery {
+    qint16 viewType = 0; // 0 nothing, 1 the staging table (a card read), 2 the history
+    bool ranged = false; // only rows in the date/time range
+    QString cardNo;      // a history view's card number, "0000" = all cards
+    QString start;       // "YYYY/MM/DD-HH:MM:SS" when ranged
+    QString end;
+};
+
+// The view the conditions select for a view of viewType.
+ViewQuery viewQuery(qint16 viewType, const ViewSelection &selection);
 
 // The card number the conditions select: the typed text or the list entry,
 // "0000" when that is empty.
@@ -29,8 +37,8 @@ QString selectedCardNo(const ViewSelection &selection);
 
 // Statement builders. Values from the window go between quotes with their
 // quotes doubled.
-QString viewStatement(const QString &tableName, qint16 viewType, const ViewSelection &selection);
-QString shownViewSql(const QString &tableName, const QString &mode);
-QString duplicatesSql(const QString &cardNo, const QString &mode);
+QString viewStatement(const QString &tableName, const ViewQuery &view);
+QString shownViewSql(const ViewQuery &view, const QString &tableName, const QString &mode);
+QString duplicatesSql(const ViewQuery &view, const QString &cardNo, const QString &mode);
 
 } // namespace history

@@ -1,6 +1,5 @@
 #include "app/RunSettings.h"
 #include "history/ViewCondition.h"
-#include "app/ProgramState.h"
 
 #include "app/Failure.h"
 #include "app/Constants.h"
@@ -35,7 +34,6 @@ QString shownDateTerms()
 
 } // namespace
 
-void history::resetViewCondition() { app::state().view = ViewConditionRecord{}; }
 
 QString history::selectedCardNo(const ViewSelection &selection)
 {
@@ -49,39 +47,37 @@ QString history::selectedCardNo(const ViewSelection &selection)
     });
 }
 
-QString history::viewStatement(const QString &tableName, qint16 viewType, const ViewSelection &selection)
+history::ViewQuery history::viewQuery(qint16 viewType, const ViewSelection &selection)
+{
+    ViewQuery view;
+    view.viewType = viewType;
+    view.ranged = selection.SelectMode == 1;
+    if (view.ranged) {
+        view.start = selection.Range.startText();
+        view.end = selection.Range.endText();
+    }
+    view.cardNo = viewType == 2 ? history::selectedCardNo(selection) : kNoCardNo;
+    return view;
+}
+
+QString history::viewStatement(const QString &tableName, const ViewQuery &view)
 {
     return guarded(app::Procedure::ReadStatement, [&] {
         QString sql;
-        app::state().view.ViewMode = viewType;
-        if (viewType == 1)
+        if (view.viewType == 1)
             sql = kStagingColumns;
-        else if (viewType == 2)
+        else if (view.viewType == 2)
             sql = kHistoryColumns;
         sql += QStringLiteral("FROM ") + tableName + QStringLiteral(" ");
-
-        const bool range = selection.SelectMode == 1;
-        if (selection.SelectMode == 0) {
-            app::state().view.SelectMode = 0;
-            app::state().view.StartDateTime.clear();
-            app::state().view.EndDateTime.clear();
-        }
-        if (range) {
-            app::state().view.SelectMode = 1;
-            app::state().view.StartDateTime = selection.Range.startText();
-            app::state().view.EndDateTime = selection.Range.endText();
-            sql += QStringLiteral("WHERE '") + sqldialect::quoted(app::state().view.StartDateTime) +
-                   QStringLiteral("'<=DATE_TIME ") + QStringLiteral("AND DATE_TIME<='") +
-                   sqldialect::quoted(app::state().view.EndDateTime) + QStringLiteral("' ");
-        }
-        app::state().view.CardNo = kNoCardNo;
-        if (viewType == 1)
+        if (view.ranged)
+            sql += QStringLiteral("WHERE '") + sqldialect::quoted(view.start) + QStringLiteral("'<=DATE_TIME ") +
+                   QStringLiteral("AND DATE_TIME<='") + sqldialect::quoted(view.end) + QStringLiteral("' ");
+        if (view.viewType == 1)
             sql += QStringLiteral("ORDER BY ");
-        if (viewType == 2) {
-            app::state().view.CardNo = history::selectedCardNo(selection);
-            if (app::state().view.CardNo != kNoCardNo) {
-                sql += range ? QStringLiteral("AND ") : QStringLiteral("WHERE ");
-                sql += QStringLiteral("カードNO='") + sqldialect::quoted(app::state().view.CardNo) + QStringLiteral("' ");
+        if (view.viewType == 2) {
+            if (view.cardNo != kNoCardNo) {
+                sql += view.ranged ? QStringLiteral("AND ") : QStringLiteral("WHERE ");
+                sql += QStringLiteral("カードNO='") + sqldialect::quoted(view.cardNo) + QStringLiteral("' ");
             }
             sql += QStringLiteral("ORDER BY カードNO ASC,");
         }
@@ -90,21 +86,21 @@ QString history::viewStatement(const QString &tableName, qint16 viewType, const 
     });
 }
 
-QString history::shownViewSql(const QString &tableName, const QString &mode)
+QString history::shownViewSql(const ViewQuery &view, const QString &tableName, const QString &mode)
 {
     return guarded(app::Procedure::GridStatement, [&] {
         if (mode == QLatin1String("FORMAT"))
             return QStringLiteral("DELETE * ") + QStringLiteral("FROM ") + tableName + QStringLiteral(";");
         const bool select = mode == QLatin1String("SELECT");
         QString sql = mode + QStringLiteral(" * ") + QStringLiteral("FROM ") + tableName;
-        if (app::state().view.SelectMode == 1)
-            sql += QStringLiteral(" WHERE '") + sqldialect::quoted(app::state().view.StartDateTime) +
+        if (view.ranged)
+            sql += QStringLiteral(" WHERE '") + sqldialect::quoted(view.start) +
                    QStringLiteral("'<=DATE_TIME") + QStringLiteral(" AND DATE_TIME<='") +
-                   sqldialect::quoted(app::state().view.EndDateTime) + QStringLiteral("'");
-        if (app::state().view.ViewMode == 2) {
-            if (app::state().view.CardNo != kNoCardNo) {
-                sql += app::state().view.SelectMode == 1 ? QStringLiteral(" AND") : QStringLiteral(" WHERE");
-                sql += QStringLiteral(" カードNO='") + sqldialect::quoted(app::state().view.CardNo) + QStringLiteral("'");
+                   sqldialect::quoted(view.end) + QStringLiteral("'");
+        if (view.viewType == 2) {
+            if (view.cardNo != kNoCardNo) {
+                sql += view.ranged ? QStringLiteral(" AND") : QStringLiteral(" WHERE");
+                sql += QStringLiteral(" カードNO='") + sqldialect::quoted(view.cardNo) + QStringLiteral("'");
             }
             if (!select)
                 return sql + QStringLiteral(";");
@@ -116,22 +112,22 @@ QString history::shownViewSql(const QString &tableName, const QString &mode)
             sql += QStringLiteral(" ORDER BY");
         }
         QString dateTerms = shownDateTerms();
-        if (dateTerms.isEmpty() && app::state().view.ViewMode != 2)
+        if (dateTerms.isEmpty() && view.viewType != 2)
             dateTerms = QStringLiteral(" "); // keeps "ORDER BY" apart from the gate terms
         sql += dateTerms + kGateTerms + QStringLiteral(";");
         return sql;
     });
 }
 
-QString history::duplicatesSql(const QString &cardNo, const QString &mode)
+QString history::duplicatesSql(const ViewQuery &view, const QString &cardNo, const QString &mode)
 {
     return guarded(app::Procedure::DuplicateStatement, [&] {
         QString sql = mode + kRepeatColumns + QStringLiteral("FROM ") + kTableData + QStringLiteral(" ");
         sql += sqldialect::correlatedDuplicateCondition(kTableData);
-        if (app::state().view.SelectMode == 1)
-            sql += QStringLiteral("AND '") + sqldialect::quoted(app::state().view.StartDateTime) +
+        if (view.ranged)
+            sql += QStringLiteral("AND '") + sqldialect::quoted(view.start) +
                    QStringLiteral("'<=DATE_TIME ") + QStringLiteral("AND DATE_TIME<='") +
-                   sqldialect::quoted(app::state().view.EndDateTime) + QStringLiteral("' ");
+                   sqldialect::quoted(view.end) + QStringLiteral("' ");
         if (mode == QLatin1String("SELECT"))
             sql += QStringLiteral("ORDER BY ") + readDateTerms() + kRepeatClosingTerms;
         else if (mode == QLatin1String("DELETE"))

@@ -2,7 +2,6 @@
 // sequence toggle, and the relay envelope.
 
 #include "reader/CardReader.h"
-#include "app/ProgramState.h"
 
 #include "app/Failure.h"
 #include "app/Constants.h"

@@ -1,6 +1,5 @@
 #include "reports/CsvExport.h"
 #include "reports/CsvLine.h"
-#include "app/ProgramState.h"
 
 #include "app/CheckedSaveFile.h"
 #include "app/Cp932.h"
@@ -321,11 +320,12 @@ bool reports::writeCsvFile(const QString &path, qint16 mode, const reports::Repo
     });
 }
 
-bool reports::writeCsvFile(const QString &path, qint16 mode, const QString &card, const reports::ReportProgress &progress)
+bool reports::writeCsvFile(const QString &path, qint16 mode, const history::ViewQuery &view, const QString &card,
+                           const reports::ReportProgress &progress)
 {
     return guarded(app::Procedure::WriteCsvFile, [&] {
-        const QString statement = reports::shownRowsStatement();
-        const qint16 viewMode = app::state().view.ViewMode;
+        const QString statement = reports::shownRowsStatement(view);
+        const qint16 viewMode = view.viewType;
         if (statement.isEmpty()) // the grid shows nothing: an empty file
             return reports::writeCsvFile(path, mode, listRows({}), viewMode, card, progress);
         return writeFileBlocks(path, mode, [&](const PutBlock &put) {

@@ -2,6 +2,7 @@
 // The CSV file of the rows the grid shows: 17 fields a line in code page
 // 932, CR LF line ends, no header line.
 
+#include "history/ViewCondition.h"
 #include "history/HistoryFileRows.h"
 #include "reports/ReportRows.h"
 
@@ -32,7 +33,7 @@ bool writeCsvFile(const QString &path, qint16 mode, const ReportRowSource &rows,
 // The same for the rows the grid shows now. From the history file the rows
 // are read straight from SQLite; from the shared history's server through
 // the source above. With a progress, the rows are counted first for its total.
-bool writeCsvFile(const QString &path, qint16 mode, const QString &card,
+bool writeCsvFile(const QString &path, qint16 mode, const history::ViewQuery &view, const QString &card,
                   const ReportProgress &progress = {});
 
 // The lines the file would hold for the rows of a history statement (view

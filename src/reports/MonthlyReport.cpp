@@ -1,7 +1,6 @@
 #include "reports/MonthlyReport.h"
 #include "reports/CsvLine.h"
 #include "app/Constants.h"
-#include "app/ProgramState.h"
 
 #include "app/CheckedSaveFile.h"
 #include "app/Cp932.h"
@@ -30,9 +29,9 @@ QStringList fieldsOf(const QString &card, const QString &month, qint64 count, qi
 }
 } // namespace
 
-QList<MonthTotal> reports::shownMonthlyTotals()
+QList<MonthTotal> reports::shownMonthlyTotals(const history::ViewQuery &view)
 {
-    return history::monthlyTotals(app::state().view.ViewMode == 2 ? reports::shownRowsStatement() : QString());
+    return history::monthlyTotals(view.viewType == 2 ? reports::shownRowsStatement(view) : QString());
 }
 
 QString reports::yenText(qint64 amount)

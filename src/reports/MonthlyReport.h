@@ -2,6 +2,7 @@
 // 月別集計: the per-card, per-month totals of the rows the grid shows, as the
 // lines of the window's table, as a CSV file and as the bars of its chart.
 
+#include "history/ViewCondition.h"
 #include "history/MonthlyTotals.h"
 
 #include <QByteArray>
@@ -13,7 +14,7 @@ namespace reports {
 
 // The totals of the rows the grid shows (its view condition): empty when
 // the grid shows nothing. Throws Failure when the store refuses the statement.
-QList<MonthTotal> shownMonthlyTotals();
+QList<MonthTotal> shownMonthlyTotals(const history::ViewQuery &view);
 
 // "1,234,567円" (the grouping is app::groupedNumber's, the chart's amounts'
 // too).

@@ -1,5 +1,4 @@
 #include "reports/ReportRows.h"
-#include "app/ProgramState.h"
 
 #include "history/ViewCondition.h"
 #include "history/GridLoad.h"
@@ -54,11 +53,11 @@ qint64 reports::reportRowCount(const QString &jetStatement)
     return totals.next() ? totals.value(0).toLongLong() : 0;
 }
 
-QString reports::shownRowsStatement()
+QString reports::shownRowsStatement(const history::ViewQuery &view)
 {
-    switch (app::state().view.ViewMode) {
-    case 1: return history::shownViewSql(kTableTemp, QStringLiteral("SELECT"));
-    case 2: return history::shownViewSql(kTableData, QStringLiteral("SELECT"));
+    switch (view.viewType) {
+    case 1: return history::shownViewSql(view, kTableTemp, QStringLiteral("SELECT"));
+    case 2: return history::shownViewSql(view, kTableData, QStringLiteral("SELECT"));
     default: return {}; // the grid shows nothing
     }
 }

@@ -3,6 +3,7 @@
 // statement and the CSV file use, read one row at a time so that a large
 // history never sits in memory as a whole.
 
+#include "history/ViewCondition.h"
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
@@ -82,7 +83,7 @@ private:
 // The rows the grid shows: the select statement of the current view
 // (ETC_TEMP after a card read, ETC_DATA after a database read); empty while
 // the grid shows nothing.
-QString shownRowsStatement();
+QString shownRowsStatement(const history::ViewQuery &view);
 
 // A source over a fixed list of rows (tests, examples).
 ReportRowSource listRows(const QList<ReportRow> &rows);

@@ -1,6 +1,5 @@
 #include "reports/StatementPdf.h"
 #include "reports/PdfObjects.h"
-#include "app/ProgramState.h"
 
 #include "app/Failure.h"
 #include "app/Seams.h"
@@ -207,14 +206,14 @@ qint32 reports::writeStatementPdf(QIODevice &out, const reports::ReportRowSource
     return pages;
 }
 
-qint32 reports::writeStatementPdf(QIODevice &out, const QString &card, const reports::StatementPdfInfo &info,
-                                  const reports::ReportProgress &progress)
+qint32 reports::writeStatementPdf(QIODevice &out, const history::ViewQuery &view, const QString &card,
+                                  const reports::StatementPdfInfo &info, const reports::ReportProgress &progress)
 {
     return guarded(app::Procedure::WriteStatementPdf, [&] {
         const QString outputDate = reports::statementOutputDate(seams::now().date());
-        const QString statement = reports::shownRowsStatement();
+        const QString statement = reports::shownRowsStatement(view);
         const qint64 total = progress ? reports::reportRowCount(statement) : 0;
         reports::QueryRows rows(statement);
-        return writeStatementPdf(out, std::ref(rows), app::state().view.ViewMode, card, outputDate, info, progress, total);
+        return writeStatementPdf(out, std::ref(rows), view.viewType, card, outputDate, info, progress, total);
     });
 }

@@ -10,6 +10,7 @@
 // Pages go to the device as they are laid out, the font (a subset of the
 // glyphs used) at the end: memory does not grow with the number of pages.
 
+#include "history/ViewCondition.h"
 #include "reports/Statement.h"
 
 class QIODevice;
@@ -34,7 +35,7 @@ qint32 writeStatementPdf(QIODevice &out, const ReportRowSource &rows, qint16 vie
 
 // The statement of the rows the grid shows (its view condition), dated today
 // by the program's clock, as a PDF file; card is the card read's number in view mode 1.
-qint32 writeStatementPdf(QIODevice &out, const QString &card, const StatementPdfInfo &info,
-                         const ReportProgress &progress = {});
+qint32 writeStatementPdf(QIODevice &out, const history::ViewQuery &view, const QString &card,
+                         const StatementPdfInfo &info, const ReportProgress &progress = {});
 
 } // namespace reports

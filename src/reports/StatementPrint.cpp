@@ -1,5 +1,4 @@
 #include "reports/StatementPrint.h"
-#include "app/ProgramState.h"
 
 #include "app/Failure.h"
 #include "app/Seams.h"
@@ -131,13 +130,14 @@ qint32 reports::printStatement(QPagedPaintDevice &device, const reports::ReportR
     return pages;
 }
 
-qint32 reports::paintStatement(QPagedPaintDevice &device, const QString &card, const reports::ReportProgress &progress)
+qint32 reports::paintStatement(QPagedPaintDevice &device, const history::ViewQuery &view, const QString &card,
+                               const reports::ReportProgress &progress)
 {
     return guarded(app::Procedure::StatementPages, [&] {
         const QString outputDate = reports::statementOutputDate(seams::now().date());
-        const QString statement = reports::shownRowsStatement();
+        const QString statement = reports::shownRowsStatement(view);
         const qint64 total = progress ? reports::reportRowCount(statement) : 0;
         reports::QueryRows rows(statement);
-        return printStatement(device, std::ref(rows), app::state().view.ViewMode, card, outputDate, progress, total);
+        return printStatement(device, std::ref(rows), view.viewType, card, outputDate, progress, total);
     });
 }

@@ -2,6 +2,7 @@
 // Puts the statement on paper: any paged device (a printer, a PDF file),
 // A4 landscape, one fixed-pitch Japanese font, each line one text.
 
+#include "history/ViewCondition.h"
 #include "reports/Statement.h"
 
 #include <QFont>
@@ -58,6 +59,7 @@ qint32 printStatement(QPagedPaintDevice &device, const ReportRowSource &rows, qi
 
 // The statement of the rows the grid shows (its view condition), dated today
 // by the program's clock; card is the card read's number in view mode 1.
-qint32 paintStatement(QPagedPaintDevice &device, const QString &card, const ReportProgress &progress = {});
+qint32 paintStatement(QPagedPaintDevice &device, const history::ViewQuery &view, const QString &card,
+                      const ReportProgress &progress = {});
 
 } // namespace reports

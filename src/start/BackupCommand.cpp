@@ -1,6 +1,5 @@
 #include "app/RunSettings.h"
 #include "start/BackupCommand.h"
-#include "app/ProgramState.h"
 
 #include "start/Startup.h"
 

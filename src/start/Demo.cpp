@@ -1,4 +1,3 @@
-#include "app/ProgramState.h"
 #include "start/Demo.h"
 
 #include "start/Startup.h"

@@ -1,6 +1,5 @@
 #include "app/RunSettings.h"
 #include "start/ExportCommand.h"
-#include "app/ProgramState.h"
 
 #include "app/CheckedSaveFile.h"
 #include "app/DataFolder.h"
@@ -114,16 +113,16 @@ int runJob(const QString &kind, const QString &out, bool append, const ViewSelec
         QTextStream(stderr) << failed.trimmed() << Qt::endl;
         return 1;
     }
-    history::viewStatement(kTableData, 2, selection); // the view condition of a database read
+    const history::ViewQuery view = history::viewQuery(2, selection); // the view of a database read
     int status = 1;
     if (kind == kCsv) {
         const qint16 mode = append && QFileInfo::exists(out) ? reports::CsvAppend : reports::CsvCreate;
-        status = reports::writeCsvFile(out, mode, QString()) ? 0 : 1;
+        status = reports::writeCsvFile(out, mode, view, QString()) ? 0 : 1;
     } else if (kind == kTotals) {
         // (The totals' read reports a server that is away as a failure
         // of its own: said, not an end of the program.)
         const QString failed = app::expectedFailureOf(
-            [&] { status = reports::writeMonthlyCsv(out, reports::shownMonthlyTotals()) ? 0 : 1; });
+            [&] { status = reports::writeMonthlyCsv(out, reports::shownMonthlyTotals(view)) ? 0 : 1; });
         if (!failed.trimmed().isEmpty()) {
             say(failed.trimmed());
             status = 1;
@@ -137,7 +136,7 @@ int runJob(const QString &kind, const QString &out, bool append, const ViewSelec
                                      file.errorString());
         } else {
             const qint32 pages = guarded(app::Procedure::WriteStatementPdf, [&] {
-                return reports::writeStatementPdf(file, QString(), {kStatementTitle, kAppTitle});
+                return reports::writeStatementPdf(file, view, QString(), {kStatementTitle, kAppTitle});
             });
             if (pages <= 0)
                 say(QStringLiteral("条件に合う利用履歴がありません。明細表は出力されていません。"));

@@ -1,5 +1,4 @@
 #include "start/Startup.h"
-#include "app/ProgramState.h"
 
 #include "start/Demo.h"
 #include "start/EndSignals.h"
@@ -159,8 +158,8 @@ ui::MainWindow *loadMainWindow()
     ui::MainWindow *w = window.get();
     window->onLoad = [w] { startSequence(*w); };
     window->onUnload = [w] { endSequence(w); };
-    window->confirmClose = [] {
-        return !ui::cardReadNotRegistered() ||
+    window->confirmClose = [w] {
+        return !ui::cardReadNotRegistered(*w) ||
                app::askYesNoDefaultNo(QStringLiteral("カードから読み込んだ利用履歴がDB登録されていません。"
                                                           "終了すると、読み込んだ利用履歴は失われます。終了しますか?"));
     };

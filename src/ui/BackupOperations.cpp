@@ -86,7 +86,7 @@ void restoreHistoryFromBackup(MainWindow &f)
 {
     guarded(app::Procedure::RestoreHistory, [&] {
         const QString history = history::databasePath(kDatFile);
-        if (cardReadNotRegistered() &&
+        if (cardReadNotRegistered(f) &&
             !app::askYesNoDefaultNo(QStringLiteral("カードから読み込んだ利用履歴がDB登録されていません。戻すと、読み込んだ利用履歴は"
                                                    "失われます。続けますか?")))
             return;

@@ -1,7 +1,6 @@
 // Card read and screen clear.
 
 #include "ui/HistoryOperations.h"
-#include "app/ProgramState.h"
 
 #include <QPointer>
 
@@ -50,7 +49,7 @@ void showCardRead(MainWindow &f, bool readWhole)
             f.ProgressBar->setValue(100);
             const ViewSelection selection = currentViewSelection(f);
             history::stageRecords(reader::link().cardTable().records, history::stagingCondition(selection));
-            showGrid(f, history::viewStatement(kTableTemp, 1, selection), 1);
+            showGrid(f, takeView(f, 1, selection), 1);
             f.lblCardValue->setText(QStringLiteral("カード正常"));
             f.btnCardRead->setEnabled(true);
             if (f.shownCount() == 0) {
@@ -114,7 +113,7 @@ void clearScreen(MainWindow &f)
         disableOutputCommands(f);
         f.fraHFlexGrid->setTitle(kCaptionHistory);
         emptyStagingAndGrid(f);
-        history::resetViewCondition();
+        f.view = {};
         restartPolling(f);
         f.btnCardRead->setEnabled(true);
     });

@@ -1,6 +1,5 @@
 #include "ui/Commands.h"
 #include "reader/ReaderLink.h"
-#include "app/ProgramState.h"
 
 #include "app/Failure.h"
 #include "app/Constants.h"
@@ -115,12 +114,12 @@ void enableOutputCommands(MainWindow &f)
     f.btnCSVOutput->setEnabled(true);
     f.mnuCSVOutput->setEnabled(true);
     // The totals are of the history: not of a card read.
-    f.mnuMonthlyTotals->setEnabled(app::state().view.ViewMode == 2);
+    f.mnuMonthlyTotals->setEnabled(f.view.viewType == 2);
 }
 
 void emptyStagingAndGrid(MainWindow &window)
 {
-    history::runStatement(history::shownViewSql(kTableTemp, QStringLiteral("FORMAT")));
+    history::runStatement(history::shownViewSql(window.view, kTableTemp, QStringLiteral("FORMAT")));
     showGrid(window, kTableTemp, 0);
 }
 
@@ -136,10 +135,16 @@ void enableDBReadIfHistory(MainWindow &window)
 
 void restartPolling(MainWindow &window) { window.TimerPolling->start(kPollingIntervalMs); }
 
-bool cardReadNotRegistered()
+QString takeView(MainWindow &window, qint16 viewType, const ViewSelection &selection)
+{
+    window.view = history::viewQuery(viewType, selection);
+    return history::viewStatement(viewType == 1 ? kTableTemp : kTableData, window.view);
+}
+
+bool cardReadNotRegistered(const MainWindow &window)
 {
     bool staged = false;
-    if (app::state().view.ViewMode == 1)
+    if (window.view.viewType == 1)
         app::expectedFailureOf([&] { staged = history::hasRows(kTableTemp); });
     return staged;
 }

@@ -3,6 +3,7 @@
 // their menu twins, the empty grid, the polling restart.
 
 #include "app/Constants.h"
+#include "history/ViewCondition.h"
 
 #include <QString>
 #include <functional>
@@ -54,7 +55,9 @@ void enableDBReadIfHistory(MainWindow &window);
 void restartPolling(MainWindow &window);
 // True while a card read is shown that is not registered (it would be lost
 // by quitting).
-bool cardReadNotRegistered();
+bool cardReadNotRegistered(const MainWindow &window);
+// The view the conditions select becomes the window's; returns its statement.
+QString takeView(MainWindow &window, qint16 viewType, const ViewSelection &selection);
 // Where the focus goes after a command: to preferred when it is enabled;
 // otherwise it stays where it is unless that is 終了 or a disabled control,
 // when it goes to the first enabled of DB登録, 標準印刷, DB読込, カード読込,

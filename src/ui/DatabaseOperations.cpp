@@ -1,7 +1,6 @@
 // Registration, database read and database delete.
 
 #include "ui/HistoryOperations.h"
-#include "app/ProgramState.h"
 
 #include "app/Common.h"
 #include "app/Constants.h"
@@ -102,7 +101,7 @@ void registerCardRead(MainWindow &f)
         }
         emptyStagingAndGrid(f);
         fillCardNumbers(f);
-        history::resetViewCondition();
+        f.view = {};
         restartPolling(f);
         f.btnCardRead->setEnabled(true);
         enableDBReadIfHistory(f);
@@ -119,7 +118,7 @@ void readHistory(MainWindow &f)
 {
     guarded(app::Procedure::ReadHistory, [&] {
         const auto focus = qScopeGuard([&f] { focusNextUsefulControl(f, f.btnPrintDefault); });
-        if (f.shownCount() != 0 && app::state().view.ViewMode == 1 &&
+        if (f.shownCount() != 0 && f.view.viewType == 1 &&
             !app::askYesNoDefaultNo(
                 QStringLiteral("DB登録を行わずにDB読込を行うと現在表示されている利用履歴は削除されます。") +
                 QStringLiteral("よろしいですか?")))
@@ -133,12 +132,12 @@ void readHistory(MainWindow &f)
         disableOutputCommands(f);
         f.mnuRecordCheck->setEnabled(false);
         const QString away = app::expectedFailureOf(
-            [&] { showGrid(f, history::viewStatement(kTableData, 2, currentViewSelection(f)), 2); });
+            [&] { showGrid(f, takeView(f, 2, currentViewSelection(f)), 2); });
         if (!away.isEmpty()) {
             // The shared history could not be read: an empty grid, and the
             // button stays for another try.
             showGrid(f, kTableTemp, 0);
-            history::resetViewCondition();
+            f.view = {};
             f.fraHFlexGrid->setTitle(kCaptionHistory);
             f.btnDBRead->setEnabled(true);
             showServerState(f);
@@ -178,12 +177,12 @@ void deleteShownRows(MainWindow &f)
                 return;
             try {
                 deleted = history::deleteShown(app::Procedure::RunStatement,
-                                               history::shownViewSql(kTableData, QStringLiteral("DELETE")),
+                                               history::shownViewSql(f.view, kTableData, QStringLiteral("DELETE")),
                                                busyProgressOf(&f, QStringLiteral("DB削除中…")));
                 break;
             } catch (const history::ShownRowsChanged &changed) {
                 app::showWarning(changed.description());
-                showGrid(f, history::shownRows().source.isEmpty() ? history::shownViewSql(kTableData, QStringLiteral("SELECT"))
+                showGrid(f, history::shownRows().source.isEmpty() ? history::shownViewSql(f.view, kTableData, QStringLiteral("SELECT"))
                                                                 : history::shownRows().source,
                          2);
                 if (f.shownCount() == 0) {
@@ -200,7 +199,7 @@ void deleteShownRows(MainWindow &f)
         f.fraHFlexGrid->setTitle(kCaptionHistory);
         fillCardNumbers(f);
         emptyStagingAndGrid(f);
-        history::resetViewCondition();
+        f.view = {};
         enableDBReadIfHistory(f);
         app::showInfo(QStringLiteral("DB削除が完了しました。") + deletedCountText(deleted));
     });

@@ -58,7 +58,7 @@ DeleteRowsDialog::DeleteRowsDialog(MainWindow &window) : QDialog(&window), m_win
 
 void DeleteRowsDialog::load()
 {
-    const QStringList cards = history::duplicateCardNumbers();
+    const QStringList cards = history::duplicateCardNumbers(m_window.view);
     cboCardNo->clear();
     cboCardNo->addItems(cards);
     cboCardNo->setCurrentIndex(cards.isEmpty() ? -1 : 0);
@@ -78,13 +78,13 @@ void DeleteRowsDialog::deleteDuplicatesOfChosenCard()
             return;
         int deleted = 0;
         try {
-            deleted = history::deleteDuplicates(cardNo, busyProgressOf(&m_window, QStringLiteral("重複レコード削除中…")));
+            deleted = history::deleteDuplicates(m_window.view, cardNo, busyProgressOf(&m_window, QStringLiteral("重複レコード削除中…")));
         } catch (const history::ShownRowsChanged &changed) {
             // Another PC changed the history since the duplicates were shown:
             // nothing was deleted; they are shown again to be looked at.
             reject();
             app::showWarning(changed.description());
-            showGrid(m_window, history::shownRows().source.isEmpty() ? history::duplicatesSql(kNoCardNo, QStringLiteral("SELECT"))
+            showGrid(m_window, history::shownRows().source.isEmpty() ? history::duplicatesSql(m_window.view, kNoCardNo, QStringLiteral("SELECT"))
                                                             : history::shownRows().source,
                      2);
             return;

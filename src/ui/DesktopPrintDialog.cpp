@@ -1,5 +1,4 @@
 #include "ui/DesktopPrintDialog.h"
-#include "app/ProgramState.h"
 
 #include "app/Failure.h"
 #include "app/Common.h"
@@ -99,7 +98,7 @@ void DesktopPrintDialog::load()
     guarded(app::Procedure::LoadDesktopPrint, [this] {
         m_window.TimerPolling->stop();
         reader::link().relayMode = reader::RelayMode::Direct; // the print frames go out as built, not inside a "COM1:" envelope
-        fillList(deskprint::listSql(deskprint::viewTable(), 0));
+        fillList(deskprint::listSql(m_window.view, deskprint::viewTable(m_window.view), 0));
     });
 }
 
@@ -127,7 +126,7 @@ void DesktopPrintDialog::unload()
 void DesktopPrintDialog::refill()
 {
     fillList(
-        deskprint::listSql(deskprint::viewTable(), chkPrint->isChecked() ? 1 : 0));
+        deskprint::listSql(m_window.view, deskprint::viewTable(m_window.view), chkPrint->isChecked() ? 1 : 0));
 }
 
 void DesktopPrintDialog::fillList(const QString &sql)
@@ -189,7 +188,7 @@ void DesktopPrintDialog::printChosenRows()
             return;
         }
         setPrinting(true);
-        deskprint::printRows(deskprint::viewTable(), selected, app::showWarning,
+        deskprint::printRows(m_window.view, deskprint::viewTable(m_window.view), selected, app::showWarning,
                              [dialog = QPointer<DesktopPrintDialog>(this)](int printed) {
                                  if (!dialog)
                                      return;

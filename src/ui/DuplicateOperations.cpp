@@ -28,7 +28,7 @@ void showDuplicates(MainWindow &f)
         if (!app::askYesNo(QStringLiteral("現在表示されている") + app::recordCountText(f.shownCount()) +
                                 QStringLiteral("の利用履歴からカード番号以外が同じ項目を絞り込みます。よろしいですか?")))
             return;
-        showGrid(f, history::duplicatesSql(kNoCardNo, QStringLiteral("SELECT")), 2,
+        showGrid(f, history::duplicatesSql(f.view, kNoCardNo, QStringLiteral("SELECT")), 2,
                  busyProgressOf(&f, QStringLiteral("重複レコード検索中…")));
         if (f.shownCount() != 0) {
             setConditionsEnabled(f, false);

@@ -1,6 +1,5 @@
 #include "app/RunSettings.h"
 #include "ui/ImportOperations.h"
-#include "app/ProgramState.h"
 
 #include "app/Failure.h"
 #include "app/Common.h"

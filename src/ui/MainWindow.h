@@ -3,6 +3,8 @@
 // reachable as members, so the window's operations (src/ui), each given the
 // window, can set them. The window only wires events to operations.
 
+#include "history/ViewCondition.h"
+
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
@@ -41,6 +43,8 @@ public:
     // commands ask shownCount() (never the labels' text).
     void showTotals(qint64 count, qint64 sum);
     qint64 shownCount() const { return m_shownCount; }
+    // What the grid shows: every output, delete and re-sort reproduces it.
+    history::ViewQuery view;
     // A card read talks to the reader (its end shows what it read).
     bool cardReadRunning() const { return m_cardReadRunning; }
     void setCardReadRunning(bool running) { m_cardReadRunning = running; }

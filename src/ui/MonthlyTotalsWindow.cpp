@@ -1,6 +1,5 @@
 #include "app/RunSettings.h"
 #include "ui/MonthlyTotalsWindow.h"
-#include "app/ProgramState.h"
 
 #include "app/Failure.h"
 #include "app/ProfileFile.h"
@@ -46,14 +45,14 @@ namespace ui {
 namespace {
 const QString kTitle = QStringLiteral("月別集計");
 
-QString conditionsText()
+QString conditionsText(const history::ViewQuery &view)
 {
     QString text = QStringLiteral("カードNO: ") +
-                   (app::state().view.CardNo == kNoCardNo ? QStringLiteral("全カード") : app::state().view.CardNo);
+                   (view.cardNo == kNoCardNo ? QStringLiteral("全カード") : view.cardNo);
     text += QStringLiteral("　期間: ");
-    text += app::state().view.SelectMode == 1
-                ? QString(app::state().view.StartDateTime).replace(QLatin1Char('-'), QLatin1Char(' ')) +
-                      QStringLiteral(" ～ ") + QString(app::state().view.EndDateTime).replace(QLatin1Char('-'), QLatin1Char(' '))
+    text += view.ranged
+                ? QString(view.start).replace(QLatin1Char('-'), QLatin1Char(' ')) +
+                      QStringLiteral(" ～ ") + QString(view.end).replace(QLatin1Char('-'), QLatin1Char(' '))
                 : QStringLiteral("全レコード");
     return text;
 }
@@ -151,7 +150,7 @@ QChart *makeChart(const QList<MonthTotal> &months, reports::MonthlyChartMode mod
 
 MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const QString &conditions, MainWindow *window)
     : QDialog(window), m_months(months), m_lines(reports::monthlyTableLines(months, app::runSettings().viewSort == QLatin1String("NEW"))),
-      m_conditions(conditions), m_window(window)
+      m_conditions(conditions), m_window(window), m_view(window ? window->view : history::ViewQuery{})
 {
     setObjectName(QStringLiteral("frmMonthlyTotals"));
     setWindowTitle(kTitle);
@@ -365,7 +364,7 @@ void MonthlyTotalsWindow::print()
             return;
         QString written;
         if (printOnChosenPrinter(
-                *m_window, kTitle, suggestedFileName(kTitle, QStringLiteral(".pdf")),
+                *m_window, kTitle, suggestedFileName(m_view, kTitle, QStringLiteral(".pdf")),
                 [this](QPagedPaintDevice &device) { return paintMonthlyTotals(device, m_lines, m_conditions, *chtTotals); },
                 &written))
             app::showInfo(QStringLiteral("印刷が完了しました。") + (written.isEmpty() ? QString() : savedToLine(written)));
@@ -376,7 +375,7 @@ void MonthlyTotalsWindow::saveCsv()
 {
     guarded(app::Procedure::ExportMonthlyTotals, [this] {
         const QString path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
-                                                    app::withTrailingSeparator(app::runSettings().csvFolder) + suggestedFileName(kTitle, QStringLiteral(".csv")),
+                                                    app::withTrailingSeparator(app::runSettings().csvFolder) + suggestedFileName(m_view, kTitle, QStringLiteral(".csv")),
                                                     QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
         if (path.isEmpty())
             return;
@@ -393,15 +392,15 @@ void MonthlyTotalsWindow::saveCsv()
 void showMonthlyTotals(MainWindow &window)
 {
     guarded(app::Procedure::ShowMonthlyTotals, [&] {
-        if (app::state().view.ViewMode != 2)
+        if (window.view.viewType != 2)
             return;
         QList<MonthTotal> months;
-        const QString failed = app::expectedFailureOf([&] { months = reports::shownMonthlyTotals(); });
+        const QString failed = app::expectedFailureOf([&] { months = reports::shownMonthlyTotals(window.view); });
         if (!failed.isEmpty()) {
             app::showWarning(failed.trimmed());
             return;
         }
-        MonthlyTotalsWindow dialog(months, conditionsText(), &window);
+        MonthlyTotalsWindow dialog(months, conditionsText(window.view), &window);
         runModal(dialog);
     });
 }

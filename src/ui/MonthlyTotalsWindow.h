@@ -2,6 +2,7 @@
 // 月別集計: the history the grid shows, per card and month, as a table and a
 // bar chart, with 印刷 and CSV出力 of its own.
 
+#include "history/ViewCondition.h"
 #include "reports/MonthlyReport.h"
 
 #include <QDialog>
@@ -52,6 +53,7 @@ private:
     QList<reports::MonthlyLine> m_lines;
     QString m_conditions;
     MainWindow *m_window = nullptr;
+    history::ViewQuery m_view; // the view the totals are of (names the files)
 };
 
 // ファイル → 月別集計: the window for the history the grid shows now

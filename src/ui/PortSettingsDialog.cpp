@@ -1,6 +1,5 @@
 #include "app/RunSettings.h"
 #include "ui/PortSettingsDialog.h"
-#include "app/ProgramState.h"
 
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
@@ -127,7 +126,7 @@ void PortSettingsDialog::load()
         setConditionsEnabled(m_window, true);
         f.fraHFlexGrid->setTitle(kCaptionHistory);
         emptyStagingAndGrid(m_window);
-        history::resetViewCondition();
+        m_window.view = {};
 
         cboPort->clear();
         for (int port = 1; port <= kMaxPortNumber; ++port)

@@ -2,7 +2,6 @@
 
 #include "app/RunSettings.h"
 #include "ui/ReportOperations.h"
-#include "app/ProgramState.h"
 
 #include "app/CheckedSaveFile.h"
 #include "app/PrinterSeam.h"
@@ -63,7 +62,7 @@ const QString kPrintProgress = QStringLiteral("標準印刷中…");
 bool selectedCardForOutput(MainWindow &f, const QString &refusal, QString &card)
 {
     card.clear();
-    if (app::state().view.ViewMode == 2)
+    if (f.view.viewType == 2)
         return true;
     if (f.optCardNo[0]->isChecked() && f.txtCardInput->text().isEmpty()) {
         app::showWarning(QStringLiteral("カードNOが入力されていません。"));
@@ -145,7 +144,7 @@ bool previewStatement(MainWindow &window, QPrinter &printer, const QString &card
 {
     // Stopped, the preview shows the pages made so far.
     const auto paint = [&](QPrinter *p) {
-        reports::paintStatement(*p, card, progressOf(&window, QStringLiteral("印刷プレビューを作成中…")));
+        reports::paintStatement(*p, window.view, card, progressOf(&window, QStringLiteral("印刷プレビューを作成中…")));
     };
     return g_preview ? g_preview(printer, paint) : realPreview(window, printer, paint);
 }
@@ -184,7 +183,7 @@ QString askPdfFile(MainWindow &window, const QString &suggested, const char *las
 // when cancelled or when it could not be written (the user has been warned).
 QString printToPdfFile(MainWindow &window, const QString &card)
 {
-    const QString path = askPdfFile(window, suggestedFileName(kStatementTitle, QStringLiteral(".pdf"), card));
+    const QString path = askPdfFile(window, suggestedFileName(window.view, kStatementTitle, QStringLiteral(".pdf"), card));
     if (path.isEmpty())
         return {};
     // Written beside the target and moved into place only when complete: a
@@ -192,7 +191,7 @@ QString printToPdfFile(MainWindow &window, const QString &card)
     const bool existed = QFileInfo::exists(path);
     app::CheckedSaveFile file(path);
     app::openForWriting(file);
-    const qint32 pages = reports::writeStatementPdf(file, card, {kStatementTitle, kAppTitle}, progressOf(&window, kPrintProgress));
+    const qint32 pages = reports::writeStatementPdf(file, window.view, card, {kStatementTitle, kAppTitle}, progressOf(&window, kPrintProgress));
     if (pages == kStatementStopped)
         return {}; // stopped: the unfinished file goes, an older one stays
     if (pages > 0 && !file.commit()) {
@@ -224,13 +223,14 @@ QString savedToLine(const QString &path)
     return kCrLf + QDir::toNativeSeparators(path) + QStringLiteral(" に保存しました。");
 }
 
-QString suggestedFileName(const QString &what, const QString &extension, const QString &held)
+QString suggestedFileName(const history::ViewQuery &view, const QString &what, const QString &extension,
+                          const QString &held)
 {
-    const QString viewed = held.isEmpty() ? app::state().view.CardNo : held;
+    const QString viewed = held.isEmpty() ? view.cardNo : held;
     const QString card = viewed.isEmpty() || viewed == kNoCardNo ? QStringLiteral("全カード") : viewed;
     const auto day = [](const QString &dateTime) { return dateTime.left(10).remove(QLatin1Char('/')); };
-    const QString period = app::state().view.SelectMode == 1
-                               ? day(app::state().view.StartDateTime) + QLatin1Char('-') + day(app::state().view.EndDateTime)
+    const QString period = view.ranged
+                               ? day(view.start) + QLatin1Char('-') + day(view.end)
                                : QStringLiteral("全期間");
     return what + QLatin1Char('_') + card + QLatin1Char('_') + period + extension;
 }
@@ -345,7 +345,7 @@ void printStatement(MainWindow &f)
                 printer.abort();
                 return false;
             };
-            if (reports::paintStatement(printer, card, printing) == kStatementStopped)
+            if (reports::paintStatement(printer, f.view, card, printing) == kStatementStopped)
                 return;
         }
         app::showInfo(QStringLiteral("標準印刷が完了しました。"));
@@ -363,7 +363,7 @@ void exportCsv(MainWindow &f)
         for (;;) {
             path = seams::askSaveFileName(QStringLiteral("CSVファイルを保存"),
                                           lastFile(f, kLastCsvFile).isEmpty()
-                                              ? app::withTrailingSeparator(app::runSettings().csvFolder) + suggestedFileName(QStringLiteral("利用履歴"), QStringLiteral(".csv"), card)
+                                              ? app::withTrailingSeparator(app::runSettings().csvFolder) + suggestedFileName(f.view, QStringLiteral("利用履歴"), QStringLiteral(".csv"), card)
                                               : lastFile(f, kLastCsvFile),
                                           QStringLiteral("CSVファイル (*.csv);;すべてのファイル (*.*)"));
             if (path.isEmpty())
@@ -395,7 +395,7 @@ void exportCsv(MainWindow &f)
             !app::fileExists(app::settingsFileName()))
             return; // warned that the settings file is missing; nothing changes
         app::runSettings().csvFolder = folder;
-        if (reports::writeCsvFile(path, mode, card, progressOf(&f, kCsvProgress)))
+        if (reports::writeCsvFile(path, mode, f.view, card, progressOf(&f, kCsvProgress)))
             app::showInfo(QStringLiteral("CSV出力が完了しました。") + savedToLine(path));
     });
 }

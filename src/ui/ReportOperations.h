@@ -1,4 +1,5 @@
 #pragma once
+#include "history/ViewCondition.h"
 #include "ui/Progress.h"
 // The main window's reports: the printer list, the standard print (the A4
 // statement on a printer or into a PDF file) and the CSV export.
@@ -58,6 +59,7 @@ QString savedToLine(const QString &path);
 // "利用履歴_1234_20240501-20240531.csv", "…_全カード_全期間.pdf".
 // card: the card number the file holds when the caller knows it (a card
 // read written under the number typed for it); else the view's.
-QString suggestedFileName(const QString &what, const QString &extension, const QString &card = QString());
+QString suggestedFileName(const history::ViewQuery &view, const QString &what, const QString &extension,
+                          const QString &card = QString());
 
 } // namespace ui

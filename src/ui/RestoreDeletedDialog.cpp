@@ -1,6 +1,5 @@
 #include "ui/RestoreDeletedDialog.h"
 #include "app/Constants.h"
-#include "app/ProgramState.h"
 
 #include "app/Common.h"
 #include "history/ShownRows.h"
@@ -130,7 +129,7 @@ void RestoreDeletedDialog::restoreChosen()
         // The history changed: the card list, and a history view, show it.
         fillCardNumbers(m_window);
         enableDBReadIfHistory(m_window);
-        if (app::state().view.ViewMode == 2 && !history::shownRows().source.isEmpty())
+        if (m_window.view.viewType == 2 && !history::shownRows().source.isEmpty())
             showGrid(m_window, history::shownRows().source, 2);
         reload();
         QString text = app::recordCountText(result.restored) + QStringLiteral("の利用履歴を元に戻しました。");

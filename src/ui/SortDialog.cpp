@@ -1,6 +1,5 @@
 #include "app/RunSettings.h"
 #include "ui/SortDialog.h"
-#include "app/ProgramState.h"
 
 #include "app/Settings.h"
 #include "app/Common.h"
@@ -88,15 +87,15 @@ void SortDialog::saveOrder()
             app::runSettings().viewSort = kOldest;
         app::saveSetting(kSectionMain, QStringLiteral("ViewSort"), app::runSettings().viewSort);
         // The grid again in the new order, from the window's conditions now.
-        if (app::state().view.ViewMode == 1) {
-            showGrid(m_window, history::viewStatement(kTableTemp, 1, currentViewSelection(m_window)), 1);
-        } else if (app::state().view.ViewMode == 2) {
+        if (m_window.view.viewType == 1) {
+            showGrid(m_window, takeView(m_window, 1, currentViewSelection(m_window)), 1);
+        } else if (m_window.view.viewType == 2) {
             // The duplicate view stays the duplicate view; its range is that
             // of the read the duplicates were taken from.
             if (duplicatesShown(m_window))
-                showGrid(m_window, history::duplicatesSql(kNoCardNo, QStringLiteral("SELECT")), 2);
+                showGrid(m_window, history::duplicatesSql(m_window.view, kNoCardNo, QStringLiteral("SELECT")), 2);
             else
-                showGrid(m_window, history::viewStatement(kTableData, 2, currentViewSelection(m_window)), 2);
+                showGrid(m_window, takeView(m_window, 2, currentViewSelection(m_window)), 2);
         }
         accept();
     });

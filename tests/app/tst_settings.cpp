@@ -3,7 +3,6 @@
 
 #include "app/RunSettings.h"
 #include "app/Cp932.h"
-#include "app/ProgramState.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
 #include "app/Constants.h"

@@ -6,7 +6,6 @@
 #include "app/RunSettings.h"
 #include "../history/HistoryFixture.h"
 #include "reader/ReaderLink.h"
-#include "app/ProgramState.h"
 #include "../reader/ReaderTest.h"
 #include "LineWait.h"
 #include "TestHarness.h"
@@ -21,6 +20,9 @@
 #include <QSqlRecord>
 #include <QTest>
 #include <QTimer>
+
+// The view the tests show (a window keeps its own).
+static history::ViewQuery testView;
 
 namespace {
 
@@ -125,7 +127,7 @@ class tst_deskprint : public QObject {
     }
     deskprint::DesktopPrintRow onlyRow()
     {
-        const auto rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
+        const auto rows = deskprint::listRows(deskprint::listSql(testView, kTableData, 0));
         return rows.value(0);
     }
     // One record to the printer, its reply once the line is free again.
@@ -136,16 +138,16 @@ class tst_deskprint : public QObject {
         waitUntil([&reply] { return reply.has_value(); });
         return reply.value_or(deskprint::PrinterReply{});
     }
-    qint16 printOnlyRow() { return print(deskprint::printRowSql(kTableData, onlyRow())).status; }
+    qint16 printOnlyRow() { return print(deskprint::printRowSql(testView, kTableData, onlyRow())).status; }
 
 private slots:
     void init()
     {
         harness = std::make_unique<TestHarness>();
         openDatabases(*harness);
-        history::resetViewCondition();
-        app::state().view.ViewMode = 2;
-        app::state().view.CardNo = kNoCardNo;
+        testView = {};
+        testView.viewType = 2;
+        testView.cardNo = kNoCardNo;
         app::runSettings().viewSort = QStringLiteral("NEW");
         reader::link().relayMode = reader::RelayMode::Direct;
         reader::link().noReplyCount = 0;
@@ -198,15 +200,15 @@ private slots:
         QFETCH(QString, sort);
         QFETCH(int, unprinted);
         QFETCH(QString, expected);
-        app::state().view.ViewMode = qint16(viewMode);
-        app::state().view.SelectMode = range ? 1 : 0;
-        app::state().view.StartDateTime = range ? QStringLiteral("2024/01/01-00:00:00") : QString();
-        app::state().view.EndDateTime = range ? QStringLiteral("2024/01/31-23:59:59") : QString();
-        app::state().view.CardNo = card;
+        testView.viewType = qint16(viewMode);
+        testView.ranged = range;
+        testView.start = range ? QStringLiteral("2024/01/01-00:00:00") : QString();
+        testView.end = range ? QStringLiteral("2024/01/31-23:59:59") : QString();
+        testView.cardNo = card;
         app::runSettings().viewSort = sort;
         const QString table = viewMode == 1 ? kTableTemp : kTableData;
-        QCOMPARE(deskprint::viewTable(), table);
-        const QString sql = deskprint::listSql(table, qint16(unprinted));
+        QCOMPARE(deskprint::viewTable(testView), table);
+        const QString sql = deskprint::listSql(testView, table, qint16(unprinted));
         QCOMPARE(sql, expected);
         deskprint::listRows(sql); // the store takes it
     }
@@ -219,24 +221,24 @@ private slots:
         addRecord(QStringLiteral("0012"), QStringLiteral("2024/02/10"), QStringLiteral("08:00:00"));
         addRecord(QStringLiteral("0012"), QStringLiteral("2024/01/11"), QStringLiteral("08:00:00"), 69,
                   QStringLiteral("A1B2C"), QStringLiteral("1'000円"));
-        app::state().view.SelectMode = 1;
-        app::state().view.StartDateTime = QStringLiteral("2024/01/01-00:00:00");
-        app::state().view.EndDateTime = QStringLiteral("2024/01/31-23:59:59");
-        const auto rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
+        testView.ranged = true;
+        testView.start = QStringLiteral("2024/01/01-00:00:00");
+        testView.end = QStringLiteral("2024/01/31-23:59:59");
+        const auto rows = deskprint::listRows(deskprint::listSql(testView, kTableData, 0));
         QCOMPARE(rows.size(), 2); // February is outside the range
         QCOMPARE(rows[0].values, QStringList({"0012", "2024/01/11", "08:00:00", "1'000円", "普通車", "東名 東京",
                                               "東名 厚木"}));
         QVERIFY(!rows[0].printed);
         QCOMPARE(rows[0].mark(), QStringLiteral("未"));
-        const QString sql = deskprint::printRowSql(kTableData, rows[0]);
+        const QString sql = deskprint::printRowSql(testView, kTableData, rows[0]);
         QCOMPARE(sql, QStringLiteral("SELECT * FROM ETC_DATA WHERE '2024/01/01-00:00:00'<=DATE_TIME AND "
                                      "DATE_TIME<='2024/01/31-23:59:59' AND カードNO='0012' AND ご利用日='2024/01/11' "
                                      "AND 通過時間='08:00:00' AND 通行料金='1''000円' AND 車種='普通車' AND "
                                      "入口料金所='東名 東京' AND 出口料金所='東名 厚木' ORDER BY カードNO ASC, "
                                      "ご利用日 DESC,通過時間 DESC,入口料金所 ASC,出口料金所 ASC;"));
         QCOMPARE(column(sql, 0).size(), 1);
-        app::state().view.SelectMode = 0;
-        QVERIFY(deskprint::printRowSql(kTableData, rows[1]).startsWith(
+        testView.ranged = false;
+        QVERIFY(deskprint::printRowSql(testView, kTableData, rows[1]).startsWith(
             QStringLiteral("SELECT * FROM ETC_DATA WHERE カードNO='0012' AND ご利用日='2024/01/10' AND")));
     }
 
@@ -306,13 +308,13 @@ private slots:
             addRecord(QStringLiteral("0012"), QString::fromLatin1(date), QStringLiteral("08:00:00"));
         historyExec(QStringLiteral("UPDATE ETC_DATA SET 通行料金=NULL WHERE ご利用日='2024/01/11'"));
         startPrinter(QStringLiteral("ack"));
-        const auto rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
+        const auto rows = deskprint::listRows(deskprint::listSql(testView, kTableData, 0));
         QCOMPARE(rows.size(), 3);
         QCOMPARE(rows[1].nullColumns, QStringList{"通行料金"});
         QVERIFY(rows[0].nullColumns.isEmpty());
         QStringList warned;
         std::optional<int> printed;
-        deskprint::printRows(kTableData, rows, [&](const QString &w) { warned << w; }, [&](int n) { printed = n; });
+        deskprint::printRows(testView, kTableData, rows, [&](const QString &w) { warned << w; }, [&](int n) { printed = n; });
         QVERIFY(waitUntil([&] { return printed.has_value(); }));
         QCOMPARE(*printed, 2); // the refused row is not counted
         QCOMPARE(warned,
@@ -337,9 +339,9 @@ private slots:
         QCOMPARE(printFrames().last(), kExampleFrame);
         QCOMPARE(storedFlags(), QList<int>({1, 1}));
         QVERIFY(harness->messages().isEmpty());
-        const auto rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
+        const auto rows = deskprint::listRows(deskprint::listSql(testView, kTableData, 0));
         QCOMPARE(rows[0].mark(), QStringLiteral("済"));
-        QVERIFY(deskprint::listRows(deskprint::listSql(kTableData, 1)).isEmpty());
+        QVERIFY(deskprint::listRows(deskprint::listSql(testView, kTableData, 1)).isEmpty());
     }
 
     void repliesDecideTheMark_data()
@@ -396,7 +398,7 @@ private slots:
         }
         QElapsedTimer clock;
         clock.start();
-        const deskprint::PrinterReply reply = print(deskprint::printRowSql(kTableData, onlyRow()));
+        const deskprint::PrinterReply reply = print(deskprint::printRowSql(testView, kTableData, onlyRow()));
         QCOMPARE(reply.status, qint16(0));
         QVERIFY(clock.elapsed() >= 7100); // 100 + 3000 + 8 x 500 ms
         QVERIFY(reply.silent);
@@ -410,7 +412,7 @@ private slots:
         startPrinter(QStringLiteral("ack"));
         deskprint::DesktopPrintRow gone = onlyRow();
         gone.values[1] = QStringLiteral("2024/01/11");
-        QCOMPARE(print(deskprint::printRowSql(kTableData, gone)).status, qint16(0));
+        QCOMPARE(print(deskprint::printRowSql(testView, kTableData, gone)).status, qint16(0));
         QTest::qWait(200);
         QVERIFY(printFrames().isEmpty());
         QCOMPARE(storedFlags(), QList<int>({0}));
@@ -424,11 +426,11 @@ private slots:
         for (int i = 0; i < 2; ++i)
             addRecord(QStringLiteral("0012"), QStringLiteral("2024/01/10"), QStringLiteral("08:00:00"));
         startPrinter(QStringLiteral("ack"));
-        const auto rows = deskprint::listRows(deskprint::listSql(kTableData, 0));
+        const auto rows = deskprint::listRows(deskprint::listSql(testView, kTableData, 0));
         QCOMPARE(rows.size(), 2);
-        QCOMPARE(print(deskprint::printRowSql(kTableData, rows[1])).status, qint16(0));
+        QCOMPARE(print(deskprint::printRowSql(testView, kTableData, rows[1])).status, qint16(0));
         QCOMPARE(storedFlags(), QList<int>({1, 0}));
-        QCOMPARE(print(deskprint::printRowSql(kTableData, rows[0])).status, qint16(0));
+        QCOMPARE(print(deskprint::printRowSql(testView, kTableData, rows[0])).status, qint16(0));
         QCOMPARE(storedFlags(), QList<int>({1, 0}));
         QCOMPARE(printFrames().size(), 2);
     }
@@ -440,9 +442,9 @@ private slots:
         for (int day = 10; day < 13; ++day)
             addRecord(QStringLiteral("0012"), QStringLiteral("2024/01/%1").arg(day), QStringLiteral("08:00:00"),
                       70 + day, QStringLiteral("A1B2C"), QStringLiteral("1000円"), kTableTemp);
-        app::state().view.ViewMode = 1;
+        testView.viewType = 1;
         startPrinter(QStringLiteral("silent"));
-        const auto rows = deskprint::listRows(deskprint::listSql(kTableTemp, 0));
+        const auto rows = deskprint::listRows(deskprint::listSql(testView, kTableTemp, 0));
         QCOMPARE(rows.size(), 3);
         QList<QList<int>> seen;
         for (const deskprint::DesktopPrintRow &row : rows) {
@@ -450,7 +452,7 @@ private slots:
                 seen << storedFlags(kTableTemp); // while the printer is still printing
                 emulator->command(QStringLiteral("send ") + kAck);
             });
-            QCOMPARE(print(deskprint::printRowSql(kTableTemp, row)).status, qint16(0));
+            QCOMPARE(print(deskprint::printRowSql(testView, kTableTemp, row)).status, qint16(0));
         }
         // stored order is oldest first; the list prints newest first
         QCOMPARE(seen, QList<QList<int>>({{0, 0, 0}, {0, 0, 1}, {0, 1, 1}}));

@@ -6,7 +6,6 @@
 #include "app/RunSettings.h"
 #include "../../tools/reader-emulator/EmulatorProcess.h"
 #include "../support/LineWait.h"
-#include "app/ProgramState.h"
 #include "../history/HistoryFixture.h"
 #include "start/Startup.h"
 #include "reader/PortDevice.h"
@@ -56,7 +55,6 @@ public:
                           .arg(emulator.link())
                           .toUtf8());
         app::runSettings().programFolder = harness.programFolder() + QLatin1Char('/');
-        history::resetViewCondition();
     }
     ~Flow()
     {

@@ -3,7 +3,6 @@
 // a card with nothing to show, a reader that stops answering mid-read.
 
 #include "FlowFixture.h"
-#include "app/ProgramState.h"
 #include "decode/CardTable.h"
 #include "reader/ReaderLink.h"
 
@@ -48,7 +47,7 @@ private slots:
         QCOMPARE(out.first(), QStringLiteral("東名高速道路 名古屋"));
         QCOMPARE(f.gridColumn(QStringLiteral("ご利用日")).last(), QStringLiteral("2024/03/10"));
         QVERIFY(f.idle());
-        QCOMPARE(app::state().view.ViewMode, qint16(1));
+        QCOMPARE(f.w->view.viewType, qint16(1));
         // Every staged row carries the card-number rule's "0000" (nothing typed).
         QCOMPARE(column(QStringLiteral("SELECT DISTINCT CARD_ID FROM ETC_TEMP")), QStringList{"0000"});
         QVERIFY(f.w->optCardNo[1]->isChecked());
@@ -73,7 +72,7 @@ private slots:
         QCOMPARE(f.w->lblSumValue->text(), QStringLiteral("0円"));
         QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴"));
         QCOMPARE(column(QStringLiteral("SELECT count(*) FROM ETC_TEMP")), QStringList{"0"});
-        QCOMPARE(app::state().view.ViewMode, qint16(0));
+        QCOMPARE(f.w->view.viewType, qint16(0));
         QVERIFY(f.w->TimerPolling->isActive());
     }
 

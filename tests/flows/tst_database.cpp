@@ -2,7 +2,6 @@
 // sample card from the reader emulator.
 
 #include "DialogDriver.h"
-#include "app/ProgramState.h"
 #include "FlowFixture.h"
 #include "ui/RestoreDeletedDialog.h"
 #include "ui/BackupOperations.h"
@@ -122,7 +121,7 @@ private slots:
         QVERIFY(f.w->optCardNo[1]->isChecked());
         QCOMPARE(f.w->cboCardSelect->currentText(), QStringLiteral("0012"));
         QCOMPARE(f.w->txtCardInput->text(), QString());
-        QCOMPARE(app::state().view.ViewMode, qint16(0));
+        QCOMPARE(f.w->view.viewType, qint16(0));
         QVERIFY(f.w->TimerPolling->isActive());
 
         // The same card again under the listed number (a card re-read a
@@ -344,7 +343,7 @@ private slots:
         QCOMPARE(f.harness.messages()[0].buttons, seams::MsgButtons::YesNo);
         QCOMPARE(f.harness.messages()[0].defaultButton, std::optional(seams::MsgAnswer::No)); // Return keeps the read
         QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴(ETCカード)"));
-        QCOMPARE(app::state().view.ViewMode, qint16(1));
+        QCOMPARE(f.w->view.viewType, qint16(1));
         QVERIFY(f.w->btnDBEntry->isEnabled());
 
         // Yes shows the history of the listed card; the staging stays as it was.
@@ -355,7 +354,7 @@ private slots:
         QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("14件"));
         QCOMPARE(f.w->lblSumValue->text(), QStringLiteral("31,934円"));
         QCOMPARE(f.gridColumn(QStringLiteral("カードNO")), QStringList(14, QStringLiteral("0012")));
-        QCOMPARE(app::state().view.ViewMode, qint16(2));
+        QCOMPARE(f.w->view.viewType, qint16(2));
         QCOMPARE(stagedRows(), QStringLiteral("14"));
 
         // Over a database view another read does not ask.
@@ -439,7 +438,7 @@ private slots:
         QCOMPARE(f.gridRows(), 0);
         QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("0件"));
         QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴"));
-        QCOMPARE(app::state().view.ViewMode, qint16(0));
+        QCOMPARE(f.w->view.viewType, qint16(0));
         QVERIFY(f.w->btnDBRead->isEnabled());
         QCOMPARE(f.cardList(), (QStringList{"0000", "0012", "0034"}));
 

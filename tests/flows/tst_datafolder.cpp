@@ -8,7 +8,6 @@
 
 #include "app/RunSettings.h"
 #include "FlowFixture.h"
-#include "app/ProgramState.h"
 #include "app/DataFolder.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"

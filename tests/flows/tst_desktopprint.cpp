@@ -5,7 +5,6 @@
 
 #include "FlowFixture.h"
 #include "reader/ReaderLink.h"
-#include "app/ProgramState.h"
 #include "app/Constants.h"
 #include "deskprint/DesktopPrint.h"
 #include "ui/DesktopPrintDialog.h"

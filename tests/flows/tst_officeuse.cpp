@@ -5,7 +5,6 @@
 
 #include "app/RunSettings.h"
 #include "DialogDriver.h"
-#include "app/ProgramState.h"
 #include "FlowFixture.h"
 #include "app/PrinterSeam.h"
 #include "app/QtTranslations.h"

@@ -5,7 +5,6 @@
 
 #include "app/RunSettings.h"
 #include "DialogDriver.h"
-#include "app/ProgramState.h"
 #include "FlowFixture.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
@@ -62,7 +61,7 @@ private slots:
             QCOMPARE(column("SELECT count(*) FROM ETC_TEMP;").value(0), QStringLiteral("0"));
             QCOMPARE(f.w->fraHFlexGrid->title(), QStringLiteral("利用履歴"));
             QCOMPARE(f.commandStates(), QStringLiteral("0000000000"));
-            QCOMPARE(app::state().view.ViewMode, qint16(0));
+            QCOMPARE(f.w->view.viewType, qint16(0));
             for (int i = 0; i < d.cboPort->count(); ++i)
                 items << d.cboPort->itemText(i);
             QCOMPARE(d.cboPort->currentText(), QStringLiteral("Com1"));

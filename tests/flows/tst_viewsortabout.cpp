@@ -3,7 +3,6 @@
 
 #include "app/RunSettings.h"
 #include "DialogDriver.h"
-#include "app/ProgramState.h"
 #include "FlowFixture.h"
 #include "history/HistoryBackup.h"
 #include "app/ProfileFile.h"

@@ -4,7 +4,6 @@
 
 #include "app/RunSettings.h"
 #include "TestHarness.h"
-#include "app/ProgramState.h"
 #include "app/Constants.h"
 #include "app/ProfileFile.h"
 #include "history/SqlDialect.h"

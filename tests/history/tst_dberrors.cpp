@@ -4,7 +4,6 @@
 
 #include "app/RunSettings.h"
 #include "HistoryFixture.h"
-#include "app/ProgramState.h"
 #include "app/Failure.h"
 #include "history/Registration.h"
 

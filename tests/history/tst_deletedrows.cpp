@@ -6,7 +6,6 @@
 
 #include "app/RunSettings.h"
 #include "HistoryFixture.h"
-#include "app/ProgramState.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
 #include "history/DeletedRows.h"
@@ -23,6 +22,9 @@
 #include <QtTest>
 
 #include <memory>
+
+// The view the tests show (a window keeps its own).
+static history::ViewQuery testView;
 
 namespace {
 constexpr char kChildFolder[] = "PASSLOG_RESTORE_CHILD_FOLDER";
@@ -97,11 +99,11 @@ void addRows(const QString &card, int n, const QString &day = "2024/05/01")
 // The delete DB削除 runs for the history shown of card (every card: "0000").
 qint64 deleteShownCard(const QString &card, const history::KeepGoing &keepGoing = {})
 {
-    history::resetViewCondition();
-    app::state().view.ViewMode = 2;
-    app::state().view.CardNo = card;
+    testView = {};
+    testView.viewType = 2;
+    testView.cardNo = card;
     history::rememberShown({});
-    return history::deleteShown(app::Procedure::DeleteShownRows, history::shownViewSql(kTableData, "DELETE"), keepGoing);
+    return history::deleteShown(app::Procedure::DeleteShownRows, history::shownViewSql(testView, kTableData, "DELETE"), keepGoing);
 }
 
 // On the server a deletion also has to be old by the server's clock, which
@@ -187,9 +189,9 @@ private slots:
                   "カードNO='0002'");
         giveIdentities();
         const QStringList withCopies = rowsOf("ETC_DATA");
-        history::resetViewCondition();
+        testView = {};
         history::rememberShown({});
-        QCOMPARE(history::deleteDuplicates("0002"), 5);
+        QCOMPARE(history::deleteDuplicates(testView, "0002"), 5);
         QCOMPARE(countOf("ETC_DATA", "カードNO='0002'"), 5);
         list = history::listDeletions();
         QCOMPARE(list.size(), 1);
@@ -315,9 +317,9 @@ private slots:
                   "CARD_ID,PASS_DATE,PASS_TIME,DATE_TIME,CAR_CODE,PASS_MONEY,PRINT_FLAG,カードNO,ご利用日,通過時間,通行料金,"
                   "車種,入口料金所,出口料金所 FROM ETC_DATA");
         giveIdentities();
-        history::resetViewCondition();
+        testView = {};
         history::rememberShown({});
-        QCOMPARE(history::deleteDuplicates("0002"), 3);
+        QCOMPARE(history::deleteDuplicates(testView, "0002"), 3);
         back = history::restoreDeletion(newestId());
         QCOMPARE(back.restored, qint64(3));
         QCOMPARE(countOf("ETC_DATA"), 6);

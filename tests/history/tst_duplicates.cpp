@@ -5,7 +5,6 @@
 
 #include "app/RunSettings.h"
 #include "HistoryFixture.h"
-#include "app/ProgramState.h"
 #include "history/HistoryGridModel.h"
 #include "history/SqlDialect.h"
 #include "history/GridLoad.h"
@@ -16,6 +15,9 @@
 #include <QRandomGenerator>
 #include <QSet>
 
+// The view the tests show (a window keeps its own).
+static history::ViewQuery testView;
+
 class TestDuplicates : public QObject {
     Q_OBJECT
 
@@ -23,11 +25,11 @@ class TestDuplicates : public QObject {
 
     static void setRange(const QString &start, const QString &end)
     {
-        app::state().view.ViewMode = 2;
-        app::state().view.SelectMode = 1;
-        app::state().view.CardNo = QStringLiteral("0000");
-        app::state().view.StartDateTime = start;
-        app::state().view.EndDateTime = end;
+        testView.viewType = 2;
+        testView.ranged = true;
+        testView.cardNo = QStringLiteral("0000");
+        testView.start = start;
+        testView.end = end;
     }
 
     // Every row as "rowid card date time toll", in stored order.
@@ -41,7 +43,7 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        history::resetViewCondition();
+        testView = {};
         app::runSettings().viewSort = QStringLiteral("NEW");
         openDatabases(*h);
     }
@@ -54,24 +56,24 @@ private slots:
 
     void cardsOwningDuplicates()
     {
-        QCOMPARE(history::duplicateCardNumbers(), QStringList());
+        QCOMPARE(history::duplicateCardNumbers(testView), QStringList());
         addHistoryRow("2222", "2024/03/01", "08:00:00", "1200円");
         addHistoryRow("1111", "2024/03/01", "08:00:00", "1200円");
         addHistoryRow("3333", "2024/03/01", "08:00:00", "1300円"); // another toll: no twin
         addHistoryRow("4444", "2024/04/01", "08:00:00", "500円");
         addHistoryRow("4444", "2024/04/01", "08:00:00", "500円");
         addHistoryRow("o'k", "2024/04/01", "08:00:00", "500円");
-        QCOMPARE(history::duplicateCardNumbers(), (QStringList{"1111", "2222", "4444", "o'k"}));
+        QCOMPARE(history::duplicateCardNumbers(testView), (QStringList{"1111", "2222", "4444", "o'k"}));
 
         // The range limits the rows, never the grouping.
         setRange("2024/04/01-00:00:00", "2024/04/30-23:59:59");
-        QCOMPARE(history::duplicateCardsSql(),
+        QCOMPARE(history::duplicateCardsSql(testView),
                  "SELECT DISTINCT カードNO FROM ETC_DATA " + sqldialect::correlatedDuplicateCondition("ETC_DATA") +
                  "AND '2024/04/01-00:00:00'<=DATE_TIME AND DATE_TIME<='2024/04/30-23:59:59' "
                      "ORDER BY カードNO ASC;");
-        QCOMPARE(history::duplicateCardNumbers(), (QStringList{"4444", "o'k"}));
+        QCOMPARE(history::duplicateCardNumbers(testView), (QStringList{"4444", "o'k"}));
         setRange("2024/05/01-00:00:00", "2024/05/30-23:59:59");
-        QCOMPARE(history::duplicateCardNumbers(), QStringList());
+        QCOMPARE(history::duplicateCardNumbers(testView), QStringList());
     }
 
     void deleteKeepsOtherCardsAndOneOwnCopy()
@@ -86,16 +88,16 @@ private slots:
         addHistoryRow("1111", "2024/03/03", "10:00:00", "700円");  // 8
         addHistoryRow("1111", "2024/03/04", "11:00:00", "600円");  // 9  no twin
 
-        QCOMPARE(history::deleteDuplicates(QString()), 0);
+        QCOMPARE(history::deleteDuplicates(testView, QString()), 0);
         QCOMPARE(rows().size(), 9);
-        QCOMPARE(history::deleteDuplicates("9999"), 0);
+        QCOMPARE(history::deleteDuplicates(testView, "9999"), 0);
 
-        QCOMPARE(history::deleteDuplicates("1111"), 5);
+        QCOMPARE(history::deleteDuplicates(testView, "1111"), 5);
         QCOMPARE(rows(), (QStringList{"1 2222 2024/03/01 08:00:00 1200円", "3 1111 2024/03/02 09:00:00 800円",
                                       "7 2222 2024/03/03 10:00:00 700円", "9 1111 2024/03/04 11:00:00 600円"}));
-        QCOMPARE(history::duplicateCardNumbers(), QStringList());
-        QCOMPARE(history::deleteDuplicates("1111"), 0);
-        QCOMPARE(history::deleteDuplicates("2222"), 0);
+        QCOMPARE(history::duplicateCardNumbers(testView), QStringList());
+        QCOMPARE(history::deleteDuplicates(testView, "1111"), 0);
+        QCOMPARE(history::deleteDuplicates(testView, "2222"), 0);
     }
 
     void deleteInsideTheRangeOnly()
@@ -106,11 +108,11 @@ private slots:
         addHistoryRow("1111", "2024/04/01", "08:00:00", "1200円");
         addHistoryRow("2222", "2024/04/01", "08:00:00", "1200円");
         setRange("2024/04/01-00:00:00", "2024/04/01-23:59:59");
-        QCOMPARE(history::deleteDuplicates("1111"), 1);
+        QCOMPARE(history::deleteDuplicates(testView, "1111"), 1);
         QCOMPARE(column("SELECT カードNO || ' ' || ご利用日 FROM ETC_DATA ORDER BY rowid;"),
                  (QStringList{"1111 2024/03/01", "1111 2024/03/01", "2222 2024/03/01", "2222 2024/04/01"}));
         // A card number with a quote stays one value.
-        QCOMPARE(history::deleteDuplicates("' OR ''='"), 0);
+        QCOMPARE(history::deleteDuplicates(testView, "' OR ''='"), 0);
         QCOMPARE(rows().size(), 4);
     }
 
@@ -118,9 +120,9 @@ private slots:
     {
         const QString plain = "DELETE FROM ETC_DATA WHERE カードNO='1';";
         QCOMPARE(sqldialect::keepOneCopy(plain, QStringLiteral("rowid")), plain);
-        const QString select = sqldialect::toSqlite(history::duplicatesSql("0000", "SELECT"));
+        const QString select = sqldialect::toSqlite(history::duplicatesSql(testView, "0000", "SELECT"));
         QCOMPARE(sqldialect::keepOneCopy(select, QStringLiteral("rowid")), select);
-        QVERIFY(sqldialect::toSqlite(history::duplicatesSql("1", "DELETE")).startsWith("WITH doomed"));
+        QVERIFY(sqldialect::toSqlite(history::duplicatesSql(testView, "1", "DELETE")).startsWith("WITH doomed"));
     }
 
     // Random histories of few passages, cards and days: the rows the delete
@@ -144,7 +146,7 @@ private slots:
                 all << Row{i + 1, card, day, toll};
             }
             const bool range = rng.bounded(2);
-            history::resetViewCondition();
+            testView = {};
             if (range)
                 setRange("2024/03/02-00:00:00", "2024/03/03-23:59:59");
             const QString card = QString::number(1000 + rng.bounded(3));
@@ -166,7 +168,7 @@ private slots:
                     expected << QString::number(r.id);
             }
 
-            QCOMPARE(history::deleteDuplicates(card), int(all.size() - expected.size()));
+            QCOMPARE(history::deleteDuplicates(testView, card), int(all.size() - expected.size()));
             QCOMPARE(column("SELECT rowid FROM ETC_DATA ORDER BY rowid;"), expected);
         }
     }
@@ -188,10 +190,10 @@ private slots:
         for (const char *sort : {"NEW", "OLD"}) {
             for (const bool range : {false, true}) {
                 app::runSettings().viewSort = QString::fromLatin1(sort);
-                history::resetViewCondition();
+                testView = {};
                 if (range)
                     setRange("2024/03/03-00:00:00", "2024/03/06-23:59:59");
-                const QString statement = history::duplicatesSql("0000", "SELECT");
+                const QString statement = history::duplicatesSql(testView, "0000", "SELECT");
                 QStringList expected;
                 QSqlQuery q = history::execute(DbConnection::History, statement);
                 while (q.next()) {

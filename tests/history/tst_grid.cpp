@@ -3,10 +3,12 @@
 
 #include "app/RunSettings.h"
 #include "HistoryFixture.h"
-#include "app/ProgramState.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
 #include "history/GridLoad.h"
+
+// The view the tests show (a window keeps its own).
+static history::ViewQuery testView;
 
 class TestGrid : public QObject {
     Q_OBJECT
@@ -19,7 +21,7 @@ class TestGrid : public QObject {
     void load(const QString &source, qint16 viewType) { last = history::loadGrid(*grid, source, viewType); }
     static QString read(const QString &table, qint16 viewType)
     {
-        return history::viewStatement(table, viewType, ViewSelection{});
+        return history::viewStatement(table, (testView = history::viewQuery(viewType, ViewSelection{})));
     }
     QString labels() const
     {
@@ -41,7 +43,7 @@ private slots:
         h = std::make_unique<TestHarness>();
         grid = std::make_unique<history::HistoryGridModel>();
         openDatabases(*h);
-        history::resetViewCondition();
+        testView = {};
         app::runSettings().viewSort = QStringLiteral("NEW");
     }
     void cleanup()

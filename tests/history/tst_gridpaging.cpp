@@ -4,7 +4,6 @@
 
 #include "app/RunSettings.h"
 #include "HistoryFixture.h"
-#include "app/ProgramState.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
 #include "history/GridLoad.h"
@@ -12,6 +11,9 @@
 #include <QRandomGenerator>
 #include <algorithm>
 #include <QSqlRecord>
+
+// The view the tests show (a window keeps its own).
+static history::ViewQuery testView;
 
 class TestGridPaging : public QObject {
     Q_OBJECT
@@ -61,7 +63,7 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
-        history::resetViewCondition();
+        testView = {};
         app::runSettings().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
@@ -99,9 +101,9 @@ private slots:
             selection.SelectMode = 1;
             selection.Range = DateTimeRange(QDate(2024, 1, 2), QTime(10, 0, 1), QDate(2024, 1, 4), QTime(10, 0, 2));
         }
-        QString jet = history::viewStatement(QStringLiteral("ETC_DATA"), 2, selection);
+        QString jet = history::viewStatement(QStringLiteral("ETC_DATA"), testView = history::viewQuery(2, selection));
         if (duplicates)
-            jet = history::duplicatesSql(QStringLiteral("0000"), QStringLiteral("SELECT"));
+            jet = history::duplicatesSql(testView, QStringLiteral("0000"), QStringLiteral("SELECT"));
         const QList<QStringList> expected = expectedRows(jet);
         QVERIFY(expected.size() > 3 * history::HistoryGridModel::kPageRows);
 
@@ -145,7 +147,7 @@ private slots:
         expected.add(QString());
         history::HistoryGridModel model;
         const history::GridLoad load =
-            history::loadGrid(model, history::viewStatement("ETC_DATA", 2, ViewSelection{}), 2);
+            history::loadGrid(model, history::viewStatement("ETC_DATA", (testView = history::viewQuery(2, ViewSelection{}))), 2);
         QCOMPARE(load.totals.count, expected.count);
         QCOMPARE(load.totals.sum, expected.sum);
         QCOMPARE(model.rowCount(), int(expected.count));
@@ -157,7 +159,7 @@ private slots:
         // rows still there, and empty rows where it runs out.
         fillWithTies(1000);
         history::HistoryGridModel model;
-        history::loadGrid(model, history::viewStatement("ETC_DATA", 2, ViewSelection{}), 2);
+        history::loadGrid(model, history::viewStatement("ETC_DATA", (testView = history::viewQuery(2, ViewSelection{}))), 2);
         historyExec("DELETE FROM ETC_DATA WHERE カードNO<>'1111'");
         QCOMPARE(model.rowCount(), 1000);
         for (int r : {999, 250, 600, 0, 998})

@@ -4,7 +4,6 @@
 
 #include "app/RunSettings.h"
 #include "HistoryFixture.h"
-#include "app/ProgramState.h"
 #include "history/HistoryBackup.h"
 #include "history/HistoryRestore.h"
 #include "history/HistoryCheck.h"

@@ -3,7 +3,6 @@
 
 #include "app/RunSettings.h"
 #include "HistoryFixture.h"
-#include "app/ProgramState.h"
 #include "app/Seams.h"
 #include "history/HistoryCheck.h"
 #include "history/Staging.h"
@@ -18,6 +17,9 @@
 #include <QTemporaryDir>
 #include <QRandomGenerator>
 #include <QSqlRecord>
+
+// The view the tests show (a window keeps its own).
+static history::ViewQuery testView;
 
 namespace {
 QByteArray fileHash(const QString &path)
@@ -67,11 +69,11 @@ class TestHistoryDb : public QObject {
     static void setCondition(qint16 viewMode, const QString &card, const QString &start = {},
                              const QString &end = {})
     {
-        app::state().view.ViewMode = viewMode;
-        app::state().view.SelectMode = start.isEmpty() ? 0 : 1;
-        app::state().view.CardNo = card;
-        app::state().view.StartDateTime = start;
-        app::state().view.EndDateTime = end;
+        testView.viewType = viewMode;
+        testView.ranged = !start.isEmpty();
+        testView.cardNo = card;
+        testView.start = start;
+        testView.end = end;
     }
 
     // The duplicate condition exactly as written, run by SQLite as a
@@ -91,7 +93,7 @@ private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        history::resetViewCondition();
+        testView = {};
         app::runSettings().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
@@ -383,7 +385,7 @@ private slots:
         QVERIFY(history::hasRows(kTableData));
 
         addHistoryRow("0000", "2024/05/01", "13:45:00", "1200円", "普通車", "a", "b", "ETC_TEMP");
-        history::runStatement(history::shownViewSql(kTableTemp, "FORMAT"));
+        history::runStatement(history::shownViewSql(testView, kTableTemp, "FORMAT"));
         QCOMPARE(rowCount("ETC_TEMP"), 0);
         QCOMPARE(rowCount("ETC_DATA"), 1);
 
@@ -402,26 +404,26 @@ private slots:
         addHistoryRow("1'1", "2024/01/15", "12:00:00", "600円");
 
         setCondition(2, "1234", "2024/01/01-00:00:00", "2024/01/31-23:59:59");
-        QCOMPARE(cardsAndTimes(history::shownViewSql("ETC_DATA", "SELECT")),
+        QCOMPARE(cardsAndTimes(history::shownViewSql(testView, "ETC_DATA", "SELECT")),
                  (QStringList{"1234 2024/01/31-23:59:59", "1234 2024/01/01-00:00:00"}));
         setCondition(2, "0000", "2024/01/01-00:00:00", "2024/01/31-23:59:59");
-        QCOMPARE(cardsAndTimes(history::shownViewSql("ETC_DATA", "SELECT")).size(), 4);
+        QCOMPARE(cardsAndTimes(history::shownViewSql(testView, "ETC_DATA", "SELECT")).size(), 4);
 
         // A card number with a quote is one value, not a piece of statement.
         setCondition(2, "' OR ''='");
-        history::runStatement(history::shownViewSql("ETC_DATA", "DELETE"));
+        history::runStatement(history::shownViewSql(testView, "ETC_DATA", "DELETE"));
         QCOMPARE(rowCount("ETC_DATA"), 6);
         setCondition(2, "1'1");
-        QCOMPARE(cardsAndTimes(history::shownViewSql("ETC_DATA", "SELECT")), QStringList{"1'1 2024/01/15-12:00:00"});
-        history::runStatement(history::shownViewSql("ETC_DATA", "DELETE"));
+        QCOMPARE(cardsAndTimes(history::shownViewSql(testView, "ETC_DATA", "SELECT")), QStringList{"1'1 2024/01/15-12:00:00"});
+        history::runStatement(history::shownViewSql(testView, "ETC_DATA", "DELETE"));
         QCOMPARE(rowCount("ETC_DATA"), 5);
 
         setCondition(2, "1234", "2024/01/01-00:00:00", "2024/01/31-23:59:59");
-        history::runStatement(history::shownViewSql("ETC_DATA", "DELETE"));
+        history::runStatement(history::shownViewSql(testView, "ETC_DATA", "DELETE"));
         QCOMPARE(column("SELECT 通行料金 FROM ETC_DATA ORDER BY 通行料金;"), (QStringList{"300円", "400円", "500円"}));
 
         setCondition(2, "0000");
-        history::runStatement(history::shownViewSql("ETC_DATA", "DELETE"));
+        history::runStatement(history::shownViewSql(testView, "ETC_DATA", "DELETE"));
         QCOMPARE(rowCount("ETC_DATA"), 0);
     }
 
@@ -435,17 +437,17 @@ private slots:
         addHistoryRow("3333", "2024/03/02", "09:00:00", "800円");
         addHistoryRow("3333", "2024/03/02", "09:00:00", "800円");
 
-        QCOMPARE(column(history::duplicatesSql("0000", "SELECT")),
+        QCOMPARE(column(history::duplicatesSql(testView, "0000", "SELECT")),
                  (QStringList{"3333", "3333", "3333", "1111", "2222"}));
 
-        history::runStatement(history::duplicatesSql("1111", "DELETE"));
+        history::runStatement(history::duplicatesSql(testView, "1111", "DELETE"));
         QCOMPARE(column("SELECT カードNO FROM ETC_DATA ORDER BY カードNO, 通行料金;"),
                  (QStringList{"1111", "2222", "3333", "3333", "3333"}));
-        QCOMPARE(column(history::duplicatesSql("0000", "SELECT")), (QStringList{"3333", "3333", "3333"}));
+        QCOMPARE(column(history::duplicatesSql(testView, "0000", "SELECT")), (QStringList{"3333", "3333", "3333"}));
 
         // Every copy of that passage belongs to 3333: one copy stays, so that
         // deleting duplicates never deletes the passage itself.
-        history::runStatement(history::duplicatesSql("3333", "DELETE"));
+        history::runStatement(history::duplicatesSql(testView, "3333", "DELETE"));
         QCOMPARE(column("SELECT カードNO FROM ETC_DATA ORDER BY カードNO;"), (QStringList{"1111", "2222", "3333"}));
     }
 
@@ -460,8 +462,8 @@ private slots:
                     "('1111','2024/03/01','09:00:00','1円','a','b','2024/03/01-09:00:00'),"
                     "('2222','2024/03/01','09:00:00','1円','a','b','2024/03/01-09:00:00')");
         setCondition(2, "0000", "2024/03/01-00:00:00", "2024/03/01-23:59:59");
-        QCOMPARE(column(history::duplicatesSql("0000", "SELECT")), (QStringList{"1111", "2222"}));
-        history::runStatement(history::duplicatesSql("2222", "DELETE"));
+        QCOMPARE(column(history::duplicatesSql(testView, "0000", "SELECT")), (QStringList{"1111", "2222"}));
+        history::runStatement(history::duplicatesSql(testView, "2222", "DELETE"));
         QCOMPARE(column("SELECT カードNO || ' ' || DATE_TIME FROM ETC_DATA ORDER BY DATE_TIME, カードNO;"),
                  (QStringList{"1111 2024/03/01-08:00:00", "1111 2024/03/01-09:00:00", "2222 2024/03/01-09:00:00",
                               "1111 2024/04/01-08:00:00"}));
@@ -482,7 +484,7 @@ private slots:
         for (const bool range : {false, true}) {
             if (range)
                 setCondition(2, "0000", "2024/03/02-00:00:00", "2024/03/04-01:00:00");
-            const QString sql = history::duplicatesSql("0000", "SELECT");
+            const QString sql = history::duplicatesSql(testView, "0000", "SELECT");
             QStringList grouped;
             QSqlQuery q = history::execute(DbConnection::History, sql);
             while (q.next())

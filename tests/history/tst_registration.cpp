@@ -4,7 +4,6 @@
 
 #include "app/RunSettings.h"
 #include "HistoryFixture.h"
-#include "app/ProgramState.h"
 #include "history/HistoryGridModel.h"
 #include "history/ShownRows.h"
 #include "history/ViewCondition.h"
@@ -17,6 +16,9 @@
 #include <QSqlRecord>
 #include <QtTest>
 #include <csignal>
+
+// The view the tests show (a window keeps its own).
+static history::ViewQuery testView;
 
 namespace {
 constexpr char kChildFolder[] = "PASSLOG_REGISTRATION_CHILD";
@@ -307,17 +309,17 @@ void TestRegistration::stoppedWorkLeavesEverything()
 
     history::HistoryGridModel grid;
     app::runSettings().viewSort = QStringLiteral("NEW");
-    history::resetViewCondition();
-    const QString duplicates = history::duplicatesSql(QStringLiteral("0000"), QStringLiteral("SELECT"));
+    testView = {};
+    const QString duplicates = history::duplicatesSql(testView, QStringLiteral("0000"), QStringLiteral("SELECT"));
     QCOMPARE(history::loadGrid(grid, duplicates, 2, stop).totals.count, qint64(0));
     QCOMPARE(grid.rowCount(), 0);
     QCOMPARE(history::loadGrid(grid, duplicates, 2, go).totals.count, qint64(40000));
     QCOMPARE(grid.cell(0, 0), QStringLiteral("0001"));
 
-    app::state().view.ViewMode = 2;
-    app::state().view.CardNo = QStringLiteral("0001");
-    const QString remove = history::shownViewSql(QStringLiteral("ETC_DATA"), QStringLiteral("DELETE"));
-    history::loadGrid(grid, history::shownViewSql(QStringLiteral("ETC_DATA"), QStringLiteral("SELECT")), 2);
+    testView.viewType = 2;
+    testView.cardNo = QStringLiteral("0001");
+    const QString remove = history::shownViewSql(testView, QStringLiteral("ETC_DATA"), QStringLiteral("DELETE"));
+    history::loadGrid(grid, history::shownViewSql(testView, QStringLiteral("ETC_DATA"), QStringLiteral("SELECT")), 2);
     QCOMPARE(history::deleteShown(app::Procedure::RunStatement, remove, stop), qint64(0));
     QCOMPARE(count(QStringLiteral("ETC_DATA")), 40000);
     QCOMPARE(history::deleteShown(app::Procedure::RunStatement, remove, go), qint64(20000));

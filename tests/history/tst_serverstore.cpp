@@ -13,7 +13,6 @@
 
 #include "app/RunSettings.h"
 #include "HistoryFixture.h"
-#include "app/ProgramState.h"
 #include "history/DeletedRows.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
@@ -35,6 +34,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+// The view the tests show (a window keeps its own).
+static history::ViewQuery testView;
 
 namespace {
 constexpr char kChildFolder[] = "PASSLOG_SERVER_CHILD";
@@ -245,7 +247,7 @@ private slots:
         qputenv("PASSLOG_TEST_STORE", "psql");
         h = std::make_unique<TestHarness>();
         openDatabases(*h);
-        history::resetViewCondition();
+        testView = {};
         app::runSettings().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
@@ -276,7 +278,7 @@ private slots:
         addHistoryRow("1111", "2024/03/01", "08:00:00", "1200円");
         addHistoryRow("2222", "2024/03/01", "08:00:00", "1200円");
         addHistoryRow("3333", "2024/03/01", "09:00:00", "1200円");
-        const QString repeat = history::duplicatesSql("0000", "SELECT");
+        const QString repeat = history::duplicatesSql(testView, "0000", "SELECT");
         QVERIFY(history::serverText(repeat).contains("GROUP BY \"ご利用日\""));
         QCOMPARE(column(repeat), (QStringList{"1111", "2222"}));
         historyExec("UPDATE ETC_DATA SET PRINT_FLAG=TRUE WHERE カードNO='1111'");
@@ -327,13 +329,13 @@ private slots:
         while (std::any_of(children.begin(), children.end(), [](QProcess *c) { return c->state() != QProcess::NotRunning; }) &&
                t.elapsed() < 240000) {
             history::HistoryGridModel grid;
-            const history::GridLoad load = history::loadGrid(grid, history::viewStatement("ETC_DATA", 2, ViewSelection{}), 2);
+            const history::GridLoad load = history::loadGrid(grid, history::viewStatement("ETC_DATA", (testView = history::viewQuery(2, ViewSelection{}))), 2);
             QVERIFY(load.totals.count % kRows == (deleted ? 0 : 300)); // a registration is seen whole or not at all
             ++reads;
             if (reads == 3) {
-                app::state().view.ViewMode = 2;
-                app::state().view.CardNo = "0003";
-                history::runStatement(history::shownViewSql("ETC_DATA", "DELETE"));
+                testView.viewType = 2;
+                testView.cardNo = "0003";
+                history::runStatement(history::shownViewSql(testView, "ETC_DATA", "DELETE"));
                 deleted = true;
             }
             for (QProcess *c : children)
@@ -467,12 +469,12 @@ private slots:
         one.CardNoMode = 0;
         one.TypedCardNo = "1234";
         history::HistoryGridModel grid;
-        QCOMPARE(history::loadGrid(grid, history::viewStatement("ETC_DATA", 2, one), 2).totals.count, 14);
+        QCOMPARE(history::loadGrid(grid, history::viewStatement("ETC_DATA", (testView = history::viewQuery(2, one))), 2).totals.count, 14);
         const QString other = "INSERT INTO ETC_DATA (CARD_ID,\"カードNO\",\"ご利用日\",\"通過時間\",DATE_TIME,\"通行料金\") "
                               "VALUES ('1234','1234','2024/03/02','09:00:00','2024/03/02-09:00:00','1円')";
         for (int i = 0; i < 3; ++i)
             serverAdminExec(other); // another PC
-        const QString remove = history::shownViewSql("ETC_DATA", "DELETE");
+        const QString remove = history::shownViewSql(testView, "ETC_DATA", "DELETE");
         QCOMPARE(history::deleteShown(app::Procedure::RunStatement, remove), qint64(0));
         QCOMPARE(h->messages().size(), 1);
         QVERIFY(h->messages()[0].text.startsWith("表示した後に他のPCで利用履歴が変更されたため"));
@@ -484,15 +486,15 @@ private slots:
         // The duplicates: shown, then overtaken by another copy elsewhere.
         addHistoryRow("1111", "2024/04/01", "08:00:00", "100円");
         addHistoryRow("1111", "2024/04/01", "08:00:00", "100円");
-        history::resetViewCondition();
-        QCOMPARE(history::loadGrid(grid, history::duplicatesSql("0000", "SELECT"), 2).totals.count, 2);
+        testView = {};
+        QCOMPARE(history::loadGrid(grid, history::duplicatesSql(testView, "0000", "SELECT"), 2).totals.count, 2);
         serverAdminExec(other);
         h->clearMessages();
-        QCOMPARE(history::deleteDuplicates("1111"), 0);
+        QCOMPARE(history::deleteDuplicates(testView, "1111"), 0);
         QCOMPARE(h->messages().size(), 1);
         QCOMPARE(serverCount("CARD_ID='1111'"), 2);
         QCOMPARE(history::loadGrid(grid, history::shownRows().source, 2).totals.count, 2);
-        QCOMPARE(history::deleteDuplicates("1111"), 1);
+        QCOMPARE(history::deleteDuplicates(testView, "1111"), 1);
         QCOMPARE(serverCount("CARD_ID='1111'"), 1);
     }
 
@@ -554,7 +556,7 @@ private slots:
         ViewSelection one;
         one.CardNoMode = 0;
         one.TypedCardNo = "1234";
-        QCOMPARE(history::loadGrid(grid, history::viewStatement("ETC_DATA", 2, one), 2).totals.count, 5);
+        QCOMPARE(history::loadGrid(grid, history::viewStatement("ETC_DATA", (testView = history::viewQuery(2, one))), 2).totals.count, 5);
         stageRows(2, 900);
         {
             QSqlDatabase other = otherPc();
@@ -563,7 +565,7 @@ private slots:
             QVERIFY(hold.exec("SET idle_in_transaction_session_timeout = '25s'"));
             QVERIFY(hold.exec("BEGIN"));
             QVERIFY(hold.exec("LOCK TABLE ETC_DATA IN SHARE ROW EXCLUSIVE MODE"));
-            const QString remove = history::shownViewSql("ETC_DATA", "DELETE");
+            const QString remove = history::shownViewSql(testView, "ETC_DATA", "DELETE");
             for (const bool deleting : {true, false}) {
                 // 中止 after about a second.
                 int asked = 0;
@@ -601,8 +603,8 @@ private slots:
         // The connection is still usable: the next tries succeed.
         QVERIFY(history::serverConnected());
         QCOMPARE(history::registerStaged("5678"), qint64(2));
-        QCOMPARE(history::loadGrid(grid, history::viewStatement("ETC_DATA", 2, one), 2).totals.count, 5);
-        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql("ETC_DATA", "DELETE")), qint64(5));
+        QCOMPARE(history::loadGrid(grid, history::viewStatement("ETC_DATA", (testView = history::viewQuery(2, one))), 2).totals.count, 5);
+        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql(testView, "ETC_DATA", "DELETE")), qint64(5));
         QCOMPARE(serverCount(), 2);
     }
 
@@ -675,11 +677,11 @@ private slots:
         addHistoryRow("3333", "2024/04/01", "08:00:00", "100円");
         addHistoryRow("3333", "2024/04/01", "08:00:00", "100円");
         history::HistoryGridModel grid;
-        QCOMPARE(history::loadGrid(grid, history::duplicatesSql("0000", "SELECT"), 2).totals.count, 2);
-        QCOMPARE(history::deleteDuplicates("3333"), 1);
-        history::resetViewCondition();
-        QCOMPARE(history::loadGrid(grid, history::viewStatement("ETC_DATA", 2, ViewSelection{}), 2).totals.count, 6);
-        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql("ETC_DATA", "DELETE")), qint64(6));
+        QCOMPARE(history::loadGrid(grid, history::duplicatesSql(testView, "0000", "SELECT"), 2).totals.count, 2);
+        QCOMPARE(history::deleteDuplicates(testView, "3333"), 1);
+        testView = {};
+        QCOMPARE(history::loadGrid(grid, history::viewStatement("ETC_DATA", (testView = history::viewQuery(2, ViewSelection{}))), 2).totals.count, 6);
+        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql(testView, "ETC_DATA", "DELETE")), qint64(6));
         // What they deleted is kept, listed and put back with the same grants.
         const QList<history::Deletion> kept = history::listDeletions();
         QCOMPARE(kept.size(), 2);
@@ -779,7 +781,7 @@ private slots:
         stageRows(3, 10);
         QCOMPARE(history::registerStaged("2222"), qint64(3));
         QCOMPARE(history::historyCardNumbers(), QStringList{"2222"});
-        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql("ETC_DATA", "DELETE")), qint64(3));
+        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql(testView, "ETC_DATA", "DELETE")), qint64(3));
         QCOMPARE(history::restoreDeletion(history::listDeletions().value(0).id).restored, qint64(3));
         QVERIFY2(h->messages().isEmpty(), qPrintable(h->messageTexts().join('\n')));
         QCOMPARE(serverAdminValue("SELECT count(*) FROM public.etc_data"), QString("3"));
@@ -834,19 +836,19 @@ private slots:
         addHistoryRow("6666", "2024/03/04", "08:00:00", "400円");
         ViewSelection card;
         card.TypedCardNo = "4444";
-        history::viewStatement("ETC_DATA", 2, card);
-        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql("ETC_DATA", "DELETE")), qint64(2));
+        history::viewStatement("ETC_DATA", (testView = history::viewQuery(2, card)));
+        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql(testView, "ETC_DATA", "DELETE")), qint64(2));
         // An old deletion, made 40 days before.
         h->setNow(h->now().addDays(-40));
         card.TypedCardNo = "6666";
-        history::viewStatement("ETC_DATA", 2, card);
-        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql("ETC_DATA", "DELETE")), qint64(1));
+        history::viewStatement("ETC_DATA", (testView = history::viewQuery(2, card)));
+        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql(testView, "ETC_DATA", "DELETE")), qint64(1));
         h->setNow(h->now().addDays(40));
         QCOMPARE(localCount("ETC_DELETED"), 3);
         history::closeDatabase(kDatFile);
         pointAtServer(*h);
         history::openDatabase(kDatFile);
-        history::resetViewCondition();
+        testView = {};
         for (int run = 0; run < 2; ++run) {
             QCOMPARE(history::copyHistoryToServer(), qint64(run == 0 ? 1 : 0));
             QCOMPARE(serverAdminValue("SELECT count(*) FROM ETC_DELETED"), QString("2"));
@@ -945,7 +947,7 @@ private slots:
         QVERIFY(history::serverConnected());
         serverAdminExec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name='PASSLOG' "
                         "AND pid<>pg_backend_pid()");
-        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql("ETC_DATA", "DELETE")), qint64(0));
+        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql(testView, "ETC_DATA", "DELETE")), qint64(0));
         QVERIFY(h->messages().last().text.contains("接続が切れました"));
         QVERIFY(heard >= 1);
         QVERIFY(!history::serverConnected() && !history::serverAwayReason().isEmpty());

@@ -2,7 +2,6 @@
 
 #include "app/RunSettings.h"
 #include "HistoryFixture.h"
-#include "app/ProgramState.h"
 #include "history/Staging.h"
 
 #include <QSqlRecord>

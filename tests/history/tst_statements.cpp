@@ -3,12 +3,14 @@
 
 #include "app/RunSettings.h"
 #include "TestHarness.h"
-#include "app/ProgramState.h"
 #include "app/Constants.h"
 #include "history/SqlDialect.h"
 #include "history/ViewCondition.h"
 
 #include <QTest>
+
+// The view the tests show (a window keeps its own).
+static history::ViewQuery testView;
 
 namespace {
 const QString kRangeStart = QStringLiteral("2024/01/01-00:00:00");
@@ -38,18 +40,18 @@ class TestStatements : public QObject {
 
     static void setCondition(qint16 viewMode, bool range, const QString &card)
     {
-        app::state().view.ViewMode = viewMode;
-        app::state().view.SelectMode = range ? 1 : 0;
-        app::state().view.CardNo = card;
-        app::state().view.StartDateTime = range ? kRangeStart : QString();
-        app::state().view.EndDateTime = range ? kRangeEnd : QString();
+        testView.viewType = viewMode;
+        testView.ranged = range;
+        testView.cardNo = card;
+        testView.start = range ? kRangeStart : QString();
+        testView.end = range ? kRangeEnd : QString();
     }
 
 private slots:
     void init()
     {
         h = std::make_unique<TestHarness>();
-        history::resetViewCondition();
+        testView = {};
         app::runSettings().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
@@ -99,23 +101,23 @@ private slots:
         QFETCH(QString, sort);
         QFETCH(QString, expected);
         app::runSettings().viewSort = sort;
-        QCOMPARE(history::viewStatement(viewType == 1 ? "ETC_TEMP" : "ETC_DATA", viewType, selection(range, card)), expected);
+        QCOMPARE(history::viewStatement(viewType == 1 ? "ETC_TEMP" : "ETC_DATA", (testView = history::viewQuery(viewType, selection(range, card)))), expected);
     }
 
-    void readStatementSetsViewCondition()
+    void conditionsMakeTheView()
     {
-        history::viewStatement(QStringLiteral("ETC_DATA"), 2, selection(true, QStringLiteral("1234")));
-        QCOMPARE(app::state().view.ViewMode, qint16(2));
-        QCOMPARE(app::state().view.SelectMode, qint16(1));
-        QCOMPARE(app::state().view.CardNo, QStringLiteral("1234"));
-        QCOMPARE(app::state().view.StartDateTime, kRangeStart);
-        QCOMPARE(app::state().view.EndDateTime, kRangeEnd);
+        testView = history::viewQuery(2, selection(true, QStringLiteral("1234")));
+        QCOMPARE(testView.viewType, qint16(2));
+        QVERIFY(testView.ranged);
+        QCOMPARE(testView.cardNo, QStringLiteral("1234"));
+        QCOMPARE(testView.start, kRangeStart);
+        QCOMPARE(testView.end, kRangeEnd);
 
-        history::viewStatement(QStringLiteral("ETC_TEMP"), 1, selection(false, QStringLiteral("1234")));
-        QCOMPARE(app::state().view.ViewMode, qint16(1));
-        QCOMPARE(app::state().view.SelectMode, qint16(0));
-        QCOMPARE(app::state().view.CardNo, QStringLiteral("0000"));
-        QVERIFY(app::state().view.StartDateTime.isEmpty() && app::state().view.EndDateTime.isEmpty());
+        testView = history::viewQuery(1, selection(false, QStringLiteral("1234")));
+        QCOMPARE(testView.viewType, qint16(1));
+        QVERIFY(!testView.ranged);
+        QCOMPARE(testView.cardNo, QStringLiteral("0000"));
+        QVERIFY(testView.start.isEmpty() && testView.end.isEmpty());
     }
 
     void shownStatement_data()
@@ -162,7 +164,7 @@ private slots:
         QFETCH(QString, expected);
         setCondition(viewMode, range, card);
         app::runSettings().viewSort = sort;
-        QCOMPARE(history::shownViewSql(table, mode), expected);
+        QCOMPARE(history::shownViewSql(testView, table, mode), expected);
     }
 
     void repeatStatement_data()
@@ -198,7 +200,7 @@ private slots:
         QFETCH(QString, expected);
         setCondition(2, range, QStringLiteral("9999"));
         app::runSettings().viewSort = sort;
-        QCOMPARE(history::duplicatesSql(card, mode), expected);
+        QCOMPARE(history::duplicatesSql(testView, card, mode), expected);
     }
 
     void translation_data()

@@ -5,11 +5,13 @@
 
 #include "app/RunSettings.h"
 #include "HistoryFixture.h"
-#include "app/ProgramState.h"
 #include "history/ViewCondition.h"
 #include "history/Staging.h"
 
 #include <QTimeZone>
+
+// The view the tests show (a window keeps its own).
+static history::ViewQuery testView;
 
 namespace {
 const QDate kSpringForward(2024, 3, 31);
@@ -55,12 +57,12 @@ private slots:
     {
         TestHarness h;
         app::runSettings().viewSort = QStringLiteral("NEW");
-        const QString sql = history::viewStatement(QStringLiteral("ETC_DATA"), 2, rangeFrom0230To0310());
+        const QString sql = history::viewStatement(QStringLiteral("ETC_DATA"), testView = history::viewQuery(2, rangeFrom0230To0310()));
         QCOMPARE(sql, QStringLiteral("SELECT カードNO,ご利用日,通過時間,通行料金,車種,入口料金所,出口料金所,DATE_TIME "
                                      "FROM ETC_DATA WHERE '2024/03/31-02:30:00'<=DATE_TIME AND "
                                      "DATE_TIME<='2024/03/31-03:10:00' ORDER BY カードNO ASC,ご利用日 DESC,"
                                      "通過時間 DESC,入口料金所 ASC,出口料金所 ASC;"));
-        QCOMPARE(app::state().view.StartDateTime, QStringLiteral("2024/03/31-02:30:00"));
+        QCOMPARE(testView.start, QStringLiteral("2024/03/31-02:30:00"));
     }
 
     void rangeOrderIgnoresTheGap()

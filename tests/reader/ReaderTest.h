@@ -4,7 +4,6 @@
 
 #include "app/RunSettings.h"
 #include "../../tools/reader-emulator/EmulatorProcess.h"
-#include "app/ProgramState.h"
 #include "app/Constants.h"
 #include "decode/FrameBytes.h"
 #include "reader/PortDevice.h"

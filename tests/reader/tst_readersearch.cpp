@@ -4,7 +4,6 @@
 #include "app/RunSettings.h"
 #include "ReaderTest.h"
 #include "reader/ReaderLink.h"
-#include "app/ProgramState.h"
 #include "TestHarness.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"

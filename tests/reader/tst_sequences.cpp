@@ -5,7 +5,6 @@
 
 #include "app/RunSettings.h"
 #include "ReaderTest.h"
-#include "app/ProgramState.h"
 #include "TestHarness.h"
 #include "decode/CardTable.h"
 #include "reader/ReaderLink.h"

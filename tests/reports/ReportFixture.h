@@ -3,13 +3,15 @@
 // CSV tests.
 
 #include "../history/HistoryFixture.h"
-#include "app/ProgramState.h"
 #include "app/Cp932.h"
 #include "history/ViewCondition.h"
 
 #include <QProcess>
 #include <QSqlError>
 #include <QVariantMap>
+
+// The view the tests show (a window keeps its own).
+inline history::ViewQuery testView;
 
 // A file's bytes, "<missing>" when it cannot be read.
 inline QByteArray readAll(const QString &path)
@@ -88,9 +90,9 @@ inline void insertRecord(const QString &table, const QVariantMap &record, const 
 // The view the grid would show: the card read (1) or the whole history (2).
 inline void showView(qint16 viewMode)
 {
-    history::resetViewCondition();
-    app::state().view.ViewMode = viewMode;
-    app::state().view.CardNo = QStringLiteral("0000");
+    testView = {};
+    testView.viewType = viewMode;
+    testView.cardNo = QStringLiteral("0000");
 }
 
 // Columns from..from+width-1 (1-based, counted in code-page-932 bytes) of a line.

@@ -1,9 +1,9 @@
 // The CSV file: the bytes of a line, the two modes, and a failure half-way
 // that leaves the target as it was.
 
+#include "history/ViewCondition.h"
 #include "app/RunSettings.h"
 #include "ReportFixture.h"
-#include "app/ProgramState.h"
 #include "app/Failure.h"
 #include "reports/CsvExport.h"
 
@@ -14,7 +14,7 @@ namespace {
 // A source that gives `good` rows of the shown view and then fails as the database would.
 reports::ReportRowSource failingAfter(int good)
 {
-    auto rows = std::make_shared<reports::QueryRows>(reports::shownRowsStatement());
+    auto rows = std::make_shared<reports::QueryRows>(reports::shownRowsStatement(testView));
     return [rows, good](ReportRow &row) mutable {
         if (good-- == 0)
             throw Failure(3021, QStringLiteral("BOF と EOF のいずれかが True になっているか、現在のレコードが削除されています。"));
@@ -48,12 +48,12 @@ private slots:
     {
         insertRecord("ETC_DATA", tomeiRecord("5678"));
         showView(2);
-        reports::writeCsvFile(target, reports::CsvCreate, "ignored");
+        reports::writeCsvFile(target, reports::CsvCreate, testView, "ignored");
         QCOMPARE(readAll(target), tomeiLine("5678"));
         // A card read is exported under the selected card number.
         insertRecord("ETC_TEMP", tomeiRecord("0000"));
         showView(1);
-        reports::writeCsvFile(target, reports::CsvCreate, "1234");
+        reports::writeCsvFile(target, reports::CsvCreate, testView, "1234");
         QCOMPARE(readAll(target), tomeiLine("1234"));
     }
 
@@ -82,7 +82,7 @@ private slots:
         QFETCH(QString, expected);
         insertRecord("ETC_DATA", tomeiRecord(), changes);
         showView(2);
-        reports::writeCsvFile(target, reports::CsvCreate, QString());
+        reports::writeCsvFile(target, reports::CsvCreate, testView, QString());
         QCOMPARE(cp932::decode(readAll(target)), "\"1234\"," + expected + "\r\n");
     }
 
@@ -90,7 +90,7 @@ private slots:
     {
         insertRecord("ETC_DATA", tomeiRecord(), {{"ITC_IN_GATE", "한남"}, {"ITC_OUT_GATE", "厚木😀"}});
         showView(2);
-        reports::writeCsvFile(target, reports::CsvCreate, QString());
+        reports::writeCsvFile(target, reports::CsvCreate, testView, QString());
         const QByteArray bytes = readAll(target);
         QVERIFY(bytes.contains(",\"??\","));
         QVERIFY(bytes.endsWith(cp932::encode("\"厚木?\"\r\n")));
@@ -121,9 +121,9 @@ private slots:
         for (const qint16 viewMode : {qint16(1), qint16(2)}) {
             showView(viewMode);
             const QString card = viewMode == 1 ? QStringLiteral("1\"2ｱ") : QString();
-            QVERIFY(reports::writeCsvFile(target, reports::CsvCreate, card));
+            QVERIFY(reports::writeCsvFile(target, reports::CsvCreate, testView, card));
             const QByteArray fromFile = readAll(target);
-            reports::QueryRows viaDriver(reports::shownRowsStatement());
+            reports::QueryRows viaDriver(reports::shownRowsStatement(testView));
             QVERIFY(reports::writeCsvFile(target, reports::CsvCreate, std::ref(viaDriver), viewMode, card));
             const QByteArray fromDriver = readAll(target);
             QCOMPARE(fromFile.count("\r\n"), qsizetype(rows.size()));
@@ -140,23 +140,23 @@ private slots:
         writeFile(target, old);
         showView(2);
         // Nothing shown: a new file is empty, an appended one unchanged.
-        reports::writeCsvFile(target, reports::CsvAppend, QString());
+        reports::writeCsvFile(target, reports::CsvAppend, testView, QString());
         QCOMPARE(readAll(target), old);
-        reports::writeCsvFile(target, reports::CsvCreate, QString());
+        reports::writeCsvFile(target, reports::CsvCreate, testView, QString());
         QCOMPARE(readAll(target), QByteArray());
         QVERIFY(QFileInfo(target).isFile());
 
         insertRecord("ETC_DATA", tomeiRecord());
         insertRecord("ETC_DATA", tomeiRecord("5678"));
         writeFile(target, old);
-        reports::writeCsvFile(target, reports::CsvAppend, QString());
-        reports::writeCsvFile(target, reports::CsvAppend, QString());
+        reports::writeCsvFile(target, reports::CsvAppend, testView, QString());
+        reports::writeCsvFile(target, reports::CsvAppend, testView, QString());
         const QByteArray both = tomeiLine("1234") + tomeiLine("5678");
         // The old last line gets its line end: the first new line is a line of its own.
         QCOMPARE(readAll(target), old + "\r\n" + both + both);
-        reports::writeCsvFile(target, reports::CsvCreate, QString());
+        reports::writeCsvFile(target, reports::CsvCreate, testView, QString());
         QCOMPARE(readAll(target), both);
-        reports::writeCsvFile(target + ".new", reports::CsvAppend, QString());
+        reports::writeCsvFile(target + ".new", reports::CsvAppend, testView, QString());
         QCOMPARE(readAll(target + ".new"), both);
     }
 
@@ -182,7 +182,7 @@ private slots:
         QCOMPARE(QDir(h->programFolder()).entryList({"out.csv*"}, QDir::Files), QStringList{"out.csv"});
         // A Null card number of a history row is such a failure too.
         historyExec("UPDATE ETC_DATA SET カードNO = NULL WHERE rowid = 4");
-        QVERIFY(endsProgram([&] { reports::writeCsvFile(target, mode, QString()); }));
+        QVERIFY(endsProgram([&] { reports::writeCsvFile(target, mode, testView, QString()); }));
         QVERIFY(h->messages().last().text.endsWith("(94: basMain_CSVFileCreate)"));
         QCOMPARE(readAll(target), old);
     }
@@ -191,7 +191,7 @@ private slots:
     {
         showView(2);
         const QString inMissingFolder = QDir(h->programFolder()).filePath("missing/out.csv");
-        QVERIFY(endsProgram([&] { reports::writeCsvFile(inMissingFolder, reports::CsvCreate, QString()); }));
+        QVERIFY(endsProgram([&] { reports::writeCsvFile(inMissingFolder, reports::CsvCreate, testView, QString()); }));
         QVERIFY(h->messages().last().text.endsWith("(75: basMain_CSVFileCreate)"));
         QVERIFY(!QFileInfo::exists(inMissingFolder));
     }

@@ -2,9 +2,9 @@
 // lines for every view; the refusal of a bad line; the multiset rule; a
 // UTF-8 file.
 
+#include "history/ViewCondition.h"
 #include "app/RunSettings.h"
 #include "ReportFixture.h"
-#include "app/ProgramState.h"
 #include "app/Failure.h"
 #include "app/Seams.h"
 #include "history/HistoryColumns.h"
@@ -187,14 +187,14 @@ private slots:
                 app::runSettings().viewSort = sort;
                 for (const View &v : views) {
                     showView(2);
-                    app::state().view.CardNo = v.card;
-                    app::state().view.SelectMode = v.selectMode;
+                    testView.cardNo = v.card;
+                    testView.ranged = v.selectMode == 1;
                     if (v.selectMode == 1) {
-                        app::state().view.StartDateTime = QStringLiteral("2024/01/01-00:00:00");
-                        app::state().view.EndDateTime = QStringLiteral("2024/05/20-18:42:10");
+                        testView.start = QStringLiteral("2024/01/01-00:00:00");
+                        testView.end = QStringLiteral("2024/05/20-18:42:10");
                     }
                     const QString path = QDir(folder).filePath("view.csv");
-                    [&] { QVERIFY(reports::writeCsvFile(path, reports::CsvCreate, QString())); }();
+                    [&] { QVERIFY(reports::writeCsvFile(path, reports::CsvCreate, testView, QString())); }();
                     files << readAll(path);
                 }
             }
@@ -203,7 +203,7 @@ private slots:
         const QList<QByteArray> first = exportAll();
         const QString all = QDir(folder).filePath("all.csv");
         showView(2);
-        QVERIFY(reports::writeCsvFile(all, reports::CsvCreate, QString()));
+        QVERIFY(reports::writeCsvFile(all, reports::CsvCreate, testView, QString()));
         QCOMPARE(readAll(all).count("\r\n"), rows);
 
         historyExec(QStringLiteral("DELETE FROM ETC_DATA"));
@@ -318,7 +318,7 @@ private slots:
         insertRecord("ETC_DATA", staged({{"PASS_TIME", QStringLiteral("00:00:01")}, {"JID_IN_NAME", QStringLiteral("")}}));
         const QString exported = QDir(folder).filePath("exported.csv");
         showView(2);
-        QVERIFY(reports::writeCsvFile(exported, reports::CsvCreate, QString()));
+        QVERIFY(reports::writeCsvFile(exported, reports::CsvCreate, testView, QString()));
         const auto calc = [&](const QString &locale) {
             const QString out = QDir(folder).filePath(locale);
             QDir().mkpath(out);
@@ -536,12 +536,12 @@ private slots:
         writeFile(a, lines);
         QCOMPARE(reports::CsvImport({a}).write(), qint64(9000));
         showView(2);
-        app::state().view.CardNo = QStringLiteral("0000");
-        app::state().view.SelectMode = 0;
+        testView.cardNo = QStringLiteral("0000");
+        testView.ranged = false;
         int calls = 0;
-        QVERIFY(!reports::writeCsvFile(out, reports::CsvCreate, QString(), [&](qint64, qint64) { return ++calls < 2; }));
+        QVERIFY(!reports::writeCsvFile(out, reports::CsvCreate, testView, QString(), [&](qint64, qint64) { return ++calls < 2; }));
         QVERIFY(!QFile::exists(out));
-        QVERIFY(reports::writeCsvFile(out, reports::CsvCreate, QString()));
+        QVERIFY(reports::writeCsvFile(out, reports::CsvCreate, testView, QString()));
         QCOMPARE(readAll(out).count("\r\n"), 9000);
     }
 

@@ -2,9 +2,9 @@
 // card for any view, the table's total lines, the CSV file's bytes, the
 // chart's series and the window's chart as it is read.
 
+#include "history/ViewCondition.h"
 #include "app/RunSettings.h"
 #include "ReportFixture.h"
-#include "app/ProgramState.h"
 #include "history/GridLoad.h"
 #include "reports/MonthlyReport.h"
 #include "reports/ReportRows.h"
@@ -32,7 +32,7 @@ namespace {
 history::GridTotals gridTotals()
 {
     history::GridTotals t;
-    QSqlQuery q = history::execute(DbConnection::History, history::gridTotalsSql(reports::shownRowsStatement()));
+    QSqlQuery q = history::execute(DbConnection::History, history::gridTotalsSql(reports::shownRowsStatement(testView)));
     if (q.next()) {
         t.count = q.value(0).toLongLong();
         t.sum = q.value(1).toLongLong();
@@ -49,11 +49,11 @@ void plant(const QString &card, const QString &day, const QString &toll)
 void viewOf(const QString &card, const QString &from = QString(), const QString &to = QString())
 {
     showView(2);
-    app::state().view.CardNo = card;
+    testView.cardNo = card;
     if (!from.isEmpty()) {
-        app::state().view.SelectMode = 1;
-        app::state().view.StartDateTime = from;
-        app::state().view.EndDateTime = to;
+        testView.ranged = true;
+        testView.start = from;
+        testView.end = to;
     }
 }
 // cards cards over the twelve months of 2024, the first with the largest
@@ -177,7 +177,7 @@ private slots:
         for (const View &v : {View{"0000"}, View{"1111"}, View{"2222"},
                               View{"0000", "2024/04/01-00:00:00", "2024/05/01-23:59:59"}}) {
             viewOf(v.card, v.from, v.to);
-            const QList<MonthTotal> months = reports::shownMonthlyTotals();
+            const QList<MonthTotal> months = reports::shownMonthlyTotals(testView);
             qint64 allCount = 0, allSum = 0;
             for (const QString &card : {QStringLiteral("1111"), QStringLiteral("2222")}) {
                 qint64 count = 0, sum = 0;
@@ -199,7 +199,7 @@ private slots:
         }
 
         viewOf("0000");
-        const QList<MonthTotal> months = reports::shownMonthlyTotals();
+        const QList<MonthTotal> months = reports::shownMonthlyTotals(testView);
         QCOMPARE(months.size(), 6);
         QCOMPARE(months[1].card, QStringLiteral("1111"));
         QCOMPARE(months[1].month, QStringLiteral("2024/04"));

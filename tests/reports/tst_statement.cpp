@@ -1,9 +1,9 @@
 // The A4 statement: the texts of its headers, record blocks and subtotals,
 // and how they fall onto pages; then the same statement drawn into a PDF.
 
+#include "history/ViewCondition.h"
 #include "app/RunSettings.h"
 #include "ReportFixture.h"
-#include "app/ProgramState.h"
 #include "reports/StatementPrint.h"
 
 #include <QBuffer>
@@ -28,8 +28,8 @@ void addRecords(const QString &table, const QString &card, int n, int firstDay =
 
 reports::Statement shownStatement(const QString &card = QStringLiteral("1234"))
 {
-    reports::QueryRows rows(reports::shownRowsStatement());
-    return reports::buildStatement(std::ref(rows), app::state().view.ViewMode, card, QDate(2010, 6, 3));
+    reports::QueryRows rows(reports::shownRowsStatement(testView));
+    return reports::buildStatement(std::ref(rows), testView.viewType, card, QDate(2010, 6, 3));
 }
 
 QStringList subtotal(const QString &card, const QString &count, const QString &sum)
@@ -212,7 +212,7 @@ private slots:
     {
         addRecords("ETC_DATA", "1111", 2);
         showView(0); // nothing shown: nothing printed, whatever the history holds
-        QVERIFY(reports::shownRowsStatement().isEmpty());
+        QVERIFY(reports::shownRowsStatement(testView).isEmpty());
         QCOMPARE(shownStatement(QString()).pages.size(), 0);
         historyExec("DELETE FROM ETC_DATA");
         showView(2);
@@ -220,7 +220,7 @@ private slots:
         QBuffer out;
         out.open(QIODevice::WriteOnly);
         QPdfWriter pdf(&out);
-        QCOMPARE(reports::paintStatement(pdf, QString()), qint32(0));
+        QCOMPARE(reports::paintStatement(pdf, testView, QString()), qint32(0));
         QCOMPARE(out.size(), 0); // no job started
     }
 
@@ -237,7 +237,7 @@ private slots:
         const QString file = dir.filePath("statement.pdf");
         {
             QPdfWriter pdf(file);
-            QCOMPARE(reports::paintStatement(pdf, QString()), qint32(2));
+            QCOMPARE(reports::paintStatement(pdf, testView, QString()), qint32(2));
         }
         const QStringList pages = pdfPages(pdftotext, file);
         QCOMPARE(pages.size(), 2);

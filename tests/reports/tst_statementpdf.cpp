@@ -2,9 +2,9 @@
 // poppler's tools: the text as printed (no look-alike radicals), the pages,
 // the embedded font subsets, and the ink where QPdfWriter puts it.
 
+#include "history/ViewCondition.h"
 #include "app/RunSettings.h"
 #include "ReportFixture.h"
-#include "app/ProgramState.h"
 #include "reports/StatementPdf.h"
 #include "reports/StatementPrint.h"
 
@@ -135,7 +135,7 @@ private slots:
         const QString masterCharacters = addMasterCharacters();
         QVERIFY(masterCharacters.size() > 50);
         showView(2);
-        reports::QueryRows rows(reports::shownRowsStatement());
+        reports::QueryRows rows(reports::shownRowsStatement(testView));
         const reports::Statement statement = reports::buildStatement(std::ref(rows), 2, QString(), QDate(2010, 6, 3));
         const qint32 pageCount = qint32(statement.pages.size());
         QVERIFY(pageCount >= 3);
@@ -143,7 +143,7 @@ private slots:
         QTemporaryDir dir;
         QFile file(dir.filePath("statement.pdf"));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        reports::QueryRows again(reports::shownRowsStatement());
+        reports::QueryRows again(reports::shownRowsStatement(testView));
         QCOMPARE(reports::writeStatementPdf(file, std::ref(again), 2, QString(), statement.outputDate, {"明細", "PASSLOG"}),
                  pageCount);
         file.close();
@@ -194,12 +194,12 @@ private slots:
         const QString painted = dir.filePath("painted.pdf"), written = dir.filePath("written.pdf");
         {
             QPdfWriter pdf(painted);
-            reports::QueryRows rows(reports::shownRowsStatement());
+            reports::QueryRows rows(reports::shownRowsStatement(testView));
             QCOMPARE(reports::printStatement(pdf, std::ref(rows), 2, QString(), " 2010年 6月 3日"), qint32(3));
         }
         QFile file(written);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        reports::QueryRows rows(reports::shownRowsStatement());
+        reports::QueryRows rows(reports::shownRowsStatement(testView));
         QCOMPARE(reports::writeStatementPdf(file, std::ref(rows), 2, QString(), " 2010年 6月 3日", {}), qint32(3));
         file.close();
         for (int n : {1, 3}) {
@@ -222,7 +222,7 @@ private slots:
         showView(2);
         QBuffer out;
         out.open(QIODevice::WriteOnly);
-        QCOMPARE(reports::writeStatementPdf(out, QString(), {}), qint32(0));
+        QCOMPARE(reports::writeStatementPdf(out, testView, QString(), {}), qint32(0));
         QCOMPARE(out.size(), 0);
     }
 };

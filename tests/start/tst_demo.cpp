@@ -5,7 +5,6 @@
 #include "app/RunSettings.h"
 #include "history/HistoryUse.h"
 #include "app/Settings.h"
-#include "app/ProgramState.h"
 #include "history/Database.h"
 #include "history/Registration.h"
 #include "reader/PortDevice.h"

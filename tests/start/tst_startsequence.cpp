@@ -3,7 +3,6 @@
 
 #include "app/RunSettings.h"
 #include "../history/HistoryFixture.h"
-#include "app/ProgramState.h"
 #include "history/ShownRows.h"
 #include "history/ViewCondition.h"
 #include "history/GridLoad.h"
@@ -41,7 +40,6 @@ private slots:
     {
         h = std::make_unique<TestHarness>();
         w = std::make_unique<MainWindow>();
-        history::resetViewCondition();
         app::runSettings().viewSort = QStringLiteral("NEW");
     }
     void cleanup()
@@ -136,7 +134,7 @@ private slots:
         QTRY_COMPARE(w->cboCardSelect->count(), 2); // "0000" and the server's card
         serverAdminExec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name='PASSLOG' "
                         "AND pid<>pg_backend_pid()");
-        QCOMPARE(history::deleteShown(app::Procedure::DeleteShownRows, history::shownViewSql(kTableData, "DELETE")), qint64(0));
+        QCOMPARE(history::deleteShown(app::Procedure::DeleteShownRows, history::shownViewSql(w->view, kTableData, "DELETE")), qint64(0));
         QVERIFY(h->messages().last().text.contains(QStringLiteral("接続が切れました")));
         QCOMPARE(w->lblServerState->text(), QStringLiteral("共有サーバーに接続できません"));
         QVERIFY(endsProgram([&] { endSequence(w.get()); }));

@@ -4,7 +4,6 @@
 #include "app/RunSettings.h"
 #include "app/DataFolder.h"
 #include "reader/ReaderLink.h"
-#include "app/ProgramState.h"
 #include "app/Constants.h"
 #include "../../tools/reader-emulator/EmulatorProcess.h"
 #include "start/Startup.h"

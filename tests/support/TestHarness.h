@@ -2,9 +2,8 @@
 // Replaces every seam of the program for one test: message boxes answered from
 // a queue and recorded, the end of the program turned into an exception, a
 // fixed clock, a 1280 x 1024 screen at 96 dpi, a fresh program folder and a
-// program state of its own (settings in memory, reader link, view).
+// the run's settings, history store and reader line of its own.
 
-#include "app/ProgramState.h"
 #include "app/RunSettings.h"
 #include "history/HistoryStore.h"
 #include "app/Seams.h"
@@ -40,7 +39,6 @@ public:
     QString lockPath() const;
 
 private:
-    app::StateScope m_state;
     app::RunSettingsScope m_settings;
     history::StoreScope m_store;
     QTemporaryDir m_dir;

@@ -8,9 +8,9 @@
 // PDF; here the job's pages must be printed over the same areas as those of
 // that direct PDF.
 
+#include "history/ViewCondition.h"
 #include "app/RunSettings.h"
 #include "../reports/ReportFixture.h"
-#include "app/ProgramState.h"
 #include "app/PrinterSeam.h"
 #include "reports/StatementPrint.h"
 #include "ui/ReportOperations.h"
@@ -89,6 +89,7 @@ private slots:
         }
         insertRecord("ETC_DATA", tomeiRecord("2222"), {{"通行料金", "未確定"}});
         showView(2);
+        w.view = testView;
         fillPrinterList(w);
         QCOMPARE(w.cboPrinter->findText(queueName()), int(printers.names.indexOf(queueName())));
         w.cboPrinter->setCurrentText(queueName());
@@ -121,7 +122,7 @@ private slots:
         const QString direct = scratch.filePath("direct.pdf");
         {
             QPdfWriter pdf(direct);
-            QCOMPARE(reports::paintStatement(pdf, QString()), qint32(2));
+            QCOMPARE(reports::paintStatement(pdf, testView, QString()), qint32(2));
         }
         // A full page of blocks, then a page with the last block and the subtotals.
         for (int page = 1; page <= 3; ++page) {

@@ -4,7 +4,6 @@
 
 #include "app/RunSettings.h"
 #include "../reports/ReportFixture.h"
-#include "app/ProgramState.h"
 #include "app/PrinterSeam.h"
 #include "app/ProfileFile.h"
 #include "app/Settings.h"
@@ -104,7 +103,7 @@ class TestExportCommand : public QObject {
             const QDateTime t = QDateTime::fromString(to, "yyyy/MM/dd HH:mm:ss");
             s.Range = {f.date(), f.time(), t.date(), t.time()};
         }
-        history::viewStatement(kTableData, 2, s);
+        history::viewStatement(kTableData, (w->view = history::viewQuery(2, s)));
     }
 
 private slots:
@@ -192,7 +191,7 @@ private slots:
     void totalsEqualTheWindows()
     {
         // The menu item is there for the history, not for a card read.
-        app::state().view.ViewMode = 1;
+        w->view.viewType = 1;
         enableOutputCommands(*w);
         QVERIFY(!w->mnuMonthlyTotals->isEnabled());
         app::runSettings().viewSort = "NEW";
@@ -201,7 +200,7 @@ private slots:
         QVERIFY(w->mnuMonthlyTotals->isEnabled());
         disableOutputCommands(*w);
         QVERIFY(!w->mnuMonthlyTotals->isEnabled());
-        MonthlyTotalsWindow window(reports::shownMonthlyTotals(), QString());
+        MonthlyTotalsWindow window(reports::shownMonthlyTotals(w->view), QString());
         chosen << path("window-totals.csv");
         window.saveCsv();
         QCOMPARE(run({"export", "totals", "--out", path("cli-totals.csv")}).status, 0);
@@ -379,7 +378,7 @@ private slots:
                  qPrintable(h->messageTexts().join('|')));
         QVERIFY(!h->messageTexts().join('|').contains(QStringLiteral("完了")));
         h->clearMessages();
-        QVERIFY(!reports::writeMonthlyCsv(path("links/soft.sqlite"), reports::shownMonthlyTotals()));
+        QVERIFY(!reports::writeMonthlyCsv(path("links/soft.sqlite"), reports::shownMonthlyTotals(w->view)));
         QVERIFY(h->messageTexts().value(0).contains(QStringLiteral("このプログラムが使っているファイルです")));
         QVERIFY(readAll(history).startsWith(QByteArray("SQLite format 3", 16)));
         QCOMPARE(column("SELECT COUNT(*) FROM ETC_DATA"), QStringList{"6"});
@@ -456,7 +455,7 @@ private slots:
         // The window's monthly totals onto the full device: warned, not reported as written.
         h->clearMessages();
         readView("0000");
-        QVERIFY(!reports::writeMonthlyCsv(full, reports::shownMonthlyTotals()));
+        QVERIFY(!reports::writeMonthlyCsv(full, reports::shownMonthlyTotals(w->view)));
         QVERIFY(h->messageTexts().value(0).contains(QStringLiteral("書き込めませんでした")));
     }
 

@@ -3,7 +3,6 @@
 
 #include "app/RunSettings.h"
 #include "../history/HistoryFixture.h"
-#include "app/ProgramState.h"
 #include "history/HistoryGridModel.h"
 #include "history/ViewCondition.h"
 #include "ui/Commands.h"
@@ -40,7 +39,6 @@ private slots:
         h = std::make_unique<TestHarness>();
         w = std::make_unique<MainWindow>();
         openDatabases(*h);
-        history::resetViewCondition();
         app::runSettings().viewSort = QStringLiteral("NEW");
         w->optSelectMode[0]->setChecked(true);
     }
@@ -56,7 +54,7 @@ private slots:
     {
         addHistoryRow("1234", "2024/05/01", "10:00:00", "1500円");
         addHistoryRow("5678", "2024/05/01", "11:00:00", "-200円");
-        showGrid(*w, history::viewStatement("ETC_DATA", 2, currentViewSelection(*w)), 2);
+        showGrid(*w, history::viewStatement("ETC_DATA", (w->view = history::viewQuery(2, currentViewSelection(*w)))), 2);
         QCOMPARE(labels(), QStringLiteral("2件 1,300円"));
         QCOMPARE(w->MSHFlexGrid->model()->rowCount(), 2);
         QCOMPARE(w->MSHFlexGrid->columnWidth(0), 55);

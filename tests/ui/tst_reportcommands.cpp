@@ -5,7 +5,6 @@
 
 #include "app/RunSettings.h"
 #include "../reports/ReportFixture.h"
-#include "app/ProgramState.h"
 #include "app/PrinterSeam.h"
 #include "app/ProfileFile.h"
 #include "app/Common.h"
@@ -153,6 +152,7 @@ private slots:
     {
         insertRecord("ETC_TEMP", tomeiRecord());
         showView(1);
+        w->view = testView;
         fakePrinters({}, {});
         fillPrinterList(*w);
         w->cboPrinter->setCurrentIndex(0);
@@ -187,6 +187,7 @@ private slots:
     {
         insertRecord("ETC_DATA", tomeiRecord());
         showView(2);
+        w->view = testView;
         w->showTotals(12, 0);
         typeCard(""); // a database view needs no card number
         printStatement(*w); // answered No
@@ -208,6 +209,7 @@ private slots:
     {
         insertRecord("ETC_TEMP", tomeiRecord());
         showView(1);
+        w->view = testView;
         typeCard("4321");
         QList<seams::Message> questions;
         seams::setPrintQuestionHandler([&](const seams::Message &m) {
@@ -268,6 +270,7 @@ private slots:
         for (int i = 0; i < 300; ++i)
             insertRecord("ETC_DATA", tomeiRecord());
         showView(2);
+        w->view = testView;
         seams::setPrintQuestionHandler([](const seams::Message &) { return seams::PrintAnswer::Preview; });
         QList<qint64> previewed;
         setProgressHandler([&](const QString &label, qint64 done, qint64 total) {
@@ -290,6 +293,7 @@ private slots:
     {
         insertRecord("ETC_DATA", tomeiRecord());
         showView(2);
+        w->view = testView;
         w->cboPrinter->setCurrentText("PDFファイル");
         QStringList questions;
         seams::setPrintQuestionHandler([&](const seams::Message &m) {
@@ -327,6 +331,7 @@ private slots:
     {
         insertRecord("ETC_DATA", tomeiRecord());
         showView(2);
+        w->view = testView;
         // A folder whose name contains the file's name.
         const QString target = QDir(folder("out.csv")).filePath("out.csv");
         chosen << "" << target;
@@ -348,6 +353,7 @@ private slots:
         // A card read written under the number typed for it: the name says that card.
         insertRecord("ETC_TEMP", tomeiRecord());
         showView(1);
+        w->view = testView;
         typeCard("1234");
         w->setProperty("CommonDialog.FileName", QVariant()); // a first export of the run
         chosen << "";
@@ -359,6 +365,7 @@ private slots:
     {
         insertRecord("ETC_TEMP", tomeiRecord());
         showView(1);
+        w->view = testView;
         typeCard("1234");
         const QString target = QDir(folder("csv")).filePath("history.csv");
         chosen << target;
@@ -416,6 +423,7 @@ private slots:
         for (int i = 0; i < 3; ++i)
             insertRecord("ETC_DATA", tomeiRecord());
         showView(2);
+        w->view = testView;
 
         for (const seams::MsgAnswer answer : {seams::MsgAnswer::Yes, seams::MsgAnswer::No}) {
             h->clearMessages();
@@ -457,6 +465,7 @@ private slots:
         for (int i = 0; i < 13; ++i) // 8192 rows: several progress reports
             historyExec("INSERT INTO ETC_DATA (" + columns + ") SELECT " + columns + " FROM ETC_DATA");
         showView(2);
+        w->view = testView;
         struct Report {
             QString label;
             qint64 done, total;
@@ -519,6 +528,7 @@ private slots:
     {
         insertRecord("ETC_DATA", tomeiRecord());
         showView(2);
+        w->view = testView;
         QVERIFY(QFile::remove(h->settingsFile()));
         const QString before = app::runSettings().csvFolder;
         const QString target = QDir(folder("csv")).filePath("history.csv");
