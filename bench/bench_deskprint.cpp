@@ -80,17 +80,14 @@ int main(int argc, char **argv)
     const bool relayFound = reader::link().relayMode == reader::RelayMode::ThroughRelayUnit;
     reader::link().relayMode = reader::RelayMode::Direct;              // as the print window leaves it
     const QList<deskprint::DesktopPrintRow> rows = deskprint::listRows(deskprint::listSql(testView, kTableData, 0));
-    QStringList statements;
-    for (const deskprint::DesktopPrintRow &row : rows)
-        statements << deskprint::printRowSql(testView, kTableData, row);
     emulator.forgetLines();
 
     QElapsedTimer timer;
     timer.start();
     int refused = 0;
-    for (const QString &sql : statements) {
+    for (const deskprint::DesktopPrintRow &row : rows) {
         bool ended = false;
-        deskprint::sendToPrinter(sql, [&](const deskprint::PrinterReply &reply) {
+        deskprint::sendToPrinter(kTableData, row, [&](const deskprint::PrinterReply &reply) {
             refused += reply.status != 0;
             ended = true;
         });

@@ -16,7 +16,6 @@
 #include "reader/FrameRecognizer.h"
 #include "reader/CardReader.h"
 
-#include <QRegularExpression>
 #include <QSerialPort>
 #include <QSqlRecord>
 
@@ -43,25 +42,15 @@ QString rangeCondition(const history::ViewQuery &view)
            QStringLiteral(" AND DATE_TIME<='") + sqldialect::quoted(view.end) + QStringLiteral("'");
 }
 
-// A record statement's table: the word after its first "FROM ".
-QString statementTable(const QString &sql)
-{
-    static const QRegularExpression re(QStringLiteral("^\\s*SELECT\\s+\\*\\s+FROM\\s+(\\w+)"),
-                                       QRegularExpression::CaseInsensitiveOption |
-                                           QRegularExpression::UseUnicodePropertiesOption);
-    const QRegularExpressionMatch m = re.match(sql);
-    if (!m.hasMatch())
-        throw Failure(5, QStringLiteral("プロシージャの呼び出し、または引数が不正です。") + sql.left(80));
-    return m.captured(1);
-}
-
-// The same statement with the row's identity in front of its columns, so
-// that exactly the row printed is the row marked.
+// The same statement with the row's identity in front of its columns: the
+// list knows each row by it, so that exactly the row chosen is the row
+// printed and marked.
+const QString kRowIdentity = QStringLiteral("PASSLOG_ROWID");
 QString withRowIdentity(const QString &sql)
 {
     QString out = sql;
     const qsizetype star = out.indexOf(QLatin1Char('*'));
-    out.replace(star, 1, history::rowKeyColumn(sql) + QStringLiteral(" AS PASSLOG_ROWID, *"));
+    out.replace(star, 1, history::rowKeyColumn(sql) + QStringLiteral(" AS ") + kRowIdentity + QStringLiteral(", *"));
     return out;
 }
 
@@ -142,20 +131,19 @@ QString deskprint::listSql(const history::ViewQuery &view, const QString &tableN
     });
 }
 
-QString deskprint::printRowSql(const history::ViewQuery &view, const QString &tableName, const deskprint::DesktopPrintRow &row)
+QString deskprint::printRowSql(const QString &tableName, const deskprint::DesktopPrintRow &row)
 {
     return guarded(app::Procedure::DesktopPrintRowStatement, [&] {
         if (row.values.size() != kDisplayColumns.size())
             throw Failure(9, QStringLiteral("インデックスが有効範囲にありません。"));
-        const bool range = view.ranged;
-        QString sql = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + tableName;
-        if (range)
-            sql += rangeCondition(view);
-        sql += range ? QStringLiteral(" AND") : QStringLiteral(" WHERE");
+        // The row by its identity, as long as it still shows what the list
+        // showed: a row changed since selects nothing.
+        QString sql = QStringLiteral("SELECT * FROM ") + tableName + QStringLiteral(" WHERE ") +
+                      history::rowKeyColumn(tableName) + QLatin1Char('=') + QString::number(row.rowKey);
         for (int i = 0; i < kDisplayColumns.size(); ++i)
-            sql += (i == 0 ? QStringLiteral(" ") : QStringLiteral(" AND ")) + kDisplayColumns[i] +
-                   QStringLiteral("='") + sqldialect::quoted(row.values[i]) + QStringLiteral("'");
-        return sql + QStringLiteral(" ORDER BY カードNO ASC,") + sortTerms() + kGateTerms + QStringLiteral(";");
+            sql += QStringLiteral(" AND ") + kDisplayColumns[i] + QStringLiteral("='") +
+                   sqldialect::quoted(row.values[i]) + QStringLiteral("'");
+        return sql + QStringLiteral(";");
     });
 }
 
@@ -163,8 +151,9 @@ QList<deskprint::DesktopPrintRow> deskprint::listRows(const QString &sql)
 {
     return guarded(app::Procedure::FillDesktopPrintList, [&] {
         QList<deskprint::DesktopPrintRow> rows;
-        QSqlQuery q = history::execute(DbConnection::History, sql);
+        QSqlQuery q = history::execute(DbConnection::History, withRowIdentity(sql));
         const QSqlRecord fields = q.record();
+        const int identity = fields.indexOf(kRowIdentity);
         QList<int> columns;
         for (const QString &name : kDisplayColumns)
             columns << fields.indexOf(name);
@@ -172,6 +161,7 @@ QList<deskprint::DesktopPrintRow> deskprint::listRows(const QString &sql)
         while (q.next()) {
             deskprint::DesktopPrintRow row;
             row.printed = flag >= 0 && q.value(flag).toBool();
+            row.rowKey = q.value(identity).toLongLong();
             for (int i = 0; i < columns.size(); ++i) {
                 const QVariant value = columns[i] >= 0 ? q.value(columns[i]) : QVariant();
                 row.values << app::textOrEmpty(value);
@@ -233,7 +223,8 @@ void markPrinted(const QString &table, qint64 rowId)
 
 } // namespace
 
-void deskprint::sendToPrinter(const QString &sql, std::function<void(const PrinterReply &)> ended)
+void deskprint::sendToPrinter(const QString &tableName, const DesktopPrintRow &row,
+                              std::function<void(const PrinterReply &)> ended)
 {
     struct Record {
         QString table;
@@ -241,21 +232,21 @@ void deskprint::sendToPrinter(const QString &sql, std::function<void(const Print
         QByteArray line;
     };
     // The record is read, and the frame sent, once the line is free.
-    reader::link().whenFree([sql, ended = std::move(ended)] {
+    reader::link().whenFree([tableName, row, ended = std::move(ended)] {
         const std::optional<Record> record = guarded(app::Procedure::SendToDesktopPrinter, [&]() -> std::optional<Record> {
             Record r;
-            r.table = statementTable(sql);
+            r.table = tableName;
             // The printed mark is stored right after the print: nothing is
             // printed that could not be marked.
             if (history::route(DbConnection::History, r.table) == DbConnection::History)
                 history::requireSoundHistory();
-            QSqlQuery q = history::execute(DbConnection::History, withRowIdentity(sql));
+            QSqlQuery q = history::execute(DbConnection::History, deskprint::printRowSql(tableName, row));
             if (!q.next()) {
                 if (q.lastError().isValid())
                     history::throwSqlError(q.lastError());
                 return std::nullopt;
             }
-            r.rowId = q.value(0).toLongLong();
+            r.rowId = row.rowKey;
             r.line = deskprint::printLine(q.record());
             q.finish();
             discardStaleInput();
@@ -299,7 +290,6 @@ void deskprint::sendToPrinter(const QString &sql, std::function<void(const Print
 namespace {
 
 struct PrintRun {
-    history::ViewQuery view;
     QString table;
     QList<deskprint::DesktopPrintRow> rows;
     std::function<void(const QString &)> warn;
@@ -316,7 +306,7 @@ void printNext(const std::shared_ptr<PrintRun> &run)
             run->warn(refusal);
             continue;
         }
-        deskprint::sendToPrinter(deskprint::printRowSql(run->view, run->table, row), [run](const deskprint::PrinterReply &reply) {
+        deskprint::sendToPrinter(run->table, row, [run](const deskprint::PrinterReply &reply) {
             run->printed += reply.printed ? 1 : 0;
             if (reply.silent)
                 run->warn(kPrinterSilent);
@@ -334,11 +324,10 @@ void printNext(const std::shared_ptr<PrintRun> &run)
 
 } // namespace
 
-void deskprint::printRows(const history::ViewQuery &view, const QString &tableName, const QList<deskprint::DesktopPrintRow> &rows,
+void deskprint::printRows(const QString &tableName, const QList<deskprint::DesktopPrintRow> &rows,
                           std::function<void(const QString &)> warn, std::function<void(int printed)> ended)
 {
     auto run = std::make_shared<PrintRun>();
-    run->view = view;
     run->table = tableName;
     run->rows = rows;
     run->warn = std::move(warn);

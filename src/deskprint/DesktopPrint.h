@@ -37,6 +37,7 @@ struct DesktopPrintRow {
     bool printed = false;
     QStringList values;
     QStringList nullColumns;
+    qint64 rowKey = 0; // the row's identity in its table (rowid, or ROW_ID on the server)
     QString mark() const { return printed ? kPrintedMark : kNotPrintedMark; }
 };
 
@@ -47,9 +48,9 @@ QString viewTable(const history::ViewQuery &view);
 // The list statement of the view's records (unprintedOnly 1: only those not
 // yet printed), in the grid's order and with its conditions.
 QString listSql(const history::ViewQuery &view, const QString &tableName, qint16 unprintedOnly);
-// The statement that selects the record of one list row: every display
-// column equal, with the view's date/time range.
-QString printRowSql(const history::ViewQuery &view, const QString &tableName, const DesktopPrintRow &row);
+// The statement that selects the record of one list row: the row by its
+// identity, as long as every display column still holds what the list shows.
+QString printRowSql(const QString &tableName, const DesktopPrintRow &row);
 // The rows a list statement gives, in its order.
 QList<DesktopPrintRow> listRows(const QString &sql);
 
@@ -79,19 +80,20 @@ struct PrinterReply {
     bool silent = false;  // the printer did not answer at all
 };
 
-// Prints the first record sql selects on the desktop printer, once the line
-// is free, and marks it printed (PRINT_FLAG) once the printer has
-// acknowledged it; the mark is stored before ended runs. A statement that
-// selects nothing ends with an empty reply. Relay mode must be 0: the
-// envelope goes out as built.
-void sendToPrinter(const QString &sql, std::function<void(const PrinterReply &)> ended);
+// Prints the record of a list row on the desktop printer, once the line is
+// free, and marks that row printed (PRINT_FLAG) once the printer has
+// acknowledged it; the mark is stored before ended runs. A row that is gone
+// or changed since it was listed prints nothing and ends with an empty
+// reply. Relay mode must be 0: the envelope goes out as built.
+void sendToPrinter(const QString &tableName, const DesktopPrintRow &row,
+                   std::function<void(const PrinterReply &)> ended);
 
 // The print run of the window: the rows in order, one record each. A row with
 // a Null display column is refused, warn() told why, and the others still
 // print; a printer that does not answer is told to warn() for that record; a
 // refusal of the printer (paper out) is told and ends the run. ended gets
 // how many records the printer acknowledged.
-void printRows(const history::ViewQuery &view, const QString &tableName, const QList<DesktopPrintRow> &rows,
+void printRows(const QString &tableName, const QList<DesktopPrintRow> &rows,
                std::function<void(const QString &)> warn, std::function<void(int printed)> ended);
 
 } // namespace deskprint

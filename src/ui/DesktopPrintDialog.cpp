@@ -27,12 +27,14 @@ namespace {
 // The row a list item stands for, kept with the item.
 constexpr int kPrintedRole = Qt::UserRole;
 constexpr int kNullColumnsRole = Qt::UserRole + 1;
+constexpr int kRowKeyRole = Qt::UserRole + 2;
 
 deskprint::DesktopPrintRow rowOf(const QTreeWidgetItem *item)
 {
     deskprint::DesktopPrintRow row;
     row.printed = item->data(0, kPrintedRole).toBool();
     row.nullColumns = item->data(0, kNullColumnsRole).toStringList();
+    row.rowKey = item->data(0, kRowKeyRole).toLongLong();
     for (int c = 1; c < kDesktopPrintHeaders.size(); ++c)
         row.values << item->text(c);
     return row;
@@ -148,6 +150,7 @@ void DesktopPrintDialog::fillList(const QString &sql)
             item->setCheckState(0, row.printed ? Qt::Checked : Qt::Unchecked);
             item->setData(0, kPrintedRole, row.printed);
             item->setData(0, kNullColumnsRole, row.nullColumns);
+            item->setData(0, kRowKeyRole, row.rowKey);
             items << item;
         }
         ListView->addTopLevelItems(items);
@@ -188,7 +191,7 @@ void DesktopPrintDialog::printChosenRows()
             return;
         }
         setPrinting(true);
-        deskprint::printRows(m_window.view, deskprint::viewTable(m_window.view), selected, app::showWarning,
+        deskprint::printRows(deskprint::viewTable(m_window.view), selected, app::showWarning,
                              [dialog = QPointer<DesktopPrintDialog>(this)](int printed) {
                                  if (!dialog)
                                      return;
