@@ -1,4 +1,5 @@
 #include "ui/MainWindow.h"
+#include "ui/AnchoredLayout.h"
 #include "ui/BackupOperations.h"
 #include "ui/MainWindowAids.h"
 #include "ui/MonthlyTotalsWindow.h"
@@ -77,13 +78,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("PASSLOG"));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
-    client->setFixedSize(kClientWidth, kClientHeight);
-    setCentralWidget(client);
+    client->resize(kClientWidth, kClientHeight);
     buildControls();
+    layOut();
+    setCentralWidget(client);
     buildMenus();
     wireEvents();
     addCommandMenu(*this);
@@ -104,7 +106,35 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     takeTypedDates(dtpDateStart);
     takeTypedDates(dtpDateEnd);
     pressFocusedButtonOnReturn(this);
-    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    // Opens at its designed size; may be enlarged (the grid takes the space),
+    // never made smaller.
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    setMinimumSize(size());
+}
+
+void MainWindow::layOut()
+{
+    const QSize designed(kClientWidth, kClientHeight);
+    // The grid grows with its frame; the frame with the window.
+    auto *history = new AnchoredLayout(fraHFlexGrid, fraHFlexGrid->size());
+    history->addAnchored(MSHFlexGrid, AnchoredLayout::All);
+    auto *layout = new AnchoredLayout(client, designed);
+    layout->addAnchored(fraHFlexGrid, AnchoredLayout::All);
+    // The command column keeps to the right edge.
+    for (QWidget *w : {(QWidget *)fraETCCard, (QWidget *)fraDB, (QWidget *)fraPrint, (QWidget *)fraWork,
+                       (QWidget *)btnCardRead, (QWidget *)btnViewCls, (QWidget *)btnDBEntry, (QWidget *)btnDBRead,
+                       (QWidget *)btnDBDelete, (QWidget *)btnPrintDefault, (QWidget *)btnPrintDesktop,
+                       (QWidget *)btnCSVOutput, (QWidget *)btnExit})
+        layout->addAnchored(w, AnchoredLayout::Right | AnchoredLayout::Top);
+    // The status row, the progress bar and the status bar keep to the bottom.
+    for (QWidget *w : {(QWidget *)lblCardStatus, (QWidget *)lblCardValue, (QWidget *)lblCount,
+                       (QWidget *)lblCountValue, (QWidget *)lblSumMoney, (QWidget *)lblSumValue, (QWidget *)lblPrinter,
+                       (QWidget *)ProgressBar})
+        layout->addAnchored(w, AnchoredLayout::Left | AnchoredLayout::Bottom);
+    layout->addAnchored(cboPrinter, AnchoredLayout::Left | AnchoredLayout::Bottom);
+    layout->addAnchored(StatusBar, AnchoredLayout::Left | AnchoredLayout::Right | AnchoredLayout::Bottom);
+    // The lines under the menu follow the width by themselves.
+    layout->addTheRest({LineA, LineB});
 }
 
 void MainWindow::buildControls()

@@ -148,6 +148,7 @@ private:
     qint64 m_shownCount = 0;
     bool m_cardReadRunning = false;
     void buildControls();
+    void layOut();
     void buildMenus();
     void wireEvents();
 };

@@ -5,6 +5,10 @@
 #include "ui/MainWindow.h"
 #include "TestHarness.h"
 
+#include "ui/LineControl.h"
+#include <QStatusBar>
+#include <QTableView>
+#include <QMap>
 #include <QAction>
 #include <QComboBox>
 #include <QDateEdit>
@@ -25,6 +29,7 @@ class TestMainWindow : public QObject {
 private slots:
     void controlsHaveTheirNamesTextsAndPlaces_data();
     void controlsHaveTheirNamesTextsAndPlaces();
+    void enlargingGivesTheGridTheSpace();
     void menusAndFixedClientSize();
     void selectModeShowsAndHidesTheRange();
     void dateButtonsResetToToday();
@@ -104,12 +109,48 @@ void TestMainWindow::controlsHaveTheirNamesTextsAndPlaces()
         QVERIFY2(fm.inFont(ch), qPrintable(name + QStringLiteral(": ") + ch));
 }
 
+// The window opens at its designed size with every control where it was
+// designed, and may be enlarged: the grid takes the space, the command column
+// keeps to the right edge, the status row to the bottom, and the lines under
+// the menu to the full width; back at the designed size all is as before.
+void TestMainWindow::enlargingGivesTheGridTheSpace()
+{
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QList<QWidget *> placed = w.client->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    placed << w.MSHFlexGrid;
+    placed.removeAll(static_cast<QWidget *>(w.LineA));
+    placed.removeAll(static_cast<QWidget *>(w.LineB));
+    QMap<QString, QRect> designed;
+    for (QWidget *c : placed)
+        designed[c->objectName()] = c->geometry();
+    QCOMPARE(designed.value("fraHFlexGrid"), QRect(8, 88, 793, 449));
+    w.LineA->setLine(QPalette::Dark, 0, 0, w.client->width());
+
+    w.resize(w.size() + QSize(300, 200));
+    QTRY_COMPARE(w.client->size(), QSize(1221, 793));
+    QCOMPARE(w.fraHFlexGrid->geometry(), designed["fraHFlexGrid"].adjusted(0, 0, 300, 200));
+    QCOMPARE(w.MSHFlexGrid->geometry(), designed["MSHFlexGrid"].adjusted(0, 0, 300, 200));
+    QCOMPARE(w.btnExit->geometry(), designed["btnExit"].translated(300, 0));
+    QCOMPARE(w.fraDB->geometry(), designed["fraDB"].translated(300, 0));
+    QCOMPARE(w.lblCountValue->geometry(), designed["lblCountValue"].translated(0, 200));
+    QCOMPARE(w.StatusBar->geometry(), designed["StatusBar"].adjusted(0, 200, 300, 200));
+    QCOMPARE(w.fraCardNo->geometry(), designed["fraCardNo"]);
+    QCOMPARE(w.LineA->width(), 1221);
+
+    w.resize(w.minimumSize());
+    QTRY_COMPARE(w.client->size(), QSize(921, 593));
+    for (QWidget *c : placed)
+        QCOMPARE(c->geometry(), designed[c->objectName()]);
+}
+
 void TestMainWindow::menusAndFixedClientSize()
 {
     MainWindow w;
     QCOMPARE(w.windowTitle(), QStringLiteral("PASSLOG"));
     QCOMPARE(w.client->size(), QSize(921, 593));
-    QCOMPARE(w.minimumSize(), w.maximumSize());
+    QCOMPARE(w.minimumSize(), w.size()); // never smaller than designed
     QStringList titles;
     for (QAction *a : w.menuBar()->actions())
         titles << a->text();
