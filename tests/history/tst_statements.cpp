@@ -118,6 +118,15 @@ private slots:
         QVERIFY(!testView.ranged);
         QCOMPARE(testView.cardNo, QStringLiteral("0000"));
         QVERIFY(testView.start.isEmpty() && testView.end.isEmpty());
+
+        // No range option checked: no range, whatever the view before had;
+        // the statement and the view name the same rows.
+        ViewSelection none = selection(true, QStringLiteral("1234"));
+        none.SelectMode = -1;
+        testView = history::viewQuery(2, none);
+        QVERIFY(!testView.ranged);
+        QVERIFY(!history::viewStatement("ETC_DATA", testView).contains("DATE_TIME<="));
+        QVERIFY(!history::shownViewSql(testView, "ETC_DATA", "SELECT").contains("DATE_TIME<="));
     }
 
     void shownStatement_data()
