@@ -1,5 +1,5 @@
-#include "app/RunSettings.h"
 #include "app/Settings.h"
+#include "app/RunSettings.h"
 
 #include "app/DataFolder.h"
 #include "app/ProfileFile.h"

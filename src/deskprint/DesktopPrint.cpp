@@ -1,8 +1,8 @@
 // The desktop print window's statements and list rows, the print line and
 // the print of one record on the desktop printer behind the relay unit.
 
-#include "app/RunSettings.h"
 #include "deskprint/DesktopPrint.h"
+#include "app/RunSettings.h"
 
 #include "app/Cp932.h"
 #include "app/Failure.h"

@@ -1,5 +1,5 @@
-#include "app/RunSettings.h"
 #include "history/Database.h"
+#include "app/RunSettings.h"
 #include "history/ServerConnection.h"
 
 #include "app/Constants.h"

@@ -1,5 +1,5 @@
-#include "history/HistoryStore.h"
 #include "history/HistoryFileCheck.h"
+#include "history/HistoryStore.h"
 
 #include "app/Failure.h"
 #include "app/Seams.h"

@@ -1,5 +1,5 @@
-#include "app/RunSettings.h"
 #include "start/BackupCommand.h"
+#include "app/RunSettings.h"
 
 #include "start/Startup.h"
 

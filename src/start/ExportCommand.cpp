@@ -1,5 +1,5 @@
-#include "app/RunSettings.h"
 #include "start/ExportCommand.h"
+#include "app/RunSettings.h"
 
 #include "app/CheckedSaveFile.h"
 #include "app/DataFolder.h"

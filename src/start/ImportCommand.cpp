@@ -1,5 +1,5 @@
-#include "app/RunSettings.h"
 #include "start/ImportCommand.h"
+#include "app/RunSettings.h"
 
 #include "app/DataFolder.h"
 #include "app/Failure.h"

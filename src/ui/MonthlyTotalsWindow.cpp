@@ -1,5 +1,5 @@
-#include "app/RunSettings.h"
 #include "ui/MonthlyTotalsWindow.h"
+#include "app/RunSettings.h"
 
 #include "app/Failure.h"
 #include "app/ProfileFile.h"

@@ -1,5 +1,5 @@
-#include "app/RunSettings.h"
 #include "ui/PortSettingsDialog.h"
+#include "app/RunSettings.h"
 
 #include "app/ProfileFile.h"
 #include "app/Settings.h"

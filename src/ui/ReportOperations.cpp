@@ -1,7 +1,7 @@
 // The printer list, the standard print and the CSV export of the main window.
 
-#include "app/RunSettings.h"
 #include "ui/ReportOperations.h"
+#include "app/RunSettings.h"
 
 #include "app/CheckedSaveFile.h"
 #include "app/PrinterSeam.h"

@@ -1,5 +1,5 @@
-#include "app/RunSettings.h"
 #include "ui/SortDialog.h"
+#include "app/RunSettings.h"
 
 #include "app/Settings.h"
 #include "app/Common.h"
