@@ -250,7 +250,7 @@ void deskprint::sendToPrinter(const QString &tableName, const DesktopPrintRow &r
             r.line = deskprint::printLine(q.record());
             q.finish();
             discardStaleInput();
-            reader::sendBytes(deskprint::printFrame(r.line));
+            reader::sendBytes(deskprint::printFrame(r.line), reader::Envelope::AsBuilt);
             return r;
         });
         if (!record) {

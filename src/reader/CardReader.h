@@ -23,8 +23,11 @@ QSerialPort *serialPort();
 void openPort(int port);
 void closePort(int port);
 bool portExists(int port);
-// Sends bytes 1..n of a 1-based frame, inside a "COM1:" envelope in relay mode.
-void sendBytes(const QByteArray &bytes);
+// Sends bytes 1..n of a 1-based frame, inside a "COM1:" envelope in relay
+// mode; a frame that carries its own envelope (the desktop printer's) goes
+// out as built.
+enum class Envelope { AsRelayModeSays, AsBuilt };
+void sendBytes(const QByteArray &bytes, Envelope envelope = Envelope::AsRelayModeSays);
 
 // A receive never keeps more bytes than this: a frame is at most 519 bytes
 // long, so a longer run can only be a device that never stops talking.

@@ -70,14 +70,15 @@ bool reader::portExists(int port)
     });
 }
 
-void reader::sendBytes(const QByteArray &bytes)
+void reader::sendBytes(const QByteArray &bytes, Envelope envelope)
 {
     guarded(app::Procedure::SendFrame, [&] {
         QSerialPort *port = reader::serialPort();
         if (!port->isOpen())
             return;
         const QByteArray out =
-            frame::raw(reader::link().relayMode == reader::RelayMode::ThroughRelayUnit ? reader::relayEnvelope(QByteArrayLiteral("COM1:"), bytes) : bytes);
+            frame::raw(envelope == Envelope::AsRelayModeSays && reader::link().relayMode == reader::RelayMode::ThroughRelayUnit
+                           ? reader::relayEnvelope(QByteArrayLiteral("COM1:"), bytes) : bytes);
         if (port->write(out) != out.size())
             throw portFailure(*port);
         port->flush();

@@ -108,7 +108,11 @@ void connectReaderLink(ui::MainWindow *window)
     reader::ReaderLink &link = reader::link();
     QObject::connect(&link, &reader::ReaderLink::cardStateChanged, window->lblCardValue, &QLabel::setText);
     QObject::connect(&link, &reader::ReaderLink::recordCountChanged, window->lblCountValue, &QLabel::setText);
-    QObject::connect(&link, &reader::ReaderLink::cardReadableChanged, window->btnCardRead, &QWidget::setEnabled);
+    // A poll that answers while a card read waits for the line (or runs)
+    // does not offer a second read: one click, one read.
+    QObject::connect(&link, &reader::ReaderLink::cardReadableChanged, window, [window](bool readable) {
+        window->btnCardRead->setEnabled(readable && !window->cardReadRunning());
+    });
     QObject::connect(&link, &reader::ReaderLink::readProgress, window->ProgressBar, &QProgressBar::setValue);
     // A relay unit found while the outputs are offered offers the desktop
     // print as well (the outputs may have been offered before it answered).

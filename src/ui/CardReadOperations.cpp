@@ -74,6 +74,8 @@ void showCardRead(MainWindow &f, bool readWhole)
 
 void readCard(MainWindow &f)
 {
+    if (f.cardReadRunning())
+        return; // one read at a time
     const bool started = guarded(app::Procedure::ReadCard, [&] {
         if (refuseReversedRange(f) || typedCardNumberRefused(f)) {
             focusNextUsefulControl(f, f.btnDBEntry);

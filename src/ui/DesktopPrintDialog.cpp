@@ -99,6 +99,9 @@ void DesktopPrintDialog::load()
 {
     guarded(app::Procedure::LoadDesktopPrint, [this] {
         m_window.TimerPolling->stop();
+        // A poll still on the line (the one a closing print window starts)
+        // is dropped: the print runs talk to the printer alone.
+        reader::link().dropSequences();
         reader::link().relayMode = reader::RelayMode::Direct; // the print frames go out as built, not inside a "COM1:" envelope
         fillList(deskprint::listSql(m_window.view, deskprint::viewTable(m_window.view), 0));
     });

@@ -211,6 +211,10 @@ void PortSettingsDialog::unload()
 
 void PortSettingsDialog::done(int result)
 {
+    // The search talks on the line with the dialog's port; the dialog
+    // stays until it has shown what it found.
+    if (m_searching)
+        return;
     if (!m_unloaded) {
         m_unloaded = true;
         unload();

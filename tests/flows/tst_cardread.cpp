@@ -4,6 +4,7 @@
 
 #include "FlowFixture.h"
 #include "decode/CardTable.h"
+#include "reader/CardReader.h"
 #include "reader/ReaderLink.h"
 
 using namespace ui;
@@ -211,6 +212,30 @@ private slots:
         QVERIFY(f.emulator.command(QStringLiteral("fault none")));
         QVERIFY(f.readCard());
         QCOMPARE(f.w->lblCountValue->text(), QStringLiteral("14件"));
+    }
+
+    // A read asked for while a polling tick talks waits for it; the poll's
+    // answer does not offer the button again, so a double click is one
+    // read, and the window stays locked until the read's end is shown.
+    void oneClickOneReadWhileAPollTalks()
+    {
+        Flow f;
+        FLOW_START(f);
+        QTRY_VERIFY(f.w->btnCardRead->isEnabled());
+        reader::pollReader(); // a tick on the line
+        QVERIFY(reader::link().busy());
+        QTest::mouseClick(f.w->btnCardRead, Qt::LeftButton);
+        QStringList offered;
+        while (f.w->cardReadRunning()) {
+            QTest::mouseClick(f.w->btnCardRead, Qt::LeftButton); // clicks as fast as a user can
+            if (f.w->btnCardRead->isEnabled() || f.w->mnuConfig->isEnabled() || f.w->TimerPolling->isActive())
+                offered << f.commandStates();
+            QTest::qWait(5);
+        }
+        QVERIFY(offered.isEmpty());
+        QVERIFY(QTest::qWaitFor([] { return !reader::link().busy(); }, 5000));
+        QCOMPARE(column(QStringLiteral("SELECT count(*) FROM ETC_TEMP")), QStringList{"14"});
+        QCOMPARE(f.gridRows(), 14);
     }
 };
 

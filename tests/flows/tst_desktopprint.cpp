@@ -63,7 +63,8 @@ class tst_desktopprint : public QObject {
 
     // Opens the window with 卓上印刷 (or its menu item), runs act while it is
     // open and closes it with 終了. False if the window never opened.
-    static bool inPrintWindow(Flow &f, const std::function<void(DesktopPrintDialog &)> &act, bool fromMenu = false)
+    static bool inPrintWindow(Flow &f, const std::function<void(DesktopPrintDialog &)> &act, bool fromMenu = false,
+                              bool afterThePoll = true)
     {
         bool opened = false;
         int tries = 0;
@@ -79,7 +80,8 @@ class tst_desktopprint : public QObject {
             QTest::mouseClick(d->cmdExit, Qt::LeftButton);
         };
         // The print commands are offered once the polling found the relay unit.
-        waitForLine();
+        if (afterThePoll)
+            waitForLine();
         QTimer::singleShot(0, attempt);
         if (fromMenu) {
             if (!f.w->mnuPrintDesktop->isEnabled())
@@ -205,6 +207,27 @@ private slots:
         // Each run ends with how many the printer took; nothing selected, no run.
         QCOMPARE(f.harness.messageTexts(), QStringList({"1件印刷しました。", "2件印刷しました。"}));
         QCOMPARE(f.harness.messages().last().icon, seams::MsgIcon::Information);
+    }
+
+    // The window opened again at once, while the poll its closing started is
+    // still on the line: the records still go to the printer, and are marked.
+    void reopenedAtOncePrintsToThePrinter()
+    {
+        Flow f(relayWithPrinter(QStringLiteral("ack")));
+        startOnHistory(f);
+        historyExec(QStringLiteral("UPDATE ETC_DATA SET PRINT_FLAG=0"));
+        QVERIFY(inPrintWindow(f, [](DesktopPrintDialog &) {}));
+        QVERIFY(reader::link().busy()); // the poll of the closing
+        QVERIFY(inPrintWindow(
+            f,
+            [&](DesktopPrintDialog &d) {
+                selectRows(d, {0});
+                QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
+                QTRY_VERIFY_WITH_TIMEOUT(!d.printing(), 30000);
+            },
+            false, false));
+        QCOMPARE(f.harness.messageTexts(), QStringList{"1件印刷しました。"});
+        QCOMPARE(historyFlags(), QList<int>({1, 0, 0}));
     }
 
     // The paper runs out on the second of three selected records: the first
