@@ -26,7 +26,7 @@ QString app::withTrailingSeparator(const QString &path)
 
 QString app::textOrEmpty(const QVariant &value)
 {
-    return guarded(app::Procedure::TextOrEmpty, [&] {
+    return app::tagged(app::Procedure::TextOrEmpty, [&] {
         if (value.isNull() || !value.isValid())
             return QString();
         return value.toString();
@@ -35,7 +35,7 @@ QString app::textOrEmpty(const QVariant &value)
 
 QString app::rightAligned(QString &text, qint16 width)
 {
-    return guarded(app::Procedure::RightText, [&] {
+    return app::tagged(app::Procedure::RightText, [&] {
         const int length = cp932::width(text);
         if (length < width)
             text = QString(width - length, QLatin1Char(' ')) + text;
@@ -45,7 +45,7 @@ QString app::rightAligned(QString &text, qint16 width)
 
 QString app::fixedWidth(const QString &text, qint16 width)
 {
-    return guarded(app::Procedure::FixedWidthText, [&] {
+    return app::tagged(app::Procedure::FixedWidthText, [&] {
         QString result;
         int used = 0;
         for (char32_t cp : text.toUcs4()) {
@@ -110,4 +110,23 @@ void app::reportErrorAndEnd(const QString &procedureName, long number, const QSt
          description + QStringLiteral(" (") + QString::number(number) + QStringLiteral(": ") +
              procedureName + QLatin1Char(')'));
     seams::endProgram(1);
+}
+
+void app::reportFailureAndEnd(const Failure &failure, Procedure fallback)
+{
+    reportErrorAndEnd(QString::fromLatin1(reportedName(failure.procedure().value_or(fallback))), failure.number(),
+                      failure.description());
+}
+
+Failure app::failureOf(std::exception_ptr thrown, Procedure procedure)
+{
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const Failure &f) {
+        return f.taggedWith(procedure);
+    } catch (const std::bad_alloc &) {
+        return Failure(7, QStringLiteral("メモリが不足しています。")).taggedWith(procedure);
+    } catch (const std::exception &e) {
+        return Failure(5, QString::fromUtf8(e.what())).taggedWith(procedure);
+    }
 }

@@ -1,15 +1,18 @@
 #pragma once
-// Failures carry a number and a description, like the platform's own errors.
-// Each procedure covered by the error convention runs its body through
-// guarded(): an unexpected failure is handed to the common error report under
-// that procedure's reported name (app/Procedures.h), exactly once, and the
-// program ends.
+// Errors as values. A failure carries a number and a description, like the
+// platform's own errors, and the procedure in which it arose: the name the
+// error report shows (app/Procedures.h). Lower layers run a procedure's body
+// through tagged(), which names an unexpected failure after the innermost
+// procedure it came from and passes it on; they never show anything. The
+// window's commands and the command line decide what the user sees
+// (ui/CommandGuard.h, start/CommandLine.cpp).
 
 #include "app/Procedures.h"
 
 #include <QString>
 #include <exception>
 #include <new>
+#include <optional>
 #include <type_traits>
 #include <utility>
 
@@ -20,18 +23,29 @@ public:
     long number() const { return m_number; }
     const QString &description() const { return m_description; }
     const char *what() const noexcept override { return m_what.constData(); }
+    // The innermost procedure the failure passed through; none before the
+    // first tagged() it meets.
+    std::optional<app::Procedure> procedure() const { return m_procedure; }
+    Failure taggedWith(app::Procedure procedure) const
+    {
+        Failure tagged = *this;
+        if (!tagged.m_procedure)
+            tagged.m_procedure = procedure;
+        return tagged;
+    }
 
 private:
     long m_number;
     QString m_description;
     QByteArray m_what;
+    std::optional<app::Procedure> m_procedure;
 };
 
 // A failure the user can do something about (the shared history's server
 // is away, a registration the store refused, rows changed by another PC):
 // it ends the operation with a warning naming the cause and leaves the
 // program running, so that nothing staged or shown is lost and the user can
-// try again. Inner procedures pass it on; the outermost one shows it.
+// try again. Every procedure passes it on; the command shows it.
 class ExpectedFailure : public Failure {
 public:
     using Failure::Failure;
@@ -39,8 +53,30 @@ public:
 
 namespace app {
 
+// The failure that ends the program: the common error report, under the
+// procedure the failure names (fallback when it names none).
 [[noreturn]] void reportErrorAndEnd(const QString &procedureName, long number, const QString &description);
+[[noreturn]] void reportFailureAndEnd(const Failure &failure, Procedure fallback);
 void showWarning(const QString &message);
+
+// Any exception as a failure of procedure: an expected failure and one
+// already named stay as they are, a lack of memory is error 7, anything else
+// error 5 with its own text.
+Failure failureOf(std::exception_ptr thrown, Procedure procedure);
+
+// Runs a procedure's body; an unexpected failure leaves it named after the
+// innermost procedure it passed through.
+template <typename Body>
+decltype(auto) tagged(Procedure procedure, Body &&body)
+{
+    try {
+        return std::forward<Body>(body)();
+    } catch (const ExpectedFailure &) {
+        throw;
+    } catch (...) {
+        throw failureOf(std::current_exception(), procedure);
+    }
+}
 
 } // namespace app
 
@@ -63,7 +99,7 @@ namespace app {
 template <typename Body>
 QString expectedFailureOf(Body &&body)
 {
-    const detail::GuardedLevel level; // guarded() inside passes the failure on
+    const detail::GuardedLevel level; // a command inside passes the failure on
     try {
         std::forward<Body>(body)();
     } catch (const ExpectedFailure &f) {
@@ -73,26 +109,3 @@ QString expectedFailureOf(Body &&body)
 }
 
 } // namespace app
-
-template <typename Body>
-decltype(auto) guarded(app::Procedure procedure, Body &&body)
-{
-    const detail::GuardedLevel level;
-    try {
-        return std::forward<Body>(body)();
-    } catch (const ExpectedFailure &f) {
-        if (detail::guardedDepth > 1)
-            throw;
-        if (!f.description().isEmpty()) // work the user stopped says nothing more
-            app::showWarning(f.description());
-        using Result = decltype(std::forward<Body>(body)());
-        if constexpr (!std::is_void_v<Result>)
-            return Result{};
-    } catch (const Failure &f) {
-        app::reportErrorAndEnd(QString::fromLatin1(app::reportedName(procedure)), f.number(), f.description());
-    } catch (const std::bad_alloc &) {
-        app::reportErrorAndEnd(QString::fromLatin1(app::reportedName(procedure)), 7, QStringLiteral("メモリが不足しています。"));
-    } catch (const std::exception &e) {
-        app::reportErrorAndEnd(QString::fromLatin1(app::reportedName(procedure)), 5, QString::fromUtf8(e.what()));
-    }
-}

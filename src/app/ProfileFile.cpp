@@ -140,7 +140,7 @@ bool writeLines(const QString &file, QList<QByteArray> lines)
 
 QString app::readProfileString(const QString &section, const QString &key, const QString &file)
 {
-    return guarded(app::Procedure::ReadSetting, [&]() -> QString {
+    return app::tagged(app::Procedure::ReadSetting, [&]() -> QString {
         bool exists = false;
         const QStringList lines = readLines(file, &exists);
         int end = 0;
@@ -164,7 +164,7 @@ QString app::readProfileString(const QString &section, const QString &key, const
 bool app::writeProfileString(const QString &section, const QString &key, const QString &value,
                              const QString &file)
 {
-    return guarded(app::Procedure::WriteSetting, [&] {
+    return app::tagged(app::Procedure::WriteSetting, [&] {
         bool exists = false;
         QList<QByteArray> raw = readRawLines(file, &exists);
         QStringList lines;

@@ -27,7 +27,7 @@ static QString desktopFolder()
 
 void app::readSettingsFile()
 {
-    guarded(app::Procedure::ReadSettingsFile, [] {
+    app::tagged(app::Procedure::ReadSettingsFile, [] {
         // The program folder, or the user's data folder when the program may
         // not write its own (an installation for all users).
         app::runSettings().programFolder = app::withTrailingSeparator(app::dataFolder());

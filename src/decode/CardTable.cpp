@@ -18,7 +18,7 @@ bool decode::CardTable::matchesLast(const CardRecord &record, int count, int bac
 
 qint16 decode::CardTable::storeFrame(qint16 &count, const QByteArray &frame, const CardTableLimits &limits)
 {
-    return guarded(app::Procedure::StoreCardFrame, [&]() -> qint16 {
+    return app::tagged(app::Procedure::StoreCardFrame, [&]() -> qint16 {
         CardRecord record;
         decode::decodeRecord(record, frame);
         if (record.PASS_TIME.isEmpty() || record.PASS_DATE.isEmpty())

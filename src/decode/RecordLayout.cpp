@@ -48,7 +48,7 @@ qint32 roundedMoney(double value)
 
 void decode::decodeGate(const QString &kind, const QByteArray &frame, qint16 &office, QString &code)
 {
-    guarded(app::Procedure::GateLayout, [&] {
+    app::tagged(app::Procedure::GateLayout, [&] {
         const int base = kind == QLatin1String("IN") ? 11 : 17;
         office = qint16((frame::at(frame, base + 1) % 64) * 64 + frame::at(frame, base + 2));
         const QString digits =
@@ -59,7 +59,7 @@ void decode::decodeGate(const QString &kind, const QByteArray &frame, qint16 &of
 
 void decode::decodeRecord(CardRecord &record, const QByteArray &frame)
 {
-    guarded(app::Procedure::RecordLayout, [&] {
+    app::tagged(app::Procedure::RecordLayout, [&] {
         auto b = [&](int pos) { return int(frame::at(frame, pos)); };
         decode::decodeGate(QStringLiteral("IN"), frame, record.JID_IN, record.ITC_IN);
         decode::decodeGate(QStringLiteral("OUT"), frame, record.JID_OUT, record.ITC_OUT);

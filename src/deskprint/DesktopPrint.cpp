@@ -109,7 +109,7 @@ QString deskprint::viewTable(const history::ViewQuery &view) { return view.viewT
 
 QString deskprint::listSql(const history::ViewQuery &view, const QString &tableName, qint16 unprintedOnly)
 {
-    return guarded(app::Procedure::DesktopPrintListStatement, [&] {
+    return app::tagged(app::Procedure::DesktopPrintListStatement, [&] {
         const bool range = view.ranged;
         QString sql = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + tableName;
         if (range)
@@ -133,7 +133,7 @@ QString deskprint::listSql(const history::ViewQuery &view, const QString &tableN
 
 QString deskprint::printRowSql(const QString &tableName, const deskprint::DesktopPrintRow &row)
 {
-    return guarded(app::Procedure::DesktopPrintRowStatement, [&] {
+    return app::tagged(app::Procedure::DesktopPrintRowStatement, [&] {
         if (row.values.size() != kDisplayColumns.size())
             throw Failure(9, QStringLiteral("インデックスが有効範囲にありません。"));
         // The row by its identity, as long as it still shows what the list
@@ -149,7 +149,7 @@ QString deskprint::printRowSql(const QString &tableName, const deskprint::Deskto
 
 QList<deskprint::DesktopPrintRow> deskprint::listRows(const QString &sql)
 {
-    return guarded(app::Procedure::FillDesktopPrintList, [&] {
+    return app::tagged(app::Procedure::FillDesktopPrintList, [&] {
         QList<deskprint::DesktopPrintRow> rows;
         QSqlQuery q = history::execute(DbConnection::History, withRowIdentity(sql));
         const QSqlRecord fields = q.record();
@@ -233,7 +233,7 @@ void deskprint::sendToPrinter(const QString &tableName, const DesktopPrintRow &r
     };
     // The record is read, and the frame sent, once the line is free.
     reader::link().whenFree([tableName, row, ended = std::move(ended)] {
-        const std::optional<Record> record = guarded(app::Procedure::SendToDesktopPrinter, [&]() -> std::optional<Record> {
+        const std::optional<Record> record = app::tagged(app::Procedure::SendToDesktopPrinter, [&]() -> std::optional<Record> {
             Record r;
             r.table = tableName;
             // The printed mark is stored right after the print: nothing is
@@ -281,7 +281,7 @@ void deskprint::sendToPrinter(const QString &tableName, const DesktopPrintRow &r
             },
             [reply, record, ended] {
                 if (reply->printed)
-                    guarded(app::Procedure::SendToDesktopPrinter, [&] { markPrinted(record->table, record->rowId); });
+                    app::tagged(app::Procedure::SendToDesktopPrinter, [&] { markPrinted(record->table, record->rowId); });
                 ended(*reply);
             });
     });

@@ -216,7 +216,7 @@ void history::runText(QSqlQuery &q, const QString &sql, bool server)
 
 bool history::hasRows(const QString &source)
 {
-    return guarded(app::Procedure::CheckRows, [&] {
+    return app::tagged(app::Procedure::CheckRows, [&] {
         QSqlQuery q = history::execute(DbConnection::History, source);
         const bool any = q.next();
         q.finish();
@@ -226,7 +226,7 @@ bool history::hasRows(const QString &source)
 
 void history::runStatement(const QString &statement)
 {
-    guarded(app::Procedure::RunStatement, [&] {
+    app::tagged(app::Procedure::RunStatement, [&] {
         static const QRegularExpression change(QStringLiteral("^\\s*(DELETE|UPDATE|INSERT)\\b"),
                                                QRegularExpression::CaseInsensitiveOption);
         if (change.match(statement).hasMatch() &&

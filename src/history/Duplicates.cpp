@@ -22,7 +22,7 @@ QString history::duplicateCardsSql(const ViewQuery &view)
 
 QStringList history::duplicateCardNumbers(const ViewQuery &view)
 {
-    return guarded(app::Procedure::LoadDuplicateDeletion, [&] {
+    return app::tagged(app::Procedure::LoadDuplicateDeletion, [&] {
         QSqlQuery q = history::execute(DbConnection::History, history::duplicateCardsSql(view));
         QStringList numbers;
         while (q.next()) {
@@ -37,7 +37,7 @@ QStringList history::duplicateCardNumbers(const ViewQuery &view)
 
 int history::deleteDuplicates(const ViewQuery &view, const QString &cardNo, const history::KeepGoing &keepGoing)
 {
-    return guarded(app::Procedure::DeleteDuplicates, [&] {
+    return app::tagged(app::Procedure::DeleteDuplicates, [&] {
         if (cardNo.isEmpty())
             return 0;
         return int(history::deleteShown(app::Procedure::DeleteDuplicates,
@@ -47,7 +47,7 @@ int history::deleteDuplicates(const ViewQuery &view, const QString &cardNo, cons
 
 QString history::masterVersionText()
 {
-    return guarded(app::Procedure::LoadAbout, [] {
+    return app::tagged(app::Procedure::LoadAbout, [] {
         QSqlQuery q = history::execute(DbConnection::Master, kTableVersion);
         const QString text = q.next() ? QStringLiteral("Ver ") + q.value(QStringLiteral("MST_VER")).toString()
                                       : QStringLiteral("Ver ") + QStringLiteral("?.??");

@@ -222,7 +222,7 @@ private:
     template <typename Read>
     auto attempt(Read read) -> decltype(read())
     {
-        return guarded(app::Procedure::LoadGrid, [&]() -> decltype(read()) {
+        return app::tagged(app::Procedure::LoadGrid, [&]() -> decltype(read()) {
             if (m_away)
                 return {};
             try {
@@ -338,7 +338,7 @@ bool wholeDuplicateView(const QString &viewed, const GridStatement &statement)
 history::GridLoad history::loadGrid(history::HistoryGridModel &model, const QString &sourceText, qint16 viewType,
                                     const history::KeepGoing &keepGoing)
 {
-    return guarded(app::Procedure::LoadGrid, [&] {
+    return app::tagged(app::Procedure::LoadGrid, [&] {
         const QString viewed = sourceText; // it may be the shown rows' own, cleared below
         // The duplicate display groups the whole history once: its passages
         // go into a temporary table of this connection, and the labels and
@@ -417,7 +417,7 @@ history::GridLoad history::loadGrid(history::HistoryGridModel &model, const QStr
 
 QStringList history::historyCardNumbers()
 {
-    return guarded(app::Procedure::ListCardNumbers, [] {
+    return app::tagged(app::Procedure::ListCardNumbers, [] {
         // The distinct numbers in order, read as "the next number after the
         // last one" from the index on CARD_ID: one probe per card, not a
         // pass over every row of the history (a Null has no next).

@@ -124,11 +124,53 @@ bool holdsHistoryTable(const QString &path)
     return holds;
 }
 
+// The history file just opened on db: the schema brought up to date, the
+// check started or marked done, the write-ahead log, the shared history's
+// server named (a read changes nothing of the file).
+void setUpOpenedHistory(QSqlDatabase db, const QString &path, bool forReading, bool checkedInFull, bool vouched)
+{
+    history::store().openedForReading = forReading;
+    if (!forReading) {
+        // (Statements that find everything in place write nothing and need
+        // no lock: a start beside a long import goes on.)
+        removeForeignObjects(db, path, true);
+        history::runScript(db, history::historySchemaSql());
+        if (checkedInFull)
+            history::markCheckedSound();
+        else
+            history::startBackgroundCheck(path);
+        try {
+            removeForeignObjects(db, path, false);
+            history::ensureRowIdentity(db);
+            if (!vouched) // changed since this program closed it
+                mendPassageTimes(db);
+        } catch (const history::SchemaRefused &) {
+            throw;
+        } catch (const ExpectedFailure &damaged) { // (found by the check it waited for)
+            throw Failure(damaged.number(), damaged.description());
+        }
+        // A write-ahead log: a commit is one append and one sync of the log,
+        // so that changes stored row by row (the printed marks of the
+        // desktop printer) cost milliseconds, not a printer line each, and
+        // stay as durable as before. A file system without it keeps the
+        // rollback journal.
+        QSqlQuery wal(db);
+        wal.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        wal.finish();
+    }
+    // The shared history may be away: the program starts all the same
+    // (card reads and staging are local). The first operation that needs it
+    // connects (the window's start tries in the background), and each
+    // operation after a failure tries to reach it again.
+    history::useServerOf(history::serverSetting());
+}
+
 } // namespace
+
 
 void history::openDatabase(const QString &fileName, history::HistoryAccess access)
 {
-    guarded(app::Procedure::OpenDatabase, [&] {
+    app::tagged(app::Procedure::OpenDatabase, [&] {
         app::setProgramFilesSource(databaseFiles);
         const bool history = fileName == kDatFile;
         if (!history && fileName != kMstFile)
@@ -188,43 +230,7 @@ void history::openDatabase(const QString &fileName, history::HistoryAccess acces
                     history::throwSqlError(probe.lastError(), path);
                 probe.finish();
                 if (history)
-                    history::store().openedForReading = forReading;
-                if (history && !forReading) {
-                    // (Statements that find everything in place write nothing
-                    // and need no lock: a start beside a long import goes on.)
-                    removeForeignObjects(db, path, true);
-                    history::runScript(db, history::historySchemaSql());
-                    if (checkedInFull)
-                        history::markCheckedSound();
-                    else
-                        history::startBackgroundCheck(path);
-                    try {
-                        removeForeignObjects(db, path, false);
-                        history::ensureRowIdentity(db);
-                        if (!vouched) // changed since this program closed it
-                            mendPassageTimes(db);
-                    } catch (const history::SchemaRefused &) {
-                        throw;
-                    } catch (const ExpectedFailure &damaged) { // (found by the check it waited for)
-                        throw Failure(damaged.number(), damaged.description());
-                    }
-                    // A write-ahead log: a commit is one append and one sync of
-                    // the log, so that changes stored row by row (the printed
-                    // marks of the desktop printer) cost milliseconds, not a
-                    // printer line each, and stay as durable as before. A
-                    // file system without it keeps the rollback journal.
-                    QSqlQuery wal(db);
-                    wal.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-                    wal.finish();
-                }
-                if (history) {
-                    // The shared history may be away: the program starts all
-                    // the same (card reads and staging are local). The first
-                    // operation that needs it connects (the window's start
-                    // tries in the background), and each operation after a
-                    // failure tries to reach it again.
-                    history::useServerOf(history::serverSetting());
-                }
+                    setUpOpenedHistory(db, path, forReading, checkedInFull, vouched);
             } catch (...) {
                 db.close();
                 db = QSqlDatabase();
@@ -245,7 +251,7 @@ QStringList history::programFiles() { return databaseFiles(); }
 
 void history::closeDatabase(const QString &fileName)
 {
-    guarded(app::Procedure::CloseDatabase, [&] {
+    app::tagged(app::Procedure::CloseDatabase, [&] {
         if (fileName != kDatFile && fileName != kMstFile)
             return;
         const bool vouched = fileName == kDatFile && !history::store().openedForReading && history::checkedSound();

@@ -248,7 +248,7 @@ qint64 registerOnServer(QSqlDatabase local, const QString &cardNo, const QList<q
 
 history::StagedPassages history::stagedPassagesHeld(const QString &cardNo)
 {
-    return guarded(app::Procedure::RegisterCardRead, [&] {
+    return app::tagged(app::Procedure::RegisterCardRead, [&] {
         StagedPassages out;
         const QStringList passage = history::passageColumns();
         QStringList read;
@@ -314,7 +314,7 @@ history::StagedPassages history::stagedPassagesHeld(const QString &cardNo)
 
 qint64 history::registerStaged(const QString &cardNo, const history::KeepGoing &keepGoing, const QList<qint64> &skip)
 {
-    return guarded(app::Procedure::RegisterCardRead, [&]() -> qint64 {
+    return app::tagged(app::Procedure::RegisterCardRead, [&]() -> qint64 {
         QSqlDatabase db = history::database(DbConnection::History);
         QSqlQuery control(db);
         history::runText(control, QStringLiteral("SELECT EXISTS (SELECT 1 FROM ETC_TEMP)"));

@@ -164,7 +164,7 @@ void copyDeletionsToServer(QSqlDatabase local, QSqlDatabase server)
 
 qint64 history::copyHistoryToServer(const std::function<void(qint64, qint64)> &progress)
 {
-    return guarded(app::Procedure::CopyHistoryToServer, [&]() -> qint64 {
+    return app::tagged(app::Procedure::CopyHistoryToServer, [&]() -> qint64 {
         if (!history::usesServer())
             throw Failure(3704, QStringLiteral("共有の履歴サーバーが設定されていません。 ([") + kSectionDatabase +
                                     QStringLiteral("] Driver=PSQL)"));

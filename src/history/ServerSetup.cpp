@@ -158,7 +158,7 @@ QString history::serverGrants(const QString &role)
 
 QString history::initServer()
 {
-    return guarded(app::Procedure::SetUpServer, [&]() -> QString {
+    return app::tagged(app::Procedure::SetUpServer, [&]() -> QString {
         const history::HistoryServer server = history::serverSetting();
         if (!server.shared)
             throw ExpectedFailure(-1, QStringLiteral("設定ファイルの [DATABASE] に共有の利用履歴サーバー(Driver=PSQL)が"

@@ -84,7 +84,7 @@ qint64 deleteChecked(QSqlDatabase db, bool server, const ShownRows &shown, const
 
 qint64 history::deleteShown(app::Procedure procedure, const QString &deleteStatement, const history::KeepGoing &keepGoing)
 {
-    return guarded(procedure, [&]() -> qint64 {
+    return app::tagged(procedure, [&]() -> qint64 {
         const bool server = history::route(DbConnection::History, deleteStatement) == DbConnection::Server;
         const ShownRows shown = history::store().shown;
         if (!server)

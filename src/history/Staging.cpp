@@ -54,7 +54,7 @@ history::StagingCondition history::stagingCondition(const ViewSelection &selecti
 
 void history::stageRecords(const QList<CardRecord> &records, const history::StagingCondition &condition)
 {
-    guarded(app::Procedure::StageCardRecords, [&] {
+    app::tagged(app::Procedure::StageCardRecords, [&] {
         history::requireSoundHistory();
         QSqlDatabase db = history::database(DbConnection::History);
         const QString stamp = seams::now().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
@@ -110,7 +110,7 @@ QString history::masterText(const QString &text)
 
 void history::lookUpInterchange(const QString &icCode, QString &roadName, QString &icName)
 {
-    guarded(app::Procedure::InterchangeName, [&] {
+    app::tagged(app::Procedure::InterchangeName, [&] {
         const QString sql = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + kTableItc + QStringLiteral(" ") +
                             QStringLiteral("WHERE IC_CODE = '") + sqldialect::quoted(icCode) + QStringLiteral("' ") +
                             QStringLiteral("ORDER BY IC_CODE") + QStringLiteral(";");
@@ -132,7 +132,7 @@ void history::lookUpInterchange(const QString &icCode, QString &roadName, QStrin
 
 void history::lookUpTollOffice(const QString &icCode, qint16 jid, qint16 carCode, QString &jidName, QString &carName)
 {
-    guarded(app::Procedure::RoadName, [&] {
+    app::tagged(app::Procedure::RoadName, [&] {
         const QString id = QString::number(jid);
         const QString head = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + kTableJid + QStringLiteral(" ");
         const QString exact = head + QStringLiteral("WHERE JID_CODE_FROM = ") + id + QStringLiteral(" ") +
@@ -182,7 +182,7 @@ void history::lookUpTollOffice(const QString &icCode, qint16 jid, qint16 carCode
 
 void history::vehicleClassName(const QSqlRecord &jidRow, qint16 carCode, QString &carName)
 {
-    guarded(app::Procedure::CarClassName, [&] {
+    app::tagged(app::Procedure::CarClassName, [&] {
         QString column;
         switch (carCode) {
         case 1: case 2: case 3: case 4: case 5: case 6: case 255:

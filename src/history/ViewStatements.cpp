@@ -37,7 +37,7 @@ QString shownDateTerms()
 
 QString history::selectedCardNo(const ViewSelection &selection)
 {
-    return guarded(app::Procedure::CardNumberCondition, [&] {
+    return app::tagged(app::Procedure::CardNumberCondition, [&] {
         QString result;
         if (selection.CardNoMode == 0)
             result = selection.TypedCardNo;
@@ -62,7 +62,7 @@ history::ViewQuery history::viewQuery(qint16 viewType, const ViewSelection &sele
 
 QString history::viewStatement(const QString &tableName, const ViewQuery &view)
 {
-    return guarded(app::Procedure::ReadStatement, [&] {
+    return app::tagged(app::Procedure::ReadStatement, [&] {
         QString sql;
         if (view.viewType == 1)
             sql = kStagingColumns;
@@ -88,7 +88,7 @@ QString history::viewStatement(const QString &tableName, const ViewQuery &view)
 
 QString history::shownViewSql(const ViewQuery &view, const QString &tableName, const QString &mode)
 {
-    return guarded(app::Procedure::GridStatement, [&] {
+    return app::tagged(app::Procedure::GridStatement, [&] {
         if (mode == QLatin1String("FORMAT"))
             return QStringLiteral("DELETE * ") + QStringLiteral("FROM ") + tableName + QStringLiteral(";");
         const bool select = mode == QLatin1String("SELECT");
@@ -121,7 +121,7 @@ QString history::shownViewSql(const ViewQuery &view, const QString &tableName, c
 
 QString history::duplicatesSql(const ViewQuery &view, const QString &cardNo, const QString &mode)
 {
-    return guarded(app::Procedure::DuplicateStatement, [&] {
+    return app::tagged(app::Procedure::DuplicateStatement, [&] {
         QString sql = mode + kRepeatColumns + QStringLiteral("FROM ") + kTableData + QStringLiteral(" ");
         sql += sqldialect::correlatedDuplicateCondition(kTableData);
         if (view.ranged)

@@ -14,7 +14,7 @@ Failure overflow() { return Failure(6, QStringLiteral("オーバーフローし�
 
 int reader::checksum(const QByteArray &bytes)
 {
-    return guarded(app::Procedure::FrameChecksum, [&] {
+    return app::tagged(app::Procedure::FrameChecksum, [&] {
         quint32 sum = 0;
         for (int i = 2; i <= frame::ubound(bytes) - 1; ++i)
             sum += frame::at(bytes, i);
@@ -37,12 +37,12 @@ static QByteArray controlFrame(quint8 code)
 
 void reader::sendEnq()
 {
-    guarded(app::Procedure::SendEnq, [] { reader::sendBytes(controlFrame(ctl::ENQ)); });
+    app::tagged(app::Procedure::SendEnq, [] { reader::sendBytes(controlFrame(ctl::ENQ)); });
 }
 
 void reader::sendAck()
 {
-    guarded(app::Procedure::SendAck, [] { reader::sendBytes(controlFrame(ctl::ACK)); });
+    app::tagged(app::Procedure::SendAck, [] { reader::sendBytes(controlFrame(ctl::ACK)); });
 }
 
 QByteArray reader::buildTextFrame(const QByteArray &command, const QByteArray &data, int kind, int retry)
@@ -65,20 +65,20 @@ QByteArray reader::buildTextFrame(const QByteArray &command, const QByteArray &d
 
 void reader::sendTextFrame(const QByteArray &command, const QByteArray &data, int kind, int retry)
 {
-    guarded(app::Procedure::TextFrame,
+    app::tagged(app::Procedure::TextFrame,
             [&] { reader::sendBytes(reader::buildTextFrame(command, data, kind, retry)); });
 }
 
 void reader::sendEtAnswer(int retry)
 {
-    guarded(app::Procedure::SendEt, [&] {
+    app::tagged(app::Procedure::SendEt, [&] {
         reader::sendTextFrame(frame::of({'E', 'T'}), frame::of({'N', 'M', 0x01, 0x32}), 1, retry);
     });
 }
 
 void reader::requestRecords(const QString &letter, int retry)
 {
-    guarded(app::Procedure::SendLr, [&] {
+    app::tagged(app::Procedure::SendLr, [&] {
         if (letter.isEmpty())
             throw Failure(5, QStringLiteral("プロシージャの呼び出し、または引数が不正です。"));
         const int code = letter.at(0).unicode() < 0x100 ? letter.at(0).unicode() : '?';

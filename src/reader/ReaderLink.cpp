@@ -34,7 +34,15 @@ void reader::ReaderLink::takeFrame(const QByteArray &frame)
         return;
     const std::shared_ptr<Step> step = m_step; // a step may drop the sequence
     std::optional<int> next;
-    guarded(m_procedure, [&] { next = (*step)(frame); });
+    try {
+        app::tagged(m_procedure, [&] { next = (*step)(frame); });
+    } catch (const ExpectedFailure &failure) { // the sequence ends here, as any other end
+        emit sequenceFailed(failure);
+    } catch (const Failure &failure) {
+        dropSequences();
+        emit sequenceFailed(failure);
+        return;
+    }
     if (m_step != step)
         return;
     if (next) {

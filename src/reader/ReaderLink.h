@@ -5,6 +5,7 @@
 // tell whoever shows the reader's state. The link knows no window: the main
 // window listens to these signals and shows them in its labels.
 
+#include "app/Failure.h"
 #include "app/Procedures.h"
 #include "decode/CardTable.h"
 
@@ -92,6 +93,10 @@ signals:
     void relayUnitFound();
     // A sequence ended and the line is free.
     void sequenceEnded();
+    // A step failed. A failure the user can act on ends the sequence as any
+    // end does; any other (named after the procedure it came from) drops it
+    // and tells nothing more.
+    void sequenceFailed(const Failure &failure);
 
 private:
     void takeFrame(const QByteArray &frame);

@@ -35,7 +35,7 @@ struct Search {
 // ends the search after the last port or the second device found.
 void probeNext(const std::shared_ptr<Search> &search)
 {
-    const bool probing = guarded(app::Procedure::SearchReader, [&] {
+    const bool probing = app::tagged(app::Procedure::SearchReader, [&] {
         if (search->result.found.size() < 2) {
             while (search->lastProbed < kMaxPortNumber) {
                 const int port = ++search->lastProbed;

@@ -46,7 +46,7 @@ void failRead()
 
 void reader::connectionLost(int type)
 {
-    guarded(app::Procedure::EndConnection, [&] {
+    app::tagged(app::Procedure::EndConnection, [&] {
         reader::link().relayMode = reader::RelayMode::Direct;
         if (type == 1 || type == 2) {
             showCardState(type == 1 ? kNotConnected : kSetCard);
@@ -67,7 +67,7 @@ void reader::pollReader()
     ReaderLink &link = reader::link();
     if (link.busy())
         return;
-    const bool started = guarded(app::Procedure::PollReader, [] {
+    const bool started = app::tagged(app::Procedure::PollReader, [] {
         const int port = app::comPortNumber();
         if (!reader::portExists(port)) {
             reader::connectionLost(0);
@@ -214,7 +214,7 @@ void reader::startCardRead(const std::optional<QDate> &startDate, std::function<
 {
     auto read = std::make_shared<CardRead>();
     read->limits = CardTableLimits{startDate, [](int n) { emit reader::link().readProgress(n); }};
-    const bool started = guarded(app::Procedure::ReadCardRecords, [] {
+    const bool started = app::tagged(app::Procedure::ReadCardRecords, [] {
         decode::CardTable &table = reader::link().cardTable();
         table.readForward = false;
         table.wrapCheck = false;

@@ -29,7 +29,7 @@ QSerialPort *reader::serialPort() { return reader::link().port(); }
 
 void reader::openPort(int port)
 {
-    guarded(app::Procedure::OpenPort, [&] {
+    app::tagged(app::Procedure::OpenPort, [&] {
         QSerialPort *p = reader::serialPort();
         if (p->isOpen())
             return;
@@ -47,7 +47,7 @@ void reader::openPort(int port)
 
 void reader::closePort(int /*port*/)
 {
-    guarded(app::Procedure::ClosePort, [&] {
+    app::tagged(app::Procedure::ClosePort, [&] {
         QSerialPort *p = reader::serialPort();
         if (!p->isOpen())
             return;
@@ -58,7 +58,7 @@ void reader::closePort(int /*port*/)
 
 bool reader::portExists(int port)
 {
-    return guarded(app::Procedure::CheckPortExists, [&] {
+    return app::tagged(app::Procedure::CheckPortExists, [&] {
         reader::closePort(port);
         QSerialPort *p = reader::serialPort();
         p->setPortName(seams::portDevice(port));
@@ -72,7 +72,7 @@ bool reader::portExists(int port)
 
 void reader::sendBytes(const QByteArray &bytes, Envelope envelope)
 {
-    guarded(app::Procedure::SendFrame, [&] {
+    app::tagged(app::Procedure::SendFrame, [&] {
         QSerialPort *port = reader::serialPort();
         if (!port->isOpen())
             return;

@@ -300,7 +300,7 @@ QByteArray reports::csvLine(const ReportRow &row, qint16 viewMode, const QString
 bool reports::writeCsvFile(const QString &path, qint16 mode, const reports::ReportRowSource &rows, qint16 viewMode,
                            const QString &card, const reports::ReportProgress &progress, qint64 total)
 {
-    return guarded(app::Procedure::WriteCsvFile, [&] {
+    return app::tagged(app::Procedure::WriteCsvFile, [&] {
         return writeFileBlocks(path, mode, [&](const PutBlock &put) {
             QByteArray block;
             ReportRow row;
@@ -323,7 +323,7 @@ bool reports::writeCsvFile(const QString &path, qint16 mode, const reports::Repo
 bool reports::writeCsvFile(const QString &path, qint16 mode, const history::ViewQuery &view, const QString &card,
                            const reports::ReportProgress &progress)
 {
-    return guarded(app::Procedure::WriteCsvFile, [&] {
+    return app::tagged(app::Procedure::WriteCsvFile, [&] {
         const QString statement = reports::shownRowsStatement(view);
         const qint16 viewMode = view.viewType;
         if (statement.isEmpty()) // the grid shows nothing: an empty file
@@ -337,7 +337,7 @@ bool reports::writeCsvFile(const QString &path, qint16 mode, const history::View
 bool reports::csvLinesOf(const QString &statement, const std::function<void(const QByteArray &line)> &each,
                 const reports::ReportProgress &progress, const history::PassageSpots &spots)
 {
-    return guarded(app::Procedure::CsvLines, [&] {
+    return app::tagged(app::Procedure::CsvLines, [&] {
         // A block of one byte is put after every line: each block is one line.
         const PutBlock put = [&](QByteArray &block) {
             each(block);

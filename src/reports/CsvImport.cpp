@@ -92,7 +92,7 @@ const reports::CsvImportSummary &reports::CsvImport::summary() const { return d-
 
 bool reports::CsvImport::check(const reports::ReportProgress &progress)
 {
-    return guarded(app::Procedure::CheckCsvImport, [&] {
+    return app::tagged(app::Procedure::CheckCsvImport, [&] {
         reports::CsvImportSummary s;
         if (!d->readMarks(progress, d->marks, s))
             return false;
@@ -110,7 +110,7 @@ bool reports::CsvImport::check(const reports::ReportProgress &progress)
 
 qint64 reports::CsvImport::write(const reports::ReportProgress &progress)
 {
-    return guarded(app::Procedure::WriteCsvImport, [&]() -> qint64 {
+    return app::tagged(app::Procedure::WriteCsvImport, [&]() -> qint64 {
         const QString stamp = seams::now().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
         const QString regDate = stamp.mid(0, 10);
         const QString regTime = stamp.mid(11, 8);

@@ -81,7 +81,7 @@ QByteArray reports::monthlyCsv(QList<MonthTotal> months)
 
 bool reports::writeMonthlyCsv(const QString &path, const QList<MonthTotal> &months)
 {
-    return guarded(app::Procedure::WriteMonthlyCsv, [&] {
+    return app::tagged(app::Procedure::WriteMonthlyCsv, [&] {
         const bool existed = QFile::exists(path);
         app::CheckedSaveFile out(path);
         app::openForWriting(out);

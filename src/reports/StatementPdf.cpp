@@ -209,7 +209,7 @@ qint32 reports::writeStatementPdf(QIODevice &out, const reports::ReportRowSource
 qint32 reports::writeStatementPdf(QIODevice &out, const history::ViewQuery &view, const QString &card,
                                   const reports::StatementPdfInfo &info, const reports::ReportProgress &progress)
 {
-    return guarded(app::Procedure::WriteStatementPdf, [&] {
+    return app::tagged(app::Procedure::WriteStatementPdf, [&] {
         const QString outputDate = reports::statementOutputDate(seams::now().date());
         const QString statement = reports::shownRowsStatement(view);
         const qint64 total = progress ? reports::reportRowCount(statement) : 0;

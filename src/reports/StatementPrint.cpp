@@ -92,7 +92,7 @@ bool reports::StatementSheet::end() { return !m_painter.isActive() || m_painter.
 
 void reports::paintPageHeader(reports::StatementSheet &sheet, qint32 pageNumber, const QString &outputDate)
 {
-    guarded(app::Procedure::StatementPageHeader, [&] {
+    app::tagged(app::Procedure::StatementPageHeader, [&] {
         const QStringList lines = reports::statementHeaderLines(pageNumber, outputDate);
         sheet.setFont(kTitlePoints, true);
         sheet.printLine(lines[TitleLine]);
@@ -133,7 +133,7 @@ qint32 reports::printStatement(QPagedPaintDevice &device, const reports::ReportR
 qint32 reports::paintStatement(QPagedPaintDevice &device, const history::ViewQuery &view, const QString &card,
                                const reports::ReportProgress &progress)
 {
-    return guarded(app::Procedure::StatementPages, [&] {
+    return app::tagged(app::Procedure::StatementPages, [&] {
         const QString outputDate = reports::statementOutputDate(seams::now().date());
         const QString statement = reports::shownRowsStatement(view);
         const qint64 total = progress ? reports::reportRowCount(statement) : 0;

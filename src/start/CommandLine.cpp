@@ -97,6 +97,24 @@ bool refusedName(int argc, char *argv[])
     return !refusal.isEmpty();
 }
 
+// The command line's one handler: a failure the user can act on is said on
+// the error stream and the command ends with status 1; any other ends the
+// program with the error report, after the command's files were discarded.
+template <typename Body>
+int handled(Body &&body)
+{
+    try {
+        return body();
+    } catch (const ExpectedFailure &f) {
+        if (!f.description().trimmed().isEmpty())
+            std::fputs(qPrintable(f.description().trimmed() + QLatin1Char('\n')), stderr);
+        return 1;
+    } catch (...) {
+        app::reportFailureAndEnd(app::failureOf(std::current_exception(), app::Procedure::StartProgram),
+                                 app::Procedure::StartProgram);
+    }
+}
+
 // A subcommand runs on a core application; one that lays out text gets the
 // font database of a GUI application on the offscreen platform: no display either way.
 int runSubcommand(const Subcommand &command, int argc, char *argv[])
@@ -118,7 +136,7 @@ int runSubcommand(const Subcommand &command, int argc, char *argv[])
     setApplicationInfo();
     if (refusedName(argc, argv))
         return 2;
-    return command.run(QStringList{QStringLiteral("passlog ") + QString::fromLatin1(command.name)} + rest);
+    return handled([&] { return command.run(QStringList{QStringLiteral("passlog ") + QString::fromLatin1(command.name)} + rest); });
 }
 
 void printHelp(const QList<QCommandLineOption> &options)
@@ -204,7 +222,7 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
         return 0;
     }
     if (parser.isSet(copy))
-        return copyHistoryToServer();
+        return handled(copyHistoryToServer);
     if (parser.isSet(help)) {
         printHelp({help, version, copy, demo});
         return 0;

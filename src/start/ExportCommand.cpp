@@ -5,7 +5,6 @@
 #include "app/DataFolder.h"
 #include "app/Failure.h"
 #include "app/ProfileFile.h"
-#include "app/Seams.h"
 #include "app/Settings.h"
 #include "app/Common.h"
 #include "app/Constants.h"
@@ -40,12 +39,6 @@ int usageError(const QString &message)
     say(QStringLiteral("使い方は passlog export --help で表示されます。"));
     return 2;
 }
-
-// The program's end asked for by a failure deep inside (the error report)
-// ends the run here instead, so that files being written are discarded.
-struct RunEnded {
-    int status;
-};
 
 QString helpText()
 {
@@ -99,6 +92,8 @@ bool parseDateTime(const QString &text, QDate &date, QTime &time)
     return true;
 }
 
+int writeView(const QString &kind, const QString &out, bool append, const history::ViewQuery &view);
+
 // The job once the options are sound: the window's view of the history for
 // the conditions, then the file. Returns the exit status.
 int runJob(const QString &kind, const QString &out, bool append, const ViewSelection &selection,
@@ -114,6 +109,20 @@ int runJob(const QString &kind, const QString &out, bool append, const ViewSelec
         return 1;
     }
     const history::ViewQuery view = history::viewQuery(2, selection); // the view of a database read
+    int status = 1;
+    try {
+        status = writeView(kind, out, append, view);
+    } catch (...) { // the command line's handler says it, after the history is closed
+        history::closeDatabase(kDatFile);
+        throw;
+    }
+    history::closeDatabase(kDatFile);
+    return status;
+}
+
+// The file of one kind for the view; returns the exit status.
+int writeView(const QString &kind, const QString &out, bool append, const history::ViewQuery &view)
+{
     int status = 1;
     if (kind == kCsv) {
         const qint16 mode = append && QFileInfo::exists(out) ? reports::CsvAppend : reports::CsvCreate;
@@ -135,9 +144,7 @@ int runJob(const QString &kind, const QString &out, bool append, const ViewSelec
                                : QStringLiteral("パス/ファイル アクセス エラーです。") + out + QStringLiteral(": ") +
                                      file.errorString());
         } else {
-            const qint32 pages = guarded(app::Procedure::WriteStatementPdf, [&] {
-                return reports::writeStatementPdf(file, view, QString(), {kStatementTitle, kAppTitle});
-            });
+            const qint32 pages = reports::writeStatementPdf(file, view, QString(), {kStatementTitle, kAppTitle});
             if (pages <= 0)
                 say(QStringLiteral("条件に合う利用履歴がありません。明細表は出力されていません。"));
             else if (!file.commit())
@@ -146,7 +153,6 @@ int runJob(const QString &kind, const QString &out, bool append, const ViewSelec
                 status = 0;
         }
     }
-    history::closeDatabase(kDatFile);
     return status;
 }
 
@@ -225,15 +231,7 @@ int runExportCommand(const QStringList &args)
                          : QStringLiteral("置き換えるには --force を指定してください。"));
         return 1;
     }
-    seams::setProgramEndHandler([](int status) { throw RunEnded{status}; });
-    int status = 1;
-    try {
-        status = runJob(kind, path, parser.isSet(append), selection, order);
-    } catch (const RunEnded &ended) {
-        status = ended.status == 0 ? 1 : ended.status;
-    }
-    seams::setProgramEndHandler({});
-    return status;
+    return runJob(kind, path, parser.isSet(append), selection, order);
 }
 
 } // namespace start

@@ -19,6 +19,7 @@
 #include "ui/ReportOperations.h"
 #include "ui/Conditions.h"
 #include "ui/MainWindow.h"
+#include "ui/CommandGuard.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -121,6 +122,12 @@ void connectReaderLink(ui::MainWindow *window)
             window->btnPrintDesktop->setEnabled(true);
             window->mnuPrintDesktop->setEnabled(true);
         }
+    });
+    QObject::connect(&link, &reader::ReaderLink::sequenceFailed, window, [](const Failure &failure) {
+        if (const auto *expected = dynamic_cast<const ExpectedFailure *>(&failure))
+            app::showWarning(expected->description());
+        else
+            app::reportFailureAndEnd(failure, app::Procedure::PollReader);
     });
 }
 } // namespace

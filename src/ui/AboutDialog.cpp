@@ -11,6 +11,7 @@
 #include "ui/ModalDialogs.h"
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
+#include "ui/CommandGuard.h"
 
 #include <QApplication>
 #include <QDir>

@@ -9,6 +9,7 @@
 #include "ui/Commands.h"
 #include "ui/MainWindow.h"
 #include "ui/Progress.h"
+#include "ui/CommandGuard.h"
 
 #include <QApplication>
 #include <QDir>

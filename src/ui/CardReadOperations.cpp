@@ -15,6 +15,7 @@
 #include "ui/FrameControl.h"
 #include "ui/Conditions.h"
 #include "ui/MainWindow.h"
+#include "ui/CommandGuard.h"
 
 #include <QAction>
 #include <QScopeGuard>

@@ -9,6 +9,7 @@
 #include "history/GridLoad.h"
 #include "ui/Conditions.h"
 #include "ui/MainWindow.h"
+#include "ui/CommandGuard.h"
 
 #include <QAction>
 #include <QApplication>

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QComboBox>
 #include "ui/FrameControl.h"
+#include "ui/CommandGuard.h"
 
 #include <QDateEdit>
 #include <QLineEdit>

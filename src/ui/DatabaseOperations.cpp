@@ -14,6 +14,7 @@
 #include "ui/FrameControl.h"
 #include "ui/Conditions.h"
 #include "ui/MainWindow.h"
+#include "ui/CommandGuard.h"
 
 #include <QScopeGuard>
 #include <QAction>

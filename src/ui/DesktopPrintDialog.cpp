@@ -11,6 +11,7 @@
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
 #include "ui/MainWindow.h"
+#include "ui/CommandGuard.h"
 
 #include <QPointer>
 #include <QCheckBox>

@@ -12,6 +12,7 @@
 #include "ui/Conditions.h"
 #include "ui/DeleteRowsDialog.h"
 #include "ui/MainWindow.h"
+#include "ui/CommandGuard.h"
 
 #include <QAction>
 #include <QLabel>

@@ -11,6 +11,7 @@
 #include "ui/ReportOperations.h"
 #include "ui/Conditions.h"
 #include "ui/MainWindow.h"
+#include "ui/CommandGuard.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -186,6 +186,16 @@ void MainWindow::buildControls()
     dtpTimeStart->setTime(QTime(0, 0, 0));
     dtpTimeEnd->setTime(QTime(23, 59, 59));
 
+    buildHistoryAndCommands(c);
+    buildStatusRow(c, font);
+
+    TimerPolling = new QTimer(this);
+    TimerPolling->setObjectName(QStringLiteral("TimerPolling"));
+}
+
+// The history grid and the command column beside it.
+void MainWindow::buildHistoryAndCommands(QWidget *c)
+{
     // History
     fraHFlexGrid = frame(c, "fraHFlexGrid", QStringLiteral("利用履歴"), 120, 1320, 11895, 6735);
     MSHFlexGrid = place(new QTableView(fraHFlexGrid), "MSHFlexGrid", 120, 240, 11655, 6375);
@@ -211,6 +221,11 @@ void MainWindow::buildControls()
     btnCSVOutput = button(c, "btnCSVOutput", QStringLiteral("CSV出力"), 12240, 6840, 1335, 495);
     btnExit = button(c, "btnExit", QStringLiteral("終了"), 12240, 7440, 1335, 495);
 
+}
+
+// The status row, the status bar and the progress bar at the bottom.
+void MainWindow::buildStatusRow(QWidget *c, const QFont &font)
+{
     // Status row
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
     lblCardStatus = label(c, "lblCardStatus", QStringLiteral("カード状況"), 120, 8160, 1095);
@@ -241,9 +256,6 @@ void MainWindow::buildControls()
     ProgressBar = place(new QProgressBar(c), "ProgressBar", 12, 8640, 9935, 245);
     ProgressBar->setTextVisible(false);
     ProgressBar->raise();
-
-    TimerPolling = new QTimer(this);
-    TimerPolling->setObjectName(QStringLiteral("TimerPolling"));
 }
 
 void MainWindow::buildMenus()

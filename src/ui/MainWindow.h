@@ -148,6 +148,8 @@ private:
     qint64 m_shownCount = 0;
     bool m_cardReadRunning = false;
     void buildControls();
+    void buildHistoryAndCommands(QWidget *client);
+    void buildStatusRow(QWidget *client, const QFont &font);
     void layOut();
     void buildMenus();
     void wireEvents();

@@ -13,6 +13,7 @@
 #include "ui/ReportOperations.h"
 #include "ui/UiFonts.h"
 #include "ui/MainWindow.h"
+#include "ui/CommandGuard.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSeries>
@@ -159,6 +160,56 @@ MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const 
     lblConditions = new QLabel(conditions, this);
     lblConditions->setObjectName(QStringLiteral("lblConditions"));
 
+    const int tableWidth = buildTable(font);
+    QWidget *chartPane = buildChartPane(months);
+
+    auto *splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->addWidget(grdTotals);
+    splitter->addWidget(chartPane);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+
+    cmdPrint = new QPushButton(QStringLiteral("印刷(&P)"), this);
+    cmdPrint->setObjectName(QStringLiteral("cmdPrint"));
+    cmdCSVOutput = new QPushButton(QStringLiteral("CSV出力(&C)"), this);
+    cmdCSVOutput->setObjectName(QStringLiteral("cmdCSVOutput"));
+    cmdClose = new QPushButton(QStringLiteral("閉じる(&X)"), this);
+    cmdClose->setObjectName(QStringLiteral("cmdClose"));
+    const bool any = !months.isEmpty();
+    cmdPrint->setEnabled(any);
+    cmdCSVOutput->setEnabled(any);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdPrint);
+    buttons->addWidget(cmdCSVOutput);
+    buttons->addWidget(cmdClose);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(lblConditions);
+    layout->addWidget(splitter, 1);
+    layout->addLayout(buttons);
+    // The size it was closed at, where it still fits the screen.
+    const seams::ScreenMetrics screen = seams::screenMetrics();
+    const QSize least = minimumSizeHint();
+    const QSize last(app::leadingNumber(monthlySetting(QStringLiteral("Width"))),
+                     app::leadingNumber(monthlySetting(QStringLiteral("Height"))));
+    if (last.width() >= least.width() && last.height() >= least.height() && last.width() <= screen.widthPx &&
+        last.height() <= screen.heightPx)
+        resize(last);
+    else
+        resize(tableWidth + 680, 640);
+    splitter->setSizes({tableWidth, width() - tableWidth});
+
+    connect(cboChartMode, &QComboBox::currentIndexChanged, this, [this] { showChart(); });
+    connect(cboChartCard, &QComboBox::currentIndexChanged, this, [this] { showChart(); });
+
+    connect(cmdPrint, &QPushButton::clicked, this, [this] { print(); });
+    connect(cmdCSVOutput, &QPushButton::clicked, this, [this] { saveCsv(); });
+    connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+int MonthlyTotalsWindow::buildTable(const QFont &font)
+{
     grdTotals = new QTableWidget(int(m_lines.size()), int(kMonthlyHeader.size()), this);
     grdTotals->setObjectName(QStringLiteral("grdTotals"));
     grdTotals->setHorizontalHeaderLabels(kMonthlyHeader);
@@ -189,6 +240,11 @@ MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const 
         tableWidth += grdTotals->columnWidth(c);
     }
 
+    return tableWidth;
+}
+
+QWidget *MonthlyTotalsWindow::buildChartPane(const QList<MonthTotal> &months)
+{
     cboChartMode = new QComboBox(this);
     cboChartMode->setObjectName(QStringLiteral("cboChartMode"));
     cboChartMode->addItems({QStringLiteral("全カード (積み上げ)"), QStringLiteral("カード別"),
@@ -238,49 +294,7 @@ MonthlyTotalsWindow::MonthlyTotalsWindow(const QList<MonthTotal> &months, const 
     chartScroll->setWidget(chtTotals);
     paneLayout->addWidget(chartScroll, 1);
 
-    auto *splitter = new QSplitter(Qt::Horizontal, this);
-    splitter->addWidget(grdTotals);
-    splitter->addWidget(chartPane);
-    splitter->setStretchFactor(0, 0);
-    splitter->setStretchFactor(1, 1);
-
-    cmdPrint = new QPushButton(QStringLiteral("印刷(&P)"), this);
-    cmdPrint->setObjectName(QStringLiteral("cmdPrint"));
-    cmdCSVOutput = new QPushButton(QStringLiteral("CSV出力(&C)"), this);
-    cmdCSVOutput->setObjectName(QStringLiteral("cmdCSVOutput"));
-    cmdClose = new QPushButton(QStringLiteral("閉じる(&X)"), this);
-    cmdClose->setObjectName(QStringLiteral("cmdClose"));
-    const bool any = !months.isEmpty();
-    cmdPrint->setEnabled(any);
-    cmdCSVOutput->setEnabled(any);
-
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(cmdPrint);
-    buttons->addWidget(cmdCSVOutput);
-    buttons->addWidget(cmdClose);
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(lblConditions);
-    layout->addWidget(splitter, 1);
-    layout->addLayout(buttons);
-    // The size it was closed at, where it still fits the screen.
-    const seams::ScreenMetrics screen = seams::screenMetrics();
-    const QSize least = minimumSizeHint();
-    const QSize last(app::leadingNumber(monthlySetting(QStringLiteral("Width"))),
-                     app::leadingNumber(monthlySetting(QStringLiteral("Height"))));
-    if (last.width() >= least.width() && last.height() >= least.height() && last.width() <= screen.widthPx &&
-        last.height() <= screen.heightPx)
-        resize(last);
-    else
-        resize(tableWidth + 680, 640);
-    splitter->setSizes({tableWidth, width() - tableWidth});
-
-    connect(cboChartMode, &QComboBox::currentIndexChanged, this, [this] { showChart(); });
-    connect(cboChartCard, &QComboBox::currentIndexChanged, this, [this] { showChart(); });
-
-    connect(cmdPrint, &QPushButton::clicked, this, [this] { print(); });
-    connect(cmdCSVOutput, &QPushButton::clicked, this, [this] { saveCsv(); });
-    connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
+    return chartPane;
 }
 
 reports::MonthlyChartMode MonthlyTotalsWindow::chartMode() const

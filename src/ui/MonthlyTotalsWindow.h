@@ -6,6 +6,7 @@
 #include "reports/MonthlyReport.h"
 
 #include <QDialog>
+#include <QFont>
 
 class QChart;
 class QChartView;
@@ -46,6 +47,10 @@ protected:
     void done(int result) override;
 
 private:
+    // The table of the lines; returns the width that shows every column.
+    int buildTable(const QFont &font);
+    // The chart with its choice of mode and card above it.
+    QWidget *buildChartPane(const QList<MonthTotal> &months);
     void showChart();
     void fitLabels();
 

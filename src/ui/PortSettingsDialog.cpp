@@ -17,6 +17,7 @@
 #include "ui/UiFonts.h"
 #include "ui/Conditions.h"
 #include "ui/MainWindow.h"
+#include "ui/CommandGuard.h"
 
 #include <QPointer>
 #include <QFileInfo>

@@ -15,6 +15,7 @@
 #include "reports/StatementPrint.h"
 #include "ui/Conditions.h"
 #include "ui/MainWindow.h"
+#include "ui/CommandGuard.h"
 
 #include <QAction>
 #include <QComboBox>

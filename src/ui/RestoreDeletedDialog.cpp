@@ -10,6 +10,7 @@
 #include "ui/UiFonts.h"
 #include "ui/Conditions.h"
 #include "ui/MainWindow.h"
+#include "ui/CommandGuard.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

@@ -15,6 +15,7 @@
 #include "ui/Twips.h"
 #include "ui/UiFonts.h"
 #include "ui/Conditions.h"
+#include "ui/CommandGuard.h"
 
 #include <QEvent>
 #include <QLabel>

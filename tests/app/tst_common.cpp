@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QTimer>
 #include <QtTest>
+#include <optional>
+#include <stdexcept>
 
 class TestCommon : public QObject {
     Q_OBJECT
@@ -22,7 +24,7 @@ private slots:
     void checkPathAndFileExistence();
     void checkNull();
     void errorReportOrderAndEnd();
-    void guardedReportsOnceUnderTheInnermostName();
+    void failuresAreNamedAfterTheInnermostProcedure();
     void questionsUseTheInformationIcon();
 };
 
@@ -128,16 +130,33 @@ void TestCommon::errorReportOrderAndEnd()
     QCOMPARE(m.title, QStringLiteral("PASSLOG"));
 }
 
-void TestCommon::guardedReportsOnceUnderTheInnermostName()
+void TestCommon::failuresAreNamedAfterTheInnermostProcedure()
 {
     TestHarness h;
-    const bool ended = endsProgram([] {
-        guarded(app::Procedure::ReadHistory, [] {
-            guarded(app::Procedure::FixedWidthText, [] { throw Failure(52, QStringLiteral("ファイル名が不正です。")); });
+    std::optional<Failure> caught;
+    try {
+        app::tagged(app::Procedure::ReadHistory, [] {
+            app::tagged(app::Procedure::FixedWidthText, [] { throw Failure(52, QStringLiteral("ファイル名が不正です。")); });
         });
-    });
-    QVERIFY(ended);
+    } catch (const Failure &f) {
+        caught = f;
+    }
+    QVERIFY(caught && caught->procedure() == app::Procedure::FixedWidthText);
+    QVERIFY(h.messages().isEmpty()); // nothing shown on the way up
+    QVERIFY(endsProgram([&] { app::reportFailureAndEnd(*caught, app::Procedure::ReadHistory); }));
     QCOMPARE(h.messageTexts(), QStringList{QStringLiteral("ファイル名が不正です。 (52: basCommon_FixString)")});
+
+    // A failure the user can act on passes on untouched; a lack of memory
+    // and any other exception become failures of the procedure.
+    QVERIFY_THROWS_EXCEPTION(ExpectedFailure, app::tagged(app::Procedure::RightText, [] {
+                                 throw ExpectedFailure(0, QStringLiteral("サーバーに接続できません。"));
+                             }));
+    const Failure memory = app::failureOf(std::make_exception_ptr(std::bad_alloc()), app::Procedure::RightText);
+    QCOMPARE(memory.number(), 7L);
+    QVERIFY(memory.procedure() == app::Procedure::RightText);
+    const Failure other = app::failureOf(std::make_exception_ptr(std::runtime_error("x")), app::Procedure::RightText);
+    QCOMPARE(other.number(), 5L);
+    QCOMPARE(other.description(), QStringLiteral("x"));
 }
 
 void TestCommon::questionsUseTheInformationIcon()

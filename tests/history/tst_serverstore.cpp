@@ -430,10 +430,10 @@ private slots:
             history::openDatabase(kDatFile);
             QVERIFY(history::isOpen(DbConnection::History));
             QVERIFY(history::usesServer());
-            QCOMPARE(history::registerStaged("0001"), qint64(0));
+            QCOMPARE(asCommand([] { return history::registerStaged("0001"); }), qint64(0));
             QVERIFY(!history::serverAwayReason().isEmpty());
             QVERIFY2(t.elapsed() < 15000, qPrintable(QString::number(t.elapsed())));
-            QVERIFY(history::historyCardNumbers().isEmpty());
+            QVERIFY(asCommand(history::historyCardNumbers).isEmpty());
             QCOMPARE(h->messages().size(), 2);
             for (const auto &m : h->messages())
                 QVERIFY2(m.icon == seams::MsgIcon::Warning && m.text.contains("サーバーに接続できません") &&
@@ -452,7 +452,7 @@ private slots:
         // A connection lost while browsing is reported and opened again by the next operation.
         serverAdminExec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name='PASSLOG' "
                         "AND pid<>pg_backend_pid()");
-        QVERIFY(history::historyCardNumbers().isEmpty());
+        QVERIFY(asCommand(history::historyCardNumbers).isEmpty());
         QVERIFY(h->messages().last().text.contains("接続が切れました"));
         QCOMPARE(history::historyCardNumbers(), QStringList{"0001"});
     }
@@ -475,7 +475,7 @@ private slots:
         for (int i = 0; i < 3; ++i)
             serverAdminExec(other); // another PC
         const QString remove = history::shownViewSql(testView, "ETC_DATA", "DELETE");
-        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, remove), qint64(0));
+        QCOMPARE(asCommand([&] { return history::deleteShown(app::Procedure::RunStatement, remove); }), qint64(0));
         QCOMPARE(h->messages().size(), 1);
         QVERIFY(h->messages()[0].text.startsWith("表示した後に他のPCで利用履歴が変更されたため"));
         QCOMPARE(serverCount(), 18);
@@ -490,7 +490,7 @@ private slots:
         QCOMPARE(history::loadGrid(grid, history::duplicatesSql(testView, "0000", "SELECT"), 2).totals.count, 2);
         serverAdminExec(other);
         h->clearMessages();
-        QCOMPARE(history::deleteDuplicates(testView, "1111"), 0);
+        QCOMPARE(asCommand([] { return history::deleteDuplicates(testView, "1111"); }), 0);
         QCOMPARE(h->messages().size(), 1);
         QCOMPARE(serverCount("CARD_ID='1111'"), 2);
         QCOMPARE(history::loadGrid(grid, history::shownRows().source, 2).totals.count, 2);
@@ -575,16 +575,20 @@ private slots:
                     ++asked;
                     return t.elapsed() < 1000;
                 };
-                const qint64 done = deleting ? history::deleteShown(app::Procedure::RunStatement, remove, stopSoon)
-                                             : history::registerStaged("5678", stopSoon);
+                const qint64 done = asCommand([&] {
+                    return deleting ? history::deleteShown(app::Procedure::RunStatement, remove, stopSoon)
+                                    : history::registerStaged("5678", stopSoon);
+                });
                 QCOMPARE(done, qint64(0));
                 QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));
                 QVERIFY2(asked >= 3, qPrintable(QString::number(asked))); // the progress was heard while waiting
                 QVERIFY(h->messages().isEmpty()); // stopped by the user: nothing more to say
                 // Without 中止: bounded, and the cause named.
                 t.restart();
-                QCOMPARE(deleting ? history::deleteShown(app::Procedure::RunStatement, remove)
-                                  : history::registerStaged("5678"),
+                QCOMPARE(asCommand([&] {
+                             return deleting ? history::deleteShown(app::Procedure::RunStatement, remove)
+                                             : history::registerStaged("5678");
+                         }),
                          qint64(0));
                 QVERIFY2(t.elapsed() >= kServerLockWaitMs - 500 && t.elapsed() < kServerLockWaitMs + 5000,
                          qPrintable(QString::number(t.elapsed())));
@@ -625,7 +629,7 @@ private slots:
         history::connectServerInBackground([&] { done = true; });
         QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
         QVERIFY(!history::serverConnected() && history::serverAwayReason().isEmpty()); // not known yet
-        QVERIFY(history::historyCardNumbers().isEmpty());
+        QVERIFY(asCommand(history::historyCardNumbers).isEmpty());
         QVERIFY2(t.elapsed() < 6500, qPrintable(QString::number(t.elapsed())));
         QCOMPARE(h->messages().size(), 1);
         QVERIFY(h->messages()[0].text.contains("サーバーに接続できません"));
@@ -634,7 +638,7 @@ private slots:
         QVERIFY(!done); // only once connected
         // Each later operation tries once more, within about 5 s.
         t.restart();
-        QVERIFY(history::historyCardNumbers().isEmpty());
+        QVERIFY(asCommand(history::historyCardNumbers).isEmpty());
         QVERIFY2(t.elapsed() < 6500, qPrintable(QString::number(t.elapsed())));
         closeDatabases();
         ::close(silent);
@@ -714,7 +718,7 @@ private slots:
         const QString before = serverCatalogue();
         for (int attempt = 0; attempt < 2; ++attempt) {
             history::openDatabase(kDatFile);
-            QVERIFY(history::historyCardNumbers().isEmpty());
+            QVERIFY(asCommand(history::historyCardNumbers).isEmpty());
             const QString refused = app::expectedFailureOf([] { history::initServer(); });
             closeDatabases();
             QCOMPARE(h->messages().size(), 1);
@@ -727,7 +731,7 @@ private slots:
         }
         serverAdminExec("DROP TABLE ETC_DATA");
         history::openDatabase(kDatFile);
-        QVERIFY(history::historyCardNumbers().isEmpty());
+        QVERIFY(asCommand(history::historyCardNumbers).isEmpty());
         QVERIFY2(h->messages().size() == 1 && h->messages()[0].text.contains("テーブル ETC_DATA がありません") &&
                      h->messages()[0].text.contains("passlog server init"),
                  qPrintable(h->messageTexts().join('\n')));
@@ -812,7 +816,7 @@ private slots:
         history::closeDatabase(kDatFile);
         h->clearMessages();
         history::openDatabase(kDatFile);
-        QVERIFY(history::historyCardNumbers().isEmpty());
+        QVERIFY(asCommand(history::historyCardNumbers).isEmpty());
         QVERIFY2(h->messages().size() == 1 && h->messages()[0].text.contains("ETC_DELETED") &&
                      h->messages()[0].text.contains("使う形ではない"),
                  qPrintable(h->messageTexts().join('\n')));
@@ -874,7 +878,7 @@ private slots:
             app::writeProfileString("DATABASE", "SSLRootCert", root, ini);
             h->clearMessages();
             history::openDatabase(kDatFile);
-            const QStringList numbers = history::historyCardNumbers();
+            const QStringList numbers = asCommand(history::historyCardNumbers);
             const QString said = h->messages().isEmpty() ? QString() : h->messages().last().text;
             closeDatabases();
             return said;
@@ -924,7 +928,7 @@ private slots:
                              false);
             h->clearMessages();
             history::openDatabase(kDatFile);
-            QVERIFY(history::historyCardNumbers().isEmpty());
+            QVERIFY(asCommand(history::historyCardNumbers).isEmpty());
             closeDatabases();
             QCOMPARE(h->messages().size(), 1);
             const QString text = h->messages()[0].text;
@@ -947,7 +951,11 @@ private slots:
         QVERIFY(history::serverConnected());
         serverAdminExec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name='PASSLOG' "
                         "AND pid<>pg_backend_pid()");
-        QCOMPARE(history::deleteShown(app::Procedure::RunStatement, history::shownViewSql(testView, "ETC_DATA", "DELETE")), qint64(0));
+        QCOMPARE(asCommand([] {
+                     return history::deleteShown(app::Procedure::RunStatement,
+                                                 history::shownViewSql(testView, "ETC_DATA", "DELETE"));
+                 }),
+                 qint64(0));
         QVERIFY(h->messages().last().text.contains("接続が切れました"));
         QVERIFY(heard >= 1);
         QVERIFY(!history::serverConnected() && !history::serverAwayReason().isEmpty());
@@ -1013,7 +1021,7 @@ static int child(const QString &card, int rows, bool copy)
         for (int attempt = 0; attempt < 6; ++attempt) {
             if (attempt > 0)
                 QThread::msleep(2000);
-            const qint64 done = copy ? history::copyHistoryToServer() : history::registerStaged(card);
+            const qint64 done = asCommand([&] { return copy ? history::copyHistoryToServer() : history::registerStaged(card); });
             std::printf(copy ? "copied %lld\n" : "registered %lld\n", static_cast<long long>(done));
             std::fflush(stdout);
             if (done > 0)

@@ -134,7 +134,11 @@ private slots:
         QTRY_COMPARE(w->cboCardSelect->count(), 2); // "0000" and the server's card
         serverAdminExec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name='PASSLOG' "
                         "AND pid<>pg_backend_pid()");
-        QCOMPARE(history::deleteShown(app::Procedure::DeleteShownRows, history::shownViewSql(w->view, kTableData, "DELETE")), qint64(0));
+        QCOMPARE(asCommand([&] {
+                     return history::deleteShown(app::Procedure::DeleteShownRows,
+                                                 history::shownViewSql(w->view, kTableData, "DELETE"));
+                 }),
+                 qint64(0));
         QVERIFY(h->messages().last().text.contains(QStringLiteral("接続が切れました")));
         QCOMPARE(w->lblServerState->text(), QStringLiteral("共有サーバーに接続できません"));
         QVERIFY(endsProgram([&] { endSequence(w.get()); }));

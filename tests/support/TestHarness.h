@@ -6,6 +6,7 @@
 
 #include "app/RunSettings.h"
 #include "history/HistoryStore.h"
+#include "app/Failure.h"
 #include "app/Seams.h"
 
 #include <QDateTime>
@@ -13,6 +14,7 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
+#include <type_traits>
 
 class TestHarness {
 public:
@@ -48,12 +50,30 @@ private:
     QDateTime m_now;
 };
 
-// Runs f and returns true if it ended the program.
+// Runs f as a command of the window runs it: a failure the user can act on
+// is shown as a warning and f's result is the default value; any other ends
+// the program with the error report.
+template <typename F>
+auto asCommand(F &&f) -> decltype(f())
+{
+    try {
+        return f();
+    } catch (const ExpectedFailure &e) {
+        if (!e.description().isEmpty())
+            app::showWarning(e.description());
+        if constexpr (!std::is_void_v<decltype(f())>)
+            return {};
+    } catch (const Failure &e) {
+        app::reportFailureAndEnd(e, app::Procedure::StartProgram);
+    }
+}
+
+// Runs f as a command and returns true if it ended the program.
 template <typename F>
 bool endsProgram(F &&f)
 {
     try {
-        f();
+        asCommand(f);
     } catch (const seams::ProgramEnded &) {
         return true;
     }

@@ -378,7 +378,7 @@ private slots:
                  qPrintable(h->messageTexts().join('|')));
         QVERIFY(!h->messageTexts().join('|').contains(QStringLiteral("完了")));
         h->clearMessages();
-        QVERIFY(!reports::writeMonthlyCsv(path("links/soft.sqlite"), reports::shownMonthlyTotals(w->view)));
+        QVERIFY(!asCommand([&] { return reports::writeMonthlyCsv(path("links/soft.sqlite"), reports::shownMonthlyTotals(w->view)); }));
         QVERIFY(h->messageTexts().value(0).contains(QStringLiteral("このプログラムが使っているファイルです")));
         QVERIFY(readAll(history).startsWith(QByteArray("SQLite format 3", 16)));
         QCOMPARE(column("SELECT COUNT(*) FROM ETC_DATA"), QStringList{"6"});
@@ -455,7 +455,7 @@ private slots:
         // The window's monthly totals onto the full device: warned, not reported as written.
         h->clearMessages();
         readView("0000");
-        QVERIFY(!reports::writeMonthlyCsv(full, reports::shownMonthlyTotals(w->view)));
+        QVERIFY(!asCommand([&] { return reports::writeMonthlyCsv(full, reports::shownMonthlyTotals(w->view)); }));
         QVERIFY(h->messageTexts().value(0).contains(QStringLiteral("書き込めませんでした")));
     }
 
