@@ -364,6 +364,58 @@ QString FileReader::decode(const QByteArray &bytes, qint64 firstLine)
                 : QStringLiteral("コードページ932(シフトJIS)の文字として読めないバイトがあります。"));
 }
 
+// The field at p: its kind and text in x, p after it, l past any line end
+// inside quotes. False when the text ends inside a quoted field that the
+// next block of the file may close.
+bool FileReader::readField(QStringView text, qsizetype &p, qint64 &l, qint64 recordLine, int count, bool final,
+                           Field &x) const
+{
+    const qsizetype n = text.size();
+    if (p < n && text[p] == u'"') {
+        qsizetype q = p + 1;
+        bool closed = false;
+        while (q < n) {
+            if (text[q] == u'"') {
+                if (q + 1 < n && text[q + 1] == u'"') {
+                    x.doubled = true;
+                    q += 2;
+                    continue;
+                }
+                closed = true;
+                break;
+            }
+            if (text[q] == u'\n')
+                ++l;
+            ++q;
+        }
+        if (!closed) {
+            if (!final)
+                return false;
+            badLine(m_path, recordLine, fieldName(qMin(count, kFields - 1)) +
+                                        QStringLiteral("の引用符(\")が閉じていません。"));
+        }
+        x.kind = Kind::Quoted;
+        x.raw = text.sliced(p + 1, q - p - 1);
+        p = q + 1;
+        if (p < n && text[p] != u',' && text[p] != u'\r' && text[p] != u'\n')
+            // A text that ran over a line end was most likely never closed.
+            badLine(m_path, recordLine, fieldName(qMin(count, kFields - 1)) +
+                                        (l > recordLine ? QStringLiteral("の引用符(\")が閉じていません。")
+                                                    : QStringLiteral("の閉じる引用符(\")の後に文字があります。")));
+    } else {
+        qsizetype q = p;
+        while (q < n && text[q] != u',' && text[q] != u'\r' && text[q] != u'\n')
+            ++q;
+        x.raw = text.sliced(p, q - p);
+        if (x.raw.contains(u'"'))
+            badLine(m_path, recordLine, fieldName(qMin(count, kFields - 1)) +
+                                   QStringLiteral("の途中に引用符(\")があります: ") + x.raw.toString());
+        x.kind = x.raw == reports::csv::kNull ? Kind::Null : Kind::Bare;
+        p = q;
+    }
+    return true;
+}
+
 qsizetype FileReader::parse(QStringView text, qint64 &line, bool final, const std::function<void(Record &)> &each)
 {
     const qsizetype n = text.size();
@@ -390,48 +442,8 @@ qsizetype FileReader::parse(QStringView text, qint64 &line, bool final, const st
         int count = 0;
         for (;;) {
             Field x;
-            if (p < n && text[p] == u'"') {
-                qsizetype q = p + 1;
-                bool closed = false;
-                while (q < n) {
-                    if (text[q] == u'"') {
-                        if (q + 1 < n && text[q + 1] == u'"') {
-                            x.doubled = true;
-                            q += 2;
-                            continue;
-                        }
-                        closed = true;
-                        break;
-                    }
-                    if (text[q] == u'\n')
-                        ++l;
-                    ++q;
-                }
-                if (!closed) {
-                    if (!final)
-                        return pos;
-                    badLine(m_path, r.line, fieldName(qMin(count, kFields - 1)) +
-                                                QStringLiteral("の引用符(\")が閉じていません。"));
-                }
-                x.kind = Kind::Quoted;
-                x.raw = text.sliced(p + 1, q - p - 1);
-                p = q + 1;
-                if (p < n && text[p] != u',' && text[p] != u'\r' && text[p] != u'\n')
-                    // A text that ran over a line end was most likely never closed.
-                    badLine(m_path, r.line, fieldName(qMin(count, kFields - 1)) +
-                                                (l > r.line ? QStringLiteral("の引用符(\")が閉じていません。")
-                                                            : QStringLiteral("の閉じる引用符(\")の後に文字があります。")));
-            } else {
-                qsizetype q = p;
-                while (q < n && text[q] != u',' && text[q] != u'\r' && text[q] != u'\n')
-                    ++q;
-                x.raw = text.sliced(p, q - p);
-                if (x.raw.contains(u'"'))
-                    badLine(m_path, r.line, fieldName(qMin(count, kFields - 1)) +
-                                           QStringLiteral("の途中に引用符(\")があります: ") + x.raw.toString());
-                x.kind = x.raw == reports::csv::kNull ? Kind::Null : Kind::Bare;
-                p = q;
-            }
+            if (!readField(text, p, l, r.line, count, final, x))
+                return pos;
             if (count < kFields)
                 r.f[count] = x;
             ++count;

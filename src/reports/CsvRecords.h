@@ -87,6 +87,7 @@ private:
     // how many characters they took; the rest waits for more text unless
     // this is the end of the file.
     qsizetype parse(QStringView text, qint64 &line, bool final, const std::function<void(Record &)> &each);
+    bool readField(QStringView text, qsizetype &p, qint64 &l, qint64 recordLine, int count, bool final, Field &x) const;
 
     QString m_path;
     bool m_ownCard;

@@ -65,6 +65,57 @@ HbPtr<hb_blob_t> blobOf(const QByteArray &bytes)
                                            [](void *p) { delete static_cast<QByteArray *>(p); }));
 }
 
+// The PostScript name of face with a subset tag made of the glyphs it holds.
+QByteArray subsetFontName(hb_face_t *face, const std::vector<quint32> &used, int type0)
+{
+    char name[128] = {};
+    unsigned nameSize = sizeof name;
+    hb_ot_name_get_utf8(face, HB_OT_NAME_ID_POSTSCRIPT_NAME, HB_LANGUAGE_INVALID, &nameSize, name);
+    QByteArray baseFont;
+    size_t hash = qHashBits(used.data(), used.size() * sizeof(quint32), size_t(type0));
+    for (int i = 0; i < 6; ++i, hash /= 26)
+        baseFont += char('A' + hash % 26);
+    baseFont += '+';
+    for (const char *c = name; *c; ++c)
+        if ((*c >= 'A' && *c <= 'Z') || (*c >= 'a' && *c <= 'z') || (*c >= '0' && *c <= '9') || *c == '-' || *c == '_')
+            baseFont += *c;
+    if (baseFont.size() == 7)
+        baseFont += "StatementFont";
+
+    return baseFont;
+}
+
+// The map from the codes (glyph ids) the pages use back to the text drawn.
+QByteArray toUnicodeCMap(const std::vector<quint32> &used, const std::vector<char32_t> &textOf)
+{
+    QByteArray cmap = "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
+                      "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
+                      "/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
+                      "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
+    std::vector<quint32> mapped;
+    for (const quint32 g : used)
+        if (g < textOf.size() && textOf[g])
+            mapped.push_back(g);
+    char entry[32];
+    for (size_t i = 0; i < mapped.size(); i += 100) { // at most 100 entries a block
+        const size_t n = std::min<size_t>(100, mapped.size() - i);
+        appendInt(cmap, qint64(n));
+        cmap += " beginbfchar\n";
+        for (size_t k = i; k < i + n; ++k) {
+            const char32_t c = textOf[mapped[k]];
+            if (c > 0xFFFF)
+                std::snprintf(entry, sizeof entry, "<%04X> <%04X%04X>\n", unsigned(mapped[k]),
+                              unsigned(QChar::highSurrogate(c)), unsigned(QChar::lowSurrogate(c)));
+            else
+                std::snprintf(entry, sizeof entry, "<%04X> <%04X>\n", unsigned(mapped[k]), unsigned(c));
+            cmap += entry;
+        }
+        cmap += "endbfchar\n";
+    }
+    cmap += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
+    return cmap;
+}
+
 } // namespace
 
 void PdfFont::write(PdfFile &pdf, Deflater &deflate, int type0) const
@@ -109,20 +160,7 @@ void PdfFont::write(PdfFile &pdf, Deflater &deflate, int type0) const
     unsigned programSize = 0;
     const char *programData = hb_blob_get_data(program.get(), &programSize);
 
-    // The PostScript name with a subset tag made of the glyphs it holds.
-    char name[128] = {};
-    unsigned nameSize = sizeof name;
-    hb_ot_name_get_utf8(face.get(), HB_OT_NAME_ID_POSTSCRIPT_NAME, HB_LANGUAGE_INVALID, &nameSize, name);
-    QByteArray baseFont;
-    size_t hash = qHashBits(used.data(), used.size() * sizeof(quint32), size_t(type0));
-    for (int i = 0; i < 6; ++i, hash /= 26)
-        baseFont += char('A' + hash % 26);
-    baseFont += '+';
-    for (const char *c = name; *c; ++c)
-        if ((*c >= 'A' && *c <= 'Z') || (*c >= 'a' && *c <= 'z') || (*c >= '0' && *c <= '9') || *c == '-' || *c == '_')
-            baseFont += *c;
-    if (baseFont.size() == 7)
-        baseFont += "StatementFont";
+    const QByteArray baseFont = subsetFontName(face.get(), used, type0);
 
     const int cidFont = pdf.reserve(), descriptor = pdf.reserve(), file = pdf.reserve(), toUnicode = pdf.reserve();
 
@@ -162,32 +200,7 @@ void PdfFont::write(PdfFile &pdf, Deflater &deflate, int type0) const
     pdf.stream(file, deflate(programData, qsizetype(programSize)),
                cff ? QByteArray(" /Subtype /CIDFontType0C") : " /Length1 " + QByteArray::number(programSize));
 
-    QByteArray cmap = "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
-                      "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
-                      "/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
-                      "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
-    std::vector<quint32> mapped;
-    for (const quint32 g : used)
-        if (g < m_textOf.size() && m_textOf[g])
-            mapped.push_back(g);
-    char entry[32];
-    for (size_t i = 0; i < mapped.size(); i += 100) { // at most 100 entries a block
-        const size_t n = std::min<size_t>(100, mapped.size() - i);
-        appendInt(cmap, qint64(n));
-        cmap += " beginbfchar\n";
-        for (size_t k = i; k < i + n; ++k) {
-            const char32_t c = m_textOf[mapped[k]];
-            if (c > 0xFFFF)
-                std::snprintf(entry, sizeof entry, "<%04X> <%04X%04X>\n", unsigned(mapped[k]),
-                              unsigned(QChar::highSurrogate(c)), unsigned(QChar::lowSurrogate(c)));
-            else
-                std::snprintf(entry, sizeof entry, "<%04X> <%04X>\n", unsigned(mapped[k]), unsigned(c));
-            cmap += entry;
-        }
-        cmap += "endbfchar\n";
-    }
-    cmap += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
-    pdf.stream(toUnicode, deflate(cmap));
+    pdf.stream(toUnicode, deflate(toUnicodeCMap(used, m_textOf)));
 }
 
 } // namespace reports::pdf

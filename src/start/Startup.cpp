@@ -258,7 +258,9 @@ void keepDailyBackups(ui::MainWindow &window)
     timer->setInterval(10'000);
     auto watch = std::make_shared<DailyBackupWatch>();
     watch->day = seams::now().date();
-    QObject::connect(timer, &QTimer::timeout, &window, [watch, path] { dailyBackupTick(*watch, path); });
+    QObject::connect(timer, &QTimer::timeout, &window, [watch, path] {
+        guarded(app::Procedure::BackUpHistory, [&] { dailyBackupTick(*watch, path); });
+    });
     timer->start();
 }
 } // namespace

@@ -1,4 +1,5 @@
 #include "ui/MainWindow.h"
+#include "ui/CommandGuard.h"
 #include "ui/AnchoredLayout.h"
 #include "ui/BackupOperations.h"
 #include "ui/MainWindowAids.h"
@@ -303,7 +304,7 @@ void MainWindow::buildMenus()
 
 void MainWindow::wireEvents()
 {
-    connect(TimerPolling, &QTimer::timeout, this, [] { reader::pollReader(); });
+    connect(TimerPolling, &QTimer::timeout, this, [] { guarded(app::Procedure::PollReader, [] { reader::pollReader(); }); });
     connect(btnCardRead, &QPushButton::clicked, this, [this] { readCard(*this); });
     connect(btnViewCls, &QPushButton::clicked, this, [this] { clearScreen(*this); });
     connect(btnDBEntry, &QPushButton::clicked, this, [this] { registerCardRead(*this); });

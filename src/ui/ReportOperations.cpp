@@ -144,8 +144,11 @@ void setPdfPreviewPrinter(QPrinter &pages)
 bool previewStatement(MainWindow &window, QPrinter &printer, const QString &card)
 {
     // Stopped, the preview shows the pages made so far.
+    // (Drawn while the preview's dialog runs: a failure is told there.)
     const auto paint = [&](QPrinter *p) {
-        reports::paintStatement(*p, window.view, card, progressOf(&window, QStringLiteral("印刷プレビューを作成中…")));
+        guarded(app::Procedure::StatementPages, [&] {
+            reports::paintStatement(*p, window.view, card, progressOf(&window, QStringLiteral("印刷プレビューを作成中…")));
+        });
     };
     return g_preview ? g_preview(printer, paint) : realPreview(window, printer, paint);
 }
