@@ -189,19 +189,25 @@ QString history::rowKeyColumn(const QString &statement)
                                                                                        : QStringLiteral("rowid");
 }
 
-QSqlQuery history::execute(DbConnection which, const QString &source)
+QSqlQuery history::execute(DbConnection which, const QString &source, const QVariantList &values)
 {
     const DbConnection target = history::route(which, source);
     QSqlQuery q(history::database(target));
     q.setForwardOnly(true);
-    if (target == DbConnection::Server) {
-        if (!q.exec(history::serverText(source)))
-            history::throwServerError(q.lastError());
-        return q;
+    const QString sql = target == DbConnection::Server ? history::serverText(source) : history::sqliteText(source);
+    bool ran = false;
+    if (values.isEmpty()) {
+        ran = q.exec(sql);
+    } else if (q.prepare(sql)) {
+        for (const QVariant &value : values)
+            q.addBindValue(value);
+        ran = q.exec();
     }
-    if (!q.exec(history::sqliteText(source)))
-        history::throwSqlError(q.lastError(), QString(), QDir::toNativeSeparators(history::database(which).databaseName()));
-    return q;
+    if (ran)
+        return q;
+    if (target == DbConnection::Server)
+        history::throwServerError(q.lastError());
+    history::throwSqlError(q.lastError(), QString(), QDir::toNativeSeparators(history::database(which).databaseName()));
 }
 
 

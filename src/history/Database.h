@@ -8,6 +8,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
+#include <QVariant>
 
 #include <functional>
 
@@ -161,7 +162,9 @@ void runText(QSqlQuery &q, const QString &sql, bool server = false);
 // opens a bare table name, in stored order) on one of the two connections and returns the
 // result positioned before its first row. A statement the database refuses
 // throws Failure with the database's error number and text.
-QSqlQuery execute(DbConnection which, const QString &source);
+// Values given go in for the statement's "?" placeholders, in order: a
+// value is never part of the statement's text.
+QSqlQuery execute(DbConnection which, const QString &source, const QVariantList &values = {});
 
 // The statement a source stands for: a table name becomes
 // "SELECT * FROM <name> ORDER BY rowid", a statement is translated to SQLite.

@@ -18,7 +18,6 @@
 #include <QSqlRecord>
 
 using history::GridStatement;
-using history::literalOf;
 using history::OrderTerm;
 using history::splitStatement;
 using history::totalsOverCounts;
@@ -82,9 +81,9 @@ public:
         QList<QVariantList> keys;
         qint64 seen = 0;
         const qint64 wanted = firstAt + qint64(every) * (count - 1);
-        for (const QString &condition : conditions(key, forward)) {
+        for (const Condition &condition : conditions(key, forward)) {
             QSqlQuery q = history::execute(DbConnection::History,
-                                           statement(condition, forward, int(wanted - seen), true));
+                                           statement(condition.sql, forward, int(wanted - seen), true), condition.values);
             while (q.next()) {
                 ++seen;
                 if (seen >= firstAt && (seen - firstAt) % every == 0)
@@ -120,6 +119,12 @@ public:
     }
 
 private:
+    // A condition on the order columns, its values bound to its "?"s.
+    struct Condition {
+        QString sql;
+        QVariantList values;
+    };
+
     // The order columns' values of the current row: the whole row of a
     // key-only statement, or the key's columns among the shown ones.
     QVariantList keyOf(const QSqlQuery &q, bool keysOnly) const
@@ -132,27 +137,39 @@ private:
 
     // The conditions, in reading order, for the rows after (forward) or
     // before the key. An empty key: every row.
-    QStringList conditions(const QVariantList &key, bool forward) const
+    QList<Condition> conditions(const QVariantList &key, bool forward) const
     {
         if (key.isEmpty())
-            return {QString()};
-        QStringList out;
+            return {Condition{}};
+        QList<Condition> out;
         for (int level = int(m_terms.size()) - 1; level >= 0; --level) {
-            QString prefix;
+            Condition prefix;
             for (int k = 0; k < level; ++k) {
-                prefix += m_terms[k].column;
-                prefix += key[k].isNull() ? QStringLiteral(" IS NULL") : QStringLiteral("=") + literalOf(key[k]);
-                prefix += QStringLiteral(" AND ");
+                prefix.sql += m_terms[k].column;
+                if (key[k].isNull()) {
+                    prefix.sql += QStringLiteral(" IS NULL");
+                } else {
+                    prefix.sql += QStringLiteral("=?");
+                    prefix.values << key[k];
+                }
+                prefix.sql += QStringLiteral(" AND ");
             }
             const QString &column = m_terms[level].column;
             const QVariant &v = key[level];
+            const auto with = [&](const QString &test, bool bound) {
+                Condition c = prefix;
+                c.sql += column + test;
+                if (bound)
+                    c.values << v;
+                return c;
+            };
             // Rows with a greater value come next when reading upwards.
             const bool upwards = forward != m_terms[level].descending;
             if (upwards) {
-                out << prefix + column + (v.isNull() ? QStringLiteral(" IS NOT NULL") : QStringLiteral(">") + literalOf(v));
+                out << (v.isNull() ? with(QStringLiteral(" IS NOT NULL"), false) : with(QStringLiteral(">?"), true));
             } else if (!v.isNull()) {
-                out << prefix + column + QStringLiteral("<") + literalOf(v);
-                out << prefix + column + QStringLiteral(" IS NULL");
+                out << with(QStringLiteral("<?"), true);
+                out << with(QStringLiteral(" IS NULL"), false);
             }
         }
         return out;
@@ -181,10 +198,11 @@ private:
     history::GridPage read(const QVariantList &key, bool forward, int count)
     {
         history::GridPage page;
-        for (const QString &condition : conditions(key, forward)) {
+        for (const Condition &condition : conditions(key, forward)) {
             if (page.rows >= count)
                 break;
-            QSqlQuery q = history::execute(DbConnection::History, statement(condition, forward, count - page.rows));
+            QSqlQuery q = history::execute(DbConnection::History, statement(condition.sql, forward, count - page.rows),
+                                           condition.values);
             page = fill(q, std::move(page), count);
         }
         return page;

@@ -47,21 +47,3 @@ history::GridStatement history::splitStatement(const QString &source)
     }
     return s;
 }
-
-QString history::literalOf(const QVariant &v)
-{
-    switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Bool:
-        return QString::number(v.toLongLong());
-    case QMetaType::Double:
-        return QString::number(v.toDouble(), 'g', 17);
-    default:
-        return QLatin1Char('\'') + sqldialect::quoted(v.toString()) + QLatin1Char('\'');
-    }
-}

@@ -22,9 +22,6 @@ struct GridStatement {
 
 GridStatement splitStatement(const QString &source);
 
-// A value as an SQL literal.
-QString literalOf(const QVariant &v);
-
 // The count and yen sum over "SELECT 通行料金, <count> AS n ... GROUP BY 通行料金".
 QString totalsOverCounts(const QString &counts);
 
