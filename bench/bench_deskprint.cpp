@@ -79,7 +79,7 @@ int main(int argc, char **argv)
     waitForLine();
     const bool relayFound = reader::link().relayMode == reader::RelayMode::ThroughRelayUnit;
     reader::link().relayMode = reader::RelayMode::Direct;              // as the print window leaves it
-    const QList<deskprint::DesktopPrintRow> rows = deskprint::listRows(deskprint::listSql(testView, kTableData, 0));
+    const QList<deskprint::DesktopPrintRow> rows = deskprint::listRows(deskprint::listStatement(testView, kTableData, 0));
     emulator.forgetLines();
 
     QElapsedTimer timer;

@@ -10,7 +10,6 @@
 #include "app/Constants.h"
 #include "decode/FrameBytes.h"
 #include "history/HistoryCheck.h"
-#include "history/SqlDialect.h"
 #include "history/ViewCondition.h"
 #include "history/Database.h"
 #include "reader/FrameRecognizer.h"
@@ -36,23 +35,10 @@ QString sortTerms()
     return {};
 }
 
-QString rangeCondition(const history::ViewQuery &view)
-{
-    return QStringLiteral(" WHERE '") + sqldialect::quoted(view.start) + QStringLiteral("'<=DATE_TIME") +
-           QStringLiteral(" AND DATE_TIME<='") + sqldialect::quoted(view.end) + QStringLiteral("'");
-}
 
-// The same statement with the row's identity in front of its columns: the
-// list knows each row by it, so that exactly the row chosen is the row
-// printed and marked.
+// The name of the row's identity in the list's rows: the list knows each
+// row by it, so that exactly the row chosen is the row printed and marked.
 const QString kRowIdentity = QStringLiteral("PASSLOG_ROWID");
-QString withRowIdentity(const QString &sql)
-{
-    QString out = sql;
-    const qsizetype star = out.indexOf(QLatin1Char('*'));
-    out.replace(star, 1, history::rowKeyColumn(sql) + QStringLiteral(" AS ") + kRowIdentity + QStringLiteral(", *"));
-    return out;
-}
 
 QString fieldText(const QSqlRecord &record, const char *name)
 {
@@ -107,51 +93,58 @@ void discardStaleInput()
 
 QString deskprint::viewTable(const history::ViewQuery &view) { return view.viewType == 2 ? kTableData : kTableTemp; }
 
-QString deskprint::listSql(const history::ViewQuery &view, const QString &tableName, qint16 unprintedOnly)
+history::BoundStatement deskprint::listStatement(const history::ViewQuery &view, const QString &tableName,
+                                                 qint16 unprintedOnly)
 {
     return app::tagged(app::Procedure::DesktopPrintListStatement, [&] {
-        const bool range = view.ranged;
-        QString sql = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + tableName;
-        if (range)
-            sql += rangeCondition(view);
-        if (unprintedOnly == 1)
-            sql += (range ? QStringLiteral(" AND") : QStringLiteral(" WHERE")) + QStringLiteral(" PRINT_FLAG=False");
-        if (view.viewType == 1)
-            sql += QStringLiteral(" ORDER BY");
-        if (view.viewType == 2) {
-            if (view.cardNo != kNoCardNo)
-                sql += (range || unprintedOnly == 1 ? QStringLiteral(" AND") : QStringLiteral(" WHERE")) +
-                       QStringLiteral(" カードNO='") + sqldialect::quoted(view.cardNo) + QStringLiteral("'");
-            sql += QStringLiteral(" ORDER BY カードNO ASC,");
+        history::BoundStatement s{QStringLiteral("SELECT ") + history::rowKeyColumn(tableName) + QStringLiteral(" AS ") +
+                                      kRowIdentity + QStringLiteral(", * FROM ") + tableName,
+                                  {}};
+        QStringList conditions;
+        if (view.ranged) {
+            conditions << QStringLiteral("?<=DATE_TIME AND DATE_TIME<=?");
+            s.values << view.start << view.end;
         }
-        QString terms = sortTerms();
-        if (terms.isEmpty() && view.viewType == 1)
-            terms = QStringLiteral(" "); // keeps "ORDER BY" apart from the gate terms
-        return sql + terms + kGateTerms + QStringLiteral(";");
+        if (unprintedOnly == 1)
+            conditions << QStringLiteral("PRINT_FLAG=False");
+        if (view.viewType == 2 && view.cardNo != kNoCardNo) {
+            conditions << QStringLiteral("カードNO=?");
+            s.values << view.cardNo;
+        }
+        if (!conditions.isEmpty())
+            s.sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+        s.sql += QStringLiteral(" ORDER BY");
+        if (view.viewType == 2)
+            s.sql += QStringLiteral(" カードNO ASC,");
+        s.sql += sortTerms() + QLatin1Char(' ') + kGateTerms + QLatin1Char(';');
+        return s;
     });
 }
 
-QString deskprint::printRowSql(const QString &tableName, const deskprint::DesktopPrintRow &row)
+history::BoundStatement deskprint::printRowStatement(const QString &tableName, const deskprint::DesktopPrintRow &row)
 {
     return app::tagged(app::Procedure::DesktopPrintRowStatement, [&] {
         if (row.values.size() != kDisplayColumns.size())
             throw Failure(9, QStringLiteral("インデックスが有効範囲にありません。"));
         // The row by its identity, as long as it still shows what the list
         // showed: a row changed since selects nothing.
-        QString sql = QStringLiteral("SELECT * FROM ") + tableName + QStringLiteral(" WHERE ") +
-                      history::rowKeyColumn(tableName) + QLatin1Char('=') + QString::number(row.rowKey);
-        for (int i = 0; i < kDisplayColumns.size(); ++i)
-            sql += QStringLiteral(" AND ") + kDisplayColumns[i] + QStringLiteral("='") +
-                   sqldialect::quoted(row.values[i]) + QStringLiteral("'");
-        return sql + QStringLiteral(";");
+        history::BoundStatement s{QStringLiteral("SELECT * FROM ") + tableName + QStringLiteral(" WHERE ") +
+                                      history::rowKeyColumn(tableName) + QStringLiteral("=?"),
+                                  {row.rowKey}};
+        for (int i = 0; i < kDisplayColumns.size(); ++i) {
+            s.sql += QStringLiteral(" AND ") + kDisplayColumns[i] + QStringLiteral("=?");
+            s.values << row.values[i];
+        }
+        s.sql += QLatin1Char(';');
+        return s;
     });
 }
 
-QList<deskprint::DesktopPrintRow> deskprint::listRows(const QString &sql)
+QList<deskprint::DesktopPrintRow> deskprint::listRows(const history::BoundStatement &list)
 {
     return app::tagged(app::Procedure::FillDesktopPrintList, [&] {
         QList<deskprint::DesktopPrintRow> rows;
-        QSqlQuery q = history::execute(DbConnection::History, withRowIdentity(sql));
+        QSqlQuery q = history::execute(DbConnection::History, list.sql, list.values);
         const QSqlRecord fields = q.record();
         const int identity = fields.indexOf(kRowIdentity);
         QList<int> columns;
@@ -240,7 +233,8 @@ void deskprint::sendToPrinter(const QString &tableName, const DesktopPrintRow &r
             // printed that could not be marked.
             if (history::route(DbConnection::History, r.table) == DbConnection::History)
                 history::requireSoundHistory();
-            QSqlQuery q = history::execute(DbConnection::History, deskprint::printRowSql(tableName, row));
+            const history::BoundStatement chosen = deskprint::printRowStatement(tableName, row);
+            QSqlQuery q = history::execute(DbConnection::History, chosen.sql, chosen.values);
             if (!q.next()) {
                 if (q.lastError().isValid())
                     history::throwSqlError(q.lastError());

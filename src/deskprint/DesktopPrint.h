@@ -5,6 +5,7 @@
 // No widgets here: the window (ui::DesktopPrintDialog) shows the rows and calls
 // these procedures.
 
+#include "history/Database.h"
 #include "history/ViewCondition.h"
 
 #include <QByteArray>
@@ -46,13 +47,14 @@ struct DesktopPrintRow {
 QString viewTable(const history::ViewQuery &view);
 
 // The list statement of the view's records (unprintedOnly 1: only those not
-// yet printed), in the grid's order and with its conditions.
-QString listSql(const history::ViewQuery &view, const QString &tableName, qint16 unprintedOnly);
+// yet printed), in the grid's order and with its conditions, each row with
+// its identity.
+history::BoundStatement listStatement(const history::ViewQuery &view, const QString &tableName, qint16 unprintedOnly);
 // The statement that selects the record of one list row: the row by its
 // identity, as long as every display column still holds what the list shows.
-QString printRowSql(const QString &tableName, const DesktopPrintRow &row);
+history::BoundStatement printRowStatement(const QString &tableName, const DesktopPrintRow &row);
 // The rows a list statement gives, in its order.
-QList<DesktopPrintRow> listRows(const QString &sql);
+QList<DesktopPrintRow> listRows(const history::BoundStatement &list);
 
 // The warning for a row that cannot be printed because a display column is
 // Null (its record statement could never select it); empty for a printable row.

@@ -166,6 +166,12 @@ void runText(QSqlQuery &q, const QString &sql, bool server = false);
 // value is never part of the statement's text.
 QSqlQuery execute(DbConnection which, const QString &source, const QVariantList &values = {});
 
+// A statement with the values of its "?" placeholders, in order.
+struct BoundStatement {
+    QString sql;
+    QVariantList values;
+};
+
 // The statement a source stands for: a table name becomes
 // "SELECT * FROM <name> ORDER BY rowid", a statement is translated to SQLite.
 QString sqliteText(const QString &source);

@@ -9,21 +9,24 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-QString history::duplicateCardsSql(const ViewQuery &view)
+history::BoundStatement history::duplicateCardsStatement(const ViewQuery &view)
 {
-    QString sql = QStringLiteral("SELECT DISTINCT カードNO ") + QStringLiteral("FROM ") + kTableData +
-                  QStringLiteral(" ") + sqldialect::correlatedDuplicateCondition(kTableData);
-    if (view.ranged)
-        sql += QStringLiteral("AND '") + sqldialect::quoted(view.start) +
-               QStringLiteral("'<=DATE_TIME ") + QStringLiteral("AND DATE_TIME<='") +
-               sqldialect::quoted(view.end) + QStringLiteral("' ");
-    return sql + QStringLiteral("ORDER BY カードNO ASC") + QStringLiteral(";");
+    BoundStatement s{QStringLiteral("SELECT DISTINCT カードNO FROM ") + kTableData + QLatin1Char(' ') +
+                         sqldialect::correlatedDuplicateCondition(kTableData),
+                     {}};
+    if (view.ranged) {
+        s.sql += QStringLiteral("AND ?<=DATE_TIME AND DATE_TIME<=? ");
+        s.values << view.start << view.end;
+    }
+    s.sql += QStringLiteral("ORDER BY カードNO ASC;");
+    return s;
 }
 
 QStringList history::duplicateCardNumbers(const ViewQuery &view)
 {
     return app::tagged(app::Procedure::LoadDuplicateDeletion, [&] {
-        QSqlQuery q = history::execute(DbConnection::History, history::duplicateCardsSql(view));
+        const BoundStatement cards = history::duplicateCardsStatement(view);
+        QSqlQuery q = history::execute(DbConnection::History, cards.sql, cards.values);
         QStringList numbers;
         while (q.next()) {
             const QVariant value = q.value(0);

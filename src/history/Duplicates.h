@@ -4,6 +4,7 @@
 // of the view, as the duplicate display does; the grouping always covers the
 // whole history.
 
+#include "history/Database.h"
 #include "history/HistoryWorker.h"
 #include "history/ViewCondition.h"
 
@@ -12,9 +13,9 @@
 
 namespace history {
 
-// "SELECT DISTINCT カードNO FROM ETC_DATA " + the duplicate condition, the
-// range when one is set, "ORDER BY カードNO ASC;".
-QString duplicateCardsSql(const ViewQuery &view);
+// The card numbers of the rows under the duplicate condition (in the range
+// when one is set), in order.
+BoundStatement duplicateCardsStatement(const ViewQuery &view);
 
 // The card numbers owning duplicate records, in order; rows without a card
 // number are left out.

@@ -5,7 +5,6 @@
 #include "app/Failure.h"
 #include "app/Seams.h"
 #include "app/Common.h"
-#include "history/SqlDialect.h"
 #include "history/HistoryColumns.h"
 #include "history/Database.h"
 
@@ -111,10 +110,8 @@ QString history::masterText(const QString &text)
 void history::lookUpInterchange(const QString &icCode, QString &roadName, QString &icName)
 {
     app::tagged(app::Procedure::InterchangeName, [&] {
-        const QString sql = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + kTableItc + QStringLiteral(" ") +
-                            QStringLiteral("WHERE IC_CODE = '") + sqldialect::quoted(icCode) + QStringLiteral("' ") +
-                            QStringLiteral("ORDER BY IC_CODE") + QStringLiteral(";");
-        QSqlQuery q = history::execute(DbConnection::Master, sql);
+        const QString sql = QStringLiteral("SELECT * FROM ") + kTableItc + QStringLiteral(" WHERE IC_CODE = ? ORDER BY IC_CODE;");
+        QSqlQuery q = history::execute(DbConnection::Master, sql, {icCode});
         roadName = icCode;
         icName = icCode;
         if (q.next()) {
@@ -133,21 +130,20 @@ void history::lookUpInterchange(const QString &icCode, QString &roadName, QStrin
 void history::lookUpTollOffice(const QString &icCode, qint16 jid, qint16 carCode, QString &jidName, QString &carName)
 {
     app::tagged(app::Procedure::RoadName, [&] {
-        const QString id = QString::number(jid);
         const QString head = QStringLiteral("SELECT * ") + QStringLiteral("FROM ") + kTableJid + QStringLiteral(" ");
-        const QString exact = head + QStringLiteral("WHERE JID_CODE_FROM = ") + id + QStringLiteral(" ") +
-                              QStringLiteral("AND JID_CODE_TO = ") + id + QStringLiteral(" ") +
-                              QStringLiteral("AND IC_CODE = '") + sqldialect::quoted(icCode) + QStringLiteral("' ") +
-                              kJidOrder + QStringLiteral(";");
-        const QString office = head + QStringLiteral("WHERE JID_CODE_FROM = ") + id + QStringLiteral(" ") +
-                               QStringLiteral("AND JID_CODE_TO = ") + id + QStringLiteral(" ") + kJidOrder +
-                               QStringLiteral(";");
+        const history::BoundStatement exact{
+            head + QStringLiteral("WHERE JID_CODE_FROM = ? AND JID_CODE_TO = ? AND IC_CODE = ? ") + kJidOrder +
+                QStringLiteral(";"),
+            {jid, jid, icCode}};
+        const history::BoundStatement office{
+            head + QStringLiteral("WHERE JID_CODE_FROM = ? AND JID_CODE_TO = ? ") + kJidOrder + QStringLiteral(";"),
+            {jid, jid}};
         const QString all = head + kJidOrder + QStringLiteral(";");
 
         QSqlRecord found;
         bool have = false;
-        for (const QString &sql : {exact, office}) {
-            QSqlQuery q = history::execute(DbConnection::Master, sql);
+        for (const history::BoundStatement *s : {&exact, &office}) {
+            QSqlQuery q = history::execute(DbConnection::Master, s->sql, s->values);
             if (q.next()) {
                 found = q.record();
                 have = true;

@@ -34,15 +34,8 @@ void reader::ReaderLink::takeFrame(const QByteArray &frame)
         return;
     const std::shared_ptr<Step> step = m_step; // a step may drop the sequence
     std::optional<int> next;
-    try {
-        app::tagged(m_procedure, [&] { next = (*step)(frame); });
-    } catch (const ExpectedFailure &failure) { // the sequence ends here, as any other end
-        emit sequenceFailed(failure);
-    } catch (const Failure &failure) {
-        dropSequences();
-        emit sequenceFailed(failure);
+    if (!handOn([&] { next = (*step)(frame); }))
         return;
-    }
     if (m_step != step)
         return;
     if (next) {
@@ -51,11 +44,25 @@ void reader::ReaderLink::takeFrame(const QByteArray &frame)
     }
     m_step.reset();
     const std::function<void()> ended = std::exchange(m_ended, {});
-    if (ended)
-        ended();
+    if (ended && !handOn(ended))
+        return;
     emit sequenceEnded();
     if (!busy() && m_waiting)
-        std::exchange(m_waiting, {})();
+        handOn(std::exchange(m_waiting, {}));
+}
+
+bool reader::ReaderLink::handOn(const std::function<void()> &part)
+{
+    try {
+        app::tagged(m_procedure, part);
+    } catch (const ExpectedFailure &failure) { // the sequence ends here, as any other end
+        emit sequenceFailed(failure);
+    } catch (const Failure &failure) {
+        dropSequences();
+        emit sequenceFailed(failure);
+        return false;
+    }
+    return true;
 }
 
 void reader::ReaderLink::whenFree(std::function<void()> start)

@@ -100,6 +100,11 @@ signals:
 
 private:
     void takeFrame(const QByteArray &frame);
+    // Runs a part of a sequence on the event loop, where no command's
+    // handler is (a step, its end, the start of one that waited for the
+    // line): a failure goes to sequenceFailed. False after one the user
+    // cannot act on, which dropped every sequence.
+    bool handOn(const std::function<void()> &part);
 
     QSerialPort *m_port;
     FrameReceiver *m_receiver;

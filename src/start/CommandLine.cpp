@@ -98,8 +98,9 @@ bool refusedName(int argc, char *argv[])
 }
 
 // The command line's one handler: a failure the user can act on is said on
-// the error stream and the command ends with status 1; any other ends the
-// program with the error report, after the command's files were discarded.
+// the error stream as the window would show it, and the command ends with
+// status 1; any other ends the program with the error report, after the
+// command's files were discarded.
 template <typename Body>
 int handled(Body &&body)
 {
@@ -107,7 +108,7 @@ int handled(Body &&body)
         return body();
     } catch (const ExpectedFailure &f) {
         if (!f.description().trimmed().isEmpty())
-            std::fputs(qPrintable(f.description().trimmed() + QLatin1Char('\n')), stderr);
+            app::showWarning(f.description());
         return 1;
     } catch (...) {
         app::reportFailureAndEnd(app::failureOf(std::current_exception(), app::Procedure::StartProgram),

@@ -100,10 +100,15 @@ void readCard(MainWindow &f)
     // The read talks to the reader while the window goes on; the rest
     // follows once it ended.
     f.setCardReadRunning(true);
-    reader::readCard(cardReadDateLimit(f), [window = QPointer<MainWindow>(&f)](bool readWhole) {
-        if (window)
-            showCardRead(*window, readWhole);
+    const bool reading = guarded(app::Procedure::ReadCard, [&] {
+        reader::readCard(cardReadDateLimit(f), [window = QPointer<MainWindow>(&f)](bool readWhole) {
+            if (window)
+                showCardRead(*window, readWhole);
+        });
+        return true;
     });
+    if (!reading) // (a read that could not start ends as a broken one)
+        showCardRead(f, false);
 }
 
 void clearScreen(MainWindow &f)

@@ -104,7 +104,7 @@ void DesktopPrintDialog::load()
         // is dropped: the print runs talk to the printer alone.
         reader::link().dropSequences();
         reader::link().relayMode = reader::RelayMode::Direct; // the print frames go out as built, not inside a "COM1:" envelope
-        fillList(deskprint::listSql(m_window.view, deskprint::viewTable(m_window.view), 0));
+        fillList(deskprint::listStatement(m_window.view, deskprint::viewTable(m_window.view), 0));
     });
 }
 
@@ -132,13 +132,13 @@ void DesktopPrintDialog::unload()
 void DesktopPrintDialog::refill()
 {
     fillList(
-        deskprint::listSql(m_window.view, deskprint::viewTable(m_window.view), chkPrint->isChecked() ? 1 : 0));
+        deskprint::listStatement(m_window.view, deskprint::viewTable(m_window.view), chkPrint->isChecked() ? 1 : 0));
 }
 
-void DesktopPrintDialog::fillList(const QString &sql)
+void DesktopPrintDialog::fillList(const history::BoundStatement &list)
 {
     guarded(app::Procedure::FillDesktopPrintList, [&] {
-        const QList<deskprint::DesktopPrintRow> rows = deskprint::listRows(sql);
+        const QList<deskprint::DesktopPrintRow> rows = deskprint::listRows(list);
         const QSignalBlocker quiet(ListView);
         ListView->clear();
         ListView->setColumnCount(int(kDesktopPrintHeaders.size()));

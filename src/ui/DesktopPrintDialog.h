@@ -4,6 +4,8 @@
 // desktop printer behind the relay unit. While it is open the reader polling
 // stops; closing it re-establishes the reader link and restarts the polling.
 
+#include "deskprint/DesktopPrint.h"
+
 #include <QDialog>
 
 class QCheckBox;
@@ -51,7 +53,7 @@ private:
     void printChosenRows();
     void printedMarksToggled();
     void rowChecked(QTreeWidgetItem *item);
-    void fillList(const QString &sql);
+    void fillList(const history::BoundStatement &list);
     void refill();
 
     bool m_printing = false;

@@ -147,13 +147,21 @@ void PortSettingsDialog::searchReader()
     // taking input; the search itself talks on the line meanwhile.
     m_searching = true;
     setEnabled(false);
-    reader::searchReader(app::comPortNumber(), [dialog = QPointer<PortSettingsDialog>(this)](const reader::ReaderSearchResult &result) {
-        if (!dialog)
-            return;
-        dialog->m_searching = false;
-        dialog->setEnabled(true);
-        dialog->showSearchResult(result);
+    const bool searching = guarded(app::Procedure::SearchReader, [&] {
+        reader::searchReader(app::comPortNumber(),
+                             [dialog = QPointer<PortSettingsDialog>(this)](const reader::ReaderSearchResult &result) {
+                                 if (!dialog)
+                                     return;
+                                 dialog->m_searching = false;
+                                 dialog->setEnabled(true);
+                                 dialog->showSearchResult(result);
+                             });
+        return true;
     });
+    if (!searching) {
+        m_searching = false;
+        setEnabled(true);
+    }
 }
 
 void PortSettingsDialog::showSearchResult(const reader::ReaderSearchResult &result)

@@ -288,6 +288,38 @@ private slots:
         QVERIFY(!whole.has_value());
     }
 
+    // A failure where no command's handler is (an end that fails, a read
+    // that waited for a poll and finds its port gone) reaches the window
+    // through sequenceFailed, named after its procedure, and frees the line.
+    void failuresOnTheLineReachTheWindow()
+    {
+        startEmulator({QStringLiteral("--state"), QStringLiteral("readable")});
+        QList<Failure> failed;
+        QObject listening;
+        connect(&reader::link(), &reader::ReaderLink::sequenceFailed, &listening,
+                [&failed](const Failure &f) { failed << f; });
+        pollNow();
+        reader::readCard(std::nullopt, [](bool) { throw Failure(5, QStringLiteral("プロシージャの呼び出しが不正です。")); });
+        QVERIFY(waitUntil([&] { return !failed.isEmpty(); }, 20000));
+        QCOMPARE(failed[0].number(), 5L);
+        QVERIFY(waitForLine(1000));
+
+        const QString link = emulator->link();
+        int opens = 0;
+        bool gone = false;
+        seams::setPortDeviceHandler([&](int port) {
+            return port == 1 && !(gone && ++opens >= 2) ? link : QStringLiteral("/nonexistent/ttyGone");
+        });
+        reader::pollReader();
+        gone = true;
+        std::optional<bool> whole;
+        reader::readCard(std::nullopt, [&whole](bool w) { whole = w; });
+        QVERIFY(waitUntil([&] { return failed.size() == 2; }, 20000));
+        QCOMPARE(failed[1].number(), 8002L);
+        QVERIFY(failed[1].procedure() == app::Procedure::OpenPort);
+        QVERIFY(!whole.has_value() && !reader::link().busy());
+    }
+
     void readsAnEmptyCard() { readCard(0, 0); }
     void readsOneRecord() { readCard(1, 0); }
     void readsFiftyRecords() { readCard(50, 0); }
