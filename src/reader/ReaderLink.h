@@ -93,9 +93,10 @@ signals:
     void relayUnitFound();
     // A sequence ended and the line is free.
     void sequenceEnded();
-    // A step failed. A failure the user can act on ends the sequence as any
-    // end does; any other (named after the procedure it came from) drops it
-    // and tells nothing more.
+    // A part of a sequence failed (a step, its end, a start that waited for
+    // the line). A failure the user can act on ends the sequence as any end
+    // does; any other (named after the procedure it came from) drops every
+    // sequence, and nothing more is told.
     void sequenceFailed(const Failure &failure);
 
 private:
