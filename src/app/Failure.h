@@ -10,6 +10,7 @@
 #include "app/Procedures.h"
 
 #include <QString>
+#include <QThread>
 #include <exception>
 #include <new>
 #include <optional>
@@ -81,12 +82,30 @@ decltype(auto) tagged(Procedure procedure, Body &&body)
 } // namespace app
 
 namespace detail {
+// How deep the commands on this thread's stack are nested, counted from the
+// innermost event loop: a command that runs inside a modal dialog's own loop
+// is an outermost one again (its failure cannot travel through the loop to
+// the command that opened the dialog).
 inline thread_local int guardedDepth = 0;
+inline thread_local int guardedLoopLevel = -1;
 struct GuardedLevel {
-    GuardedLevel() { ++guardedDepth; }
-    ~GuardedLevel() { --guardedDepth; }
+    GuardedLevel() : m_depth(guardedDepth), m_loopLevel(guardedLoopLevel)
+    {
+        const int loop = QThread::currentThread()->loopLevel();
+        guardedDepth = guardedDepth > 0 && loop == guardedLoopLevel ? guardedDepth + 1 : 1;
+        guardedLoopLevel = loop;
+    }
+    ~GuardedLevel()
+    {
+        guardedDepth = m_depth;
+        guardedLoopLevel = m_loopLevel;
+    }
     GuardedLevel(const GuardedLevel &) = delete;
     GuardedLevel &operator=(const GuardedLevel &) = delete;
+
+private:
+    int m_depth;
+    int m_loopLevel;
 };
 } // namespace detail
 

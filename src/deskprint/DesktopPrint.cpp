@@ -209,9 +209,43 @@ void markPrinted(const QString &table, qint64 rowId)
 {
     QSqlQuery mark = history::execute(DbConnection::History,
                                       QStringLiteral("UPDATE ") + table + QStringLiteral(" SET PRINT_FLAG=True WHERE ") +
-                                          history::rowKeyColumn(table) + QLatin1Char('=') + QString::number(rowId) +
-                                          QStringLiteral(";"));
+                                          history::rowKeyColumn(table) + QStringLiteral("=?;"),
+                                      {rowId});
     mark.finish();
+}
+
+// A record on its way to the printer: the row it was read from and its line.
+struct Record {
+    QString table;
+    qint64 rowId = 0;
+    QByteArray line;
+};
+
+// Reads the record of a list row and sends its print frame; none when the
+// row is gone or changed since it was listed.
+std::optional<Record> readAndSend(const QString &tableName, const deskprint::DesktopPrintRow &row)
+{
+    return app::tagged(app::Procedure::SendToDesktopPrinter, [&]() -> std::optional<Record> {
+        Record r;
+        r.table = tableName;
+        // The printed mark is stored right after the print: nothing is
+        // printed that could not be marked.
+        if (history::route(DbConnection::History, r.table) == DbConnection::History)
+            history::requireSoundHistory();
+        const history::BoundStatement chosen = deskprint::printRowStatement(tableName, row);
+        QSqlQuery q = history::execute(DbConnection::History, chosen.sql, chosen.values);
+        if (!q.next()) {
+            if (q.lastError().isValid())
+                history::throwSqlError(q.lastError());
+            return std::nullopt;
+        }
+        r.rowId = row.rowKey;
+        r.line = deskprint::printLine(q.record());
+        q.finish();
+        discardStaleInput();
+        reader::sendBytes(deskprint::printFrame(r.line), reader::Envelope::AsBuilt);
+        return r;
+    });
 }
 
 } // namespace
@@ -219,36 +253,14 @@ void markPrinted(const QString &table, qint64 rowId)
 void deskprint::sendToPrinter(const QString &tableName, const DesktopPrintRow &row,
                               std::function<void(const PrinterReply &)> ended)
 {
-    struct Record {
-        QString table;
-        qint64 rowId = 0;
-        QByteArray line;
-    };
     // The record is read, and the frame sent, once the line is free.
     reader::link().whenFree([tableName, row, ended = std::move(ended)] {
-        const std::optional<Record> record = app::tagged(app::Procedure::SendToDesktopPrinter, [&]() -> std::optional<Record> {
-            Record r;
-            r.table = tableName;
-            // The printed mark is stored right after the print: nothing is
-            // printed that could not be marked.
-            if (history::route(DbConnection::History, r.table) == DbConnection::History)
-                history::requireSoundHistory();
-            const history::BoundStatement chosen = deskprint::printRowStatement(tableName, row);
-            QSqlQuery q = history::execute(DbConnection::History, chosen.sql, chosen.values);
-            if (!q.next()) {
-                if (q.lastError().isValid())
-                    history::throwSqlError(q.lastError());
-                return std::nullopt;
-            }
-            r.rowId = row.rowKey;
-            r.line = deskprint::printLine(q.record());
-            q.finish();
-            discardStaleInput();
-            reader::sendBytes(deskprint::printFrame(r.line), reader::Envelope::AsBuilt);
-            return r;
-        });
+        std::optional<Record> record;
+        const QString refused = app::expectedFailureOf([&] { record = readAndSend(tableName, row); });
         if (!record) {
-            ended(PrinterReply{});
+            PrinterReply nothing;
+            nothing.refused = refused;
+            ended(nothing);
             return;
         }
         auto reply = std::make_shared<PrinterReply>();
@@ -275,7 +287,9 @@ void deskprint::sendToPrinter(const QString &tableName, const DesktopPrintRow &r
             },
             [reply, record, ended] {
                 if (reply->printed)
-                    app::tagged(app::Procedure::SendToDesktopPrinter, [&] { markPrinted(record->table, record->rowId); });
+                    reply->refused = app::expectedFailureOf([&] {
+                        app::tagged(app::Procedure::SendToDesktopPrinter, [&] { markPrinted(record->table, record->rowId); });
+                    });
                 ended(*reply);
             });
     });
@@ -306,6 +320,13 @@ void printNext(const std::shared_ptr<PrintRun> &run)
                 run->warn(kPrinterSilent);
             if (reply.status != 0) {
                 run->warn(kPaperOut);
+                run->ended(run->printed);
+                return;
+            }
+            // A record the history refused (to read, or to mark as printed)
+            // stops the run: no more slips it would not know as printed.
+            if (!reply.refused.trimmed().isEmpty()) {
+                run->warn(reply.refused);
                 run->ended(run->printed);
                 return;
             }

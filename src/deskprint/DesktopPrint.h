@@ -80,6 +80,9 @@ struct PrinterReply {
     qint16 status = 0;    // the code of the printer's refusal (paper out), 0 otherwise
     bool printed = false; // the printer acknowledged the record
     bool silent = false;  // the printer did not answer at all
+    // Why the record could not be read, or its printed mark not stored (the
+    // shared history's server away or refusing); empty otherwise.
+    QString refused;
 };
 
 // Prints the record of a list row on the desktop printer, once the line is

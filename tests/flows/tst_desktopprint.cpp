@@ -123,7 +123,7 @@ class tst_desktopprint : public QObject {
     static void startOnHistory(Flow &f)
     {
         f.seedHistory(QStringLiteral("0012"), 3);
-        historyExec(QStringLiteral("UPDATE ETC_DATA SET PRINT_FLAG=1 WHERE ご利用日='2024/01/03'"));
+        historyExec(QStringLiteral("UPDATE ETC_DATA SET PRINT_FLAG=TRUE WHERE ご利用日='2024/01/03'"));
         QVERIFY2(f.start(), "reader emulator or main window did not start");
         QVERIFY(f.clickYes(f.w->btnDBRead));
         QCOMPARE(f.gridRows(), 3);
@@ -247,6 +247,48 @@ private slots:
             QVERIFY(d.cmdPrint->isEnabled() && d.cmdExit->isEnabled() && d.ListView->isEnabled());
         }));
         QCOMPARE(historyFlags(), QList<int>({1, 0, 0}));
+    }
+
+    // With the history on the shared server: a printed mark the server
+    // refuses ends the run with its warning and the count of slips printed;
+    // a connection lost before the list is refilled is told inside the
+    // window, which stays usable and gives the reader back when closed.
+    void serverRefusalsEndTheRunAndKeepTheWindow()
+    {
+        if (qEnvironmentVariableIsEmpty("PASSLOG_PG_PORT"))
+            QSKIP("no PostgreSQL cluster (scripts/test.sh starts one)");
+        Flow f(relayWithPrinter(QStringLiteral("ack")));
+        pointAtServer(f.harness);
+        app::runSettings().programFolder = f.harness.programFolder() + QLatin1Char('/');
+        serverAdminExec(QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS ETC_DATA, ETC_DELETED; "
+                                       "DROP FUNCTION IF EXISTS refuse_marks() CASCADE"));
+        initServer();
+        history::openDatabase(kDatFile);
+        startOnHistory(f);
+        QVERIFY(inPrintWindow(f, [&](DesktopPrintDialog &d) {
+            serverAdminExec(QStringLiteral(
+                "CREATE FUNCTION refuse_marks() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'refused'; END $$ "
+                "LANGUAGE plpgsql; CREATE TRIGGER refuse_marks BEFORE UPDATE ON ETC_DATA FOR EACH ROW "
+                "EXECUTE FUNCTION refuse_marks()"));
+            selectRows(d, {1, 2});
+            QTest::mouseClick(d.cmdPrint, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!d.printing(), 30000);
+            QCOMPARE(printFrames(f, 1).size(), 1); // no second slip after a mark refused
+            const QStringList said = f.harness.messageTexts();
+            QVERIFY2(said.size() == 2 && said[0].contains(QStringLiteral("受け付けませんでした")) &&
+                         said[1] == QStringLiteral("1件印刷しました。"),
+                     qPrintable(said.join('|')));
+            QVERIFY(d.cmdPrint->isEnabled() && d.cmdExit->isEnabled() && d.ListView->isEnabled());
+            f.harness.clearMessages();
+            serverAdminExec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                           "WHERE application_name='PASSLOG' AND pid<>pg_backend_pid()"));
+            d.chkPrint->setChecked(true);
+            QVERIFY(f.harness.messageTexts().value(0).contains(QStringLiteral("接続が切れました")));
+            QVERIFY(d.isVisible() && d.cmdExit->isEnabled());
+        }));
+        QTRY_VERIFY(f.w->TimerPolling->isActive());
+        history::closeDatabase(kDatFile);
+        serverAdminExec(QStringLiteral("DROP TABLE ETC_DATA, ETC_DELETED; DROP FUNCTION refuse_marks()"));
     }
 
     // A silent printer is reported once per record; the window cannot be
